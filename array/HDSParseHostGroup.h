@@ -1,0 +1,43 @@
+// Parsers of the host-group listings: the LU paths of one host group
+// ("raidcom get lun"), the host groups of a port ("raidcom get host_grp")
+// and the WWNs registered in one host group ("raidcom get hba_wwn").
+#ifndef ZR_ARRAY_HDSPARSEHOSTGROUP_H
+#define ZR_ARRAY_HDSPARSEHOSTGROUP_H
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "records/HDSArrayRecords.h"
+
+namespace hdsparse {
+
+// Appends one HDSLunInfo per data line: column 1 port, 2 hostGroupId,
+// 3 hostMode, 4 lun, 6 ldevId, each only when a blank or tab follows it.
+// Returns the number appended.
+size_t parseLunList(std::string_view output, std::vector<HDSLunInfo>& luns);
+
+// Appends one HDSHostGroupInfo per data line of the host-group listing of a
+// port: column 2 hostGroupId; hostGroupName runs from the start of column 3
+// to the last character that is neither blank nor tab before the serial
+// column, found as the first whole column after column 3 that equals serial
+// (a name may hold blanks, and the serial's digits inside a name such as
+// "db412345" do not end it). When no later column equals serial the name is
+// column 3 alone, taken when a blank or tab follows it. Trailing blanks and
+// carriage returns are stripped first. port and wwns stay empty.
+size_t parseHostGroupList(std::string_view output, const std::string& serial,
+                          std::vector<HDSHostGroupInfo>& groups);
+
+// Fills group from the WWN listing of one host group, one WWN per data line.
+// Each line is first stripped of trailing blanks and carriage returns; from
+// the left column 1 is the port and column 2 the GID (each only when a blank
+// or tab follows it); from the right the third column from the end is the
+// WWN (appended; the list is not cleared here) and the name runs from the
+// start of column 3 to the end of the fourth column from the end. A line with
+// fewer than six columns carries no WWN and leaves the name as it was.
+// Port, GID and name are overwritten by every line that has them.
+void parseHostGroupWwnList(std::string_view output, HDSHostGroupInfo& group);
+
+}  // namespace hdsparse
+
+#endif  // ZR_ARRAY_HDSPARSEHOSTGROUP_H

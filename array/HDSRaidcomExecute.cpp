@@ -1,0 +1,481 @@
+// Command lines and their execution: common options, the exit-code policy
+// (one place: executeCommand and executeCommandMain), the command-status
+// check of the serialised commands, script files and output file names.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "array/HDSRaidcomImplementer.h"
+#include "array/HDSShellQuote.h"
+#include "host/EvDebug.h"
+#include "host/ZRSOSnapInfo.h"
+#include "host/ZrClock.h"
+#include "util/CommandHelper.h"
+#include "util/ZRHDSLock.h"
+
+namespace {
+
+constexpr int kExitLoginExpired = 202;
+constexpr int kExitStatusTimeout = 233;
+// Pause between two command-status queries that timed out on the array.
+constexpr int64_t kStatusRetryPauseMillis = 1000;
+// Attempts to create a script file (each with a fresh name) and the pause
+// between them.
+constexpr int kScriptOpenAttempts = 5;
+constexpr int64_t kScriptOpenPauseMillis = 2000;
+
+const char* const kSyncLock = "ZR_HDS_SYNC_COMMANDS";
+const char* const kOutputFileLock = "ZR_HDS_OUTPUTFILE_LOCK";
+const char* const kInputFileLock = "ZR_HDS_INPUTFILE_LOCK";
+
+// The two name counters, each guarded by its own process mutex (the named
+// lock orders processes; the pid in the name keeps them apart anyway).
+struct NameCounter {
+  std::mutex mu;
+  int64_t lastTime = 0;
+  int lastIdx = 1;
+};
+NameCounter& outputCounter() {
+  static NameCounter c;
+  return c;
+}
+NameCounter& inputCounter() {
+  static NameCounter c;
+  return c;
+}
+
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+// Writes all of data to fd; false on any error or short write.
+bool writeAll(int fd, const std::string& data, std::string& why) {
+  size_t done = 0;
+  while (done < data.size()) {
+    ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      why = strerror(errno);
+      return false;
+    }
+    if (n == 0) {
+      why = "short write";
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+std::string errnoText(int err) { return std::string(strerror(err)); }
+
+}  // namespace
+
+std::string ZRHDSRaidcomImplementer::getCommonParams(bool imOption, bool appendSerial) {
+  std::string params = imOption ? " -IM" : " -IH";
+  params += m_oSnapOptions.horcmInst;
+  if (appendSerial) {
+    params += " -s ";
+    params += m_oSnapOptions.baseSerialNum;
+  }
+  return params;
+}
+
+std::string ZRHDSRaidcomImplementer::printable(const std::string& line) {
+  if (m_pSnapInfo == nullptr) {
+    // Without a logging object there is no settings-aware printer; cut any
+    // login line the same way.
+    size_t p = line.find("login");
+    return p == std::string::npos ? line : line.substr(0, p + 6);
+  }
+  CommandHelper helper(*m_pSnapInfo);
+  return helper.buildCommandToPrint(line, "");
+}
+
+int ZRHDSRaidcomImplementer::refuseInvalidInput(const char* function, const char* what,
+                                                const std::string& value) {
+  std::string shown = value;
+  for (char& c : shown) {
+    unsigned char u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u == 0x7f) c = '?';
+  }
+  std::string text = std::string("Invalid input: ") + what + "-[" + shown + "] is not valid.";
+  logMessage(2, function, "%s", text.c_str());
+  setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, text);
+  return 1;
+}
+
+bool ZRHDSRaidcomImplementer::checkInstance(const char* function) {
+  if (HDSShell::isDecimal(m_oSnapOptions.horcmInst)) return true;
+  refuseInvalidInput(function, "HORCM instance", m_oSnapOptions.horcmInst);
+  return false;
+}
+
+int ZRHDSRaidcomImplementer::executeCommand(const std::string& command,
+                                            const std::string& arguments, std::string& output,
+                                            int& exitCode) {
+  static const char* const kFn = "ZRHDSRaidcomImplementer::executeCommand";
+  output.clear();
+  exitCode = 0;
+
+  // The instance and the serial reach almost every line through the common
+  // options; they must be plain decimal numbers (or absent).
+  if (!m_oSnapOptions.horcmInst.empty() && !HDSShell::isDecimal(m_oSnapOptions.horcmInst)) {
+    return refuseInvalidInput(kFn, "HORCM instance", m_oSnapOptions.horcmInst);
+  }
+  if (!m_oSnapOptions.baseSerialNum.empty() &&
+      !HDSShell::isDecimal(m_oSnapOptions.baseSerialNum)) {
+    return refuseInvalidInput(kFn, "Serial Number", m_oSnapOptions.baseSerialNum);
+  }
+  if (!HDSShell::isLineSafe(m_oSnapOptions.horcmInstPath)) {
+    return refuseInvalidInput(kFn, "CCI command directory", m_oSnapOptions.horcmInstPath);
+  }
+
+  const std::string& dir = m_oSnapOptions.horcmInstPath;
+  std::string line = (dir.empty() ? std::string() : HDSShell::quote(dir)) + command + " " +
+                     arguments;
+  std::string shown = printable(line);
+
+  std::string error;
+  int rc = m_pRunner->run(m_pSnapInfo, line, output, exitCode, error, m_nCCICommandTimeout);
+  if (rc == -1) {
+    logMessage(2, kFn, "Failed to execute the command-[%s]. Error-[%s]. Output-[%s]",
+               shown.c_str(), error.c_str(), output.c_str());
+    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED,
+                       "Failed to execute command '" + shown + "' Error-[" + error + "].");
+    return 1;
+  }
+  if (exitCode == 0) return 0;
+  // Any other status fails, a negative one (no regular exit) included.
+  int level = (exitCode == 1 || exitCode == 227) ? 0 : 2;
+  logMessage(level, kFn, "Command-[%s] returned exitcode-[%d]. Output-[%s]", shown.c_str(),
+             exitCode, output.c_str());
+  setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Command '" + shown + "' returned exit code-[" +
+                                                   std::to_string(exitCode) + "].");
+  return 1;
+}
+
+int ZRHDSRaidcomImplementer::executeCommandMain(const std::string& command,
+                                                const std::string& arguments,
+                                                std::string& output, int& exitCode, bool sync) {
+  static const char* const kFn = "ZRHDSRaidcomImplementer::executeCommandMain";
+  std::unique_ptr<ZRHDSLock> syncLock;
+  if (sync) {
+    if (m_pSnapInfo == nullptr) {
+      setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Failed to execute the raidcom command");
+      return 1;
+    }
+    syncLock.reset(new ZRHDSLock(*m_pSnapInfo, kSyncLock, 0));
+    if (!syncLock->isLocked()) {
+      logMessage(2, kFn, "Unable to acquire lock during command execution.");
+      setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Failed to execute the raidcom command");
+      return 1;
+    }
+    if (resetCommandStatus() != 0) {
+      logMessage(2, kFn, "Failed to reset command status for command-[%s]", command.c_str());
+      setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Failed to reset command status");
+      return 1;
+    }
+  }
+
+  if (executeCommand(command, arguments, output, exitCode) != 0) {
+    if (exitCode != kExitLoginExpired) return 1;
+    // The array ended the login: log in once more and run once more. There
+    // is never a second re-login.
+    if (login(true) != 0) return 1;
+    if (executeCommand(command, arguments, output, exitCode) != 0) return 1;
+  }
+
+  if (m_bKeepCmdOutput && !output.empty()) {
+    // A copy for diagnosis only: failing to keep it does not undo or fail a
+    // command that succeeded on the array.
+    std::string name = formatOutputFileName();
+    int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) {
+      logMessage(2, kFn, "Failed to open output file-[%s]. Error-[%s]", name.c_str(),
+                 errnoText(errno).c_str());
+    } else {
+      std::string why;
+      if (!writeAll(fd, output, why)) {
+        logMessage(2, kFn, "Failed to write into output file-[%s]. Error-[%s]", name.c_str(),
+                   why.c_str());
+      }
+      ::close(fd);
+    }
+  }
+
+  if (sync) {
+    bool hasError = false;
+    std::string statusText;
+    if (getCommandStatus(hasError, statusText) != 0) {
+      logMessage(2, kFn, "Failed to get command status for command-[%s]", command.c_str());
+      setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Failed to get command status");
+      return 1;
+    }
+    if (hasError) {
+      logMessage(2, kFn, "Get command status for command-[%s] returned error-[%s]",
+                 command.c_str(), statusText.c_str());
+      setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Command status has error.");
+      return 1;
+    }
+  }
+  return 0;
+}
+
+int ZRHDSRaidcomImplementer::resetCommandStatus() {
+  static const char* const kFn = "ZRHDSRaidcomImplementer::resetCommandStatus";
+  std::string output;
+  int exitCode = 0;
+  if (executeCommandMain("raidcom  reset command_status ", getCommonParams(true, true), output,
+                         exitCode, false) != 0) {
+    logMessage(2, kFn, "Failed to reset the command status.");
+    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Failed to reset the command status.");
+    return 1;
+  }
+  return 0;
+}
+
+int ZRHDSRaidcomImplementer::getCommandStatus(bool& hasError, std::string& statusText) {
+  static const char* const kFn = "ZRHDSRaidcomImplementer::getCommandStatus";
+  hasError = false;
+  const std::string command = "raidcom  get command_status ";
+  const std::string arguments = getCommonParams(true, true);
+  std::string output;
+  int exitCode = 0;
+  int tries = 0;
+  while (tries < m_nRaidcomMaxRetryCount) {
+    if (executeCommandMain(command, arguments, output, exitCode, false) == 0) break;
+    if (exitCode != kExitStatusTimeout) {
+      logMessage(2, kFn, "Failed to get command status.");
+      setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Failed to get command status.");
+      return 1;
+    }
+    logMessage(2, kFn, "Failed to get command status. Command Timeout. Retry Count-[%d]", tries);
+    ++tries;
+    // The array is still busy: give it a moment instead of asking again at
+    // once.
+    if (tries < m_nRaidcomMaxRetryCount) ZrClock::get().sleepMillis(kStatusRetryPauseMillis);
+  }
+  if (tries >= m_nRaidcomMaxRetryCount) {
+    logMessage(2, kFn, "Failed to get command status after [%d] retries.", tries);
+    hasError = true;
+    statusText = "Command Timeout.";
+  }
+
+  std::string row;
+  bool rowHasError = false;
+  std::string rowText;
+  if (parseCommandStatus(output, rowHasError, rowText, row) != 0) {
+    logMessage(2, kFn, "Unreadable command status output-[%s]", output.c_str());
+    return 1;
+  }
+  if (rowHasError) {
+    hasError = true;
+    statusText = rowText;
+    logMessage(2, kFn, "Command Status-[%s]", row.c_str());
+  }
+  return 0;
+}
+
+int ZRHDSRaidcomImplementer::parseCommandStatus(const std::string& output, bool& hasError,
+                                                std::string& statusText, std::string& row) {
+  hasError = false;
+  size_t first = output.find('\n');
+  if (first == std::string::npos) return 1;
+  size_t second = output.find('\n', first + 1);
+  if (second == std::string::npos) return 1;
+  row = output.substr(first + 1, second - first - 1);
+  if (!row.empty() && row.back() == '\r') row.pop_back();
+
+  // Columns: HANDLE SSB1 SSB2 ERR_CNT Serial# Description. The first token
+  // begins at the first character of the row.
+  std::vector<std::pair<size_t, size_t>> tokens;  // (start, length)
+  size_t i = 0;
+  while (tokens.size() < 6) {
+    size_t start = i;
+    while (i < row.size() && !isBlank(row[i])) ++i;
+    tokens.emplace_back(start, i - start);
+    if (i >= row.size()) break;
+    while (i < row.size() && isBlank(row[i])) ++i;
+    if (i >= row.size()) break;
+  }
+  if (tokens.size() < 4) return 1;
+  std::string count = row.substr(tokens[3].first, tokens[3].second);
+  // ERR_CNT must be a decimal number: anything else is unreadable, never
+  // "no error".
+  if (!HDSShell::isDecimal(count)) return 1;
+  bool zero = count.find_first_not_of('0') == std::string::npos;
+  if (zero) return 0;
+  hasError = true;
+  statusText = tokens.size() >= 6 ? row.substr(tokens[5].first) : std::string();
+  return 0;
+}
+
+int ZRHDSRaidcomImplementer::executeScriptFile(const std::string& script, std::string& output,
+                                               int& exitCode) {
+  static const char* const kFn = "ZRHDSRaidcomImplementer::executeScriptFile";
+  output.clear();
+  if (script.empty()) {
+    logMessage(2, kFn, "The Script content is empty. Nothing to execute.");
+    return 1;
+  }
+
+  // Every line runs, and the script fails with the status of the last line
+  // that failed (a plain /bin/sh script would report only its last line).
+  std::string body = "zr_rc=0\n";
+  size_t count = 0;
+  size_t pos = 0;
+  while (pos < script.size()) {
+    size_t end = script.find('\n', pos);
+    if (end == std::string::npos) end = script.size();
+    std::string line = script.substr(pos, end - pos);
+    pos = end + 1;
+    if (line.find_first_not_of(" \t") == std::string::npos) continue;
+    if (!HDSShell::isLineSafe(line)) return refuseInvalidInput(kFn, "script line", line);
+    body += line;
+    body += " || zr_rc=$?\n";
+    ++count;
+  }
+  if (count == 0) {
+    logMessage(2, kFn, "The Script content is empty. Nothing to execute.");
+    return 1;
+  }
+  body += "exit $zr_rc\n";
+
+  // Created exclusively and privately: never through an existing file or
+  // link, and nobody else may change it between writing and running.
+  std::string name;
+  int fd = -1;
+  int lastErr = 0;
+  for (int attempt = 0; attempt < kScriptOpenAttempts; ++attempt) {
+    if (attempt > 0) {
+      logMessage(2, kFn, "Failed to open the ScriptFile-[%s]. Error-[%s], Will retry after 2secs.",
+                 name.c_str(), errnoText(lastErr).c_str());
+      ZrClock::get().sleepMillis(kScriptOpenPauseMillis);
+    }
+    name = formatInputFileName();
+    fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0700);
+    if (fd >= 0) break;
+    lastErr = errno;
+  }
+  if (fd < 0) {
+    logMessage(2, kFn, "Failed to open the ScriptFile-[%s]. Error-[%s]", name.c_str(),
+               errnoText(lastErr).c_str());
+    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Failed to open the ScriptFile-[" + name + "]");
+    return 1;
+  }
+  // The mode asked for at creation may have been narrowed by the umask.
+  (void)::fchmod(fd, 0700);
+  std::string why;
+  bool written = writeAll(fd, body, why);
+  if (::close(fd) != 0 && written) {
+    written = false;
+    why = errnoText(errno);
+  }
+  if (!written) {
+    logMessage(2, kFn, "Failed to write to the ScriptFile-[%s]. Error-[%s]", name.c_str(),
+               why.c_str());
+    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED,
+                       "Failed to write to the ScriptFile-[" + name + "]");
+    return 1;
+  }
+
+  std::string error;
+  int rc = m_pRunner->run(m_pSnapInfo, "/bin/sh " + HDSShell::quote(name), output, exitCode,
+                          error, m_nCCICommandTimeout);
+  if (rc == -1) {
+    logMessage(2, kFn, "Failed to execute Script-[%s]. Error-[%s]. Output-[%s].", name.c_str(),
+               error.c_str(), output.c_str());
+    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Failed to execute Script-[" + name +
+                                                     "] with CCI commands. Error-[" + error +
+                                                     "]");
+    return 1;
+  }
+  if (exitCode != 0) {
+    logMessage(2, kFn, "Script-[%s] returned exitcode-[%d]. Output-[%s]", name.c_str(), exitCode,
+               output.c_str());
+    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Command in the Script-[" + name +
+                                                     "] failed to execute. Output-[" + output +
+                                                     "]");
+    return 1;
+  }
+  // The tools write their marks on standard error, which the runner appends
+  // to the output only after a failing status: search both streams.
+  std::string both = output;
+  if (!error.empty()) {
+    if (!both.empty() && both.back() != '\n') both += '\n';
+    both += error;
+  }
+  size_t p = both.find("raidcom: [EW_");
+  if (p == std::string::npos) p = both.find("raidcom: [EX_");
+  if (p != std::string::npos) {
+    std::string text = both.substr(p);
+    logMessage(2, kFn, "Script-[%s] output has Error-[%s]", name.c_str(), text.c_str());
+    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED,
+                       "Script-[" + name + "] output has Error-[" + text + "]");
+    return 1;
+  }
+
+  if (!m_bKeepCmdOutput) {
+    if (::unlink(name.c_str()) != 0 && errno != ENOENT) {
+      if (::chmod(name.c_str(), 0666) != 0) {
+        logMessage(2, kFn, "Failed to change the permission of ScriptFile-[%s] to delete.",
+                   name.c_str());
+      } else if (::unlink(name.c_str()) != 0 && errno != ENOENT) {
+        logMessage(2, kFn, "Failed to remove the ScriptFile-[%s]", name.c_str());
+      }
+    }
+  }
+  return 0;
+}
+
+namespace {
+
+std::string makeFileName(NameCounter& counter, const std::string& dir, const char* suffix) {
+  int64_t now = ZrClock::get().nowSeconds();
+  int idx;
+  {
+    std::lock_guard<std::mutex> g(counter.mu);
+    if (now == counter.lastTime) {
+      ++counter.lastIdx;
+    } else {
+      counter.lastIdx = 1;
+    }
+    counter.lastTime = now;
+    idx = counter.lastIdx;
+  }
+  long pid = EvDebug::getProcessId();
+  int tid = static_cast<int>(::syscall(SYS_gettid));
+  char tail[128];
+  snprintf(tail, sizeof(tail), "/%ld_%d_%lld_%d_%s", pid, tid, static_cast<long long>(now), idx,
+           suffix);
+  return dir + tail;
+}
+
+}  // namespace
+
+std::string ZRHDSRaidcomImplementer::formatOutputFileName() {
+  std::unique_ptr<ZRHDSLock> lock;
+  if (m_pSnapInfo != nullptr) lock.reset(new ZRHDSLock(*m_pSnapInfo, kOutputFileLock, 0));
+  std::string name = makeFileName(outputCounter(), m_sTempDir, "resp.log");
+  logMessage(0, "ZRHDSRaidcomImplementer::formatOutputFileName", "Going to use output file-[%s]",
+             name.c_str());
+  return name;
+}
+
+std::string ZRHDSRaidcomImplementer::formatInputFileName() {
+  std::unique_ptr<ZRHDSLock> lock;
+  if (m_pSnapInfo != nullptr) lock.reset(new ZRHDSLock(*m_pSnapInfo, kInputFileLock, 0));
+  std::string name = makeFileName(inputCounter(), m_sTempDir, "script");
+  logMessage(0, "ZRHDSRaidcomImplementer::formatInputFileName", "Going to use Input file-[%s]",
+             name.c_str());
+  return name;
+}

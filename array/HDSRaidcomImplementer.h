@@ -1,0 +1,275 @@
+// ZRHDSRaidcomImplementer: the CCI (raidcom) implementation of the array
+// command interface.
+//
+// For the developers of the operation files (HDSRaidcomLdev.cpp,
+// HDSRaidcomSvol.cpp, HDSRaidcomResourceGroup.cpp, HDSRaidcomSnapshot.cpp,
+// HDSRaidcomPool.cpp, HDSRaidcomReplication.cpp, HDSRaidcomHostGroup.cpp,
+// HDSRaidcomPort.cpp):
+//  - Compose a command as (command part, arguments) and run it through
+//    executeCommandMain (or executeScriptFile for scripts). Never start a
+//    process yourself: every run goes through the ZRHDSCommandRunner given at
+//    construction, which is how tests record and answer command lines.
+//  - Every non-fixed value goes through HDSShell::quote (array/HDSShellQuote.h);
+//    ids, MUs and serials must pass HDSShell::isDecimal, otherwise call
+//    refuseInvalidInput and return 1 without running anything.
+//  - The common options come from getCommonParams; the CCI minor version from
+//    getCCIMinorVersion(); log with logMessage(level, "ZRHDSRaidcomImplementer::op", ...).
+//  - Tests: construct with the (snapInfo, params, runner, false) constructor,
+//    which skips initialize(); array/tests/support/HDSRaidcomTestPeer.h sets
+//    the members initialize() would have set (temporary directory, time-outs,
+//    CCI version, command devices, keep flag).
+//
+// Thread-safety: one object per job and thread; the process-wide statics
+// (CCI version, file-name counters, login-in-progress flag, local host name)
+// are guarded internally.
+#ifndef ZR_ARRAY_HDSRAIDCOMIMPLEMENTER_H
+#define ZR_ARRAY_HDSRAIDCOMIMPLEMENTER_H
+
+#include <cstdint>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "array/HDSCommandImplementer.h"
+#include "array/HDSCommandRunner.h"
+
+class ZRHDSRaidcomImplementer : public ZRHDSCommandImplementer {
+ public:
+  // Constructs and runs initialize() with the production runner; read
+  // getIsInitializedStatus afterwards.
+  ZRHDSRaidcomImplementer(ZRSO::SnapInfo*& snapInfo,
+                          ZRHDSCommandHandlerInputParams& params);
+  // Runs every command through runner (which must outlive the object);
+  // initialize() runs only when runInitialize is true.
+  ZRHDSRaidcomImplementer(ZRSO::SnapInfo*& snapInfo,
+                          ZRHDSCommandHandlerInputParams& params,
+                          ZRHDSCommandRunner& runner, bool runInitialize);
+  ~ZRHDSRaidcomImplementer() override;
+
+  // ---- Interface operations -------------------------------------------
+  // Initialisation (HDSRaidcomInit.cpp).
+  int initialize() override;
+  // Login and logout (HDSRaidcomLogin.cpp).
+  int login(bool force) override;
+  int logout() override;
+  // raidqry host listing (HDSRaidcomRaidqry.cpp).
+  int getCCIRaidqryInfo(HDSRaidqryInfo& info) override;
+
+  // Resource groups (HDSRaidcomResourceGroup.cpp).
+  int getResourceGroupFromLdev() override;
+  int getResourceGroupInfo(std::map<std::string, ResourceGroupInfo>& groups,
+                           bool keyOption) override;
+  int lockUnlockResourceGroup(std::string groupName, bool unlock, bool noName) override;
+  int unmapFromResourceGroup(const std::string& resource,
+                             const std::string& virtualResource,
+                             const HDSResourceType& kind) override;
+  int addToResourceGroup(const std::string& resource, const HDSResourceType& kind) override;
+  int mapToResourceGroup(const std::string& resource, const std::string& virtualResource,
+                         const HDSResourceType& kind) override;
+  int deleteFromResourceGroup(const std::string& resource,
+                              const HDSResourceType& kind) override;
+
+  // LDEV queries (HDSRaidcomLdev.cpp).
+  int getLdevInfo(std::vector<HDSLdevInfo>& ldevs) override;
+  int getMaxLdevNumber(int& maxLdev) override;
+  int getLdevList(std::vector<HDSLdevInfo>& ldevs,
+                  const std::map<int, std::string>& filter) override;
+
+  // S-VOLs (HDSRaidcomSvol.cpp).
+  int createSvols() override;
+  int deleteSvols(const std::string& ldev) override;
+  int modifySvolLabel(const std::vector<ZRHDSSnapInfo>& snaps, bool revert) override;
+
+  // Snapshots (HDSRaidcomSnapshot.cpp).
+  int getSnapshotGroupList(std::vector<HDSSnapshotGroupInfo>& list,
+                           const std::string& key, const bool& byLdev) override;
+  int addToSnapshotGroup() override;
+  int modifySnapshot(const std::map<std::string, std::string>& keys,
+                     const std::string& operation) override;
+  int deleteSnapshot(const std::string& ldev, const std::string& mu) override;
+  int mapSnapshot(const std::string& pvol, const std::string& target,
+                  const std::string& mu) override;
+  int unmapSnapshot(const std::string& pvol, const std::string& mu) override;
+
+  // Pools (HDSRaidcomPool.cpp).
+  int getPoolList(std::vector<HDSPoolInfo>& pools) override;
+
+  // Replication pairs, copy groups, Q-markers (HDSRaidcomReplication.cpp).
+  int getRemotePairInfoForHostGroup(const std::string& hostGroup,
+                                    std::vector<HDSPairInfo>& pairs) override;
+  int getCopyGroup(std::vector<HDSCopyGroup>& groups,
+                   const std::string& copyGroupName) override;
+  int getQMarkerForCopyGroup(const std::string& copyGroup, std::string& qmarker) override;
+  int pairSyncWait(const std::string& copyGroup, const std::string& qmarker,
+                   const int& seconds, bool& committed) override;
+
+  // Host groups and LU paths (HDSRaidcomHostGroup.cpp).
+  int getLunsForHostGroup(const std::string& port, const std::string& hostGroup,
+                          std::vector<HDSLunInfo>& luns) override;
+  int mapLdevToHostGroup(const std::string& ldev, const std::string& port,
+                         const std::string& hostGroup) override;
+  int createHostGroup(const std::string& port, const std::string& name) override;
+  int deleteHostGroup(const std::string& port, const std::string& hostGroup) override;
+  int unmapLdevFromHostGroup(const std::string& ldev, const std::string& port,
+                             const std::string& hostGroup) override;
+
+  // Ports and host-group discovery (HDSRaidcomPort.cpp).
+  int getPortHostGroupList(const std::string& port, const std::string& hostGroupName,
+                           HDSPortInfo& info, bool collectWwns, const std::string& wwn,
+                           const bool& ownResourceGroupOnly) override;
+  int getHostGroupInfo(const std::string& port, const std::string& hostGroupNumber,
+                       HDSHostGroupInfo& info) override;
+  int getPortList(std::vector<HDSPortInfo>& ports) override;
+  int getPortLoginWWNList(const std::string& port, HDSPortInfo& info) override;
+  int getHostGroupOfCommandDevice(std::string& hostGroup) override;
+
+  // ---- LDEV listing parser (HDSRaidcomLdev.cpp) ------------------------
+  // Pure functions over the text of "raidcom get ldev"; public so that
+  // tests, fuzzers and benchmarks reach them without an object.
+  // Appends one record per "Serial#" block (label filter key 0x10); always 1.
+  static int parseGetLdevOutput(const std::string& output, std::vector<HDSLdevInfo>& ldevs,
+                                const std::map<int, std::string>& filter);
+  // Parses the whole "PORTs" line; 0 when shorter than 9 characters.
+  static int parsePortList(const std::string& line, std::vector<HDSLunInfo>& luns);
+  // Bit set of the blank-free VOL_ATTR value ("NOTDEFINED" gives 1).
+  static int volumeAttributeMap(const std::string& attribute);
+
+  // ---- Shared state readers --------------------------------------------
+  // The installed CCI version text (such as 01-40-03/01), empty until read.
+  static std::string getCCIVersion();
+  // Characters 3-4 of the CCI version as a number; 0 when the version text
+  // does not have the NN-NN-NN/NN shape.
+  static int getCCIMinorVersion();
+
+ private:
+  friend class ZRHDSRaidcomTestPeer;
+
+  // ---- Command devices (HDSRaidcomCommandDevice.cpp) -------------------
+  // Reuses this process's cached list (re-checked by inquiry) or discovers
+  // the command devices of the job's array. 1 success, 0 failure.
+  int getCommandDeviceList(std::vector<std::string>& devices);
+  // /dev/dsk, /dev/disk, /dev/hdisk paths to their raw form; always 1.
+  int formatCommandDeviceName();
+  // Finds a command device with "raidscan -x findcmddev"; 0 found, 1 failure.
+  int CheckIfCommandDeviceExist();
+  // True when the inquiry of path shows a command device of the job's array.
+  bool isCommandDeviceOfArray(const std::string& path);
+
+  // ---- HORCM instance file and control (HDSRaidcomHorcm.cpp) -----------
+  int createRaidcomHorcmFiles(const std::string& serial, bool forceRecreate);
+  int readRaidcomHorcmFiles(int instance, std::set<std::string>& serials);
+  int horcmStart(const char* instance);
+  int horcmShutdown(const char* instance);
+  int removeHorcmFiles();
+  int saveFileAsLog(const std::string& path);
+  // Instance file path of N in the HORCM directory ("/etc/" by default).
+  static std::string horcmFilePath(int instance);
+  // The instance file text for instance N (marker, host, devices).
+  std::string buildHorcmFileContent(int instance) const;
+  // True when text carries our own first line (files we may remove).
+  static bool isOwnHorcmFile(const std::string& text);
+  // Scans text for "\\.\CMD" serial markers.
+  static void scanHorcmSerials(const std::string& text, std::set<std::string>& serials);
+  // Parses a decimal instance text in 3501..3532; false otherwise.
+  static bool parseOwnInstance(const std::string& text, int& instance);
+  // Unlinks path, retrying once after chmod 0666; true when gone.
+  static bool removeFileRetrying(const std::string& path);
+
+  // ---- Command lines and execution (HDSRaidcomExecute.cpp) -------------
+  // " -IM<inst>" or " -IH<inst>" and, when appendSerial, " -s <serial>".
+  std::string getCommonParams(bool imOption, bool appendSerial);
+  // One command line with the CCI time-out; no re-login, no output file.
+  int executeCommand(const std::string& command, const std::string& arguments,
+                     std::string& output, int& exitCode);
+  // An array command: re-login and one re-run on exit 202, output kept when
+  // configured, and (sync) the command-status reset and check under
+  // "ZR_HDS_SYNC_COMMANDS".
+  int executeCommandMain(const std::string& command, const std::string& arguments,
+                         std::string& output, int& exitCode, bool sync);
+  int resetCommandStatus();
+  int getCommandStatus(bool& hasError, std::string& statusText);
+  // Parses the command-status listing; 1 when there is no status row or
+  // ERR_CNT is not a decimal number.
+  static int parseCommandStatus(const std::string& output, bool& hasError,
+                                std::string& statusText, std::string& row);
+  // Writes script (one command line per line) to a new private file and runs
+  // it with /bin/sh; a failing line fails the script.
+  int executeScriptFile(const std::string& script, std::string& output, int& exitCode);
+  std::string formatOutputFileName();
+  std::string formatInputFileName();
+  // Builds the printable form of a command line (credentials cut off).
+  std::string printable(const std::string& line);
+  // Sets (62601, "Invalid input: <what>-[<value>] is not valid.") and logs it;
+  // returns 1 so builders can `return refuseInvalidInput(...)`.
+  int refuseInvalidInput(const char* function, const char* what, const std::string& value);
+  // The job's HORCM instance when it is decimal digits; else refuses.
+  bool checkInstance(const char* function);
+
+  // ---- CCI version (HDSRaidcomRaidqry.cpp) -----------------------------
+  int getCCIVersionInstalled(std::string& version);
+  // Parses the first data row of "raidqry -l" into info; false without one.
+  static bool parseRaidqryOutput(const std::string& output, HDSRaidqryInfo& info);
+
+  // ---- Initialisation (HDSRaidcomInit.cpp) -----------------------------
+  int validateInputParams();
+  // Reads the setting into value; true when the key exists.
+  static bool readSettingInt(const char* key, int& value);
+  std::string loginCountKey() const;
+
+  // ---- Members -----------------------------------------------------------
+  bool m_bKeepCmdOutput;
+  int m_nCCICommandTimeout;      // seconds
+  int m_nRaidcomMaxRetryCount;   // repeats of the command-status query
+  int m_nRaidcomTimeoutInSecs;   // -time of the resource lock
+  std::string m_sTempDir;
+  std::vector<std::string> m_vCommandDevices;
+  ZRHDSCommandRunner* m_pRunner;  // not owned
+
+  static std::string m_sCCIVersion;  // guarded; use getCCIVersion()
+  static void storeCCIVersion(const std::string& version);
+
+  // ==== Private helpers of the operation files ==========================
+  // Each operation file adds its own parser and composition helpers below,
+  // in its own marked block.
+
+  // ---- HDSRaidcomLdev.cpp ----
+  // ---- HDSRaidcomSvol.cpp ----
+  // One script line: the CCI directory, command (ending in its last
+  // argument), the common options and "\n".
+  std::string svolScriptLine(const std::string& command);
+  // After an add whose outcome is unknown (status check failed, time-out):
+  // false only when the array shows that ldevId is not the LDEV just asked
+  // for (undefined, another capacity, or a label); true when it cannot tell.
+  bool isOwnNewLdev(const std::string& ldevId, uint64_t capacity);
+  // ---- HDSRaidcomResourceGroup.cpp ----
+  // The kind option of add/delete resource (" -ldev_id <L>",
+  // " -device_grp_name <G>", " -port <P> [<host group>]"); refuses (1)
+  // malformed values.
+  int resourceOption(const char* function, const std::string& resource,
+                     const HDSResourceType& kind, std::string& option);
+  // The kind options of map/unmap resource (resource and virtual resource);
+  // refuses (1) malformed or empty values.
+  int virtualResourceOption(const char* function, const std::string& resource,
+                            const std::string& virtualResource, const HDSResourceType& kind,
+                            std::string& option);
+  // " -resource_name <job's group>" (quoted); ok false after refusing an
+  // empty or unsafe group name.
+  std::string resourceGroupNameOption(const char* function, bool& ok);
+  // Runs one resource command (common options appended) and reports it with
+  // the formats (resource, group) and failureText under 62601.
+  int runResourceCommand(const char* function, const char* command, const std::string& arguments,
+                         const std::string& resource, const char* successFormat,
+                         const char* failureFormat, const std::string& failureText);
+  // ---- HDSRaidcomSnapshot.cpp ----
+  // ---- HDSRaidcomPool.cpp ----
+  // ---- HDSRaidcomReplication.cpp ----
+  // ---- HDSRaidcomHostGroup.cpp ----
+  // Deletes host group hostGroup on port by number ("-" joint) or by name
+  // (a separate word), as byNumber says; deleteHostGroup picks the form.
+  int runDeleteHostGroup(const std::string& port, const std::string& hostGroup,
+                         bool byNumber);
+  // ---- HDSRaidcomPort.cpp ----
+};
+
+#endif  // ZR_ARRAY_HDSRAIDCOMIMPLEMENTER_H

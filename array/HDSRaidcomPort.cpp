@@ -1,0 +1,196 @@
+// Ports and host-group discovery of the CCI implementer.
+#include <cctype>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "array/HDSParseHostGroup.h"
+#include "array/HDSParsePort.h"
+#include "array/HDSRaidcomImplementer.h"
+#include "array/HDSShellQuote.h"
+
+namespace {
+
+// CCI minor versions above this one know "raidcom get resource -key opt".
+constexpr int kLastMinorWithoutKeyOption = 31;
+
+bool isUsableName(const std::string& value) {
+  return !value.empty() && HDSShell::isLineSafe(value);
+}
+
+std::string upperCase(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return text;
+}
+
+}  // namespace
+
+// Appends every port of the array once (the first line of a port wins; ports
+// already in the vector are not added again). Failure: 62601 "Failed to get
+// the port list on the array.".
+int ZRHDSRaidcomImplementer::getPortList(std::vector<HDSPortInfo>& ports) {
+  static const char kFn[] = "ZRHDSRaidcomImplementer::getPortList";
+  const std::string command = std::string("raidcom ") + " get port ";
+  std::string output;
+  int exitCode = 0;
+  if (executeCommandMain(command, getCommonParams(true, true), output, exitCode, false) != 0) {
+    logMessage(2, kFn, "Failed to get the port list on the array.");
+    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Failed to get the port list on the array.");
+    return 1;
+  }
+  hdsparse::parsePortListing(output, ports);
+  logMessage(1, kFn, "Found [%d] ports on the array.", static_cast<int>(ports.size()));
+  return 0;
+}
+
+// Appends the WWNs (or iSCSI names) logged in at port to info.loginWwns and
+// sets info's port name and serial. Failure: 62601 "Failed to get the
+// HostGroup list for the port-[<port>]".
+int ZRHDSRaidcomImplementer::getPortLoginWWNList(const std::string& port, HDSPortInfo& info) {
+  static const char kFn[] = "ZRHDSRaidcomImplementer::getPortLoginWWNList";
+  if (!isUsableName(port)) return refuseInvalidInput(kFn, "Port", port);
+
+  const std::string command = std::string("raidcom ") + " get port ";
+  const std::string arguments = " -port " + HDSShell::quote(port) + getCommonParams(true, true);
+  std::string output;
+  int exitCode = 0;
+  if (executeCommandMain(command, arguments, output, exitCode, false) != 0) {
+    logMessage(2, kFn, "Failed to get the HostGroup list for the port-[%s].", port.c_str());
+    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED,
+                       "Failed to get the HostGroup list for the port-[" + port + "]");
+    return 1;
+  }
+  hdsparse::parsePortLoginList(output, info);
+  logMessage(1, kFn, "Port-[%s] has [%d] WWN.", port.c_str(),
+             static_cast<int>(info.loginWwns.size()));
+  return 0;
+}
+
+// Lists the host groups of port into info.hostGroups (replaced only after a
+// successful listing): only those of the job's resource group when
+// ownResourceGroupOnly, else (CCI minor version above 31) those of the
+// resource groups whose virtual serial is the array's own. With collectWwns,
+// fills the WWNs of each host group named hostGroupName (the first only), or
+// of every host group up to the first holding wwn; never for the pre-snap
+// host group. Failure: 62601 "Failed to get the HostGroup list for
+// port-[<port>]", or the resource-group or WWN listing's own code and text.
+int ZRHDSRaidcomImplementer::getPortHostGroupList(const std::string& port,
+                                                  const std::string& hostGroupName,
+                                                  HDSPortInfo& info, bool collectWwns,
+                                                  const std::string& wwn,
+                                                  const bool& ownResourceGroupOnly) {
+  static const char kFn[] = "ZRHDSRaidcomImplementer::getPortHostGroupList";
+  if (!isUsableName(port)) return refuseInvalidInput(kFn, "Port", port);
+
+  const int minor = getCCIMinorVersion();
+  const bool keyOption = minor > kLastMinorWithoutKeyOption;
+  std::map<std::string, ResourceGroupInfo> groups;
+  if (getResourceGroupInfo(groups, keyOption) != 0) return 1;
+
+  std::string resourceOptions;
+  if (ownResourceGroupOnly) {
+    // A group the listing does not show reads -1, which selects nothing.
+    resourceOptions = " -resource " +
+                      std::to_string(groups[m_oSnapOptions.resourceGroup].resourceGroupId);
+  } else if (keyOption) {
+    for (const auto& entry : groups) {
+      if (entry.second.lockStatus == entry.second.serial) {
+        resourceOptions += " -resource " + std::to_string(entry.second.resourceGroupId);
+      }
+    }
+  }
+
+  const std::string command = std::string("raidcom ") + " get host_grp ";
+  const std::string arguments = " -port " + HDSShell::quote(port) + resourceOptions +
+                                getCommonParams(true, true);
+  std::string output;
+  int exitCode = 0;
+  if (executeCommandMain(command, arguments, output, exitCode, false) != 0) {
+    logMessage(2, kFn, "Failed to get the HostGroup list for port-[%s]", port.c_str());
+    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED,
+                       "Failed to get the HostGroup list for port-[" + port + "]");
+    return 1;
+  }
+  info.hostGroups.clear();
+  hdsparse::parseHostGroupList(output, m_oSnapOptions.baseSerialNum, info.hostGroups);
+  logMessage(1, kFn, "The Port-[%s] has [%d] HostGroups.", port.c_str(),
+             static_cast<int>(info.hostGroups.size()));
+
+  const std::string preSnapName = m_oSnapOptions.isVSM
+                                      ? "QB_PSHG_" + m_oSnapOptions.arrayId
+                                      : std::string("QB_PRE_SNAP_HOST_GROUP");
+  if (hostGroupName == preSnapName || !collectWwns) return 0;
+
+  for (size_t i = 0; i < info.hostGroups.size(); ++i) {
+    if (!hostGroupName.empty() && hostGroupName != info.hostGroups[i].hostGroupName) continue;
+    HDSHostGroupInfo registered;
+    if (getHostGroupInfo(port, info.hostGroups[i].hostGroupId, registered) != 0) return 1;
+    info.hostGroups[i].wwns = registered.wwns;
+    if (!hostGroupName.empty()) return 0;
+    if (!wwn.empty()) {
+      for (const std::string& w : info.hostGroups[i].wwns) {
+        if (upperCase(w) == wwn) return 0;
+      }
+    }
+  }
+  return 0;
+}
+
+// Reads the WWNs registered in host group number hostGroupNumber on port into
+// info (wwns cleared first; port, number and name from the listing).
+// Failure: 62601 "Failed to get host group info for [<port>-<number>]".
+int ZRHDSRaidcomImplementer::getHostGroupInfo(const std::string& port,
+                                              const std::string& hostGroupNumber,
+                                              HDSHostGroupInfo& info) {
+  static const char kFn[] = "ZRHDSRaidcomImplementer::getHostGroupInfo";
+  if (!isUsableName(port)) return refuseInvalidInput(kFn, "Port", port);
+  if (!HDSShell::isDecimal(hostGroupNumber)) {
+    return refuseInvalidInput(kFn, "HostGroup", hostGroupNumber);
+  }
+
+  const std::string command = std::string("raidcom ") + " get hba_wwn ";
+  const std::string arguments = " -port " + HDSShell::quote(port) + "-" + hostGroupNumber +
+                                getCommonParams(true, true);
+  std::string output;
+  int exitCode = 0;
+  if (executeCommandMain(command, arguments, output, exitCode, false) != 0) {
+    logMessage(2, kFn, "Failed to get host group info for [%s-%s]", port.c_str(),
+               hostGroupNumber.c_str());
+    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Failed to get host group info for [" + port +
+                                                     "-" + hostGroupNumber + "]");
+    return 1;
+  }
+  info.wwns.clear();
+  hdsparse::parseHostGroupWwnList(output, info);
+  logMessage(1, kFn, "The HostGroup-[%s-%s] has [%d] WWN.", port.c_str(), hostGroupNumber.c_str(),
+             static_cast<int>(info.wwns.size()));
+  return 0;
+}
+
+// The host group ("<port>-<group>") through which this host reaches its
+// first command device: column 1 of the first data row of its scan. Without a
+// data row hostGroup keeps what the caller passed and the result is 0.
+// Failure: 62601 "No command device found for the host." or "Failed to get
+// HostGroup info for command device using raidscan command.".
+int ZRHDSRaidcomImplementer::getHostGroupOfCommandDevice(std::string& hostGroup) {
+  static const char kFn[] = "getHostGroupOfCommandDevice";
+  if (m_vCommandDevices.empty() || !isUsableName(m_vCommandDevices.front())) {
+    logMessage(2, kFn, "No command device found for the host.");
+    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "No command device found for the host.");
+    return 1;
+  }
+  const std::string command = "raidscan ";
+  const std::string arguments = " -CLI -pdg " + HDSShell::quote(m_vCommandDevices.front()) +
+                                getCommonParams(true, true);
+  std::string output;
+  int exitCode = 0;
+  if (executeCommandMain(command, arguments, output, exitCode, false) != 0) {
+    logMessage(2, kFn, "Failed to get HostGroup info for command device using raidscan command.");
+    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED,
+                       "Failed to get HostGroup info for command device using raidscan command.");
+    return 1;
+  }
+  hdsparse::parseCommandDeviceHostGroup(output, hostGroup);
+  logMessage(1, kFn, "Found HostGroup-[%s] from the command device.", hostGroup.c_str());
+  return 0;
+}

@@ -1,0 +1,193 @@
+// Thin Image targetless snapshot pairs: listing, adding the job's sources to
+// a snapshot group, snapshot-data operations, deletion, and association of
+// target LDEVs.
+#include <string>
+
+#include "array/HDSParseSnapshot.h"
+#include "array/HDSRaidcomImplementer.h"
+#include "array/HDSShellQuote.h"
+
+namespace {
+
+bool isNameValue(const std::string& value) {
+  return !value.empty() && HDSShell::isLineSafe(value);
+}
+
+}  // namespace
+
+int ZRHDSRaidcomImplementer::getSnapshotGroupList(std::vector<HDSSnapshotGroupInfo>& list,
+                                                  const std::string& key, const bool& byLdev) {
+  static const char* const kFn = "ZRHDSRaidcomImplementer::getSnapshotGroupList";
+  std::string args;
+  if (byLdev) {
+    // No key: every pair of the array.
+    if (key.empty()) {
+      args = " ";
+    } else {
+      if (!HDSShell::isDecimal(key)) return refuseInvalidInput(kFn, "LDEV", key);
+      args = " -ldev_id " + key;
+    }
+    args += " ";
+  } else {
+    if (!isNameValue(key)) return refuseInvalidInput(kFn, "SnapshotGroup", key);
+    args = " -snapshotgroup " + HDSShell::quote(key);
+  }
+  args += getCommonParams(true, true);
+
+  std::string output;
+  int exitCode = 0;
+  if (executeCommandMain("raidcom  get snapshot ", args, output, exitCode, false) != 0) {
+    logMessage(2, kFn, "Failed to get snapshot group list.");
+    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Failed to get the snapshot group list");
+    return 1;
+  }
+  hdsparse::parseSnapshotList(output, list);
+  return 0;
+}
+
+int ZRHDSRaidcomImplementer::addToSnapshotGroup() {
+  static const char* const kFn = "ZRHDSRaidcomImplementer::addToSnapshotGroup";
+  const std::string& group = m_oSnapOptions.snapshotGroup;
+  const std::string& pool = m_oSnapOptions.pool;
+  // Checked before the first pair is added: bad input adds nothing.
+  if (!m_vSnaps.empty()) {
+    if (!isNameValue(group)) return refuseInvalidInput(kFn, "SnapshotGroup", group);
+    if (!isNameValue(pool)) return refuseInvalidInput(kFn, "Pool", pool);
+    for (const ZRHDSSnapInfo& snap : m_vSnaps) {
+      if (!HDSShell::isDecimal(snap.baseDevNo)) {
+        return refuseInvalidInput(kFn, "LDEV", snap.baseDevNo);
+      }
+    }
+  }
+  for (const ZRHDSSnapInfo& snap : m_vSnaps) {
+    std::string args = " -ldev_id " + snap.baseDevNo + " -pool " + HDSShell::quote(pool) +
+                       " -snapshotgroup " + HDSShell::quote(group);
+    if (m_oSnapOptions.useConsistencyGrp) args += " -snap_mode CTG ";
+    args += getCommonParams(true, true);
+    std::string output;
+    int exitCode = 0;
+    if (executeCommandMain("raidcom  add snapshot ", args, output, exitCode, true) != 0) {
+      logMessage(2, kFn, "Failed to add targteless snap of LDEV-[%s] in snapshotgroup-[%s]",
+                 snap.baseDevNo.c_str(), group.c_str());
+      setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Failed to create targetless snaps.");
+      return 1;
+    }
+  }
+  logMessage(1, kFn, "Successfully added [%d] targetless snaps to snapshotgroup-[%s]",
+             static_cast<int>(m_vSnaps.size()), group.c_str());
+  return 0;
+}
+
+int ZRHDSRaidcomImplementer::modifySnapshot(const std::map<std::string, std::string>& keys,
+                                            const std::string& operation) {
+  static const char* const kFn = "ZRHDSRaidcomImplementer::modifySnapshot";
+  auto value = [&](const char* key) -> const std::string* {
+    auto it = keys.find(key);
+    return it == keys.end() ? nullptr : &it->second;
+  };
+  std::string selector;
+  std::string description;
+  if (const std::string* ldev = value("S_LDEV_NUM")) {
+    if (!HDSShell::isDecimal(*ldev)) return refuseInvalidInput(kFn, "LDEV", *ldev);
+    selector = " -ldev_id " + *ldev;
+    description = " LDEV " + *ldev;
+  } else if (const std::string* group = value("SNAP_GRP")) {
+    if (!isNameValue(*group)) return refuseInvalidInput(kFn, "SnapshotGroup", *group);
+    selector = " -snapshotgroup " + HDSShell::quote(*group);
+    description = " SnapshotGroup " + *group;
+  } else if (const std::string* mu = value("MU_NUM")) {
+    const std::string* pvol = value("P_LDEV_NUM");
+    if (pvol == nullptr) {
+      logMessage(2, kFn, "Invalid inputs: None of SnapshotGroup name, LDEV Id or MU# is given.");
+      setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Failed to execute 'modify snashot' command");
+      return 1;
+    }
+    if (!HDSShell::isDecimal(*pvol)) return refuseInvalidInput(kFn, "LDEV", *pvol);
+    if (!HDSShell::isDecimal(*mu)) return refuseInvalidInput(kFn, "MU", *mu);
+    selector = " -ldev_id " + *pvol + " -mirror_id " + *mu;
+    description = " mirror_id " + *mu;
+  } else {
+    logMessage(2, kFn, "Invalid inputs: None of SnapshotGroup name, LDEV Id or MU# is given.");
+    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Failed to execute 'modify snashot' command");
+    return 1;
+  }
+  if (!HDSShell::isPlain(operation)) return refuseInvalidInput(kFn, "Operation", operation);
+
+  const std::string args = selector + " -snapshot_data " + operation + getCommonParams(true, true);
+  logMessage(1, kFn, "Going to perform [%s] snapshot on %s", operation.c_str(),
+             description.c_str());
+  std::string output;
+  int exitCode = 0;
+  if (executeCommandMain("raidcom  modify snapshot ", args, output, exitCode, false) != 0) {
+    logMessage(2, kFn, "Failed to perform [%s]", operation.c_str());
+    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED,
+                       "Failed to " + operation + " snapshot on " + description);
+    return 1;
+  }
+  logMessage(1, kFn, "Successfully performed [%s] on %s", operation.c_str(), description.c_str());
+  return 0;
+}
+
+int ZRHDSRaidcomImplementer::deleteSnapshot(const std::string& ldev, const std::string& mu) {
+  static const char* const kFn = "ZRHDSRaidcomImplementer::deleteSnapshot";
+  if (!HDSShell::isDecimal(ldev)) return refuseInvalidInput(kFn, "LDEV", ldev);
+  if (!HDSShell::isDecimal(mu)) return refuseInvalidInput(kFn, "MU", mu);
+  std::string output;
+  int exitCode = 0;
+  if (executeCommandMain("raidcom  delete snapshot ",
+                         " -ldev_id " + ldev + " -mirror_id " + mu + getCommonParams(true, true),
+                         output, exitCode, false) != 0) {
+    logMessage(2, kFn, "Failed to delete targetless snap, LDEV-[%s], MU-[%s]", ldev.c_str(),
+               mu.c_str());
+    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED,
+                       "Failed to delete targetless snap, LDEV-[" + ldev + "], MU-[" + mu + "]");
+    return 1;
+  }
+  logMessage(1, kFn, "Successfully deleted Targetless Snapshot, LDEV-[%s], MU-[%s]", ldev.c_str(),
+             mu.c_str());
+  return 0;
+}
+
+int ZRHDSRaidcomImplementer::mapSnapshot(const std::string& pvol, const std::string& target,
+                                         const std::string& mu) {
+  static const char* const kFn = "ZRHDSRaidcomImplementer::mapSnapshot";
+  if (!HDSShell::isDecimal(pvol)) return refuseInvalidInput(kFn, "LDEV", pvol);
+  if (!HDSShell::isDecimal(target)) return refuseInvalidInput(kFn, "Target LDEV", target);
+  if (!HDSShell::isDecimal(mu)) return refuseInvalidInput(kFn, "MU", mu);
+  std::string output;
+  int exitCode = 0;
+  if (executeCommandMain("raidcom  map snapshot ",
+                         " -ldev_id " + pvol + " " + target + " -mirror_id " + mu +
+                             getCommonParams(true, true),
+                         output, exitCode, false) != 0) {
+    logMessage(2, kFn, "Failed to map target LDEV-[%s] to Snap-[%s-MU%s].", target.c_str(),
+               pvol.c_str(), mu.c_str());
+    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Failed to map target LDEV-[" + target +
+                                                     "] to Snap-[" + pvol + "-MU" + mu + "].");
+    return 1;
+  }
+  logMessage(1, kFn, "Successfully associated target LDEV-[%s] to Snap[%s-MU%s]", target.c_str(),
+             pvol.c_str(), mu.c_str());
+  return 0;
+}
+
+int ZRHDSRaidcomImplementer::unmapSnapshot(const std::string& pvol, const std::string& mu) {
+  static const char* const kFn = "ZRHDSRaidcomImplementer::unmapSnapshot";
+  if (!HDSShell::isDecimal(pvol)) return refuseInvalidInput(kFn, "LDEV", pvol);
+  if (!HDSShell::isDecimal(mu)) return refuseInvalidInput(kFn, "MU", mu);
+  std::string output;
+  int exitCode = 0;
+  if (executeCommandMain("raidcom  unmap snapshot ",
+                         " -ldev_id " + pvol + " -mirror_id " + mu + getCommonParams(true, true),
+                         output, exitCode, false) != 0) {
+    logMessage(2, kFn, "Failed to unmap target LDEV associated with Snap-[%s-MU%s].", pvol.c_str(),
+               mu.c_str());
+    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED,
+                       "Failed to unmap target LDEV associated with Snap-[" + pvol + "-MU" + mu +
+                           "].");
+    return 1;
+  }
+  logMessage(1, kFn, "Successfully disassociated target LDEV from Snap[%s-MU%s]", pvol.c_str(),
+             mu.c_str());
+  return 0;
+}

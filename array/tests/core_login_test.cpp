@@ -1,0 +1,291 @@
+// Login and logout: the per-array holder count in the settings store, the
+// CCI login and logout lines, credentials kept out of logs and error texts,
+// and holders in several processes.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "array/tests/support/HDSArrayTestBase.h"
+#include "host/ZrNamedMutex.h"
+#include "util/ZRHDSLock.h"
+#include "host/testing/ZrFakeClock.h"
+
+namespace {
+using R = HDSRecordingRunner;
+}  // namespace
+
+class CoreLogin : public HDSArrayTestBase {
+ protected:
+  void SetUp() override {
+    options.userName = "ArrUser77";
+    options.password = "Pw-9f3Kq";
+    makeImpl();
+    runner.on("-login", R::ok());
+    runner.on("-logout", R::ok());
+  }
+  // Credentials never reach a log line or an error text.
+  void expectNoCredentials() {
+    std::string logs = allLogs();
+    EXPECT_EQ(std::string::npos, logs.find(options.password)) << logs;
+    EXPECT_EQ(std::string::npos, logs.find(options.userName)) << logs;
+    EXPECT_EQ(std::string::npos, error().second.find(options.password));
+    EXPECT_EQ(std::string::npos, error().second.find(options.userName));
+  }
+};
+
+TEST_F(CoreLogin, FirstHolderLogsInFurtherHoldersOnlyCount) {
+  setSetting(loginKey(), 0);
+  ASSERT_EQ(0, impl->login(false));
+  EXPECT_EQ(1, setting(loginKey()));
+  EXPECT_EQ(std::vector<std::string>{"/cci/raidcom  -login  ArrUser77 Pw-9f3Kq -IM3532"},
+            runner.lines());
+  ASSERT_EQ(0, impl->login(false));
+  EXPECT_EQ(2, setting(loginKey()));
+  EXPECT_EQ(1u, runner.lines().size());
+  EXPECT_TRUE(device.logged("Already logged in. Count-[1]"));
+  expectNoCredentials();
+}
+
+TEST_F(CoreLogin, MissingCountRefusesPlainLogin) {
+  EXPECT_EQ(1, impl->login(false));
+  EXPECT_EQ(std::make_pair(62602, std::string("Failed to login into array.")), error());
+  EXPECT_TRUE(runner.lines().empty());
+  EXPECT_EQ(-2147483647 - 1, setting(loginKey()));
+}
+
+TEST_F(CoreLogin, NegativeCountIsRepaired) {
+  setSetting(loginKey(), -3);
+  ASSERT_EQ(0, impl->login(false));
+  EXPECT_EQ(1, setting(loginKey()));
+  EXPECT_EQ(1u, runner.linesWith("-login").size());
+  EXPECT_TRUE(device.logged("Login count-[-3] is -ve."));
+}
+
+TEST_F(CoreLogin, ForcedLoginRunsLoginAndKeepsOtherHoldersCount) {
+  setSetting(loginKey(), 5);
+  ASSERT_EQ(0, impl->login(true));
+  EXPECT_EQ(5, setting(loginKey()));
+  EXPECT_EQ(1u, runner.linesWith("-login").size());
+  // A forced login with no key at all writes none.
+  ZRPlatformInfo p;
+  p.deleteKey("~Tessavon", loginKey().c_str());
+  ASSERT_EQ(0, impl->login(true));
+  EXPECT_EQ(-2147483647 - 1, setting(loginKey()));
+  expectNoCredentials();
+}
+
+TEST_F(CoreLogin, RefusedLoginGivesItsCountBack) {
+  runner = HDSRecordingRunner();
+  runner.on("-login", R::exit(1, "", "raidcom: [EX_ENAUTH] Authentication failed for Pw-9f3Kq"));
+  setSetting(loginKey(), 0);
+  EXPECT_EQ(1, impl->login(false));
+  EXPECT_EQ(std::make_pair(62602, std::string("Failed to login into array.")), error());
+  EXPECT_EQ(0, setting(loginKey()));
+  // A refused forced login leaves the holders' count alone.
+  setSetting(loginKey(), 3);
+  EXPECT_EQ(1, impl->login(true));
+  EXPECT_EQ(3, setting(loginKey()));
+  std::string logs = allLogs();
+  EXPECT_EQ(std::string::npos, logs.find("ArrUser77"));
+  // The runner's text is the tool's; the printed command line stops at login.
+  EXPECT_NE(std::string::npos, logs.find("raidcom  -login "));
+  EXPECT_EQ(std::string::npos, logs.find("-login  A"));
+}
+
+TEST_F(CoreLogin, EmptyCredentialsNeverRunTheLogin) {
+  options.password.clear();
+  setSetting(loginKey(), 0);
+  EXPECT_EQ(1, impl->login(false));
+  EXPECT_EQ(0, setting(loginKey()));
+  EXPECT_TRUE(runner.lines().empty());
+}
+
+TEST_F(CoreLogin, HostilePasswordIsOneQuotedWord) {
+  options.userName = "cci user";
+  options.password = "p a$s'w\"d;touch /tmp/zr_marker";
+  setSetting(loginKey(), 0);
+  ASSERT_EQ(0, impl->login(false));
+  EXPECT_EQ(std::vector<std::string>{"/cci/raidcom  -login  \"cci user\" "
+                                     "'p a$s'\\''w\"d;touch /tmp/zr_marker' -IM3532"},
+            runner.lines());
+  EXPECT_EQ(std::string::npos, allLogs().find("zr_marker"));
+}
+
+TEST_F(CoreLogin, LogoutCountWalk) {
+  struct Row {
+    int before;
+    int after;
+    bool runs;
+  };
+  const Row rows[] = {{3, 2, false}, {2, 1, false}, {1, 0, true}, {0, 0, true}, {-2, 0, true}};
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.before);
+    runner.clear();
+    setSetting(loginKey(), r.before);
+    ASSERT_EQ(0, impl->logout());
+    EXPECT_EQ(r.after, setting(loginKey()));
+    EXPECT_EQ(r.runs ? std::vector<std::string>{"/cci/raidcom   -logout  -IM3532"}
+                     : std::vector<std::string>{},
+              runner.lines());
+  }
+}
+
+TEST_F(CoreLogin, LogoutFailuresAndAlreadyEndedLogin) {
+  EXPECT_EQ(1, impl->logout());  // no count
+  EXPECT_EQ(std::make_pair(62602, std::string("Failed to logout from the array.")), error());
+
+  runner = HDSRecordingRunner();
+  runner.on("-logout", R::exit(202, "", "raidcom: [EX_ENAUTH]"));
+  setSetting(loginKey(), 1);
+  EXPECT_EQ(0, impl->logout());
+  EXPECT_EQ(0, setting(loginKey()));
+  // No re-login under the login lock for a session the array already ended.
+  EXPECT_TRUE(runner.linesWith("-login").empty());
+  EXPECT_EQ(1u, runner.lines().size());
+
+  runner = HDSRecordingRunner();
+  runner.on("-logout", R::exit(5));
+  setSetting(loginKey(), 1);
+  EXPECT_EQ(1, impl->logout());
+  EXPECT_EQ(62601, error().first);
+  EXPECT_EQ(0, setting(loginKey()));
+  expectNoCredentials();
+}
+
+TEST_F(CoreLogin, LockHeldElsewhereFailsBothWays) {
+  ZrFakeClock clock;
+  ZrScopedClock guard(&clock);
+  ZRPlatformInfo p;
+  ASSERT_EQ(0, p.setRegInt("Tessavon", "nZRHDSSnapLockRetryCount", 2));
+  setSetting(loginKey(), 0);
+  ZrNamedMutex other("RAIDCOM_LOGIN_LOCK");
+  ASSERT_NE(0, other.lock(0));
+  EXPECT_EQ(1, impl->login(false));
+  EXPECT_EQ(std::make_pair(62602, std::string("Failed to login into array.")), error());
+  EXPECT_EQ(1, impl->logout());
+  EXPECT_EQ(std::make_pair(62601, std::string("Failed to acquire lock during logout.")), error());
+  EXPECT_EQ(0, setting(loginKey()));
+  EXPECT_TRUE(runner.lines().empty());
+  other.unlock();
+  EXPECT_EQ(0, impl->login(false));
+}
+
+class CoreLogoutHorcm : public CoreLogin {
+ protected:
+  void writeOwnFile() {
+    ASSERT_TRUE(zrWriteFile(etcDir() + "horcm3532.conf", Peer::horcmFileContent(*impl, 3532)));
+  }
+};
+
+TEST_F(CoreLogoutHorcm, ForcedRemovalOnlyAfterLastLogoutOutsidePrepare) {
+  runner.on("horcmshutdown.sh", R::ok("inst 3532:\nhorcmshutdown inst 3532 !!!\n"));
+  setSetting("nZRHDSForceRemoveHorcmFile", 1);
+  struct Row {
+    int type;
+    int count;
+    bool removed;
+  };
+  const Row rows[] = {{1, 1, false}, {4, 1, false}, {8, 2, false}, {8, 1, true}, {15, 1, true}};
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.type * 100 + r.count);
+    params.operationType = r.type;
+    makeImpl();
+    writeOwnFile();
+    runner.clear();
+    setSetting(loginKey(), r.count);
+    ASSERT_EQ(0, impl->logout()) << error().second;
+    EXPECT_EQ(r.removed, !runner.linesWith("/cci/horcmshutdown.sh 3532").empty());
+    EXPECT_EQ(r.removed, zrReadFile(etcDir() + "horcm3532.conf").empty());
+  }
+}
+
+TEST_F(CoreLogoutHorcm, ForeignInstanceIsNeverShutDownOrRemoved) {
+  runner.on("horcmshutdown.sh", R::ok());
+  setSetting("nZRHDSForceRemoveHorcmFile", 1);
+  params.operationType = 8;
+  // Our number, someone else's file.
+  makeImpl();
+  ASSERT_TRUE(zrWriteFile(etcDir() + "horcm3532.conf", "HORCM_MON\nhost 3532 1000 3000\n"));
+  setSetting(loginKey(), 1);
+  ASSERT_EQ(0, impl->logout());
+  EXPECT_TRUE(runner.linesWith("horcmshutdown").empty());
+  EXPECT_FALSE(zrReadFile(etcDir() + "horcm3532.conf").empty());
+  // A number outside ours, even with our marker.
+  options.horcmInst = "10";
+  ASSERT_TRUE(zrWriteFile(etcDir() + "horcm10.conf", Peer::horcmFileContent(*impl, 10)));
+  setSetting(loginKey(), 1);
+  ASSERT_EQ(0, impl->logout());
+  EXPECT_TRUE(runner.linesWith("horcmshutdown").empty());
+  EXPECT_FALSE(zrReadFile(etcDir() + "horcm10.conf").empty());
+}
+
+// ---------------------------------------------------------------------------
+// Several processes share the settings store and the named lock.
+
+TEST_F(CoreLogin, HoldersInSeveralProcessesBalance) {
+  setSetting(loginKey(), 0);
+  const int kChildren = 4;
+  const int kRounds = 6;
+  std::vector<pid_t> pids;
+  for (int c = 0; c < kChildren; ++c) {
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      int bad = 0;
+      for (int i = 0; i < kRounds; ++i) {
+        if (impl->login(false) != 0) ++bad;
+        if (impl->logout() != 0) ++bad;
+      }
+      size_t logins = runner.linesWith("-login").size();
+      size_t logouts = runner.linesWith("-logout").size();
+      // Report (logins, logouts, failures) through the exit status.
+      _exit(static_cast<int>((bad ? 128 : 0) | (logins << 4) | logouts));
+    }
+    pids.push_back(pid);
+  }
+  size_t logins = 0, logouts = 0;
+  for (pid_t pid : pids) {
+    int status = 0;
+    ASSERT_EQ(pid, waitpid(pid, &status, 0));
+    ASSERT_TRUE(WIFEXITED(status));
+    int v = WEXITSTATUS(status);
+    EXPECT_EQ(0, v & 128);
+    logins += (v >> 4) & 7;
+    logouts += v & 15;
+  }
+  EXPECT_EQ(0, setting(loginKey()));
+  EXPECT_EQ(logins, logouts);
+  EXPECT_GE(logins, 1u);
+}
+
+TEST_F(CoreLogin, HolderKilledWhileHoldingTheLockDoesNotBlockTheNext) {
+  setSetting(loginKey(), 0);
+  int ready[2];
+  ASSERT_EQ(0, pipe(ready));
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    close(ready[0]);
+    if (impl->login(false) != 0) _exit(1);
+    // Mid-job: holds the login lock (as a login or logout would) when killed.
+    ZRHDSLock lock(device, "RAIDCOM_LOGIN_LOCK", 1);
+    if (!lock.isLocked()) _exit(2);
+    if (write(ready[1], "x", 1) != 1) _exit(3);
+    for (;;) pause();
+  }
+  close(ready[1]);
+  char c = 0;
+  ASSERT_EQ(1, read(ready[0], &c, 1));
+  close(ready[0]);
+  kill(pid, SIGKILL);
+  int status = 0;
+  ASSERT_EQ(pid, waitpid(pid, &status, 0));
+  // The dead holder's count stays, its lock does not.
+  EXPECT_EQ(1, setting(loginKey()));
+  runner.clear();
+  ASSERT_EQ(0, impl->login(false));
+  EXPECT_EQ(2, setting(loginKey()));
+  ASSERT_EQ(0, impl->logout());
+  EXPECT_EQ(1, setting(loginKey()));
+}

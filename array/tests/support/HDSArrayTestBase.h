@@ -1,0 +1,93 @@
+// Common set-up of the array layer's unit tests: a temporary directory with
+// every host location in it, a fake logging device, the job records, a
+// recording runner and an implementer built without initialize() and made
+// ready as initialize() would have left it.
+#ifndef ZR_ARRAY_TESTS_SUPPORT_HDSARRAYTESTBASE_H
+#define ZR_ARRAY_TESTS_SUPPORT_HDSARRAYTESTBASE_H
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "array/HDSRaidcomImplementer.h"
+#include "array/tests/support/HDSRaidcomTestPeer.h"
+#include "array/tests/support/HDSRecordingRunner.h"
+#include "host/ZRPlatformInfo.h"
+#include "host/testing/FakeSnapInfo.h"
+#include "host/testing/ScopedTempDir.h"
+
+class HDSArrayTestBase : public ::testing::Test {
+ protected:
+  using Peer = ZRHDSRaidcomTestPeer;
+  static constexpr const char* kSerial = "412345";
+  static constexpr const char* kDir = "/cci/";
+
+  HDSArrayTestBase() : params(osUtil, options, snaps) {
+    options.horcmInstPath = kDir;
+    options.horcmInst = "3532";
+    options.baseSerialNum = kSerial;
+    options.userName = "cciuser";
+    options.password = "secret";
+    options.resourceGroup = "meta_resource";
+    params.operationType = 1;
+    Peer::setLocalHostName("mahost01");
+    Peer::setCCIVersion("01-40-03/01");
+  }
+
+  // Builds the implementer (without initialize) and makes it ready.
+  void makeImpl() {
+    // Destroying an implementer nulls the pointer variables it was bound to.
+    ZRSO::ZROSUtil* keep = osUtil;
+    impl.reset();
+    log = &device;
+    osUtil = keep;
+    impl.reset(new ZRHDSRaidcomImplementer(log, params, runner, false));
+    ::mkdir(tempDir().c_str(), 0700);
+    Peer::setReady(*impl, tempDir());
+  }
+  void SetUp() override { makeImpl(); }
+
+  std::string tempDir() const { return tmp.path() + "/tmp"; }
+  std::string etcDir() const { return tmp.path() + "/etc/"; }
+
+  void setSetting(const std::string& key, int value) {
+    ZRPlatformInfo p;
+    ASSERT_EQ(0, p.setRegInt("~Tessavon", key.c_str(), value));
+  }
+  // INT_MIN when missing.
+  int setting(const std::string& key) {
+    ZRPlatformInfo p;
+    int v = 0;
+    return p.getRegInt("~Tessavon", key.c_str(), &v) ? v : -2147483647 - 1;
+  }
+  std::string loginKey() const { return std::string("sZRHDSRaidcomLockCount_") + kSerial; }
+
+  std::pair<int, std::string> error() {
+    int code = 0;
+    std::string text;
+    impl->getErrorCodeString(code, text);
+    return {code, text};
+  }
+
+  // Every captured log text joined, for "never logged" checks.
+  std::string allLogs() const {
+    std::string all;
+    for (const std::string& t : device.logTexts(-1)) all += t + "\n";
+    return all;
+  }
+
+  ScopedTempDir tmp;
+  FakeSnapInfo device;
+  ZRSO::SnapInfo* log = &device;
+  ZRSO::ZROSUtil* osUtil = nullptr;
+  ZRHDSSnapOptions options;
+  std::vector<ZRHDSSnapInfo> snaps;
+  ZRHDSCommandHandlerInputParams params;
+  HDSRecordingRunner runner;
+  std::unique_ptr<ZRHDSRaidcomImplementer> impl;
+};
+
+#endif  // ZR_ARRAY_TESTS_SUPPORT_HDSARRAYTESTBASE_H

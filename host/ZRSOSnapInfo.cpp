@@ -1,0 +1,6 @@
+#include "host/ZRSOSnapInfo.h"
+
+namespace ZRSO {
+SnapInfo::~SnapInfo() = default;
+ZROSUtil::~ZROSUtil() = default;
+}  // namespace ZRSO

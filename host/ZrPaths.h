@@ -1,0 +1,21 @@
+#pragma once
+// Every fixed location of the stand-in host, each with one built-in default
+// and one environment override. Nothing else reads these variables, so a test
+// points the whole host into its own temporary directory by setting them
+// before the first use. The variables are read afresh on every call.
+#include <string>
+
+namespace ZrPaths {
+// ZRHOST_SETTINGS_FILE, default /etc/zrhost/settings.ini
+std::string settingsFile();
+// ZRHOST_LOCK_DIR, default /var/lock/zrhost
+std::string lockDir();
+// ZRHOST_LOG_DIR, default /var/log/zrhost
+std::string logDir();
+// ZRHOST_TEMP_DIR, default /tmp; what ZRPI_Base::getWrenlyTempDirectory returns
+std::string tempDir();
+// ZRHOST_HORCM_ETC_DIR, default "/etc/"; always ends with '/'
+std::string horcmEtcDir();
+// ZRHOST_CCI_DIR, default "/HORCM/usr/bin/"; always ends with '/'
+std::string cciDir();
+}  // namespace ZrPaths

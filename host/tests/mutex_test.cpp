@@ -1,0 +1,202 @@
+// ZrNamedMutex across objects, threads and processes. For the process cases
+// the test binary re-executes itself as the holder ("--zr-child hold ...").
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "host/ZrNamedMutex.h"
+#include "host/ZrProcess.h"
+#include "host/testing/ScopedTempDir.h"
+#include "host/testing/ZrFakeClock.h"
+
+namespace {
+
+std::string selfExe() {
+  char buf[4096];
+  ssize_t n = ::readlink("/proc/self/exe", buf, sizeof(buf) - 1);
+  if (n <= 0) return std::string();
+  buf[n] = '\0';
+  return buf;
+}
+
+// hold <name> <marker> <how>: takes the mutex, creates marker, then either
+// sleeps until killed ("sleep") or exits without unlocking ("exit").
+int childMain(int argc, char** argv) {
+  if (argc < 6 || std::strcmp(argv[2], "hold") != 0) return 99;
+  ZrNamedMutex m(argv[3]);
+  if (m.lock(10000) == 0) return 2;
+  zrWriteFile(argv[4], "locked");
+  if (std::strcmp(argv[5], "exit") == 0) ::_exit(0);  // no unlock, no destructor
+  ::sleep(30);
+  return 0;
+}
+
+bool waitForFile(const std::string& path) {
+  for (int i = 0; i < 500; ++i) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) == 0) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
+// Starts the holder child; the caller owns the process object.
+bool startHolder(ZrProcess& p, const std::string& name, const std::string& marker, const char* how) {
+  std::string cmd = "exec '" + selfExe() + "' --zr-child hold '" + name + "' '" + marker + "' " + how;
+  std::string sh = "/bin/sh", c = "-c";
+  char* argv[] = {&sh[0], &c[0], &cmd[0], nullptr};
+  p.TrapIO(true, true);
+  p.SetSilence(true);
+  std::string error;
+  return p.StartProcess(argv, &error, 0);
+}
+
+TEST(ZrNamedMutex, TwoObjectsInOneThreadExcludeEachOther) {
+  ScopedTempDir dir;
+  ZrNamedMutex a("ZR_HDS_SYNC_COMMANDS");
+  ZrNamedMutex b("ZR_HDS_SYNC_COMMANDS");
+  ASSERT_TRUE(a.isValid()) << a.lastError();
+  EXPECT_NE(0, a.lock(0));
+  EXPECT_NE(0, a.lock(0)) << "a holder asking again keeps the lock";
+  EXPECT_EQ(0, b.lock(0));
+  a.unlock();
+  EXPECT_NE(0, b.lock(0));
+  EXPECT_TRUE(b.isHeld());
+  EXPECT_EQ(0, a.lock(0));
+}
+
+TEST(ZrNamedMutex, DifferentNamesDoNotInterfere) {
+  ScopedTempDir dir;
+  ZrNamedMutex a("RAIDCOM_LOGIN_LOCK");
+  ZrNamedMutex b("ZR_HDS_LOCK_RESOURCE_GROUP");
+  EXPECT_NE(0, a.lock(0));
+  EXPECT_NE(0, b.lock(0));
+}
+
+TEST(ZrNamedMutex, NamesBecomeSafeDistinctFileNames) {
+  ScopedTempDir dir;
+  const std::string lockDir = dir.path() + "/locks/";
+  struct Row {
+    const char* name;
+  } rows[] = {{"a/b"}, {"a%2Fb"}, {"a_b"}, {"../escape"}, {"QB_12 34"}, {"."}, {".."}};
+  std::vector<std::string> paths;
+  for (const Row& r : rows) {
+    std::string path = ZrNamedMutex::pathForName(r.name);
+    ASSERT_EQ(0u, path.find(lockDir)) << r.name << " -> " << path;
+    EXPECT_EQ(std::string::npos, path.substr(lockDir.size()).find('/')) << r.name;
+    for (const std::string& other : paths) EXPECT_NE(other, path) << r.name;
+    paths.push_back(path);
+    ZrNamedMutex m(r.name);
+    EXPECT_TRUE(m.isValid()) << r.name << ": " << m.lastError();
+    EXPECT_NE(0, m.lock(0)) << r.name;
+  }
+  std::string longName(600, 'x');
+  std::string longPath = ZrNamedMutex::pathForName(longName);
+  EXPECT_LT(longPath.size() - lockDir.size(), 255u);
+  EXPECT_NE(longPath, ZrNamedMutex::pathForName(longName + "y"));
+}
+
+TEST(ZrNamedMutex, MissingLockDirectoryIsCreated) {
+  ScopedTempDir dir;
+  dir.setEnv("ZRHOST_LOCK_DIR", dir.path() + "/deep/er/locks");
+  ZrNamedMutex m("X");
+  ASSERT_TRUE(m.isValid()) << m.lastError();
+  EXPECT_NE(0, m.lock(0));
+}
+
+TEST(ZrNamedMutex, UnusableLockDirectoryMakesAnInvalidMutex) {
+  ScopedTempDir dir;
+  zrWriteFile(dir.file("plainfile"), "x");
+  dir.setEnv("ZRHOST_LOCK_DIR", dir.file("plainfile"));
+  ZrNamedMutex m("X");
+  EXPECT_FALSE(m.isValid());
+  EXPECT_FALSE(m.lastError().empty());
+  EXPECT_EQ(0, m.lock(0));
+  ZrNamedMutex empty("");
+  EXPECT_FALSE(empty.isValid());
+}
+
+TEST(ZrNamedMutex, TimedLockPollsTheFakeClock) {
+  ScopedTempDir dir;
+  ZrFakeClock clock;
+  ZrScopedClock guard(&clock);
+  ZrNamedMutex holder("N");
+  ASSERT_NE(0, holder.lock(0));
+  ZrNamedMutex waiter("N");
+  const int64_t before = clock.monotonicMillis();
+  EXPECT_EQ(0, waiter.lock(5000));
+  EXPECT_EQ(5000, clock.monotonicMillis() - before);
+  EXPECT_EQ(5000, clock.totalSleptMillis());
+}
+
+TEST(ZrNamedMutex, SecondThreadWaitsUntilRelease) {
+  ScopedTempDir dir;
+  ZrNamedMutex a("T");
+  ASSERT_NE(0, a.lock(0));
+  std::atomic<int> result{-1};
+  std::atomic<bool> tried{false};
+  std::thread t([&] {
+    ZrNamedMutex b("T");
+    EXPECT_EQ(0, b.lock(0));
+    tried = true;
+    result = b.lock(10000);
+  });
+  while (!tried) std::this_thread::yield();
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  EXPECT_EQ(-1, result.load()) << "the second thread must still be waiting";
+  a.unlock();
+  t.join();
+  EXPECT_NE(0, result.load());
+}
+
+TEST(ZrNamedMutex, HeldByAnotherProcessAndReleasedWhenItIsKilled) {
+  ScopedTempDir dir;
+  const std::string marker = dir.file("held");
+  ZrProcess holder;
+  ASSERT_TRUE(startHolder(holder, "ZR_HDS_SYNC_COMMANDS", marker, "sleep"));
+  ASSERT_TRUE(waitForFile(marker));
+  ZrNamedMutex m("ZR_HDS_SYNC_COMMANDS");
+  EXPECT_EQ(0, m.lock(0));
+  EXPECT_EQ(0, m.lock(50));
+  ASSERT_EQ(0, ::kill(holder.GetPid(), SIGKILL));
+  int code = 0;
+  std::string error;
+  EXPECT_FALSE(holder.WaitForProcessToEnd(&code, &error, 10));  // killed by a signal
+  EXPECT_NE(0, m.lock(5000));
+}
+
+TEST(ZrNamedMutex, ReleasedWhenTheHolderExitsWithoutUnlocking) {
+  ScopedTempDir dir;
+  const std::string marker = dir.file("held");
+  ZrNamedMutex m("RAIDCOM_LOGIN_LOCK");
+  ASSERT_NE(0, m.lock(0));  // the child must wait for us first
+  ZrProcess holder;
+  ASSERT_TRUE(startHolder(holder, "RAIDCOM_LOGIN_LOCK", marker, "exit"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  struct stat st;
+  EXPECT_NE(0, ::stat(marker.c_str(), &st)) << "the child took a lock we hold";
+  m.unlock();
+  int code = -1;
+  std::string error;
+  ASSERT_TRUE(holder.WaitForProcessToEnd(&code, &error, 20)) << error;
+  EXPECT_EQ(0, code);
+  EXPECT_TRUE(waitForFile(marker));
+  EXPECT_NE(0, m.lock(0)) << "the dead holder's lock must be gone";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc > 1 && std::strcmp(argv[1], "--zr-child") == 0) return childMain(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

@@ -1,0 +1,328 @@
+// ZrProcess against real children: the test binary re-executes itself with
+// "--zr-child <mode> ..." to play the child (see childMain).
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "host/ZrProcess.h"
+#include "host/testing/ScopedTempDir.h"
+
+namespace {
+
+std::string selfExe() {
+  char buf[4096];
+  ssize_t n = ::readlink("/proc/self/exe", buf, sizeof(buf) - 1);
+  if (n <= 0) return std::string();
+  buf[n] = '\0';
+  return buf;
+}
+
+void writeAll(int fd, const std::string& s) {
+  size_t done = 0;
+  while (done < s.size()) {
+    ssize_t n = ::write(fd, s.data() + done, s.size() - done);
+    if (n <= 0) return;
+    done += static_cast<size_t>(n);
+  }
+}
+
+void writePidFile(const char* path) {
+  std::string tmp = std::string(path) + ".tmp";
+  FILE* f = std::fopen(tmp.c_str(), "w");
+  if (f == nullptr) return;
+  std::fprintf(f, "%ld", static_cast<long>(::getpid()));
+  std::fclose(f);
+  std::rename(tmp.c_str(), path);
+}
+
+int childMain(int argc, char** argv) {
+  std::string mode = argc > 2 ? argv[2] : "";
+  if (mode == "streams") {  // A on stdout, B on stderr, exit 3
+    writeAll(1, "A");
+    writeAll(2, "B");
+    return 3;
+  }
+  if (mode == "sleep") {
+    ::usleep(static_cast<useconds_t>(std::atol(argv[3]) * 1000));
+    return 0;
+  }
+  if (mode == "big") {  // argv[3] bytes on each stream, interleaved
+    long total = std::atol(argv[3]);
+    std::string outChunk(8192, 'o'), errChunk(8192, 'e');
+    for (long done = 0; done < total; done += 8192) {
+      size_t n = static_cast<size_t>(total - done < 8192 ? total - done : 8192);
+      writeAll(1, outChunk.substr(0, n));
+      writeAll(2, errChunk.substr(0, n));
+    }
+    return 0;
+  }
+  if (mode == "stdin") {  // reports what standard input gives
+    char c;
+    ssize_t n = ::read(0, &c, 1);
+    writeAll(1, n == 0 ? "EOF" : n < 0 ? "ERR" : "DATA");
+    return 0;
+  }
+  if (mode == "fds") {  // lists open descriptors above 2
+    std::string open;
+    for (int fd = 3; fd < 1024; ++fd)
+      if (::fcntl(fd, F_GETFD) != -1) open += std::to_string(fd) + " ";
+    writeAll(1, open.empty() ? "none" : open);
+    return 0;
+  }
+  if (mode == "group") {  // a grandchild that records its pid; both sleep
+    if (::fork() == 0) {
+      writePidFile(argv[3]);
+      ::sleep(30);
+      ::_exit(0);
+    }
+    ::sleep(30);
+    return 0;
+  }
+  if (mode == "ignoreterm") {  // survives SIGTERM
+    ::signal(SIGTERM, SIG_IGN);
+    writePidFile(argv[3]);
+    ::sleep(30);
+    return 0;
+  }
+  if (mode == "selfkill") {
+    writeAll(1, "dying");
+    ::kill(::getpid(), SIGKILL);
+    ::sleep(5);
+    return 0;
+  }
+  if (mode == "daemon") {  // leaves a grandchild that keeps stdout open
+    if (::fork() == 0) {
+      writePidFile(argv[3]);
+      ::sleep(30);
+      ::_exit(0);
+    }
+    writeAll(1, "parent done");
+    return 0;
+  }
+  return 99;
+}
+
+// A running child of ours holds its pid; a zombie or a vanished pid is dead.
+bool processAlive(long pid) {
+  FILE* f = std::fopen(("/proc/" + std::to_string(pid) + "/stat").c_str(), "r");
+  if (f == nullptr) return false;
+  char line[512] = {0};
+  bool alive = std::fgets(line, sizeof(line), f) != nullptr;
+  std::fclose(f);
+  if (!alive) return false;
+  const char* close = std::strrchr(line, ')');
+  return close != nullptr && close[1] == ' ' && close[2] != 'Z' && close[2] != 'X';
+}
+
+bool waitDead(long pid) {
+  for (int i = 0; i < 200; ++i) {
+    if (!processAlive(pid)) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
+long readPid(const std::string& path) {
+  for (int i = 0; i < 200; ++i) {
+    std::string s = zrReadFile(path);
+    if (!s.empty()) return std::atol(s.c_str());
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return -1;
+}
+
+struct Result {
+  bool started = false;
+  bool ended = false;
+  int exitCode = -12345;
+  std::string error;
+  std::string out;
+  std::string err;
+  long elapsedMillis = 0;
+};
+
+Result run(const std::string& args, long timeoutMillis, bool execDirect = false) {
+  std::string cmd = std::string(execDirect ? "exec " : "") + "'" + selfExe() + "' --zr-child " + args;
+  std::string sh = "/bin/sh", c = "-c";
+  char* argv[] = {&sh[0], &c[0], &cmd[0], nullptr};
+  Result r;
+  ZrProcess p;
+  p.TrapIO(true, true);
+  p.SetSilence(true);
+  auto t0 = std::chrono::steady_clock::now();
+  r.started = p.StartProcess(argv, &r.error, 0);
+  if (r.started) r.ended = p.WaitForProcessToEndMillis(&r.exitCode, &r.error, timeoutMillis);
+  r.elapsedMillis = static_cast<long>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count());
+  p.GetIO(&r.out, &r.err);
+  return r;
+}
+
+TEST(ZrProcess, ExitCodeAndBothStreams) {
+  Result r = run("streams", 10000);
+  ASSERT_TRUE(r.started) << r.error;
+  EXPECT_TRUE(r.ended) << r.error;
+  EXPECT_EQ(3, r.exitCode);
+  EXPECT_EQ("A", r.out);
+  EXPECT_EQ("B", r.err);
+}
+
+TEST(ZrProcess, ShortSleepEndsWithZero) {
+  Result r = run("sleep 50", 10000);
+  ASSERT_TRUE(r.ended) << r.error;
+  EXPECT_EQ(0, r.exitCode);
+  EXPECT_GE(r.elapsedMillis, 50);
+}
+
+TEST(ZrProcess, FourMegabytesOnBothStreamsDoNotDeadlock) {
+  const long size = 4L * 1024 * 1024;
+  Result r = run("big " + std::to_string(size), 20000);
+  ASSERT_TRUE(r.ended) << r.error;
+  EXPECT_EQ(0, r.exitCode);
+  ASSERT_EQ(static_cast<size_t>(size), r.out.size());
+  ASSERT_EQ(static_cast<size_t>(size), r.err.size());
+  EXPECT_EQ(std::string::npos, r.out.find_first_not_of('o'));
+  EXPECT_EQ(std::string::npos, r.err.find_first_not_of('e'));
+}
+
+TEST(ZrProcess, StandardInputIsDevNull) {
+  Result r = run("stdin", 10000);
+  ASSERT_TRUE(r.ended) << r.error;
+  EXPECT_EQ("EOF", r.out);
+}
+
+TEST(ZrProcess, NoDescriptorLeaksIntoTheChild) {
+  // Descriptors of ours without close-on-exec must not reach the child.
+  int leaky = ::open("/dev/null", O_RDONLY);
+  int pipeFds[2];
+  ASSERT_EQ(0, ::pipe(pipeFds));
+  Result r = run("fds", 10000);
+  ::close(leaky);
+  ::close(pipeFds[0]);
+  ::close(pipeFds[1]);
+  ASSERT_TRUE(r.ended) << r.error;
+  EXPECT_EQ("none", r.out);
+}
+
+TEST(ZrProcess, TimeOutKillsTheWholeGroup) {
+  ScopedTempDir dir;
+  const std::string pidFile = dir.file("grandchild.pid");
+  Result r = run("group '" + pidFile + "'", 500);
+  EXPECT_FALSE(r.ended);
+  EXPECT_EQ("timedout", r.error);
+  EXPECT_LT(r.elapsedMillis, 5000);
+  long grandchild = readPid(pidFile);
+  ASSERT_GT(grandchild, 0);
+  EXPECT_TRUE(waitDead(grandchild)) << "grandchild " << grandchild << " outlived the time-out";
+}
+
+TEST(ZrProcess, TimeOutKillsAChildThatIgnoresTerm) {
+  ScopedTempDir dir;
+  const std::string pidFile = dir.file("child.pid");
+  Result r = run("ignoreterm '" + pidFile + "'", 300);
+  EXPECT_FALSE(r.ended);
+  EXPECT_EQ("timedout", r.error);
+  long child = readPid(pidFile);
+  ASSERT_GT(child, 0);
+  EXPECT_TRUE(waitDead(child));
+}
+
+TEST(ZrProcess, DeathBySignalIsAFailure) {
+  // The child itself (exec replaces the shell) is killed.
+  Result r = run("selfkill", 10000, /*execDirect=*/true);
+  EXPECT_FALSE(r.ended);
+  EXPECT_EQ(128 + SIGKILL, r.exitCode);
+  EXPECT_EQ("terminated by signal 9", r.error);
+  EXPECT_EQ("dying", r.out);
+  // Behind the shell the death arrives as the shell's exit status, never 0.
+  Result viaShell = run("selfkill", 10000);
+  EXPECT_TRUE(viaShell.ended);
+  EXPECT_EQ(128 + SIGKILL, viaShell.exitCode);
+}
+
+TEST(ZrProcess, DaemonHoldingThePipeDoesNotHangTheWait) {
+  ScopedTempDir dir;
+  const std::string pidFile = dir.file("daemon.pid");
+  Result r = run("daemon '" + pidFile + "'", 20000);
+  long daemon = readPid(pidFile);
+  if (daemon > 0) ::kill(static_cast<pid_t>(daemon), SIGKILL);
+  ASSERT_TRUE(r.ended) << r.error;
+  EXPECT_EQ(0, r.exitCode);
+  EXPECT_EQ("parent done", r.out);
+  EXPECT_LT(r.elapsedMillis, 10000);
+}
+
+TEST(ZrProcess, StartFailsForAMissingProgram) {
+  std::string prog = "/nonexistent/zr-no-such-program";
+  char* argv[] = {&prog[0], nullptr};
+  ZrProcess p;
+  std::string error;
+  EXPECT_FALSE(p.StartProcess(argv, &error, 0));
+  EXPECT_NE(std::string::npos, error.find("exec")) << error;
+  int code = 0;
+  EXPECT_FALSE(p.WaitForProcessToEnd(&code, &error, 1));
+}
+
+TEST(ZrProcess, SystemReturnsTheExitCodeOrMinusOne) {
+  std::string out, err;
+  EXPECT_EQ(7, ZrProcess::system("printf x; printf y >&2; exit 7", &out, &err, 0, true));
+  EXPECT_EQ("x", out);
+  EXPECT_EQ("y", err);
+  EXPECT_EQ(-1, ZrProcess::system("kill -9 $$", &out, &err, 0, true));
+  EXPECT_EQ(-1, ZrProcess::system(nullptr, &out, &err, 0, true));
+}
+
+TEST(ZrProcess, GetIOFillsOnlyTheTextsAskedFor) {
+  std::string cmd = "printf out; printf err >&2";
+  std::string sh = "/bin/sh", c = "-c";
+  char* argv[] = {&sh[0], &c[0], &cmd[0], nullptr};
+  ZrProcess p;
+  p.TrapIO(true, true);
+  std::string error;
+  ASSERT_TRUE(p.StartProcess(argv, &error, 0));
+  int code = -1;
+  ASSERT_TRUE(p.WaitForProcessToEnd(&code, &error, 10));
+  std::string out = "unchanged";
+  p.GetIO(&out, nullptr);
+  EXPECT_EQ("out", out);
+  std::string err = "unchanged";
+  p.GetIO(nullptr, &err);
+  EXPECT_EQ("err", err);
+}
+
+TEST(ZrProcess, UntrappedSilentStreamsAreDiscarded) {
+  std::string cmd = "printf out; printf err >&2; exit 4";
+  std::string sh = "/bin/sh", c = "-c";
+  char* argv[] = {&sh[0], &c[0], &cmd[0], nullptr};
+  ZrProcess p;
+  p.TrapIO(false, false);
+  p.SetSilence(true);
+  std::string error;
+  ASSERT_TRUE(p.StartProcess(argv, &error, 0));
+  int code = -1;
+  ASSERT_TRUE(p.WaitForProcessToEnd(&code, &error, 10));
+  EXPECT_EQ(4, code);
+  std::string out = "x", err = "y";
+  p.GetIO(&out, &err);
+  EXPECT_EQ("", out);
+  EXPECT_EQ("", err);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc > 1 && std::strcmp(argv[1], "--zr-child") == 0) return childMain(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

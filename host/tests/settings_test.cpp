@@ -1,0 +1,224 @@
+// ZRPlatformInfo: the file-backed settings store shared by processes.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "host/ZRPlatformInfo.h"
+#include "host/testing/ScopedTempDir.h"
+
+namespace {
+
+const char kMain[] = "~Tessavon";
+const char kOther[] = "Tessavon";
+
+TEST(ZRPlatformInfo, IntegersRoundTrip) {
+  ScopedTempDir dir;
+  ZRPlatformInfo s;
+  const int values[] = {0, 1, -1, 300, INT_MAX, INT_MIN};
+  for (int v : values) {
+    ASSERT_EQ(0, s.setRegInt(kMain, "nZRHDSCCICommandTimeoutInSec", v));
+    int got = 12345;
+    EXPECT_NE(0, s.getRegInt(kMain, "nZRHDSCCICommandTimeoutInSec", &got));
+    EXPECT_EQ(v, got);
+  }
+  unsigned long n = 0;
+  ASSERT_EQ(0, s.setRegInt(kMain, "nUnsigned", 42));
+  EXPECT_NE(0, s.getNumber(kMain, "nUnsigned", &n));
+  EXPECT_EQ(42ul, n);
+}
+
+TEST(ZRPlatformInfo, StringsRoundTripWhateverTheyHold) {
+  ScopedTempDir dir;
+  ZRPlatformInfo s;
+  const std::string values[] = {"",
+                                "4711:/dev/sdb,/dev/sdc,",
+                                "a=b=c",
+                                "line1\nline2\r\n",
+                                "back\\slash\\n not a newline",
+                                "[~Tessavon]",
+                                "  blanks around  "};
+  for (const std::string& v : values) {
+    ASSERT_EQ(0, s.setRegString(kMain, "sZRHDSCommandDevice_410001", v.c_str()));
+    std::string got = "preset";
+    EXPECT_NE(0, s.getString(kMain, "sZRHDSCommandDevice_410001", &got));
+    EXPECT_EQ(v, got);
+  }
+  // Other keys survive every rewrite.
+  ASSERT_EQ(0, s.setRegString(kMain, "sFirst", "1"));
+  ASSERT_EQ(0, s.setRegString(kMain, "sSecond", "2"));
+  std::string got;
+  EXPECT_NE(0, s.getString(kMain, "sFirst", &got));
+  EXPECT_EQ("1", got);
+}
+
+TEST(ZRPlatformInfo, MissingKeysLeaveThePresetAndReportAbsence) {
+  ScopedTempDir dir;
+  ZRPlatformInfo s;
+  int i = 77;
+  unsigned long n = 78;
+  std::string t = "preset";
+  char buf[8] = "keep";
+  // No file at all yet.
+  EXPECT_EQ(0, s.getRegInt(kMain, "nMissing", &i));
+  EXPECT_EQ(0, s.getNumber(kMain, "nMissing", &n));
+  EXPECT_EQ(0, s.getString(kMain, "sMissing", &t));
+  EXPECT_EQ(0, s.getString(kMain, "sMissing", buf, sizeof(buf)));
+  ASSERT_EQ(0, s.setRegString(kMain, "sOther", "x"));
+  EXPECT_EQ(0, s.getRegInt(kMain, "nMissing", &i));
+  EXPECT_EQ(77, i);
+  EXPECT_EQ(78ul, n);
+  EXPECT_EQ("preset", t);
+  EXPECT_STREQ("keep", buf);
+}
+
+TEST(ZRPlatformInfo, NonNumbersAreNotNumbers) {
+  ScopedTempDir dir;
+  ZRPlatformInfo s;
+  // text, is an int, is an unsigned number
+  struct Row {
+    const char* text;
+    bool isInt;
+    bool isNumber;
+  } rows[] = {{"", false, false},          {"abc", false, false}, {"12abc", false, false},
+              {"99999999999", false, true}, {"-5", true, false},   {"17", true, true}};
+  for (const Row& r : rows) {
+    ASSERT_EQ(0, s.setRegString(kMain, "nKey", r.text));
+    int i = 5;
+    unsigned long n = 6;
+    EXPECT_EQ(r.isInt, s.getRegInt(kMain, "nKey", &i) != 0) << r.text;
+    EXPECT_EQ(r.isNumber, s.getNumber(kMain, "nKey", &n) != 0) << r.text;
+    EXPECT_EQ(r.isInt ? std::atoi(r.text) : 5, i) << r.text;
+    EXPECT_EQ(r.isNumber ? std::strtoul(r.text, nullptr, 10) : 6ul, n) << r.text;
+  }
+}
+
+TEST(ZRPlatformInfo, SectionsAreSeparate) {
+  ScopedTempDir dir;
+  ZRPlatformInfo s;
+  ASSERT_EQ(0, s.setRegInt(kMain, "SNAP_HDS_DO_NOT_PRINT_FULL_COMMAND", 1));
+  ASSERT_EQ(0, s.setRegInt(kOther, "SNAP_HDS_DO_NOT_PRINT_FULL_COMMAND", 2));
+  int a = 0, b = 0, c = 9;
+  EXPECT_NE(0, s.getRegInt(kMain, "SNAP_HDS_DO_NOT_PRINT_FULL_COMMAND", &a));
+  EXPECT_NE(0, s.getRegInt(kOther, "SNAP_HDS_DO_NOT_PRINT_FULL_COMMAND", &b));
+  EXPECT_EQ(0, s.getRegInt("tessavon", "SNAP_HDS_DO_NOT_PRINT_FULL_COMMAND", &c));
+  EXPECT_EQ(1, a);
+  EXPECT_EQ(2, b);
+  EXPECT_EQ(9, c);
+  ASSERT_EQ(0, s.deleteKey(kMain, "SNAP_HDS_DO_NOT_PRINT_FULL_COMMAND"));
+  EXPECT_EQ(0, s.getRegInt(kMain, "SNAP_HDS_DO_NOT_PRINT_FULL_COMMAND", &a));
+  EXPECT_NE(0, s.getRegInt(kOther, "SNAP_HDS_DO_NOT_PRINT_FULL_COMMAND", &b));
+}
+
+TEST(ZRPlatformInfo, BufferFormIsTerminatedWithinItsSize) {
+  ScopedTempDir dir;
+  ZRPlatformInfo s;
+  ASSERT_EQ(0, s.setRegString(kOther, "ZR_HDS_VENDOR_NAME", "ABCDEFGHIJ"));
+  char buf[8];
+  std::memset(buf, 'x', sizeof(buf));
+  EXPECT_NE(0, s.getString(kOther, "ZR_HDS_VENDOR_NAME", buf, 5));
+  EXPECT_STREQ("ABCD", buf);
+  EXPECT_EQ('x', buf[5]) << "nothing written past the size";
+}
+
+TEST(ZRPlatformInfo, BadNamesAndUnwritableStoresFail) {
+  ScopedTempDir dir;
+  ZRPlatformInfo s;
+  EXPECT_NE(0, s.setRegInt(kMain, "", 1));
+  EXPECT_NE(0, s.setRegInt(kMain, "a=b", 1));
+  EXPECT_NE(0, s.setRegInt(kMain, "a\nb", 1));
+  EXPECT_NE(0, s.setRegInt("", "k", 1));
+  EXPECT_NE(0, s.setRegInt("[x]", "k", 1));
+  EXPECT_NE(0, s.setRegString(kMain, "k", nullptr));
+  zrWriteFile(dir.file("plainfile"), "x");
+  dir.setEnv("ZRHOST_SETTINGS_FILE", dir.file("plainfile") + "/settings.ini");
+  EXPECT_NE(0, s.setRegInt(kMain, "k", 1));
+  EXPECT_NE(0, s.setRegString(kMain, "k", "v"));
+}
+
+TEST(ZRPlatformInfo, HandEditedFileIsRead) {
+  ScopedTempDir dir;
+  ASSERT_TRUE(zrWriteFile(dir.file("settings.ini"),
+                          "# comment\n[~Tessavon]\r\nnZRHDSKeepCmdOutput=1\r\nstray line\n\n[Tessavon]\nsName=v\n"));
+  ZRPlatformInfo s;
+  int keep = 0;
+  std::string name;
+  EXPECT_NE(0, s.getRegInt(kMain, "nZRHDSKeepCmdOutput", &keep));
+  EXPECT_EQ(1, keep);
+  EXPECT_NE(0, s.getString(kOther, "sName", &name));
+  EXPECT_EQ("v", name);
+}
+
+TEST(ZRPlatformInfo, WrittenByOneProcessReadByAnother) {
+  ScopedTempDir dir;
+  ZRPlatformInfo s;
+  ASSERT_EQ(0, s.setRegInt(kMain, "sZRHDSRaidcomLockCount_410001", 3));
+  pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    ZRPlatformInfo child;
+    int v = 0;
+    int ok = child.getRegInt(kMain, "sZRHDSRaidcomLockCount_410001", &v);
+    // The child answers by writing a key of its own and by its exit code.
+    int rc = child.setRegInt(kMain, "nWrittenByChild", v * 10);
+    ::_exit(ok != 0 && v == 3 && rc == 0 ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(pid, ::waitpid(pid, &status, 0));
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(0, WEXITSTATUS(status));
+  int v = 0;
+  EXPECT_NE(0, s.getRegInt(kMain, "nWrittenByChild", &v));
+  EXPECT_EQ(30, v);
+}
+
+TEST(ZRPlatformInfo, ConcurrentWritersOfDifferentKeysLoseNothing) {
+  ScopedTempDir dir;
+  const int kWriters = 3, kKeys = 150;
+  pid_t pids[kWriters];
+  for (int w = 0; w < kWriters; ++w) {
+    pids[w] = ::fork();
+    ASSERT_GE(pids[w], 0);
+    if (pids[w] == 0) {
+      ZRPlatformInfo s;
+      int failures = 0;
+      for (int k = 0; k < kKeys; ++k) {
+        std::string key = "n" + std::to_string(w) + "_" + std::to_string(k);
+        failures += s.setRegInt(w % 2 == 0 ? kMain : kOther, key.c_str(), k) != 0;
+        // Every read in between sees a whole store.
+        int v = -1;
+        if (s.getRegInt(w % 2 == 0 ? kMain : kOther, key.c_str(), &v) == 0 || v != k) ++failures;
+      }
+      ::_exit(failures == 0 ? 0 : 1);
+    }
+  }
+  for (pid_t pid : pids) {
+    int status = 0;
+    ASSERT_EQ(pid, ::waitpid(pid, &status, 0));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  ZRPlatformInfo s;
+  for (int w = 0; w < kWriters; ++w)
+    for (int k = 0; k < kKeys; ++k) {
+      std::string key = "n" + std::to_string(w) + "_" + std::to_string(k);
+      int v = -1;
+      ASSERT_NE(0, s.getRegInt(w % 2 == 0 ? kMain : kOther, key.c_str(), &v)) << key;
+      EXPECT_EQ(k, v);
+    }
+}
+
+TEST(ZRPlatformInfo, ClientHostName) {
+  ZRPlatformInfo s;
+  std::string host;
+  EXPECT_EQ(0, s.getClientHostName("", host));
+  EXPECT_EQ(0, s.getClientHostName(nullptr, host));
+  EXPECT_NE(0, s.getClientHostName("client1", host));
+  EXPECT_FALSE(host.empty());
+}
+
+}  // namespace

@@ -1,0 +1,67 @@
+// Internals shared by the zrjson sources; not part of the library's interface.
+#pragma once
+
+#include <cstring>
+#include <string>
+
+#include "json/zrjson.h"
+
+namespace zrjson {
+namespace detail {
+
+// Direct access to the representation, for the parser and the writers.
+struct Access {
+  static int32_t type(const Value& v) { return v.m_nType; }
+  // The string, array or object payload; null for a hollow value.
+  static const String* string(const Value& v) { return v.m_pString; }
+  static const Array* array(const Value& v) { return v.m_pArray; }
+  static const Object* object(const Value& v) { return v.m_pObject; }
+  static Number number(const Value& v) { return v.m_ldNumber; }
+  static Boolean boolean(const Value& v) { return v.m_bBoolean; }
+
+  // REQUIRES: v was reset() (holds no payload). Each takes ownership.
+  static void setNumber(Value& v, Number n) {
+    v.m_nType = Value::NumberType;
+    v.m_ldNumber = n;
+  }
+  static void setBoolean(Value& v, Boolean b) {
+    v.m_nType = Value::BooleanType;
+    v.m_bBoolean = b;
+  }
+  static void setNull(Value& v) { v.m_nType = Value::NullType; }
+  static void adoptString(Value& v, String* s) {
+    v.m_nType = Value::StringType;
+    v.m_pString = s;
+  }
+  static void adoptArray(Value& v, Array* a) {
+    v.m_nType = Value::ArrayType;
+    v.m_pArray = a;
+  }
+  static void adoptObject(Value& v, Object* o) {
+    v.m_nType = Value::ObjectType;
+    v.m_pObject = o;
+  }
+
+  // Moves the whole content of from into to (after to.reset()); from is
+  // left invalid, owning nothing.
+  static void transfer(Value& from, Value& to) {
+    to.reset();
+    to.m_nType = from.m_nType;
+    std::memcpy(static_cast<void*>(&to.m_ldNumber), static_cast<const void*>(&from.m_ldNumber),
+                sizeof from.m_ldNumber);
+    from.m_nType = Value::InvalidType;
+  }
+
+  static Array::Values& values(Array& a) { return a.m_oValues; }
+  static Object::Map& members(Object& o) { return o.m_oMap; }
+};
+
+// Appends the JSON escaping of text (no quotes).
+void appendEscaped(std::string& out, const std::string& text);
+// Appends a number as the pretty writer and the XML forms write it: up to 16
+// significant digits in the shortest of plain and exponent notation (printf
+// "%.16Lg"), independent of the process locale.
+void appendNumber(std::string& out, Number n);
+
+}  // namespace detail
+}  // namespace zrjson

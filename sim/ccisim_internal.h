@@ -1,0 +1,81 @@
+// Helpers shared by the simulator's own sources; not for tests of other
+// folders (they use ccisim_fixture.h).
+#ifndef CCISIM_INTERNAL_H
+#define CCISIM_INTERNAL_H
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace ccisim {
+namespace detail {
+
+// Percent-encoding of one value: '%', blanks, tabs, line ends, '=' and ','
+// become %XX, so a value is one token of a record line and one item of a list.
+std::string enc(const std::string& v);
+std::string dec(const std::string& v);
+// A list as "<count>:" + items joined by ','; empty items survive.
+std::string encList(const std::vector<std::string>& items);
+std::vector<std::string> decList(const std::string& v);
+
+// One line of the state or journal file: "<kind> key=value key=value".
+struct Record {
+    std::string kind;
+    std::vector<std::pair<std::string, std::string>> kv;  // decoded values
+
+    void add(const std::string& k, const std::string& v) { kv.emplace_back(k, v); }
+    void add(const std::string& k, const char* v) { kv.emplace_back(k, v); }
+    void add(const std::string& k, long long v) { kv.emplace_back(k, std::to_string(v)); }
+    void add(const std::string& k, int v) { kv.emplace_back(k, std::to_string(v)); }
+    void add(const std::string& k, bool v) { kv.emplace_back(k, v ? "1" : "0"); }
+    void add(const std::string& k, uint64_t v) { kv.emplace_back(k, std::to_string(v)); }
+    bool has(const std::string& k) const;
+    std::string str(const std::string& k, const std::string& def = "") const;
+    long long num(const std::string& k, long long def = 0) const;
+    uint64_t unum(const std::string& k, uint64_t def = 0) const;
+    bool flag(const std::string& k, bool def = false) const;
+};
+std::string formatRecord(const Record& r);
+bool parseRecord(const std::string& line, Record& r);
+
+bool readFile(const std::string& path, std::string& out);
+// Writes a sibling temporary file and renames it over path.
+bool writeFileAtomic(const std::string& path, const std::string& text);
+bool appendFile(const std::string& path, const std::string& text);
+
+// Exclusive flock on "<statePath>.lock" for the lifetime of the object.
+// Both threads and processes are excluded: the lock file is opened anew by
+// every object.
+class StateLock {
+public:
+    explicit StateLock(const std::string& statePath);
+    ~StateLock();
+    StateLock(const StateLock&) = delete;
+    StateLock& operator=(const StateLock&) = delete;
+    bool ok() const { return fd_ >= 0; }
+
+private:
+    int fd_ = -1;
+};
+
+// A text table: columns padded to the widest cell plus two blanks, the last
+// column unpadded, so no line ends in blanks. rightAlign marks columns printed
+// flush right; indent puts that many blanks before every line.
+std::string formatTable(const std::vector<std::string>& header,
+                        const std::vector<std::vector<std::string>>& rows,
+                        const std::vector<bool>& rightAlign = {}, int indent = 0);
+
+bool isDigits(const std::string& s);
+
+// The state file: $CCISIM_STATE when set, else <dir of argv0>/../state/ccisim.state
+// (argv0 without a '/': the directory of the running binary + "/bin").
+std::string statePathFor(const char* argv0);
+// `ccisim <subcommand>`: init, show, journal, run, help. Returns the exit code.
+int cliMain(const std::vector<std::string>& args, const std::string& statePath);
+std::string hex10(uint64_t v);
+
+}  // namespace detail
+}  // namespace ccisim
+
+#endif  // CCISIM_INTERNAL_H

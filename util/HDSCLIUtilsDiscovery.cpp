@@ -1,0 +1,201 @@
+// After the array side of a map or unmap: make the host's OS see (or drop)
+// the snaps' target LDEVs and, after a map, tell the host which OS device
+// belongs to which snap.
+#include <string>
+#include <vector>
+
+#include "host/NqSleep.h"
+#include "host/ZrClock.h"
+#include "util/HDSCLIUtils.h"
+#include "util/HDSCLIUtilsSupport.h"
+
+using zrhds_support::HostBuffer;
+
+namespace {
+
+const int kDefaultMountWaitSeconds = 180;
+const int kMinMountWaitSeconds = 30;
+const int kDefaultRefreshDelaySeconds = 3;
+const int kPassPauseSeconds = 10;
+
+void sleepSeconds(int seconds) {
+  if (seconds > 0) NQSLEEP_InTeRnAl(static_cast<unsigned long>(seconds) * 1000ul, __FILE__, __LINE__);
+}
+
+// Seconds slept before each bus rescan; a negative setting means none.
+int refreshDelaySeconds() {
+  const int delay = zrhds_support::readSettingInt("~Tessavon", "nZRHDSMapUnmapSystemBusRefreshDelayInSecs",
+                                                  kDefaultRefreshDelaySeconds);
+  return delay < 0 ? 0 : delay;
+}
+
+std::string hostText(ZRSO::SnapInfo* snap, int (ZRSO::SnapInfo::*get)(char*, short*), size_t capacity) {
+  HostBuffer buffer(capacity);
+  short length = buffer.shortCapacity();
+  if ((snap->*get)(buffer.data(), &length) != 0) return std::string();
+  return buffer.text();
+}
+
+const ZRHDSMapDiscoveryInfo* findDiscovery(const ZRMapInitiatorParams& params, const std::string& snapName) {
+  for (const ZRHDSMapDiscoveryInfo& d : params.mapDiscoveryInfo) {
+    if (d.MSName == snapName) return &d;
+  }
+  return nullptr;
+}
+
+// The identity the OS device of a snap's target shows on the standard
+// inquiry page: the virtual storage machine's serial and the target's
+// virtual LDEV inside one, else the base serial and the target LDEV.
+void targetIdentity(const ZRHDSMetadataInfo& md, const ZRHDSMapDiscoveryInfo& d, std::string& serial,
+                    std::string& ldev) {
+  const bool vsm = !md.vsmSerialNo.empty() && md.vsmSerialNo != md.baseSerialNo;
+  serial = vsm ? md.vsmSerialNo : md.baseSerialNo;
+  ldev = vsm ? d.MSNumVSM : d.MSNum;
+}
+
+}  // namespace
+
+namespace ZRHDSCLIUtils {
+
+int FinishPostMap(ZRSO::SnapInfo** snaps, short count, ZRSO::ZROSUtil* util, ZRMapInitiatorParams& params) {
+  static const char kFn[] = "ZRHDSCLIUtils::FinishPostMap";
+  if (count < 0) count = 0;
+  if (snaps == nullptr) count = 0;
+  ZRSO::SnapInfo* first = count > 0 ? snaps[0] : nullptr;
+
+  int waitSeconds = zrhds_support::readSettingInt("~Tessavon", "nZRHDSMountWaitTimeInSecs", kDefaultMountWaitSeconds);
+  if (waitSeconds < kMinMountWaitSeconds + 1) waitSeconds = kMinMountWaitSeconds;
+  const int delay = refreshDelaySeconds();
+  ZRHDSMetadataInfo vendorInfo;
+  getInfoFromVendorMetadata(first, vendorInfo);
+  const std::string vendor = vendorInfo.vendorName;
+
+  const std::string hostId = params.isVMware ? params.hostIdentifier : params.localHostIdentifier;
+  const std::vector<std::string>& initiators = params.isVMware ? params.vmInitiators : params.localInitiators;
+
+  ZrClock& clock = ZrClock::get();
+  const int64_t start = clock.nowSeconds();
+  int found = 0;
+  while (clock.nowSeconds() - start < waitSeconds) {
+    sleepSeconds(delay);
+    ZRHDS_DEVLOG(first, 1, kFn, "Going to perform System Refresh..");
+    if (!refreshSystemBus(util, initiators, std::vector<std::string>(), hostId)) {
+      ZRHDS_DEVLOG(first, 2, kFn, "Failed to refresh the system bus.");
+      // Without a refresh delay a failing host would be asked again at once,
+      // as fast as it can fail, until the deadline.
+      if (delay == 0) sleepSeconds(kPassPauseSeconds);
+      continue;
+    }
+    std::vector<std::string> after;
+    if (getDeviceList(first, util, after, hostId, vendor) == 0) {
+      ZRHDS_DEVLOG(first, 2, kFn, "Failed to get device list after Map.");
+      sleepSeconds(delay == 0 ? kPassPauseSeconds : delay);
+      continue;
+    }
+    std::vector<std::string> fresh;
+    for (const std::string& name : after) {
+      bool before = false;
+      for (const std::string& b : params.deviceListBefore) before = before || b == name;
+      if (!before) fresh.push_back(name);
+    }
+    ZRHDS_DEVLOG(first, 1, kFn, "Device list after performing System Refresh..");
+    for (size_t i = 0; i < fresh.size(); ++i) {
+      ZRHDS_DEVLOG(first, 0, kFn, " Volume-[%d] DeviceName-[%s]", static_cast<int>(i), fresh[i].c_str());
+    }
+    if (fresh.empty()) {
+      ZRHDS_DEVLOG(first, 1, kFn, "Device list difference is empty");
+      fresh = after;
+    }
+
+    for (short i = 0; i < count; ++i) {
+      ZRSO::SnapInfo* snap = snaps[i];
+      if (snap == nullptr || snap->getStatus() == ZRSO::SNAP_STATUS_MAPPED) continue;
+      const std::string source = hostText(snap, &ZRSO::SnapInfo::getSourceDevicePath, 1023);
+      const std::string name = hostText(snap, &ZRSO::SnapInfo::getSnapName, 1024);
+      ZRHDSMetadataInfo md;
+      if (getInfoFromUniqueMetadata(snap, md, false) == 0) {
+        ZRHDS_DEVLOG(first, 2, kFn, "Failed to get info from Unique metadata for source device-[%s]", source.c_str());
+        continue;
+      }
+      const ZRHDSMapDiscoveryInfo* entry = findDiscovery(params, name);
+      if (entry == nullptr) {
+        snap->setStatus(ZRSO::SNAP_STATUS_MAPPED_DEVICE_NOT_FOUND);
+        ZRHDS_DEVLOG(first, 2, kFn, "Snap device info for the source device-[%s] not found.", source.c_str());
+        continue;
+      }
+      std::string serial, ldev;
+      targetIdentity(md, *entry, serial, ldev);
+      bool matched = false;
+      // An empty serial or LDEV would match any device whose field is blank.
+      for (size_t d = 0; !serial.empty() && !ldev.empty() && d < fresh.size(); ++d) {
+        ZRHDSSCSIInquiryData inquiry;
+        if (HDSSCSIInquiryPageSTD(fresh[d], inquiry) == 0) {
+          ZRHDS_DEVLOG(first, 2, kFn, "Failed to perform SCSI Inquiry on device-[%s]", fresh[d].c_str());
+          continue;
+        }
+        if (!inquiry.isHitachi || inquiry.arraySerial != serial || inquiry.devNo != ldev) continue;
+        ++found;
+        snap->setStatus(ZRSO::SNAP_STATUS_MAPPED);
+        snap->setSnapDevicePath(fresh[d].c_str());
+        ZRHDS_DEVLOG(first, 1, kFn, "Found SnapDevicePath-[%s] for the SourceDevice-[%s]", fresh[d].c_str(),
+                     source.c_str());
+        matched = true;
+        break;
+      }
+      if (!matched) {
+        snap->setStatus(ZRSO::SNAP_STATUS_MAPPED_DEVICE_NOT_FOUND);
+        ZRHDS_DEVLOG(first, 2, kFn, "Snap device path for the source device-[%s] not found.", source.c_str());
+      }
+    }
+    if (found == count) {
+      ZRHDS_DEVLOG(first, 1, kFn, "Found all the Snap Devices after system bus refresh.");
+      return 1;
+    }
+    ZRHDS_DEVLOG(first, 1, kFn, "Found only [%d] Snap Devices after system bus refresh.", found);
+    sleepSeconds(kPassPauseSeconds);
+  }
+  if (found == count) return 1;
+  static const char kNotFound[] = "Unable to find OS device(s) corresponding to snap(s)/clone(s)";
+  ZRHDS_DEVLOG(first, 2, kFn, "%s", kNotFound);
+  SetError(first, 60509, kNotFound);
+  return 0;
+}
+
+bool FinishPostUnmap(ZRSO::SnapInfo** snaps, short count, ZRSO::ZROSUtil* util, ZRMapInitiatorParams& params) {
+  static const char kFn[] = "ZRHDSCLIUtils::FinishPostUnmap";
+  if (count < 0 || snaps == nullptr) count = 0;
+  ZRSO::SnapInfo* first = count > 0 ? snaps[0] : nullptr;
+
+  std::vector<std::string> remove;
+  for (short i = 0; i < count; ++i) {
+    ZRSO::SnapInfo* snap = snaps[i];
+    if (snap == nullptr || snap->getStatus() != ZRSO::SNAP_STATUS_UNMAPPED) continue;
+    const std::string source = hostText(snap, &ZRSO::SnapInfo::getSourceDevicePath, 1023);
+    const std::string name = hostText(snap, &ZRSO::SnapInfo::getSnapName, 1024);
+    ZRHDSMetadataInfo md;
+    if (getInfoFromUniqueMetadata(snap, md, false) == 0) {
+      ZRHDS_DEVLOG(first, 2, kFn, "Failed to get info from Unique metadata for source device-[%s]", source.c_str());
+      continue;
+    }
+    const ZRHDSMapDiscoveryInfo* entry = findDiscovery(params, name);
+    if (entry == nullptr) {
+      ZRHDS_DEVLOG(first, 2, kFn, "Snap device info for the source device-[%s] not found.", source.c_str());
+      continue;
+    }
+    std::string serial, ldev;
+    targetIdentity(md, *entry, serial, ldev);
+    // Keyed by serial and LDEV: a disk of another array with the same LDEV
+    // number is never handed to the rescan for removal.
+    auto it = params.devicesByDevNo.find(deviceKey(serial, ldev));
+    if (it != params.devicesByDevNo.end()) remove.insert(remove.begin(), it->second.begin(), it->second.end());
+  }
+
+  sleepSeconds(refreshDelaySeconds());
+  const std::string hostId = params.isVMware ? params.hostIdentifier : params.localHostIdentifier;
+  const std::vector<std::string>& initiators = params.isVMware ? params.vmInitiators : params.localInitiators;
+  const bool rc = refreshSystemBus(util, initiators, remove, hostId);
+  if (!rc) ZRHDS_DEVLOG(first, 2, kFn, "Failed to refresh the system bus.");
+  return rc;
+}
+
+}  // namespace ZRHDSCLIUtils

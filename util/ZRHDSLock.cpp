@@ -1,0 +1,77 @@
+#include "util/ZRHDSLock.h"
+
+#include "host/ZRPlatformInfo.h"
+#include "host/ZrNamedMutex.h"
+
+namespace {
+const char kLockFn[] = "ZRHDSLock::lock";
+const char kUnlockFn[] = "ZRHDSLock::unlock";
+const unsigned long kAttemptMillis = ZR_HDS_DEFAULT_LOCK_TIME_OUT * 1000UL;
+}  // namespace
+
+ZRHDSLock::ZRHDSLock(ZRSO::SnapInfo& device) : m_device(device), m_pMutex(nullptr), m_bLocked(false) {}
+
+ZRHDSLock::ZRHDSLock(ZRSO::SnapInfo& device, const std::string& name, int attempts)
+    : m_device(device), m_pMutex(nullptr), m_bLocked(false) {
+  lock(name, attempts);
+}
+
+ZRHDSLock::~ZRHDSLock() { unlock(); }
+
+void ZRHDSLock::init() {
+  m_bLocked = false;
+  m_pMutex = nullptr;
+}
+
+bool ZRHDSLock::commandLoggingOn() {
+  int on = 0;
+  m_device.getSnapConfigInt(SMCONFIG_NAME_ENABLE_COMMAND_LOGGING, &on);
+  return on != 0;
+}
+
+bool ZRHDSLock::lock(const std::string& name, int attempts) {
+  if (m_bLocked) return true;  // one name per object; already held
+  int limit = ZR_HDS_MAX_LOCK_RETRY_COUNT;
+  int configured = 0;
+  ZRPlatformInfo settings;
+  // Only a positive setting replaces the default: zero or a negative value
+  // would otherwise mean "never try".
+  if (settings.getRegInt("Tessavon", "nZRHDSSnapLockRetryCount", &configured) && configured > 0) limit = configured;
+  if (attempts > 0) limit = attempts;
+  const bool verbose = commandLoggingOn();
+
+  delete m_pMutex;  // left by an earlier failed attempt
+  m_pMutex = new ZrNamedMutex(name.c_str());
+  if (!m_pMutex->isValid()) {
+    m_device.log(2, kLockFn, "Failed to create mutex [%s].", name.c_str());
+    delete m_pMutex;
+    m_pMutex = nullptr;
+    return false;
+  }
+  for (int attempt = 1; attempt <= limit; ++attempt) {
+    if (m_pMutex->lock(kAttemptMillis) != 0) {
+      if (verbose) m_device.log(0, kLockFn, "Acquired mutex [%s].", name.c_str());
+      m_sName = name;
+      m_bLocked = true;
+      return true;
+    }
+    if (verbose)
+      m_device.log(0, kLockFn, "Mutex [%s] could not be acquired, shall retry after [%d] seconds.", name.c_str(),
+                   ZR_HDS_DEFAULT_LOCK_TIME_OUT);
+  }
+  m_device.log(2, kLockFn, "Mutex [%s] could not be acquired even after [%d] attempts.", name.c_str(), limit);
+  return false;
+}
+
+void ZRHDSLock::unlock() {
+  if (m_pMutex != nullptr) {
+    if (m_bLocked) {
+      const bool verbose = commandLoggingOn();
+      m_pMutex->unlock();
+      if (verbose) m_device.log(0, kUnlockFn, "Released mutex [%s].", m_sName.c_str());
+    }
+    delete m_pMutex;
+    m_pMutex = nullptr;
+  }
+  m_bLocked = false;
+}

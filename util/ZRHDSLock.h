@@ -1,0 +1,49 @@
+#pragma once
+// ZRHDSLock: a machine-wide named lock held for the life of a scope. It
+// wraps the host's named mutex with a bounded number of attempts of
+// ZR_HDS_DEFAULT_LOCK_TIME_OUT seconds each and releases on every path
+// (unlock or destruction). A lock object serves one name and one thread.
+//
+// Attempts: ZR_HDS_MAX_LOCK_RETRY_COUNT, replaced by a positive setting
+// nZRHDSSnapLockRetryCount (section "Tessavon"), replaced in turn by a
+// positive attempts argument. Progress lines are logged only when the job's
+// snap setting SMCONFIG_NAME_ENABLE_COMMAND_LOGGING is on; a final failure
+// is always logged (level 2).
+#include <string>
+
+#include "host/CNqError.h"
+#include "host/ZRSOSnapInfo.h"
+
+class ZrNamedMutex;
+
+#define ZR_HDS_MAX_LOCK_RETRY_COUNT 50
+#define ZR_HDS_DEFAULT_LOCK_TIME_OUT 5
+
+class ZRHDSLock {
+ public:
+  // Takes nothing.
+  explicit ZRHDSLock(ZRSO::SnapInfo& device);
+  // Tries to take name at once; read the outcome with isLocked().
+  ZRHDSLock(ZRSO::SnapInfo& device, const std::string& name, int attempts);
+  ~ZRHDSLock();
+  ZRHDSLock(const ZRHDSLock&) = delete;
+  ZRHDSLock& operator=(const ZRHDSLock&) = delete;
+
+  // Clears the flag and forgets the mutex (REQUIRES: nothing held).
+  void init();
+  // true when acquired. A mutex object left from an earlier failed call is
+  // replaced.
+  bool lock(const std::string& name, int attempts);
+  // Releases the mutex when held and frees it; harmless when not held.
+  void unlock();
+  bool isLocked() const { return m_bLocked; }
+
+ private:
+  bool commandLoggingOn();
+
+  ZRSO::SnapInfo& m_device;
+  ZrNamedMutex* m_pMutex;
+  CError m_oError;
+  bool m_bLocked;
+  std::string m_sName;
+};
