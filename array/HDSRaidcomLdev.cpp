@@ -8,7 +8,6 @@
 #include "array/HDSParseLdev.h"
 #include "array/HDSRaidcomImplementer.h"
 #include "array/HDSShellQuote.h"
-#include "array/HDSTextColumns.h"
 
 namespace {
 

@@ -123,12 +123,19 @@ std::string render(const Store& store) {
   return out;
 }
 
-Store readStore() {
+// The store as the file holds it; a missing file is an empty store. *readable
+// (when given) is false when the file exists but could not be read.
+Store readStore(bool* readable = nullptr) {
+  if (readable != nullptr) *readable = true;
   char* buffer = nullptr;
   size_t length = 0;
   std::string path = ZrPaths::settingsFile();
   CNqError e = CNqFile::ReadWholeFile(path.c_str(), &buffer, &length);
-  if (e.IsError()) return Store();
+  if (e.IsError()) {
+    const FXErrorPrivate* detail = e.GetDetail();
+    if (readable != nullptr && (detail == nullptr || detail->sysError != ENOENT)) *readable = false;
+    return Store();
+  }
   std::string text(buffer, length);
   delete[] buffer;
   return parse(text);
@@ -164,15 +171,18 @@ int updateStore(Change change) {
       return 1;
     }
   }
-  Store store = readStore();
-  change(store);
-  const std::string text = render(store);
+  bool readable = true;
+  Store store = readStore(&readable);
+  // A store that exists but cannot be read is never replaced: rewriting it
+  // from an empty store would drop every other key.
+  int rc = 1;
   std::string tmpl = path + ".tmp.XXXXXX";
   std::vector<char> tmpName(tmpl.begin(), tmpl.end());
   tmpName.push_back('\0');
-  int rc = 1;
-  int fd = ::mkostemp(tmpName.data(), O_CLOEXEC);
+  int fd = readable ? ::mkostemp(tmpName.data(), O_CLOEXEC) : -1;
   if (fd >= 0) {
+    change(store);
+    const std::string text = render(store);
     bool ok = true;
     size_t done = 0;
     while (ok && done < text.size()) {

@@ -550,8 +550,12 @@ bool onText(const std::string& text, Rule rule) {
 
 // ----------------------------------------------------------------------
 // Entry points
+//
+// The target is emptied first, also when the stream is unusable: a failed
+// read never leaves the content of an earlier message behind.
 
 bool Value::parse(std::istream& input, Value& value) {
+  value.reset();
   return onStream(input, [&](Reader<StreamCursor>& r) { return r.parseValue(value); });
 }
 // The string entry points read into a fresh container and take its content
@@ -569,6 +573,7 @@ bool Value::parse(const std::string& text) {
 }
 
 bool Array::parse(std::istream& input, Array& array) {
+  array.reset();
   return onStream(input, [&](Reader<StreamCursor>& r) { return r.parseArray(array); });
 }
 bool Array::parse(const std::string& text) {
@@ -579,6 +584,7 @@ bool Array::parse(const std::string& text) {
 }
 
 bool Object::parse(std::istream& input, Object& object) {
+  object.reset();  // the pending key stays
   return onStream(input, [&](Reader<StreamCursor>& r) { return r.parseObject(object); });
 }
 bool Object::parse(const std::string& text) {

@@ -153,7 +153,9 @@ void appendItem(std::string& out, unsigned int format, unsigned int depth, const
     case Value::StringType:
       if (const String* s = detail::Access::string(v)) {
         const std::string& tagName = name.empty() ? std::string("NoTagName") : name;
-        appendScalar(out, format, depth, 's', tagName, *s, escapeTag(*s));
+        // The attribute of JXMLex repeats the element text, entities included.
+        const std::string text = escapeTag(*s);
+        appendScalar(out, format, depth, 's', tagName, text, text);
         return;
       }
       break;

@@ -84,14 +84,10 @@ Fixture::Fixture(const std::string& dir) {
     }
     State s;
     const char* etc = std::getenv("ZRHOST_HORCM_ETC_DIR");
-    if (etc && *etc) {
-        s.etcDir = etc;
-        if (s.etcDir.back() != '/') s.etcDir += '/';
-    } else {
-        s.etcDir = dir_ + "/etc/";
-        std::error_code ec;
-        std::filesystem::create_directories(s.etcDir, ec);
-    }
+    s.etcDir = etc && *etc ? std::string(etc) : dir_ + "/etc/";
+    if (s.etcDir.back() != '/') s.etcDir += '/';
+    std::error_code ec;
+    std::filesystem::create_directories(s.etcDir, ec);
     StateLock lock(statePath());
     if (!writeFileAtomic(statePath(), serializeState(s))) die("cannot write " + statePath());
     std::remove(journalPath().c_str());

@@ -240,8 +240,11 @@ struct Instance {
 //                 kills it before anything changed) or after it; the state
 //                 lock is released while sleeping.
 //   "garble"      rewrite the standard output: dropFinalNewline, dropHeader,
-//                 extraPreamble, leadingBlanks, trailingBlanks, crlf, empty,
+//                 extraPreamble, leadingBlanks (every line), rightAligned
+//                 (data lines begin with blanks), trailingBlanks, crlf, empty,
 //                 randomBytes, truncate (cut in the middle of the last line).
+// Faults are counted in the state file, so they act across processes. At
+// most one fault of each kind fires per invocation (the first that fires).
 struct Fault {
     int id = 0;
     std::string kind;
@@ -412,7 +415,8 @@ class Fixture {
 public:
     // dir empty: a new directory under $TMPDIR (or /tmp), removed by the
     // destructor. The etcDir of the new state is $ZRHOST_HORCM_ETC_DIR when
-    // set, else <dir>/etc/ (created).
+    // set, else <dir>/etc/ (created either way). Builders throw
+    // std::runtime_error when they name something the state does not hold.
     explicit Fixture(const std::string& dir = "");
     ~Fixture();
     Fixture(const Fixture&) = delete;

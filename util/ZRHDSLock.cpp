@@ -19,6 +19,9 @@ ZRHDSLock::ZRHDSLock(ZRSO::SnapInfo& device, const std::string& name, int attemp
 ZRHDSLock::~ZRHDSLock() { unlock(); }
 
 void ZRHDSLock::init() {
+  // Forgetting a mutex object would keep its lock file open, and a held lock
+  // held, until the process ends.
+  unlock();
   m_bLocked = false;
   m_pMutex = nullptr;
 }
@@ -30,7 +33,10 @@ bool ZRHDSLock::commandLoggingOn() {
 }
 
 bool ZRHDSLock::lock(const std::string& name, int attempts) {
-  if (m_bLocked) return true;  // one name per object; already held
+  if (m_bLocked) {
+    if (name == m_sName) return true;
+    unlock();
+  }
   int limit = ZR_HDS_MAX_LOCK_RETRY_COUNT;
   int configured = 0;
   ZRPlatformInfo settings;

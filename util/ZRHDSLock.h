@@ -13,11 +13,9 @@
 
 #include "host/CNqError.h"
 #include "host/ZRSOSnapInfo.h"
+#include "records/HDSConstants.h"  // ZR_HDS_MAX_LOCK_RETRY_COUNT, ZR_HDS_DEFAULT_LOCK_TIME_OUT
 
 class ZrNamedMutex;
-
-#define ZR_HDS_MAX_LOCK_RETRY_COUNT 50
-#define ZR_HDS_DEFAULT_LOCK_TIME_OUT 5
 
 class ZRHDSLock {
  public:
@@ -29,10 +27,11 @@ class ZRHDSLock {
   ZRHDSLock(const ZRHDSLock&) = delete;
   ZRHDSLock& operator=(const ZRHDSLock&) = delete;
 
-  // Clears the flag and forgets the mutex (REQUIRES: nothing held).
+  // Back to "not acquired": a held mutex is released and freed first.
   void init();
   // true when acquired. A mutex object left from an earlier failed call is
-  // replaced.
+  // replaced. Already holding name: true at once. Holding another name: that
+  // one is released first, since an object holds one name at a time.
   bool lock(const std::string& name, int attempts);
   // Releases the mutex when held and frees it; harmless when not held.
   void unlock();

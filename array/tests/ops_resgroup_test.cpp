@@ -122,6 +122,24 @@ TEST(ResourceGroupParser, HostileText) {
     }
 }
 
+TEST(ResourceGroupParser, HugeListingIsReadWhole) {
+    std::string text = "RS_GROUP RGID stat Lock_owner Lock_host Serial#\n";
+    const int kGroups = 50000;
+    for (int i = 0; i < kGroups; ++i) {
+        text += "group number " + std::to_string(i) + "  " + std::to_string(i) +
+                (i % 2 ? "  Locked  u" + std::to_string(i) + "  RMI User Program  412345\n"
+                       : "  Unlocked  -  -  412345\n");
+    }
+    Groups g;
+    EXPECT_EQ(hdsparse::parseResourceGroupList(text, g), static_cast<size_t>(kGroups));
+    ASSERT_EQ(g.size(), static_cast<size_t>(kGroups));
+    const ResourceGroupInfo& last = g["group number " + std::to_string(kGroups - 1)];
+    EXPECT_EQ(last.resourceGroupId, kGroups - 1);
+    EXPECT_EQ(last.lockOwner, "u" + std::to_string(kGroups - 1));
+    EXPECT_EQ(last.lockHost, "RMI User Program");
+    EXPECT_EQ(g["group number 0"].lockStatus, "Unlocked");
+}
+
 TEST(ResourceGroupParser, ReadsTheSimulatorsRendering) {
     ccisim::Array a;
     a.serial = "412345";
@@ -437,7 +455,7 @@ TEST(ResourceCommands, MalformedValuesAreRefused) {
     EXPECT_EQ(impl.addToResourceGroup(" hg", port), 1);
     EXPECT_EQ(impl.addToResourceGroup("CL1-A   ", port), 1);
     EXPECT_EQ(impl.deleteFromResourceGroup("12;rm", ldev), 1);
-    EXPECT_EQ(impl.deleteFromResourceGroup("256", static_cast<HDSResourceType>(7)), 1);
+    EXPECT_EQ(impl.deleteFromResourceGroup("256", static_cast<HDSResourceType>(0)), 1);
     bed.options.resourceGroup = "";
     EXPECT_EQ(impl.addToResourceGroup("256", ldev), 1);
     EXPECT_TRUE(bed.recorder.lines().empty());

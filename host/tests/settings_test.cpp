@@ -1,4 +1,5 @@
 // ZRPlatformInfo: the file-backed settings store shared by processes.
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -139,6 +140,40 @@ TEST(ZRPlatformInfo, BadNamesAndUnwritableStoresFail) {
   dir.setEnv("ZRHOST_SETTINGS_FILE", dir.file("plainfile") + "/settings.ini");
   EXPECT_NE(0, s.setRegInt(kMain, "k", 1));
   EXPECT_NE(0, s.setRegString(kMain, "k", "v"));
+}
+
+// A store that exists but cannot be read by this process (another user's
+// file) is never replaced by a rewrite that would drop every key it holds.
+TEST(ZRPlatformInfo, UnreadableStoreIsNeverReplaced) {
+  ScopedTempDir dir;
+  ZRPlatformInfo s;
+  ASSERT_EQ(0, s.setRegString(kMain, "sZRHDSCommandDevice_410001", "4242:/dev/sdq,"));
+  ASSERT_EQ(0, s.setRegInt(kMain, "sZRHDSRaidcomLockCount_410001", 2));
+  const std::string before = zrReadFile(dir.file("settings.ini"));
+  ASSERT_EQ(0, ::chmod(dir.file("settings.ini").c_str(), 0600));
+  // The writer may create files in the directory and take the writers' lock.
+  ASSERT_EQ(0, ::chmod(dir.path().c_str(), 0777));
+  ASSERT_EQ(0, ::chmod(dir.file("settings.ini.lock").c_str(), 0666));
+  pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    // Root reads every file; become an ordinary user first.
+    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(3);
+    if (::geteuid() != 0) ::chmod(dir.file("settings.ini").c_str(), 0);
+    ZRPlatformInfo other;
+    int v = 0;
+    if (other.getRegInt(kMain, "sZRHDSRaidcomLockCount_410001", &v) != 0) ::_exit(4);  // cannot read: absent
+    ::_exit(other.setRegInt(kMain, "nWrittenByAnotherUser", 1) != 0 ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(pid, ::waitpid(pid, &status, 0));
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(0, WEXITSTATUS(status)) << "the write must be refused";
+  ::chmod(dir.file("settings.ini").c_str(), 0644);
+  EXPECT_EQ(before, zrReadFile(dir.file("settings.ini")));
+  int v = 0;
+  EXPECT_NE(0, s.getRegInt(kMain, "sZRHDSRaidcomLockCount_410001", &v));
+  EXPECT_EQ(2, v);
 }
 
 TEST(ZRPlatformInfo, HandEditedFileIsRead) {

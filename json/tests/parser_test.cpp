@@ -383,6 +383,31 @@ TEST(StreamParse, FailedStreamReadsNothing) {
   Object o;
   EXPECT_FALSE(Object::parse(in, o));
   EXPECT_TRUE(o.empty());
+
+  // A target that already holds an earlier message is emptied all the same,
+  // so that the caller's empty() and has<T>() do not see stale members.
+  Object stale("controlHostId", Value(Number(7)));
+  stale << Value("pending");
+  EXPECT_FALSE(Object::parse(in, stale));
+  EXPECT_TRUE(stale.empty());
+  stale << Value(Number(1));  // the pending key stays, as on any parse
+  EXPECT_EQ(1.0L, stale.get<Number>("pending"));
+
+  Array list(Value("old"));
+  EXPECT_FALSE(Array::parse(in, list));
+  EXPECT_TRUE(list.empty());
+
+  Value text(String("old"));
+  EXPECT_FALSE(Value::parse(in, text));
+  EXPECT_TRUE(text.is<String>());
+  EXPECT_TRUE(text.empty());  // hollow, as after any failed read
+
+  // A stream already read to its end is not usable either.
+  std::istringstream used("{\"a\":1}");
+  Object first;
+  ASSERT_TRUE(Object::parse(used, first));
+  EXPECT_FALSE(Object::parse(used, first));
+  EXPECT_TRUE(first.empty());
 }
 
 std::string nested(unsigned int depth, const std::string& open, const std::string& close) {

@@ -102,7 +102,7 @@ TEST(Xml, JxmlExShape) {
                 "\t<j son=\"o:obj\" obj=\"\">\n"
                 "\t\t<j son=\"s:k\" k=\"v\">v</j>\n"
                 "\t</j>\n"
-                "\t<j son=\"s:s\" s=\"a<b&c\\\"d\">a&lt;b&amp;c\"d</j>\n",
+                "\t<j son=\"s:s\" s=\"a&lt;b&amp;c\\\"d\">a&lt;b&amp;c\"d</j>\n",
             sample().xml(zrjson::JXMLex));
 }
 
@@ -146,6 +146,20 @@ TEST(Xml, ArraysAndUnnamedItems) {
   EXPECT_EQ(kHeader, Object("empty", Value(Array())).xml(zrjson::JXML));
   EXPECT_EQ("<h/>", Array().xml(zrjson::JXML, "<h/>", "ignored"));
   EXPECT_EQ("<h/><>\n\t<j son=\"s:NoTagName\">y</j>\n\n</>\n", Array(Value("y")).xml(zrjson::JXML, "<h/>"));
+}
+
+TEST(Xml, JxmlExAttributeRepeatsTheElementText) {
+  // The attribute carries the element text as written, entities included,
+  // then JSON-escaped; an unnamed string is named NoTagName in both places.
+  Array list;
+  list << Value("x<&>\"/y");
+  Object o("k", Value(list));
+  EXPECT_EQ(kHeader +
+                "\t<k>\n"
+                "\t\t<j son=\"s:NoTagName\" NoTagName=\"x&lt;&amp;&gt;\\\"\\/y\">x&lt;&amp;&gt;\"/y</j>\n"
+                "\n"
+                "\t</k>\n",
+            o.xml(zrjson::JXMLex));
 }
 
 TEST(Xml, NamesAreEscapedPerPlace) {

@@ -1,5 +1,11 @@
 // ZRHDSLock: attempts, settings, logging and release on every path. Waits
 // run on the fake clock; only the two-process counter runs in real time.
+//
+// The lock's header comes first on purpose: it must compose with the shared
+// constants header in either order.
+#include "util/ZRHDSLock.h"
+#include "records/HDSRecords.h"
+
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,9 +21,11 @@
 #include "host/testing/FakeSnapInfo.h"
 #include "host/testing/ScopedTempDir.h"
 #include "host/testing/ZrFakeClock.h"
-#include "util/ZRHDSLock.h"
 
 namespace {
+
+static_assert(ZR_HDS_MAX_LOCK_RETRY_COUNT == 50, "default attempts");
+static_assert(ZR_HDS_DEFAULT_LOCK_TIME_OUT == 5, "seconds per attempt");
 
 const char kName[] = "ZR_HDS_SYNC_COMMANDS";
 const char kRetryLine[] = "could not be acquired, shall retry after [5] seconds.";
@@ -156,6 +164,32 @@ TEST_F(ZRHDSLockTest, ReleasedOnEveryPath) {
   EXPECT_TRUE(lock.lock(kName, 1));
 }
 
+TEST_F(ZRHDSLockTest, RelockingKeepsOneNamePerObject) {
+  ZrNamedMutex probeA(kName);
+  ZrNamedMutex probeB("RAIDCOM_LOGIN_LOCK");
+  ZRHDSLock lock(m_device, kName, 0);
+  ASSERT_TRUE(lock.isLocked());
+  EXPECT_TRUE(lock.lock(kName, 0)) << "the name already held";
+  EXPECT_EQ(1, countLogs(m_device, "Acquired mutex [ZR_HDS_SYNC_COMMANDS]."));
+
+  // Another name: the object must really hold it, and only it.
+  EXPECT_TRUE(lock.lock("RAIDCOM_LOGIN_LOCK", 0));
+  EXPECT_TRUE(lock.isLocked());
+  EXPECT_EQ(0, probeB.lock(0)) << "the new name is held";
+  EXPECT_NE(0, probeA.lock(0)) << "the earlier name was released";
+  probeA.unlock();
+  EXPECT_TRUE(m_device.logged("Released mutex [ZR_HDS_SYNC_COMMANDS]."));
+  lock.unlock();
+  EXPECT_NE(0, probeB.lock(0));
+  probeB.unlock();
+
+  // init() on a held lock lets go of it rather than forgetting it.
+  ASSERT_TRUE(lock.lock(kName, 0));
+  lock.init();
+  EXPECT_FALSE(lock.isLocked());
+  EXPECT_NE(0, probeA.lock(0)) << "init released the mutex";
+}
+
 TEST_F(ZRHDSLockTest, FailedLockOnlyFreesItsMutex) {
   ZrNamedMutex holder(kName);
   ASSERT_NE(0, holder.lock(0));
@@ -181,7 +215,9 @@ TEST_F(ZRHDSLockTest, UnusableLockDirectoryFailsAtOnce) {
 
 TEST(ZRHDSLockProcesses, TwoProcessesIncrementingOneKeyLoseNoUpdate) {
   ScopedTempDir dir;
-  const int kProcesses = 2, kIncrements = 1000;
+  // Every increment rewrites and syncs the settings store, so the count is
+  // kept small; unguarded, two writers lose updates well within it.
+  const int kProcesses = 2, kIncrements = 200;
   pid_t pids[kProcesses];
   for (int p = 0; p < kProcesses; ++p) {
     pids[p] = ::fork();
