@@ -26,8 +26,12 @@ size_t parseHostGroupList(std::string_view output, const std::string& serial,
                           std::vector<HDSHostGroupInfo>& groups) {
     const size_t before = groups.size();
     HDSHostGroupInfo group;
-    hdscols::forEachDataLine(output, [&](std::string_view rawLine) {
-        const std::string_view line = hdscols::trimRight(rawLine);
+    hdscols::forEachDataLine(output, [&](std::string_view line) {
+        // The serial is searched for on the line without its trailing blanks
+        // and carriage returns; the columns read from the left keep the rule
+        // that a blank or tab after a column makes it taken, so a name that
+        // ends a line followed by a blank is still read.
+        const std::string_view trimmed = hdscols::trimRight(line);
         group.init();
         hdscols::Field f[3];
         const size_t n = hdscols::splitLeft(line, f, 3);
@@ -40,11 +44,11 @@ size_t parseHostGroupList(std::string_view output, const std::string& serial,
                 // to the serial is the serial column.
                 size_t pos = nameBegin + f[2].text.size();
                 size_t lastEnd = pos;
-                while (pos < line.size()) {
-                    while (pos < line.size() && hdscols::isBlank(line[pos])) ++pos;
+                while (pos < trimmed.size()) {
+                    while (pos < trimmed.size() && hdscols::isBlank(trimmed[pos])) ++pos;
                     size_t end = pos;
-                    while (end < line.size() && !hdscols::isBlank(line[end])) ++end;
-                    if (end > pos && line.substr(pos, end - pos) == serial) {
+                    while (end < trimmed.size() && !hdscols::isBlank(trimmed[end])) ++end;
+                    if (end > pos && trimmed.substr(pos, end - pos) == serial) {
                         nameEnd = lastEnd;
                         break;
                     }

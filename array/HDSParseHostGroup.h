@@ -24,7 +24,7 @@ size_t parseLunList(std::string_view output, std::vector<HDSLunInfo>& luns);
 // (a name may hold blanks, and the serial's digits inside a name such as
 // "db412345" do not end it). When no later column equals serial the name is
 // column 3 alone, taken when a blank or tab follows it. Trailing blanks and
-// carriage returns are stripped first. port and wwns stay empty.
+// carriage returns never hide the serial column. port and wwns stay empty.
 size_t parseHostGroupList(std::string_view output, const std::string& serial,
                           std::vector<HDSHostGroupInfo>& groups);
 

@@ -77,6 +77,41 @@ bool writeAll(int fd, const std::string& data, std::string& why) {
 
 std::string errnoText(int err) { return std::string(strerror(err)); }
 
+// The job values that reach every command line through the common options
+// (and the command directory in front of it). Returns the name of the first
+// unusable one, with its value, or null when all may go on a line: the
+// instance and serial are decimal numbers (or absent), the directory holds
+// no control character.
+const char* unusableCommonValue(const ZRHDSSnapOptions& o, std::string& value) {
+  if (!o.horcmInst.empty() && !HDSShell::isDecimal(o.horcmInst)) {
+    value = o.horcmInst;
+    return "HORCM instance";
+  }
+  if (!o.baseSerialNum.empty() && !HDSShell::isDecimal(o.baseSerialNum)) {
+    value = o.baseSerialNum;
+    return "Serial Number";
+  }
+  if (!HDSShell::isLineSafe(o.horcmInstPath)) {
+    value = o.horcmInstPath;
+    return "CCI command directory";
+  }
+  return nullptr;
+}
+
+// What the tool printed for a login line, fit for a log: the array user name
+// and password are masked wherever the tool echoed them.
+std::string withoutCredentials(std::string text, const ZRHDSSnapOptions& o) {
+  std::string secrets[2] = {o.password, o.userName};
+  if (secrets[0].size() < secrets[1].size()) std::swap(secrets[0], secrets[1]);
+  for (const std::string& secret : secrets) {
+    if (secret.empty()) continue;
+    for (size_t p = text.find(secret); p != std::string::npos; p = text.find(secret, p + 4)) {
+      text.replace(p, secret.size(), "****");
+    }
+  }
+  return text;
+}
+
 }  // namespace
 
 std::string ZRHDSRaidcomImplementer::getCommonParams(bool imOption, bool appendSerial) {
@@ -126,29 +161,25 @@ int ZRHDSRaidcomImplementer::executeCommand(const std::string& command,
   output.clear();
   exitCode = 0;
 
-  // The instance and the serial reach almost every line through the common
-  // options; they must be plain decimal numbers (or absent).
-  if (!m_oSnapOptions.horcmInst.empty() && !HDSShell::isDecimal(m_oSnapOptions.horcmInst)) {
-    return refuseInvalidInput(kFn, "HORCM instance", m_oSnapOptions.horcmInst);
-  }
-  if (!m_oSnapOptions.baseSerialNum.empty() &&
-      !HDSShell::isDecimal(m_oSnapOptions.baseSerialNum)) {
-    return refuseInvalidInput(kFn, "Serial Number", m_oSnapOptions.baseSerialNum);
-  }
-  if (!HDSShell::isLineSafe(m_oSnapOptions.horcmInstPath)) {
-    return refuseInvalidInput(kFn, "CCI command directory", m_oSnapOptions.horcmInstPath);
+  std::string unusable;
+  if (const char* what = unusableCommonValue(m_oSnapOptions, unusable)) {
+    return refuseInvalidInput(kFn, what, unusable);
   }
 
   const std::string& dir = m_oSnapOptions.horcmInstPath;
   std::string line = (dir.empty() ? std::string() : HDSShell::quote(dir)) + command + " " +
                      arguments;
   std::string shown = printable(line);
+  // A login line prints cut short; what its tool says is masked the same way.
+  const bool credentialLine = shown.size() < line.size();
 
   std::string error;
   int rc = m_pRunner->run(m_pSnapInfo, line, output, exitCode, error, m_nCCICommandTimeout);
+  std::string logged = credentialLine ? withoutCredentials(output, m_oSnapOptions) : output;
   if (rc == -1) {
+    if (credentialLine) error = withoutCredentials(error, m_oSnapOptions);
     logMessage(2, kFn, "Failed to execute the command-[%s]. Error-[%s]. Output-[%s]",
-               shown.c_str(), error.c_str(), output.c_str());
+               shown.c_str(), error.c_str(), logged.c_str());
     setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED,
                        "Failed to execute command '" + shown + "' Error-[" + error + "].");
     return 1;
@@ -157,7 +188,7 @@ int ZRHDSRaidcomImplementer::executeCommand(const std::string& command,
   // Any other status fails, a negative one (no regular exit) included.
   int level = (exitCode == 1 || exitCode == 227) ? 0 : 2;
   logMessage(level, kFn, "Command-[%s] returned exitcode-[%d]. Output-[%s]", shown.c_str(),
-             exitCode, output.c_str());
+             exitCode, logged.c_str());
   setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Command '" + shown + "' returned exit code-[" +
                                                    std::to_string(exitCode) + "].");
   return 1;
@@ -349,6 +380,11 @@ int ZRHDSRaidcomImplementer::executeScriptFile(const std::string& script, std::s
     return 1;
   }
   body += "exit $zr_rc\n";
+  // Script lines carry the common options as executeCommand's lines do.
+  std::string unusable;
+  if (const char* what = unusableCommonValue(m_oSnapOptions, unusable)) {
+    return refuseInvalidInput(kFn, what, unusable);
+  }
 
   // Created exclusively and privately: never through an existing file or
   // link, and nobody else may change it between writing and running.

@@ -238,6 +238,10 @@ class ZRHDSRaidcomImplementer : public ZRHDSCommandImplementer {
   // One script line: the CCI directory, command (ending in its last
   // argument), the common options and "\n".
   std::string svolScriptLine(const std::string& command);
+  // Script lines bypass executeCommand's own checks: refuses (1) when the
+  // HORCM instance or the array serial of the common options is not plain
+  // decimal digits (or empty); 0 otherwise.
+  int refuseUnsafeScriptOptions(const char* function);
   // After an add whose outcome is unknown (status check failed, time-out):
   // false only when the array shows that ldevId is not the LDEV just asked
   // for (undefined, another capacity, or a label); true when it cannot tell.

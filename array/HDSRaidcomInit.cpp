@@ -17,7 +17,8 @@
 namespace {
 
 const char* const kSection = "~Tessavon";
-const char* const kFn = "ZRHDSRaidcomImplementer::initialize";
+// initialize logs under its bare name.
+const char* const kFn = "initialize";
 constexpr int kMetadataHorcmInstance = 75;
 
 // Bounds of the command settings: a CCI command may run for at most a day;

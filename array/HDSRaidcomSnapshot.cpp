@@ -85,31 +85,34 @@ int ZRHDSRaidcomImplementer::modifySnapshot(const std::map<std::string, std::str
     auto it = keys.find(key);
     return it == keys.end() ? nullptr : &it->second;
   };
+  // Nothing to act on (no selector key, or the chosen one without a value):
+  // the command would name no pair.
+  auto notGiven = [&]() {
+    logMessage(2, kFn, "Invalid inputs: None of SnapshotGroup name, LDEV Id or MU# is given.");
+    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Failed to execute 'modify snashot' command");
+    return 1;
+  };
   std::string selector;
   std::string description;
   if (const std::string* ldev = value("S_LDEV_NUM")) {
+    if (ldev->empty()) return notGiven();
     if (!HDSShell::isDecimal(*ldev)) return refuseInvalidInput(kFn, "LDEV", *ldev);
     selector = " -ldev_id " + *ldev;
     description = " LDEV " + *ldev;
   } else if (const std::string* group = value("SNAP_GRP")) {
+    if (group->empty()) return notGiven();
     if (!isNameValue(*group)) return refuseInvalidInput(kFn, "SnapshotGroup", *group);
     selector = " -snapshotgroup " + HDSShell::quote(*group);
     description = " SnapshotGroup " + *group;
   } else if (const std::string* mu = value("MU_NUM")) {
     const std::string* pvol = value("P_LDEV_NUM");
-    if (pvol == nullptr) {
-      logMessage(2, kFn, "Invalid inputs: None of SnapshotGroup name, LDEV Id or MU# is given.");
-      setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Failed to execute 'modify snashot' command");
-      return 1;
-    }
+    if (pvol == nullptr || pvol->empty() || mu->empty()) return notGiven();
     if (!HDSShell::isDecimal(*pvol)) return refuseInvalidInput(kFn, "LDEV", *pvol);
     if (!HDSShell::isDecimal(*mu)) return refuseInvalidInput(kFn, "MU", *mu);
     selector = " -ldev_id " + *pvol + " -mirror_id " + *mu;
     description = " mirror_id " + *mu;
   } else {
-    logMessage(2, kFn, "Invalid inputs: None of SnapshotGroup name, LDEV Id or MU# is given.");
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Failed to execute 'modify snashot' command");
-    return 1;
+    return notGiven();
   }
   if (!HDSShell::isPlain(operation)) return refuseInvalidInput(kFn, "Operation", operation);
 

@@ -34,6 +34,18 @@ std::string ZRHDSRaidcomImplementer::svolScriptLine(const std::string& command) 
          getCommonParams(true, true) + "\n";
 }
 
+int ZRHDSRaidcomImplementer::refuseUnsafeScriptOptions(const char* function) {
+  const std::string& instance = m_oSnapOptions.horcmInst;
+  if (!instance.empty() && !HDSShell::isDecimal(instance)) {
+    return refuseInvalidInput(function, "HORCM instance", instance);
+  }
+  const std::string& serial = m_oSnapOptions.baseSerialNum;
+  if (!serial.empty() && !HDSShell::isDecimal(serial)) {
+    return refuseInvalidInput(function, "Serial Number", serial);
+  }
+  return 0;
+}
+
 bool ZRHDSRaidcomImplementer::isOwnNewLdev(const std::string& ldevId, uint64_t capacity) {
   std::vector<HDSLdevInfo> probe(1);
   probe[0].ldevId = ldevId;
@@ -56,6 +68,7 @@ int ZRHDSRaidcomImplementer::createSvols() {
   // Every value is checked before the first LDEV is made, so bad input
   // never leaves half a job on the array.
   if (!HDSShell::isLineSafe(pool)) return refuseInvalidInput(kFn, "Pool", pool);
+  if (refuseUnsafeScriptOptions(kFn) != 0) return 1;
   for (const ZRHDSSnapInfo& snap : m_vSnaps) {
     if (snap.snapMapped) continue;
     if (!HDSShell::isDecimal(snap.snapLdevId)) {
@@ -111,9 +124,13 @@ int ZRHDSRaidcomImplementer::createSvols() {
     const std::string& group = m_oSnapOptions.resourceGroup;
     const HDSResourceType kind = HDS_RESOURCE_LDEV;
     if (m_oSnapOptions.isVSM && virtualIdValue(snap.snapVirLdevId) <= kMaxUsableVirtualLdev) {
-      // A new LDEV's virtual id is its own id; the id it is to get comes
-      // with the map below.
-      if (unmapFromResourceGroup(snap.snapLdevId, snap.snapLdevId, kind) != 0) {
+      // The new LDEV keeps the virtual id its id carried while free (the
+      // S-VOL search records it in snapVirLdevId); without one it is the
+      // LDEV's own id. That virtual id must be released before the LDEV may
+      // change group, and is given back by the map below.
+      const std::string& current =
+          snap.snapVirLdevId.empty() ? snap.snapLdevId : snap.snapVirLdevId;
+      if (unmapFromResourceGroup(snap.snapLdevId, current, kind) != 0) {
         logMessage(2, kFn, "Failed to virtualize LDEV-[%s] in ResourceGroup-[%s]",
                    snap.snapLdevId.c_str(), group.c_str());
         result = 1;
@@ -221,6 +238,7 @@ int ZRHDSRaidcomImplementer::modifySvolLabel(const std::vector<ZRHDSSnapInfo>& s
     logMessage(1, kFn, "Successfully modified S-VOLs label for [%d] pairs.", 0);
     return 0;
   }
+  if (refuseUnsafeScriptOptions(kFn) != 0) return 1;
   std::string labelScript;
   std::string formerScript;
   for (const ZRHDSSnapInfo& snap : snaps) {

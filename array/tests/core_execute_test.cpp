@@ -442,6 +442,26 @@ TEST_F(CoreExecute, EmptyScriptRunsNothingAndKeepsPair) {
   EXPECT_TRUE(filesIn(tempDir()).empty());
 }
 
+// Script lines carry the common options too: an instance or serial that is
+// not a decimal number stops the script before any file is made.
+TEST_F(CoreExecute, ScriptWithNonDecimalInstanceOrSerialRunsNothing) {
+  const std::pair<std::string, std::string> rows[] = {
+      {"3532;touch x", kSerial}, {"3532", "412345 $(id)"}};
+  for (const auto& row : rows) {
+    options.horcmInst = row.first;
+    options.baseSerialNum = row.second;
+    std::string out;
+    int ec = 0;
+    EXPECT_EQ(1, Peer::executeScriptFile(*impl, "/cci/raidcom  delete ldev  -ldev_id 1" +
+                                                    Peer::commonParams(*impl, true, true) + "\n",
+                                         out, ec));
+    EXPECT_EQ(62601, error().first);
+    EXPECT_EQ(0u, error().second.find("Invalid input: ")) << error().second;
+  }
+  EXPECT_TRUE(runner.lines().empty());
+  EXPECT_TRUE(filesIn(tempDir()).empty());
+}
+
 TEST_F(CoreExecute, ScriptLineWithControlCharacterIsRefused) {
   std::string out;
   int ec = 0;

@@ -107,6 +107,25 @@ TEST_F(CoreInit, FullInitialisationWritesStartsAndChecks) {
   EXPECT_TRUE(device.logged("Raidcom Implementer is initialized successfully for local execution."));
 }
 
+TEST_F(CoreInit, InitialisationLogsUnderItsBareName) {
+  raidqryAnswers("80-06-70/00");
+  ASSERT_TRUE(construct()) << error().second;
+  const char* const texts[] = {"Command Timeout value read from registry is [300]",
+                               "Running the CCI commands from [",
+                               "MicroCode-[80-06-70/00], Ver-[80], SubVer-[6], MinVer-[70]",
+                               "Raidcom Implementer is initialized successfully for local "
+                               "execution."};
+  for (const char* text : texts) {
+    int seen = 0;
+    for (const auto& l : device.logs()) {
+      if (l.text.find(text) == std::string::npos) continue;
+      EXPECT_EQ("initialize", l.function) << text;
+      ++seen;
+    }
+    EXPECT_EQ(1, seen) << text;
+  }
+}
+
 TEST_F(CoreInit, StartRunsWhateverTheCountAndAlreadyRunningIsFine) {
   raidqryAnswers("80-06-70/00");
   // A count left behind by a holder that died: the instance is still started.

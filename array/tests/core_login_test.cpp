@@ -93,6 +93,33 @@ TEST_F(CoreLogin, RefusedLoginGivesItsCountBack) {
   EXPECT_EQ(std::string::npos, logs.find("-login  A"));
 }
 
+// Whatever the login tool prints back (an ordinary failure, another exit
+// code, a runner failure) reaches the log with the credentials masked.
+TEST_F(CoreLogin, CredentialsEchoedByTheToolAreMaskedInLogsAndErrors) {
+  const std::string echo = "raidcom: [EX_ENAUTH] Authentication failed for ArrUser77/Pw-9f3Kq\n";
+  const HDSRecordingRunner::Reply replies[] = {
+      R::exit(1, "", echo), R::exit(5, echo, echo),
+      HDSRecordingRunner::Reply{-1, 0, "", "cannot start: " + echo}};
+  for (const auto& reply : replies) {
+    SCOPED_TRACE(reply.exitCode);
+    runner = HDSRecordingRunner();
+    runner.on("-login", reply);
+    device.clearLogs();
+    setSetting(loginKey(), 0);
+    EXPECT_EQ(1, impl->login(false));
+    EXPECT_EQ(0, setting(loginKey()));
+    expectNoCredentials();
+    EXPECT_TRUE(device.logged("Authentication failed for ****/****")) << allLogs();
+  }
+  // Other command lines keep their output as the tool printed it.
+  runner = HDSRecordingRunner();
+  runner.on(" get port ", R::exit(5, "", "owner ArrUser77\n"));
+  std::string out;
+  int ec = 0;
+  EXPECT_EQ(1, Peer::executeCommand(*impl, "raidcom  get port ", "", out, ec));
+  EXPECT_TRUE(device.logged("owner ArrUser77"));
+}
+
 TEST_F(CoreLogin, EmptyCredentialsNeverRunTheLogin) {
   options.password.clear();
   setSetting(loginKey(), 0);

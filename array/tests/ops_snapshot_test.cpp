@@ -326,10 +326,16 @@ TEST(ModifySnapshot, SelectorsInOrder) {
 }
 
 TEST(ModifySnapshot, InvalidInputsRunNothing) {
+    // No selector, or the chosen selector without its value.
     const std::map<std::string, std::string> keys[] = {
         {},
         {{"P_LDEV_NUM", "256"}},
         {{"MU_NUM", "3"}},
+        {{"S_LDEV_NUM", ""}},
+        {{"SNAP_GRP", ""}},
+        {{"S_LDEV_NUM", ""}, {"SNAP_GRP", "G"}},
+        {{"MU_NUM", ""}, {"P_LDEV_NUM", "256"}},
+        {{"MU_NUM", "3"}, {"P_LDEV_NUM", ""}},
     };
     for (const auto& k : keys) {
         Bed bed;
@@ -342,10 +348,10 @@ TEST(ModifySnapshot, InvalidInputsRunNothing) {
         std::map<std::string, std::string> keys;
         const char* op;
     } refused[] = {
-        {{{"S_LDEV_NUM", ""}}, "create"},
-        {{{"SNAP_GRP", ""}}, "create"},
-        {{{"MU_NUM", ""}, {"P_LDEV_NUM", "256"}}, "split"},
-        {{{"MU_NUM", "3"}, {"P_LDEV_NUM", ""}}, "split"},
+        {{{"S_LDEV_NUM", "4096 -x"}}, "create"},
+        {{{"SNAP_GRP", "a\nb"}}, "create"},
+        {{{"MU_NUM", "3;id"}, {"P_LDEV_NUM", "256"}}, "split"},
+        {{{"MU_NUM", "3"}, {"P_LDEV_NUM", "-1"}}, "split"},
         {{{"SNAP_GRP", "G"}}, ""},
         {{{"SNAP_GRP", "G"}}, "create; reboot"},
     };

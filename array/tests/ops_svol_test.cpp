@@ -229,7 +229,7 @@ TEST(CreateSvols, MovesIntoTheJobsGroupOnAVirtualStorageMachine) {
                   line("add resource   " + rg + " -ldev_id 100"),
                   line("map resource   -ldev_id 100 -virtual_ldev_id 100"),
                   line("add ldev   -mp_blade_id 0 -ldev_id 101 -capacity 64"),
-                  line("unmap resource   -ldev_id 101 -virtual_ldev_id 101"),
+                  line("unmap resource   -ldev_id 101 -virtual_ldev_id 5000"),
                   line("add resource   " + rg + " -ldev_id 101"),
                   line("map resource   -ldev_id 101 -virtual_ldev_id 5000"),
                   line("add ldev   -mp_blade_id 0 -ldev_id 102 -capacity 64"),
@@ -287,6 +287,40 @@ TEST(CreateSvols, FailedResourceStepUndoesTheNewLdevToo) {
                                             "/cci/raidcom  delete ldev -ldev_id 101" + Bed::im()}));
         EXPECT_TRUE(bed.log.logged(c.log));
         EXPECT_EQ(bed.errorText(), c.text);
+    }
+}
+
+// The undo and label scripts carry the common options without passing
+// through the per-command checks: an instance or serial that is not a plain
+// number never reaches a script, and nothing is made.
+TEST(SvolScripts, UnsafeCommonOptionsAreRefusedBeforeAnyCommand) {
+    struct Case {
+        const char* what;
+        const char* instance;
+        const char* serial;
+        const char* text;
+    } cases[] = {
+        {"serial with a command", "3532", "412345;touch zr_marker",
+         "Invalid input: Serial Number-[412345;touch zr_marker] is not valid."},
+        {"instance with a command", "3532 $(id)", "412345",
+         "Invalid input: HORCM instance-[3532 $(id)] is not valid."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Bed bed;
+        bed.options.horcmInst = c.instance;
+        bed.options.baseSerialNum = c.serial;
+        bed.snaps = {snap("100", 64)};
+        bed.snaps[0].svolLabel = "QB_SVOL_a";
+        bed.recorder.fallback([](const std::string&) { return R::ok(); });
+        ZRHDSRaidcomImplementer& impl = bed.recording();
+        EXPECT_EQ(impl.createSvols(), 1);
+        EXPECT_EQ(bed.errorText(), c.text);
+        EXPECT_EQ(impl.modifySvolLabel(bed.snaps, false), 1);
+        EXPECT_EQ(impl.modifySvolLabel(bed.snaps, true), 1);
+        EXPECT_EQ(bed.errorText(), c.text);
+        EXPECT_TRUE(bed.recorder.lines().empty());
+        EXPECT_TRUE(bed.recorder.scripts().empty());
     }
 }
 
@@ -581,16 +615,40 @@ TEST(SvolSimulator, VirtualStorageMachineRoundTrip) {
     ccisim::Fixture sim;
     ZRHDSRaidcomImplementer& impl = bed.simulator(sim);
     sim.addResourceGroup(Bed::kSerial, "VSM grp", 1, "512345", "M850M3");
+    // Free ids as the S-VOL search finds them: 800 in meta_resource with no
+    // virtual id of its own, 801 reserved for the machine with virtual id
+    // 900, 802 in the machine's group without a virtual id (VIR_LDEV 65535).
+    sim.setArray(Bed::kSerial, [](ccisim::Array& a) {
+        a.ldevRef(801).rsgid = 1;
+        a.ldevRef(801).vid = 900;
+        a.ldevRef(802).rsgid = 1;
+        a.ldevRef(802).vid = ccisim::kVidNone;
+    });
     bed.options.isHTI = true;
     bed.options.isVSM = true;
     bed.options.resourceGroup = "VSM grp";
-    bed.snaps = {snap("800", 64, 0, ""), snap("801", 64, 0, "900")};
+    // The virtual ids come from the listing of the free ids, as the S-VOL
+    // search reads them.
+    std::vector<HDSLdevInfo> free;
+    ASSERT_EQ(impl.getLdevList(free, {{0x20, "3"}}), 0) << bed.errorText();
+    ASSERT_GE(free.size(), 35u);
+    EXPECT_EQ(free[32].virtualLdevId, "");
+    EXPECT_EQ(free[33].virtualLdevId, "900");
+    EXPECT_EQ(free[34].virtualLdevId, "65535");
+    bed.snaps = {snap("800", 64, 0, ""), snap("801", 64, 0, "900"), snap("802", 64, 0, "65535")};
     ASSERT_EQ(impl.createSvols(), 0) << bed.errorText();
     ccisim::Array a = *sim.load().array(Bed::kSerial);
     EXPECT_EQ(a.ldev(800).rsgid, 1);
     EXPECT_EQ(a.ldev(800).vid, 800);
+    EXPECT_EQ(a.ldev(801).rsgid, 1);
     EXPECT_EQ(a.ldev(801).vid, 900);
+    EXPECT_EQ(a.ldev(802).vid, 802);
+    EXPECT_EQ(bed.snaps[0].snapVirLdevId, "800");
     EXPECT_EQ(bed.snaps[1].snapVirLdevId, "900");
+    EXPECT_EQ(bed.snaps[2].snapVirLdevId, "802");
+    EXPECT_EQ(sim.journal("raidcom", "unmap resource -ldev_id 801 -virtual_ldev_id 900").size(), 1u);
+    EXPECT_TRUE(sim.journal("raidcom", "unmap resource -ldev_id 802").empty());
+    EXPECT_EQ(impl.deleteSvols("802"), 0) << bed.errorText();
 
     EXPECT_EQ(impl.deleteSvols("801"), 0) << bed.errorText();
     EXPECT_EQ(impl.deleteSvols("800"), 0) << bed.errorText();

@@ -66,6 +66,8 @@ const Row kObjectRows[] = {
     {"raw line end in string", "{\"a\":\"x\ny\"}", true, "{\"a\": \"x\\ny\"}"},
     // Failures keep what was read before them.
     {"unquoted word value", "{\"a\":1,\"b\":xyz,\"c\":2}", false, "{\"a\": 1}"},
+    {"failed nested object is dropped whole", "{\"a\":1,\"b\":{\"c\":2,\"d\":xyz}}", false, "{\"a\": 1}"},
+    {"failed nested array is dropped whole", "{\"a\":1,\"b\":[2,3 4]}", false, "{\"a\": 1}"},
     {"unquoted key", "{a:1}", false, "{}"},
     {"unquoted key after member", "{\"a\":1,b:2}", false, "{\"a\": 1}"},
     {"missing colon", "{\"a\" 1}", false, "{}"},
@@ -197,6 +199,9 @@ TEST(ValueParse, KindsInOrder) {
       {"null", Value::NullType, "null"},          {",", Value::NullType, "null"},
       {"[1]", Value::ArrayType, "[1]"},           {"{\"a\":[]}", Value::ObjectType, "{\"a\": []}"},
       {"// c\n'q'", Value::StringType, "\"q\""},  {"5abc", Value::NumberType, "5"},
+      // After a failed array the object rule is still tried where the array
+      // stopped.
+      {"[1 {\"k\":2}", Value::ObjectType, "{\"k\": 2}"},
   };
   for (const KindRow& row : rows) {
     Value v;

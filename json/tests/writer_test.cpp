@@ -74,6 +74,16 @@ TEST(PrettyForm, NestedEmptyArrayMember) {
   EXPECT_EQ("{\n\t\"z\": [\n\t] \n} \n", last.json());
 }
 
+TEST(PrettyForm, EmptyAndFilledObjectMembers) {
+  Object o;
+  o.import("b", Value(Object("c", Value(Number(1)))));
+  o.import("a", Value(Object()));
+  EXPECT_EQ("{\n\t\"a\": {\n\t},\n\t\"b\": {\n\t\t\"c\": 1 \n\t} \n} \n", o.json());
+  Array a;
+  a << Value(Object()) << Value(Array());
+  EXPECT_EQ("[\n\t{\n\t},\n\t[\n\t] \n] \n", a.json());
+}
+
 TEST(PrettyForm, MapUnmapResponse) {
   Object entry;
   entry.import("MSNumVSM", Value("0x1F2A"));
