@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "array/HDSFileWrite.h"
 #include "array/HDSRaidcomImplementer.h"
 #include "array/HDSShellQuote.h"
 #include "host/EvDebug.h"
@@ -55,25 +56,6 @@ NameCounter& inputCounter() {
 }
 
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
-
-// Writes all of data to fd; false on any error or short write.
-bool writeAll(int fd, const std::string& data, std::string& why) {
-  size_t done = 0;
-  while (done < data.size()) {
-    ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      why = strerror(errno);
-      return false;
-    }
-    if (n == 0) {
-      why = "short write";
-      return false;
-    }
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
 
 std::string errnoText(int err) { return std::string(strerror(err)); }
 
@@ -235,7 +217,7 @@ int ZRHDSRaidcomImplementer::executeCommandMain(const std::string& command,
                  errnoText(errno).c_str());
     } else {
       std::string why;
-      if (!writeAll(fd, output, why)) {
+      if (!HDSFile::writeAll(fd, output, why)) {
         logMessage(2, kFn, "Failed to write into output file-[%s]. Error-[%s]", name.c_str(),
                    why.c_str());
       }
@@ -411,12 +393,7 @@ int ZRHDSRaidcomImplementer::executeScriptFile(const std::string& script, std::s
   // The mode asked for at creation may have been narrowed by the umask.
   (void)::fchmod(fd, 0700);
   std::string why;
-  bool written = writeAll(fd, body, why);
-  if (::close(fd) != 0 && written) {
-    written = false;
-    why = errnoText(errno);
-  }
-  if (!written) {
+  if (!HDSFile::writeAndClose(fd, body, why)) {
     logMessage(2, kFn, "Failed to write to the ScriptFile-[%s]. Error-[%s]", name.c_str(),
                why.c_str());
     setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED,

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "array/HDSFileWrite.h"
 #include "array/HDSRaidcomImplementer.h"
 #include "array/HDSShellQuote.h"
 #include "host/ZRSOSnapInfo.h"
@@ -26,24 +27,6 @@ constexpr size_t kMaxHorcmFileSize = 1 << 20;
 const char kOwnFirstLine[] =
     "#HORCM file create by Orrelan Quorbinflex. Do not alter the file content or delete the "
     "file.";
-
-bool writeAll(int fd, const std::string& data, std::string& why) {
-  size_t done = 0;
-  while (done < data.size()) {
-    ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      why = strerror(errno);
-      return false;
-    }
-    if (n == 0) {
-      why = "short write";
-      return false;
-    }
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
 
 // Reads a regular file without following a link; false with why on error.
 bool readWholeFile(const std::string& path, std::string& text, std::string& why) {
@@ -234,12 +217,7 @@ int ZRHDSRaidcomImplementer::createRaidcomHorcmFiles(const std::string& serial,
   }
   (void)::fchmod(fd, 0644);  // the umask may have narrowed it; HORCM runs as another user
   std::string why;
-  bool ok = writeAll(fd, buildHorcmFileContent(chosen), why);
-  if (::close(fd) != 0 && ok) {
-    ok = false;
-    why = strerror(errno);
-  }
-  if (!ok) {
+  if (!HDSFile::writeAndClose(fd, buildHorcmFileContent(chosen), why)) {
     logMessage(2, kFn, "Unable to write into HORCM file-[%s]. Error-[%s]", path.c_str(),
                why.c_str());
     // A half-written file must not be taken for a valid instance later.
@@ -358,12 +336,7 @@ int ZRHDSRaidcomImplementer::saveFileAsLog(const std::string& path) {
     setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Failed to create the file " + name);
     return 1;
   }
-  bool ok = writeAll(fd, text, why);
-  if (::close(fd) != 0 && ok) {
-    ok = false;
-    why = strerror(errno);
-  }
-  if (!ok) {
+  if (!HDSFile::writeAndClose(fd, text, why)) {
     logMessage(2, kFn, "Failed to write to file-[%s]. Error-[%s]", name.c_str(), why.c_str());
     setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Failed to write to the file " + name);
     return 1;

@@ -4,9 +4,9 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <sstream>
 #include <string>
 
+#include "json/tests/support/ZrJsonCompact.h"
 #include "json/zrjson.h"
 
 #define FUZZ_CHECK(cond)                                                   \
@@ -19,12 +19,7 @@
 
 namespace fuzzjson {
 
-template <typename T>
-std::string compact(const T& item) {
-  std::ostringstream os;
-  os << item;
-  return os.str();
-}
+using zrjson_test::compact;
 
 // A container read successfully: its pretty text reads again to the same
 // text, its compact text likewise, and every copy, merge and reset path

@@ -6,12 +6,12 @@
 
 #include <cerrno>
 #include <cstdarg>
-#include <cstdio>
 #include <ctime>
 #include <mutex>
 
 #include "host/ZrClock.h"
 #include "host/ZrPaths.h"
+#include "host/ZrVFormat.h"
 #include "host/zrcast.h"
 
 namespace {
@@ -20,21 +20,6 @@ std::mutex g_logMu;
 int g_logFd = -1;
 std::string g_logPath;
 pid_t g_logPid = -1;
-
-std::string vformat(const char* format, va_list ap) {
-  if (format == nullptr) return std::string();
-  va_list copy;
-  va_copy(copy, ap);
-  char small[1024];
-  int n = std::vsnprintf(small, sizeof(small), format, copy);
-  va_end(copy);
-  if (n < 0) return std::string();
-  if (static_cast<size_t>(n) < sizeof(small)) return std::string(small, static_cast<size_t>(n));
-  std::string out(static_cast<size_t>(n) + 1, '\0');
-  std::vsnprintf(&out[0], out.size(), format, ap);
-  out.resize(static_cast<size_t>(n));
-  return out;
-}
 
 void makeDirs(const std::string& dir) {
   for (size_t p = 1; p <= dir.size(); ++p) {
@@ -124,7 +109,7 @@ void EvDebug::writeLines(const std::string& prefix, const std::string& message) 
 void EvDebug::DebugLvl(const char* function, int level, const char* format, ...) {
   va_list ap;
   va_start(ap, format);
-  std::string message = vformat(format, ap);
+  std::string message = ZrVFormat::vformat(format, ap);
   va_end(ap);
   writeLines(linePrefix(function, level), message);
 }

@@ -168,17 +168,7 @@ int cmdInit(const std::vector<std::string>& args, const std::string& statePath) 
     s.hostName = host;
     if (!cci.empty()) s.cciVersion = cci;
     s.users[user] = password;
-    Array a;
-    a.serial = serial;
-    a.model = model;
-    a.micro = micro;
-    int max = maxLdevForModel(model);
-    a.maxLdev = max < 0 ? 65279 : max;
-    ResourceGroup meta;
-    meta.name = "meta_resource";
-    meta.id = 0;
-    a.resourceGroups[meta.name] = meta;
-    s.arrays[serial] = a;
+    s.arrays[serial] = newArray(serial, model, micro);
     if (!empty) buildDemo(s, serial, cmddev);
     if (!writeFileAtomic(statePath, serializeState(s))) {
         std::cerr << "ccisim init: cannot write " << statePath << "\n";

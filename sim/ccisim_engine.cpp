@@ -312,6 +312,20 @@ bool resolveHostGroup(Ctx& c, const std::vector<std::string>& vals, std::string&
     return true;
 }
 
+// The commands whose only option is -port with its host group (get lun,
+// delete host_grp, get hba_wwn): reads it, needs a logged-in context and
+// resolves the group; false when the command has already failed.
+bool portOnlyHostGroup(Ctx& c, std::string& port, HostGroup*& g) {
+    Opts o;
+    if (!parseOpts(c, 2, {{"-port", 1, 2, false}}, o)) return false;
+    if (!o.has("-port")) {
+        missingArg(c, "-port");
+        return false;
+    }
+    if (!requireContext(c, true)) return false;
+    return resolveHostGroup(c, o.vals("-port"), port, g);
+}
+
 // ---------------------------------------------------------------------------
 // raidcom commands.
 
@@ -914,13 +928,9 @@ void cmdGetCopyGroup(Ctx& c) {
 // ---- host groups and LU paths ----------------------------------------------
 
 void cmdGetLun(Ctx& c) {
-    Opts o;
-    if (!parseOpts(c, 2, {{"-port", 1, 2, false}}, o)) return;
-    if (!o.has("-port")) return missingArg(c, "-port");
-    if (!requireContext(c, true)) return;
     std::string port;
     HostGroup* g;
-    if (!resolveHostGroup(c, o.vals("-port"), port, g)) return;
+    if (!portOnlyHostGroup(c, port, g)) return;
     c.o.out = renderGetLun(*c.a, port, g->gid);
 }
 
@@ -1014,13 +1024,9 @@ void cmdAddHostGroup(Ctx& c) {
 }
 
 void cmdDeleteHostGroup(Ctx& c) {
-    Opts o;
-    if (!parseOpts(c, 2, {{"-port", 1, 2, false}}, o)) return;
-    if (!o.has("-port")) return missingArg(c, "-port");
-    if (!requireContext(c, true)) return;
     std::string port;
     HostGroup* g;
-    if (!resolveHostGroup(c, o.vals("-port"), port, g)) return;
+    if (!portOnlyHostGroup(c, port, g)) return;
     if (lockedByOther(c, g->rsgid)) return;
     if (g->gid == 0) return refuse(c, "The host group 0 cannot be deleted.");
     if (!g->luns.empty()) return refuse(c, "The host group has LU paths.");
@@ -1056,13 +1062,9 @@ void cmdGetHostGroup(Ctx& c) {
 }
 
 void cmdGetHbaWwn(Ctx& c) {
-    Opts o;
-    if (!parseOpts(c, 2, {{"-port", 1, 2, false}}, o)) return;
-    if (!o.has("-port")) return missingArg(c, "-port");
-    if (!requireContext(c, true)) return;
     std::string port;
     HostGroup* g;
-    if (!resolveHostGroup(c, o.vals("-port"), port, g)) return;
+    if (!portOnlyHostGroup(c, port, g)) return;
     c.o.out = renderGetHbaWwn(*c.a, port, g->gid);
 }
 

@@ -146,19 +146,7 @@ void Fixture::addUser(const std::string& name, const std::string& password) {
 }
 
 void Fixture::addArray(const std::string& serial, const std::string& model, const std::string& micro) {
-    update([&](State& s) {
-        Array a;
-        a.serial = serial;
-        a.model = model;
-        a.micro = micro;
-        int max = maxLdevForModel(model);
-        a.maxLdev = max < 0 ? 65279 : max;
-        ResourceGroup meta;
-        meta.name = "meta_resource";
-        meta.id = 0;
-        a.resourceGroups[meta.name] = meta;
-        s.arrays[serial] = a;
-    });
+    update([&](State& s) { s.arrays[serial] = newArray(serial, model, micro); });
 }
 
 void Fixture::setArray(const std::string& serial, const std::function<void(Array&)>& change) {

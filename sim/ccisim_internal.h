@@ -9,6 +9,8 @@
 #include <vector>
 
 namespace ccisim {
+struct Array;
+
 namespace detail {
 
 // Percent-encoding of one value: '%', blanks, tabs, line ends, '=' and ','
@@ -67,6 +69,11 @@ std::string formatTable(const std::vector<std::string>& header,
                         const std::vector<bool>& rightAlign = {}, int indent = 0);
 
 bool isDigits(const std::string& s);
+
+// A new array as `ccisim init` and Fixture::addArray make it: the model's
+// highest LDEV id (65279 for a model the table does not hold) and the
+// resource group every array has, "meta_resource" with id 0.
+Array newArray(const std::string& serial, const std::string& model, const std::string& micro);
 
 // The state file: $CCISIM_STATE when set, else <dir of argv0>/../state/ccisim.state
 // (argv0 without a '/': the directory of the running binary + "/bin").

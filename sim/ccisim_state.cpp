@@ -280,6 +280,20 @@ int maxLdevForModel(const std::string& modelCode) {
     return -1;
 }
 
+Array detail::newArray(const std::string& serial, const std::string& model, const std::string& micro) {
+    Array a;
+    a.serial = serial;
+    a.model = model;
+    a.micro = micro;
+    int max = maxLdevForModel(model);
+    a.maxLdev = max < 0 ? 65279 : max;
+    ResourceGroup meta;
+    meta.name = "meta_resource";
+    meta.id = 0;
+    a.resourceGroups[meta.name] = meta;
+    return a;
+}
+
 bool Ldev::hasAttr(const std::string& a) const {
     for (const auto& x : attrs)
         if (x == a) return true;

@@ -9,7 +9,7 @@
 #include "util/HDSCLIUtils.h"
 #include "util/HDSCLIUtilsSupport.h"
 
-using zrhds_support::HostBuffer;
+using zrhds_support::hostText;
 
 namespace {
 
@@ -29,13 +29,6 @@ int refreshDelaySeconds() {
   return delay < 0 ? 0 : delay;
 }
 
-std::string hostText(ZRSO::SnapInfo* snap, int (ZRSO::SnapInfo::*get)(char*, short*), size_t capacity) {
-  HostBuffer buffer(capacity);
-  short length = buffer.shortCapacity();
-  if ((snap->*get)(buffer.data(), &length) != 0) return std::string();
-  return buffer.text();
-}
-
 const ZRHDSMapDiscoveryInfo* findDiscovery(const ZRMapInitiatorParams& params, const std::string& snapName) {
   for (const ZRHDSMapDiscoveryInfo& d : params.mapDiscoveryInfo) {
     if (d.MSName == snapName) return &d;
@@ -51,6 +44,38 @@ void targetIdentity(const ZRHDSMetadataInfo& md, const ZRHDSMapDiscoveryInfo& d,
   const bool vsm = !md.vsmSerialNo.empty() && md.vsmSerialNo != md.baseSerialNo;
   serial = vsm ? md.vsmSerialNo : md.baseSerialNo;
   ldev = vsm ? d.MSNumVSM : d.MSNum;
+}
+
+// What the post-map and post-unmap steps need of one snap: its source device
+// (for the log) and the identity its target's OS device shows.
+struct SnapTarget {
+  std::string source;
+  std::string serial;
+  std::string ldev;
+};
+
+enum class TargetLookup { kFound, kNoMetadata, kNoEntry };
+
+// Reads the snap's source device, unique metadata and discovery entry into
+// target; a missing piece is logged on first under function.
+TargetLookup lookUpTarget(ZRSO::SnapInfo* first, const char* function, ZRSO::SnapInfo* snap,
+                          const ZRMapInitiatorParams& params, SnapTarget& target) {
+  target.source = hostText(snap, &ZRSO::SnapInfo::getSourceDevicePath, 1023);
+  const std::string name = hostText(snap, &ZRSO::SnapInfo::getSnapName, 1024);
+  ZRHDSMetadataInfo md;
+  if (ZRHDSCLIUtils::getInfoFromUniqueMetadata(snap, md, false) == 0) {
+    ZRHDS_DEVLOG(first, 2, function, "Failed to get info from Unique metadata for source device-[%s]",
+                 target.source.c_str());
+    return TargetLookup::kNoMetadata;
+  }
+  const ZRHDSMapDiscoveryInfo* entry = findDiscovery(params, name);
+  if (entry == nullptr) {
+    ZRHDS_DEVLOG(first, 2, function, "Snap device info for the source device-[%s] not found.",
+                 target.source.c_str());
+    return TargetLookup::kNoEntry;
+  }
+  targetIdentity(md, *entry, target.serial, target.ldev);
+  return TargetLookup::kFound;
 }
 
 }  // namespace
@@ -110,41 +135,31 @@ int FinishPostMap(ZRSO::SnapInfo** snaps, short count, ZRSO::ZROSUtil* util, ZRM
     for (short i = 0; i < count; ++i) {
       ZRSO::SnapInfo* snap = snaps[i];
       if (snap == nullptr || snap->getStatus() == ZRSO::SNAP_STATUS_MAPPED) continue;
-      const std::string source = hostText(snap, &ZRSO::SnapInfo::getSourceDevicePath, 1023);
-      const std::string name = hostText(snap, &ZRSO::SnapInfo::getSnapName, 1024);
-      ZRHDSMetadataInfo md;
-      if (getInfoFromUniqueMetadata(snap, md, false) == 0) {
-        ZRHDS_DEVLOG(first, 2, kFn, "Failed to get info from Unique metadata for source device-[%s]", source.c_str());
-        continue;
-      }
-      const ZRHDSMapDiscoveryInfo* entry = findDiscovery(params, name);
-      if (entry == nullptr) {
-        snap->setStatus(ZRSO::SNAP_STATUS_MAPPED_DEVICE_NOT_FOUND);
-        ZRHDS_DEVLOG(first, 2, kFn, "Snap device info for the source device-[%s] not found.", source.c_str());
-        continue;
-      }
-      std::string serial, ldev;
-      targetIdentity(md, *entry, serial, ldev);
+      SnapTarget target;
+      const TargetLookup lookup = lookUpTarget(first, kFn, snap, params, target);
+      if (lookup == TargetLookup::kNoEntry) snap->setStatus(ZRSO::SNAP_STATUS_MAPPED_DEVICE_NOT_FOUND);
+      if (lookup != TargetLookup::kFound) continue;
       bool matched = false;
       // An empty serial or LDEV would match any device whose field is blank.
-      for (size_t d = 0; !serial.empty() && !ldev.empty() && d < fresh.size(); ++d) {
+      for (size_t d = 0; !target.serial.empty() && !target.ldev.empty() && d < fresh.size(); ++d) {
         ZRHDSSCSIInquiryData inquiry;
         if (HDSSCSIInquiryPageSTD(fresh[d], inquiry) == 0) {
           ZRHDS_DEVLOG(first, 2, kFn, "Failed to perform SCSI Inquiry on device-[%s]", fresh[d].c_str());
           continue;
         }
-        if (!inquiry.isHitachi || inquiry.arraySerial != serial || inquiry.devNo != ldev) continue;
+        if (!inquiry.isHitachi || inquiry.arraySerial != target.serial || inquiry.devNo != target.ldev) continue;
         ++found;
         snap->setStatus(ZRSO::SNAP_STATUS_MAPPED);
         snap->setSnapDevicePath(fresh[d].c_str());
         ZRHDS_DEVLOG(first, 1, kFn, "Found SnapDevicePath-[%s] for the SourceDevice-[%s]", fresh[d].c_str(),
-                     source.c_str());
+                     target.source.c_str());
         matched = true;
         break;
       }
       if (!matched) {
         snap->setStatus(ZRSO::SNAP_STATUS_MAPPED_DEVICE_NOT_FOUND);
-        ZRHDS_DEVLOG(first, 2, kFn, "Snap device path for the source device-[%s] not found.", source.c_str());
+        ZRHDS_DEVLOG(first, 2, kFn, "Snap device path for the source device-[%s] not found.",
+                     target.source.c_str());
       }
     }
     if (found == count) {
@@ -170,23 +185,11 @@ bool FinishPostUnmap(ZRSO::SnapInfo** snaps, short count, ZRSO::ZROSUtil* util, 
   for (short i = 0; i < count; ++i) {
     ZRSO::SnapInfo* snap = snaps[i];
     if (snap == nullptr || snap->getStatus() != ZRSO::SNAP_STATUS_UNMAPPED) continue;
-    const std::string source = hostText(snap, &ZRSO::SnapInfo::getSourceDevicePath, 1023);
-    const std::string name = hostText(snap, &ZRSO::SnapInfo::getSnapName, 1024);
-    ZRHDSMetadataInfo md;
-    if (getInfoFromUniqueMetadata(snap, md, false) == 0) {
-      ZRHDS_DEVLOG(first, 2, kFn, "Failed to get info from Unique metadata for source device-[%s]", source.c_str());
-      continue;
-    }
-    const ZRHDSMapDiscoveryInfo* entry = findDiscovery(params, name);
-    if (entry == nullptr) {
-      ZRHDS_DEVLOG(first, 2, kFn, "Snap device info for the source device-[%s] not found.", source.c_str());
-      continue;
-    }
-    std::string serial, ldev;
-    targetIdentity(md, *entry, serial, ldev);
+    SnapTarget target;
+    if (lookUpTarget(first, kFn, snap, params, target) != TargetLookup::kFound) continue;
     // Keyed by serial and LDEV: a disk of another array with the same LDEV
     // number is never handed to the rescan for removal.
-    auto it = params.devicesByDevNo.find(deviceKey(serial, ldev));
+    auto it = params.devicesByDevNo.find(deviceKey(target.serial, target.ldev));
     if (it != params.devicesByDevNo.end()) remove.insert(remove.begin(), it->second.begin(), it->second.end());
   }
 

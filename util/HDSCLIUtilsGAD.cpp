@@ -18,6 +18,37 @@ void entry(std::string& text, const char* key, const std::string& value) {
   text += "**";
 }
 
+// One side of a GAD pair: the LDEV's array serial and number, and the virtual
+// storage machine's serial and LDEV when it is inside one.
+struct SideIdentity {
+  const std::string& serial;
+  const std::string& ldev;
+  const std::string& vsmSerial;
+  const std::string& vsmLdev;
+
+  bool inVsm() const { return !vsmSerial.empty() && vsmSerial != serial; }
+};
+
+// The array/device record as seen from own's side: own identity in the base
+// keys, the partner's in the remote ones, and each virtual identity only
+// where it differs from the physical one.
+void appendSideRecord(std::string& text, const SideIdentity& own, const SideIdentity& partner,
+                      const std::string& model) {
+  entry(text, "1S", own.serial);
+  entry(text, "3L", own.ldev);
+  entry(text, "5M", model);
+  entry(text, "6RS", partner.serial);
+  entry(text, "8RL", partner.ldev);
+  if (partner.inVsm()) {
+    entry(text, "7RVS", partner.vsmSerial);
+    entry(text, "9RVL", partner.vsmLdev);
+  }
+  if (own.inVsm()) {
+    entry(text, "2VS", own.vsmSerial);
+    entry(text, "4VL", own.vsmLdev);
+  }
+}
+
 }  // namespace
 
 namespace ZRHDSCLIUtils {
@@ -67,6 +98,8 @@ int setGADPairInfo(ZRSO::SnapInfo** snaps, short count) {
       md.rcuVsmDevNo = md.baseDevNo;
     }
 
+    const SideIdentity local{md.baseSerialNo, md.baseDevNo, md.vsmSerialNo, md.vsmDevNo};
+    const SideIdentity remote{md.rcuBaseSerialNo, md.rcuBaseDevNo, md.rcuVsmSerialNo, md.rcuVsmDevNo};
     std::string text;
     if (side == 2) {
       const std::string& bindSerial = md.rcuVsmSerialNo.empty() ? md.rcuBaseSerialNo : md.rcuVsmSerialNo;
@@ -75,33 +108,9 @@ int setGADPairInfo(ZRSO::SnapInfo** snaps, short count) {
         SetError(first, 62005, "Failed to get the array information from DB.");
         return 0;
       }
-      entry(text, "1S", md.rcuBaseSerialNo);
-      entry(text, "3L", md.rcuBaseDevNo);
-      entry(text, "5M", md.modelNo);
-      entry(text, "6RS", md.baseSerialNo);
-      entry(text, "8RL", md.baseDevNo);
-      if (!md.vsmSerialNo.empty() && md.vsmSerialNo != md.baseSerialNo) {
-        entry(text, "7RVS", md.vsmSerialNo);
-        entry(text, "9RVL", md.vsmDevNo);
-      }
-      if (!md.rcuVsmSerialNo.empty() && md.rcuVsmSerialNo != md.rcuBaseSerialNo) {
-        entry(text, "2VS", md.rcuVsmSerialNo);
-        entry(text, "4VL", md.rcuVsmDevNo);
-      }
+      appendSideRecord(text, remote, local, md.modelNo);
     } else {
-      entry(text, "1S", md.baseSerialNo);
-      entry(text, "3L", md.baseDevNo);
-      entry(text, "5M", md.modelNo);
-      entry(text, "6RS", md.rcuBaseSerialNo);
-      entry(text, "8RL", md.rcuBaseDevNo);
-      if (!md.rcuVsmSerialNo.empty() && md.rcuVsmSerialNo != md.rcuBaseSerialNo) {
-        entry(text, "7RVS", md.rcuVsmSerialNo);
-        entry(text, "9RVL", md.rcuVsmDevNo);
-      }
-      if (!md.vsmSerialNo.empty() && md.vsmSerialNo != md.baseSerialNo) {
-        entry(text, "2VS", md.vsmSerialNo);
-        entry(text, "4VL", md.vsmDevNo);
-      }
+      appendSideRecord(text, local, remote, md.modelNo);
     }
     // The host stores at most 4095 characters of a unique metadata text.
     if (text.size() > kMaxMetadataText) text.resize(kMaxMetadataText);

@@ -41,10 +41,7 @@ bool localHostName(std::string& out) {
 }
 
 std::string sourcePath(ZRSO::SnapInfo* device) {
-  HostBuffer buffer(1023);
-  short length = buffer.shortCapacity();
-  if (device == nullptr || device->getSourceDevicePath(buffer.data(), &length) != 0) return std::string();
-  return buffer.text();
+  return zrhds_support::hostText(device, &ZRSO::SnapInfo::getSourceDevicePath, 1023);
 }
 
 // A null-terminated array of the items' texts, valid while items lives.

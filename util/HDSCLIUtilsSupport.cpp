@@ -6,6 +6,14 @@
 
 namespace zrhds_support {
 
+std::string hostText(ZRSO::SnapInfo* device, int (ZRSO::SnapInfo::*get)(char*, short*), size_t capacity) {
+  if (device == nullptr) return std::string();
+  HostBuffer buffer(capacity);
+  short length = buffer.shortCapacity();
+  if ((device->*get)(buffer.data(), &length) != 0) return std::string();
+  return buffer.text();
+}
+
 bool parseHex(const std::string& text, unsigned long long& value) {
   if (text.empty() || text.size() > 16) return false;
   unsigned long long v = 0;

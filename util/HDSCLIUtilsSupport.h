@@ -36,6 +36,11 @@ class HostBuffer {
   std::vector<char> m_bytes;
 };
 
+// A text that the host fills in through one of its (buffer, length) getters
+// (source device path, snap name), read into a buffer of capacity bytes;
+// "" when the device is null or the getter fails.
+std::string hostText(ZRSO::SnapInfo* device, int (ZRSO::SnapInfo::*get)(char*, short*), size_t capacity);
+
 // Reads text (non-empty, hexadecimal digits only, at most 16 of them) and
 // writes its value in decimal into out. False, out untouched, otherwise.
 bool hexToDecimalText(const std::string& text, std::string& out);

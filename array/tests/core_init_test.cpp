@@ -23,12 +23,8 @@ std::string raidqryList(const std::string& micro) {
 }
 
 zrinq::LdevIdentity commandDevice(unsigned serial, unsigned ldev) {
-  zrinq::LdevIdentity id;
+  zrinq::LdevIdentity id = zrinq::physicalLdev(serial, ldev);
   id.product = "OPEN-V-CM";
-  id.serial = serial;
-  id.baseSerial = serial;
-  id.ldev = ldev;
-  id.baseLdev = ldev;
   return id;
 }
 

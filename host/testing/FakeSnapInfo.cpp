@@ -1,25 +1,11 @@
 #include "host/testing/FakeSnapInfo.h"
 
 #include <cstdarg>
-#include <cstdio>
 #include <cstring>
 
-namespace {
+#include "host/ZrVFormat.h"
 
-std::string vformat(const char* format, va_list ap) {
-  if (format == nullptr) return std::string();
-  va_list copy;
-  va_copy(copy, ap);
-  char small[512];
-  int n = std::vsnprintf(small, sizeof(small), format, copy);
-  va_end(copy);
-  if (n < 0) return std::string();
-  if (static_cast<size_t>(n) < sizeof(small)) return std::string(small, static_cast<size_t>(n));
-  std::string out(static_cast<size_t>(n) + 1, '\0');
-  std::vsnprintf(&out[0], out.size(), format, ap);
-  out.resize(static_cast<size_t>(n));
-  return out;
-}
+namespace {
 
 std::string textOf(const char* s) { return s != nullptr ? std::string(s) : std::string(); }
 
@@ -145,7 +131,7 @@ void FakeSnapInfo::message(int level, const char* text) {
 void FakeSnapInfo::log(int level, const char* function, const char* format, ...) {
   va_list ap;
   va_start(ap, format);
-  std::string text = vformat(format, ap);
+  std::string text = ZrVFormat::vformat(format, ap);
   va_end(ap);
   std::lock_guard<std::mutex> g(m_mu);
   enter("log");

@@ -20,6 +20,15 @@ bool isHp(const std::string& vendor) { return vendor == "HP" || vendor == "HPE";
 
 }  // namespace
 
+LdevIdentity physicalLdev(unsigned serial, unsigned ldev) {
+  LdevIdentity id;
+  id.serial = serial;
+  id.ldev = ldev;
+  id.baseSerial = serial;
+  id.baseLdev = ldev;
+  return id;
+}
+
 std::string rawSerial(const std::string& model, unsigned serial) {
   if (model == "R700") return "50 " + hex5(serial);
   char digit = '0' + static_cast<char>((serial / 100000u) % 10u);

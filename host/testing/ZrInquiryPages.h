@@ -28,6 +28,10 @@ struct LdevIdentity {
   std::string modelCode = "R800";  // page 0xE2 model code
 };
 
+// An LDEV outside any virtual storage machine: both pages show the same
+// serial and LDEV number; the other fields keep their defaults.
+LdevIdentity physicalLdev(unsigned serial, unsigned ldev);
+
 // The 8-character raw serial field an array of model shows for serial:
 // "50 " and five hexadecimal digits for "R700"; otherwise "50", the
 // hundred-thousands digit and five hexadecimal digits of the rest.

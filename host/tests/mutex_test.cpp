@@ -16,17 +16,10 @@
 #include "host/ZrNamedMutex.h"
 #include "host/ZrProcess.h"
 #include "host/testing/ScopedTempDir.h"
+#include "host/testing/ZrChildProcess.h"
 #include "host/testing/ZrFakeClock.h"
 
 namespace {
-
-std::string selfExe() {
-  char buf[4096];
-  ssize_t n = ::readlink("/proc/self/exe", buf, sizeof(buf) - 1);
-  if (n <= 0) return std::string();
-  buf[n] = '\0';
-  return buf;
-}
 
 // hold <name> <marker> <how>: takes the mutex, creates marker, then either
 // sleeps until killed ("sleep") or exits without unlocking ("exit").
@@ -51,13 +44,8 @@ bool waitForFile(const std::string& path) {
 
 // Starts the holder child; the caller owns the process object.
 bool startHolder(ZrProcess& p, const std::string& name, const std::string& marker, const char* how) {
-  std::string cmd = "exec '" + selfExe() + "' --zr-child hold '" + name + "' '" + marker + "' " + how;
-  std::string sh = "/bin/sh", c = "-c";
-  char* argv[] = {&sh[0], &c[0], &cmd[0], nullptr};
-  p.TrapIO(true, true);
-  p.SetSilence(true);
   std::string error;
-  return p.StartProcess(argv, &error, 0);
+  return zrStartSelf(p, "hold '" + name + "' '" + marker + "' " + how, true, &error);
 }
 
 TEST(ZrNamedMutex, TwoObjectsInOneThreadExcludeEachOther) {

@@ -17,16 +17,9 @@
 
 #include "host/ZrProcess.h"
 #include "host/testing/ScopedTempDir.h"
+#include "host/testing/ZrChildProcess.h"
 
 namespace {
-
-std::string selfExe() {
-  char buf[4096];
-  ssize_t n = ::readlink("/proc/self/exe", buf, sizeof(buf) - 1);
-  if (n <= 0) return std::string();
-  buf[n] = '\0';
-  return buf;
-}
 
 void writeAll(int fd, const std::string& s) {
   size_t done = 0;
@@ -113,26 +106,6 @@ int childMain(int argc, char** argv) {
   return 99;
 }
 
-// A running child of ours holds its pid; a zombie or a vanished pid is dead.
-bool processAlive(long pid) {
-  FILE* f = std::fopen(("/proc/" + std::to_string(pid) + "/stat").c_str(), "r");
-  if (f == nullptr) return false;
-  char line[512] = {0};
-  bool alive = std::fgets(line, sizeof(line), f) != nullptr;
-  std::fclose(f);
-  if (!alive) return false;
-  const char* close = std::strrchr(line, ')');
-  return close != nullptr && close[1] == ' ' && close[2] != 'Z' && close[2] != 'X';
-}
-
-bool waitDead(long pid) {
-  for (int i = 0; i < 200; ++i) {
-    if (!processAlive(pid)) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return false;
-}
-
 long readPid(const std::string& path) {
   for (int i = 0; i < 200; ++i) {
     std::string s = zrReadFile(path);
@@ -153,15 +126,10 @@ struct Result {
 };
 
 Result run(const std::string& args, long timeoutMillis, bool execDirect = false) {
-  std::string cmd = std::string(execDirect ? "exec " : "") + "'" + selfExe() + "' --zr-child " + args;
-  std::string sh = "/bin/sh", c = "-c";
-  char* argv[] = {&sh[0], &c[0], &cmd[0], nullptr};
   Result r;
   ZrProcess p;
-  p.TrapIO(true, true);
-  p.SetSilence(true);
   auto t0 = std::chrono::steady_clock::now();
-  r.started = p.StartProcess(argv, &r.error, 0);
+  r.started = zrStartSelf(p, args, execDirect, &r.error);
   if (r.started) r.ended = p.WaitForProcessToEndMillis(&r.exitCode, &r.error, timeoutMillis);
   r.elapsedMillis = static_cast<long>(
       std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count());
@@ -224,7 +192,7 @@ TEST(ZrProcess, TimeOutKillsTheWholeGroup) {
   EXPECT_LT(r.elapsedMillis, 5000);
   long grandchild = readPid(pidFile);
   ASSERT_GT(grandchild, 0);
-  EXPECT_TRUE(waitDead(grandchild)) << "grandchild " << grandchild << " outlived the time-out";
+  EXPECT_TRUE(zrWaitDead(grandchild)) << "grandchild " << grandchild << " outlived the time-out";
 }
 
 TEST(ZrProcess, TimeOutKillsAChildThatIgnoresTerm) {
@@ -235,7 +203,7 @@ TEST(ZrProcess, TimeOutKillsAChildThatIgnoresTerm) {
   EXPECT_EQ("timedout", r.error);
   long child = readPid(pidFile);
   ASSERT_GT(child, 0);
-  EXPECT_TRUE(waitDead(child));
+  EXPECT_TRUE(zrWaitDead(child));
 }
 
 TEST(ZrProcess, DeathBySignalIsAFailure) {

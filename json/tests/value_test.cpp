@@ -3,9 +3,9 @@
 // typed access.
 #include <gtest/gtest.h>
 
-#include <sstream>
 #include <string>
 
+#include "json/tests/support/ZrJsonCompact.h"
 #include "json/zrjson.h"
 
 namespace {
@@ -18,12 +18,7 @@ using zrjson::Object;
 using zrjson::String;
 using zrjson::Value;
 
-template <typename T>
-std::string compact(const T& item) {
-  std::ostringstream os;
-  os << item;
-  return os.str();
-}
+using zrjson_test::compact;
 
 template <typename T>
 bool isOnly(const Value& v) {

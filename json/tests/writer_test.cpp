@@ -10,6 +10,7 @@
 #include <sstream>
 #include <string>
 
+#include "json/tests/support/ZrJsonCompact.h"
 #include "json/zrjson.h"
 
 namespace {
@@ -22,12 +23,7 @@ using zrjson::Object;
 using zrjson::String;
 using zrjson::Value;
 
-template <typename T>
-std::string compact(const T& item) {
-  std::ostringstream os;
-  os << item;
-  return os.str();
-}
+using zrjson_test::compact;
 
 Value boolean(bool b) {
   Value v;

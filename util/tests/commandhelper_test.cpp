@@ -5,9 +5,7 @@
 
 #include <chrono>
 #include <climits>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <vector>
 #include <string>
 #include <thread>
@@ -18,6 +16,7 @@
 #include "host/ZRPlatformInfo.h"
 #include "host/testing/FakeSnapInfo.h"
 #include "host/testing/ScopedTempDir.h"
+#include "host/testing/ZrChildProcess.h"
 #include "util/CommandHelper.h"
 
 namespace {
@@ -34,16 +33,6 @@ RunResult run(FakeSnapInfo& device, const std::string& command, int timeout) {
   CommandHelper helper(device);
   r.rc = helper.RunCommandWithTimeout(command, r.output, r.exitCode, r.error, timeout);
   return r;
-}
-
-bool processAlive(long pid) {
-  FILE* f = std::fopen(("/proc/" + std::to_string(pid) + "/stat").c_str(), "r");
-  if (f == nullptr) return false;
-  char line[512] = {0};
-  bool read = std::fgets(line, sizeof(line), f) != nullptr;
-  std::fclose(f);
-  const char* close = read ? std::strrchr(line, ')') : nullptr;
-  return close != nullptr && close[2] != 'Z' && close[2] != 'X';
 }
 
 TEST(CommandHelper, NonzeroExitKeepsBothStreams) {
@@ -110,12 +99,7 @@ TEST(CommandHelper, TimeOutKillsGrandchildrenAndSaysTimedout) {
   EXPECT_TRUE(d.logged("Command [" + command + "] timed out. Error [timedout]"));
   long grandchild = std::atol(zrReadFile(pidFile).c_str());
   ASSERT_GT(grandchild, 0);
-  bool dead = false;
-  for (int i = 0; i < 200 && !dead; ++i) {
-    dead = !processAlive(grandchild);
-    if (!dead) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  EXPECT_TRUE(dead) << "grandchild " << grandchild << " outlived the time-out";
+  EXPECT_TRUE(zrWaitDead(grandchild)) << "grandchild " << grandchild << " outlived the time-out";
 }
 
 TEST(CommandHelper, SignalDeathIsAFailure) {

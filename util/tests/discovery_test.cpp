@@ -15,18 +15,10 @@
 
 using namespace ZRHDSCLIUtils;
 using hostutil_test::Env;
+using zrinq::physicalLdev;
 using Strings = std::vector<std::string>;
 
 namespace {
-
-zrinq::LdevIdentity ldev(unsigned serial, unsigned number) {
-  zrinq::LdevIdentity id;
-  id.serial = serial;
-  id.ldev = number;
-  id.baseSerial = serial;
-  id.baseLdev = number;
-  return id;
-}
 
 struct Discovery {
   Env env;
@@ -67,7 +59,7 @@ TEST(FinishPostMap, FoundInTheFirstPass) {
   Discovery t;
   FakeSnapInfo& s = t.addSnap("snap1", "1S:412345**3L:10**", "300");
   t.util.setDevices({"/dev/sda", "/dev/sdb"});
-  t.env.tree.addLdev("/dev/sdb", ldev(412345, 300));
+  t.env.tree.addLdev("/dev/sdb", physicalLdev(412345, 300));
   ASSERT_EQ(t.map(), 1);
   EXPECT_EQ(s.getStatus(), ZRSO::SNAP_STATUS_MAPPED);
   EXPECT_EQ(s.snapDevicePath(), "/dev/sdb");
@@ -92,7 +84,7 @@ TEST(FinishPostMap, FoundInTheSecondPass) {
   FakeSnapInfo& s = t.addSnap("snap1", "1S:412345**3L:10**", "300");
   t.util.queueDeviceListText("/dev/sda*");
   t.util.queueDeviceListText("/dev/sda*/dev/sdb*");
-  t.env.tree.addLdev("/dev/sdb", ldev(412345, 300));
+  t.env.tree.addLdev("/dev/sdb", physicalLdev(412345, 300));
   ASSERT_EQ(t.map(), 1);
   EXPECT_EQ(s.getStatus(), ZRSO::SNAP_STATUS_MAPPED);
   EXPECT_EQ(s.snapDevicePath(), "/dev/sdb");
@@ -119,7 +111,7 @@ TEST(FinishPostMap, NeverFoundEndsWith60509AfterTheWait) {
     FakeSnapInfo& s = t.addSnap("snap1", "1S:412345**3L:10**", "300");
     FakeSnapInfo& s2 = t.addSnap("snap2", "1S:412345**3L:11**", "301");
     t.util.setDevices({"/dev/sda", "/dev/sdb"});
-    t.env.tree.addLdev("/dev/sdb", ldev(412345, 300));
+    t.env.tree.addLdev("/dev/sdb", physicalLdev(412345, 300));
     EXPECT_EQ(t.map(), 0);
     EXPECT_EQ(t.util.rescanCount(), r.passes);
     EXPECT_EQ(t.slept(), r.passes * 13000);
@@ -139,11 +131,11 @@ TEST(FinishPostMap, VirtualStorageMachineSnapsUseVirtualIdentity) {
   FakeSnapInfo& plain = t.addSnap("plain", "1S:412345**3L:11**", "301", "41");
   FakeSnapInfo& same = t.addSnap("same", "1S:412345**2VS:412345**3L:12**4VL:12**", "302", "42");
   t.util.setDevices({"/dev/sda", "/dev/sdd", "/dev/sdc", "/dev/sde", "/dev/sdf", "/dev/sdg"});
-  t.env.tree.addLdev("/dev/sdd", ldev(412345, 300));  // the VSM target's physical identity: no match
-  t.env.tree.addLdev("/dev/sdc", ldev(500100, 40));
-  t.env.tree.addLdev("/dev/sde", ldev(412345, 301));
-  t.env.tree.addLdev("/dev/sdf", ldev(500100, 41));  // the plain snap's virtual id: no match
-  t.env.tree.addLdev("/dev/sdg", ldev(412345, 302));
+  t.env.tree.addLdev("/dev/sdd", physicalLdev(412345, 300));  // the VSM target's physical identity: no match
+  t.env.tree.addLdev("/dev/sdc", physicalLdev(500100, 40));
+  t.env.tree.addLdev("/dev/sde", physicalLdev(412345, 301));
+  t.env.tree.addLdev("/dev/sdf", physicalLdev(500100, 41));  // the plain snap's virtual id: no match
+  t.env.tree.addLdev("/dev/sdg", physicalLdev(412345, 302));
   ASSERT_EQ(t.map(), 1);
   EXPECT_EQ(vsm.snapDevicePath(), "/dev/sdc");
   EXPECT_EQ(plain.snapDevicePath(), "/dev/sde");
@@ -154,8 +146,8 @@ TEST(FinishPostMap, FirstOfTwoMatchingDevicesIsRecorded) {
   Discovery t;
   FakeSnapInfo& s = t.addSnap("snap1", "1S:412345**3L:10**", "300");
   t.util.setDevices({"/dev/sdc", "/dev/sdb"});
-  t.env.tree.addLdev("/dev/sdb", ldev(412345, 300));
-  t.env.tree.addLdev("/dev/sdc", ldev(412345, 300));
+  t.env.tree.addLdev("/dev/sdb", physicalLdev(412345, 300));
+  t.env.tree.addLdev("/dev/sdc", physicalLdev(412345, 300));
   ASSERT_EQ(t.map(), 1);
   EXPECT_EQ(s.snapDevicePath(), "/dev/sdc");
   EXPECT_EQ(t.env.tree.inquiries("/dev/sdb"), 0);
@@ -164,11 +156,11 @@ TEST(FinishPostMap, FirstOfTwoMatchingDevicesIsRecorded) {
 TEST(FinishPostMap, NonHitachiAndWrongIdentitiesDoNotMatch) {
   Discovery t;
   FakeSnapInfo& s = t.addSnap("snap1", "1S:412345**3L:10**", "300");
-  zrinq::LdevIdentity foreign = ldev(412345, 300);
+  zrinq::LdevIdentity foreign = physicalLdev(412345, 300);
   foreign.vendor = "SEAGATE";  // raw serial text differs, and it is not Hitachi
   t.env.tree.addLdev("/dev/sdb", foreign);
-  t.env.tree.addLdev("/dev/sdc", ldev(412345, 3000));
-  t.env.tree.addLdev("/dev/sdd", ldev(41234, 300));
+  t.env.tree.addLdev("/dev/sdc", physicalLdev(412345, 3000));
+  t.env.tree.addLdev("/dev/sdd", physicalLdev(41234, 300));
   t.util.setDevices({"/dev/sda", "/dev/sdb", "/dev/sdc", "/dev/sdd"});
   EXPECT_EQ(t.map(), 0);
   EXPECT_EQ(s.getStatus(), ZRSO::SNAP_STATUS_MAPPED_DEVICE_NOT_FOUND);
@@ -183,7 +175,7 @@ TEST(FinishPostMap, MissingEntryAndUnreadableMetadata) {
   FakeSnapInfo& unreadable = t.addSnap("unreadable", "1S:412345**3L:12**", "302");
   unreadable.failOn("getMetadata");
   t.util.setDevices({"/dev/sda", "/dev/sdb"});
-  t.env.tree.addLdev("/dev/sdb", ldev(412345, 300));
+  t.env.tree.addLdev("/dev/sdb", physicalLdev(412345, 300));
   EXPECT_EQ(t.map(), 0);
   EXPECT_EQ(first.getStatus(), ZRSO::SNAP_STATUS_MAPPED);
   EXPECT_EQ(orphan.getStatus(), ZRSO::SNAP_STATUS_MAPPED_DEVICE_NOT_FOUND);
@@ -198,7 +190,7 @@ TEST(FinishPostMap, RescanAndListFailuresArePassesToo) {
     Discovery t;
     FakeSnapInfo& s = t.addSnap("snap1", "1S:412345**3L:10**", "300");
     t.util.setDevices({"/dev/sda", "/dev/sdb"});
-    t.env.tree.addLdev("/dev/sdb", ldev(412345, 300));
+    t.env.tree.addLdev("/dev/sdb", physicalLdev(412345, 300));
     t.util.failOnce("refreshSystemBus");
     ASSERT_EQ(t.map(), 1);
     EXPECT_EQ(t.util.rescanCount(), 2);
@@ -209,7 +201,7 @@ TEST(FinishPostMap, RescanAndListFailuresArePassesToo) {
     Discovery t;
     FakeSnapInfo& s = t.addSnap("snap1", "1S:412345**3L:10**", "300");
     t.util.setDevices({"/dev/sda", "/dev/sdb"});
-    t.env.tree.addLdev("/dev/sdb", ldev(412345, 300));
+    t.env.tree.addLdev("/dev/sdb", physicalLdev(412345, 300));
     t.util.failOnce("getDeviceList");
     ASSERT_EQ(t.map(), 1);
     EXPECT_EQ(t.slept(), 9000);  // delay, delay after the failed list, delay
@@ -223,7 +215,7 @@ TEST(FinishPostMap, NegativeRefreshDelayIsClampedToZero) {
     t.env.setInt("~Tessavon", "nZRHDSMapUnmapSystemBusRefreshDelayInSecs", -5);
     FakeSnapInfo& s = t.addSnap("snap1", "1S:412345**3L:10**", "300");
     t.util.setDevices({"/dev/sda", "/dev/sdb"});
-    t.env.tree.addLdev("/dev/sdb", ldev(412345, 300));
+    t.env.tree.addLdev("/dev/sdb", physicalLdev(412345, 300));
     ASSERT_EQ(t.map(), 1);
     EXPECT_EQ(s.getStatus(), ZRSO::SNAP_STATUS_MAPPED);
     EXPECT_EQ(t.slept(), 0);
@@ -250,7 +242,7 @@ TEST(FinishPostMap, VmwareHostUsesItsIdentifierAndInitiators) {
   FakeSnapInfo& s = t.addSnap("snap1", "1S:412345**3L:10**", "300");
   s.setMetadataText(71, "HPE");
   t.util.setDevices({"/dev/sda", "/dev/sdb"});
-  t.env.tree.addLdev("/dev/sdb", ldev(412345, 300));
+  t.env.tree.addLdev("/dev/sdb", physicalLdev(412345, 300));
   ASSERT_EQ(t.map(), 1);
   EXPECT_EQ(t.util.refreshCalls()[0].option, "esx01");
   EXPECT_EQ(t.util.refreshCalls()[0].first, Strings{"21000024FF4ABCDE"});
@@ -275,10 +267,10 @@ TEST(FinishPostUnmap, RemovesOnlyTheUnmappedArraysDevices) {
   source.setSourceDevicePathText("/dev/sda");
   t.util.setHbaList({"50:06:0e:80:aa:bb:cc:dd"}, {0});
   t.util.setDevices({"/dev/sdb", "/dev/sdc", "/dev/sdd", "/dev/sde"});
-  t.env.tree.addLdev("/dev/sdb", ldev(412345, 300));
-  t.env.tree.addLdev("/dev/sdc", ldev(410001, 300));  // a live disk of another array
-  t.env.tree.addLdev("/dev/sdd", ldev(412345, 300));
-  t.env.tree.addLdev("/dev/sde", ldev(500100, 40));
+  t.env.tree.addLdev("/dev/sdb", physicalLdev(412345, 300));
+  t.env.tree.addLdev("/dev/sdc", physicalLdev(410001, 300));  // a live disk of another array
+  t.env.tree.addLdev("/dev/sdd", physicalLdev(412345, 300));
+  t.env.tree.addLdev("/dev/sde", physicalLdev(500100, 40));
   ZRSO::SnapInfo* sp = &source;
   ASSERT_EQ(PrepareToMapUnmap(sp, &t.util, true, t.params), 1);
 

@@ -15,18 +15,10 @@
 
 using namespace ZRHDSCLIUtils;
 using hostutil_test::Env;
+using zrinq::physicalLdev;
 using Strings = std::vector<std::string>;
 
 namespace {
-
-zrinq::LdevIdentity ldev(unsigned serial, unsigned number) {
-  zrinq::LdevIdentity id;
-  id.serial = serial;
-  id.ldev = number;
-  id.baseSerial = serial;
-  id.baseLdev = number;
-  return id;
-}
 
 // ---- getDeviceList ---------------------------------------------------------
 
@@ -386,16 +378,16 @@ TEST(PrepareToMapUnmap, IscsiHostKeepsNamesWhole) {
 TEST(PrepareToMapUnmap, UnmapFilesHitachiDevicesBySerialAndLdev) {
   Prep p;
   p.util.setDevices({"/dev/sdb", "/dev/sdc", "/dev/sdd", "/dev/sde", "/dev/sdf", "/dev/sdg"});
-  p.env.tree.addLdev("/dev/sdb", ldev(412345, 256));
-  p.env.tree.addLdev("/dev/sdc", ldev(410001, 256));  // same LDEV number, other array
-  zrinq::LdevIdentity foreign = ldev(412345, 256);
+  p.env.tree.addLdev("/dev/sdb", physicalLdev(412345, 256));
+  p.env.tree.addLdev("/dev/sdc", physicalLdev(410001, 256));  // same LDEV number, other array
+  zrinq::LdevIdentity foreign = physicalLdev(412345, 256);
   foreign.vendor = "SEAGATE";
   p.env.tree.addLdev("/dev/sdd", foreign);
   ZrFakeDeviceTree::Disk failing;
   failing.failStandard = true;
   p.env.tree.addDisk("/dev/sde", failing);
-  p.env.tree.addLdev("/dev/sdf", ldev(412345, 256));  // a second path to /dev/sdb's LDEV
-  p.env.tree.addLdev("/dev/sdg", ldev(412345, 257));
+  p.env.tree.addLdev("/dev/sdf", physicalLdev(412345, 256));  // a second path to /dev/sdb's LDEV
+  p.env.tree.addLdev("/dev/sdg", physicalLdev(412345, 257));
   ASSERT_EQ(p.run(true), 1);
   const std::map<std::string, Strings> expected = {
       {deviceKey("412345", "256"), {"/dev/sdb", "/dev/sdf"}},

@@ -215,9 +215,9 @@ TEST_F(ZRHDSLockTest, UnusableLockDirectoryFailsAtOnce) {
 
 TEST(ZRHDSLockProcesses, TwoProcessesIncrementingOneKeyLoseNoUpdate) {
   ScopedTempDir dir;
-  // Every increment rewrites and syncs the settings store, so the count is
-  // kept small; unguarded, two writers lose updates well within it.
-  const int kProcesses = 2, kIncrements = 200;
+  // Every increment rewrites and syncs the settings store; unguarded, two
+  // writers lose updates well within this count.
+  const int kProcesses = 2, kIncrements = 1000;
   pid_t pids[kProcesses];
   for (int p = 0; p < kProcesses; ++p) {
     pids[p] = ::fork();
