@@ -8,6 +8,7 @@
 
 #include "array/HDSParseHostGroup.h"
 #include "array/tests/support/HDSDiscoveryTestBed.h"
+#include "array/tests/support/HDSRowCheck.h"
 #include "sim/ccisim_fixture.h"
 
 #include <sys/stat.h>
@@ -26,15 +27,13 @@ struct LunRow {
 
 void expectLuns(const std::vector<HDSLunInfo>& got, const std::vector<LunRow>& want,
                 const std::string& context) {
-    ASSERT_EQ(got.size(), want.size()) << context;
-    for (size_t i = 0; i < want.size(); ++i) {
-        SCOPED_TRACE(context + " row " + std::to_string(i));
-        EXPECT_EQ(got[i].port, want[i].port);
-        EXPECT_EQ(got[i].hostGroupId, want[i].gid);
-        EXPECT_EQ(got[i].hostMode, want[i].mode);
-        EXPECT_EQ(got[i].lun, want[i].lun);
-        EXPECT_EQ(got[i].ldevId, want[i].ldev);
-    }
+    hdstest::expectEachRow(got, want, context, [](const HDSLunInfo& g, const LunRow& w) {
+        EXPECT_EQ(g.port, w.port);
+        EXPECT_EQ(g.hostGroupId, w.gid);
+        EXPECT_EQ(g.hostMode, w.mode);
+        EXPECT_EQ(g.lun, w.lun);
+        EXPECT_EQ(g.ldevId, w.ldev);
+    });
 }
 
 const char kLunListing[] =
@@ -98,14 +97,12 @@ struct GroupRow {
 
 void expectGroups(const std::vector<HDSHostGroupInfo>& got, const std::vector<GroupRow>& want,
                   const std::string& context) {
-    ASSERT_EQ(got.size(), want.size()) << context;
-    for (size_t i = 0; i < want.size(); ++i) {
-        SCOPED_TRACE(context + " row " + std::to_string(i));
-        EXPECT_EQ(got[i].hostGroupId, want[i].gid);
-        EXPECT_EQ(got[i].hostGroupName, want[i].name);
-        EXPECT_EQ(got[i].port, "");
-        EXPECT_TRUE(got[i].wwns.empty());
-    }
+    hdstest::expectEachRow(got, want, context, [](const HDSHostGroupInfo& g, const GroupRow& w) {
+        EXPECT_EQ(g.hostGroupId, w.gid);
+        EXPECT_EQ(g.hostGroupName, w.name);
+        EXPECT_EQ(g.port, "");
+        EXPECT_TRUE(g.wwns.empty());
+    });
 }
 
 TEST(HostGroupParser, ExactLayout) {
@@ -275,7 +272,7 @@ class HostGroupOps : public ::testing::Test {
  protected:
     HDSDiscoveryTestBed bed;
     static std::string line(const std::string& verb, const std::string& args) {
-        return "/cci/raidcom  " + verb + "   -port " + args + HDSDiscoveryTestBed::im();
+        return HDSDiscoveryTestBed::raidcom(verb + "   -port " + args);
     }
     std::vector<std::string> functionsLogged() {
         std::vector<std::string> f;

@@ -8,6 +8,7 @@
 
 #include "array/HDSParsePool.h"
 #include "array/tests/support/HDSDiscoveryTestBed.h"
+#include "array/tests/support/HDSRowCheck.h"
 #include "sim/ccisim_fixture.h"
 
 namespace {
@@ -29,15 +30,13 @@ struct PoolRow {
 
 void expectPools(const std::vector<HDSPoolInfo>& got, const std::vector<PoolRow>& want,
                  const std::string& context) {
-    ASSERT_EQ(got.size(), want.size()) << context;
-    for (size_t i = 0; i < want.size(); ++i) {
-        SCOPED_TRACE(context + " row " + std::to_string(i));
-        EXPECT_EQ(got[i].poolId, want[i].id);
-        EXPECT_EQ(got[i].status, want[i].status);
-        EXPECT_EQ(got[i].usagePercent, want[i].usage);
-        EXPECT_EQ(got[i].poolName, want[i].name);
-        EXPECT_EQ(got[i].thresholdPercent, want[i].threshold);
-    }
+    hdstest::expectEachRow(got, want, context, [](const HDSPoolInfo& g, const PoolRow& w) {
+        EXPECT_EQ(g.poolId, w.id);
+        EXPECT_EQ(g.status, w.status);
+        EXPECT_EQ(g.usagePercent, w.usage);
+        EXPECT_EQ(g.poolName, w.name);
+        EXPECT_EQ(g.thresholdPercent, w.threshold);
+    });
 }
 
 TEST(PoolParser, ExactLayout) {

@@ -10,12 +10,14 @@
 
 #include "array/HDSParsePort.h"
 #include "array/tests/support/HDSDiscoveryTestBed.h"
+#include "array/tests/support/HDSRowCheck.h"
 #include "array/tests/support/HDSRaidcomTestPeer.h"
 #include "sim/ccisim_fixture.h"
 
 namespace {
 
 using namespace hdsparse;
+using Bed = HDSDiscoveryTestBed;
 
 struct PortRow {
     const char* port;
@@ -26,16 +28,14 @@ struct PortRow {
 
 void expectPorts(const std::vector<HDSPortInfo>& got, const std::vector<PortRow>& want,
                  const std::string& context) {
-    ASSERT_EQ(got.size(), want.size()) << context;
-    for (size_t i = 0; i < want.size(); ++i) {
-        SCOPED_TRACE(context + " row " + std::to_string(i));
-        EXPECT_EQ(got[i].port, want[i].port);
-        EXPECT_EQ(got[i].type, want[i].type);
-        EXPECT_EQ(got[i].serial, want[i].serial);
-        EXPECT_EQ(got[i].wwn, want[i].wwn);
-        EXPECT_TRUE(got[i].loginWwns.empty());
-        EXPECT_TRUE(got[i].hostGroups.empty());
-    }
+    hdstest::expectEachRow(got, want, context, [](const HDSPortInfo& g, const PortRow& w) {
+        EXPECT_EQ(g.port, w.port);
+        EXPECT_EQ(g.type, w.type);
+        EXPECT_EQ(g.serial, w.serial);
+        EXPECT_EQ(g.wwn, w.wwn);
+        EXPECT_TRUE(g.loginWwns.empty());
+        EXPECT_TRUE(g.hostGroups.empty());
+    });
 }
 
 const char kPortListing[] =
@@ -221,9 +221,6 @@ using Reply = HDSRecordingRunner::Reply;
 class PortOps : public ::testing::Test {
  protected:
     HDSDiscoveryTestBed bed;
-    static std::string raidcom(const std::string& verbAndArgs) {
-        return "/cci/raidcom  " + verbAndArgs + HDSDiscoveryTestBed::im();
-    }
     // Resource groups as the array lists them (with or without -key opt).
     static std::string resources(bool keyOpt) {
         ccisim::Array a;
@@ -262,7 +259,7 @@ TEST_F(PortOps, PortListGoldenLineAndFailure) {
     bed.recorder.on(" get port ", HDSRecordingRunner::ok(kPortListing));
     std::vector<HDSPortInfo> ports;
     EXPECT_EQ(bed.recording().getPortList(ports), 0);
-    EXPECT_EQ(bed.recorder.lines(), (std::vector<std::string>{raidcom("get port  ")}));
+    EXPECT_EQ(bed.recorder.lines(), (std::vector<std::string>{Bed::raidcom("get port  ")}));
     EXPECT_EQ(ports.size(), 2u);
     EXPECT_TRUE(bed.log.logged("Found [2] ports on the array."));
 
@@ -281,7 +278,7 @@ TEST_F(PortOps, LoginListGoldenLineAppendsAndFails) {
     ZRHDSRaidcomImplementer& impl = bed.recording();
     EXPECT_EQ(impl.getPortLoginWWNList("CL1-A", info), 0);
     EXPECT_EQ(impl.getPortLoginWWNList("CL1-A", info), 0);
-    EXPECT_EQ(bed.recorder.lines()[0], raidcom("get port   -port CL1-A"));
+    EXPECT_EQ(bed.recorder.lines()[0], Bed::raidcom("get port   -port CL1-A"));
     EXPECT_EQ(info.loginWwns.size(), 2u);
     EXPECT_TRUE(bed.log.logged("Port-[CL1-A] has [2] WWN."));
 
@@ -324,7 +321,7 @@ TEST_F(PortOps, HostGroupListResourceOptions) {
         ASSERT_EQ(bed.recorder.lines().size(), 2u);
         EXPECT_EQ(bed.recorder.lines()[0].find("-key opt") != std::string::npos, c.keyOption);
         EXPECT_EQ(bed.recorder.lines()[1],
-                  raidcom(std::string("get host_grp   -port CL1-A") + c.options));
+                  Bed::raidcom(std::string("get host_grp   -port CL1-A") + c.options));
         ASSERT_EQ(info.hostGroups.size(), 4u);
         EXPECT_EQ(info.hostGroups[1].hostGroupName, "hg db 01");
         EXPECT_TRUE(hbaLines().empty());
@@ -390,7 +387,7 @@ TEST_F(PortOps, WwnCollection) {
         info.port = "untouched";
         EXPECT_EQ(bed.recording().getPortHostGroupList("CL1-A", c.name, info, true, c.wwn, false), 0);
         std::vector<std::string> expected;
-        for (const auto& gid : c.visited) expected.push_back(raidcom("get hba_wwn   -port CL1-A-" + gid));
+        for (const auto& gid : c.visited) expected.push_back(Bed::raidcom("get hba_wwn   -port CL1-A-" + gid));
         EXPECT_EQ(hbaLines(), expected);
         for (size_t i = 0; i < info.hostGroups.size(); ++i) {
             const bool filled = std::find(c.filled.begin(), c.filled.end(), i) != c.filled.end();
@@ -422,7 +419,7 @@ TEST_F(PortOps, HostGroupInfo) {
     HDSHostGroupInfo info;
     info.wwns = {"stale"};
     EXPECT_EQ(bed.recording().getHostGroupInfo("CL1-A", "1", info), 0);
-    EXPECT_EQ(bed.recorder.lines(), (std::vector<std::string>{raidcom("get hba_wwn   -port CL1-A-1")}));
+    EXPECT_EQ(bed.recorder.lines(), (std::vector<std::string>{Bed::raidcom("get hba_wwn   -port CL1-A-1")}));
     EXPECT_EQ(info.wwns, (std::vector<std::string>{"210000e08b0256f8"}));
     EXPECT_EQ(info.hostGroupName, "hg db 01");
     EXPECT_TRUE(bed.log.logged("The HostGroup-[CL1-A-1] has [1] WWN."));

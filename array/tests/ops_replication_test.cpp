@@ -8,6 +8,7 @@
 
 #include "array/HDSParseReplication.h"
 #include "array/tests/support/HDSDiscoveryTestBed.h"
+#include "array/tests/support/HDSRowCheck.h"
 #include "array/tests/support/HDSRaidcomTestPeer.h"
 #include "host/ZRSOSnapInfo.h"
 #include "sim/ccisim_fixture.h"
@@ -32,18 +33,16 @@ struct PairRow {
 
 void expectPairs(const std::vector<HDSPairInfo>& got, const std::vector<PairRow>& want,
                  const std::string& context) {
-    ASSERT_EQ(got.size(), want.size()) << context;
-    for (size_t i = 0; i < want.size(); ++i) {
-        SCOPED_TRACE(context + " row " + std::to_string(i));
-        EXPECT_EQ(got[i].column6, want[i].column6);
-        EXPECT_EQ(got[i].ldevId, want[i].ldev);
-        EXPECT_EQ(got[i].volAttr, want[i].attr);
-        EXPECT_EQ(got[i].pairStatus, want[i].status);
-        EXPECT_EQ(got[i].fence, want[i].fence);
-        EXPECT_EQ(got[i].rcuSerial, want[i].rcu);
-        EXPECT_EQ(got[i].partnerLdevId, want[i].partner);
-        EXPECT_EQ(got[i].muNumber, want[i].mu);
-    }
+    hdstest::expectEachRow(got, want, context, [](const HDSPairInfo& g, const PairRow& w) {
+        EXPECT_EQ(g.column6, w.column6);
+        EXPECT_EQ(g.ldevId, w.ldev);
+        EXPECT_EQ(g.volAttr, w.attr);
+        EXPECT_EQ(g.pairStatus, w.status);
+        EXPECT_EQ(g.fence, w.fence);
+        EXPECT_EQ(g.rcuSerial, w.rcu);
+        EXPECT_EQ(g.partnerLdevId, w.partner);
+        EXPECT_EQ(g.muNumber, w.mu);
+    });
 }
 
 TEST(PairScanParser, ExactLayout) {
@@ -133,14 +132,12 @@ struct GroupRow {
 
 void expectGroups(const std::vector<HDSCopyGroup>& got, const std::vector<GroupRow>& want,
                   const std::string& context) {
-    ASSERT_EQ(got.size(), want.size()) << context;
-    for (size_t i = 0; i < want.size(); ++i) {
-        SCOPED_TRACE(context + " row " + std::to_string(i));
-        EXPECT_EQ(got[i].copyGroupName, want[i].name);
-        EXPECT_EQ(got[i].ldevGroupName, want[i].ldevGroup);
-        EXPECT_EQ(got[i].muNumber, want[i].mu);
-        EXPECT_EQ(got[i].journalId, want[i].journal);
-    }
+    hdstest::expectEachRow(got, want, context, [](const HDSCopyGroup& g, const GroupRow& w) {
+        EXPECT_EQ(g.copyGroupName, w.name);
+        EXPECT_EQ(g.ldevGroupName, w.ldevGroup);
+        EXPECT_EQ(g.muNumber, w.mu);
+        EXPECT_EQ(g.journalId, w.journal);
+    });
 }
 
 const char kCopyGroups[] =

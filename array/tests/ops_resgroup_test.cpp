@@ -171,8 +171,6 @@ TEST(ResourceGroupParser, ReadsTheSimulatorsRendering) {
 
 // ---- getResourceGroupInfo -------------------------------------------------------
 
-std::string line(const std::string& commandAndArgs) { return "/cci/raidcom  " + commandAndArgs + Bed::im(); }
-
 TEST(GetResourceGroupInfo, PlainAndKeyOption) {
     Bed bed;
     bed.recorder.on(" -key opt ", R::ok(kKeyOpt));
@@ -184,8 +182,8 @@ TEST(GetResourceGroupInfo, PlainAndKeyOption) {
     EXPECT_EQ(bed.recording().getResourceGroupInfo(g, true), 0);
     EXPECT_EQ(g.size(), 2u) << "cleared first";
     EXPECT_EQ(g["VSM_A"].lockOwner, "M850M3");
-    EXPECT_EQ(bed.recorder.lines(), (std::vector<std::string>{line("get resource  "),
-                                                              line("get resource  -key opt  ")}));
+    EXPECT_EQ(bed.recorder.lines(), (std::vector<std::string>{Bed::raidcom("get resource  "),
+                                                              Bed::raidcom("get resource  -key opt  ")}));
 }
 
 TEST(GetResourceGroupInfo, KeyOptionNeedsANewerCci) {
@@ -243,8 +241,8 @@ TEST(GetResourceGroupFromLdev, TakesTheGroupOfTheSourceLdev) {
     bed.recorder.on(" get resource ", R::ok(kKeyOpt));
     EXPECT_EQ(bed.recording().getResourceGroupFromLdev(), 0) << bed.errorText();
     EXPECT_EQ(bed.options.resourceGroup, "VSM_A");
-    EXPECT_EQ(bed.recorder.lines(), (std::vector<std::string>{line("get ldev   -ldev_id 256"),
-                                                              line("get resource  -key opt  ")}));
+    EXPECT_EQ(bed.recorder.lines(), (std::vector<std::string>{Bed::raidcom("get ldev   -ldev_id 256"),
+                                                              Bed::raidcom("get resource  -key opt  ")}));
 }
 
 TEST(GetResourceGroupFromLdev, Failures) {
@@ -384,19 +382,19 @@ TEST(ResourceCommands, CommandLinesOfEveryKind) {
     const std::string rg = "-resource_name \"VSM 1\"";
     EXPECT_EQ(bed.recorder.lines(),
               (std::vector<std::string>{
-                  line("map resource   -ldev_id 256 -virtual_ldev_id 300"),
-                  line("map resource   -ssid 0004 -emulation_type OPEN-V"),
-                  line("map resource   -port CL1-A -virtual_port CL5-B"),
-                  line("unmap resource   -ldev_id 256 -virtual_ldev_id 300"),
-                  line("unmap resource   -port CL1-A -virtual_port CL5-B"),
-                  line("add resource   " + rg + " -ldev_id 256"),
-                  line("add resource   " + rg + " -device_grp_name \"DG 1\""),
-                  line("add resource   " + rg + " -port CL1-A"),
-                  line("add resource   " + rg + " -port CL1-A \"QB_PSHG 512345\""),
-                  line("add resource   " + rg + " -port CL1-A-3"),
-                  line("delete resource   " + rg + " -ldev_id 256"),
-                  line("delete resource   " + rg + " -device_grp_name DG1"),
-                  line("delete resource   " + rg + " -port CL1-A"),
+                  Bed::raidcom("map resource   -ldev_id 256 -virtual_ldev_id 300"),
+                  Bed::raidcom("map resource   -ssid 0004 -emulation_type OPEN-V"),
+                  Bed::raidcom("map resource   -port CL1-A -virtual_port CL5-B"),
+                  Bed::raidcom("unmap resource   -ldev_id 256 -virtual_ldev_id 300"),
+                  Bed::raidcom("unmap resource   -port CL1-A -virtual_port CL5-B"),
+                  Bed::raidcom("add resource   " + rg + " -ldev_id 256"),
+                  Bed::raidcom("add resource   " + rg + " -device_grp_name \"DG 1\""),
+                  Bed::raidcom("add resource   " + rg + " -port CL1-A"),
+                  Bed::raidcom("add resource   " + rg + " -port CL1-A \"QB_PSHG 512345\""),
+                  Bed::raidcom("add resource   " + rg + " -port CL1-A-3"),
+                  Bed::raidcom("delete resource   " + rg + " -ldev_id 256"),
+                  Bed::raidcom("delete resource   " + rg + " -device_grp_name DG1"),
+                  Bed::raidcom("delete resource   " + rg + " -port CL1-A"),
               }));
     EXPECT_TRUE(bed.log.logged("Successfully arranged the resource-[256] in ResourceGroup-[VSM 1]"));
     EXPECT_TRUE(bed.log.logged(

@@ -10,6 +10,7 @@
 #include "array/HDSParseSnapshot.h"
 #include "array/HDSRaidcomImplementer.h"
 #include "array/tests/support/HDSDiscoveryTestBed.h"
+#include "array/tests/support/HDSRowCheck.h"
 #include "sim/ccisim_fixture.h"
 
 namespace {
@@ -39,11 +40,7 @@ struct Row {
 
 void expectRows(const std::vector<HDSSnapshotGroupInfo>& got, const std::vector<Row>& want,
                 const std::string& context) {
-    ASSERT_EQ(got.size(), want.size()) << context;
-    for (size_t i = 0; i < want.size(); ++i) {
-        SCOPED_TRACE(context + " row " + std::to_string(i));
-        const HDSSnapshotGroupInfo& g = got[i];
-        const Row& w = want[i];
+    hdstest::expectEachRow(got, want, context, [](const HDSSnapshotGroupInfo& g, const Row& w) {
         EXPECT_EQ(g.snapshotGroupName, w.group);
         EXPECT_EQ(g.isPvol, w.pvol);
         EXPECT_EQ(g.status, w.status);
@@ -55,7 +52,7 @@ void expectRows(const std::vector<HDSSnapshotGroupInfo>& got, const std::vector<
         EXPECT_EQ(g.column9, w.c9);
         EXPECT_EQ(g.mode, w.mode);
         EXPECT_EQ(g.column11, w.c11);
-    }
+    });
 }
 
 const std::vector<Row> kListingRows = {
@@ -164,18 +161,16 @@ TEST(SnapshotParser, HugeListingIsReadWhole) {
 
 // ---- operations through a recording runner ---------------------------------------
 
-std::string line(const std::string& commandAndArgs) { return "/cci/raidcom  " + commandAndArgs + Bed::im(); }
-
 TEST(GetSnapshotGroupList, CommandLinesAndAppending) {
     struct Case {
         const char* key;
         bool byLdev;
         std::string line;
     } cases[] = {
-        {"QB_12", false, line("get snapshot   -snapshotgroup QB_12")},
-        {"my group", false, line("get snapshot   -snapshotgroup \"my group\"")},
-        {"256", true, line("get snapshot   -ldev_id 256 ")},
-        {"", true, line("get snapshot    ")},
+        {"QB_12", false, Bed::raidcom("get snapshot   -snapshotgroup QB_12")},
+        {"my group", false, Bed::raidcom("get snapshot   -snapshotgroup \"my group\"")},
+        {"256", true, Bed::raidcom("get snapshot   -ldev_id 256 ")},
+        {"", true, Bed::raidcom("get snapshot    ")},
     };
     for (const Case& c : cases) {
         Bed bed;
@@ -222,12 +217,6 @@ ZRHDSSnapInfo source(const char* ldev) {
     return s;
 }
 
-void answerStatus(Bed& bed) {
-    bed.recorder.on(" reset command_status ", R::ok());
-    bed.recorder.on(" get command_status ",
-                    R::ok("HANDLE SSB1 SSB2 ERR_CNT Serial# Description\n00c3 - - 0 412345 -\n"));
-}
-
 TEST(AddToSnapshotGroup, AddsEverySourceSynchronised) {
     for (bool ctg : {false, true}) {
         SCOPED_TRACE(ctg ? "consistency group" : "plain");
@@ -236,18 +225,18 @@ TEST(AddToSnapshotGroup, AddsEverySourceSynchronised) {
         bed.options.pool = "TI pool";
         bed.options.useConsistencyGrp = ctg;
         bed.snaps = {source("256"), source("257")};
-        answerStatus(bed);
+        bed.answerStatus();
         bed.recorder.on(" add snapshot ", R::ok());
         EXPECT_EQ(bed.recording().addToSnapshotGroup(), 0);
         const std::string mode = ctg ? " -snap_mode CTG " : "";
         EXPECT_EQ(bed.recorder.lines(),
                   (std::vector<std::string>{
-                      line("reset command_status  "),
-                      line("add snapshot   -ldev_id 256 -pool \"TI pool\" -snapshotgroup QB_12" + mode),
-                      line("get command_status  "),
-                      line("reset command_status  "),
-                      line("add snapshot   -ldev_id 257 -pool \"TI pool\" -snapshotgroup QB_12" + mode),
-                      line("get command_status  "),
+                      Bed::raidcom("reset command_status  "),
+                      Bed::raidcom("add snapshot   -ldev_id 256 -pool \"TI pool\" -snapshotgroup QB_12" + mode),
+                      Bed::raidcom("get command_status  "),
+                      Bed::raidcom("reset command_status  "),
+                      Bed::raidcom("add snapshot   -ldev_id 257 -pool \"TI pool\" -snapshotgroup QB_12" + mode),
+                      Bed::raidcom("get command_status  "),
                   }));
         EXPECT_TRUE(bed.log.logged("Successfully added [2] targetless snaps to snapshotgroup-[QB_12]"));
     }
@@ -258,7 +247,7 @@ TEST(AddToSnapshotGroup, StopsAtTheFirstFailure) {
     bed.options.snapshotGroup = "G";
     bed.options.pool = "5";
     bed.snaps = {source("256"), source("257"), source("258")};
-    answerStatus(bed);
+    bed.answerStatus();
     bed.recorder.on("-ldev_id 257 ", R::exit(221));
     bed.recorder.on(" add snapshot ", R::ok());
     EXPECT_EQ(bed.recording().addToSnapshotGroup(), 1);
@@ -310,7 +299,7 @@ TEST(ModifySnapshot, SelectorsInOrder) {
         Bed bed;
         bed.recorder.on(" modify snapshot ", R::ok());
         EXPECT_EQ(bed.recording().modifySnapshot(c.keys, c.op), 0);
-        EXPECT_EQ(bed.recorder.lines(), (std::vector<std::string>{line("modify snapshot   " + c.args)}));
+        EXPECT_EQ(bed.recorder.lines(), (std::vector<std::string>{Bed::raidcom("modify snapshot   " + c.args)}));
         EXPECT_TRUE(bed.log.logged(std::string("Going to perform [") + c.op + "] snapshot on " +
                                    c.description));
         EXPECT_TRUE(bed.log.logged(std::string("Successfully performed [") + c.op + "] on " +
@@ -369,7 +358,7 @@ TEST(PairCommands, DeleteMapUnmapLinesAndTexts) {
         bed.recorder.on(" delete snapshot ", R::ok());
         EXPECT_EQ(bed.recording().deleteSnapshot("256", "3"), 0);
         EXPECT_EQ(bed.recorder.lines(),
-                  (std::vector<std::string>{line("delete snapshot   -ldev_id 256 -mirror_id 3")}));
+                  (std::vector<std::string>{Bed::raidcom("delete snapshot   -ldev_id 256 -mirror_id 3")}));
         EXPECT_TRUE(bed.log.logged("Successfully deleted Targetless Snapshot, LDEV-[256], MU-[3]"));
     }
     {
@@ -377,7 +366,7 @@ TEST(PairCommands, DeleteMapUnmapLinesAndTexts) {
         bed.recorder.on(" map snapshot ", R::ok());
         EXPECT_EQ(bed.recording().mapSnapshot("256", "4096", "3"), 0);
         EXPECT_EQ(bed.recorder.lines(),
-                  (std::vector<std::string>{line("map snapshot   -ldev_id 256 4096 -mirror_id 3")}));
+                  (std::vector<std::string>{Bed::raidcom("map snapshot   -ldev_id 256 4096 -mirror_id 3")}));
         EXPECT_TRUE(bed.log.logged("Successfully associated target LDEV-[4096] to Snap[256-MU3]"));
     }
     {
@@ -385,7 +374,7 @@ TEST(PairCommands, DeleteMapUnmapLinesAndTexts) {
         bed.recorder.on(" unmap snapshot ", R::ok());
         EXPECT_EQ(bed.recording().unmapSnapshot("256", "3"), 0);
         EXPECT_EQ(bed.recorder.lines(),
-                  (std::vector<std::string>{line("unmap snapshot   -ldev_id 256 -mirror_id 3")}));
+                  (std::vector<std::string>{Bed::raidcom("unmap snapshot   -ldev_id 256 -mirror_id 3")}));
         EXPECT_TRUE(bed.log.logged("Successfully disassociated target LDEV from Snap[256-MU3]"));
     }
     Bed bed;

@@ -18,14 +18,9 @@ namespace {
 using Bed = HDSDiscoveryTestBed;
 using R = HDSRecordingRunner;
 
-const char kStatusOk[] =
-    "HANDLE  SSB1  SSB2  ERR_CNT  Serial#  Description\n"
-    "00c3    -     -     0        412345   -\n";
 const char kStatusError[] =
     "HANDLE  SSB1  SSB2  ERR_CNT  Serial#  Description\n"
     "00c3    2e31  9100  1        412345   [EX_CMDRJE] The requested LDEV is already defined\n";
-
-std::string line(const std::string& commandAndArgs) { return "/cci/raidcom  " + commandAndArgs + Bed::im(); }
 
 ZRHDSSnapInfo snap(const char* target, uint64_t capacity, int blade = 0, const char* vir = "") {
     ZRHDSSnapInfo s;
@@ -54,11 +49,6 @@ std::vector<std::string> scriptLines(const std::string& script) {
     return out;
 }
 
-void answerStatus(Bed& bed) {
-    bed.recorder.on(" reset command_status ", R::ok());
-    bed.recorder.on(" get command_status ", R::ok(kStatusOk));
-}
-
 std::vector<std::string> withoutStatus(const std::vector<std::string>& lines) {
     std::vector<std::string> out;
     for (const std::string& l : lines) {
@@ -74,17 +64,17 @@ TEST(CreateSvols, AddsEachUnmappedSnapUnderTheStatusCheck) {
     bed.options.isHTI = true;
     bed.snaps = {snap("4096", 2097152, 2), snap("4097", 1024, 0), snap("4098", 8, 1)};
     bed.snaps[1].snapMapped = true;
-    answerStatus(bed);
+    bed.answerStatus();
     bed.recorder.on(" add ldev ", R::ok());
     EXPECT_EQ(bed.recording().createSvols(), 0);
     EXPECT_EQ(bed.recorder.lines(),
               (std::vector<std::string>{
-                  line("reset command_status  "),
-                  line("add ldev   -pool snap -mp_blade_id 2 -ldev_id 4096 -capacity 2097152"),
-                  line("get command_status  "),
-                  line("reset command_status  "),
-                  line("add ldev   -pool snap -mp_blade_id 1 -ldev_id 4098 -capacity 8"),
-                  line("get command_status  "),
+                  Bed::raidcom("reset command_status  "),
+                  Bed::raidcom("add ldev   -pool snap -mp_blade_id 2 -ldev_id 4096 -capacity 2097152"),
+                  Bed::raidcom("get command_status  "),
+                  Bed::raidcom("reset command_status  "),
+                  Bed::raidcom("add ldev   -pool snap -mp_blade_id 1 -ldev_id 4098 -capacity 8"),
+                  Bed::raidcom("get command_status  "),
               }));
     EXPECT_TRUE(bed.recorder.scripts().empty());
     EXPECT_EQ(bed.snaps[0].snapVirLdevId, "") << "meta_resource leaves virtual ids alone";
@@ -118,10 +108,10 @@ TEST(CreateSvols, PoolAndBladeOptions) {
         bed.options.isHTI = c.hti;
         bed.options.pool = c.pool;
         bed.snaps = {snap("10", 64, 3)};
-        answerStatus(bed);
+        bed.answerStatus();
         bed.recorder.on(" add ldev ", R::ok());
         EXPECT_EQ(bed.recording().createSvols(), 0);
-        EXPECT_EQ(withoutStatus(bed.recorder.lines()), (std::vector<std::string>{line(c.args)}));
+        EXPECT_EQ(withoutStatus(bed.recorder.lines()), (std::vector<std::string>{Bed::raidcom(c.args)}));
         EXPECT_EQ(bed.log.logged("The Registry key-[nZRHDSDontUseMPBladeId] is set. Value-[1]"),
                   c.setting == 1);
     }
@@ -130,7 +120,7 @@ TEST(CreateSvols, PoolAndBladeOptions) {
 TEST(CreateSvols, SecondOfThreeRefusedUndoesTheFirstOnly) {
     Bed bed;
     bed.snaps = {snap("100", 64), snap("101", 64), snap("102", 64)};
-    answerStatus(bed);
+    bed.answerStatus();
     bed.recorder.on("-ldev_id 101 ", R::exit(221, "", "raidcom: [EX_CMDRJE] refused"));
     bed.recorder.on(" add ldev ", R::ok());
     bed.recorder.on("/bin/sh ", R::ok());
@@ -147,7 +137,7 @@ TEST(CreateSvols, SecondOfThreeRefusedUndoesTheFirstOnly) {
 TEST(CreateSvols, FirstRefusedRunsNoEmptyUndoScript) {
     Bed bed;
     bed.snaps = {snap("100", 64), snap("101", 64)};
-    answerStatus(bed);
+    bed.answerStatus();
     bed.recorder.on(" add ldev ", R::exit(1));
     EXPECT_EQ(bed.recording().createSvols(), 1);
     EXPECT_TRUE(bed.recorder.scripts().empty());
@@ -178,7 +168,7 @@ TEST(CreateSvols, UnknownOutcomeIsUndoneWhenTheArrayShowsOurLdev) {
         bool undone;
     } cases[] = {
         {"status check reports an error", R::ok(), kStatusError, R::ok(ours), true},
-        {"time-out", R::timeout(), kStatusOk, R::ok(ours), true},
+        {"time-out", R::timeout(), Bed::kStatusOk, R::ok(ours), true},
         {"probe fails: cannot tell", R::ok(), kStatusError, R::exit(1), true},
         {"array shows the id undefined", R::ok(), kStatusError,
          R::ok("Serial# : 412345\nLDEV : 100\nVOL_TYPE : NOT DEFINED\n"), false},
@@ -217,24 +207,24 @@ TEST(CreateSvols, MovesIntoTheJobsGroupOnAVirtualStorageMachine) {
     bed.options.resourceGroup = "VSM 1";
     bed.options.isVSM = true;
     bed.snaps = {snap("100", 64, 0, ""), snap("101", 64, 0, "5000"), snap("102", 64, 0, "65535")};
-    answerStatus(bed);
+    bed.answerStatus();
     bed.recorder.on(" add ldev ", R::ok());
     bed.recorder.on(" resource ", R::ok());
     EXPECT_EQ(bed.recording().createSvols(), 0);
     const std::string rg = "-resource_name \"VSM 1\"";
     EXPECT_EQ(withoutStatus(bed.recorder.lines()),
               (std::vector<std::string>{
-                  line("add ldev   -mp_blade_id 0 -ldev_id 100 -capacity 64"),
-                  line("unmap resource   -ldev_id 100 -virtual_ldev_id 100"),
-                  line("add resource   " + rg + " -ldev_id 100"),
-                  line("map resource   -ldev_id 100 -virtual_ldev_id 100"),
-                  line("add ldev   -mp_blade_id 0 -ldev_id 101 -capacity 64"),
-                  line("unmap resource   -ldev_id 101 -virtual_ldev_id 5000"),
-                  line("add resource   " + rg + " -ldev_id 101"),
-                  line("map resource   -ldev_id 101 -virtual_ldev_id 5000"),
-                  line("add ldev   -mp_blade_id 0 -ldev_id 102 -capacity 64"),
-                  line("add resource   " + rg + " -ldev_id 102"),
-                  line("map resource   -ldev_id 102 -virtual_ldev_id 102"),
+                  Bed::raidcom("add ldev   -mp_blade_id 0 -ldev_id 100 -capacity 64"),
+                  Bed::raidcom("unmap resource   -ldev_id 100 -virtual_ldev_id 100"),
+                  Bed::raidcom("add resource   " + rg + " -ldev_id 100"),
+                  Bed::raidcom("map resource   -ldev_id 100 -virtual_ldev_id 100"),
+                  Bed::raidcom("add ldev   -mp_blade_id 0 -ldev_id 101 -capacity 64"),
+                  Bed::raidcom("unmap resource   -ldev_id 101 -virtual_ldev_id 5000"),
+                  Bed::raidcom("add resource   " + rg + " -ldev_id 101"),
+                  Bed::raidcom("map resource   -ldev_id 101 -virtual_ldev_id 5000"),
+                  Bed::raidcom("add ldev   -mp_blade_id 0 -ldev_id 102 -capacity 64"),
+                  Bed::raidcom("add resource   " + rg + " -ldev_id 102"),
+                  Bed::raidcom("map resource   -ldev_id 102 -virtual_ldev_id 102"),
               }));
     EXPECT_EQ(bed.snaps[0].snapVirLdevId, "100");
     EXPECT_EQ(bed.snaps[1].snapVirLdevId, "5000");
@@ -245,13 +235,13 @@ TEST(CreateSvols, OtherGroupWithoutVirtualMachineOnlyAddsToTheGroup) {
     Bed bed;
     bed.options.resourceGroup = "RG2";
     bed.snaps = {snap("100", 64)};
-    answerStatus(bed);
+    bed.answerStatus();
     bed.recorder.on(" add ldev ", R::ok());
     bed.recorder.on(" add resource ", R::ok());
     EXPECT_EQ(bed.recording().createSvols(), 0);
     EXPECT_EQ(withoutStatus(bed.recorder.lines()),
-              (std::vector<std::string>{line("add ldev   -mp_blade_id 0 -ldev_id 100 -capacity 64"),
-                                        line("add resource   -resource_name RG2 -ldev_id 100")}));
+              (std::vector<std::string>{Bed::raidcom("add ldev   -mp_blade_id 0 -ldev_id 100 -capacity 64"),
+                                        Bed::raidcom("add resource   -resource_name RG2 -ldev_id 100")}));
     EXPECT_EQ(bed.snaps[0].snapVirLdevId, "");
 }
 
@@ -274,7 +264,7 @@ TEST(CreateSvols, FailedResourceStepUndoesTheNewLdevToo) {
         bed.options.resourceGroup = "VSM_A";
         bed.options.isVSM = true;
         bed.snaps = {snap("100", 64), snap("101", 64)};
-        answerStatus(bed);
+        bed.answerStatus();
         bed.recorder.on(" add ldev ", R::ok());
         bed.recorder.on(std::string(c.failing) + "  -resource_name VSM_A -ldev_id 101", R::exit(1));
         bed.recorder.on(std::string(c.failing) + "  -ldev_id 101", R::exit(1));
@@ -358,7 +348,7 @@ TEST(DeleteSvols, InMetaResourceDeletesAtOnce) {
     Bed bed;
     bed.recorder.on(" delete ldev ", R::ok());
     EXPECT_EQ(bed.recording().deleteSvols("4096"), 0);
-    EXPECT_EQ(bed.recorder.lines(), (std::vector<std::string>{line("delete ldev   -ldev_id 4096")}));
+    EXPECT_EQ(bed.recorder.lines(), (std::vector<std::string>{Bed::raidcom("delete ldev   -ldev_id 4096")}));
     EXPECT_TRUE(bed.log.logged("Going to delete the S-VOL-[4096]"));
     EXPECT_TRUE(bed.log.logged("Successfully deleted the LDEV-[4096]"));
 }
@@ -416,8 +406,8 @@ TEST(DeleteSvols, OutOfTheJobsGroupFirst) {
         bed.recorder.on(" resource ", R::ok());
         bed.recorder.on(" delete ldev ", R::ok());
         EXPECT_EQ(bed.recording().deleteSvols("4096"), 0) << bed.errorText();
-        std::vector<std::string> want{line("get ldev   -ldev_id 4096")};
-        for (const std::string& l : c.lines) want.push_back(line(l));
+        std::vector<std::string> want{Bed::raidcom("get ldev   -ldev_id 4096")};
+        for (const std::string& l : c.lines) want.push_back(Bed::raidcom(l));
         EXPECT_EQ(bed.recorder.lines(), want);
         for (const std::string& l : bed.recorder.lines()) {
             EXPECT_EQ(l.find("  -IM"), std::string::npos) << "an option without a value: " << l;

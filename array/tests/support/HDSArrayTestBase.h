@@ -15,6 +15,7 @@
 #include "array/HDSRaidcomImplementer.h"
 #include "array/tests/support/HDSRaidcomTestPeer.h"
 #include "array/tests/support/HDSRecordingRunner.h"
+#include "array/tests/support/HDSTestDefaults.h"
 #include "host/ZRPlatformInfo.h"
 #include "host/testing/FakeSnapInfo.h"
 #include "host/testing/ScopedTempDir.h"
@@ -22,19 +23,14 @@
 class HDSArrayTestBase : public ::testing::Test {
  protected:
   using Peer = ZRHDSRaidcomTestPeer;
-  static constexpr const char* kSerial = "412345";
-  static constexpr const char* kDir = "/cci/";
+  static constexpr const char* kSerial = hdstest::kSerial;
+  static constexpr const char* kDir = hdstest::kCciDir;
 
   HDSArrayTestBase() : params(osUtil, options, snaps) {
-    options.horcmInstPath = kDir;
-    options.horcmInst = "3532";
-    options.baseSerialNum = kSerial;
+    hdstest::applyTestDefaults(options);
     options.userName = "cciuser";
     options.password = "secret";
-    options.resourceGroup = "meta_resource";
     params.operationType = 1;
-    Peer::setLocalHostName("mahost01");
-    Peer::setCCIVersion("01-40-03/01");
   }
 
   // Builds the implementer (without initialize) and makes it ready.

@@ -3,15 +3,8 @@
 #include "array/tests/support/HDSRaidcomTestPeer.h"
 
 HDSDiscoveryTestBed::HDSDiscoveryTestBed() : params(util, options, snaps) {
-  options.horcmInstPath = kCciDir;
-  options.horcmInst = kInstance;
-  options.baseSerialNum = kSerial;
+  hdstest::applyTestDefaults(options);
   options.arrayId = kSerial;
-  options.resourceGroup = "meta_resource";
-  // The base constructor resolves the local host name once per process;
-  // give it one so no test depends on the machine's settings.
-  ZRHDSRaidcomTestPeer::setLocalHostName("mahost01");
-  ZRHDSRaidcomTestPeer::setCCIVersion("01-40-03/01");
 }
 
 HDSDiscoveryTestBed::~HDSDiscoveryTestBed() { impl.reset(); }

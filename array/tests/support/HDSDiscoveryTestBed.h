@@ -15,6 +15,7 @@
 
 #include "array/HDSRaidcomImplementer.h"
 #include "array/tests/support/HDSRecordingRunner.h"
+#include "array/tests/support/HDSTestDefaults.h"
 #include "host/testing/FakeSnapInfo.h"
 #include "host/testing/ScopedTempDir.h"
 #include "records/HDSRecords.h"
@@ -22,10 +23,10 @@
 
 class HDSDiscoveryTestBed {
  public:
-  static constexpr const char* kSerial = "412345";
-  static constexpr const char* kInstance = "3532";
+  static constexpr const char* kSerial = hdstest::kSerial;
+  static constexpr const char* kInstance = hdstest::kInstance;
   // The directory the recording tests give as the CCI command directory.
-  static constexpr const char* kCciDir = "/cci/";
+  static constexpr const char* kCciDir = hdstest::kCciDir;
 
   // Options: CCI directory kCciDir, instance kInstance, serial kSerial,
   // resource group "meta_resource", array id kSerial.
@@ -47,6 +48,21 @@ class HDSDiscoveryTestBed {
   static std::string im() { return std::string(" -IM") + kInstance + " -s " + kSerial; }
   static std::string ih() { return std::string(" -IH") + kInstance + " -s " + kSerial; }
   static std::string ihOnly() { return std::string(" -IH") + kInstance; }
+  // A raidcom line as recording() runs it: "/cci/raidcom  <verbAndArgs> -IM..".
+  static std::string raidcom(const std::string& verbAndArgs) {
+    return std::string(kCciDir) + "raidcom  " + verbAndArgs + im();
+  }
+
+  // The command-status listing of a run without errors.
+  static constexpr const char* kStatusOk =
+      "HANDLE  SSB1  SSB2  ERR_CNT  Serial#  Description\n"
+      "00c3    -     -     0        412345   -\n";
+  // Answers the status reset and the status check around each synchronised
+  // command with success (no errors counted).
+  void answerStatus() {
+    recorder.on(" reset command_status ", HDSRecordingRunner::ok());
+    recorder.on(" get command_status ", HDSRecordingRunner::ok(kStatusOk));
+  }
 
   ScopedTempDir tmp;
   FakeSnapInfo log;
