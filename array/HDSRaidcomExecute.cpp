@@ -130,6 +130,14 @@ int ZRHDSRaidcomImplementer::refuseInvalidInput(const char* function, const char
   return 1;
 }
 
+int ZRHDSRaidcomImplementer::refuseUnusableCommonOptions(const char* function) {
+  std::string unusable;
+  if (const char* what = unusableCommonValue(m_oSnapOptions, unusable)) {
+    return refuseInvalidInput(function, what, unusable);
+  }
+  return 0;
+}
+
 bool ZRHDSRaidcomImplementer::checkInstance(const char* function) {
   if (HDSShell::isDecimal(m_oSnapOptions.horcmInst)) return true;
   refuseInvalidInput(function, "HORCM instance", m_oSnapOptions.horcmInst);
@@ -143,10 +151,7 @@ int ZRHDSRaidcomImplementer::executeCommand(const std::string& command,
   output.clear();
   exitCode = 0;
 
-  std::string unusable;
-  if (const char* what = unusableCommonValue(m_oSnapOptions, unusable)) {
-    return refuseInvalidInput(kFn, what, unusable);
-  }
+  if (refuseUnusableCommonOptions(kFn) != 0) return 1;
 
   const std::string& dir = m_oSnapOptions.horcmInstPath;
   std::string line = (dir.empty() ? std::string() : HDSShell::quote(dir)) + command + " " +
@@ -363,10 +368,7 @@ int ZRHDSRaidcomImplementer::executeScriptFile(const std::string& script, std::s
   }
   body += "exit $zr_rc\n";
   // Script lines carry the common options as executeCommand's lines do.
-  std::string unusable;
-  if (const char* what = unusableCommonValue(m_oSnapOptions, unusable)) {
-    return refuseInvalidInput(kFn, what, unusable);
-  }
+  if (refuseUnusableCommonOptions(kFn) != 0) return 1;
 
   // Created exclusively and privately: never through an existing file or
   // link, and nobody else may change it between writing and running.

@@ -203,6 +203,11 @@ class ZRHDSRaidcomImplementer : public ZRHDSCommandImplementer {
   // Sets (62601, "Invalid input: <what>-[<value>] is not valid.") and logs it;
   // returns 1 so builders can `return refuseInvalidInput(...)`.
   int refuseInvalidInput(const char* function, const char* what, const std::string& value);
+  // The common options every line carries: refuses (1, as refuseInvalidInput)
+  // when the HORCM instance or array serial is not plain decimal digits (empty
+  // is allowed) or the CCI directory holds a control character; 0 otherwise.
+  // executeCommand and executeScriptFile check this before running anything.
+  int refuseUnusableCommonOptions(const char* function);
   // The job's HORCM instance when it is decimal digits; else refuses.
   bool checkInstance(const char* function);
 
@@ -238,10 +243,6 @@ class ZRHDSRaidcomImplementer : public ZRHDSCommandImplementer {
   // One script line: the CCI directory, command (ending in its last
   // argument), the common options and "\n".
   std::string svolScriptLine(const std::string& command);
-  // Script lines bypass executeCommand's own checks: refuses (1) when the
-  // HORCM instance or the array serial of the common options is not plain
-  // decimal digits (or empty); 0 otherwise.
-  int refuseUnsafeScriptOptions(const char* function);
   // After an add whose outcome is unknown (status check failed, time-out):
   // false only when the array shows that ldevId is not the LDEV just asked
   // for (undefined, another capacity, or a label); true when it cannot tell.

@@ -34,18 +34,6 @@ std::string ZRHDSRaidcomImplementer::svolScriptLine(const std::string& command) 
          getCommonParams(true, true) + "\n";
 }
 
-int ZRHDSRaidcomImplementer::refuseUnsafeScriptOptions(const char* function) {
-  const std::string& instance = m_oSnapOptions.horcmInst;
-  if (!instance.empty() && !HDSShell::isDecimal(instance)) {
-    return refuseInvalidInput(function, "HORCM instance", instance);
-  }
-  const std::string& serial = m_oSnapOptions.baseSerialNum;
-  if (!serial.empty() && !HDSShell::isDecimal(serial)) {
-    return refuseInvalidInput(function, "Serial Number", serial);
-  }
-  return 0;
-}
-
 bool ZRHDSRaidcomImplementer::isOwnNewLdev(const std::string& ldevId, uint64_t capacity) {
   std::vector<HDSLdevInfo> probe(1);
   probe[0].ldevId = ldevId;
@@ -68,7 +56,7 @@ int ZRHDSRaidcomImplementer::createSvols() {
   // Every value is checked before the first LDEV is made, so bad input
   // never leaves half a job on the array.
   if (!HDSShell::isLineSafe(pool)) return refuseInvalidInput(kFn, "Pool", pool);
-  if (refuseUnsafeScriptOptions(kFn) != 0) return 1;
+  if (refuseUnusableCommonOptions(kFn) != 0) return 1;
   for (const ZRHDSSnapInfo& snap : m_vSnaps) {
     if (snap.snapMapped) continue;
     if (!HDSShell::isDecimal(snap.snapLdevId)) {
@@ -238,7 +226,7 @@ int ZRHDSRaidcomImplementer::modifySvolLabel(const std::vector<ZRHDSSnapInfo>& s
     logMessage(1, kFn, "Successfully modified S-VOLs label for [%d] pairs.", 0);
     return 0;
   }
-  if (refuseUnsafeScriptOptions(kFn) != 0) return 1;
+  if (refuseUnusableCommonOptions(kFn) != 0) return 1;
   std::string labelScript;
   std::string formerScript;
   for (const ZRHDSSnapInfo& snap : snaps) {
