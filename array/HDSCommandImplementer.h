@@ -51,8 +51,7 @@ class ZRHDSCommandImplementer {
   // variable; resolves the process-wide local host name (not for create
   // jobs, operation type 8). A failed name lookup leaves error 62601 but
   // does not stop construction.
-  ZRHDSCommandImplementer(ZRSO::SnapInfo*& snapInfo,
-                          ZRHDSCommandHandlerInputParams& params);
+  ZRHDSCommandImplementer(ZRSO::SnapInfo*& snapInfo, ZRHDSCommandHandlerInputParams& params);
   // Clears the initialised flag and writes null into both pointer variables
   // that the constructor bound (the handler's logger and the OS utility).
   virtual ~ZRHDSCommandImplementer();
@@ -103,13 +102,12 @@ class ZRHDSCommandImplementer {
   // Locks (unlock false) or unlocks a resource group with the raidcom lock
   // time-out; noName names no group (all groups of the user). 62601
   // "Failed to lock|unlockResource Group-<name>" on failure.
-  virtual int lockUnlockResourceGroup(std::string groupName, bool unlock,
-                                      bool noName) = 0;
+  virtual int lockUnlockResourceGroup(std::string groupName, bool unlock, bool noName) = 0;
   // Appends the snapshot pairs of the snapshot group key (byLdev false), of
   // the LDEV key, or of the whole array (byLdev true, key empty). An empty
   // listing is success. 62601 "Failed to get the snapshot group list".
-  virtual int getSnapshotGroupList(std::vector<HDSSnapshotGroupInfo>& list,
-                                   const std::string& key, const bool& byLdev) = 0;
+  virtual int getSnapshotGroupList(std::vector<HDSSnapshotGroupInfo>& list, const std::string& key,
+                                   const bool& byLdev) = 0;
   // Adds each job source as a targetless snapshot pair of the job's pool and
   // snapshot group, serialised with the command-status check; stops at the
   // first failure. 62601 "Failed to create targetless snaps.".
@@ -146,17 +144,14 @@ class ZRHDSCommandImplementer {
                                      const HDSResourceType& kind) = 0;
   // Adds a resource to the job's resource group. 62601 "Failed to add the
   // resource-[..] in ResourceGroup-[..]".
-  virtual int addToResourceGroup(const std::string& resource,
-                                 const HDSResourceType& kind) = 0;
+  virtual int addToResourceGroup(const std::string& resource, const HDSResourceType& kind) = 0;
   // Maps a resource to a virtual id (or an SSID to an emulation type). 62601
   // "Failed to arrange the resource-[..] in ResourceGroup-[..]".
-  virtual int mapToResourceGroup(const std::string& resource,
-                                 const std::string& virtualResource,
+  virtual int mapToResourceGroup(const std::string& resource, const std::string& virtualResource,
                                  const HDSResourceType& kind) = 0;
   // Removes a resource from the job's resource group. 62601 "Failed toremove
   // the resource-[..] from ResourceGroup-[..]".
-  virtual int deleteFromResourceGroup(const std::string& resource,
-                                      const HDSResourceType& kind) = 0;
+  virtual int deleteFromResourceGroup(const std::string& resource, const HDSResourceType& kind) = 0;
   // Associates target LDEV with the snapshot (pvol, mu). 62601 "Failed to
   // map target LDEV-[..] to Snap-[..-MU..].".
   virtual int mapSnapshot(const std::string& pvol, const std::string& target,
@@ -167,12 +162,10 @@ class ZRHDSCommandImplementer {
   // Sets (revert false) or restores (revert true) the labels of the snaps'
   // target LDEVs by a script; on failure the other script runs. 62601
   // "Failed to modify the S-VOL labels.".
-  virtual int modifySvolLabel(const std::vector<ZRHDSSnapInfo>& snaps,
-                              bool revert) = 0;
+  virtual int modifySvolLabel(const std::vector<ZRHDSSnapInfo>& snaps, bool revert) = 0;
   // Appends the LU paths of a host group (GID digits, or a name). 62601
   // "Failed to get LUNs on the port-[..], HostGroup-[..]".
-  virtual int getLunsForHostGroup(const std::string& port,
-                                  const std::string& hostGroup,
+  virtual int getLunsForHostGroup(const std::string& port, const std::string& hostGroup,
                                   std::vector<HDSLunInfo>& luns) = 0;
   // Adds an LU path; "already defined" counts as success. 62601 "Failed to
   // map LDEV-[..] to the HostGroup-[..-..]".
@@ -183,19 +176,15 @@ class ZRHDSCommandImplementer {
   // create HostGroup-[..-..]".
   virtual int createHostGroup(const std::string& port, const std::string& name) = 0;
   // Deletes a host group (number or name). 62601 on failure.
-  virtual int deleteHostGroup(const std::string& port,
-                              const std::string& hostGroup) = 0;
+  virtual int deleteHostGroup(const std::string& port, const std::string& hostGroup) = 0;
   // Lists the port's host groups into info (optionally their WWNs, stopping
   // after the group holding wwn). 62601 "Failed to get the HostGroup list
   // for port-[..]".
-  virtual int getPortHostGroupList(const std::string& port,
-                                   const std::string& hostGroupName,
-                                   HDSPortInfo& info, bool collectWwns,
-                                   const std::string& wwn,
+  virtual int getPortHostGroupList(const std::string& port, const std::string& hostGroupName,
+                                   HDSPortInfo& info, bool collectWwns, const std::string& wwn,
                                    const bool& ownResourceGroupOnly) = 0;
   // Reads the WWNs registered in one host group. 62601 on failure.
-  virtual int getHostGroupInfo(const std::string& port,
-                               const std::string& hostGroupNumber,
+  virtual int getHostGroupInfo(const std::string& port, const std::string& hostGroupNumber,
                                HDSHostGroupInfo& info) = 0;
   // Appends every port once (name, type, serial, WWN). 62601 "Failed to get
   // the port list on the array.".
@@ -208,17 +197,14 @@ class ZRHDSCommandImplementer {
   virtual int getHostGroupOfCommandDevice(std::string& hostGroup) = 0;
   // Deletes an LU path; exit 205 (already gone) is success. Code 2 "LU is
   // executing host I/O", 3 "last path of Snapshot", else 62601.
-  virtual int unmapLdevFromHostGroup(const std::string& ldev,
-                                     const std::string& port,
+  virtual int unmapLdevFromHostGroup(const std::string& ldev, const std::string& port,
                                      const std::string& hostGroup) = 0;
   // Appends the copy groups named copyGroupName (all when empty). 62601
   // "Failed to get the Copy Group list.".
-  virtual int getCopyGroup(std::vector<HDSCopyGroup>& groups,
-                           const std::string& copyGroupName) = 0;
+  virtual int getCopyGroup(std::vector<HDSCopyGroup>& groups, const std::string& copyGroupName) = 0;
   // Current Q-marker of a copy group (non-empty hexadecimal text). 62601
   // "Failed to find QMarker for the CopyGroup-[..]".
-  virtual int getQMarkerForCopyGroup(const std::string& copyGroup,
-                                     std::string& qmarker) = 0;
+  virtual int getQMarkerForCopyGroup(const std::string& copyGroup, std::string& qmarker) = 0;
   // Waits up to seconds for the Q-marker to be committed; committed tells
   // the outcome when the check ran (result 0). 1 with 62601 "Failed to check
   // Q-Marker-[..] commit." when the command failed otherwise.

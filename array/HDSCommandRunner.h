@@ -24,15 +24,15 @@ class ZRHDSCommandRunner {
   // `log` is the job's logging object (may be null); the line may hold a
   // password, so implementations print it only through
   // CommandHelper::buildCommandToPrint.
-  virtual int run(ZRSO::SnapInfo* log, const std::string& line, std::string& output,
-                  int& exitCode, std::string& error, int timeoutSecs) = 0;
+  virtual int run(ZRSO::SnapInfo* log, const std::string& line, std::string& output, int& exitCode,
+                  std::string& error, int timeoutSecs) = 0;
 };
 
 // The production runner: CommandHelper::RunCommandWithTimeout.
 class ZRHDSCommandHelperRunner : public ZRHDSCommandRunner {
  public:
-  int run(ZRSO::SnapInfo* log, const std::string& line, std::string& output,
-          int& exitCode, std::string& error, int timeoutSecs) override;
+  int run(ZRSO::SnapInfo* log, const std::string& line, std::string& output, int& exitCode,
+          std::string& error, int timeoutSecs) override;
   // The process-wide instance used when no runner is given.
   static ZRHDSCommandHelperRunner& instance();
 };

@@ -18,19 +18,19 @@
 
 // Keys of the filter map of getLdevList (std::map<int, std::string>).
 enum HDSLdevFilterKey {
-  HDS_LDEV_FILTER_UNDEFINED = 0x1,    // undefined LDEVs only (value unused)
-  HDS_LDEV_FILTER_UNMAPPED = 0x2,     // unmapped LDEVs only (value unused)
-  HDS_LDEV_FILTER_MAPPED = 0x4,       // mapped LDEVs only (value unused)
-  HDS_LDEV_FILTER_POOL = 0x8,         // one pool: the pool id
-  HDS_LDEV_FILTER_LABEL = 0x10,       // one label, compared without blanks
+  HDS_LDEV_FILTER_UNDEFINED = 0x1,  // undefined LDEVs only (value unused)
+  HDS_LDEV_FILTER_UNMAPPED = 0x2,   // unmapped LDEVs only (value unused)
+  HDS_LDEV_FILTER_MAPPED = 0x4,     // mapped LDEVs only (value unused)
+  HDS_LDEV_FILTER_POOL = 0x8,       // one pool: the pool id
+  HDS_LDEV_FILTER_LABEL = 0x10,     // one label, compared without blanks
   // Ids to list, used only when none of the kind keys 1, 2, 4, 0x40, 0x80
   // is present: a decimal CU number N (ids N*256 .. N*256+255), or
   // "<hex A>-<hex B>" (B-A+1 ids from A*256; the handler passes
   // "0-<highest LDEV id in hex>").
   HDS_LDEV_FILTER_RANGE = 0x20,
-  HDS_LDEV_FILTER_DEFINED = 0x40,     // defined LDEVs only (value unused)
-  HDS_LDEV_FILTER_QUORUM = 0x80,      // quorum LDEVs only (value unused)
-  HDS_LDEV_FILTER_RESOURCE = 0x100    // one resource group: its decimal id
+  HDS_LDEV_FILTER_DEFINED = 0x40,   // defined LDEVs only (value unused)
+  HDS_LDEV_FILTER_QUORUM = 0x80,    // quorum LDEVs only (value unused)
+  HDS_LDEV_FILTER_RESOURCE = 0x100  // one resource group: its decimal id
 };
 
 // volAttr value of an LDEV id that holds no LDEV.

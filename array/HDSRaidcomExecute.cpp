@@ -154,8 +154,8 @@ int ZRHDSRaidcomImplementer::executeCommand(const std::string& command,
   if (refuseUnusableCommonOptions(kFn) != 0) return 1;
 
   const std::string& dir = m_oSnapOptions.horcmInstPath;
-  std::string line = (dir.empty() ? std::string() : HDSShell::quote(dir)) + command + " " +
-                     arguments;
+  std::string line =
+      (dir.empty() ? std::string() : HDSShell::quote(dir)) + command + " " + arguments;
   std::string shown = printable(line);
   // A login line prints cut short; what its tool says is masked the same way.
   const bool credentialLine = shown.size() < line.size();
@@ -165,8 +165,8 @@ int ZRHDSRaidcomImplementer::executeCommand(const std::string& command,
   std::string logged = credentialLine ? withoutCredentials(output, m_oSnapOptions) : output;
   if (rc == -1) {
     if (credentialLine) error = withoutCredentials(error, m_oSnapOptions);
-    logMessage(2, kFn, "Failed to execute the command-[%s]. Error-[%s]. Output-[%s]",
-               shown.c_str(), error.c_str(), logged.c_str());
+    logMessage(2, kFn, "Failed to execute the command-[%s]. Error-[%s]. Output-[%s]", shown.c_str(),
+               error.c_str(), logged.c_str());
     setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED,
                        "Failed to execute command '" + shown + "' Error-[" + error + "].");
     return 1;
@@ -182,8 +182,8 @@ int ZRHDSRaidcomImplementer::executeCommand(const std::string& command,
 }
 
 int ZRHDSRaidcomImplementer::executeCommandMain(const std::string& command,
-                                                const std::string& arguments,
-                                                std::string& output, int& exitCode, bool sync) {
+                                                const std::string& arguments, std::string& output,
+                                                int& exitCode, bool sync) {
   static const char* const kFn = "ZRHDSRaidcomImplementer::executeCommandMain";
   std::unique_ptr<ZRHDSLock> syncLock;
   if (sync) {
@@ -239,8 +239,8 @@ int ZRHDSRaidcomImplementer::executeCommandMain(const std::string& command,
       return 1;
     }
     if (hasError) {
-      logMessage(2, kFn, "Get command status for command-[%s] returned error-[%s]",
-                 command.c_str(), statusText.c_str());
+      logMessage(2, kFn, "Get command status for command-[%s] returned error-[%s]", command.c_str(),
+                 statusText.c_str());
       setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Command status has error.");
       return 1;
     }
@@ -404,22 +404,21 @@ int ZRHDSRaidcomImplementer::executeScriptFile(const std::string& script, std::s
   }
 
   std::string error;
-  int rc = m_pRunner->run(m_pSnapInfo, "/bin/sh " + HDSShell::quote(name), output, exitCode,
-                          error, m_nCCICommandTimeout);
+  int rc = m_pRunner->run(m_pSnapInfo, "/bin/sh " + HDSShell::quote(name), output, exitCode, error,
+                          m_nCCICommandTimeout);
   if (rc == -1) {
     logMessage(2, kFn, "Failed to execute Script-[%s]. Error-[%s]. Output-[%s].", name.c_str(),
                error.c_str(), output.c_str());
     setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Failed to execute Script-[" + name +
-                                                     "] with CCI commands. Error-[" + error +
-                                                     "]");
+                                                     "] with CCI commands. Error-[" + error + "]");
     return 1;
   }
   if (exitCode != 0) {
     logMessage(2, kFn, "Script-[%s] returned exitcode-[%d]. Output-[%s]", name.c_str(), exitCode,
                output.c_str());
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Command in the Script-[" + name +
-                                                     "] failed to execute. Output-[" + output +
-                                                     "]");
+    setErrorCodeString(
+        ZRHDS_ERR_COMMAND_FAILED,
+        "Command in the Script-[" + name + "] failed to execute. Output-[" + output + "]");
     return 1;
   }
   // The tools write their marks on standard error, which the runner appends

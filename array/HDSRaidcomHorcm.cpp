@@ -181,8 +181,10 @@ int ZRHDSRaidcomImplementer::createRaidcomHorcmFiles(const std::string& serial,
       }
       write = true;
     } else if (forceRecreate) {
-      logMessage(1, kFn, "HORCM file-[%s] names the array but was not written by us; using it "
-                 "unchanged.", path.c_str());
+      logMessage(1, kFn,
+                 "HORCM file-[%s] names the array but was not written by us; using it "
+                 "unchanged.",
+                 path.c_str());
     }
     break;
   }
@@ -210,8 +212,7 @@ int ZRHDSRaidcomImplementer::createRaidcomHorcmFiles(const std::string& serial,
   }
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
   if (fd < 0) {
-    logMessage(2, kFn, "Unable to open HORCM file-[%s]. Error-[%s]", path.c_str(),
-               strerror(errno));
+    logMessage(2, kFn, "Unable to open HORCM file-[%s]. Error-[%s]", path.c_str(), strerror(errno));
     setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Unable to opern HORCM file " + path);
     return 1;
   }

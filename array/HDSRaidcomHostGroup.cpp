@@ -58,9 +58,8 @@ int ZRHDSRaidcomImplementer::getLunsForHostGroup(const std::string& port,
   if (executeCommandMain(command, arguments, output, exitCode, false) != 0) {
     logMessage(2, kFn, "Failed to get LUNs on the port-[%s], HostGroup-[%s]", port.c_str(),
                hostGroup.c_str());
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED,
-                       "Failed to get LUNs on the port-[" + port + "], HostGroup-[" + hostGroup +
-                           "]");
+    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Failed to get LUNs on the port-[" + port +
+                                                     "], HostGroup-[" + hostGroup + "]");
     return 1;
   }
   hdsparse::parseLunList(output, luns);
@@ -79,8 +78,8 @@ int ZRHDSRaidcomImplementer::mapLdevToHostGroup(const std::string& ldev, const s
   if (!HDSShell::isDecimal(hostGroup)) return refuseInvalidInput(kFn, "HostGroup", hostGroup);
 
   const std::string command = std::string("raidcom ") + " add lun ";
-  const std::string arguments = " -port " + HDSShell::quote(port) + "-" + hostGroup +
-                                " -ldev_id " + ldev + getCommonParams(true, true);
+  const std::string arguments = " -port " + HDSShell::quote(port) + "-" + hostGroup + " -ldev_id " +
+                                ldev + getCommonParams(true, true);
   std::string output;
   int exitCode = 0;
   if (executeCommandMain(command, arguments, output, exitCode, false) == 0) {
@@ -93,11 +92,11 @@ int ZRHDSRaidcomImplementer::mapLdevToHostGroup(const std::string& ldev, const s
                port.c_str(), hostGroup.c_str());
     return 0;
   }
-  logMessage(2, kFn, "Failed to map LDEV-[%s] to the HostGroup-[%s-%s]", ldev.c_str(),
-             port.c_str(), hostGroup.c_str());
-  setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Failed to map LDEV-[" + ldev +
-                                                   "] to the HostGroup-[" + port + "-" +
-                                                   hostGroup + "]");
+  logMessage(2, kFn, "Failed to map LDEV-[%s] to the HostGroup-[%s-%s]", ldev.c_str(), port.c_str(),
+             hostGroup.c_str());
+  setErrorCodeString(
+      ZRHDS_ERR_COMMAND_FAILED,
+      "Failed to map LDEV-[" + ldev + "] to the HostGroup-[" + port + "-" + hostGroup + "]");
   return 1;
 }
 
@@ -185,8 +184,8 @@ int ZRHDSRaidcomImplementer::unmapLdevFromHostGroup(const std::string& ldev,
   if (!HDSShell::isDecimal(hostGroup)) return refuseInvalidInput(kFn, "HostGroup", hostGroup);
 
   const std::string command = std::string("raidcom ") + " delete lun ";
-  const std::string arguments = " -port " + HDSShell::quote(port) + "-" + hostGroup +
-                                " -ldev_id " + ldev + getCommonParams(true, true);
+  const std::string arguments = " -port " + HDSShell::quote(port) + "-" + hostGroup + " -ldev_id " +
+                                ldev + getCommonParams(true, true);
   std::string output;
   int exitCode = 0;
   if (executeCommandMain(command, arguments, output, exitCode, false) == 0) {
@@ -213,7 +212,7 @@ int ZRHDSRaidcomImplementer::unmapLdevFromHostGroup(const std::string& ldev,
     logMessage(2, kFn, "Failed to unmap LDEV-[%s] from HostGroup-[%s-%s].", ldev.c_str(),
                port.c_str(), hostGroup.c_str());
   }
-  setErrorCodeString(code, "Failed to unmap LDEV-[" + ldev + "] from the HostGroup[" + port +
-                               "-" + hostGroup + "]");
+  setErrorCodeString(code, "Failed to unmap LDEV-[" + ldev + "] from the HostGroup[" + port + "-" +
+                               hostGroup + "]");
   return 1;
 }

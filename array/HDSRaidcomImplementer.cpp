@@ -81,8 +81,7 @@ void ZRHDSCommandImplementer::setLocalHostNameForTesting(const std::string& name
   m_sLocalHostName = name;
 }
 
-void ZRHDSCommandImplementer::logMessage(int level, const char* function, const char* format,
-                                         ...) {
+void ZRHDSCommandImplementer::logMessage(int level, const char* function, const char* format, ...) {
   ZRSO::SnapInfo* log = m_pSnapInfo;
   if (log == nullptr) return;
   va_list ap;
@@ -159,9 +158,8 @@ ZRHDSRaidcomImplementer::~ZRHDSRaidcomImplementer() = default;
 
 ZRHDSCommandRunner::~ZRHDSCommandRunner() = default;
 
-int ZRHDSCommandHelperRunner::run(ZRSO::SnapInfo* log, const std::string& line,
-                                  std::string& output, int& exitCode, std::string& error,
-                                  int timeoutSecs) {
+int ZRHDSCommandHelperRunner::run(ZRSO::SnapInfo* log, const std::string& line, std::string& output,
+                                  int& exitCode, std::string& error, int timeoutSecs) {
   if (log == nullptr) {
     error = "No logging object to run the command with.";
     return -1;

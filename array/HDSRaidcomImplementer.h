@@ -38,12 +38,10 @@ class ZRHDSRaidcomImplementer : public ZRHDSCommandImplementer {
  public:
   // Constructs and runs initialize() with the production runner; read
   // getIsInitializedStatus afterwards.
-  ZRHDSRaidcomImplementer(ZRSO::SnapInfo*& snapInfo,
-                          ZRHDSCommandHandlerInputParams& params);
+  ZRHDSRaidcomImplementer(ZRSO::SnapInfo*& snapInfo, ZRHDSCommandHandlerInputParams& params);
   // Runs every command through runner (which must outlive the object);
   // initialize() runs only when runInitialize is true.
-  ZRHDSRaidcomImplementer(ZRSO::SnapInfo*& snapInfo,
-                          ZRHDSCommandHandlerInputParams& params,
+  ZRHDSRaidcomImplementer(ZRSO::SnapInfo*& snapInfo, ZRHDSCommandHandlerInputParams& params,
                           ZRHDSCommandRunner& runner, bool runInitialize);
   ~ZRHDSRaidcomImplementer() override;
 
@@ -61,14 +59,12 @@ class ZRHDSRaidcomImplementer : public ZRHDSCommandImplementer {
   int getResourceGroupInfo(std::map<std::string, ResourceGroupInfo>& groups,
                            bool keyOption) override;
   int lockUnlockResourceGroup(std::string groupName, bool unlock, bool noName) override;
-  int unmapFromResourceGroup(const std::string& resource,
-                             const std::string& virtualResource,
+  int unmapFromResourceGroup(const std::string& resource, const std::string& virtualResource,
                              const HDSResourceType& kind) override;
   int addToResourceGroup(const std::string& resource, const HDSResourceType& kind) override;
   int mapToResourceGroup(const std::string& resource, const std::string& virtualResource,
                          const HDSResourceType& kind) override;
-  int deleteFromResourceGroup(const std::string& resource,
-                              const HDSResourceType& kind) override;
+  int deleteFromResourceGroup(const std::string& resource, const HDSResourceType& kind) override;
 
   // LDEV queries (HDSRaidcomLdev.cpp).
   int getLdevInfo(std::vector<HDSLdevInfo>& ldevs) override;
@@ -82,8 +78,8 @@ class ZRHDSRaidcomImplementer : public ZRHDSCommandImplementer {
   int modifySvolLabel(const std::vector<ZRHDSSnapInfo>& snaps, bool revert) override;
 
   // Snapshots (HDSRaidcomSnapshot.cpp).
-  int getSnapshotGroupList(std::vector<HDSSnapshotGroupInfo>& list,
-                           const std::string& key, const bool& byLdev) override;
+  int getSnapshotGroupList(std::vector<HDSSnapshotGroupInfo>& list, const std::string& key,
+                           const bool& byLdev) override;
   int addToSnapshotGroup() override;
   int modifySnapshot(const std::map<std::string, std::string>& keys,
                      const std::string& operation) override;
@@ -98,11 +94,10 @@ class ZRHDSRaidcomImplementer : public ZRHDSCommandImplementer {
   // Replication pairs, copy groups, Q-markers (HDSRaidcomReplication.cpp).
   int getRemotePairInfoForHostGroup(const std::string& hostGroup,
                                     std::vector<HDSPairInfo>& pairs) override;
-  int getCopyGroup(std::vector<HDSCopyGroup>& groups,
-                   const std::string& copyGroupName) override;
+  int getCopyGroup(std::vector<HDSCopyGroup>& groups, const std::string& copyGroupName) override;
   int getQMarkerForCopyGroup(const std::string& copyGroup, std::string& qmarker) override;
-  int pairSyncWait(const std::string& copyGroup, const std::string& qmarker,
-                   const int& seconds, bool& committed) override;
+  int pairSyncWait(const std::string& copyGroup, const std::string& qmarker, const int& seconds,
+                   bool& committed) override;
 
   // Host groups and LU paths (HDSRaidcomHostGroup.cpp).
   int getLunsForHostGroup(const std::string& port, const std::string& hostGroup,
@@ -180,8 +175,8 @@ class ZRHDSRaidcomImplementer : public ZRHDSCommandImplementer {
   // " -IM<inst>" or " -IH<inst>" and, when appendSerial, " -s <serial>".
   std::string getCommonParams(bool imOption, bool appendSerial);
   // One command line with the CCI time-out; no re-login, no output file.
-  int executeCommand(const std::string& command, const std::string& arguments,
-                     std::string& output, int& exitCode);
+  int executeCommand(const std::string& command, const std::string& arguments, std::string& output,
+                     int& exitCode);
   // An array command: re-login and one re-run on exit 202, output kept when
   // configured, and (sync) the command-status reset and check under
   // "ZR_HDS_SYNC_COMMANDS".
@@ -191,8 +186,8 @@ class ZRHDSRaidcomImplementer : public ZRHDSCommandImplementer {
   int getCommandStatus(bool& hasError, std::string& statusText);
   // Parses the command-status listing; 1 when there is no status row or
   // ERR_CNT is not a decimal number.
-  static int parseCommandStatus(const std::string& output, bool& hasError,
-                                std::string& statusText, std::string& row);
+  static int parseCommandStatus(const std::string& output, bool& hasError, std::string& statusText,
+                                std::string& row);
   // Writes script (one command line per line) to a new private file and runs
   // it with /bin/sh; a failing line fails the script.
   int executeScriptFile(const std::string& script, std::string& output, int& exitCode);
@@ -224,9 +219,9 @@ class ZRHDSRaidcomImplementer : public ZRHDSCommandImplementer {
 
   // ---- Members -----------------------------------------------------------
   bool m_bKeepCmdOutput;
-  int m_nCCICommandTimeout;      // seconds
-  int m_nRaidcomMaxRetryCount;   // repeats of the command-status query
-  int m_nRaidcomTimeoutInSecs;   // -time of the resource lock
+  int m_nCCICommandTimeout;     // seconds
+  int m_nRaidcomMaxRetryCount;  // repeats of the command-status query
+  int m_nRaidcomTimeoutInSecs;  // -time of the resource lock
   std::string m_sTempDir;
   std::vector<std::string> m_vCommandDevices;
   ZRHDSCommandRunner* m_pRunner;  // not owned
@@ -251,8 +246,8 @@ class ZRHDSRaidcomImplementer : public ZRHDSCommandImplementer {
   // The kind option of add/delete resource (" -ldev_id <L>",
   // " -device_grp_name <G>", " -port <P> [<host group>]"); refuses (1)
   // malformed values.
-  int resourceOption(const char* function, const std::string& resource,
-                     const HDSResourceType& kind, std::string& option);
+  int resourceOption(const char* function, const std::string& resource, const HDSResourceType& kind,
+                     std::string& option);
   // The kind options of map/unmap resource (resource and virtual resource);
   // refuses (1) malformed or empty values.
   int virtualResourceOption(const char* function, const std::string& resource,
@@ -272,8 +267,7 @@ class ZRHDSRaidcomImplementer : public ZRHDSCommandImplementer {
   // ---- HDSRaidcomHostGroup.cpp ----
   // Deletes host group hostGroup on port by number ("-" joint) or by name
   // (a separate word), as byNumber says; deleteHostGroup picks the form.
-  int runDeleteHostGroup(const std::string& port, const std::string& hostGroup,
-                         bool byNumber);
+  int runDeleteHostGroup(const std::string& port, const std::string& hostGroup, bool byNumber);
   // ---- HDSRaidcomPort.cpp ----
 };
 

@@ -46,8 +46,7 @@ int ZRHDSRaidcomImplementer::parseGetLdevOutput(const std::string& output,
   return 1;
 }
 
-int ZRHDSRaidcomImplementer::parsePortList(const std::string& line,
-                                           std::vector<HDSLunInfo>& luns) {
+int ZRHDSRaidcomImplementer::parsePortList(const std::string& line, std::vector<HDSLunInfo>& luns) {
   return hdsparse::parsePortList(line, luns);
 }
 
@@ -137,8 +136,8 @@ int ZRHDSRaidcomImplementer::getLdevList(std::vector<HDSLdevInfo>& ldevs,
       if (!parseHexRange(value, first, last) || last < first) {
         return refuseInvalidInput(kFn, "LDEV range", value);
       }
-      options += " -ldev_id " + std::to_string(first * 256) + " -cnt " +
-                 std::to_string(last - first + 1);
+      options +=
+          " -ldev_id " + std::to_string(first * 256) + " -cnt " + std::to_string(last - first + 1);
     }
   }
 
@@ -190,9 +189,9 @@ int ZRHDSRaidcomImplementer::getMaxLdevNumber(int& maxLdev) {
     if (row == nullptr) {
       logMessage(2, kFn, "Max LDEV number is not specified in the local table for Array Code-[%s].",
                  code.c_str());
-      setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED,
-                         "Max LDEV number is not specified in the local table for Array Code-[" +
-                             code + "].");
+      setErrorCodeString(
+          ZRHDS_ERR_COMMAND_FAILED,
+          "Max LDEV number is not specified in the local table for Array Code-[" + code + "].");
       return 1;
     }
     if (row->maxLdevNumber != 0) candidate = row->maxLdevNumber;
@@ -202,17 +201,16 @@ int ZRHDSRaidcomImplementer::getMaxLdevNumber(int& maxLdev) {
   std::snprintf(number, sizeof(number), "%d ", candidate);
   std::string output;
   int exitCode = 0;
-  if (executeCommandMain(kGetLdev, std::string(" -ldev_id ") + number + " " +
-                                       getCommonParams(true, true),
+  if (executeCommandMain(kGetLdev,
+                         std::string(" -ldev_id ") + number + " " + getCommonParams(true, true),
                          output, exitCode, false) == 0) {
     logMessage(0, kFn, "Maximum LDEV number-[%d]", candidate);
     maxLdev = candidate;
     return 0;
   }
   // The fallback never lies beyond the model's own highest id.
-  const int fallback = candidate < ZR_HDS_FALLBACK_MAX_LDEV_NUMBER
-                           ? candidate
-                           : ZR_HDS_FALLBACK_MAX_LDEV_NUMBER;
+  const int fallback =
+      candidate < ZR_HDS_FALLBACK_MAX_LDEV_NUMBER ? candidate : ZR_HDS_FALLBACK_MAX_LDEV_NUMBER;
   logMessage(1, kFn, "Failed to query ldev [%d]. Will use [%d] as maximum ldev number.", candidate,
              fallback);
   maxLdev = fallback;

@@ -158,8 +158,8 @@ int ZRHDSRaidcomImplementer::logout() {
   // session nobody closes (and would need the login lock this call holds).
   std::string output;
   int exitCode = 0;
-  if (executeCommand("raidcom ", " -logout " + getCommonParams(true, false), output,
-                     exitCode) != 0) {
+  if (executeCommand("raidcom ", " -logout " + getCommonParams(true, false), output, exitCode) !=
+      0) {
     if (exitCode != kExitLoginExpired) {
       logMessage(2, kFn, "Failed to logout from the array-[%s]",
                  m_oSnapOptions.baseSerialNum.c_str());

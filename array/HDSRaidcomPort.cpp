@@ -90,8 +90,8 @@ int ZRHDSRaidcomImplementer::getPortHostGroupList(const std::string& port,
   std::string resourceOptions;
   if (ownResourceGroupOnly) {
     // A group the listing does not show reads -1, which selects nothing.
-    resourceOptions = " -resource " +
-                      std::to_string(groups[m_oSnapOptions.resourceGroup].resourceGroupId);
+    resourceOptions =
+        " -resource " + std::to_string(groups[m_oSnapOptions.resourceGroup].resourceGroupId);
   } else if (keyOption) {
     for (const auto& entry : groups) {
       if (entry.second.lockStatus == entry.second.serial) {
@@ -101,8 +101,8 @@ int ZRHDSRaidcomImplementer::getPortHostGroupList(const std::string& port,
   }
 
   const std::string command = std::string("raidcom ") + " get host_grp ";
-  const std::string arguments = " -port " + HDSShell::quote(port) + resourceOptions +
-                                getCommonParams(true, true);
+  const std::string arguments =
+      " -port " + HDSShell::quote(port) + resourceOptions + getCommonParams(true, true);
   std::string output;
   int exitCode = 0;
   if (executeCommandMain(command, arguments, output, exitCode, false) != 0) {
@@ -116,9 +116,8 @@ int ZRHDSRaidcomImplementer::getPortHostGroupList(const std::string& port,
   logMessage(1, kFn, "The Port-[%s] has [%d] HostGroups.", port.c_str(),
              static_cast<int>(info.hostGroups.size()));
 
-  const std::string preSnapName = m_oSnapOptions.isVSM
-                                      ? "QB_PSHG_" + m_oSnapOptions.arrayId
-                                      : std::string("QB_PRE_SNAP_HOST_GROUP");
+  const std::string preSnapName = m_oSnapOptions.isVSM ? "QB_PSHG_" + m_oSnapOptions.arrayId
+                                                       : std::string("QB_PRE_SNAP_HOST_GROUP");
   if (hostGroupName == preSnapName || !collectWwns) return 0;
 
   for (size_t i = 0; i < info.hostGroups.size(); ++i) {
@@ -149,15 +148,15 @@ int ZRHDSRaidcomImplementer::getHostGroupInfo(const std::string& port,
   }
 
   const std::string command = std::string("raidcom ") + " get hba_wwn ";
-  const std::string arguments = " -port " + HDSShell::quote(port) + "-" + hostGroupNumber +
-                                getCommonParams(true, true);
+  const std::string arguments =
+      " -port " + HDSShell::quote(port) + "-" + hostGroupNumber + getCommonParams(true, true);
   std::string output;
   int exitCode = 0;
   if (executeCommandMain(command, arguments, output, exitCode, false) != 0) {
     logMessage(2, kFn, "Failed to get host group info for [%s-%s]", port.c_str(),
                hostGroupNumber.c_str());
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Failed to get host group info for [" + port +
-                                                     "-" + hostGroupNumber + "]");
+    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED,
+                       "Failed to get host group info for [" + port + "-" + hostGroupNumber + "]");
     return 1;
   }
   info.wwns.clear();
@@ -180,8 +179,8 @@ int ZRHDSRaidcomImplementer::getHostGroupOfCommandDevice(std::string& hostGroup)
     return 1;
   }
   const std::string command = "raidscan ";
-  const std::string arguments = " -CLI -pdg " + HDSShell::quote(m_vCommandDevices.front()) +
-                                getCommonParams(true, true);
+  const std::string arguments =
+      " -CLI -pdg " + HDSShell::quote(m_vCommandDevices.front()) + getCommonParams(true, true);
   std::string output;
   int exitCode = 0;
   if (executeCommandMain(command, arguments, output, exitCode, false) != 0) {

@@ -95,8 +95,7 @@ int ZRHDSRaidcomImplementer::getCCIVersionInstalled(std::string& version) {
   return 0;
 }
 
-bool ZRHDSRaidcomImplementer::parseRaidqryOutput(const std::string& output,
-                                                 HDSRaidqryInfo& info) {
+bool ZRHDSRaidcomImplementer::parseRaidqryOutput(const std::string& output, HDSRaidqryInfo& info) {
   info.init();
   size_t first = output.find('\n');
   if (first == std::string::npos) return false;
@@ -105,8 +104,8 @@ bool ZRHDSRaidcomImplementer::parseRaidqryOutput(const std::string& output,
   std::string row = output.substr(first + 1, second - first - 1);
   if (!row.empty() && row.back() == '\r') row.pop_back();
 
-  std::string* fields[] = {nullptr,          &info.column2, &info.hostName, &info.column4,
-                           &info.column5,    &info.column6, &info.microVersion};
+  std::string* fields[] = {nullptr,       &info.column2, &info.hostName,    &info.column4,
+                           &info.column5, &info.column6, &info.microVersion};
   size_t i = 0;
   while (i < row.size() && isBlank(row[i])) ++i;
   if (i >= row.size()) return false;  // a blank row is no data row

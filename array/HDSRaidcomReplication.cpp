@@ -43,14 +43,15 @@ int ZRHDSRaidcomImplementer::getRemotePairInfoForHostGroup(const std::string& ho
     std::string output;
     int exitCode = 0;
     if (executeCommandMain(command, arguments, output, exitCode, false) != 0) {
-      logMessage(2, kFn, "Failed to get pair info for HostGroup-[%s], MU-[%d] using raidscan command",
+      logMessage(2, kFn,
+                 "Failed to get pair info for HostGroup-[%s], MU-[%d] using raidscan command",
                  hostGroup.c_str(), mu);
       setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED,
                          "Failed to  get pair info for HostGroup-" + hostGroup);
       return 1;
     }
-    const bool gadJob = m_pSnapInfo != nullptr &&
-                        m_pSnapInfo->getReplicationType() == ZRSO::REPLICATION_TYPE_GAD;
+    const bool gadJob =
+        m_pSnapInfo != nullptr && m_pSnapInfo->getReplicationType() == ZRSO::REPLICATION_TYPE_GAD;
     const size_t kept = hdsparse::parseRemotePairList(output, mu, gadJob, pairs);
     logMessage(1, kFn, "Found [%d] pairs for HostGroup-[%s] on MU-[%d]", static_cast<int>(kept),
                hostGroup.c_str(), mu);
@@ -88,8 +89,8 @@ int ZRHDSRaidcomImplementer::getQMarkerForCopyGroup(const std::string& copyGroup
 
   const std::string failure = "Failed to find QMarker for the CopyGroup-[" + copyGroup + "]";
   const std::string command = "pairsyncwait ";
-  const std::string arguments = " -g " + HDSShell::quote(copyGroup) + " -nowait -t 99999 " +
-                                getCommonParams(false, false);
+  const std::string arguments =
+      " -g " + HDSShell::quote(copyGroup) + " -nowait -t 99999 " + getCommonParams(false, false);
   std::string output;
   int exitCode = 0;
   if (executeCommandMain(command, arguments, output, exitCode, false) != 0) {
@@ -124,9 +125,8 @@ int ZRHDSRaidcomImplementer::getQMarkerForCopyGroup(const std::string& copyGroup
 // "Q-Marker not committed." with result 0. A qmarker that is not hexadecimal
 // text can never be committed and is not sent. Result 1 with 62601
 // "Failed to check Q-Marker-[<q>] commit." for any other failed run.
-int ZRHDSRaidcomImplementer::pairSyncWait(const std::string& copyGroup,
-                                          const std::string& qmarker, const int& seconds,
-                                          bool& committed) {
+int ZRHDSRaidcomImplementer::pairSyncWait(const std::string& copyGroup, const std::string& qmarker,
+                                          const int& seconds, bool& committed) {
   static const char kFn[] = "ZRHDSRaidcomImplementer::pairSyncWait";
   committed = false;
   logMessage(1, kFn, "Waiting for the Q-Marker-[%s] to reach RCU.", qmarker.c_str());

@@ -14,8 +14,8 @@ constexpr int kCciMinorWithKeyOption = 31;
 
 }  // namespace
 
-int ZRHDSRaidcomImplementer::getResourceGroupInfo(
-    std::map<std::string, ResourceGroupInfo>& groups, bool keyOption) {
+int ZRHDSRaidcomImplementer::getResourceGroupInfo(std::map<std::string, ResourceGroupInfo>& groups,
+                                                  bool keyOption) {
   static const char* const kFn = "ZRHDSRaidcomImplementer::getResourceGroupInfo";
   groups.clear();
   const std::string failure =
@@ -24,8 +24,7 @@ int ZRHDSRaidcomImplementer::getResourceGroupInfo(
   if (keyOption) {
     if (getCCIMinorVersion() <= kCciMinorWithKeyOption) {
       const std::string version = getCCIVersion();
-      logMessage(2, kFn, "The '-key opt' is not supported with CCI version-[%s]",
-                 version.c_str());
+      logMessage(2, kFn, "The '-key opt' is not supported with CCI version-[%s]", version.c_str());
       setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, failure);
       return 1;
     }
@@ -114,8 +113,9 @@ int ZRHDSRaidcomImplementer::lockUnlockResourceGroup(std::string groupName, bool
                        std::string("Failed to ") + verb + "Resource Group-" + groupName);
     return 1;
   }
-  logMessage(1, kFn, unlock ? "Released lock on the resource group-[%s]"
-                            : "Acquired lock on the resource group-[%s]",
+  logMessage(1, kFn,
+             unlock ? "Released lock on the resource group-[%s]"
+                    : "Acquired lock on the resource group-[%s]",
              groupName.c_str());
   return 0;
 }
@@ -223,12 +223,11 @@ int ZRHDSRaidcomImplementer::mapToResourceGroup(const std::string& resource,
   static const char* const kFn = "ZRHDSRaidcomImplementer::mapToResourceGroup";
   std::string option;
   if (virtualResourceOption(kFn, resource, virtualResource, kind, option) != 0) return 1;
-  return runResourceCommand(
-      kFn, "raidcom  map resource ", option, resource,
-      "Successfully arranged the resource-[%s] in ResourceGroup-[%s]",
-      "Failed to arrange the resource-[%s] in ResourceGroup-[%s]",
-      "Failed to arrange the resource-[" + resource + "] in ResourceGroup-[" +
-          m_oSnapOptions.resourceGroup + "]");
+  return runResourceCommand(kFn, "raidcom  map resource ", option, resource,
+                            "Successfully arranged the resource-[%s] in ResourceGroup-[%s]",
+                            "Failed to arrange the resource-[%s] in ResourceGroup-[%s]",
+                            "Failed to arrange the resource-[" + resource + "] in ResourceGroup-[" +
+                                m_oSnapOptions.resourceGroup + "]");
 }
 
 int ZRHDSRaidcomImplementer::unmapFromResourceGroup(const std::string& resource,

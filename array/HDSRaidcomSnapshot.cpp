@@ -9,9 +9,7 @@
 
 namespace {
 
-bool isNameValue(const std::string& value) {
-  return !value.empty() && HDSShell::isLineSafe(value);
-}
+bool isNameValue(const std::string& value) { return !value.empty() && HDSShell::isLineSafe(value); }
 
 }  // namespace
 
@@ -159,10 +157,10 @@ int ZRHDSRaidcomImplementer::mapSnapshot(const std::string& pvol, const std::str
   if (!HDSShell::isDecimal(mu)) return refuseInvalidInput(kFn, "MU", mu);
   std::string output;
   int exitCode = 0;
-  if (executeCommandMain("raidcom  map snapshot ",
-                         " -ldev_id " + pvol + " " + target + " -mirror_id " + mu +
-                             getCommonParams(true, true),
-                         output, exitCode, false) != 0) {
+  if (executeCommandMain(
+          "raidcom  map snapshot ",
+          " -ldev_id " + pvol + " " + target + " -mirror_id " + mu + getCommonParams(true, true),
+          output, exitCode, false) != 0) {
     logMessage(2, kFn, "Failed to map target LDEV-[%s] to Snap-[%s-MU%s].", target.c_str(),
                pvol.c_str(), mu.c_str());
     setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Failed to map target LDEV-[" + target +
@@ -185,9 +183,9 @@ int ZRHDSRaidcomImplementer::unmapSnapshot(const std::string& pvol, const std::s
                          output, exitCode, false) != 0) {
     logMessage(2, kFn, "Failed to unmap target LDEV associated with Snap-[%s-MU%s].", pvol.c_str(),
                mu.c_str());
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED,
-                       "Failed to unmap target LDEV associated with Snap-[" + pvol + "-MU" + mu +
-                           "].");
+    setErrorCodeString(
+        ZRHDS_ERR_COMMAND_FAILED,
+        "Failed to unmap target LDEV associated with Snap-[" + pvol + "-MU" + mu + "].");
     return 1;
   }
   logMessage(1, kFn, "Successfully disassociated target LDEV from Snap[%s-MU%s]", pvol.c_str(),

@@ -132,11 +132,10 @@ int ZRHDSRaidcomImplementer::createSvols() {
       break;
     }
     if (m_oSnapOptions.isVSM) {
-      const std::string virtualId =
-          (!snap.snapVirLdevId.empty() &&
-           virtualIdValue(snap.snapVirLdevId) <= kMaxUsableVirtualLdev)
-              ? snap.snapVirLdevId
-              : snap.snapLdevId;
+      const std::string virtualId = (!snap.snapVirLdevId.empty() &&
+                                     virtualIdValue(snap.snapVirLdevId) <= kMaxUsableVirtualLdev)
+                                        ? snap.snapVirLdevId
+                                        : snap.snapLdevId;
       if (mapToResourceGroup(snap.snapLdevId, virtualId, kind) != 0) {
         logMessage(2, kFn, "Failed to virtualize LDEV-[%s] in ResourceGroup-[%s]",
                    snap.snapLdevId.c_str(), group.c_str());
@@ -181,8 +180,7 @@ int ZRHDSRaidcomImplementer::deleteSvols(const std::string& ldevId) {
       return 0;
     }
     // A listing without VIR_LDEV means the virtual id is the LDEV's own.
-    const std::string virtualId =
-        ldev[0].virtualLdevId.empty() ? ldevId : ldev[0].virtualLdevId;
+    const std::string virtualId = ldev[0].virtualLdevId.empty() ? ldevId : ldev[0].virtualLdevId;
     if (!HDSShell::isDecimal(virtualId) || virtualId.size() > 9) {
       return refuseInvalidInput(kFn, "Virtual LDEV", virtualId);
     }
@@ -196,8 +194,8 @@ int ZRHDSRaidcomImplementer::deleteSvols(const std::string& ldevId) {
     }
     if (deleteFromResourceGroup(ldevId, kind) != 0) return 1;
     if (mapToResourceGroup(ldevId, virtualId, kind) != 0) {
-      logMessage(2, kFn, "Failed to de-virtualize LDEV-[%s] in ResourceGroup-[%s]",
-                 ldevId.c_str(), group.c_str());
+      logMessage(2, kFn, "Failed to de-virtualize LDEV-[%s] in ResourceGroup-[%s]", ldevId.c_str(),
+                 group.c_str());
       return 1;
     }
   }
@@ -219,8 +217,7 @@ int ZRHDSRaidcomImplementer::deleteSvols(const std::string& ldevId) {
   return 1;
 }
 
-int ZRHDSRaidcomImplementer::modifySvolLabel(const std::vector<ZRHDSSnapInfo>& snaps,
-                                             bool revert) {
+int ZRHDSRaidcomImplementer::modifySvolLabel(const std::vector<ZRHDSSnapInfo>& snaps, bool revert) {
   static const char* const kFn = "ZRHDSRaidcomImplementer::modifySvolLabel";
   if (snaps.empty()) {
     logMessage(1, kFn, "Successfully modified S-VOLs label for [%d] pairs.", 0);

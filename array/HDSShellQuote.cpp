@@ -7,8 +7,16 @@ bool isSafeChar(char c) {
     return true;
   }
   switch (c) {
-    case '_': case '-': case '.': case ',': case ':':
-    case '/': case '@': case '%': case '+': case '=':
+    case '_':
+    case '-':
+    case '.':
+    case ',':
+    case ':':
+    case '/':
+    case '@':
+    case '%':
+    case '+':
+    case '=':
       return true;
     default:
       return false;

@@ -6,88 +6,88 @@
 namespace hdscols {
 
 size_t splitLeft(std::string_view line, Field* fields, size_t max) {
-    size_t count = 0;
-    size_t pos = 0;
-    while (count < max) {
-        size_t end = pos;
-        while (end < line.size() && !isBlank(line[end])) ++end;
-        Field& f = fields[count++];
-        f.text = line.substr(pos, end - pos);
-        f.begin = pos;
-        f.followed = end < line.size();
-        if (!f.followed) break;
-        pos = end;
-        while (pos < line.size() && isBlank(line[pos])) ++pos;
-        // A run of blanks that ends the line opens no further column.
-        if (pos == line.size()) break;
-    }
-    return count;
+  size_t count = 0;
+  size_t pos = 0;
+  while (count < max) {
+    size_t end = pos;
+    while (end < line.size() && !isBlank(line[end])) ++end;
+    Field& f = fields[count++];
+    f.text = line.substr(pos, end - pos);
+    f.begin = pos;
+    f.followed = end < line.size();
+    if (!f.followed) break;
+    pos = end;
+    while (pos < line.size() && isBlank(line[pos])) ++pos;
+    // A run of blanks that ends the line opens no further column.
+    if (pos == line.size()) break;
+  }
+  return count;
 }
 
 bool takenColumn(std::string_view line, size_t n, std::string_view& out) {
-    if (n == 0) return false;
-    size_t col = 0;
-    size_t pos = 0;
-    for (;;) {
-        size_t end = pos;
-        while (end < line.size() && !isBlank(line[end])) ++end;
-        ++col;
-        const bool followed = end < line.size();
-        if (col == n) {
-            if (!followed) return false;
-            out = line.substr(pos, end - pos);
-            return true;
-        }
-        if (!followed) return false;
-        pos = end;
-        while (pos < line.size() && isBlank(line[pos])) ++pos;
-        if (pos == line.size()) return false;
+  if (n == 0) return false;
+  size_t col = 0;
+  size_t pos = 0;
+  for (;;) {
+    size_t end = pos;
+    while (end < line.size() && !isBlank(line[end])) ++end;
+    ++col;
+    const bool followed = end < line.size();
+    if (col == n) {
+      if (!followed) return false;
+      out = line.substr(pos, end - pos);
+      return true;
     }
+    if (!followed) return false;
+    pos = end;
+    while (pos < line.size() && isBlank(line[pos])) ++pos;
+    if (pos == line.size()) return false;
+  }
 }
 
 std::string_view trimLeft(std::string_view line) {
-    size_t i = 0;
-    while (i < line.size() && isBlank(line[i])) ++i;
-    return line.substr(i);
+  size_t i = 0;
+  while (i < line.size() && isBlank(line[i])) ++i;
+  return line.substr(i);
 }
 
 std::string_view trimRight(std::string_view line) {
-    size_t n = line.size();
-    while (n > 0 && (isBlank(line[n - 1]) || line[n - 1] == '\r')) --n;
-    return line.substr(0, n);
+  size_t n = line.size();
+  while (n > 0 && (isBlank(line[n - 1]) || line[n - 1] == '\r')) --n;
+  return line.substr(0, n);
 }
 
 int32_t atoiView(std::string_view text) {
-    size_t i = 0;
-    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-        negative = text[i] == '-';
-        ++i;
-    }
-    int64_t value = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        value = value * 10 + (text[i] - '0');
-        if (value > static_cast<int64_t>(INT32_MAX) + 1) value = static_cast<int64_t>(INT32_MAX) + 1;
-    }
-    if (negative) value = -value;
-    if (value > INT32_MAX) value = INT32_MAX;
-    if (value < INT32_MIN) value = INT32_MIN;
-    return static_cast<int32_t>(value);
+  size_t i = 0;
+  while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+    negative = text[i] == '-';
+    ++i;
+  }
+  int64_t value = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    value = value * 10 + (text[i] - '0');
+    if (value > static_cast<int64_t>(INT32_MAX) + 1) value = static_cast<int64_t>(INT32_MAX) + 1;
+  }
+  if (negative) value = -value;
+  if (value > INT32_MAX) value = INT32_MAX;
+  if (value < INT32_MIN) value = INT32_MIN;
+  return static_cast<int32_t>(value);
 }
 
 void appendWithoutSpace(std::string& out, std::string_view text) {
-    for (char c : text) {
-        if (!std::isspace(static_cast<unsigned char>(c))) out.push_back(c);
-    }
+  for (char c : text) {
+    if (!std::isspace(static_cast<unsigned char>(c))) out.push_back(c);
+  }
 }
 
 bool isDecimalDigits(std::string_view text) {
-    if (text.empty()) return false;
-    for (char c : text) {
-        if (c < '0' || c > '9') return false;
-    }
-    return true;
+  if (text.empty()) return false;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+  }
+  return true;
 }
 
 }  // namespace hdscols

@@ -25,27 +25,27 @@ inline bool isBlank(char c) { return c == ' ' || c == '\t'; }
 // and tabs is not a row.
 template <class Fn>
 void forEachDataLine(std::string_view output, Fn&& fn) {
-    size_t pos = output.find('\n');
-    if (pos == std::string_view::npos) return;  // no complete header line
-    ++pos;
-    while (pos < output.size()) {
-        const size_t nl = output.find('\n', pos);
-        if (nl == std::string_view::npos) return;
-        std::string_view line = output.substr(pos, nl - pos);
-        pos = nl + 1;
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        size_t i = 0;
-        while (i < line.size() && isBlank(line[i])) ++i;
-        if (i == line.size()) continue;
-        fn(line);
-    }
+  size_t pos = output.find('\n');
+  if (pos == std::string_view::npos) return;  // no complete header line
+  ++pos;
+  while (pos < output.size()) {
+    const size_t nl = output.find('\n', pos);
+    if (nl == std::string_view::npos) return;
+    std::string_view line = output.substr(pos, nl - pos);
+    pos = nl + 1;
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    size_t i = 0;
+    while (i < line.size() && isBlank(line[i])) ++i;
+    if (i == line.size()) continue;
+    fn(line);
+  }
 }
 
 // One column of a row read from the left.
 struct Field {
-    std::string_view text;   // may be empty (a row that begins with a blank)
-    size_t begin = 0;        // offset of the column in the line
-    bool followed = false;   // a blank or tab follows it within the line
+  std::string_view text;  // may be empty (a row that begins with a blank)
+  size_t begin = 0;       // offset of the column in the line
+  bool followed = false;  // a blank or tab follows it within the line
 };
 
 // Cuts the first `max` columns of `line` read from the left: column 1 begins

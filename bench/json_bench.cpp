@@ -37,7 +37,8 @@ Object mapResponse(int entries) {
   Array list;
   for (int i = 0; i < entries; ++i) {
     Object e;
-    e.import("MSName", Value("SP_QB_20231_Pool" + std::to_string(i % 8) + "_" + std::to_string(1700000000 + i)));
+    e.import("MSName", Value("SP_QB_20231_Pool" + std::to_string(i % 8) + "_" +
+                             std::to_string(1700000000 + i)));
     e.import("MSNum", Value(std::to_string(7978 + i)));
     e.import("MSNumVSM", Value(i % 3 ? std::to_string(0x1F2A0 + i) : std::string()));
     list << Value(e);
@@ -62,10 +63,14 @@ const Corpus& smallCorpus() {
     basicResponse.import("opResp", Value(Number(0)));
     Object mapRequest;
     mapRequest.import("controlHostId", Value(Number(3)));
-    mapRequest.import("HbaLocal", Value(strings({"10:00:00:90:fa:12:34:56", "10:00:00:90:fa:12:34:57",
-                                                 "iqn.1994-05.com.redhat:mediaagent01"})));
-    mapRequest.import("HbaESX", Value(strings({"20:00:00:25:b5:0a:00:1f", "iqn.1998-01.com.vmware:esx01-4f2a11c3"})));
-    for (const Object* o : {&basicRequest, &basicResponse, &mapRequest}) c.texts.push_back(o->json());
+    mapRequest.import("HbaLocal",
+                      Value(strings({"10:00:00:90:fa:12:34:56", "10:00:00:90:fa:12:34:57",
+                                     "iqn.1994-05.com.redhat:mediaagent01"})));
+    mapRequest.import(
+        "HbaESX",
+        Value(strings({"20:00:00:25:b5:0a:00:1f", "iqn.1998-01.com.vmware:esx01-4f2a11c3"})));
+    for (const Object* o : {&basicRequest, &basicResponse, &mapRequest})
+      c.texts.push_back(o->json());
     c.texts.push_back(mapResponse(4).json());
     for (const std::string& t : c.texts) c.bytes += t.size();
     return c;
@@ -156,7 +161,8 @@ class SummaryReporter : public benchmark::ConsoleReporter {
       const std::string name = run.run_name.function_name + "/" + run.run_name.args;
       bool single = run.run_type == Run::RT_Iteration && m_oSeconds.count(name) == 0;
       if (median || single) {
-        m_oSeconds[name] = run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
+        m_oSeconds[name] =
+            run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
       }
     }
     ConsoleReporter::ReportRuns(runs);
@@ -186,7 +192,8 @@ int main(int argc, char** argv) {
   benchmark::RunSpecifiedBenchmarks(&reporter);
 
   std::printf("\nzrjson against nlohmann-json (ratio > 1: zrjson faster)\n");
-  std::printf("%-6s %-6s %10s %14s %16s %8s\n", "op", "corpus", "bytes", "zrjson MB/s", "reference MB/s", "ratio");
+  std::printf("%-6s %-6s %10s %14s %16s %8s\n", "op", "corpus", "bytes", "zrjson MB/s",
+              "reference MB/s", "ratio");
   for (const char* op : {"Parse", "Write"}) {
     for (int which = 0; which < 2; ++which) {
       const std::string arg = "/" + std::to_string(which);
@@ -194,8 +201,8 @@ int main(int argc, char** argv) {
       double theirs = reporter.seconds(std::string("Reference") + op + arg);
       if (ours <= 0 || theirs <= 0) continue;
       double bytes = static_cast<double>(corpusFor(which).bytes);
-      std::printf("%-6s %-6s %10.0f %14.1f %16.1f %8.2f\n", op, corpusName(which), bytes, bytes / ours / 1e6,
-                  bytes / theirs / 1e6, theirs / ours);
+      std::printf("%-6s %-6s %10.0f %14.1f %16.1f %8.2f\n", op, corpusName(which), bytes,
+                  bytes / ours / 1e6, bytes / theirs / 1e6, theirs / ours);
     }
   }
   benchmark::Shutdown();

@@ -9,12 +9,12 @@
 #include "json/tests/support/ZrJsonCompact.h"
 #include "json/zrjson.h"
 
-#define FUZZ_CHECK(cond)                                                   \
-  do {                                                                     \
-    if (!(cond)) {                                                         \
+#define FUZZ_CHECK(cond)                                                                 \
+  do {                                                                                   \
+    if (!(cond)) {                                                                       \
       std::fprintf(stderr, "invariant failed: %s (%s:%d)\n", #cond, __FILE__, __LINE__); \
-      std::abort();                                                        \
-    }                                                                      \
+      std::abort();                                                                      \
+    }                                                                                    \
   } while (0)
 
 namespace fuzzjson {

@@ -39,7 +39,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string sep = separator.empty() ? "," : separator;
   // Some occurrence of ":" + value + (separator or '}') after the key.
   bool explained = false;
-  for (size_t k = visible.find(key); k != std::string::npos && !explained; k = visible.find(key, k + 1)) {
+  for (size_t k = visible.find(key); k != std::string::npos && !explained;
+       k = visible.find(key, k + 1)) {
     if (sep == "**") {
       bool entry = k == 0 || (k >= 2 && visible.compare(k - 2, 2, "**") == 0);
       if (!entry || visible.compare(k + key.size(), 1, ":") != 0) continue;

@@ -43,7 +43,8 @@ CNqError CNqFile::Write(const void* data, size_t length, size_t* written) {
 
 CNqError CNqFile::Flush() {
   if (m_fd < 0) return CNqError(-EBADF, "flush: file is not open");
-  if (::fsync(m_fd) != 0 && errno != EINVAL && errno != EROFS) return CNqError::FromErrno(errno, "fsync " + m_path);
+  if (::fsync(m_fd) != 0 && errno != EINVAL && errno != EROFS)
+    return CNqError::FromErrno(errno, "fsync " + m_path);
   return CNqError::Success();
 }
 
@@ -67,7 +68,8 @@ CNqError CNqFile::Stat(const char* path, struct stat* out) {
 CNqError CNqFile::ReadWholeFile(const char* path, char** buffer, size_t* length) {
   if (buffer != nullptr) *buffer = nullptr;
   if (length != nullptr) *length = 0;
-  if (path == nullptr || buffer == nullptr || length == nullptr) return CNqError(-EINVAL, "read: bad arguments");
+  if (path == nullptr || buffer == nullptr || length == nullptr)
+    return CNqError(-EINVAL, "read: bad arguments");
   int fd = ::open(path, O_RDONLY | O_CLOEXEC);
   if (fd < 0) return CNqError::FromErrno(errno, std::string("open ") + path);
   std::string data;

@@ -83,7 +83,8 @@ void EvDebug::writeLines(const std::string& prefix, const std::string& message) 
   size_t start = 0;
   do {
     size_t nl = message.find('\n', start);
-    std::string line = message.substr(start, nl == std::string::npos ? std::string::npos : nl - start);
+    std::string line =
+        message.substr(start, nl == std::string::npos ? std::string::npos : nl - start);
     if (!line.empty() && line.back() == '\r') line.pop_back();
     block += prefix + " " + line + "\n";
     if (nl == std::string::npos) break;

@@ -7,7 +7,8 @@
 
 #include "host/ZrPaths.h"
 
-ZRClient::ZRClient(const std::string& clientName, bool /*flag*/, int /*options*/) : m_clientName(clientName) {}
+ZRClient::ZRClient(const std::string& clientName, bool /*flag*/, int /*options*/)
+    : m_clientName(clientName) {}
 
 int ZRClient::getNetworkHostname(std::string& hostName, const char* /*domain*/) {
   char name[256] = {0};

@@ -188,13 +188,17 @@ int updateStore(Change change) {
     while (ok && done < text.size()) {
       ssize_t n = ::write(fd, text.data() + done, text.size() - done);
       if (n < 0 && errno == EINTR) continue;
-      if (n < 0) ok = false;
-      else done += static_cast<size_t>(n);
+      if (n < 0)
+        ok = false;
+      else
+        done += static_cast<size_t>(n);
     }
     ok = ok && ::fchmod(fd, 0644) == 0 && ::fsync(fd) == 0;
     ok = (::close(fd) == 0) && ok;
-    if (ok && ::rename(tmpName.data(), path.c_str()) == 0) rc = 0;
-    else ::unlink(tmpName.data());
+    if (ok && ::rename(tmpName.data(), path.c_str()) == 0)
+      rc = 0;
+    else
+      ::unlink(tmpName.data());
   }
   ::flock(lockFd, LOCK_UN);
   ::close(lockFd);

@@ -131,7 +131,8 @@ class ZROSUtil {
   virtual ~ZROSUtil();
   // Rescans the operating-system buses. option may be null; first and
   // second are null-terminated arrays. Nonzero success.
-  virtual int refreshSystemBus(const char* option, const char* const* first, const char* const* second) = 0;
+  virtual int refreshSystemBus(const char* option, const char* const* first,
+                               const char* const* second) = 0;
   // 0 ok (items each followed by separator); above 0 the buffer size needed;
   // below 0 error.
   virtual int getDeviceList(const char* hostId, const char* vendor, char separator, int bufferSize,
@@ -139,23 +140,26 @@ class ZROSUtil {
   // Null buffers: *namesLength and *typesLength receive the sizes needed.
   // Otherwise fills names (comma-separated) and types (one byte per name,
   // 0 Fibre Channel, 1 iSCSI). false on failure.
-  virtual bool detectHbaList(const char* reserved, const char* second, char* names, short* namesLength,
-                             char* types, short* typesLength, short* third) = 0;
+  virtual bool detectHbaList(const char* reserved, const char* second, char* names,
+                             short* namesLength, char* types, short* typesLength, short* third) = 0;
   // true: buffer holds the initiator name. false with *length 0: failure;
   // false with *length above 0: the buffer size needed.
-  virtual bool detectHba(const char* host, const char* second, char* buffer, short* length, bool& isIscsi) = 0;
+  virtual bool detectHba(const char* host, const char* second, char* buffer, short* length,
+                         bool& isIscsi) = 0;
   // A number unique to this host.
   virtual long getHostNumber() = 0;
   // Runs the request held in metadata 61 and 60 of the sending device on
   // that media agent and leaves the response in metadata 60.
   virtual bool executeOnRemoteMA(const std::string& mediaAgentName) = 0;
   // 0 ok: page texts, each followed by "*_ZRSO_*", in buffer.
-  virtual int getPageInfoForVMwareDevice(const char* sourceHostPath, const char* lunUuid, const char* pageKind,
-                                         int applicationId, int installationId, int pageCount, char separator,
+  virtual int getPageInfoForVMwareDevice(const char* sourceHostPath, const char* lunUuid,
+                                         const char* pageKind, int applicationId,
+                                         int installationId, int pageCount, char separator,
                                          int bufferSize, char* buffer) = 0;
   // As detectHbaList, for the named host.
-  virtual bool detectHbaListForHost(const char* hostName, const char* second, char* names, short* namesLength,
-                                    char* types, short* typesLength, short* third) = 0;
+  virtual bool detectHbaListForHost(const char* hostName, const char* second, char* names,
+                                    short* namesLength, char* types, short* typesLength,
+                                    short* third) = 0;
   // 0 means failure; one clone per device, owned by the host.
   virtual int cloneSnaps(const std::vector<SnapInfo*>& snaps, std::vector<SnapInfo*>* clones) = 0;
 };
@@ -164,26 +168,41 @@ class ZROSUtil {
 
 // Names of the job's snap configuration settings (getSnapConfigInt,
 // getSnapConfigValue, getSnapConfigString); each text is the setting's name.
-inline constexpr const char SMCONFIG_NAME_ALWAYS_SELECT_DP_VOLUMES_CCI[] = "SMCONFIG_NAME_ALWAYS_SELECT_DP_VOLUMES_CCI";
-inline constexpr const char SMCONFIG_NAME_CREATE_VVOLS_FOR_HTI[] = "SMCONFIG_NAME_CREATE_VVOLS_FOR_HTI";
+inline constexpr const char SMCONFIG_NAME_ALWAYS_SELECT_DP_VOLUMES_CCI[] =
+    "SMCONFIG_NAME_ALWAYS_SELECT_DP_VOLUMES_CCI";
+inline constexpr const char SMCONFIG_NAME_CREATE_VVOLS_FOR_HTI[] =
+    "SMCONFIG_NAME_CREATE_VVOLS_FOR_HTI";
 inline constexpr const char SMCONFIG_NAME_CU_RANGE_FOR_SVOLS[] = "SMCONFIG_NAME_CU_RANGE_FOR_SVOLS";
-inline constexpr const char SMCONFIG_NAME_DP_POOL_NAME_FOR_SVOLS[] = "SMCONFIG_NAME_DP_POOL_NAME_FOR_SVOLS";
-inline constexpr const char SMCONFIG_NAME_ENABLE_COMMAND_LOGGING[] = "SMCONFIG_NAME_ENABLE_COMMAND_LOGGING";
-inline constexpr const char SMCONFIG_NAME_ENABLE_INCREMENTAL_RESYNC[] = "SMCONFIG_NAME_ENABLE_INCREMENTAL_RESYNC";
-inline constexpr const char SMCONFIG_NAME_ENABLE_QUICK_RESTORE_CCI[] = "SMCONFIG_NAME_ENABLE_QUICK_RESTORE_CCI";
-inline constexpr const char SMCONFIG_NAME_ENABLE_QUICK_RESYNC_CCI[] = "SMCONFIG_NAME_ENABLE_QUICK_RESYNC_CCI";
-inline constexpr const char SMCONFIG_NAME_HDS_DISABLE_GAD_OPERATION[] = "SMCONFIG_NAME_HDS_DISABLE_GAD_OPERATION";
+inline constexpr const char SMCONFIG_NAME_DP_POOL_NAME_FOR_SVOLS[] =
+    "SMCONFIG_NAME_DP_POOL_NAME_FOR_SVOLS";
+inline constexpr const char SMCONFIG_NAME_ENABLE_COMMAND_LOGGING[] =
+    "SMCONFIG_NAME_ENABLE_COMMAND_LOGGING";
+inline constexpr const char SMCONFIG_NAME_ENABLE_INCREMENTAL_RESYNC[] =
+    "SMCONFIG_NAME_ENABLE_INCREMENTAL_RESYNC";
+inline constexpr const char SMCONFIG_NAME_ENABLE_QUICK_RESTORE_CCI[] =
+    "SMCONFIG_NAME_ENABLE_QUICK_RESTORE_CCI";
+inline constexpr const char SMCONFIG_NAME_ENABLE_QUICK_RESYNC_CCI[] =
+    "SMCONFIG_NAME_ENABLE_QUICK_RESYNC_CCI";
+inline constexpr const char SMCONFIG_NAME_HDS_DISABLE_GAD_OPERATION[] =
+    "SMCONFIG_NAME_HDS_DISABLE_GAD_OPERATION";
 inline constexpr const char SMCONFIG_NAME_HDS_NAME_PRESNAP_PORT_FOR_SVOLS[] =
     "SMCONFIG_NAME_HDS_NAME_PRESNAP_PORT_FOR_SVOLS";
-inline constexpr const char SMCONFIG_NAME_HDS_PHYSICAL_ARRAY_SERIAL_ID[] = "SMCONFIG_NAME_HDS_PHYSICAL_ARRAY_SERIAL_ID";
-inline constexpr const char SMCONFIG_NAME_HDS_REMOTE_REPL_COPY_GROUP[] = "SMCONFIG_NAME_HDS_REMOTE_REPL_COPY_GROUP";
-inline constexpr const char SMCONFIG_NAME_HORCM_INSTALLATION_PATH[] = "SMCONFIG_NAME_HORCM_INSTALLATION_PATH";
-inline constexpr const char SMCONFIG_NAME_HOST_GROUP_FOR_SVOLS[] = "SMCONFIG_NAME_HOST_GROUP_FOR_SVOLS";
+inline constexpr const char SMCONFIG_NAME_HDS_PHYSICAL_ARRAY_SERIAL_ID[] =
+    "SMCONFIG_NAME_HDS_PHYSICAL_ARRAY_SERIAL_ID";
+inline constexpr const char SMCONFIG_NAME_HDS_REMOTE_REPL_COPY_GROUP[] =
+    "SMCONFIG_NAME_HDS_REMOTE_REPL_COPY_GROUP";
+inline constexpr const char SMCONFIG_NAME_HORCM_INSTALLATION_PATH[] =
+    "SMCONFIG_NAME_HORCM_INSTALLATION_PATH";
+inline constexpr const char SMCONFIG_NAME_HOST_GROUP_FOR_SVOLS[] =
+    "SMCONFIG_NAME_HOST_GROUP_FOR_SVOLS";
 inline constexpr const char SMCONFIG_NAME_LDEV_DEVICE_NAME[] = "SMCONFIG_NAME_LDEV_DEVICE_NAME";
-inline constexpr const char SMCONFIG_NAME_PERFORM_CASCADE_SNAP[] = "SMCONFIG_NAME_PERFORM_CASCADE_SNAP";
+inline constexpr const char SMCONFIG_NAME_PERFORM_CASCADE_SNAP[] =
+    "SMCONFIG_NAME_PERFORM_CASCADE_SNAP";
 inline constexpr const char SMCONFIG_NAME_RAIDCOM_HORCM_INST[] = "SMCONFIG_NAME_RAIDCOM_HORCM_INST";
 inline constexpr const char SMCONFIG_NAME_REMOTE_SNAP_MA[] = "SMCONFIG_NAME_REMOTE_SNAP_MA";
-inline constexpr const char SMCONFIG_NAME_TI_POOL_NAME_FOR_SVOLS[] = "SMCONFIG_NAME_TI_POOL_NAME_FOR_SVOLS";
-inline constexpr const char SMCONFIG_NAME_USE_CONSISTENCY_GROUP[] = "SMCONFIG_NAME_USE_CONSISTENCY_GROUP";
+inline constexpr const char SMCONFIG_NAME_TI_POOL_NAME_FOR_SVOLS[] =
+    "SMCONFIG_NAME_TI_POOL_NAME_FOR_SVOLS";
+inline constexpr const char SMCONFIG_NAME_USE_CONSISTENCY_GROUP[] =
+    "SMCONFIG_NAME_USE_CONSISTENCY_GROUP";
 inline constexpr const char SMCONFIG_NAME_USE_PREEXISTING_MIRRORS_FOR_SI[] =
     "SMCONFIG_NAME_USE_PREEXISTING_MIRRORS_FOR_SI";

@@ -13,8 +13,9 @@ class ZrDeviceScsiIface {
   // Sends one data-in CDB. Returns the count of bytes transferred, or -1
   // with *error set. direction, flags and reserved are the host's (the
   // plug-in passes 0, 1, 0, 0); timeoutSeconds bounds the command.
-  virtual int send(const unsigned char* cdb, int cdbLength, unsigned char* buffer, int bufferLength, int direction,
-                   int flags, int reserved1, int reserved2, int timeoutSeconds, CNqError* error) = 0;
+  virtual int send(const unsigned char* cdb, int cdbLength, unsigned char* buffer, int bufferLength,
+                   int direction, int flags, int reserved1, int reserved2, int timeoutSeconds,
+                   CNqError* error) = 0;
 };
 
 class ZrDevice : public SPEnabled {

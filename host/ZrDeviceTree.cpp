@@ -50,9 +50,9 @@ bool ZrSgIoScsiIface::isSgCapable(int fd) {
   return fd >= 0 && ioctl(fd, SG_GET_VERSION_NUM, &version) == 0 && version >= 30000;
 }
 
-int ZrSgIoScsiIface::send(const unsigned char* cdb, int cdbLength, unsigned char* buffer, int bufferLength,
-                          int direction, int /*flags*/, int /*reserved1*/, int /*reserved2*/, int timeoutSeconds,
-                          CNqError* error) {
+int ZrSgIoScsiIface::send(const unsigned char* cdb, int cdbLength, unsigned char* buffer,
+                          int bufferLength, int direction, int /*flags*/, int /*reserved1*/,
+                          int /*reserved2*/, int timeoutSeconds, CNqError* error) {
   if (cdb == nullptr || cdbLength < 6 || cdbLength > 16 || bufferLength < 0 ||
       (buffer == nullptr && bufferLength > 0)) {
     setError(error, CNqError(-EINVAL, "invalid SCSI command for [" + m_name + "]"));
@@ -66,7 +66,8 @@ int ZrSgIoScsiIface::send(const unsigned char* cdb, int cdbLength, unsigned char
   sg_io_hdr_t hdr;
   std::memset(&hdr, 0, sizeof(hdr));
   hdr.interface_id = 'S';
-  hdr.dxfer_direction = bufferLength == 0 ? SG_DXFER_NONE : (direction == 0 ? SG_DXFER_FROM_DEV : SG_DXFER_TO_DEV);
+  hdr.dxfer_direction =
+      bufferLength == 0 ? SG_DXFER_NONE : (direction == 0 ? SG_DXFER_FROM_DEV : SG_DXFER_TO_DEV);
   hdr.cmd_len = static_cast<unsigned char>(cdbLength);
   hdr.cmdp = cdbCopy;
   hdr.dxferp = buffer;
@@ -82,8 +83,10 @@ int ZrSgIoScsiIface::send(const unsigned char* cdb, int cdbLength, unsigned char
   if ((hdr.info & SG_INFO_OK_MASK) != SG_INFO_OK || hdr.status != 0 || hdr.host_status != 0 ||
       hdr.driver_status != 0) {
     char text[160];
-    std::snprintf(text, sizeof(text), "SCSI command 0x%02x failed: status 0x%02x, host 0x%04x, driver 0x%04x, sense key %d",
-                  cdbCopy[0], hdr.status, hdr.host_status, hdr.driver_status, senseKey(sense, hdr.sb_len_wr));
+    std::snprintf(
+        text, sizeof(text),
+        "SCSI command 0x%02x failed: status 0x%02x, host 0x%04x, driver 0x%04x, sense key %d",
+        cdbCopy[0], hdr.status, hdr.host_status, hdr.driver_status, senseKey(sense, hdr.sb_len_wr));
     setError(error, CNqError(-EIO, "[" + m_name + "] " + text));
     return -1;
   }

@@ -24,8 +24,9 @@ class ZrSgIoScsiIface : public ZrDeviceScsiIface {
   // device that is not SCSI) and when the command itself did not complete
   // with GOOD status; the error text then names the SCSI, host and driver
   // status and the sense key.
-  int send(const unsigned char* cdb, int cdbLength, unsigned char* buffer, int bufferLength, int direction,
-           int flags, int reserved1, int reserved2, int timeoutSeconds, CNqError* error) override;
+  int send(const unsigned char* cdb, int cdbLength, unsigned char* buffer, int bufferLength,
+           int direction, int flags, int reserved1, int reserved2, int timeoutSeconds,
+           CNqError* error) override;
 
   // True when fd answers the SG driver version query, which every SCSI disk
   // and generic SCSI node does and nothing else does.

@@ -6,8 +6,8 @@
 
 class ZrException : public std::exception {
  public:
-  ZrException(const std::string& function, const std::string& message, const std::string& file, int line,
-              int code)
+  ZrException(const std::string& function, const std::string& message, const std::string& file,
+              int line, int code)
       : m_function(function), m_message(message), m_file(file), m_line(line), m_code(code) {}
 
   const char* getMessage() const { return m_message.c_str(); }
@@ -25,4 +25,5 @@ class ZrException : public std::exception {
   int m_code;
 };
 
-#define ZR_THROW(function, message, code) throw ZrException((function), (message), __FILE__, __LINE__, (code))
+#define ZR_THROW(function, message, code) \
+  throw ZrException((function), (message), __FILE__, __LINE__, (code))

@@ -22,8 +22,8 @@ std::string safeFileName(const std::string& name) {
   static const char kHex[] = "0123456789ABCDEF";
   std::string out;
   for (unsigned char c : name) {
-    bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
-                 c == '_' || c == '.';
+    bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                 c == '-' || c == '_' || c == '.';
     if (plain) {
       out += static_cast<char>(c);
     } else {

@@ -49,7 +49,8 @@ void closeFd(int& fd) {
 
 // Child side, between fork and exec: async-signal-safe calls only, nothing
 // allocated.
-[[noreturn]] void runChild(char** argv, int devNull, int outFd, int errFd, int reportFd, long maxFd) {
+[[noreturn]] void runChild(char** argv, int devNull, int outFd, int errFd, int reportFd,
+                           long maxFd) {
   ::setpgid(0, 0);
   sigset_t none;
   sigemptyset(&none);
@@ -59,7 +60,8 @@ void closeFd(int& fd) {
   dfl.sa_handler = SIG_DFL;
   for (int s = 1; s < NSIG; ++s) ::sigaction(s, &dfl, nullptr);  // invalid numbers just fail
 
-  if (::dup2(devNull, 0) < 0 || (outFd >= 0 && ::dup2(outFd, 1) < 0) || (errFd >= 0 && ::dup2(errFd, 2) < 0)) {
+  if (::dup2(devNull, 0) < 0 || (outFd >= 0 && ::dup2(outFd, 1) < 0) ||
+      (errFd >= 0 && ::dup2(errFd, 2) < 0)) {
     int e = errno;
     ssize_t ignored = ::write(reportFd, &e, sizeof(e));
     (void)ignored;
@@ -68,9 +70,12 @@ void closeFd(int& fd) {
   // Close everything above 2 except the exec report pipe (close-on-exec).
 #ifdef SYS_close_range
   bool closed = false;
-  if (reportFd > 3) closed = ::syscall(SYS_close_range, 3u, static_cast<unsigned>(reportFd - 1), 0u) == 0;
-  else if (reportFd < 3) closed = true;
-  if (closed) closed = ::syscall(SYS_close_range, static_cast<unsigned>(reportFd + 1), ~0u, 0u) == 0;
+  if (reportFd > 3)
+    closed = ::syscall(SYS_close_range, 3u, static_cast<unsigned>(reportFd - 1), 0u) == 0;
+  else if (reportFd < 3)
+    closed = true;
+  if (closed)
+    closed = ::syscall(SYS_close_range, static_cast<unsigned>(reportFd + 1), ~0u, 0u) == 0;
   if (!closed)
 #endif
   {
@@ -110,7 +115,8 @@ bool ZrProcess::StartProcess(char** argv, std::string* error, int /*flags*/) {
   if (devNull < 0) return fail(CNqError::FromErrno(errno, "open /dev/null").AsString());
   int outPipe[2] = {-1, -1}, errPipe[2] = {-1, -1}, report[2] = {-1, -1};
   auto cleanup = [&]() {
-    for (int* fd : {&devNull, &outPipe[0], &outPipe[1], &errPipe[0], &errPipe[1], &report[0], &report[1]})
+    for (int* fd :
+         {&devNull, &outPipe[0], &outPipe[1], &errPipe[0], &errPipe[1], &report[0], &report[1]})
       closeFd(*fd);
   };
   auto makePipe = [&](int p[2]) {
@@ -223,7 +229,8 @@ void ZrProcess::killGroupAndReap() {
   siginfo_t info;
   for (;;) {
     std::memset(&info, 0, sizeof(info));
-    if (::waitid(P_PID, static_cast<id_t>(m_pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == m_pid)
+    if (::waitid(P_PID, static_cast<id_t>(m_pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+        info.si_pid == m_pid)
       break;
     if (nowMillis() >= graceEnd) break;
     pumpOnce(10);
@@ -238,7 +245,8 @@ void ZrProcess::killGroupAndReap() {
 }
 
 bool ZrProcess::WaitForProcessToEnd(int* exitCode, std::string* error, int timeoutSeconds) {
-  return WaitForProcessToEndMillis(exitCode, error, timeoutSeconds > 0 ? static_cast<long>(timeoutSeconds) * 1000 : 0);
+  return WaitForProcessToEndMillis(
+      exitCode, error, timeoutSeconds > 0 ? static_cast<long>(timeoutSeconds) * 1000 : 0);
 }
 
 bool ZrProcess::WaitForProcessToEndMillis(int* exitCode, std::string* error, long timeoutMillis) {
@@ -287,7 +295,8 @@ bool ZrProcess::WaitForProcessToEndMillis(int* exitCode, std::string* error, lon
   return fail("terminated by signal " + std::to_string(sig));
 }
 
-long ZrProcess::system(const char* command, std::string* output, std::string* error, int flags, bool /*wait*/) {
+long ZrProcess::system(const char* command, std::string* output, std::string* error, int flags,
+                       bool /*wait*/) {
   if (error != nullptr) error->clear();
   if (command == nullptr) {
     if (error != nullptr) *error = "no command given";

@@ -54,7 +54,8 @@ class ZrProcess {
 
   // Runs "/bin/sh -c command" to its end, capturing both streams.
   // -1 on failure (start failed, signal death), otherwise the exit code.
-  static long system(const char* command, std::string* output, std::string* error, int flags, bool wait);
+  static long system(const char* command, std::string* output, std::string* error, int flags,
+                     bool wait);
 
  private:
   void killGroupAndReap();

@@ -24,7 +24,9 @@ inline long long lld(T v) {
 }
 }  // namespace zrcast
 
-inline unsigned long long _strtoui64(const char* text, char** end, int base) { return std::strtoull(text, end, base); }
+inline unsigned long long _strtoui64(const char* text, char** end, int base) {
+  return std::strtoull(text, end, base);
+}
 
 // The calling thread's id: pthread_self() cut to its low 32 bits.
 inline uint32_t GetCurrentThreadId() {

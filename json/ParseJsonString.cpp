@@ -10,7 +10,8 @@ const char kMetadataSeparator[] = "**";
 // The first entry of a "**"-separated text whose key is key: the key at the
 // start of the text or right after "**", directly followed by its ':'.
 std::string::size_type findEntry(const std::string& text, const std::string& key) {
-  for (std::string::size_type pos = text.find(key); pos != std::string::npos; pos = text.find(key, pos + 1)) {
+  for (std::string::size_type pos = text.find(key); pos != std::string::npos;
+       pos = text.find(key, pos + 1)) {
     bool entryStart = pos == 0 || (pos >= 2 && text.compare(pos - 2, 2, kMetadataSeparator) == 0);
     if (entryStart && pos + key.size() < text.size() && text[pos + key.size()] == ':') return pos;
   }
@@ -34,11 +35,13 @@ int parseJsonString(std::string text, std::string key, std::string& value, std::
     long long start = static_cast<long long>(p) + (sizeof kPasswordKey - 1) + 1;
     long long end = static_cast<long long>(e) - 1;
     if (end < start) return 0;
-    value = text.substr(static_cast<std::string::size_type>(start), static_cast<std::string::size_type>(end - start));
+    value = text.substr(static_cast<std::string::size_type>(start),
+                        static_cast<std::string::size_type>(end - start));
     return 1;
   }
 
-  std::string::size_type pos = separator == kMetadataSeparator ? findEntry(text, key) : text.find(key);
+  std::string::size_type pos =
+      separator == kMetadataSeparator ? findEntry(text, key) : text.find(key);
   if (pos == std::string::npos) return 0;
   std::string::size_type colon = text.find(':', pos);
   if (colon == std::string::npos) return 0;

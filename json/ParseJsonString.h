@@ -28,4 +28,5 @@ constexpr std::size_t kParseJsonStringMaxValue = 4095;
 //   the separator: from the byte after "hostPassword" and its ':' up to the
 //   byte before the first "engineName"; 0 when either word is missing or the
 //   span is negative. No length limit.
-int parseJsonString(std::string text, std::string key, std::string& value, std::string separator = "");
+int parseJsonString(std::string text, std::string key, std::string& value,
+                    std::string separator = "");

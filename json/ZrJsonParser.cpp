@@ -34,10 +34,13 @@ inline bool isAsciiLetter(int c) { return (c >= 'a' && c <= 'z') || (c >= 'A' &&
 // Cursor over a text in memory. Positions are offsets into the text.
 class TextCursor {
  public:
-  TextCursor(const char* data, std::size_t size) : m_pBegin(data), m_pCur(data), m_pEnd(data + size) {}
+  TextCursor(const char* data, std::size_t size)
+      : m_pBegin(data), m_pCur(data), m_pEnd(data + size) {}
 
   int peek() const { return m_pCur < m_pEnd ? static_cast<unsigned char>(*m_pCur) : kEnd; }
-  int peekSecond() const { return m_pEnd - m_pCur >= 2 ? static_cast<unsigned char>(m_pCur[1]) : kEnd; }
+  int peekSecond() const {
+    return m_pEnd - m_pCur >= 2 ? static_cast<unsigned char>(m_pCur[1]) : kEnd;
+  }
   int get() { return m_pCur < m_pEnd ? static_cast<unsigned char>(*m_pCur++) : kEnd; }
   // REQUIRES: peek() != kEnd.
   void advance() { ++m_pCur; }
@@ -76,7 +79,9 @@ class StreamCursor {
   explicit StreamCursor(std::istream& input) : m_rInput(input), m_pBuf(input.rdbuf()) {}
 
   int peek() { return fill(m_nPos + 1) ? static_cast<unsigned char>(m_sRead[m_nPos]) : kEnd; }
-  int peekSecond() { return fill(m_nPos + 2) ? static_cast<unsigned char>(m_sRead[m_nPos + 1]) : kEnd; }
+  int peekSecond() {
+    return fill(m_nPos + 2) ? static_cast<unsigned char>(m_sRead[m_nPos + 1]) : kEnd;
+  }
   int get() { return fill(m_nPos + 1) ? static_cast<unsigned char>(m_sRead[m_nPos++]) : kEnd; }
   void advance() { ++m_nPos; }
   std::size_t pos() const { return m_nPos; }
@@ -91,7 +96,8 @@ class StreamCursor {
     for (int c = peek(); c != kEnd && c != '\n' && c != '\r'; c = peek()) ++m_nPos;
   }
   void appendRun(std::string& out, char quote) {
-    for (int c = peek(); c != kEnd && c != static_cast<unsigned char>(quote) && c != '\\'; c = peek()) {
+    for (int c = peek(); c != kEnd && c != static_cast<unsigned char>(quote) && c != '\\';
+         c = peek()) {
       out += static_cast<char>(c);
       ++m_nPos;
     }
@@ -135,10 +141,10 @@ locale_t cLocale() {
 
 // Powers of ten that a long double of at least 64 mantissa bits holds exactly.
 constexpr int kExactPowers = 28;
-const long double kPow10[kExactPowers] = {
-    1e0L,  1e1L,  1e2L,  1e3L,  1e4L,  1e5L,  1e6L,  1e7L,  1e8L,  1e9L,
-    1e10L, 1e11L, 1e12L, 1e13L, 1e14L, 1e15L, 1e16L, 1e17L, 1e18L, 1e19L,
-    1e20L, 1e21L, 1e22L, 1e23L, 1e24L, 1e25L, 1e26L, 1e27L};
+const long double kPow10[kExactPowers] = {1e0L,  1e1L,  1e2L,  1e3L,  1e4L,  1e5L,  1e6L,
+                                          1e7L,  1e8L,  1e9L,  1e10L, 1e11L, 1e12L, 1e13L,
+                                          1e14L, 1e15L, 1e16L, 1e17L, 1e18L, 1e19L, 1e20L,
+                                          1e21L, 1e22L, 1e23L, 1e24L, 1e25L, 1e26L, 1e27L};
 constexpr bool kFastNumbers = std::numeric_limits<long double>::digits >= 64;
 
 // The int that "%x" formatted extraction reads from the (up to four) bytes of
@@ -167,10 +173,14 @@ bool readHexEscape(const char* s, std::size_t n, int& result) {
   for (; i < n; ++i) {
     int c = static_cast<unsigned char>(s[i]);
     int d;
-    if (c >= '0' && c <= '9') d = c - '0';
-    else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
-    else if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
-    else break;
+    if (c >= '0' && c <= '9')
+      d = c - '0';
+    else if (c >= 'a' && c <= 'f')
+      d = c - 'a' + 10;
+    else if (c >= 'A' && c <= 'F')
+      d = c - 'A' + 10;
+    else
+      break;
     value = value * 16 + d;
     digits = true;
   }
@@ -244,13 +254,27 @@ class Reader {
       switch (e) {
         case kEnd:
           return false;
-        case '/': value += '/'; break;
-        case '\\': value += '\\'; break;
-        case 'b': value += '\b'; break;
-        case 'f': value += '\f'; break;
-        case 'n': value += '\n'; break;
-        case 'r': value += '\r'; break;
-        case 't': value += '\t'; break;
+        case '/':
+          value += '/';
+          break;
+        case '\\':
+          value += '\\';
+          break;
+        case 'b':
+          value += '\b';
+          break;
+        case 'f':
+          value += '\f';
+          break;
+        case 'n':
+          value += '\n';
+          break;
+        case 'r':
+          value += '\r';
+          break;
+        case 't':
+          value += '\t';
+          break;
         case 'u': {
           // One byte, the low eight bits of the hexadecimal number that the
           // next four bytes start with (\u00e9 gives 0xE9, \u20ac 0xAC); no

@@ -126,8 +126,9 @@ void appendItem(std::string& out, unsigned int depth, const std::string* name, c
 const std::string& largestNumberText() {
   static const std::string text = [] {
     char buf[64];
-    std::to_chars_result r = std::to_chars(buf, buf + sizeof buf, std::numeric_limits<long double>::max(),
-                                           std::chars_format::scientific, 30);
+    std::to_chars_result r =
+        std::to_chars(buf, buf + sizeof buf, std::numeric_limits<long double>::max(),
+                      std::chars_format::scientific, 30);
     // d.ddd...e+XXXX: keep 1 + 15 fraction digits, drop trailing zeros.
     std::string s(buf, r.ptr);
     std::size_t e = s.find('e');

@@ -12,8 +12,9 @@
 namespace zrjson {
 namespace {
 
-#define ZRJSON_FORMAT_TEXT \
-  "format == zrjson::JSONx || format == zrjson::JXML || format == zrjson::JXMLex || format == zrjson::TaggedXML"
+#define ZRJSON_FORMAT_TEXT                                                                      \
+  "format == zrjson::JSONx || format == zrjson::JXML || format == zrjson::JXMLex || format == " \
+  "zrjson::TaggedXML"
 
 bool isXmlFormat(unsigned int format) {
   return format == JSONx || format == JXML || format == JXMLex || format == TaggedXML;
@@ -63,16 +64,21 @@ std::string escapeTag(const std::string& s) {
 
 std::string typeAttribute(char kind) {
   switch (kind) {
-    case 'b': return " type=\"json:boolean\"";
-    case 'n': return " type=\"json:number\"";
-    case 's': return " type=\"json:string\"";
-    case 'o': return " type=\"json:object\"";
-    default: return " type=\"json:null\"";
+    case 'b':
+      return " type=\"json:boolean\"";
+    case 'n':
+      return " type=\"json:number\"";
+    case 's':
+      return " type=\"json:string\"";
+    case 'o':
+      return " type=\"json:object\"";
+    default:
+      return " type=\"json:null\"";
   }
 }
 
-std::string openTag(unsigned int format, char kind, const std::string& name, const std::string& attrib,
-                    const std::string& text) {
+std::string openTag(unsigned int format, char kind, const std::string& name,
+                    const std::string& attrib, const std::string& text) {
   std::string tag;
   switch (format) {
     case JSONx:
@@ -99,7 +105,8 @@ std::string openTag(unsigned int format, char kind, const std::string& name, con
       if (name.empty()) {
         tag = "JsonItem" + typeAttribute(kind);
       } else {
-        tag = escapeAttrib(name) + typeAttribute(kind) + " name=\"" + escape_string(name, false) + "\"";
+        tag = escapeAttrib(name) + typeAttribute(kind) + " name=\"" + escape_string(name, false) +
+              "\"";
       }
       break;
     default:
@@ -122,13 +129,14 @@ std::string closeTag(unsigned int format, const std::string& name) {
   }
 }
 
-void appendObjectMembers(std::string& out, unsigned int format, unsigned int depth, const Object& o);
-void appendArrayElements(std::string& out, unsigned int format, unsigned int depth, const std::string& name,
-                         const Array& a);
+void appendObjectMembers(std::string& out, unsigned int format, unsigned int depth,
+                         const Object& o);
+void appendArrayElements(std::string& out, unsigned int format, unsigned int depth,
+                         const std::string& name, const Array& a);
 
 // A scalar element: depth TABs, the opening tag, the text, the closing tag.
-void appendScalar(std::string& out, unsigned int format, unsigned int depth, char kind, const std::string& name,
-                  const std::string& raw, const std::string& text) {
+void appendScalar(std::string& out, unsigned int format, unsigned int depth, char kind,
+                  const std::string& name, const std::string& raw, const std::string& text) {
   out.append(depth, '\t');
   out += openTag(format, kind, name, "", format == JXMLex ? raw : std::string());
   out += text;
@@ -190,14 +198,16 @@ void appendItem(std::string& out, unsigned int format, unsigned int depth, const
   out += '\n';
 }
 
-void appendObjectMembers(std::string& out, unsigned int format, unsigned int depth, const Object& o) {
-  for (const auto& member : o.kv_map()) appendItem(out, format, depth + 1, member.first, *member.second, "");
+void appendObjectMembers(std::string& out, unsigned int format, unsigned int depth,
+                         const Object& o) {
+  for (const auto& member : o.kv_map())
+    appendItem(out, format, depth + 1, member.first, *member.second, "");
 }
 
 // Each element in its own element named after the key (unescaped), followed
 // by an empty line.
-void appendArrayElements(std::string& out, unsigned int format, unsigned int depth, const std::string& name,
-                         const Array& a) {
+void appendArrayElements(std::string& out, unsigned int format, unsigned int depth,
+                         const std::string& name, const Array& a) {
   for (const Value* element : a.values()) {
     out.append(depth, '\t');
     out += "<" + name + ">\n";
@@ -227,7 +237,8 @@ int skipToContainer(std::istream& input) {
 
 }  // namespace
 
-std::string Object::xml(unsigned int format, const std::string& header, const std::string& attrib) const {
+std::string Object::xml(unsigned int format, const std::string& header,
+                        const std::string& attrib) const {
   ZRJSON_ASSERT(ZRJSON_FORMAT_TEXT, isXmlFormat(format));
   std::string out = header.empty() ? defaultHeader(format) : header;
   // The top-level object has no name: its members only.
@@ -236,7 +247,8 @@ std::string Object::xml(unsigned int format, const std::string& header, const st
   return out;
 }
 
-std::string Array::xml(unsigned int format, const std::string& header, const std::string& attrib) const {
+std::string Array::xml(unsigned int format, const std::string& header,
+                       const std::string& attrib) const {
   ZRJSON_ASSERT(ZRJSON_FORMAT_TEXT, isXmlFormat(format));
   std::string out = header.empty() ? defaultHeader(format) : header;
   (void)attrib;

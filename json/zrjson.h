@@ -62,7 +62,7 @@ constexpr unsigned int kMaxNestingDepth = 128;
 
 // The single check behind every assertion of the library: does nothing when
 // result is true; otherwise writes
-//   [ZRJSON] expression '<expression>' failed at <file>:<line> -> 
+//   [ZRJSON] expression '<expression>' failed at <file>:<line> ->
 // to stderr and raises the platform's assertion failure (the process aborts).
 // Always active, also in release builds.
 void assertion(const char* file, int line, const char* expression, bool result);
@@ -70,8 +70,8 @@ void assertion(const char* file, int line, const char* expression, bool result);
 }  // namespace zrjson
 
 // The condition is evaluated once; the text is what the report shows.
-#define ZRJSON_ASSERT(text, cond) \
-  do { \
+#define ZRJSON_ASSERT(text, cond)                                      \
+  do {                                                                 \
     if (!(cond)) ::zrjson::assertion(__FILE__, __LINE__, text, false); \
   } while (0)
 
@@ -99,7 +99,9 @@ class Value {
   Value(const String& s) : Value() { import(s); }
   // A string literal is a string (not the boolean its pointer converts to).
   template <std::size_t N>
-  Value(const char (&s)[N]) : Value() { import(String(s)); }
+  Value(const char (&s)[N]) : Value() {
+    import(String(s));
+  }
   Value(const Array& a) : Value() { import(a); }
   Value(const Object& o) : Value() { import(o); }
   Value(const Value& other) : Value() { import(other); }
@@ -120,11 +122,13 @@ class Value {
   void import(const Number& n);
   void import(const String& s);
   template <std::size_t N>
-  void import(const char (&s)[N]) { import(String(s)); }
+  void import(const char (&s)[N]) {
+    import(String(s));
+  }
   void import(const Boolean& b);
   void import(const Null&);
-  void import(const Array& a);    // deep copy
-  void import(const Object& o);   // deep copy; the copy has no pending key
+  void import(const Array& a);      // deep copy
+  void import(const Object& o);     // deep copy; the copy has no pending key
   void import(const Value& other);  // deep copy; invalid stays invalid
 
   // True when the tag is that of T (also for a hollow value).
@@ -325,17 +329,29 @@ bool parse_value(std::istream& input, Value& value);
 // Typed access.
 
 template <>
-inline bool Value::is<Number>() const { return m_nType == NumberType; }
+inline bool Value::is<Number>() const {
+  return m_nType == NumberType;
+}
 template <>
-inline bool Value::is<String>() const { return m_nType == StringType; }
+inline bool Value::is<String>() const {
+  return m_nType == StringType;
+}
 template <>
-inline bool Value::is<Boolean>() const { return m_nType == BooleanType; }
+inline bool Value::is<Boolean>() const {
+  return m_nType == BooleanType;
+}
 template <>
-inline bool Value::is<Null>() const { return m_nType == NullType; }
+inline bool Value::is<Null>() const {
+  return m_nType == NullType;
+}
 template <>
-inline bool Value::is<Array>() const { return m_nType == ArrayType; }
+inline bool Value::is<Array>() const {
+  return m_nType == ArrayType;
+}
 template <>
-inline bool Value::is<Object>() const { return m_nType == ObjectType; }
+inline bool Value::is<Object>() const {
+  return m_nType == ObjectType;
+}
 
 template <>
 inline Number& Value::get<Number>() {

@@ -19,147 +19,147 @@
 // One LU path: from a host group's LUN listing, or from the "PORTs" entry of
 // an LDEV (then hostMode and ldevId stay empty).
 struct HDSLunInfo {
-    std::string port;
-    std::string hostGroupId;
-    std::string hostMode;
-    std::string lun;
-    std::string ldevId;       // decimal text
+  std::string port;
+  std::string hostGroupId;
+  std::string hostMode;
+  std::string lun;
+  std::string ldevId;  // decimal text
 
-    void init();
+  void init();
 };
 
 // One LDEV of the key-and-value LDEV listing; a "Serial#" line starts a new
 // record. As input to a query, only serial and ldevId are given.
 struct HDSLdevInfo {
-    std::string serial;             // "Serial#"
-    std::string ldevId;             // "LDEV", up to "VIR_LDEV"
-    std::string virtualLdevId;      // after "VIR_LDEV:"; empty when none
-    std::string volType;            // "VOL_TYPE" ("NOTDEFINED" for a free id)
-    uint64_t capacityBlocks;        // "VOL_Capacity(BLK)"
-    int32_t numPorts;               // "NUM_PORT"
-    std::vector<HDSLunInfo> ports;  // "PORTs"
-    std::string poolId;             // "B_POOLID"
-    int32_t volAttr;                // bit set from "VOL_ATTR"; exactly 1 = undefined
-    std::string label;              // "LDEV_NAMING"
-    int32_t resourceGroupId;        // "RSGID"
-    int32_t mpBladeId;              // "MP#"
+  std::string serial;             // "Serial#"
+  std::string ldevId;             // "LDEV", up to "VIR_LDEV"
+  std::string virtualLdevId;      // after "VIR_LDEV:"; empty when none
+  std::string volType;            // "VOL_TYPE" ("NOTDEFINED" for a free id)
+  uint64_t capacityBlocks;        // "VOL_Capacity(BLK)"
+  int32_t numPorts;               // "NUM_PORT"
+  std::vector<HDSLunInfo> ports;  // "PORTs"
+  std::string poolId;             // "B_POOLID"
+  int32_t volAttr;                // bit set from "VOL_ATTR"; exactly 1 = undefined
+  std::string label;              // "LDEV_NAMING"
+  int32_t resourceGroupId;        // "RSGID"
+  int32_t mpBladeId;              // "MP#"
 
-    HDSLdevInfo();
-    void init2();   // numbers to 0
-    void init();
+  HDSLdevInfo();
+  void init2();  // numbers to 0
+  void init();
 };
 
 // One replication pair row of a raidscan of a host group for one MU.
 struct HDSPairInfo {
-    std::string column6;
-    std::string ldevId;          // this side
-    std::string partnerLdevId;   // columns 13.. with white space removed
-    std::string pairStatus;
-    std::string rcuSerial;
-    std::string fence;
-    std::string volAttr;         // "P-VOL" or "S-VOL"
-    int32_t muNumber;            // the MU the row was read for; default -1
+  std::string column6;
+  std::string ldevId;         // this side
+  std::string partnerLdevId;  // columns 13.. with white space removed
+  std::string pairStatus;
+  std::string rcuSerial;
+  std::string fence;
+  std::string volAttr;  // "P-VOL" or "S-VOL"
+  int32_t muNumber;     // the MU the row was read for; default -1
 
-    HDSPairInfo();
-    void init2();
-    void init();
+  HDSPairInfo();
+  void init2();
+  void init();
 };
 
 // One host group of a port. The name may contain blanks.
 struct HDSHostGroupInfo {
-    std::string port;
-    std::string hostGroupName;
-    std::string hostGroupId;            // GID
-    std::vector<std::string> wwns;      // filled only by a listing that asks for WWNs
+  std::string port;
+  std::string hostGroupName;
+  std::string hostGroupId;        // GID
+  std::vector<std::string> wwns;  // filled only by a listing that asks for WWNs
 
-    void init();
+  void init();
 };
 
 // One pool row of raidcom get pool.
 struct HDSPoolInfo {
-    std::string poolId;
-    std::string poolName;
-    std::string status;             // "POLN" = usable
-    int32_t usagePercent;
-    int32_t thresholdPercent;
+  std::string poolId;
+  std::string poolName;
+  std::string status;  // "POLN" = usable
+  int32_t usagePercent;
+  int32_t thresholdPercent;
 
-    HDSPoolInfo();
-    void init2();
-    void init();
+  HDSPoolInfo();
+  void init2();
+  void init();
 };
 
 // One storage port with its logged-in initiators and its host groups.
 struct HDSPortInfo {
-    std::string port;
-    std::string type;
-    std::string serial;
-    std::string wwn;
-    std::vector<std::string> loginWwns;
-    std::vector<HDSHostGroupInfo> hostGroups;
+  std::string port;
+  std::string type;
+  std::string serial;
+  std::string wwn;
+  std::vector<std::string> loginWwns;
+  std::vector<HDSHostGroupInfo> hostGroups;
 
-    void init();
+  void init();
 };
 
 // One row of raidcom get copy_grp.
 struct HDSCopyGroup {
-    std::string copyGroupName;
-    std::string ldevGroupName;
-    int32_t muNumber;       // default -1
-    int32_t journalId;      // default -1
+  std::string copyGroupName;
+  std::string ldevGroupName;
+  int32_t muNumber;   // default -1
+  int32_t journalId;  // default -1
 
-    HDSCopyGroup();
-    void init2();
-    void init();
+  HDSCopyGroup();
+  void init2();
+  void init();
 };
 
 // One pair row of raidcom get snapshot. "-" in muNumber, partnerLdevId and
 // poolId is stored as empty.
 struct HDSSnapshotGroupInfo {
-    std::string snapshotGroupName;
-    bool isPvol;                    // second column is "P-VOL"
-    std::string status;             // "PAIR", "PSUS", "RCPY", ...
-    std::string serial;
-    std::string ldevId;             // the row's LDEV (the P-VOL of a P-VOL row)
-    std::string muNumber;
-    std::string partnerLdevId;      // target LDEV associated with the snapshot
-    std::string poolId;
-    int32_t column9;
-    std::string mode;               // contains "G" in consistency-group mode
-    int32_t column11;
+  std::string snapshotGroupName;
+  bool isPvol;         // second column is "P-VOL"
+  std::string status;  // "PAIR", "PSUS", "RCPY", ...
+  std::string serial;
+  std::string ldevId;  // the row's LDEV (the P-VOL of a P-VOL row)
+  std::string muNumber;
+  std::string partnerLdevId;  // target LDEV associated with the snapshot
+  std::string poolId;
+  int32_t column9;
+  std::string mode;  // contains "G" in consistency-group mode
+  int32_t column11;
 
-    HDSSnapshotGroupInfo();
-    void init2();
-    void init();
+  HDSSnapshotGroupInfo();
+  void init2();
+  void init();
 };
 
 // The first data row of raidqry -l (the first column is not kept).
 struct HDSRaidqryInfo {
-    std::string column2;
-    std::string hostName;           // the host name CCI uses
-    std::string column4;
-    std::string column5;
-    std::string column6;
-    std::string microVersion;       // "80-02-23"
-    int32_t column8;
+  std::string column2;
+  std::string hostName;  // the host name CCI uses
+  std::string column4;
+  std::string column5;
+  std::string column6;
+  std::string microVersion;  // "80-02-23"
+  int32_t column8;
 
-    HDSRaidqryInfo();
-    void init2();
-    void init();
+  HDSRaidqryInfo();
+  void init2();
+  void init();
 };
 
 // One row of raidcom get resource, kept as the value of a map keyed by the
 // resource-group name. A default-constructed row (what a missing map key
 // yields through operator[]) reads resourceGroupId -1.
 struct ResourceGroupInfo {
-    int32_t resourceGroupId;        // default -1
-    std::string lockStatus;         // "Locked"/"Unlocked"; key option: virtual serial
-    std::string lockOwner;          // user; key option: virtual model code
-    std::string lockHost;           // host; key option: third virtual column
-    std::string serial;             // array serial
+  int32_t resourceGroupId;  // default -1
+  std::string lockStatus;   // "Locked"/"Unlocked"; key option: virtual serial
+  std::string lockOwner;    // user; key option: virtual model code
+  std::string lockHost;     // host; key option: third virtual column
+  std::string serial;       // array serial
 
-    ResourceGroupInfo();
-    void init2();
-    void init();
+  ResourceGroupInfo();
+  void init2();
+  void init();
 };
 
 #endif  // ZR_RECORDS_HDSARRAYRECORDS_H

@@ -24,22 +24,20 @@ const HDSArrayTypes HDSArrayMaxLdevTable[HDSArrayMaxLdevTableSize] = {
     {"M850HF", "VSP F900", 65279},
 };
 
-const HDSArrayTypes* findHDSArrayType(const std::string& modelCode)
-{
-    for (const HDSArrayTypes& row : HDSArrayMaxLdevTable) {
-        if (row.modelCode == modelCode) {
-            return &row;
-        }
+const HDSArrayTypes* findHDSArrayType(const std::string& modelCode) {
+  for (const HDSArrayTypes& row : HDSArrayMaxLdevTable) {
+    if (row.modelCode == modelCode) {
+      return &row;
     }
-    return nullptr;
+  }
+  return nullptr;
 }
 
-bool getHDSArrayMaxLdevNumber(const std::string& modelCode, int& maxLdev)
-{
-    const HDSArrayTypes* row = findHDSArrayType(modelCode);
-    if (row == nullptr) {
-        return false;
-    }
-    maxLdev = row->maxLdevNumber;
-    return true;
+bool getHDSArrayMaxLdevNumber(const std::string& modelCode, int& maxLdev) {
+  const HDSArrayTypes* row = findHDSArrayType(modelCode);
+  if (row == nullptr) {
+    return false;
+  }
+  maxLdev = row->maxLdevNumber;
+  return true;
 }

@@ -19,9 +19,9 @@
 // group listing reports it for "meta_resource", the product name and the
 // highest LDEV number (not a count) the model can hold.
 struct HDSArrayTypes {
-    std::string modelCode;
-    std::string modelName;
-    int32_t maxLdevNumber;
+  std::string modelCode;
+  std::string modelName;
+  int32_t maxLdevNumber;
 };
 
 // Number of rows in HDSArrayMaxLdevTable.
@@ -101,16 +101,16 @@ constexpr const char ZR_HDS_VENDOR_HITACHI[] = "HITACHI";
 // Stored metadata ids on ZRSO::SnapInfo
 // ---------------------------------------------------------------------------
 
-constexpr int HDS_METADATA_UNIQUE = 6;               // array/device record
-constexpr int HDS_METADATA_REMOTE_MESSAGE = 60;      // remote request/response JSON
-constexpr int HDS_METADATA_REMOTE_MESSAGE_ID = 61;   // remote message id, decimal
-constexpr int HDS_METADATA_SNAP_MAP_FIRST = 65;      // snap map record, op types 15 and 17
-constexpr int HDS_METADATA_SNAP_MAP = 68;            // snap map record, every other op type
-constexpr int HDS_METADATA_VENDOR = 71;              // SCSI vendor id of the source LU
-constexpr int HDS_METADATA_HORCM_INSTANCE = 75;      // HORCM instance used at prepare
-constexpr int HDS_METADATA_UNIQUE_OTHER = 82;        // partner-side unique record
-constexpr int HDS_METADATA_REPLICATION = 90;         // replication / Q-marker record
-constexpr int HDS_METADATA_MOUNT_PATH = 133;         // rediscovered device path
+constexpr int HDS_METADATA_UNIQUE = 6;              // array/device record
+constexpr int HDS_METADATA_REMOTE_MESSAGE = 60;     // remote request/response JSON
+constexpr int HDS_METADATA_REMOTE_MESSAGE_ID = 61;  // remote message id, decimal
+constexpr int HDS_METADATA_SNAP_MAP_FIRST = 65;     // snap map record, op types 15 and 17
+constexpr int HDS_METADATA_SNAP_MAP = 68;           // snap map record, every other op type
+constexpr int HDS_METADATA_VENDOR = 71;             // SCSI vendor id of the source LU
+constexpr int HDS_METADATA_HORCM_INSTANCE = 75;     // HORCM instance used at prepare
+constexpr int HDS_METADATA_UNIQUE_OTHER = 82;       // partner-side unique record
+constexpr int HDS_METADATA_REPLICATION = 90;        // replication / Q-marker record
+constexpr int HDS_METADATA_MOUNT_PATH = 133;        // rediscovered device path
 
 // ---------------------------------------------------------------------------
 // Error codes reported to the host
@@ -130,7 +130,7 @@ constexpr int ZR_HDS_ERR_MAP = 62009;
 constexpr int ZR_HDS_ERR_UNMAP = 62010;
 constexpr int ZR_HDS_ERR_UNSUPPORTED_DEVICE = 62504;
 constexpr int ZR_HDS_ERR_HORCM_START = 62600;
-constexpr int ZR_HDS_ERR_ARRAY_COMMAND = 62601;      // generic array-command failure
+constexpr int ZR_HDS_ERR_ARRAY_COMMAND = 62601;  // generic array-command failure
 constexpr int ZR_HDS_ERR_LOGIN = 62602;
 
 #endif  // ZR_RECORDS_HDSCONSTANTS_H

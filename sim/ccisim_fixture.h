@@ -64,162 +64,162 @@ constexpr int kVidNone = 65535;   // unmapped from its virtual id
 // renderers only read them.
 
 struct Ldev {
-    int id = 0;
-    bool defined = false;
-    std::string volType = "OPEN-V-CVS";
-    uint64_t capacity = 0;            // blocks
-    std::vector<std::string> attrs;   // VOL_ATTR keywords, e.g. {"CVS","HDP"}
-    std::string poolId = "NONE";      // B_POOLID
-    std::string label;                // LDEV_NAMING
-    int rsgid = 0;                    // kept also while undefined
-    int vid = kVidImplicit;           // kept also while undefined
-    int mpBlade = 0;
-    bool hasAttr(const std::string& a) const;
+  int id = 0;
+  bool defined = false;
+  std::string volType = "OPEN-V-CVS";
+  uint64_t capacity = 0;           // blocks
+  std::vector<std::string> attrs;  // VOL_ATTR keywords, e.g. {"CVS","HDP"}
+  std::string poolId = "NONE";     // B_POOLID
+  std::string label;               // LDEV_NAMING
+  int rsgid = 0;                   // kept also while undefined
+  int vid = kVidImplicit;          // kept also while undefined
+  int mpBlade = 0;
+  bool hasAttr(const std::string& a) const;
 };
 
 struct Pool {
-    int id = 0;
-    std::string name;
-    std::string status = "POLN";      // POLN normal, POLF full, POLS, POLE
-    int usage = 0;                    // %
-    int threshold = 80;               // %
-    std::string pt = "HTI";           // pool type column (HTI Thin Image, HDP)
+  int id = 0;
+  std::string name;
+  std::string status = "POLN";  // POLN normal, POLF full, POLS, POLE
+  int usage = 0;                // %
+  int threshold = 80;           // %
+  std::string pt = "HTI";       // pool type column (HTI Thin Image, HDP)
 };
 
 // One Thin Image pair (a P-VOL and one MU) in a snapshot group.
 struct SnapPair {
-    std::string group;
-    bool ctg = false;
-    int pvol = 0;
-    int mu = 0;
-    int poolId = 0;
-    std::string state = "PAIR";       // PAIR COPY PSUS RCPY PSUE PFUS SFUS PFUL SMPL ...
-    int svol = -1;                    // associated target LDEV, -1 none
-    int64_t splitTime = 0;            // seconds since 1970, 0 = no data stored
-    int progress = 100;               // the % column
-    std::string pendingTo;            // state reached when pendingLeft listings pass
-    int pendingLeft = 0;              // listings until pendingTo; -1 never (stuck)
-    uint64_t seq = 0;                 // creation order
+  std::string group;
+  bool ctg = false;
+  int pvol = 0;
+  int mu = 0;
+  int poolId = 0;
+  std::string state = "PAIR";  // PAIR COPY PSUS RCPY PSUE PFUS SFUS PFUL SMPL ...
+  int svol = -1;               // associated target LDEV, -1 none
+  int64_t splitTime = 0;       // seconds since 1970, 0 = no data stored
+  int progress = 100;          // the % column
+  std::string pendingTo;       // state reached when pendingLeft listings pass
+  int pendingLeft = 0;         // listings until pendingTo; -1 never (stuck)
+  uint64_t seq = 0;            // creation order
 };
 
 struct HostGroup {
-    int gid = 0;
-    std::string name;
-    std::string mode = "LINUX/IRIX";
-    std::string hmoBits = "-";
-    int rsgid = 0;
-    std::vector<std::pair<std::string, std::string>> wwns;  // (wwn, nickname or "-")
-    std::map<int, int> luns;          // LUN -> LDEV id
+  int gid = 0;
+  std::string name;
+  std::string mode = "LINUX/IRIX";
+  std::string hmoBits = "-";
+  int rsgid = 0;
+  std::vector<std::pair<std::string, std::string>> wwns;  // (wwn, nickname or "-")
+  std::map<int, int> luns;                                // LUN -> LDEV id
 };
 
 struct Port {
-    std::string name;                 // e.g. CL1-A
-    std::string type = "FIBRE";
-    std::string wwn;                  // 16 lower-case hex digits
-    std::vector<std::string> loginWwns;
-    int rsgid = 0;
-    std::map<int, HostGroup> hostGroups;  // by GID
+  std::string name;  // e.g. CL1-A
+  std::string type = "FIBRE";
+  std::string wwn;  // 16 lower-case hex digits
+  std::vector<std::string> loginWwns;
+  int rsgid = 0;
+  std::map<int, HostGroup> hostGroups;  // by GID
 };
 
 struct ResourceGroup {
-    std::string name;
-    int id = 0;
-    std::string vSerial;              // == array serial except in a VSM
-    std::string vModel;               // V_ID
-    std::string vIf = "Y";
-    std::string lockStatus = "Unlocked";  // any text; "Locked"/"Unlocked" normally
-    std::string lockOwner = "-";
-    std::string lockHost = "-";
-    // A lock held by someone else: released after this many plain
-    // `get resource` listings have shown it; -1 never.
-    int releaseAfterPolls = -1;
+  std::string name;
+  int id = 0;
+  std::string vSerial;  // == array serial except in a VSM
+  std::string vModel;   // V_ID
+  std::string vIf = "Y";
+  std::string lockStatus = "Unlocked";  // any text; "Locked"/"Unlocked" normally
+  std::string lockOwner = "-";
+  std::string lockHost = "-";
+  // A lock held by someone else: released after this many plain
+  // `get resource` listings have shown it; -1 never.
+  int releaseAfterPolls = -1;
 };
 
 struct CopyGroup {
-    std::string name;
-    std::string ldevGroup;
-    std::string mu = "h1";            // as printed: "h1" UR, "0" TC
-    std::string jid = "3";            // as printed: "3" or "-"
-    int ctg = 0;
-    uint64_t qIssued = 0x01003408eeULL;
-    uint64_t qCommitted = 0x01003408eeULL;
-    // `pairsyncwait -q` commits the asked marker after this many waits that
-    // found it not yet committed; 0 at once, -1 never.
-    int commitAfterWaits = 0;
-    int waits = 0;
-    // Answer exit 1 (TIMEOUT) even when the asked marker is committed.
-    bool alwaysTimeout = false;
+  std::string name;
+  std::string ldevGroup;
+  std::string mu = "h1";  // as printed: "h1" UR, "0" TC
+  std::string jid = "3";  // as printed: "3" or "-"
+  int ctg = 0;
+  uint64_t qIssued = 0x01003408eeULL;
+  uint64_t qCommitted = 0x01003408eeULL;
+  // `pairsyncwait -q` commits the asked marker after this many waits that
+  // found it not yet committed; 0 at once, -1 never.
+  int commitAfterWaits = 0;
+  int waits = 0;
+  // Answer exit 1 (TIMEOUT) even when the asked marker is committed.
+  bool alwaysTimeout = false;
 };
 
 // A TrueCopy/UR/GAD pair as raidscan -p shows it for a local LDEV and MU.
 struct RemotePair {
-    int ldev = 0;
-    int mu = 0;                       // 0..2
-    std::string role = "P-VOL";       // P-VOL or S-VOL
-    std::string status = "PAIR";
-    std::string fence = "ASYNC";      // ASYNC DATA STATUS NEVER
-    std::string rcuSerial;            // "----" when unknown
-    std::string partner;              // partner LDEV id text
+  int ldev = 0;
+  int mu = 0;                  // 0..2
+  std::string role = "P-VOL";  // P-VOL or S-VOL
+  std::string status = "PAIR";
+  std::string fence = "ASYNC";  // ASYNC DATA STATUS NEVER
+  std::string rcuSerial;        // "----" when unknown
+  std::string partner;          // partner LDEV id text
 };
 
 // How long asynchronous pair transitions take, counted in `get snapshot`
 // listings that show the pair (not seconds): 0 completes at once,
 // -1 never completes (stuck).
 struct PairTiming {
-    int addPolls = 0;                 // add snapshot: COPY -> PAIR
-    int resyncPolls = 2;              // resync: COPY -> PAIR
-    int restorePolls = 2;             // restore: RCPY -> PAIR
-    bool restoreEndsPsue = false;     // restore ends in PSUE instead of PAIR
+  int addPolls = 0;              // add snapshot: COPY -> PAIR
+  int resyncPolls = 2;           // resync: COPY -> PAIR
+  int restorePolls = 2;          // restore: RCPY -> PAIR
+  bool restoreEndsPsue = false;  // restore ends in PSUE instead of PAIR
 };
 
 struct Array {
-    std::string serial;
-    std::string model = "M8S";
-    int maxLdev = 2047;
-    std::string micro = "80-06-70/00";
-    int cacheMB = 512000;
-    int firstSnapMu = 3;              // Thin Image MUs are allocated from here up to 1023
-    PairTiming timing;
-    std::map<int, Ldev> ldevs;        // sparse: ids not held are undefined with defaults
-    std::map<int, Pool> pools;
-    std::vector<SnapPair> pairs;      // in creation order
-    std::map<std::string, Port> ports;
-    std::map<std::string, ResourceGroup> resourceGroups;  // by name
-    std::map<std::string, CopyGroup> copyGroups;
-    std::vector<RemotePair> remotePairs;
+  std::string serial;
+  std::string model = "M8S";
+  int maxLdev = 2047;
+  std::string micro = "80-06-70/00";
+  int cacheMB = 512000;
+  int firstSnapMu = 3;  // Thin Image MUs are allocated from here up to 1023
+  PairTiming timing;
+  std::map<int, Ldev> ldevs;  // sparse: ids not held are undefined with defaults
+  std::map<int, Pool> pools;
+  std::vector<SnapPair> pairs;  // in creation order
+  std::map<std::string, Port> ports;
+  std::map<std::string, ResourceGroup> resourceGroups;  // by name
+  std::map<std::string, CopyGroup> copyGroups;
+  std::vector<RemotePair> remotePairs;
 
-    // The LDEV with that id (a default undefined one when not held).
-    Ldev ldev(int id) const;
-    Ldev& ldevRef(int id);            // creates the entry when missing
-    const ResourceGroup* groupById(int id) const;
-    ResourceGroup* groupById(int id);
-    SnapPair* pair(int pvol, int mu);
-    const SnapPair* pair(int pvol, int mu) const;
-    HostGroup* hostGroup(const std::string& port, int gid);
-    const HostGroup* hostGroup(const std::string& port, int gid) const;
+  // The LDEV with that id (a default undefined one when not held).
+  Ldev ldev(int id) const;
+  Ldev& ldevRef(int id);  // creates the entry when missing
+  const ResourceGroup* groupById(int id) const;
+  ResourceGroup* groupById(int id);
+  SnapPair* pair(int pvol, int mu);
+  const SnapPair* pair(int pvol, int mu) const;
+  HostGroup* hostGroup(const std::string& port, int gid);
+  const HostGroup* hostGroup(const std::string& port, int gid) const;
 };
 
 struct CommandDevice {
-    std::string path;                 // OS path as written in the instance file
-    std::string serial;
-    int ldev = 0;
+  std::string path;  // OS path as written in the instance file
+  std::string serial;
+  int ldev = 0;
 };
 
 struct Instance {
-    int number = 0;
-    bool running = false;
-    std::string serial;               // array the instance attaches
-    std::string host;                 // from the HORCM_MON line
-    std::vector<std::string> devices;
-    std::string user;                 // login user ("" none)
-    bool loggedIn = false;
-    int loginTtl = -1;                // commands left before the login expires; -1 never
-    // Command status: the first error is kept until reset or logout.
-    int errCnt = 0;
-    std::string ssb1 = "-";
-    std::string ssb2 = "-";
-    std::string description = "-";
-    int handle = 0x00c3;
+  int number = 0;
+  bool running = false;
+  std::string serial;  // array the instance attaches
+  std::string host;    // from the HORCM_MON line
+  std::vector<std::string> devices;
+  std::string user;  // login user ("" none)
+  bool loggedIn = false;
+  int loginTtl = -1;  // commands left before the login expires; -1 never
+  // Command status: the first error is kept until reset or logout.
+  int errCnt = 0;
+  std::string ssb1 = "-";
+  std::string ssb2 = "-";
+  std::string description = "-";
+  int handle = 0x00c3;
 };
 
 // Fault injection: named switches (kind) with a match and a count.
@@ -246,63 +246,63 @@ struct Instance {
 // Faults are counted in the state file, so they act across processes. At
 // most one fault of each kind fires per invocation (the first that fires).
 struct Fault {
-    int id = 0;
-    std::string kind;
-    std::string tool;
-    std::string match;
-    int skip = 0;
-    int times = 1;
-    int seen = 0;                     // matching invocations so far
-    int fired = 0;                    // firings so far
-    int exitCode = 1;
-    std::string out;
-    std::string err;
-    bool applyEffect = false;
-    int errCnt = 1;
-    std::string description;
-    int hangMillis = 0;
-    bool hangBefore = false;
-    std::string garble;
+  int id = 0;
+  std::string kind;
+  std::string tool;
+  std::string match;
+  int skip = 0;
+  int times = 1;
+  int seen = 0;   // matching invocations so far
+  int fired = 0;  // firings so far
+  int exitCode = 1;
+  std::string out;
+  std::string err;
+  bool applyEffect = false;
+  int errCnt = 1;
+  std::string description;
+  int hangMillis = 0;
+  bool hangBefore = false;
+  std::string garble;
 
-    // Constructors of the usual switches.
-    static Fault fail(const std::string& tool, const std::string& match, int exitCode,
-                      const std::string& errText, int times = 1);
-    static Fault expireLogin(const std::string& match = "", int times = 1);
-    static Fault statusError(const std::string& match, int errCnt, const std::string& description);
-    // `get command_status` exits 233 `times` times; withRow: the busy answer
-    // still prints a status row (ERR_CNT 0), else it prints nothing.
-    static Fault statusBusy(int times, bool withRow);
-    static Fault hang(const std::string& tool, const std::string& match, int millis, bool before);
-    // Every command of every tool answers `millis` later (after its effect).
-    static Fault slow(int millis);
-    static Fault garbleOutput(const std::string& tool, const std::string& match, const std::string& mode,
-                              int times = 1);
+  // Constructors of the usual switches.
+  static Fault fail(const std::string& tool, const std::string& match, int exitCode,
+                    const std::string& errText, int times = 1);
+  static Fault expireLogin(const std::string& match = "", int times = 1);
+  static Fault statusError(const std::string& match, int errCnt, const std::string& description);
+  // `get command_status` exits 233 `times` times; withRow: the busy answer
+  // still prints a status row (ERR_CNT 0), else it prints nothing.
+  static Fault statusBusy(int times, bool withRow);
+  static Fault hang(const std::string& tool, const std::string& match, int millis, bool before);
+  // Every command of every tool answers `millis` later (after its effect).
+  static Fault slow(int millis);
+  static Fault garbleOutput(const std::string& tool, const std::string& match,
+                            const std::string& mode, int times = 1);
 };
 
 struct State {
-    int64_t tick = 0;
-    std::string etcDir = "/etc/";     // where horcm<N>.conf files are read
-    std::string hostName = "mahost01";  // expected host of instance files (strictHorcm)
-    std::string cciVersion = "01-40-03/01";
-    // "raidcom": every raidcom verb except -login/-logout needs a login;
-    // "all": raidscan and pairsyncwait too. raidqry never does.
-    std::string authScope = "raidcom";
-    std::string errorStream = "stderr";  // or "stdout"
-    bool strictHorcm = false;         // instance file host and marker serial must match
-    // Print "VOL_ATTR : NOT DEFINED" for undefined LDEVs (the real array
-    // prints only "VOL_TYPE : NOT DEFINED").
-    bool undefinedVolAttr = false;
-    std::map<std::string, std::string> users;   // name -> password
-    std::vector<CommandDevice> commandDevices;
-    std::map<int, Instance> instances;
-    std::map<std::string, Array> arrays;        // by serial
-    std::vector<Fault> faults;
-    int nextFaultId = 1;
-    uint64_t nextSeq = 1;
+  int64_t tick = 0;
+  std::string etcDir = "/etc/";       // where horcm<N>.conf files are read
+  std::string hostName = "mahost01";  // expected host of instance files (strictHorcm)
+  std::string cciVersion = "01-40-03/01";
+  // "raidcom": every raidcom verb except -login/-logout needs a login;
+  // "all": raidscan and pairsyncwait too. raidqry never does.
+  std::string authScope = "raidcom";
+  std::string errorStream = "stderr";  // or "stdout"
+  bool strictHorcm = false;            // instance file host and marker serial must match
+  // Print "VOL_ATTR : NOT DEFINED" for undefined LDEVs (the real array
+  // prints only "VOL_TYPE : NOT DEFINED").
+  bool undefinedVolAttr = false;
+  std::map<std::string, std::string> users;  // name -> password
+  std::vector<CommandDevice> commandDevices;
+  std::map<int, Instance> instances;
+  std::map<std::string, Array> arrays;  // by serial
+  std::vector<Fault> faults;
+  int nextFaultId = 1;
+  uint64_t nextSeq = 1;
 
-    Array* array(const std::string& serial);
-    const Array* array(const std::string& serial) const;
-    const CommandDevice* commandDevice(const std::string& path) const;
+  Array* array(const std::string& serial);
+  const Array* array(const std::string& serial) const;
+  const CommandDevice* commandDevice(const std::string& path) const;
 };
 
 // Text form of the state: one record per line, "<kind> key=value ...", values
@@ -314,31 +314,32 @@ bool parseState(const std::string& text, State& out, std::string* error);
 // ---------------------------------------------------------------------------
 // Journal: one line per invocation in "<state>.journal".
 struct JournalEntry {
-    int64_t tick = 0;
-    std::string tool;
-    std::vector<std::string> argv;    // after the tool name, as received
-    std::string instance;             // "" when none was given
-    std::string serial;               // -s value, "" when none
-    int exitCode = 0;
-    bool hangMarker = false;          // written when a hang-before fault starts sleeping
-    std::string out;
-    std::string err;
-    std::string line() const;         // argv joined by single blanks
+  int64_t tick = 0;
+  std::string tool;
+  std::vector<std::string> argv;  // after the tool name, as received
+  std::string instance;           // "" when none was given
+  std::string serial;             // -s value, "" when none
+  int exitCode = 0;
+  bool hangMarker = false;  // written when a hang-before fault starts sleeping
+  std::string out;
+  std::string err;
+  std::string line() const;  // argv joined by single blanks
 };
 std::vector<JournalEntry> readJournal(const std::string& journalPath);
 
 // ---------------------------------------------------------------------------
 // Running a tool.
 struct Outcome {
-    int exitCode = 0;
-    std::string out;
-    std::string err;
-    int hangMillis = 0;               // sleep a hang-after fault asks for
+  int exitCode = 0;
+  std::string out;
+  std::string err;
+  int hangMillis = 0;  // sleep a hang-after fault asks for
 };
 
 // Runs one invocation against the state file in this process: lock, load,
 // apply, journal, save. A hang-before fault sleeps here for real.
-Outcome invoke(const std::string& statePath, const std::string& tool, const std::vector<std::string>& args);
+Outcome invoke(const std::string& statePath, const std::string& tool,
+               const std::vector<std::string>& args);
 
 // The tool directory (ends with "/"): symlinks raidcom, raidqry, raidscan,
 // pairsyncwait, horcmstart.sh, horcmshutdown.sh -> ccisim.
@@ -351,7 +352,8 @@ std::string ccisimBinary();
 // unless noted.
 
 // `raidcom get ldev`: one block per id (defined or not), each starting "Serial#".
-std::string renderGetLdev(const Array& a, const std::vector<int>& ids, bool undefinedVolAttr = false);
+std::string renderGetLdev(const Array& a, const std::vector<int>& ids,
+                          bool undefinedVolAttr = false);
 std::string renderLdevBlock(const Array& a, const Ldev& l, bool undefinedVolAttr = false);
 // `raidcom get resource [-key opt]`.
 std::string renderGetResource(const Array& a, bool keyOpt);
@@ -364,7 +366,8 @@ std::string renderGetSnapshot(const Array& a, const std::vector<SnapPair>& rows,
 std::string renderGetPool(const Array& a);
 // `raidqry -l`: one row per array serial given; rows begin with blanks as the
 // real tool's do.
-std::string renderRaidqryList(const State& s, const std::vector<std::string>& serials, const std::string& host);
+std::string renderRaidqryList(const State& s, const std::vector<std::string>& serials,
+                              const std::string& host);
 // `raidqry -h`.
 std::string renderRaidqryHelp(const std::string& cciVersion);
 // `raidcom get command_status`.
@@ -412,109 +415,111 @@ std::string encodeInquirySerial(const std::string& serial);
 // so it can be interleaved with tool runs of other processes. The fixture
 // does not touch the environment unless exportEnv() is called.
 class Fixture {
-public:
-    // dir empty: a new directory under $TMPDIR (or /tmp), removed by the
-    // destructor. The etcDir of the new state is $ZRHOST_HORCM_ETC_DIR when
-    // set, else <dir>/etc/ (created either way). Builders throw
-    // std::runtime_error when they name something the state does not hold.
-    explicit Fixture(const std::string& dir = "");
-    ~Fixture();
-    Fixture(const Fixture&) = delete;
-    Fixture& operator=(const Fixture&) = delete;
+ public:
+  // dir empty: a new directory under $TMPDIR (or /tmp), removed by the
+  // destructor. The etcDir of the new state is $ZRHOST_HORCM_ETC_DIR when
+  // set, else <dir>/etc/ (created either way). Builders throw
+  // std::runtime_error when they name something the state does not hold.
+  explicit Fixture(const std::string& dir = "");
+  ~Fixture();
+  Fixture(const Fixture&) = delete;
+  Fixture& operator=(const Fixture&) = delete;
 
-    const std::string& dir() const { return dir_; }
-    std::string statePath() const;
-    std::string journalPath() const;
-    std::string etcDir() const;
-    // setenv CCISIM_STATE to statePath().
-    void exportEnv() const;
+  const std::string& dir() const { return dir_; }
+  std::string statePath() const;
+  std::string journalPath() const;
+  std::string etcDir() const;
+  // setenv CCISIM_STATE to statePath().
+  void exportEnv() const;
 
-    // Transactions on the state.
-    State load() const;
-    void update(const std::function<void(State&)>& change) const;
+  // Transactions on the state.
+  State load() const;
+  void update(const std::function<void(State&)>& change) const;
 
-    // Simulator-wide settings.
-    void setEtcDir(const std::string& dir);           // ends with '/'
-    void setCciVersion(const std::string& version);
-    void setAuthScope(const std::string& scope);
-    void setErrorStream(const std::string& stream);   // "stderr" or "stdout"
-    void setStrictHorcm(bool strict, const std::string& hostName);
-    void setUndefinedVolAttr(bool on);
-    void addUser(const std::string& name, const std::string& password);
+  // Simulator-wide settings.
+  void setEtcDir(const std::string& dir);  // ends with '/'
+  void setCciVersion(const std::string& version);
+  void setAuthScope(const std::string& scope);
+  void setErrorStream(const std::string& stream);  // "stderr" or "stdout"
+  void setStrictHorcm(bool strict, const std::string& hostName);
+  void setUndefinedVolAttr(bool on);
+  void addUser(const std::string& name, const std::string& password);
 
-    // Arrays and their contents. serial: up to 6 digits.
-    void addArray(const std::string& serial, const std::string& model = "M8S",
-                  const std::string& micro = "80-06-70/00");
-    void setArray(const std::string& serial, const std::function<void(Array&)>& change);
-    void addLdev(const std::string& serial, const Ldev& l);  // l.defined is set
-    // A defined OPEN-V-CVS LDEV with attributes CVS HDP in pool `pool`.
-    void addSourceLdev(const std::string& serial, int id, uint64_t blocks, int pool = 0,
-                       const std::string& label = "");
-    void addPool(const std::string& serial, const Pool& p);
-    void addPort(const std::string& serial, const std::string& port, const std::string& wwn,
-                 const std::string& type = "FIBRE");
-    void addLoginWwn(const std::string& serial, const std::string& port, const std::string& wwn);
-    void addHostGroup(const std::string& serial, const std::string& port, int gid, const std::string& name,
-                      int rsgid = 0);
-    void addHostGroupWwn(const std::string& serial, const std::string& port, int gid, const std::string& wwn,
-                         const std::string& nick = "-");
-    void addLun(const std::string& serial, const std::string& port, int gid, int lun, int ldev);
-    void addResourceGroup(const std::string& serial, const std::string& name, int id,
-                          const std::string& vSerial = "", const std::string& vModel = "");
-    // A lock held by (user, host); released after `releaseAfterPolls` plain
-    // `get resource` listings (-1 never). status lets a test set any text.
-    void setForeignLock(const std::string& serial, const std::string& group, const std::string& user,
-                        const std::string& host, int releaseAfterPolls = -1,
-                        const std::string& status = "Locked");
-    void addCopyGroup(const std::string& serial, const CopyGroup& g);
-    void addRemotePair(const std::string& serial, const RemotePair& p);
-    // A command device: path -> (serial, ldev); defines the LDEV with
-    // attributes CVS CMD when it is not defined yet.
-    void addCommandDevice(const std::string& path, const std::string& serial, int ldev);
-    // A pair added as `add snapshot` would (lowest free MU); returns the MU.
-    int addSnapshotPair(const std::string& serial, const std::string& group, int pvol, int pool,
-                        const std::string& state = "PAIR", bool ctg = false, int svol = -1);
-    void setPairState(const std::string& serial, int pvol, int mu, const std::string& state);
-    void setPairPending(const std::string& serial, int pvol, int mu, const std::string& to, int polls);
-    void setPairTiming(const std::string& serial, const PairTiming& t);
+  // Arrays and their contents. serial: up to 6 digits.
+  void addArray(const std::string& serial, const std::string& model = "M8S",
+                const std::string& micro = "80-06-70/00");
+  void setArray(const std::string& serial, const std::function<void(Array&)>& change);
+  void addLdev(const std::string& serial, const Ldev& l);  // l.defined is set
+  // A defined OPEN-V-CVS LDEV with attributes CVS HDP in pool `pool`.
+  void addSourceLdev(const std::string& serial, int id, uint64_t blocks, int pool = 0,
+                     const std::string& label = "");
+  void addPool(const std::string& serial, const Pool& p);
+  void addPort(const std::string& serial, const std::string& port, const std::string& wwn,
+               const std::string& type = "FIBRE");
+  void addLoginWwn(const std::string& serial, const std::string& port, const std::string& wwn);
+  void addHostGroup(const std::string& serial, const std::string& port, int gid,
+                    const std::string& name, int rsgid = 0);
+  void addHostGroupWwn(const std::string& serial, const std::string& port, int gid,
+                       const std::string& wwn, const std::string& nick = "-");
+  void addLun(const std::string& serial, const std::string& port, int gid, int lun, int ldev);
+  void addResourceGroup(const std::string& serial, const std::string& name, int id,
+                        const std::string& vSerial = "", const std::string& vModel = "");
+  // A lock held by (user, host); released after `releaseAfterPolls` plain
+  // `get resource` listings (-1 never). status lets a test set any text.
+  void setForeignLock(const std::string& serial, const std::string& group, const std::string& user,
+                      const std::string& host, int releaseAfterPolls = -1,
+                      const std::string& status = "Locked");
+  void addCopyGroup(const std::string& serial, const CopyGroup& g);
+  void addRemotePair(const std::string& serial, const RemotePair& p);
+  // A command device: path -> (serial, ldev); defines the LDEV with
+  // attributes CVS CMD when it is not defined yet.
+  void addCommandDevice(const std::string& path, const std::string& serial, int ldev);
+  // A pair added as `add snapshot` would (lowest free MU); returns the MU.
+  int addSnapshotPair(const std::string& serial, const std::string& group, int pvol, int pool,
+                      const std::string& state = "PAIR", bool ctg = false, int svol = -1);
+  void setPairState(const std::string& serial, int pvol, int mu, const std::string& state);
+  void setPairPending(const std::string& serial, int pvol, int mu, const std::string& to,
+                      int polls);
+  void setPairTiming(const std::string& serial, const PairTiming& t);
 
-    // HORCM instances.
-    void writeHorcmFile(int instance, const std::string& host, const std::string& serial,
-                        const std::vector<std::string>& devices) const;
-    std::string readHorcmFile(int instance) const;   // "" when missing
-    // Marks an instance running (attached to serial) or stopped, without a file.
-    void setInstanceRunning(int instance, const std::string& serial, const std::string& host = "mahost01");
-    void setInstanceStopped(int instance);
-    // Logs the instance in as `user` (optionally expiring after ttl commands).
-    void setLoggedIn(int instance, const std::string& user, int ttl = -1);
-    Instance instance(int n) const;
+  // HORCM instances.
+  void writeHorcmFile(int instance, const std::string& host, const std::string& serial,
+                      const std::vector<std::string>& devices) const;
+  std::string readHorcmFile(int instance) const;  // "" when missing
+  // Marks an instance running (attached to serial) or stopped, without a file.
+  void setInstanceRunning(int instance, const std::string& serial,
+                          const std::string& host = "mahost01");
+  void setInstanceStopped(int instance);
+  // Logs the instance in as `user` (optionally expiring after ttl commands).
+  void setLoggedIn(int instance, const std::string& user, int ttl = -1);
+  Instance instance(int n) const;
 
-    // Faults: returns the id.
-    int addFault(Fault f);
-    void clearFaults();
-    Fault fault(int id) const;
+  // Faults: returns the id.
+  int addFault(Fault f);
+  void clearFaults();
+  Fault fault(int id) const;
 
-    // Journal.
-    std::vector<JournalEntry> journal() const;
-    // Entries of one tool whose argv line contains every word of match.
-    std::vector<JournalEntry> journal(const std::string& tool, const std::string& match) const;
-    void clearJournal() const;
+  // Journal.
+  std::vector<JournalEntry> journal() const;
+  // Entries of one tool whose argv line contains every word of match.
+  std::vector<JournalEntry> journal(const std::string& tool, const std::string& match) const;
+  void clearJournal() const;
 
-    // Runs a tool in this process (see invoke()).
-    Outcome run(const std::string& tool, const std::vector<std::string>& args) const;
-    // Runs a tool as a real child process from toolDir(), with CCISIM_STATE set
-    // for the child only; the words are passed as separate argv entries.
-    Outcome runProcess(const std::string& tool, const std::vector<std::string>& args) const;
+  // Runs a tool in this process (see invoke()).
+  Outcome run(const std::string& tool, const std::vector<std::string>& args) const;
+  // Runs a tool as a real child process from toolDir(), with CCISIM_STATE set
+  // for the child only; the words are passed as separate argv entries.
+  Outcome runProcess(const std::string& tool, const std::vector<std::string>& args) const;
 
-    // Inquiry pages of an array LDEV, and of a command device by path.
-    std::vector<uint8_t> inquiryStandard(const std::string& serial, int ldev) const;
-    std::vector<uint8_t> inquiryE2(const std::string& serial, int ldev) const;
-    std::vector<uint8_t> commandDeviceInquiryStandard(const std::string& path) const;
-    std::vector<uint8_t> commandDeviceInquiryE2(const std::string& path) const;
+  // Inquiry pages of an array LDEV, and of a command device by path.
+  std::vector<uint8_t> inquiryStandard(const std::string& serial, int ldev) const;
+  std::vector<uint8_t> inquiryE2(const std::string& serial, int ldev) const;
+  std::vector<uint8_t> commandDeviceInquiryStandard(const std::string& path) const;
+  std::vector<uint8_t> commandDeviceInquiryE2(const std::string& path) const;
 
-private:
-    std::string dir_;
-    bool ownDir_ = false;
+ private:
+  std::string dir_;
+  bool ownDir_ = false;
 };
 
 }  // namespace ccisim

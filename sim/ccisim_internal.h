@@ -23,20 +23,20 @@ std::vector<std::string> decList(const std::string& v);
 
 // One line of the state or journal file: "<kind> key=value key=value".
 struct Record {
-    std::string kind;
-    std::vector<std::pair<std::string, std::string>> kv;  // decoded values
+  std::string kind;
+  std::vector<std::pair<std::string, std::string>> kv;  // decoded values
 
-    void add(const std::string& k, const std::string& v) { kv.emplace_back(k, v); }
-    void add(const std::string& k, const char* v) { kv.emplace_back(k, v); }
-    void add(const std::string& k, long long v) { kv.emplace_back(k, std::to_string(v)); }
-    void add(const std::string& k, int v) { kv.emplace_back(k, std::to_string(v)); }
-    void add(const std::string& k, bool v) { kv.emplace_back(k, v ? "1" : "0"); }
-    void add(const std::string& k, uint64_t v) { kv.emplace_back(k, std::to_string(v)); }
-    bool has(const std::string& k) const;
-    std::string str(const std::string& k, const std::string& def = "") const;
-    long long num(const std::string& k, long long def = 0) const;
-    uint64_t unum(const std::string& k, uint64_t def = 0) const;
-    bool flag(const std::string& k, bool def = false) const;
+  void add(const std::string& k, const std::string& v) { kv.emplace_back(k, v); }
+  void add(const std::string& k, const char* v) { kv.emplace_back(k, v); }
+  void add(const std::string& k, long long v) { kv.emplace_back(k, std::to_string(v)); }
+  void add(const std::string& k, int v) { kv.emplace_back(k, std::to_string(v)); }
+  void add(const std::string& k, bool v) { kv.emplace_back(k, v ? "1" : "0"); }
+  void add(const std::string& k, uint64_t v) { kv.emplace_back(k, std::to_string(v)); }
+  bool has(const std::string& k) const;
+  std::string str(const std::string& k, const std::string& def = "") const;
+  long long num(const std::string& k, long long def = 0) const;
+  uint64_t unum(const std::string& k, uint64_t def = 0) const;
+  bool flag(const std::string& k, bool def = false) const;
 };
 std::string formatRecord(const Record& r);
 bool parseRecord(const std::string& line, Record& r);
@@ -50,15 +50,15 @@ bool appendFile(const std::string& path, const std::string& text);
 // Both threads and processes are excluded: the lock file is opened anew by
 // every object.
 class StateLock {
-public:
-    explicit StateLock(const std::string& statePath);
-    ~StateLock();
-    StateLock(const StateLock&) = delete;
-    StateLock& operator=(const StateLock&) = delete;
-    bool ok() const { return fd_ >= 0; }
+ public:
+  explicit StateLock(const std::string& statePath);
+  ~StateLock();
+  StateLock(const StateLock&) = delete;
+  StateLock& operator=(const StateLock&) = delete;
+  bool ok() const { return fd_ >= 0; }
 
-private:
-    int fd_ = -1;
+ private:
+  int fd_ = -1;
 };
 
 // A text table: columns padded to the widest cell plus two blanks, the last

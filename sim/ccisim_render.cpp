@@ -24,357 +24,378 @@ using detail::hex10;
 namespace {
 
 std::string joinAttrs(const std::vector<std::string>& attrs) {
-    std::string s;
-    for (size_t i = 0; i < attrs.size(); ++i) {
-        if (i) s += " : ";
-        s += attrs[i];
-    }
-    return s;
+  std::string s;
+  for (size_t i = 0; i < attrs.size(); ++i) {
+    if (i) s += " : ";
+    s += attrs[i];
+  }
+  return s;
 }
 
 // "KEY : value", or "KEY :" for an empty value (no trailing blank).
 std::string kv(const std::string& key, const std::string& value) {
-    if (value.empty()) return key + " :\n";
-    return key + " : " + value + "\n";
+  if (value.empty()) return key + " :\n";
+  return key + " : " + value + "\n";
 }
 
 struct PathRef {
-    std::string port;
-    int gid;
-    int lun;
-    std::string name;
+  std::string port;
+  int gid;
+  int lun;
+  std::string name;
 };
 
 std::vector<PathRef> pathsOf(const Array& a, int ldev) {
-    std::vector<PathRef> v;
-    for (const auto& p : a.ports)
-        for (const auto& g : p.second.hostGroups)
-            for (const auto& l : g.second.luns)
-                if (l.second == ldev) v.push_back({p.first, g.first, l.first, g.second.name});
-    return v;
+  std::vector<PathRef> v;
+  for (const auto& p : a.ports)
+    for (const auto& g : p.second.hostGroups)
+      for (const auto& l : g.second.luns)
+        if (l.second == ldev) v.push_back({p.first, g.first, l.first, g.second.name});
+  return v;
 }
 
 std::string ssidOf(int ldev) {
-    char buf[8];
-    std::snprintf(buf, sizeof buf, "%04X", 4 + ldev / 256);
-    return buf;
+  char buf[8];
+  std::snprintf(buf, sizeof buf, "%04X", 4 + ldev / 256);
+  return buf;
 }
 
 }  // namespace
 
 // ---------------------------------------------------------------------------
 std::string renderLdevBlock(const Array& a, const Ldev& l, bool undefinedVolAttr) {
-    std::string s = "Serial#  : " + a.serial + "\n";
-    std::string ldevLine = "LDEV : " + std::to_string(l.id);
-    if (l.vid != kVidImplicit) ldevLine += " VIR_LDEV : " + std::to_string(l.vid);
-    s += ldevLine + "\n";
-    if (!l.defined) {
-        s += "SL : -\n";
-        s += "CL : -\n";
-        s += "VOL_TYPE : NOT DEFINED\n";
-        if (undefinedVolAttr) s += "VOL_ATTR : NOT DEFINED\n";
-        s += "SSID : -\n";
-        s += "RSGID : " + std::to_string(l.rsgid) + "\n";
-        return s;
-    }
-    std::vector<PathRef> paths = pathsOf(a, l.id);
-    std::string ports;
-    for (size_t i = 0; i < paths.size(); ++i) {
-        if (i) ports += " : ";
-        ports += paths[i].port + "-" + std::to_string(paths[i].gid) + " " + std::to_string(paths[i].lun) + " " +
-                 paths[i].name;
-    }
-    s += "SL : 0\n";
-    s += "CL : 0\n";
-    s += kv("VOL_TYPE", l.volType);
-    s += "VOL_Capacity(BLK) : " + std::to_string(l.capacity) + "\n";
-    s += "NUM_LDEV : 1\n";
-    s += "LDEVs : " + std::to_string(l.id) + "\n";
-    s += "NUM_PORT : " + std::to_string(paths.size()) + "\n";
-    s += kv("PORTs", ports);
-    s += "F_POOLID : NONE\n";
-    s += kv("VOL_ATTR", joinAttrs(l.attrs));
-    s += kv("B_POOLID", l.poolId);
-    s += kv("LDEV_NAMING", l.label);
-    s += "STS : NML\n";
-    s += "OPE_TYPE : NONE\n";
-    s += "OPE_RATE : 100\n";
-    s += "MP# : " + std::to_string(l.mpBlade) + "\n";
-    s += "SSID:" + ssidOf(l.id) + "\n";
+  std::string s = "Serial#  : " + a.serial + "\n";
+  std::string ldevLine = "LDEV : " + std::to_string(l.id);
+  if (l.vid != kVidImplicit) ldevLine += " VIR_LDEV : " + std::to_string(l.vid);
+  s += ldevLine + "\n";
+  if (!l.defined) {
+    s += "SL : -\n";
+    s += "CL : -\n";
+    s += "VOL_TYPE : NOT DEFINED\n";
+    if (undefinedVolAttr) s += "VOL_ATTR : NOT DEFINED\n";
+    s += "SSID : -\n";
     s += "RSGID : " + std::to_string(l.rsgid) + "\n";
     return s;
+  }
+  std::vector<PathRef> paths = pathsOf(a, l.id);
+  std::string ports;
+  for (size_t i = 0; i < paths.size(); ++i) {
+    if (i) ports += " : ";
+    ports += paths[i].port + "-" + std::to_string(paths[i].gid) + " " +
+             std::to_string(paths[i].lun) + " " + paths[i].name;
+  }
+  s += "SL : 0\n";
+  s += "CL : 0\n";
+  s += kv("VOL_TYPE", l.volType);
+  s += "VOL_Capacity(BLK) : " + std::to_string(l.capacity) + "\n";
+  s += "NUM_LDEV : 1\n";
+  s += "LDEVs : " + std::to_string(l.id) + "\n";
+  s += "NUM_PORT : " + std::to_string(paths.size()) + "\n";
+  s += kv("PORTs", ports);
+  s += "F_POOLID : NONE\n";
+  s += kv("VOL_ATTR", joinAttrs(l.attrs));
+  s += kv("B_POOLID", l.poolId);
+  s += kv("LDEV_NAMING", l.label);
+  s += "STS : NML\n";
+  s += "OPE_TYPE : NONE\n";
+  s += "OPE_RATE : 100\n";
+  s += "MP# : " + std::to_string(l.mpBlade) + "\n";
+  s += "SSID:" + ssidOf(l.id) + "\n";
+  s += "RSGID : " + std::to_string(l.rsgid) + "\n";
+  return s;
 }
 
 std::string renderGetLdev(const Array& a, const std::vector<int>& ids, bool undefinedVolAttr) {
-    std::string s;
-    s.reserve(ids.size() * 160);
-    for (int id : ids) s += renderLdevBlock(a, a.ldev(id), undefinedVolAttr);
-    return s;
+  std::string s;
+  s.reserve(ids.size() * 160);
+  for (int id : ids) s += renderLdevBlock(a, a.ldev(id), undefinedVolAttr);
+  return s;
 }
 
 // ---------------------------------------------------------------------------
 std::string renderGetResource(const Array& a, bool keyOpt) {
-    std::vector<const ResourceGroup*> groups;
-    for (const auto& g : a.resourceGroups) groups.push_back(&g.second);
-    std::sort(groups.begin(), groups.end(),
-              [](const ResourceGroup* x, const ResourceGroup* y) { return x->id < y->id; });
-    std::vector<std::vector<std::string>> rows;
-    for (const ResourceGroup* g : groups) {
-        if (keyOpt) {
-            rows.push_back({g->name, std::to_string(g->id), g->vSerial.empty() ? a.serial : g->vSerial,
-                            g->vModel.empty() ? a.model : g->vModel, g->vIf, a.serial});
-        } else {
-            rows.push_back({g->name, std::to_string(g->id), g->lockStatus, g->lockOwner, g->lockHost, a.serial});
-        }
+  std::vector<const ResourceGroup*> groups;
+  for (const auto& g : a.resourceGroups) groups.push_back(&g.second);
+  std::sort(groups.begin(), groups.end(),
+            [](const ResourceGroup* x, const ResourceGroup* y) { return x->id < y->id; });
+  std::vector<std::vector<std::string>> rows;
+  for (const ResourceGroup* g : groups) {
+    if (keyOpt) {
+      rows.push_back({g->name, std::to_string(g->id), g->vSerial.empty() ? a.serial : g->vSerial,
+                      g->vModel.empty() ? a.model : g->vModel, g->vIf, a.serial});
+    } else {
+      rows.push_back(
+          {g->name, std::to_string(g->id), g->lockStatus, g->lockOwner, g->lockHost, a.serial});
     }
-    if (keyOpt)
-        return formatTable({"RS_GROUP", "RGID", "V_Serial#", "V_ID", "V_IF", "Serial#"}, rows,
-                           {false, true, false, false, false, false});
-    return formatTable({"RS_GROUP", "RGID", "stat", "Lock_owner", "Lock_host", "Serial#"}, rows,
+  }
+  if (keyOpt)
+    return formatTable({"RS_GROUP", "RGID", "V_Serial#", "V_ID", "V_IF", "Serial#"}, rows,
                        {false, true, false, false, false, false});
+  return formatTable({"RS_GROUP", "RGID", "stat", "Lock_owner", "Lock_host", "Serial#"}, rows,
+                     {false, true, false, false, false, false});
 }
 
 // ---------------------------------------------------------------------------
 std::string renderGetSnapshot(const Array& a, const std::vector<SnapPair>& rowsIn, int svolView) {
-    // Nothing selected: the header alone (simulator's choice; zero rows
-    // either way).
-    std::vector<std::vector<std::string>> rows;
-    for (const SnapPair& p : rowsIn) {
-        // SPLT-TIME: seconds since 1970 in hexadecimal, as the real tool
-        // prints it ("-" until snapshot data is stored). Not read as a value
-        // by the plug-in (column 11 is taken with atoi only).
-        char split[24] = "-";
-        if (p.splitTime > 0) std::snprintf(split, sizeof split, "%llX", static_cast<long long>(p.splitTime));
-        bool sside = svolView >= 0 && p.svol == svolView && p.pvol != svolView;
-        rows.push_back({p.group, sside ? "S-VOL" : "P-VOL", p.state == "PSUS" && sside ? "SSUS" : p.state, a.serial,
-                        std::to_string(sside ? p.svol : p.pvol), std::to_string(p.mu),
-                        sside ? std::to_string(p.pvol) : (p.svol >= 0 ? std::to_string(p.svol) : "-"),
-                        std::to_string(p.poolId), std::to_string(p.progress), p.ctg ? "G---" : "----", split});
-    }
-    return formatTable({"SnapShot_name", "P/S", "STAT", "Serial#", "LDEV#", "MU#", "P-LDEV#", "PID", "%", "MODE",
-                        "SPLT-TIME"},
-                       rows);
+  // Nothing selected: the header alone (simulator's choice; zero rows
+  // either way).
+  std::vector<std::vector<std::string>> rows;
+  for (const SnapPair& p : rowsIn) {
+    // SPLT-TIME: seconds since 1970 in hexadecimal, as the real tool
+    // prints it ("-" until snapshot data is stored). Not read as a value
+    // by the plug-in (column 11 is taken with atoi only).
+    char split[24] = "-";
+    if (p.splitTime > 0)
+      std::snprintf(split, sizeof split, "%llX", static_cast<long long>(p.splitTime));
+    bool sside = svolView >= 0 && p.svol == svolView && p.pvol != svolView;
+    rows.push_back(
+        {p.group, sside ? "S-VOL" : "P-VOL", p.state == "PSUS" && sside ? "SSUS" : p.state,
+         a.serial, std::to_string(sside ? p.svol : p.pvol), std::to_string(p.mu),
+         sside ? std::to_string(p.pvol) : (p.svol >= 0 ? std::to_string(p.svol) : "-"),
+         std::to_string(p.poolId), std::to_string(p.progress), p.ctg ? "G---" : "----", split});
+  }
+  return formatTable({"SnapShot_name", "P/S", "STAT", "Serial#", "LDEV#", "MU#", "P-LDEV#", "PID",
+                      "%", "MODE", "SPLT-TIME"},
+                     rows);
 }
 
 std::string renderGetPool(const Array& a) {
-    std::vector<std::vector<std::string>> rows;
-    for (const auto& pp : a.pools) {
-        const Pool& p = pp.second;
-        rows.push_back({std::to_string(p.id), p.status, std::to_string(p.usage), p.name, a.serial, "1",
-                        std::to_string(61440 + p.id), std::to_string(p.threshold), "-", "OPEN", "N", p.pt});
-    }
-    return formatTable(
-        {"PID", "POLS", "U(%)", "POOL_NAME", "Seq#", "Num", "LDEV#", "H(%)", "VCAP(%)", "TYPE", "PM", "PT"}, rows);
+  std::vector<std::vector<std::string>> rows;
+  for (const auto& pp : a.pools) {
+    const Pool& p = pp.second;
+    rows.push_back({std::to_string(p.id), p.status, std::to_string(p.usage), p.name, a.serial, "1",
+                    std::to_string(61440 + p.id), std::to_string(p.threshold), "-", "OPEN", "N",
+                    p.pt});
+  }
+  return formatTable({"PID", "POLS", "U(%)", "POOL_NAME", "Seq#", "Num", "LDEV#", "H(%)", "VCAP(%)",
+                      "TYPE", "PM", "PT"},
+                     rows);
 }
 
-std::string renderRaidqryList(const State& s, const std::vector<std::string>& serials, const std::string& host) {
-    std::vector<std::vector<std::string>> rows;
-    int no = 1;
-    for (const std::string& serial : serials) {
-        const Array* a = s.array(serial);
-        if (!a) continue;
-        rows.push_back({std::to_string(no++), "---", host, s.cciVersion, "0", a->serial, a->micro,
-                        std::to_string(a->cacheMB)});
-    }
-    // Every column flush right as the real tool prints it, so rows begin
-    // with blanks; the plug-in reads this listing after skipping them.
-    return formatTable({"No", "Group", "Hostname", "HORCM_ver", "Uid", "Serial#", "Micro_ver", "Cache(MB)"}, rows,
-                       std::vector<bool>(8, true), 1);
+std::string renderRaidqryList(const State& s, const std::vector<std::string>& serials,
+                              const std::string& host) {
+  std::vector<std::vector<std::string>> rows;
+  int no = 1;
+  for (const std::string& serial : serials) {
+    const Array* a = s.array(serial);
+    if (!a) continue;
+    rows.push_back({std::to_string(no++), "---", host, s.cciVersion, "0", a->serial, a->micro,
+                    std::to_string(a->cacheMB)});
+  }
+  // Every column flush right as the real tool prints it, so rows begin
+  // with blanks; the plug-in reads this listing after skipping them.
+  return formatTable(
+      {"No", "Group", "Hostname", "HORCM_ver", "Uid", "Serial#", "Micro_ver", "Cache(MB)"}, rows,
+      std::vector<bool>(8, true), 1);
 }
 
 std::string renderRaidqryHelp(const std::string& cciVersion) {
-    return "Model  : CCI/Linux/x64\n"
-           "Ver&Rev: " +
-           cciVersion +
-           "\n"
-           "Usage  : raidqry [options] for HORC\n"
-           "  -h             Help/Usage\n"
-           "  -q             Quit(Return to main())\n"
-           "  -z             Set the interactive mode\n"
-           "  -l             Local query\n"
-           "  -r <group>     Remote query\n"
-           "  -f             Display for floatable host\n";
+  return "Model  : CCI/Linux/x64\n"
+         "Ver&Rev: " +
+         cciVersion +
+         "\n"
+         "Usage  : raidqry [options] for HORC\n"
+         "  -h             Help/Usage\n"
+         "  -q             Quit(Return to main())\n"
+         "  -z             Set the interactive mode\n"
+         "  -l             Local query\n"
+         "  -r <group>     Remote query\n"
+         "  -f             Display for floatable host\n";
 }
 
 std::string renderCommandStatus(const Instance& in, const std::string& serial) {
-    char handle[16];
-    std::snprintf(handle, sizeof handle, "%04x", in.handle & 0xffff);
-    return formatTable({"HANDLE", "SSB1", "SSB2", "ERR_CNT", "Serial#", "Description"},
-                       {{handle, in.ssb1, in.ssb2, std::to_string(in.errCnt), serial, in.description}});
+  char handle[16];
+  std::snprintf(handle, sizeof handle, "%04x", in.handle & 0xffff);
+  return formatTable(
+      {"HANDLE", "SSB1", "SSB2", "ERR_CNT", "Serial#", "Description"},
+      {{handle, in.ssb1, in.ssb2, std::to_string(in.errCnt), serial, in.description}});
 }
 
 namespace {
-const std::vector<std::string> kScanHeader = {"Port#", "/ALPA/C", "", "TID#", "LU#", "Seq#", "Num",
-                                              "LDEV#", "P/S",     "Status", "Fence", "P-Seq#", "P-LDEV#"};
+const std::vector<std::string> kScanHeader = {"Port#", "/ALPA/C", "",       "TID#", "LU#",
+                                              "Seq#",  "Num",     "LDEV#",  "P/S",  "Status",
+                                              "Fence", "P-Seq#",  "P-LDEV#"};
 }
 
 std::string renderRaidscanPort(const Array& a, const std::string& port, int gid, int mu) {
-    std::vector<std::vector<std::string>> rows;
-    const HostGroup* g = a.hostGroup(port, gid);
-    if (g) {
-        for (const auto& l : g->luns) {
-            const RemotePair* rp = nullptr;
-            for (const auto& p : a.remotePairs)
-                if (p.ldev == l.second && p.mu == mu) rp = &p;
-            std::vector<std::string> row = {port + "-" + std::to_string(gid), "ef", "0", "0", std::to_string(l.first),
-                                            a.serial, "1", std::to_string(l.second)};
-            if (rp) {
-                row.insert(row.end(), {rp->role, rp->status, rp->fence, rp->rcuSerial, rp->partner});
-            } else {
-                row.insert(row.end(), {"SMPL", "-", "-", "-", "-"});
-            }
-            rows.push_back(row);
-        }
+  std::vector<std::vector<std::string>> rows;
+  const HostGroup* g = a.hostGroup(port, gid);
+  if (g) {
+    for (const auto& l : g->luns) {
+      const RemotePair* rp = nullptr;
+      for (const auto& p : a.remotePairs)
+        if (p.ldev == l.second && p.mu == mu) rp = &p;
+      std::vector<std::string> row = {
+          port + "-" + std::to_string(gid), "ef",     "0", "0",
+          std::to_string(l.first),          a.serial, "1", std::to_string(l.second)};
+      if (rp) {
+        row.insert(row.end(), {rp->role, rp->status, rp->fence, rp->rcuSerial, rp->partner});
+      } else {
+        row.insert(row.end(), {"SMPL", "-", "-", "-", "-"});
+      }
+      rows.push_back(row);
     }
-    return formatTable(kScanHeader, rows);
+  }
+  return formatTable(kScanHeader, rows);
 }
 
 std::string renderRaidscanPdg(const Array& a, int ldev) {
-    std::vector<std::vector<std::string>> rows;
-    for (const PathRef& p : pathsOf(a, ldev))
-        rows.push_back({p.port + "-" + std::to_string(p.gid), "ef", "0", "0", std::to_string(p.lun), a.serial, "1",
-                        std::to_string(ldev), "SMPL", "-", "-", "-", "-"});
-    return formatTable(kScanHeader, rows);
+  std::vector<std::vector<std::string>> rows;
+  for (const PathRef& p : pathsOf(a, ldev))
+    rows.push_back({p.port + "-" + std::to_string(p.gid), "ef", "0", "0", std::to_string(p.lun),
+                    a.serial, "1", std::to_string(ldev), "SMPL", "-", "-", "-", "-"});
+  return formatTable(kScanHeader, rows);
 }
 
 std::string renderCopyGroups(const Array& a) {
-    std::vector<std::vector<std::string>> rows;
-    for (const auto& g : a.copyGroups) rows.push_back({g.second.name, g.second.ldevGroup, g.second.mu, g.second.jid, a.serial});
-    return formatTable({"COPY_GROUP", "LDEV_GROUP", "MU#", "JID#", "Serial#"}, rows);
+  std::vector<std::vector<std::string>> rows;
+  for (const auto& g : a.copyGroups)
+    rows.push_back({g.second.name, g.second.ldevGroup, g.second.mu, g.second.jid, a.serial});
+  return formatTable({"COPY_GROUP", "LDEV_GROUP", "MU#", "JID#", "Serial#"}, rows);
 }
 
 std::string renderPairsyncwait(const CopyGroup& g, uint64_t marker, const std::string& status) {
-    uint64_t pending = g.qIssued > g.qCommitted ? g.qIssued - g.qCommitted : 0;
-    // Rows start at column 0: the -nowait reader skips leading blanks and the
-    // -q reader does not, so only this form reads the same in both.
-    return formatTable({"UnitID", "CTGID", "Q-Marker", "Status", "Q-Num"},
-                       {{"0", std::to_string(g.ctg), hex10(marker), status, std::to_string(pending)}});
+  uint64_t pending = g.qIssued > g.qCommitted ? g.qIssued - g.qCommitted : 0;
+  // Rows start at column 0: the -nowait reader skips leading blanks and the
+  // -q reader does not, so only this form reads the same in both.
+  return formatTable(
+      {"UnitID", "CTGID", "Q-Marker", "Status", "Q-Num"},
+      {{"0", std::to_string(g.ctg), hex10(marker), status, std::to_string(pending)}});
 }
 
 std::string renderGetLun(const Array& a, const std::string& port, int gid) {
-    std::vector<std::vector<std::string>> rows;
-    const HostGroup* g = a.hostGroup(port, gid);
-    if (g)
-        for (const auto& l : g->luns)
-            rows.push_back({port, std::to_string(gid), g->mode, std::to_string(l.first), "1", std::to_string(l.second),
-                            "-", a.serial, g->hmoBits});
-    return formatTable({"PORT", "GID", "HMD", "LUN", "NUM", "LDEV", "CM", "Serial#", "HMO_BITs"}, rows);
+  std::vector<std::vector<std::string>> rows;
+  const HostGroup* g = a.hostGroup(port, gid);
+  if (g)
+    for (const auto& l : g->luns)
+      rows.push_back({port, std::to_string(gid), g->mode, std::to_string(l.first), "1",
+                      std::to_string(l.second), "-", a.serial, g->hmoBits});
+  return formatTable({"PORT", "GID", "HMD", "LUN", "NUM", "LDEV", "CM", "Serial#", "HMO_BITs"},
+                     rows);
 }
 
 std::string renderGetHostGrp(const Array& a, const std::string& port, const std::set<int>* rsgids) {
-    std::vector<std::vector<std::string>> rows;
-    auto p = a.ports.find(port);
-    if (p != a.ports.end())
-        for (const auto& g : p->second.hostGroups) {
-            if (rsgids && !rsgids->count(g.second.rsgid)) continue;
-            rows.push_back({port, std::to_string(g.first), g.second.name, a.serial, g.second.mode, g.second.hmoBits});
-        }
-    return formatTable({"PORT", "GID", "GROUP_NAME", "Serial#", "HMD", "HMO_BITs"}, rows);
+  std::vector<std::vector<std::string>> rows;
+  auto p = a.ports.find(port);
+  if (p != a.ports.end())
+    for (const auto& g : p->second.hostGroups) {
+      if (rsgids && !rsgids->count(g.second.rsgid)) continue;
+      rows.push_back({port, std::to_string(g.first), g.second.name, a.serial, g.second.mode,
+                      g.second.hmoBits});
+    }
+  return formatTable({"PORT", "GID", "GROUP_NAME", "Serial#", "HMD", "HMO_BITs"}, rows);
 }
 
 std::string renderGetHbaWwn(const Array& a, const std::string& port, int gid) {
-    std::vector<std::vector<std::string>> rows;
-    const HostGroup* g = a.hostGroup(port, gid);
-    if (g)
-        for (const auto& w : g->wwns)
-            rows.push_back({port, std::to_string(gid), g->name, w.first, a.serial, w.second.empty() ? "-" : w.second});
-    return formatTable({"PORT", "GID", "GROUP_NAME", "HWWN", "Serial#", "NICK_NAME"}, rows);
+  std::vector<std::vector<std::string>> rows;
+  const HostGroup* g = a.hostGroup(port, gid);
+  if (g)
+    for (const auto& w : g->wwns)
+      rows.push_back({port, std::to_string(gid), g->name, w.first, a.serial,
+                      w.second.empty() ? "-" : w.second});
+  return formatTable({"PORT", "GID", "GROUP_NAME", "HWWN", "Serial#", "NICK_NAME"}, rows);
 }
 
 std::string renderGetPort(const Array& a) {
-    std::vector<std::vector<std::string>> rows;
-    for (const auto& p : a.ports)
-        rows.push_back({p.first, p.second.type, "TAR", "AUT", "EF", "N", "FCAL", "N", "0", a.serial, p.second.wwn, "-"});
-    return formatTable({"PORT", "TYPE", "ATTR", "SPD", "LPID", "FAB", "CONN", "SSW", "SL", "Serial#", "WWN", "PHY_PORT"},
-                       rows);
+  std::vector<std::vector<std::string>> rows;
+  for (const auto& p : a.ports)
+    rows.push_back({p.first, p.second.type, "TAR", "AUT", "EF", "N", "FCAL", "N", "0", a.serial,
+                    p.second.wwn, "-"});
+  return formatTable({"PORT", "TYPE", "ATTR", "SPD", "LPID", "FAB", "CONN", "SSW", "SL", "Serial#",
+                      "WWN", "PHY_PORT"},
+                     rows);
 }
 
 std::string renderGetPortLogins(const Array& a, const std::string& port) {
-    std::vector<std::vector<std::string>> rows;
-    auto p = a.ports.find(port);
-    if (p != a.ports.end())
-        for (const auto& w : p->second.loginWwns) rows.push_back({port, w, a.serial, "-"});
-    return formatTable({"PORT", "LOGIN_WWN", "Serial#", "-"}, rows);
+  std::vector<std::vector<std::string>> rows;
+  auto p = a.ports.find(port);
+  if (p != a.ports.end())
+    for (const auto& w : p->second.loginWwns) rows.push_back({port, w, a.serial, "-"});
+  return formatTable({"PORT", "LOGIN_WWN", "Serial#", "-"}, rows);
 }
 
 std::string renderFindCmdDev(const State& s) {
-    std::string out;
-    for (const auto& c : s.commandDevices) out += "cmddev of Ser# " + c.serial + " = \\\\.\\CMD-" + c.serial + ":" + c.path + "\n";
-    return out;
+  std::string out;
+  for (const auto& c : s.commandDevices)
+    out += "cmddev of Ser# " + c.serial + " = \\\\.\\CMD-" + c.serial + ":" + c.path + "\n";
+  return out;
 }
 
 std::string horcmFileText(const std::string& host, int instance, const std::string& serial,
                           const std::vector<std::string>& devices) {
-    std::string s = "#HORCM file create by Orrelan Quorbinflex. Do not alter the file content or delete the file.\n";
-    s += "HORCM_MON\n";
-    s += "#ip_address" + std::string(18, ' ') + "service" + std::string(9, ' ') + "poll(10ms)" + std::string(5, ' ') +
-         "timeout(10ms)\n";
-    s += host + "\t\t" + std::to_string(instance) + "\t1000" + std::string(11, ' ') + "3000\n";
-    s += "\n";
-    s += "HORCM_CMD\n";
-    s += "#dev_name" + std::string(15, ' ') + "dev_name" + std::string(16, ' ') + "dev_name\n";
-    s += "#\\\\.\\CMD-" + serial + "\n";
-    for (const auto& d : devices) s += d + " ";
-    s += "\n";
-    return s;
+  std::string s =
+      "#HORCM file create by Orrelan Quorbinflex. Do not alter the file content or delete the "
+      "file.\n";
+  s += "HORCM_MON\n";
+  s += "#ip_address" + std::string(18, ' ') + "service" + std::string(9, ' ') + "poll(10ms)" +
+       std::string(5, ' ') + "timeout(10ms)\n";
+  s += host + "\t\t" + std::to_string(instance) + "\t1000" + std::string(11, ' ') + "3000\n";
+  s += "\n";
+  s += "HORCM_CMD\n";
+  s += "#dev_name" + std::string(15, ' ') + "dev_name" + std::string(16, ' ') + "dev_name\n";
+  s += "#\\\\.\\CMD-" + serial + "\n";
+  for (const auto& d : devices) s += d + " ";
+  s += "\n";
+  return s;
 }
 
 // ---------------------------------------------------------------------------
 // SCSI inquiry pages.
 
 std::string encodeInquirySerial(const std::string& serial) {
-    unsigned long v = std::strtoul(serial.c_str(), nullptr, 10);
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "50%lu%05lX", (v / 100000) % 10, v % 100000);
-    return buf;
+  unsigned long v = std::strtoul(serial.c_str(), nullptr, 10);
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "50%lu%05lX", (v / 100000) % 10, v % 100000);
+  return buf;
 }
 
 namespace {
 void put(std::vector<uint8_t>& b, size_t off, const std::string& text, size_t len) {
-    for (size_t i = 0; i < len; ++i) b[off + i] = static_cast<uint8_t>(i < text.size() ? text[i] : ' ');
+  for (size_t i = 0; i < len; ++i)
+    b[off + i] = static_cast<uint8_t>(i < text.size() ? text[i] : ' ');
 }
 std::string hex4(int v) {
-    char buf[8];
-    std::snprintf(buf, sizeof buf, "%04X", v & 0xffff);
-    return buf;
+  char buf[8];
+  std::snprintf(buf, sizeof buf, "%04X", v & 0xffff);
+  return buf;
 }
 }  // namespace
 
 std::vector<uint8_t> inquiryStandard(const Array& a, int ldevId) {
-    std::vector<uint8_t> b(255, 0);
-    Ldev l = a.ldev(ldevId);
-    std::string serial = a.serial;
-    int number = ldevId;
-    const ResourceGroup* g = a.groupById(l.rsgid);
-    // Inside a virtual storage machine the host sees the virtual serial and
-    // the virtual LDEV id.
-    if (g && !g->vSerial.empty() && g->vSerial != a.serial) {
-        serial = g->vSerial;
-        if (l.vid != kVidImplicit) number = l.vid;
-    }
-    b[0] = 0x00;  // direct-access device
-    b[2] = 0x05;
-    b[3] = 0x02;
-    b[4] = static_cast<uint8_t>(b.size() - 5);
-    b[7] = 0x02;
-    put(b, 8, "HITACHI", 8);
-    put(b, 16, l.hasAttr("CMD") ? "OPEN-V-CM" : "OPEN-V", 16);
-    put(b, 32, "8301", 4);
-    put(b, 36, encodeInquirySerial(serial), 8);
-    put(b, 44, hex4(number), 4);
-    return b;
+  std::vector<uint8_t> b(255, 0);
+  Ldev l = a.ldev(ldevId);
+  std::string serial = a.serial;
+  int number = ldevId;
+  const ResourceGroup* g = a.groupById(l.rsgid);
+  // Inside a virtual storage machine the host sees the virtual serial and
+  // the virtual LDEV id.
+  if (g && !g->vSerial.empty() && g->vSerial != a.serial) {
+    serial = g->vSerial;
+    if (l.vid != kVidImplicit) number = l.vid;
+  }
+  b[0] = 0x00;  // direct-access device
+  b[2] = 0x05;
+  b[3] = 0x02;
+  b[4] = static_cast<uint8_t>(b.size() - 5);
+  b[7] = 0x02;
+  put(b, 8, "HITACHI", 8);
+  put(b, 16, l.hasAttr("CMD") ? "OPEN-V-CM" : "OPEN-V", 16);
+  put(b, 32, "8301", 4);
+  put(b, 36, encodeInquirySerial(serial), 8);
+  put(b, 44, hex4(number), 4);
+  return b;
 }
 
 std::vector<uint8_t> inquiryE2(const Array& a, int ldevId) {
-    std::vector<uint8_t> b(255, 0);
-    b[0] = 0x00;
-    b[1] = 0xE2;
-    b[2] = 0x00;
-    b[3] = static_cast<uint8_t>(b.size() - 4);
-    put(b, 40, encodeInquirySerial(a.serial), 8);
-    put(b, 48, hex4(ldevId), 4);
-    put(b, 138, a.model, 4);
-    return b;
+  std::vector<uint8_t> b(255, 0);
+  b[0] = 0x00;
+  b[1] = 0xE2;
+  b[2] = 0x00;
+  b[3] = static_cast<uint8_t>(b.size() - 4);
+  put(b, 40, encodeInquirySerial(a.serial), 8);
+  put(b, 48, hex4(ldevId), 4);
+  put(b, 138, a.model, 4);
+  return b;
 }
 
 }  // namespace ccisim

@@ -23,7 +23,8 @@ void wipe(std::vector<char>& bytes) {
 
 }  // namespace
 
-std::string CommandHelper::buildCommandToPrint(const std::string& command, const std::string& suffix) {
+std::string CommandHelper::buildCommandToPrint(const std::string& command,
+                                               const std::string& suffix) {
   size_t p = command.find(kLoginWord);
   if (p != std::string::npos) {
     // Keep "login" and the one separator after it; the user name and the
@@ -37,8 +38,8 @@ std::string CommandHelper::buildCommandToPrint(const std::string& command, const
   return command;
 }
 
-int CommandHelper::RunCommandWithTimeout(const std::string& command, std::string& output, int& exitCode,
-                                         std::string& error, int timeout) {
+int CommandHelper::RunCommandWithTimeout(const std::string& command, std::string& output,
+                                         int& exitCode, std::string& error, int timeout) {
   const std::string printable = buildCommandToPrint(command, "");
   ZrProcess process;
   process.TrapIO(true, true);
@@ -49,7 +50,8 @@ int CommandHelper::RunCommandWithTimeout(const std::string& command, std::string
   std::vector<char*> argv;
   try {
     const std::string parts[3] = {"/bin/sh", "-c", command};
-    for (const std::string& part : parts) texts.emplace_back(part.c_str(), part.c_str() + part.size() + 1);
+    for (const std::string& part : parts)
+      texts.emplace_back(part.c_str(), part.c_str() + part.size() + 1);
     for (std::vector<char>& t : texts) argv.push_back(t.data());
     argv.push_back(nullptr);
   } catch (const std::bad_alloc&) {
@@ -64,20 +66,23 @@ int CommandHelper::RunCommandWithTimeout(const std::string& command, std::string
   texts.clear();
   argv.clear();
   if (!started) {
-    m_device.log(2, kRunFn, "Failed to execute Command [%s]. Error [%s]", printable.c_str(), runnerError.c_str());
+    m_device.log(2, kRunFn, "Failed to execute Command [%s]. Error [%s]", printable.c_str(),
+                 runnerError.c_str());
     error = "Failed to launch command" + printable;
     return -1;
   }
 
   if (!process.WaitForProcessToEnd(&exitCode, &runnerError, timeout)) {
     if (runnerError == "timedout") {
-      m_device.log(2, kRunFn, "Command [%s] timed out. Error [%s]", printable.c_str(), runnerError.c_str());
+      m_device.log(2, kRunFn, "Command [%s] timed out. Error [%s]", printable.c_str(),
+                   runnerError.c_str());
       error = "Command " + printable + " timedout.";
       return -1;
     }
     m_device.log(2, kRunFn, "Failed to get status of Command [%s]", printable.c_str());
     // A child ended by a signal is a failure; say which signal.
-    if (!runnerError.empty()) m_device.log(2, kRunFn, "Command [%s]: %s", printable.c_str(), runnerError.c_str());
+    if (!runnerError.empty())
+      m_device.log(2, kRunFn, "Command [%s]: %s", printable.c_str(), runnerError.c_str());
     error = "Failed to get status of command" + printable;
     return -1;
   }
@@ -89,22 +94,25 @@ int CommandHelper::RunCommandWithTimeout(const std::string& command, std::string
   return 0;
 }
 
-int CommandHelper::RunCommandWithFileOutput(const std::string& command, std::string& output, int& exitCode,
-                                            std::string& error, int timeout, const std::string& /*outputFile*/) {
+int CommandHelper::RunCommandWithFileOutput(const std::string& command, std::string& output,
+                                            int& exitCode, std::string& error, int timeout,
+                                            const std::string& /*outputFile*/) {
   return RunCommandWithTimeout(command, output, exitCode, error, timeout);
 }
 
-int CommandHelper::RunCommand(const std::string& command, std::string& output, int& exitCode, std::string& error) {
+int CommandHelper::RunCommand(const std::string& command, std::string& output, int& exitCode,
+                              std::string& error) {
   error.clear();
   const std::string printable = buildCommandToPrint(command, "");
   long r = ZrProcess::system(command.c_str(), &output, &error, 0, true);
   if (r != -1) {
     exitCode = static_cast<int>(r);
-    m_device.log(2, kRunPlainFn, "Successfully executed command [%s] with exitCode [%d]", printable.c_str(),
-                 exitCode);
+    m_device.log(2, kRunPlainFn, "Successfully executed command [%s] with exitCode [%d]",
+                 printable.c_str(), exitCode);
     return 0;
   }
-  m_device.log(2, kRunPlainFn, "Failed to execute command [%s]. Error [%s]", printable.c_str(), error.c_str());
+  m_device.log(2, kRunPlainFn, "Failed to execute command [%s]. Error [%s]", printable.c_str(),
+               error.c_str());
   return -1;
 }
 
@@ -119,7 +127,8 @@ int CommandHelper::decryptPassword(const std::string& enciphered, std::string& p
   if (enciphered.empty()) return 0;
   std::vector<char> input(COMMAND_MAX_PASSWORDLEN, 0);
   std::vector<char> output(COMMAND_MAX_PASSWORDLEN, 0);
-  size_t n = enciphered.size() < COMMAND_MAX_PASSWORDLEN - 1 ? enciphered.size() : COMMAND_MAX_PASSWORDLEN - 1;
+  size_t n = enciphered.size() < COMMAND_MAX_PASSWORDLEN - 1 ? enciphered.size()
+                                                             : COMMAND_MAX_PASSWORDLEN - 1;
   std::memcpy(input.data(), enciphered.data(), n);
   int length = COMMAND_MAX_PASSWORDLEN;
   int ok = ZRPassword::decrypt(input.data(), output.data(), &length);

@@ -24,13 +24,14 @@ class CommandHelper {
   // -1: it could not be started, timed out (error "Command <printable>
   //    timedout."; the whole process group has been killed), was ended by a
   //    signal, or its end could not be observed; output is left as passed.
-  int RunCommandWithTimeout(const std::string& command, std::string& output, int& exitCode, std::string& error,
-                            int timeout);
+  int RunCommandWithTimeout(const std::string& command, std::string& output, int& exitCode,
+                            std::string& error, int timeout);
   // As RunCommandWithTimeout; outputFile is not used.
-  int RunCommandWithFileOutput(const std::string& command, std::string& output, int& exitCode, std::string& error,
-                               int timeout, const std::string& outputFile);
+  int RunCommandWithFileOutput(const std::string& command, std::string& output, int& exitCode,
+                               std::string& error, int timeout, const std::string& outputFile);
   // Runs the command to its end without a time-out. 0 / -1 as above.
-  int RunCommand(const std::string& command, std::string& output, int& exitCode, std::string& error);
+  int RunCommand(const std::string& command, std::string& output, int& exitCode,
+                 std::string& error);
 
   // The form of command that may be logged: for a command holding "login",
   // everything up to and including "login" and the one character after it

@@ -122,8 +122,8 @@ int getInfoFromReplicationMetadata(ZRSO::SnapInfo* device, ZRHDSMetadataInfo& in
 int getHostIdentifier(ZRSO::SnapInfo*& device, std::string& out, bool useVmHost);
 
 // Rescans the host's buses; option "" passes null. The host's result.
-bool refreshSystemBus(ZRSO::ZROSUtil* util, std::vector<std::string> first, std::vector<std::string> second,
-                      std::string option);
+bool refreshSystemBus(ZRSO::ZROSUtil* util, std::vector<std::string> first,
+                      std::vector<std::string> second, std::string option);
 
 // The host's OS device list for hostId and vendor, growing the buffer when
 // the host asks (at most 4 calls). 1 with a non-empty list, 0 otherwise.
@@ -139,8 +139,8 @@ int detectHbaList(ZRSO::SnapInfo*& device, ZRSO::ZROSUtil* util, std::vector<std
 
 // One initiator of host; a Fibre Channel name is returned without ':' and in
 // upper case. The host may ask for a larger buffer at most 3 times. 1 / 0.
-int detectHba(ZRSO::SnapInfo*& device, ZRSO::ZROSUtil* util, std::string& out, const std::string& host,
-              const std::string& second, bool& isIscsi);
+int detectHba(ZRSO::SnapInfo*& device, ZRSO::ZROSUtil* util, std::string& out,
+              const std::string& host, const std::string& second, bool& isIscsi);
 
 // Fills params before a map or unmap: host identifiers, initiators, the OS
 // devices seen now and, for an unmap, the Hitachi devices filed under
@@ -165,11 +165,13 @@ std::string convertHostGroupVectorToString(const std::vector<std::string>& list)
 // Rescans and polls (nZRHDSMountWaitTimeInSecs, at least 30 s) until the OS
 // device of every snap is found by standard inquiry; status 12 on found
 // snaps, 13 on the others. 1 all found; 0 after recording 60509 on snaps[0].
-int FinishPostMap(ZRSO::SnapInfo** snaps, short count, ZRSO::ZROSUtil* util, ZRMapInitiatorParams& params);
+int FinishPostMap(ZRSO::SnapInfo** snaps, short count, ZRSO::ZROSUtil* util,
+                  ZRMapInitiatorParams& params);
 
 // One rescan that removes the OS devices that showed the unmapped (status
 // 14) snaps' targets. The rescan's success.
-bool FinishPostUnmap(ZRSO::SnapInfo** snaps, short count, ZRSO::ZROSUtil* util, ZRMapInitiatorParams& params);
+bool FinishPostUnmap(ZRSO::SnapInfo** snaps, short count, ZRSO::ZROSUtil* util,
+                     ZRMapInitiatorParams& params);
 
 // ---- GAD pair role --------------------------------------------------------
 
@@ -184,7 +186,7 @@ int setGADPairInfo(ZRSO::SnapInfo** snaps, short count);
 
 // The error, status and argument functions are called unqualified across the
 // plug-in.
-using ZRHDSCLIUtils::SetError;
 using ZRHDSCLIUtils::getReturnStatus;
+using ZRHDSCLIUtils::SetError;
 using ZRHDSCLIUtils::trimSpaces;
 using ZRHDSCLIUtils::validateInputParams;

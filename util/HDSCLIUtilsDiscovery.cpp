@@ -19,17 +19,19 @@ const int kDefaultRefreshDelaySeconds = 3;
 const int kPassPauseSeconds = 10;
 
 void sleepSeconds(int seconds) {
-  if (seconds > 0) NQSLEEP_InTeRnAl(static_cast<unsigned long>(seconds) * 1000ul, __FILE__, __LINE__);
+  if (seconds > 0)
+    NQSLEEP_InTeRnAl(static_cast<unsigned long>(seconds) * 1000ul, __FILE__, __LINE__);
 }
 
 // Seconds slept before each bus rescan; a negative setting means none.
 int refreshDelaySeconds() {
-  const int delay = zrhds_support::readSettingInt("~Tessavon", "nZRHDSMapUnmapSystemBusRefreshDelayInSecs",
-                                                  kDefaultRefreshDelaySeconds);
+  const int delay = zrhds_support::readSettingInt(
+      "~Tessavon", "nZRHDSMapUnmapSystemBusRefreshDelayInSecs", kDefaultRefreshDelaySeconds);
   return delay < 0 ? 0 : delay;
 }
 
-const ZRHDSMapDiscoveryInfo* findDiscovery(const ZRMapInitiatorParams& params, const std::string& snapName) {
+const ZRHDSMapDiscoveryInfo* findDiscovery(const ZRMapInitiatorParams& params,
+                                           const std::string& snapName) {
   for (const ZRHDSMapDiscoveryInfo& d : params.mapDiscoveryInfo) {
     if (d.MSName == snapName) return &d;
   }
@@ -39,8 +41,8 @@ const ZRHDSMapDiscoveryInfo* findDiscovery(const ZRMapInitiatorParams& params, c
 // The identity the OS device of a snap's target shows on the standard
 // inquiry page: the virtual storage machine's serial and the target's
 // virtual LDEV inside one, else the base serial and the target LDEV.
-void targetIdentity(const ZRHDSMetadataInfo& md, const ZRHDSMapDiscoveryInfo& d, std::string& serial,
-                    std::string& ldev) {
+void targetIdentity(const ZRHDSMetadataInfo& md, const ZRHDSMapDiscoveryInfo& d,
+                    std::string& serial, std::string& ldev) {
   const bool vsm = !md.vsmSerialNo.empty() && md.vsmSerialNo != md.baseSerialNo;
   serial = vsm ? md.vsmSerialNo : md.baseSerialNo;
   ldev = vsm ? d.MSNumVSM : d.MSNum;
@@ -64,7 +66,8 @@ TargetLookup lookUpTarget(ZRSO::SnapInfo* first, const char* function, ZRSO::Sna
   const std::string name = hostText(snap, &ZRSO::SnapInfo::getSnapName, 1024);
   ZRHDSMetadataInfo md;
   if (ZRHDSCLIUtils::getInfoFromUniqueMetadata(snap, md, false) == 0) {
-    ZRHDS_DEVLOG(first, 2, function, "Failed to get info from Unique metadata for source device-[%s]",
+    ZRHDS_DEVLOG(first, 2, function,
+                 "Failed to get info from Unique metadata for source device-[%s]",
                  target.source.c_str());
     return TargetLookup::kNoMetadata;
   }
@@ -82,13 +85,15 @@ TargetLookup lookUpTarget(ZRSO::SnapInfo* first, const char* function, ZRSO::Sna
 
 namespace ZRHDSCLIUtils {
 
-int FinishPostMap(ZRSO::SnapInfo** snaps, short count, ZRSO::ZROSUtil* util, ZRMapInitiatorParams& params) {
+int FinishPostMap(ZRSO::SnapInfo** snaps, short count, ZRSO::ZROSUtil* util,
+                  ZRMapInitiatorParams& params) {
   static const char kFn[] = "ZRHDSCLIUtils::FinishPostMap";
   if (count < 0) count = 0;
   if (snaps == nullptr) count = 0;
   ZRSO::SnapInfo* first = count > 0 ? snaps[0] : nullptr;
 
-  int waitSeconds = zrhds_support::readSettingInt("~Tessavon", "nZRHDSMountWaitTimeInSecs", kDefaultMountWaitSeconds);
+  int waitSeconds = zrhds_support::readSettingInt("~Tessavon", "nZRHDSMountWaitTimeInSecs",
+                                                  kDefaultMountWaitSeconds);
   if (waitSeconds < kMinMountWaitSeconds + 1) waitSeconds = kMinMountWaitSeconds;
   const int delay = refreshDelaySeconds();
   ZRHDSMetadataInfo vendorInfo;
@@ -96,7 +101,8 @@ int FinishPostMap(ZRSO::SnapInfo** snaps, short count, ZRSO::ZROSUtil* util, ZRM
   const std::string vendor = vendorInfo.vendorName;
 
   const std::string hostId = params.isVMware ? params.hostIdentifier : params.localHostIdentifier;
-  const std::vector<std::string>& initiators = params.isVMware ? params.vmInitiators : params.localInitiators;
+  const std::vector<std::string>& initiators =
+      params.isVMware ? params.vmInitiators : params.localInitiators;
 
   ZrClock& clock = ZrClock::get();
   const int64_t start = clock.nowSeconds();
@@ -125,7 +131,8 @@ int FinishPostMap(ZRSO::SnapInfo** snaps, short count, ZRSO::ZROSUtil* util, ZRM
     }
     ZRHDS_DEVLOG(first, 1, kFn, "Device list after performing System Refresh..");
     for (size_t i = 0; i < fresh.size(); ++i) {
-      ZRHDS_DEVLOG(first, 0, kFn, " Volume-[%d] DeviceName-[%s]", static_cast<int>(i), fresh[i].c_str());
+      ZRHDS_DEVLOG(first, 0, kFn, " Volume-[%d] DeviceName-[%s]", static_cast<int>(i),
+                   fresh[i].c_str());
     }
     if (fresh.empty()) {
       ZRHDS_DEVLOG(first, 1, kFn, "Device list difference is empty");
@@ -137,22 +144,26 @@ int FinishPostMap(ZRSO::SnapInfo** snaps, short count, ZRSO::ZROSUtil* util, ZRM
       if (snap == nullptr || snap->getStatus() == ZRSO::SNAP_STATUS_MAPPED) continue;
       SnapTarget target;
       const TargetLookup lookup = lookUpTarget(first, kFn, snap, params, target);
-      if (lookup == TargetLookup::kNoEntry) snap->setStatus(ZRSO::SNAP_STATUS_MAPPED_DEVICE_NOT_FOUND);
+      if (lookup == TargetLookup::kNoEntry)
+        snap->setStatus(ZRSO::SNAP_STATUS_MAPPED_DEVICE_NOT_FOUND);
       if (lookup != TargetLookup::kFound) continue;
       bool matched = false;
       // An empty serial or LDEV would match any device whose field is blank.
       for (size_t d = 0; !target.serial.empty() && !target.ldev.empty() && d < fresh.size(); ++d) {
         ZRHDSSCSIInquiryData inquiry;
         if (HDSSCSIInquiryPageSTD(fresh[d], inquiry) == 0) {
-          ZRHDS_DEVLOG(first, 2, kFn, "Failed to perform SCSI Inquiry on device-[%s]", fresh[d].c_str());
+          ZRHDS_DEVLOG(first, 2, kFn, "Failed to perform SCSI Inquiry on device-[%s]",
+                       fresh[d].c_str());
           continue;
         }
-        if (!inquiry.isHitachi || inquiry.arraySerial != target.serial || inquiry.devNo != target.ldev) continue;
+        if (!inquiry.isHitachi || inquiry.arraySerial != target.serial ||
+            inquiry.devNo != target.ldev)
+          continue;
         ++found;
         snap->setStatus(ZRSO::SNAP_STATUS_MAPPED);
         snap->setSnapDevicePath(fresh[d].c_str());
-        ZRHDS_DEVLOG(first, 1, kFn, "Found SnapDevicePath-[%s] for the SourceDevice-[%s]", fresh[d].c_str(),
-                     target.source.c_str());
+        ZRHDS_DEVLOG(first, 1, kFn, "Found SnapDevicePath-[%s] for the SourceDevice-[%s]",
+                     fresh[d].c_str(), target.source.c_str());
         matched = true;
         break;
       }
@@ -176,7 +187,8 @@ int FinishPostMap(ZRSO::SnapInfo** snaps, short count, ZRSO::ZROSUtil* util, ZRM
   return 0;
 }
 
-bool FinishPostUnmap(ZRSO::SnapInfo** snaps, short count, ZRSO::ZROSUtil* util, ZRMapInitiatorParams& params) {
+bool FinishPostUnmap(ZRSO::SnapInfo** snaps, short count, ZRSO::ZROSUtil* util,
+                     ZRMapInitiatorParams& params) {
   static const char kFn[] = "ZRHDSCLIUtils::FinishPostUnmap";
   if (count < 0 || snaps == nullptr) count = 0;
   ZRSO::SnapInfo* first = count > 0 ? snaps[0] : nullptr;
@@ -190,12 +202,14 @@ bool FinishPostUnmap(ZRSO::SnapInfo** snaps, short count, ZRSO::ZROSUtil* util, 
     // Keyed by serial and LDEV: a disk of another array with the same LDEV
     // number is never handed to the rescan for removal.
     auto it = params.devicesByDevNo.find(deviceKey(target.serial, target.ldev));
-    if (it != params.devicesByDevNo.end()) remove.insert(remove.begin(), it->second.begin(), it->second.end());
+    if (it != params.devicesByDevNo.end())
+      remove.insert(remove.begin(), it->second.begin(), it->second.end());
   }
 
   sleepSeconds(refreshDelaySeconds());
   const std::string hostId = params.isVMware ? params.hostIdentifier : params.localHostIdentifier;
-  const std::vector<std::string>& initiators = params.isVMware ? params.vmInitiators : params.localInitiators;
+  const std::vector<std::string>& initiators =
+      params.isVMware ? params.vmInitiators : params.localInitiators;
   const bool rc = refreshSystemBus(util, initiators, remove, hostId);
   if (!rc) ZRHDS_DEVLOG(first, 2, kFn, "Failed to refresh the system bus.");
   return rc;

@@ -75,7 +75,8 @@ int setGADPairInfo(ZRSO::SnapInfo** snaps, short count) {
     if (side == 2) {
       if (paired.empty()) {
         ZRHDS_DEVLOG(first, 2, kFn,
-                     "S-VOL side of the GAD pair is active. Please enable the P-VOL side of the GAD pair to backup GAD "
+                     "S-VOL side of the GAD pair is active. Please enable the P-VOL side of the "
+                     "GAD pair to backup GAD "
                      "paired devices.");
         SetError(first, 62008, "Failed to get the GAD pair information for the source devices.");
         return 0;
@@ -99,10 +100,12 @@ int setGADPairInfo(ZRSO::SnapInfo** snaps, short count) {
     }
 
     const SideIdentity local{md.baseSerialNo, md.baseDevNo, md.vsmSerialNo, md.vsmDevNo};
-    const SideIdentity remote{md.rcuBaseSerialNo, md.rcuBaseDevNo, md.rcuVsmSerialNo, md.rcuVsmDevNo};
+    const SideIdentity remote{md.rcuBaseSerialNo, md.rcuBaseDevNo, md.rcuVsmSerialNo,
+                              md.rcuVsmDevNo};
     std::string text;
     if (side == 2) {
-      const std::string& bindSerial = md.rcuVsmSerialNo.empty() ? md.rcuBaseSerialNo : md.rcuVsmSerialNo;
+      const std::string& bindSerial =
+          md.rcuVsmSerialNo.empty() ? md.rcuBaseSerialNo : md.rcuVsmSerialNo;
       if (device->setArrayInformation(bindSerial.c_str(), md.rcuBaseSerialNo.c_str(), 1) != 0) {
         ZRHDS_DEVLOG(first, 2, kFn, "Unable to get the array info from the DB.");
         SetError(first, 62005, "Failed to get the array information from DB.");
@@ -115,7 +118,8 @@ int setGADPairInfo(ZRSO::SnapInfo** snaps, short count) {
     // The host stores at most 4095 characters of a unique metadata text.
     if (text.size() > kMaxMetadataText) text.resize(kMaxMetadataText);
 
-    ZRHDS_DEVLOG(first, 0, kFn, "Generated metadata-[%s] after Segregating the source device", text.c_str());
+    ZRHDS_DEVLOG(first, 0, kFn, "Generated metadata-[%s] after Segregating the source device",
+                 text.c_str());
     if (device->setMetadata(6, text.c_str()) != 0) {
       ZRHDS_DEVLOG(first, 2, kFn, " Failed to set HDS metadata [Id : %d]", 6);
       SetError(first, 62008, "Failed to set HDS metadata.");

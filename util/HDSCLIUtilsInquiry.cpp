@@ -65,7 +65,8 @@ bool decodeDigitSerial(const std::string& raw, std::string& serial) {
   if (raw.size() < 8 || raw[2] < '0' || raw[2] > '9') return false;
   unsigned long long hex = 0;
   if (!parseHex(raw.substr(3, 5), hex)) return false;
-  const unsigned int value = static_cast<unsigned int>(raw[2] - '0') * 100000u + static_cast<unsigned int>(hex);
+  const unsigned int value =
+      static_cast<unsigned int>(raw[2] - '0') * 100000u + static_cast<unsigned int>(hex);
   serial = std::to_string(value);
   return true;
 }
@@ -86,10 +87,18 @@ bool decodeSerial(const std::string& raw, std::string& model, std::string& seria
   }
   if (!decodeDigitSerial(raw, serial)) return false;
   switch (raw[2]) {
-    case '3': model = "R800"; break;
-    case '4': model = "GX00"; break;
-    case '5': model = "R900"; break;
-    default: model = "HM70"; break;
+    case '3':
+      model = "R800";
+      break;
+    case '4':
+      model = "GX00";
+      break;
+    case '5':
+      model = "R900";
+      break;
+    default:
+      model = "HM70";
+      break;
   }
   return true;
 }
@@ -154,7 +163,8 @@ int DoSCSIInquiry(std::string path, int page, int vpd, unsigned char* buffer, in
       throw ZrException(kFn, error.AsString(), "HDSCLIUtils", 399, -1);
     }
   } catch (const ZrException& e) {
-    EvDebug::DebugLvl(kFn, -1, "Failed to send SCSI Inquiry CDB, caught exception: %s", e.getMessage());
+    EvDebug::DebugLvl(kFn, -1, "Failed to send SCSI Inquiry CDB, caught exception: %s",
+                      e.getMessage());
     device.reset();
     return 0;
   }
@@ -204,9 +214,11 @@ int HDSSCSIInquiryPageSTD(std::string path, ZRHDSSCSIInquiryData& data) {
   if (!rawLdev.empty()) hexToDecimalText(rawLdev, data.devNo);
 
   const char* na = "NA";
-  EvDebug::DebugLvl(kFn, 0, "SCSI Inquiry on device-[%s]yielded IsHitachi-[%s], Model-[%s], ArraySerial-[%s], DevNo-[%s]",
-                    path.c_str(), data.isHitachi ? "TRUE" : "FALSE", data.isHitachi ? data.model.c_str() : na,
-                    data.isHitachi ? data.arraySerial.c_str() : na, data.isHitachi ? data.devNo.c_str() : na);
+  EvDebug::DebugLvl(
+      kFn, 0,
+      "SCSI Inquiry on device-[%s]yielded IsHitachi-[%s], Model-[%s], ArraySerial-[%s], DevNo-[%s]",
+      path.c_str(), data.isHitachi ? "TRUE" : "FALSE", data.isHitachi ? data.model.c_str() : na,
+      data.isHitachi ? data.arraySerial.c_str() : na, data.isHitachi ? data.devNo.c_str() : na);
   return 1;
 }
 
@@ -239,12 +251,15 @@ int getPageE2DetailsForVMware(std::string text, ZRSO::SnapInfo* device, ZRSO::ZR
   if (device->getValueInt(ZRSO::GET_VALUE_SUBCLINET_ID, &appId) != 0) {
     device->log(2, kFn, "Failed to get the AppId");
   }
-  device->log(0, kFn, "Input for GetPageInforForVMwareDevice API SrcHostPath-[%s], sLunUuid-[%s], AppId-[%d], Hollacre ID-[%d]",
+  device->log(0, kFn,
+              "Input for GetPageInforForVMwareDevice API SrcHostPath-[%s], sLunUuid-[%s], "
+              "AppId-[%d], Hollacre ID-[%d]",
               sourceHostPath.c_str(), lunUuid.c_str(), appId, installationId);
 
   zrhds_support::HostBuffer reply(kInquiryBufferSize);
-  if (util->getPageInfoForVMwareDevice(sourceHostPath.c_str(), lunUuid.c_str(), "GENERIC_VPD", appId,
-                                       installationId, 5, '*', reply.intCapacity(), reply.data()) != 0) {
+  if (util->getPageInfoForVMwareDevice(sourceHostPath.c_str(), lunUuid.c_str(), "GENERIC_VPD",
+                                       appId, installationId, 5, '*', reply.intCapacity(),
+                                       reply.data()) != 0) {
     device->log(2, kFn, "Failed to get the GENERIC_VPD details from the VMware server.");
     return 0;
   }
@@ -254,7 +269,8 @@ int getPageE2DetailsForVMware(std::string text, ZRSO::SnapInfo* device, ZRSO::ZR
   std::string pageE2;
   size_t start = 0;
   const size_t sepLength = std::strlen(kVmwarePageSeparator);
-  for (size_t end; (end = all.find(kVmwarePageSeparator, start)) != std::string::npos; start = end + sepLength) {
+  for (size_t end; (end = all.find(kVmwarePageSeparator, start)) != std::string::npos;
+       start = end + sepLength) {
     const std::string item = all.substr(start, end - start);
     if (item.compare(0, 4, "00E2") == 0) {
       pageE2 = item;
@@ -262,7 +278,8 @@ int getPageE2DetailsForVMware(std::string text, ZRSO::SnapInfo* device, ZRSO::ZR
     }
   }
   if (pageE2.empty()) {
-    device->log(0, kFn, "The Source device-[%s] page inquiry don't have information regarding VSM.", text.c_str());
+    device->log(0, kFn, "The Source device-[%s] page inquiry don't have information regarding VSM.",
+                text.c_str());
     length = 0;
     return 1;
   }
@@ -275,14 +292,16 @@ int HDSSCSIInquiryPageVPD(std::string path, ZRSO::SnapInfo* device, ZRSO::ZROSUt
                           ZRHDSSCSIInquiryData& data) {
   static const char kFn[] = "ZRHDSCLIUtils::HDSSCSIInquiryPageVPD";
   if (HDSSCSIInquiryPageSTD(path, data) == 0) {
-    ZRHDS_DEVLOG(device, 2, kFn, "Failed to Inquire the VPD information for device-[%s]", path.c_str());
+    ZRHDS_DEVLOG(device, 2, kFn, "Failed to Inquire the VPD information for device-[%s]",
+                 path.c_str());
     return 0;
   }
   std::vector<unsigned char> page(kInquiryBufferSize, 0);
   int length = kInquiryBufferSize;
   if (contains(path, "vmware")) {
     if (getPageE2DetailsForVMware(path, device, util, page.data(), length) == 0) {
-      ZRHDS_DEVLOG(device, 2, kFn, "Failed to Inquire  SCSI Page E2 related VMware Page for device-[%s]",
+      ZRHDS_DEVLOG(device, 2, kFn,
+                   "Failed to Inquire  SCSI Page E2 related VMware Page for device-[%s]",
                    path.c_str());
       return 0;
     }
@@ -297,8 +316,10 @@ int HDSSCSIInquiryPageVPD(std::string path, ZRSO::SnapInfo* device, ZRSO::ZROSUt
   }
 
   const bool hp = isHpVendor(data.vendor);
-  std::string baseSerial = field(page.data(), hp ? kBaseSerialOffsetHp : kBaseSerialOffset, kBaseSerialLength);
-  std::string baseLdev = field(page.data(), hp ? kBaseLdevOffsetHp : kBaseLdevOffset, kBaseLdevLength);
+  std::string baseSerial =
+      field(page.data(), hp ? kBaseSerialOffsetHp : kBaseSerialOffset, kBaseSerialLength);
+  std::string baseLdev =
+      field(page.data(), hp ? kBaseLdevOffsetHp : kBaseLdevOffset, kBaseLdevLength);
   data.model = field(page.data(), kModelCodeOffset, kModelCodeLength);
   data.baseArraySerial = baseSerial;
   data.baseDevNo = baseLdev;
@@ -306,22 +327,27 @@ int HDSSCSIInquiryPageVPD(std::string path, ZRSO::SnapInfo* device, ZRSO::ZROSUt
   if (data.isHitachi) {
     unsigned long long value = 0;
     if (data.model == "R700") {
-      if (baseSerial.size() > 3 && parseHex(baseSerial.substr(3), value)) data.baseArraySerial = std::to_string(value);
+      if (baseSerial.size() > 3 && parseHex(baseSerial.substr(3), value))
+        data.baseArraySerial = std::to_string(value);
     } else if (data.model != kUnknownModel) {
       decodeDigitSerial(baseSerial, data.baseArraySerial);
     }
     if (!baseLdev.empty()) hexToDecimalText(baseLdev, data.baseDevNo);
   }
 
-  ZRHDS_DEVLOG(device, 0, kFn, "Disk [%s] SCSI Inquiry (Page E2) data in HEX (first 1024 bytes only)", path.c_str());
+  ZRHDS_DEVLOG(device, 0, kFn,
+               "Disk [%s] SCSI Inquiry (Page E2) data in HEX (first 1024 bytes only)",
+               path.c_str());
   hexDump(device, page.data(), length);
   const char* na = "NA";
   const bool h = data.isHitachi;
   ZRHDS_DEVLOG(device, 1, kFn,
-               "SCSI Inquiry on device-[%s]yielded IsHitachi-[%s], Model-[%s], ArraySerial-[%s], DevNo-[%s],Base "
+               "SCSI Inquiry on device-[%s]yielded IsHitachi-[%s], Model-[%s], ArraySerial-[%s], "
+               "DevNo-[%s],Base "
                "ArraySerial-[%s], Base DevNo-[%s]",
-               path.c_str(), h ? "TRUE" : "FALSE", h ? data.model.c_str() : na, h ? data.arraySerial.c_str() : na,
-               h ? data.devNo.c_str() : na, h ? data.baseArraySerial.c_str() : na, h ? data.baseDevNo.c_str() : na);
+               path.c_str(), h ? "TRUE" : "FALSE", h ? data.model.c_str() : na,
+               h ? data.arraySerial.c_str() : na, h ? data.devNo.c_str() : na,
+               h ? data.baseArraySerial.c_str() : na, h ? data.baseDevNo.c_str() : na);
   return 1;
 }
 

@@ -86,8 +86,8 @@ int getHostIdentifier(ZRSO::SnapInfo*& device, std::string& out, bool useVmHost)
   return 1;
 }
 
-bool refreshSystemBus(ZRSO::ZROSUtil* util, std::vector<std::string> first, std::vector<std::string> second,
-                      std::string option) {
+bool refreshSystemBus(ZRSO::ZROSUtil* util, std::vector<std::string> first,
+                      std::vector<std::string> second, std::string option) {
   if (util == nullptr) return false;
   const std::vector<const char*> a = cStrings(first);
   const std::vector<const char*> b = cStrings(second);
@@ -157,11 +157,12 @@ int detectHbaList(ZRSO::SnapInfo*& device, ZRSO::ZROSUtil* util, std::vector<std
   static const char kFn[] = "ZRHDSCLIUtils::detectHbaList";
   ZRHDS_DEVLOG(device, 1, kFn, "Calling the OS Utility detectHbaList");
   if (util == nullptr) return 0;
-  auto call = [&](char* names, short* namesLength, char* types, short* typesLength, short* reserved) {
-    return host.empty() ? util->detectHbaList(nullptr, second.c_str(), names, namesLength, types, typesLength,
-                                              reserved)
-                        : util->detectHbaListForHost(host.c_str(), second.c_str(), names, namesLength, types,
-                                                     typesLength, reserved);
+  auto call = [&](char* names, short* namesLength, char* types, short* typesLength,
+                  short* reserved) {
+    return host.empty() ? util->detectHbaList(nullptr, second.c_str(), names, namesLength, types,
+                                              typesLength, reserved)
+                        : util->detectHbaListForHost(host.c_str(), second.c_str(), names,
+                                                     namesLength, types, typesLength, reserved);
   };
   short namesLength = 0, typesLength = 0, reserved = 0;
   call(nullptr, &namesLength, nullptr, &typesLength, &reserved);
@@ -179,13 +180,15 @@ int detectHbaList(ZRSO::SnapInfo*& device, ZRSO::ZROSUtil* util, std::vector<std
     return 0;
   }
   const short typesCapacity = typesLength;
-  if (!call(names.data(), &namesLength, types.data(), &typesLength, &reserved) || namesLength <= 0) {
+  if (!call(names.data(), &namesLength, types.data(), &typesLength, &reserved) ||
+      namesLength <= 0) {
     ZRHDS_DEVLOG(device, 2, kFn, "Unable to detect Initiator Information.");
     return 0;
   }
   // Only the type bytes the host actually gave belong to a name; a name
   // without one is of unknown kind and is left out.
-  const int typesGiven = typesLength < 0 ? 0 : (typesLength > typesCapacity ? typesCapacity : typesLength);
+  const int typesGiven =
+      typesLength < 0 ? 0 : (typesLength > typesCapacity ? typesCapacity : typesLength);
   ZRHDS_DEVLOG(device, 1, kFn, "detectHbaList-[%s]", names.data());
   isIscsi = typesGiven > 0 && types[0] != 0;
 
@@ -211,8 +214,8 @@ int detectHbaList(ZRSO::SnapInfo*& device, ZRSO::ZROSUtil* util, std::vector<std
   return 1;
 }
 
-int detectHba(ZRSO::SnapInfo*& device, ZRSO::ZROSUtil* util, std::string& out, const std::string& host,
-              const std::string& second, bool& isIscsi) {
+int detectHba(ZRSO::SnapInfo*& device, ZRSO::ZROSUtil* util, std::string& out,
+              const std::string& host, const std::string& second, bool& isIscsi) {
   static const char kFn[] = "ZRHDSCLIUtils::detectHba";
   if (util == nullptr) return 0;
   int size = 1024;
@@ -253,7 +256,9 @@ int detectHba(ZRSO::SnapInfo*& device, ZRSO::ZROSUtil* util, std::string& out, c
   return 1;
 }
 
-std::string deviceKey(const std::string& arraySerial, const std::string& ldev) { return arraySerial + ":" + ldev; }
+std::string deviceKey(const std::string& arraySerial, const std::string& ldev) {
+  return arraySerial + ":" + ldev;
+}
 
 int PrepareToMapUnmap(ZRSO::SnapInfo*& device, ZRSO::ZROSUtil* util, const bool& isUnmap,
                       ZRMapInitiatorParams& params) {
@@ -265,7 +270,8 @@ int PrepareToMapUnmap(ZRSO::SnapInfo*& device, ZRSO::ZROSUtil* util, const bool&
   std::string hostId;
   if (getHostIdentifier(device, hostId, vmware) == 0) {
     // Without a VMware source the identifier is this machine's name.
-    const char* text = vmware ? "Failed to get the Host Identifier." : "Failed to get the Local Host Identifier.";
+    const char* text =
+        vmware ? "Failed to get the Host Identifier." : "Failed to get the Local Host Identifier.";
     device->log(2, kFn, "%s", text);
     SetError(device, 62002, text);
     return 0;
@@ -273,7 +279,8 @@ int PrepareToMapUnmap(ZRSO::SnapInfo*& device, ZRSO::ZROSUtil* util, const bool&
   device->log(1, kFn, "Host Identifier-[%s]", hostId.c_str());
 
   std::vector<std::string> localInitiators;
-  if (detectHbaList(device, util, localInitiators, "", "", isIscsi) == 0 || localInitiators.empty()) {
+  if (detectHbaList(device, util, localInitiators, "", "", isIscsi) == 0 ||
+      localInitiators.empty()) {
     if (!vmware) {
       SetError(device, 62003, "Failed to detect initiator information.");
       return 0;
@@ -316,7 +323,8 @@ int PrepareToMapUnmap(ZRSO::SnapInfo*& device, ZRSO::ZROSUtil* util, const bool&
   getInfoFromVendorMetadata(device, metadata);
 
   std::vector<std::string> devicesBefore;
-  if (getDeviceList(device, util, devicesBefore, vmware ? vmHostId : hostId, metadata.vendorName) == 0) {
+  if (getDeviceList(device, util, devicesBefore, vmware ? vmHostId : hostId, metadata.vendorName) ==
+      0) {
     device->log(2, kFn, "Failed to get device list before Map/Unmap.");
     SetError(device, 62006, "Failed to get device list before Map/Unmap.");
     return 0;
@@ -334,7 +342,8 @@ int PrepareToMapUnmap(ZRSO::SnapInfo*& device, ZRSO::ZROSUtil* util, const bool&
 
   device->log(1, kFn, "Device List before performing Map/Unmap..");
   for (size_t i = 0; i < devicesBefore.size(); ++i) {
-    device->log(0, kFn, " Volume-[%d] DeviceName-[%s]", static_cast<int>(i), devicesBefore[i].c_str());
+    device->log(0, kFn, " Volume-[%d] DeviceName-[%s]", static_cast<int>(i),
+                devicesBefore[i].c_str());
   }
 
   params.isVMware = vmware;
@@ -355,7 +364,8 @@ int convertHostGroupStringToVector(const std::string& text, std::vector<std::str
   size_t start = 0;
   while (true) {
     const size_t comma = text.find(',', start);
-    const std::string item = text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+    const std::string item =
+        text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
     bool seen = false;
     for (const std::string& s : out) seen = seen || s == item;
     if (!seen) out.push_back(item);

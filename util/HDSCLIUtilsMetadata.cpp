@@ -56,14 +56,17 @@ int getInfoFromUniqueMetadata(ZRSO::SnapInfo* device, ZRHDSMetadataInfo& info, b
   }
   decode(buffer.text(), info, kKeys);
   device->log(0, kFn,
-              "BaseSerialNo-[%s], VSMSerialNo-[%s], BaseDevNo-[%s], VSMDevNo-[%s], ModelNo-[%s], SnapMU-[%s], "
+              "BaseSerialNo-[%s], VSMSerialNo-[%s], BaseDevNo-[%s], VSMDevNo-[%s], ModelNo-[%s], "
+              "SnapMU-[%s], "
               "RCU_BaseSerialNo-[%s], RCU_VSMSerialNo-[%s], RCU_BaseDevNo-[%s], RCU_VSMDevNo-[%s], "
               "SnapshotGroup-[%s], Capacity-[%s], PreSnapPort-[%s]",
-              info.baseSerialNo.c_str(), info.vsmSerialNo.c_str(), info.baseDevNo.c_str(), info.vsmDevNo.c_str(),
-              info.modelNo.c_str(), info.snapMu.c_str(), info.rcuBaseSerialNo.c_str(), info.rcuVsmSerialNo.c_str(),
-              info.rcuBaseDevNo.c_str(), info.rcuVsmDevNo.c_str(), info.snapshotGroup.c_str(),
-              info.capacity.c_str(), info.preSnapPort.c_str());
-  if (!info.activeGadSide.empty()) device->log(1, kFn, "Active GAD side detected-[%s]", info.activeGadSide.c_str());
+              info.baseSerialNo.c_str(), info.vsmSerialNo.c_str(), info.baseDevNo.c_str(),
+              info.vsmDevNo.c_str(), info.modelNo.c_str(), info.snapMu.c_str(),
+              info.rcuBaseSerialNo.c_str(), info.rcuVsmSerialNo.c_str(), info.rcuBaseDevNo.c_str(),
+              info.rcuVsmDevNo.c_str(), info.snapshotGroup.c_str(), info.capacity.c_str(),
+              info.preSnapPort.c_str());
+  if (!info.activeGadSide.empty())
+    device->log(1, kFn, "Active GAD side detected-[%s]", info.activeGadSide.c_str());
   if (!info.replicationMu.empty()) {
     device->log(1, kFn, "Replication MU to be used is [%s]", info.replicationMu.c_str());
   }
@@ -73,8 +76,10 @@ int getInfoFromUniqueMetadata(ZRSO::SnapInfo* device, ZRHDSMetadataInfo& info, b
 int getInfoFromHostGroupMetadata(ZRSO::SnapInfo* device, short id, ZRHDSMetadataInfo& info) {
   static const char kFn[] = "ZRHDSCLIUtils::getInfoFromHostGroupMetadata";
   static const KeyField kKeys[] = {
-      {"16ON", &ZRHDSMetadataInfo::snapOriginalName},  {"22LI", &ZRHDSMetadataInfo::snapLdevId},
-      {"17HG", &ZRHDSMetadataInfo::mappedHostGroups},  {"23OS", &ZRHDSMetadataInfo::snapOriginalState},
+      {"16ON", &ZRHDSMetadataInfo::snapOriginalName},
+      {"22LI", &ZRHDSMetadataInfo::snapLdevId},
+      {"17HG", &ZRHDSMetadataInfo::mappedHostGroups},
+      {"23OS", &ZRHDSMetadataInfo::snapOriginalState},
       {"24VI", &ZRHDSMetadataInfo::snapVirLdevId},
   };
   // A 4097-byte buffer of which 4096 are granted to the host.
@@ -89,10 +94,11 @@ int getInfoFromHostGroupMetadata(ZRSO::SnapInfo* device, short id, ZRHDSMetadata
   }
   decode(buffer.text(), info, kKeys);
   device->log(0, kFn,
-              "Snap Original Name-[%s], Snap Original State-[%s], Snap LDEV Id-[%s], Snap VIR_LDEV Id-[%s], Mapped "
+              "Snap Original Name-[%s], Snap Original State-[%s], Snap LDEV Id-[%s], Snap VIR_LDEV "
+              "Id-[%s], Mapped "
               "HostGroups-[%s]",
-              info.snapOriginalName.c_str(), info.snapOriginalState.c_str(), info.snapLdevId.c_str(),
-              info.snapVirLdevId.c_str(), info.mappedHostGroups.c_str());
+              info.snapOriginalName.c_str(), info.snapOriginalState.c_str(),
+              info.snapLdevId.c_str(), info.snapVirLdevId.c_str(), info.mappedHostGroups.c_str());
   return 1;
 }
 
@@ -122,8 +128,9 @@ int getInfoFromReplicationMetadata(ZRSO::SnapInfo* device, ZRHDSMetadataInfo& in
     return 1;
   }
   decode(buffer.text(), info, kKeys);
-  device->log(0, kFn, "MCU Serial-[%s], P-VOL LDEV-[%s], Q-Marker-[%s], HORCMInst-[%s]", info.mcuSerial.c_str(),
-              info.pvolLdev.c_str(), info.qMarker.c_str(), info.horcmInst.c_str());
+  device->log(0, kFn, "MCU Serial-[%s], P-VOL LDEV-[%s], Q-Marker-[%s], HORCMInst-[%s]",
+              info.mcuSerial.c_str(), info.pvolLdev.c_str(), info.qMarker.c_str(),
+              info.horcmInst.c_str());
   return 1;
 }
 

@@ -19,7 +19,8 @@ namespace {
 const int kArrayDetailsSize = 4096;
 const char kCuRangeLabel[] = "CU range to be used to pick S-VOLs (CCI engines)";
 const char kTiPoolLabel[] = "TI pool to be used for V-VOLs (CCI TI engine)";
-const char kDocHint[] = "Please refer to Merrowind documentation on Hitachi storage array for more details.";
+const char kDocHint[] =
+    "Please refer to Merrowind documentation on Hitachi storage array for more details.";
 
 // Reads the array-details text; false when the host refuses.
 bool readArrayDetails(ZRSO::SnapInfo* device, std::string& text) {
@@ -46,19 +47,24 @@ int configInt(ZRSO::SnapInfo* device, const char* name) {
 std::string cuRangeMessage1(const ZRHDSSnapOptions& o) {
   return "The CU range [" + o.cuRange + "] specified in snap configuration [" + kCuRangeLabel +
          "] of Hitachi storage array [" + o.baseSerialNum +
-         "] is invalid. Specify a valid value as 1. a particular CU value in hexadecimal or 2. a hyphenated range in "
-         "hexadecimal or 3. a list of above two separated by comma - at Array Management at array level. " +
+         "] is invalid. Specify a valid value as 1. a particular CU value in hexadecimal or 2. a "
+         "hyphenated range in "
+         "hexadecimal or 3. a list of above two separated by comma - at Array Management at array "
+         "level. " +
          kDocHint;
 }
 
 std::string cuRangeMessage2(const ZRHDSSnapOptions& o, const std::string& item) {
   return "The CU range [" + o.cuRange + "] specified in snap configuration [" + kCuRangeLabel +
          "] of Hitachi storage array [" + o.baseSerialNum + "] is invalid as the range [" + item +
-         "] start value is greater than end value. Correct the range values at Array Management. " + kDocHint;
+         "] start value is greater than end value. Correct the range values at Array Management. " +
+         kDocHint;
 }
 
 std::string poolMessage(const ZRHDSSnapOptions& o) {
-  return std::string("Pool name is required for Thin Image backup. Specify a valid pool name in snap configuration [") +
+  return std::string(
+             "Pool name is required for Thin Image backup. Specify a valid pool name in snap "
+             "configuration [") +
          kTiPoolLabel + "] for Hitachi storage array [" + o.baseSerialNum +
          "] in Array Management at array level. " + kDocHint;
 }
@@ -106,9 +112,11 @@ int getRemoteMAName(ZRSO::SnapInfo* device, std::string& name) {
       buffer.clear();  // a refused read says nothing about the buffer
     }
   }
-  const std::string setting = zrhds_support::readSettingString("~Tessavon", "sZRHDSRemoteSnapMAName");
+  const std::string setting =
+      zrhds_support::readSettingString("~Tessavon", "sZRHDSRemoteSnapMAName");
   if (!setting.empty()) {
-    ZRHDS_DEVLOG(device, 0, kFn, "Registry Key [%s] read, value = [%s]", "sZRHDSRemoteSnapMAName", setting.c_str());
+    ZRHDS_DEVLOG(device, 0, kFn, "Registry Key [%s] read, value = [%s]", "sZRHDSRemoteSnapMAName",
+                 setting.c_str());
     name = setting;
   } else if (!buffer.empty()) {
     name = buffer.text();
@@ -136,7 +144,10 @@ int getArrayProperties(ZRSO::SnapInfo* device, ZRHDSSnapOptions& o) {
   configText(device, "SMCONFIG_NAME_LDEV_DEVICE_NAME", o.label);
   configText(device, "SMCONFIG_NAME_CU_RANGE_FOR_SVOLS", o.cuRange);
   o.noVvolCreate = configInt(device, "SMCONFIG_NAME_CREATE_VVOLS_FOR_HTI") <= 0;
-  configText(device, o.isHTI ? "SMCONFIG_NAME_TI_POOL_NAME_FOR_SVOLS" : "SMCONFIG_NAME_DP_POOL_NAME_FOR_SVOLS", o.pool);
+  configText(
+      device,
+      o.isHTI ? "SMCONFIG_NAME_TI_POOL_NAME_FOR_SVOLS" : "SMCONFIG_NAME_DP_POOL_NAME_FOR_SVOLS",
+      o.pool);
   o.useDPVols = configInt(device, "SMCONFIG_NAME_ALWAYS_SELECT_DP_VOLUMES_CCI") > 0;
   o.useExistingPairs = configInt(device, "SMCONFIG_NAME_USE_PREEXISTING_MIRRORS_FOR_SI") > 0;
   o.reUse = configInt(device, "SMCONFIG_NAME_ENABLE_INCREMENTAL_RESYNC") > 0;
@@ -156,24 +167,28 @@ int getArrayProperties(ZRSO::SnapInfo* device, ZRHDSSnapOptions& o) {
 
   std::string details;
   if (!readArrayDetails(device, details)) {
-    const std::string text = "Failed to get array details for [" + o.baseSerialNum +
-                             "] from database. Please ensure that the array details are properly entered and "
-                             "configured in Array Management.";
+    const std::string text =
+        "Failed to get array details for [" + o.baseSerialNum +
+        "] from database. Please ensure that the array details are properly entered and "
+        "configured in Array Management.";
     SetError(device, 62005, text.c_str());
     return 0;
   }
   // Each item is read even when an earlier one is missing, so that the error
   // names everything the array details lack.
   std::vector<std::string> missing;
-  if (::parseJsonString(details, "hostUserName", o.userName, "") == 0) missing.push_back("array user name");
-  if (::parseJsonString(details, "hostPassword", o.password, "") == 0) missing.push_back("array password");
+  if (::parseJsonString(details, "hostUserName", o.userName, "") == 0)
+    missing.push_back("array user name");
+  if (::parseJsonString(details, "hostPassword", o.password, "") == 0)
+    missing.push_back("array password");
   if (::parseJsonString(details, "arrayId", o.arrayId, "") == 0) missing.push_back("array id");
   if (!missing.empty()) {
     std::string list;
     for (size_t i = 0; i < missing.size(); ++i) list += (i == 0 ? "" : ", ") + missing[i];
-    const std::string text = "The array details for [" + o.baseSerialNum + "] in the database are missing the " +
-                             list + ". Please ensure that the array details are properly entered and configured in Array "
-                             "Management.";
+    const std::string text =
+        "The array details for [" + o.baseSerialNum + "] in the database are missing the " + list +
+        ". Please ensure that the array details are properly entered and configured in Array "
+        "Management.";
     device->log(2, "getArrayProperties", "%s", text.c_str());
     SetError(device, 62005, text.c_str());
     return 0;
@@ -240,16 +255,19 @@ int getArrayProperties(ZRSO::SnapInfo* device, ZRHDSSnapOptions& o) {
   }
   if (preSnapPort[0] != '\0') o.preSnapPort = preSnapPort;
 
-  device->log(1, "getArrayProperties",
-              "Snap Configuration set for the Job : HTI-[%d], Label-[%s], CU-[%s], CreateVVOL-[%d], Pool-[%s], "
-              "UseDPVols-[%d], UseExistingPairs-[%d], ReUse-[%d], QuickResync-[%d], QuickRestore-[%d], "
-              "CmdLogging-[%d], HORCMInstPath-[%s], HORCMInst#-[%s], CascadedClone-[%d], UseConsistencyGrp-[%d], "
-              "Copygroup-[%s], BaseSerialNum-[%s], DisableGAD-[%d], PreSnapPort-[%s]",
-              o.isHTI ? 1 : 0, o.label.c_str(), o.cuRange.c_str(), o.noVvolCreate ? 0 : 1, o.pool.c_str(),
-              o.useDPVols ? 1 : 0, o.useExistingPairs ? 1 : 0, o.reUse ? 1 : 0, o.quickResync ? 1 : 0,
-              o.quickRestore ? 1 : 0, o.cmdLogging ? 1 : 0, o.horcmInstPath.c_str(), o.horcmInst.c_str(),
-              o.cascadedClone ? 1 : 0, o.useConsistencyGrp ? 1 : 0, o.copyGroup.c_str(),
-              o.isVSM ? o.baseSerialNum.c_str() : "", o.gadEnabled ? 0 : 1, o.preSnapPort.c_str());
+  device->log(
+      1, "getArrayProperties",
+      "Snap Configuration set for the Job : HTI-[%d], Label-[%s], CU-[%s], CreateVVOL-[%d], "
+      "Pool-[%s], "
+      "UseDPVols-[%d], UseExistingPairs-[%d], ReUse-[%d], QuickResync-[%d], QuickRestore-[%d], "
+      "CmdLogging-[%d], HORCMInstPath-[%s], HORCMInst#-[%s], CascadedClone-[%d], "
+      "UseConsistencyGrp-[%d], "
+      "Copygroup-[%s], BaseSerialNum-[%s], DisableGAD-[%d], PreSnapPort-[%s]",
+      o.isHTI ? 1 : 0, o.label.c_str(), o.cuRange.c_str(), o.noVvolCreate ? 0 : 1, o.pool.c_str(),
+      o.useDPVols ? 1 : 0, o.useExistingPairs ? 1 : 0, o.reUse ? 1 : 0, o.quickResync ? 1 : 0,
+      o.quickRestore ? 1 : 0, o.cmdLogging ? 1 : 0, o.horcmInstPath.c_str(), o.horcmInst.c_str(),
+      o.cascadedClone ? 1 : 0, o.useConsistencyGrp ? 1 : 0, o.copyGroup.c_str(),
+      o.isVSM ? o.baseSerialNum.c_str() : "", o.gadEnabled ? 0 : 1, o.preSnapPort.c_str());
   return 1;
 }
 

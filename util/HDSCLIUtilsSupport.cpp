@@ -6,7 +6,8 @@
 
 namespace zrhds_support {
 
-std::string hostText(ZRSO::SnapInfo* device, int (ZRSO::SnapInfo::*get)(char*, short*), size_t capacity) {
+std::string hostText(ZRSO::SnapInfo* device, int (ZRSO::SnapInfo::*get)(char*, short*),
+                     size_t capacity) {
   if (device == nullptr) return std::string();
   HostBuffer buffer(capacity);
   short length = buffer.shortCapacity();
@@ -41,7 +42,9 @@ bool hexToDecimalText(const std::string& text, std::string& out) {
   return true;
 }
 
-bool contains(const std::string& text, const char* needle) { return text.find(needle) != std::string::npos; }
+bool contains(const std::string& text, const char* needle) {
+  return text.find(needle) != std::string::npos;
+}
 
 int readSettingInt(const char* section, const char* key, int preset) {
   int value = preset;

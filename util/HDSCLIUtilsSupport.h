@@ -9,9 +9,9 @@
 #include "host/ZRSOSnapInfo.h"
 
 // Logs through a device object that may be null (then nothing is logged).
-#define ZRHDS_DEVLOG(device, level, function, ...)                  \
-  do {                                                              \
-    ZRSO::SnapInfo* zrhdsLogDevice_ = (device);                     \
+#define ZRHDS_DEVLOG(device, level, function, ...)                                          \
+  do {                                                                                      \
+    ZRSO::SnapInfo* zrhdsLogDevice_ = (device);                                             \
     if (zrhdsLogDevice_ != nullptr) zrhdsLogDevice_->log((level), (function), __VA_ARGS__); \
   } while (0)
 
@@ -25,7 +25,9 @@ class HostBuffer {
   explicit HostBuffer(size_t capacity) : m_bytes(capacity + 1, '\0') {}
   char* data() { return m_bytes.data(); }
   size_t capacity() const { return m_bytes.size() - 1; }
-  short shortCapacity() const { return static_cast<short>(capacity() > 32767 ? 32767 : capacity()); }
+  short shortCapacity() const {
+    return static_cast<short>(capacity() > 32767 ? 32767 : capacity());
+  }
   int intCapacity() const { return static_cast<int>(capacity()); }
   // The text up to the first 0.
   std::string text() const { return std::string(m_bytes.data()); }
@@ -39,7 +41,8 @@ class HostBuffer {
 // A text that the host fills in through one of its (buffer, length) getters
 // (source device path, snap name), read into a buffer of capacity bytes;
 // "" when the device is null or the getter fails.
-std::string hostText(ZRSO::SnapInfo* device, int (ZRSO::SnapInfo::*get)(char*, short*), size_t capacity);
+std::string hostText(ZRSO::SnapInfo* device, int (ZRSO::SnapInfo::*get)(char*, short*),
+                     size_t capacity);
 
 // Reads text (non-empty, hexadecimal digits only, at most 16 of them) and
 // writes its value in decimal into out. False, out untouched, otherwise.

@@ -9,7 +9,8 @@ const char kUnlockFn[] = "ZRHDSLock::unlock";
 const unsigned long kAttemptMillis = ZR_HDS_DEFAULT_LOCK_TIME_OUT * 1000UL;
 }  // namespace
 
-ZRHDSLock::ZRHDSLock(ZRSO::SnapInfo& device) : m_device(device), m_pMutex(nullptr), m_bLocked(false) {}
+ZRHDSLock::ZRHDSLock(ZRSO::SnapInfo& device)
+    : m_device(device), m_pMutex(nullptr), m_bLocked(false) {}
 
 ZRHDSLock::ZRHDSLock(ZRSO::SnapInfo& device, const std::string& name, int attempts)
     : m_device(device), m_pMutex(nullptr), m_bLocked(false) {
@@ -42,7 +43,8 @@ bool ZRHDSLock::lock(const std::string& name, int attempts) {
   ZRPlatformInfo settings;
   // Only a positive setting replaces the default: zero or a negative value
   // would otherwise mean "never try".
-  if (settings.getRegInt("Tessavon", "nZRHDSSnapLockRetryCount", &configured) && configured > 0) limit = configured;
+  if (settings.getRegInt("Tessavon", "nZRHDSSnapLockRetryCount", &configured) && configured > 0)
+    limit = configured;
   if (attempts > 0) limit = attempts;
   const bool verbose = commandLoggingOn();
 
@@ -62,10 +64,11 @@ bool ZRHDSLock::lock(const std::string& name, int attempts) {
       return true;
     }
     if (verbose)
-      m_device.log(0, kLockFn, "Mutex [%s] could not be acquired, shall retry after [%d] seconds.", name.c_str(),
-                   ZR_HDS_DEFAULT_LOCK_TIME_OUT);
+      m_device.log(0, kLockFn, "Mutex [%s] could not be acquired, shall retry after [%d] seconds.",
+                   name.c_str(), ZR_HDS_DEFAULT_LOCK_TIME_OUT);
   }
-  m_device.log(2, kLockFn, "Mutex [%s] could not be acquired even after [%d] attempts.", name.c_str(), limit);
+  m_device.log(2, kLockFn, "Mutex [%s] could not be acquired even after [%d] attempts.",
+               name.c_str(), limit);
   return false;
 }
 

@@ -50,9 +50,9 @@ TEST_F(CoreExecute, ComposesDirectoryCommandBlankArguments) {
   runner.on(" get ldev ", R::ok("text"));
   std::string out;
   int ec = -5;
-  ASSERT_EQ(0, Peer::executeCommand(*impl, "raidcom  get ldev ",
-                                    " -ldev_id 256" + Peer::commonParams(*impl, true, true), out,
-                                    ec));
+  ASSERT_EQ(0,
+            Peer::executeCommand(*impl, "raidcom  get ldev ",
+                                 " -ldev_id 256" + Peer::commonParams(*impl, true, true), out, ec));
   EXPECT_EQ(0, ec);
   EXPECT_EQ("text", out);
   ASSERT_EQ(1u, runner.lines().size());
@@ -76,12 +76,9 @@ TEST_F(CoreExecute, ExitCodeRules) {
     int level;  // log level of the exit-code line; -1 none
   };
   const Row rows[] = {
-      {R::exit(0, "fine"), 0, -1},
-      {R::exit(1, "", "bad"), 1, 0},
-      {R::exit(227, "", "locked"), 1, 0},
-      {R::exit(5, "", "five"), 1, 2},
-      {R::exit(137, "", "killed"), 1, 2},
-      {R::exit(-1, "", ""), 1, 2},
+      {R::exit(0, "fine"), 0, -1},        {R::exit(1, "", "bad"), 1, 0},
+      {R::exit(227, "", "locked"), 1, 0}, {R::exit(5, "", "five"), 1, 2},
+      {R::exit(137, "", "killed"), 1, 2}, {R::exit(-1, "", ""), 1, 2},
   };
   for (const Row& row : rows) {
     runner = HDSRecordingRunner();
@@ -90,15 +87,15 @@ TEST_F(CoreExecute, ExitCodeRules) {
     impl->setErrorCodeString(0, "");
     std::string out;
     int ec = 0;
-    int rc = Peer::executeCommand(*impl, "raidcom  get port ", Peer::commonParams(*impl, true, true),
-                                  out, ec);
+    int rc = Peer::executeCommand(*impl, "raidcom  get port ",
+                                  Peer::commonParams(*impl, true, true), out, ec);
     SCOPED_TRACE(row.reply.exitCode);
     EXPECT_EQ(row.result, rc);
     EXPECT_EQ(row.reply.exitCode, ec);
     if (row.result == 0) continue;
     std::string printable = "/cci/raidcom  get port   -IM3532 -s 412345";
     EXPECT_EQ(std::make_pair(62601, "Command '" + printable + "' returned exit code-[" +
-                                         std::to_string(row.reply.exitCode) + "]."),
+                                        std::to_string(row.reply.exitCode) + "]."),
               error());
     // The failing output (with the standard error) stays for the caller.
     EXPECT_EQ(row.reply.err, out);
@@ -172,9 +169,10 @@ TEST_F(CoreExecute, Exit202TwiceFailsWithoutSecondLogin) {
   EXPECT_EQ(202, ec);
   EXPECT_EQ(1u, runner.linesWith("-login").size());
   EXPECT_EQ(2u, runner.linesWith(" get port ").size());
-  EXPECT_EQ(std::make_pair(62601, std::string("Command '/cci/raidcom  get port   -IM3532 -s 412345' "
-                                              "returned exit code-[202].")),
-            error());
+  EXPECT_EQ(
+      std::make_pair(62601, std::string("Command '/cci/raidcom  get port   -IM3532 -s 412345' "
+                                        "returned exit code-[202].")),
+      error());
 }
 
 TEST_F(CoreExecute, Exit202WithRefusedLoginKeepsLoginError) {
@@ -196,8 +194,8 @@ TEST_F(CoreExecute, SyncRunResetsAndChecksStatus) {
   std::string out;
   int ec = 0;
   ASSERT_EQ(0, Peer::executeCommandMain(*impl, "raidcom  add snapshot ",
-                                        " -ldev_id 10" + Peer::commonParams(*impl, true, true),
-                                        out, ec, true));
+                                        " -ldev_id 10" + Peer::commonParams(*impl, true, true), out,
+                                        ec, true));
   const std::vector<std::string> expected = {
       "/cci/raidcom  reset command_status   -IM3532 -s 412345",
       "/cci/raidcom  add snapshot   -ldev_id 10 -IM3532 -s 412345",
@@ -352,19 +350,21 @@ TEST_F(CoreExecute, ScriptFileIsPrivateCompleteAndRunByShell) {
   runner.on("/bin/sh ", R::ok());
   std::string out;
   int ec = 0;
-  ASSERT_EQ(0, Peer::executeScriptFile(*impl, "/cci/raidcom  delete ldev  -ldev_id 1\n"
-                                               "/cci/raidcom  delete ldev  -ldev_id 2\n",
+  ASSERT_EQ(0, Peer::executeScriptFile(*impl,
+                                       "/cci/raidcom  delete ldev  -ldev_id 1\n"
+                                       "/cci/raidcom  delete ldev  -ldev_id 2\n",
                                        out, ec));
   ASSERT_EQ(1u, runner.lines().size());
   const std::string& line = runner.lines()[0];
   ASSERT_EQ(0u, line.rfind("/bin/sh " + tempDir() + "/", 0));
   EXPECT_EQ("_script", line.substr(line.size() - 7));
   ASSERT_EQ(1u, runner.scripts().size());
-  EXPECT_EQ("zr_rc=0\n"
-            "/cci/raidcom  delete ldev  -ldev_id 1 || zr_rc=$?\n"
-            "/cci/raidcom  delete ldev  -ldev_id 2 || zr_rc=$?\n"
-            "exit $zr_rc\n",
-            runner.scripts()[0]);
+  EXPECT_EQ(
+      "zr_rc=0\n"
+      "/cci/raidcom  delete ldev  -ldev_id 1 || zr_rc=$?\n"
+      "/cci/raidcom  delete ldev  -ldev_id 2 || zr_rc=$?\n"
+      "exit $zr_rc\n",
+      runner.scripts()[0]);
   // Removed after success.
   EXPECT_TRUE(filesIn(tempDir()).empty());
 }
@@ -413,7 +413,8 @@ TEST_F(CoreExecute, ScriptFailuresKeepTheFile) {
   };
   const Row rows[] = {
       {R::exit(3, "", "boom"), "failed to execute. Output-[boom]"},
-      {R::exit(0, "", "raidcom: [EW_WARN] careful\n"), "output has Error-[raidcom: [EW_WARN] careful"},
+      {R::exit(0, "", "raidcom: [EW_WARN] careful\n"),
+       "output has Error-[raidcom: [EW_WARN] careful"},
       {R::exit(0, "raidcom: [EX_CMDRJE] refused\n", ""), "output has Error-[raidcom: [EX_CMDRJE]"},
       {R::timeout(), "with CCI commands. Error-[timedout]"},
   };
@@ -445,15 +446,16 @@ TEST_F(CoreExecute, EmptyScriptRunsNothingAndKeepsPair) {
 // Script lines carry the common options too: an instance or serial that is
 // not a decimal number stops the script before any file is made.
 TEST_F(CoreExecute, ScriptWithNonDecimalInstanceOrSerialRunsNothing) {
-  const std::pair<std::string, std::string> rows[] = {
-      {"3532;touch x", kSerial}, {"3532", "412345 $(id)"}};
+  const std::pair<std::string, std::string> rows[] = {{"3532;touch x", kSerial},
+                                                      {"3532", "412345 $(id)"}};
   for (const auto& row : rows) {
     options.horcmInst = row.first;
     options.baseSerialNum = row.second;
     std::string out;
     int ec = 0;
-    EXPECT_EQ(1, Peer::executeScriptFile(*impl, "/cci/raidcom  delete ldev  -ldev_id 1" +
-                                                    Peer::commonParams(*impl, true, true) + "\n",
+    EXPECT_EQ(1, Peer::executeScriptFile(*impl,
+                                         "/cci/raidcom  delete ldev  -ldev_id 1" +
+                                             Peer::commonParams(*impl, true, true) + "\n",
                                          out, ec));
     EXPECT_EQ(62601, error().first);
     EXPECT_EQ(0u, error().second.find("Invalid input: ")) << error().second;

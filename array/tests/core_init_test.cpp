@@ -18,8 +18,8 @@ const char kRaidqryHeader[] =
     "No  Group    Hostname     HORCM_ver   Uid   Serial#   Micro_ver     Cache(MB)\n";
 
 std::string raidqryList(const std::string& micro) {
-  return std::string(kRaidqryHeader) + " 1  ---      mahost01   01-40-03/01  0   412345   " + micro +
-         "     512000\n";
+  return std::string(kRaidqryHeader) + " 1  ---      mahost01   01-40-03/01  0   412345   " +
+         micro + "     512000\n";
 }
 
 zrinq::LdevIdentity commandDevice(unsigned serial, unsigned ldev) {
@@ -65,7 +65,9 @@ class CoreInit : public HDSArrayTestBase {
     impl->getIsInitializedStatus(ok);
     return ok;
   }
-  void raidqryAnswers(const std::string& micro) { runner.on("raidqry   -l ", R::ok(raidqryList(micro))); }
+  void raidqryAnswers(const std::string& micro) {
+    runner.on("raidqry   -l ", R::ok(raidqryList(micro)));
+  }
   std::string cacheKey() const { return std::string("sZRHDSCommandDevice_") + kSerial; }
   std::string cache() {
     ZRPlatformInfo p;
@@ -100,7 +102,8 @@ TEST_F(CoreInit, FullInitialisationWritesStartsAndChecks) {
   EXPECT_EQ(50, Peer::retryCount(*impl));
   EXPECT_EQ(30, Peer::raidcomTimeout(*impl));
   EXPECT_EQ(tmp.path() + "/tmp", Peer::tempDir(*impl));
-  EXPECT_TRUE(device.logged("Raidcom Implementer is initialized successfully for local execution."));
+  EXPECT_TRUE(
+      device.logged("Raidcom Implementer is initialized successfully for local execution."));
 }
 
 TEST_F(CoreInit, InitialisationLogsUnderItsBareName) {
@@ -176,9 +179,12 @@ TEST_F(CoreInit, SettingsAreClamped) {
     int expCmd, expRaidcom, expRetries;
   };
   const Row rows[] = {
-      {-1, -1, -1, 300, 30, 50},         {30, 45, 7, 30, 20, 7},
-      {31, 0, 0, 31, 1, 1},              {0, 99999, 5000, 30, 20, 1000},
-      {100000, 99999, -4, 86400, 3600, 1}, {600, 120, 60, 600, 120, 60},
+      {-1, -1, -1, 300, 30, 50},
+      {30, 45, 7, 30, 20, 7},
+      {31, 0, 0, 31, 1, 1},
+      {0, 99999, 5000, 30, 20, 1000},
+      {100000, 99999, -4, 86400, 3600, 1},
+      {600, 120, 60, 600, 120, 60},
   };
   for (const Row& r : rows) {
     ZRPlatformInfo p;
@@ -219,7 +225,7 @@ TEST_F(CoreInit, MicrocodeVersions) {
   const std::pair<std::string, bool> rows[] = {
       {"80-02-23/00", true},  {"80-02-22/00", false}, {"79-99-99/99", false},
       {"81-00-00/00", true},  {"80-03-00/00", true},  {"80-01-99/00", false},
-      {"8O-02-23/00", false}, {"80-2-23", false},      {"-", false},
+      {"8O-02-23/00", false}, {"80-2-23", false},     {"-", false},
   };
   for (const auto& row : rows) {
     runner = HDSRecordingRunner();
@@ -358,8 +364,8 @@ TEST_F(CoreInit, LoginLockHeldFailsInitialisation) {
 
 TEST_F(CoreInit, CacheOfThisProcessIsReusedAfterInquiry) {
   ZRPlatformInfo p;
-  ASSERT_EQ(0, p.setRegString("~Tessavon", cacheKey().c_str(),
-                              (pid() + ":/dev/sde,/dev/sdc,").c_str()));
+  ASSERT_EQ(
+      0, p.setRegString("~Tessavon", cacheKey().c_str(), (pid() + ":/dev/sde,/dev/sdc,").c_str()));
   std::vector<std::string> devs;
   ASSERT_EQ(1, Peer::getCommandDeviceList(*impl, devs));
   EXPECT_EQ((std::vector<std::string>{"/dev/sde", "/dev/sdc"}), devs);

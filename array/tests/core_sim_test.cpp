@@ -89,7 +89,7 @@ class CoreSim : public ::testing::Test {
   }
   std::string common() { return Peer::commonParams(*impl, true, true); }
 
-  ScopedTempDir tmp;          // first: the fixture reads ZRHOST_HORCM_ETC_DIR
+  ScopedTempDir tmp;  // first: the fixture reads ZRHOST_HORCM_ETC_DIR
   ccisim::Fixture fx;
   FakeSnapInfo device;
   FakeOSUtil os;
@@ -132,8 +132,8 @@ TEST_F(CoreSim, WholeJobFromInstanceFileToShutdown) {
   std::string out;
   int ec = 0;
   ASSERT_EQ(0, Peer::executeCommandMain(*impl, "raidcom  add snapshot ",
-                                        " -ldev_id 100 -pool 1 -snapshotgroup QB_7" + common(),
-                                        out, ec, true))
+                                        " -ldev_id 100 -pool 1 -snapshotgroup QB_7" + common(), out,
+                                        ec, true))
       << error().second;
   std::vector<ccisim::JournalEntry> j = fx.journal();
   ASSERT_EQ(3u, j.size());
@@ -210,16 +210,16 @@ TEST_F(CoreSim, BusyCommandStatusIsAskedAgainAfterPauses) {
   std::string out;
   int ec = 0;
   EXPECT_EQ(1, Peer::executeCommandMain(*impl, "raidcom  add snapshot ",
-                                        " -ldev_id 100 -pool 1 -snapshotgroup QB_7" + common(),
-                                        out, ec, true));
+                                        " -ldev_id 100 -pool 1 -snapshotgroup QB_7" + common(), out,
+                                        ec, true));
   EXPECT_EQ(std::make_pair(62601, std::string("Command status has error.")), error());
 }
 
 TEST_F(CoreSim, HostilePasswordReachesTheToolIntactAndRunsNothing) {
   std::string marker = tmp.file("pw_marker");
   const std::string user = "cci user";
-  const std::string password = "p a$s'w\"d;touch " + marker + " `touch " + marker + "` $(touch " +
-                               marker + ")\\";
+  const std::string password =
+      "p a$s'w\"d;touch " + marker + " `touch " + marker + "` $(touch " + marker + ")\\";
   fx.addUser(user, password);
   options.userName = user;
   options.password = password + "x";  // first a refused login
@@ -302,17 +302,18 @@ TEST_F(CoreSim, EveryFailingScriptLineFailsTheScript) {
   const std::string d = ccisim::toolDir();
   // The failing line is not the last one.
   std::string script = d + "raidcom  delete ldev  -ldev_id 4000" + common() + "\n" + d +
-                       "raidcom  modify ldev  -ldev_id 100 -ldev_name QB_SVOL_ok" + common() +
-                       "\n";
+                       "raidcom  modify ldev  -ldev_id 100 -ldev_name QB_SVOL_ok" + common() + "\n";
   std::string out;
   int ec = 0;
   EXPECT_EQ(1, Peer::executeScriptFile(*impl, script, out, ec));
   EXPECT_NE(0, ec);
-  EXPECT_NE(std::string::npos, error().second.find("failed to execute. Output-[")) << error().second;
+  EXPECT_NE(std::string::npos, error().second.find("failed to execute. Output-["))
+      << error().second;
   EXPECT_EQ("QB_SVOL_ok", fx.load().array(kSerial)->ldev(100).label);
 
   // A warning on the error stream with exit 0 fails it too.
-  fx.addFault(ccisim::Fault::fail("raidcom", "modify ldev", 0, "raidcom: [EW_TEST] warning text\n"));
+  fx.addFault(
+      ccisim::Fault::fail("raidcom", "modify ldev", 0, "raidcom: [EW_TEST] warning text\n"));
   script = d + "raidcom  modify ldev  -ldev_id 100 -ldev_name QB_SVOL_w" + common() + "\n";
   EXPECT_EQ(1, Peer::executeScriptFile(*impl, script, out, ec));
   EXPECT_EQ(0, ec);

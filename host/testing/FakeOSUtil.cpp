@@ -25,18 +25,21 @@ bool FakeOSUtil::enter(const char* op) {
   return m_failAlways.count(op) > 0;
 }
 
-int FakeOSUtil::refreshSystemBus(const char* option, const char* const* first, const char* const* second) {
+int FakeOSUtil::refreshSystemBus(const char* option, const char* const* first,
+                                 const char* const* second) {
   std::lock_guard<std::mutex> g(m_mu);
   bool fail = enter("refreshSystemBus");
-  m_refreshCalls.push_back(RefreshCall{option != nullptr, textOf(option), listOf(first), listOf(second)});
+  m_refreshCalls.push_back(
+      RefreshCall{option != nullptr, textOf(option), listOf(first), listOf(second)});
   return fail ? 0 : m_refreshRc;
 }
 
-int FakeOSUtil::getDeviceList(const char* hostId, const char* vendor, char separator, int bufferSize,
-                              char* buffer) {
+int FakeOSUtil::getDeviceList(const char* hostId, const char* vendor, char separator,
+                              int bufferSize, char* buffer) {
   std::lock_guard<std::mutex> g(m_mu);
   bool fail = enter("getDeviceList");
-  m_deviceListCalls.push_back(DeviceListCall{textOf(hostId), textOf(vendor), separator, bufferSize});
+  m_deviceListCalls.push_back(
+      DeviceListCall{textOf(hostId), textOf(vendor), separator, bufferSize});
   if (fail) return -1;
   const std::string text = m_deviceTexts.front();
   int needed = static_cast<int>(text.size()) + 1;
@@ -47,7 +50,8 @@ int FakeOSUtil::getDeviceList(const char* hostId, const char* vendor, char separ
   return 0;
 }
 
-bool FakeOSUtil::hbaListCommon(char* names, short* namesLength, char* types, short* typesLength, short* third) {
+bool FakeOSUtil::hbaListCommon(char* names, short* namesLength, char* types, short* typesLength,
+                               short* third) {
   short needNames = static_cast<short>(m_hbaNames.empty() ? 0 : m_hbaNames.size() + 1);
   short needTypes = static_cast<short>(m_hbaTypes.size());
   if (third != nullptr) *third = 0;
@@ -67,8 +71,8 @@ bool FakeOSUtil::hbaListCommon(char* names, short* namesLength, char* types, sho
   return true;
 }
 
-bool FakeOSUtil::detectHbaList(const char* /*reserved*/, const char* /*second*/, char* names, short* namesLength,
-                               char* types, short* typesLength, short* third) {
+bool FakeOSUtil::detectHbaList(const char* /*reserved*/, const char* /*second*/, char* names,
+                               short* namesLength, char* types, short* typesLength, short* third) {
   std::lock_guard<std::mutex> g(m_mu);
   bool fail = enter("detectHbaList");
   m_hbaListHosts.emplace_back();
@@ -81,7 +85,8 @@ bool FakeOSUtil::detectHbaList(const char* /*reserved*/, const char* /*second*/,
 }
 
 bool FakeOSUtil::detectHbaListForHost(const char* hostName, const char* /*second*/, char* names,
-                                      short* namesLength, char* types, short* typesLength, short* third) {
+                                      short* namesLength, char* types, short* typesLength,
+                                      short* third) {
   std::lock_guard<std::mutex> g(m_mu);
   bool fail = enter("detectHbaListForHost");
   m_hbaListHosts.push_back(textOf(hostName));
@@ -93,7 +98,8 @@ bool FakeOSUtil::detectHbaListForHost(const char* hostName, const char* /*second
   return hbaListCommon(names, namesLength, types, typesLength, third);
 }
 
-bool FakeOSUtil::detectHba(const char* host, const char* /*second*/, char* buffer, short* length, bool& isIscsi) {
+bool FakeOSUtil::detectHba(const char* host, const char* /*second*/, char* buffer, short* length,
+                           bool& isIscsi) {
   std::lock_guard<std::mutex> g(m_mu);
   bool fail = enter("detectHba");
   m_hbaHosts.push_back(textOf(host));
@@ -130,25 +136,29 @@ bool FakeOSUtil::executeOnRemoteMA(const std::string& mediaAgentName) {
   return handler ? handler(mediaAgentName) : false;
 }
 
-int FakeOSUtil::getPageInfoForVMwareDevice(const char* sourceHostPath, const char* lunUuid, const char* pageKind,
-                                           int applicationId, int installationId, int pageCount, char separator,
+int FakeOSUtil::getPageInfoForVMwareDevice(const char* sourceHostPath, const char* lunUuid,
+                                           const char* pageKind, int applicationId,
+                                           int installationId, int pageCount, char separator,
                                            int bufferSize, char* buffer) {
   std::lock_guard<std::mutex> g(m_mu);
   bool fail = enter("getPageInfoForVMwareDevice");
-  m_pageCalls.push_back(PageInfoCall{textOf(sourceHostPath), textOf(lunUuid), textOf(pageKind), applicationId,
-                                     installationId, pageCount, separator, bufferSize});
+  m_pageCalls.push_back(PageInfoCall{textOf(sourceHostPath), textOf(lunUuid), textOf(pageKind),
+                                     applicationId, installationId, pageCount, separator,
+                                     bufferSize});
   if (fail) return 1;
   if (m_pageRc != 0) return m_pageRc;
   if (buffer != nullptr && bufferSize > 0) {
-    size_t n = m_pageText.size() < static_cast<size_t>(bufferSize - 1) ? m_pageText.size()
-                                                                        : static_cast<size_t>(bufferSize - 1);
+    size_t n = m_pageText.size() < static_cast<size_t>(bufferSize - 1)
+                   ? m_pageText.size()
+                   : static_cast<size_t>(bufferSize - 1);
     std::memcpy(buffer, m_pageText.data(), n);
     buffer[n] = '\0';
   }
   return 0;
 }
 
-int FakeOSUtil::cloneSnaps(const std::vector<ZRSO::SnapInfo*>& snaps, std::vector<ZRSO::SnapInfo*>* clones) {
+int FakeOSUtil::cloneSnaps(const std::vector<ZRSO::SnapInfo*>& snaps,
+                           std::vector<ZRSO::SnapInfo*>* clones) {
   std::lock_guard<std::mutex> g(m_mu);
   if (enter("cloneSnaps") || clones == nullptr) return 0;
   std::vector<ZRSO::SnapInfo*> made;

@@ -47,19 +47,25 @@ class FakeOSUtil : public ZRSO::ZROSUtil {
   ~FakeOSUtil() override;
 
   // ---- ZRSO::ZROSUtil ----
-  int refreshSystemBus(const char* option, const char* const* first, const char* const* second) override;
-  int getDeviceList(const char* hostId, const char* vendor, char separator, int bufferSize, char* buffer) override;
-  bool detectHbaList(const char* reserved, const char* second, char* names, short* namesLength, char* types,
-                     short* typesLength, short* third) override;
-  bool detectHba(const char* host, const char* second, char* buffer, short* length, bool& isIscsi) override;
+  int refreshSystemBus(const char* option, const char* const* first,
+                       const char* const* second) override;
+  int getDeviceList(const char* hostId, const char* vendor, char separator, int bufferSize,
+                    char* buffer) override;
+  bool detectHbaList(const char* reserved, const char* second, char* names, short* namesLength,
+                     char* types, short* typesLength, short* third) override;
+  bool detectHba(const char* host, const char* second, char* buffer, short* length,
+                 bool& isIscsi) override;
   long getHostNumber() override;
   bool executeOnRemoteMA(const std::string& mediaAgentName) override;
-  int getPageInfoForVMwareDevice(const char* sourceHostPath, const char* lunUuid, const char* pageKind,
-                                 int applicationId, int installationId, int pageCount, char separator, int bufferSize,
+  int getPageInfoForVMwareDevice(const char* sourceHostPath, const char* lunUuid,
+                                 const char* pageKind, int applicationId, int installationId,
+                                 int pageCount, char separator, int bufferSize,
                                  char* buffer) override;
-  bool detectHbaListForHost(const char* hostName, const char* second, char* names, short* namesLength, char* types,
-                            short* typesLength, short* third) override;
-  int cloneSnaps(const std::vector<ZRSO::SnapInfo*>& snaps, std::vector<ZRSO::SnapInfo*>* clones) override;
+  bool detectHbaListForHost(const char* hostName, const char* second, char* names,
+                            short* namesLength, char* types, short* typesLength,
+                            short* third) override;
+  int cloneSnaps(const std::vector<ZRSO::SnapInfo*>& snaps,
+                 std::vector<ZRSO::SnapInfo*>* clones) override;
 
   // ---- faults ----
   void failOn(const std::string& op);
@@ -95,7 +101,7 @@ class FakeOSUtil : public ZRSO::ZROSUtil {
   std::vector<RefreshCall> refreshCalls() const;
   std::vector<DeviceListCall> deviceListCalls() const;
   std::vector<std::string> hbaListHosts() const;  // "" for detectHbaList
-  std::vector<std::string> hbaHosts() const;       // host argument of detectHba
+  std::vector<std::string> hbaHosts() const;      // host argument of detectHba
   std::vector<std::string> remoteCalls() const;
   std::vector<PageInfoCall> pageInfoCalls() const;
   // Clones made so far (owned by the fake).
@@ -103,7 +109,8 @@ class FakeOSUtil : public ZRSO::ZROSUtil {
 
  private:
   bool enter(const char* op);
-  bool hbaListCommon(char* names, short* namesLength, char* types, short* typesLength, short* third);
+  bool hbaListCommon(char* names, short* namesLength, char* types, short* typesLength,
+                     short* third);
 
   mutable std::mutex m_mu;
   std::map<std::string, int> m_calls;

@@ -47,14 +47,14 @@ int FakeSnapInfo::put(const std::string& text, char* buffer, int capacity) const
 
 // ---- ZRSO::SnapInfo ----
 
-#define FAKE_BUFFER_GETTER(NAME, FIELD, LENTYPE)            \
-  int FakeSnapInfo::NAME(char* buffer, LENTYPE* length) {   \
-    std::lock_guard<std::mutex> g(m_mu);                    \
-    if (enter(#NAME)) return 1;                             \
-    int cap = length != nullptr ? *length : 0;              \
-    int n = put(m_s.FIELD, buffer, cap);                    \
+#define FAKE_BUFFER_GETTER(NAME, FIELD, LENTYPE)              \
+  int FakeSnapInfo::NAME(char* buffer, LENTYPE* length) {     \
+    std::lock_guard<std::mutex> g(m_mu);                      \
+    if (enter(#NAME)) return 1;                               \
+    int cap = length != nullptr ? *length : 0;                \
+    int n = put(m_s.FIELD, buffer, cap);                      \
     if (length != nullptr) *length = static_cast<LENTYPE>(n); \
-    return 0;                                               \
+    return 0;                                                 \
   }
 
 FAKE_BUFFER_GETTER(getSnapName, snapName, short)
@@ -243,7 +243,8 @@ void FakeSnapInfo::setReplicationType(int type) {
 int FakeSnapInfo::setArrayInformation(const char* serial, const char* secondSerial, int flag) {
   std::lock_guard<std::mutex> g(m_mu);
   bool fail = enter("setArrayInformation");
-  m_s.arrayInformationCalls.push_back(ArrayInformationCall{textOf(serial), textOf(secondSerial), flag});
+  m_s.arrayInformationCalls.push_back(
+      ArrayInformationCall{textOf(serial), textOf(secondSerial), flag});
   if (fail) return 1;
   if (m_s.arrayInformationRc == 0 && m_s.controlHostAfterArrayInformation >= 0)
     m_s.controlHostId = m_s.controlHostAfterArrayInformation;
@@ -366,7 +367,8 @@ void FakeSnapInfo::setValueStringFor(int id, const std::string& v) {
   std::lock_guard<std::mutex> g(m_mu);
   m_s.valueStrings[id] = v;
 }
-void FakeSnapInfo::setDeviceDetectionInfoTexts(const std::string& first, const std::string& second) {
+void FakeSnapInfo::setDeviceDetectionInfoTexts(const std::string& first,
+                                               const std::string& second) {
   std::lock_guard<std::mutex> g(m_mu);
   m_s.detectionFirst = first;
   m_s.detectionSecond = second;

@@ -21,12 +21,14 @@ int removeEntry(const char* path, const struct stat* /*sb*/, int /*type*/, struc
 
 ScopedTempDir::ScopedTempDir() {
   const char* base = std::getenv("TMPDIR");
-  std::string tmpl = std::string(base != nullptr && base[0] != '\0' ? base : "/tmp") + "/zrtest.XXXXXX";
+  std::string tmpl =
+      std::string(base != nullptr && base[0] != '\0' ? base : "/tmp") + "/zrtest.XXXXXX";
   std::vector<char> buf(tmpl.begin(), tmpl.end());
   buf.push_back('\0');
   if (::mkdtemp(buf.data()) == nullptr) throw std::runtime_error("mkdtemp failed for " + tmpl);
   m_path = buf.data();
-  for (const char* sub : {"/locks", "/logs", "/tmp", "/etc", "/cci"}) ::mkdir((m_path + sub).c_str(), 0755);
+  for (const char* sub : {"/locks", "/logs", "/tmp", "/etc", "/cci"})
+    ::mkdir((m_path + sub).c_str(), 0755);
   setEnv("ZRHOST_SETTINGS_FILE", m_path + "/settings.ini");
   setEnv("ZRHOST_LOCK_DIR", m_path + "/locks");
   setEnv("ZRHOST_LOG_DIR", m_path + "/logs");
@@ -50,7 +52,8 @@ std::string ScopedTempDir::file(const std::string& name) const { return m_path +
 
 void ScopedTempDir::setEnv(const std::string& name, const std::string& value) {
   const char* old = std::getenv(name.c_str());
-  m_saved.emplace_back(name, std::make_pair(old != nullptr, old != nullptr ? std::string(old) : std::string()));
+  m_saved.emplace_back(
+      name, std::make_pair(old != nullptr, old != nullptr ? std::string(old) : std::string()));
   ::setenv(name.c_str(), value.c_str(), 1);
 }
 

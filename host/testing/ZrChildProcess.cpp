@@ -18,7 +18,8 @@ std::string zrSelfExe() {
 }
 
 bool zrStartSelf(ZrProcess& p, const std::string& args, bool execDirect, std::string* error) {
-  std::string cmd = std::string(execDirect ? "exec " : "") + "'" + zrSelfExe() + "' --zr-child " + args;
+  std::string cmd =
+      std::string(execDirect ? "exec " : "") + "'" + zrSelfExe() + "' --zr-child " + args;
   std::string sh = "/bin/sh", c = "-c";
   char* argv[] = {&sh[0], &c[0], &cmd[0], nullptr};
   p.TrapIO(true, true);

@@ -10,8 +10,9 @@ namespace {
 class FakeScsi : public ZrDeviceScsiIface {
  public:
   FakeScsi(ZrFakeDeviceTree* tree, const std::string& path) : m_tree(tree), m_path(path) {}
-  int send(const unsigned char* cdb, int cdbLength, unsigned char* buffer, int bufferLength, int /*direction*/,
-           int /*flags*/, int /*reserved1*/, int /*reserved2*/, int timeoutSeconds, CNqError* error) override {
+  int send(const unsigned char* cdb, int cdbLength, unsigned char* buffer, int bufferLength,
+           int /*direction*/, int /*flags*/, int /*reserved1*/, int /*reserved2*/,
+           int timeoutSeconds, CNqError* error) override {
     return m_tree->send(m_path, cdb, cdbLength, buffer, bufferLength, timeoutSeconds, error);
   }
 
@@ -22,7 +23,8 @@ class FakeScsi : public ZrDeviceScsiIface {
 
 class FakeDevice : public ZrDevice {
  public:
-  FakeDevice(ZrFakeDeviceTree* tree, const std::string& path) : m_tree(tree), m_path(path), m_scsi(tree, path) {}
+  FakeDevice(ZrFakeDeviceTree* tree, const std::string& path)
+      : m_tree(tree), m_path(path), m_scsi(tree, path) {}
   ~FakeDevice() override { m_tree->deviceClosed(); }
   ZrDeviceScsiIface* queryInterface(const char* name) override {
     if (name == nullptr || std::strcmp(name, "ZrDeviceScsiIface") != 0) return nullptr;
@@ -103,8 +105,9 @@ void ZrFakeDeviceTree::deviceClosed() {
   --m_open;
 }
 
-int ZrFakeDeviceTree::send(const std::string& path, const unsigned char* cdb, int cdbLength, unsigned char* buffer,
-                           int bufferLength, int timeoutSeconds, CNqError* error) {
+int ZrFakeDeviceTree::send(const std::string& path, const unsigned char* cdb, int cdbLength,
+                           unsigned char* buffer, int bufferLength, int timeoutSeconds,
+                           CNqError* error) {
   std::lock_guard<std::mutex> g(m_mu);
   Sent s;
   s.path = path;
@@ -133,7 +136,8 @@ int ZrFakeDeviceTree::send(const std::string& path, const unsigned char* cdb, in
   }
   // The device returns at most the CDB's allocation length.
   const size_t allocation = (static_cast<size_t>(cdb[3]) << 8) | cdb[4];
-  const size_t n = std::min({page->size(), allocation, static_cast<size_t>(std::max(bufferLength, 0))});
+  const size_t n =
+      std::min({page->size(), allocation, static_cast<size_t>(std::max(bufferLength, 0))});
   if (n > 0) std::memcpy(buffer, page->data(), n);
   return static_cast<int>(n);
 }

@@ -17,9 +17,9 @@
 class ZrFakeDeviceTree : public ZrDeviceProvider {
  public:
   struct Disk {
-    zrinq::Page standard;  // reply to the standard INQUIRY
-    zrinq::Page e2;        // reply to VPD page 0xE2; empty: the page is refused
-    bool scsi = true;      // false: the device offers no SCSI interface
+    zrinq::Page standard;       // reply to the standard INQUIRY
+    zrinq::Page e2;             // reply to VPD page 0xE2; empty: the page is refused
+    bool scsi = true;           // false: the device offers no SCSI interface
     bool failStandard = false;  // the standard INQUIRY fails (send returns -1)
     bool failE2 = false;        // the page 0xE2 INQUIRY fails (send returns -1)
   };
@@ -63,7 +63,8 @@ class ZrFakeDeviceTree : public ZrDeviceProvider {
 // Routes ZrDeviceTree::getDevice to tree for the life of the guard.
 class ZrScopedDeviceTree {
  public:
-  explicit ZrScopedDeviceTree(ZrDeviceProvider* tree) : m_previous(ZrDeviceTree::setProvider(tree)) {}
+  explicit ZrScopedDeviceTree(ZrDeviceProvider* tree)
+      : m_previous(ZrDeviceTree::setProvider(tree)) {}
   ~ZrScopedDeviceTree() { ZrDeviceTree::setProvider(m_previous); }
   ZrScopedDeviceTree(const ZrScopedDeviceTree&) = delete;
   ZrScopedDeviceTree& operator=(const ZrScopedDeviceTree&) = delete;

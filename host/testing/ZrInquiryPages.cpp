@@ -7,7 +7,8 @@ namespace {
 
 // Copies text into page at offset, blank-padded or cut to width.
 void putField(Page& page, size_t offset, size_t width, const std::string& text) {
-  for (size_t i = 0; i < width; ++i) page.at(offset + i) = i < text.size() ? static_cast<uint8_t>(text[i]) : ' ';
+  for (size_t i = 0; i < width; ++i)
+    page.at(offset + i) = i < text.size() ? static_cast<uint8_t>(text[i]) : ' ';
 }
 
 std::string hex5(unsigned value) {
@@ -41,8 +42,8 @@ std::string rawLdev(unsigned ldev) {
   return buf;
 }
 
-Page standardPage(const std::string& vendor, const std::string& product, const std::string& rawSerialText,
-                  const std::string& rawLdevText) {
+Page standardPage(const std::string& vendor, const std::string& product,
+                  const std::string& rawSerialText, const std::string& rawLdevText) {
   Page page(96, 0);
   page[0] = 0x00;  // direct-access block device
   page[2] = 0x06;  // SPC-4
@@ -56,8 +57,8 @@ Page standardPage(const std::string& vendor, const std::string& product, const s
   return page;
 }
 
-Page pageE2(const std::string& vendor, const std::string& rawBaseSerial, const std::string& rawBaseLdev,
-            const std::string& modelCode) {
+Page pageE2(const std::string& vendor, const std::string& rawBaseSerial,
+            const std::string& rawBaseLdev, const std::string& modelCode) {
   Page page(160, 0);
   page[1] = 0xE2;
   page[3] = static_cast<uint8_t>(page.size() - 4);
@@ -72,7 +73,8 @@ Page standardPageFor(const LdevIdentity& id) {
 }
 
 Page pageE2For(const LdevIdentity& id) {
-  return pageE2(id.vendor, rawSerial(id.modelCode, id.baseSerial), rawLdev(id.baseLdev), id.modelCode);
+  return pageE2(id.vendor, rawSerial(id.modelCode, id.baseSerial), rawLdev(id.baseLdev),
+                id.modelCode);
 }
 
 std::string toHex(const Page& page) {

@@ -40,10 +40,10 @@ std::string rawSerial(const std::string& model, unsigned serial);
 std::string rawLdev(unsigned ldev);
 
 // Pages from raw fields; each text is blank-padded or cut to its field.
-Page standardPage(const std::string& vendor, const std::string& product, const std::string& rawSerial,
-                  const std::string& rawLdev);
-Page pageE2(const std::string& vendor, const std::string& rawBaseSerial, const std::string& rawBaseLdev,
-            const std::string& modelCode);
+Page standardPage(const std::string& vendor, const std::string& product,
+                  const std::string& rawSerial, const std::string& rawLdev);
+Page pageE2(const std::string& vendor, const std::string& rawBaseSerial,
+            const std::string& rawBaseLdev, const std::string& modelCode);
 
 Page standardPageFor(const LdevIdentity& id);
 Page pageE2For(const LdevIdentity& id);

@@ -97,7 +97,8 @@ TEST(FakeSnapInfo, MetadataBlobSizingAndClearing) {
 TEST(FakeSnapInfo, LogsMessagesErrorsAndConfiguration) {
   FakeSnapInfo d;
   const char* hostile = "%s%n";
-  d.log(2, "ZRHDSLock::lock", "Mutex [%s] could not be acquired even after [%d] attempts.", hostile, 50);
+  d.log(2, "ZRHDSLock::lock", "Mutex [%s] could not be acquired even after [%d] attempts.", hostile,
+        50);
   d.message(2, "shown");
   d.setError(62008, "Failed to set HDS metadata.");
   ASSERT_EQ(1u, d.logs().size());
@@ -165,7 +166,8 @@ TEST(FakeOSUtil, InitiatorsRescansRemoteAndClones) {
   EXPECT_EQ(49, namesLen);
   EXPECT_EQ(2, typesLen);
   std::vector<char> names(namesLen), types(typesLen);
-  EXPECT_TRUE(u.detectHbaListForHost("esx1", "", names.data(), &namesLen, types.data(), &typesLen, &third));
+  EXPECT_TRUE(
+      u.detectHbaListForHost("esx1", "", names.data(), &namesLen, types.data(), &typesLen, &third));
   EXPECT_STREQ("10:00:00:00:c9:aa:bb:cc,iqn.1994-05.com.redhat:x", names.data());
   EXPECT_EQ(1, types[1]);
   EXPECT_EQ((std::vector<std::string>{"", "esx1"}), u.hbaListHosts());
@@ -214,7 +216,8 @@ TEST(FakeOSUtil, InitiatorsRescansRemoteAndClones) {
 
   u.setPageInfoReply(0, "00E2ABCD*_ZRSO_*");
   char reply[8];
-  EXPECT_EQ(0, u.getPageInfoForVMwareDevice("/vmfs/x", "uuid", "GENERIC_VPD", 0, 2, 5, '*', sizeof(reply), reply));
+  EXPECT_EQ(0, u.getPageInfoForVMwareDevice("/vmfs/x", "uuid", "GENERIC_VPD", 0, 2, 5, '*',
+                                            sizeof(reply), reply));
   EXPECT_STREQ("00E2ABC", reply);
   EXPECT_EQ("uuid", u.pageInfoCalls()[0].lunUuid);
   EXPECT_EQ(0x1F, u.getHostNumber());

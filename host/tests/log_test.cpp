@@ -35,7 +35,8 @@ TEST(EvDebug, LineLayoutAndHostileTextTakenLiterally) {
   ZrFakeClock clock(1700000000);
   ZrScopedClock guard(&clock);
   const std::string hostile = "%s%n%x%%";
-  EvDebug::DebugLvl("ZRHDSCLIUtils::validateInputParams", -1, "Invalid Device Count received [%d]", 0);
+  EvDebug::DebugLvl("ZRHDSCLIUtils::validateInputParams", -1, "Invalid Device Count received [%d]",
+                    0);
   EvDebug::DebugLvl(hostile.c_str(), 0, "text [%s]", hostile.c_str());
   EvDebug debug("instance");  // the instance form logs to the same file
   debug.DebugLvl("f", 1, "%s", "first\nsecond");
@@ -52,7 +53,8 @@ TEST(EvDebug, LineLayoutAndHostileTextTakenLiterally) {
   std::strftime(stamp, sizeof(stamp), "%Y-%m-%d %H:%M:%S", &tmv);
   const std::string head = std::string(stamp) + " " + std::to_string(::getpid()) + " " +
                            std::to_string(GetCurrentThreadId()) + " ";
-  EXPECT_EQ(head + "-1 ZRHDSCLIUtils::validateInputParams Invalid Device Count received [0]", got[0]);
+  EXPECT_EQ(head + "-1 ZRHDSCLIUtils::validateInputParams Invalid Device Count received [0]",
+            got[0]);
   EXPECT_EQ(head + "0 " + hostile + " text [" + hostile + "]", got[1]);
   EXPECT_EQ(head + "1 f first", got[2]);
   EXPECT_EQ(head + "1 f second", got[3]);
@@ -76,8 +78,8 @@ bool wellFormedWorkerLine(const std::string& l) {
   const std::string rest = l.substr(p);
   int t = -1, i = -1;
   char tail[16] = {0};
-  return std::sscanf(rest.c_str(), "0 worker thread %d line %d %15s", &t, &i, tail) == 3 && t >= 0 && t < 4 &&
-         i >= 0 && i < 200 && std::string(tail) == "payload" &&
+  return std::sscanf(rest.c_str(), "0 worker thread %d line %d %15s", &t, &i, tail) == 3 &&
+         t >= 0 && t < 4 && i >= 0 && i < 200 && std::string(tail) == "payload" &&
          rest == "0 worker thread " + std::to_string(t) + " line " + std::to_string(i) + " payload";
 }
 
@@ -86,7 +88,8 @@ TEST(EvDebug, LinesOfThreadsDoNotInterleave) {
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t)
     threads.emplace_back([t] {
-      for (int i = 0; i < 200; ++i) EvDebug::DebugLvl("worker", 0, "thread %d line %d %s", t, i, "payload");
+      for (int i = 0; i < 200; ++i)
+        EvDebug::DebugLvl("worker", 0, "thread %d line %d %s", t, i, "payload");
     });
   for (std::thread& th : threads) th.join();
   std::vector<std::string> got = lines(zrReadFile(EvDebug::logFilePath()));
@@ -107,7 +110,8 @@ TEST(EvDebug, EachProcessHasItsOwnFileAndADirectoryIsMadeWhenMissing) {
   int status = 0;
   ASSERT_EQ(pid, ::waitpid(pid, &status, 0));
   std::string parentLog = zrReadFile(EvDebug::logFilePath());
-  std::string childLog = zrReadFile(dir.path() + "/new/logs/zrhost_" + std::to_string(pid) + ".log");
+  std::string childLog =
+      zrReadFile(dir.path() + "/new/logs/zrhost_" + std::to_string(pid) + ".log");
   EXPECT_NE(std::string::npos, parentLog.find("from parent"));
   EXPECT_EQ(std::string::npos, parentLog.find("from child"));
   EXPECT_NE(std::string::npos, childLog.find("from child"));

@@ -43,7 +43,8 @@ bool waitForFile(const std::string& path) {
 }
 
 // Starts the holder child; the caller owns the process object.
-bool startHolder(ZrProcess& p, const std::string& name, const std::string& marker, const char* how) {
+bool startHolder(ZrProcess& p, const std::string& name, const std::string& marker,
+                 const char* how) {
   std::string error;
   return zrStartSelf(p, "hold '" + name + "' '" + marker + "' " + how, true, &error);
 }

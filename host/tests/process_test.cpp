@@ -117,7 +117,8 @@ Result run(const std::string& args, long timeoutMillis, bool execDirect = false)
   r.started = zrStartSelf(p, args, execDirect, &r.error);
   if (r.started) r.ended = p.WaitForProcessToEndMillis(&r.exitCode, &r.error, timeoutMillis);
   r.elapsedMillis = static_cast<long>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count());
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0)
+          .count());
   p.GetIO(&r.out, &r.err);
   return r;
 }
@@ -136,7 +137,8 @@ Result runShell(const std::string& command, long timeoutMillis) {
   r.started = p.StartProcess(argv, &r.error, 0);
   if (r.started) r.ended = p.WaitForProcessToEndMillis(&r.exitCode, &r.error, timeoutMillis);
   r.elapsedMillis = static_cast<long>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count());
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0)
+          .count());
   p.GetIO(&r.out, &r.err);
   return r;
 }

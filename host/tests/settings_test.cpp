@@ -86,7 +86,7 @@ TEST(ZRPlatformInfo, NonNumbersAreNotNumbers) {
     const char* text;
     bool isInt;
     bool isNumber;
-  } rows[] = {{"", false, false},          {"abc", false, false}, {"12abc", false, false},
+  } rows[] = {{"", false, false},           {"abc", false, false}, {"12abc", false, false},
               {"99999999999", false, true}, {"-5", true, false},   {"17", true, true}};
   for (const Row& r : rows) {
     ASSERT_EQ(0, s.setRegString(kMain, "nKey", r.text));
@@ -162,7 +162,8 @@ TEST(ZRPlatformInfo, UnreadableStoreIsNeverReplaced) {
     if (::geteuid() != 0) ::chmod(dir.file("settings.ini").c_str(), 0);
     ZRPlatformInfo other;
     int v = 0;
-    if (other.getRegInt(kMain, "sZRHDSRaidcomLockCount_410001", &v) != 0) ::_exit(4);  // cannot read: absent
+    if (other.getRegInt(kMain, "sZRHDSRaidcomLockCount_410001", &v) != 0)
+      ::_exit(4);  // cannot read: absent
     ::_exit(other.setRegInt(kMain, "nWrittenByAnotherUser", 1) != 0 ? 0 : 1);
   }
   int status = 0;
@@ -178,8 +179,9 @@ TEST(ZRPlatformInfo, UnreadableStoreIsNeverReplaced) {
 
 TEST(ZRPlatformInfo, HandEditedFileIsRead) {
   ScopedTempDir dir;
-  ASSERT_TRUE(zrWriteFile(dir.file("settings.ini"),
-                          "# comment\n[~Tessavon]\r\nnZRHDSKeepCmdOutput=1\r\nstray line\n\n[Tessavon]\nsName=v\n"));
+  ASSERT_TRUE(zrWriteFile(
+      dir.file("settings.ini"),
+      "# comment\n[~Tessavon]\r\nnZRHDSKeepCmdOutput=1\r\nstray line\n\n[Tessavon]\nsName=v\n"));
   ZRPlatformInfo s;
   int keep = 0;
   std::string name;

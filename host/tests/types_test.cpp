@@ -161,8 +161,8 @@ TEST(CNqFile, WriteReadStatAndErrors) {
 
 TEST(ZrPaths, DefaultsAndOverrides) {
   ScopedTempDir dir;
-  const char* vars[] = {"ZRHOST_SETTINGS_FILE", "ZRHOST_LOCK_DIR", "ZRHOST_LOG_DIR",
-                        "ZRHOST_TEMP_DIR", "ZRHOST_HORCM_ETC_DIR", "ZRHOST_CCI_DIR"};
+  const char* vars[] = {"ZRHOST_SETTINGS_FILE", "ZRHOST_LOCK_DIR",      "ZRHOST_LOG_DIR",
+                        "ZRHOST_TEMP_DIR",      "ZRHOST_HORCM_ETC_DIR", "ZRHOST_CCI_DIR"};
   for (const char* v : vars) dir.setEnv(v, "");
   EXPECT_EQ("/etc/zrhost/settings.ini", ZrPaths::settingsFile());
   EXPECT_EQ("/var/lock/zrhost", ZrPaths::lockDir());

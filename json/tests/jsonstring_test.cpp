@@ -20,8 +20,10 @@ struct Row {
 
 const Row kRows[] = {
     // Host texts: separator "," (also when given empty).
-    {"comma text, first key", "hostUserName:admin,engineId:73,arrayId:412345,", "hostUserName", "", 1, "admin"},
-    {"comma text, last key", "hostUserName:admin,engineId:73,arrayId:412345,", "arrayId", ",", 1, "412345"},
+    {"comma text, first key", "hostUserName:admin,engineId:73,arrayId:412345,", "hostUserName", "",
+     1, "admin"},
+    {"comma text, last key", "hostUserName:admin,engineId:73,arrayId:412345,", "arrayId", ",", 1,
+     "412345"},
     {"last key without final comma", "engineId:73,arrayId:412345", "arrayId", "", 0, kUntouched},
     {"last key closed by brace", "{engineId:73,arrayId:412345}", "arrayId", "", 1, "412345"},
     {"brace when no separator follows", "{idatype:vmware}", "idatype", "", 1, "vmware"},
@@ -41,17 +43,21 @@ const Row kRows[] = {
     {"metadata value to brace", "1S:412345**3L:256}", "3L", "**", 1, "256"},
     {"metadata value without end", "1S:412345**3L:256", "3L", "**", 0, kUntouched},
     {"metadata empty value", "16ON:**22LI:1024**", "16ON", "**", 1, ""},
-    {"label holding a key text", "16ON:old 23OS:NEWDEV label**22LI:1024**17HG:CL1-A-3**23OS:OLDDEV**24VI:1024**",
-     "23OS", "**", 1, "OLDDEV"},
+    {"label holding a key text",
+     "16ON:old 23OS:NEWDEV label**22LI:1024**17HG:CL1-A-3**23OS:OLDDEV**24VI:1024**", "23OS", "**",
+     1, "OLDDEV"},
     {"label starting with a key text", "16ON:3L:999**3L:256**", "3L", "**", 1, "256"},
     {"key text only inside values", "16ON:x23OS:NEWDEV**22LI:5**", "23OS", "**", 0, kUntouched},
     {"longer key at an entry start", "3LX:1**3L:2**", "3L", "**", 1, "2"},
     // hostPassword: up to the separator in front of "engineName".
-    {"password holding separators", "hostUserName:admin,hostPassword:p,a:s**s,engineName:e1,engineId:73,",
-     "hostPassword", "", 1, "p,a:s**s"},
-    {"password with metadata separator", "hostPassword:abc**engineName:x**", "hostPassword", "**", 1, "abc*"},
+    {"password holding separators",
+     "hostUserName:admin,hostPassword:p,a:s**s,engineName:e1,engineId:73,", "hostPassword", "", 1,
+     "p,a:s**s"},
+    {"password with metadata separator", "hostPassword:abc**engineName:x**", "hostPassword", "**",
+     1, "abc*"},
     {"empty password", "hostPassword:,engineName:x,", "hostPassword", "", 1, ""},
-    {"engineName before hostPassword", "engineName:x,hostPassword:abc,", "hostPassword", "", 0, kUntouched},
+    {"engineName before hostPassword", "engineName:x,hostPassword:abc,", "hostPassword", "", 0,
+     kUntouched},
     {"no engineName", "hostUserName:admin,hostPassword:abc,", "hostPassword", "", 0, kUntouched},
     {"negative span", "hostPassword:engineName", "hostPassword", "", 0, kUntouched},
 };
@@ -85,7 +91,8 @@ TEST(ParseJsonString, EveryEntryOfAWrittenRecordReadsBack) {
 
 TEST(ParseJsonString, LongValuesUpToTheStoredSize) {
   std::string groups;
-  while (groups.size() < kParseJsonStringMaxValue) groups += "CL1-A-" + std::to_string(groups.size() % 250) + ",";
+  while (groups.size() < kParseJsonStringMaxValue)
+    groups += "CL1-A-" + std::to_string(groups.size() % 250) + ",";
   groups.resize(kParseJsonStringMaxValue);
   std::string value;
   ASSERT_EQ(1, parseJsonString("17HG:" + groups + "**23OS:NEWDEV**", "17HG", value, "**"));
@@ -102,7 +109,8 @@ TEST(ParseJsonString, LongValuesUpToTheStoredSize) {
 
   // The password has no limit.
   std::string password(10000, 'p');
-  EXPECT_EQ(1, parseJsonString("hostPassword:" + password + ",engineName:e", "hostPassword", value));
+  EXPECT_EQ(1,
+            parseJsonString("hostPassword:" + password + ",engineName:e", "hostPassword", value));
   EXPECT_EQ(password, value);
 }
 

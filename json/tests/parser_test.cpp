@@ -62,7 +62,8 @@ const Row kObjectRows[] = {
     {"raw line end in string", "{\"a\":\"x\ny\"}", true, "{\"a\": \"x\\ny\"}"},
     // Failures keep what was read before them.
     {"unquoted word value", "{\"a\":1,\"b\":xyz,\"c\":2}", false, "{\"a\": 1}"},
-    {"failed nested object is dropped whole", "{\"a\":1,\"b\":{\"c\":2,\"d\":xyz}}", false, "{\"a\": 1}"},
+    {"failed nested object is dropped whole", "{\"a\":1,\"b\":{\"c\":2,\"d\":xyz}}", false,
+     "{\"a\": 1}"},
     {"failed nested array is dropped whole", "{\"a\":1,\"b\":[2,3 4]}", false, "{\"a\": 1}"},
     {"unquoted key", "{a:1}", false, "{}"},
     {"unquoted key after member", "{\"a\":1,b:2}", false, "{\"a\": 1}"},
@@ -98,11 +99,13 @@ const Row kArrayRows[] = {
     {"leading comma gives null", "[,1]", true, "[null, 1]"},
     {"trailing comma", "[1,2,]", true, "[1, 2]"},
     {"comma only", "[,]", true, "[null]"},
-    {"plus sign, leading zeros, missing parts", "[+1, 007, .5, 5., -0.25e1]", true, "[1, 7, 0.5, 5, -2.5]"},
+    {"plus sign, leading zeros, missing parts", "[+1, 007, .5, 5., -0.25e1]", true,
+     "[1, 7, 0.5, 5, -2.5]"},
     {"exponent forms", "[1e5, 1E+2, 2e-3]", true, "[100000, 100, 0.002]"},
     {"nested array", "[[1,[2]],[]]", true, "[[1, [2]], []]"},
     {"object element", "[{\"a\":1},{}]", true, "[{\"a\": 1}, {}]"},
-    {"string and word literals", "['a', \"b\", true, false, null]", true, "[\"a\", \"b\", true, false, null]"},
+    {"string and word literals", "['a', \"b\", true, false, null]", true,
+     "[\"a\", \"b\", true, false, null]"},
     {"missing comma", "[1 2]", false, "[1]"},
     {"hex leaves x10 behind", "[0x10]", false, "[0]"},
     {"exponent without digits", "[1e]", false, "[]"},
@@ -151,7 +154,9 @@ const StringRow kStringRows[] = {
     {"u escape of zero", "\"\\u0000x\"", true, s("\0x", 2)},
     {"u escape without digits adds nothing", "\"a\\uZZZZb\"", true, "ab"},
     {"u escape uses leading digits only", "\"\\u41zzb\"", true, "Ab"},
-    {"u escape takes a quote among its four", "\"\\u4\"zzb\"", true, "\x04" "b"},
+    {"u escape takes a quote among its four", "\"\\u4\"zzb\"", true,
+     "\x04"
+     "b"},
     {"u escape with 0x prefix", "\"\\u0x41\"", true, "A"},
     {"u escape 0x without digits", "\"\\u0xzz\"", true, ""},
     {"u escape with leading blank", "\"\\u 41z\"", true, "A"},
@@ -190,11 +195,16 @@ TEST(ValueParse, KindsInOrder) {
     const char* written;
   };
   const KindRow rows[] = {
-      {"\"s\"", Value::StringType, "\"s\""},      {" 12.5 ", Value::NumberType, "12.5"},
-      {"true", Value::BooleanType, "true"},       {"false", Value::BooleanType, "false"},
-      {"null", Value::NullType, "null"},          {",", Value::NullType, "null"},
-      {"[1]", Value::ArrayType, "[1]"},           {"{\"a\":[]}", Value::ObjectType, "{\"a\": []}"},
-      {"// c\n'q'", Value::StringType, "\"q\""},  {"5abc", Value::NumberType, "5"},
+      {"\"s\"", Value::StringType, "\"s\""},
+      {" 12.5 ", Value::NumberType, "12.5"},
+      {"true", Value::BooleanType, "true"},
+      {"false", Value::BooleanType, "false"},
+      {"null", Value::NullType, "null"},
+      {",", Value::NullType, "null"},
+      {"[1]", Value::ArrayType, "[1]"},
+      {"{\"a\":[]}", Value::ObjectType, "{\"a\": []}"},
+      {"// c\n'q'", Value::StringType, "\"q\""},
+      {"5abc", Value::NumberType, "5"},
       // After a failed array the object rule is still tried where the array
       // stopped.
       {"[1 {\"k\":2}", Value::ObjectType, "{\"k\": 2}"},
@@ -349,9 +359,9 @@ TEST(BuildingBlocks, Identifier) {
     const char* name;
   };
   const IdRow rows[] = {
-      {"  name:1", true, "name"},     {"$a_1 :", true, "$a_1"},  {"ab cd:", true, "abcd"},
-      {"a-b.c:", true, "abc"},        {":", true, ""},           {"1abc:", false, ""},
-      {"abc", false, "abc"},          {"-x:", false, ""},
+      {"  name:1", true, "name"}, {"$a_1 :", true, "$a_1"}, {"ab cd:", true, "abcd"},
+      {"a-b.c:", true, "abc"},    {":", true, ""},          {"1abc:", false, ""},
+      {"abc", false, "abc"},      {"-x:", false, ""},
   };
   for (const IdRow& row : rows) {
     std::istringstream in(row.input);
@@ -478,7 +488,8 @@ TEST(RoundTrip, PrettyFormReadsBackToTheSameText) {
   const char* texts[] = {
       "{\"HbaESX\":[],\"HbaLocal\":[\"iqn.1998-01.com.vmware:esx1\",\"21:00:00:24:ff:4c:aa:01\"],"
       "\"controlHostId\":12}",
-      "{\"MapSnapInfoList\":[{\"MSName\":\"snap \\\"q\\\" /\\\\\",\"MSNum\":\"1024\",\"MSNumVSM\":\"\"}],"
+      "{\"MapSnapInfoList\":[{\"MSName\":\"snap \\\"q\\\" "
+      "/\\\\\",\"MSNum\":\"1024\",\"MSNumVSM\":\"\"}],"
       "\"opResp\":0}",
       "{\"\":1,\"n\":[1e300,-0,0.1,1e-300,123456789012345678],\"s\":\"\\u0001\\u001f\xE9\"}",
   };

@@ -22,8 +22,8 @@ using zrjson_test::compact;
 
 template <typename T>
 bool isOnly(const Value& v) {
-  return v.is<T>() && v.is<Number>() + v.is<String>() + v.is<Boolean>() + v.is<Null>() + v.is<Array>() +
-                              v.is<Object>() ==
+  return v.is<T>() && v.is<Number>() + v.is<String>() + v.is<Boolean>() + v.is<Null>() +
+                              v.is<Array>() + v.is<Object>() ==
                           1;
 }
 
@@ -31,8 +31,8 @@ TEST(ValueKinds, DefaultIsInvalidAndEmpty) {
   Value v;
   EXPECT_EQ(Value::InvalidType, v.type());
   EXPECT_TRUE(v.empty());
-  EXPECT_FALSE(v.is<Number>() || v.is<String>() || v.is<Boolean>() || v.is<Null>() || v.is<Array>() ||
-               v.is<Object>());
+  EXPECT_FALSE(v.is<Number>() || v.is<String>() || v.is<Boolean>() || v.is<Null>() ||
+               v.is<Array>() || v.is<Object>());
 }
 
 TEST(ValueKinds, EachImportSetsOneKind) {
@@ -287,7 +287,8 @@ using ValueDeathTest = ::testing::Test;
 
 TEST_F(ValueDeathTest, WrongKind) {
   Value n(Number(1));
-  EXPECT_DEATH(n.get<String>(), "\\[ZRJSON\\] expression 'is<String>\\(\\)' failed at .*zrjson\\.h:[0-9]+ -> ");
+  EXPECT_DEATH(n.get<String>(),
+               "\\[ZRJSON\\] expression 'is<String>\\(\\)' failed at .*zrjson\\.h:[0-9]+ -> ");
   EXPECT_DEATH(n.get<Array>(), "expression 'is<Array>\\(\\)' failed");
   EXPECT_DEATH(n.get<Object>(), "expression 'is<Object>\\(\\)' failed");
   EXPECT_DEATH(n.get<Boolean>(), "expression 'is<Boolean>\\(\\)' failed");

@@ -198,9 +198,15 @@ TEST(Numbers, SameAsPrintfWithSixteenDigits) {
   for (int i = 0; i < 20000; ++i) {
     Number n;
     switch (i % 3) {
-      case 0: n = mantissa(rng) * std::pow(10.0L, exponent(rng)); break;
-      case 1: n = static_cast<Number>(integer(rng)) / (1LL << (i % 40)); break;
-      default: n = static_cast<Number>(integer(rng) % 100000000000000000LL); break;
+      case 0:
+        n = mantissa(rng) * std::pow(10.0L, exponent(rng));
+        break;
+      case 1:
+        n = static_cast<Number>(integer(rng)) / (1LL << (i % 40));
+        break;
+      default:
+        n = static_cast<Number>(integer(rng) % 100000000000000000LL);
+        break;
     }
     char buf[64];
     std::snprintf(buf, sizeof buf, "%.16Lg", n);
@@ -211,8 +217,9 @@ TEST(Numbers, SameAsPrintfWithSixteenDigits) {
 TEST(Numbers, TextNearTheLargestValueStillReadsBack) {
   // %.16Lg of the largest long double rounds up past it; what is written
   // must parse again.
-  for (Number n : {std::numeric_limits<long double>::max(), -std::numeric_limits<long double>::max(),
-                   std::numeric_limits<long double>::max() * 0.99999999999999999L}) {
+  for (Number n :
+       {std::numeric_limits<long double>::max(), -std::numeric_limits<long double>::max(),
+        std::numeric_limits<long double>::max() * 0.99999999999999999L}) {
     std::string text = written(n);
     Value back;
     ASSERT_TRUE(back.parse(text)) << text;
@@ -225,14 +232,30 @@ TEST(Escapes, EveryByte) {
   for (int b = 0; b < 256; ++b) {
     std::string expected;
     switch (b) {
-      case 0x08: expected = "\\b"; break;
-      case 0x09: expected = "\\t"; break;
-      case 0x0A: expected = "\\n"; break;
-      case 0x0C: expected = "\\f"; break;
-      case 0x0D: expected = "\\r"; break;
-      case '"': expected = "\\\""; break;
-      case '/': expected = "\\/"; break;
-      case '\\': expected = "\\\\"; break;
+      case 0x08:
+        expected = "\\b";
+        break;
+      case 0x09:
+        expected = "\\t";
+        break;
+      case 0x0A:
+        expected = "\\n";
+        break;
+      case 0x0C:
+        expected = "\\f";
+        break;
+      case 0x0D:
+        expected = "\\r";
+        break;
+      case '"':
+        expected = "\\\"";
+        break;
+      case '/':
+        expected = "\\/";
+        break;
+      case '\\':
+        expected = "\\\\";
+        break;
       default:
         if (b < 0x20) {
           char buf[8];

@@ -27,8 +27,8 @@ TEST(Validate, Table) {
       {"{\"a\":1}", true},
       {"[1,2]", true},
       {std::string("\f\0\x01 \t{}", 7), true},  // control bytes and blanks skipped
-      {"x{}", false},                             // no parsing after another byte
-      {"\xA0{}", false},                          // a high byte is no control byte
+      {"x{}", false},                           // no parsing after another byte
+      {"\xA0{}", false},                        // a high byte is no control byte
       {"\"{}\"", false},
       {"", false},
       {"{\"a\":", false},
@@ -145,7 +145,8 @@ TEST(Xml, ArraysAndUnnamedItems) {
             o.xml(zrjson::TaggedXML));
   EXPECT_EQ(kHeader, Object("empty", Value(Array())).xml(zrjson::JXML));
   EXPECT_EQ("<h/>", Array().xml(zrjson::JXML, "<h/>", "ignored"));
-  EXPECT_EQ("<h/><>\n\t<j son=\"s:NoTagName\">y</j>\n\n</>\n", Array(Value("y")).xml(zrjson::JXML, "<h/>"));
+  EXPECT_EQ("<h/><>\n\t<j son=\"s:NoTagName\">y</j>\n\n</>\n",
+            Array(Value("y")).xml(zrjson::JXML, "<h/>"));
 }
 
 TEST(Xml, JxmlExAttributeRepeatsTheElementText) {
@@ -154,12 +155,13 @@ TEST(Xml, JxmlExAttributeRepeatsTheElementText) {
   Array list;
   list << Value("x<&>\"/y");
   Object o("k", Value(list));
-  EXPECT_EQ(kHeader +
-                "\t<k>\n"
-                "\t\t<j son=\"s:NoTagName\" NoTagName=\"x&lt;&amp;&gt;\\\"\\/y\">x&lt;&amp;&gt;\"/y</j>\n"
-                "\n"
-                "\t</k>\n",
-            o.xml(zrjson::JXMLex));
+  EXPECT_EQ(
+      kHeader +
+          "\t<k>\n"
+          "\t\t<j son=\"s:NoTagName\" NoTagName=\"x&lt;&amp;&gt;\\\"\\/y\">x&lt;&amp;&gt;\"/y</j>\n"
+          "\n"
+          "\t</k>\n",
+      o.xml(zrjson::JXMLex));
 }
 
 TEST(Xml, NamesAreEscapedPerPlace) {
@@ -181,7 +183,8 @@ using XmlDeathTest = ::testing::Test;
 
 TEST_F(XmlDeathTest, FormatOutOfRange) {
   const char* text =
-      "expression 'format == zrjson::JSONx \\|\\| format == zrjson::JXML \\|\\| format == zrjson::JXMLex "
+      "expression 'format == zrjson::JSONx \\|\\| format == zrjson::JXML \\|\\| format == "
+      "zrjson::JXMLex "
       "\\|\\| format == zrjson::TaggedXML' failed";
   EXPECT_DEATH(zrjson::xml("{}", 0), text);
   EXPECT_DEATH(Object().xml(5), text);

@@ -72,10 +72,11 @@ TEST(CommandHelper, StandardInputIsEmpty) {
 TEST(CommandHelper, FourMegabytesOnBothStreams) {
   ScopedTempDir dir;
   FakeSnapInfo d;
-  RunResult r = run(d,
-              "head -c 4194304 /dev/zero | tr '\\0' o; head -c 4194304 /dev/zero | tr '\\0' e >&2; "
-              "printf o; exit 1",
-              60);
+  RunResult r =
+      run(d,
+          "head -c 4194304 /dev/zero | tr '\\0' o; head -c 4194304 /dev/zero | tr '\\0' e >&2; "
+          "printf o; exit 1",
+          60);
   ASSERT_EQ(0, r.rc) << r.error.substr(0, 200);
   EXPECT_EQ(1, r.exitCode);
   ASSERT_EQ(2u * 4194304 + 1, r.output.size());
@@ -170,7 +171,8 @@ TEST(CommandHelper, PrintableForm) {
       settings.deleteKey("Tessavon", "SNAP_HDS_DO_NOT_PRINT_FULL_COMMAND");
     else
       settings.setRegInt("Tessavon", "SNAP_HDS_DO_NOT_PRINT_FULL_COMMAND", r.setting);
-    EXPECT_EQ(r.expected, h.buildCommandToPrint(r.command, r.suffix)) << r.command << " / " << r.setting;
+    EXPECT_EQ(r.expected, h.buildCommandToPrint(r.command, r.suffix))
+        << r.command << " / " << r.setting;
   }
   // The setting is read from "Tessavon" only.
   settings.deleteKey("Tessavon", "SNAP_HDS_DO_NOT_PRINT_FULL_COMMAND");
@@ -212,7 +214,8 @@ TEST(CommandHelper, RunCommandAndFileOutputVariant) {
   EXPECT_TRUE(d.logged("Failed to execute command [kill -9 $$]."));
 
   std::string out2;
-  EXPECT_EQ(0, h.RunCommandWithFileOutput("printf y; exit 2", out2, code, err, 30, "/nonexistent/unused"));
+  EXPECT_EQ(0, h.RunCommandWithFileOutput("printf y; exit 2", out2, code, err, 30,
+                                          "/nonexistent/unused"));
   EXPECT_EQ(2, code);
   EXPECT_EQ("y", out2);
 }
@@ -227,8 +230,8 @@ TEST(CommandHelper, ParallelObjectsOnParallelThreads) {
       FakeSnapInfo d;
       CommandHelper h(d);
       std::string err;
-      h.RunCommandWithTimeout("printf " + std::to_string(i) + "; exit " + std::to_string(i), outputs[i], codes[i],
-                              err, 30);
+      h.RunCommandWithTimeout("printf " + std::to_string(i) + "; exit " + std::to_string(i),
+                              outputs[i], codes[i], err, 30);
     });
   for (std::thread& t : threads) t.join();
   for (int i = 0; i < 4; ++i) {

@@ -35,7 +35,8 @@ struct Discovery {
   // A snap named name whose unique metadata is metadata, with its discovery
   // entry (target LDEV ms, virtual LDEV msVsm).
   FakeSnapInfo& addSnap(const std::string& name, const std::string& metadata, const std::string& ms,
-                        const std::string& msVsm = "", int status = ZRSO::SNAP_STATUS_MAPPED_ON_ARRAY) {
+                        const std::string& msVsm = "",
+                        int status = ZRSO::SNAP_STATUS_MAPPED_ON_ARRAY) {
     snaps.emplace_back(new FakeSnapInfo());
     FakeSnapInfo& s = *snaps.back();
     s.setSnapName(name);
@@ -51,7 +52,9 @@ struct Discovery {
     return s;
   }
   int map() { return FinishPostMap(array.data(), static_cast<short>(array.size()), &util, params); }
-  bool unmap() { return FinishPostUnmap(array.data(), static_cast<short>(array.size()), &util, params); }
+  bool unmap() {
+    return FinishPostUnmap(array.data(), static_cast<short>(array.size()), &util, params);
+  }
   int64_t slept() { return env.clock.totalSleptMillis(); }
 };
 
@@ -131,10 +134,12 @@ TEST(FinishPostMap, VirtualStorageMachineSnapsUseVirtualIdentity) {
   FakeSnapInfo& plain = t.addSnap("plain", "1S:412345**3L:11**", "301", "41");
   FakeSnapInfo& same = t.addSnap("same", "1S:412345**2VS:412345**3L:12**4VL:12**", "302", "42");
   t.util.setDevices({"/dev/sda", "/dev/sdd", "/dev/sdc", "/dev/sde", "/dev/sdf", "/dev/sdg"});
-  t.env.tree.addLdev("/dev/sdd", physicalLdev(412345, 300));  // the VSM target's physical identity: no match
+  t.env.tree.addLdev("/dev/sdd",
+                     physicalLdev(412345, 300));  // the VSM target's physical identity: no match
   t.env.tree.addLdev("/dev/sdc", physicalLdev(500100, 40));
   t.env.tree.addLdev("/dev/sde", physicalLdev(412345, 301));
-  t.env.tree.addLdev("/dev/sdf", physicalLdev(500100, 41));  // the plain snap's virtual id: no match
+  t.env.tree.addLdev("/dev/sdf",
+                     physicalLdev(500100, 41));  // the plain snap's virtual id: no match
   t.env.tree.addLdev("/dev/sdg", physicalLdev(412345, 302));
   ASSERT_EQ(t.map(), 1);
   EXPECT_EQ(vsm.snapDevicePath(), "/dev/sdc");
@@ -181,7 +186,8 @@ TEST(FinishPostMap, MissingEntryAndUnreadableMetadata) {
   EXPECT_EQ(orphan.getStatus(), ZRSO::SNAP_STATUS_MAPPED_DEVICE_NOT_FOUND);
   EXPECT_EQ(unreadable.getStatus(), ZRSO::SNAP_STATUS_MAPPED_ON_ARRAY);
   EXPECT_TRUE(first.logged("Snap device info for the source device-[/dev/src-orphan] not found."));
-  EXPECT_TRUE(first.logged("Failed to get info from Unique metadata for source device-[/dev/src-unreadable]"));
+  EXPECT_TRUE(first.logged(
+      "Failed to get info from Unique metadata for source device-[/dev/src-unreadable]"));
   EXPECT_EQ(first.errorCode(), 60509);
 }
 
@@ -275,7 +281,8 @@ TEST(FinishPostUnmap, RemovesOnlyTheUnmappedArraysDevices) {
   ASSERT_EQ(PrepareToMapUnmap(sp, &t.util, true, t.params), 1);
 
   t.addSnap("snap1", "1S:412345**3L:10**", "300", "", ZRSO::SNAP_STATUS_UNMAPPED);
-  t.addSnap("vsm", "1S:412345**2VS:500100**3L:11**4VL:21**", "301", "40", ZRSO::SNAP_STATUS_UNMAPPED);
+  t.addSnap("vsm", "1S:412345**2VS:500100**3L:11**4VL:21**", "301", "40",
+            ZRSO::SNAP_STATUS_UNMAPPED);
   t.addSnap("still", "1S:410001**3L:12**", "300", "", ZRSO::SNAP_STATUS_MAPPED);
   ASSERT_TRUE(t.unmap());
   auto rescans = t.util.refreshCalls();
@@ -299,7 +306,8 @@ TEST(FinishPostUnmap, NothingUnmappedStillSleepsAndRescans) {
 TEST(FinishPostUnmap, FailuresAndLogs) {
   Discovery t;
   t.env.setInt("~Tessavon", "nZRHDSMapUnmapSystemBusRefreshDelayInSecs", -3);
-  FakeSnapInfo& first = t.addSnap("snap1", "1S:412345**3L:10**", "300", "", ZRSO::SNAP_STATUS_UNMAPPED);
+  FakeSnapInfo& first =
+      t.addSnap("snap1", "1S:412345**3L:10**", "300", "", ZRSO::SNAP_STATUS_UNMAPPED);
   FakeSnapInfo& bad = t.addSnap("bad", "1S:412345**3L:10**", "301", "", ZRSO::SNAP_STATUS_UNMAPPED);
   bad.failOn("getMetadata");
   t.addSnap("orphan", "1S:412345**3L:10**", "302", "", ZRSO::SNAP_STATUS_UNMAPPED);
@@ -318,7 +326,8 @@ TEST(FinishPostUnmap, FailuresAndLogs) {
   EXPECT_EQ(rescans[0].first, Strings{"VMWWN"});
   EXPECT_EQ(rescans[0].second, Strings{"/dev/sdb"});
   EXPECT_TRUE(first.logged("Failed to refresh the system bus."));
-  EXPECT_TRUE(first.logged("Failed to get info from Unique metadata for source device-[/dev/src-bad]"));
+  EXPECT_TRUE(
+      first.logged("Failed to get info from Unique metadata for source device-[/dev/src-bad]"));
   EXPECT_TRUE(first.logged("Snap device info for the source device-[/dev/src-orphan] not found."));
   EXPECT_EQ(first.errorCode(), 0);
   EXPECT_EQ(first.getStatus(), ZRSO::SNAP_STATUS_UNMAPPED);

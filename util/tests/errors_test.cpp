@@ -60,7 +60,8 @@ TEST(getReturnStatus, FoldsStatuses) {
     int wanted;
     int expected;
   } rows[] = {
-      {{5, 5, 5}, 5, 0}, {{5, 6, 6}, 5, 2}, {{6, 6, 6}, 5, 1}, {{}, 5, 0}, {{12, 13}, 12, 2}, {{20}, 20, 0},
+      {{5, 5, 5}, 5, 0}, {{5, 6, 6}, 5, 2}, {{6, 6, 6}, 5, 1},
+      {{}, 5, 0},        {{12, 13}, 12, 2}, {{20}, 20, 0},
   };
   for (const Row& r : rows) {
     std::vector<FakeSnapInfo> devices(r.statuses.size());
@@ -108,12 +109,14 @@ TEST(validateInputParams, RefusesInOrderWithOneLogLineEach) {
   const std::string log = EvDebug::logFilePath();
   for (const Row& r : rows) {
     zrWriteFile(log, "");
-    EXPECT_EQ(r.expected, validateInputParams(r.devices, r.count, r.util)) << (r.line ? r.line : "valid");
+    EXPECT_EQ(r.expected, validateInputParams(r.devices, r.count, r.util))
+        << (r.line ? r.line : "valid");
     std::string text = zrReadFile(log);
     if (r.line == nullptr) {
       EXPECT_EQ("", text);
     } else {
-      EXPECT_NE(std::string::npos, text.find(std::string(" -1 ZRHDSCLIUtils::validateInputParams ") + r.line + "\n"))
+      EXPECT_NE(std::string::npos,
+                text.find(std::string(" -1 ZRHDSCLIUtils::validateInputParams ") + r.line + "\n"))
           << text;
       EXPECT_EQ(1, std::count(text.begin(), text.end(), '\n')) << text;
     }

@@ -42,23 +42,47 @@ TEST(GadPairRole, RewritesEachSideAsTheActiveArraySeesIt) {
   };
   const std::vector<Row> rows = {
       {"P-VOL side, no VSM",
-       "1S:412345**3L:256**5M:R9G**6RS:410001**8RL:512**10SG:QB_7**13SM:3**11C:2048**14GS:1**", "",
-       "1S:412345**3L:256**5M:R9G**6RS:410001**8RL:512**7RVS:412345**9RVL:256**", {}},
-      {"side not recorded, no VSM", "1S:412345**3L:256**5M:R9G**6RS:410001**8RL:512**", "",
-       "1S:412345**3L:256**5M:R9G**6RS:410001**8RL:512**7RVS:412345**9RVL:256**", {}},
-      {"P-VOL side, partner on the same serial", "1S:412345**3L:256**5M:R9G**6RS:412345**8RL:512**", "",
-       "1S:412345**3L:256**5M:R9G**6RS:412345**8RL:512**", {}},
-      {"P-VOL side, VSM", "1S:412345**2VS:500100**3L:256**4VL:16**5M:R9G**6RS:410001**8RL:512**14GS:1**", "",
-       "1S:412345**3L:256**5M:R9G**6RS:410001**8RL:512**7RVS:500100**9RVL:16**2VS:500100**4VL:16**", {}},
-      {"P-VOL side, VSM equal to the partner", "1S:412345**2VS:410001**3L:256**4VL:16**5M:R9G**6RS:410001**8RL:512**",
-       "", "1S:412345**3L:256**5M:R9G**6RS:410001**8RL:512**2VS:410001**4VL:16**", {}},
-      {"paired setting ignored on the P-VOL side", "1S:412345**3L:256**5M:R9G**6RS:410001**8RL:512**14GS:1**",
-       "499999", "1S:412345**3L:256**5M:R9G**6RS:410001**8RL:512**7RVS:412345**9RVL:256**", {}},
-      {"S-VOL side, no VSM", "1S:412345**3L:256**5M:R9G**6RS:410001**8RL:512**14GS:2**10SG:QB_7**", "410001",
-       "1S:410001**3L:512**5M:R9G**6RS:412345**8RL:256**2VS:412345**4VL:256**", {"412345", "410001"}},
-      {"S-VOL side, partner from the setting", "1S:412345**3L:256**5M:R9G**6RS:**8RL:512**14GS:2**", "420000",
-       "1S:420000**3L:512**5M:R9G**6RS:412345**8RL:256**2VS:412345**4VL:256**", {"412345", "420000"}},
-      {"S-VOL side, VSM", "1S:412345**2VS:500100**3L:256**4VL:16**5M:R9G**6RS:410001**8RL:512**14GS:2**",
+       "1S:412345**3L:256**5M:R9G**6RS:410001**8RL:512**10SG:QB_7**13SM:3**11C:2048**14GS:1**",
+       "",
+       "1S:412345**3L:256**5M:R9G**6RS:410001**8RL:512**7RVS:412345**9RVL:256**",
+       {}},
+      {"side not recorded, no VSM",
+       "1S:412345**3L:256**5M:R9G**6RS:410001**8RL:512**",
+       "",
+       "1S:412345**3L:256**5M:R9G**6RS:410001**8RL:512**7RVS:412345**9RVL:256**",
+       {}},
+      {"P-VOL side, partner on the same serial",
+       "1S:412345**3L:256**5M:R9G**6RS:412345**8RL:512**",
+       "",
+       "1S:412345**3L:256**5M:R9G**6RS:412345**8RL:512**",
+       {}},
+      {"P-VOL side, VSM",
+       "1S:412345**2VS:500100**3L:256**4VL:16**5M:R9G**6RS:410001**8RL:512**14GS:1**",
+       "",
+       "1S:412345**3L:256**5M:R9G**6RS:410001**8RL:512**7RVS:500100**9RVL:16**2VS:500100**4VL:16**",
+       {}},
+      {"P-VOL side, VSM equal to the partner",
+       "1S:412345**2VS:410001**3L:256**4VL:16**5M:R9G**6RS:410001**8RL:512**",
+       "",
+       "1S:412345**3L:256**5M:R9G**6RS:410001**8RL:512**2VS:410001**4VL:16**",
+       {}},
+      {"paired setting ignored on the P-VOL side",
+       "1S:412345**3L:256**5M:R9G**6RS:410001**8RL:512**14GS:1**",
+       "499999",
+       "1S:412345**3L:256**5M:R9G**6RS:410001**8RL:512**7RVS:412345**9RVL:256**",
+       {}},
+      {"S-VOL side, no VSM",
+       "1S:412345**3L:256**5M:R9G**6RS:410001**8RL:512**14GS:2**10SG:QB_7**",
+       "410001",
+       "1S:410001**3L:512**5M:R9G**6RS:412345**8RL:256**2VS:412345**4VL:256**",
+       {"412345", "410001"}},
+      {"S-VOL side, partner from the setting",
+       "1S:412345**3L:256**5M:R9G**6RS:**8RL:512**14GS:2**",
+       "420000",
+       "1S:420000**3L:512**5M:R9G**6RS:412345**8RL:256**2VS:412345**4VL:256**",
+       {"412345", "420000"}},
+      {"S-VOL side, VSM",
+       "1S:412345**2VS:500100**3L:256**4VL:16**5M:R9G**6RS:410001**8RL:512**14GS:2**",
        "410001",
        "1S:410001**3L:512**5M:R9G**6RS:412345**8RL:256**7RVS:500100**9RVL:16**2VS:500100**4VL:16**",
        {"500100", "410001"}},
@@ -79,7 +103,8 @@ TEST(GadPairRole, RewritesEachSideAsTheActiveArraySeesIt) {
       EXPECT_EQ(calls[0].secondSerial, r.binding[1]);
       EXPECT_EQ(calls[0].flag, 1);
     }
-    EXPECT_TRUE(d.logged("Generated metadata-[" + r.expected + "] after Segregating the source device"));
+    EXPECT_TRUE(
+        d.logged("Generated metadata-[" + r.expected + "] after Segregating the source device"));
     EXPECT_EQ(d.errorCode(), 0);
   }
 }
@@ -120,14 +145,15 @@ TEST(GadPairRole, ErrorsAreRecordedOnTheFirstDevice) {
     const char* log;
   };
   const std::vector<Row> rows = {
-      {"unreadable metadata", true, false, false, false, 62005, "Failed to get the array information in DB.",
-       "Unable to get the array info in the DB."},
+      {"unreadable metadata", true, false, false, false, 62005,
+       "Failed to get the array information in DB.", "Unable to get the array info in the DB."},
       {"no paired array", false, true, false, false, 62008,
        "Failed to get the GAD pair information for the source devices.",
-       "S-VOL side of the GAD pair is active. Please enable the P-VOL side of the GAD pair to backup GAD paired "
+       "S-VOL side of the GAD pair is active. Please enable the P-VOL side of the GAD pair to "
+       "backup GAD paired "
        "devices."},
-      {"binding refused", false, false, true, false, 62005, "Failed to get the array information from DB.",
-       "Unable to get the array info from the DB."},
+      {"binding refused", false, false, true, false, 62005,
+       "Failed to get the array information from DB.", "Unable to get the array info from the DB."},
       {"metadata refused", false, false, false, true, 62008, "Failed to set HDS metadata.",
        " Failed to set HDS metadata [Id : 6]"},
   };

@@ -70,24 +70,33 @@ TEST(InquiryStandardPage, DecodesEverySerialFormAndVendorRule) {
       {"r900", "HITACHI", "50512345", "0010", "", true, "HITACHI", "R900", "574565", "16"},
       {"hm70", "HITACHI", "50912345", "0010", "", true, "HITACHI", "HM70", "974565", "16"},
       {"hm70-digit2", "HITACHI", "50200001", "0010", "", true, "HITACHI", "HM70", "200001", "16"},
-      {"trailing blank vendor", "HITACHI ", "50312345", "0A", "", true, "HITACHI", "R800", "374565", "10"},
+      {"trailing blank vendor", "HITACHI ", "50312345", "0A", "", true, "HITACHI", "R800", "374565",
+       "10"},
       {"hpe oem", "HPE", "50312345", "0100", "", true, "HPE", "R800", "374565", "256"},
       {"hp oem", "HP", "50312345", "0100", "", true, "HP", "R800", "374565", "256"},
       {"hp with asterisk", "HP*", "50312345", "0100", "", true, "HP", "R800", "374565", "256"},
       {"sun oem", "SUN", "50 000FF", "0002", "", true, "SUN", "R700", "255", "2"},
-      {"configured oem", "ACME", "50312345", "0002", "XYZ,ACME", true, "ACME", "R800", "374565", "2"},
-      {"other vendor", "SEAGATE", "50312345", "01A0", "", false, "SEAGATE", "UNKNOWN", "50312345", "416"},
-      {"other vendor with setting", "SEAGATE", "ZA1B2C3", "0003", "ACME", false, "SEAGATE", "UNKNOWN", "ZA1B2C3", "3"},
+      {"configured oem", "ACME", "50312345", "0002", "XYZ,ACME", true, "ACME", "R800", "374565",
+       "2"},
+      {"other vendor", "SEAGATE", "50312345", "01A0", "", false, "SEAGATE", "UNKNOWN", "50312345",
+       "416"},
+      {"other vendor with setting", "SEAGATE", "ZA1B2C3", "0003", "ACME", false, "SEAGATE",
+       "UNKNOWN", "ZA1B2C3", "3"},
       // An empty vendor is never "contained" in the configured list.
-      {"empty vendor with setting", "", "50312345", "0003", "HITACHI", false, "", "UNKNOWN", "50312345", "3"},
+      {"empty vendor with setting", "", "50312345", "0003", "HITACHI", false, "", "UNKNOWN",
+       "50312345", "3"},
       // Forms too short to decode keep the raw text and "UNKNOWN".
       {"serial 50 only", "HITACHI", "50", "0001", "", true, "HITACHI", "UNKNOWN", "50", "1"},
       {"serial 50 and blank", "HITACHI", "50 ", "0001", "", true, "HITACHI", "UNKNOWN", "50", "1"},
       {"serial 503 only", "HITACHI", "503", "0001", "", true, "HITACHI", "UNKNOWN", "503", "1"},
-      {"serial cut short", "HITACHI", "503123", "0001", "", true, "HITACHI", "UNKNOWN", "503123", "1"},
-      {"serial not hex", "HITACHI", "5031234Z", "0001", "", true, "HITACHI", "UNKNOWN", "5031234Z", "1"},
-      {"serial letter digit", "HITACHI", "50A12345", "0001", "", true, "HITACHI", "UNKNOWN", "50A12345", "1"},
-      {"serial other prefix", "HITACHI", "41234567", "0001", "", true, "HITACHI", "UNKNOWN", "41234567", "1"},
+      {"serial cut short", "HITACHI", "503123", "0001", "", true, "HITACHI", "UNKNOWN", "503123",
+       "1"},
+      {"serial not hex", "HITACHI", "5031234Z", "0001", "", true, "HITACHI", "UNKNOWN", "5031234Z",
+       "1"},
+      {"serial letter digit", "HITACHI", "50A12345", "0001", "", true, "HITACHI", "UNKNOWN",
+       "50A12345", "1"},
+      {"serial other prefix", "HITACHI", "41234567", "0001", "", true, "HITACHI", "UNKNOWN",
+       "41234567", "1"},
       {"empty ldev", "HITACHI", "50312345", "", "", true, "HITACHI", "R800", "374565", ""},
       {"ldev not hex", "HITACHI", "50312345", "XY", "", true, "HITACHI", "R800", "374565", "XY"},
   };
@@ -128,8 +137,9 @@ TEST(InquiryStandardPage, SendsTheStandardCdbWithTenSecondTimeout) {
   EXPECT_EQ(sent[0].cdb, (std::vector<uint8_t>{0x12, 0x00, 0x00, 0x00, 0xFF, 0x00}));
   EXPECT_EQ(sent[0].bufferLength, 4096);
   EXPECT_EQ(sent[0].timeoutSeconds, 10);
-  EXPECT_NE(env.debugLog().find("SCSI Inquiry on device-[/dev/sdb]yielded IsHitachi-[TRUE], Model-[R800], "
-                                "ArraySerial-[374565], DevNo-[4660]"),
+  EXPECT_NE(env.debugLog().find(
+                "SCSI Inquiry on device-[/dev/sdb]yielded IsHitachi-[TRUE], Model-[R800], "
+                "ArraySerial-[374565], DevNo-[4660]"),
             std::string::npos);
 }
 
@@ -138,7 +148,8 @@ TEST(InquiryStandardPage, NonHitachiDeviceLogsNotApplicable) {
   env.tree.addDisk("/dev/sdc", {zrinq::standardPage("ATA", "Disk", "ABC", "0001"), {}});
   ZRHDSSCSIInquiryData data;
   ASSERT_EQ(HDSSCSIInquiryPageSTD("/dev/sdc", data), 1);
-  EXPECT_NE(env.debugLog().find("IsHitachi-[FALSE], Model-[NA], ArraySerial-[NA], DevNo-[NA]"), std::string::npos);
+  EXPECT_NE(env.debugLog().find("IsHitachi-[FALSE], Model-[NA], ArraySerial-[NA], DevNo-[NA]"),
+            std::string::npos);
 }
 
 TEST(InquiryStandardPage, FailuresGiveZeroAndTheirLogLines) {
@@ -150,8 +161,9 @@ TEST(InquiryStandardPage, FailuresGiveZeroAndTheirLogLines) {
 
   EXPECT_EQ(HDSSCSIInquiryPageSTD("/dev/missing", data), 0);
   std::string log = env.debugLog();
-  EXPECT_NE(log.find("Failed to get ZrDevice. Error:[open [/dev/missing]: No such file or directory]."),
-            std::string::npos);
+  EXPECT_NE(
+      log.find("Failed to get ZrDevice. Error:[open [/dev/missing]: No such file or directory]."),
+      std::string::npos);
   EXPECT_NE(log.find("Unable to get the device details from Standard Page."), std::string::npos);
 
   ZrFakeDeviceTree::Disk notScsi;
@@ -165,8 +177,9 @@ TEST(InquiryStandardPage, FailuresGiveZeroAndTheirLogLines) {
   failing.failStandard = true;
   env.tree.addDisk("/dev/sdf", failing);
   EXPECT_EQ(HDSSCSIInquiryPageSTD("/dev/sdf", data), 0);
-  EXPECT_NE(env.debugLog().find("Failed to send SCSI Inquiry CDB, caught exception: [/dev/sdf] standard INQUIRY "
-                                "failed"),
+  EXPECT_NE(env.debugLog().find(
+                "Failed to send SCSI Inquiry CDB, caught exception: [/dev/sdf] standard INQUIRY "
+                "failed"),
             std::string::npos);
   EXPECT_EQ(env.tree.openDevices(), 0);
 }
@@ -179,8 +192,8 @@ struct E2Row {
   std::string baseDevNo;
 };
 
-zrinq::LdevIdentity ident(const char* vendor, const char* model, unsigned serial, unsigned ldev, unsigned baseSerial,
-                          unsigned baseLdev, const char* code) {
+zrinq::LdevIdentity ident(const char* vendor, const char* model, unsigned serial, unsigned ldev,
+                          unsigned baseSerial, unsigned baseLdev, const char* code) {
   zrinq::LdevIdentity id;
   id.vendor = vendor;
   id.model = model;
@@ -194,11 +207,14 @@ zrinq::LdevIdentity ident(const char* vendor, const char* model, unsigned serial
 
 TEST(InquiryPageE2, DecodesBaseSerialLdevAndModelAtVendorOffsets) {
   const std::vector<E2Row> rows = {
-      {"hitachi r800", ident("HITACHI", "R800", 374565, 16, 374565, 16, "R800"), "R800", "374565", "16"},
-      {"vsm", ident("HITACHI", "R800", 312345, 0x100, 410001, 0x2A0, "R9G"), "R9G", "410001", "672"},
+      {"hitachi r800", ident("HITACHI", "R800", 374565, 16, 374565, 16, "R800"), "R800", "374565",
+       "16"},
+      {"vsm", ident("HITACHI", "R800", 312345, 0x100, 410001, 0x2A0, "R9G"), "R9G", "410001",
+       "672"},
       {"r700", ident("HITACHI", "R700", 62625, 1, 62625, 0x1F, "R700"), "R700", "62625", "31"},
       {"hp offsets", ident("HP", "R800", 374565, 5, 412345, 0x3F, "R800"), "R800", "412345", "63"},
-      {"hpe offsets", ident("HPE", "R800", 374565, 5, 499999, 0xFFFE, "GX00"), "GX00", "499999", "65534"},
+      {"hpe offsets", ident("HPE", "R800", 374565, 5, 499999, 0xFFFE, "GX00"), "GX00", "499999",
+       "65534"},
   };
   for (const E2Row& r : rows) {
     SCOPED_TRACE(r.name);
@@ -218,11 +234,13 @@ TEST(InquiryPageE2, DecodesBaseSerialLdevAndModelAtVendorOffsets) {
     ASSERT_EQ(sent.size(), 2u);
     EXPECT_EQ(sent[1].cdb, (std::vector<uint8_t>{0x12, 0x01, 0xE2, 0x00, 0xFF, 0x00}));
     EXPECT_EQ(sent[1].timeoutSeconds, 10);
-    EXPECT_TRUE(device.logged("Disk [/dev/sdx] SCSI Inquiry (Page E2) data in HEX (first 1024 bytes only)"));
+    EXPECT_TRUE(device.logged(
+        "Disk [/dev/sdx] SCSI Inquiry (Page E2) data in HEX (first 1024 bytes only)"));
     // 1024 bytes as 2048 hex digits in lines of 128.
     EXPECT_EQ(device.logTexts(0).size(), 1u + 16u);
     EXPECT_EQ(device.logTexts(0)[1].substr(0, 4), "00E2");
-    EXPECT_TRUE(device.logged("Base ArraySerial-[" + r.baseSerial + "], Base DevNo-[" + r.baseDevNo + "]"));
+    EXPECT_TRUE(
+        device.logged("Base ArraySerial-[" + r.baseSerial + "], Base DevNo-[" + r.baseDevNo + "]"));
   }
 }
 
@@ -256,8 +274,9 @@ TEST(InquiryPageE2, NonHitachiDeviceKeepsRawFields) {
   EXPECT_EQ(data.model, "XX01");
   EXPECT_EQ(data.baseArraySerial, "50412345");
   EXPECT_EQ(data.baseDevNo, "0040");
-  EXPECT_TRUE(device.logged("IsHitachi-[FALSE], Model-[NA], ArraySerial-[NA], DevNo-[NA],Base ArraySerial-[NA], "
-                            "Base DevNo-[NA]"));
+  EXPECT_TRUE(device.logged(
+      "IsHitachi-[FALSE], Model-[NA], ArraySerial-[NA], DevNo-[NA],Base ArraySerial-[NA], "
+      "Base DevNo-[NA]"));
 }
 
 TEST(InquiryPageE2, ShortBaseSerialStaysUndecoded) {
@@ -348,8 +367,9 @@ TEST(InquiryVmware, PageE2FromHostReply) {
   EXPECT_EQ(calls[0].pageCount, 5);
   EXPECT_EQ(calls[0].separator, '*');
   EXPECT_EQ(calls[0].bufferSize, 4096);
-  EXPECT_TRUE(f.device.logged("Input for GetPageInforForVMwareDevice API SrcHostPath-[/vmfs/volumes/ds1/vm1.vmdk], "
-                              "sLunUuid-[6006-0e80-uuid], AppId-[42], Hollacre ID-[7]"));
+  EXPECT_TRUE(f.device.logged(
+      "Input for GetPageInforForVMwareDevice API SrcHostPath-[/vmfs/volumes/ds1/vm1.vmdk], "
+      "sLunUuid-[6006-0e80-uuid], AppId-[42], Hollacre ID-[7]"));
   EXPECT_TRUE(f.device.logged("GENERIC_VPD details from the VMware server is [" + e2Hex + "]"));
 }
 
@@ -386,19 +406,22 @@ TEST(InquiryVmware, HostFailuresEndThePageQuery) {
       {"source path", "getValueString", false, 0, 0, "Failed to get the Host Source Path"},
       {"lun uuid", nullptr, true, 0, 0, "for lunuuid"},
       {"installation id", "getValueInt", false, 0, 0, "Failed to get the Hollacre ID"},
-      {"page query", nullptr, false, 3, 0, "Failed to get the GENERIC_VPD details from the VMware server."},
+      {"page query", nullptr, false, 3, 0,
+       "Failed to get the GENERIC_VPD details from the VMware server."},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
     VmwareFixture f;
     if (r.failOp != nullptr) f.device.failOn(r.failOp);
-    std::string text = r.dropUuid ? zrinq::vmwareDeviceText(zrinq::standardPageFor(f.id), "x") : f.text;
+    std::string text =
+        r.dropUuid ? zrinq::vmwareDeviceText(zrinq::standardPageFor(f.id), "x") : f.text;
     if (r.dropUuid) text.replace(text.find("lunuuid"), 7, "lunname");
     f.util.setPageInfoReply(r.pageRc, "");
     ZRHDSSCSIInquiryData data;
     EXPECT_EQ(HDSSCSIInquiryPageVPD(text, &f.device, &f.util, data), r.result);
     EXPECT_TRUE(f.device.logged(r.log));
-    EXPECT_TRUE(f.device.logged("Failed to Inquire  SCSI Page E2 related VMware Page for device-["));
+    EXPECT_TRUE(
+        f.device.logged("Failed to Inquire  SCSI Page E2 related VMware Page for device-["));
     EXPECT_EQ(data.arraySerial, "312345");
   }
 }
@@ -415,7 +438,9 @@ TEST(InquiryVmware, MissingAppIdOnlyLogs) {
   // Only the application id lookup fails: logged, query goes on with 0.
   class AppIdFails : public FakeSnapInfo {
    public:
-    int getValueInt(int id, int* value) override { return id == 1 ? 1 : FakeSnapInfo::getValueInt(id, value); }
+    int getValueInt(int id, int* value) override {
+      return id == 1 ? 1 : FakeSnapInfo::getValueInt(id, value);
+    }
   } device;
   device.setValueStringFor(10, "/src");
   device.setValueIntFor(11, 9);
@@ -429,7 +454,8 @@ TEST(InquiryVmware, StandardTextDecodesAtMost255Bytes) {
   std::string hex(600, 'A');  // 300 bytes of 0xAA
   unsigned char buffer[400];
   std::memset(buffer, 0x55, sizeof(buffer));
-  EXPECT_EQ(getStdInquiryDetailsForVMware("{idatype:vmware,standardinqury:" + hex + "}", buffer, 400), 1);
+  EXPECT_EQ(
+      getStdInquiryDetailsForVMware("{idatype:vmware,standardinqury:" + hex + "}", buffer, 400), 1);
   EXPECT_EQ(buffer[254], 0xAA);
   EXPECT_EQ(buffer[255], 0x00);
   // No value leaves the buffer zero.
@@ -445,8 +471,9 @@ TEST(InquiryVmware, IsVMwareReadsIdatype) {
     bool vmware;
   };
   const std::vector<Row> rows = {
-      {"{idatype:vmware,os:linux}", true}, {"{os:linux,idatype:vmware}", true}, {"idatype:vmware,", true},
-      {"{idatype:linux}", false},          {"{idatype:vmwarex}", false},        {"", false},
+      {"{idatype:vmware,os:linux}", true}, {"{os:linux,idatype:vmware}", true},
+      {"idatype:vmware,", true},           {"{idatype:linux}", false},
+      {"{idatype:vmwarex}", false},        {"", false},
       {"{idatype:vmware", false},  // no separator and no '}': no value
   };
   for (const Row& r : rows) {
@@ -475,7 +502,8 @@ TEST(InquiryRealDevice, DevNullIsNotScsiAndFailsCleanly) {
   EXPECT_FALSE(data.isHitachi);
 
   EXPECT_EQ(DoSCSIInquiry("/dev/zr-no-such-device", 0, 0, buffer, sizeof(buffer)), 0);
-  EXPECT_NE(env.debugLog().find("Failed to get ZrDevice. Error:[open [/dev/zr-no-such-device]: No such file"),
+  EXPECT_NE(env.debugLog().find(
+                "Failed to get ZrDevice. Error:[open [/dev/zr-no-such-device]: No such file"),
             std::string::npos);
 }
 

@@ -79,7 +79,8 @@ TEST(DeviceList, GrowsTheBufferWhenTheHostAsks) {
   ZRSO::SnapInfo* d = &device;
   ZRSO::ZROSUtil* u = &util;
   Strings names;
-  for (int i = 0; i < 600; ++i) names.push_back("/dev/disk/by-id/scsi-360060e80" + std::to_string(100000 + i));
+  for (int i = 0; i < 600; ++i)
+    names.push_back("/dev/disk/by-id/scsi-360060e80" + std::to_string(100000 + i));
   util.setDevices(names);
   Strings out;
   ASSERT_EQ(getDeviceList(d, u, out, "h", "HITACHI"), 1);
@@ -138,9 +139,16 @@ TEST(Initiators, DetectHbaListKeepsTheFirstKindOnly) {
     Strings out;
   };
   const std::vector<Row> rows = {
-      {"fc", {"50:06:0e:80:aa:bb:cc:dd", "50:06:0E:80:11:22:33:44"}, {0, 0}, false,
+      {"fc",
+       {"50:06:0e:80:aa:bb:cc:dd", "50:06:0E:80:11:22:33:44"},
+       {0, 0},
+       false,
        {"50:06:0e:80:aa:bb:cc:dd", "50:06:0E:80:11:22:33:44"}},
-      {"fc first", {"wwn1", "iqn.1994-05.com.redhat:x", "wwn2"}, {0, 1, 0}, false, {"wwn1", "wwn2"}},
+      {"fc first",
+       {"wwn1", "iqn.1994-05.com.redhat:x", "wwn2"},
+       {0, 1, 0},
+       false,
+       {"wwn1", "wwn2"}},
       {"iscsi first", {"iqn.a:1", "wwn1", "iqn.b:2"}, {1, 0, 1}, true, {"iqn.a:1", "iqn.b:2"}},
       {"unknown kind skipped", {"wwn1", "x", "wwn2"}, {0, 7, 0}, false, {"wwn1", "wwn2"}},
       // Fewer type bytes than names: a name without its byte is left out.
@@ -210,8 +218,9 @@ TEST(Initiators, DetectHbaNormalisesFibreChannelNames) {
     EXPECT_EQ(iscsi, r.iscsi);
     EXPECT_EQ(out, r.out);
     EXPECT_EQ(util.hbaHosts(), Strings{"esx01"});
-    EXPECT_TRUE(device.logged(std::string(r.iscsi ? "Detected iSCSI Initiator port-[" : "Detected FC Initiator port-[") +
-                              r.raw + "]"));
+    EXPECT_TRUE(device.logged(
+        std::string(r.iscsi ? "Detected iSCSI Initiator port-[" : "Detected FC Initiator port-[") +
+        r.raw + "]"));
   }
 }
 
@@ -369,10 +378,12 @@ TEST(PrepareToMapUnmap, StoredVendorNameSelectsTheDeviceList) {
 
 TEST(PrepareToMapUnmap, IscsiHostKeepsNamesWhole) {
   Prep p;
-  p.util.setHbaList({"iqn.1994-05.com.redhat:abc", "50:06:0e:80:aa:bb:cc:dd", "iqn.1994-05.com.redhat:def"},
-                    {1, 0, 1});
+  p.util.setHbaList(
+      {"iqn.1994-05.com.redhat:abc", "50:06:0e:80:aa:bb:cc:dd", "iqn.1994-05.com.redhat:def"},
+      {1, 0, 1});
   ASSERT_EQ(p.run(false), 1);
-  EXPECT_EQ(p.params.localInitiators, (Strings{"iqn.1994-05.com.redhat:abc", "iqn.1994-05.com.redhat:def"}));
+  EXPECT_EQ(p.params.localInitiators,
+            (Strings{"iqn.1994-05.com.redhat:abc", "iqn.1994-05.com.redhat:def"}));
 }
 
 TEST(PrepareToMapUnmap, UnmapFilesHitachiDevicesBySerialAndLdev) {
@@ -443,11 +454,16 @@ TEST(PrepareToMapUnmap, FailuresRecordTheirErrorsAndLeaveParamsAlone) {
     const char* text;
   };
   const std::vector<Row> rows = {
-      {"machine name", false, nullptr, nullptr, true, false, 62002, "Failed to get the Local Host Identifier."},
-      {"vm host id", true, nullptr, "getHostIdentifier", false, false, 62002, "Failed to get the Host Identifier."},
-      {"no initiators", false, "detectHbaList", nullptr, false, false, 62003, "Failed to detect initiator information."},
-      {"no vm initiator", true, nullptr, nullptr, false, true, 62003, "Failed to detect VM's initiator information."},
-      {"device list", false, "getDeviceList", nullptr, false, false, 62006, "Failed to get device list before Map/Unmap."},
+      {"machine name", false, nullptr, nullptr, true, false, 62002,
+       "Failed to get the Local Host Identifier."},
+      {"vm host id", true, nullptr, "getHostIdentifier", false, false, 62002,
+       "Failed to get the Host Identifier."},
+      {"no initiators", false, "detectHbaList", nullptr, false, false, 62003,
+       "Failed to detect initiator information."},
+      {"no vm initiator", true, nullptr, nullptr, false, true, 62003,
+       "Failed to detect VM's initiator information."},
+      {"device list", false, "getDeviceList", nullptr, false, false, 62006,
+       "Failed to get device list before Map/Unmap."},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);

@@ -28,8 +28,8 @@ const std::vector<KeyRow> kUniqueKeys = {
     {"15RM", &ZRHDSMetadataInfo::replicationMu},
 };
 const std::vector<KeyRow> kHostGroupKeys = {
-    {"16ON", &ZRHDSMetadataInfo::snapOriginalName},  {"17HG", &ZRHDSMetadataInfo::mappedHostGroups},
-    {"22LI", &ZRHDSMetadataInfo::snapLdevId},        {"23OS", &ZRHDSMetadataInfo::snapOriginalState},
+    {"16ON", &ZRHDSMetadataInfo::snapOriginalName}, {"17HG", &ZRHDSMetadataInfo::mappedHostGroups},
+    {"22LI", &ZRHDSMetadataInfo::snapLdevId},       {"23OS", &ZRHDSMetadataInfo::snapOriginalState},
     {"24VI", &ZRHDSMetadataInfo::snapVirLdevId},
 };
 const std::vector<KeyRow> kReplicationKeys = {
@@ -87,10 +87,11 @@ TEST(MetadataReaders, UniqueMetadataEveryKeyOnIds6And82) {
     ASSERT_EQ(getInfoFromUniqueMetadata(&device, info, alternate), 1);
     expectDecoded(info, kUniqueKeys);
     EXPECT_EQ(info.vendorName, "old");
-    EXPECT_TRUE(device.logged("BaseSerialNo-[v1S], VSMSerialNo-[v2VS], BaseDevNo-[v3L], VSMDevNo-[v4VL], "
-                              "ModelNo-[v5M], SnapMU-[v13SM], RCU_BaseSerialNo-[v6RS], RCU_VSMSerialNo-[v7RVS], "
-                              "RCU_BaseDevNo-[v8RL], RCU_VSMDevNo-[v9RVL], SnapshotGroup-[v10SG], Capacity-[v11C], "
-                              "PreSnapPort-[v12P]"));
+    EXPECT_TRUE(device.logged(
+        "BaseSerialNo-[v1S], VSMSerialNo-[v2VS], BaseDevNo-[v3L], VSMDevNo-[v4VL], "
+        "ModelNo-[v5M], SnapMU-[v13SM], RCU_BaseSerialNo-[v6RS], RCU_VSMSerialNo-[v7RVS], "
+        "RCU_BaseDevNo-[v8RL], RCU_VSMDevNo-[v9RVL], SnapshotGroup-[v10SG], Capacity-[v11C], "
+        "PreSnapPort-[v12P]"));
     EXPECT_TRUE(device.logged("Active GAD side detected-[v14GS]"));
     EXPECT_TRUE(device.logged("Replication MU to be used is [v15RM]"));
   }
@@ -105,8 +106,9 @@ TEST(MetadataReaders, HostGroupMetadataOnIds65And68) {
     prefill(info);
     ASSERT_EQ(getInfoFromHostGroupMetadata(&device, id, info), 1);
     expectDecoded(info, kHostGroupKeys);
-    EXPECT_TRUE(device.logged("Snap Original Name-[v16ON], Snap Original State-[v23OS], Snap LDEV Id-[v22LI], "
-                              "Snap VIR_LDEV Id-[v24VI], Mapped HostGroups-[v17HG]"));
+    EXPECT_TRUE(device.logged(
+        "Snap Original Name-[v16ON], Snap Original State-[v23OS], Snap LDEV Id-[v22LI], "
+        "Snap VIR_LDEV Id-[v24VI], Mapped HostGroups-[v17HG]"));
   }
 }
 
@@ -117,7 +119,8 @@ TEST(MetadataReaders, ReplicationMetadata) {
   prefill(info);
   ASSERT_EQ(getInfoFromReplicationMetadata(&device, info), 1);
   expectDecoded(info, kReplicationKeys);
-  EXPECT_TRUE(device.logged("MCU Serial-[v18MC], P-VOL LDEV-[v19MP], Q-Marker-[v20QM], HORCMInst-[v21MH]"));
+  EXPECT_TRUE(
+      device.logged("MCU Serial-[v18MC], P-VOL LDEV-[v19MP], Q-Marker-[v20QM], HORCMInst-[v21MH]"));
 
   FakeSnapInfo refused;
   refused.failOn("getMetadata");
@@ -172,7 +175,8 @@ TEST(MetadataReaders, FailedAndEmptyReads) {
   prefill(info);
   EXPECT_EQ(getInfoFromUniqueMetadata(&empty, info, false), 1);
   EXPECT_EQ(getInfoFromHostGroupMetadata(&empty, 65, info), 0);
-  EXPECT_EQ(empty.logTexts(2), (std::vector<std::string>{"Empty metadata received", "Empty metadata received"}));
+  EXPECT_EQ(empty.logTexts(2),
+            (std::vector<std::string>{"Empty metadata received", "Empty metadata received"}));
   EXPECT_EQ(info.baseSerialNo, "old");
   EXPECT_EQ(info.snapLdevId, "old");
 
@@ -192,9 +196,10 @@ TEST(MetadataReaders, KeysAreMatchedAtEntryBoundariesOnly) {
   };
   const std::vector<Row> rows = {
       // A user's label holding another key's text must not be read as it.
-      {"label with 23OS", "16ON:QB_23OS:OLDDEV**22LI:300**23OS:NEWDEV**", "QB_23OS:OLDDEV", "NEWDEV", "300"},
-      {"label with key and single asterisks", "16ON:a*23OS:OLDDEV*b**23OS:NEWDEV**22LI:7**", "a*23OS:OLDDEV*b",
-       "NEWDEV", "7"},
+      {"label with 23OS", "16ON:QB_23OS:OLDDEV**22LI:300**23OS:NEWDEV**", "QB_23OS:OLDDEV",
+       "NEWDEV", "300"},
+      {"label with key and single asterisks", "16ON:a*23OS:OLDDEV*b**23OS:NEWDEV**22LI:7**",
+       "a*23OS:OLDDEV*b", "NEWDEV", "7"},
       {"label ending in asterisk", "16ON:lab***23OS:NEWDEV**", "lab", "NEWDEV", "old"},
       {"label only holds the key", "16ON:23OS:OLDDEV**22LI:5**", "23OS:OLDDEV", "old", "5"},
       {"key text inside a longer key", "122LI:9**22LI:8**", "old", "old", "8"},

@@ -15,8 +15,10 @@ using hostutil_test::Env;
 
 namespace {
 
-const char kDetails[] = "hostUserName:admin,hostPassword:pa,ss,engineName:cci,engineId:73,arrayId:412345,";
-const char kDocHint[] = "Please refer to Merrowind documentation on Hitachi storage array for more details.";
+const char kDetails[] =
+    "hostUserName:admin,hostPassword:pa,ss,engineName:cci,engineId:73,arrayId:412345,";
+const char kDocHint[] =
+    "Please refer to Merrowind documentation on Hitachi storage array for more details.";
 
 struct Fixture {
   Env env;
@@ -39,20 +41,25 @@ struct Fixture {
 
 std::string message1(const std::string& cu, const std::string& serial) {
   return "The CU range [" + cu +
-         "] specified in snap configuration [CU range to be used to pick S-VOLs (CCI engines)] of Hitachi storage "
+         "] specified in snap configuration [CU range to be used to pick S-VOLs (CCI engines)] of "
+         "Hitachi storage "
          "array [" +
          serial +
-         "] is invalid. Specify a valid value as 1. a particular CU value in hexadecimal or 2. a hyphenated range in "
-         "hexadecimal or 3. a list of above two separated by comma - at Array Management at array level. " +
+         "] is invalid. Specify a valid value as 1. a particular CU value in hexadecimal or 2. a "
+         "hyphenated range in "
+         "hexadecimal or 3. a list of above two separated by comma - at Array Management at array "
+         "level. " +
          kDocHint;
 }
 
 std::string message2(const std::string& cu, const std::string& serial, const std::string& item) {
   return "The CU range [" + cu +
-         "] specified in snap configuration [CU range to be used to pick S-VOLs (CCI engines)] of Hitachi storage "
+         "] specified in snap configuration [CU range to be used to pick S-VOLs (CCI engines)] of "
+         "Hitachi storage "
          "array [" +
          serial + "] is invalid as the range [" + item +
-         "] start value is greater than end value. Correct the range values at Array Management. " + kDocHint;
+         "] start value is greater than end value. Correct the range values at Array Management. " +
+         kDocHint;
 }
 
 TEST(ArrayProperties, CuRangesAcceptedAndRefused) {
@@ -103,9 +110,11 @@ TEST(ArrayProperties, ThinImagePoolRules) {
     EXPECT_EQ(f.run(), 0);
     EXPECT_EQ(f.device.errorCode(), 62008);
     EXPECT_EQ(f.device.errorText(),
-              std::string("Pool name is required for Thin Image backup. Specify a valid pool name in snap "
-                          "configuration [TI pool to be used for V-VOLs (CCI TI engine)] for Hitachi storage array "
-                          "[412345] in Array Management at array level. ") +
+              std::string(
+                  "Pool name is required for Thin Image backup. Specify a valid pool name in snap "
+                  "configuration [TI pool to be used for V-VOLs (CCI TI engine)] for Hitachi "
+                  "storage array "
+                  "[412345] in Array Management at array level. ") +
                   kDocHint);
   }
   {
@@ -154,7 +163,8 @@ TEST(ArrayProperties, VirtualStorageMachineDetection) {
   for (const Row& r : rows) {
     SCOPED_TRACE(r.physical);
     Fixture f;
-    if (!r.physical.empty()) f.device.setSnapConfigText("SMCONFIG_NAME_HDS_PHYSICAL_ARRAY_SERIAL_ID", r.physical);
+    if (!r.physical.empty())
+      f.device.setSnapConfigText("SMCONFIG_NAME_HDS_PHYSICAL_ARRAY_SERIAL_ID", r.physical);
     ASSERT_EQ(f.run(), 1);
     EXPECT_EQ(f.options.isVSM, r.vsm);
     EXPECT_EQ(f.options.baseSerialNum, r.baseSerial);
@@ -182,7 +192,8 @@ TEST(ArrayProperties, HorcmDirectoryPrecedenceAndTrailingSlash) {
     if (!r.setting.empty()) f.env.setText("Tessavon", "sZRHDSHorcmDirectory", r.setting);
     // The same key in the other section is not the one read.
     f.env.setText("~Tessavon", "sZRHDSHorcmDirectory", "/wrong/section");
-    if (!r.configured.empty()) f.device.setSnapConfigText("SMCONFIG_NAME_HORCM_INSTALLATION_PATH", r.configured);
+    if (!r.configured.empty())
+      f.device.setSnapConfigText("SMCONFIG_NAME_HORCM_INSTALLATION_PATH", r.configured);
     ASSERT_EQ(f.run(), 1);
     const std::string expected = r.expected == "<cci>" ? f.env.dir.path() + "/cci/" : r.expected;
     EXPECT_EQ(f.options.horcmInstPath, expected);
@@ -198,7 +209,8 @@ TEST(ArrayProperties, ArrayDetailsMissingOrIncomplete) {
     EXPECT_EQ(f.run(), 0);
     EXPECT_EQ(f.device.errorCode(), 62005);
     EXPECT_EQ(f.device.errorText(),
-              "Failed to get array details for [500100] from database. Please ensure that the array details are "
+              "Failed to get array details for [500100] from database. Please ensure that the "
+              "array details are "
               "properly entered and configured in Array Management.");
   }
   struct Row {
@@ -208,7 +220,8 @@ TEST(ArrayProperties, ArrayDetailsMissingOrIncomplete) {
   const std::vector<Row> rows = {
       {"hostPassword:p,engineName:x,arrayId:412345,", "array user name"},
       {"hostUserName:u,engineName:x,arrayId:412345,", "array password"},
-      {"hostUserName:u,hostPassword:p,arrayId:412345,", "array password"},  // no "engineName" to end it
+      {"hostUserName:u,hostPassword:p,arrayId:412345,",
+       "array password"},  // no "engineName" to end it
       {"hostUserName:u,hostPassword:p,engineName:x,", "array id"},
       {"engineId:73,", "array user name, array password, array id"},
   };
@@ -218,9 +231,10 @@ TEST(ArrayProperties, ArrayDetailsMissingOrIncomplete) {
     f.device.setArrayDetailsText(r.details);
     EXPECT_EQ(f.run(), 0);
     EXPECT_EQ(f.device.errorCode(), 62005);
-    EXPECT_EQ(f.device.errorText(), "The array details for [] in the database are missing the " + r.missing +
-                                        ". Please ensure that the array details are properly entered and configured "
-                                        "in Array Management.");
+    EXPECT_EQ(f.device.errorText(),
+              "The array details for [] in the database are missing the " + r.missing +
+                  ". Please ensure that the array details are properly entered and configured "
+                  "in Array Management.");
     EXPECT_EQ(f.summary(), "");
   }
 }
@@ -274,11 +288,14 @@ TEST(ArrayProperties, EveryConfiguredSettingReachesItsField) {
   EXPECT_EQ(o.copyGroup, "CG01");
   EXPECT_FALSE(o.gadEnabled);
   EXPECT_EQ(o.preSnapPort, "CL3-A");
-  EXPECT_EQ(f.summary(),
-            "Snap Configuration set for the Job : HTI-[0], Label-[QB_LABEL], CU-[10-1F], CreateVVOL-[1], Pool-[7], "
-            "UseDPVols-[1], UseExistingPairs-[0], ReUse-[1], QuickResync-[0], QuickRestore-[1], CmdLogging-[0], "
-            "HORCMInstPath-[/opt/cci/], HORCMInst#-[3530], CascadedClone-[0], UseConsistencyGrp-[1], "
-            "Copygroup-[CG01], BaseSerialNum-[], DisableGAD-[1], PreSnapPort-[CL3-A]");
+  EXPECT_EQ(
+      f.summary(),
+      "Snap Configuration set for the Job : HTI-[0], Label-[QB_LABEL], CU-[10-1F], CreateVVOL-[1], "
+      "Pool-[7], "
+      "UseDPVols-[1], UseExistingPairs-[0], ReUse-[1], QuickResync-[0], QuickRestore-[1], "
+      "CmdLogging-[0], "
+      "HORCMInstPath-[/opt/cci/], HORCMInst#-[3530], CascadedClone-[0], UseConsistencyGrp-[1], "
+      "Copygroup-[CG01], BaseSerialNum-[], DisableGAD-[1], PreSnapPort-[CL3-A]");
 }
 
 TEST(ArrayProperties, DefaultsWhenNothingIsConfigured) {
@@ -311,7 +328,8 @@ TEST(ArrayProperties, CascadedCloneRules) {
     f.options.isHTI = false;
     f.device.setSnapConfigIntValue("SMCONFIG_NAME_PERFORM_CASCADE_SNAP", 1);
     f.device.setSnapConfigText("SMCONFIG_NAME_LDEV_DEVICE_NAME", "L");
-    f.device.setSnapConfigText("SMCONFIG_NAME_CU_RANGE_FOR_SVOLS", "G");  // checked before it is dropped
+    f.device.setSnapConfigText("SMCONFIG_NAME_CU_RANGE_FOR_SVOLS",
+                               "G");  // checked before it is dropped
     EXPECT_EQ(f.run(), 0);
     f.device.setSnapConfigText("SMCONFIG_NAME_CU_RANGE_FOR_SVOLS", "10");
     f.device.setSnapConfigText("SMCONFIG_NAME_DP_POOL_NAME_FOR_SVOLS", "dp");
@@ -399,8 +417,9 @@ TEST(RemoteMediaAgent, SettingWinsOverJobConfiguration) {
     if (!r.job.empty()) {
       EXPECT_TRUE(device.logged("Snap Config [SMCONFIG_NAME_REMOTE_SNAP_MA : " + r.job + "]"));
     }
-    EXPECT_EQ(device.logged("Registry Key [sZRHDSRemoteSnapMAName] read, value = [" + r.setting + "]"),
-              !r.setting.empty());
+    EXPECT_EQ(
+        device.logged("Registry Key [sZRHDSRemoteSnapMAName] read, value = [" + r.setting + "]"),
+        !r.setting.empty());
   }
 }
 

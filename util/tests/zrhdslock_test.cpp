@@ -38,7 +38,9 @@ int countLogs(const FakeSnapInfo& d, const std::string& needle) {
 
 class ZRHDSLockTest : public ::testing::Test {
  protected:
-  ZRHDSLockTest() : m_guard(&m_clock) { m_device.setSnapConfigIntValue(SMCONFIG_NAME_ENABLE_COMMAND_LOGGING, 1); }
+  ZRHDSLockTest() : m_guard(&m_clock) {
+    m_device.setSnapConfigIntValue(SMCONFIG_NAME_ENABLE_COMMAND_LOGGING, 1);
+  }
 
   ScopedTempDir m_dir;
   ZrFakeClock m_clock;
@@ -55,9 +57,9 @@ TEST_F(ZRHDSLockTest, AttemptCountFromDefaultSettingAndArgument) {
     int attempts;
     int expected;
   } rows[] = {
-      {INT32_MIN, 0, 50}, {3, 0, 3}, {3, 7, 7}, {INT32_MIN, 2, 2},
-      {0, 0, 50},  // zero or below leaves the default
-      {-2, 0, 50}, {-2, -1, 50}, {5, -1, 5},
+      {INT32_MIN, 0, 50}, {3, 0, 3},    {3, 7, 7},
+      {INT32_MIN, 2, 2},  {0, 0, 50},  // zero or below leaves the default
+      {-2, 0, 50},        {-2, -1, 50}, {5, -1, 5},
   };
   for (const Row& r : rows) {
     if (r.setting == INT32_MIN)
@@ -74,8 +76,8 @@ TEST_F(ZRHDSLockTest, AttemptCountFromDefaultSettingAndArgument) {
     ASSERT_FALSE(logs.empty());
     EXPECT_EQ(2, logs.back().level);
     EXPECT_EQ("ZRHDSLock::lock", logs.back().function);
-    EXPECT_EQ("Mutex [ZR_HDS_SYNC_COMMANDS] could not be acquired even after [" + std::to_string(r.expected) +
-                  "] attempts.",
+    EXPECT_EQ("Mutex [ZR_HDS_SYNC_COMMANDS] could not be acquired even after [" +
+                  std::to_string(r.expected) + "] attempts.",
               logs.back().text);
   }
   // The setting lives in "Tessavon"; the other section is not read.
@@ -234,7 +236,8 @@ TEST(ZRHDSLockProcesses, TwoProcessesIncrementingOneKeyLoseNoUpdate) {
         }
         int count = 0;
         settings.getRegInt("~Tessavon", "sZRHDSRaidcomLockCount_410001", &count);
-        failures += settings.setRegInt("~Tessavon", "sZRHDSRaidcomLockCount_410001", count + 1) != 0;
+        failures +=
+            settings.setRegInt("~Tessavon", "sZRHDSRaidcomLockCount_410001", count + 1) != 0;
       }
       ::_exit(failures == 0 ? 0 : 1);
     }

@@ -25,8 +25,8 @@ ZRHDSRaidcomImplementer& HDSDiscoveryTestBed::simulator(ccisim::Fixture& sim) {
   sim.setInstanceRunning(3532, kSerial);
   sim.setLoggedIn(3532, "cciuser");
   options.horcmInstPath = ccisim::toolDir();
-  impl.reset(new ZRHDSRaidcomImplementer(logPtr, params,
-                                         ZRHDSCommandHelperRunner::instance(), false));
+  impl.reset(
+      new ZRHDSRaidcomImplementer(logPtr, params, ZRHDSCommandHelperRunner::instance(), false));
   ZRHDSRaidcomTestPeer::setReady(*impl, tmp.path() + "/tmp");
   // Real children: keep a stuck tool from holding a test for minutes.
   ZRHDSRaidcomTestPeer::setCommandTimeout(*impl, 30);

@@ -48,8 +48,8 @@ class ZRHDSRaidcomTestPeer {
   static std::string commonParams(Impl& i, bool im, bool serial) {
     return i.getCommonParams(im, serial);
   }
-  static int executeCommand(Impl& i, const std::string& c, const std::string& a,
-                            std::string& out, int& ec) {
+  static int executeCommand(Impl& i, const std::string& c, const std::string& a, std::string& out,
+                            int& ec) {
     return i.executeCommand(c, a, out, ec);
   }
   static int executeCommandMain(Impl& i, const std::string& c, const std::string& a,

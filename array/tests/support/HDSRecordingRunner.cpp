@@ -15,9 +15,8 @@ std::vector<std::string> HDSRecordingRunner::linesWith(const std::string& contai
   return out;
 }
 
-int HDSRecordingRunner::run(ZRSO::SnapInfo* /*log*/, const std::string& line,
-                            std::string& output, int& exitCode, std::string& error,
-                            int timeoutSecs) {
+int HDSRecordingRunner::run(ZRSO::SnapInfo* /*log*/, const std::string& line, std::string& output,
+                            int& exitCode, std::string& error, int timeoutSecs) {
   m_lines.push_back(line);
   m_timeouts.push_back(timeoutSecs);
 

@@ -22,10 +22,10 @@
 class HDSRecordingRunner : public ZRHDSCommandRunner {
  public:
   struct Reply {
-    int result = 0;          // 0 ran to its end; -1 start failure / time-out
+    int result = 0;  // 0 ran to its end; -1 start failure / time-out
     int exitCode = 0;
-    std::string out;         // standard output
-    std::string err;         // standard error (the reason when result is -1)
+    std::string out;  // standard output
+    std::string err;  // standard error (the reason when result is -1)
   };
   static Reply ok(const std::string& out = "") { return Reply{0, 0, out, ""}; }
   static Reply exit(int code, const std::string& out = "", const std::string& err = "") {
@@ -39,8 +39,8 @@ class HDSRecordingRunner : public ZRHDSCommandRunner {
   // Answers lines that no rule matched (instead of the loud failure).
   void fallback(std::function<Reply(const std::string& line)> f) { m_fallback = std::move(f); }
 
-  int run(ZRSO::SnapInfo* log, const std::string& line, std::string& output,
-          int& exitCode, std::string& error, int timeoutSecs) override;
+  int run(ZRSO::SnapInfo* log, const std::string& line, std::string& output, int& exitCode,
+          std::string& error, int timeoutSecs) override;
 
   const std::vector<std::string>& lines() const { return m_lines; }
   const std::vector<int>& timeouts() const { return m_timeouts; }
@@ -48,7 +48,11 @@ class HDSRecordingRunner : public ZRHDSCommandRunner {
   const std::vector<std::string>& scripts() const { return m_scripts; }
   // Lines that contain `contains`.
   std::vector<std::string> linesWith(const std::string& contains) const;
-  void clear() { m_lines.clear(); m_timeouts.clear(); m_scripts.clear(); }
+  void clear() {
+    m_lines.clear();
+    m_timeouts.clear();
+    m_scripts.clear();
+  }
 
  private:
   struct Rule {

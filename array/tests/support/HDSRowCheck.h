@@ -14,7 +14,7 @@ namespace hdstest {
 
 template <class Got, class Want, class Check>
 void expectEachRow(const std::vector<Got>& got, const std::vector<Want>& want,
-           const std::string& context, Check check) {
+                   const std::string& context, Check check) {
   ASSERT_EQ(got.size(), want.size()) << context;
   for (size_t i = 0; i < want.size(); ++i) {
     SCOPED_TRACE(context + " row " + std::to_string(i));
