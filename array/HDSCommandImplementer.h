@@ -222,6 +222,11 @@ class ZRHDSCommandImplementer {
   // does nothing when it is null. level 0 detail, 1 progress, 2 error.
   void logMessage(int level, const char* function, const char* format, ...)
       __attribute__((format(printf, 4, 5)));
+  // The one way this layer reports a failure it found itself: logs the
+  // formatted line at level 2 under function, sets (code, text) and returns
+  // 1, so a caller writes `return failLogged(...)`.
+  int failLogged(int code, const std::string& text, const char* function, const char* format, ...)
+      __attribute__((format(printf, 5, 6)));
 
   int m_nOperationType;
   ZRHDSSnapOptions& m_oSnapOptions;

@@ -18,6 +18,7 @@
 #include "array/HDSFileWrite.h"
 #include "array/HDSRaidcomImplementer.h"
 #include "array/HDSShellQuote.h"
+#include "array/HDSTextColumns.h"
 #include "host/EvDebug.h"
 #include "host/ZRSOSnapInfo.h"
 #include "host/ZrClock.h"
@@ -26,18 +27,18 @@
 
 namespace {
 
-constexpr int kExitLoginExpired = 202;
-constexpr int kExitStatusTimeout = 233;
-// Pause between two command-status queries that timed out on the array.
-constexpr int64_t kStatusRetryPauseMillis = 1000;
+constexpr int kExitLoginExpired = ZR_HDS_EXIT_LOGIN_EXPIRED;
+constexpr int kExitStatusTimeout = ZR_HDS_EXIT_STATUS_TIMEOUT;
+// "get command_status" exits 1 when the listed status counts errors.
+constexpr int kExitStatusHasErrors = 1;
 // Attempts to create a script file (each with a fresh name) and the pause
 // between them.
 constexpr int kScriptOpenAttempts = 5;
 constexpr int64_t kScriptOpenPauseMillis = 2000;
 
-const char* const kSyncLock = "ZR_HDS_SYNC_COMMANDS";
-const char* const kOutputFileLock = "ZR_HDS_OUTPUTFILE_LOCK";
-const char* const kInputFileLock = "ZR_HDS_INPUTFILE_LOCK";
+const char* const kSyncLock = ZR_HDS_LOCK_SYNC_COMMANDS;
+const char* const kOutputFileLock = ZR_HDS_LOCK_OUTPUTFILE;
+const char* const kInputFileLock = ZR_HDS_LOCK_INPUTFILE;
 
 // The two name counters, each guarded by its own process mutex (the named
 // lock orders processes; the pid in the name keeps them apart anyway).
@@ -138,6 +139,14 @@ int ZRHDSRaidcomImplementer::refuseUnusableCommonOptions(const char* function) {
   return 0;
 }
 
+int ZRHDSRaidcomImplementer::checkListing(const char* function, const std::string& output,
+                                          std::initializer_list<std::string_view> header,
+                                          const std::string& failureText) {
+  if (hdscols::isListingOf(output, header)) return 0;
+  return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, failureText, function,
+                    "The answer is not the listing asked for. Output-[%s]", output.c_str());
+}
+
 bool ZRHDSRaidcomImplementer::checkInstance(const char* function) {
   if (HDSShell::isDecimal(m_oSnapOptions.horcmInst)) return true;
   refuseInvalidInput(function, "HORCM instance", m_oSnapOptions.horcmInst);
@@ -185,6 +194,7 @@ int ZRHDSRaidcomImplementer::executeCommandMain(const std::string& command,
                                                 const std::string& arguments, std::string& output,
                                                 int& exitCode, bool sync) {
   static const char* const kFn = "ZRHDSRaidcomImplementer::executeCommandMain";
+  m_bStatusReportedError = false;
   std::unique_ptr<ZRHDSLock> syncLock;
   if (sync) {
     if (m_pSnapInfo == nullptr) {
@@ -239,6 +249,7 @@ int ZRHDSRaidcomImplementer::executeCommandMain(const std::string& command,
       return 1;
     }
     if (hasError) {
+      m_bStatusReportedError = true;
       logMessage(2, kFn, "Get command status for command-[%s] returned error-[%s]", command.c_str(),
                  statusText.c_str());
       setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Command status has error.");
@@ -271,16 +282,23 @@ int ZRHDSRaidcomImplementer::getCommandStatus(bool& hasError, std::string& statu
   int tries = 0;
   while (tries < m_nRaidcomMaxRetryCount) {
     if (executeCommandMain(command, arguments, output, exitCode, false) == 0) break;
+    // The tool exits 1 when the status it lists counts errors: the row is
+    // the answer. Only an answer without a row is a failed query.
+    bool rowError = false;
+    std::string rowText, row;
+    if (exitCode == kExitStatusHasErrors &&
+        parseCommandStatus(output, rowError, rowText, row) == 0) {
+      setErrorCodeString(0, "");
+      break;
+    }
     if (exitCode != kExitStatusTimeout) {
       logMessage(2, kFn, "Failed to get command status.");
       setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Failed to get command status.");
       return 1;
     }
     logMessage(2, kFn, "Failed to get command status. Command Timeout. Retry Count-[%d]", tries);
+    // The tool has already waited on the array: ask again at once.
     ++tries;
-    // The array is still busy: give it a moment instead of asking again at
-    // once.
-    if (tries < m_nRaidcomMaxRetryCount) ZrClock::get().sleepMillis(kStatusRetryPauseMillis);
   }
   if (tries >= m_nRaidcomMaxRetryCount) {
     logMessage(2, kFn, "Failed to get command status after [%d] retries.", tries);
@@ -406,6 +424,16 @@ int ZRHDSRaidcomImplementer::executeScriptFile(const std::string& script, std::s
   std::string error;
   int rc = m_pRunner->run(m_pSnapInfo, "/bin/sh " + HDSShell::quote(name), output, exitCode, error,
                           m_nCCICommandTimeout);
+  if (rc != -1 && exitCode == kExitLoginExpired) {
+    // The array ended the login: log in once more and run the script once
+    // more. There is never a second re-login.
+    logMessage(1, kFn, "Script-[%s] found the login ended; logging in again.", name.c_str());
+    if (login(true) != 0) return 1;
+    output.clear();
+    error.clear();
+    rc = m_pRunner->run(m_pSnapInfo, "/bin/sh " + HDSShell::quote(name), output, exitCode, error,
+                        m_nCCICommandTimeout);
+  }
   if (rc == -1) {
     logMessage(2, kFn, "Failed to execute Script-[%s]. Error-[%s]. Output-[%s].", name.c_str(),
                error.c_str(), output.c_str());

@@ -16,6 +16,7 @@
 #include "array/HDSShellQuote.h"
 #include "host/ZRSOSnapInfo.h"
 #include "host/ZrPaths.h"
+#include "host/ZrSafeFile.h"
 
 namespace {
 
@@ -28,39 +29,11 @@ const char kOwnFirstLine[] =
     "#HORCM file create by Orrelan Quorbinflex. Do not alter the file content or delete the "
     "file.";
 
-// Reads a regular file without following a link; false with why on error.
+// Reads a regular file without following a link and without blocking on a
+// FIFO; false with why on error.
 bool readWholeFile(const std::string& path, std::string& text, std::string& why) {
   text.clear();
-  int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) {
-    why = strerror(errno);
-    return false;
-  }
-  struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    why = "not a regular file";
-    ::close(fd);
-    return false;
-  }
-  char buf[8192];
-  for (;;) {
-    ssize_t n = ::read(fd, buf, sizeof(buf));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      why = strerror(errno);
-      ::close(fd);
-      return false;
-    }
-    if (n == 0) break;
-    text.append(buf, static_cast<size_t>(n));
-    if (text.size() > kMaxHorcmFileSize) {
-      why = "file too large";
-      ::close(fd);
-      return false;
-    }
-  }
-  ::close(fd);
-  return true;
+  return ZrSafeFile::readRegular(path, &text, kMaxHorcmFileSize, &why);
 }
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
@@ -140,13 +113,46 @@ int ZRHDSRaidcomImplementer::readRaidcomHorcmFiles(int instance, std::set<std::s
   return 0;
 }
 
+bool ZRHDSRaidcomImplementer::isTrustedHorcmFile(const std::string& path, std::string& text,
+                                                 std::string& why) {
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0) {
+    why = strerror(errno);
+    return false;
+  }
+  // A link, FIFO or device, a file of another user, or one that others may
+  // change is never used, rewritten or started.
+  if (!S_ISREG(st.st_mode)) {
+    why = "not a regular file";
+    return false;
+  }
+  if (st.st_uid != ::geteuid() || (st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    why = "owned by another user or writable by others";
+    return false;
+  }
+  return readWholeFile(path, text, why);
+}
+
+bool ZRHDSRaidcomImplementer::instanceFileNamesArray(int instance, const std::string& serial) {
+  std::string text, why;
+  if (!isTrustedHorcmFile(horcmFilePath(instance), text, why)) return false;
+  std::set<std::string> serials;
+  scanHorcmSerials(text, serials);
+  return serials.count(serial) > 0;
+}
+
 int ZRHDSRaidcomImplementer::createRaidcomHorcmFiles(const std::string& serial,
                                                      bool forceRecreate) {
   static const char* const kFn = "ZRHDSRaidcomImplementer::createRaidcomHorcmFiles";
   if (!HDSShell::isDecimal(serial)) return refuseInvalidInput(kFn, "Serial Number", serial);
 
+  // Every number is looked at for a file naming the array before a free
+  // number is taken, so an array never gets a second file and daemon when
+  // the numbers have gaps.
   int chosen = 0;
+  int firstFree = 0;
   bool write = false;
+  std::string chosenText;
   for (int n = kFirstInstance; n >= kLastInstance; --n) {
     std::string path = horcmFilePath(n);
     struct stat st;
@@ -154,30 +160,31 @@ int ZRHDSRaidcomImplementer::createRaidcomHorcmFiles(const std::string& serial,
       if (errno != ENOENT) {
         logMessage(2, kFn, "Unable to check the HORCM file-[%s]. Error-[%s]", path.c_str(),
                    strerror(errno));
-        continue;
+      } else if (firstFree == 0) {
+        firstFree = n;
       }
-      logMessage(0, kFn, "HORCM instance-[%d] is available for use.", n);
-      chosen = n;
-      write = true;
-      break;
+      continue;
     }
-    if (!S_ISREG(st.st_mode)) continue;  // a link or anything odd is not ours to use
     std::string text, why;
-    if (!readWholeFile(path, text, why)) {
-      std::string msg = "Failed to read HORCM file-[" + path + "]. Error-[" + why + "]";
-      logMessage(2, kFn, "Unable to read the HORCM file [%s]", path.c_str());
-      setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, msg);
-      return 1;
+    if (!isTrustedHorcmFile(path, text, why)) {
+      // Not fatal for every job: this number is simply not usable.
+      logMessage(2, kFn, "Unable to read the HORCM file [%s]. Error-[%s]. Skipping it.",
+                 path.c_str(), why.c_str());
+      continue;
     }
     std::set<std::string> serials;
     scanHorcmSerials(text, serials);
     if (serials.count(serial) == 0) continue;
     chosen = n;
-    if (forceRecreate && isOwnHorcmFile(text)) {
+    chosenText.swap(text);
+    break;
+  }
+  if (chosen != 0) {
+    const std::string path = horcmFilePath(chosen);
+    if (forceRecreate && isOwnHorcmFile(chosenText)) {
       if (!removeFileRetrying(path)) {
-        logMessage(2, kFn, "Unable to delete HORCM file-[%s]", path.c_str());
-        setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Unable to delete HORCM file " + path);
-        return 1;
+        return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Unable to delete HORCM file " + path, kFn,
+                          "Unable to delete HORCM file-[%s]", path.c_str());
       }
       write = true;
     } else if (forceRecreate) {
@@ -186,12 +193,13 @@ int ZRHDSRaidcomImplementer::createRaidcomHorcmFiles(const std::string& serial,
                  "unchanged.",
                  path.c_str());
     }
-    break;
-  }
-  if (chosen == 0) {
-    logMessage(2, kFn, "Couldn't find a free HORCM instance to use.");
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Failed to find a HORCM instance to use");
-    return 1;
+  } else if (firstFree != 0) {
+    logMessage(0, kFn, "HORCM instance-[%d] is available for use.", firstFree);
+    chosen = firstFree;
+    write = true;
+  } else {
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to find a HORCM instance to use", kFn,
+                      "Couldn't find a free HORCM instance to use.");
   }
   m_oSnapOptions.horcmInst = std::to_string(chosen);
   if (!write) return 0;
@@ -210,7 +218,10 @@ int ZRHDSRaidcomImplementer::createRaidcomHorcmFiles(const std::string& serial,
       return refuseInvalidInput(kFn, "command device", dev);
     }
   }
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+  // Created afresh: a file that appeared meanwhile (a link, a FIFO) is
+  // never written through.
+  int fd =
+      ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
   if (fd < 0) {
     logMessage(2, kFn, "Unable to open HORCM file-[%s]. Error-[%s]", path.c_str(), strerror(errno));
     setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Unable to opern HORCM file " + path);

@@ -62,6 +62,11 @@ int ZRHDSRaidcomImplementer::getLunsForHostGroup(const std::string& port,
                                                      "], HostGroup-[" + hostGroup + "]");
     return 1;
   }
+  if (checkListing(
+          kFn, output, {"PORT", "GID", "HMD", "LUN"},
+          "Failed to get LUNs on the port-[" + port + "], HostGroup-[" + hostGroup + "]") != 0) {
+    return 1;
+  }
   hdsparse::parseLunList(output, luns);
   return 0;
 }

@@ -182,10 +182,7 @@ int ZRHDSRaidcomImplementer::initialize() {
       setErrorCodeString(ZRHDS_ERR_LOGIN_FAILED, "Failed to get login count.");
       return 0;
     }
-    if (o.horcmInst.empty()) {
-      if (createRaidcomHorcmFiles(o.baseSerialNum, count <= 0) != 0) return 0;
-    }
-    if (horcmStart(nullptr) != 0) return 0;
+    if (prepareInstanceLocked(count <= 0) != 0) return 0;
     lock.unlock();
 
     // 14-15. The array's microcode.
@@ -213,6 +210,39 @@ int ZRHDSRaidcomImplementer::initialize() {
   logMessage(1, kFn, "Raidcom Implementer is initialized successfully for local execution.");
   setIsInitializedStatus(true);
   return 1;
+}
+
+int ZRHDSRaidcomImplementer::prepareInstanceLocked(bool forceRecreate) {
+  static const char* const kPFn = "ZRHDSRaidcomImplementer::prepareInstanceLocked";
+  ZRHDSSnapOptions& o = m_oSnapOptions;
+  if (!o.horcmInst.empty()) {
+    int stored = 0;
+    const bool ours = parseOwnInstance(o.horcmInst, stored);
+    if (ours && instanceFileNamesArray(stored, o.baseSerialNum)) return horcmStart(nullptr);
+    if (!ours && HDSShell::isDecimal(o.horcmInst) && o.horcmInst.size() < 6 &&
+        instanceFileNamesArray(std::stoi(o.horcmInst), o.baseSerialNum)) {
+      return horcmStart(nullptr);  // an instance the administrator set up
+    }
+    if (m_vCommandDevices.empty()) {
+      return failLogged(ZR_HDS_ERR_ARRAY_COMMAND,
+                        "HORCM file of instance " + o.horcmInst + " is not usable for the array.",
+                        kPFn,
+                        "HORCM instance-[%s] has no usable file naming the array-[%s], and no "
+                        "command device is known to write one.",
+                        o.horcmInst.c_str(), o.baseSerialNum.c_str());
+    }
+    // Removed or replaced meanwhile (another job's last logout, an
+    // administrator): choose again, and the caller stores the new number.
+    const std::string old = o.horcmInst;
+    o.horcmInst.clear();
+    if (createRaidcomHorcmFiles(o.baseSerialNum, forceRecreate) != 0) return 1;
+    logMessage(1, kPFn,
+               "HORCM instance-[%s] has no usable file naming the array-[%s]; using instance-[%s].",
+               old.c_str(), o.baseSerialNum.c_str(), o.horcmInst.c_str());
+    return horcmStart(nullptr);
+  }
+  if (createRaidcomHorcmFiles(o.baseSerialNum, forceRecreate) != 0) return 1;
+  return horcmStart(nullptr);
 }
 
 int ZRHDSRaidcomImplementer::validateInputParams() {

@@ -13,7 +13,8 @@
 //    killed job never keeps the login, the instance and its file for good.
 //    The settings key "sZRHDSRaidcomLockCount_<serial>" mirrors the number
 //    of live holders.
-// The user name and password are never logged or put into an error text.
+// The password is never logged or put into an error text; the user name
+// appears only in the two failure logs that name the login.
 #include <atomic>
 
 #include "array/HDSRaidcomImplementer.h"
@@ -120,6 +121,15 @@ int ZRHDSRaidcomImplementer::login(bool force) {
       logMessage(1, kFn, "Already logged in. Count-[%d]", live - 1);
       return 0;
     }
+    // The first live holder: another process's last logout may have shut
+    // the instance down and removed its file since this job initialised.
+    if (prepareInstanceLocked(false) != 0) {
+      int left = 0, widest = 0;
+      holders.remove(&left, &widest);
+      logMessage(2, kFn, "Failed to prepare the HORCM instance for the login.");
+      setErrorCodeString(ZRHDS_ERR_LOGIN_FAILED, failText);
+      return 1;
+    }
   }
 
   auto giveBack = [&]() {
@@ -152,7 +162,7 @@ int ZRHDSRaidcomImplementer::login(bool force) {
   }
   g_bLoginInProcess = false;
   if (result != 0) {
-    logMessage(2, kFn, "Failed to login into the array-[%s]", o.baseSerialNum.c_str());
+    logMessage(2, kFn, "Failed to login using username-[%s]", o.userName.c_str());
     setErrorCodeString(ZRHDS_ERR_LOGIN_FAILED, failText);
     giveBack();
     return 1;
@@ -204,8 +214,8 @@ int ZRHDSRaidcomImplementer::logout() {
   if (executeCommand("raidcom ", " -logout " + getCommonParams(true, false), output, exitCode) !=
       0) {
     if (exitCode != kExitLoginExpired) {
-      logMessage(2, kFn, "Failed to logout from the array-[%s]",
-                 m_oSnapOptions.baseSerialNum.c_str());
+      logMessage(2, kFn, "Failed to logout from the array-[%s], logged in with username-[%s]",
+                 m_oSnapOptions.baseSerialNum.c_str(), m_oSnapOptions.userName.c_str());
       return 1;
     }
     logMessage(1, kFn, "The login to the array-[%s] had already ended.",

@@ -21,6 +21,7 @@ int ZRHDSRaidcomImplementer::getPoolList(std::vector<HDSPoolInfo>& pools) {
     setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Failed to get Pool list");
     return 1;
   }
+  if (checkListing(kFn, output, {"PID"}, "Failed to get Pool list") != 0) return 1;
   hdsparse::parsePoolList(output, pools);
   return 0;
 }

@@ -38,6 +38,10 @@ int ZRHDSRaidcomImplementer::getPortList(std::vector<HDSPortInfo>& ports) {
     setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Failed to get the port list on the array.");
     return 1;
   }
+  if (checkListing(kFn, output, {"PORT", "TYPE"}, "Failed to get the port list on the array.") !=
+      0) {
+    return 1;
+  }
   hdsparse::parsePortListing(output, ports);
   logMessage(1, kFn, "Found [%d] ports on the array.", static_cast<int>(ports.size()));
   return 0;
@@ -58,6 +62,10 @@ int ZRHDSRaidcomImplementer::getPortLoginWWNList(const std::string& port, HDSPor
     logMessage(2, kFn, "Failed to get the HostGroup list for the port-[%s].", port.c_str());
     setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED,
                        "Failed to get the HostGroup list for the port-[" + port + "]");
+    return 1;
+  }
+  if (checkListing(kFn, output, {"PORT", "LOGIN_WWN"},
+                   "Failed to get the HostGroup list for the port-[" + port + "]") != 0) {
     return 1;
   }
   hdsparse::parsePortLoginList(output, info);
@@ -111,6 +119,11 @@ int ZRHDSRaidcomImplementer::getPortHostGroupList(const std::string& port,
                        "Failed to get the HostGroup list for port-[" + port + "]");
     return 1;
   }
+  if (checkListing(kFn, output, {"PORT", "GID", "GROUP_NAME"},
+                   "Failed to get the HostGroup list for port-[" + port + "]") != 0) {
+    return 1;
+  }
+  if (hdsparse::isIscsiHostGroupListing(output)) m_oIscsiPorts.insert(port);
   info.hostGroups.clear();
   hdsparse::parseHostGroupList(output, m_oSnapOptions.baseSerialNum, info.hostGroups);
   logMessage(1, kFn, "The Port-[%s] has [%d] HostGroups.", port.c_str(),
@@ -147,16 +160,36 @@ int ZRHDSRaidcomImplementer::getHostGroupInfo(const std::string& port,
     return refuseInvalidInput(kFn, "HostGroup", hostGroupNumber);
   }
 
-  const std::string command = std::string("raidcom ") + " get hba_wwn ";
-  const std::string arguments =
-      " -port " + HDSShell::quote(port) + "-" + hostGroupNumber + getCommonParams(true, true);
+  // The initiators of an iSCSI host group are listed by "get hba_iscsi";
+  // "get hba_wwn" refuses such a port. A port not seen in a host-group
+  // listing yet is asked as Fibre Channel first.
+  const std::string target = " -port " + HDSShell::quote(port) + "-" + hostGroupNumber;
+  const std::string failure =
+      "Failed to get host group info for [" + port + "-" + hostGroupNumber + "]";
+  bool iscsi = m_oIscsiPorts.count(port) > 0;
   std::string output;
   int exitCode = 0;
-  if (executeCommandMain(command, arguments, output, exitCode, false) != 0) {
-    logMessage(2, kFn, "Failed to get host group info for [%s-%s]", port.c_str(),
-               hostGroupNumber.c_str());
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED,
-                       "Failed to get host group info for [" + port + "-" + hostGroupNumber + "]");
+  int rc = executeCommandMain(iscsi ? "raidcom  get hba_iscsi " : "raidcom  get hba_wwn ",
+                              target + getCommonParams(true, true), output, exitCode, false);
+  if (rc != 0 && !iscsi && exitCode > 0) {
+    std::string retryOutput;
+    int retryExit = 0;
+    if (executeCommandMain("raidcom  get hba_iscsi ", target + getCommonParams(true, true),
+                           retryOutput, retryExit, false) == 0) {
+      iscsi = true;
+      m_oIscsiPorts.insert(port);
+      output.swap(retryOutput);
+      setErrorCodeString(0, "");
+      rc = 0;
+    }
+  }
+  if (rc != 0) {
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, failure, kFn,
+                      "Failed to get host group info for [%s-%s]", port.c_str(),
+                      hostGroupNumber.c_str());
+  }
+  if (checkListing(kFn, output, {"PORT", "GID", "GROUP_NAME", iscsi ? "IQN" : "HWWN"}, failure) !=
+      0) {
     return 1;
   }
   info.wwns.clear();

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "array/HDSParseResourceGroup.h"
+#include "array/HDSTextColumns.h"
 #include "array/HDSRaidcomImplementer.h"
 #include "array/HDSShellQuote.h"
 
@@ -36,6 +37,11 @@ int ZRHDSRaidcomImplementer::getResourceGroupInfo(std::map<std::string, Resource
     logMessage(2, kFn, "Failed to get resource group list");
     setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, failure);
     return 1;
+  }
+  if (!hdscols::isBlankText(output) &&
+      hdsparse::resourceGroupHeaderAt(output) == std::string_view::npos) {
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, failure, kFn,
+                      "The answer is not the listing asked for. Output-[%s]", output.c_str());
   }
   hdsparse::parseResourceGroupList(output, groups);
   return 0;

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "array/HDSParseSnapshot.h"
+#include "array/HDSTextColumns.h"
 #include "array/HDSRaidcomImplementer.h"
 #include "array/HDSShellQuote.h"
 
@@ -35,9 +36,20 @@ int ZRHDSRaidcomImplementer::getSnapshotGroupList(std::vector<HDSSnapshotGroupIn
   std::string output;
   int exitCode = 0;
   if (executeCommandMain("raidcom  get snapshot ", args, output, exitCode, false) != 0) {
-    logMessage(2, kFn, "Failed to get snapshot group list.");
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Failed to get the snapshot group list");
-    return 1;
+    // A group (or pair) that is not there, also one that vanished since the
+    // last listing: nothing to list.
+    if (exitCode == ZR_HDS_EXIT_NO_SUCH_OBJECT &&
+        output.find("No such Object") != std::string::npos) {
+      logMessage(1, kFn, "No snapshot found for [%s].", key.c_str());
+      setErrorCodeString(0, "");
+      return 0;
+    }
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to get the snapshot group list", kFn,
+                      "Failed to get snapshot group list.");
+  }
+  if (!hdscols::isListingOf(output, {"SnapShot_name"})) {
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to get the snapshot group list", kFn,
+                      "Unexpected snapshot group listing-[%s]", output.c_str());
   }
   hdsparse::parseSnapshotList(output, list);
   return 0;

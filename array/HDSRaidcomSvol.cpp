@@ -90,11 +90,13 @@ int ZRHDSRaidcomImplementer::createSvols() {
     if (executeCommandMain(kAddLdev, args, output, exitCode, true) != 0) {
       logMessage(2, kFn, "Failed to Create LDEV-[%s]", snap.snapLdevId.c_str());
       setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Failed to Create LDEV-" + snap.snapLdevId);
-      // The tool refused the add, or it never ran: nothing was made, and the
-      // id may be someone else's LDEV. When the outcome is unknown, the
-      // LDEV is left out of the undo only when the array shows that it is
-      // not the one just asked for.
-      const bool refused = exitCode == kNotRun || exitCode > 0;
+      // The tool or the array refused the add (its exit code, or the
+      // command status counting an error such as "already defined"), or it
+      // never ran: nothing was made, and the id may be someone else's LDEV.
+      // Only when the outcome is unknown (time-out, failed status query) is
+      // the LDEV undone, and then only unless the array shows that it is not
+      // the one just asked for.
+      const bool refused = exitCode == kNotRun || exitCode > 0 || m_bStatusReportedError;
       if (refused) {
         undo.resize(undoMark);
       } else {
