@@ -37,11 +37,12 @@ enum HDSResourceType {
   HDS_RESOURCE_PORT = 3           // a port, or a host group on a port
 };
 
-// Generic failure code of an array command, and the login failure code.
+// Earlier names of the error codes of records/HDSConstants.h, kept for
+// callers written against them; new code uses the ZR_HDS_ERR_ names.
 enum {
-  ZRHDS_ERR_COMMAND_FAILED = 62601,
-  ZRHDS_ERR_LOGIN_FAILED = 62602,
-  ZRHDS_ERR_HORCM_START_FAILED = 62600
+  ZRHDS_ERR_COMMAND_FAILED = ZR_HDS_ERR_ARRAY_COMMAND,
+  ZRHDS_ERR_LOGIN_FAILED = ZR_HDS_ERR_LOGIN,
+  ZRHDS_ERR_HORCM_START_FAILED = ZR_HDS_ERR_HORCM_START
 };
 
 class ZRHDSCommandImplementer {

@@ -126,9 +126,7 @@ int ZRHDSRaidcomImplementer::refuseInvalidInput(const char* function, const char
     if (u < 0x20 || u == 0x7f) c = '?';
   }
   std::string text = std::string("Invalid input: ") + what + "-[" + shown + "] is not valid.";
-  logMessage(2, function, "%s", text.c_str());
-  setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, text);
-  return 1;
+  return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, text, function, "%s", text.c_str());
 }
 
 int ZRHDSRaidcomImplementer::refuseUnusableCommonOptions(const char* function) {
@@ -174,18 +172,17 @@ int ZRHDSRaidcomImplementer::executeCommand(const std::string& command,
   std::string logged = credentialLine ? withoutCredentials(output, m_oSnapOptions) : output;
   if (rc == -1) {
     if (credentialLine) error = withoutCredentials(error, m_oSnapOptions);
-    logMessage(2, kFn, "Failed to execute the command-[%s]. Error-[%s]. Output-[%s]", shown.c_str(),
-               error.c_str(), logged.c_str());
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED,
-                       "Failed to execute command '" + shown + "' Error-[" + error + "].");
-    return 1;
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND,
+                      "Failed to execute command '" + shown + "' Error-[" + error + "].", kFn,
+                      "Failed to execute the command-[%s]. Error-[%s]. Output-[%s]", shown.c_str(),
+                      error.c_str(), logged.c_str());
   }
   if (exitCode == 0) return 0;
   // Any other status fails, a negative one (no regular exit) included.
   int level = (exitCode == 1 || exitCode == 227) ? 0 : 2;
   logMessage(level, kFn, "Command-[%s] returned exitcode-[%d]. Output-[%s]", shown.c_str(),
              exitCode, logged.c_str());
-  setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Command '" + shown + "' returned exit code-[" +
+  setErrorCodeString(ZR_HDS_ERR_ARRAY_COMMAND, "Command '" + shown + "' returned exit code-[" +
                                                    std::to_string(exitCode) + "].");
   return 1;
 }
@@ -198,19 +195,17 @@ int ZRHDSRaidcomImplementer::executeCommandMain(const std::string& command,
   std::unique_ptr<ZRHDSLock> syncLock;
   if (sync) {
     if (m_pSnapInfo == nullptr) {
-      setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Failed to execute the raidcom command");
+      setErrorCodeString(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to execute the raidcom command");
       return 1;
     }
     syncLock.reset(new ZRHDSLock(*m_pSnapInfo, kSyncLock, 0));
     if (!syncLock->isLocked()) {
-      logMessage(2, kFn, "Unable to acquire lock during command execution.");
-      setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Failed to execute the raidcom command");
-      return 1;
+      return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to execute the raidcom command", kFn,
+                        "Unable to acquire lock during command execution.");
     }
     if (resetCommandStatus() != 0) {
-      logMessage(2, kFn, "Failed to reset command status for command-[%s]", command.c_str());
-      setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Failed to reset command status");
-      return 1;
+      return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to reset command status", kFn,
+                        "Failed to reset command status for command-[%s]", command.c_str());
     }
   }
 
@@ -244,16 +239,14 @@ int ZRHDSRaidcomImplementer::executeCommandMain(const std::string& command,
     bool hasError = false;
     std::string statusText;
     if (getCommandStatus(hasError, statusText) != 0) {
-      logMessage(2, kFn, "Failed to get command status for command-[%s]", command.c_str());
-      setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Failed to get command status");
-      return 1;
+      return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to get command status", kFn,
+                        "Failed to get command status for command-[%s]", command.c_str());
     }
     if (hasError) {
       m_bStatusReportedError = true;
-      logMessage(2, kFn, "Get command status for command-[%s] returned error-[%s]", command.c_str(),
-                 statusText.c_str());
-      setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Command status has error.");
-      return 1;
+      return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Command status has error.", kFn,
+                        "Get command status for command-[%s] returned error-[%s]", command.c_str(),
+                        statusText.c_str());
     }
   }
   return 0;
@@ -265,9 +258,8 @@ int ZRHDSRaidcomImplementer::resetCommandStatus() {
   int exitCode = 0;
   if (executeCommandMain("raidcom  reset command_status ", getCommonParams(true, true), output,
                          exitCode, false) != 0) {
-    logMessage(2, kFn, "Failed to reset the command status.");
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Failed to reset the command status.");
-    return 1;
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to reset the command status.", kFn,
+                      "Failed to reset the command status.");
   }
   return 0;
 }
@@ -292,9 +284,8 @@ int ZRHDSRaidcomImplementer::getCommandStatus(bool& hasError, std::string& statu
       break;
     }
     if (exitCode != kExitStatusTimeout) {
-      logMessage(2, kFn, "Failed to get command status.");
-      setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Failed to get command status.");
-      return 1;
+      return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to get command status.", kFn,
+                        "Failed to get command status.");
     }
     logMessage(2, kFn, "Failed to get command status. Command Timeout. Retry Count-[%d]", tries);
     // The tool has already waited on the array: ask again at once.
@@ -405,20 +396,17 @@ int ZRHDSRaidcomImplementer::executeScriptFile(const std::string& script, std::s
     lastErr = errno;
   }
   if (fd < 0) {
-    logMessage(2, kFn, "Failed to open the ScriptFile-[%s]. Error-[%s]", name.c_str(),
-               errnoText(lastErr).c_str());
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Failed to open the ScriptFile-[" + name + "]");
-    return 1;
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to open the ScriptFile-[" + name + "]", kFn,
+                      "Failed to open the ScriptFile-[%s]. Error-[%s]", name.c_str(),
+                      errnoText(lastErr).c_str());
   }
   // The mode asked for at creation may have been narrowed by the umask.
   (void)::fchmod(fd, 0700);
   std::string why;
   if (!HDSFile::writeAndClose(fd, body, why)) {
-    logMessage(2, kFn, "Failed to write to the ScriptFile-[%s]. Error-[%s]", name.c_str(),
-               why.c_str());
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED,
-                       "Failed to write to the ScriptFile-[" + name + "]");
-    return 1;
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to write to the ScriptFile-[" + name + "]",
+                      kFn, "Failed to write to the ScriptFile-[%s]. Error-[%s]", name.c_str(),
+                      why.c_str());
   }
 
   std::string error;
@@ -435,19 +423,17 @@ int ZRHDSRaidcomImplementer::executeScriptFile(const std::string& script, std::s
                         m_nCCICommandTimeout);
   }
   if (rc == -1) {
-    logMessage(2, kFn, "Failed to execute Script-[%s]. Error-[%s]. Output-[%s].", name.c_str(),
-               error.c_str(), output.c_str());
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Failed to execute Script-[" + name +
-                                                     "] with CCI commands. Error-[" + error + "]");
-    return 1;
+    return failLogged(
+        ZR_HDS_ERR_ARRAY_COMMAND,
+        "Failed to execute Script-[" + name + "] with CCI commands. Error-[" + error + "]", kFn,
+        "Failed to execute Script-[%s]. Error-[%s]. Output-[%s].", name.c_str(), error.c_str(),
+        output.c_str());
   }
   if (exitCode != 0) {
-    logMessage(2, kFn, "Script-[%s] returned exitcode-[%d]. Output-[%s]", name.c_str(), exitCode,
-               output.c_str());
-    setErrorCodeString(
-        ZRHDS_ERR_COMMAND_FAILED,
-        "Command in the Script-[" + name + "] failed to execute. Output-[" + output + "]");
-    return 1;
+    return failLogged(
+        ZR_HDS_ERR_ARRAY_COMMAND,
+        "Command in the Script-[" + name + "] failed to execute. Output-[" + output + "]", kFn,
+        "Script-[%s] returned exitcode-[%d]. Output-[%s]", name.c_str(), exitCode, output.c_str());
   }
   // The tools write their marks on standard error, which the runner appends
   // to the output only after a failing status: search both streams.
@@ -460,10 +446,9 @@ int ZRHDSRaidcomImplementer::executeScriptFile(const std::string& script, std::s
   if (p == std::string::npos) p = both.find("raidcom: [EX_");
   if (p != std::string::npos) {
     std::string text = both.substr(p);
-    logMessage(2, kFn, "Script-[%s] output has Error-[%s]", name.c_str(), text.c_str());
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED,
-                       "Script-[" + name + "] output has Error-[" + text + "]");
-    return 1;
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND,
+                      "Script-[" + name + "] output has Error-[" + text + "]", kFn,
+                      "Script-[%s] output has Error-[%s]", name.c_str(), text.c_str());
   }
 
   if (!m_bKeepCmdOutput) {

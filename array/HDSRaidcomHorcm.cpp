@@ -105,9 +105,7 @@ int ZRHDSRaidcomImplementer::readRaidcomHorcmFiles(int instance, std::set<std::s
   if (!readWholeFile(path, text, why)) {
     std::string msg = "Failed to read HORCM file-[" + path + "]. Error-[" + why + "]";
     if (msg.size() > 2047) msg.resize(2047);
-    logMessage(2, kFn, "%s", msg.c_str());
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, msg);
-    return 1;
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, msg, kFn, "%s", msg.c_str());
   }
   scanHorcmSerials(text, serials);
   return 0;
@@ -207,11 +205,10 @@ int ZRHDSRaidcomImplementer::createRaidcomHorcmFiles(const std::string& serial,
   std::string path = horcmFilePath(chosen);
   std::string host = getLocalHostName();
   if (host.empty() || !HDSShell::isPlain(host)) {
-    logMessage(2, kFn, "The local host name-[%s] cannot be written into the HORCM file-[%s].",
-               host.c_str(), path.c_str());
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED,
-                       "Local host name is not known. Unable to write HORCM file " + path);
-    return 1;
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND,
+                      "Local host name is not known. Unable to write HORCM file " + path, kFn,
+                      "The local host name-[%s] cannot be written into the HORCM file-[%s].",
+                      host.c_str(), path.c_str());
   }
   for (const std::string& dev : m_vCommandDevices) {
     if (!HDSShell::isPlain(dev)) {
@@ -223,9 +220,8 @@ int ZRHDSRaidcomImplementer::createRaidcomHorcmFiles(const std::string& serial,
   int fd =
       ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
   if (fd < 0) {
-    logMessage(2, kFn, "Unable to open HORCM file-[%s]. Error-[%s]", path.c_str(), strerror(errno));
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Unable to opern HORCM file " + path);
-    return 1;
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Unable to opern HORCM file " + path, kFn,
+                      "Unable to open HORCM file-[%s]. Error-[%s]", path.c_str(), strerror(errno));
   }
   (void)::fchmod(fd, 0644);  // the umask may have narrowed it; HORCM runs as another user
   std::string why;
@@ -234,7 +230,7 @@ int ZRHDSRaidcomImplementer::createRaidcomHorcmFiles(const std::string& serial,
                why.c_str());
     // A half-written file must not be taken for a valid instance later.
     ::unlink(path.c_str());
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Unable to write HORCM file " + path);
+    setErrorCodeString(ZR_HDS_ERR_ARRAY_COMMAND, "Unable to write HORCM file " + path);
     return 1;
   }
   return 0;
@@ -244,9 +240,8 @@ int ZRHDSRaidcomImplementer::horcmStart(const char* instance) {
   static const char* const kFn = "ZRHDSRaidcomImplementer::horcmStart";
   std::string inst = instance != nullptr ? instance : m_oSnapOptions.horcmInst;
   if (inst.empty()) {
-    logMessage(2, kFn, "HORCM instance is not passed.");
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "HORCM instance is not passed.");
-    return 1;
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "HORCM instance is not passed.", kFn,
+                      "HORCM instance is not passed.");
   }
   if (!HDSShell::isDecimal(inst)) return refuseInvalidInput(kFn, "HORCM instance", inst);
   std::string output;
@@ -258,16 +253,14 @@ int ZRHDSRaidcomImplementer::horcmStart(const char* instance) {
       return 0;
     }
     saveFileAsLog(ZrPaths::horcmEtcDir() + "horcm" + inst + ".conf");
-    logMessage(2, kFn, "Failed to start HORCM instance-[%s]", inst.c_str());
-    setErrorCodeString(ZRHDS_ERR_HORCM_START_FAILED, "Failed to start HORCM instance " + inst);
-    return 1;
+    return failLogged(ZR_HDS_ERR_HORCM_START, "Failed to start HORCM instance " + inst, kFn,
+                      "Failed to start HORCM instance-[%s]", inst.c_str());
   }
   if (output.find("successfully") == std::string::npos) {
     saveFileAsLog(ZrPaths::horcmEtcDir() + "horcm" + inst + ".conf");
-    logMessage(2, kFn, "Failed to start HORCM instance-[%s], Output-[%s]", inst.c_str(),
-               output.c_str());
-    setErrorCodeString(ZRHDS_ERR_HORCM_START_FAILED, "Failed to start HORCM instance " + inst);
-    return 1;
+    return failLogged(ZR_HDS_ERR_HORCM_START, "Failed to start HORCM instance " + inst, kFn,
+                      "Failed to start HORCM instance-[%s], Output-[%s]", inst.c_str(),
+                      output.c_str());
   }
   logMessage(1, kFn, "Successfully started HORCM instance-[%s].", inst.c_str());
   return 0;
@@ -277,10 +270,8 @@ int ZRHDSRaidcomImplementer::horcmShutdown(const char* instance) {
   static const char* const kFn = "ZRHDSRaidcomImplementer::horcmShutdown";
   std::string inst = instance != nullptr ? instance : m_oSnapOptions.horcmInst;
   if (inst.empty()) {
-    logMessage(2, kFn, "HORCM instance is not passed.");
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED,
-                       "HORCM instance is not passed to shutdown process.");
-    return 1;
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "HORCM instance is not passed to shutdown process.",
+                      kFn, "HORCM instance is not passed.");
   }
   int n = 0;
   if (!parseOwnInstance(inst, n)) return refuseInvalidInput(kFn, "HORCM instance", inst);
@@ -288,7 +279,7 @@ int ZRHDSRaidcomImplementer::horcmShutdown(const char* instance) {
   if (!readWholeFile(horcmFilePath(n), text, why) || !isOwnHorcmFile(text)) {
     logMessage(1, kFn, "HORCM instance-[%s] was not set up by us; it is left running.",
                inst.c_str());
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED,
+    setErrorCodeString(ZR_HDS_ERR_ARRAY_COMMAND,
                        "HORCM instance " + inst + " was not set up by this plug-in.");
     return 1;
   }
@@ -336,22 +327,19 @@ int ZRHDSRaidcomImplementer::saveFileAsLog(const std::string& path) {
   if (path.empty()) return 0;
   std::string text, why;
   if (!readWholeFile(path, text, why)) {
-    logMessage(2, kFn, "Failed to read file-[%s]. Error-[%s]", path.c_str(), why.c_str());
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Failed to read the file " + path);
-    return 1;
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to read the file " + path, kFn,
+                      "Failed to read file-[%s]. Error-[%s]", path.c_str(), why.c_str());
   }
   if (text.empty()) return 0;
   std::string name = formatOutputFileName();
   int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) {
-    logMessage(2, kFn, "Failed to create file-[%s]. Error-[%s]", name.c_str(), strerror(errno));
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Failed to create the file " + name);
-    return 1;
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to create the file " + name, kFn,
+                      "Failed to create file-[%s]. Error-[%s]", name.c_str(), strerror(errno));
   }
   if (!HDSFile::writeAndClose(fd, text, why)) {
-    logMessage(2, kFn, "Failed to write to file-[%s]. Error-[%s]", name.c_str(), why.c_str());
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Failed to write to the file " + name);
-    return 1;
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to write to the file " + name, kFn,
+                      "Failed to write to file-[%s]. Error-[%s]", name.c_str(), why.c_str());
   }
   logMessage(1, kFn, "Saved file-[%s] as [%s]", path.c_str(), name.c_str());
   return 0;

@@ -143,7 +143,7 @@ void ZRHDSCommandImplementer::init() {
     snprintf(text, sizeof(text), "Failed to get the client name-[%s] from the Varnholm.",
              client.c_str());
     logMessage(2, kFn, "%s", text);
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, text);
+    setErrorCodeString(ZR_HDS_ERR_ARRAY_COMMAND, text);
     return;
   }
   m_sLocalHostName = name;

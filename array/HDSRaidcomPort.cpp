@@ -34,9 +34,8 @@ int ZRHDSRaidcomImplementer::getPortList(std::vector<HDSPortInfo>& ports) {
   std::string output;
   int exitCode = 0;
   if (executeCommandMain(command, getCommonParams(true, true), output, exitCode, false) != 0) {
-    logMessage(2, kFn, "Failed to get the port list on the array.");
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Failed to get the port list on the array.");
-    return 1;
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to get the port list on the array.", kFn,
+                      "Failed to get the port list on the array.");
   }
   if (checkListing(kFn, output, {"PORT", "TYPE"}, "Failed to get the port list on the array.") !=
       0) {
@@ -59,10 +58,9 @@ int ZRHDSRaidcomImplementer::getPortLoginWWNList(const std::string& port, HDSPor
   std::string output;
   int exitCode = 0;
   if (executeCommandMain(command, arguments, output, exitCode, false) != 0) {
-    logMessage(2, kFn, "Failed to get the HostGroup list for the port-[%s].", port.c_str());
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED,
-                       "Failed to get the HostGroup list for the port-[" + port + "]");
-    return 1;
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND,
+                      "Failed to get the HostGroup list for the port-[" + port + "]", kFn,
+                      "Failed to get the HostGroup list for the port-[%s].", port.c_str());
   }
   if (checkListing(kFn, output, {"PORT", "LOGIN_WWN"},
                    "Failed to get the HostGroup list for the port-[" + port + "]") != 0) {
@@ -114,10 +112,9 @@ int ZRHDSRaidcomImplementer::getPortHostGroupList(const std::string& port,
   std::string output;
   int exitCode = 0;
   if (executeCommandMain(command, arguments, output, exitCode, false) != 0) {
-    logMessage(2, kFn, "Failed to get the HostGroup list for port-[%s]", port.c_str());
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED,
-                       "Failed to get the HostGroup list for port-[" + port + "]");
-    return 1;
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND,
+                      "Failed to get the HostGroup list for port-[" + port + "]", kFn,
+                      "Failed to get the HostGroup list for port-[%s]", port.c_str());
   }
   if (checkListing(kFn, output, {"PORT", "GID", "GROUP_NAME"},
                    "Failed to get the HostGroup list for port-[" + port + "]") != 0) {
@@ -129,8 +126,9 @@ int ZRHDSRaidcomImplementer::getPortHostGroupList(const std::string& port,
   logMessage(1, kFn, "The Port-[%s] has [%d] HostGroups.", port.c_str(),
              static_cast<int>(info.hostGroups.size()));
 
-  const std::string preSnapName = m_oSnapOptions.isVSM ? "QB_PSHG_" + m_oSnapOptions.arrayId
-                                                       : std::string("QB_PRE_SNAP_HOST_GROUP");
+  const std::string preSnapName =
+      m_oSnapOptions.isVSM ? ZR_HDS_PRE_SNAP_HOST_GROUP_VSM_PREFIX + m_oSnapOptions.arrayId
+                           : std::string(ZR_HDS_PRE_SNAP_HOST_GROUP);
   if (hostGroupName == preSnapName || !collectWwns) return 0;
 
   for (size_t i = 0; i < info.hostGroups.size(); ++i) {
@@ -207,9 +205,8 @@ int ZRHDSRaidcomImplementer::getHostGroupInfo(const std::string& port,
 int ZRHDSRaidcomImplementer::getHostGroupOfCommandDevice(std::string& hostGroup) {
   static const char kFn[] = "getHostGroupOfCommandDevice";
   if (m_vCommandDevices.empty() || !isUsableName(m_vCommandDevices.front())) {
-    logMessage(2, kFn, "No command device found for the host.");
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "No command device found for the host.");
-    return 1;
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "No command device found for the host.", kFn,
+                      "No command device found for the host.");
   }
   const std::string command = "raidscan ";
   const std::string arguments =
@@ -217,10 +214,10 @@ int ZRHDSRaidcomImplementer::getHostGroupOfCommandDevice(std::string& hostGroup)
   std::string output;
   int exitCode = 0;
   if (executeCommandMain(command, arguments, output, exitCode, false) != 0) {
-    logMessage(2, kFn, "Failed to get HostGroup info for command device using raidscan command.");
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED,
-                       "Failed to get HostGroup info for command device using raidscan command.");
-    return 1;
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND,
+                      "Failed to get HostGroup info for command device using raidscan command.",
+                      kFn,
+                      "Failed to get HostGroup info for command device using raidscan command.");
   }
   hdsparse::parseCommandDeviceHostGroup(output, hostGroup);
   logMessage(1, kFn, "Found HostGroup-[%s] from the command device.", hostGroup.c_str());

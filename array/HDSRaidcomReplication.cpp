@@ -47,12 +47,10 @@ int ZRHDSRaidcomImplementer::getRemotePairInfoForHostGroup(const std::string& ho
     std::string output;
     int exitCode = 0;
     if (executeCommandMain(command, arguments, output, exitCode, false) != 0) {
-      logMessage(2, kFn,
-                 "Failed to get pair info for HostGroup-[%s], MU-[%d] using raidscan command",
-                 hostGroup.c_str(), mu);
-      setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED,
-                         "Failed to  get pair info for HostGroup-" + hostGroup);
-      return 1;
+      return failLogged(
+          ZR_HDS_ERR_ARRAY_COMMAND, "Failed to  get pair info for HostGroup-" + hostGroup, kFn,
+          "Failed to get pair info for HostGroup-[%s], MU-[%d] using raidscan command",
+          hostGroup.c_str(), mu);
     }
     const bool gadJob =
         m_pSnapInfo != nullptr && m_pSnapInfo->getReplicationType() == ZRSO::REPLICATION_TYPE_GAD;
@@ -77,9 +75,8 @@ int ZRHDSRaidcomImplementer::getCopyGroup(std::vector<HDSCopyGroup>& groups,
   std::string output;
   int exitCode = 0;
   if (executeCommandMain(command, arguments, output, exitCode, false) != 0) {
-    logMessage(2, kFn, "Failed to get the Copy Group list.");
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Failed to get the Copy Group list.");
-    return 1;
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to get the Copy Group list.", kFn,
+                      "Failed to get the Copy Group list.");
   }
   if (checkListing(kFn, output, {"COPY_GROUP"}, "Failed to get the Copy Group list.") != 0)
     return 1;
@@ -104,25 +101,22 @@ int ZRHDSRaidcomImplementer::getQMarkerForCopyGroup(const std::string& copyGroup
   std::string output;
   int exitCode = 0;
   if (executeCommandMain(command, arguments, output, exitCode, false) != 0) {
-    logMessage(2, kFn, "Failed to find QMarker for the CopyGroup-[%s]", copyGroup.c_str());
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, failure);
-    return 1;
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, failure, kFn,
+                      "Failed to find QMarker for the CopyGroup-[%s]", copyGroup.c_str());
   }
   logMessage(0, kFn, "OUTPUT - [%s]", output.c_str());
 
   if (checkListing(kFn, output, {"UnitID"}, failure) != 0) return 1;
   std::string found;
   if (!hdsparse::parseQMarkerNowait(output, found)) {
-    logMessage(2, kFn, "No Q-Marker in the answer for the CopyGroup-[%s]", copyGroup.c_str());
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, failure);
-    return 1;
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, failure, kFn,
+                      "No Q-Marker in the answer for the CopyGroup-[%s]", copyGroup.c_str());
   }
   uint64_t value = 0;
   if (!hdsparse::parseQMarkerValue(found, value)) {
-    logMessage(2, kFn, "Q-Marker-[%s] of the CopyGroup-[%s] is not a hexadecimal text",
-               found.c_str(), copyGroup.c_str());
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, failure);
-    return 1;
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, failure, kFn,
+                      "Q-Marker-[%s] of the CopyGroup-[%s] is not a hexadecimal text",
+                      found.c_str(), copyGroup.c_str());
   }
   qmarker = found;
   logMessage(1, kFn, "CopyGroup-[%s], Q-Marker-[%s]", copyGroup.c_str(), qmarker.c_str());
@@ -149,7 +143,7 @@ int ZRHDSRaidcomImplementer::pairSyncWait(const std::string& copyGroup, const st
   if (!hdsparse::parseQMarkerValue(qmarker, given)) {
     logMessage(2, kFn, "Q-Marker-[%s] is not a hexadecimal text; it cannot be committed.",
                qmarker.c_str());
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Q-Marker not committed.");
+    setErrorCodeString(ZR_HDS_ERR_ARRAY_COMMAND, "Q-Marker not committed.");
     return 0;
   }
 
@@ -184,7 +178,7 @@ int ZRHDSRaidcomImplementer::pairSyncWait(const std::string& copyGroup, const st
     logMessage(1, kFn, "CopyGroup-[%s], Q-Marker-[%s] committed.", copyGroup.c_str(),
                qmarker.c_str());
   } else {
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Q-Marker not committed.");
+    setErrorCodeString(ZR_HDS_ERR_ARRAY_COMMAND, "Q-Marker not committed.");
   }
   return 0;
 }

@@ -77,10 +77,9 @@ int ZRHDSRaidcomImplementer::addToSnapshotGroup() {
     std::string output;
     int exitCode = 0;
     if (executeCommandMain("raidcom  add snapshot ", args, output, exitCode, true) != 0) {
-      logMessage(2, kFn, "Failed to add targteless snap of LDEV-[%s] in snapshotgroup-[%s]",
-                 snap.baseDevNo.c_str(), group.c_str());
-      setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Failed to create targetless snaps.");
-      return 1;
+      return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to create targetless snaps.", kFn,
+                        "Failed to add targteless snap of LDEV-[%s] in snapshotgroup-[%s]",
+                        snap.baseDevNo.c_str(), group.c_str());
     }
   }
   logMessage(1, kFn, "Successfully added [%d] targetless snaps to snapshotgroup-[%s]",
@@ -98,9 +97,8 @@ int ZRHDSRaidcomImplementer::modifySnapshot(const std::map<std::string, std::str
   // Nothing to act on (no selector key, or the chosen one without a value):
   // the command would name no pair.
   auto notGiven = [&]() {
-    logMessage(2, kFn, "Invalid inputs: None of SnapshotGroup name, LDEV Id or MU# is given.");
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Failed to execute 'modify snashot' command");
-    return 1;
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to execute 'modify snashot' command", kFn,
+                      "Invalid inputs: None of SnapshotGroup name, LDEV Id or MU# is given.");
   };
   std::string selector;
   std::string description;
@@ -132,10 +130,9 @@ int ZRHDSRaidcomImplementer::modifySnapshot(const std::map<std::string, std::str
   std::string output;
   int exitCode = 0;
   if (executeCommandMain("raidcom  modify snapshot ", args, output, exitCode, false) != 0) {
-    logMessage(2, kFn, "Failed to perform [%s]", operation.c_str());
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED,
-                       "Failed to " + operation + " snapshot on " + description);
-    return 1;
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND,
+                      "Failed to " + operation + " snapshot on " + description, kFn,
+                      "Failed to perform [%s]", operation.c_str());
   }
   logMessage(1, kFn, "Successfully performed [%s] on %s", operation.c_str(), description.c_str());
   return 0;
@@ -150,11 +147,10 @@ int ZRHDSRaidcomImplementer::deleteSnapshot(const std::string& ldev, const std::
   if (executeCommandMain("raidcom  delete snapshot ",
                          " -ldev_id " + ldev + " -mirror_id " + mu + getCommonParams(true, true),
                          output, exitCode, false) != 0) {
-    logMessage(2, kFn, "Failed to delete targetless snap, LDEV-[%s], MU-[%s]", ldev.c_str(),
-               mu.c_str());
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED,
-                       "Failed to delete targetless snap, LDEV-[" + ldev + "], MU-[" + mu + "]");
-    return 1;
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND,
+                      "Failed to delete targetless snap, LDEV-[" + ldev + "], MU-[" + mu + "]", kFn,
+                      "Failed to delete targetless snap, LDEV-[%s], MU-[%s]", ldev.c_str(),
+                      mu.c_str());
   }
   logMessage(1, kFn, "Successfully deleted Targetless Snapshot, LDEV-[%s], MU-[%s]", ldev.c_str(),
              mu.c_str());
@@ -173,11 +169,11 @@ int ZRHDSRaidcomImplementer::mapSnapshot(const std::string& pvol, const std::str
           "raidcom  map snapshot ",
           " -ldev_id " + pvol + " " + target + " -mirror_id " + mu + getCommonParams(true, true),
           output, exitCode, false) != 0) {
-    logMessage(2, kFn, "Failed to map target LDEV-[%s] to Snap-[%s-MU%s].", target.c_str(),
-               pvol.c_str(), mu.c_str());
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Failed to map target LDEV-[" + target +
-                                                     "] to Snap-[" + pvol + "-MU" + mu + "].");
-    return 1;
+    return failLogged(
+        ZR_HDS_ERR_ARRAY_COMMAND,
+        "Failed to map target LDEV-[" + target + "] to Snap-[" + pvol + "-MU" + mu + "].", kFn,
+        "Failed to map target LDEV-[%s] to Snap-[%s-MU%s].", target.c_str(), pvol.c_str(),
+        mu.c_str());
   }
   logMessage(1, kFn, "Successfully associated target LDEV-[%s] to Snap[%s-MU%s]", target.c_str(),
              pvol.c_str(), mu.c_str());
@@ -193,12 +189,10 @@ int ZRHDSRaidcomImplementer::unmapSnapshot(const std::string& pvol, const std::s
   if (executeCommandMain("raidcom  unmap snapshot ",
                          " -ldev_id " + pvol + " -mirror_id " + mu + getCommonParams(true, true),
                          output, exitCode, false) != 0) {
-    logMessage(2, kFn, "Failed to unmap target LDEV associated with Snap-[%s-MU%s].", pvol.c_str(),
-               mu.c_str());
-    setErrorCodeString(
-        ZRHDS_ERR_COMMAND_FAILED,
-        "Failed to unmap target LDEV associated with Snap-[" + pvol + "-MU" + mu + "].");
-    return 1;
+    return failLogged(
+        ZR_HDS_ERR_ARRAY_COMMAND,
+        "Failed to unmap target LDEV associated with Snap-[" + pvol + "-MU" + mu + "].", kFn,
+        "Failed to unmap target LDEV associated with Snap-[%s-MU%s].", pvol.c_str(), mu.c_str());
   }
   logMessage(1, kFn, "Successfully disassociated target LDEV from Snap[%s-MU%s]", pvol.c_str(),
              mu.c_str());
