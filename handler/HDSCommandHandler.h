@@ -188,9 +188,11 @@ class ZRHDSCommandHandler {
   // The machine-wide holders of the array's lock; this handler's own entry
   // is the one its object added.
   ZRHDSHolderCount& resourceLockHolders();
-  // Records this handler as a holder with its scope and sets the flag; on
-  // failure releases a lock taken just now (lockedNow) and sets error 7.
-  bool addResourceLockHolder(bool allGroups, bool lockedNow);
+  // Records this handler as a holder of scope (the scope the array's lock
+  // has now, so the widest scope taken stays recorded while any holder is
+  // left) and sets the flag; on failure releases a lock taken just now
+  // (lockedNow) and sets error 7.
+  bool addResourceLockHolder(int scope, bool lockedNow);
 
   // ---- Discovery (HDSCommandHandlerDiscovery.cpp) -------------------------
   // Pair rows of each host group read in one call, by "port-GID".
