@@ -26,6 +26,10 @@ class ZRHDSInfoContainerTestPeer {
  public:
   static std::vector<ZRHDSSnapInfo>& snaps(ZRHDSInfoContainer& c) { return c.m_oSnapInfoList; }
   static ZRHDSSnapOptions& options(ZRHDSInfoContainer& c) { return c.m_oSnapOptions; }
+  static bool writeMapRecord(ZRHDSInfoContainer& c, const ZRHDSSnapInfo& snap, int id,
+                             bool withHostGroups, const std::string& hostGroups) {
+    return c.writeMapRecord(snap, id, withHostGroups, hostGroups, nullptr);
+  }
 };
 
 class HDSContainerTestBed : public ::testing::Test {
