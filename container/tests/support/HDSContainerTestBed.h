@@ -18,6 +18,7 @@
 #include "host/testing/FakeOSUtil.h"
 #include "host/testing/FakeSnapInfo.h"
 #include "host/testing/ScopedTempDir.h"
+#include "host/testing/ZrFakeClock.h"
 #include "host/testing/ZrFakeDeviceTree.h"
 #include "sim/ccisim_fixture.h"
 
@@ -71,10 +72,12 @@ class HDSContainerTestBed : public ::testing::Test {
   ccisim::Fixture fx;
   FakeOSUtil os;
   ZrFakeDeviceTree tree;
+  ZrFakeClock clock;  // every wait of the handler runs on it
   std::vector<std::unique_ptr<FakeSnapInfo>> devices;
 
  private:
   ZrScopedDeviceTree m_scopedTree;
+  ZrScopedClock m_scopedClock;
   std::string m_instance;
 };
 
