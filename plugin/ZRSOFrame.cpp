@@ -23,6 +23,13 @@ void logText(ZRSO::SnapInfo* device, int level, const char* function, const std:
   if (device != nullptr) device->log(level, function, "%s", text.c_str());
 }
 
+void appendMetadataEntry(std::string& text, const char* key, const std::string& value) {
+  text += key;
+  text += ':';
+  text += value;
+  text += "**";
+}
+
 int recordedError(ZRSO::SnapInfo* device, std::string* text) {
   if (device == nullptr) return 0;
   int code = 0;
@@ -112,6 +119,8 @@ LoopResult runGroupLoop(const LoopRules& rules, const GroupRunner& runner, SnapG
                           format(rules.failureFormat, rules.function, it->first), first,
                           rules.function);
       if (rules.goOnAfterLocalFailure) continue;
+    } else {
+      result.remoteFailed = true;
     }
     // The loop ends here: the groups after this one are never reached.
     for (auto rest = std::next(it); rest != groups.end(); ++rest) {

@@ -23,6 +23,12 @@ std::string format(const char* format, ...) __attribute__((format(printf, 1, 2))
 // Logs text through device (may be null) as data, never as a format.
 void logText(ZRSO::SnapInfo* device, int level, const char* function, const std::string& text);
 
+// Longest unique-metadata text stored on a device.
+constexpr std::size_t kMaxMetadataText = 4095;
+
+// Appends one stored-metadata entry: key, ":", value, "**".
+void appendMetadataEntry(std::string& text, const char* key, const std::string& value);
+
 // The error code the device holds (0: none recorded yet); text (may be null)
 // receives the recorded text.
 int recordedError(ZRSO::SnapInfo* device, std::string* text = nullptr);
@@ -82,6 +88,12 @@ GroupRunner basicRunner(
     std::function<int(SnapGroup& group, short count, ZRSO::ZROSUtil* util)> local,
     unsigned int messageId);
 
+// The runner of a map or unmap: the map/unmap request from params, and a
+// response that extends params' mapped-snap list. params must outlive it.
+GroupRunner mapUnmapRunner(
+    std::function<int(SnapGroup& group, short count, ZRSO::ZROSUtil* util)> local,
+    unsigned int messageId, ZRMapInitiatorParams& params);
+
 enum class GroupOutcome { kDone, kLocalFailure, kRemoteFailure };
 
 // Runs group here, or on the remote media agent configured for its
@@ -100,6 +112,7 @@ struct LoopRules {
 
 struct LoopResult {
   bool completed = true;  // every group ran and none failed
+  bool remoteFailed = false;
   // Devices of failed groups, plus those of the groups never reached.
   int failedDevices = 0;
 };
