@@ -27,6 +27,9 @@
 #include "records/HDSRecords.h"
 
 class ZRHDSCommandHandler;
+namespace zrhds_container {
+class MetadataText;
+}  // namespace zrhds_container
 
 // The operation a container runs. The handler and the array command layer
 // receive the value as an int and test it for their own purposes.
@@ -118,20 +121,39 @@ class ZRHDSInfoContainer {
   int checkForVirtualArray();
 
  private:
-  // Copies the handler's pair; when the copied code is 0, sets (code, text).
+  friend class ZRHDSInfoContainerTestPeer;
+
+  // Operations run only on an initialised container; false (with code 4)
+  // otherwise.
+  bool ready();
+  // Copies the handler's pair (the text even when empty); when the copied
+  // code is 0, sets (fallbackCode, fallbackText).
   void takeHandlerError(int fallbackCode, const char* fallbackText);
   // Copies the handler's pair with no fallback.
   void takeHandlerError();
-  // Map record id of the current operation type for the first-pass type
-  // firstPassType: 65 under that type, else 68.
+  // Snap map record id under the current operation type: 65 when it is
+  // firstPassType, else 68.
   int mapRecordId(OperationType firstPassType) const;
-  // Writes the snap map record of one device; false on failure or when the
-  // text cannot be stored whole.
+  // The snap map record text of snap ("16ON", "22LI", "24VI", "23OS" and,
+  // when withHostGroups, "17HG"); false when it cannot be stored whole.
+  bool buildMapRecord(const ZRHDSSnapInfo& snap, bool withHostGroups, const std::string& hostGroups,
+                      std::string& text);
+  // Builds and writes the snap map record id; false on either failure.
+  // written, when given, receives the text.
   bool writeMapRecord(const ZRHDSSnapInfo& snap, int id, bool withHostGroups,
-                      const std::string& hostGroups);
-  // Writes text as the unique metadata (6) of device; false on failure (the
-  // error pair is then 62008).
-  bool writeUniqueMetadata(ZRSO::SnapInfo* device, const std::string& text, const char* function);
+                      const std::string& hostGroups, std::string* written);
+  // Logs the text (level 0, logFormat) and writes it as metadata 6 of
+  // device; false with (62008, "Failed to set HDS metadata.") when it cannot
+  // be stored whole or the host refuses it.
+  bool writeUniqueMetadata(ZRSO::SnapInfo* device, const zrhds_container::MetadataText& md,
+                           const char* function, const char* logFormat);
+  // Binds device to the array record of the host's database; false with
+  // 62005 when the host refuses.
+  bool bindArrayInformation(ZRSO::SnapInfo* device, const std::string& serial,
+                            const std::string& secondSerial, const char* function);
+  // The unmap over the snap map records ids (their host groups united per
+  // device); every record read is rewritten with "N/A" on success.
+  int unmapRecords(const std::vector<int>& ids);
   void unlockIgnoringFailure(bool allGroups, const char* function);
   int readRecords(std::vector<ZRSO::SnapInfo*>& devices);
   int createHandler();
