@@ -34,6 +34,7 @@
 
 #include "array/HDSCommandImplementer.h"
 #include "records/HDSRecords.h"
+#include "util/ZRHDSHolderCount.h"
 
 namespace ZRSO {
 class SnapInfo;
@@ -183,6 +184,40 @@ class ZRHDSCommandHandler {
   // The setting of section "~Tessavon", or preset when it is missing.
   static int readSetting(const char* key, int preset);
 
+  // ---- Resource-group lock (HDSCommandHandlerLock.cpp) -------------------
+  // The machine-wide holders of the array's lock; this handler's own entry
+  // is the one its object added.
+  ZRHDSHolderCount& resourceLockHolders();
+  // Records this handler as a holder with its scope and sets the flag; on
+  // failure releases a lock taken just now (lockedNow) and sets error 7.
+  bool addResourceLockHolder(bool allGroups, bool lockedNow);
+
+  // ---- Discovery (HDSCommandHandlerDiscovery.cpp) -------------------------
+  // Pair rows of each host group read in one call, by "port-GID".
+  using PairsByHostGroup = std::map<std::string, std::vector<HDSPairInfo>>;
+  // Reads the record's source LDEV; error 4 naming the device when the
+  // implementation left no code.
+  bool readSourceLdev(const ZRHDSSnapInfo& snap, HDSLdevInfo& ldev);
+  // Reads the pair rows of the LDEV's host groups not read yet and returns
+  // the rows of the record's source LDEV from every host group read so far,
+  // one per MU (a source seen through several host groups is listed once).
+  bool collectPairCandidates(const ZRHDSSnapInfo& snap, const HDSLdevInfo& ldev,
+                             PairsByHostGroup& byHostGroup, std::vector<HDSPairInfo>& candidates,
+                             const char* method);
+  void logPairRow(const char* method, const HDSPairInfo& row);
+
+  // ---- Creation (HDSCommandHandlerCreate.cpp) ----------------------------
+  // Lists the options' snapshot group and gives each row whose key is not
+  // in existingKeys to one record of its LDEV not given a row yet (snap MU
+  // and group). false with the implementation's error when the listing
+  // fails.
+  bool recordNewPairs(const std::set<std::string>& existingKeys);
+
+  // ---- Deletion (HDSCommandHandlerDelete.cpp) ----------------------------
+  // The group-delete override check of an unrequested pair in "PAIR": true
+  // when the deletion of group may go on; false with error 9 otherwise.
+  bool deleteOverrideAllows(const HDSSnapshotGroupInfo& row, const std::string& group);
+
   // ---- Members (declaration order of the handler object) -----------------
   bool m_bIsResourceLocked;
   bool m_bIsInitialized;
@@ -199,6 +234,7 @@ class ZRHDSCommandHandler {
   // Scope of the resource-group lock this handler holds: true when it was
   // taken for all resource groups (unlock releases with this scope too).
   bool m_bResourceLockAllGroups;
+  std::unique_ptr<ZRHDSHolderCount> m_pResourceLockHolders;
   // How init obtains the implementation: given, built by a factory, or the
   // CCI implementation.
   std::unique_ptr<ZRHDSCommandImplementer> m_pGivenImplementer;
