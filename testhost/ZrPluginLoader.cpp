@@ -3,6 +3,18 @@
 #include <dlfcn.h>
 
 #include <cstdlib>
+#include <type_traits>
+
+#include "plugin/zrso_api.h"
+
+// The loader's function types are the plug-in's declared ones.
+static_assert(std::is_same<decltype(&zrso_snapDevices), ZrsoDeviceOp>::value,
+              "device operation signature");
+static_assert(std::is_same<decltype(&zrso_execSnapEngineOp), ZrsoDeviceOp>::value,
+              "remote receiver signature");
+static_assert(std::is_same<decltype(&zrso_version), ZrsoVersionFn>::value, "version signature");
+static_assert(std::is_same<decltype(&zrso_isSupported), ZrsoIsSupportedFn>::value,
+              "capability probe signature");
 
 #ifndef ZRTESTHOST_DEFAULT_PLUGIN
 #define ZRTESTHOST_DEFAULT_PLUGIN "libzrhdscli.so"
