@@ -1,6 +1,8 @@
 #include "testhost/ZrPluginLoader.h"
 
 #include <dlfcn.h>
+#include <limits.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <type_traits>
@@ -35,10 +37,21 @@ const std::vector<std::string>& ZrPluginLoader::deviceOpNames() {
   return names;
 }
 
+std::string zrBuiltOrInstalled(const std::string& built, const std::string& installed) {
+  if (::access(built.c_str(), F_OK) == 0) return built;
+  char self[PATH_MAX];
+  const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n <= 0) return built;
+  std::string dir(self, static_cast<size_t>(n));
+  dir.erase(dir.rfind('/'));
+  const std::string candidate = dir + "/" + installed;
+  return ::access(candidate.c_str(), F_OK) == 0 ? candidate : built;
+}
+
 std::string ZrPluginLoader::defaultPluginPath() {
   const char* env = std::getenv("ZRTESTHOST_PLUGIN");
   if (env != nullptr && env[0] != '\0') return env;
-  return ZRTESTHOST_DEFAULT_PLUGIN;
+  return zrBuiltOrInstalled(ZRTESTHOST_DEFAULT_PLUGIN, "../lib/libzrhdscli.so");
 }
 
 bool ZrPluginLoader::open(const std::string& path, std::string* error) {

@@ -11,6 +11,12 @@
 
 #include "host/ZRSOSnapInfo.h"
 
+// built when that file exists, else the file at installed (relative to the
+// running program's directory) when that exists, else built: the build
+// tree's files for a program run from the build, the installed ones for an
+// installed program.
+std::string zrBuiltOrInstalled(const std::string& built, const std::string& installed);
+
 // The shape shared by every grouped export: (devices, count, utility) -> int.
 typedef int (*ZrsoDeviceOp)(ZRSO::SnapInfo** devices, short count, ZRSO::ZROSUtil* util);
 typedef void (*ZrsoVersionFn)(short* major, short* minor, short* patch);

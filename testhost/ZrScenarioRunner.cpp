@@ -85,7 +85,9 @@ bool ZrScenarioRunner::setUp(std::string* error) {
   m_statePath = dir + "/cci/state/ccisim.state";
   ::setenv("CCISIM_STATE", m_statePath.c_str(), 1);
 
-  const std::string sim = m_options.ccisim.empty() ? ccisim::ccisimBinary() : m_options.ccisim;
+  const std::string sim = m_options.ccisim.empty()
+                              ? zrBuiltOrInstalled(ccisim::ccisimBinary(), "ccisim")
+                              : m_options.ccisim;
   for (const char* tool : kToolNames) {
     std::error_code ec;
     fs::create_symlink(sim, fs::path(dir) / "cci/bin" / tool, ec);

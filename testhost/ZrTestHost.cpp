@@ -81,7 +81,7 @@ ZrTestHost::~ZrTestHost() { ZrDeviceTree::setProvider(m_previousTree); }
 std::string ZrTestHost::defaultProgram() {
   const char* env = std::getenv("ZRTESTHOST_PROGRAM");
   if (env != nullptr && env[0] != '\0') return env;
-  return ZRTESTHOST_PROGRAM;
+  return zrBuiltOrInstalled(ZRTESTHOST_PROGRAM, "zrtesthost");
 }
 
 bool ZrTestHost::open(std::string* error) { return m_plugin.open(m_config.pluginPath, error); }
