@@ -208,34 +208,6 @@ int ZRHDSInfoContainer::saveRemoteVirtualCheckMetadata() {
   return 1;
 }
 
-int ZRHDSInfoContainer::saveQMarker() {
-  static const char kFn[] = "ZRHDSInfoContainer::saveQMarker";
-  if (!ready()) return 0;
-  std::string qmarker;
-  if (!m_pCommandHandler->getQMarker(qmarker)) {
-    takeHandlerError(ZR_HDS_ERR_CREATE, "Failed to find the latest QMarker.");
-    ZRHDS_CONTAINER_LOG(2, "saveQMarker", "%s", "Failed to find the latest QMarker.");
-    return 0;
-  }
-  for (const ZRHDSSnapInfo& snap : m_oSnapInfoList) {
-    MetadataText md(zrhds_container::kMaxReplicationText);
-    md.add("18MC", snap.baseSerialNo);
-    md.add("19MP", snap.baseDevNo);
-    md.add("20QM", qmarker);
-    md.add("21MH", m_oSnapOptions.horcmInst);
-    if (!md.ok() ||
-        snap.snapInfo->setMetadataByType(HDS_METADATA_REPLICATION, md.text().c_str()) != 0) {
-      snap.snapInfo->log(2, kFn, " Failed to set HDS metadata [Id : %d] %s",
-                         HDS_METADATA_REPLICATION, md.why().c_str());
-      setErrorCodeString(ZR_HDS_ERR_PREPARE, "Failed to set HDS metadata.");
-      return 0;
-    }
-    snap.snapInfo->log(1, kFn, "Saved Replication metadata-[%d]:[%s] for P-VOL-[%s]",
-                       HDS_METADATA_REPLICATION, md.text().c_str(), snap.baseDevNo.c_str());
-  }
-  return 1;
-}
-
 bool ZRHDSInfoContainer::buildMapRecord(const ZRHDSSnapInfo& snap, bool withHostGroups,
                                         const std::string& hostGroups, std::string& text) {
   MetadataText md(kMaxRecordText);

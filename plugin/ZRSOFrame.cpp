@@ -94,10 +94,12 @@ GroupOutcome runGroup(const GroupRunner& runner, SnapGroup& group, short count,
   }
   std::string request;
   std::string response;
-  if (!runner.buildRequest || !runner.exchange || !runner.readResponse ||
-      runner.buildRequest(rep, request) != 1) {
+  if (!runner.buildRequest || !runner.exchange || !runner.readResponse) {
+    SetError(rep, ZR_HDS_ERR_REMOTE_EXEC,
+             format("No remote execution for media agent [%s].", mediaAgent.c_str()).c_str());
     return GroupOutcome::kRemoteFailure;
   }
+  if (runner.buildRequest(rep, request) != 1) return GroupOutcome::kRemoteFailure;
   if (runner.exchange(rep, count, util, mediaAgent, runner.messageId, request, response) != 0) {
     return GroupOutcome::kRemoteFailure;
   }
