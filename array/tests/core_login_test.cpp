@@ -132,6 +132,21 @@ TEST_F(CoreLogin, CredentialsEchoedByTheToolAreMaskedInLogsAndErrors) {
   EXPECT_TRUE(device.logged("owner ArrUser77"));
 }
 
+// The shell may echo the password in the quoted form it had on the line.
+TEST_F(CoreLogin, ShellQuotedPasswordIsMaskedToo) {
+  options.password = "p w'd$1";
+  const std::string quoted = "'p w'\\''d$1'";
+  runner = HDSRecordingRunner();
+  runner.on("horcmstart.sh", R::ok("HORCM inst 3532 starts successfully.\n"));
+  runner.on("-login", R::exit(2, "", "sh: 1: unexpected word near " + quoted + " -IM3532\n"));
+  setSetting(loginKey(), 0);
+  EXPECT_EQ(1, impl->login(false));
+  const std::string logs = allLogs();
+  EXPECT_EQ(std::string::npos, logs.find("w'")) << logs;
+  EXPECT_EQ(std::string::npos, logs.find("d$1")) << logs;
+  EXPECT_TRUE(device.logged("unexpected word near **** -IM3532")) << logs;
+}
+
 TEST_F(CoreLogin, EmptyCredentialsNeverRunTheLogin) {
   options.password.clear();
   setSetting(loginKey(), 0);
