@@ -276,7 +276,7 @@ void Array::import(const Array& other) {
     return;
   }
   m_oValues.reserve(m_oValues.size() + other.m_oValues.size());
-  for (const Value& v : other.m_oValues) m_oValues.pushBack(Value(v));
+  for (const Value* v : other.m_oValues) m_oValues.pushBack(Value(*v));
 }
 
 Array& Array::operator=(const Array& other) {
@@ -311,15 +311,16 @@ struct KeyLess {
 };
 }  // namespace
 
-const MemberList::Member* MemberList::find(const std::string& key) const {
-  const Member* it = std::lower_bound(begin(), end(), key, KeyLess());
-  return it != end() && it->first == key ? it : end();
+const MemberList::Member* MemberList::findMember(const std::string& key) const {
+  std::vector<Member>::const_iterator it =
+      std::lower_bound(m_oMembers.begin(), m_oMembers.end(), key, KeyLess());
+  return it != m_oMembers.end() && it->first == key ? &*it : nullptr;
 }
 
-const Value& MemberList::at(const std::string& key) const {
-  const Member* it = find(key);
-  ZRJSON_ASSERT("count(key)", it != end());
-  return it->second;
+const Value* MemberList::at(const std::string& key) const {
+  const Member* m = findMember(key);
+  ZRJSON_ASSERT("count(key)", m != nullptr);
+  return &m->second;
 }
 
 void MemberList::assign(const std::string& key, Value&& value) {
@@ -382,7 +383,7 @@ void Object::import(const Object& other) {
     m_oMap.m_oMembers = other.m_oMap.m_oMembers;
     return;
   }
-  for (const auto& member : other.m_oMap) import(member.first, member.second);
+  for (const auto& member : other.m_oMap) import(member.first, *member.second);
 }
 
 Object& Object::operator=(const Object& other) {

@@ -41,6 +41,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <iosfwd>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <utility>
@@ -228,12 +229,34 @@ class ValueList {
   ValueList& operator=(const ValueList&) = delete;
   ~ValueList();
 
+  // Iteration and indexing give a pointer to each element, as a list of
+  // pointers would; the elements themselves stay in the list.
+  class const_iterator {
+   public:
+    typedef std::forward_iterator_tag iterator_category;
+    typedef const Value* value_type;
+    typedef std::ptrdiff_t difference_type;
+    typedef const Value* const* pointer;
+    typedef const Value* reference;
+    explicit const_iterator(const Value* p) : m_p(p) {}
+    const Value* operator*() const { return m_p; }
+    const_iterator& operator++() {
+      ++m_p;
+      return *this;
+    }
+    bool operator==(const const_iterator& other) const { return m_p == other.m_p; }
+    bool operator!=(const const_iterator& other) const { return m_p != other.m_p; }
+
+   private:
+    const Value* m_p;
+  };
+
   std::size_t size() const { return m_nSize; }
   bool empty() const { return m_nSize == 0; }
   // REQUIRES: i < size().
-  const Value& operator[](std::size_t i) const { return data()[i]; }
-  const Value* begin() const { return data(); }
-  const Value* end() const { return data() + m_nSize; }
+  const Value* operator[](std::size_t i) const { return data() + i; }
+  const_iterator begin() const { return const_iterator(data()); }
+  const_iterator end() const { return const_iterator(data() + m_nSize); }
 
  private:
   friend class Array;
@@ -334,24 +357,59 @@ class Array {
 class MemberList {
  public:
   typedef std::pair<std::string, Value> Member;
-  typedef const Member* const_iterator;
+  // What iteration and find() give, as a map of pointers would: the key and
+  // a pointer to the value, which stays in the list.
+  struct Entry {
+    const std::string& first;
+    const Value* second;
+  };
+  class const_iterator {
+   public:
+    typedef std::forward_iterator_tag iterator_category;
+    typedef Entry value_type;
+    typedef std::ptrdiff_t difference_type;
+    typedef const Entry* pointer;
+    typedef Entry reference;
+    // Holds the entry that operator-> points at.
+    struct Arrow {
+      Entry entry;
+      const Entry* operator->() const { return &entry; }
+    };
+    explicit const_iterator(const Member* p) : m_p(p) {}
+    Entry operator*() const { return Entry{m_p->first, &m_p->second}; }
+    Arrow operator->() const { return Arrow{**this}; }
+    const_iterator& operator++() {
+      ++m_p;
+      return *this;
+    }
+    bool operator==(const const_iterator& other) const { return m_p == other.m_p; }
+    bool operator!=(const const_iterator& other) const { return m_p != other.m_p; }
+
+   private:
+    const Member* m_p;
+  };
 
   std::size_t size() const { return m_oMembers.size(); }
   bool empty() const { return m_oMembers.empty(); }
-  const Member* begin() const { return m_oMembers.data(); }
-  const Member* end() const { return m_oMembers.data() + m_oMembers.size(); }
+  const_iterator begin() const { return const_iterator(m_oMembers.data()); }
+  const_iterator end() const { return const_iterator(m_oMembers.data() + m_oMembers.size()); }
   // The member of that key, or end().
-  const Member* find(const std::string& key) const;
-  std::size_t count(const std::string& key) const { return find(key) != end() ? 1 : 0; }
-  // REQUIRES: count(key) (asserted).
-  const Value& at(const std::string& key) const;
+  const_iterator find(const std::string& key) const {
+    const Member* m = findMember(key);
+    return m != nullptr ? const_iterator(m) : end();
+  }
+  std::size_t count(const std::string& key) const { return findMember(key) != nullptr ? 1 : 0; }
+  // REQUIRES: count(key) (asserted). The value of that key.
+  const Value* at(const std::string& key) const;
 
  private:
   friend class Object;
   friend struct detail::Access;
 
-  Member* find(const std::string& key) {
-    return const_cast<Member*>(static_cast<const MemberList*>(this)->find(key));
+  // The member of that key, or null.
+  const Member* findMember(const std::string& key) const;
+  Member* findMember(const std::string& key) {
+    return const_cast<Member*>(static_cast<const MemberList*>(this)->findMember(key));
   }
   // Stores value under key, replacing an earlier value of that key.
   void assign(const std::string& key, Value&& value);
@@ -596,34 +654,34 @@ T& Array::get(unsigned int i) {
 template <typename T>
 const T& Array::get(unsigned int i) const {
   ZRJSON_ASSERT("i < size()", i < size());
-  return m_oValues[i].get<T>();
+  return m_oValues[i]->get<T>();
 }
 template <typename T>
 const T* Array::getIf(std::size_t i) const {
-  return i < m_oValues.size() ? m_oValues[i].getIf<T>() : nullptr;
+  return i < m_oValues.size() ? m_oValues[i]->getIf<T>() : nullptr;
 }
 
 template <typename T>
 bool Object::has(const std::string& key) const {
-  const MemberList::Member* it = m_oMap.find(key);
-  return it != m_oMap.end() && it->second.is<T>();
+  const MemberList::Member* m = m_oMap.findMember(key);
+  return m != nullptr && m->second.is<T>();
 }
 template <typename T>
 T& Object::get(const std::string& key) {
-  MemberList::Member* it = m_oMap.find(key);
-  ZRJSON_ASSERT("has<T>(key)", it != m_oMap.end() && it->second.is<T>());
-  return it->second.get<T>();
+  MemberList::Member* m = m_oMap.findMember(key);
+  ZRJSON_ASSERT("has<T>(key)", m != nullptr && m->second.is<T>());
+  return m->second.get<T>();
 }
 template <typename T>
 const T& Object::get(const std::string& key) const {
-  const MemberList::Member* it = m_oMap.find(key);
-  ZRJSON_ASSERT("has<T>(key)", it != m_oMap.end() && it->second.is<T>());
-  return it->second.get<T>();
+  const MemberList::Member* m = m_oMap.findMember(key);
+  ZRJSON_ASSERT("has<T>(key)", m != nullptr && m->second.is<T>());
+  return m->second.get<T>();
 }
 template <typename T>
 const T* Object::getIf(const std::string& key) const {
-  const MemberList::Member* it = m_oMap.find(key);
-  return it == m_oMap.end() ? nullptr : it->second.getIf<T>();
+  const MemberList::Member* m = m_oMap.findMember(key);
+  return m == nullptr ? nullptr : m->second.getIf<T>();
 }
 
 }  // namespace zrjson

@@ -132,14 +132,14 @@ TEST(InPlace, NumberNodeFollowsKindChanges) {
 TEST(InPlace, ElementsSurviveGrowthAndSelfAppend) {
   Array a;
   for (int i = 0; i < 100; ++i) a << Value(Number(i));
-  a << a.values()[7];  // an element of the array itself, while it grows
-  for (int i = 0; i < 100; ++i) a.import(a.values()[i]);
+  a << *a.values()[7];  // an element of the array itself, while it grows
+  for (int i = 0; i < 100; ++i) a.import(*a.values()[i]);
   ASSERT_EQ(201u, a.size());
   EXPECT_EQ(7.0L, a.get<Number>(100));
   EXPECT_EQ(99.0L, a.get<Number>(200));
   Object o;
   o.import("k", Value(a));
-  o.import("k", o.kv_map().at("k").get<Array>().values()[3]);
+  o.import("k", *o.kv_map().at("k")->get<Array>().values()[3]);
   EXPECT_EQ(3.0L, o.get<Number>("k"));
 }
 
@@ -177,7 +177,34 @@ TEST(InPlace, MembersInKeyOrderLastDuplicateWins) {
   EXPECT_EQ("{\"a\": 2, \"m\": 4, \"z\": 3}", written.str());
   EXPECT_EQ(1u, built.kv_map().count("m"));
   EXPECT_EQ(0u, built.kv_map().count("b"));
-  EXPECT_EQ(built.kv_map().end(), built.kv_map().find("b"));
+  EXPECT_TRUE(built.kv_map().end() == built.kv_map().find("b"));
+}
+
+}  // namespace
+
+namespace {
+
+// Iteration hands out pointers to the values, which stay in their
+// container: what a member map and an element list of pointers would give.
+TEST(InPlace, IterationGivesPointersIntoTheContainer) {
+  Object o;
+  ASSERT_TRUE(o.parse(std::string("{\"b\": [1, \"x\"], \"a\": {}}")));
+  std::vector<std::pair<std::string, const Value*>> members;
+  for (const auto& kv : o.kv_map()) members.emplace_back(kv.first, kv.second);
+  ASSERT_EQ(2u, members.size());
+  EXPECT_EQ("a", members[0].first);
+  EXPECT_EQ(o.kv_map().at("a"), members[0].second);
+  EXPECT_TRUE(members[0].second->is<Object>());
+  auto it = o.kv_map().find("b");
+  ASSERT_TRUE(it != o.kv_map().end());
+  EXPECT_EQ("b", it->first);
+  const Array& list = it->second->get<Array>();
+  std::vector<const Value*> elements;
+  for (const Value* v : list.values()) elements.push_back(v);
+  ASSERT_EQ(2u, elements.size());
+  EXPECT_EQ(list.values()[1], elements[1]);
+  EXPECT_EQ("x", elements[1]->get<String>());
+  EXPECT_EQ(&list.get<String>(1), &elements[1]->get<String>());
 }
 
 }  // namespace
