@@ -54,7 +54,8 @@ class HandlerDelete : public ::testing::Test {
   }
   std::vector<int> left() const {
     std::vector<int> out;
-    for (const auto& p : bed.sim.load().arrays.at(kSerial).pairs) out.push_back(p.pvol);
+    const ccisim::State state = bed.sim.load();
+    for (const auto& p : state.arrays.at(kSerial).pairs) out.push_back(p.pvol);
     return out;
   }
   std::pair<int, std::string> error() { return HDSHandlerTestBed::error(*h); }
