@@ -243,6 +243,34 @@ class ZRHDSCommandHandler {
   // CCI implementation.
   std::unique_ptr<ZRHDSCommandImplementer> m_pGivenImplementer;
   ZRHDSImplementerFactory m_fImplementerFactory;
+
+  // ---- Helpers of the revert, S-VOL and LUN-path operations --------------
+  // One group of revertUsingTargetLessSnaps: checks, restores, wait, splits.
+  bool revertGroup(const std::string& group,
+                   const std::vector<std::pair<std::string, std::string>>& pairs);
+  // Polls the group until none of pairs (MU, LDEV) is restoring, or the
+  // bound runs out (timedOut). lastStates: pair key -> status seen in the
+  // last listing (absent: no row).
+  bool waitForReverseCopy(const std::string& group,
+                          const std::vector<std::pair<std::string, std::string>>& pairs,
+                          std::map<std::string, std::string>& lastStates, bool& timedOut);
+  // Takes the listed records' S-VOLs out of the pre-snap host group and
+  // gives them their former labels; refuses before any change when one is
+  // presented to another host group.
+  bool releaseSvols(const std::vector<size_t>& records);
+  // Deletes the listed records' target LDEVs (with the pause after each
+  // deletion on a virtual storage machine).
+  bool deleteSvolsOfRecords(const std::vector<size_t>& records);
+  // Host groups to present S-VOLs to when the job has no initiators: the
+  // per-array setting, else the command device's host group.
+  bool hostGroupsWithoutInitiators(std::vector<std::string>& hostGroups);
+  // Host groups holding the job's initiators; decided is set when the first
+  // match is final (multi-port mappings off).
+  bool hostGroupsOfInitiators(std::vector<std::string>& hostGroups, bool multiPort, bool& decided);
+  // Gives the array resource-group lock back for one retry pause of 20 s
+  // and takes it again with the scope it was held with. false: it could not
+  // be taken again (lockResource's error pair).
+  bool pauseResourceLock(const char* method, const char* unlockFailure);
 };
 
 #endif  // ZR_HANDLER_HDSCOMMANDHANDLER_H

@@ -38,4 +38,39 @@ constexpr const char kPairStateRcpy[] = "RCPY";
 
 }  // namespace zrhds_handler
 
+// ---- Shared by the S-VOL, host-group and LUN-path operations ------------
+#include <vector>
+
+#include "array/HDSCommandImplementer.h"
+
+namespace zrhds_handler {
+
+// The pre-snap host group of the job: "QB_PSHG_" + the array id (the virtual
+// serial) on a virtual storage machine, else "QB_PRE_SNAP_HOST_GROUP".
+inline std::string preSnapHostGroupName(const ZRHDSSnapOptions& options) {
+  return options.isVSM ? ZR_HDS_PRE_SNAP_HOST_GROUP_VSM_PREFIX + options.arrayId
+                       : std::string(ZR_HDS_PRE_SNAP_HOST_GROUP);
+}
+
+// Queries one LDEV (serial, id) into out; the implementation's result (0 ok).
+inline int queryOneLdev(ZRHDSCommandImplementer& impl, const std::string& serial,
+                        const std::string& ldevId, HDSLdevInfo& out) {
+  std::vector<HDSLdevInfo> rows(1);
+  rows[0].serial = serial;
+  rows[0].ldevId = ldevId;
+  const int result = impl.getLdevInfo(rows);
+  if (result == 0) out = rows[0];
+  return result;
+}
+
+// Splits a host-group text at its last "-" into port and host group; a text
+// without "-" gives the whole text as both.
+inline void splitHostGroupText(const std::string& text, std::string& port, std::string& hostGroup) {
+  const size_t dash = text.rfind('-');
+  port = dash == std::string::npos ? text : text.substr(0, dash);
+  hostGroup = dash == std::string::npos ? text : text.substr(dash + 1);
+}
+
+}  // namespace zrhds_handler
+
 #endif  // ZR_HANDLER_HDSCOMMANDHANDLERINTERNAL_H

@@ -1030,6 +1030,11 @@ void cmdDeleteLun(Ctx& c) {
   for (auto it = g->luns.begin(); it != g->luns.end(); ++it) {
     if ((id >= 0 && it->second != id) || (lunWanted >= 0 && it->first != lunWanted)) continue;
     if (lockedByOther(c, c.a->ldev(it->second).rsgid)) return;
+    auto io = g->hostIo.find(it->second);
+    if (io != g->hostIo.end()) {
+      if (io->second > 0 && --io->second == 0) g->hostIo.erase(io);
+      return refuse(c, "LU is executing host I/O.");
+    }
     g->luns.erase(it);
     return;
   }

@@ -110,6 +110,9 @@ struct HostGroup {
   int rsgid = 0;
   std::vector<std::pair<std::string, std::string>> wwns;  // (wwn, nickname or "-")
   std::map<int, int> luns;                                // LUN -> LDEV id
+  // LDEV id -> `delete lun` attempts still refused with "LU is executing
+  // host I/O" (the host keeps the LU busy); -1 refuses every attempt.
+  std::map<int, int> hostIo;
 };
 
 struct Port {
@@ -462,6 +465,11 @@ class Fixture {
   void addHostGroupWwn(const std::string& serial, const std::string& port, int gid,
                        const std::string& wwn, const std::string& nick = "-");
   void addLun(const std::string& serial, const std::string& port, int gid, int lun, int ldev);
+  // The host keeps LDEV ldev's LU in that host group busy: the next
+  // `refusals` delete lun attempts are refused (221, "LU is executing host
+  // I/O"); -1 refuses them all, 0 ends the busy window.
+  void setLunHostIo(const std::string& serial, const std::string& port, int gid, int ldev,
+                    int refusals);
   void addResourceGroup(const std::string& serial, const std::string& name, int id,
                         const std::string& vSerial = "", const std::string& vModel = "");
   // A lock held by (user, host); released after `releaseAfterPolls` plain

@@ -583,6 +583,8 @@ std::string serializeState(const State& s) {
           q.add("gid", g.gid);
           q.add("lun", lu.first);
           q.add("ldev", lu.second);
+          auto io = g.hostIo.find(lu.second);
+          if (io != g.hostIo.end()) q.add("hostio", io->second);
           out += formatRecord(q);
         }
       }
@@ -817,6 +819,8 @@ bool parseState(const std::string& text, State& s, std::string* error) {
       HostGroup* g = a->hostGroup(r.str("port"), static_cast<int>(r.num("gid")));
       if (!g) return fail("LUN of an unknown host group");
       g->luns[static_cast<int>(r.num("lun"))] = static_cast<int>(r.num("ldev"));
+      if (r.has("hostio"))
+        g->hostIo[static_cast<int>(r.num("ldev"))] = static_cast<int>(r.num("hostio"));
     } else if (k == "rg") {
       ResourceGroup g;
       g.name = r.str("name");
