@@ -176,7 +176,7 @@ TEST_F(Svol, RollbackDeletesOnlyThisCallsLdevs) {
     fresh.sim.addFault(ccisim::Fault::fail("raidcom", failing, 1, "refused\n", -1));
     EXPECT_FALSE(h->allocateTargetDevices({})) << failing;
     ccisim::Array a = fresh.sim.load().arrays.at(Bed::kSerial);
-    EXPECT_EQ(1u, fresh.count("add ldev -ldev_id 256")) << failing;
+    EXPECT_EQ(1u, fresh.count("-ldev_id 256 -capacity")) << failing;
     EXPECT_FALSE(a.ldev(256).defined) << failing << ": created here, deleted again";
     EXPECT_TRUE(a.ldev(400).defined) << failing;
     EXPECT_EQ(0u, fresh.count("delete ldev -ldev_id 400")) << failing;
