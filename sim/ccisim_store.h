@@ -68,6 +68,7 @@ class Store : public LdevSource {
   sqlite3_stmt* prepare(const char* sql);
   using Key = std::pair<std::string, std::string>;  // (kind, key)
   sqlite3* db_;
+  bool writing_ = false;
   std::map<const char*, sqlite3_stmt*> stmts_;
   std::map<Key, std::pair<int, std::string>> small_;  // -> (ord, text) as loaded
   // Every LDEV read, as read; `stored` false: no row (an undefined default).
