@@ -105,7 +105,9 @@ class ZRHDSCommandHandler {
   // resource groups of the user instead of "meta_resource" by name.
   bool lockResource(bool allGroups);
   // Gives up this handler's share; the last holder on the machine releases
-  // the widest scope held. allGroups is the scope this caller asks for.
+  // the lock (all groups when any holder widened it), and only when this
+  // login on this host holds it. allGroups is the caller's scope; the
+  // release follows what the holders took.
   bool unlockResource(bool allGroups);
 
   // ---- Replication, GAD and virtual storage machine discovery ------------

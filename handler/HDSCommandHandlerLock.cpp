@@ -241,9 +241,18 @@ bool ZRHDSCommandHandler::unlockResource(bool allGroups) {
                group.c_str(), g.lockOwner.c_str(), g.lockHost.c_str());
     return leave();
   }
-  // The widest scope any holder took is what the array's lock has now.
+  // The array's lock is as wide as the widest holder ever made it: a holder
+  // that widened it may have left already, so other groups locked by this
+  // login on this host are released with it.
   (void)allGroups;
-  const bool releaseAll = widest == kScopeAllGroups || m_bResourceLockAllGroups;
+  bool releaseAll = widest == kScopeAllGroups || m_bResourceLockAllGroups;
+  for (const auto& entry : groups) {
+    const ResourceGroupInfo& other = entry.second;
+    if (entry.first != group && other.lockStatus == kStatusLocked &&
+        other.lockOwner == m_pSnapOptions->userName && other.lockHost == cciHost.hostName) {
+      releaseAll = true;
+    }
+  }
   if (m_pImplementer->lockUnlockResourceGroup(group, true, releaseAll) != 0) {
     logMessage(2, kFn, "Failed to unlock the resource-[%s]", group.c_str());
     return copyImplementerError();
