@@ -6,42 +6,15 @@
 #include <string>
 #include <vector>
 
-#include "handler/tests/support/HDSHandlerTestBed.h"
+#include "handler/tests/HDSTargetJob.h"
 #include "host/testing/ZrFakeClock.h"
 
 namespace {
 
 using Bed = HDSHandlerTestBed;
-constexpr uint64_t kBlocks = 4194304;
+using hdstarget::ldev;
 
-// Sources 16.. with a stored snapshot each and a defined target 600..
-// named by the job's label.
-void jobWithTargets(Bed& bed, int count) {
-  std::vector<int> ids;
-  for (int i = 0; i < count; ++i) ids.push_back(16 + i);
-  bed.addSources(ids);
-  bed.sim.addPort(Bed::kSerial, "CL1-A", "50060e8000000001");
-  bed.sim.addHostGroup(Bed::kSerial, "CL1-A", 1, "QB_PRE_SNAP_HOST_GROUP");
-  bed.sim.addHostGroup(Bed::kSerial, "CL1-A", 2, "client");
-  bed.options.preSnapPort = "CL1-A";
-  for (int i = 0; i < count; ++i) {
-    ZRHDSSnapInfo& s = bed.snaps[i];
-    s.capacity = kBlocks;
-    s.snapMu = std::to_string(bed.sim.addSnapshotPair(Bed::kSerial, "QB_7", 16 + i, 5, "PSUS"));
-    s.snapLdevId = std::to_string(600 + i);
-    s.svolLabel = "QB_SVOL_s" + s.baseDevNo;
-    s.snapOriginalName = "orig";
-    s.snapOriginalState = "NEWDEV";
-    ccisim::Ldev target;
-    target.id = 600 + i;
-    target.capacity = kBlocks;
-    target.attrs = {"CVS", "VVOL"};
-    target.label = s.svolLabel;
-    bed.sim.addLdev(Bed::kSerial, target);
-  }
-}
-
-ccisim::Ldev ldev(Bed& bed, int id) { return bed.sim.load().arrays.at(Bed::kSerial).ldev(id); }
+void jobWithTargets(Bed& bed, int count) { hdstarget::addJob(bed, count); }
 
 TEST(Assoc, AFailedAssociationUndoesTheEarlierOnes) {
   ZrFakeClock clock;
@@ -74,13 +47,13 @@ TEST(Assoc, AFailedAssociationUndoesTheEarlierOnes) {
 TEST(Assoc, ReleaseTable) {
   struct Row {
     const char* name;
-    std::vector<int> groups;  // GIDs on CL1-A holding the S-VOL: 1 pre-snap, 2 client
+    std::vector<int> groups;  // GIDs on CL1-A holding the S-VOL
     bool ok;
   } rows[] = {
       {"no path", {}, true},
-      {"pre-snap path", {1}, true},
-      {"client path", {2}, false},
-      {"two paths", {1, 2}, false},
+      {"pre-snap path", {hdstarget::kPreSnapGid}, true},
+      {"client path", {hdstarget::kClientGid}, false},
+      {"two paths", {hdstarget::kPreSnapGid, hdstarget::kClientGid}, false},
   };
   for (const Row& row : rows) {
     ZrFakeClock clock;
@@ -98,10 +71,11 @@ TEST(Assoc, ReleaseTable) {
     }
     const ccisim::State s = bed.sim.load();
     const ccisim::Array& a = s.arrays.at(Bed::kSerial);
-    EXPECT_EQ(kept && row.groups.size() == 2 ? 1u : 0u, a.hostGroup("CL1-A", 1)->luns.size())
+    EXPECT_EQ(kept && row.groups.size() == 2 ? 1u : 0u,
+              a.hostGroup("CL1-A", hdstarget::kPreSnapGid)->luns.size())
         << row.name;
     if (kept) {
-      EXPECT_EQ(1u, a.hostGroup("CL1-A", 2)->luns.size()) << row.name;
+      EXPECT_EQ(1u, a.hostGroup("CL1-A", hdstarget::kClientGid)->luns.size()) << row.name;
       EXPECT_EQ(0u, bed.count("delete lun") + bed.count("modify ldev") + bed.count("delete ldev"))
           << row.name;
     }
