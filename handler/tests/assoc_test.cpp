@@ -101,3 +101,28 @@ TEST(Assoc, OnlyTheJobsOwnSvolsAreDeleted) {
 }
 
 }  // namespace
+
+namespace {
+
+// Releasing S-VOLs costs the same few commands per S-VOL; the host groups of
+// a port are listed once, not per S-VOL.
+TEST(Assoc, ReleaseCommandsGrowLinearlyInTheSnaps) {
+  std::vector<size_t> commands;
+  for (int count = 1; count <= 3; ++count) {
+    ZrFakeClock clock;
+    ZrScopedClock scoped(&clock);
+    Bed bed;
+    jobWithTargets(bed, count);
+    for (int i = 0; i < count; ++i) {
+      bed.sim.addLun(Bed::kSerial, "CL1-A", hdstarget::kPreSnapGid, i, 600 + i);
+    }
+    auto h = bed.handler(17);
+    bed.sim.clearJournal();
+    ASSERT_TRUE(h->deallocateTargetDevices()) << Bed::error(*h).second;
+    commands.push_back(bed.sim.journal().size());
+    EXPECT_EQ(1u, bed.count("get host_grp")) << count;
+  }
+  EXPECT_EQ(commands[1] - commands[0], commands[2] - commands[1]);
+}
+
+}  // namespace
