@@ -328,6 +328,10 @@ void Fixture::setPairTiming(const std::string& serial, const PairTiming& t) {
   update([&](State& s) { arrayOf(s, serial).timing = t; });
 }
 
+void Fixture::setHostIoRefusals(const std::string& serial, int ldev, int times) {
+  update([&](State& s) { arrayOf(s, serial).ldevRef(ldev).hostIoRefusals = times; });
+}
+
 void Fixture::writeHorcmFile(int instance, const std::string& host, const std::string& serial,
                              const std::vector<std::string>& devices) const {
   std::string path = etcDir() + "horcm" + std::to_string(instance) + ".conf";
