@@ -137,6 +137,11 @@ class ZRHDSRaidcomImplementer : public ZRHDSCommandImplementer {
   // does not have the NN-NN-NN/NN shape.
   static int getCCIMinorVersion();
 
+  // Creates the per-array login count key ("sZRHDSRaidcomLockCount_" +
+  // serial) under "RAIDCOM_LOGIN_LOCK" when it is missing, holding the
+  // number of live login holders. 0 ok, 1 failure (logged through logger).
+  static int ensureLoginCountKey(ZRSO::SnapInfo* logger, const std::string& serial);
+
  private:
   friend class ZRHDSRaidcomTestPeer;
 
@@ -216,6 +221,8 @@ class ZRHDSRaidcomImplementer : public ZRHDSCommandImplementer {
   // Reads the setting into value; true when the key exists.
   static bool readSettingInt(const char* key, int& value);
   std::string loginCountKey() const;
+  // Live holders of the array's CCI login (dead ones pruned); 0 ok, 1 failure.
+  int liveLoginHolders(int& count);
 
   // ---- Members -----------------------------------------------------------
   bool m_bKeepCmdOutput;

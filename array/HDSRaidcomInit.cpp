@@ -171,15 +171,17 @@ int ZRHDSRaidcomImplementer::initialize() {
       setErrorCodeString(ZRHDS_ERR_LOGIN_FAILED, "Failed to acquire the login lock.");
       return 0;
     }
-    ZRHDSLock lock(*m_pSnapInfo, "RAIDCOM_LOGIN_LOCK", 0);
+    ZRHDSLock lock(*m_pSnapInfo, ZR_HDS_LOCK_RAIDCOM_LOGIN, 0);
     if (!lock.isLocked()) {
       logMessage(2, kFn, "Failed to acquire the login lock.");
       setErrorCodeString(ZRHDS_ERR_LOGIN_FAILED, "Failed to acquire the login lock.");
       return 0;
     }
     int count = 0;
-    std::string key = loginCountKey();
-    readSettingInt(key.c_str(), count);
+    if (liveLoginHolders(count) != 0) {
+      setErrorCodeString(ZRHDS_ERR_LOGIN_FAILED, "Failed to get login count.");
+      return 0;
+    }
     if (o.horcmInst.empty()) {
       if (createRaidcomHorcmFiles(o.baseSerialNum, count <= 0) != 0) return 0;
     }

@@ -1,14 +1,18 @@
-// Login and logout with a per-array reference count kept in the settings
-// store, shared by every process of the machine and changed only under
-// "RAIDCOM_LOGIN_LOCK".
+// Login and logout with a per-array holder count shared by every process of
+// the machine and changed only under "RAIDCOM_LOGIN_LOCK".
 //
 // Count rules:
-//  - login(false) adds one holder; only the first holder runs the CCI login,
-//    and a refused CCI login gives its count back.
+//  - login(false) adds one holder; only the first live holder runs the CCI
+//    login, and a refused CCI login gives its holding back.
 //  - login(true) (the array ended the login, exit 202) runs the CCI login
-//    again and leaves the count alone: the holders are the same.
-//  - logout() removes one holder; the last one runs the CCI logout. Exit 202
-//    of the logout command means the array had already ended the login.
+//    again and leaves the holders alone: they are the same.
+//  - logout() removes one holder; the last live one runs the CCI logout.
+//    Exit 202 of the logout command means the array had already ended the
+//    login.
+//  - A holder whose process died no longer counts (ZRHDSHolderCount), so a
+//    killed job never keeps the login, the instance and its file for good.
+//    The settings key "sZRHDSRaidcomLockCount_<serial>" mirrors the number
+//    of live holders.
 // The user name and password are never logged or put into an error text.
 #include <atomic>
 
@@ -16,12 +20,12 @@
 #include "array/HDSShellQuote.h"
 #include "host/ZRPlatformInfo.h"
 #include "host/ZRSOSnapInfo.h"
+#include "util/ZRHDSHolderCount.h"
 #include "util/ZRHDSLock.h"
 
 namespace {
 
 const char* const kSection = "~Tessavon";
-const char* const kLoginLock = "RAIDCOM_LOGIN_LOCK";
 constexpr int kExitLoginExpired = 202;
 
 // True exactly while this process runs the CCI login command.
@@ -29,10 +33,49 @@ std::atomic<bool> g_bLoginInProcess{false};
 
 bool isPrepareType(int type) { return type >= 1 && type <= 4; }
 
+std::string countKeyOf(const std::string& serial) { return "sZRHDSRaidcomLockCount_" + serial; }
+
+// The holders of the CCI login of one array.
+ZRHDSHolderCount loginHolders(const std::string& serial) {
+  return ZRHDSHolderCount("RAIDCOM_LOGIN_" + serial, countKeyOf(serial));
+}
+
 }  // namespace
 
 std::string ZRHDSRaidcomImplementer::loginCountKey() const {
-  return "sZRHDSRaidcomLockCount_" + m_oSnapOptions.baseSerialNum;
+  return countKeyOf(m_oSnapOptions.baseSerialNum);
+}
+
+int ZRHDSRaidcomImplementer::liveLoginHolders(int& count) {
+  ZRHDSHolderCount holders = loginHolders(m_oSnapOptions.baseSerialNum);
+  int widest = 0;
+  if (holders.live(&count, &widest) != 0) {
+    logMessage(2, "ZRHDSRaidcomImplementer::liveLoginHolders", "Failed to get login count. [%s]",
+               holders.lastError().c_str());
+    return 1;
+  }
+  return 0;
+}
+
+int ZRHDSRaidcomImplementer::ensureLoginCountKey(ZRSO::SnapInfo* logger,
+                                                 const std::string& serial) {
+  static const char* const kFn = "ZRHDSRaidcomImplementer::ensureLoginCountKey";
+  if (logger == nullptr || serial.empty() || !HDSShell::isDecimal(serial)) return 1;
+  ZRHDSLock lock(*logger, ZR_HDS_LOCK_RAIDCOM_LOGIN, 0);
+  if (!lock.isLocked()) {
+    logger->log(2, kFn, "Failed to get mutex. Unable to acquire login lock.");
+    return 1;
+  }
+  // Counting the live holders writes the key with their number when it is
+  // missing or stale.
+  ZRHDSHolderCount holders = loginHolders(serial);
+  int count = 0, widest = 0;
+  if (holders.live(&count, &widest) != 0) {
+    logger->log(2, kFn, "Failed to create the login count for the array-[%s]. [%s]", serial.c_str(),
+                holders.lastError().c_str());
+    return 1;
+  }
+  return 0;
 }
 
 int ZRHDSRaidcomImplementer::login(bool force) {
@@ -42,7 +85,7 @@ int ZRHDSRaidcomImplementer::login(bool force) {
     setErrorCodeString(ZRHDS_ERR_LOGIN_FAILED, failText);
     return 1;
   }
-  ZRHDSLock lock(*m_pSnapInfo, kLoginLock, 0);
+  ZRHDSLock lock(*m_pSnapInfo, ZR_HDS_LOCK_RAIDCOM_LOGIN, 0);
   if (!lock.isLocked()) {
     logMessage(2, kFn, "Failed to get mutex. Unable to acquire login lock.");
     setErrorCodeString(ZRHDS_ERR_LOGIN_FAILED, failText);
@@ -51,36 +94,37 @@ int ZRHDSRaidcomImplementer::login(bool force) {
 
   const std::string key = loginCountKey();
   ZRPlatformInfo settings;
-  int count = 0;
+  ZRHDSHolderCount holders = loginHolders(m_oSnapOptions.baseSerialNum);
   bool counted = false;  // true when this call added a holder
   if (force) {
     // Same holders, new CCI login: the count is read only to be logged.
+    int count = 0;
     if (settings.getRegInt(kSection, key.c_str(), &count) == 0) count = 0;
     logMessage(1, kFn, "Forced login. Login count-[%d] stays.", count);
   } else {
-    if (settings.getRegInt(kSection, key.c_str(), &count) == 0) {
+    int stored = 0;
+    if (settings.getRegInt(kSection, key.c_str(), &stored) == 0) {
       logMessage(2, kFn, "Failed to get login count.");
       setErrorCodeString(ZRHDS_ERR_LOGIN_FAILED, failText);
       return 1;
     }
-    if (count < 0) {
-      logMessage(2, kFn, "Login count-[%d] is -ve. Something went wrong.", count);
-      count = 0;
-    }
-    if (settings.setRegInt(kSection, key.c_str(), count + 1) != 0) {
-      logMessage(2, kFn, "Failed to set login count.");
+    if (stored < 0) logMessage(2, kFn, "Login count-[%d] is -ve. Something went wrong.", stored);
+    int live = 0;
+    if (holders.add(ZRHDSHolderCount::kScopeByName, &live) != 0) {
+      logMessage(2, kFn, "Failed to set login count. [%s]", holders.lastError().c_str());
       setErrorCodeString(ZRHDS_ERR_LOGIN_FAILED, failText);
       return 1;
     }
     counted = true;
-    if (count >= 1) {
-      logMessage(1, kFn, "Already logged in. Count-[%d]", count);
+    if (live >= 2) {
+      logMessage(1, kFn, "Already logged in. Count-[%d]", live - 1);
       return 0;
     }
   }
 
   auto giveBack = [&]() {
-    if (counted && settings.setRegInt(kSection, key.c_str(), count) != 0) {
+    int left = 0, widest = 0;
+    if (counted && holders.remove(&left, &widest) != 0) {
       logMessage(2, kFn, "Failed to reset the login count.");
     }
   };
@@ -124,7 +168,7 @@ int ZRHDSRaidcomImplementer::logout() {
     setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Failed to acquire lock during logout.");
     return 1;
   }
-  ZRHDSLock lock(*m_pSnapInfo, kLoginLock, 0);
+  ZRHDSLock lock(*m_pSnapInfo, ZR_HDS_LOCK_RAIDCOM_LOGIN, 0);
   if (!lock.isLocked()) {
     logMessage(2, kFn, "Failed to logout, Unable to acquire login lock.");
     setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Failed to acquire lock during logout.");
@@ -133,23 +177,22 @@ int ZRHDSRaidcomImplementer::logout() {
 
   const std::string key = loginCountKey();
   ZRPlatformInfo settings;
-  int count = 0;
-  if (settings.getRegInt(kSection, key.c_str(), &count) == 0) {
+  int stored = 0;
+  if (settings.getRegInt(kSection, key.c_str(), &stored) == 0) {
     logMessage(2, kFn, "Failed to get login count.");
     setErrorCodeString(ZRHDS_ERR_LOGIN_FAILED, failText);
     return 1;
   }
-  if (count < 1) {
-    logMessage(2, kFn, "Login count is -ve [%d]. Something is wrong.", count);
-    count = 1;
-  }
-  if (settings.setRegInt(kSection, key.c_str(), count - 1) != 0) {
-    logMessage(2, kFn, "Failed to set login count.");
+  ZRHDSHolderCount holders = loginHolders(m_oSnapOptions.baseSerialNum);
+  int left = 0, widest = 0;
+  if (holders.remove(&left, &widest) != 0) {
+    logMessage(2, kFn, "Failed to set login count. [%s]", holders.lastError().c_str());
     setErrorCodeString(ZRHDS_ERR_LOGIN_FAILED, failText);
     return 1;
   }
-  if (count >= 2) {
-    logMessage(1, kFn, "Login Count-[%d]. No Logout Required.", count);
+  if (widest == 0) logMessage(2, kFn, "Login count is -ve [%d]. Something is wrong.", 0);
+  if (left >= 1) {
+    logMessage(1, kFn, "Login Count-[%d]. No Logout Required.", left + 1);
     return 0;
   }
 

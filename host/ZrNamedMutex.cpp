@@ -6,39 +6,12 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
-#include <functional>
 
 #include "host/CNqError.h"
 #include "host/ZrClock.h"
 #include "host/ZrPaths.h"
 
 namespace {
-
-// Letters, digits, '-', '_' and '.' stand for themselves; every other byte
-// becomes %XX, so distinct names never share a file. Very long names keep a
-// readable head and a hash of the whole.
-std::string safeFileName(const std::string& name) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : name) {
-    bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                 c == '-' || c == '_' || c == '.';
-    if (plain) {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 0xF];
-    }
-  }
-  if (out.size() > 180) {
-    char hash[32];
-    std::snprintf(hash, sizeof(hash), "#%016zx", std::hash<std::string>()(name));
-    out = out.substr(0, 160) + hash;
-  }
-  return "zrmutex_" + out + ".lock";
-}
 
 void makeDirs(const std::string& dir) {
   for (size_t p = 1; p <= dir.size(); ++p) {
@@ -49,7 +22,7 @@ void makeDirs(const std::string& dir) {
 }  // namespace
 
 std::string ZrNamedMutex::pathForName(const std::string& name) {
-  return ZrPaths::lockDir() + "/" + safeFileName(name);
+  return ZrPaths::lockDir() + "/zrmutex_" + ZrPaths::safeFileName(name) + ".lock";
 }
 
 ZrNamedMutex::ZrNamedMutex(const char* name) : m_name(name != nullptr ? name : "") {

@@ -18,4 +18,8 @@ std::string tempDir();
 std::string horcmEtcDir();
 // ZRHOST_CCI_DIR, default "/HORCM/usr/bin/"; always ends with '/'
 std::string cciDir();
+// name as one file-name component: letters, digits, '-', '_' and '.' stand
+// for themselves, every other byte becomes %XX, so distinct names never share
+// a file; very long names keep a readable head and a hash of the whole.
+std::string safeFileName(const std::string& name);
 }  // namespace ZrPaths

@@ -94,9 +94,6 @@ struct Ldev {
   int rsgid = 0;                   // kept also while undefined
   int vid = kVidImplicit;          // kept also while undefined
   int mpBlade = 0;
-  // The next this many `delete lun` of the LDEV are refused: the LU is
-  // executing host I/O.
-  int hostIoRefusals = 0;
   bool hasAttr(const std::string& a) const;
 };
 
@@ -136,6 +133,9 @@ struct HostGroup {
   // nickname or "-") on an iSCSI port.
   std::vector<std::pair<std::string, std::string>> wwns;
   std::map<int, int> luns;  // LUN -> LDEV id
+  // LDEV id -> `delete lun` attempts still refused with "LU is executing
+  // host I/O" (the host keeps the LU busy); -1 refuses every attempt.
+  std::map<int, int> hostIo;
 };
 
 struct Port {
@@ -553,6 +553,11 @@ class Fixture {
   void addHostGroupWwn(const std::string& serial, const std::string& port, int gid,
                        const std::string& wwn, const std::string& nick = "-");
   void addLun(const std::string& serial, const std::string& port, int gid, int lun, int ldev);
+  // The host keeps LDEV ldev's LU in that host group busy: the next
+  // `refusals` delete lun attempts are refused (221, "LU is executing host
+  // I/O"); -1 refuses them all, 0 ends the busy window.
+  void setLunHostIo(const std::string& serial, const std::string& port, int gid, int ldev,
+                    int refusals);
   void addResourceGroup(const std::string& serial, const std::string& name, int id,
                         const std::string& vSerial = "", const std::string& vModel = "");
   // A lock held by (user, host); released after `releaseAfterPolls` plain
@@ -572,9 +577,6 @@ class Fixture {
   void setPairPending(const std::string& serial, int pvol, int mu, const std::string& to,
                       int polls);
   void setPairTiming(const std::string& serial, const PairTiming& t);
-  // The next `times` `delete lun` of the LDEV are refused: the LU is
-  // executing host I/O.
-  void setHostIoRefusals(const std::string& serial, int ldev, int times);
 
   // HORCM instances.
   void writeHorcmFile(int instance, const std::string& host, const std::string& serial,

@@ -165,9 +165,15 @@ TEST_F(CoreInit, NegativeCountRewritesTheFile) {
   // With holders the file is reused as it is.
   ASSERT_TRUE(zrWriteFile(etcDir() + "horcm3532.conf", stale));
   options.horcmInst.clear();
-  setSetting(loginKey(), 2);
+  setHolders(2);
   ASSERT_TRUE(construct());
   EXPECT_EQ(stale, zrReadFile(etcDir() + "horcm3532.conf"));
+  // A count left by dead holders is no holder: the file is refreshed.
+  options.horcmInst.clear();
+  setHolders(0);
+  setSetting(loginKey(), 2);
+  ASSERT_TRUE(construct());
+  EXPECT_EQ(std::string::npos, zrReadFile(etcDir() + "horcm3532.conf").find("# stale"));
 }
 
 TEST_F(CoreInit, SettingsAreClamped) {

@@ -8,8 +8,8 @@
 
 #include "array/tests/support/HDSArrayTestBase.h"
 #include "host/ZrNamedMutex.h"
-#include "util/ZRHDSLock.h"
 #include "host/testing/ZrFakeClock.h"
+#include "util/ZRHDSLock.h"
 
 namespace {
 using R = HDSRecordingRunner;
@@ -141,21 +141,48 @@ TEST_F(CoreLogin, HostilePasswordIsOneQuotedWord) {
 
 TEST_F(CoreLogin, LogoutCountWalk) {
   struct Row {
-    int before;
+    int holders;
+    int stored;  // what the key says beforehand: only the live holders count
     int after;
     bool runs;
   };
-  const Row rows[] = {{3, 2, false}, {2, 1, false}, {1, 0, true}, {0, 0, true}, {-2, 0, true}};
+  const Row rows[] = {{3, 3, 2, false}, {2, 2, 1, false},         {1, 1, 0, true}, {0, 0, 0, true},
+                      {0, -2, 0, true}, {0, 2147483647, 0, true}, {2, 0, 1, false}};
   for (const Row& r : rows) {
-    SCOPED_TRACE(r.before);
+    SCOPED_TRACE(r.holders * 100 + r.stored);
     runner.clear();
-    setSetting(loginKey(), r.before);
+    setHolders(r.holders);
+    setSetting(loginKey(), r.stored);
     ASSERT_EQ(0, impl->logout());
     EXPECT_EQ(r.after, setting(loginKey()));
     EXPECT_EQ(r.runs ? std::vector<std::string>{"/cci/raidcom   -logout  -IM3532"}
                      : std::vector<std::string>{},
               runner.lines());
   }
+}
+
+TEST_F(CoreLogin, StoredCountAtIntMaxNeitherOverflowsNorHolds) {
+  setSetting(loginKey(), 2147483647);
+  ASSERT_EQ(0, impl->login(false));
+  EXPECT_EQ(1, setting(loginKey()));
+  EXPECT_EQ(1u, runner.linesWith("-login").size());
+}
+
+TEST_F(CoreLogin, EnsureLoginCountKeyCreatesTheKeyOnce) {
+  EXPECT_EQ(1, ZRHDSRaidcomImplementer::ensureLoginCountKey(nullptr, kSerial));
+  EXPECT_EQ(1, ZRHDSRaidcomImplementer::ensureLoginCountKey(&device, "41x"));
+  ASSERT_EQ(0, ZRHDSRaidcomImplementer::ensureLoginCountKey(&device, kSerial));
+  EXPECT_EQ(0, setting(loginKey()));
+  ASSERT_EQ(0, impl->login(false));
+  ASSERT_EQ(0, ZRHDSRaidcomImplementer::ensureLoginCountKey(&device, kSerial));
+  EXPECT_EQ(1, setting(loginKey())) << "a live holder's count is kept";
+  // Under the login lock: held elsewhere, it fails and writes nothing.
+  ZrFakeClock clock;
+  ZrScopedClock guard(&clock);
+  ZrNamedMutex other("RAIDCOM_LOGIN_LOCK");
+  ASSERT_NE(0, other.lock(0));
+  EXPECT_EQ(1, ZRHDSRaidcomImplementer::ensureLoginCountKey(&device, "410077"));
+  EXPECT_EQ(-2147483647 - 1, setting("sZRHDSRaidcomLockCount_410077"));
 }
 
 TEST_F(CoreLogin, LogoutFailuresAndAlreadyEndedLogin) {
@@ -220,7 +247,7 @@ TEST_F(CoreLogoutHorcm, ForcedRemovalOnlyAfterLastLogoutOutsidePrepare) {
     makeImpl();
     writeOwnFile();
     runner.clear();
-    setSetting(loginKey(), r.count);
+    setHolders(r.count);
     ASSERT_EQ(0, impl->logout()) << error().second;
     EXPECT_EQ(r.removed, !runner.linesWith("/cci/horcmshutdown.sh 3532").empty());
     EXPECT_EQ(r.removed, zrReadFile(etcDir() + "horcm3532.conf").empty());
@@ -286,7 +313,7 @@ TEST_F(CoreLogin, HoldersInSeveralProcessesBalance) {
   EXPECT_GE(logins, 1u);
 }
 
-TEST_F(CoreLogin, HolderKilledWhileHoldingTheLockDoesNotBlockTheNext) {
+TEST_F(CoreLogin, HolderKilledWhileHoldingLeavesNeitherLockNorCount) {
   setSetting(loginKey(), 0);
   int ready[2];
   ASSERT_EQ(0, pipe(ready));
@@ -308,11 +335,13 @@ TEST_F(CoreLogin, HolderKilledWhileHoldingTheLockDoesNotBlockTheNext) {
   kill(pid, SIGKILL);
   int status = 0;
   ASSERT_EQ(pid, waitpid(pid, &status, 0));
-  // The dead holder's count stays, its lock does not.
-  EXPECT_EQ(1, setting(loginKey()));
+  // Neither the dead holder's lock nor its count stays: the next job is the
+  // first live holder again and runs the CCI login; its logout is the last.
   runner.clear();
   ASSERT_EQ(0, impl->login(false));
-  EXPECT_EQ(2, setting(loginKey()));
-  ASSERT_EQ(0, impl->logout());
   EXPECT_EQ(1, setting(loginKey()));
+  EXPECT_EQ(1u, runner.linesWith("-login").size());
+  ASSERT_EQ(0, impl->logout());
+  EXPECT_EQ(0, setting(loginKey()));
+  EXPECT_EQ(1u, runner.linesWith("-logout").size());
 }

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <memory>
 #include <string>
@@ -19,6 +20,7 @@
 #include "host/ZRPlatformInfo.h"
 #include "host/testing/FakeSnapInfo.h"
 #include "host/testing/ScopedTempDir.h"
+#include "util/ZRHDSHolderCount.h"
 
 class HDSArrayTestBase : public ::testing::Test {
  protected:
@@ -60,6 +62,17 @@ class HDSArrayTestBase : public ::testing::Test {
     return p.getRegInt("~Tessavon", key.c_str(), &v) ? v : -2147483647 - 1;
   }
   std::string loginKey() const { return std::string("sZRHDSRaidcomLockCount_") + kSerial; }
+  // n live holders of this process (and nothing else) and the key saying n.
+  void setHolders(int n) {
+    ::unlink(ZRHDSHolderCount::listPath(holderName()).c_str());
+    for (int i = 0; i < n; ++i) {
+      ZRHDSHolderCount h(holderName(), loginKey());
+      int live = 0;
+      ASSERT_EQ(0, h.add(1, &live)) << h.lastError();
+    }
+    setSetting(loginKey(), n);
+  }
+  static std::string holderName() { return std::string("RAIDCOM_LOGIN_") + kSerial; }
 
   std::pair<int, std::string> error() {
     int code = 0;

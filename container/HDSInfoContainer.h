@@ -1,0 +1,174 @@
+#pragma once
+// ZRHDSInfoContainer: the per-group facade between an operation worker and
+// the snapshot command handler. A worker builds one container on its stack
+// for the devices of one control-host group, with the OperationType of the
+// work to do. Construction reads the job's array properties into one
+// ZRHDSSnapOptions and each device's stored metadata into one ZRHDSSnapInfo
+// record, then creates the handler, which works on these very options and
+// records by reference. The worker runs one or two operations, reads the
+// error pair on failure, and destroys the container (which destroys the
+// handler: array lock released, logged out).
+//
+// Results: operations return int 1 on success and 0 on failure with the error
+// pair set. After a failed handler step the container copies the handler's
+// code and text (the text even when empty) and sets a code of its own only
+// when the copied code is 0.
+//
+// Ownership: the host device objects and the OS utility are borrowed for the
+// life of the container and never freed here. The container owns the
+// options, the records and the handler.
+//
+// Thread-safety: none; one container belongs to one worker on the host's
+// calling thread.
+#include <string>
+#include <vector>
+
+#include "host/ZRSOSnapInfo.h"
+#include "records/HDSRecords.h"
+
+class ZRHDSCommandHandler;
+namespace zrhds_container {
+class MetadataText;
+}  // namespace zrhds_container
+
+// The operation a container runs. The handler and the array command layer
+// receive the value as an int and test it for their own purposes.
+enum OperationType {
+  OPERATION_TYPE_UNKNOWN = 0,
+  OPERATION_TYPE_PREPARE = 1,
+  OPERATION_TYPE_CASCADE = 2,  // tested, never passed by a caller
+  OPERATION_TYPE_PREPARE_SECONDARY = 4,
+  OPERATION_TYPE_SEGREGATE = 5,
+  OPERATION_TYPE_REMOTE_REPL = 6,
+  OPERATION_TYPE_PREPARE_REMOTE = 7,
+  OPERATION_TYPE_CREATE = 8,
+  OPERATION_TYPE_POST_CREATE = 11,
+  OPERATION_TYPE_QMARKER_COMMIT = 12,
+  OPERATION_TYPE_REVERT = 13,
+  OPERATION_TYPE_RECONCILE = 14,
+  OPERATION_TYPE_MAP = 15,
+  OPERATION_TYPE_MAP_SECOND = 16,
+  OPERATION_TYPE_UNMAP = 17,
+  OPERATION_TYPE_UNMAP_SECOND = 18,
+  OPERATION_TYPE_DELETE = 19,
+};
+
+class ZRHDSInfoContainer {
+ public:
+  // REQUIRES: devices holds at least one non-null device. Runs init(devices);
+  // callers test IsInitialized() next.
+  ZRHDSInfoContainer(std::vector<ZRSO::SnapInfo*>& devices, ZRSO::ZROSUtil* util,
+                     OperationType type);
+  virtual ~ZRHDSInfoContainer();
+
+  ZRHDSInfoContainer(const ZRHDSInfoContainer&) = delete;
+  ZRHDSInfoContainer& operator=(const ZRHDSInfoContainer&) = delete;
+
+  // Options, records and handler from the devices. 1 ok; 0 with the error
+  // pair set and the initialized flag clear.
+  int init(std::vector<ZRSO::SnapInfo*>& devices);
+  bool IsInitialized();
+
+  // ---- error pair, flags, plain accessors (each returns 1) ----
+  int getErrorCodeString(int& code, std::string& text);
+  // Always stores the code; the text only when it is not empty.
+  int setErrorCodeString(int code, std::string text);
+  // Type 18 also resets every device to unmap pending (15).
+  int setOperationType(OperationType type);
+  int getOperationType(OperationType& type);
+  int resetUnmapStatus();
+  // True only for operation type 5 with GAD operations enabled in the options.
+  bool IsGADEnabled();
+  int getSnapEngineTypeInUse(short& engine);
+  int setSnapEngineTypeInUse(short engine);
+  int getSnapOption(ZRHDSSnapOptions& options);
+  int setSnapOption(ZRHDSSnapOptions options);
+  int getArrayModel(std::string& model);
+  int setArrayModel(std::string model);  // an empty model is ignored
+  int getIsVSMFlag(bool& flag);
+  int setVSMFlag(bool flag);
+  int getIsInitializedStatus(bool& flag);
+  int setInitializedStatus(bool flag);
+  // The per-device records, in device order.
+  const std::vector<ZRHDSSnapInfo>& getSnapInfoList() const { return m_oSnapInfoList; }
+
+  // ---- snapshot operations ----
+  int Prepare();
+  int Create();
+  int Revert();
+  int Reconcile();
+  int WaitForQmarkerCommit();
+
+  // ---- target operations ----
+  int Assign();
+  int Map(const std::vector<std::string>& initiators);
+  // Appends {snap name, "22LI", "24VI"} per record, in record order. 1.
+  int getMappedSnapDiscoveryInfo(std::vector<ZRHDSMapDiscoveryInfo>& out);
+  int Unmap();
+  int Unassign();
+  int Delete();
+
+  // ---- metadata writers ----
+  int savePrepareMetadata();
+  int saveGADPairInfo();
+  int saveQMarker();
+  int saveRemoteMetadata();
+  int saveRemoteVirtualCheckMetadata();
+
+  // ---- replication, GAD and virtual-array operations ----
+  int getGADPairInfo();
+  int getRemoteReplicationInfo();
+  int checkForVirtualArray();
+
+ private:
+  friend class ZRHDSInfoContainerTestPeer;
+
+  // Operations run only on an initialised container; false (with code 4)
+  // otherwise.
+  bool ready();
+  // Copies the handler's pair (the text even when empty); when the copied
+  // code is 0, sets (fallbackCode, fallbackText).
+  void takeHandlerError(int fallbackCode, const char* fallbackText);
+  // Copies the handler's pair with no fallback.
+  void takeHandlerError();
+  // Snap map record id under the current operation type: 65 when it is
+  // firstPassType, else 68.
+  int mapRecordId(OperationType firstPassType) const;
+  // The snap map record text of snap ("16ON", "22LI", "24VI", "23OS" and,
+  // when withHostGroups, "17HG"); false when it cannot be stored whole.
+  bool buildMapRecord(const ZRHDSSnapInfo& snap, bool withHostGroups, const std::string& hostGroups,
+                      std::string& text);
+  // Builds and writes the snap map record id; false on either failure.
+  // written, when given, receives the text.
+  bool writeMapRecord(const ZRHDSSnapInfo& snap, int id, bool withHostGroups,
+                      const std::string& hostGroups, std::string* written);
+  // Logs the text (level 0, logFormat) and writes it as metadata 6 of
+  // device; false with (62008, "Failed to set HDS metadata.") when it cannot
+  // be stored whole or the host refuses it.
+  bool writeUniqueMetadata(ZRSO::SnapInfo* device, const zrhds_container::MetadataText& md,
+                           const char* function, const char* logFormat);
+  // Binds device to the array record of the host's database; false with
+  // 62005 when the host refuses.
+  bool bindArrayInformation(ZRSO::SnapInfo* device, const std::string& serial,
+                            const std::string& secondSerial, const char* function);
+  // The unmap over the snap map records ids (their host groups united per
+  // device); every record read is rewritten with "N/A" on success.
+  int unmapRecords(const std::vector<int>& ids);
+  void unlockIgnoringFailure(bool allGroups, const char* function);
+  int readRecords(std::vector<ZRSO::SnapInfo*>& devices);
+  int createHandler();
+
+  bool m_bIsVSM;
+  bool m_bInitialized;
+  short m_nSnapEngineType;
+  int m_nErrorCode;
+  std::string m_sErrorString;
+  std::string m_sArrayModel;
+  int m_nImplementerType;
+  OperationType m_eOperationType;
+  ZRHDSSnapOptions m_oSnapOptions;
+  std::vector<ZRHDSSnapInfo> m_oSnapInfoList;
+  ZRHDSCommandHandler* m_pCommandHandler;
+  ZRSO::SnapInfo* m_pLogger;
+  ZRSO::ZROSUtil* m_pOSUtil;
+};

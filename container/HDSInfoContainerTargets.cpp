@@ -1,0 +1,370 @@
+// Target operations of the container: assign (choose or create the S-VOLs
+// and associate them), map (through host groups), unmap, unassign and
+// delete. Each keeps the snap map record of every device up to date.
+#include <map>
+#include <string>
+#include <vector>
+
+#include "container/HDSInfoContainer.h"
+#include "container/HDSInfoContainerInternal.h"
+#include "handler/HDSCommandHandler.h"
+#include "util/HDSCLIUtils.h"
+
+using zrhds_container::kErrMapMetadata;
+using zrhds_container::kNoHostGroups;
+
+namespace {
+
+// The stored "17HG" as a list; "" and "N/A" mean none.
+std::vector<std::string> storedHostGroups(const ZRHDSMetadataInfo& md) {
+  std::vector<std::string> list;
+  if (!md.mappedHostGroups.empty() && md.mappedHostGroups != kNoHostGroups) {
+    ZRHDSCLIUtils::convertHostGroupStringToVector(md.mappedHostGroups, list);
+  }
+  return list;
+}
+
+// The snap map record of id stored on snap's device; false when none.
+bool readMapRecord(const ZRHDSSnapInfo& snap, int id, ZRHDSMetadataInfo& md) {
+  md.initialize();
+  return ZRHDSCLIUtils::getInfoFromHostGroupMetadata(snap.snapInfo, static_cast<short>(id), md) !=
+         0;
+}
+
+// The stored target of the same LDEV keeps its former label and origin.
+void adoptStoredOrigin(ZRHDSSnapInfo& snap, const ZRHDSMetadataInfo& md) {
+  if (!md.snapLdevId.empty() && md.snapLdevId == snap.snapLdevId) {
+    snap.snapOriginalState = md.snapOriginalState;
+    snap.snapOriginalName = md.snapOriginalName;
+  }
+}
+
+}  // namespace
+
+int ZRHDSInfoContainer::Assign() {
+  static const char kFn[] = "ZRHDSInfoContainer::Assign";
+  if (!ready()) return 0;
+  const int id = mapRecordId(OPERATION_TYPE_MAP);
+  int count = 0;
+  if (!m_pCommandHandler->checkAlreadyCreatedTargets(count)) {
+    takeHandlerError(12,
+                     "Failed to check if the targetless snaps are already mapped to LDEV or not.");
+    return 0;
+  }
+  // A target the array already associates is the one recorded before: its
+  // former label and origin stay as stored, so that an unassign never takes
+  // an administrator's LDEV for one of ours.
+  std::vector<ZRHDSMetadataInfo> stored(m_oSnapInfoList.size());
+  for (size_t i = 0; i < m_oSnapInfoList.size(); ++i) {
+    ZRHDSSnapInfo& snap = m_oSnapInfoList[i];
+    if (snap.snapMapped && readMapRecord(snap, id, stored[i])) adoptStoredOrigin(snap, stored[i]);
+  }
+
+  if (count == static_cast<int>(m_oSnapInfoList.size())) {
+    ZRHDS_CONTAINER_LOG(1, "Assign",
+                        "Found all target LDEVs for the snaps. Will proceed to mapping LDEVs..");
+    for (size_t i = 0; i < m_oSnapInfoList.size(); ++i) {
+      const ZRHDSSnapInfo& snap = m_oSnapInfoList[i];
+      std::string text;
+      if (!writeMapRecord(snap, id, true, stored[i].mappedHostGroups, &text)) {
+        snap.snapInfo->log(2, kFn, "Failed to set Map LDEV metadata-[%s] for device-[%s]",
+                           text.c_str(), snap.svolLabel.c_str());
+        setErrorCodeString(kErrMapMetadata, "Failed to set Map LDEV metadata.");
+        return 0;
+      }
+      snap.snapInfo->log(1, kFn, "Generated Map LDEV metadata-[%s] for device-[%s]", text.c_str(),
+                         snap.svolLabel.c_str());
+    }
+    return 1;
+  }
+
+  std::vector<HDSLdevInfo> ldevs;
+  if (!m_pCommandHandler->getFullLdevList(ldevs)) {
+    takeHandlerError(11, "Failed to get the LDEV info for VIR_LDEV check.");
+    return 0;
+  }
+  if (!m_pCommandHandler->lockResource(true)) {
+    takeHandlerError(8, "Failed to lock the resource group.");
+    return 0;
+  }
+  bool ok = m_pCommandHandler->allocateTargetDevices(ldevs);
+  if (!ok) takeHandlerError(10, "Failed to allocate target LDEVs for the snaps.");
+  // The chosen target is on record before the association, so a later
+  // failure still leaves it known.
+  for (size_t i = 0; ok && i < m_oSnapInfoList.size(); ++i) {
+    const ZRHDSSnapInfo& snap = m_oSnapInfoList[i];
+    if (snap.snapMapped) continue;
+    std::string text;
+    if (!writeMapRecord(snap, id, false, "", &text)) {
+      snap.snapInfo->log(2, kFn, "Failed to set Map LDEV metadata-[%s] for device-[%s]",
+                         text.c_str(), snap.svolLabel.c_str());
+      setErrorCodeString(kErrMapMetadata, "Failed to set Map LDEV metadata.");
+      ok = false;
+      break;
+    }
+    snap.snapInfo->log(1, kFn, "Generated Map LDEV metadata-[%s] for device-[%s]", text.c_str(),
+                       snap.svolLabel.c_str());
+  }
+  if (ok && !m_pCommandHandler->mapLdevsToTargetlessSnaps()) {
+    takeHandlerError(13, "Failed to associate target LDEVs to the snaps.");
+    ok = false;
+  }
+  unlockIgnoringFailure(true, kFn);
+  return ok ? 1 : 0;
+}
+
+int ZRHDSInfoContainer::Map(const std::vector<std::string>& initiators) {
+  static const char kFn[] = "ZRHDSInfoContainer::Map";
+  if (!ready()) return 0;
+  const int id = mapRecordId(OPERATION_TYPE_MAP);
+  m_oSnapOptions.initiators = initiators;
+  std::vector<std::string> hostGroups;
+  ZRHDSCLIUtils::convertHostGroupStringToVector(m_oSnapOptions.svolHostGroup, hostGroups);
+
+  ZRSO::SnapInfo* first = m_oSnapInfoList.front().snapInfo;
+  int source = 0, proxy = 0, mountHost = 0;
+  if (first->getValueInt(ZRSO::GET_VALUE_SOURCE_CLIENT_ID, &source) != 0 ||
+      first->getValueInt(ZRSO::GET_VALUE_PROXY_CLIENT_ID, &proxy) != 0 ||
+      first->getValueInt(ZRSO::GET_VALUE_MOUNT_HOST_ID, &mountHost) != 0) {
+    ZRHDS_CONTAINER_LOG(2, "Map", "Unable to fetch SourceClientId. Map will fail..");
+    setErrorCodeString(ZR_HDS_ERR_MAP, "Unable to fetch SourceClientId.");
+    return 0;
+  }
+  // The configured host groups present the S-VOLs to the client itself;
+  // another mount host needs its own.
+  if ((proxy > 0 && proxy != mountHost) || (proxy == 0 && source != mountHost)) {
+    hostGroups.clear();
+  }
+  if (!m_pCommandHandler->findHostGroupToMap(hostGroups)) {
+    takeHandlerError();
+    return 0;
+  }
+
+  // Each device records what it was mapped to before together with the new
+  // host groups; every record must fit before anything is mapped.
+  std::vector<std::string> records(m_oSnapInfoList.size());
+  for (size_t i = 0; i < m_oSnapInfoList.size(); ++i) {
+    const ZRHDSSnapInfo& snap = m_oSnapInfoList[i];
+    ZRHDSMetadataInfo md;
+    readMapRecord(snap, id, md);
+    std::vector<std::string> united = storedHostGroups(md);
+    if (!united.empty()) {
+      snap.snapInfo->log(1, kFn, "Metadata indicates that the snaps were already mapped to [%s]",
+                         md.mappedHostGroups.c_str());
+    }
+    zrhds_container::uniteHostGroups(united, hostGroups);
+    if (!buildMapRecord(snap, true, ZRHDSCLIUtils::convertHostGroupVectorToString(united),
+                        records[i])) {
+      snap.snapInfo->log(2, kFn, "Failed to set Mapped HostGroup metadata-[%s] for device-[%s]",
+                         records[i].c_str(), snap.svolLabel.c_str());
+      setErrorCodeString(kErrMapMetadata, "Failed to set Mapped HostGroup metadata.");
+      return 0;
+    }
+  }
+
+  if (!m_pCommandHandler->lockResource(false)) {
+    takeHandlerError(8, "Failed to lock the resource group.");
+    return 0;
+  }
+  bool ok = true;
+  for (size_t i = 0; i < m_oSnapInfoList.size(); ++i) {
+    const ZRHDSSnapInfo& snap = m_oSnapInfoList[i];
+    snap.snapInfo->log(1, kFn, "Generated HostGroup metadata-[%s] for device-[%s]",
+                       records[i].c_str(), snap.svolLabel.c_str());
+    if (snap.snapInfo->setMetadata(id, records[i].c_str()) != 0) {
+      snap.snapInfo->log(2, kFn, "Failed to set Mapped HostGroup metadata.");
+      setErrorCodeString(kErrMapMetadata, "Failed to set Mapped HostGroup metadata.");
+      ok = false;
+      break;
+    }
+  }
+  if (ok && !m_pCommandHandler->mapReplication(hostGroups)) {
+    takeHandlerError();
+    ok = false;
+  }
+  unlockIgnoringFailure(false, kFn);
+  return ok ? 1 : 0;
+}
+
+int ZRHDSInfoContainer::getMappedSnapDiscoveryInfo(std::vector<ZRHDSMapDiscoveryInfo>& out) {
+  for (const ZRHDSSnapInfo& snap : m_oSnapInfoList) {
+    ZRHDSMapDiscoveryInfo info;
+    info.MSName = zrhds_container::readHostText(snap.snapInfo, &ZRSO::SnapInfo::getSnapName);
+    info.MSNum = snap.snapLdevId;
+    info.MSNumVSM = snap.snapVirLdevId;
+    out.push_back(info);
+  }
+  return 1;
+}
+
+int ZRHDSInfoContainer::Unmap() {
+  if (!ready()) return 0;
+  return unmapRecords({mapRecordId(OPERATION_TYPE_UNMAP)});
+}
+
+int ZRHDSInfoContainer::unmapRecords(const std::vector<int>& ids) {
+  static const char kFn[] = "ZRHDSInfoContainer::Unmap";
+  std::map<int, std::string> hostGroupsBySnapId;
+  std::vector<std::vector<int>> stored(m_oSnapInfoList.size());
+  size_t nothingToUnmap = 0;
+  for (size_t i = 0; i < m_oSnapInfoList.size(); ++i) {
+    ZRHDSSnapInfo& snap = m_oSnapInfoList[i];
+    std::vector<std::string> hostGroups;
+    bool targetTaken = false;
+    for (int id : ids) {
+      ZRHDSMetadataInfo md;
+      if (!readMapRecord(snap, id, md)) continue;
+      stored[i].push_back(id);
+      if (!targetTaken && !md.snapLdevId.empty()) {
+        snap.snapOriginalName = md.snapOriginalName;
+        snap.snapLdevId = md.snapLdevId;
+        snap.snapVirLdevId = md.snapVirLdevId;
+        snap.snapOriginalState = md.snapOriginalState;
+        targetTaken = true;
+      }
+      zrhds_container::uniteHostGroups(hostGroups, storedHostGroups(md));
+    }
+    if (hostGroups.empty()) {
+      snap.snapInfo->log(2, kFn, "No HostGroup set for the snap. Nothing to unmap..");
+      snap.snapInfo->setStatus(ZRSO::SNAP_STATUS_UNMAPPED);
+      ++nothingToUnmap;
+    }
+    hostGroupsBySnapId[snap.snapInfo->getSnapId()] =
+        ZRHDSCLIUtils::convertHostGroupVectorToString(hostGroups);
+  }
+  if (nothingToUnmap == m_oSnapInfoList.size()) return 1;
+
+  if (m_eOperationType == OPERATION_TYPE_UNMAP) {
+    int flags = 0;
+    if (m_pLogger->getValueInt(ZRSO::GET_SNAP_ACTION_FLAGS, &flags) != 0) {
+      ZRHDS_CONTAINER_LOG(2, "Unmap", "Unable to get the Snap Action flags.");
+      setErrorCodeString(ZR_HDS_ERR_MAP, "Unable to get the Snap Action flags.");
+      return 0;
+    }
+    if ((flags & zrhds_container::kSnapActionSearchHostGroups) != 0 &&
+        !m_pCommandHandler->getHostGroupsToUnmapForMNM(hostGroupsBySnapId)) {
+      takeHandlerError();
+      return 0;
+    }
+  }
+  if (!m_pCommandHandler->lockResource(false)) {
+    takeHandlerError(8, "Failed to lock the resource group.");
+    return 0;
+  }
+  const bool ok = m_pCommandHandler->unmapReplication(hostGroupsBySnapId);
+  if (!ok) takeHandlerError();
+  unlockIgnoringFailure(false, kFn);
+  if (!ok) return 0;
+
+  for (size_t i = 0; i < m_oSnapInfoList.size(); ++i) {
+    const ZRHDSSnapInfo& snap = m_oSnapInfoList[i];
+    if (snap.snapInfo->getStatus() == ZRSO::SNAP_STATUS_UNMAPPED) continue;
+    for (int id : stored[i]) {
+      if (!writeMapRecord(snap, id, true, kNoHostGroups, nullptr)) {
+        snap.snapInfo->log(2, kFn, "Failed to set Unmapped HostGroup metadata.");
+      }
+    }
+    snap.snapInfo->setStatus(ZRSO::SNAP_STATUS_UNMAPPED);
+  }
+  return 1;
+}
+
+int ZRHDSInfoContainer::Unassign() {
+  static const char kFn[] = "ZRHDSInfoContainer::Unassign";
+  if (!ready()) return 0;
+  const int id = mapRecordId(OPERATION_TYPE_UNMAP);
+  for (ZRHDSSnapInfo& snap : m_oSnapInfoList) {
+    snap.snapInfo->setStatus(ZRSO::SNAP_STATUS_UNMAP_PENDING);
+  }
+  int count = 0;
+  if (!m_pCommandHandler->checkTargetVolumeStatusForUnmap(count)) {
+    takeHandlerError(12,
+                     "Failed to check if the targetless snaps are already mapped to LDEV or not.");
+    return 0;
+  }
+  for (ZRHDSSnapInfo& snap : m_oSnapInfoList) {
+    if (snap.snapInfo->getStatus() == ZRSO::SNAP_STATUS_UNMAPPED) snap.snapLdevId.clear();
+    int flags = 0;
+    if (snap.snapInfo->getValueInt(ZRSO::GET_SNAP_ACTION_FLAGS, &flags) != 0) {
+      snap.snapInfo->log(2, kFn, "Unable to get the Snap Action flags.");
+      setErrorCodeString(ZR_HDS_ERR_MAP, "Unable to get the Snap Action flags.");
+      return 0;
+    }
+    if ((flags & zrhds_container::kSnapActionSearchHostGroups) != 0 &&
+        snap.snapOriginalState.empty()) {
+      snap.snapLdevId.clear();
+    }
+  }
+  if (count == 0) {
+    ZRHDS_CONTAINER_LOG(1, "Unassign", "There are no target LDEVs to unassign.");
+  } else {
+    if (!m_pCommandHandler->lockResource(true)) {
+      takeHandlerError(8, "Failed to lock the resource group.");
+      return 0;
+    }
+    bool ok = m_pCommandHandler->unmapLdevsFromTargetlessSnaps();
+    if (!ok) {
+      takeHandlerError(15, "Failed to dissociate target LDEVs to the snaps.");
+    } else if (!m_pCommandHandler->deallocateTargetDevices()) {
+      takeHandlerError(10, "Failed to deallocate target LDEVs for the snaps.");
+      ok = false;
+    }
+    unlockIgnoringFailure(true, kFn);
+    if (!ok) return 0;
+  }
+
+  ZRHDSSnapInfo emptied;
+  for (ZRHDSSnapInfo& snap : m_oSnapInfoList) {
+    emptied.snapInfo = snap.snapInfo;
+    if (!writeMapRecord(emptied, id, true, kNoHostGroups, nullptr)) {
+      snap.snapInfo->log(2, kFn, "Failed to set Unmapped HostGroup metadata.");
+    }
+    snap.snapInfo->setStatus(ZRSO::SNAP_STATUS_UNMAPPED);
+  }
+  return 1;
+}
+
+int ZRHDSInfoContainer::Delete() {
+  if (!ready()) return 0;
+  int snaps = 0, targets = 0;
+  if (!m_pCommandHandler->checkTargetVolumeStatusForDelete(snaps, targets)) {
+    takeHandlerError(12,
+                     "Failed to check if the targetless snaps are already mapped to LDEV or not.");
+    return 0;
+  }
+  std::vector<bool> gone(m_oSnapInfoList.size());
+  for (size_t i = 0; i < m_oSnapInfoList.size(); ++i) {
+    gone[i] = m_oSnapInfoList[i].snapInfo->getStatus() == ZRSO::SNAP_STATUS_DELETED;
+  }
+  if (targets > 0) {
+    for (ZRHDSSnapInfo& snap : m_oSnapInfoList) {
+      snap.snapInfo->setStatus(snap.snapMapped ? ZRSO::SNAP_STATUS_UNMAP_PENDING
+                                               : ZRSO::SNAP_STATUS_UNMAPPED);
+    }
+    // A target may be presented through either pass of a map (ESX host
+    // groups first, then the local ones): both records are unmapped.
+    if (unmapRecords({HDS_METADATA_SNAP_MAP_FIRST, HDS_METADATA_SNAP_MAP}) == 0) {
+      ZRHDS_CONTAINER_LOG(2, "Delete", "Unable to Unmap target volumes from the snaps.");
+      for (ZRHDSSnapInfo& snap : m_oSnapInfoList) {
+        snap.snapInfo->setStatus(ZRSO::SNAP_STATUS_DELETE_PENDING);
+      }
+      return 0;
+    }
+    // Deleted only once the pair is gone.
+    for (size_t i = 0; i < m_oSnapInfoList.size(); ++i) {
+      m_oSnapInfoList[i].snapInfo->setStatus(gone[i] ? ZRSO::SNAP_STATUS_DELETED
+                                                     : ZRSO::SNAP_STATUS_DELETE_PENDING);
+    }
+  }
+  if (!m_pCommandHandler->deleteTargetlessSnap()) {
+    takeHandlerError(16, "Failed to delete the targetless snaps.");
+    ZRHDS_CONTAINER_LOG(2, "Delete", "Failed to delete the targetless snaps.");
+    return 0;
+  }
+  for (ZRHDSSnapInfo& snap : m_oSnapInfoList) {
+    if (snap.snapInfo->getStatus() != ZRSO::SNAP_STATUS_DELETED && snap.snapMu.empty()) {
+      snap.snapInfo->setStatus(ZRSO::SNAP_STATUS_DELETED);
+    }
+  }
+  return 1;
+}

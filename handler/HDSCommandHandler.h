@@ -1,0 +1,276 @@
+// ZRHDSCommandHandler: the array side of one job.
+//
+// One array information container creates one handler per job and is its
+// only caller. The handler owns the one array command implementation
+// (ZRHDSCommandImplementer) and turns each of its own operations into one or
+// more implementation operations and decisions; results land in the
+// container's options and per-snap records, which the handler reaches through
+// pointers (they stay the container's).
+//
+// Conventions of every operation:
+//  - bool result: true success, false failure with the error pair holding
+//    the reason (read it with getErrorCodeString);
+//  - a failed implementation operation's (code, text) pair is copied into the
+//    handler's, so the lowest layer's code reaches the host; a handler code
+//    of its own replaces it only where the operation says so;
+//  - logging goes through the first record's host object, under
+//    "ZRHDSCommandHandler::<method>"; level 0 detail, 1 progress, 2 errors;
+//  - settings are read from section "~Tessavon" into a preset default.
+//
+// Thread-safety: one handler serves one job on the host's calling thread.
+// Machine-wide state (the array resource-group lock holders, snapshot-group
+// locks) is shared through the host's named locks and settings store.
+#ifndef ZR_HANDLER_HDSCOMMANDHANDLER_H
+#define ZR_HANDLER_HDSCOMMANDHANDLER_H
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "array/HDSCommandImplementer.h"
+#include "records/HDSRecords.h"
+#include "util/ZRHDSHolderCount.h"
+
+namespace ZRSO {
+class SnapInfo;
+class ZROSUtil;
+}  // namespace ZRSO
+
+class ZRHDSLock;
+
+// Builds the command implementation of a handler. logger is the handler's
+// own logger member: the implementation keeps a reference to it (and writes
+// null into it when destroyed). Returns null when it cannot build one.
+using ZRHDSImplementerFactory = std::function<std::unique_ptr<ZRHDSCommandImplementer>(
+    ZRSO::SnapInfo*& logger, ZRHDSCommandHandlerInputParams& params)>;
+
+class ZRHDSCommandHandler {
+ public:
+  // Copies the option and record references, the OS utility and the
+  // implementer type and operation from params, then runs init(params).
+  // Never fails by itself: ask IsHandlerInitialized() and, when false,
+  // getErrorCodeString.
+  explicit ZRHDSCommandHandler(ZRHDSCommandHandlerInputParams& params);
+  // As above, but init uses the given implementation instead of building
+  // one (null: as when none could be built). The implementation was built
+  // over params by the caller.
+  ZRHDSCommandHandler(ZRHDSCommandHandlerInputParams& params,
+                      std::unique_ptr<ZRHDSCommandImplementer> implementer);
+  // As above, with a factory that builds the implementation bound to the
+  // handler's logger member.
+  ZRHDSCommandHandler(ZRHDSCommandHandlerInputParams& params, ZRHDSImplementerFactory factory);
+  // Releases the array resource-group lock still held (with the scope it was
+  // taken with), logs out when logged in, destroys the implementation.
+  ~ZRHDSCommandHandler();
+
+  ZRHDSCommandHandler(const ZRHDSCommandHandler&) = delete;
+  ZRHDSCommandHandler& operator=(const ZRHDSCommandHandler&) = delete;
+
+  // Process-wide replacement of the implementation that handlers built by
+  // the plain constructor create for implementer type 1 (tests of the
+  // layers above; an empty factory restores the CCI implementation).
+  static void setDefaultImplementerFactory(ZRHDSImplementerFactory factory);
+
+  // ---- Object, initialisation, error pair, flags ------------------------
+  // Login count key, implementation, login, resource group; true when the
+  // handler is ready. Each failure clears the initialized flag.
+  bool init(ZRHDSCommandHandlerInputParams& params);
+  bool getErrorCodeString(int& code, std::string& text);
+  // Always stores code; stores text only when it is not empty.
+  bool setErrorCodeString(int code, std::string text);
+  bool IsHandlerInitialized();
+  bool getIsInitializedStatus(bool& initialized);
+  bool getIsLoggedIn(bool& loggedIn);
+  bool getIsResourceLocked(bool& locked);
+  bool setIsInitializedStatus(bool initialized);
+  bool setIsLoggedIn(bool loggedIn);
+  bool setIsResourceLocked(bool locked);
+
+  // ---- Source-device and pool checks -------------------------------------
+  // Appends and reads one HDSLdevInfo per record; refuses missing and
+  // unsupported kinds of source; sets the records' capacities and, when
+  // none is configured, the pre-snap port.
+  bool checkAndVerifySourceDevices(std::vector<HDSLdevInfo>& ldevs);
+  // Resolves the options' pool (id or name) to its id and checks its status
+  // and usage; an empty pool is accepted without a command.
+  bool checkAndVerifyPoolStatus();
+
+  // ---- Array resource-group lock -----------------------------------------
+  // Takes or shares the array's resource-group lock; allGroups locks all
+  // resource groups of the user instead of "meta_resource" by name.
+  bool lockResource(bool allGroups);
+  // Gives up this handler's share; the last holder on the machine releases
+  // the lock (all groups when any holder widened it), and only when this
+  // login on this host holds it. allGroups is the caller's scope; the
+  // release follows what the holders took.
+  bool unlockResource(bool allGroups);
+
+  // ---- Replication, GAD and virtual storage machine discovery ------------
+  bool getGADPairInfoForDevices();
+  bool getReplPairInfoForDevices();
+  bool checkIfVirtualArray();
+
+  // ---- Targetless snapshot creation --------------------------------------
+  bool createTargetlessSnap();
+  bool WaitForSnapshotsToBeInPairState();
+
+  // ---- Snapshot deletion and snapshot-data clearing ----------------------
+  bool deleteTargetlessSnap();
+  bool deleteSnapshotData(std::vector<HDSSnapshotGroupInfo>& rows,
+                          std::vector<std::string>& requestedKeys,
+                          std::set<std::string>& keysToClear, ZRHDSLock& groupLock);
+
+  // ---- Snapshot split, Q-marker, revert and reconcile --------------------
+  bool splitTargetLessSnaps();
+  bool getQMarker(std::string& qmarker);
+  bool waitForQMarkerCommit(const std::string& qmarker);
+  bool revertUsingTargetLessSnaps(
+      const std::map<std::string, std::vector<std::pair<std::string, std::string>>>& groups);
+  bool WaitForSnapshotsToReverseCopy(const std::string& group,
+                                     const std::vector<std::pair<std::string, std::string>>& pairs);
+  bool reconcileSnapDevices(
+      std::map<std::string, std::map<std::pair<std::string, std::string>, bool>>& groups);
+
+  // ---- S-VOL selection and creation --------------------------------------
+  bool checkAlreadyCreatedTargets(int& count);
+  bool getFullLdevList(std::vector<HDSLdevInfo>& fullLdevList);
+  bool allocateTargetDevices(const std::vector<HDSLdevInfo>& fullLdevList);
+  bool findSvolsForSource();
+  bool parseCURange(std::set<std::string>& cus, int& maxCU);
+  bool createSvolsForSource(const std::vector<HDSLdevInfo>& fullLdevList);
+
+  // ---- S-VOL association and release -------------------------------------
+  bool mapLdevsToTargetlessSnaps();
+  bool unmapLdevsFromTargetlessSnaps();
+  bool markSvolsUsedForSource();
+  bool deallocateTargetDevices();
+  bool freeSvolsForSource();
+  bool deleteSvolsForSource();
+
+  // ---- Host-group selection and LUN mapping ------------------------------
+  bool findHostGroup(const std::string& port, std::string& hostGroup);
+  bool mapDevicesToHostGroup(const std::string& port, const std::string& hostGroup);
+  bool mapReplication(const std::vector<std::string>& hostGroups);
+  bool findHostGroupToMap(std::vector<std::string>& hostGroups);
+
+  // ---- LUN unmapping and target status checks ----------------------------
+  bool checkTargetVolumeStatusForUnmap(int& count);
+  bool checkTargetVolumeStatusForDelete(int& snaps, int& targets);
+  bool unmapReplication(const std::map<int, std::string>& hostGroupsBySnapId);
+  bool unmapDeviceFromHostGroup(const std::string& port, const std::string& hostGroup,
+                                const std::string& ldev);
+  bool getHostGroupsToUnmapForMNM(std::map<int, std::string>& hostGroupsBySnapId);
+
+ private:
+  // Shared by the constructors: copies params, clears flags and error.
+  void bind(ZRHDSCommandHandlerInputParams& params);
+
+  // ---- Helpers every operation file uses (HDSCommandHandler.cpp) ---------
+  // Logs through the logger under "ZRHDSCommandHandler::" + method; does
+  // nothing when there is no logger.
+  void logMessage(int level, const char* method, const char* format, ...)
+      __attribute__((format(printf, 4, 5)));
+  // Copies the implementation's error pair into the handler's; false (so
+  // a failing path can `return copyImplementerError();`).
+  bool copyImplementerError();
+  // Copies the implementation's pair; when the copied code is 0, sets
+  // (code, text) instead. false.
+  bool copyImplementerErrorOr(int code, const std::string& text);
+  // Sets (code, text) and returns false.
+  bool fail(int code, const std::string& text);
+  // The setting of section "~Tessavon", or preset when it is missing.
+  static int readSetting(const char* key, int preset);
+
+  // ---- Resource-group lock (HDSCommandHandlerLock.cpp) -------------------
+  // The machine-wide holders of the array's lock; this handler's own entry
+  // is the one its object added.
+  ZRHDSHolderCount& resourceLockHolders();
+  // Records this handler as a holder of scope (the scope the array's lock
+  // has now, so the widest scope taken stays recorded while any holder is
+  // left) and sets the flag; on failure releases a lock taken just now
+  // (lockedNow) and sets error 7.
+  bool addResourceLockHolder(int scope, bool lockedNow);
+
+  // ---- Discovery (HDSCommandHandlerDiscovery.cpp) -------------------------
+  // Pair rows of each host group read in one call, by "port-GID".
+  using PairsByHostGroup = std::map<std::string, std::vector<HDSPairInfo>>;
+  // Reads the record's source LDEV; error 4 naming the device when the
+  // implementation left no code.
+  bool readSourceLdev(const ZRHDSSnapInfo& snap, HDSLdevInfo& ldev);
+  // Reads the pair rows of the LDEV's host groups not read yet and returns
+  // the rows of the record's source LDEV from every host group read so far,
+  // one per MU (a source seen through several host groups is listed once).
+  bool collectPairCandidates(const ZRHDSSnapInfo& snap, const HDSLdevInfo& ldev,
+                             PairsByHostGroup& byHostGroup, std::vector<HDSPairInfo>& candidates,
+                             const char* method);
+  void logPairRow(const char* method, const HDSPairInfo& row);
+
+  // ---- Creation (HDSCommandHandlerCreate.cpp) ----------------------------
+  // Lists the options' snapshot group and gives each row whose key is not
+  // in existingKeys to one record of its LDEV not given a row yet (snap MU
+  // and group). false with the implementation's error when the listing
+  // fails.
+  bool recordNewPairs(const std::set<std::string>& existingKeys);
+
+  // ---- Deletion (HDSCommandHandlerDelete.cpp) ----------------------------
+  // The group-delete override check of an unrequested pair in "PAIR": true
+  // when the deletion of group may go on; false with error 9 otherwise.
+  bool deleteOverrideAllows(const HDSSnapshotGroupInfo& row, const std::string& group);
+
+  // ---- Members (declaration order of the handler object) -----------------
+  bool m_bIsResourceLocked;
+  bool m_bIsInitialized;
+  bool m_bIsLoggedIn;
+  int32_t m_nErrorCode;
+  std::string m_sErrorString;
+  int32_t m_nImplementerType;
+  int32_t m_nOperationType;
+  ZRHDSSnapOptions* m_pSnapOptions;
+  std::vector<ZRHDSSnapInfo>* m_pSnaps;
+  std::unique_ptr<ZRHDSCommandImplementer> m_pImplementer;
+  ZRSO::SnapInfo* m_pLogger;
+  ZRSO::ZROSUtil* m_pOSUtil;
+  // Scope of the resource-group lock this handler holds: true when it was
+  // taken for all resource groups (unlock releases with this scope too).
+  bool m_bResourceLockAllGroups;
+  std::unique_ptr<ZRHDSHolderCount> m_pResourceLockHolders;
+  // How init obtains the implementation: given, built by a factory, or the
+  // CCI implementation.
+  std::unique_ptr<ZRHDSCommandImplementer> m_pGivenImplementer;
+  ZRHDSImplementerFactory m_fImplementerFactory;
+
+  // ---- Helpers of the revert, S-VOL and LUN-path operations --------------
+  // One group of revertUsingTargetLessSnaps: checks, restores, wait, splits.
+  bool revertGroup(const std::string& group,
+                   const std::vector<std::pair<std::string, std::string>>& pairs);
+  // Polls the group until none of pairs (MU, LDEV) is restoring, or the
+  // bound runs out (timedOut). lastStates: pair key -> status seen in the
+  // last listing (absent: no row).
+  bool waitForReverseCopy(const std::string& group,
+                          const std::vector<std::pair<std::string, std::string>>& pairs,
+                          std::map<std::string, std::string>& lastStates, bool& timedOut);
+  // Takes the listed records' S-VOLs out of the pre-snap host group and
+  // gives them their former labels; refuses before any change when one is
+  // presented to another host group.
+  bool releaseSvols(const std::vector<size_t>& records);
+  // Deletes the listed records' target LDEVs (with the pause after each
+  // deletion on a virtual storage machine).
+  bool deleteSvolsOfRecords(const std::vector<size_t>& records);
+  // Host groups to present S-VOLs to when the job has no initiators: the
+  // per-array setting, else the command device's host group.
+  bool hostGroupsWithoutInitiators(std::vector<std::string>& hostGroups);
+  // Host groups holding the job's initiators; decided is set when the first
+  // match is final (multi-port mappings off).
+  bool hostGroupsOfInitiators(std::vector<std::string>& hostGroups, bool multiPort, bool& decided);
+  // Gives the array resource-group lock back for one retry pause of 20 s
+  // and takes it again with the scope it was held with. false: it could not
+  // be taken again (lockResource's error pair).
+  bool pauseResourceLock(const char* method, const char* unlockFailure);
+};
+
+#endif  // ZR_HANDLER_HDSCOMMANDHANDLER_H

@@ -1,0 +1,229 @@
+// S-VOL association and release: the job's S-VOLs are labelled, presented
+// to the pre-snap host group and associated with their snapshots; on
+// unassign they are dissociated, taken out of the pre-snap host group, given
+// their former names back and deleted when the job created them.
+#include <map>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "handler/HDSCommandHandler.h"
+#include "handler/HDSCommandHandlerInternal.h"
+#include "host/NqSleep.h"
+
+namespace {
+
+using zrhds_handler::preSnapHostGroupName;
+using zrhds_handler::queryOneLdev;
+
+constexpr const char kCascadeLabelSuffix[] = "CASCADE";
+constexpr int kPostDeleteWaitMinimumSecs = 3;
+
+}  // namespace
+
+bool ZRHDSCommandHandler::mapLdevsToTargetlessSnaps() {
+  static const char kFn[] = "mapLdevsToTargetlessSnaps";
+  std::vector<const ZRHDSSnapInfo*> associated;
+  for (const ZRHDSSnapInfo& snap : *m_pSnaps) {
+    if (snap.snapMapped) continue;
+    if (m_pImplementer->mapSnapshot(snap.baseDevNo, snap.snapLdevId, snap.snapMu) == 0) {
+      associated.push_back(&snap);
+      continue;
+    }
+    logMessage(2, kFn, "Failed to associated the target LDEV-[%s] to the snap-[%s*MU%s].",
+               snap.snapLdevId.c_str(), snap.baseDevNo.c_str(), snap.snapMu.c_str());
+    copyImplementerError();
+    for (const ZRHDSSnapInfo* done : associated) {
+      if (m_pImplementer->unmapSnapshot(done->baseDevNo, done->snapMu) != 0) {
+        logMessage(2, kFn, "Unable to disassociate LDEV from the MU-[%s]", done->snapMu.c_str());
+      }
+    }
+    return false;
+  }
+  return true;
+}
+
+bool ZRHDSCommandHandler::unmapLdevsFromTargetlessSnaps() {
+  static const char kFn[] = "unmapLdevsFromTargetlessSnaps";
+  std::vector<const ZRHDSSnapInfo*> dissociated;
+  for (const ZRHDSSnapInfo& snap : *m_pSnaps) {
+    if (!snap.snapMapped) continue;
+    if (m_pImplementer->unmapSnapshot(snap.baseDevNo, snap.snapMu) == 0) {
+      dissociated.push_back(&snap);
+      continue;
+    }
+    logMessage(2, kFn, "Failed to disassociate the target LDEV-[%s] from the snap-[%s*MU%s].",
+               snap.snapLdevId.c_str(), snap.baseDevNo.c_str(), snap.snapMu.c_str());
+    copyImplementerError();
+    for (const ZRHDSSnapInfo* done : dissociated) {
+      if (m_pImplementer->mapSnapshot(done->baseDevNo, done->snapLdevId, done->snapMu) != 0) {
+        logMessage(2, kFn, "Unable to reassociate LDEV for the MU-[%s]", done->snapMu.c_str());
+      }
+    }
+    return false;
+  }
+  return true;
+}
+
+bool ZRHDSCommandHandler::markSvolsUsedForSource() {
+  static const char kFn[] = "markSvolsUsedForSource";
+  const std::string cascadeLabel = std::string(ZR_HDS_SVOL_LABEL_PREFIX) + kCascadeLabelSuffix;
+  bool allCascade = true;
+  for (const ZRHDSSnapInfo& snap : *m_pSnaps)
+    allCascade = allCascade && snap.svolLabel == cascadeLabel;
+  const bool cascaded = m_pSnapOptions->cascadedClone;
+
+  if (!cascaded || !allCascade) {
+    logMessage(1, kFn, "Going to label [%d] S-VOLs to be used by the job.",
+               static_cast<int>(m_pSnaps->size()));
+    if (m_pImplementer->modifySvolLabel(*m_pSnaps, false) != 0) return copyImplementerError();
+    for (const ZRHDSSnapInfo& snap : *m_pSnaps) {
+      logMessage(1, kFn, "S-VOL-[%s:%s] was labelled as [%s]", snap.snapLdevId.c_str(),
+                 snap.snapOriginalName.c_str(), snap.svolLabel.c_str());
+    }
+  }
+  // Cascaded S-VOLs are not presented to the pre-snap host group.
+  if (cascaded) return true;
+  std::string hostGroup = preSnapHostGroupName(*m_pSnapOptions);
+  if (!findHostGroup(m_pSnapOptions->preSnapPort, hostGroup)) return false;
+  return mapDevicesToHostGroup(m_pSnapOptions->preSnapPort, hostGroup);
+}
+
+bool ZRHDSCommandHandler::deallocateTargetDevices() {
+  if (!freeSvolsForSource()) return false;
+  if (!deleteSvolsForSource()) return false;
+  logMessage(1, "deallocateTargetDevices",
+             "Finished deallocating the S-VOLs for the source devices.");
+  return true;
+}
+
+bool ZRHDSCommandHandler::freeSvolsForSource() {
+  logMessage(1, "freeSvolsForSource", "Going to unmap [%d] S-VOLs from PreSnap HostGroup.",
+             static_cast<int>(m_pSnaps->size()));
+  std::vector<size_t> records;
+  for (size_t i = 0; i < m_pSnaps->size(); ++i) {
+    if (!(*m_pSnaps)[i].snapLdevId.empty()) records.push_back(i);
+  }
+  return releaseSvols(records);
+}
+
+// Only a path in the pre-snap host group is removed. An S-VOL with any
+// other path is presented to a host: the release is refused before any
+// S-VOL of the job is changed.
+bool ZRHDSCommandHandler::releaseSvols(const std::vector<size_t>& records) {
+  static const char kFn[] = "freeSvolsForSource";
+  const std::string preSnapName = preSnapHostGroupName(*m_pSnapOptions);
+  // Port -> GID of the pre-snap host group there ("" when it has none).
+  std::map<std::string, std::string> preSnapGid;
+  auto preSnapGidOn = [&](const std::string& port, std::string& gid) {
+    const auto known = preSnapGid.find(port);
+    if (known != preSnapGid.end()) {
+      gid = known->second;
+      return true;
+    }
+    HDSPortInfo info;
+    if (m_pImplementer->getPortHostGroupList(port, "", info, false, "", m_pSnapOptions->isVSM) !=
+        0) {
+      return false;
+    }
+    gid.clear();
+    for (const HDSHostGroupInfo& group : info.hostGroups) {
+      if (group.hostGroupName == preSnapName) gid = group.hostGroupId;
+    }
+    preSnapGid[port] = gid;
+    return true;
+  };
+
+  std::vector<std::tuple<std::string, std::string, std::string>> unmaps;  // port, GID, LDEV
+  std::vector<ZRHDSSnapInfo> relabel;
+  for (size_t index : records) {
+    const ZRHDSSnapInfo& snap = (*m_pSnaps)[index];
+    HDSLdevInfo ldev;
+    if (queryOneLdev(*m_pImplementer, snap.baseSerialNo, snap.snapLdevId, ldev) != 0) {
+      return copyImplementerError();
+    }
+    relabel.push_back(snap);
+    if (ldev.ports.empty()) {
+      logMessage(2, kFn, "The LDEV is not mapped to any HostGroups.");
+      continue;
+    }
+    std::string gid;
+    if (ldev.ports.size() == 1 && !preSnapGidOn(ldev.ports[0].port, gid)) {
+      return copyImplementerError();
+    }
+    if (ldev.ports.size() > 1 || gid.empty() || gid != ldev.ports[0].hostGroupId) {
+      logMessage(2, kFn, "The LDEV is mapped to [%d] HostGroups. Not going to free it.",
+                 static_cast<int>(ldev.ports.size()));
+      if (ldev.ports.size() == 1) {
+        logMessage(2, kFn, "S-VOL-[%s] is mapped to HostGroup-[%s-%s], not the PreSnap HostGroup.",
+                   snap.snapLdevId.c_str(), ldev.ports[0].port.c_str(),
+                   ldev.ports[0].hostGroupId.c_str());
+      }
+      return false;
+    }
+    unmaps.emplace_back(ldev.ports[0].port, gid, snap.snapLdevId);
+  }
+
+  for (const auto& path : unmaps) {
+    const std::string& port = std::get<0>(path);
+    const std::string& gid = std::get<1>(path);
+    const std::string& ldev = std::get<2>(path);
+    if (!unmapDeviceFromHostGroup(port, gid, ldev)) {
+      logMessage(2, kFn, "Failed to unmap S-VOL-[%s] from the PreSnap HostGroup-[%s-%s]",
+                 ldev.c_str(), port.c_str(), gid.c_str());
+      return false;
+    }
+  }
+  const int count = static_cast<int>(m_pSnaps->size());
+  logMessage(1, kFn, "Successfully unmapped [%d] S-VOLs from the PreSnap HostGroups", count);
+  logMessage(1, kFn, "Going to re-label [%d] S-VOLs.", count);
+  if (!relabel.empty() && m_pImplementer->modifySvolLabel(relabel, true) != 0) {
+    return copyImplementerError();
+  }
+  logMessage(1, kFn, "Successfully re-labelled [%d] S-VOLs.", count);
+  return true;
+}
+
+// Only S-VOLs that the job created are deleted: one chosen among existing
+// LDEVs, or found associated without a recorded origin, may be an
+// administrator's volume.
+bool ZRHDSCommandHandler::deleteSvolsForSource() {
+  static const char kFn[] = "deleteSvolsForSource";
+  logMessage(1, kFn, "Going to delete the target volumes allocated for the snaps.");
+  std::vector<size_t> records;
+  for (size_t i = 0; i < m_pSnaps->size(); ++i) {
+    const ZRHDSSnapInfo& snap = (*m_pSnaps)[i];
+    if (snap.snapLdevId.empty()) continue;
+    if (snap.snapOriginalState == ZR_HDS_SNAP_ORIGINAL_STATE_NEW) {
+      records.push_back(i);
+    } else {
+      logMessage(1, kFn, "S-VOL-[%s] was not created by the job (origin-[%s]). Keeping it.",
+                 snap.snapLdevId.c_str(), snap.snapOriginalState.c_str());
+    }
+  }
+  return deleteSvolsOfRecords(records);
+}
+
+bool ZRHDSCommandHandler::deleteSvolsOfRecords(const std::vector<size_t>& records) {
+  static const char kFn[] = "deleteSvolsForSource";
+  int waitSecs = kPostDeleteWaitMinimumSecs;
+  bool waiting = true;
+  const int disable = readSetting("nZRHDSDisableWaitAfterDelete", 0);
+  if (disable > 0) {
+    waiting = false;
+    logMessage(1, kFn,
+               "Registry key to disable wait after single V-VOL deletion is set. Value=[%d]",
+               disable);
+  }
+  const int configured = readSetting("nZRHDSPostDeleteWaitTimeInSecs", kPostDeleteWaitMinimumSecs);
+  if (configured > kPostDeleteWaitMinimumSecs) {
+    waitSecs = configured;
+    logMessage(1, kFn, "Registry key for post delete wait time is set. Value=[%d]", configured);
+  }
+  for (size_t index : records) {
+    const ZRHDSSnapInfo& snap = (*m_pSnaps)[index];
+    if (m_pImplementer->deleteSvols(snap.snapLdevId) != 0) return copyImplementerError();
+    if (m_pSnapOptions->isVSM && waiting) NQSLEEP(static_cast<unsigned long>(waitSecs) * 1000UL);
+  }
+  return true;
+}

@@ -1,0 +1,76 @@
+// Helpers shared by the handler's operation files. Internal to handler/.
+#ifndef ZR_HANDLER_HDSCOMMANDHANDLERINTERNAL_H
+#define ZR_HANDLER_HDSCOMMANDHANDLERINTERNAL_H
+
+#include <string>
+
+#include "records/HDSRecords.h"
+
+namespace zrhds_handler {
+
+// Section of the plug-in's settings.
+constexpr const char kSettingsSection[] = "~Tessavon";
+
+// Key of a snapshot pair within one group: LDEV "-" MU (for example 256-3).
+inline std::string pairKey(const std::string& ldev, const std::string& mu) {
+  return ldev + "-" + mu;
+}
+inline std::string pairKey(const HDSSnapshotGroupInfo& row) {
+  return pairKey(row.ldevId, row.muNumber);
+}
+
+// LDEV attribute flags (HDSLdevInfo::volAttr) that the handler tests.
+constexpr int kLdevAttrUndefined = 0x1;  // the id holds no LDEV
+constexpr int kLdevAttrGad = 0x100000;   // part of a GAD pair
+// Kinds refused as a snapshot source: CMD, LUSE, ALUN, VVOL, POOL, ENCD,
+// SYSD, TSE, QRD, JNL, CLUN.
+constexpr int kLdevAttrRefusedSource =
+    0x2 | 0x8 | 0x10 | 0x40 | 0x200 | 0x1000 | 0x2000 | 0x4000 | 0x20000 | 0x40000 | 0x80000;
+
+// VOL_TYPE (blanks removed) of an id that holds no LDEV.
+constexpr const char kVolTypeUndefined[] = "NOTDEFINED";
+
+// Snapshot pair states, as the listing prints them.
+constexpr const char kPairStatePair[] = "PAIR";
+constexpr const char kPairStatePsus[] = "PSUS";
+constexpr const char kPairStateCopy[] = "COPY";
+constexpr const char kPairStateRcpy[] = "RCPY";
+
+}  // namespace zrhds_handler
+
+// ---- Shared by the S-VOL, host-group and LUN-path operations ------------
+#include <vector>
+
+#include "array/HDSCommandImplementer.h"
+
+namespace zrhds_handler {
+
+// The pre-snap host group of the job: "QB_PSHG_" + the array id (the virtual
+// serial) on a virtual storage machine, else "QB_PRE_SNAP_HOST_GROUP".
+inline std::string preSnapHostGroupName(const ZRHDSSnapOptions& options) {
+  return options.isVSM ? ZR_HDS_PRE_SNAP_HOST_GROUP_VSM_PREFIX + options.arrayId
+                       : std::string(ZR_HDS_PRE_SNAP_HOST_GROUP);
+}
+
+// Queries one LDEV (serial, id) into out; the implementation's result (0 ok).
+inline int queryOneLdev(ZRHDSCommandImplementer& impl, const std::string& serial,
+                        const std::string& ldevId, HDSLdevInfo& out) {
+  std::vector<HDSLdevInfo> rows(1);
+  rows[0].serial = serial;
+  rows[0].ldevId = ldevId;
+  const int result = impl.getLdevInfo(rows);
+  if (result == 0) out = rows[0];
+  return result;
+}
+
+// Splits a host-group text at its last "-" into port and host group; a text
+// without "-" gives the whole text as both.
+inline void splitHostGroupText(const std::string& text, std::string& port, std::string& hostGroup) {
+  const size_t dash = text.rfind('-');
+  port = dash == std::string::npos ? text : text.substr(0, dash);
+  hostGroup = dash == std::string::npos ? text : text.substr(dash + 1);
+}
+
+}  // namespace zrhds_handler
+
+#endif  // ZR_HANDLER_HDSCOMMANDHANDLERINTERNAL_H

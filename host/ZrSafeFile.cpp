@@ -1,0 +1,144 @@
+#include "host/ZrSafeFile.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "host/CNqError.h"
+
+namespace ZrSafeFile {
+
+namespace {
+
+void setError(std::string* error, int err, const std::string& what) {
+  if (error != nullptr) *error = CNqError::FromErrno(err, what).AsString();
+}
+
+bool writeAll(int fd, const std::string& text) {
+  size_t done = 0;
+  while (done < text.size()) {
+    ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+int openRegular(const std::string& path, int flags, mode_t mode, std::string* error) {
+  int fd = ::open(path.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, mode);
+  if (fd < 0) {
+    int err = errno;
+    setError(error, err, "open " + path);
+    errno = err;
+    return -1;
+  }
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    if (error != nullptr) *error = "open " + path + ": not a regular file";
+    errno = EINVAL;
+    return -1;
+  }
+  int fl = ::fcntl(fd, F_GETFL);
+  if (fl >= 0) ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
+  return fd;
+}
+
+bool readRegular(const std::string& path, std::string* content, size_t maxBytes, std::string* error,
+                 bool* missing) {
+  if (missing != nullptr) *missing = false;
+  int fd = openRegular(path, O_RDONLY, 0, error);
+  if (fd < 0) {
+    if (missing != nullptr) *missing = errno == ENOENT;
+    return false;
+  }
+  struct stat st;
+  if (::fstat(fd, &st) != 0) {
+    setError(error, errno, "stat " + path);
+    ::close(fd);
+    return false;
+  }
+  if (maxBytes > 0 && static_cast<unsigned long long>(st.st_size) > maxBytes) {
+    if (error != nullptr) *error = "read " + path + ": file too large";
+    ::close(fd);
+    return false;
+  }
+  std::string text;
+  text.reserve(static_cast<size_t>(st.st_size));
+  char buf[65536];
+  for (;;) {
+    ssize_t n = ::read(fd, buf, sizeof(buf));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      setError(error, errno, "read " + path);
+      ::close(fd);
+      return false;
+    }
+    if (n == 0) break;
+    text.append(buf, static_cast<size_t>(n));
+    if (maxBytes > 0 && text.size() > maxBytes) {
+      if (error != nullptr) *error = "read " + path + ": file too large";
+      ::close(fd);
+      return false;
+    }
+  }
+  ::close(fd);
+  if (content != nullptr) content->swap(text);
+  return true;
+}
+
+bool replaceAtomically(const std::string& path, const std::string& content, mode_t mode,
+                       std::string* error) {
+  std::string tmpl = path + ".tmp.XXXXXX";
+  std::vector<char> name(tmpl.begin(), tmpl.end());
+  name.push_back('\0');
+  int fd = ::mkostemp(name.data(), O_CLOEXEC);
+  if (fd < 0) {
+    setError(error, errno, "create " + tmpl);
+    return false;
+  }
+  bool ok = writeAll(fd, content) && ::fchmod(fd, mode) == 0;
+  int err = errno;
+  ok = (::close(fd) == 0) && ok;
+  if (ok && ::rename(name.data(), path.c_str()) == 0) return true;
+  err = errno != 0 ? errno : err;
+  setError(error, err, "replace " + path);
+  ::unlink(name.data());
+  return false;
+}
+
+void removeStaleTemporaries(const std::string& path) {
+  size_t slash = path.rfind('/');
+  std::string dir = slash == std::string::npos ? "." : path.substr(0, slash);
+  std::string prefix = (slash == std::string::npos ? path : path.substr(slash + 1)) + ".tmp.";
+  DIR* d = ::opendir(dir.c_str());
+  if (d == nullptr) return;
+  while (struct dirent* e = ::readdir(d)) {
+    if (std::strncmp(e->d_name, prefix.c_str(), prefix.size()) != 0) continue;
+    if (std::strlen(e->d_name) != prefix.size() + 6) continue;  // mkostemp's six letters
+    ::unlinkat(::dirfd(d), e->d_name, 0);
+  }
+  ::closedir(d);
+}
+
+bool makeDirectories(const std::string& dir, mode_t mode) {
+  for (size_t p = 1; p <= dir.size(); ++p) {
+    if (p == dir.size() || dir[p] == '/') {
+      std::string part = dir.substr(0, p);
+      const bool last = p == dir.size();
+      if (::mkdir(part.c_str(), last ? mode : 0755) == 0 && last) ::chmod(part.c_str(), mode);
+    }
+  }
+  struct stat st;
+  return ::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+}  // namespace ZrSafeFile

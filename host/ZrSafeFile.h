@@ -1,0 +1,45 @@
+#pragma once
+// Opening, reading and replacing files that must be what they claim to be:
+// plain regular files reached without following a final symbolic link and
+// without blocking on a FIFO or device. Shared by every host file that other
+// users or crashed writers could tamper with (the settings store, lock and
+// holder files, HORCM instance files, kept command output).
+//
+// Thread-safety: plain functions over the file system; no shared state.
+#include <sys/types.h>
+
+#include <cstddef>
+#include <string>
+
+namespace ZrSafeFile {
+
+// open(2) with O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC added; anything but a
+// regular file is closed again and refused. O_NONBLOCK is cleared on the
+// descriptor returned. -1 with *error set (and errno kept) on failure;
+// *error names the path. A refused non-regular file sets errno to EINVAL.
+int openRegular(const std::string& path, int flags, mode_t mode, std::string* error);
+
+// Reads the whole regular file into *content, at most maxBytes (0: no
+// limit); a larger file is refused. false with *error on failure; *missing
+// (when given) is true when the file does not exist.
+bool readRegular(const std::string& path, std::string* content, size_t maxBytes, std::string* error,
+                 bool* missing = nullptr);
+
+// Replaces path atomically with content: a temporary file with an
+// unpredictable name beside it (path + ".tmp.XXXXXX"), written, given mode
+// and renamed over path. A final symbolic link at path is replaced, never
+// followed. false with *error on failure (path unchanged).
+bool replaceAtomically(const std::string& path, const std::string& content, mode_t mode,
+                       std::string* error);
+
+// Removes every temporary file of replaceAtomically left beside path by a
+// writer that died before its rename. Only safe while the caller holds the
+// writers' lock of path.
+void removeStaleTemporaries(const std::string& path);
+
+// Creates dir with mode and its missing parents with 0755 (the umask does
+// not apply to dir itself: its mode is set explicitly when it is created). true when dir exists as
+// a directory afterwards.
+bool makeDirectories(const std::string& dir, mode_t mode);
+
+}  // namespace ZrSafeFile

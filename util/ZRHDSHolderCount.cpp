@@ -1,0 +1,243 @@
+#include "util/ZRHDSHolderCount.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <sstream>
+#include <vector>
+
+#include "host/ZRPlatformInfo.h"
+#include "host/ZrNamedMutex.h"
+#include "host/ZrPaths.h"
+#include "host/ZrSafeFile.h"
+
+namespace {
+
+const char* const kSection = "~Tessavon";
+// How long one call waits for the list's mutex: the list is held only for a
+// read and a rewrite, so only a stopped process holds it longer.
+constexpr unsigned long kListLockMillis = 30000;
+// A list is a few lines per holder; anything far larger is not ours.
+constexpr size_t kMaxListBytes = 1 << 20;
+
+std::string readSmallFile(const char* path) {
+  std::string text;
+  std::string ignored;
+  ZrSafeFile::readRegular(path, &text, 4096, &ignored);
+  return text;
+}
+
+std::string bootId() {
+  static const std::string id = [] {
+    std::string t = readSmallFile("/proc/sys/kernel/random/boot_id");
+    while (!t.empty() && (t.back() == '\n' || t.back() == ' ')) t.pop_back();
+    return t.empty() ? std::string("-") : t;
+  }();
+  return id;
+}
+
+// Start time (clock ticks since boot) of pid; 0 when the process is gone or
+// a zombie.
+uint64_t startTimeOf(long pid) {
+  std::string stat = readSmallFile(("/proc/" + std::to_string(pid) + "/stat").c_str());
+  size_t close = stat.rfind(')');
+  if (close == std::string::npos) return 0;
+  std::istringstream in(stat.substr(close + 1));
+  std::string field;
+  // Fields after the command: 3 state, ..., 22 start time.
+  if (!(in >> field) || field == "Z" || field == "X" || field == "x") return 0;
+  for (int i = 4; i <= 22; ++i) {
+    if (!(in >> field)) return 0;
+  }
+  return std::strtoull(field.c_str(), nullptr, 10);
+}
+
+uint64_t ownStartTime() {
+  static long cachedPid = 0;
+  static uint64_t cached = 0;
+  long pid = static_cast<long>(::getpid());
+  if (pid != cachedPid) {  // first call, or a forked child
+    cached = startTimeOf(pid);
+    cachedPid = pid;
+  }
+  return cached;
+}
+
+uint64_t newToken() {
+  static thread_local std::mt19937_64 gen(std::random_device{}() ^
+                                          (static_cast<uint64_t>(::getpid()) << 32));
+  uint64_t t = 0;
+  while (t == 0) t = gen();
+  return t;
+}
+
+}  // namespace
+
+struct ZRHDSHolderCount::Holder {
+  long pid = 0;
+  uint64_t start = 0;
+  int scope = 0;
+  uint64_t token = 0;
+};
+
+namespace {
+
+using Holders = std::vector<ZRHDSHolderCount::Holder>;
+
+}  // namespace
+
+ZRHDSHolderCount::ZRHDSHolderCount(const std::string& name, const std::string& mirrorKey)
+    : m_sName(name), m_sMirrorKey(mirrorKey) {}
+
+std::string ZRHDSHolderCount::listPath(const std::string& name) {
+  return ZrPaths::lockDir() + "/zrholders_" + ZrPaths::safeFileName(name) + ".list";
+}
+
+// Reads the list, drops dead holders, runs change on the live ones, writes
+// the list back when it changed and brings the mirror key up to date.
+template <class Change>
+int ZRHDSHolderCount::update(Change change, int* liveAfter) {
+  m_sError.clear();
+  ZrNamedMutex mutex(("ZR_HDS_HOLDERS_" + m_sName).c_str());
+  if (!mutex.isValid()) {
+    m_sError = mutex.lastError();
+    return 1;
+  }
+  if (mutex.lock(kListLockMillis) == 0) {
+    m_sError = "the holder list of " + m_sName + " stays locked by another process";
+    return 1;
+  }
+  const std::string path = listPath(m_sName);
+  std::string text, error;
+  bool missing = false;
+  if (!ZrSafeFile::readRegular(path, &text, kMaxListBytes, &error, &missing) && !missing) {
+    m_sError = error;
+    return 1;
+  }
+  ZrSafeFile::removeStaleTemporaries(path);
+
+  // "boot <id>" then "<pid> <start> <scope> <token>" per holder.
+  std::istringstream in(text);
+  std::string line;
+  Holders holders;
+  bool sameBoot = false;
+  bool pruned = false;
+  while (std::getline(in, line)) {
+    std::istringstream row(line);
+    std::string first;
+    row >> first;
+    if (first == "boot") {
+      std::string id;
+      row >> id;
+      sameBoot = id == bootId();
+      continue;
+    }
+    Holder h;
+    h.pid = std::strtol(first.c_str(), nullptr, 10);
+    if (!(row >> h.start >> h.scope >> h.token) || h.pid <= 0) {
+      pruned = true;
+      continue;
+    }
+    if (!sameBoot || startTimeOf(h.pid) != h.start || h.start == 0) {
+      pruned = true;
+      continue;
+    }
+    holders.push_back(h);
+  }
+
+  const size_t before = holders.size();
+  if (change(holders) != 0) return 1;
+  if (pruned || holders.size() != before || missing) {
+    std::string out = "boot " + bootId() + "\n";
+    for (const Holder& h : holders) {
+      out += std::to_string(h.pid) + " " + std::to_string(h.start) + " " + std::to_string(h.scope) +
+             " " + std::to_string(h.token) + "\n";
+    }
+    if (!ZrSafeFile::replaceAtomically(path, out, 0600, &error)) {
+      m_sError = error;
+      return 1;
+    }
+  }
+  const int count = static_cast<int>(holders.size());
+  if (liveAfter != nullptr) *liveAfter = count;
+  if (!m_sMirrorKey.empty()) {
+    ZRPlatformInfo settings;
+    int stored = 0;
+    if ((settings.getRegInt(kSection, m_sMirrorKey.c_str(), &stored) == 0 || stored != count) &&
+        settings.setRegInt(kSection, m_sMirrorKey.c_str(), count) != 0) {
+      m_sError = "failed to write the settings key " + m_sMirrorKey;
+      return 1;
+    }
+  }
+  return 0;
+}
+
+int ZRHDSHolderCount::add(int scope, int* liveAfter) {
+  if (scope != kScopeByName && scope != kScopeAllGroups) {
+    m_sError = "invalid holder scope " + std::to_string(scope);
+    return 1;
+  }
+  const uint64_t start = ownStartTime();
+  if (start == 0) {
+    m_sError = "cannot read the start time of this process";
+    return 1;
+  }
+  const uint64_t token = newToken();
+  int rc = update(
+      [&](Holders& holders) {
+        Holder h;
+        h.pid = static_cast<long>(::getpid());
+        h.start = start;
+        h.scope = scope;
+        h.token = token;
+        holders.push_back(h);
+        return 0;
+      },
+      liveAfter);
+  if (rc == 0) m_nToken = token;
+  return rc;
+}
+
+int ZRHDSHolderCount::remove(int* liveAfter, int* widestScopeBefore) {
+  const long pid = static_cast<long>(::getpid());
+  int widest = 0;
+  int rc = update(
+      [&](Holders& holders) {
+        int pick = -1;
+        for (size_t i = 0; i < holders.size(); ++i) {
+          const Holder& h = holders[i];
+          if (h.scope > widest) widest = h.scope;
+          if (h.pid != pid) continue;
+          if (m_nToken != 0 && h.token == m_nToken) {
+            pick = static_cast<int>(i);
+          } else if (pick < 0 ||
+                     (holders[pick].token != m_nToken && h.scope <= holders[pick].scope)) {
+            pick = static_cast<int>(i);
+          }
+        }
+        if (pick >= 0) holders.erase(holders.begin() + pick);
+        return 0;
+      },
+      liveAfter);
+  if (rc == 0) {
+    m_nToken = 0;
+    if (widestScopeBefore != nullptr) *widestScopeBefore = widest;
+  }
+  return rc;
+}
+
+int ZRHDSHolderCount::live(int* count, int* widestScope) {
+  int widest = 0;
+  int rc = update(
+      [&](Holders& holders) {
+        for (const Holder& h : holders)
+          if (h.scope > widest) widest = h.scope;
+        return 0;
+      },
+      count);
+  if (rc == 0 && widestScope != nullptr) *widestScope = widest;
+  return rc;
+}
