@@ -72,10 +72,10 @@ void cmdDeleteLun(Ctx& c) {
   if (lockedByOther(c, g->rsgid)) return;
   for (auto it = g->luns.begin(); it != g->luns.end(); ++it) {
     if ((id >= 0 && it->second != id) || (lunWanted >= 0 && it->first != lunWanted)) continue;
-    Ldev& l = c.a->ldevRef(it->second);
-    if (lockedByOther(c, l.rsgid)) return;
-    if (l.hostIoRefusals > 0) {
-      --l.hostIoRefusals;
+    if (lockedByOther(c, c.a->ldev(it->second).rsgid)) return;
+    auto io = g->hostIo.find(it->second);
+    if (io != g->hostIo.end()) {
+      if (io->second > 0 && --io->second == 0) g->hostIo.erase(io);
       return refuse(c, Refusal::kHostIo);
     }
     g->luns.erase(it);

@@ -225,6 +225,17 @@ void Fixture::addLun(const std::string& serial, const std::string& port, int gid
   update([&](State& s) { groupOf(s, serial, port, gid).luns[lun] = ldev; });
 }
 
+void Fixture::setLunHostIo(const std::string& serial, const std::string& port, int gid, int ldev,
+                           int refusals) {
+  update([&](State& s) {
+    HostGroup& g = groupOf(s, serial, port, gid);
+    if (refusals == 0)
+      g.hostIo.erase(ldev);
+    else
+      g.hostIo[ldev] = refusals;
+  });
+}
+
 void Fixture::addResourceGroup(const std::string& serial, const std::string& name, int id,
                                const std::string& vSerial, const std::string& vModel) {
   update([&](State& s) {

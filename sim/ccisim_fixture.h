@@ -2,10 +2,11 @@
 //
 // One executable (`ccisim`) answers as raidcom, raidqry, raidscan,
 // pairsyncwait, horcmstart.sh and horcmshutdown.sh, chosen by the name it is
-// started under (symlinks in toolDir()). The array lives in one state file
-// (environment variable CCISIM_STATE, else <tool dir>/../state/ccisim.state);
-// every invocation takes an exclusive flock on "<state>.lock", applies its
-// effect, appends one line to "<state>.journal" and writes the state back.
+// started under (symlinks in toolDir()). The array lives in one SQLite
+// database (environment variable CCISIM_STATE, else
+// <tool dir>/../state/ccisim.state); every invocation is one transaction
+// that reads what its command needs, applies the effect, writes back the
+// records that changed and adds one row to the journal.
 //
 // This header is what tests of every folder use:
 //   - the state model (State, Array, Ldev, ...) and its text form,
@@ -93,9 +94,6 @@ struct Ldev {
   int rsgid = 0;                   // kept also while undefined
   int vid = kVidImplicit;          // kept also while undefined
   int mpBlade = 0;
-  // The next this many `delete lun` of the LDEV are refused: the LU is
-  // executing host I/O.
-  int hostIoRefusals = 0;
   bool hasAttr(const std::string& a) const;
 };
 
@@ -135,6 +133,9 @@ struct HostGroup {
   // nickname or "-") on an iSCSI port.
   std::vector<std::pair<std::string, std::string>> wwns;
   std::map<int, int> luns;  // LUN -> LDEV id
+  // LDEV id -> `delete lun` attempts still refused with "LU is executing
+  // host I/O" (the host keeps the LU busy); -1 refuses every attempt.
+  std::map<int, int> hostIo;
 };
 
 struct Port {
@@ -419,8 +420,9 @@ struct Outcome {
   int hangMillis = 0;  // sleep a hang-after fault asks for
 };
 
-// Runs one invocation against the state file in this process: lock, load,
-// apply, journal, save. A hang-before fault sleeps here for real.
+// Runs one invocation against the state database in this process: load,
+// apply, save, journal, in one transaction. A hang-before fault sleeps here
+// for real (outside the transaction).
 Outcome invoke(const std::string& statePath, const std::string& tool,
                const std::vector<std::string>& args);
 
@@ -500,7 +502,7 @@ std::string encodeInquirySerial(const std::string& serial);
 // ---------------------------------------------------------------------------
 // Fixture: a state file in its own temporary directory.
 //
-// Every builder is one transaction on the file (lock, load, change, save),
+// Every builder is one transaction on the database (load, change, save),
 // so it can be interleaved with tool runs of other processes. The fixture
 // does not touch the environment unless exportEnv() is called.
 class Fixture {
@@ -516,7 +518,7 @@ class Fixture {
 
   const std::string& dir() const { return dir_; }
   std::string statePath() const;
-  std::string journalPath() const;
+  std::string journalPath() const;  // the journal is a table of the state database
   std::string etcDir() const;
   // setenv CCISIM_STATE to statePath().
   void exportEnv() const;
@@ -551,6 +553,11 @@ class Fixture {
   void addHostGroupWwn(const std::string& serial, const std::string& port, int gid,
                        const std::string& wwn, const std::string& nick = "-");
   void addLun(const std::string& serial, const std::string& port, int gid, int lun, int ldev);
+  // The host keeps LDEV ldev's LU in that host group busy: the next
+  // `refusals` delete lun attempts are refused (221, "LU is executing host
+  // I/O"); -1 refuses them all, 0 ends the busy window.
+  void setLunHostIo(const std::string& serial, const std::string& port, int gid, int ldev,
+                    int refusals);
   void addResourceGroup(const std::string& serial, const std::string& name, int id,
                         const std::string& vSerial = "", const std::string& vModel = "");
   // A lock held by (user, host); released after `releaseAfterPolls` plain

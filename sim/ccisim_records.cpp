@@ -92,6 +92,8 @@ void addPorts(std::vector<Record>& out, const Array& a) {
         q.add("gid", g.gid);
         q.add("lun", lu.first);
         q.add("ldev", lu.second);
+        auto io = g.hostIo.find(lu.second);
+        if (io != g.hostIo.end()) q.add("hostio", io->second);
         out.push_back(q);
       }
     }
@@ -220,7 +222,6 @@ Record ldevRecord(const std::string& serial, const Ldev& l) {
   y.add("rsgid", l.rsgid);
   y.add("vid", l.vid);
   y.add("mp", l.mpBlade);
-  y.add("hostIo", l.hostIoRefusals);
   return y;
 }
 
@@ -236,7 +237,6 @@ Ldev ldevFromRecord(const Record& r) {
   l.rsgid = num(r, "rsgid");
   l.vid = num(r, "vid", kVidImplicit);
   l.mpBlade = num(r, "mp");
-  l.hostIoRefusals = num(r, "hostIo");
   return l;
 }
 
@@ -375,6 +375,7 @@ bool applyArrayRecord(State& s, const Record& r, std::string& why) {
     HostGroup* g = a->hostGroup(r.str("port"), num(r, "gid"));
     if (!g) return (why = "LUN of an unknown host group"), false;
     g->luns[num(r, "lun")] = num(r, "ldev");
+    if (r.has("hostio")) g->hostIo[num(r, "ldev")] = num(r, "hostio");
   } else if (k == "rg") {
     ResourceGroup g;
     g.name = r.str("name");

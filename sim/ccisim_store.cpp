@@ -47,8 +47,7 @@ constexpr int kWholeArray = 1 << 30;
 bool sameLdev(const Ldev& a, const Ldev& b) {
   return a.id == b.id && a.defined == b.defined && a.volType == b.volType &&
          a.capacity == b.capacity && a.attrs == b.attrs && a.poolId == b.poolId &&
-         a.label == b.label && a.rsgid == b.rsgid && a.vid == b.vid && a.mpBlade == b.mpBlade &&
-         a.hostIoRefusals == b.hostIoRefusals;
+         a.label == b.label && a.rsgid == b.rsgid && a.vid == b.vid && a.mpBlade == b.mpBlade;
 }
 
 Ldev defaultLdev(int id) {

@@ -506,6 +506,27 @@ TEST_F(Commands, HostGroupsAndLuPaths) {
   EXPECT_EQ(kExitRejected, rc("delete host_grp -port CL2-B-0").exitCode) << "group 0 stays";
 }
 
+TEST_F(Commands, HostIoKeepsTheLuPathForItsRefusals) {
+  ASSERT_EQ(0, rc("add host_grp -port CL2-B -host_grp_name client").exitCode);
+  addTarget(600);
+  ASSERT_EQ(0, rc("add lun -port CL2-B-1 -ldev_id 600").exitCode);
+  fx.setLunHostIo(kSerial, "CL2-B", 1, 600, 2);
+  for (int i = 0; i < 2; ++i) {
+    Outcome busy = rc("delete lun -port CL2-B-1 -ldev_id 600");
+    EXPECT_EQ(kExitRejected, busy.exitCode);
+    EXPECT_NE(std::string::npos, busy.err.find("CAUSE : LU is executing host I/O."));
+    EXPECT_EQ(1u, array().hostGroup("CL2-B", 1)->luns.size()) << "refusal " << i;
+  }
+  ASSERT_EQ(0, rc("delete lun -port CL2-B-1 -ldev_id 600").exitCode);
+  EXPECT_TRUE(array().hostGroup("CL2-B", 1)->hostIo.empty());
+  ASSERT_EQ(0, rc("add lun -port CL2-B-1 -ldev_id 600").exitCode);
+  fx.setLunHostIo(kSerial, "CL2-B", 1, 600, -1);
+  for (int i = 0; i < 3; ++i)
+    EXPECT_EQ(kExitRejected, rc("delete lun -port CL2-B-1 -ldev_id 600").exitCode);
+  fx.setLunHostIo(kSerial, "CL2-B", 1, 600, 0);
+  EXPECT_EQ(0, rc("delete lun -port CL2-B-1 -ldev_id 600").exitCode);
+}
+
 TEST_F(Commands, LunLimitPerHostGroup) {
   fx.setArray(kSerial, [](Array& a) {
     for (int i = 0; i < 2048; ++i) a.hostGroup("CL2-B", 0)->luns[i] = 256;

@@ -94,7 +94,7 @@ TEST_F(Fidelity, PairsyncwaitOutcomesAndRefusals) {
 // SSB pair.
 TEST_F(Fidelity, RefusalsCarryTheirSsbPair) {
   addTarget(600);
-  fx.setArray(kSerial, [](Array& a) { a.ldevRef(257).hostIoRefusals = 1; });
+  fx.setLunHostIo(kSerial, "CL1-A", 1, 257, 1);
   struct Row {
     std::string line;
     const char* ssb;
