@@ -30,9 +30,9 @@ class Unmap : public ::testing::Test {
     EXPECT_TRUE(h->IsHandlerInitialized()) << Bed::error(*h).second;
     return h;
   }
+  // The LU of ldev in the client host group is busy for `refusals` deletes.
   void busy(int ldev, int refusals) {
-    bed.sim.setArray(Bed::kSerial,
-                     [&](ccisim::Array& a) { a.ldevRef(ldev).hostIoRefusals = refusals; });
+    bed.sim.setLunHostIo(Bed::kSerial, "CL1-A", kClientGid, ldev, refusals);
   }
   ZrFakeClock clock;
   ZrScopedClock scoped;
@@ -56,7 +56,7 @@ TEST_F(Unmap, ABusyLuIsRetriedWithTheLockGivenBack) {
 
 TEST_F(Unmap, ALuThatStaysBusyEndsWithCodeTwo) {
   bed.sim.addLun(Bed::kSerial, "CL1-A", kClientGid, 0, 600);
-  busy(600, 1000);
+  busy(600, -1);
   auto h = handler();
   ASSERT_TRUE(h->lockResource(false));
   bed.sim.clearJournal();
