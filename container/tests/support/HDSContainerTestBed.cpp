@@ -20,7 +20,7 @@ std::string HDSContainerTestBed::startInstance() {
   return m_instance;
 }
 
-HDSContainerTestBed::HDSContainerTestBed() : m_scopedTree(&tree) {
+HDSContainerTestBed::HDSContainerTestBed() : m_scopedTree(&tree), m_scopedClock(&clock) {
   tmp.setEnv("CCISIM_STATE", fx.statePath());
   fx.addArray(kSerial);
   fx.addUser("cciuser", "secret");
@@ -65,6 +65,29 @@ FakeSnapInfo& HDSContainerTestBed::addSource(int ldev) {
                     std::string("1S:") + kSerial + "**3L:" + std::to_string(ldev) + "**5M:M8S**");
   if (!m_instance.empty()) d.setMetadataText(HDS_METADATA_HORCM_INSTANCE, m_instance);
   return d;
+}
+
+void HDSContainerTestBed::addMappableSources() {
+  for (int ldev : {256, 257}) {
+    fx.addSourceLdev(kSerial, ldev, 2097152, 0);
+    fx.addLun(kSerial, "CL1-A", 1, ldev - 256, ldev);
+    FakeSnapInfo& d = addSource(ldev);
+    d.setSnapConfigIntValue("SMCONFIG_NAME_CREATE_VVOLS_FOR_HTI", 1);
+    d.setSnapConfigText("SMCONFIG_NAME_HOST_GROUP_FOR_SVOLS", "CL1-A-1");
+    d.setValueIntFor(ZRSO::GET_VALUE_SOURCE_CLIENT_ID, 5);
+    d.setValueIntFor(ZRSO::GET_VALUE_PROXY_CLIENT_ID, 0);
+    d.setValueIntFor(ZRSO::GET_VALUE_MOUNT_HOST_ID, 5);
+    d.setValueIntFor(ZRSO::GET_SNAP_ACTION_FLAGS, 0);
+  }
+}
+
+void HDSContainerTestBed::prepareAndCreate() {
+  auto p = make(OPERATION_TYPE_PREPARE);
+  ASSERT_EQ(1, p->Prepare()) << error(*p).second;
+  ASSERT_EQ(1, p->savePrepareMetadata());
+  p.reset();
+  auto c = make(OPERATION_TYPE_CREATE);
+  ASSERT_EQ(1, c->Create()) << error(*c).second;
 }
 
 std::vector<ZRSO::SnapInfo*> HDSContainerTestBed::batch() {

@@ -18,6 +18,7 @@
 #include "host/testing/FakeOSUtil.h"
 #include "host/testing/FakeSnapInfo.h"
 #include "host/testing/ScopedTempDir.h"
+#include "host/testing/ZrFakeClock.h"
 #include "host/testing/ZrFakeDeviceTree.h"
 #include "sim/ccisim_fixture.h"
 
@@ -26,6 +27,10 @@ class ZRHDSInfoContainerTestPeer {
  public:
   static std::vector<ZRHDSSnapInfo>& snaps(ZRHDSInfoContainer& c) { return c.m_oSnapInfoList; }
   static ZRHDSSnapOptions& options(ZRHDSInfoContainer& c) { return c.m_oSnapOptions; }
+  static bool writeMapRecord(ZRHDSInfoContainer& c, const ZRHDSSnapInfo& snap, int id,
+                             bool withHostGroups, const std::string& hostGroups) {
+    return c.writeMapRecord(snap, id, withHostGroups, hostGroups, nullptr);
+  }
 };
 
 class HDSContainerTestBed : public ::testing::Test {
@@ -51,6 +56,12 @@ class HDSContainerTestBed : public ::testing::Test {
   // A device whose unique metadata names source LDEV ldev of the array
   // (defined on the simulator with 2097152 blocks when not yet there).
   FakeSnapInfo& addSource(int ldev);
+  // Sources 256 and 257, presented to the client through CL1-A-1, with a
+  // job that creates its S-VOLs and maps them to CL1-A-1 (client and mount
+  // host are the same, snap action flags 0).
+  void addMappableSources();
+  // Prepare (with its metadata) and create over the batch.
+  void prepareAndCreate();
   std::vector<ZRSO::SnapInfo*> batch();
   std::unique_ptr<ZRHDSInfoContainer> make(OperationType type);
   std::unique_ptr<ZRHDSInfoContainer> make(OperationType type,
@@ -67,10 +78,12 @@ class HDSContainerTestBed : public ::testing::Test {
   ccisim::Fixture fx;
   FakeOSUtil os;
   ZrFakeDeviceTree tree;
+  ZrFakeClock clock;  // every wait of the handler runs on it
   std::vector<std::unique_ptr<FakeSnapInfo>> devices;
 
  private:
   ZrScopedDeviceTree m_scopedTree;
+  ZrScopedClock m_scopedClock;
   std::string m_instance;
 };
 
