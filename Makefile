@@ -1,14 +1,17 @@
+# make demo       build the plug-in and the test host, run a backup job's life
+#                 cycle against a simulated array (everything under build/)
 # make test       build everything and run every test
 # make test-asan  the same under AddressSanitizer + UndefinedBehaviorSanitizer
 # make fuzz-smoke build the libFuzzer targets with clang and run each briefly
 # make fuzz       run each fuzz target for FUZZ_SECONDS (default 600)
 # make bench      build and run the benchmarks
+# make package    build the Debian package (build/packages/)
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 600
 SMOKE_SECONDS ?= 20
 PACKAGES = cmake g++ make libboost-dev libgtest-dev libgmock-dev libbenchmark-dev clang nlohmann-json3-dev
 
-.PHONY: deps test test-asan fuzz-smoke fuzz bench clean
+.PHONY: deps demo test test-asan fuzz-smoke fuzz bench package clean
 
 deps:
 	@missing=""; for p in $(PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
@@ -17,6 +20,21 @@ deps:
 	    echo "installing:$$missing"; apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing; \
 	  else echo "missing packages (run as root to install):$$missing"; fi; \
 	fi
+
+# The demo: every file it makes stays under build/ (build/demo is the work
+# directory; build/demo-build.log the build's output). It exits 0 only when
+# every step of the scenario met its expectation.
+demo: deps
+	@mkdir -p build
+	@echo "demo: configuring and building (log: build/demo-build.log) ..."
+	@cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo > build/demo-build.log 2>&1 || \
+	  { tail -20 build/demo-build.log; echo "demo: FAILED - the build could not be configured"; exit 1; }
+	@cmake --build build -j $(JOBS) --target zrtesthost ccisim_tools >> build/demo-build.log 2>&1 || \
+	  { tail -20 build/demo-build.log; echo "demo: FAILED - the test host could not be built"; exit 1; }
+	@cmake --build build -j $(JOBS) --target zrhdscli >> build/demo-build.log 2>&1 || \
+	  { grep -E "error|undefined reference" build/demo-build.log | head -10; \
+	    echo "demo: FAILED - the plug-in libzrhdscli.so could not be built; no step can run"; exit 1; }
+	@build/testhost/zrtesthost run testhost/scenarios/demo.json --work build/demo
 
 test: deps
 	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -42,6 +60,11 @@ bench: deps
 	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	cmake --build build -j $(JOBS)
 	@for b in build/bench/*_bench; do [ -x "$$b" ] && "$$b"; done; true
+
+package: deps
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build build -j $(JOBS)
+	cd build && cpack
 
 clean:
 	rm -rf build build-asan build-fuzz

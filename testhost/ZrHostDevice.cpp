@@ -1,0 +1,186 @@
+#include "testhost/ZrHostDevice.h"
+
+#include <cmath>
+
+std::string zrArrayDetailsText(const std::string& serial, const std::string& user,
+                               const std::string& password, int engineId) {
+  // The password runs up to the "engineName" entry, so it may hold commas.
+  return "{hostUserName:" + user + ",hostPassword:" + password +
+         ",engineName:Hitachi Thin Image,arrayId:" + serial +
+         ",engineId:" + std::to_string(engineId) + "}";
+}
+
+ZrHostDevice::ZrHostDevice(const ZrDeviceSpec& spec) : m_spec(spec), m_object(new FakeSnapInfo()) {
+  FakeSnapInfo& o = *m_object;
+  o.setSnapName(spec.name);
+  o.setSourceDevicePathText(spec.sourcePath);
+  o.setArrayDetailsText(spec.arrayDetails);
+  o.setControlHostId(spec.controlHostId);
+  o.setSnapId(spec.snapId);
+  o.setReplicationType(spec.replicationType);
+  o.setReplicationEnabled(spec.replicationEnabled);
+  o.setPostSnapEnabled(spec.postSnapEnabled);
+  for (const auto& kv : spec.configTexts) o.setSnapConfigText(kv.first, kv.second);
+  for (const auto& kv : spec.configInts) o.setSnapConfigIntValue(kv.first, kv.second);
+  for (const auto& kv : spec.values) o.setValueIntFor(kv.first, kv.second);
+}
+
+ZrDeviceState ZrHostDevice::state() const {
+  ZrDeviceState s;
+  FakeSnapInfo& o = *m_object;
+  s.status = o.getStatus();
+  s.errorCode = o.errorCode();
+  s.errorText = o.errorText();
+  s.replicationType = o.replicationType();
+  for (int id = 0; id <= kZrMaxMetadataId; ++id) {
+    if (o.hasMetadata(id)) s.metadata[id] = o.metadata(id);
+  }
+  return s;
+}
+
+void ZrHostDevice::setState(const ZrDeviceState& s) {
+  FakeSnapInfo& o = *m_object;
+  o.setStatus(s.status);
+  o.setErrorPair(s.errorCode, s.errorText);
+  o.setReplicationType(s.replicationType);
+  for (int id = 0; id <= kZrMaxMetadataId; ++id) {
+    auto it = s.metadata.find(id);
+    if (it != s.metadata.end())
+      o.setMetadataText(id, it->second);
+    else if (o.hasMetadata(id))
+      o.clearMetadataText(id);
+  }
+}
+
+// ---- JSON ----
+
+zrjson::Value zrJsonNumber(long long n) { return zrjson::Value(static_cast<zrjson::Number>(n)); }
+
+zrjson::Value zrJsonBoolean(bool b) {
+  zrjson::Value v;
+  v.import(static_cast<zrjson::Boolean>(b));
+  return v;
+}
+
+zrjson::Value zrJsonTextArray(const std::vector<std::string>& items) {
+  zrjson::Array a;
+  for (const std::string& s : items) a << zrjson::Value(s);
+  return zrjson::Value(a);
+}
+
+std::string zrJsonText(const zrjson::Object& o, const std::string& key, const std::string& def) {
+  if (!o.has<zrjson::String>(key)) return def;
+  const zrjson::Value* v = o.kv_map().at(key);
+  return v->empty() ? std::string() : v->get<zrjson::String>();
+}
+
+long long zrJsonInt(const zrjson::Object& o, const std::string& key, long long def) {
+  if (!o.has<zrjson::Number>(key)) return def;
+  return static_cast<long long>(std::llround(o.get<zrjson::Number>(key)));
+}
+
+bool zrJsonBool(const zrjson::Object& o, const std::string& key, bool def) {
+  if (!o.has<zrjson::Boolean>(key)) return def;
+  return o.get<zrjson::Boolean>(key);
+}
+
+std::vector<const zrjson::Object*> zrJsonObjects(const zrjson::Object& o, const std::string& key) {
+  std::vector<const zrjson::Object*> out;
+  if (!o.has<zrjson::Array>(key) || o.kv_map().at(key)->empty()) return out;
+  for (const zrjson::Value* v : o.get<zrjson::Array>(key).values()) {
+    if (v->is<zrjson::Object>() && !v->empty()) out.push_back(&v->get<zrjson::Object>());
+  }
+  return out;
+}
+
+std::vector<std::string> zrJsonTexts(const zrjson::Object& o, const std::string& key) {
+  std::vector<std::string> out;
+  if (!o.has<zrjson::Array>(key) || o.kv_map().at(key)->empty()) return out;
+  for (const zrjson::Value* v : o.get<zrjson::Array>(key).values()) {
+    if (v->is<zrjson::String>()) out.push_back(v->empty() ? "" : v->get<zrjson::String>());
+  }
+  return out;
+}
+
+std::vector<std::pair<std::string, const zrjson::Value*>> zrJsonMembers(const zrjson::Object& o,
+                                                                        const std::string& key) {
+  std::vector<std::pair<std::string, const zrjson::Value*>> out;
+  if (!o.has<zrjson::Object>(key) || o.kv_map().at(key)->empty()) return out;
+  for (const auto& kv : o.get<zrjson::Object>(key).kv_map()) out.emplace_back(kv.first, kv.second);
+  return out;
+}
+
+zrjson::Object zrSpecToJson(const ZrDeviceSpec& spec) {
+  zrjson::Object o;
+  o.import("name", zrjson::Value(spec.name));
+  o.import("sourcePath", zrjson::Value(spec.sourcePath));
+  o.import("arrayDetails", zrjson::Value(spec.arrayDetails));
+  o.import("controlHostId", zrJsonNumber(spec.controlHostId));
+  o.import("snapId", zrJsonNumber(spec.snapId));
+  o.import("replicationType", zrJsonNumber(spec.replicationType));
+  o.import("replicationEnabled", zrJsonBoolean(spec.replicationEnabled));
+  o.import("postSnapEnabled", zrJsonBoolean(spec.postSnapEnabled));
+  zrjson::Object texts, ints, values;
+  for (const auto& kv : spec.configTexts) texts.import(kv.first, zrjson::Value(kv.second));
+  for (const auto& kv : spec.configInts) ints.import(kv.first, zrJsonNumber(kv.second));
+  for (const auto& kv : spec.values)
+    values.import(std::to_string(kv.first), zrJsonNumber(kv.second));
+  o.import("config", zrjson::Value(texts));
+  o.import("configInts", zrjson::Value(ints));
+  o.import("values", zrjson::Value(values));
+  return o;
+}
+
+ZrDeviceSpec zrSpecFromJson(const zrjson::Object& o) {
+  ZrDeviceSpec s;
+  s.name = zrJsonText(o, "name");
+  s.sourcePath = zrJsonText(o, "sourcePath");
+  s.arrayDetails = zrJsonText(o, "arrayDetails");
+  s.controlHostId = static_cast<int>(zrJsonInt(o, "controlHostId", 1));
+  s.snapId = static_cast<int>(zrJsonInt(o, "snapId", 0));
+  s.replicationType = static_cast<int>(zrJsonInt(o, "replicationType", 0));
+  s.replicationEnabled = zrJsonBool(o, "replicationEnabled");
+  s.postSnapEnabled = zrJsonBool(o, "postSnapEnabled");
+  for (const auto& kv : zrJsonMembers(o, "config")) {
+    if (kv.second->is<zrjson::String>() && !kv.second->empty())
+      s.configTexts[kv.first] = kv.second->get<zrjson::String>();
+    else if (kv.second->is<zrjson::Number>())
+      s.configInts[kv.first] = static_cast<int>(std::llround(kv.second->get<zrjson::Number>()));
+  }
+  for (const auto& kv : zrJsonMembers(o, "configInts")) {
+    if (kv.second->is<zrjson::Number>())
+      s.configInts[kv.first] = static_cast<int>(std::llround(kv.second->get<zrjson::Number>()));
+  }
+  for (const auto& kv : zrJsonMembers(o, "values")) {
+    if (kv.second->is<zrjson::Number>())
+      s.values[std::atoi(kv.first.c_str())] =
+          static_cast<int>(std::llround(kv.second->get<zrjson::Number>()));
+  }
+  return s;
+}
+
+zrjson::Object zrStateToJson(const ZrDeviceState& s) {
+  zrjson::Object o, metadata;
+  o.import("status", zrJsonNumber(s.status));
+  o.import("errorCode", zrJsonNumber(s.errorCode));
+  o.import("errorText", zrjson::Value(s.errorText));
+  o.import("replicationType", zrJsonNumber(s.replicationType));
+  for (const auto& kv : s.metadata)
+    metadata.import(std::to_string(kv.first), zrjson::Value(kv.second));
+  o.import("metadata", zrjson::Value(metadata));
+  return o;
+}
+
+ZrDeviceState zrStateFromJson(const zrjson::Object& o) {
+  ZrDeviceState s;
+  s.status = static_cast<int>(zrJsonInt(o, "status"));
+  s.errorCode = static_cast<int>(zrJsonInt(o, "errorCode"));
+  s.errorText = zrJsonText(o, "errorText");
+  s.replicationType = static_cast<int>(zrJsonInt(o, "replicationType"));
+  for (const auto& kv : zrJsonMembers(o, "metadata")) {
+    if (kv.second->is<zrjson::String>())
+      s.metadata[std::atoi(kv.first.c_str())] =
+          kv.second->empty() ? "" : kv.second->get<zrjson::String>();
+  }
+  return s;
+}

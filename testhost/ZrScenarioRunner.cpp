@@ -1,0 +1,237 @@
+#include "testhost/ZrScenarioRunner.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "host/ZRPlatformInfo.h"
+#include "testhost/ZrArrayReport.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char kMarker[] = ".zrtesthost-workdir";
+const char* const kToolNames[] = {"raidcom",      "raidqry",       "raidscan",
+                                  "pairsyncwait", "horcmstart.sh", "horcmshutdown.sh"};
+
+bool freshDir(const std::string& dir, std::string* error) {
+  std::error_code ec;
+  if (fs::exists(dir, ec)) {
+    if (!fs::exists(fs::path(dir) / kMarker, ec) && !fs::is_empty(dir, ec)) {
+      *error = dir + " exists and is not a test host work directory";
+      return false;
+    }
+    fs::remove_all(dir, ec);
+  }
+  for (const char* sub : {"cci/bin", "cci/state", "etc", "locks", "logs", "tmp"})
+    fs::create_directories(fs::path(dir) / sub, ec);
+  std::ofstream(fs::path(dir) / kMarker) << "made by zrtesthost; removed on the next run\n";
+  if (ec) *error = "cannot make " + dir + ": " + ec.message();
+  return !ec;
+}
+
+void buildArray(ccisim::Fixture& f, const ZrArraySpec& a, const std::string& user,
+                const std::string& password) {
+  f.addArray(a.serial, a.model, a.micro);
+  f.addUser(user, password);
+  for (const auto& rg : a.resourceGroups) f.addResourceGroup(a.serial, rg.first, rg.second);
+  for (const ccisim::Pool& p : a.pools) f.addPool(a.serial, p);
+  for (const ccisim::Ldev& l : a.ldevs) f.addLdev(a.serial, l);
+  for (const ZrPortSpec& p : a.ports) {
+    f.addPort(a.serial, p.name, p.wwn, p.type);
+    for (const ZrHostGroupSpec& g : p.hostGroups) {
+      f.addHostGroup(a.serial, p.name, g.gid, g.name);
+      for (const std::string& w : g.wwns) {
+        f.addHostGroupWwn(a.serial, p.name, g.gid, w);
+        f.addLoginWwn(a.serial, p.name, w);
+      }
+      for (const auto& lun : g.luns) f.addLun(a.serial, p.name, g.gid, lun.first, lun.second);
+    }
+  }
+  if (!a.commandDevicePath.empty()) {
+    const int ldev =
+        a.commandDeviceLdev >= 0 ? a.commandDeviceLdev : ccisim::maxLdevForModel(a.model);
+    f.addCommandDevice(a.commandDevicePath, a.serial, ldev);
+  }
+}
+
+ccisim::State loadOrEmpty(const std::string& path) {
+  ccisim::State s;
+  ZrSimOSUtil::loadState(path, s, nullptr);
+  return s;
+}
+
+}  // namespace
+
+ZrScenarioRunner::ZrScenarioRunner(const ZrScenario& scenario, const ZrRunOptions& options,
+                                   std::ostream& out)
+    : m_scenario(scenario), m_options(options), m_out(out) {}
+
+bool ZrScenarioRunner::setUp(std::string* error) {
+  const std::string dir = fs::absolute(m_options.workDir).lexically_normal().string();
+  if (!freshDir(dir, error)) return false;
+  // Every fixed location of the host and the plug-in goes into the work
+  // directory; the tools find their state beside their own directory.
+  ::setenv("ZRHOST_SETTINGS_FILE", (dir + "/settings.ini").c_str(), 1);
+  ::setenv("ZRHOST_LOCK_DIR", (dir + "/locks").c_str(), 1);
+  ::setenv("ZRHOST_LOG_DIR", (dir + "/logs").c_str(), 1);
+  ::setenv("ZRHOST_TEMP_DIR", (dir + "/tmp").c_str(), 1);
+  ::setenv("ZRHOST_HORCM_ETC_DIR", (dir + "/etc/").c_str(), 1);
+  ::setenv("ZRHOST_CCI_DIR", (dir + "/cci/bin/").c_str(), 1);
+  m_statePath = dir + "/cci/state/ccisim.state";
+  ::setenv("CCISIM_STATE", m_statePath.c_str(), 1);
+
+  const std::string sim = m_options.ccisim.empty()
+                              ? zrBuiltOrInstalled(ccisim::ccisimBinary(), "ccisim")
+                              : m_options.ccisim;
+  for (const char* tool : kToolNames) {
+    std::error_code ec;
+    fs::create_symlink(sim, fs::path(dir) / "cci/bin" / tool, ec);
+    if (ec) {
+      *error = "cannot link " + std::string(tool) + " to " + sim + ": " + ec.message();
+      return false;
+    }
+  }
+  try {
+    m_sim.reset(new ccisim::Fixture(dir + "/cci/state"));
+    m_sim->setStrictHorcm(false, m_scenario.hostName);
+    for (const ZrArraySpec& a : m_scenario.arrays)
+      buildArray(*m_sim, a, m_scenario.user, m_scenario.password);
+  } catch (const std::exception& e) {
+    *error = std::string("array set-up: ") + e.what();
+    return false;
+  }
+
+  ZRPlatformInfo settings;
+  for (const auto& section : m_scenario.settings) {
+    for (const auto& kv : section.second) {
+      if (settings.setRegString(section.first.c_str(), kv.first.c_str(), kv.second.c_str()) != 0) {
+        *error = "cannot write setting " + kv.first;
+        return false;
+      }
+    }
+  }
+
+  ZrTestHostConfig config;
+  config.pluginPath = m_options.pluginPath;
+  config.statePath = m_statePath;
+  config.hostName = m_scenario.hostName;
+  config.initiators = m_scenario.initiators;
+  config.hostNumber = m_scenario.hostNumber;
+  config.remoteAgents = m_scenario.remoteAgents;
+  config.remoteProgram = m_options.program;
+  m_host.reset(new ZrTestHost(config));
+  if (!m_host->open(error)) return false;
+
+  const ccisim::State state = loadOrEmpty(m_statePath);
+  for (const ZrScenarioDevice& d : m_scenario.devices) {
+    ZrDeviceSpec spec;
+    spec.name = d.name;
+    spec.sourcePath = ZrSimOSUtil::devicePath(state, d.serial, d.ldev);
+    spec.arrayDetails = zrArrayDetailsText(d.serial, m_scenario.user, m_scenario.password);
+    spec.controlHostId = d.controlHostId;
+    spec.snapId = static_cast<int>(m_host->deviceCount()) + 1;
+    spec.replicationType = d.replicationType;
+    spec.replicationEnabled = d.replicationEnabled;
+    spec.postSnapEnabled = d.postSnapEnabled;
+    spec.configTexts = m_scenario.jobTexts;
+    spec.configInts = m_scenario.jobInts;
+    for (const auto& kv : d.configTexts) spec.configTexts[kv.first] = kv.second;
+    for (const auto& kv : d.configInts) spec.configInts[kv.first] = kv.second;
+    spec.values[ZRSO::GET_VALUE_SUBCLINET_ID] = m_scenario.subclientId;
+    m_host->addDevice(spec);
+  }
+  return true;
+}
+
+ZrRunOutcome ZrScenarioRunner::run() {
+  const auto start = std::chrono::steady_clock::now();
+  ZrRunOutcome outcome;
+  m_out << "scenario: " << m_scenario.name << " (" << m_scenario.devices.size() << " devices, "
+        << m_scenario.steps.size() << " steps)\n";
+  std::string error;
+  if (!setUp(&error)) {
+    outcome.setupError = error;
+  } else {
+    m_out << "plug-in: " << m_host->plugin().path() << "\n";
+    if (!m_host->plugin().missing().empty()) {
+      m_out << "  not exported:";
+      for (const std::string& n : m_host->plugin().missing()) m_out << " " << n;
+      m_out << "\n";
+    }
+    m_out << "work directory: " << m_options.workDir << "\n";
+    for (size_t i = 0; i < m_scenario.steps.size(); ++i) runStep(i, outcome);
+
+    const ccisim::State end = loadOrEmpty(m_statePath);
+    std::vector<int> none;
+    outcome.finalFailures = zrCheckExpectation(m_scenario.final, -1, *m_host, none, end);
+    std::vector<ZrDeviceState> states;
+    for (size_t i = 0; i < m_host->deviceCount(); ++i) states.push_back(m_host->device(i).state());
+    for (const std::string& f : zrInvariantFailures(end, states))
+      outcome.finalFailures.push_back(f);
+    m_out << "final checks: " << (outcome.finalFailures.empty() ? "held" : "FAILED") << "\n";
+    for (const std::string& f : outcome.finalFailures) m_out << "  - " << f << "\n";
+  }
+  outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  m_out << outcome.verdict() << "\n";
+  return outcome;
+}
+
+void ZrScenarioRunner::runStep(size_t index, ZrRunOutcome& outcome) {
+  const ZrScenarioStep& step = m_scenario.steps[index];
+  ZrStepOutcome o;
+  o.title = step.title;
+  std::vector<int> devices = step.devices;
+  if (devices.empty())
+    for (size_t i = 0; i < m_host->deviceCount(); ++i) devices.push_back(static_cast<int>(i));
+  m_out << "\n[" << index + 1 << "/" << m_scenario.steps.size() << "] " << step.title << ": "
+        << step.call << " on " << devices.size() << " device(s) ..." << std::endl;
+
+  if (step.clearFaults) m_sim->clearFaults();
+  for (const ccisim::Fault& f : step.faults) m_sim->addFault(f);
+  const ccisim::State before = loadOrEmpty(m_statePath);
+  bool found = false;
+  o.result = step.call.empty() ? 0 : m_host->call(step.call, devices, &found);
+  o.ran = step.call.empty() || found;
+  const ccisim::State after = loadOrEmpty(m_statePath);
+  if (!o.ran) {
+    m_out << "      NOT RUN: the plug-in does not export " << step.call << "\n";
+    outcome.steps.push_back(o);
+    return;
+  }
+  report(step, devices, before, after);
+  o.failures = zrCheckExpectation(step.expect, o.result, *m_host, devices, after);
+  o.passed = o.failures.empty();
+  m_out << "      result " << o.result;
+  if (step.expect.hasResult) m_out << " (expected " << step.expect.result << ")";
+  m_out << " -> " << (o.passed ? "as expected" : "NOT AS EXPECTED") << "\n";
+  for (const std::string& f : o.failures) m_out << "      - " << f << "\n";
+  outcome.steps.push_back(o);
+}
+
+void ZrScenarioRunner::report(const ZrScenarioStep& /*step*/, const std::vector<int>& devices,
+                              const ccisim::State& before, const ccisim::State& after) {
+  for (int i : devices) {
+    ZrHostDevice& d = m_host->device(static_cast<size_t>(i));
+    const ZrDeviceState s = d.state();
+    m_out << "      " << d.spec().name << "  status " << s.status << " " << zrStatusName(s.status);
+    if (s.errorCode != 0) m_out << "  error " << s.errorCode << ": " << s.errorText;
+    m_out << "\n";
+    for (int id : {6, 65, 68, 75, 90}) {
+      auto it = s.metadata.find(id);
+      if (it == s.metadata.end() || it->second.empty()) continue;
+      std::string brief = zrMetadataBrief(it->second);
+      if (!m_options.verbose && brief.size() > 110) brief = brief.substr(0, 107) + "...";
+      m_out << "          metadata " << id << ": " << brief << "\n";
+    }
+  }
+  const std::vector<std::string> changes = zrArrayChanges(before, after);
+  if (changes.empty()) m_out << "      array: no change\n";
+  for (size_t k = 0; k < changes.size(); ++k)
+    m_out << (k == 0 ? "      array: " : "             ") << changes[k] << "\n";
+  m_out << "      host devices: " << m_host->util().visibleDevices().size() << "\n";
+}

@@ -1,0 +1,203 @@
+// The test host with a stand-in plug-in: loading by name, device objects,
+// inquiries through the device tree, and a remote request served by a second
+// test host in a child process.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "host/testing/ScopedTempDir.h"
+#include "sim/ccisim_fixture.h"
+#include "testhost/ZrTestHost.h"
+
+namespace {
+
+const char kSerial[] = "412345";
+const char kMine[] = "210000e08b0256f8";
+
+class TestHostTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    sim.addArray(kSerial);
+    sim.addPort(kSerial, "CL1-A", "50060e8007dd3300");
+    sim.addHostGroup(kSerial, "CL1-A", 1, "mine");
+    sim.addHostGroupWwn(kSerial, "CL1-A", 1, kMine);
+    sim.addSourceLdev(kSerial, 256, 2097152, 6);
+    sim.addSourceLdev(kSerial, 300, 2097152, 6);
+    sim.addLun(kSerial, "CL1-A", 1, 0, 256);
+    config.pluginPath = ZRTESTHOST_PROBE;
+    config.statePath = sim.statePath();
+    config.initiators = {kMine};
+    config.logFile = tmp.path() + "/host.log";
+    config.remoteAgents.push_back({"ma2", {kMine}, 0x2F});
+    ::setenv("ZRHOST_TEMP_DIR", tmp.path().c_str(), 1);
+  }
+  ZrDeviceSpec spec(const std::string& name, const std::string& path) {
+    ZrDeviceSpec s;
+    s.name = name;
+    s.sourcePath = path;
+    s.arrayDetails = zrArrayDetailsText(kSerial, "cciuser", "secret");
+    return s;
+  }
+  std::string logText() {
+    std::ifstream in(config.logFile);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+  ccisim::Fixture sim;
+  ScopedTempDir tmp;
+  ZrTestHostConfig config;
+};
+
+TEST_F(TestHostTest, LoadsByNameAndReportsMissingExports) {
+  ZrTestHost host(config);
+  std::string error;
+  ASSERT_TRUE(host.open(&error)) << error;
+  short major = 0, minor = 0, patch = 0;
+  ASSERT_NE(nullptr, host.plugin().version());
+  host.plugin().version()(&major, &minor, &patch);
+  EXPECT_EQ(9, major);
+  EXPECT_EQ(7, patch);
+  EXPECT_NE(nullptr, host.plugin().deviceOp("zrso_prepareDevices"));
+  EXPECT_EQ(nullptr, host.plugin().deviceOp("zrso_deleteSnaps"));
+  bool deleteMissing = false;
+  for (const std::string& m : host.plugin().missing()) deleteMissing |= m == "zrso_deleteSnaps";
+  EXPECT_TRUE(deleteMissing);
+  host.addDevice(spec("a", "/dev/zrsim/412345/256"));
+  bool found = true;
+  EXPECT_EQ(1, host.call("zrso_deleteSnaps", {0}, &found));
+  EXPECT_FALSE(found);
+
+  ZrTestHost bad([&] {
+    ZrTestHostConfig c = config;
+    c.pluginPath = tmp.path() + "/none.so";
+    return c;
+  }());
+  EXPECT_FALSE(bad.open(&error));
+  EXPECT_NE(std::string::npos, error.find("none.so"));
+}
+
+TEST_F(TestHostTest, PluginInquiresSourcesThroughTheSimulatorAndLogsGoToTheHostLog) {
+  ZrTestHost host(config);
+  ASSERT_TRUE(host.open(nullptr));
+  host.addDevice(spec("seen", "/dev/zrsim/412345/256"));
+  host.addDevice(spec("unmapped", "/dev/zrsim/412345/300"));
+  bool found = false;
+  EXPECT_EQ(2, host.call("zrso_prepareDevices", {0, 1}, &found));
+  EXPECT_TRUE(found);
+  EXPECT_EQ(1, host.device(0).state().status);
+  EXPECT_EQ("INQ:HITACHI/OPEN-V/" + ccisim::encodeInquirySerial(kSerial) + "/0100**",
+            host.device(0).state().metadata.at(6));
+  EXPECT_EQ(62504, host.device(1).state().errorCode);
+  EXPECT_NE(std::string::npos, logText().find("seen L1 zrso_prepareDevices: inquiry [HITACHI"));
+  EXPECT_TRUE(host.device(0).object().logs().empty());  // moved to the log file
+}
+
+TEST_F(TestHostTest, MapSeesTheNewLunAfterItsRescan) {
+  ZrTestHost host(config);
+  ASSERT_TRUE(host.open(nullptr));
+  host.addDevice(spec("a", "/dev/zrsim/412345/256"));
+  sim.addLun(kSerial, "CL1-A", 1, 1, 300);
+  EXPECT_EQ(1u, host.util().visibleDevices().size());
+  EXPECT_EQ(0, host.call("zrso_mapSnaps", {0}, nullptr));
+  EXPECT_EQ("/dev/zrsim/412345/256*/dev/zrsim/412345/300*", host.device(0).state().metadata.at(65));
+}
+
+TEST_F(TestHostTest, RemoteRequestRunsInAChildHostAndItsResultComesBack) {
+  ZrTestHost host(config);
+  ASSERT_TRUE(host.open(nullptr));
+  ZrDeviceSpec s = spec("a", "/dev/zrsim/412345/256");
+  s.configTexts["SMCONFIG_NAME_REMOTE_SNAP_MA"] = "ma2";
+  host.addDevice(s);
+  host.addDevice(spec("b", "/dev/zrsim/412345/256"));
+  EXPECT_EQ(0, host.call("zrso_snapDevices", {0, 1}, nullptr));
+  // The child set status 5 on its own objects; the host brought it back.
+  EXPECT_EQ(5, host.device(0).state().status);
+  EXPECT_EQ(5, host.device(1).state().status);
+  const std::string response = host.device(0).state().metadata.at(60);
+  EXPECT_NE(std::string::npos, response.find("\"opResp\": 0"));
+  EXPECT_EQ(std::string::npos, response.find("\"pid\": " + std::to_string(::getpid()) + "}"));
+  EXPECT_NE(std::string::npos, logText().find("[ma2]"));
+  // The exchange file is gone.
+  EXPECT_EQ(0,
+            system(("ls " + tmp.path() + " | grep -q zrtesthost-remote; test $? -eq 1").c_str()));
+}
+
+TEST_F(TestHostTest, UnknownAgentOrFailingChildFailsTheRemoteCall) {
+  ZrTestHostConfig c = config;
+  c.remoteAgents.push_back({"broken", {kMine}, 1});
+  c.remoteProgram = "/bin/false";
+  ZrTestHost host(c);
+  ASSERT_TRUE(host.open(nullptr));
+  for (const char* agent : {"nobody", "broken"}) {
+    SCOPED_TRACE(agent);
+    ZrDeviceSpec s = spec(agent, "/dev/zrsim/412345/256");
+    s.configTexts["SMCONFIG_NAME_REMOTE_SNAP_MA"] = agent;
+    const int i = host.addDevice(s);
+    EXPECT_EQ(1, host.call("zrso_snapDevices", {i}, nullptr));
+    EXPECT_EQ(0, host.device(static_cast<size_t>(i)).state().status);
+    EXPECT_EQ("2", host.device(static_cast<size_t>(i)).state().metadata.at(61));
+  }
+}
+
+TEST(DeviceStateTest, StateAndSpecSurviveTheirJsonForm) {
+  ZrDeviceSpec s;
+  s.name = "snap \"0\"";
+  s.sourcePath = "/dev/zrsim/1/2";
+  s.arrayDetails = zrArrayDetailsText("412345", "u", "p,w");
+  s.controlHostId = 3;
+  s.replicationType = 2;
+  s.postSnapEnabled = true;
+  s.configTexts["SMCONFIG_NAME_TI_POOL_NAME_FOR_SVOLS"] = "5";
+  s.configInts["SMCONFIG_NAME_USE_CONSISTENCY_GROUP"] = 1;
+  s.values[1] = 7;
+  zrjson::Object o;
+  ASSERT_TRUE(o.parse(zrSpecToJson(s).json()));
+  const ZrDeviceSpec t = zrSpecFromJson(o);
+  EXPECT_EQ(s.name, t.name);
+  EXPECT_EQ(s.arrayDetails, t.arrayDetails);
+  EXPECT_EQ(3, t.controlHostId);
+  EXPECT_EQ(2, t.replicationType);
+  EXPECT_TRUE(t.postSnapEnabled);
+  EXPECT_FALSE(t.replicationEnabled);
+  EXPECT_EQ(s.configTexts, t.configTexts);
+  EXPECT_EQ(s.configInts, t.configInts);
+  EXPECT_EQ(s.values, t.values);
+
+  ZrHostDevice d(s);
+  ZrDeviceState st;
+  st.status = 12;
+  st.errorCode = 62009;
+  st.errorText = "Failed to Map: Error[62601:x]";
+  st.metadata[6] = "1S:412345**3L:256**";
+  st.metadata[60] = "{\n\t\"opResp\": 0 \n} \n";
+  d.object().setMetadataText(90, "stale");
+  d.setState(st);
+  zrjson::Object so;
+  ASSERT_TRUE(so.parse(zrStateToJson(d.state()).json()));
+  const ZrDeviceState back = zrStateFromJson(so);
+  EXPECT_EQ(12, back.status);
+  EXPECT_EQ(62009, back.errorCode);
+  EXPECT_EQ(st.errorText, back.errorText);
+  EXPECT_EQ(st.metadata, back.metadata);  // 90 was cleared by setState
+}
+
+TEST(DeviceStateTest, MalformedJsonGivesDefaultsNotAnAbort) {
+  zrjson::Object o;
+  ASSERT_TRUE(o.parse(
+      "{\"name\": 5, \"controlHostId\": \"x\", \"config\": [1], \"values\": {\"1\": \"a\"}}"));
+  const ZrDeviceSpec s = zrSpecFromJson(o);
+  EXPECT_EQ("", s.name);
+  EXPECT_EQ(1, s.controlHostId);
+  EXPECT_TRUE(s.configTexts.empty());
+  EXPECT_TRUE(s.values.empty());
+  zrjson::Object st;
+  ASSERT_TRUE(st.parse("{\"metadata\": {\"6\": 12}, \"status\": true}"));
+  const ZrDeviceState x = zrStateFromJson(st);
+  EXPECT_EQ(0, x.status);
+  EXPECT_TRUE(x.metadata.empty());
+}
+
+}  // namespace
