@@ -192,6 +192,23 @@ TEST_F(ContainerTargets, DeleteUnmapsBothMapRecords) {
   }
 }
 
+TEST_F(ContainerTargets, DeleteIgnoresAStaleRecordOfAnotherTarget) {
+  prepareAndCreate();
+  std::string t0;
+  {
+    auto c = make(OPERATION_TYPE_MAP);
+    ASSERT_EQ(1, c->Assign());
+    ASSERT_EQ(1, c->Map({}));
+    t0 = c->getSnapInfoList()[0].snapLdevId;
+  }
+  devices[0]->setMetadataText(HDS_METADATA_SNAP_MAP,
+                              "16ON:**22LI:900**24VI:**23OS:**17HG:CL1-A-2**");
+  auto c = make(OPERATION_TYPE_DELETE);
+  ASSERT_EQ(1, c->Delete()) << error(*c).second;
+  EXPECT_FALSE(holds(presented(1), t0));
+  EXPECT_EQ(0u, raidcomCount("-ldev_id 900"));
+}
+
 TEST_F(ContainerTargets, DeleteReportsDeletedOnlyOnceThePairIsGone) {
   prepareAndCreate();
   {
