@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -140,6 +141,43 @@ TEST(InPlace, ElementsSurviveGrowthAndSelfAppend) {
   o.import("k", Value(a));
   o.import("k", o.kv_map().at("k").get<Array>().values()[3]);
   EXPECT_EQ(3.0L, o.get<Number>("k"));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(InPlace, MembersInKeyOrderLastDuplicateWins) {
+  struct Row {
+    const char* text;
+    bool ok;
+    const char* written;
+  };
+  const Row rows[] = {
+      {"{\"b\":1,\"a\":2,\"b\":3,\"a\":4,\"c\":5}", true, "{\"a\": 4, \"b\": 3, \"c\": 5}"},
+      {"{\"b\":1,\"a\":2,\"b\":3, bad", false, "{\"a\": 2, \"b\": 3}"},
+      {"{\"z\":1,\"y\":{\"q\":1,\"p\":2},\"x\":[]}", true,
+       "{\"x\": [], \"y\": {\"p\": 2, \"q\": 1}, \"z\": 1}"},
+      {"{\"k\":1,\"k\":2,\"k\":3}", true, "{\"k\": 3}"},
+  };
+  for (const Row& row : rows) {
+    Object o;
+    EXPECT_EQ(row.ok, o.parse(std::string(row.text))) << row.text;
+    std::ostringstream written;
+    written << o;
+    EXPECT_EQ(row.written, written.str()) << row.text;
+  }
+  Object built;
+  built.import("m", Value(Number(1)));
+  built.import("a", Value(Number(2)));
+  built.import("z", Value(Number(3)));
+  built.import("m", Value(Number(4)));
+  std::ostringstream written;
+  written << built;
+  EXPECT_EQ("{\"a\": 2, \"m\": 4, \"z\": 3}", written.str());
+  EXPECT_EQ(1u, built.kv_map().count("m"));
+  EXPECT_EQ(0u, built.kv_map().count("b"));
+  EXPECT_EQ(built.kv_map().end(), built.kv_map().find("b"));
 }
 
 }  // namespace
