@@ -227,6 +227,7 @@ bool zrParseScenario(const std::string& text, ZrScenario& out, std::string* erro
     *e = "no \"arrays\"";
     return false;
   }
+  s.clockScale = static_cast<int>(zrJsonInt(o, "clockScale", s.clockScale));
   s.user = zrJsonText(o, "user", s.user);
   s.password = zrJsonText(o, "password", s.password);
   if (o.has<zrjson::Object>("host")) {
@@ -257,6 +258,8 @@ bool zrParseScenario(const std::string& text, ZrScenario& out, std::string* erro
     const zrjson::Object& j = o.get<zrjson::Object>("job");
     readConfig(j, s.jobTexts, s.jobInts);
     s.subclientId = static_cast<int>(zrJsonInt(j, "subclient", s.subclientId));
+    s.clientId = static_cast<int>(zrJsonInt(j, "client", s.clientId));
+    s.mountHostId = static_cast<int>(zrJsonInt(j, "mountHost", s.mountHostId));
   }
   for (const zrjson::Object* d : zrJsonObjects(o, "devices")) {
     ZrScenarioDevice dev;

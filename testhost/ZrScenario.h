@@ -17,7 +17,8 @@
 //   "host": {"name": "mahost01", "initiators": ["210000e08b0256f8"], "hostNumber": 31},
 //   "remoteAgents": [{"name": "ma2", "initiators": ["..."]}],
 //   "settings": {"~Tessavon": {"nZRHDSMountWaitTimeInSecs": 30}},
-//   "job": {"config": {"SMCONFIG_NAME_TI_POOL_NAME_FOR_SVOLS": "5"}, "subclient": 7},
+//   "job": {"config": {"SMCONFIG_NAME_TI_POOL_NAME_FOR_SVOLS": "5"}, "subclient": 7,
+//           "client": 101, "mountHost": 101},
 //   "devices": [{"name": "snap0", "serial": "412345", "ldev": 256,
 //                "controlHostId": 1, "config": {...}}],
 //   "steps": [{"title": "prepare", "call": "zrso_prepareDevices",
@@ -113,7 +114,10 @@ struct ZrScenario {
   std::map<std::string, std::map<std::string, std::string>> settings;
   std::map<std::string, std::string> jobTexts;
   std::map<std::string, int> jobInts;
+  int clockScale = 100;  // "clockScale": see ZrCompressedClock
   int subclientId = 7;
+  int clientId = 101;     // the job's source client
+  int mountHostId = 101;  // where snapshots are mounted
   std::vector<ZrScenarioDevice> devices;
   std::vector<ZrScenarioStep> steps;
   ZrExpectation final;  // checked after the last step (array fields only)

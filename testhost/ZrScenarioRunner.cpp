@@ -3,11 +3,13 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
 #include "host/ZRPlatformInfo.h"
+#include "host/testing/ZrFakeClock.h"
 #include "testhost/ZrArrayReport.h"
 
 namespace fs = std::filesystem;
@@ -143,6 +145,12 @@ bool ZrScenarioRunner::setUp(std::string* error) {
     for (const auto& kv : d.configTexts) spec.configTexts[kv.first] = kv.second;
     for (const auto& kv : d.configInts) spec.configInts[kv.first] = kv.second;
     spec.values[ZRSO::GET_VALUE_SUBCLINET_ID] = m_scenario.subclientId;
+    spec.values[ZRSO::GET_SNAP_ACTION_FLAGS] = 0;
+    // The job's client mounts its own snapshots (no proxy).
+    spec.values[ZRSO::GET_VALUE_SOURCE_CLIENT_ID] = m_scenario.clientId;
+    spec.values[ZRSO::GET_VALUE_PROXY_CLIENT_ID] = 0;
+    spec.values[ZRSO::GET_VALUE_MOUNT_HOST_ID] = m_scenario.mountHostId;
+    spec.values[ZRSO::GET_VALUE_VOL_HOLACRE_ID] = 1;
     m_host->addDevice(spec);
   }
   return true;
@@ -153,6 +161,9 @@ ZrRunOutcome ZrScenarioRunner::run() {
   ZrRunOutcome outcome;
   m_out << "scenario: " << m_scenario.name << " (" << m_scenario.devices.size() << " devices, "
         << m_scenario.steps.size() << " steps)\n";
+  const int scale = m_options.clockScale > 0 ? m_options.clockScale : m_scenario.clockScale;
+  m_clock.reset(new ZrCompressedClock(scale));
+  ZrScopedClock clock(m_clock.get());
   std::string error;
   if (!setUp(&error)) {
     outcome.setupError = error;
@@ -164,6 +175,9 @@ ZrRunOutcome ZrScenarioRunner::run() {
       m_out << "\n";
     }
     m_out << "work directory: " << m_options.workDir << "\n";
+    if (m_clock->scale() > 1)
+      m_out << "host clock: waits of a second or more pass " << m_clock->scale()
+            << " times faster\n";
     for (size_t i = 0; i < m_scenario.steps.size(); ++i) runStep(i, outcome);
 
     const ccisim::State end = loadOrEmpty(m_statePath);
@@ -194,8 +208,11 @@ void ZrScenarioRunner::runStep(size_t index, ZrRunOutcome& outcome) {
   if (step.clearFaults) m_sim->clearFaults();
   for (const ccisim::Fault& f : step.faults) m_sim->addFault(f);
   const ccisim::State before = loadOrEmpty(m_statePath);
+  const size_t commandsBefore = ccisim::readJournal(m_sim->journalPath()).size();
   bool found = false;
+  const auto start = std::chrono::steady_clock::now();
   o.result = step.call.empty() ? 0 : m_host->call(step.call, devices, &found);
+  o.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   o.ran = step.call.empty() || found;
   const ccisim::State after = loadOrEmpty(m_statePath);
   if (!o.ran) {
@@ -204,10 +221,15 @@ void ZrScenarioRunner::runStep(size_t index, ZrRunOutcome& outcome) {
     return;
   }
   report(step, devices, before, after);
+  m_out << "      CCI commands run: "
+        << ccisim::readJournal(m_sim->journalPath()).size() - commandsBefore << "\n";
   o.failures = zrCheckExpectation(step.expect, o.result, *m_host, devices, after);
   o.passed = o.failures.empty();
+  char took[32];
+  std::snprintf(took, sizeof took, "%.1f s", o.seconds);
   m_out << "      result " << o.result;
   if (step.expect.hasResult) m_out << " (expected " << step.expect.result << ")";
+  m_out << " in " << took;
   m_out << " -> " << (o.passed ? "as expected" : "NOT AS EXPECTED") << "\n";
   for (const std::string& f : o.failures) m_out << "      - " << f << "\n";
   outcome.steps.push_back(o);

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "testhost/ZrCompressedClock.h"
 #include "testhost/ZrScenario.h"
 
 struct ZrRunOptions {
@@ -27,6 +28,9 @@ struct ZrRunOptions {
   std::string ccisim;      // the simulator binary; "" for the build's
   std::string program;     // the test host program for remote requests; "" for the build's
   bool verbose = false;    // also print every metadata entry in full
+  // Waits of a second or more pass this many times faster (1: real time);
+  // 0 takes the scenario's "clockScale" (default 100).
+  int clockScale = 0;
 };
 
 // Outcome of one step.
@@ -35,6 +39,7 @@ struct ZrStepOutcome {
   bool ran = false;  // false: the plug-in lacks the export
   bool passed = false;
   int result = 0;
+  double seconds = 0;  // the call's own time
   std::vector<std::string> failures;
 };
 
@@ -67,6 +72,7 @@ class ZrScenarioRunner {
   std::string m_statePath;
   std::unique_ptr<ccisim::Fixture> m_sim;  // the arrays' state; faults go through it
   std::unique_ptr<ZrTestHost> m_host;
+  std::unique_ptr<ZrCompressedClock> m_clock;
 };
 
 // The readable name of a device status ("prepared", "create pending", ...).
