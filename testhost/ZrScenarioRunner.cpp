@@ -168,7 +168,9 @@ ZrRunOutcome ZrScenarioRunner::run() {
   if (!setUp(&error)) {
     outcome.setupError = error;
   } else {
-    m_out << "plug-in: " << m_host->plugin().path() << "\n";
+    m_out << "plug-in: "
+          << fs::path(m_host->plugin().path()).lexically_proximate(fs::current_path()).string()
+          << "\n";
     if (!m_host->plugin().missing().empty()) {
       m_out << "  not exported:";
       for (const std::string& n : m_host->plugin().missing()) m_out << " " << n;
@@ -208,6 +210,9 @@ void ZrScenarioRunner::runStep(size_t index, ZrRunOutcome& outcome) {
   if (step.clearFaults) m_sim->clearFaults();
   for (const ccisim::Fault& f : step.faults) m_sim->addFault(f);
   const ccisim::State before = loadOrEmpty(m_statePath);
+  std::vector<ZrDeviceState> statesBefore;
+  for (size_t i = 0; i < m_host->deviceCount(); ++i)
+    statesBefore.push_back(m_host->device(i).state());
   const size_t commandsBefore = ccisim::readJournal(m_sim->journalPath()).size();
   bool found = false;
   const auto start = std::chrono::steady_clock::now();
@@ -220,7 +225,7 @@ void ZrScenarioRunner::runStep(size_t index, ZrRunOutcome& outcome) {
     outcome.steps.push_back(o);
     return;
   }
-  report(step, devices, before, after);
+  report(devices, statesBefore, before, after);
   m_out << "      CCI commands run: "
         << ccisim::readJournal(m_sim->journalPath()).size() - commandsBefore << "\n";
   o.failures = zrCheckExpectation(step.expect, o.result, *m_host, devices, after);
@@ -235,17 +240,22 @@ void ZrScenarioRunner::runStep(size_t index, ZrRunOutcome& outcome) {
   outcome.steps.push_back(o);
 }
 
-void ZrScenarioRunner::report(const ZrScenarioStep& /*step*/, const std::vector<int>& devices,
+void ZrScenarioRunner::report(const std::vector<int>& devices,
+                              const std::vector<ZrDeviceState>& statesBefore,
                               const ccisim::State& before, const ccisim::State& after) {
   for (int i : devices) {
     ZrHostDevice& d = m_host->device(static_cast<size_t>(i));
     const ZrDeviceState s = d.state();
+    const ZrDeviceState& was = statesBefore.at(static_cast<size_t>(i));
     m_out << "      " << d.spec().name << "  status " << s.status << " " << zrStatusName(s.status);
     if (s.errorCode != 0) m_out << "  error " << s.errorCode << ": " << s.errorText;
     m_out << "\n";
+    // Only what the step stored: the rest is as the previous report showed.
     for (int id : {6, 65, 68, 75, 90}) {
       auto it = s.metadata.find(id);
       if (it == s.metadata.end() || it->second.empty()) continue;
+      auto old = was.metadata.find(id);
+      if (old != was.metadata.end() && old->second == it->second) continue;
       std::string brief = zrMetadataBrief(it->second);
       if (!m_options.verbose && brief.size() > 110) brief = brief.substr(0, 107) + "...";
       m_out << "          metadata " << id << ": " << brief << "\n";

@@ -63,7 +63,9 @@ class ZrScenarioRunner {
  private:
   bool setUp(std::string* error);
   void runStep(size_t index, ZrRunOutcome& outcome);
-  void report(const ZrScenarioStep& step, const std::vector<int>& devices,
+  // Each device's status and error, the metadata the step stored, and
+  // what changed on the arrays.
+  void report(const std::vector<int>& devices, const std::vector<ZrDeviceState>& statesBefore,
               const ccisim::State& before, const ccisim::State& after);
 
   ZrScenario m_scenario;
