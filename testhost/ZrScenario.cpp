@@ -134,7 +134,8 @@ bool readArray(const zrjson::Object& a, ZrArraySpec& x, std::string* error) {
     ldev.id = static_cast<int>(zrJsonInt(*l, "id"));
     ldev.defined = true;
     ldev.capacity = static_cast<uint64_t>(zrJsonInt(*l, "blocks", 2097152));
-    ldev.attrs = {"CVS", "HDP"};
+    ldev.attrs = zrJsonTexts(*l, "attrs");
+    if (ldev.attrs.empty()) ldev.attrs = {"CVS", "HDP"};
     ldev.poolId = std::to_string(zrJsonInt(*l, "pool", 0));
     ldev.label = zrJsonText(*l, "label");
     ldev.rsgid = static_cast<int>(zrJsonInt(*l, "resourceGroup", 0));
@@ -178,7 +179,8 @@ bool readArray(const zrjson::Object& a, ZrArraySpec& x, std::string* error) {
   return true;
 }
 
-bool readStep(const zrjson::Object& s, size_t count, ZrScenarioStep& x, std::string* error) {
+bool readStep(const zrjson::Object& s, size_t count, const std::string& serial, ZrScenarioStep& x,
+              std::string* error) {
   x.call = zrJsonText(s, "call");
   x.title = zrJsonText(s, "title", x.call);
   if (!x.call.empty() && x.call.compare(0, sizeof(kPrefix) - 1, kPrefix) != 0) {
@@ -196,6 +198,21 @@ bool readStep(const zrjson::Object& s, size_t count, ZrScenarioStep& x, std::str
     }
   }
   for (const zrjson::Object* f : zrJsonObjects(s, "faults")) x.faults.push_back(readFault(*f));
+  for (const zrjson::Object* c : zrJsonObjects(s, "arrayChanges")) {
+    ZrArrayChange change;
+    change.kind = zrJsonText(*c, "kind");
+    change.serial = zrJsonText(*c, "serial", serial);
+    change.ldev = static_cast<int>(zrJsonInt(*c, "ldev", -1));
+    change.state = zrJsonText(*c, "state");
+    if ((change.kind != "removePair" && change.kind != "setPairState") || change.ldev < 0 ||
+        (change.kind == "setPairState" && change.state.empty())) {
+      *error = "step \"" + x.title +
+               "\": an array change needs a known \"kind\", \"ldev\" and, "
+               "to set a pair state, \"state\"";
+      return false;
+    }
+    x.arrayChanges.push_back(change);
+  }
   x.clearFaults = zrJsonBool(s, "clearFaults");
   if (s.has<zrjson::Object>("expect") &&
       !readExpectation(s.get<zrjson::Object>("expect"), x.expect, error)) {
@@ -283,7 +300,7 @@ bool zrParseScenario(const std::string& text, ZrScenario& out, std::string* erro
   }
   for (const zrjson::Object* st : zrJsonObjects(o, "steps")) {
     ZrScenarioStep step;
-    if (!readStep(*st, s.devices.size(), step, e)) return false;
+    if (!readStep(*st, s.devices.size(), s.arrays.front().serial, step, e)) return false;
     s.steps.push_back(step);
   }
   if (o.has<zrjson::Object>("final") &&

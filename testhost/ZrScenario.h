@@ -7,7 +7,8 @@
 //   "name": "...",
 //   "arrays": [{ "serial": "412345", "model": "M8S", "micro": "80-06-70/00",
 //     "pools": [{"id": 5, "name": "TIPOOL01", "type": "HTI", "usage": 12}],
-//     "ldevs": [{"id": 256, "blocks": 2097152, "pool": 6, "label": "src_0"}],
+//     "ldevs": [{"id": 256, "blocks": 2097152, "pool": 6, "label": "src_0",
+//                "attrs": ["CVS", "HDP"]}],   (the default attributes)
 //     "ports": [{"name": "CL1-A", "wwn": "50060e8007dd3300", "type": "FIBRE",
 //       "hostGroups": [{"gid": 1, "name": "mahost01_hg",
 //                       "wwns": ["210000e08b0256f8"], "luns": [[0, 256]]}]}],
@@ -23,6 +24,8 @@
 //                "controlHostId": 1, "config": {...}}],
 //   "steps": [{"title": "prepare", "call": "zrso_prepareDevices",
 //              "devices": [0, 1],  (default: every device)
+//              "arrayChanges": [{"kind": "removePair", "ldev": 256},
+//                               {"kind": "setPairState", "ldev": 257, "state": "PSUE"}],
 //              "faults": [{"kind": "fail", "tool": "raidcom", "match": "add snapshot",
 //                          "exitCode": 1, "err": "...", "times": 1}],
 //              "expect": {"result": 0, "status": 1, "statuses": {"1": 2},
@@ -92,8 +95,19 @@ struct ZrExpectation {
   int hostDevices = -1;                                  // OS devices the host sees
 };
 
+// A change made to an array behind the plug-in's back before a step, as
+// another administrator or a failing array would: "removePair" deletes every
+// snapshot pair of the LDEV; "setPairState" gives them the state.
+struct ZrArrayChange {
+  std::string kind;
+  std::string serial;  // default: the first array
+  int ldev = 0;
+  std::string state;
+};
+
 struct ZrScenarioStep {
   std::string title;
+  std::vector<ZrArrayChange> arrayChanges;
   std::string call;          // the export
   std::vector<int> devices;  // empty: every device
   std::vector<ccisim::Fault> faults;

@@ -207,6 +207,20 @@ void ZrScenarioRunner::runStep(size_t index, ZrRunOutcome& outcome) {
   m_out << "\n[" << index + 1 << "/" << m_scenario.steps.size() << "] " << step.title << ": "
         << step.call << " on " << devices.size() << " device(s) ..." << std::endl;
 
+  for (const ZrArrayChange& c : step.arrayChanges) {
+    m_sim->update([&](ccisim::State& s) {
+      ccisim::Array* a = s.array(c.serial);
+      if (a == nullptr) return;
+      std::vector<ccisim::SnapPair> kept;
+      for (ccisim::SnapPair& p : a->pairs) {
+        if (p.pvol == c.ldev && c.kind == "setPairState") p.state = c.state;
+        if (p.pvol != c.ldev || c.kind != "removePair") kept.push_back(p);
+      }
+      a->pairs.swap(kept);
+    });
+    m_out << "      behind the plug-in's back: " << c.kind << " LDEV " << c.ldev
+          << (c.state.empty() ? "" : " " + c.state) << " on " << c.serial << "\n";
+  }
   if (step.clearFaults) m_sim->clearFaults();
   for (const ccisim::Fault& f : step.faults) m_sim->addFault(f);
   const ccisim::State before = loadOrEmpty(m_statePath);

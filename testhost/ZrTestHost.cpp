@@ -96,7 +96,12 @@ int ZrTestHost::call(const std::string& op, const std::vector<int>& indices, boo
   if (found != nullptr) *found = fn != nullptr;
   if (fn == nullptr) return 1;
   std::vector<ZRSO::SnapInfo*> array;
-  for (int i : indices) array.push_back(device(static_cast<size_t>(i)).snapInfo());
+  for (int i : indices) {
+    // Each call starts without an error: the host reads it back after
+    // the call, and the plug-in records a code only on a device without one.
+    device(static_cast<size_t>(i)).object().setErrorPair(0, "");
+    array.push_back(device(static_cast<size_t>(i)).snapInfo());
+  }
   m_call = indices;
   const int rc =
       fn(array.empty() ? nullptr : array.data(), static_cast<short>(array.size()), m_util.get());

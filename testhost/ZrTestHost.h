@@ -63,7 +63,8 @@ class ZrTestHost {
   size_t deviceCount() const { return m_devices.size(); }
   ZrHostDevice& device(size_t i) { return *m_devices.at(i); }
 
-  // Calls the export named op with the devices of indices in that order.
+  // Calls the export named op with the devices of indices in that order,
+  // each with its error cleared first.
   // *found is false (and the result 1) when the plug-in lacks the export.
   int call(const std::string& op, const std::vector<int>& indices, bool* found);
 
