@@ -105,7 +105,9 @@ class ZRHDSCommandHandler {
   // resource groups of the user instead of "meta_resource" by name.
   bool lockResource(bool allGroups);
   // Gives up this handler's share; the last holder on the machine releases
-  // the widest scope held. allGroups is the scope this caller asks for.
+  // the lock (all groups when any holder widened it), and only when this
+  // login on this host holds it. allGroups is the caller's scope; the
+  // release follows what the holders took.
   bool unlockResource(bool allGroups);
 
   // ---- Replication, GAD and virtual storage machine discovery ------------
@@ -188,9 +190,11 @@ class ZRHDSCommandHandler {
   // The machine-wide holders of the array's lock; this handler's own entry
   // is the one its object added.
   ZRHDSHolderCount& resourceLockHolders();
-  // Records this handler as a holder with its scope and sets the flag; on
-  // failure releases a lock taken just now (lockedNow) and sets error 7.
-  bool addResourceLockHolder(bool allGroups, bool lockedNow);
+  // Records this handler as a holder of scope (the scope the array's lock
+  // has now, so the widest scope taken stays recorded while any holder is
+  // left) and sets the flag; on failure releases a lock taken just now
+  // (lockedNow) and sets error 7.
+  bool addResourceLockHolder(int scope, bool lockedNow);
 
   // ---- Discovery (HDSCommandHandlerDiscovery.cpp) -------------------------
   // Pair rows of each host group read in one call, by "port-GID".

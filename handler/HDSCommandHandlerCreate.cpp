@@ -25,6 +25,7 @@ constexpr size_t kGroupNameMaxLength = 32;
 constexpr size_t kSuffixBufferSize = 128;
 constexpr int kPairStatePasses = 10;
 constexpr int kErrorGroupLock = 8;
+constexpr const char kNoHostObject[] = "Unable to acquire lock on SnapshotGroup: no device object.";
 constexpr const char kPairStateWaitKey[] = "nZRHDSCLIWaitForSnapshotToBeInPairState";
 
 // Why a row keeps its group (one with room) from taking the job's pairs.
@@ -42,6 +43,8 @@ Refusal refusalOf(const HDSSnapshotGroupInfo& row, const std::string& pool) {
 bool ZRHDSCommandHandler::createTargetlessSnap() {
   static const char* const kFn = "createTargetlessSnap";
   ZRHDSSnapOptions& options = *m_pSnapOptions;
+  // Group locks and logs need the job's host object.
+  if (m_pLogger == nullptr || !m_pImplementer) return fail(kErrorGroupLock, kNoHostObject);
   const int afterWait = readSetting("nZRHDSAfterSnapWaitTimeSeconds", 0);
   if (afterWait > 0) {
     logMessage(0, kFn, "The registry key to wait after snap is set. Value-[%d]", afterWait);

@@ -48,6 +48,10 @@ std::map<std::string, std::string> resyncKeys(const std::string& key) {
 
 bool ZRHDSCommandHandler::deleteTargetlessSnap() {
   static const char* const kFn = "deleteTargetlessSnap";
+  // Group locks and logs need the job's host object.
+  if (m_pLogger == nullptr || !m_pImplementer) {
+    return fail(kErrorGroupLock, "Unable to acquire lock on SnapshotGroup: no device object.");
+  }
   std::vector<HDSSnapshotGroupInfo> all;
   if (m_pImplementer->getSnapshotGroupList(all, "", true) != 0) return copyImplementerError();
   std::set<std::string> groupsOnArray;

@@ -64,7 +64,7 @@ bool ZRHDSCommandHandler::lockResource(bool allGroups) {
     }
     logMessage(1, kFn, "Array resource lock count-[%d]", count);
     shared = true;
-    return addResourceLockHolder(allGroups, false);
+    return addResourceLockHolder(scope > widest ? scope : widest, false);
   };
 
   bool shared = false;
@@ -103,7 +103,7 @@ bool ZRHDSCommandHandler::lockResource(bool allGroups) {
           logMessage(2, kFn, "Failed to lock the resource-[%s]", group.c_str());
           return copyImplementerError();
         }
-        return addResourceLockHolder(allGroups, false);
+        return addResourceLockHolder(scope, false);
       }
       logMessage(1, kFn,
                  "Resource-[%s] is locked by User-[%s] from Host-[%s], lock retry Count-[%d].",
@@ -145,7 +145,7 @@ bool ZRHDSCommandHandler::lockResource(bool allGroups) {
     logMessage(2, kFn, "Failed to lock the resource-[%s]", group.c_str());
     return copyImplementerError();
   }
-  return addResourceLockHolder(allGroups, true);
+  return addResourceLockHolder(scope, true);
 }
 
 ZRHDSHolderCount& ZRHDSCommandHandler::resourceLockHolders() {
@@ -155,11 +155,12 @@ ZRHDSHolderCount& ZRHDSCommandHandler::resourceLockHolders() {
   return *m_pResourceLockHolders;
 }
 
-bool ZRHDSCommandHandler::addResourceLockHolder(bool allGroups, bool lockedNow) {
+bool ZRHDSCommandHandler::addResourceLockHolder(int scope, bool lockedNow) {
   static const char* const kFn = "lockResource";
   ZRHDSHolderCount& holders = resourceLockHolders();
+  const bool allGroups = scope == kScopeAllGroups;
   int liveAfter = 0;
-  if (holders.add(scopeOf(allGroups), &liveAfter) != 0) {
+  if (holders.add(scope, &liveAfter) != 0) {
     logMessage(2, kFn, "Failed to record the holder of the resource lock: %s",
                holders.lastError().c_str());
     // Without a recorded holder nobody would release a lock taken just now.
@@ -240,7 +241,18 @@ bool ZRHDSCommandHandler::unlockResource(bool allGroups) {
                group.c_str(), g.lockOwner.c_str(), g.lockHost.c_str());
     return leave();
   }
-  const bool releaseAll = widest == kScopeAllGroups || allGroups || m_bResourceLockAllGroups;
+  // The array's lock is as wide as the widest holder ever made it: a holder
+  // that widened it may have left already, so other groups locked by this
+  // login on this host are released with it.
+  (void)allGroups;
+  bool releaseAll = widest == kScopeAllGroups || m_bResourceLockAllGroups;
+  for (const auto& entry : groups) {
+    const ResourceGroupInfo& other = entry.second;
+    if (entry.first != group && other.lockStatus == kStatusLocked &&
+        other.lockOwner == m_pSnapOptions->userName && other.lockHost == cciHost.hostName) {
+      releaseAll = true;
+    }
+  }
   if (m_pImplementer->lockUnlockResourceGroup(group, true, releaseAll) != 0) {
     logMessage(2, kFn, "Failed to unlock the resource-[%s]", group.c_str());
     return copyImplementerError();

@@ -1,7 +1,6 @@
 // Internals shared by the zrjson sources; not part of the library's interface.
 #pragma once
 
-#include <cstring>
 #include <string>
 
 #include "json/zrjson.h"
@@ -16,40 +15,39 @@ struct Access {
   static const String* string(const Value& v) { return v.m_pString; }
   static const Array* array(const Value& v) { return v.m_pArray; }
   static const Object* object(const Value& v) { return v.m_pObject; }
-  static Number number(const Value& v) { return v.m_ldNumber; }
+  static Number number(const Value& v) { return *v.m_pNumber; }
   static Boolean boolean(const Value& v) { return v.m_bBoolean; }
 
-  // REQUIRES: v was reset() (holds no payload). Each takes ownership.
+  // REQUIRES: v was reset() (holds no payload but, perhaps, a number's). A
+  // number reuses the value's number node; the others give it up and take
+  // ownership of their payload.
   static void setNumber(Value& v, Number n) {
+    v.numberSlot() = n;
     v.m_nType = Value::NumberType;
-    v.m_ldNumber = n;
   }
   static void setBoolean(Value& v, Boolean b) {
+    v.release();
     v.m_nType = Value::BooleanType;
     v.m_bBoolean = b;
   }
-  static void setNull(Value& v) { v.m_nType = Value::NullType; }
+  static void setNull(Value& v) {
+    v.release();
+    v.m_nType = Value::NullType;
+  }
   static void adoptString(Value& v, String* s) {
+    v.release();
     v.m_nType = Value::StringType;
     v.m_pString = s;
   }
   static void adoptArray(Value& v, Array* a) {
+    v.release();
     v.m_nType = Value::ArrayType;
     v.m_pArray = a;
   }
   static void adoptObject(Value& v, Object* o) {
+    v.release();
     v.m_nType = Value::ObjectType;
     v.m_pObject = o;
-  }
-
-  // Moves the whole content of from into to (after to.reset()); from is
-  // left invalid, owning nothing.
-  static void transfer(Value& from, Value& to) {
-    to.reset();
-    to.m_nType = from.m_nType;
-    std::memcpy(static_cast<void*>(&to.m_ldNumber), static_cast<const void*>(&from.m_ldNumber),
-                sizeof from.m_ldNumber);
-    from.m_nType = Value::InvalidType;
   }
 
   static Array::Values& values(Array& a) { return a.m_oValues; }

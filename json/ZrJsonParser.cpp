@@ -146,6 +146,8 @@ const long double kPow10[kExactPowers] = {1e0L,  1e1L,  1e2L,  1e3L,  1e4L,  1e5
                                           1e14L, 1e15L, 1e16L, 1e17L, 1e18L, 1e19L, 1e20L,
                                           1e21L, 1e22L, 1e23L, 1e24L, 1e25L, 1e26L, 1e27L};
 constexpr bool kFastNumbers = std::numeric_limits<long double>::digits >= 64;
+// Significant digits that a 64-bit integer always holds.
+constexpr int kFastDigits = 18;
 
 // The int that "%x" formatted extraction reads from the (up to four) bytes of
 // a \u escape: leading whitespace, an optional sign, an optional 0x, then the
@@ -319,51 +321,64 @@ class Reader {
       m_rIn.advance();
       c = m_rIn.peek();
     }
-    bool mantissa = false, point = false, exponent = false;
+    // While fast, digits holds every significant digit and the value is
+    // digits * 10^(exponent - fraction).
+    bool mantissa = false, point = false;
     bool fast = kFastNumbers;
-    uint64_t digits = 0;  // significant digits, while fast
+    uint64_t digits = 0;
     int significant = 0, fraction = 0;
-    for (;;) {
+    for (;; c = m_rIn.peek()) {
       if (isDigit(c)) {
         mantissa = true;
-        if (fast) {
-          if (digits != 0 || c != '0') {
-            if (++significant > 18) fast = false;
-            digits = digits * 10 + static_cast<uint64_t>(c - '0');
-          }
-          if (point && ++fraction >= kExactPowers) fast = false;
+        if (digits != 0 || c != '0') {
+          if (++significant > kFastDigits) fast = false;
+          digits = digits * 10 + static_cast<uint64_t>(c - '0');
         }
-      } else if (c == '.' && !point && !exponent) {
+        if (point && fraction < kExactPowers) ++fraction;
+        if (point && fraction >= kExactPowers) fast = false;
+      } else if (c == '.' && !point) {
         point = true;
-      } else if ((c == 'e' || c == 'E') && !exponent && mantissa) {
-        exponent = true;
-        fast = false;
-        m_rIn.advance();
-        c = m_rIn.peek();
-        if (c == '+' || c == '-') {
-          m_rIn.advance();
-          c = m_rIn.peek();
-        }
-        continue;
       } else {
         break;
       }
       m_rIn.advance();
-      c = m_rIn.peek();
     }
     if (!mantissa) {
       m_rIn.setPos(start);
       return false;
     }
-    if (fast) {
-      // Both operands are exact, so the one rounding of the division gives
-      // the correctly rounded value, as the library conversion does.
+    int exponent = 0;
+    if (c == 'e' || c == 'E') {
+      m_rIn.advance();
+      c = m_rIn.peek();
+      bool negativeExponent = false;
+      if (c == '+' || c == '-') {
+        negativeExponent = c == '-';
+        m_rIn.advance();
+        c = m_rIn.peek();
+      }
+      if (!isDigit(c)) {  // "1e" is no number at all
+        m_rIn.setPos(start);
+        return false;
+      }
+      for (; isDigit(c); c = m_rIn.peek()) {
+        if (exponent < kExactPowers) exponent = exponent * 10 + (c - '0');
+        m_rIn.advance();
+      }
+      if (exponent >= kExactPowers) fast = false;
+      if (negativeExponent) exponent = -exponent;
+    }
+    const int scale = exponent - fraction;
+    if (fast && scale > -kExactPowers && scale < kExactPowers) {
+      // Both operands are exact, so the one rounding of the product or
+      // quotient gives the correctly rounded value, as the library
+      // conversion does.
       long double v = static_cast<long double>(digits);
-      if (fraction != 0) v /= kPow10[fraction];
+      if (scale > 0) v *= kPow10[scale];
+      if (scale < 0) v /= kPow10[-scale];
       result = negative ? -v : v;
       return true;
     }
-    // The whole span must convert, as in "1e" (which does not).
     const std::size_t length = m_rIn.pos() - start;
     std::string text(m_rIn.at(start), length);
     char* end = nullptr;
@@ -419,47 +434,60 @@ class Reader {
   // value's tag changes only on success.
   bool parseValue(Value& value) {
     value.reset();
-    {
+    m_rIn.skipSpace();
+    const int first = m_rIn.peek();
+    // Only a quote or a comment in front lets the string rule read more than
+    // the whitespace.
+    if (first == '"' || first == '\'' || first == '/') {
       String s;
       if (parseString(s)) {
         detail::Access::adoptString(value, new String(std::move(s)));
         return true;
       }
     }
-    // The string rule consumed the whitespace and comments in front; the
-    // next byte now rules out the alternatives that cannot start with it,
-    // which would fail without reading anything.
-    const int next = m_rIn.peek();
-    if (next != '{' && next != '[') {
-      Number n;
-      if (parseNumber(n)) {
-        detail::Access::setNumber(value, n);
-        return true;
+    // The string rule consumed the whitespace and comments in front, so the
+    // next byte tells which of the other rules can succeed: each of them
+    // fails without reading anything when its first byte does not match.
+    switch (m_rIn.peek()) {
+      case '[': {
+        std::unique_ptr<Array> a(new Array);
+        if (parseArray(*a)) {
+          detail::Access::adoptArray(value, a.release());
+          return true;
+        }
+        // A failed array is not rewound: the object rule is tried where it
+        // stopped.
+        if (m_bTooDeep) return false;
+        return parseObjectValue(value);
       }
-      bool b;
-      if (parseBool(b)) {
+      case '{':
+        return parseObjectValue(value);
+      case 't':
+      case 'f': {
+        bool b;
+        if (!parseBool(b)) return false;
         detail::Access::setBoolean(value, b);
         return true;
       }
-      if (parseNull()) {
+      case 'n':
+      case ',':
+        if (!parseNull()) return false;
         detail::Access::setNull(value);
         return true;
-      }
-    }
-    if (m_rIn.peek() == '[') {
-      std::unique_ptr<Array> a(new Array);
-      if (parseArray(*a)) {
-        detail::Access::adoptArray(value, a.release());
+      default: {
+        Number n;
+        if (!parseNumber(n)) return false;
+        detail::Access::setNumber(value, n);
         return true;
       }
-      if (m_bTooDeep) return false;
     }
+  }
+
+  bool parseObjectValue(Value& value) {
     std::unique_ptr<Object> o(new Object);
-    if (parseObject(*o)) {
-      detail::Access::adoptObject(value, o.release());
-      return true;
-    }
-    return false;
+    if (!parseObject(*o)) return false;
+    detail::Access::adoptObject(value, o.release());
+    return true;
   }
 
   bool parseArray(Array& array) {
@@ -490,17 +518,18 @@ class Reader {
     return true;
   }
 
-  // After the '['.
+  // After the '['. Each element is read in place at the end of the list.
   bool arrayBody(Array& array) {
     if (match("]")) return true;
     Array::Values& values = detail::Access::values(array);
     do {
-      std::unique_ptr<Value> element(new Value);
+      values.emplace_back();
       // Leniency: an element that cannot be read ends the list; a missing
       // last element (a trailing comma) still closes with ']'.
-      if (!parseValue(*element)) break;
-      values.push_back(element.get());
-      element.release();
+      if (!parseValue(values.back())) {
+        values.pop_back();
+        break;
+      }
     } while (match(","));
     if (m_bTooDeep) return false;
     return match("]");
@@ -518,10 +547,10 @@ class Reader {
         return false;  // keys must be quoted
       }
       if (!match(":")) return false;
-      std::unique_ptr<Value> value(new Value);
+      Value value;
       // Leniency: a member whose value cannot be read is dropped and ends the
       // list; nothing but whitespace before '}' still closes the object.
-      if (!parseValue(*value)) break;
+      if (!parseValue(value)) break;
       store(members, std::move(key), std::move(value));
     } while (match(","));
     if (m_bTooDeep) return false;
@@ -529,20 +558,17 @@ class Reader {
   }
 
   // A key given twice takes the later value.
-  static void store(Object::Map& members, std::string&& key, std::unique_ptr<Value>&& value) {
+  static void store(Object::Map& members, std::string&& key, Value&& value) {
     // Members usually arrive in key order (the writer sorts them).
     if (members.empty() || members.rbegin()->first < key) {
-      members.emplace_hint(members.end(), std::move(key), value.get());
-      value.release();
+      members.emplace_hint(members.end(), std::move(key), std::move(value));
       return;
     }
     Object::Map::iterator it = members.lower_bound(key);
     if (it != members.end() && it->first == key) {
-      delete it->second;
-      it->second = value.release();
+      it->second = std::move(value);
     } else {
-      members.emplace_hint(it, std::move(key), value.get());
-      value.release();
+      members.emplace_hint(it, std::move(key), std::move(value));
     }
   }
 
@@ -589,7 +615,7 @@ bool Value::parse(const std::string& text) {
   Value fresh;
   bool ok = onText(text, [&](Reader<TextCursor>& r) { return r.parseValue(fresh); });
   if (ok) {
-    detail::Access::transfer(fresh, *this);
+    *this = std::move(fresh);
   } else {
     reset();  // keeps the tag, as a failed read does
   }

@@ -5,6 +5,7 @@
 #undef NDEBUG
 #include <assert.h>
 #include <cstdio>
+#include <limits>
 #include <memory>
 
 #include "json/ZrJsonInternal.h"
@@ -25,60 +26,82 @@ void assertion(const char* file, int line, const char* expression, bool result) 
 // ----------------------------------------------------------------------
 // Value
 
-void Value::reset() {
-  switch (m_nType) {
-    case StringType:
-      delete m_pString;
-      m_pString = nullptr;
-      break;
-    case ArrayType:
-      delete m_pArray;
-      m_pArray = nullptr;
-      break;
-    case ObjectType:
-      delete m_pObject;
-      m_pObject = nullptr;
-      break;
-    default:
-      break;
+void Value::destroyContainer() {
+  if (m_nType == StringType) {
+    delete m_pString;
+  } else if (m_nType == ArrayType) {
+    delete m_pArray;
+  } else {
+    delete m_pObject;
   }
+  m_pPayload = nullptr;
+}
+
+void Value::release() {
+  if (m_nType == NumberType) {
+    delete m_pNumber;
+  } else {
+    reset();
+  }
+  m_pPayload = nullptr;
+}
+
+Number& Value::numberSlot() {
+  if (m_nType != NumberType || m_pNumber == nullptr) {
+    Number* slot = new Number(0);
+    release();
+    m_pNumber = slot;
+    m_nType = NumberType;
+  }
+  return *m_pNumber;
+}
+
+Value& Value::operator=(Value&& other) noexcept {
+  if (&other != this) {
+    release();
+    m_nType = other.m_nType;
+    m_pPayload = other.m_pPayload;
+    other.m_nType = InvalidType;
+    other.m_pPayload = nullptr;
+  }
+  return *this;
 }
 
 void Value::import(const Number& n) {
-  reset();
-  m_nType = NumberType;
-  m_ldNumber = n;
+  // The number may live in this value's own node.
+  const Number copy = n;
+  numberSlot() = copy;
 }
 
 void Value::import(const Boolean& b) {
-  reset();
+  release();  // the payload is null now: the boolean is its only byte
   m_nType = BooleanType;
   m_bBoolean = b;
 }
 
 void Value::import(const Null&) {
-  reset();
+  release();
   m_nType = NullType;
 }
 
 void Value::import(const String& s) {
   // Copy first: s may live inside this value's own payload.
   String* copy = new String(s);
-  reset();
+  release();
   m_nType = StringType;
   m_pString = copy;
 }
 
 void Value::import(const Array& a) {
   std::unique_ptr<Array> copy(new Array(a));
-  reset();
+  release();
   m_nType = ArrayType;
   m_pArray = copy.release();
 }
 
 void Value::import(const Object& o) {
   std::unique_ptr<Object> copy(new Object(o));
-  reset();
+  release();
   m_nType = ObjectType;
   m_pObject = copy.release();
 }
@@ -87,7 +110,7 @@ void Value::import(const Value& other) {
   if (&other == this) return;
   switch (other.m_nType) {
     case NumberType:
-      import(other.m_ldNumber);
+      import(*other.m_pNumber);
       break;
     case BooleanType:
       import(other.m_bBoolean);
@@ -98,9 +121,9 @@ void Value::import(const Value& other) {
     case StringType:
     case ArrayType:
     case ObjectType:
-      if (other.m_pString == nullptr) {
+      if (other.m_pPayload == nullptr) {
         // A hollow source copies as a hollow value of its kind.
-        reset();
+        release();
         m_nType = other.m_nType;
       } else if (other.m_nType == StringType) {
         import(*other.m_pString);
@@ -111,7 +134,7 @@ void Value::import(const Value& other) {
       }
       break;
     case InvalidType:
-      reset();
+      release();
       m_nType = InvalidType;
       break;
     default:
@@ -119,13 +142,24 @@ void Value::import(const Value& other) {
   }
 }
 
+bool toInt(Number n, int& out) {
+  // Truncation keeps every value above INT_MIN - 1 and below INT_MAX + 1
+  // within the range; NaN fails both tests.
+  const Number low = static_cast<Number>(std::numeric_limits<int>::min()) - 1;
+  const Number high = static_cast<Number>(std::numeric_limits<int>::max()) + 1;
+  if (!(n > low && n < high)) return false;
+  out = static_cast<int>(n);
+  return true;
+}
+
 // ----------------------------------------------------------------------
 // Array
 
 void Array::import(const Value& value) {
-  std::unique_ptr<Value> copy(new Value(value));
-  m_oValues.push_back(copy.get());
-  copy.release();
+  // Copy first: the value may be one of this array's own elements, which
+  // growing the array moves.
+  Value copy(value);
+  m_oValues.push_back(std::move(copy));
 }
 
 void Array::import(const Array& other) {
@@ -135,7 +169,7 @@ void Array::import(const Array& other) {
     return;
   }
   m_oValues.reserve(m_oValues.size() + other.m_oValues.size());
-  for (const Value* v : other.m_oValues) import(*v);
+  for (const Value& v : other.m_oValues) m_oValues.push_back(v);
 }
 
 Array& Array::operator=(const Array& other) {
@@ -154,36 +188,46 @@ Array& Array::operator=(const Value& value) {
   return *this;
 }
 
-void Array::reset() {
-  for (Value* v : m_oValues) delete v;
-  m_oValues.clear();
-}
+void Array::reset() { m_oValues.clear(); }
 
 // ----------------------------------------------------------------------
 // Object
 
+void Object::setPendingKey(const std::string& key) {
+  if (key.empty()) {
+    m_pPendingKey.reset();  // an empty pending key is no pending key
+  } else {
+    m_pPendingKey.reset(new std::string(key));
+  }
+}
+
+std::string Object::takePendingKey() {
+  std::string key;
+  if (m_pPendingKey) key.swap(*m_pPendingKey);
+  m_pPendingKey.reset();
+  return key;
+}
+
 void Object::import(const std::string& key, const Value& value) {
-  m_sPendingKey.clear();
+  m_pPendingKey.reset();
   // Copy first: the value (or the key) may belong to the member replaced.
-  std::unique_ptr<Value> copy(new Value(value));
+  Value copy(value);
   Map::iterator it = m_oMap.find(key);
   if (it != m_oMap.end()) {
-    delete it->second;
-    it->second = copy.release();
+    it->second = std::move(copy);
   } else {
-    m_oMap.emplace(key, copy.get());
-    copy.release();
+    m_oMap.emplace(key, std::move(copy));
   }
 }
 
 void Object::import(const Object& other) {
-  m_sPendingKey.clear();
+  m_pPendingKey.reset();
   if (&other == this) return;  // merging an object into itself changes nothing
-  for (const auto& member : other.m_oMap) import(member.first, *member.second);
+  for (const auto& member : other.m_oMap) import(member.first, member.second);
 }
 
 Object& Object::operator=(const Object& other) {
-  m_sPendingKey.clear();
+  m_pPendingKey.reset();
   if (&other != this) {
     reset();
     import(other);
@@ -192,27 +236,20 @@ Object& Object::operator=(const Object& other) {
 }
 
 Object& Object::operator<<(const Value& value) {
-  if (m_sPendingKey.empty()) {
-    m_sPendingKey = value.get<String>();
+  if (!m_pPendingKey) {
+    setPendingKey(value.get<String>());
   } else {
-    std::string key;
-    key.swap(m_sPendingKey);
-    import(key, value);
+    import(takePendingKey(), value);
   }
   return *this;
 }
 
 Object& Object::operator<<(const Object& object) {
-  std::string key;
-  key.swap(m_sPendingKey);
-  import(key, Value(object));
+  import(takePendingKey(), Value(object));
   return *this;
 }
 
-void Object::reset() {
-  for (auto& member : m_oMap) delete member.second;
-  m_oMap.clear();
-}
+void Object::reset() { m_oMap.clear(); }
 
 std::string Object::write(unsigned int format) const {
   if (format == 0) return json();

@@ -3,10 +3,12 @@
 // A value tree is made of three classes:
 //   Value   one tagged value: a number, string, boolean, null, array or
 //           object, or "invalid" (the state of a default-constructed value);
-//   Array   an ordered list of separately allocated values;
-//   Object  a map from key to separately allocated value, kept sorted by the
+//   Array   an ordered list of values, held in place;
+//   Object  a map from key to value (held in place), kept sorted by the
 //           byte-wise order of the keys (every writer visits members in that
 //           order, whatever order they were added in).
+// A value is sixteen bytes; a number, string, array or object payload is a
+// node of its own that the value owns.
 //
 // Ownership is single and deep: a container owns every value below it, and
 // every copy, import or assignment copies the whole tree below its source. No
@@ -15,8 +17,11 @@
 // Typed access of the wrong kind (Value::get, Object::get for a missing key,
 // Array::get past the end, a non-string first operand of an Object chain) is
 // a programming error: it writes one line to stderr and aborts the process,
-// whatever the build type. Callers test with is<T>(), has<T>() and size()
-// before reading data that they did not build themselves.
+// whatever the build type. Data that the program did not build itself (a
+// message received from another machine) is read only through the
+// non-asserting readers getIf<T>() of Value, Array and Object, which give
+// null for a missing or different value, and numbers become integers only
+// through the range-checked toInt().
 //
 // The parser is deliberately permissive (single quotes, // comments, empty
 // values, trailing commas, text after the top-level item) and never aborts:
@@ -37,6 +42,7 @@
 #include <cstdint>
 #include <iosfwd>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -94,7 +100,7 @@ class Value {
     InvalidType = 6
   };
 
-  Value() : m_nType(InvalidType), m_pString(nullptr) {}
+  Value() : m_nType(InvalidType), m_pPayload(nullptr) {}
   Value(const Number& n) : Value() { import(n); }
   Value(const String& s) : Value() { import(s); }
   // A string literal is a string (not the boolean its pointer converts to).
@@ -111,13 +117,25 @@ class Value {
     import(other);
     return *this;
   }
-  ~Value() { reset(); }
+  // Takes the other's content over; the other is left invalid.
+  Value(Value&& other) noexcept : m_nType(other.m_nType), m_pPayload(other.m_pPayload) {
+    other.m_nType = InvalidType;
+    other.m_pPayload = nullptr;
+  }
+  Value& operator=(Value&& other) noexcept;
+  ~Value() {
+    if (m_pPayload != nullptr) release();
+  }
 
   // A string, array or object value destroys its payload and becomes hollow
   // (same tag, no payload); other values are untouched. A hollow value may
   // only be destroyed, reset, imported into, parsed into, or asked empty()
   // and is<T>().
-  void reset();
+  void reset() {
+    if ((m_nType == StringType || m_nType == ArrayType || m_nType == ObjectType) &&
+        m_pPayload != nullptr)
+      destroyContainer();
+  }
 
   void import(const Number& n);
   void import(const String& s);
@@ -140,11 +158,16 @@ class Value {
   template <typename T>
   const T& get() const;
 
+  // Non-asserting read, for data the program did not build itself: the
+  // payload when the value is<T>() and not hollow, null otherwise.
+  template <typename T>
+  const T* getIf() const;
+
   // True for an invalid value and for a hollow string, array or object.
   bool empty() const {
     return m_nType == InvalidType ||
            ((m_nType == StringType || m_nType == ArrayType || m_nType == ObjectType) &&
-            m_pString == nullptr);
+            m_pPayload == nullptr);
   }
   Type type() const { return static_cast<Type>(m_nType); }
 
@@ -158,19 +181,36 @@ class Value {
  private:
   friend struct detail::Access;
 
+  // REQUIRES: a string, array or object with its payload. Destroys it.
+  void destroyContainer();
+  // Destroys any payload, a number's included; the tag stays.
+  void release();
+  // REQUIRES: no payload other than a number's. The number slot of this
+  // value, allocated when it has none.
+  Number& numberSlot();
+
+  // Sixteen bytes, so that arrays and objects hold their values in place:
+  // m_pPayload is null for null and invalid values and holds nothing but the
+  // boolean for a boolean (the destructor tests it before anything else).
+  // a boolean lives in the value itself, every other payload (the number
+  // too, whose long double would double the size of every value) in a node
+  // of its own. A number value always has its node; a hollow string, array
+  // or object has none.
   int32_t m_nType;
   union {
-    Number m_ldNumber;
     Boolean m_bBoolean;
+    Number* m_pNumber;
     String* m_pString;
     Array* m_pArray;
     Object* m_pObject;
+    void* m_pPayload;
   };
 };
 
 class Array {
  public:
-  typedef std::vector<Value*> Values;
+  // The elements, held in place, in insertion order.
+  typedef std::vector<Value> Values;
 
   Array() {}
   Array(const Array& other) { import(other); }
@@ -186,6 +226,10 @@ class Array {
   T& get(unsigned int i);
   template <typename T>
   const T& get(unsigned int i) const;
+  // Non-asserting read: element i's payload when i < size() and the element
+  // is<T>() (not hollow), null otherwise.
+  template <typename T>
+  const T* getIf(std::size_t i) const;
 
   // Appends a deep copy of the value.
   void import(const Value& value);
@@ -225,7 +269,8 @@ class Array {
 
 class Object {
  public:
-  typedef std::map<std::string, Value*> Map;
+  // The members, values held in place, in byte-wise key order.
+  typedef std::map<std::string, Value> Map;
 
   Object() {}
   Object(const Object& other) { import(other); }
@@ -244,6 +289,10 @@ class Object {
   T& get(const std::string& key);
   template <typename T>
   const T& get(const std::string& key) const;
+  // Non-asserting read: the member's payload when has<T>(key) (and it is
+  // not hollow), null otherwise.
+  template <typename T>
+  const T* getIf(const std::string& key) const;
 
   // Stores a deep copy under the key, replacing any earlier value; clears
   // the pending key.
@@ -279,9 +328,17 @@ class Object {
 
  private:
   friend struct detail::Access;
+  void setPendingKey(const std::string& key);
+  std::string takePendingKey();
+
   Map m_oMap;
-  std::string m_sPendingKey;
+  // Null when no key is pending; held apart so that an object stays small.
+  std::unique_ptr<std::string> m_pPendingKey;
 };
+
+// A received number as an int: its value truncated toward zero, when that
+// lies within the range of int (true); false, out untouched, otherwise.
+bool toInt(Number n, int& out);
 
 // Compact form: everything on one line, items separated by ", ", members as
 // "key": value. Numbers use the stream's own format settings; an invalid
@@ -356,12 +413,12 @@ inline bool Value::is<Object>() const {
 template <>
 inline Number& Value::get<Number>() {
   ZRJSON_ASSERT("is<Number>()", is<Number>());
-  return m_ldNumber;
+  return *m_pNumber;
 }
 template <>
 inline const Number& Value::get<Number>() const {
   ZRJSON_ASSERT("is<Number>()", is<Number>());
-  return m_ldNumber;
+  return *m_pNumber;
 }
 template <>
 inline Boolean& Value::get<Boolean>() {
@@ -411,33 +468,63 @@ inline const Object& Value::get<Object>() const {
   return *m_pObject;
 }
 
+template <>
+inline const Boolean* Value::getIf<Boolean>() const {
+  return is<Boolean>() ? &m_bBoolean : nullptr;
+}
+template <>
+inline const Number* Value::getIf<Number>() const {
+  return is<Number>() ? m_pNumber : nullptr;
+}
+template <>
+inline const String* Value::getIf<String>() const {
+  return is<String>() ? m_pString : nullptr;
+}
+template <>
+inline const Array* Value::getIf<Array>() const {
+  return is<Array>() ? m_pArray : nullptr;
+}
+template <>
+inline const Object* Value::getIf<Object>() const {
+  return is<Object>() ? m_pObject : nullptr;
+}
+
 template <typename T>
 T& Array::get(unsigned int i) {
   ZRJSON_ASSERT("i < size()", i < size());
-  return m_oValues[i]->get<T>();
+  return m_oValues[i].get<T>();
 }
 template <typename T>
 const T& Array::get(unsigned int i) const {
   ZRJSON_ASSERT("i < size()", i < size());
-  return static_cast<const Value*>(m_oValues[i])->get<T>();
+  return m_oValues[i].get<T>();
+}
+template <typename T>
+const T* Array::getIf(std::size_t i) const {
+  return i < m_oValues.size() ? m_oValues[i].getIf<T>() : nullptr;
 }
 
 template <typename T>
 bool Object::has(const std::string& key) const {
   Map::const_iterator it = m_oMap.find(key);
-  return it != m_oMap.end() && it->second->is<T>();
+  return it != m_oMap.end() && it->second.is<T>();
 }
 template <typename T>
 T& Object::get(const std::string& key) {
   Map::iterator it = m_oMap.find(key);
-  ZRJSON_ASSERT("has<T>(key)", it != m_oMap.end() && it->second->is<T>());
-  return it->second->get<T>();
+  ZRJSON_ASSERT("has<T>(key)", it != m_oMap.end() && it->second.is<T>());
+  return it->second.get<T>();
 }
 template <typename T>
 const T& Object::get(const std::string& key) const {
   Map::const_iterator it = m_oMap.find(key);
-  ZRJSON_ASSERT("has<T>(key)", it != m_oMap.end() && it->second->is<T>());
-  return static_cast<const Value*>(it->second)->get<T>();
+  ZRJSON_ASSERT("has<T>(key)", it != m_oMap.end() && it->second.is<T>());
+  return it->second.get<T>();
+}
+template <typename T>
+const T* Object::getIf(const std::string& key) const {
+  Map::const_iterator it = m_oMap.find(key);
+  return it == m_oMap.end() ? nullptr : it->second.getIf<T>();
 }
 
 }  // namespace zrjson

@@ -6,6 +6,7 @@
 
 #include "plugin/ZRSOFrame.h"
 #include "plugin/zrso_api.h"
+#include "remote/HDSRemoteMessages.h"
 #include "util/HDSCLIUtils.h"
 
 using zrso_frame::format;
@@ -13,18 +14,6 @@ using zrso_frame::GroupRunner;
 using zrso_frame::guarded;
 
 namespace {
-
-// Remote message ids of the operations.
-enum MessageId : unsigned int {
-  kCreateSnaps = 2,
-  kRevertSnaps = 3,
-  kReconcileSnaps = 4,
-  kMapSnaps = 5,
-  kUnmapSnaps = 6,
-  kDeleteSnaps = 7,
-  kCreateRemoteSnaps = 10,
-  kPostCreateSnaps = 11,
-};
 
 // One member of the family of grouped operations.
 struct Member {
@@ -128,7 +117,7 @@ int postSnapDevices(ZRSO::SnapInfo** snaps, short count, ZRSO::ZROSUtil* util) {
   snaps[0]->log(1, m.function, m.startLog, count);
   if (WaitForQMarkerCommit(snaps, count, util) != 0) return 1;
   return groupRunAndFold(m, snaps, count, util,
-                         zrso_frame::basicRunner(hds_PostCreateWorker, kPostCreateSnaps));
+                         zrso_frame::basicRunner(hds_PostCreateWorker, POST_CREATE_SNAPS));
 }
 
 // Delete: a device joins its group only when its stored metadata names a
@@ -157,7 +146,7 @@ int deleteSnaps(const Member& m, ZRSO::SnapInfo** snaps, short count, ZRSO::ZROS
     }
     groups[device->getControlHostId()].push_back(device);
   }
-  zrso_frame::runGroupLoop(rulesOf(m), zrso_frame::basicRunner(hds_DeleteWorker, kDeleteSnaps),
+  zrso_frame::runGroupLoop(rulesOf(m), zrso_frame::basicRunner(hds_DeleteWorker, DELETE_SNAPS),
                            groups, first, count, util);
   first->log(1, m.function, m.endLog, count);
   return getReturnStatus(snaps, count, m.successStatus);
@@ -189,7 +178,7 @@ int mapSnaps(ZRSO::SnapInfo** snaps, short count, ZRSO::ZROSUtil* util) {
     return hds_MapWorker(group, size, u, params);
   };
   const zrso_frame::LoopResult loop = zrso_frame::runGroupLoop(
-      rulesOf(m), zrso_frame::mapUnmapRunner(local, kMapSnaps, params), groups, first, count, util);
+      rulesOf(m), zrso_frame::mapUnmapRunner(local, MAP_SNAPS, params), groups, first, count, util);
   if (loop.completed && ZRHDSCLIUtils::FinishPostMap(snaps, count, util, params) == 0) {
     recordStepFailure(m, first, first, "post-Map procedures");
     return 1;
@@ -216,7 +205,7 @@ int unmapSnaps(ZRSO::SnapInfo** snaps, short count, ZRSO::ZROSUtil* util) {
   };
   // A failing local group does not keep the other groups mapped.
   const zrso_frame::LoopResult loop = zrso_frame::runGroupLoop(
-      rulesOf(m, true), zrso_frame::mapUnmapRunner(local, kUnmapSnaps, params), groups, first,
+      rulesOf(m, true), zrso_frame::mapUnmapRunner(local, UNMAP_SNAPS, params), groups, first,
       count, util);
   if (!loop.remoteFailed && !ZRHDSCLIUtils::FinishPostUnmap(snaps, count, util, params)) {
     recordStepFailure(m, first, first, "post-Unmap procedures");
@@ -235,7 +224,7 @@ int reconcileSnaps(ZRSO::SnapInfo** snaps, short count, ZRSO::ZROSUtil* util) {
   // A failed remote group ends the loop; it and the groups after it count as
   // failed, as every failed local group does.
   const zrso_frame::LoopResult loop = zrso_frame::runGroupLoop(
-      rulesOf(m, true), zrso_frame::basicRunner(hds_ReconcileWorker, kReconcileSnaps), groups,
+      rulesOf(m, true), zrso_frame::basicRunner(hds_ReconcileWorker, RECONCILE_SNAPS), groups,
       first, count, util);
   first->log(1, m.function, m.endLog, count);
   if (loop.failedDevices == 0) return 0;
@@ -249,14 +238,14 @@ extern "C" {
 int zrso_snapDevices(ZRSO::SnapInfo** snaps, short count, ZRSO::ZROSUtil* util) {
   return guarded(kCreate.function, snaps, count, kCreate.code, [&] {
     return runMember(kCreate, snaps, count, util,
-                     zrso_frame::basicRunner(hds_CreateWorker, kCreateSnaps));
+                     zrso_frame::basicRunner(hds_CreateWorker, CREATE_SNAPS));
   });
 }
 
 int zrso_createRemoteSnaps(ZRSO::SnapInfo** snaps, short count, ZRSO::ZROSUtil* util) {
   return guarded(kCreateRemote.function, snaps, count, kCreateRemote.code, [&] {
     return runMember(kCreateRemote, snaps, count, util,
-                     zrso_frame::basicRunner(hds_PostCreateWorker, kCreateRemoteSnaps));
+                     zrso_frame::basicRunner(hds_PostCreateWorker, CREATE_REMOTE_SNAPS));
   });
 }
 
@@ -268,7 +257,7 @@ int zrso_postSnapDevices(ZRSO::SnapInfo** snaps, short count, ZRSO::ZROSUtil* ut
 int zrso_revertSnaps(ZRSO::SnapInfo** snaps, short count, ZRSO::ZROSUtil* util) {
   return guarded(kRevert.function, snaps, count, kRevert.code, [&] {
     return runMember(kRevert, snaps, count, util,
-                     zrso_frame::basicRunner(hds_RevertWorker, kRevertSnaps));
+                     zrso_frame::basicRunner(hds_RevertWorker, REVERT_SNAPS));
   });
 }
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "host/EvDebug.h"
+#include "remote/HDSRemoteTransport.h"
 #include "util/HDSCLIUtils.h"
 
 namespace zrso_frame {
@@ -95,7 +96,7 @@ GroupOutcome runGroup(const GroupRunner& runner, SnapGroup& group, short count,
   std::string request;
   std::string response;
   if (!runner.buildRequest || !runner.exchange || !runner.readResponse) {
-    SetError(rep, ZR_HDS_ERR_REMOTE_EXEC,
+    SetError(rep, ZR_HDS_ERR_REMOTE_EXECUTION,
              format("No remote execution for media agent [%s].", mediaAgent.c_str()).c_str());
     return GroupOutcome::kRemoteFailure;
   }

@@ -5,13 +5,13 @@
 #include <vector>
 
 #include "plugin/ZRSOFrame.h"
+#include "remote/HDSRemoteMessages.h"
 #include "util/HDSCLIUtils.h"
 
 using zrso_frame::format;
 
 namespace {
 
-constexpr unsigned int kSegregateSnaps = 0;
 constexpr char kSegregate[] = "zrso_prepareDevices::hds_SegregateGADCoordinator";
 constexpr char kClone[] = "hds_CloneGADCoordinator";
 
@@ -82,7 +82,7 @@ int hds_SegregateGADCoordinator(ZRSO::SnapInfo** snaps, short count, ZRSO::ZROSU
   const zrso_frame::LoopRules rules{
       kSegregate, "%s: Failed to Segregate Snap for the Control Host [%d]", ZR_HDS_ERR_PREPARE};
   if (!zrso_frame::runGroupLoop(rules,
-                                zrso_frame::basicRunner(hds_SegregateWorker, kSegregateSnaps),
+                                zrso_frame::basicRunner(hds_SegregateWorker, SEGREGATE_SNAPS),
                                 groups, first, count, util)
            .completed) {
     return 1;

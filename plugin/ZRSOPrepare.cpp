@@ -7,18 +7,13 @@
 
 #include "plugin/ZRSOFrame.h"
 #include "plugin/zrso_api.h"
+#include "remote/HDSRemoteMessages.h"
 #include "util/HDSCLIUtils.h"
 
 using zrso_frame::format;
 using zrso_frame::guarded;
 
 namespace {
-
-enum MessageId : unsigned int {
-  kPrepareSnaps = 1,
-  kGetRemoteReplInfo = 8,
-  kPrepareRemoteSnaps = 9,
-};
 
 constexpr char kPrepare[] = "zrso_prepareDevices";
 constexpr char kPrepareRemote[] = "zrso_prepareRemoteSnaps";
@@ -123,7 +118,7 @@ int prepareDevices(ZRSO::SnapInfo** snaps, short count, ZRSO::ZROSUtil* util) {
     groups[snaps[i]->getControlHostId()].push_back(snaps[i]);
   }
   const zrso_frame::LoopRules rules{kPrepare, kPrepareFailure, ZR_HDS_ERR_PREPARE};
-  const zrso_frame::GroupRunner runner = zrso_frame::basicRunner(localPrepare, kPrepareSnaps);
+  const zrso_frame::GroupRunner runner = zrso_frame::basicRunner(localPrepare, PREPARE_SNAPS);
   if (hds_SegregateGADCoordinator(snaps, count, util, groups) != 0) {
     recordGadFailure(first, "Failed to discover and group devices from either sides of GAD pairs.");
   } else if (zrso_frame::runGroupLoop(rules, runner, groups, first, count, util).completed) {
@@ -149,7 +144,7 @@ int prepareRemoteSnaps(ZRSO::SnapInfo** snaps, short count, ZRSO::ZROSUtil* util
       "%s: Failed to get Replication info for Snaps belonging to the Control Host [%d]",
       ZR_HDS_ERR_PREPARE};
   if (zrso_frame::runGroupLoop(replRules,
-                               zrso_frame::basicRunner(hds_GetRemoteReplWorker, kGetRemoteReplInfo),
+                               zrso_frame::basicRunner(hds_GetRemoteReplWorker, GET_REM_REP_INFO),
                                groups, first, count, util)
           .completed) {
     // The first pass rewrote the devices' replication data: the host may
@@ -158,7 +153,7 @@ int prepareRemoteSnaps(ZRSO::SnapInfo** snaps, short count, ZRSO::ZROSUtil* util
     zrso_frame::groupByControlHost(snaps, count, ZRSO::SNAP_STATUS_PREPARE_PENDING, groups);
     const zrso_frame::LoopRules prepareRules{kPrepareRemote, kPrepareFailure, ZR_HDS_ERR_PREPARE};
     zrso_frame::runGroupLoop(prepareRules,
-                             zrso_frame::basicRunner(hds_PrepareRemoteWorker, kPrepareRemoteSnaps),
+                             zrso_frame::basicRunner(hds_PrepareRemoteWorker, PREPARE_REMOTE_SNAPS),
                              groups, first, count, util);
   }
   first->log(1, kPrepareRemote, "Completed Preparing snapshot(s)/clone(s). Count [%d]", count);

@@ -4,13 +4,13 @@
 #include <string>
 
 #include "plugin/ZRSOFrame.h"
+#include "remote/HDSRemoteMessages.h"
 #include "util/HDSCLIUtils.h"
 
 using zrso_frame::format;
 
 namespace {
 
-constexpr unsigned int kQMarkerCommitSnaps = 12;
 constexpr char kFn[] = "zrso_postSnapDevices::WaitForQMarkerCommit";
 
 const std::string& serialOf(const ZRHDSMetadataInfo& info) {
@@ -45,7 +45,7 @@ int checkControlHost(int controlHostId, ZRSO::SnapInfo* rep, ZRSO::SnapInfo* fir
   if (!bound) return 1;
   SnapGroup group{rep};
   const zrso_frame::GroupOutcome outcome = zrso_frame::runGroup(
-      zrso_frame::basicRunner(hds_QMarkerCommitWorker, kQMarkerCommitSnaps), group, 1, util);
+      zrso_frame::basicRunner(hds_QMarkerCommitWorker, QMARKER_COMMIT_SNAPS), group, 1, util);
   if (outcome == zrso_frame::GroupOutcome::kLocalFailure) {
     zrso_frame::recordUnlessErrored(
         rep, ZR_HDS_ERR_CREATE,

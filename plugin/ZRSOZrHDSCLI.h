@@ -20,7 +20,6 @@ using SnapGroupMap = std::map<int, SnapGroup>;
 
 // Error codes of the entry layer that the shared constants do not carry.
 constexpr int ZR_HDS_ERR_SET_METADATA = 60500;
-constexpr int ZR_HDS_ERR_REMOTE_EXEC = 62012;
 // Engine type of Thin Image targetless snapshots.
 constexpr short ZR_HDS_ENGINE_THIN_IMAGE = 73;
 // Highest LDEV number a source device may report.

@@ -31,6 +31,7 @@ const NamedEntry kGroupedEntries[] = {
     {"zrso_mapSnaps", zrso_mapSnaps},
     {"zrso_unmapSnaps", zrso_unmapSnaps},
     {"zrso_reconcileSnaps", zrso_reconcileSnaps},
+    {"zrso_execSnapEngineOp", zrso_execSnapEngineOp},
     {"zrso_processVPDInfo", zrso_processVPDInfo},
 };
 

@@ -20,7 +20,7 @@ std::string HDSContainerTestBed::startInstance() {
   return m_instance;
 }
 
-HDSContainerTestBed::HDSContainerTestBed() : m_scopedTree(&tree) {
+HDSContainerTestBed::HDSContainerTestBed() : m_scopedTree(&tree), m_scopedClock(&clock) {
   tmp.setEnv("CCISIM_STATE", fx.statePath());
   fx.addArray(kSerial);
   fx.addUser("cciuser", "secret");

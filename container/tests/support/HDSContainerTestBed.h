@@ -18,6 +18,7 @@
 #include "host/testing/FakeOSUtil.h"
 #include "host/testing/FakeSnapInfo.h"
 #include "host/testing/ScopedTempDir.h"
+#include "host/testing/ZrFakeClock.h"
 #include "host/testing/ZrFakeDeviceTree.h"
 #include "sim/ccisim_fixture.h"
 
@@ -26,6 +27,10 @@ class ZRHDSInfoContainerTestPeer {
  public:
   static std::vector<ZRHDSSnapInfo>& snaps(ZRHDSInfoContainer& c) { return c.m_oSnapInfoList; }
   static ZRHDSSnapOptions& options(ZRHDSInfoContainer& c) { return c.m_oSnapOptions; }
+  static bool writeMapRecord(ZRHDSInfoContainer& c, const ZRHDSSnapInfo& snap, int id,
+                             bool withHostGroups, const std::string& hostGroups) {
+    return c.writeMapRecord(snap, id, withHostGroups, hostGroups, nullptr);
+  }
 };
 
 class HDSContainerTestBed : public ::testing::Test {
@@ -67,10 +72,12 @@ class HDSContainerTestBed : public ::testing::Test {
   ccisim::Fixture fx;
   FakeOSUtil os;
   ZrFakeDeviceTree tree;
+  ZrFakeClock clock;  // every wait of the handler runs on it
   std::vector<std::unique_ptr<FakeSnapInfo>> devices;
 
  private:
   ZrScopedDeviceTree m_scopedTree;
+  ZrScopedClock m_scopedClock;
   std::string m_instance;
 };
 

@@ -1,0 +1,286 @@
+// The array resource-group lock shared by handlers of one process and of
+// several processes, against the simulator's lock state and journal.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "handler/tests/support/HDSHandlerTestBed.h"
+#include "host/ZrNamedMutex.h"
+#include "host/testing/ZrFakeClock.h"
+
+namespace {
+
+const char kSerial[] = "412345";
+const char kMeta[] = "meta_resource";
+
+// A fake clock that, at every pause of the lock poll, checks that the
+// machine-wide mutex of the lock is free for others.
+class MutexProbeClock : public ZrFakeClock {
+ public:
+  void sleepMillis(int64_t ms) override {
+    if (ms == 5000) {
+      ++pauses;
+      ZrNamedMutex probe(ZR_HDS_LOCK_RESOURCE_GROUP);
+      if (probe.lock(0) != 0) ++freeDuringPause;
+      probe.unlock();
+    }
+    ZrFakeClock::sleepMillis(ms);
+  }
+  int pauses = 0;
+  int freeDuringPause = 0;
+};
+
+class HandlerLock : public ::testing::Test {
+ protected:
+  void SetUp() override { bed.addSources({256}); }
+  ccisim::ResourceGroup meta() const {
+    return bed.sim.load().arrays.at(kSerial).resourceGroups.at(kMeta);
+  }
+  std::string status(const std::string& group = kMeta) const {
+    return bed.sim.load().arrays.at(kSerial).resourceGroups.at(group).lockStatus;
+  }
+  size_t locks() const { return bed.count("lock resource"); }
+  size_t unlocks() const { return bed.count("unlock resource"); }
+  static bool locked(ZRHDSCommandHandler& h) {
+    bool on = false;
+    h.getIsResourceLocked(on);
+    return on;
+  }
+
+  HDSHandlerTestBed bed;
+};
+
+TEST_F(HandlerLock, TwoHandlersOfOneProcessShareOneArrayLock) {
+  auto first = bed.handler();
+  auto second = bed.handler();
+  ASSERT_TRUE(first->lockResource(false)) << HDSHandlerTestBed::error(*first).second;
+  EXPECT_EQ(1u, locks());
+  EXPECT_EQ("lock resource -resource_name meta_resource -time 30 -IM3532 -s 412345",
+            bed.sim.journal("raidcom", "lock resource").back().line());
+  ASSERT_TRUE(second->lockResource(false));
+  EXPECT_TRUE(second->lockResource(false));  // already holding: nothing counted
+  EXPECT_EQ(1u, locks());
+
+  const size_t listings = bed.count("get resource");
+  ASSERT_TRUE(first->unlockResource(false));
+  EXPECT_FALSE(locked(*first));
+  EXPECT_EQ(0u, unlocks());
+  EXPECT_EQ(listings, bed.count("get resource"));  // no array command at all
+  EXPECT_EQ("Locked", status());
+
+  ASSERT_TRUE(second->unlockResource(false));
+  EXPECT_EQ(1u, unlocks());
+  EXPECT_EQ("Unlocked", status());
+}
+
+// Runs a job in a child process that takes the lock, reports 'L', and then
+// waits for 'U' (unlock and end) or to be killed.
+class LockingChild {
+ public:
+  explicit LockingChild(HDSHandlerTestBed& bed) {
+    int up[2], down[2];
+    if (::pipe(up) != 0 || ::pipe(down) != 0) return;
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::close(up[0]);
+      ::close(down[1]);
+      int rc = 3;
+      {
+        auto h = bed.handler();
+        if (h->lockResource(false)) {
+          char c = 'L';
+          if (::write(up[1], &c, 1) == 1 && ::read(down[0], &c, 1) == 1 && c == 'U') {
+            rc = h->unlockResource(false) ? 0 : 4;
+          }
+        }
+      }
+      ::_exit(rc);
+    }
+    ::close(up[1]);
+    ::close(down[0]);
+    toChild_ = down[1];
+    char c = 0;
+    ready_ = ::read(up[0], &c, 1) == 1 && c == 'L';
+    ::close(up[0]);
+  }
+  ~LockingChild() {
+    if (pid_ > 0) kill();
+    if (toChild_ >= 0) ::close(toChild_);
+  }
+  bool ready() const { return ready_; }
+  // Asks the child to unlock; its exit code (0: unlocked).
+  int finish() {
+    char c = 'U';
+    if (::write(toChild_, &c, 1) != 1) return -1;
+    return reap();
+  }
+  void kill() {
+    ::kill(pid_, SIGKILL);
+    reap();
+  }
+
+ private:
+  int reap() {
+    int st = 0;
+    ::waitpid(pid_, &st, 0);
+    pid_ = -1;
+    return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  }
+  pid_t pid_ = -1;
+  int toChild_ = -1;
+  bool ready_ = false;
+};
+
+TEST_F(HandlerLock, HandlersOfTwoProcessesShareAndTheLastOneReleases) {
+  LockingChild child(bed);
+  ASSERT_TRUE(child.ready());
+  auto h = bed.handler();
+  ASSERT_TRUE(h->lockResource(false));
+  EXPECT_EQ(1u, locks());  // the child's
+
+  // The first process to leave does not release the lock under the other.
+  EXPECT_EQ(0, child.finish());
+  EXPECT_EQ(0u, unlocks());
+  EXPECT_EQ("Locked", status());
+
+  ASSERT_TRUE(h->unlockResource(false));
+  EXPECT_EQ(1u, unlocks());
+  EXPECT_EQ("Unlocked", status());
+}
+
+TEST_F(HandlerLock, HolderKilledWhileHoldingNeverKeepsTheCountUp) {
+  {
+    LockingChild child(bed);
+    ASSERT_TRUE(child.ready());
+    child.kill();
+  }
+  EXPECT_EQ("Locked", status());  // left by the dead job
+  auto h = bed.handler();
+  // Same login and host: taken over without a new lock command, and this
+  // job is now the only holder, so its unlock releases the array.
+  ASSERT_TRUE(h->lockResource(false));
+  EXPECT_EQ(1u, locks());
+  ASSERT_TRUE(h->unlockResource(false));
+  EXPECT_EQ(1u, unlocks());
+  EXPECT_EQ("Unlocked", status());
+}
+
+TEST_F(HandlerLock, LockOfTheSameUserAndHostIsTakenOver) {
+  bed.sim.setForeignLock(kSerial, kMeta, "cciuser", "mahost01");
+  auto h = bed.handler();
+  ASSERT_TRUE(h->lockResource(false));
+  EXPECT_EQ(0u, locks());
+  EXPECT_NE(std::string::npos,
+            bed.logs().find("Resource-[meta_resource] is already locked by User-[cciuser] in "
+                            "Host-[mahost01]. No need to re-lock."));
+  ASSERT_TRUE(h->unlockResource(false));
+  EXPECT_EQ(1u, unlocks());
+  EXPECT_EQ("Unlocked", status());
+}
+
+TEST_F(HandlerLock, ForeignLockIsPolledWithTheMutexFreeDuringPausesThenRefused) {
+  MutexProbeClock clock;
+  ZrScopedClock installed(&clock);
+  bed.setSetting("nZRHDSSnapArrayLockRetryCount", 3);
+  bed.sim.setForeignLock(kSerial, kMeta, "other", "host9");
+  auto h = bed.handler();
+  bed.sim.clearJournal();
+  EXPECT_FALSE(h->lockResource(false));
+  EXPECT_EQ(62601, HDSHandlerTestBed::error(*h).first);
+  EXPECT_EQ(
+      "Failed to lock Resource Group-meta_resource with Status-Locked, User-other, Host-host9",
+      HDSHandlerTestBed::error(*h).second);
+  EXPECT_EQ(3u, bed.count("get resource"));
+  EXPECT_EQ(0u, locks());
+  EXPECT_EQ(3, clock.pauses);
+  EXPECT_EQ(3, clock.freeDuringPause);
+  EXPECT_FALSE(locked(*h));
+  h.reset();
+  EXPECT_EQ(0u, unlocks());  // a handler that never held does not unlock
+}
+
+TEST_F(HandlerLock, ForeignLockReleasedWhilePollingIsThenTaken) {
+  MutexProbeClock clock;
+  ZrScopedClock installed(&clock);
+  bed.setSetting("nZRHDSSnapArrayLockRetryCount", 3);
+  bed.sim.setForeignLock(kSerial, kMeta, "other", "host9", 2);
+  auto h = bed.handler();
+  ASSERT_TRUE(h->lockResource(false)) << HDSHandlerTestBed::error(*h).second;
+  EXPECT_EQ(1u, locks());
+  EXPECT_EQ(2, clock.pauses);
+  EXPECT_EQ("cciuser", meta().lockOwner);
+}
+
+TEST_F(HandlerLock, NoPollAttemptFailsAsAGroupWithoutStatus) {
+  bed.setSetting("nZRHDSSnapArrayLockRetryCount", 0);
+  auto h = bed.handler();
+  EXPECT_FALSE(h->lockResource(false));
+  EXPECT_EQ(62601, HDSHandlerTestBed::error(*h).first);
+  EXPECT_EQ("Failed to get status of resource group-meta_resource",
+            HDSHandlerTestBed::error(*h).second);
+  EXPECT_EQ(0u, locks());
+}
+
+TEST_F(HandlerLock, UnlockFailureKeepsTheShareAndPassesTheArrayError) {
+  auto h = bed.handler();
+  ASSERT_TRUE(h->lockResource(false));
+  bed.sim.addFault(ccisim::Fault::fail("raidcom", "unlock resource", 1, "refused"));
+  EXPECT_FALSE(h->unlockResource(false));
+  EXPECT_EQ(62601, HDSHandlerTestBed::error(*h).first);
+  EXPECT_EQ("Failed to unlockResource Group-meta_resource", HDSHandlerTestBed::error(*h).second);
+  EXPECT_TRUE(locked(*h));
+  EXPECT_EQ("Locked", status());
+  // The teardown tries again, with the scope the lock was taken with.
+  h.reset();
+  EXPECT_EQ(2u, unlocks());
+  EXPECT_EQ("Unlocked", status());
+}
+
+TEST_F(HandlerLock, LockTakenMeanwhileByAnotherUserIsLeftAlone) {
+  auto h = bed.handler();
+  ASSERT_TRUE(h->lockResource(false));
+  bed.sim.setForeignLock(kSerial, kMeta, "admin", "console7");
+  EXPECT_TRUE(h->unlockResource(false));
+  EXPECT_FALSE(locked(*h));
+  EXPECT_EQ(0u, unlocks());
+  EXPECT_EQ("admin", meta().lockOwner);
+  EXPECT_NE(std::string::npos, bed.logs().find("locked by User-[admin] from Host-[console7]"));
+}
+
+TEST_F(HandlerLock, ScopeWidensForAHolderThatNeedsAllGroups) {
+  bed.sim.addResourceGroup(kSerial, "rg1", 1);
+  for (bool narrowFirst : {true, false}) {
+    SCOPED_TRACE(narrowFirst ? "by name first" : "all groups first");
+    bed.sim.clearJournal();
+    auto first = bed.handler();
+    auto second = bed.handler();
+    ASSERT_TRUE(first->lockResource(!narrowFirst));
+    ASSERT_TRUE(second->lockResource(narrowFirst));
+    // One all-groups lock command in either order: the widening one, or
+    // the first holder's own.
+    EXPECT_EQ(1u, bed.count("lock resource -time"));
+    EXPECT_EQ("Locked", status("rg1"));
+    // Whichever leaves first, the last holder releases all groups.
+    ASSERT_TRUE(second->unlockResource(narrowFirst));
+    EXPECT_EQ(0u, unlocks());
+    ASSERT_TRUE(first->unlockResource(!narrowFirst));
+    EXPECT_EQ(1u, bed.count("unlock resource -time"));
+    EXPECT_EQ("Unlocked", status("rg1"));
+    EXPECT_EQ("Unlocked", status());
+  }
+}
+
+TEST_F(HandlerLock, TeardownReleasesWithTheScopeTheLockWasTakenWith) {
+  bed.sim.addResourceGroup(kSerial, "rg1", 1);
+  {
+    auto h = bed.handler();
+    ASSERT_TRUE(h->lockResource(true));
+    EXPECT_EQ("Locked", status("rg1"));
+  }
+  EXPECT_EQ(1u, bed.count("unlock resource -time"));
+  EXPECT_EQ(0u, bed.count("unlock resource -resource_name"));
+  EXPECT_EQ("Unlocked", status("rg1"));
+}
+
+}  // namespace
