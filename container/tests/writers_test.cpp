@@ -235,6 +235,7 @@ TEST_F(ContainerWriters, RemoteWritersBindTheDeviceFirst) {
   EXPECT_EQ(0, devices[1]->callCount("setMetadata"));
   EXPECT_TRUE(devices[1]->logged("Unable to get the array info from the DB."));
 
+  c.reset();  // before the devices it borrows
   devices.clear();
   auto v = prepared();
   setVsm(*v);
