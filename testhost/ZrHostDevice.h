@@ -78,6 +78,8 @@ std::vector<std::string> zrJsonTexts(const zrjson::Object& o, const std::string&
 // Members of an object member, each (key, value), in key order.
 std::vector<std::pair<std::string, const zrjson::Value*>> zrJsonMembers(const zrjson::Object& o,
                                                                         const std::string& key);
+// The elements of an array, in order.
+std::vector<const zrjson::Value*> zrJsonElements(const zrjson::Array& a);
 zrjson::Value zrJsonNumber(long long n);
 zrjson::Value zrJsonBoolean(bool b);
 zrjson::Value zrJsonTextArray(const std::vector<std::string>& items);

@@ -80,7 +80,7 @@ bool readExpectation(const zrjson::Object& e, ZrExpectation& x, std::string* err
   if (!byIndex(e, "errorText", x.errorTexts, error)) return false;
   for (const auto& kv : zrJsonMembers(e, "metadataKeys")) {
     if (!kv.second->is<zrjson::Array>() || kv.second->empty()) continue;
-    for (const zrjson::Value* k : kv.second->get<zrjson::Array>().values()) {
+    for (const zrjson::Value* k : zrJsonElements(kv.second->get<zrjson::Array>())) {
       std::string key;
       if (scalarText(*k, key)) x.metadataKeys[std::atoi(kv.first.c_str())].push_back(key);
     }
@@ -151,11 +151,11 @@ bool readArray(const zrjson::Object& a, ZrArraySpec& x, std::string* error) {
       hg.gid = static_cast<int>(zrJsonInt(*g, "gid"));
       hg.name = zrJsonText(*g, "name", port.name + "-G" + std::to_string(hg.gid));
       hg.wwns = zrJsonTexts(*g, "wwns");
-      if (g->has<zrjson::Array>("luns") && !g->kv_map().at("luns")->empty()) {
-        for (const zrjson::Value* lun : g->get<zrjson::Array>("luns").values()) {
+      if (g->has<zrjson::Array>("luns") && !g->kv_map().at("luns").empty()) {
+        for (const zrjson::Value* lun : zrJsonElements(g->get<zrjson::Array>("luns"))) {
           if (!lun->is<zrjson::Array>() || lun->empty() || lun->get<zrjson::Array>().size() != 2 ||
-              !lun->get<zrjson::Array>().values()[0]->is<zrjson::Number>() ||
-              !lun->get<zrjson::Array>().values()[1]->is<zrjson::Number>()) {
+              !lun->get<zrjson::Array>().values()[0].is<zrjson::Number>() ||
+              !lun->get<zrjson::Array>().values()[1].is<zrjson::Number>()) {
             *error = "host group " + hg.name + ": each LUN is [lun, ldev]";
             return false;
           }
@@ -187,8 +187,8 @@ bool readStep(const zrjson::Object& s, size_t count, const std::string& serial, 
     *error = "step \"" + x.title + "\": \"call\" names no zrso_ export";
     return false;
   }
-  if (s.has<zrjson::Array>("devices") && !s.kv_map().at("devices")->empty()) {
-    for (const zrjson::Value* v : s.get<zrjson::Array>("devices").values()) {
+  if (s.has<zrjson::Array>("devices") && !s.kv_map().at("devices").empty()) {
+    for (const zrjson::Value* v : zrJsonElements(s.get<zrjson::Array>("devices"))) {
       const long long i = v->is<zrjson::Number>() ? std::llround(v->get<zrjson::Number>()) : -1;
       if (i < 0 || static_cast<size_t>(i) >= count) {
         *error = "step \"" + x.title + "\": device index out of range";
@@ -262,9 +262,9 @@ bool zrParseScenario(const std::string& text, ZrScenario& out, std::string* erro
   }
   if (o.has<zrjson::Object>("settings")) {
     for (const auto& section : o.get<zrjson::Object>("settings").kv_map()) {
-      if (!section.second->is<zrjson::Object>() || section.second->empty()) continue;
-      for (const auto& kv : section.second->get<zrjson::Object>().kv_map()) {
-        if (!scalarText(*kv.second, s.settings[section.first][kv.first])) {
+      if (!section.second.is<zrjson::Object>() || section.second.empty()) continue;
+      for (const auto& kv : section.second.get<zrjson::Object>().kv_map()) {
+        if (!scalarText(kv.second, s.settings[section.first][kv.first])) {
           *e = "setting " + kv.first + " is not a text or number";
           return false;
         }
