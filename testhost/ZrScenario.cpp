@@ -90,6 +90,7 @@ bool readExpectation(const zrjson::Object& e, ZrExpectation& x, std::string* err
   x.svols = static_cast<int>(zrJsonInt(e, "svols", -1));
   x.lunPaths = static_cast<int>(zrJsonInt(e, "lunPaths", -1));
   x.hostDevices = static_cast<int>(zrJsonInt(e, "hostDevices", -1));
+  x.remoteRequests = static_cast<int>(zrJsonInt(e, "remoteRequests", -1));
   return true;
 }
 

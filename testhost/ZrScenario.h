@@ -31,7 +31,7 @@
 //              "expect": {"result": 0, "status": 1, "statuses": {"1": 2},
 //                         "errorCode": {"0": 62504}, "errorText": {"0": "..."},
 //                         "snapshotPairs": 4, "pairState": "PSUS", "svols": 0,
-//                         "lunPaths": 4, "hostDevices": 5}}],
+//                         "lunPaths": 4, "hostDevices": 5, "remoteRequests": 1}}],
 //   "final": {"snapshotPairs": 0, "svols": 0, "lunPaths": 4}
 // }
 #include <map>
@@ -93,6 +93,7 @@ struct ZrExpectation {
   int svols = -1;                                        // LDEVs labelled "QB_SVOL_..."
   int lunPaths = -1;                                     // LU paths on every array together
   int hostDevices = -1;                                  // OS devices the host sees
+  int remoteRequests = -1;                               // requests the step ran on remote agents
 };
 
 // A change made to an array behind the plug-in's back before a step, as

@@ -126,6 +126,7 @@ bool ZrScenarioRunner::setUp(std::string* error) {
   config.hostNumber = m_scenario.hostNumber;
   config.remoteAgents = m_scenario.remoteAgents;
   config.remoteProgram = m_options.program;
+  config.clockScale = m_clock->scale();
   m_host.reset(new ZrTestHost(config));
   if (!m_host->open(error)) return false;
 
@@ -227,6 +228,7 @@ void ZrScenarioRunner::runStep(size_t index, ZrRunOutcome& outcome) {
   std::vector<ZrDeviceState> statesBefore;
   for (size_t i = 0; i < m_host->deviceCount(); ++i)
     statesBefore.push_back(m_host->device(i).state());
+  const int remoteBefore = m_host->remoteRequests();
   const size_t commandsBefore = ccisim::readJournal(m_sim->journalPath()).size();
   bool found = false;
   const auto start = std::chrono::steady_clock::now();
@@ -241,8 +243,15 @@ void ZrScenarioRunner::runStep(size_t index, ZrRunOutcome& outcome) {
   }
   report(devices, statesBefore, before, after);
   m_out << "      CCI commands run: "
-        << ccisim::readJournal(m_sim->journalPath()).size() - commandsBefore << "\n";
+        << ccisim::readJournal(m_sim->journalPath()).size() - commandsBefore;
+  if (m_host->remoteRequests() != remoteBefore)
+    m_out << ", remote requests: " << m_host->remoteRequests() - remoteBefore;
+  m_out << "\n";
   o.failures = zrCheckExpectation(step.expect, o.result, *m_host, devices, after);
+  const int remote = m_host->remoteRequests() - remoteBefore;
+  if (step.expect.remoteRequests >= 0 && remote != step.expect.remoteRequests)
+    o.failures.push_back("remote requests: " + std::to_string(remote) + ", expected " +
+                         std::to_string(step.expect.remoteRequests));
   o.passed = o.failures.empty();
   char took[32];
   std::snprintf(took, sizeof took, "%.1f s", o.seconds);
