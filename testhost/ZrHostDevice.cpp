@@ -10,7 +10,32 @@ std::string zrArrayDetailsText(const std::string& serial, const std::string& use
          ",engineId:" + std::to_string(engineId) + "}";
 }
 
-ZrHostDevice::ZrHostDevice(const ZrDeviceSpec& spec) : m_spec(spec), m_object(new FakeSnapInfo()) {
+namespace {
+
+// The in-memory device object, which a binding to an array of the host's
+// database also gives that array's details and control host, as the host
+// does.
+class ZrBoundSnapInfo : public FakeSnapInfo {
+ public:
+  explicit ZrBoundSnapInfo(const std::map<std::string, ZrArrayBinding>& arrays)
+      : m_arrays(arrays) {}
+  int setArrayInformation(const char* serial, const char* secondSerial, int flag) override {
+    const int rc = FakeSnapInfo::setArrayInformation(serial, secondSerial, flag);
+    auto it = m_arrays.find(serial != nullptr ? serial : "");
+    if (rc != 0 || it == m_arrays.end()) return rc;
+    setArrayDetailsText(it->second.details);
+    if (it->second.controlHostId >= 0) setControlHostId(it->second.controlHostId);
+    return rc;
+  }
+
+ private:
+  std::map<std::string, ZrArrayBinding> m_arrays;
+};
+
+}  // namespace
+
+ZrHostDevice::ZrHostDevice(const ZrDeviceSpec& spec)
+    : m_spec(spec), m_object(new ZrBoundSnapInfo(spec.arrays)) {
   FakeSnapInfo& o = *m_object;
   o.setSnapName(spec.name);
   o.setSourceDevicePathText(spec.sourcePath);
@@ -131,6 +156,14 @@ zrjson::Object zrSpecToJson(const ZrDeviceSpec& spec) {
   for (const auto& kv : spec.configInts) ints.import(kv.first, zrJsonNumber(kv.second));
   for (const auto& kv : spec.values)
     values.import(std::to_string(kv.first), zrJsonNumber(kv.second));
+  zrjson::Object arrays;
+  for (const auto& kv : spec.arrays) {
+    zrjson::Object b;
+    b.import("details", zrjson::Value(kv.second.details));
+    b.import("controlHostId", zrJsonNumber(kv.second.controlHostId));
+    arrays.import(kv.first, zrjson::Value(b));
+  }
+  o.import("arrays", zrjson::Value(arrays));
   o.import("config", zrjson::Value(texts));
   o.import("configInts", zrjson::Value(ints));
   o.import("values", zrjson::Value(values));
@@ -152,6 +185,12 @@ ZrDeviceSpec zrSpecFromJson(const zrjson::Object& o) {
       s.configTexts[kv.first] = kv.second->get<zrjson::String>();
     else if (kv.second->is<zrjson::Number>())
       s.configInts[kv.first] = static_cast<int>(std::llround(kv.second->get<zrjson::Number>()));
+  }
+  for (const auto& kv : zrJsonMembers(o, "arrays")) {
+    if (!kv.second->is<zrjson::Object>() || kv.second->empty()) continue;
+    const zrjson::Object& b = kv.second->get<zrjson::Object>();
+    s.arrays[kv.first].details = zrJsonText(b, "details");
+    s.arrays[kv.first].controlHostId = static_cast<int>(zrJsonInt(b, "controlHostId", -1));
   }
   for (const auto& kv : zrJsonMembers(o, "configInts")) {
     if (kv.second->is<zrjson::Number>())

@@ -120,6 +120,7 @@ bool readArray(const zrjson::Object& a, ZrArraySpec& x, std::string* error) {
     return false;
   }
   x.model = zrJsonText(a, "model", x.model);
+  x.controlHostId = static_cast<int>(zrJsonInt(a, "controlHostId", -1));
   x.micro = zrJsonText(a, "micro", x.micro);
   for (const zrjson::Object* p : zrJsonObjects(a, "pools")) {
     ccisim::Pool pool;
@@ -171,6 +172,28 @@ bool readArray(const zrjson::Object& a, ZrArraySpec& x, std::string* error) {
   }
   for (const zrjson::Object* g : zrJsonObjects(a, "resourceGroups")) {
     x.resourceGroups.emplace_back(zrJsonText(*g, "name"), static_cast<int>(zrJsonInt(*g, "id")));
+  }
+  for (const zrjson::Object* r : zrJsonObjects(a, "remotePairs")) {
+    ccisim::RemotePair p;
+    p.ldev = static_cast<int>(zrJsonInt(*r, "ldev"));
+    p.mu = static_cast<int>(zrJsonInt(*r, "mu", 0));
+    p.role = zrJsonText(*r, "role", p.role);
+    p.status = zrJsonText(*r, "status", p.status);
+    p.fence = zrJsonText(*r, "fence", p.fence);
+    p.rcuSerial = zrJsonText(*r, "rcuSerial", "----");
+    p.partner = zrJsonText(*r, "partner");
+    x.remotePairs.push_back(p);
+  }
+  for (const zrjson::Object* c : zrJsonObjects(a, "copyGroups")) {
+    ccisim::CopyGroup g;
+    g.name = zrJsonText(*c, "name");
+    g.ldevGroup = zrJsonText(*c, "ldevGroup", g.name + "_DG");
+    g.mu = zrJsonText(*c, "mu", g.mu);
+    g.jid = zrJsonText(*c, "jid", g.jid);
+    g.ctg = static_cast<int>(zrJsonInt(*c, "ctg", 0));
+    g.commitAfterWaits = static_cast<int>(zrJsonInt(*c, "commitAfterWaits", 0));
+    g.alwaysTimeout = zrJsonBool(*c, "alwaysTimeout");
+    x.copyGroups.push_back(g);
   }
   if (a.has<zrjson::Object>("commandDevice")) {
     const zrjson::Object& c = a.get<zrjson::Object>("commandDevice");
@@ -288,7 +311,11 @@ bool zrParseScenario(const std::string& text, ZrScenario& out, std::string* erro
       *e = "device " + dev.name + " without \"ldev\"";
       return false;
     }
-    dev.controlHostId = static_cast<int>(zrJsonInt(*d, "controlHostId", 1));
+    int arrayHost = -1;
+    for (const ZrArraySpec& a : s.arrays)
+      if (a.serial == dev.serial) arrayHost = a.controlHostId;
+    dev.controlHostId =
+        static_cast<int>(zrJsonInt(*d, "controlHostId", arrayHost >= 0 ? arrayHost : 1));
     dev.replicationType = static_cast<int>(zrJsonInt(*d, "replicationType", 0));
     dev.replicationEnabled = zrJsonBool(*d, "replicationEnabled");
     dev.postSnapEnabled = zrJsonBool(*d, "postSnapEnabled");

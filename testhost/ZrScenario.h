@@ -6,6 +6,7 @@
 // {
 //   "name": "...",
 //   "arrays": [{ "serial": "412345", "model": "M8S", "micro": "80-06-70/00",
+//     "controlHostId": 1,   (given to a device bound to this array; default: kept)
 //     "pools": [{"id": 5, "name": "TIPOOL01", "type": "HTI", "usage": 12}],
 //     "ldevs": [{"id": 256, "blocks": 2097152, "pool": 6, "label": "src_0",
 //                "attrs": ["CVS", "HDP"]}],   (the default attributes)
@@ -13,6 +14,10 @@
 //       "hostGroups": [{"gid": 1, "name": "mahost01_hg",
 //                       "wwns": ["210000e08b0256f8"], "luns": [[0, 256]]}]}],
 //     "resourceGroups": [{"name": "rg1", "id": 1}],
+//     "remotePairs": [{"ldev": 256, "mu": 0, "role": "P-VOL", "status": "PAIR",
+//                      "fence": "ASYNC", "rcuSerial": "412399", "partner": "768"}],
+//     "copyGroups": [{"name": "CG1", "ldevGroup": "CG1_DG", "mu": "h1", "jid": "3",
+//                     "commitAfterWaits": 0}],
 //     "commandDevice": {"path": "/dev/sdc", "ldev": 2047} }],
 //   "user": "cciuser", "password": "secret",
 //   "host": {"name": "mahost01", "initiators": ["210000e08b0256f8"], "hostNumber": 31},
@@ -57,12 +62,15 @@ struct ZrPortSpec {
 
 struct ZrArraySpec {
   std::string serial;
+  int controlHostId = -1;  // the control host a device bound to it gets; -1 keeps its own
   std::string model = "M8S";
   std::string micro = "80-06-70/00";
   std::vector<ccisim::Pool> pools;
   std::vector<ccisim::Ldev> ldevs;
   std::vector<ZrPortSpec> ports;
   std::vector<std::pair<std::string, int>> resourceGroups;
+  std::vector<ccisim::RemotePair> remotePairs;  // TrueCopy, UR and GAD pairs
+  std::vector<ccisim::CopyGroup> copyGroups;
   std::string commandDevicePath;  // "" none
   int commandDeviceLdev = -1;     // -1: the array's highest LDEV id
 };

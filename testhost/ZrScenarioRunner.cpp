@@ -54,6 +54,8 @@ void buildArray(ccisim::Fixture& f, const ZrArraySpec& a, const std::string& use
       for (const auto& lun : g.luns) f.addLun(a.serial, p.name, g.gid, lun.first, lun.second);
     }
   }
+  for (const ccisim::RemotePair& p : a.remotePairs) f.addRemotePair(a.serial, p);
+  for (const ccisim::CopyGroup& g : a.copyGroups) f.addCopyGroup(a.serial, g);
   if (!a.commandDevicePath.empty()) {
     const int ldev =
         a.commandDeviceLdev >= 0 ? a.commandDeviceLdev : ccisim::maxLdevForModel(a.model);
@@ -145,6 +147,11 @@ bool ZrScenarioRunner::setUp(std::string* error) {
     spec.configInts = m_scenario.jobInts;
     for (const auto& kv : d.configTexts) spec.configTexts[kv.first] = kv.second;
     for (const auto& kv : d.configInts) spec.configInts[kv.first] = kv.second;
+    for (const ZrArraySpec& a : m_scenario.arrays) {
+      spec.arrays[a.serial].details =
+          zrArrayDetailsText(a.serial, m_scenario.user, m_scenario.password);
+      spec.arrays[a.serial].controlHostId = a.controlHostId;
+    }
     spec.values[ZRSO::GET_VALUE_SUBCLINET_ID] = m_scenario.subclientId;
     spec.values[ZRSO::GET_SNAP_ACTION_FLAGS] = 0;
     // The job's client mounts its own snapshots (no proxy).
