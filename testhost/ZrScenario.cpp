@@ -222,6 +222,21 @@ bool readStep(const zrjson::Object& s, size_t count, const std::string& serial, 
     }
   }
   for (const zrjson::Object* f : zrJsonObjects(s, "faults")) x.faults.push_back(readFault(*f));
+  for (const zrjson::Object* c : zrJsonObjects(s, "copyMetadata")) {
+    ZrMetadataCopy copy;
+    copy.from = static_cast<int>(zrJsonInt(*c, "from", -1));
+    copy.to = static_cast<int>(zrJsonInt(*c, "to", -1));
+    if (copy.from < 0 || copy.to < 0 || static_cast<size_t>(copy.from) >= count ||
+        static_cast<size_t>(copy.to) >= count) {
+      *error = "step \"" + x.title + "\": copyMetadata names a device out of range";
+      return false;
+    }
+    if (c->has<zrjson::Array>("ids") && !c->kv_map().at("ids").empty()) {
+      for (const zrjson::Value* v : zrJsonElements(c->get<zrjson::Array>("ids")))
+        if (v->is<zrjson::Number>()) copy.ids.push_back(static_cast<int>(v->get<zrjson::Number>()));
+    }
+    x.metadataCopies.push_back(copy);
+  }
   for (const zrjson::Object* c : zrJsonObjects(s, "arrayChanges")) {
     ZrArrayChange change;
     change.kind = zrJsonText(*c, "kind");

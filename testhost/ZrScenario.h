@@ -29,6 +29,7 @@
 //                "controlHostId": 1, "config": {...}}],
 //   "steps": [{"title": "prepare", "call": "zrso_prepareDevices",
 //              "devices": [0, 1],  (default: every device)
+//              "copyMetadata": [{"from": 0, "to": 2, "ids": [6, 71]}],
 //              "arrayChanges": [{"kind": "removePair", "ldev": 256},
 //                               {"kind": "setPairState", "ldev": 257, "state": "PSUE"}],
 //              "faults": [{"kind": "fail", "tool": "raidcom", "match": "add snapshot",
@@ -114,9 +115,18 @@ struct ZrArrayChange {
   std::string state;
 };
 
+// The host copying stored metadata from one device object to another before
+// a step, as it does for the objects of a replica (ids empty: every id).
+struct ZrMetadataCopy {
+  int from = 0;
+  int to = 0;
+  std::vector<int> ids;
+};
+
 struct ZrScenarioStep {
   std::string title;
   std::vector<ZrArrayChange> arrayChanges;
+  std::vector<ZrMetadataCopy> metadataCopies;
   std::string call;          // the export
   std::vector<int> devices;  // empty: every device
   std::vector<ccisim::Fault> faults;

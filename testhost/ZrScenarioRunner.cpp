@@ -229,6 +229,20 @@ void ZrScenarioRunner::runStep(size_t index, ZrRunOutcome& outcome) {
     m_out << "      behind the plug-in's back: " << c.kind << " LDEV " << c.ldev
           << (c.state.empty() ? "" : " " + c.state) << " on " << c.serial << "\n";
   }
+  for (const ZrMetadataCopy& c : step.metadataCopies) {
+    ZrDeviceState from = m_host->device(static_cast<size_t>(c.from)).state();
+    ZrHostDevice& to = m_host->device(static_cast<size_t>(c.to));
+    ZrDeviceState target = to.state();
+    for (const auto& kv : from.metadata) {
+      bool wanted = c.ids.empty();
+      for (int id : c.ids) wanted = wanted || id == kv.first;
+      if (wanted) target.metadata[kv.first] = kv.second;
+    }
+    to.setState(target);
+    m_out << "      the host copies metadata of "
+          << m_host->device(static_cast<size_t>(c.from)).spec().name << " to " << to.spec().name
+          << "\n";
+  }
   if (step.clearFaults) m_sim->clearFaults();
   for (const ccisim::Fault& f : step.faults) m_sim->addFault(f);
   const ccisim::State before = loadOrEmpty(m_statePath);
