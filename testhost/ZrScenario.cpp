@@ -1,6 +1,7 @@
 #include "testhost/ZrScenario.h"
 
 #include <cmath>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -193,6 +194,10 @@ bool readArray(const zrjson::Object& a, ZrArraySpec& x, std::string* error) {
     g.ctg = static_cast<int>(zrJsonInt(*c, "ctg", 0));
     g.commitAfterWaits = static_cast<int>(zrJsonInt(*c, "commitAfterWaits", 0));
     g.alwaysTimeout = zrJsonBool(*c, "alwaysTimeout");
+    // Q-markers as the tools print them, in hexadecimal.
+    const std::string issued = zrJsonText(*c, "qIssued"), committed = zrJsonText(*c, "qCommitted");
+    if (!issued.empty()) g.qIssued = std::strtoull(issued.c_str(), nullptr, 16);
+    if (!committed.empty()) g.qCommitted = std::strtoull(committed.c_str(), nullptr, 16);
     x.copyGroups.push_back(g);
   }
   if (a.has<zrjson::Object>("commandDevice")) {
@@ -234,6 +239,14 @@ bool readStep(const zrjson::Object& s, size_t count, const std::string& serial, 
     if (c->has<zrjson::Array>("ids") && !c->kv_map().at("ids").empty()) {
       for (const zrjson::Value* v : zrJsonElements(c->get<zrjson::Array>("ids")))
         if (v->is<zrjson::Number>()) copy.ids.push_back(static_cast<int>(v->get<zrjson::Number>()));
+    }
+    if (c->has<zrjson::Array>("as") && !c->kv_map().at("as").empty()) {
+      for (const zrjson::Value* v : zrJsonElements(c->get<zrjson::Array>("as")))
+        if (v->is<zrjson::Number>()) copy.as.push_back(static_cast<int>(v->get<zrjson::Number>()));
+      if (copy.as.size() != copy.ids.size()) {
+        *error = "step \"" + x.title + "\": copyMetadata \"as\" must name one id per \"ids\"";
+        return false;
+      }
     }
     x.metadataCopies.push_back(copy);
   }

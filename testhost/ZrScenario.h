@@ -17,7 +17,8 @@
 //     "remotePairs": [{"ldev": 256, "mu": 0, "role": "P-VOL", "status": "PAIR",
 //                      "fence": "ASYNC", "rcuSerial": "412399", "partner": "768"}],
 //     "copyGroups": [{"name": "CG1", "ldevGroup": "CG1_DG", "mu": "h1", "jid": "3",
-//                     "commitAfterWaits": 0}],
+//                     "commitAfterWaits": 0, "qIssued": "01003408ee",
+//                     "qCommitted": "01003408ee"}],
 //     "commandDevice": {"path": "/dev/sdc", "ldev": 2047} }],
 //   "user": "cciuser", "password": "secret",
 //   "host": {"name": "mahost01", "initiators": ["210000e08b0256f8"], "hostNumber": 31},
@@ -29,7 +30,7 @@
 //                "controlHostId": 1, "config": {...}}],
 //   "steps": [{"title": "prepare", "call": "zrso_prepareDevices",
 //              "devices": [0, 1],  (default: every device)
-//              "copyMetadata": [{"from": 0, "to": 2, "ids": [6, 71]}],
+//              "copyMetadata": [{"from": 0, "to": 2, "ids": [6, 71], "as": [82, 71]}],
 //              "arrayChanges": [{"kind": "removePair", "ldev": 256},
 //                               {"kind": "setPairState", "ldev": 257, "state": "PSUE"}],
 //              "faults": [{"kind": "fail", "tool": "raidcom", "match": "add snapshot",
@@ -117,10 +118,13 @@ struct ZrArrayChange {
 
 // The host copying stored metadata from one device object to another before
 // a step, as it does for the objects of a replica (ids empty: every id).
+// Entry ids[i] is stored under as[i] when "as" is given (a primary's device
+// record 6 becomes the replica's partner record 82), else under its own id.
 struct ZrMetadataCopy {
   int from = 0;
   int to = 0;
   std::vector<int> ids;
+  std::vector<int> as;
 };
 
 struct ZrScenarioStep {

@@ -233,10 +233,16 @@ void ZrScenarioRunner::runStep(size_t index, ZrRunOutcome& outcome) {
     ZrDeviceState from = m_host->device(static_cast<size_t>(c.from)).state();
     ZrHostDevice& to = m_host->device(static_cast<size_t>(c.to));
     ZrDeviceState target = to.state();
-    for (const auto& kv : from.metadata) {
-      bool wanted = c.ids.empty();
-      for (int id : c.ids) wanted = wanted || id == kv.first;
-      if (wanted) target.metadata[kv.first] = kv.second;
+    if (c.ids.empty()) {
+      for (const auto& kv : from.metadata) target.metadata[kv.first] = kv.second;
+    }
+    for (size_t k = 0; k < c.ids.size(); ++k) {
+      auto it = from.metadata.find(c.ids[k]);
+      const int id = k < c.as.size() ? c.as[k] : c.ids[k];
+      if (it != from.metadata.end())
+        target.metadata[id] = it->second;
+      else
+        target.metadata.erase(id);
     }
     to.setState(target);
     m_out << "      the host copies metadata of "
