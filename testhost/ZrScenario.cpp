@@ -142,6 +142,7 @@ bool readArray(const zrjson::Object& a, ZrArraySpec& x, std::string* error) {
     ldev.poolId = std::to_string(zrJsonInt(*l, "pool", 0));
     ldev.label = zrJsonText(*l, "label");
     ldev.rsgid = static_cast<int>(zrJsonInt(*l, "resourceGroup", 0));
+    ldev.vid = static_cast<int>(zrJsonInt(*l, "virtualId", ccisim::kVidImplicit));
     x.ldevs.push_back(ldev);
   }
   for (const zrjson::Object* p : zrJsonObjects(a, "ports")) {
@@ -172,7 +173,12 @@ bool readArray(const zrjson::Object& a, ZrArraySpec& x, std::string* error) {
     x.ports.push_back(port);
   }
   for (const zrjson::Object* g : zrJsonObjects(a, "resourceGroups")) {
-    x.resourceGroups.emplace_back(zrJsonText(*g, "name"), static_cast<int>(zrJsonInt(*g, "id")));
+    ZrArraySpec::ResourceGroup rg;
+    rg.name = zrJsonText(*g, "name");
+    rg.id = static_cast<int>(zrJsonInt(*g, "id"));
+    rg.vSerial = zrJsonText(*g, "vSerial");
+    rg.vModel = zrJsonText(*g, "vModel");
+    x.resourceGroups.push_back(rg);
   }
   for (const zrjson::Object* r : zrJsonObjects(a, "remotePairs")) {
     ccisim::RemotePair p;
@@ -219,7 +225,9 @@ bool readStep(const zrjson::Object& s, size_t count, const std::string& serial, 
   if (s.has<zrjson::Array>("devices") && !s.kv_map().at("devices").empty()) {
     for (const zrjson::Value* v : zrJsonElements(s.get<zrjson::Array>("devices"))) {
       const long long i = v->is<zrjson::Number>() ? std::llround(v->get<zrjson::Number>()) : -1;
-      if (i < 0 || static_cast<size_t>(i) >= count) {
+      // Devices the host clones during the run (GAD) follow the
+      // scenario's own, so only the runner can tell an index beyond them.
+      if (i < 0) {
         *error = "step \"" + x.title + "\": device index out of range";
         return false;
       }

@@ -13,7 +13,8 @@
 //     "ports": [{"name": "CL1-A", "wwn": "50060e8007dd3300", "type": "FIBRE",
 //       "hostGroups": [{"gid": 1, "name": "mahost01_hg",
 //                       "wwns": ["210000e08b0256f8"], "luns": [[0, 256]]}]}],
-//     "resourceGroups": [{"name": "rg1", "id": 1}],
+//     "resourceGroups": [{"name": "vsm1", "id": 1, "vSerial": "412345", "vModel": "M8S"}],
+//       (an LDEV joins one with "resourceGroup": 1 and "virtualId": 256)
 //     "remotePairs": [{"ldev": 256, "mu": 0, "role": "P-VOL", "status": "PAIR",
 //                      "fence": "ASYNC", "rcuSerial": "412399", "partner": "768"}],
 //     "copyGroups": [{"name": "CG1", "ldevGroup": "CG1_DG", "mu": "h1", "jid": "3",
@@ -70,7 +71,13 @@ struct ZrArraySpec {
   std::vector<ccisim::Pool> pools;
   std::vector<ccisim::Ldev> ldevs;
   std::vector<ZrPortSpec> ports;
-  std::vector<std::pair<std::string, int>> resourceGroups;
+  struct ResourceGroup {
+    std::string name;
+    int id = 0;
+    std::string vSerial;  // a virtual storage machine's serial ("" none)
+    std::string vModel;
+  };
+  std::vector<ResourceGroup> resourceGroups;
   std::vector<ccisim::RemotePair> remotePairs;  // TrueCopy, UR and GAD pairs
   std::vector<ccisim::CopyGroup> copyGroups;
   std::string commandDevicePath;  // "" none

@@ -13,6 +13,10 @@
 // devices' resulting states (status, error, metadata, the response in
 // metadata 60) are brought back onto this host's objects.
 //
+// GAD backups: the plug-in asks the host to clone the device set
+// (cloneSnaps); the clones join this host's devices after the originals,
+// named after them with "_secondary".
+//
 // Thread-safety: one thread at a time.
 #include <map>
 #include <memory>
@@ -83,6 +87,9 @@ class ZrTestHost {
 
  private:
   bool runRemote(const std::string& mediaAgentName);
+  // cloneSnaps: one new device object per device, with its job settings and
+  // its state, for the other side of a GAD pair; owned by this host.
+  int cloneDevices(const std::vector<ZRSO::SnapInfo*>& snaps, std::vector<ZRSO::SnapInfo*>* clones);
   void flushLogs();
 
   ZrTestHostConfig m_config;
