@@ -86,6 +86,11 @@ bool readExpectation(const zrjson::Object& e, ZrExpectation& x, std::string* err
       if (scalarText(*k, key)) x.metadataKeys[std::atoi(kv.first.c_str())].push_back(key);
     }
   }
+  if (e.has<zrjson::Array>("metadataEmpty") && !e.kv_map().at("metadataEmpty").empty()) {
+    for (const zrjson::Value* v : zrJsonElements(e.get<zrjson::Array>("metadataEmpty")))
+      if (v->is<zrjson::Number>())
+        x.metadataEmpty.push_back(static_cast<int>(v->get<zrjson::Number>()));
+  }
   x.snapshotPairs = static_cast<int>(zrJsonInt(e, "snapshotPairs", -1));
   x.pairState = zrJsonText(e, "pairState");
   x.svols = static_cast<int>(zrJsonInt(e, "svols", -1));

@@ -110,6 +110,7 @@ struct ZrExpectation {
   int svols = -1;                                        // LDEVs labelled "QB_SVOL_..."
   int lunPaths = -1;                                     // LU paths on every array together
   int hostDevices = -1;                                  // OS devices the host sees
+  std::vector<int> metadataEmpty;                        // ids empty on every device of the call
   int remoteRequests = -1;                               // requests the step ran on remote agents
 };
 

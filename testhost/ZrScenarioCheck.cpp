@@ -94,6 +94,11 @@ std::vector<std::string> zrCheckExpectation(const ZrExpectation& e, int result, 
     auto text = e.errorTexts.find(i);
     if (text != e.errorTexts.end() && s.errorText.find(text->second) == std::string::npos)
       out.push_back(who + ": error text \"" + s.errorText + "\" lacks \"" + text->second + "\"");
+    for (int id : inCall ? e.metadataEmpty : std::vector<int>()) {
+      auto md = s.metadata.find(id);
+      if (md != s.metadata.end() && !md->second.empty())
+        out.push_back(who + ": metadata " + std::to_string(id) + " is not empty");
+    }
     auto keys = e.metadataKeys.find(i);
     if (keys != e.metadataKeys.end()) {
       auto md = s.metadata.find(6);

@@ -98,6 +98,7 @@ int ZrTestHost::addDevice(const ZrDeviceSpec& spec) {
 }
 
 int ZrTestHost::call(const std::string& op, const std::vector<int>& indices, bool* found) {
+  if (op == "zrso_isSupported") return probeDevices(indices, found);
   ZrsoDeviceOp fn = m_plugin.deviceOp(op);
   if (found != nullptr) *found = fn != nullptr;
   if (fn == nullptr) return 1;
@@ -141,6 +142,18 @@ int ZrTestHost::cloneDevices(const std::vector<ZRSO::SnapInfo*>& snaps,
     clones->push_back(device(static_cast<size_t>(k)).snapInfo());
   }
   return 1;
+}
+
+int ZrTestHost::probeDevices(const std::vector<int>& indices, bool* found) {
+  ZrsoIsSupportedFn probe = m_plugin.isSupported();
+  if (found != nullptr) *found = probe != nullptr;
+  if (probe == nullptr) return 1;
+  int result = 0;
+  for (int i : indices) {
+    const std::string path = device(static_cast<size_t>(i)).spec().sourcePath;
+    if (probe(path.c_str(), 0, nullptr, nullptr, 0) != 0) result = 1;
+  }
+  return result;
 }
 
 void ZrTestHost::flushLogs() {

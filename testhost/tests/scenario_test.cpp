@@ -176,10 +176,11 @@ TEST_F(ScenarioRunTest, MetExpectationsPass) {
 
 TEST_F(ScenarioRunTest, UnmetExpectationFailsWithEachReason) {
   const ZrRunOutcome o = run(scenarioText(kTwoDevices, R"([{"call": "zrso_prepareDevices",
-                        "expect": {"result": 0, "status": 1, "snapshotPairs": 1}}])"));
+                        "expect": {"result": 0, "status": 1, "snapshotPairs": 1,
+                                   "metadataEmpty": [6]}}])"));
   EXPECT_FALSE(o.passed());
   ASSERT_EQ(1u, o.steps.size());
-  EXPECT_EQ((std::vector<std::string>{"result 2, expected 0",
+  EXPECT_EQ((std::vector<std::string>{"result 2, expected 0", "a: metadata 6 is not empty",
                                       "b: status 0 (unknown), expected 1 (prepared)",
                                       "snapshot pairs: 0, expected 1"}),
             o.steps[0].failures);
