@@ -37,7 +37,7 @@ set(CPACK_PACKAGE_CONTACT "zrhdscli maintainers <zrhdscli@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "Hitachi VSP snapshot-engine plug-in, its host stand-in, array simulator and test host")
 set(CPACK_PACKAGING_INSTALL_PREFIX "/opt/zrhdscli")
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libsqlite3-0")
 set(CPACK_DEBIAN_PACKAGE_SECTION "admin")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_OUTPUT_FILE_PREFIX "${CMAKE_BINARY_DIR}/packages")
