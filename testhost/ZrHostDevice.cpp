@@ -21,10 +21,14 @@ class ZrBoundSnapInfo : public FakeSnapInfo {
       : m_arrays(arrays) {}
   int setArrayInformation(const char* serial, const char* secondSerial, int flag) override {
     const int rc = FakeSnapInfo::setArrayInformation(serial, secondSerial, flag);
-    auto it = m_arrays.find(serial != nullptr ? serial : "");
+    const std::string first = serial != nullptr ? serial : "";
+    const std::string second = secondSerial != nullptr ? secondSerial : "";
+    auto it = m_arrays.find(first + "/" + second);
+    if (it == m_arrays.end()) it = m_arrays.find(first);
     if (rc != 0 || it == m_arrays.end()) return rc;
     setArrayDetailsText(it->second.details);
     if (it->second.controlHostId >= 0) setControlHostId(it->second.controlHostId);
+    for (const auto& kv : it->second.configTexts) setSnapConfigText(kv.first, kv.second);
     return rc;
   }
 
@@ -161,6 +165,9 @@ zrjson::Object zrSpecToJson(const ZrDeviceSpec& spec) {
     zrjson::Object b;
     b.import("details", zrjson::Value(kv.second.details));
     b.import("controlHostId", zrJsonNumber(kv.second.controlHostId));
+    zrjson::Object config;
+    for (const auto& c : kv.second.configTexts) config.import(c.first, zrjson::Value(c.second));
+    b.import("config", zrjson::Value(config));
     arrays.import(kv.first, zrjson::Value(b));
   }
   o.import("arrays", zrjson::Value(arrays));
@@ -191,6 +198,10 @@ ZrDeviceSpec zrSpecFromJson(const zrjson::Object& o) {
     const zrjson::Object& b = kv.second->get<zrjson::Object>();
     s.arrays[kv.first].details = zrJsonText(b, "details");
     s.arrays[kv.first].controlHostId = static_cast<int>(zrJsonInt(b, "controlHostId", -1));
+    for (const auto& c : zrJsonMembers(b, "config"))
+      if (c.second->is<zrjson::String>())
+        s.arrays[kv.first].configTexts[c.first] =
+            c.second->empty() ? "" : c.second->get<zrjson::String>();
   }
   for (const auto& kv : zrJsonMembers(o, "configInts")) {
     if (kv.second->is<zrjson::Number>())
