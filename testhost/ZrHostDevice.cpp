@@ -85,7 +85,7 @@ void ZrHostDevice::setState(const ZrDeviceState& s) {
 
 std::vector<const zrjson::Value*> zrJsonElements(const zrjson::Array& a) {
   std::vector<const zrjson::Value*> out;
-  for (const zrjson::Value& v : a.values()) out.push_back(&v);
+  for (const zrjson::Value* v : a.values()) out.push_back(v);
   return out;
 }
 
@@ -105,7 +105,7 @@ zrjson::Value zrJsonTextArray(const std::vector<std::string>& items) {
 
 std::string zrJsonText(const zrjson::Object& o, const std::string& key, const std::string& def) {
   if (!o.has<zrjson::String>(key)) return def;
-  const zrjson::Value* v = &o.kv_map().at(key);
+  const zrjson::Value* v = o.kv_map().at(key);
   return v->empty() ? std::string() : v->get<zrjson::String>();
 }
 
@@ -121,7 +121,7 @@ bool zrJsonBool(const zrjson::Object& o, const std::string& key, bool def) {
 
 std::vector<const zrjson::Object*> zrJsonObjects(const zrjson::Object& o, const std::string& key) {
   std::vector<const zrjson::Object*> out;
-  if (!o.has<zrjson::Array>(key) || o.kv_map().at(key).empty()) return out;
+  if (!o.has<zrjson::Array>(key) || o.kv_map().at(key)->empty()) return out;
   for (const zrjson::Value* v : zrJsonElements(o.get<zrjson::Array>(key))) {
     if (v->is<zrjson::Object>() && !v->empty()) out.push_back(&v->get<zrjson::Object>());
   }
@@ -130,7 +130,7 @@ std::vector<const zrjson::Object*> zrJsonObjects(const zrjson::Object& o, const 
 
 std::vector<std::string> zrJsonTexts(const zrjson::Object& o, const std::string& key) {
   std::vector<std::string> out;
-  if (!o.has<zrjson::Array>(key) || o.kv_map().at(key).empty()) return out;
+  if (!o.has<zrjson::Array>(key) || o.kv_map().at(key)->empty()) return out;
   for (const zrjson::Value* v : zrJsonElements(o.get<zrjson::Array>(key))) {
     if (v->is<zrjson::String>()) out.push_back(v->empty() ? "" : v->get<zrjson::String>());
   }
@@ -140,8 +140,8 @@ std::vector<std::string> zrJsonTexts(const zrjson::Object& o, const std::string&
 std::vector<std::pair<std::string, const zrjson::Value*>> zrJsonMembers(const zrjson::Object& o,
                                                                         const std::string& key) {
   std::vector<std::pair<std::string, const zrjson::Value*>> out;
-  if (!o.has<zrjson::Object>(key) || o.kv_map().at(key).empty()) return out;
-  for (const auto& kv : o.get<zrjson::Object>(key).kv_map()) out.emplace_back(kv.first, &kv.second);
+  if (!o.has<zrjson::Object>(key) || o.kv_map().at(key)->empty()) return out;
+  for (const auto& kv : o.get<zrjson::Object>(key).kv_map()) out.emplace_back(kv.first, kv.second);
   return out;
 }
 
