@@ -12,9 +12,9 @@
 #include <string>
 
 struct ZrLockTotals {
-  double heldSeconds = 0;                  // at least one lock held
-  long acquisitions = 0;                   // successful lock() calls
-  std::map<std::string, double> byName;    // seconds each name was held
+  double heldSeconds = 0;                // at least one lock held
+  long acquisitions = 0;                 // successful lock() calls
+  std::map<std::string, double> byName;  // seconds each name was held
 };
 
 void zrLockTimerReset();

@@ -84,10 +84,9 @@ std::vector<std::string> splitTabs(const std::string& line) {
 }  // namespace
 
 const std::vector<ZrStressOp>& zrStressOps() {
-  static const std::vector<ZrStressOp> ops = {ZrStressOp::kPrepare, ZrStressOp::kSnap,
-                                              ZrStressOp::kMap,     ZrStressOp::kUnmap,
-                                              ZrStressOp::kRevert,  ZrStressOp::kReconcile,
-                                              ZrStressOp::kDelete};
+  static const std::vector<ZrStressOp> ops = {
+      ZrStressOp::kPrepare, ZrStressOp::kSnap,      ZrStressOp::kMap,   ZrStressOp::kUnmap,
+      ZrStressOp::kRevert,  ZrStressOp::kReconcile, ZrStressOp::kDelete};
   return ops;
 }
 
@@ -98,10 +97,9 @@ std::string zrStressOpName(ZrStressOp op) {
 }
 
 std::string zrStressOpExport(ZrStressOp op) {
-  static const char* const names[] = {"zrso_prepareDevices", "zrso_snapDevices",
-                                      "zrso_mapSnaps",       "zrso_unmapSnaps",
-                                      "zrso_revertSnaps",    "zrso_reconcileSnaps",
-                                      "zrso_deleteSnaps"};
+  static const char* const names[] = {
+      "zrso_prepareDevices", "zrso_snapDevices",    "zrso_mapSnaps",   "zrso_unmapSnaps",
+      "zrso_revertSnaps",    "zrso_reconcileSnaps", "zrso_deleteSnaps"};
   return names[static_cast<int>(op)];
 }
 
@@ -258,7 +256,8 @@ ZrArrayObjects zrArrayObjects(const ccisim::State& s) {
     o.svols += l.second.defined && l.second.label.rfind(kSvolLabelPrefix, 0) == 0 ? 1 : 0;
   for (const auto& port : a->ports) {
     o.hostGroups += static_cast<int>(port.second.hostGroups.size());
-    for (const auto& g : port.second.hostGroups) o.lunPaths += static_cast<int>(g.second.luns.size());
+    for (const auto& g : port.second.hostGroups)
+      o.lunPaths += static_cast<int>(g.second.luns.size());
   }
   return o;
 }
@@ -390,8 +389,7 @@ bool zrStateFromLine(const std::string& line, ZrDeviceState& out) {
 
 // ---- child processes ----
 
-ZrChildResult zrRunChild(const std::function<std::string()>& body, int timeoutMs,
-                         int killAfterMs) {
+ZrChildResult zrRunChild(const std::function<std::string()>& body, int timeoutMs, int killAfterMs) {
   ZrChildResult r;
   int fds[2];
   if (::pipe(fds) != 0) return r;

@@ -52,9 +52,9 @@ void zrStressRestoreDir(const std::string& copy, const std::string& dir);
 
 // What the array holds for one source device.
 struct ZrDeviceObjects {
-  int pairs = 0;    // snapshot pairs of the source
-  int svols = 0;    // S-VOLs associated with those pairs that are defined
-  int lunPaths = 0; // LU paths of those S-VOLs
+  int pairs = 0;     // snapshot pairs of the source
+  int svols = 0;     // S-VOLs associated with those pairs that are defined
+  int lunPaths = 0;  // LU paths of those S-VOLs
   bool operator==(const ZrDeviceObjects& o) const {
     return pairs == o.pairs && svols == o.svols && lunPaths == o.lunPaths;
   }

@@ -60,9 +60,10 @@ void finish(const std::string& report, const std::string& text, std::ostream& ou
 
 struct CrashTally {
   int kills = 0, midway = 0, nextOk = 0;
-  int leftPairs = 0, leftSvols = 0, leftPaths = 0;      // after the kill, beyond the state before
-  int adminPairs = 0, adminSvols = 0, adminPaths = 0;   // still there after the next job
-  int orphans = 0;                                      // tools running when the job died
+  int leftPairs = 0, leftSvols = 0, leftPaths = 0;     // after the kill, beyond the state before
+  int adminPairs = 0, adminSvols = 0, adminPaths = 0;  // still there after the next job
+  int orphans = 0;                                     // tools running when the job died
+  int refused = 0;  // next revert refused the pair still restoring
 };
 
 }  // namespace
@@ -150,8 +151,13 @@ int zrRunCrashes(const std::string& dir, int kills, unsigned seed, const std::st
         [&] {
           job.setStates(statesBefore[o]);
           std::string failed = "-";
-          const int result = job.runFrom(op, &failed);
-          return "R " + std::to_string(result) + " " + failed + "\n" + statesText(job.states());
+          // A revert refuses a pair that is still restoring (RCPY): the
+          // job goes on with the rest of its life cycle, which ends the pair.
+          const bool refused = op == ZrStressOp::kRevert && job.run(op) != 0;
+          const ZrStressOp from = op == ZrStressOp::kRevert ? ZrStressOp::kReconcile : op;
+          const int result = job.runFrom(from, &failed);
+          return "R " + std::to_string(result) + " " + failed + " " + (refused ? "1" : "0") + "\n" +
+                 statesText(job.states());
         },
         kJobTimeoutMs);
     zrReapOrphans(2000, &left);
@@ -160,6 +166,7 @@ int zrRunCrashes(const std::string& dir, int kills, unsigned seed, const std::st
     std::vector<ZrDeviceState> nextStates;
     if (next.exited && readStates(next.text, &result, &failed, &nextStates) && result == 0) {
       ++t.nextOk;
+      t.refused += next.text.compare(0, next.text.find('\n'), "R 0 - 1") == 0 ? 1 : 0;
     } else {
       failures.push_back(where + ": the next job failed at " + failed + " (result " +
                          std::to_string(result) + ")");
@@ -178,14 +185,15 @@ int zrRunCrashes(const std::string& dir, int kills, unsigned seed, const std::st
   }
   std::ostringstream md;
   md << "| operation | kills | killed mid-way | next job ok | tools running at the kill | left: "
-        "pairs / S-VOLs / LU paths | left after the next job (administrator) |\n"
-        "|---|---|---|---|---|---|---|\n";
+        "pairs / S-VOLs / LU paths | left after the next job (administrator) | next revert "
+        "refused |\n"
+        "|---|---|---|---|---|---|---|---|\n";
   for (ZrStressOp op : zrStressOps()) {
     const CrashTally& t = tally[zrStressOpName(op)];
     md << "| " << zrStressOpName(op) << " | " << t.kills << " | " << t.midway << " | " << t.nextOk
-       << " | " << t.orphans << " | " << t.leftPairs << " / " << t.leftSvols << " / "
-       << t.leftPaths << " | " << t.adminPairs << " / " << t.adminSvols << " / " << t.adminPaths
-       << " |\n";
+       << " | " << t.orphans << " | " << t.leftPairs << " / " << t.leftSvols << " / " << t.leftPaths
+       << " | " << t.adminPairs << " / " << t.adminSvols << " / " << t.adminPaths << " | "
+       << t.refused << " |\n";
   }
   md << "kills: " << kills << " (seed " << seed << "), failures: " << failures.size() << "\n";
   for (const std::string& f : failures) md << "- " << f << "\n";
@@ -294,9 +302,9 @@ int zrRunLoad(const std::string& dir, int procs, int cycles, const std::string& 
   md << "load: " << procs << " processes x " << cycles << " life cycles (4 devices each), "
      << procs * cycles << " cycles\n"
      << "failures: " << failures << ", leaks: " << leaks.size() << "\n"
-     << "wall time: " << fixed(wall) << " s; time inside machine-wide locks (summed): "
-     << fixed(locked) << " s in " << acquisitions << " acquisitions; wall / lock-bound minimum: "
-     << fixed(ratio) << "x (goal <= 1.50x)\n";
+     << "wall time: " << fixed(wall)
+     << " s; time inside machine-wide locks (summed): " << fixed(locked) << " s in " << acquisitions
+     << " acquisitions; wall / lock-bound minimum: " << fixed(ratio) << "x (goal <= 1.50x)\n";
   for (const auto& kv : byName) md << "  lock " << kv.first << ": " << fixed(kv.second) << " s\n";
   for (const std::string& n : notes) md << "- " << n << "\n";
   for (const std::string& l : leaks) md << "- leak: " << l << "\n";
