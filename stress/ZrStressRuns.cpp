@@ -332,6 +332,7 @@ int zrRunGrowth(const std::string& dir, const std::vector<int>& sizes, const std
   // size -> op -> commands per device; size -> wall time of the cycle
   std::map<int, std::map<std::string, double>> perDevice;
   std::map<int, double> wall;
+  std::map<int, std::map<std::string, double>> opSeconds;
   int failures = 0;
   for (int n : sizes) {
     const std::string d = dir + "/n" + std::to_string(n);
@@ -349,10 +350,12 @@ int zrRunGrowth(const std::string& dir, const std::vector<int>& sizes, const std
           const auto start = Clock::now();
           for (ZrStressOp op : zrStressOps()) {
             const size_t before = sim->journal().size();
+            const auto opStart = Clock::now();
             const int result = job.run(op);
+            const double took = secondsSince(opStart);
             const size_t commands = sim->journal().size() - before;
             text += zrStressOpName(op) + " " + std::to_string(result) + " " +
-                    std::to_string(commands) + "\n";
+                    std::to_string(commands) + " " + fixed(took, 3) + "\n";
           }
           return text + "wall " + fixed(secondsSince(start), 3) + "\n";
         },
@@ -373,8 +376,9 @@ int zrRunGrowth(const std::string& dir, const std::vector<int>& sizes, const std
         break;
       }
       int result = 1;
-      double commands = 0;
-      in >> result >> commands;
+      double commands = 0, took = 0;
+      in >> result >> commands >> took;
+      opSeconds[n][op] = took;
       if (result != 0) {
         out << "size " << n << ": " << op << " failed (result " << result << ")\n";
         ++failures;
@@ -392,6 +396,11 @@ int zrRunGrowth(const std::string& dir, const std::vector<int>& sizes, const std
   for (ZrStressOp op : zrStressOps()) {
     md << "| " << zrStressOpName(op) << " (commands per device) |";
     for (int n : sizes) md << " " << fixed(perDevice[n][zrStressOpName(op)]) << " |";
+    md << "\n";
+  }
+  for (ZrStressOp op : zrStressOps()) {
+    md << "| " << zrStressOpName(op) << " (s) |";
+    for (int n : sizes) md << " " << fixed(opSeconds[n][zrStressOpName(op)]) << " |";
     md << "\n";
   }
   md << "| life cycle wall time (s) |";
