@@ -9,7 +9,7 @@
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 600
 SMOKE_SECONDS ?= 20
-PACKAGES = cmake g++ make libboost-dev libgtest-dev libgmock-dev libbenchmark-dev clang nlohmann-json3-dev
+PACKAGES = cmake g++ make libboost-dev libgtest-dev libgmock-dev libbenchmark-dev clang nlohmann-json3-dev libsqlite3-dev
 
 .PHONY: deps demo test test-asan fuzz-smoke fuzz bench package clean
 

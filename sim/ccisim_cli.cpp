@@ -2,6 +2,7 @@
 // (used by the demo), and run a tool without the symlinks.
 #include "sim/ccisim_fixture.h"
 #include "sim/ccisim_internal.h"
+#include "sim/ccisim_store.h"
 
 #include <climits>
 #include <cstdio>
@@ -38,12 +39,13 @@ const char* kUsage =
     "usage: ccisim <command> [options]     (state file: $CCISIM_STATE, else <tool "
     "dir>/../state/ccisim.state)\n"
     "  init [--force] [--empty] [--serial S] [--model CODE] [--micro V] [--user NAME:PASSWORD]\n"
-    "       [--host NAME] [--etc DIR] [--cmddev PATH] [--cci VERSION]\n"
+    "       [--host NAME] [--etc DIR] [--cmddev PATH] [--cci VERSION] [--ldevs N]\n"
     "                         write a new state: one array with a Thin Image pool, four source\n"
     "                         LDEVs mapped to a host group, and a command device (--empty: the\n"
-    "                         array alone)\n"
+    "                         array alone; --ldevs N: N more defined LDEVs from id 0 up)\n"
     "  show                   print the state in readable form\n"
-    "  journal                print the journal of tool invocations\n"
+    "  dump                   print the state's records (one per line)\n"
+    "  journal [-v]           print the journal of tool invocations (-v: with their output)\n"
     "  run TOOL ARGS...       answer as TOOL (raidcom, raidqry, ...) without the symlinks\n";
 
 bool splitPair(const std::string& v, std::string& a, std::string& b) {
@@ -122,6 +124,7 @@ int cmdInit(const std::vector<std::string>& args, const std::string& statePath) 
               password = "secret";
   std::string host = "mahost01", etc, cmddev = "/dev/sdc", cci;
   bool force = false, empty = false;
+  long ldevCount = 0;
   for (size_t i = 1; i < args.size(); ++i) {
     const std::string& a = args[i];
     auto val = [&](std::string& out) {
@@ -152,7 +155,11 @@ int cmdInit(const std::vector<std::string>& args, const std::string& statePath) 
       ok = val(cmddev);
     else if (a == "--cci")
       ok = val(cci);
-    else if (a == "--user") {
+    else if (a == "--ldevs") {
+      std::string v;
+      ok = val(v) && isDigits(v) && v.size() < 7;
+      if (ok) ldevCount = std::strtol(v.c_str(), nullptr, 10);
+    } else if (a == "--user") {
       std::string v;
       ok = val(v) && splitPair(v, user, password);
     } else
@@ -181,14 +188,32 @@ int cmdInit(const std::vector<std::string>& args, const std::string& statePath) 
   s.etcDir = etc;
   s.hostName = host;
   if (!cci.empty()) s.cciVersion = cci;
-  s.users[user] = password;
+  s.setPassword(user, password);
   s.arrays[serial] = newArray(serial, model, micro);
   if (!empty) buildDemo(s, serial, cmddev);
-  if (!writeFileAtomic(statePath, serializeState(s))) {
-    std::cerr << "ccisim init: cannot write " << statePath << "\n";
+  Array& arr = s.arrays[serial];
+  if (ldevCount > arr.maxLdev + 1L) {
+    std::cerr << "ccisim init: model " << model << " holds " << arr.maxLdev + 1 << " LDEVs\n";
+    return 2;
+  }
+  for (int id = 0, added = 0; added < ldevCount && id <= arr.maxLdev; ++id) {
+    if (arr.ldevs.count(id)) continue;
+    Ldev l;
+    l.id = id;
+    l.defined = true;
+    l.capacity = 2097152;
+    l.attrs = {"CVS", "HDP"};
+    l.poolId = empty ? "NONE" : "6";
+    arr.ldevs[id] = l;
+    ++added;
+  }
+  removeDatabase(statePath);
+  std::string why;
+  std::unique_ptr<Store> store = Store::open(statePath, true, why);
+  if (!store || !store->begin(true, why) || !store->replace(s, why) || !store->commit(why)) {
+    std::cerr << "ccisim init: cannot write " << statePath << ": " << why << "\n";
     return 1;
   }
-  std::remove((statePath + ".journal").c_str());
   std::cout << "state " << statePath << " (array " << serial << ", instance files in " << etc
             << ")\n";
   return 0;
@@ -201,15 +226,14 @@ std::string joined(const std::vector<std::string>& v, const char* sep = " ") {
 }
 
 int cmdShow(const std::string& statePath) {
-  std::string text, why;
+  std::string why;
   State s;
-  {
-    StateLock lock(statePath);
-    if (!readFile(statePath, text) || !parseState(text, s, &why)) {
-      std::cerr << "ccisim show: cannot read " << statePath << " " << why << "\n";
-      return 1;
-    }
+  std::unique_ptr<Store> store = Store::open(statePath, false, why);
+  if (!store || !store->begin(false, why) || !store->load(s, true, why)) {
+    std::cerr << "ccisim show: " << why << "\n";
+    return 1;
   }
+  store->rollback();
   std::ostringstream o;
   o << "state " << statePath << "  tick " << s.tick << "\n";
   o << "etc dir " << s.etcDir << "  host " << s.hostName << "  CCI " << s.cciVersion << "  auth "
@@ -223,9 +247,12 @@ int cmdShow(const std::string& statePath) {
     o << "instance " << i.number << (i.running ? " running" : " stopped") << " array " << i.serial
       << " host " << i.host << " devices [" << joined(i.devices) << "]"
       << (i.loggedIn ? " logged in as " + i.user : std::string(" not logged in"));
-    if (i.errCnt) o << " status errors " << i.errCnt << " (" << i.description << ")";
     o << "\n";
   }
+  for (const auto& st : s.statuses)
+    if (st.second.errCnt)
+      o << "command status of " << st.first << ": " << st.second.errCnt << " errors, first "
+        << st.second.description << "\n";
   for (const auto& ap : s.arrays) {
     const Array& a = ap.second;
     o << "array " << a.serial << " model " << a.model << " max LDEV " << a.maxLdev << " microcode "
@@ -286,13 +313,44 @@ int cmdShow(const std::string& statePath) {
   return 0;
 }
 
-int cmdJournal(const std::string& statePath) {
-  for (const JournalEntry& e : readJournal(statePath + ".journal")) {
+int cmdDump(const std::string& statePath) {
+  std::string why;
+  State s;
+  std::unique_ptr<Store> store = Store::open(statePath, false, why);
+  if (!store || !store->begin(false, why) || !store->load(s, true, why)) {
+    std::cerr << "ccisim dump: " << why << "\n";
+    return 1;
+  }
+  std::cout << serializeState(s);
+  return 0;
+}
+
+void printIndented(const char* name, const std::string& text, uint64_t size,
+                   const std::string& sum) {
+  if (size == 0) return;
+  std::cout << "    " << name << " (" << size << " bytes, fnv1a " << sum << "):\n";
+  std::istringstream in(text);
+  std::string line;
+  while (std::getline(in, line)) std::cout << "      " << line << "\n";
+}
+
+int cmdJournal(const std::string& statePath, bool verbose) {
+  std::string why;
+  if (!Store::open(statePath, false, why)) {
+    std::cerr << "ccisim journal: " << why << "\n";
+    return 1;
+  }
+  for (const JournalEntry& e : readJournal(statePath)) {
     std::cout << e.tick << "  " << e.tool << " " << e.line();
-    if (e.hangMarker)
+    if (e.hangMarker) {
       std::cout << "  (hang: waiting before the effect)\n";
-    else
-      std::cout << "  -> exit " << e.exitCode << "\n";
+      continue;
+    }
+    std::cout << "  -> exit " << e.exitCode << ", " << e.outSize << "+" << e.errSize
+              << " bytes out, " << e.stateWrites << " state writes\n";
+    if (!verbose) continue;
+    printIndented("stdout", e.out, e.outSize, e.outChecksum);
+    printIndented("stderr", e.err, e.errSize, e.errChecksum);
   }
   return 0;
 }
@@ -306,7 +364,8 @@ int cliMain(const std::vector<std::string>& args, const std::string& statePath) 
   }
   if (args[0] == "init") return cmdInit(args, statePath);
   if (args[0] == "show") return cmdShow(statePath);
-  if (args[0] == "journal") return cmdJournal(statePath);
+  if (args[0] == "dump") return cmdDump(statePath);
+  if (args[0] == "journal") return cmdJournal(statePath, args.size() > 1 && args[1] == "-v");
   if (args[0] == "run" && args.size() >= 2) {
     Outcome o = invoke(statePath, args[1], std::vector<std::string>(args.begin() + 2, args.end()));
     std::cout << o.out << std::flush;

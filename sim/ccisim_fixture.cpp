@@ -1,6 +1,7 @@
 // Test fixture: builds and reads a state file in its own directory.
 #include "sim/ccisim_fixture.h"
 #include "sim/ccisim_internal.h"
+#include "sim/ccisim_store.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -35,12 +36,11 @@ namespace {
   throw std::runtime_error("ccisim fixture: " + what);
 }
 
-State loadLocked(const std::string& path) {
-  std::string text, why;
-  State s;
-  if (!readFile(path, text)) die("cannot read " + path);
-  if (!parseState(text, s, &why)) die(path + ": " + why);
-  return s;
+std::unique_ptr<Store> openStore(const std::string& path, bool create) {
+  std::string why;
+  std::unique_ptr<Store> store = Store::open(path, create, why);
+  if (!store) die(why);
+  return store;
 }
 
 Array& arrayOf(State& s, const std::string& serial) {
@@ -90,9 +90,12 @@ Fixture::Fixture(const std::string& dir) {
   if (s.etcDir.back() != '/') s.etcDir += '/';
   std::error_code ec;
   std::filesystem::create_directories(s.etcDir, ec);
-  StateLock lock(statePath());
-  if (!writeFileAtomic(statePath(), serializeState(s))) die("cannot write " + statePath());
-  std::remove(journalPath().c_str());
+  removeDatabase(statePath());
+  std::unique_ptr<Store> store = openStore(statePath(), true);
+  std::string why;
+  if (!store->begin(true, why) || !store->replace(s, why) || !store->clearJournal(why) ||
+      !store->commit(why))
+    die(why);
 }
 
 Fixture::~Fixture() {
@@ -103,20 +106,26 @@ Fixture::~Fixture() {
 }
 
 std::string Fixture::statePath() const { return dir_ + "/ccisim.state"; }
-std::string Fixture::journalPath() const { return statePath() + ".journal"; }
+std::string Fixture::journalPath() const { return statePath(); }
 std::string Fixture::etcDir() const { return load().etcDir; }
 void Fixture::exportEnv() const { ::setenv("CCISIM_STATE", statePath().c_str(), 1); }
 
 State Fixture::load() const {
-  StateLock lock(statePath());
-  return loadLocked(statePath());
+  std::unique_ptr<Store> store = openStore(statePath(), false);
+  State s;
+  std::string why;
+  if (!store->begin(false, why) || !store->load(s, true, why)) die(why);
+  store->rollback();
+  return s;
 }
 
 void Fixture::update(const std::function<void(State&)>& change) const {
-  StateLock lock(statePath());
-  State s = loadLocked(statePath());
+  std::unique_ptr<Store> store = openStore(statePath(), false);
+  State s;
+  std::string why;
+  if (!store->begin(true, why) || !store->load(s, true, why)) die(why);
   change(s);
-  if (!writeFileAtomic(statePath(), serializeState(s))) die("cannot write " + statePath());
+  if (store->save(s, why) < 0 || !store->commit(why)) die(why);
 }
 
 void Fixture::setEtcDir(const std::string& dir) {
@@ -144,7 +153,7 @@ void Fixture::setUndefinedVolAttr(bool on) {
   update([&](State& s) { s.undefinedVolAttr = on; });
 }
 void Fixture::addUser(const std::string& name, const std::string& password) {
-  update([&](State& s) { s.users[name] = password; });
+  update([&](State& s) { s.setPassword(name, password); });
 }
 
 void Fixture::addArray(const std::string& serial, const std::string& model,
@@ -407,10 +416,7 @@ Fault Fixture::fault(int id) const {
   die("no fault " + std::to_string(id));
 }
 
-std::vector<JournalEntry> Fixture::journal() const {
-  StateLock lock(statePath());
-  return readJournal(journalPath());
-}
+std::vector<JournalEntry> Fixture::journal() const { return readJournal(statePath()); }
 
 std::vector<JournalEntry> Fixture::journal(const std::string& tool,
                                            const std::string& match) const {
@@ -445,8 +451,9 @@ std::vector<JournalEntry> Fixture::journal(const std::string& tool,
 }
 
 void Fixture::clearJournal() const {
-  StateLock lock(statePath());
-  std::remove(journalPath().c_str());
+  std::unique_ptr<Store> store = openStore(statePath(), false);
+  std::string why;
+  if (!store->clearJournal(why)) die(why);
 }
 
 Outcome Fixture::run(const std::string& tool, const std::vector<std::string>& args) const {

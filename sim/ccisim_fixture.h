@@ -2,10 +2,11 @@
 //
 // One executable (`ccisim`) answers as raidcom, raidqry, raidscan,
 // pairsyncwait, horcmstart.sh and horcmshutdown.sh, chosen by the name it is
-// started under (symlinks in toolDir()). The array lives in one state file
-// (environment variable CCISIM_STATE, else <tool dir>/../state/ccisim.state);
-// every invocation takes an exclusive flock on "<state>.lock", applies its
-// effect, appends one line to "<state>.journal" and writes the state back.
+// started under (symlinks in toolDir()). The array lives in one SQLite
+// database (environment variable CCISIM_STATE, else
+// <tool dir>/../state/ccisim.state); every invocation is one transaction
+// that reads what its command needs, applies the effect, writes back the
+// records that changed and adds one row to the journal.
 //
 // This header is what tests of every folder use:
 //   - the state model (State, Array, Ldev, ...) and its text form,
@@ -41,9 +42,10 @@ constexpr int kExitNoUnit = 1;           // [EX_ENOUNT] -s names another array
 constexpr int kExitAuth = 202;           // [EX_ENAUTH] no valid login
 constexpr int kExitNoObject = 205;       // [EX_ENOOBJ] no such object
 constexpr int kExitRejected = 221;       // [EX_CMDRJE] refused by the array
-constexpr int kExitBadStatus = 222;      // [EX_INVSTP] invalid pair/volume status
-constexpr int kExitLocked = 227;         // [EX_EACCES] resource locked by another
+constexpr int kExitBadStatus = 222;      // [EX_INVSTP] invalid pair status, [EX_INVVOL] volume
+constexpr int kExitLocked = 227;         // not used by the array: a lock refusal is 221
 constexpr int kExitStatusTimeout = 233;  // [EX_EWSTOT] command status not ready
+constexpr int kExitNoGroup = 239;        // [EX_ENOGRP] pairsyncwait: no such group
 constexpr int kExitNoDevice = 246;       // [EX_ENODEV] listing matched nothing
 constexpr int kExitNotAttached = 251;    // [EX_ATTHOR] HORCM instance not running
 constexpr int kExitUnknownOption = 252;  // [EX_UNKOPT] unknown option/extra token/command
@@ -56,8 +58,26 @@ constexpr int kExitHorcmStart = 2;       // horcmstart.sh: bad instance file
 int maxLdevForModel(const std::string& modelCode);
 
 // Virtual LDEV id markers of Ldev::vid.
-constexpr int kVidImplicit = -1;  // virtual id = own id; no VIR_LDEV printed
-constexpr int kVidNone = 65535;   // unmapped from its virtual id
+constexpr int kVidImplicit = -1;  // virtual id = own id (printed only inside a VSM)
+constexpr int kVidNone = 65534;   // no virtual id (after unmap resource)
+
+// Causes of an array refusal (exit 221, [EX_CMDRJE]): each prints its own
+// SSB pair and CAUSE text. kOther takes the text the command gives.
+enum class Refusal {
+  kLocked,              // resource locked by another user or host: 0x2E11,0x2205
+  kNotInstalled,        // LDEV not installed: 0x2E20,0x0000
+  kInputMissing,        // required input missing: 0x2E00,0x9701
+  kPathDefined,         // LU path already defined: 0xB958,0x015A
+  kLunUsed,             // LUN used by another LDEV: 0xB958,0x0947
+  kHostIo,              // LU executing host I/O: 0xB958,0x0233
+  kLastSnapshotPath,    // last path of a snapshot S-VOL: 0xB958,0x020A
+  kHostGroupInstalled,  // host group already installed: 0xB956,0x3173
+  kOther,               // any other refusal: 0x2E10,0x0000
+};
+// The error-stream text of a refusal by array `serial`; cause text "" takes
+// the cause's own text.
+std::string refusalText(const std::string& tool, const std::string& serial, Refusal cause,
+                        const std::string& causeText = "");
 
 // ---------------------------------------------------------------------------
 // State model. Plain values; the engine and the fixture change them, the
@@ -108,17 +128,20 @@ struct HostGroup {
   std::string mode = "LINUX/IRIX";
   std::string hmoBits = "-";
   int rsgid = 0;
-  std::vector<std::pair<std::string, std::string>> wwns;  // (wwn, nickname or "-")
-  std::map<int, int> luns;                                // LUN -> LDEV id
+  std::string iqn;  // target name of a host group on an iSCSI port
+  // Initiators: (WWN, nickname or "-") on a Fibre Channel port, (IQN,
+  // nickname or "-") on an iSCSI port.
+  std::vector<std::pair<std::string, std::string>> wwns;
+  std::map<int, int> luns;  // LUN -> LDEV id
   // LDEV id -> `delete lun` attempts still refused with "LU is executing
   // host I/O" (the host keeps the LU busy); -1 refuses every attempt.
   std::map<int, int> hostIo;
 };
 
 struct Port {
-  std::string name;  // e.g. CL1-A
-  std::string type = "FIBRE";
-  std::string wwn;  // 16 lower-case hex digits
+  std::string name;            // e.g. CL1-A
+  std::string type = "FIBRE";  // or "ISCSI"
+  std::string wwn;             // 16 lower-case hex digits
   std::vector<std::string> loginWwns;
   int rsgid = 0;
   std::map<int, HostGroup> hostGroups;  // by GID
@@ -136,6 +159,8 @@ struct ResourceGroup {
   // A lock held by someone else: released after this many plain
   // `get resource` listings have shown it; -1 never.
   int releaseAfterPolls = -1;
+  // ... or released when the simulator's clock reaches this (ms); -1 never.
+  int64_t releaseAtMs = -1;
 };
 
 struct CopyGroup {
@@ -146,12 +171,21 @@ struct CopyGroup {
   int ctg = 0;
   uint64_t qIssued = 0x01003408eeULL;
   uint64_t qCommitted = 0x01003408eeULL;
-  // `pairsyncwait -q` commits the asked marker after this many waits that
-  // found it not yet committed; 0 at once, -1 never.
+  // A waiting `pairsyncwait` commits the marker it waits for after this
+  // many waits that found it not yet committed; 0 at once, -1 never.
   int commitAfterWaits = 0;
   int waits = 0;
+  // When >= 0 (instead of commitAfterWaits): the marker commits once the
+  // waits on it have lasted this long on the simulator's clock, so a wait
+  // with a short -t (100 ms units) times out where a long one succeeds.
+  int64_t commitAfterMs = -1;
+  int64_t waitedMs = 0;
   // Answer exit 1 (TIMEOUT) even when the asked marker is committed.
   bool alwaysTimeout = false;
+  // Status of the group's P-VOLs: other than "PAIR" refuses waits (222).
+  std::string pvolStatus = "PAIR";
+  // "" as the markers say, "BROKEN" (exit 2) or "CHANGED" (exit 3).
+  std::string waitOutcome;
 };
 
 // A TrueCopy/UR/GAD pair as raidscan -p shows it for a local LDEV and MU.
@@ -175,6 +209,18 @@ struct PairTiming {
   bool restoreEndsPsue = false;  // restore ends in PSUE instead of PAIR
 };
 
+// Where an Array reads the LDEVs it does not hold yet: the engine's state
+// database, so that a command reads only the LDEVs it names.
+class LdevSource {
+ public:
+  virtual ~LdevSource() = default;
+  // The stored LDEV; false when none is stored (the id is undefined).
+  virtual bool fetchLdev(const std::string& serial, int id, Ldev& out) = 0;
+  // Every id of [first, last] not in `into` yet, stored or default.
+  virtual void fetchLdevs(const std::string& serial, int first, int last,
+                          std::map<int, Ldev>& into) = 0;
+};
+
 struct Array {
   std::string serial;
   std::string model = "M8S";
@@ -183,17 +229,26 @@ struct Array {
   int cacheMB = 512000;
   int firstSnapMu = 3;  // Thin Image MUs are allocated from here up to 1023
   PairTiming timing;
-  std::map<int, Ldev> ldevs;  // sparse: ids not held are undefined with defaults
+  // Sparse: ids not held are undefined with defaults, or (with a source) not
+  // read yet; reading through ldev() fills it, hence mutable.
+  mutable std::map<int, Ldev> ldevs;
+  LdevSource* source = nullptr;
   std::map<int, Pool> pools;
   std::vector<SnapPair> pairs;  // in creation order
   std::map<std::string, Port> ports;
   std::map<std::string, ResourceGroup> resourceGroups;  // by name
   std::map<std::string, CopyGroup> copyGroups;
   std::vector<RemotePair> remotePairs;
+  // `get ldev` in the global-virtualisation form: "Serial# : <virtual>
+  // PHY_Serial#  : <physical>" and "LDEV : <virtual> PHY_LDEV : <physical>".
+  bool globalVirtualization = false;
 
   // The LDEV with that id (a default undefined one when not held).
   Ldev ldev(int id) const;
   Ldev& ldevRef(int id);  // creates the entry when missing
+  // Reads every LDEV of [first, last] (of the whole array by default) into
+  // `ldevs`, so that loops over `ldevs` see them all.
+  void loadLdevs(int first = 0, int last = -1) const;
   const ResourceGroup* groupById(int id) const;
   ResourceGroup* groupById(int id);
   SnapPair* pair(int pvol, int mu);
@@ -217,7 +272,12 @@ struct Instance {
   std::string user;  // login user ("" none)
   bool loggedIn = false;
   int loginTtl = -1;  // commands left before the login expires; -1 never
-  // Command status: the first error is kept until reset or logout.
+};
+
+// Command status of one login user on one array: the first error is kept,
+// ERR_CNT counts every error, until `reset command_status` or that user's
+// logout.
+struct CommandStatus {
   int errCnt = 0;
   std::string ssb1 = "-";
   std::string ssb2 = "-";
@@ -238,7 +298,7 @@ struct Instance {
 //   "expireLogin" the instance's login ends before the command is checked, so
 //                 the command gets 202 through the ordinary login check.
 //   "statusError" the command exits 0 without effect and the command status
-//                 records `errCnt` errors with `description` (row 8 then fails).
+//                 of the login user records `errCnt` errors with `description`.
 //   "hang"        sleep hangMillis, before the effect (hangBefore: a time-out
 //                 kills it before anything changed) or after it; the state
 //                 lock is released while sleeping.
@@ -270,6 +330,9 @@ struct Fault {
   // Constructors of the usual switches.
   static Fault fail(const std::string& tool, const std::string& match, int exitCode,
                     const std::string& errText, int times = 1);
+  // The array refuses the command (exit 221, the cause's SSB pair and text).
+  static Fault refusal(const std::string& tool, const std::string& match, const std::string& serial,
+                       Refusal cause, int times = 1);
   static Fault expireLogin(const std::string& match = "", int times = 1);
   static Fault statusError(const std::string& match, int errCnt, const std::string& description);
   // `get command_status` exits 233 `times` times; withRow: the busy answer
@@ -284,6 +347,7 @@ struct Fault {
 
 struct State {
   int64_t tick = 0;
+  int64_t clockMs = 0;                // the simulator's clock: advanced by waits the tools make
   std::string etcDir = "/etc/";       // where horcm<N>.conf files are read
   std::string hostName = "mahost01";  // expected host of instance files (strictHorcm)
   std::string cciVersion = "01-40-03/01";
@@ -295,10 +359,11 @@ struct State {
   // Print "VOL_ATTR : NOT DEFINED" for undefined LDEVs (the real array
   // prints only "VOL_TYPE : NOT DEFINED").
   bool undefinedVolAttr = false;
-  std::map<std::string, std::string> users;  // name -> password
+  std::map<std::string, std::string> users;  // name -> salted password hash
   std::vector<CommandDevice> commandDevices;
   std::map<int, Instance> instances;
-  std::map<std::string, Array> arrays;  // by serial
+  std::map<std::string, CommandStatus> statuses;  // by statusKey(user, serial)
+  std::map<std::string, Array> arrays;            // by serial
   std::vector<Fault> faults;
   int nextFaultId = 1;
   uint64_t nextSeq = 1;
@@ -306,10 +371,16 @@ struct State {
   Array* array(const std::string& serial);
   const Array* array(const std::string& serial) const;
   const CommandDevice* commandDevice(const std::string& path) const;
+  // The command status of a login user on an array (created when missing).
+  CommandStatus& status(const std::string& user, const std::string& serial);
+  CommandStatus statusOf(const std::string& user, const std::string& serial) const;
+  void setPassword(const std::string& user, const std::string& password);
+  bool checkPassword(const std::string& user, const std::string& password) const;
 };
+std::string statusKey(const std::string& user, const std::string& serial);
 
 // Text form of the state: one record per line, "<kind> key=value ...", values
-// percent-encoded. Documented in ccisim_state.cpp.
+// percent-encoded (the records of the database, ccisim_records.cpp).
 std::string serializeState(const State& s);
 // Returns false (with a reason) on a line it cannot read.
 bool parseState(const std::string& text, State& out, std::string* error);
@@ -324,11 +395,21 @@ struct JournalEntry {
   std::string serial;             // -s value, "" when none
   int exitCode = 0;
   bool hangMarker = false;  // written when a hang-before fault starts sleeping
+  // The output as kept: whole up to kJournalKeep bytes, else its start and
+  // its end around a line that says how much was left out; the size and
+  // checksum (FNV-1a, 16 hex digits) are those of the whole text.
   std::string out;
   std::string err;
-  std::string line() const;  // argv joined by single blanks
+  uint64_t outSize = 0;
+  uint64_t errSize = 0;
+  std::string outChecksum;
+  std::string errChecksum;
+  int stateWrites = 0;       // state records the invocation wrote (0: read only)
+  std::string line() const;  // argv joined by single blanks (password masked)
 };
-std::vector<JournalEntry> readJournal(const std::string& journalPath);
+constexpr size_t kJournalKeep = 4096;
+// The journal of the state database at statePath, oldest first.
+std::vector<JournalEntry> readJournal(const std::string& statePath);
 
 // ---------------------------------------------------------------------------
 // Running a tool.
@@ -339,8 +420,9 @@ struct Outcome {
   int hangMillis = 0;  // sleep a hang-after fault asks for
 };
 
-// Runs one invocation against the state file in this process: lock, load,
-// apply, journal, save. A hang-before fault sleeps here for real.
+// Runs one invocation against the state database in this process: load,
+// apply, save, journal, in one transaction. A hang-before fault sleeps here
+// for real (outside the transaction).
 Outcome invoke(const std::string& statePath, const std::string& tool,
                const std::vector<std::string>& args);
 
@@ -374,21 +456,27 @@ std::string renderRaidqryList(const State& s, const std::vector<std::string>& se
 // `raidqry -h`.
 std::string renderRaidqryHelp(const std::string& cciVersion);
 // `raidcom get command_status`.
-std::string renderCommandStatus(const Instance& in, const std::string& serial);
+std::string renderCommandStatus(const CommandStatus& st, const std::string& serial);
 // `raidscan -p <port>-<gid> -CLI -m <mu>`: one row per LUN of the group.
 std::string renderRaidscanPort(const Array& a, const std::string& port, int gid, int mu);
 // `raidscan -CLI -pdg <dev>`: one row per LU path of the LDEV.
 std::string renderRaidscanPdg(const Array& a, int ldev);
 // `raidcom get copy_grp`.
 std::string renderCopyGroups(const Array& a);
-// `pairsyncwait`: one row; status NOWAIT, DONE or TIMEOUT.
-std::string renderPairsyncwait(const CopyGroup& g, uint64_t marker, const std::string& status);
+// `pairsyncwait`: header and one right-aligned row (it begins with blanks);
+// status NOWAIT, DONE, TIMEOUT, BROKEN or CHANGED; withCount: the -fq
+// column QM-Cnt.
+std::string renderPairsyncwait(const CopyGroup& g, uint64_t marker, const std::string& status,
+                               bool withCount = false);
 // `raidcom get lun -port P-G`.
 std::string renderGetLun(const Array& a, const std::string& port, int gid);
 // `raidcom get host_grp -port P [-resource id]...`; filter null: every group.
+// An iSCSI port adds the IQN, AMD and D columns.
 std::string renderGetHostGrp(const Array& a, const std::string& port, const std::set<int>* rsgids);
-// `raidcom get hba_wwn -port P-G`.
+// `raidcom get hba_wwn -port P-G` (Fibre Channel ports).
 std::string renderGetHbaWwn(const Array& a, const std::string& port, int gid);
+// `raidcom get hba_iscsi -port P-G` (iSCSI ports).
+std::string renderGetHbaIscsi(const Array& a, const std::string& port, int gid);
 // `raidcom get port`.
 std::string renderGetPort(const Array& a);
 // `raidcom get port -port P`.
@@ -414,7 +502,7 @@ std::string encodeInquirySerial(const std::string& serial);
 // ---------------------------------------------------------------------------
 // Fixture: a state file in its own temporary directory.
 //
-// Every builder is one transaction on the file (lock, load, change, save),
+// Every builder is one transaction on the database (load, change, save),
 // so it can be interleaved with tool runs of other processes. The fixture
 // does not touch the environment unless exportEnv() is called.
 class Fixture {
@@ -430,7 +518,7 @@ class Fixture {
 
   const std::string& dir() const { return dir_; }
   std::string statePath() const;
-  std::string journalPath() const;
+  std::string journalPath() const;  // the journal is a table of the state database
   std::string etcDir() const;
   // setenv CCISIM_STATE to statePath().
   void exportEnv() const;

@@ -10,6 +10,8 @@
 
 namespace ccisim {
 struct Array;
+struct Ldev;
+struct State;
 
 namespace detail {
 
@@ -41,25 +43,21 @@ struct Record {
 std::string formatRecord(const Record& r);
 bool parseRecord(const std::string& line, Record& r);
 
+// The state as records (ccisim_records.cpp): every object one record, in
+// load order; withLdevs false leaves the LDEV records out.
+std::vector<Record> stateRecords(const State& s, bool withLdevs);
+Record ldevRecord(const std::string& serial, const Ldev& l);
+Ldev ldevFromRecord(const Record& r);
+// Adds one record to a state (its array's record first); false with a reason.
+bool applyRecord(State& s, const Record& r, std::string& why);
+// The identity of a record within its kind, and the kind's load rank.
+std::string recordKey(const Record& r);
+int kindRank(const std::string& kind);
+
 bool readFile(const std::string& path, std::string& out);
 // Writes a sibling temporary file and renames it over path.
 bool writeFileAtomic(const std::string& path, const std::string& text);
 bool appendFile(const std::string& path, const std::string& text);
-
-// Exclusive flock on "<statePath>.lock" for the lifetime of the object.
-// Both threads and processes are excluded: the lock file is opened anew by
-// every object.
-class StateLock {
- public:
-  explicit StateLock(const std::string& statePath);
-  ~StateLock();
-  StateLock(const StateLock&) = delete;
-  StateLock& operator=(const StateLock&) = delete;
-  bool ok() const { return fd_ >= 0; }
-
- private:
-  int fd_ = -1;
-};
 
 // A text table: columns padded to the widest cell plus two blanks, the last
 // column unpadded, so no line ends in blanks. rightAlign marks columns printed
@@ -69,6 +67,8 @@ std::string formatTable(const std::vector<std::string>& header,
                         const std::vector<bool>& rightAlign = {}, int indent = 0);
 
 bool isDigits(const std::string& s);
+// The blank-separated words of a line.
+std::vector<std::string> words(const std::string& line);
 
 // A new array as `ccisim init` and Fixture::addArray make it: the model's
 // highest LDEV id (65279 for a model the table does not hold) and the
@@ -81,6 +81,13 @@ std::string statePathFor(const char* argv0);
 // `ccisim <subcommand>`: init, show, journal, run, help. Returns the exit code.
 int cliMain(const std::vector<std::string>& args, const std::string& statePath);
 std::string hex10(uint64_t v);
+
+// Lower-case hex digests.
+std::string sha256Hex(const std::string& data);
+std::string fnv1a64Hex(const std::string& data);
+// "sha256$<salt>$<digest of salt:password>"; salt "" draws a new one.
+std::string passwordHash(const std::string& password, const std::string& salt = "");
+bool passwordMatches(const std::string& stored, const std::string& password);
 
 }  // namespace detail
 }  // namespace ccisim

@@ -63,11 +63,26 @@ std::string ssidOf(int ldev) {
 }  // namespace
 
 // ---------------------------------------------------------------------------
+// The first two lines of a block. Inside a virtual storage machine every
+// LDEV shows its virtual id (65534: none); resource group 0 shows none. The
+// global-virtualisation form puts the physical values on the same lines.
+std::string ldevHead(const Array& a, const Ldev& l) {
+  const ResourceGroup* g = l.rsgid == 0 ? nullptr : a.groupById(l.rsgid);
+  bool vsm = g && !g->vSerial.empty() && g->vSerial != a.serial;
+  int vid = l.vid == kVidImplicit ? l.id : l.vid;
+  if (a.globalVirtualization) {
+    bool virt = vsm && l.vid != kVidNone;
+    return "Serial# : " + (vsm ? g->vSerial : a.serial) + " PHY_Serial#  : " + a.serial +
+           "\nLDEV : " + std::to_string(virt ? vid : l.id) + " PHY_LDEV : " + std::to_string(l.id) +
+           "\n";
+  }
+  std::string s = "Serial#  : " + a.serial + "\nLDEV : " + std::to_string(l.id);
+  if (vsm || (l.rsgid != 0 && l.vid != kVidImplicit)) s += " VIR_LDEV : " + std::to_string(vid);
+  return s + "\n";
+}
+
 std::string renderLdevBlock(const Array& a, const Ldev& l, bool undefinedVolAttr) {
-  std::string s = "Serial#  : " + a.serial + "\n";
-  std::string ldevLine = "LDEV : " + std::to_string(l.id);
-  if (l.vid != kVidImplicit) ldevLine += " VIR_LDEV : " + std::to_string(l.vid);
-  s += ldevLine + "\n";
+  std::string s = ldevHead(a, l);
   if (!l.defined) {
     s += "SL : -\n";
     s += "CL : -\n";
@@ -137,8 +152,9 @@ std::string renderGetResource(const Array& a, bool keyOpt) {
 
 // ---------------------------------------------------------------------------
 std::string renderGetSnapshot(const Array& a, const std::vector<SnapPair>& rowsIn, int svolView) {
-  // Nothing selected: the header alone (simulator's choice; zero rows
-  // either way).
+  // Nothing selected: no output at all, not even the header, as the real
+  // tool answers.
+  if (rowsIn.empty()) return "";
   std::vector<std::vector<std::string>> rows;
   for (const SnapPair& p : rowsIn) {
     // SPLT-TIME: seconds since 1970 in hexadecimal, as the real tool
@@ -203,7 +219,7 @@ std::string renderRaidqryHelp(const std::string& cciVersion) {
          "  -f             Display for floatable host\n";
 }
 
-std::string renderCommandStatus(const Instance& in, const std::string& serial) {
+std::string renderCommandStatus(const CommandStatus& in, const std::string& serial) {
   char handle[16];
   std::snprintf(handle, sizeof handle, "%04x", in.handle & 0xffff);
   return formatTable(
@@ -254,13 +270,22 @@ std::string renderCopyGroups(const Array& a) {
   return formatTable({"COPY_GROUP", "LDEV_GROUP", "MU#", "JID#", "Serial#"}, rows);
 }
 
-std::string renderPairsyncwait(const CopyGroup& g, uint64_t marker, const std::string& status) {
+std::string renderPairsyncwait(const CopyGroup& g, uint64_t marker, const std::string& status,
+                               bool withCount) {
   uint64_t pending = g.qIssued > g.qCommitted ? g.qIssued - g.qCommitted : 0;
-  // Rows start at column 0: the -nowait reader skips leading blanks and the
-  // -q reader does not, so only this form reads the same in both.
-  return formatTable(
-      {"UnitID", "CTGID", "Q-Marker", "Status", "Q-Num"},
-      {{"0", std::to_string(g.ctg), hex10(marker), status, std::to_string(pending)}});
+  // The real tool's fixed columns: numbers flush right, marker and status
+  // flush left, so every row begins with blanks.
+  std::string out = "UnitID   CTGID     Q-Marker     Status    Q-Num";
+  out += withCount ? "   QM-Cnt\n" : "\n";
+  char row[128];
+  std::snprintf(row, sizeof row, "%6d%8d     %s   %-6s%9llu", 0, g.ctg, hex10(marker).c_str(),
+                status.c_str(), static_cast<unsigned long long>(pending));
+  out += row;
+  if (withCount) {
+    std::snprintf(row, sizeof row, "%9llu", static_cast<unsigned long long>(pending));
+    out += row;
+  }
+  return out + "\n";
 }
 
 std::string renderGetLun(const Array& a, const std::string& port, int gid) {
@@ -277,23 +302,42 @@ std::string renderGetLun(const Array& a, const std::string& port, int gid) {
 std::string renderGetHostGrp(const Array& a, const std::string& port, const std::set<int>* rsgids) {
   std::vector<std::vector<std::string>> rows;
   auto p = a.ports.find(port);
+  bool iscsi = p != a.ports.end() && p->second.type == "ISCSI";
   if (p != a.ports.end())
     for (const auto& g : p->second.hostGroups) {
       if (rsgids && !rsgids->count(g.second.rsgid)) continue;
-      rows.push_back({port, std::to_string(g.first), g.second.name, a.serial, g.second.mode,
-                      g.second.hmoBits});
+      if (iscsi)
+        rows.push_back({port, std::to_string(g.first), g.second.name,
+                        g.second.iqn.empty() ? "-" : g.second.iqn, "NONE", "S", a.serial,
+                        g.second.mode, g.second.hmoBits});
+      else
+        rows.push_back({port, std::to_string(g.first), g.second.name, a.serial, g.second.mode,
+                        g.second.hmoBits});
     }
+  if (iscsi)
+    return formatTable(
+        {"PORT", "GID", "GROUP_NAME", "IQN", "AMD", "D", "Serial#", "HMD", "HMO_BITs"}, rows);
   return formatTable({"PORT", "GID", "GROUP_NAME", "Serial#", "HMD", "HMO_BITs"}, rows);
 }
 
-std::string renderGetHbaWwn(const Array& a, const std::string& port, int gid) {
+namespace {
+std::string initiatorTable(const Array& a, const std::string& port, int gid, const char* column) {
   std::vector<std::vector<std::string>> rows;
   const HostGroup* g = a.hostGroup(port, gid);
   if (g)
     for (const auto& w : g->wwns)
       rows.push_back({port, std::to_string(gid), g->name, w.first, a.serial,
                       w.second.empty() ? "-" : w.second});
-  return formatTable({"PORT", "GID", "GROUP_NAME", "HWWN", "Serial#", "NICK_NAME"}, rows);
+  return formatTable({"PORT", "GID", "GROUP_NAME", column, "Serial#", "NICK_NAME"}, rows);
+}
+}  // namespace
+
+std::string renderGetHbaWwn(const Array& a, const std::string& port, int gid) {
+  return initiatorTable(a, port, gid, "HWWN");
+}
+
+std::string renderGetHbaIscsi(const Array& a, const std::string& port, int gid) {
+  return initiatorTable(a, port, gid, "IQN");
 }
 
 std::string renderGetPort(const Array& a) {

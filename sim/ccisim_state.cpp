@@ -20,6 +20,7 @@
 // instance, serial, exit code, hang marker, stdout, stderr).
 #include "sim/ccisim_fixture.h"
 #include "sim/ccisim_internal.h"
+#include "sim/ccisim_store.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -27,7 +28,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sstream>
-#include <sys/file.h>
 #include <unistd.h>
 
 namespace ccisim {
@@ -201,26 +201,6 @@ bool appendFile(const std::string& path, const std::string& text) {
   return (::close(fd) == 0) && ok;
 }
 
-StateLock::StateLock(const std::string& statePath) {
-  std::string lockPath = statePath + ".lock";
-  fd_ = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (fd_ < 0) return;
-  while (::flock(fd_, LOCK_EX) != 0) {
-    if (errno != EINTR) {
-      ::close(fd_);
-      fd_ = -1;
-      return;
-    }
-  }
-}
-
-StateLock::~StateLock() {
-  if (fd_ >= 0) {
-    ::flock(fd_, LOCK_UN);
-    ::close(fd_);
-  }
-}
-
 std::string formatTable(const std::vector<std::string>& header,
                         const std::vector<std::vector<std::string>>& rows,
                         const std::vector<bool>& rightAlign, int indent) {
@@ -256,6 +236,14 @@ bool isDigits(const std::string& s) {
   for (char c : s)
     if (c < '0' || c > '9') return false;
   return true;
+}
+
+std::vector<std::string> words(const std::string& line) {
+  std::vector<std::string> w;
+  std::istringstream in(line);
+  std::string t;
+  while (in >> t) w.push_back(t);
+  return w;
 }
 
 std::string hex10(uint64_t v) {
@@ -307,16 +295,24 @@ Ldev Array::ldev(int id) const {
   auto it = ldevs.find(id);
   if (it != ldevs.end()) return it->second;
   Ldev l;
-  l.id = id;
+  if (!source || !source->fetchLdev(serial, id, l)) {
+    l = Ldev();
+    l.id = id;
+  }
+  // Read once per invocation: kept so that a change and the save see it.
+  if (source) ldevs.emplace(id, l);
   return l;
 }
 
 Ldev& Array::ldevRef(int id) {
   auto it = ldevs.find(id);
   if (it != ldevs.end()) return it->second;
-  Ldev l;
-  l.id = id;
+  Ldev l = ldev(id);
   return ldevs.emplace(id, l).first->second;
+}
+
+void Array::loadLdevs(int first, int last) const {
+  if (source) source->fetchLdevs(serial, first, last < 0 ? maxLdev : last, ldevs);
 }
 
 const ResourceGroup* Array::groupById(int id) const {
@@ -366,7 +362,63 @@ const CommandDevice* State::commandDevice(const std::string& path) const {
   return nullptr;
 }
 
+CommandStatus& State::status(const std::string& user, const std::string& serial) {
+  return statuses[statusKey(user, serial)];
+}
+CommandStatus State::statusOf(const std::string& user, const std::string& serial) const {
+  auto it = statuses.find(statusKey(user, serial));
+  return it == statuses.end() ? CommandStatus() : it->second;
+}
+void State::setPassword(const std::string& user, const std::string& password) {
+  users[user] = passwordHash(password);
+}
+bool State::checkPassword(const std::string& user, const std::string& password) const {
+  auto it = users.find(user);
+  return it != users.end() && passwordMatches(it->second, password);
+}
+std::string statusKey(const std::string& user, const std::string& serial) {
+  return user + "@" + serial;
+}
+
 // ---------------------------------------------------------------------------
+namespace {
+struct RefusalRow {
+  Refusal cause;
+  const char* ssb;
+  const char* text;
+};
+// SSB pairs as the array reports them; texts as the tools print CAUSE.
+const RefusalRow kRefusals[] = {
+    {Refusal::kLocked, "0x2E11,0x2205",
+     "The specified resource is locked by another user or host."},
+    {Refusal::kNotInstalled, "0x2E20,0x0000", "The requested LDEV is not installed."},
+    {Refusal::kInputMissing, "0x2E00,0x9701", "The required input for the operation is missing."},
+    {Refusal::kPathDefined, "0xB958,0x015A",
+     "An LU path has already defined in the relevant LDEV."},
+    {Refusal::kLunUsed, "0xB958,0x0947", "The LUN is already used by another LDEV."},
+    {Refusal::kHostIo, "0xB958,0x0233", "LU is executing host I/O."},
+    {Refusal::kLastSnapshotPath, "0xB958,0x020A", "It is the last path of Snapshot S-VOL."},
+    {Refusal::kHostGroupInstalled, "0xB956,0x3173", "The host group is already installed."},
+    {Refusal::kOther, "0x2E10,0x0000", "The order was rejected by the array."},
+};
+}  // namespace
+
+std::string refusalText(const std::string& tool, const std::string& serial, Refusal cause,
+                        const std::string& causeText) {
+  const RefusalRow* row = &kRefusals[sizeof kRefusals / sizeof kRefusals[0] - 1];
+  for (const RefusalRow& r : kRefusals)
+    if (r.cause == cause) row = &r;
+  return tool + ": [EX_CMDRJE] An order to the control/command device was rejected\n" +
+         "It was rejected due to SKEY=0x05, ASC=0x26, ASCQ=0x00, SSB=" + row->ssb + " on Serial#(" +
+         serial + ").\n" + "CAUSE : " + (causeText.empty() ? row->text : causeText) + "\n";
+}
+
+// ---------------------------------------------------------------------------
+Fault Fault::refusal(const std::string& tool, const std::string& match, const std::string& serial,
+                     Refusal cause, int times) {
+  return fail(tool, match, kExitRejected, refusalText(tool, serial, cause), times);
+}
+
 Fault Fault::fail(const std::string& tool, const std::string& match, int exitCode,
                   const std::string& errText, int times) {
   Fault f;
@@ -433,437 +485,6 @@ Fault Fault::garbleOutput(const std::string& tool, const std::string& match,
 }
 
 // ---------------------------------------------------------------------------
-std::string serializeState(const State& s) {
-  std::string out = "# ccisim state (see ccisim_state.cpp for the format)\n";
-  Record r;
-  r.kind = "sim";
-  r.add("tick", static_cast<long long>(s.tick));
-  r.add("etcDir", s.etcDir);
-  r.add("hostName", s.hostName);
-  r.add("cciVersion", s.cciVersion);
-  r.add("authScope", s.authScope);
-  r.add("errorStream", s.errorStream);
-  r.add("strictHorcm", s.strictHorcm);
-  r.add("undefinedVolAttr", s.undefinedVolAttr);
-  r.add("nextFaultId", s.nextFaultId);
-  r.add("nextSeq", s.nextSeq);
-  out += formatRecord(r);
-  for (const auto& u : s.users) {
-    Record x;
-    x.kind = "user";
-    x.add("name", u.first);
-    x.add("password", u.second);
-    out += formatRecord(x);
-  }
-  for (const auto& c : s.commandDevices) {
-    Record x;
-    x.kind = "cmddev";
-    x.add("path", c.path);
-    x.add("serial", c.serial);
-    x.add("ldev", c.ldev);
-    out += formatRecord(x);
-  }
-  for (const auto& p : s.instances) {
-    const Instance& i = p.second;
-    Record x;
-    x.kind = "instance";
-    x.add("n", i.number);
-    x.add("running", i.running);
-    x.add("serial", i.serial);
-    x.add("host", i.host);
-    x.add("devices", encList(i.devices));
-    x.add("user", i.user);
-    x.add("loggedIn", i.loggedIn);
-    x.add("ttl", i.loginTtl);
-    x.add("errCnt", i.errCnt);
-    x.add("ssb1", i.ssb1);
-    x.add("ssb2", i.ssb2);
-    x.add("desc", i.description);
-    x.add("handle", i.handle);
-    out += formatRecord(x);
-  }
-  for (const auto& ap : s.arrays) {
-    const Array& a = ap.second;
-    Record x;
-    x.kind = "array";
-    x.add("serial", a.serial);
-    x.add("model", a.model);
-    x.add("maxLdev", a.maxLdev);
-    x.add("micro", a.micro);
-    x.add("cache", a.cacheMB);
-    x.add("firstMu", a.firstSnapMu);
-    x.add("addPolls", a.timing.addPolls);
-    x.add("resyncPolls", a.timing.resyncPolls);
-    x.add("restorePolls", a.timing.restorePolls);
-    x.add("restorePsue", a.timing.restoreEndsPsue);
-    out += formatRecord(x);
-    for (const auto& lp : a.ldevs) {
-      const Ldev& l = lp.second;
-      Record y;
-      y.kind = "ldev";
-      y.add("serial", a.serial);
-      y.add("id", l.id);
-      y.add("defined", l.defined);
-      y.add("type", l.volType);
-      y.add("cap", static_cast<uint64_t>(l.capacity));
-      y.add("attrs", encList(l.attrs));
-      y.add("pool", l.poolId);
-      y.add("label", l.label);
-      y.add("rsgid", l.rsgid);
-      y.add("vid", l.vid);
-      y.add("mp", l.mpBlade);
-      out += formatRecord(y);
-    }
-    for (const auto& pp : a.pools) {
-      const Pool& p = pp.second;
-      Record y;
-      y.kind = "pool";
-      y.add("serial", a.serial);
-      y.add("id", p.id);
-      y.add("name", p.name);
-      y.add("status", p.status);
-      y.add("usage", p.usage);
-      y.add("threshold", p.threshold);
-      y.add("pt", p.pt);
-      out += formatRecord(y);
-    }
-    for (const auto& p : a.pairs) {
-      Record y;
-      y.kind = "pair";
-      y.add("serial", a.serial);
-      y.add("group", p.group);
-      y.add("ctg", p.ctg);
-      y.add("pvol", p.pvol);
-      y.add("mu", p.mu);
-      y.add("pool", p.poolId);
-      y.add("state", p.state);
-      y.add("svol", p.svol);
-      y.add("split", static_cast<long long>(p.splitTime));
-      y.add("pct", p.progress);
-      y.add("pendTo", p.pendingTo);
-      y.add("pendLeft", p.pendingLeft);
-      y.add("seq", p.seq);
-      out += formatRecord(y);
-    }
-    for (const auto& pp : a.ports) {
-      const Port& p = pp.second;
-      Record y;
-      y.kind = "port";
-      y.add("serial", a.serial);
-      y.add("name", p.name);
-      y.add("type", p.type);
-      y.add("wwn", p.wwn);
-      y.add("logins", encList(p.loginWwns));
-      y.add("rsgid", p.rsgid);
-      out += formatRecord(y);
-      for (const auto& gp : p.hostGroups) {
-        const HostGroup& g = gp.second;
-        Record z;
-        z.kind = "hostgroup";
-        z.add("serial", a.serial);
-        z.add("port", p.name);
-        z.add("gid", g.gid);
-        z.add("name", g.name);
-        z.add("mode", g.mode);
-        z.add("hmo", g.hmoBits);
-        z.add("rsgid", g.rsgid);
-        std::vector<std::string> w, n;
-        for (const auto& x2 : g.wwns) {
-          w.push_back(x2.first);
-          n.push_back(x2.second);
-        }
-        z.add("wwns", encList(w));
-        z.add("nicks", encList(n));
-        out += formatRecord(z);
-        for (const auto& lu : g.luns) {
-          Record q;
-          q.kind = "lun";
-          q.add("serial", a.serial);
-          q.add("port", p.name);
-          q.add("gid", g.gid);
-          q.add("lun", lu.first);
-          q.add("ldev", lu.second);
-          auto io = g.hostIo.find(lu.second);
-          if (io != g.hostIo.end()) q.add("hostio", io->second);
-          out += formatRecord(q);
-        }
-      }
-    }
-    for (const auto& gp : a.resourceGroups) {
-      const ResourceGroup& g = gp.second;
-      Record y;
-      y.kind = "rg";
-      y.add("serial", a.serial);
-      y.add("name", g.name);
-      y.add("id", g.id);
-      y.add("vserial", g.vSerial);
-      y.add("vmodel", g.vModel);
-      y.add("vif", g.vIf);
-      y.add("status", g.lockStatus);
-      y.add("owner", g.lockOwner);
-      y.add("host", g.lockHost);
-      y.add("release", g.releaseAfterPolls);
-      out += formatRecord(y);
-    }
-    for (const auto& cp : a.copyGroups) {
-      const CopyGroup& g = cp.second;
-      Record y;
-      y.kind = "copygroup";
-      y.add("serial", a.serial);
-      y.add("name", g.name);
-      y.add("ldevGroup", g.ldevGroup);
-      y.add("mu", g.mu);
-      y.add("jid", g.jid);
-      y.add("ctg", g.ctg);
-      y.add("qIssued", g.qIssued);
-      y.add("qCommitted", g.qCommitted);
-      y.add("commitAfter", g.commitAfterWaits);
-      y.add("waits", g.waits);
-      y.add("alwaysTimeout", g.alwaysTimeout);
-      out += formatRecord(y);
-    }
-    for (const auto& p : a.remotePairs) {
-      Record y;
-      y.kind = "rpair";
-      y.add("serial", a.serial);
-      y.add("ldev", p.ldev);
-      y.add("mu", p.mu);
-      y.add("role", p.role);
-      y.add("status", p.status);
-      y.add("fence", p.fence);
-      y.add("rcu", p.rcuSerial);
-      y.add("partner", p.partner);
-      out += formatRecord(y);
-    }
-  }
-  for (const auto& f : s.faults) {
-    Record y;
-    y.kind = "fault";
-    y.add("id", f.id);
-    y.add("kind", f.kind);
-    y.add("tool", f.tool);
-    y.add("match", f.match);
-    y.add("skip", f.skip);
-    y.add("times", f.times);
-    y.add("seen", f.seen);
-    y.add("fired", f.fired);
-    y.add("exit", f.exitCode);
-    y.add("out", f.out);
-    y.add("err", f.err);
-    y.add("apply", f.applyEffect);
-    y.add("errCnt", f.errCnt);
-    y.add("desc", f.description);
-    y.add("hangMs", f.hangMillis);
-    y.add("before", f.hangBefore);
-    y.add("garble", f.garble);
-    out += formatRecord(y);
-  }
-  return out;
-}
-
-bool parseState(const std::string& text, State& s, std::string* error) {
-  s = State();
-  std::istringstream in(text);
-  std::string line;
-  int lineNo = 0;
-  auto fail = [&](const std::string& why) {
-    if (error) *error = "line " + std::to_string(lineNo) + ": " + why;
-    return false;
-  };
-  while (std::getline(in, line)) {
-    ++lineNo;
-    if (line.empty() || line[0] == '#') continue;
-    Record r;
-    if (!parseRecord(line, r)) return fail("not a record");
-    const std::string& k = r.kind;
-    if (k == "sim") {
-      s.tick = r.num("tick");
-      s.etcDir = r.str("etcDir", s.etcDir);
-      s.hostName = r.str("hostName", s.hostName);
-      s.cciVersion = r.str("cciVersion", s.cciVersion);
-      s.authScope = r.str("authScope", s.authScope);
-      s.errorStream = r.str("errorStream", s.errorStream);
-      s.strictHorcm = r.flag("strictHorcm");
-      s.undefinedVolAttr = r.flag("undefinedVolAttr");
-      s.nextFaultId = static_cast<int>(r.num("nextFaultId", 1));
-      s.nextSeq = r.unum("nextSeq", 1);
-      continue;
-    }
-    if (k == "user") {
-      s.users[r.str("name")] = r.str("password");
-      continue;
-    }
-    if (k == "cmddev") {
-      CommandDevice c;
-      c.path = r.str("path");
-      c.serial = r.str("serial");
-      c.ldev = static_cast<int>(r.num("ldev"));
-      s.commandDevices.push_back(c);
-      continue;
-    }
-    if (k == "instance") {
-      Instance i;
-      i.number = static_cast<int>(r.num("n"));
-      i.running = r.flag("running");
-      i.serial = r.str("serial");
-      i.host = r.str("host");
-      i.devices = decList(r.str("devices"));
-      i.user = r.str("user");
-      i.loggedIn = r.flag("loggedIn");
-      i.loginTtl = static_cast<int>(r.num("ttl", -1));
-      i.errCnt = static_cast<int>(r.num("errCnt"));
-      i.ssb1 = r.str("ssb1", "-");
-      i.ssb2 = r.str("ssb2", "-");
-      i.description = r.str("desc", "-");
-      i.handle = static_cast<int>(r.num("handle", 0xc3));
-      s.instances[i.number] = i;
-      continue;
-    }
-    if (k == "fault") {
-      Fault f;
-      f.id = static_cast<int>(r.num("id"));
-      f.kind = r.str("kind");
-      f.tool = r.str("tool");
-      f.match = r.str("match");
-      f.skip = static_cast<int>(r.num("skip"));
-      f.times = static_cast<int>(r.num("times", 1));
-      f.seen = static_cast<int>(r.num("seen"));
-      f.fired = static_cast<int>(r.num("fired"));
-      f.exitCode = static_cast<int>(r.num("exit", 1));
-      f.out = r.str("out");
-      f.err = r.str("err");
-      f.applyEffect = r.flag("apply");
-      f.errCnt = static_cast<int>(r.num("errCnt", 1));
-      f.description = r.str("desc");
-      f.hangMillis = static_cast<int>(r.num("hangMs"));
-      f.hangBefore = r.flag("before");
-      f.garble = r.str("garble");
-      s.faults.push_back(f);
-      continue;
-    }
-    if (k == "array") {
-      Array a;
-      a.serial = r.str("serial");
-      a.model = r.str("model", a.model);
-      a.maxLdev = static_cast<int>(r.num("maxLdev", a.maxLdev));
-      a.micro = r.str("micro", a.micro);
-      a.cacheMB = static_cast<int>(r.num("cache", a.cacheMB));
-      a.firstSnapMu = static_cast<int>(r.num("firstMu", a.firstSnapMu));
-      a.timing.addPolls = static_cast<int>(r.num("addPolls", 0));
-      a.timing.resyncPolls = static_cast<int>(r.num("resyncPolls", 2));
-      a.timing.restorePolls = static_cast<int>(r.num("restorePolls", 2));
-      a.timing.restoreEndsPsue = r.flag("restorePsue");
-      s.arrays[a.serial] = a;
-      continue;
-    }
-    Array* a = s.array(r.str("serial"));
-    if (!a) return fail("record of an unknown array: " + k);
-    if (k == "ldev") {
-      Ldev l;
-      l.id = static_cast<int>(r.num("id"));
-      l.defined = r.flag("defined");
-      l.volType = r.str("type", l.volType);
-      l.capacity = r.unum("cap");
-      l.attrs = decList(r.str("attrs"));
-      l.poolId = r.str("pool", "NONE");
-      l.label = r.str("label");
-      l.rsgid = static_cast<int>(r.num("rsgid"));
-      l.vid = static_cast<int>(r.num("vid", kVidImplicit));
-      l.mpBlade = static_cast<int>(r.num("mp"));
-      a->ldevs[l.id] = l;
-    } else if (k == "pool") {
-      Pool p;
-      p.id = static_cast<int>(r.num("id"));
-      p.name = r.str("name");
-      p.status = r.str("status", p.status);
-      p.usage = static_cast<int>(r.num("usage"));
-      p.threshold = static_cast<int>(r.num("threshold", 80));
-      p.pt = r.str("pt", p.pt);
-      a->pools[p.id] = p;
-    } else if (k == "pair") {
-      SnapPair p;
-      p.group = r.str("group");
-      p.ctg = r.flag("ctg");
-      p.pvol = static_cast<int>(r.num("pvol"));
-      p.mu = static_cast<int>(r.num("mu"));
-      p.poolId = static_cast<int>(r.num("pool"));
-      p.state = r.str("state", p.state);
-      p.svol = static_cast<int>(r.num("svol", -1));
-      p.splitTime = r.num("split");
-      p.progress = static_cast<int>(r.num("pct", 100));
-      p.pendingTo = r.str("pendTo");
-      p.pendingLeft = static_cast<int>(r.num("pendLeft"));
-      p.seq = r.unum("seq");
-      a->pairs.push_back(p);
-    } else if (k == "port") {
-      Port p;
-      p.name = r.str("name");
-      p.type = r.str("type", p.type);
-      p.wwn = r.str("wwn");
-      p.loginWwns = decList(r.str("logins"));
-      p.rsgid = static_cast<int>(r.num("rsgid"));
-      a->ports[p.name] = p;
-    } else if (k == "hostgroup") {
-      auto pit = a->ports.find(r.str("port"));
-      if (pit == a->ports.end()) return fail("host group of an unknown port");
-      HostGroup g;
-      g.gid = static_cast<int>(r.num("gid"));
-      g.name = r.str("name");
-      g.mode = r.str("mode", g.mode);
-      g.hmoBits = r.str("hmo", "-");
-      g.rsgid = static_cast<int>(r.num("rsgid"));
-      std::vector<std::string> w = decList(r.str("wwns")), n = decList(r.str("nicks"));
-      for (size_t i = 0; i < w.size(); ++i) g.wwns.emplace_back(w[i], i < n.size() ? n[i] : "-");
-      pit->second.hostGroups[g.gid] = g;
-    } else if (k == "lun") {
-      HostGroup* g = a->hostGroup(r.str("port"), static_cast<int>(r.num("gid")));
-      if (!g) return fail("LUN of an unknown host group");
-      g->luns[static_cast<int>(r.num("lun"))] = static_cast<int>(r.num("ldev"));
-      if (r.has("hostio"))
-        g->hostIo[static_cast<int>(r.num("ldev"))] = static_cast<int>(r.num("hostio"));
-    } else if (k == "rg") {
-      ResourceGroup g;
-      g.name = r.str("name");
-      g.id = static_cast<int>(r.num("id"));
-      g.vSerial = r.str("vserial");
-      g.vModel = r.str("vmodel");
-      g.vIf = r.str("vif", "Y");
-      g.lockStatus = r.str("status", "Unlocked");
-      g.lockOwner = r.str("owner", "-");
-      g.lockHost = r.str("host", "-");
-      g.releaseAfterPolls = static_cast<int>(r.num("release", -1));
-      a->resourceGroups[g.name] = g;
-    } else if (k == "copygroup") {
-      CopyGroup g;
-      g.name = r.str("name");
-      g.ldevGroup = r.str("ldevGroup");
-      g.mu = r.str("mu", g.mu);
-      g.jid = r.str("jid", g.jid);
-      g.ctg = static_cast<int>(r.num("ctg"));
-      g.qIssued = r.unum("qIssued");
-      g.qCommitted = r.unum("qCommitted");
-      g.commitAfterWaits = static_cast<int>(r.num("commitAfter"));
-      g.waits = static_cast<int>(r.num("waits"));
-      g.alwaysTimeout = r.flag("alwaysTimeout");
-      a->copyGroups[g.name] = g;
-    } else if (k == "rpair") {
-      RemotePair p;
-      p.ldev = static_cast<int>(r.num("ldev"));
-      p.mu = static_cast<int>(r.num("mu"));
-      p.role = r.str("role", p.role);
-      p.status = r.str("status", p.status);
-      p.fence = r.str("fence", p.fence);
-      p.rcuSerial = r.str("rcu");
-      p.partner = r.str("partner");
-      a->remotePairs.push_back(p);
-    } else {
-      return fail("unknown record kind " + k);
-    }
-  }
-  return true;
-}
-
-// ---------------------------------------------------------------------------
 std::string JournalEntry::line() const {
   std::string s;
   for (size_t i = 0; i < argv.size(); ++i) {
@@ -873,28 +494,10 @@ std::string JournalEntry::line() const {
   return s;
 }
 
-std::vector<JournalEntry> readJournal(const std::string& journalPath) {
-  std::vector<JournalEntry> out;
-  std::string text;
-  if (!readFile(journalPath, text)) return out;
-  std::istringstream in(text);
-  std::string line;
-  while (std::getline(in, line)) {
-    Record r;
-    if (!parseRecord(line, r) || r.kind != "call") continue;
-    JournalEntry e;
-    e.tick = r.num("tick");
-    e.tool = r.str("tool");
-    e.argv = decList(r.str("argv"));
-    e.instance = r.str("inst");
-    e.serial = r.str("serial");
-    e.exitCode = static_cast<int>(r.num("exit"));
-    e.hangMarker = r.flag("hang");
-    e.out = r.str("out");
-    e.err = r.str("err");
-    out.push_back(e);
-  }
-  return out;
+std::vector<JournalEntry> readJournal(const std::string& statePath) {
+  std::string why;
+  std::unique_ptr<Store> store = Store::open(statePath, false, why);
+  return store ? store->journal() : std::vector<JournalEntry>();
 }
 
 }  // namespace ccisim

@@ -1,12 +1,12 @@
 #include "testhost/ZrSimOSUtil.h"
 
+#include "sim/ccisim_query.h"
+
 #include <errno.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 
 namespace {
 
@@ -84,23 +84,7 @@ ZrSimOSUtil::ZrSimOSUtil(const std::string& statePath, const std::vector<std::st
 ZrSimOSUtil::~ZrSimOSUtil() = default;
 
 bool ZrSimOSUtil::loadState(const std::string& path, ccisim::State& out, std::string* error) {
-  // The simulator replaces its state file by renaming a complete new one
-  // over it, so a plain read always sees one whole state.
-  std::ifstream in(path);
-  if (!in) {
-    if (error != nullptr) *error = "cannot read " + path;
-    return false;
-  }
-  std::stringstream text;
-  text << in.rdbuf();
-  std::string why;
-  ccisim::State s;
-  if (!ccisim::parseState(text.str(), s, &why)) {
-    if (error != nullptr) *error = path + ": " + why;
-    return false;
-  }
-  out = s;
-  return true;
+  return ccisim::loadState(path, out, error);
 }
 
 std::string ZrSimOSUtil::devicePath(const ccisim::State& s, const std::string& serial, int ldev) {

@@ -11,6 +11,8 @@
 #include <sstream>
 
 #include "host/ZrPaths.h"
+#include "host/testing/ZrFakeClock.h"
+#include "testhost/ZrCompressedClock.h"
 
 extern char** environ;
 
@@ -96,7 +98,12 @@ int ZrTestHost::call(const std::string& op, const std::vector<int>& indices, boo
   if (found != nullptr) *found = fn != nullptr;
   if (fn == nullptr) return 1;
   std::vector<ZRSO::SnapInfo*> array;
-  for (int i : indices) array.push_back(device(static_cast<size_t>(i)).snapInfo());
+  for (int i : indices) {
+    // Each call starts without an error: the host reads it back after
+    // the call, and the plug-in records a code only on a device without one.
+    device(static_cast<size_t>(i)).object().setErrorPair(0, "");
+    array.push_back(device(static_cast<size_t>(i)).snapInfo());
+  }
   m_call = indices;
   const int rc =
       fn(array.empty() ? nullptr : array.data(), static_cast<short>(array.size()), m_util.get());
@@ -136,6 +143,7 @@ bool ZrTestHost::runRemote(const std::string& mediaAgentName) {
   x.import("iscsi", zrJsonBoolean(m_config.iscsi));
   x.import("hostNumber", zrJsonNumber(agent->hostNumber));
   x.import("logFile", zrjson::Value(m_config.logFile));
+  x.import("clockScale", zrJsonNumber(m_config.clockScale));
   zrjson::Array devices;
   for (int i : m_call) {
     ZrHostDevice& d = device(static_cast<size_t>(i));
@@ -178,6 +186,9 @@ int ZrTestHost::serveRemote(const std::string& exchangePath) {
   config.iscsi = zrJsonBool(x, "iscsi");
   config.hostNumber = static_cast<long>(zrJsonInt(x, "hostNumber", 0x2F));
   config.logFile = zrJsonText(x, "logFile");
+  config.clockScale = static_cast<int>(zrJsonInt(x, "clockScale", 1));
+  ZrCompressedClock clock(config.clockScale);
+  ZrScopedClock installed(&clock);
   ZrTestHost host(config);
   std::string error;
   if (!host.open(&error)) return 3;

@@ -41,6 +41,9 @@ struct ZrTestHostConfig {
   // The test host program that serves remote requests; default: the
   // build's zrtesthost.
   std::string remoteProgram;
+  // Waits of a second or more pass this many times faster in the child
+  // hosts of remote requests (1: real time), as in this host.
+  int clockScale = 1;
   // Where the device log lines go; "" for ZrPaths::logDir()/zrtesthost.log.
   std::string logFile;
 };
@@ -63,9 +66,13 @@ class ZrTestHost {
   size_t deviceCount() const { return m_devices.size(); }
   ZrHostDevice& device(size_t i) { return *m_devices.at(i); }
 
-  // Calls the export named op with the devices of indices in that order.
+  // Calls the export named op with the devices of indices in that order,
+  // each with its error cleared first.
   // *found is false (and the result 1) when the plug-in lacks the export.
   int call(const std::string& op, const std::vector<int>& indices, bool* found);
+
+  // Remote requests run so far (each one child host).
+  int remoteRequests() const { return m_exchanges; }
 
   // Child side of a remote request: runs the exchange file's request and
   // writes the outcome into it. Returns the process exit code.

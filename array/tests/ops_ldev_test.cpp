@@ -380,7 +380,7 @@ TEST(LdevParser, ReadsTheSimulatorsRendering) {
                "source");
     EXPECT_EQ(out[1].volAttr, 0x6);
     EXPECT_EQ(out[1].ldevId, "257");
-    expectLdev(out[2], {"412345", "258", "65535", "NOTDEFINED", 0, 0, {}, "", 1, "", 1, 0},
+    expectLdev(out[2], {"412345", "258", "65534", "NOTDEFINED", 0, 0, {}, "", 1, "", 1, 0},
                "freed");
     expectLdev(out[3], {"412345", "259", "", "NOTDEFINED", 0, 0, {}, "", 1, "", 0, 0},
                "never defined");

@@ -628,7 +628,7 @@ TEST(SvolSimulator, VirtualStorageMachineRoundTrip) {
   sim.addResourceGroup(Bed::kSerial, "VSM grp", 1, "512345", "M850M3");
   // Free ids as the S-VOL search finds them: 800 in meta_resource with no
   // virtual id of its own, 801 reserved for the machine with virtual id
-  // 900, 802 in the machine's group without a virtual id (VIR_LDEV 65535).
+  // 900, 802 in the machine's group without a virtual id (VIR_LDEV 65534).
   sim.setArray(Bed::kSerial, [](ccisim::Array& a) {
     a.ldevRef(801).rsgid = 1;
     a.ldevRef(801).vid = 900;
@@ -645,8 +645,8 @@ TEST(SvolSimulator, VirtualStorageMachineRoundTrip) {
   ASSERT_GE(free.size(), 35u);
   EXPECT_EQ(free[32].virtualLdevId, "");
   EXPECT_EQ(free[33].virtualLdevId, "900");
-  EXPECT_EQ(free[34].virtualLdevId, "65535");
-  bed.snaps = {snap("800", 64, 0, ""), snap("801", 64, 0, "900"), snap("802", 64, 0, "65535")};
+  EXPECT_EQ(free[34].virtualLdevId, "65534");
+  bed.snaps = {snap("800", 64, 0, ""), snap("801", 64, 0, "900"), snap("802", 64, 0, "65534")};
   ASSERT_EQ(impl.createSvols(), 0) << bed.errorText();
   ccisim::Array a = *sim.load().array(Bed::kSerial);
   EXPECT_EQ(a.ldev(800).rsgid, 1);

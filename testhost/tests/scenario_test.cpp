@@ -3,6 +3,7 @@
 // end-to-end tests).
 #include <gtest/gtest.h>
 
+#include <dirent.h>
 #include <sys/stat.h>
 
 #include <sstream>
@@ -119,12 +120,20 @@ TEST(ScenarioReaderTest, RefusesBrokenScenariosWithAReason) {
 }
 
 TEST(ScenarioReaderTest, TheShippedScenariosRead) {
-  for (const char* name : {"demo.json"}) {
+  const std::string dir = std::string(ZRTESTHOST_SOURCE_DIR) + "/scenarios/";
+  std::vector<std::string> names;
+  if (DIR* d = ::opendir(dir.c_str())) {
+    while (dirent* e = ::readdir(d)) {
+      const std::string n = e->d_name;
+      if (n.size() > 5 && n.substr(n.size() - 5) == ".json") names.push_back(n);
+    }
+    ::closedir(d);
+  }
+  EXPECT_GE(names.size(), 5u);
+  for (const std::string& name : names) {
     ZrScenario s;
     std::string error;
-    EXPECT_TRUE(
-        zrLoadScenario(std::string(ZRTESTHOST_SOURCE_DIR) + "/scenarios/" + name, s, &error))
-        << error;
+    EXPECT_TRUE(zrLoadScenario(dir + name, s, &error)) << error;
     EXPECT_FALSE(s.steps.empty()) << name;
   }
   ZrScenario s;

@@ -153,6 +153,8 @@ TEST(DeviceStateTest, StateAndSpecSurviveTheirJsonForm) {
   s.configTexts["SMCONFIG_NAME_TI_POOL_NAME_FOR_SVOLS"] = "5";
   s.configInts["SMCONFIG_NAME_USE_CONSISTENCY_GROUP"] = 1;
   s.values[1] = 7;
+  s.arrays["412399"] = {zrArrayDetailsText("412399", "u", "p"), 2};
+  s.arrays["412345"] = {s.arrayDetails, -1};
   zrjson::Object o;
   ASSERT_TRUE(o.parse(zrSpecToJson(s).json()));
   const ZrDeviceSpec t = zrSpecFromJson(o);
@@ -165,6 +167,10 @@ TEST(DeviceStateTest, StateAndSpecSurviveTheirJsonForm) {
   EXPECT_EQ(s.configTexts, t.configTexts);
   EXPECT_EQ(s.configInts, t.configInts);
   EXPECT_EQ(s.values, t.values);
+  ASSERT_EQ(2u, t.arrays.size());
+  EXPECT_EQ(s.arrays["412399"].details, t.arrays.at("412399").details);
+  EXPECT_EQ(2, t.arrays.at("412399").controlHostId);
+  EXPECT_EQ(-1, t.arrays.at("412345").controlHostId);
 
   ZrHostDevice d(s);
   ZrDeviceState st;
@@ -182,6 +188,34 @@ TEST(DeviceStateTest, StateAndSpecSurviveTheirJsonForm) {
   EXPECT_EQ(62009, back.errorCode);
   EXPECT_EQ(st.errorText, back.errorText);
   EXPECT_EQ(st.metadata, back.metadata);  // 90 was cleared by setState
+}
+
+TEST(DeviceStateTest, BindingToAnArrayGivesItsDetailsAndControlHost) {
+  ZrDeviceSpec s;
+  s.controlHostId = 1;
+  s.arrayDetails = zrArrayDetailsText("412345", "u", "p");
+  s.arrays["412399"] = {zrArrayDetailsText("412399", "u", "p"), 2};
+  s.arrays["412345"] = {s.arrayDetails, -1};
+  ZrHostDevice d(s);
+  ZRSO::SnapInfo* o = d.snapInfo();
+  auto details = [&] {
+    char buffer[512] = {0};
+    short length = 511;
+    EXPECT_EQ(0, o->getArrayDetails(buffer, &length));
+    return std::string(buffer);
+  };
+  EXPECT_EQ(0, o->setArrayInformation("412399", "412399", 1));
+  EXPECT_EQ(2, o->getControlHostId());
+  EXPECT_NE(std::string::npos, details().find("arrayId:412399"));
+  EXPECT_EQ(0, o->setArrayInformation("412345", "412399", 1));
+  EXPECT_EQ(2, o->getControlHostId());  // that array keeps the device's control host
+  EXPECT_NE(std::string::npos, details().find("arrayId:412345"));
+  // An array the host does not know changes nothing.
+  EXPECT_EQ(0, o->setArrayInformation("999999", "", 1));
+  EXPECT_NE(std::string::npos, details().find("arrayId:412345"));
+  d.object().setArrayInformationResult(1);
+  EXPECT_EQ(1, o->setArrayInformation("412399", "", 1));
+  EXPECT_NE(std::string::npos, details().find("arrayId:412345"));
 }
 
 TEST(DeviceStateTest, MalformedJsonGivesDefaultsNotAnAbort) {

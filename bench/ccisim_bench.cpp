@@ -1,0 +1,146 @@
+// Cost of one simulated tool run as a whole process, beside /bin/true started
+// the same way in the same run, on arrays of 10 and 65,280 defined LDEVs.
+// Counters:
+//   ratio          time of the tool run / time of /bin/true (goal: <= 3 for a
+//                  single-LDEV query at 65,280 LDEVs)
+//   size_ratio     the same query at 65,280 LDEVs / at 10 LDEVs (goal: <= 1.5)
+//   state_writes   state records the query wrote (goal: 0, a read writes none)
+//   kept_bytes     output bytes the journal keeps of a full listing (goal: a
+//                  few KiB) beside out_bytes, the listing's size
+#include <benchmark/benchmark.h>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sim/ccisim_fixture.h"
+
+extern char** environ;
+
+namespace {
+
+const char kSerial[] = "412345";
+
+// Starts a program with stdout and stderr on /dev/null and waits for it;
+// returns the seconds it took.
+double timedRun(const std::string& path, const std::vector<std::string>& args,
+                const std::string& statePath) {
+  std::vector<std::string> argvS = {path};
+  argvS.insert(argvS.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& a : argvS) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  std::vector<std::string> envS;
+  for (char** e = environ; e && *e; ++e)
+    if (std::string(*e).rfind("CCISIM_STATE=", 0) != 0) envS.push_back(*e);
+  envS.push_back("CCISIM_STATE=" + statePath);
+  std::vector<char*> envp;
+  for (auto& e : envS) envp.push_back(const_cast<char*>(e.c_str()));
+  envp.push_back(nullptr);
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
+  auto t0 = std::chrono::steady_clock::now();
+  pid_t pid;
+  int status = 0;
+  if (posix_spawn(&pid, path.c_str(), &fa, nullptr, argv.data(), envp.data()) == 0)
+    waitpid(pid, &status, 0);
+  auto t1 = std::chrono::steady_clock::now();
+  posix_spawn_file_actions_destroy(&fa);
+  return std::chrono::duration<double>(t1 - t0).count();
+}
+
+// An R9 array (highest LDEV 65279) with `count` defined LDEVs from id 0, a
+// running instance logged in.
+std::unique_ptr<ccisim::Fixture> array(int count) {
+  auto fx = std::make_unique<ccisim::Fixture>();
+  fx->addUser("cciuser", "secret");
+  fx->addArray(kSerial, "R9");
+  fx->update([count](ccisim::State& s) {
+    ccisim::Array& a = *s.array(kSerial);
+    for (int id = 0; id < count; ++id) {
+      ccisim::Ldev l;
+      l.id = id;
+      l.defined = true;
+      l.capacity = 2097152;
+      l.attrs = {"CVS", "HDP"};
+      l.poolId = "6";
+      l.label = "ldev_" + std::to_string(id);
+      a.ldevs[id] = l;
+    }
+  });
+  fx->addCommandDevice("/dev/sdc", kSerial, 65279);
+  fx->setInstanceRunning(3532, kSerial);
+  fx->setLoggedIn(3532, "cciuser");
+  return fx;
+}
+
+const std::vector<std::string> kQuery = {"get", "ldev", "-ldev_id", "5", "-IM3532", "-s", kSerial};
+
+void BM_SingleLdevQuery(benchmark::State& state) {
+  auto fx = array(static_cast<int>(state.range(0)));
+  const std::string raidcom = ccisim::toolDir() + "raidcom";
+  double tool = 0, base = 0;
+  for (auto _ : state) {
+    base += timedRun("/bin/true", {}, fx->statePath());
+    double t = timedRun(raidcom, kQuery, fx->statePath());
+    tool += t;
+    state.SetIterationTime(t);
+  }
+  std::vector<ccisim::JournalEntry> j = fx->journal();
+  state.counters["ratio"] = tool / base;
+  state.counters["state_writes"] = j.empty() ? -1 : j.back().stateWrites;
+  state.counters["exit"] = j.empty() ? -1 : j.back().exitCode;
+}
+BENCHMARK(BM_SingleLdevQuery)->Arg(10)->Arg(65280)->UseManualTime()->Iterations(300);
+
+void BM_SizeRatio(benchmark::State& state) {
+  auto small = array(10);
+  auto large = array(65280);
+  const std::string raidcom = ccisim::toolDir() + "raidcom";
+  double s = 0, l = 0, base = 0;
+  for (auto _ : state) {
+    base += timedRun("/bin/true", {}, small->statePath());
+    s += timedRun(raidcom, kQuery, small->statePath());
+    double t = timedRun(raidcom, kQuery, large->statePath());
+    l += t;
+    state.SetIterationTime(t);
+  }
+  state.counters["size_ratio"] = l / s;
+  state.counters["ratio_10"] = s / base;
+  state.counters["ratio_65280"] = l / base;
+}
+BENCHMARK(BM_SizeRatio)->UseManualTime()->Iterations(300);
+
+void BM_FullListing(benchmark::State& state) {
+  auto fx = array(65280);
+  const std::string raidcom = ccisim::toolDir() + "raidcom";
+  const std::vector<std::string> args = {"get",   "ldev",    "-ldev_id", "0",    "-cnt",
+                                         "65280", "-IM3532", "-s",       kSerial};
+  double tool = 0, base = 0;
+  for (auto _ : state) {
+    base += timedRun("/bin/true", {}, fx->statePath());
+    double t = timedRun(raidcom, args, fx->statePath());
+    tool += t;
+    state.SetIterationTime(t);
+  }
+  std::vector<ccisim::JournalEntry> j = fx->journal();
+  state.counters["ratio"] = tool / base;
+  state.counters["kept_bytes"] = j.empty() ? -1 : static_cast<double>(j.back().out.size());
+  state.counters["out_bytes"] = j.empty() ? -1 : static_cast<double>(j.back().outSize);
+  state.counters["state_writes"] = j.empty() ? -1 : j.back().stateWrites;
+}
+BENCHMARK(BM_FullListing)->UseManualTime()->Iterations(5);
+
+}  // namespace
+
+BENCHMARK_MAIN();
