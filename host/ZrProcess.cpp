@@ -120,11 +120,10 @@ struct ZrChildSetup {
 
 namespace {
 
-// The command, forked by the supervisor: dies with it (parent-death
-// signal), runs in the supervisor's session and group.
-[[noreturn]] void runCommand(const ZrChildSetup& c, int reportFd, pid_t supervisor) {
-  ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-  if (::getppid() != supervisor) ::_exit(127);  // the supervisor is already gone
+// The last steps of every command before its exec: standard streams, no
+// other descriptor than the exec report (close-on-exec); a failure's errno
+// goes to the report pipe.
+[[noreturn]] void execCommand(const ZrChildSetup& c, int reportFd) {
   if (::dup2(c.devNull, 0) < 0 || (c.outFd >= 0 && ::dup2(c.outFd, 1) < 0) ||
       (c.errFd >= 0 && ::dup2(c.errFd, 2) < 0)) {
     int e = errno;
@@ -139,6 +138,14 @@ namespace {
   ssize_t ignored = ::write(reportFd, &e, sizeof(e));
   (void)ignored;
   ::_exit(127);
+}
+
+// The command, forked by the supervisor: dies with it (parent-death
+// signal), runs in the supervisor's session and group.
+[[noreturn]] void runCommand(const ZrChildSetup& c, int reportFd, pid_t supervisor) {
+  ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (::getppid() != supervisor) ::_exit(127);  // the supervisor is already gone
+  execCommand(c, reportFd);
 }
 
 // The supervisor, the runner's direct child: a session and process group
@@ -320,20 +327,7 @@ bool tellWatcher(char what, pid_t group) {
   ::prctl(PR_SET_PDEATHSIG, SIGKILL);
   if (::getppid() != parent) ::_exit(127);
   defaultSignals();
-  if (::dup2(c.devNull, 0) < 0 || (c.outFd >= 0 && ::dup2(c.outFd, 1) < 0) ||
-      (c.errFd >= 0 && ::dup2(c.errFd, 2) < 0)) {
-    int e = errno;
-    ssize_t ignored = ::write(reportFd, &e, sizeof(e));
-    (void)ignored;
-    ::_exit(127);
-  }
-  const int keep[] = {reportFd};
-  closeAllBut(keep, 1, c.maxFd);
-  ::execv(c.argv[0], c.argv);
-  int e = errno;
-  ssize_t ignored = ::write(reportFd, &e, sizeof(e));
-  (void)ignored;
-  ::_exit(127);
+  execCommand(c, reportFd);
 }
 
 }  // namespace
