@@ -286,32 +286,46 @@ void forgetWatcherInChild() {
   new (&w.mu) std::mutex();  // the parent may have held it at the fork
 }
 
+// Under w.mu: the watcher's socket of this process, started when there is
+// none; -1 when no watcher can be had.
+int ensureWatcherLocked(GroupWatcher& w) {
+  static std::once_flag registered;
+  std::call_once(registered, [] { ::pthread_atfork(nullptr, nullptr, forgetWatcherInChild); });
+  if (w.owner == ::getpid() && w.fd >= 0) return w.fd;
+  if (w.fd >= 0) ::close(w.fd);
+  w.fd = -1;
+  int sv[2];
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv) != 0) return -1;
+  long maxFd = ::sysconf(_SC_OPEN_MAX);
+  if (maxFd <= 0 || maxFd > 65536) maxFd = 65536;
+  pid_t pid = ::fork();
+  if (pid < 0) {
+    ::close(sv[0]);
+    ::close(sv[1]);
+    return -1;
+  }
+  if (pid == 0) runWatcher(sv[1], maxFd);
+  ::close(sv[1]);
+  w.fd = sv[0];
+  w.owner = ::getpid();
+  return w.fd;
+}
+
+// The watcher's socket, started first when this process has none; -1
+// when no watcher can be had.
+int watcherFd() {
+  GroupWatcher& w = groupWatcher();
+  std::lock_guard<std::mutex> g(w.mu);
+  return ensureWatcherLocked(w);
+}
+
 // Sends one message, starting the watcher first when this process has
 // none; false when there is no watcher to be had.
 bool tellWatcher(char what, pid_t group) {
   GroupWatcher& w = groupWatcher();
   std::lock_guard<std::mutex> g(w.mu);
-  static std::once_flag registered;
-  std::call_once(registered, [] { ::pthread_atfork(nullptr, nullptr, forgetWatcherInChild); });
   for (int attempt = 0; attempt < 2; ++attempt) {
-    if (w.owner != ::getpid() || w.fd < 0) {
-      if (w.fd >= 0) ::close(w.fd);
-      w.fd = -1;
-      int sv[2];
-      if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv) != 0) return false;
-      long maxFd = ::sysconf(_SC_OPEN_MAX);
-      if (maxFd <= 0 || maxFd > 65536) maxFd = 65536;
-      pid_t pid = ::fork();
-      if (pid < 0) {
-        ::close(sv[0]);
-        ::close(sv[1]);
-        return false;
-      }
-      if (pid == 0) runWatcher(sv[1], maxFd);
-      ::close(sv[1]);
-      w.fd = sv[0];
-      w.owner = ::getpid();
-    }
+    if (ensureWatcherLocked(w) < 0) return false;
     WatchMessage m{what, static_cast<int32_t>(group)};
     if (::send(w.fd, &m, sizeof(m), MSG_NOSIGNAL) == static_cast<ssize_t>(sizeof(m))) return true;
     ::close(w.fd);  // the watcher died: start another
@@ -321,9 +335,15 @@ bool tellWatcher(char what, pid_t group) {
 }
 
 // The command started straight from the runner (vfork): its own session
-// and group, and it dies with the runner's thread (parent-death signal).
-[[noreturn]] void runDirect(const ZrChildSetup& c, int reportFd, pid_t parent) {
+// and group, which it puts under the watcher itself before anything of it
+// runs, and it dies with the runner's thread (parent-death signal).
+[[noreturn]] void runDirect(const ZrChildSetup& c, int reportFd, pid_t parent, int watchFd) {
   ::setsid();
+  if (watchFd >= 0) {
+    WatchMessage m{'W', static_cast<int32_t>(::getpid())};
+    ssize_t ignored = ::send(watchFd, &m, sizeof(m), MSG_NOSIGNAL);
+    (void)ignored;
+  }
   ::prctl(PR_SET_PDEATHSIG, SIGKILL);
   if (::getppid() != parent) ::_exit(127);
   defaultSignals();
@@ -447,10 +467,11 @@ bool ZrProcess::startDirect(const ZrChildSetup& setup, int outPipe[2], int errPi
     return fail(why);
   }
   const pid_t self = ::getpid();
+  const int watchFd = watcherFd();
   // vfork: the child makes system calls only, then execs; the runner waits
   // for that, and no copy of the address space is made.
   pid_t pid = ::vfork();
-  if (pid == 0) runDirect(setup, report[1], self);
+  if (pid == 0) runDirect(setup, report[1], self, watchFd);
   const int forkErrno = errno;
   closeFd(report[1]);
   closeFd(outPipe[1]);
@@ -479,8 +500,7 @@ bool ZrProcess::startDirect(const ZrChildSetup& setup, int outPipe[2], int errPi
   }
   m_pid = pid;
   if (m_outFd >= 0) ::fcntl(m_outFd, F_SETPIPE_SZ, 1 << 20);
-  // The group outlives this process only until the watcher sees it die.
-  tellWatcher('W', pid);
+  // The child put its group under the watcher before it ran anything.
   m_pidFd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
   return true;
 }
