@@ -19,6 +19,7 @@
 struct ZrArrayBinding {
   std::string details;
   int controlHostId = -1;
+  std::map<std::string, std::string> configTexts;  // job settings the record sets
 };
 
 struct ZrDeviceSpec {
@@ -33,7 +34,9 @@ struct ZrDeviceSpec {
   std::map<std::string, std::string> configTexts;  // job settings by name
   std::map<std::string, int> configInts;
   std::map<int, int> values;  // getValueInt ids
-  // The arrays a device can be bound to (setArrayInformation), by serial.
+  // The arrays a device can be bound to (setArrayInformation), by serial,
+  // or by "<serial>/<second serial>" for a virtual storage machine (its
+  // virtual serial and the physical array's).
   std::map<std::string, ZrArrayBinding> arrays;
 };
 
