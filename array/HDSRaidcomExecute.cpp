@@ -6,6 +6,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -82,10 +83,14 @@ const char* unusableCommonValue(const ZRHDSSnapOptions& o, std::string& value) {
 }
 
 // What the tool printed for a login line, fit for a log: the array user name
-// and password are masked wherever the tool echoed them.
+// and password are masked wherever the tool (or the shell) echoed them, as
+// given or in the quoted form they had on the command line; longer forms
+// first, so that no part of one is left behind.
 std::string withoutCredentials(std::string text, const ZRHDSSnapOptions& o) {
-  std::string secrets[2] = {o.password, o.userName};
-  if (secrets[0].size() < secrets[1].size()) std::swap(secrets[0], secrets[1]);
+  std::vector<std::string> secrets = {o.password, HDSShell::quote(o.password), o.userName,
+                                      HDSShell::quote(o.userName)};
+  std::sort(secrets.begin(), secrets.end(),
+            [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
   for (const std::string& secret : secrets) {
     if (secret.empty()) continue;
     for (size_t p = text.find(secret); p != std::string::npos; p = text.find(secret, p + 4)) {

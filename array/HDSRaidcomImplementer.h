@@ -183,8 +183,10 @@ class ZRHDSRaidcomImplementer : public ZRHDSCommandImplementer {
   // Under "RAIDCOM_LOGIN_LOCK" (the caller holds it): makes the options'
   // instance usable for the array, choosing (and writing) one again when
   // the stored one has no trusted file naming the array, then starts it.
-  // 0 ok, 1 failure with the pair set.
-  int prepareInstanceLocked(bool forceRecreate);
+  // Without command devices to write a file from, the stored instance is
+  // kept as it is and started only when startWhenUnrepairable. 0 ok, 1
+  // failure with the pair set.
+  int prepareInstanceLocked(bool forceRecreate, bool startWhenUnrepairable);
   // Unlinks path, retrying once after chmod 0666; true when gone.
   static bool removeFileRetrying(const std::string& path);
 

@@ -182,7 +182,7 @@ int ZRHDSRaidcomImplementer::initialize() {
       setErrorCodeString(ZR_HDS_ERR_LOGIN, "Failed to get login count.");
       return 0;
     }
-    if (prepareInstanceLocked(count <= 0) != 0) return 0;
+    if (prepareInstanceLocked(count <= 0, true) != 0) return 0;
     lock.unlock();
 
     // 14-15. The array's microcode.
@@ -212,7 +212,7 @@ int ZRHDSRaidcomImplementer::initialize() {
   return 1;
 }
 
-int ZRHDSRaidcomImplementer::prepareInstanceLocked(bool forceRecreate) {
+int ZRHDSRaidcomImplementer::prepareInstanceLocked(bool forceRecreate, bool startWhenUnrepairable) {
   static const char* const kPFn = "ZRHDSRaidcomImplementer::prepareInstanceLocked";
   ZRHDSSnapOptions& o = m_oSnapOptions;
   if (!o.horcmInst.empty()) {
@@ -224,12 +224,14 @@ int ZRHDSRaidcomImplementer::prepareInstanceLocked(bool forceRecreate) {
       return horcmStart(nullptr);  // an instance the administrator set up
     }
     if (m_vCommandDevices.empty()) {
-      return failLogged(ZR_HDS_ERR_ARRAY_COMMAND,
-                        "HORCM file of instance " + o.horcmInst + " is not usable for the array.",
-                        kPFn,
-                        "HORCM instance-[%s] has no usable file naming the array-[%s], and no "
-                        "command device is known to write one.",
-                        o.horcmInst.c_str(), o.baseSerialNum.c_str());
+      // No command device known (a create job, or a host told to go on
+      // without one): nothing to write a file from. Go on as the stored
+      // instance says; its start or the login tells whether it works.
+      logMessage(1, kPFn,
+                 "HORCM instance-[%s] has no usable file naming the array-[%s], and no command "
+                 "device is known to write one.",
+                 o.horcmInst.c_str(), o.baseSerialNum.c_str());
+      return startWhenUnrepairable ? horcmStart(nullptr) : 0;
     }
     // Removed or replaced meanwhile (another job's last logout, an
     // administrator): choose again, and the caller stores the new number.

@@ -119,7 +119,7 @@ int ZRHDSRaidcomImplementer::login(bool force) {
     }
     // The first live holder: another process's last logout may have shut
     // the instance down and removed its file since this job initialised.
-    if (prepareInstanceLocked(false) != 0) {
+    if (prepareInstanceLocked(false, false) != 0) {
       int left = 0, widest = 0;
       holders.remove(&left, &widest);
       return failLogged(ZR_HDS_ERR_LOGIN, failText, kFn,

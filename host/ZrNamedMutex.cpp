@@ -10,13 +10,28 @@
 #include "host/CNqError.h"
 #include "host/ZrClock.h"
 #include "host/ZrPaths.h"
+#include "host/ZrSafeFile.h"
 
 namespace {
 
-void makeDirs(const std::string& dir) {
-  for (size_t p = 1; p <= dir.size(); ++p) {
-    if (p == dir.size() || dir[p] == '/') ::mkdir(dir.substr(0, p).c_str(), 0777);
+// The lock directory must be ours alone: a directory (not a link) owned by
+// this process's user that nobody else may write, or another user could
+// remove a held lock file and let a second job take the same lock. Created
+// 0700 when missing. "" when usable, else why not.
+std::string checkLockDir(const std::string& dir) {
+  struct stat st;
+  if (::lstat(dir.c_str(), &st) != 0) {
+    if (errno != ENOENT) return CNqError::FromErrno(errno, "stat " + dir).AsString();
+    ZrSafeFile::makeDirectories(dir, 0700);
+    if (::lstat(dir.c_str(), &st) != 0)
+      return CNqError::FromErrno(errno, "mkdir " + dir).AsString();
   }
+  if (!S_ISDIR(st.st_mode)) return "lock directory " + dir + " is not a directory";
+  if (st.st_uid != ::geteuid()) return "lock directory " + dir + " is owned by another user";
+  if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    return "lock directory " + dir + " is writable by group or others";
+  }
+  return "";
 }
 
 }  // namespace
@@ -30,13 +45,10 @@ ZrNamedMutex::ZrNamedMutex(const char* name) : m_name(name != nullptr ? name : "
     m_error = "empty mutex name";
     return;
   }
-  std::string path = pathForName(m_name);
-  m_fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-  if (m_fd < 0 && errno == ENOENT) {
-    makeDirs(ZrPaths::lockDir());
-    m_fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-  }
-  if (m_fd < 0) m_error = CNqError::FromErrno(errno, "open " + path).AsString();
+  m_error = checkLockDir(ZrPaths::lockDir());
+  if (!m_error.empty()) return;
+  // A regular file of 0600, never a link or FIFO planted at the path.
+  m_fd = ZrSafeFile::openRegular(pathForName(m_name), O_RDWR | O_CREAT, 0600, &m_error);
 }
 
 ZrNamedMutex::~ZrNamedMutex() {

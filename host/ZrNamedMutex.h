@@ -6,6 +6,12 @@
 // closing the descriptor (unlock, destruction, or process death) releases it.
 // The descriptor is close-on-exec, so child processes never hold it.
 //
+// The lock directory is private: created 0700 when missing, and refused
+// (every lock then fails) when it is not a directory of this process's user
+// or group or others may write it. Lock files are created 0600 and opened
+// without following links or blocking; anything but a regular file is
+// refused.
+//
 // Thread-safety: one object is used by one thread at a time.
 #include <string>
 

@@ -146,6 +146,8 @@ const long double kPow10[kExactPowers] = {1e0L,  1e1L,  1e2L,  1e3L,  1e4L,  1e5
                                           1e14L, 1e15L, 1e16L, 1e17L, 1e18L, 1e19L, 1e20L,
                                           1e21L, 1e22L, 1e23L, 1e24L, 1e25L, 1e26L, 1e27L};
 constexpr bool kFastNumbers = std::numeric_limits<long double>::digits >= 64;
+// Elements of an array that give each number a node of its own.
+constexpr std::size_t kOwnNumberNodes = 8;
 // Significant digits that a 64-bit integer always holds.
 constexpr int kFastDigits = 18;
 
@@ -432,7 +434,8 @@ class Reader {
 
   // Tried in this order: string, number, boolean, null, array, object. The
   // value's tag changes only on success.
-  bool parseValue(Value& value) {
+  // A number is given its node by lender when there is one.
+  bool parseValue(Value& value, ValueList* lender = nullptr) {
     value.reset();
     m_rIn.skipSpace();
     const int first = m_rIn.peek();
@@ -477,7 +480,11 @@ class Reader {
       default: {
         Number n;
         if (!parseNumber(n)) return false;
-        detail::Access::setNumber(value, n);
+        if (lender != nullptr) {
+          detail::Access::setLentNumber(value, *lender, n);
+        } else {
+          detail::Access::setNumber(value, n);
+        }
         return true;
       }
     }
@@ -521,13 +528,16 @@ class Reader {
   // After the '['. Each element is read in place at the end of the list.
   bool arrayBody(Array& array) {
     if (match("]")) return true;
-    Array::Values& values = detail::Access::values(array);
+    ValueList& values = detail::Access::values(array);
     do {
-      values.emplace_back();
+      Value& element = detail::Access::emplaceBack(values);
+      // The numbers of a long list share the list's nodes; a short one
+      // gives each its own, which costs less for a handful.
+      ValueList* lender = values.size() > kOwnNumberNodes ? &values : nullptr;
       // Leniency: an element that cannot be read ends the list; a missing
       // last element (a trailing comma) still closes with ']'.
-      if (!parseValue(values.back())) {
-        values.pop_back();
+      if (!parseValue(element, lender)) {
+        detail::Access::popBack(values);
         break;
       }
     } while (match(","));
@@ -535,10 +545,17 @@ class Reader {
     return match("]");
   }
 
-  // After the '{'.
+  // After the '{'. Members are appended as they come and put in key order
+  // once the object ends, however it ends.
   bool objectBody(Object& object) {
     if (match("}")) return true;
-    Object::Map& members = detail::Access::members(object);
+    MemberList& members = detail::Access::members(object);
+    bool ok = objectMembers(members);
+    detail::Access::normalize(members);
+    return ok;
+  }
+
+  bool objectMembers(MemberList& members) {
     do {
       std::string key;
       if (!parseString(key)) {
@@ -551,25 +568,11 @@ class Reader {
       // Leniency: a member whose value cannot be read is dropped and ends the
       // list; nothing but whitespace before '}' still closes the object.
       if (!parseValue(value)) break;
-      store(members, std::move(key), std::move(value));
+      // A key given twice takes the later value.
+      detail::Access::appendMember(members, std::move(key), std::move(value));
     } while (match(","));
     if (m_bTooDeep) return false;
     return match("}");
-  }
-
-  // A key given twice takes the later value.
-  static void store(Object::Map& members, std::string&& key, Value&& value) {
-    // Members usually arrive in key order (the writer sorts them).
-    if (members.empty() || members.rbegin()->first < key) {
-      members.emplace_hint(members.end(), std::move(key), std::move(value));
-      return;
-    }
-    Object::Map::iterator it = members.lower_bound(key);
-    if (it != members.end() && it->first == key) {
-      it->second = std::move(value);
-    } else {
-      members.emplace_hint(it, std::move(key), std::move(value));
-    }
   }
 
   Cursor& m_rIn;
@@ -629,7 +632,7 @@ bool Array::parse(std::istream& input, Array& array) {
 bool Array::parse(const std::string& text) {
   Array fresh;
   bool ok = onText(text, [&](Reader<TextCursor>& r) { return r.parseArray(fresh); });
-  m_oValues.swap(fresh.m_oValues);
+  m_oValues.takeOver(fresh.m_oValues);
   return ok;
 }
 

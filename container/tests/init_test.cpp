@@ -230,12 +230,7 @@ TEST_F(ContainerInit, OperationTypeSwitches) {
   auto c = make(OPERATION_TYPE_UNMAP);
   ASSERT_TRUE(c->IsInitialized()) << error(*c).second;
   for (auto& d : devices) d->setStatus(ZRSO::SNAP_STATUS_UNMAPPED);
-  c->setOperationType(OPERATION_TYPE_MAP_SECOND);
-  EXPECT_EQ(ZRSO::SNAP_STATUS_UNMAPPED, devices[0]->getStatus());
   c->setOperationType(OPERATION_TYPE_UNMAP_SECOND);
-  OperationType t = OPERATION_TYPE_UNKNOWN;
-  c->getOperationType(t);
-  EXPECT_EQ(OPERATION_TYPE_UNMAP_SECOND, t);
   for (auto& d : devices) EXPECT_EQ(ZRSO::SNAP_STATUS_UNMAP_PENDING, d->getStatus());
 
   EXPECT_FALSE(c->IsGADEnabled());
@@ -246,14 +241,6 @@ TEST_F(ContainerInit, OperationTypeSwitches) {
   devices[0]->setSnapConfigIntValue("SMCONFIG_NAME_HDS_DISABLE_GAD_OPERATION", 1);
   auto off = make(OPERATION_TYPE_SEGREGATE);
   EXPECT_FALSE(off->IsGADEnabled());
-}
-
-TEST_F(ContainerInit, ErrorPairKeepsTheTextForAnEmptyOne) {
-  addSource(256);
-  auto c = make(OPERATION_TYPE_PREPARE);
-  c->setErrorCodeString(7, "first");
-  c->setErrorCodeString(5, "");
-  EXPECT_EQ(std::make_pair(5, std::string("first")), error(*c));
 }
 
 }  // namespace

@@ -189,3 +189,53 @@ int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }
+
+namespace {
+
+// Under umask 000 the lock directory is still private and lock files 0600,
+// so no other user can delete a held lock file.
+TEST(ZrNamedMutexSafety, PrivateDirectoryAndFilesWhateverTheUmask) {
+  ScopedTempDir dir;
+  dir.setEnv("ZRHOST_LOCK_DIR", dir.file("fresh/locks"));
+  mode_t old = ::umask(0);
+  ZrNamedMutex m("RAIDCOM_LOGIN_LOCK");
+  ::umask(old);
+  ASSERT_TRUE(m.isValid()) << m.lastError();
+  struct stat st;
+  ASSERT_EQ(0, ::stat(dir.file("fresh/locks").c_str(), &st));
+  EXPECT_EQ(0700u, st.st_mode & 0777);
+  ASSERT_EQ(0, ::stat(ZrNamedMutex::pathForName("RAIDCOM_LOGIN_LOCK").c_str(), &st));
+  EXPECT_EQ(0600u, st.st_mode & 0777);
+}
+
+TEST(ZrNamedMutexSafety, SharedDirectoryOrPlantedFilesAreRefused) {
+  ScopedTempDir dir;
+  const std::string locks = dir.file("locks");
+  ASSERT_EQ(0, ::chmod(locks.c_str(), 0777));
+  ZrNamedMutex shared("ZR_HDS_SYNC_COMMANDS");
+  EXPECT_FALSE(shared.isValid());
+  EXPECT_NE(std::string::npos, shared.lastError().find("writable by group or others"));
+  EXPECT_EQ(0, shared.lock(0));
+  ASSERT_EQ(0, ::chmod(locks.c_str(), 0700));
+
+  // A FIFO never hangs the opener; a link is never followed.
+  ASSERT_EQ(0, ::mkfifo(ZrNamedMutex::pathForName("A").c_str(), 0600));
+  ZrNamedMutex fifo("A");
+  EXPECT_FALSE(fifo.isValid());
+  EXPECT_NE(std::string::npos, fifo.lastError().find("not a regular file"));
+  ASSERT_TRUE(zrWriteFile(dir.file("victim"), "keep"));
+  ASSERT_EQ(0, ::symlink(dir.file("victim").c_str(), ZrNamedMutex::pathForName("B").c_str()));
+  ZrNamedMutex link("B");
+  EXPECT_FALSE(link.isValid());
+  EXPECT_EQ("keep", zrReadFile(dir.file("victim")));
+
+  // A directory of another user is refused (only root can make one here).
+  if (::geteuid() == 0) {
+    ASSERT_EQ(0, ::chown(locks.c_str(), 65534, 65534));
+    ZrNamedMutex foreign("C");
+    EXPECT_FALSE(foreign.isValid());
+    EXPECT_NE(std::string::npos, foreign.lastError().find("another user"));
+  }
+}
+
+}  // namespace

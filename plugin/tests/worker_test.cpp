@@ -270,3 +270,49 @@ TEST_F(MapWorkers, EsxPassFirstThenALocalFailureIsTolerated) {
 }
 
 }  // namespace
+
+namespace {
+
+// The whole map and unmap entry points over the same job.
+class MapEntries : public MapWorkers {
+ protected:
+  void SetUp() override {
+    MapWorkers::SetUp();
+    os.setHbaList({kLocalWwn}, {0});
+  }
+  std::vector<ZRSO::SnapInfo*> list;
+  ZRSO::SnapInfo** snaps() {
+    list = batch();
+    return list.data();
+  }
+};
+
+TEST_F(MapEntries, MappedOnTheArrayButNoOsDeviceAppears) {
+  EXPECT_EQ(1, zrso_mapSnaps(snaps(), 2, &os));
+  EXPECT_EQ((std::vector<std::string>{"CL1-A-1", "CL1-A-1"}), lunTargets());
+  // The OS side never showed the targets.
+  EXPECT_EQ((std::vector<int>{13, 13}), statuses());
+  EXPECT_EQ(60509, devices[0]->errorCode());
+  EXPECT_TRUE(devices[0]->logged("zrso_mapSnaps: Failed to perform post-Map procedures."));
+  EXPECT_FALSE(devices[0]->logged("Completed Mapping snapshot(s)/clone(s)."));
+}
+
+TEST_F(MapEntries, UnmapGoesOnAfterAFailingLocalGroup) {
+  ZRMapInitiatorParams params;
+  params.localInitiators = {kLocalWwn};
+  SnapGroup g = group();
+  ASSERT_EQ(0, hds_MapWorker(g, 2, &os, params)) << devices[0]->errorText();
+  fx.clearJournal();
+  devices[0]->setControlHostId(1);
+  devices[1]->setControlHostId(2);
+  devices[0]->setArrayDetailsText(details("wrong"));
+  const int rescans = os.rescanCount();
+  EXPECT_EQ(2, zrso_unmapSnaps(snaps(), 2, &os));
+  EXPECT_EQ(62010, devices[0]->errorCode());
+  EXPECT_EQ((std::vector<int>{15, 14}), statuses());
+  EXPECT_EQ((std::vector<std::string>{"CL1-A-1"}), lunTargets("delete"));
+  EXPECT_GT(os.rescanCount(), rescans);  // the post-unmap step still ran
+  EXPECT_TRUE(devices[0]->logged("Completed Unmapping snapshot(s)/clone(s). Count [2]"));
+}
+
+}  // namespace
