@@ -183,11 +183,13 @@ TEST_F(Fidelity, MapSnapshotTakesADpVolume) {
 TEST_F(Fidelity, VirtualLdevIdsAndGlobalVirtualisation) {
   fx.addResourceGroup(kSerial, "VSM_A", 1, "512345", "M850M3");
   fx.setArray(kSerial, [](Array& a) {
-    a.ldevRef(256).rsgid = 1;  // in the machine without an explicit id
+    a.ldevRef(256).rsgid = 1;  // in the machine, never given a virtual id
     a.ldevRef(257).rsgid = 1;
     a.ldevRef(257).vid = 900;
   });
-  EXPECT_NE(std::string::npos, rc("get ldev -ldev_id 256").out.find("LDEV : 256 VIR_LDEV : 256\n"));
+  EXPECT_NE(std::string::npos,
+            rc("get ldev -ldev_id 256").out.find("LDEV : 256 VIR_LDEV : 65534\n"))
+      << "never given a virtual id: none";
   EXPECT_NE(std::string::npos, rc("get ldev -ldev_id 257").out.find("LDEV : 257 VIR_LDEV : 900\n"));
   EXPECT_NE(std::string::npos, rc("get ldev -ldev_id 258").out.find("LDEV : 258\n"))
       << "resource group 0: no virtual id";
