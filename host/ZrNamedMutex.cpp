@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <mutex>
+#include <unordered_map>
 
 #include "host/CNqError.h"
 #include "host/ZrClock.h"
@@ -13,6 +15,9 @@
 #include "host/ZrSafeFile.h"
 
 namespace {
+
+// The longest pause between two tries of a held lock.
+constexpr int64_t kMaxPollStepMillis = 4;
 
 // The lock directory must be ours alone: a directory (not a link) owned by
 // this process's user that nobody else may write, or another user could
@@ -40,20 +45,107 @@ std::string ZrNamedMutex::pathForName(const std::string& name) {
   return ZrPaths::lockDir() + "/zrmutex_" + ZrPaths::safeFileName(name) + ".lock";
 }
 
+namespace {
+
+// One open lock file per name and process, kept open between uses so that
+// taking a free lock costs a status check and an flock, not a path lookup.
+// Objects of the same name in this process exclude each other through the
+// held flag (they share the file description, which flock alone would not
+// keep apart). A forked child drops what it inherited: those descriptions
+// are its parent's.
+struct LockFile {
+  int fd = -1;
+  bool held = false;
+};
+
+struct LockFiles {
+  std::mutex mu;
+  pid_t pid = 0;
+  std::string checkedDir;  // the lock directory last found private
+  std::unordered_map<std::string, LockFile> files;
+};
+
+LockFiles& lockFiles() {
+  static LockFiles* files = new LockFiles;  // lives to the end, for any late user
+  return *files;
+}
+
+// Beyond this many cached files, a file is closed when it is released.
+constexpr size_t kMaxCachedLockFiles = 32;
+
+// Under files.mu: the entry of path with an open, still linked file; ""
+// or why not.
+std::string openLockFile(LockFiles& files, const std::string& path, LockFile*& entry) {
+  const pid_t self = ::getpid();
+  if (files.pid != self) {
+    for (auto& f : files.files)
+      if (f.second.fd >= 0) ::close(f.second.fd);
+    files.files.clear();
+    files.checkedDir.clear();
+    files.pid = self;
+  }
+  entry = &files.files[path];
+  if (entry->fd >= 0) {
+    struct stat st;
+    // A lock file removed meanwhile no longer excludes anyone: open anew.
+    if (::fstat(entry->fd, &st) == 0 && st.st_nlink > 0) return "";
+    if (entry->held) return "";  // the holder keeps it until release
+    ::close(entry->fd);
+    entry->fd = -1;
+  }
+  const std::string dir = ZrPaths::lockDir();
+  if (files.checkedDir != dir) {
+    std::string why = checkLockDir(dir);
+    if (!why.empty()) return why;
+    files.checkedDir = dir;
+  }
+  std::string why;
+  // A regular file of 0600, never a link or FIFO planted at the path.
+  entry->fd = ZrSafeFile::openRegularNonblocking(path, O_RDWR | O_CREAT, 0600, &why);
+  if (entry->fd < 0) {
+    // The directory may have changed since it was found private.
+    files.checkedDir.clear();
+    std::string dirWhy = checkLockDir(dir);
+    return dirWhy.empty() ? why : dirWhy;
+  }
+  return "";
+}
+
+}  // namespace
+
 ZrNamedMutex::ZrNamedMutex(const char* name) : m_name(name != nullptr ? name : "") {
   if (m_name.empty()) {
     m_error = "empty mutex name";
     return;
   }
-  m_error = checkLockDir(ZrPaths::lockDir());
-  if (!m_error.empty()) return;
-  // A regular file of 0600, never a link or FIFO planted at the path.
-  m_fd = ZrSafeFile::openRegular(pathForName(m_name), O_RDWR | O_CREAT, 0600, &m_error);
+  m_path = pathForName(m_name);
+  LockFiles& files = lockFiles();
+  std::lock_guard<std::mutex> g(files.mu);
+  LockFile* entry = nullptr;
+  m_error = openLockFile(files, m_path, entry);
+  m_fd = m_error.empty() ? entry->fd : -1;
 }
 
-ZrNamedMutex::~ZrNamedMutex() {
-  unlock();
-  if (m_fd >= 0) ::close(m_fd);
+ZrNamedMutex::~ZrNamedMutex() { unlock(); }
+
+bool ZrNamedMutex::tryLock() {
+  LockFiles& files = lockFiles();
+  std::lock_guard<std::mutex> g(files.mu);
+  LockFile* entry = nullptr;
+  // The file was checked when this object was made; only a retry (or a
+  // forked child) looks again.
+  auto it = files.pid == ::getpid() ? files.files.find(m_path) : files.files.end();
+  if (it != files.files.end() && it->second.fd >= 0 && !m_retried) {
+    entry = &it->second;
+  } else if (!openLockFile(files, m_path, entry).empty()) {
+    return false;
+  }
+  m_retried = true;
+  if (entry->held) return false;
+  if (::flock(entry->fd, LOCK_EX | LOCK_NB) != 0) return false;
+  entry->held = true;
+  m_fd = entry->fd;
+  return true;
 }
 
 int ZrNamedMutex::lock(unsigned long milliseconds) {
@@ -63,20 +155,31 @@ int ZrNamedMutex::lock(unsigned long milliseconds) {
   const int64_t deadline = clock.monotonicMillis() + static_cast<int64_t>(milliseconds);
   int64_t step = 1;
   for (;;) {
-    if (::flock(m_fd, LOCK_EX | LOCK_NB) == 0) {
+    if (tryLock()) {
       m_held = true;
+      m_retried = false;
       return 1;
     }
-    if (errno != EWOULDBLOCK && errno != EINTR) return 0;
     int64_t left = deadline - clock.monotonicMillis();
     if (left <= 0) return 0;
     clock.sleepMillis(step < left ? step : left);
-    if (step < 50) step *= 2;
+    // Short steps: a waiter that sleeps long loses every turn to one that
+    // takes the lock again at once.
+    if (step < kMaxPollStepMillis) step *= 2;
   }
 }
 
 void ZrNamedMutex::unlock() {
   if (!m_held) return;
-  ::flock(m_fd, LOCK_UN);
+  LockFiles& files = lockFiles();
+  std::lock_guard<std::mutex> g(files.mu);
   m_held = false;
+  auto it = files.files.find(m_path);
+  if (it == files.files.end() || files.pid != ::getpid()) return;
+  ::flock(it->second.fd, LOCK_UN);
+  it->second.held = false;
+  if (files.files.size() > kMaxCachedLockFiles) {
+    ::close(it->second.fd);
+    files.files.erase(it);
+  }
 }

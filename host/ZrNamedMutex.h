@@ -1,10 +1,13 @@
 #pragma once
 // The host's machine-wide named mutex: an exclusive flock on one file per
-// name in ZrPaths::lockDir(). Each object opens its own file description, so
-// two objects of the same name exclude each other whether they live in one
-// thread, two threads or two processes. The lock goes away with the holder:
-// closing the descriptor (unlock, destruction, or process death) releases it.
-// The descriptor is close-on-exec, so child processes never hold it.
+// name in ZrPaths::lockDir(). The process keeps each lock file open between
+// uses (a free lock then costs one status check and one flock); objects of
+// the same name exclude each other whether they live in one thread, two
+// threads or two processes. The lock goes away with the holder: unlock,
+// destruction, or process death (its descriptors close) releases it. The
+// descriptors are close-on-exec, so child processes never hold them, and a
+// forked child opens its own. A lock file removed while cached is opened
+// anew.
 //
 // The lock directory is private: created 0700 when missing, and refused
 // (every lock then fails) when it is not a directory of this process's user
@@ -40,8 +43,13 @@ class ZrNamedMutex {
   bool isHeld() const { return m_held; }
 
  private:
+  // One non-blocking try under the process's lock-file table.
+  bool tryLock();
+
   std::string m_name;
+  std::string m_path;
   std::string m_error;
-  int m_fd = -1;
+  bool m_retried = false;  // a failed try: check the file again on the next
+  int m_fd = -1;           // the process's descriptor of the lock file (not owned); -1 invalid
   bool m_held = false;
 };
