@@ -19,6 +19,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -165,6 +166,80 @@ void BM_NamedMutexUncontended(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_NamedMutexUncontended);
+
+// 8 processes take one lock in turn for a second, holding it 200 us each
+// time; reported: the longest wait of any one acquisition and the fewest
+// turns any process got, for blocking flock (the baseline) and the named
+// lock (fair: its longest wait at most twice the baseline's).
+template <class Take, class Give>
+void contend(benchmark::State& state, const std::string& path, Take take, Give give) {
+  constexpr int kProcs = 8;
+  double maxWaitMs = 0, minTurns = 1e18;
+  for (auto _ : state) {
+    int report[2];
+    if (::pipe(report) != 0) break;
+    std::vector<pid_t> pids;
+    for (int p = 0; p < kProcs; ++p) {
+      pid_t pid = ::fork();
+      if (pid == 0) {
+        ::close(report[0]);
+        int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+        double worst = 0;
+        long turns = 0;
+        while (std::chrono::steady_clock::now() < end) {
+          auto t0 = std::chrono::steady_clock::now();
+          if (!take(fd)) continue;
+          double w =
+              std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0)
+                  .count();
+          if (w > worst) worst = w;
+          ++turns;
+          ::usleep(200);
+          give(fd);
+        }
+        double msg[2] = {worst, static_cast<double>(turns)};
+        if (::write(report[1], msg, sizeof(msg)) != sizeof(msg)) ::_exit(1);
+        ::_exit(0);
+      }
+      pids.push_back(pid);
+    }
+    ::close(report[1]);
+    for (int p = 0; p < kProcs; ++p) {
+      double msg[2] = {0, 0};
+      if (::read(report[0], msg, sizeof(msg)) != sizeof(msg)) break;
+      if (msg[0] > maxWaitMs) maxWaitMs = msg[0];
+      if (msg[1] < minTurns) minTurns = msg[1];
+    }
+    ::close(report[0]);
+    for (pid_t pid : pids) ::waitpid(pid, nullptr, 0);
+  }
+  state.counters["max_wait_ms"] = maxWaitMs;
+  state.counters["min_turns"] = minTurns;
+}
+
+void BM_ContendedFlockBaseline(benchmark::State& state) {
+  ScopedTempDir dir;
+  contend(
+      state, dir.file("bare.lock"), [](int fd) { return ::flock(fd, LOCK_EX) == 0; },
+      [](int fd) { ::flock(fd, LOCK_UN); });
+}
+BENCHMARK(BM_ContendedFlockBaseline)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+void BM_ContendedNamedLock(benchmark::State& state) {
+  ScopedTempDir dir;
+  ZrNamedMutex* held = nullptr;
+  contend(
+      state, dir.file("unused.lock"),
+      [&](int) {
+        held = new ZrNamedMutex("ZR_HDS_SYNC_COMMANDS");
+        if (held->lock(5000) != 0) return true;
+        delete held;
+        return false;
+      },
+      [&](int) { delete held; });
+}
+BENCHMARK(BM_ContendedNamedLock)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 std::string storeWithKeys(int keys) {
   std::string text = "[~Tessavon]\n";

@@ -6,7 +6,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
 #include <mutex>
+#include <thread>
 #include <unordered_map>
 
 #include "host/CNqError.h"
@@ -56,6 +60,7 @@ namespace {
 struct LockFile {
   int fd = -1;
   bool held = false;
+  bool waiting = false;  // a waiter thread blocks in flock on fd
 };
 
 struct LockFiles {
@@ -89,7 +94,7 @@ std::string openLockFile(LockFiles& files, const std::string& path, LockFile*& e
     struct stat st;
     // A lock file removed meanwhile no longer excludes anyone: open anew.
     if (::fstat(entry->fd, &st) == 0 && st.st_nlink > 0) return "";
-    if (entry->held) return "";  // the holder keeps it until release
+    if (entry->held || entry->waiting) return "";  // kept until released or given up
     ::close(entry->fd);
     entry->fd = -1;
   }
@@ -113,6 +118,80 @@ std::string openLockFile(LockFiles& files, const std::string& path, LockFile*& e
 
 }  // namespace
 
+// A thread that blocks in the kernel's flock for one object, so that waiters
+// are woken in the kernel's order instead of polling (a poller that sleeps
+// loses every turn to a process that takes the lock again at once). It
+// lives across the object's attempts; abandoned, it gives up the lock as
+// soon as it gets it.
+struct ZrNamedMutex::Waiter {
+  std::mutex mu;
+  std::condition_variable cv;
+  bool done = false;
+  bool acquired = false;
+  bool abandoned = false;
+};
+
+namespace {
+
+void waitInKernel(std::shared_ptr<ZrNamedMutex::Waiter> w, int fd, std::string path) {
+  int rc;
+  do {
+    rc = ::flock(fd, LOCK_EX);
+  } while (rc != 0 && errno == EINTR);
+  LockFiles& files = lockFiles();
+  std::lock_guard<std::mutex> g(files.mu);
+  std::lock_guard<std::mutex> wg(w->mu);
+  auto it = files.files.find(path);
+  const bool ours = it != files.files.end() && it->second.fd == fd && files.pid == ::getpid();
+  if (ours) it->second.waiting = false;
+  if (rc == 0 && ours && !w->abandoned) {
+    it->second.held = true;
+    w->acquired = true;
+  } else if (rc == 0) {
+    ::flock(fd, LOCK_UN);
+  }
+  w->done = true;
+  w->cv.notify_all();
+}
+
+}  // namespace
+
+bool ZrNamedMutex::waitBlocking(int64_t millis) {
+  if (!m_waiter) {
+    LockFiles& files = lockFiles();
+    std::lock_guard<std::mutex> g(files.mu);
+    auto it = files.pid == ::getpid() ? files.files.find(m_path) : files.files.end();
+    // Another object of this process holds or waits for the same file: its
+    // description is shared, so only polling keeps the two apart.
+    if (it == files.files.end() || it->second.fd < 0 || it->second.held || it->second.waiting) {
+      return false;
+    }
+    it->second.waiting = true;
+    m_waiter = std::make_shared<Waiter>();
+    try {
+      std::thread(waitInKernel, m_waiter, it->second.fd, m_path).detach();
+    } catch (...) {
+      it->second.waiting = false;
+      m_waiter.reset();
+      return false;
+    }
+  }
+  std::unique_lock<std::mutex> wl(m_waiter->mu);
+  m_waiter->cv.wait_for(wl, std::chrono::milliseconds(millis), [&] { return m_waiter->done; });
+  if (!m_waiter->done) return false;
+  const bool acquired = m_waiter->acquired;
+  wl.unlock();
+  m_waiter.reset();
+  return acquired;
+}
+
+void ZrNamedMutex::abandonWaiter() {
+  if (!m_waiter) return;
+  std::lock_guard<std::mutex> wl(m_waiter->mu);
+  m_waiter->abandoned = true;
+  m_waiter.reset();
+}
+
 ZrNamedMutex::ZrNamedMutex(const char* name) : m_name(name != nullptr ? name : "") {
   if (m_name.empty()) {
     m_error = "empty mutex name";
@@ -126,7 +205,10 @@ ZrNamedMutex::ZrNamedMutex(const char* name) : m_name(name != nullptr ? name : "
   m_fd = m_error.empty() ? entry->fd : -1;
 }
 
-ZrNamedMutex::~ZrNamedMutex() { unlock(); }
+ZrNamedMutex::~ZrNamedMutex() {
+  unlock();
+  abandonWaiter();
+}
 
 bool ZrNamedMutex::tryLock() {
   LockFiles& files = lockFiles();
@@ -152,6 +234,20 @@ int ZrNamedMutex::lock(unsigned long milliseconds) {
   if (m_fd < 0) return 0;
   if (m_held) return 1;
   ZrClock& clock = ZrClock::get();
+  if (clock.isRealTime() && !m_waiter && tryLock()) {
+    m_held = true;
+    m_retried = false;
+    return 1;
+  }
+  if (clock.isRealTime() && milliseconds > 0) {
+    if (waitBlocking(static_cast<int64_t>(milliseconds))) {
+      m_held = true;
+      m_retried = false;
+      return 1;
+    }
+    if (m_waiter) return 0;  // still queued in the kernel: the next attempt waits on
+    // No kernel wait possible (shared within this process): poll below.
+  }
   const int64_t deadline = clock.monotonicMillis() + static_cast<int64_t>(milliseconds);
   int64_t step = 1;
   for (;;) {

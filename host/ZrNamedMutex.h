@@ -16,6 +16,8 @@
 // refused.
 //
 // Thread-safety: one object is used by one thread at a time.
+#include <cstdint>
+#include <memory>
 #include <string>
 
 class ZrNamedMutex {
@@ -34,17 +36,27 @@ class ZrNamedMutex {
   // The lock file path of a name (names are made safe as file names).
   static std::string pathForName(const std::string& name);
 
-  // Nonzero when acquired within milliseconds (0 means one try). Polls via
-  // ZrClock, so a fake clock makes a long wait instant. Already held by this
-  // object: nonzero at once.
+  // Nonzero when acquired within milliseconds (0 means one try). With the
+  // real clock the wait blocks in the kernel (a thread of the object waits
+  // in flock, kept across calls, so waiters get their turns in the kernel's
+  // order); with another clock (tests) it polls via ZrClock, so a fake clock
+  // makes a long wait instant. Already held by this object: nonzero at once.
   int lock(unsigned long milliseconds);
   // Releases the lock when held; harmless otherwise.
   void unlock();
   bool isHeld() const { return m_held; }
 
+  // State shared with the thread of a kernel wait (defined in the .cpp).
+  struct Waiter;
+
  private:
   // One non-blocking try under the process's lock-file table.
   bool tryLock();
+  // Real clock only: waits up to millis for a kernel-blocked flock (started
+  // on first use, kept across calls); false when it did not get the lock.
+  bool waitBlocking(int64_t millis);
+  void abandonWaiter();
+  std::shared_ptr<Waiter> m_waiter;
 
   std::string m_name;
   std::string m_path;

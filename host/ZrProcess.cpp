@@ -319,7 +319,7 @@ bool ZrProcess::readStatus() {
 bool ZrProcess::pumpOnce(int waitMillis) {
   struct pollfd fds[3];
   int* owners[3];
-  std::string* sinks[3];
+  ZrCapture* sinks[3];
   nfds_t n = 0;
   if (m_outFd >= 0) {
     fds[n] = {m_outFd, POLLIN, 0};
@@ -350,15 +350,14 @@ bool ZrProcess::pumpOnce(int waitMillis) {
       readStatus();
       continue;
     }
-    std::string& sink = *sinks[i];
-    // Read straight into the end of the sink (no copy through a buffer);
-    // the string's own growth keeps appends amortised.
-    constexpr size_t kChunk = 1 << 18;
-    const size_t used = sink.size();
-    if (sink.capacity() - used < kChunk) sink.reserve(used + kChunk);
-    sink.resize(used + kChunk);
-    ssize_t got = ::read(fds[i].fd, &sink[used], kChunk);
-    sink.resize(used + (got > 0 ? static_cast<size_t>(got) : 0));
+    size_t room = 0;
+    char* into = sinks[i]->space(&room);
+    if (into == nullptr) {
+      m_overflow = true;  // no memory for more output: stopped like an overlong one
+      continue;
+    }
+    ssize_t got = ::read(fds[i].fd, into, room);
+    if (got > 0) sinks[i]->commit(static_cast<size_t>(got));
     if (got == 0 || (got < 0 && errno != EINTR && errno != EAGAIN)) {
       closeFd(*owners[i]);  // end of stream
     } else if (m_limit > 0 && m_out.size() + m_err.size() > m_limit) {
@@ -385,8 +384,8 @@ void ZrProcess::killGroupAndReap() {
     pumpOnce(10);
     if (m_overflow) {
       // Keep memory bounded while the group goes: drop what arrives now.
-      m_out.resize(m_out.size() < m_limit ? m_out.size() : m_limit);
-      m_err.resize(m_err.size() < m_limit ? m_err.size() : m_limit);
+      m_out.truncate(m_limit);
+      m_err.truncate(m_limit);
     }
   }
   // The supervisor leads the group; it stays a zombie until reaped below,

@@ -28,6 +28,8 @@
 #include <cstddef>
 #include <string>
 
+#include "host/ZrCapture.h"
+
 class ZrProcess {
  public:
   ZrProcess() = default;
@@ -43,14 +45,14 @@ class ZrProcess {
   // parent's own stream.
   void SetSilence(bool silence) { m_silence = silence; }
   void GetIO(std::string* out, std::string* err) const {
-    if (out != nullptr) *out = m_out;
-    if (err != nullptr) *err = m_err;
+    if (out != nullptr) *out = m_out.text();
+    if (err != nullptr) *err = m_err.text();
   }
   // As GetIO, but hands the collected texts over without a copy (the
   // object's own copies are left empty).
   void TakeIO(std::string* out, std::string* err) {
-    if (out != nullptr) out->swap(m_out);
-    if (err != nullptr) err->swap(m_err);
+    if (out != nullptr) *out = m_out.take();
+    if (err != nullptr) *err = m_err.take();
     m_out.clear();
     m_err.clear();
   }
@@ -94,8 +96,8 @@ class ZrProcess {
   bool m_silence = false;
   bool m_trapOut = false;
   bool m_trapErr = false;
-  std::string m_out;
-  std::string m_err;
+  ZrCapture m_out;
+  ZrCapture m_err;
   size_t m_limit = 0;
   bool m_overflow = false;
   bool m_ended = false;           // the supervisor reported the command's end

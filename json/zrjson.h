@@ -299,7 +299,7 @@ class Array {
   Array() {}
   Array(const Array& other) { import(other); }
   Array(const Value& value) { import(value); }  // one element
-  ~Array() { reset(); }
+  ~Array() {}                                   // the list destroys every element
 
   std::size_t size() const { return m_oValues.size(); }
   bool empty() const { return m_oValues.empty(); }
@@ -433,7 +433,7 @@ class Object {
   Object() {}
   Object(const Object& other) { import(other); }
   Object(const std::string& key, const Value& value) { import(key, value); }
-  ~Object() { reset(); }
+  ~Object() {}  // the list destroys every member
 
   std::size_t size() const { return m_oMap.size(); }
   bool empty() const { return m_oMap.empty(); }

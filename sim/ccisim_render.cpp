@@ -345,7 +345,7 @@ std::string renderGetPort(const Array& a) {
   std::vector<std::vector<std::string>> rows;
   for (const auto& p : a.ports)
     rows.push_back({p.first, p.second.type, "TAR", "AUT", "EF", "N", "FCAL", "N", "0", a.serial,
-                    p.second.wwn, "-"});
+                    p.second.wwn.empty() ? "-" : p.second.wwn, "-"});
   return formatTable({"PORT", "TYPE", "ATTR", "SPD", "LPID", "FAB", "CONN", "SSW", "SL", "Serial#",
                       "WWN", "PHY_PORT"},
                      rows);

@@ -255,6 +255,14 @@ TEST_F(Fidelity, IscsiHostGroupsAndInitiators) {
   EXPECT_EQ(kExitRejected, rc("get hba_wwn -port CL4-E-1").exitCode);
   EXPECT_EQ(kExitRejected, rc("get hba_iscsi -port CL1-A-1").exitCode);
   EXPECT_EQ(0, rc("get hba_wwn -port CL1-A-1").exitCode);
+  // A new group on the port gets the array's target name; the port has no WWN.
+  ASSERT_EQ(0, rc("add host_grp -port CL4-E -host_grp_name QB_PRE").exitCode);
+  EXPECT_EQ("iqn.1994-04.jp.co.hitachi:rsd.h8m.t.412345.4e002", array().hostGroup("CL4-E", 2)->iqn);
+  for (const std::string& line : lines(rc("get port").out)) {
+    if (line.rfind("CL4-E", 0) == 0) {
+      EXPECT_EQ(12u, split(line).size()) << line;
+    }
+  }
 }
 
 TEST_F(Fidelity, PasswordsAreKeptHashedAndMaskedInTheJournal) {
