@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,6 +14,9 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <mutex>
+#include <new>
+#include <pthread.h>
 
 #include "host/CNqError.h"
 
@@ -102,7 +106,9 @@ void defaultSignals() {
   for (int s = 1; s < NSIG; ++s) ::sigaction(s, &dfl, nullptr);  // invalid numbers just fail
 }
 
-struct ChildSetup {
+}  // namespace
+
+struct ZrChildSetup {
   char** argv;
   int devNull;
   int outFd;  // -1: leave as inherited
@@ -112,11 +118,12 @@ struct ChildSetup {
   long maxFd;
 };
 
-// The command, forked by the supervisor: dies with it (parent-death
-// signal), runs in the supervisor's session and group.
-[[noreturn]] void runCommand(const ChildSetup& c, int reportFd, pid_t supervisor) {
-  ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-  if (::getppid() != supervisor) ::_exit(127);  // the supervisor is already gone
+namespace {
+
+// The last steps of every command before its exec: standard streams, no
+// other descriptor than the exec report (close-on-exec); a failure's errno
+// goes to the report pipe.
+[[noreturn]] void execCommand(const ZrChildSetup& c, int reportFd) {
   if (::dup2(c.devNull, 0) < 0 || (c.outFd >= 0 && ::dup2(c.outFd, 1) < 0) ||
       (c.errFd >= 0 && ::dup2(c.errFd, 2) < 0)) {
     int e = errno;
@@ -133,13 +140,21 @@ struct ChildSetup {
   ::_exit(127);
 }
 
+// The command, forked by the supervisor: dies with it (parent-death
+// signal), runs in the supervisor's session and group.
+[[noreturn]] void runCommand(const ZrChildSetup& c, int reportFd, pid_t supervisor) {
+  ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (::getppid() != supervisor) ::_exit(127);  // the supervisor is already gone
+  execCommand(c, reportFd);
+}
+
 // The supervisor, the runner's direct child: a session and process group
 // of its own (no controlling terminal, so a prompting tool fails at once),
 // it starts the command, reaps it itself (so its exit status reaches the
 // runner even when the host ignores SIGCHLD or reaps children itself) and
 // reports it on the status pipe. When the runner dies while the command
 // runs, the life pipe ends and the supervisor kills the whole group.
-[[noreturn]] void runSupervisor(const ChildSetup& c) {
+[[noreturn]] void runSupervisor(const ZrChildSetup& c) {
   ::setsid();
   defaultSignals();
   const int keep[] = {c.devNull, c.outFd, c.errFd, c.statusFd, c.lifeFd};
@@ -199,6 +214,122 @@ struct ChildSetup {
   }
 }
 
+// ---- The direct path: the host leaves SIGCHLD alone --------------------
+
+// True when this process neither ignores SIGCHLD nor handles it: the
+// command's exit status then stays ours to collect with waitpid.
+bool sigchldIsDefault() {
+  struct sigaction sa;
+  if (::sigaction(SIGCHLD, nullptr, &sa) != 0) return false;
+  return sa.sa_handler == SIG_DFL && (sa.sa_flags & (SA_NOCLDWAIT | SA_SIGINFO)) == 0;
+}
+
+// One small process per runner process that kills the process group of
+// every command still running when the runner's process dies: it holds one
+// end of a socket pair and sees the other end close. Messages: 'W' or 'D'
+// and a group id (watch, done).
+struct WatchMessage {
+  int32_t what;
+  int32_t group;
+};
+
+constexpr int kMaxWatched = 4096;
+
+[[noreturn]] void runWatcher(int fd, long maxFd) {
+  ::setsid();
+  defaultSignals();
+  const int keep[] = {fd};
+  closeAllBut(keep, 1, maxFd);
+  static int32_t groups[kMaxWatched];  // no allocation after fork
+  int count = 0;
+  for (;;) {
+    WatchMessage m{0, 0};
+    ssize_t n = ::recv(fd, &m, sizeof(m), MSG_WAITALL);
+    if (n == static_cast<ssize_t>(sizeof(m)) && m.what == 'W' && m.group > 0) {
+      if (count < kMaxWatched) groups[count++] = m.group;
+      continue;
+    }
+    if (n == static_cast<ssize_t>(sizeof(m)) && m.what == 'D') {
+      for (int i = 0; i < count; ++i) {
+        if (groups[i] == m.group) {
+          groups[i] = groups[--count];
+          break;
+        }
+      }
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    // The runner's process is gone: nothing of its jobs may go on.
+    for (int i = 0; i < count; ++i) ::kill(-groups[i], SIGKILL);
+    ::_exit(0);
+  }
+}
+
+struct GroupWatcher {
+  std::mutex mu;
+  pid_t owner = 0;  // the process the watcher serves
+  int fd = -1;
+};
+
+GroupWatcher& groupWatcher() {
+  static GroupWatcher* w = new GroupWatcher;  // lives to the end, for any late user
+  return *w;
+}
+
+// A forked child must not keep its parent's watcher alive (the watcher
+// would not see the parent go); it starts its own when it needs one.
+void forgetWatcherInChild() {
+  GroupWatcher& w = groupWatcher();
+  if (w.fd >= 0) ::close(w.fd);
+  w.fd = -1;
+  w.owner = 0;
+  new (&w.mu) std::mutex();  // the parent may have held it at the fork
+}
+
+// Sends one message, starting the watcher first when this process has
+// none; false when there is no watcher to be had.
+bool tellWatcher(char what, pid_t group) {
+  GroupWatcher& w = groupWatcher();
+  std::lock_guard<std::mutex> g(w.mu);
+  static std::once_flag registered;
+  std::call_once(registered, [] { ::pthread_atfork(nullptr, nullptr, forgetWatcherInChild); });
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    if (w.owner != ::getpid() || w.fd < 0) {
+      if (w.fd >= 0) ::close(w.fd);
+      w.fd = -1;
+      int sv[2];
+      if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv) != 0) return false;
+      long maxFd = ::sysconf(_SC_OPEN_MAX);
+      if (maxFd <= 0 || maxFd > 65536) maxFd = 65536;
+      pid_t pid = ::fork();
+      if (pid < 0) {
+        ::close(sv[0]);
+        ::close(sv[1]);
+        return false;
+      }
+      if (pid == 0) runWatcher(sv[1], maxFd);
+      ::close(sv[1]);
+      w.fd = sv[0];
+      w.owner = ::getpid();
+    }
+    WatchMessage m{what, static_cast<int32_t>(group)};
+    if (::send(w.fd, &m, sizeof(m), MSG_NOSIGNAL) == static_cast<ssize_t>(sizeof(m))) return true;
+    ::close(w.fd);  // the watcher died: start another
+    w.fd = -1;
+  }
+  return false;
+}
+
+// The command started straight from the runner (vfork): its own session
+// and group, and it dies with the runner's thread (parent-death signal).
+[[noreturn]] void runDirect(const ZrChildSetup& c, int reportFd, pid_t parent) {
+  ::setsid();
+  ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (::getppid() != parent) ::_exit(127);
+  defaultSignals();
+  execCommand(c, reportFd);
+}
+
 }  // namespace
 
 ZrProcess::~ZrProcess() {
@@ -211,6 +342,7 @@ void ZrProcess::closePipes() {
   closeFd(m_errFd);
   closeFd(m_statusFd);
   closeFd(m_lifeFd);
+  closeFd(m_pidFd);
 }
 
 bool ZrProcess::StartProcess(char** argv, std::string* error, int /*flags*/) {
@@ -247,7 +379,7 @@ bool ZrProcess::StartProcess(char** argv, std::string* error, int /*flags*/) {
   }
   long maxFd = ::sysconf(_SC_OPEN_MAX);
   if (maxFd <= 0 || maxFd > 65536) maxFd = 65536;
-  ChildSetup setup;
+  ZrChildSetup setup;
   setup.argv = argv;
   setup.devNull = devNull;
   // Where the command's stdout and stderr go: the pipe when trapped,
@@ -257,6 +389,15 @@ bool ZrProcess::StartProcess(char** argv, std::string* error, int /*flags*/) {
   setup.statusFd = status[1];
   setup.lifeFd = life[0];
   setup.maxFd = maxFd;
+
+  m_direct = sigchldIsDefault();
+  if (m_direct) {
+    closeFd(status[0]);
+    closeFd(status[1]);
+    closeFd(life[0]);
+    closeFd(life[1]);
+    return startDirect(setup, outPipe, errPipe, devNull, error);
+  }
 
   pid_t pid = ::fork();
   if (pid < 0) {
@@ -293,8 +434,85 @@ bool ZrProcess::StartProcess(char** argv, std::string* error, int /*flags*/) {
   return fail(CNqError::FromErrno(childErrno, std::string("exec ") + argv[0]).AsString());
 }
 
+bool ZrProcess::startDirect(const ZrChildSetup& setup, int outPipe[2], int errPipe[2], int& devNull,
+                            std::string* error) {
+  auto fail = [&](const std::string& why) {
+    if (error != nullptr) *error = why;
+    return false;
+  };
+  int report[2] = {-1, -1};
+  if (::pipe2(report, O_CLOEXEC) != 0) {
+    std::string why = CNqError::FromErrno(errno, "pipe").AsString();
+    for (int* fd : {&devNull, &outPipe[0], &outPipe[1], &errPipe[0], &errPipe[1]}) closeFd(*fd);
+    return fail(why);
+  }
+  const pid_t self = ::getpid();
+  // vfork: the child makes system calls only, then execs; the runner waits
+  // for that, and no copy of the address space is made.
+  pid_t pid = ::vfork();
+  if (pid == 0) runDirect(setup, report[1], self);
+  const int forkErrno = errno;
+  closeFd(report[1]);
+  closeFd(outPipe[1]);
+  closeFd(errPipe[1]);
+  closeFd(devNull);
+  if (pid < 0) {
+    closeFd(report[0]);
+    closeFd(outPipe[0]);
+    closeFd(errPipe[0]);
+    return fail(CNqError::FromErrno(forkErrno, "fork").AsString());
+  }
+  int childErrno = 0;
+  ssize_t n;
+  do {
+    n = ::read(report[0], &childErrno, sizeof(childErrno));
+  } while (n < 0 && errno == EINTR);
+  closeFd(report[0]);
+  m_outFd = outPipe[0];
+  m_errFd = errPipe[0];
+  if (n == static_cast<ssize_t>(sizeof(childErrno))) {
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    closePipes();
+    return fail(CNqError::FromErrno(childErrno, std::string("exec ") + setup.argv[0]).AsString());
+  }
+  m_pid = pid;
+  if (m_outFd >= 0) ::fcntl(m_outFd, F_SETPIPE_SZ, 1 << 20);
+  // The group outlives this process only until the watcher sees it die.
+  tellWatcher('W', pid);
+  m_pidFd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+  return true;
+}
+
+// Direct path: collects the command's status when it has ended.
+bool ZrProcess::reapDirect(bool block) {
+  if (m_ended || m_pid <= 0) return m_ended;
+  int status = 0;
+  pid_t r;
+  do {
+    r = ::waitpid(m_pid, &status, block ? 0 : WNOHANG);
+  } while (r < 0 && errno == EINTR);
+  if (r == m_pid) {
+    m_waitStatus = status;
+    m_ended = true;
+    closeFd(m_pidFd);
+    tellWatcher('D', m_pid);
+  } else if (r < 0) {
+    m_supervisorGone = true;  // someone else reaped it: its status is lost
+    closeFd(m_pidFd);
+    tellWatcher('D', m_pid);
+  }
+  return m_ended;
+}
+
 void ZrProcess::reapSupervisor() {
   if (m_pid <= 0) return;
+  if (m_direct) {
+    if (!m_ended && !m_supervisorGone) reapDirect(true);
+    m_pid = -1;
+    return;
+  }
   int status = 0;
   // ECHILD: the host ignores SIGCHLD or reaped it itself; nothing to do.
   while (::waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
@@ -336,6 +554,14 @@ bool ZrProcess::pumpOnce(int waitMillis) {
     owners[n] = &m_statusFd;
     sinks[n++] = nullptr;
   }
+  const bool watchDirect = m_direct && !m_ended && !m_supervisorGone && m_pid > 0;
+  if (watchDirect && m_pidFd >= 0) {
+    fds[n] = {m_pidFd, POLLIN, 0};
+    owners[n] = &m_pidFd;
+    sinks[n++] = nullptr;
+  } else if (watchDirect && waitMillis < 0) {
+    waitMillis = kSupervisorPollMillis;  // no pidfd: look at the command now and then
+  }
   if (n == 0) {
     if (waitMillis > 0) ::poll(nullptr, 0, waitMillis);
     return false;
@@ -347,7 +573,11 @@ bool ZrProcess::pumpOnce(int waitMillis) {
     if ((fds[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
     activity = true;
     if (sinks[i] == nullptr) {
-      readStatus();
+      if (owners[i] == &m_pidFd) {
+        reapDirect(false);
+      } else {
+        readStatus();
+      }
       continue;
     }
     size_t room = 0;
@@ -380,8 +610,9 @@ void ZrProcess::killGroupAndReap() {
   if (m_pid <= 0) return;
   ::kill(-m_pid, SIGTERM);
   const long graceEnd = nowMillis() + kTermGraceMillis;
-  while (!m_ended && !m_supervisorGone && m_statusFd >= 0 && nowMillis() < graceEnd) {
+  while (!m_ended && !m_supervisorGone && (m_statusFd >= 0 || m_direct) && nowMillis() < graceEnd) {
     pumpOnce(10);
+    if (m_direct) reapDirect(false);
     if (m_overflow) {
       // Keep memory bounded while the group goes: drop what arrives now.
       m_out.truncate(m_limit);
@@ -422,6 +653,7 @@ bool ZrProcess::WaitForProcessToEndMillis(int* exitCode, std::string* error, lon
     }
     int wait = !limited ? -1 : (left > INT_MAX ? INT_MAX : static_cast<int>(left));
     pumpOnce(wait);
+    if (m_direct && m_pidFd < 0) reapDirect(false);
   }
   if (m_supervisorGone && !m_ended) {
     // Killed from outside before it could report: make sure nothing of the

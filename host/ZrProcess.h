@@ -30,6 +30,8 @@
 
 #include "host/ZrCapture.h"
 
+struct ZrChildSetup;
+
 class ZrProcess {
  public:
   ZrProcess() = default;
@@ -86,6 +88,9 @@ class ZrProcess {
  private:
   void killGroupAndReap();
   void reapSupervisor();
+  bool startDirect(const struct ZrChildSetup& setup, int outPipe[2], int errPipe[2], int& devNull,
+                   std::string* error);
+  bool reapDirect(bool block);
   void closePipes();
   // Reads what the pipes offer within waitMillis (-1: until something
   // comes); true when data, a status or an end of stream arrived.
@@ -108,4 +113,9 @@ class ZrProcess {
   int m_errFd = -1;
   int m_statusFd = -1;  // supervisor -> runner: started, exec failure, exit status
   int m_lifeFd = -1;    // held open for the supervisor; its end means we died
+  // Direct path (the host leaves SIGCHLD alone): the command is our child,
+  // watched by the process's group watcher, and its end wakes the wait
+  // through a pidfd.
+  bool m_direct = false;
+  int m_pidFd = -1;
 };
