@@ -1,0 +1,414 @@
+#include "stress/ZrStressFaults.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <functional>
+#include <map>
+#include <sstream>
+
+#include "host/ZRPlatformInfo.h"
+#include "stress/ZrStressRig.h"
+
+namespace {
+
+const char kInjected[] = "injected by the fault matrix";
+constexpr int kHangMillis = 31000;  // beyond the 30 s command time-out set below
+constexpr int kCellTimeoutMs = 600000;
+
+// One kind of fault, placed on one command of the clean run.
+struct Kind {
+  std::string name;
+  // Which commands it can be placed on (null: any).
+  std::function<bool(const ccisim::JournalEntry&)> applies;
+  // The fault for a command (tool, match and skip are set by the caller).
+  std::function<ccisim::Fault()> make;
+  bool sampled = false;  // only a few positions per operation (each costs a time-out)
+  bool once = false;     // not placed on a command: one cell per operation
+};
+
+bool isRaidcom(const ccisim::JournalEntry& e) { return e.tool == "raidcom"; }
+
+bool isLogin(const ccisim::JournalEntry& e) {
+  return !e.argv.empty() && (e.argv[0] == "-login" || e.argv[0] == "-logout");
+}
+
+std::vector<Kind> kinds() {
+  std::vector<Kind> k;
+  k.push_back({"fail", nullptr, [] { return ccisim::Fault::fail("", "", 1, kInjected); }});
+  k.push_back({"refusal", nullptr, [] {
+                 return ccisim::Fault::refusal("", "", kZrStressSerial, ccisim::Refusal::kOther);
+               }});
+  k.push_back({"expireLogin",
+               [](const ccisim::JournalEntry& e) { return isRaidcom(e) && !isLogin(e); },
+               [] { return ccisim::Fault::expireLogin(""); }});
+  k.push_back({"statusError",
+               [](const ccisim::JournalEntry& e) { return isRaidcom(e) && !isLogin(e); },
+               [] { return ccisim::Fault::statusError("", 1, kInjected); }});
+  auto isStatus = [](const ccisim::JournalEntry& e) {
+    return isRaidcom(e) && e.line().rfind("get command_status", 0) == 0;
+  };
+  k.push_back({"statusBusy", isStatus, [] { return ccisim::Fault::statusBusy(1, false); }});
+  k.push_back({"statusBusyRow", isStatus, [] { return ccisim::Fault::statusBusy(3, true); }});
+  k.push_back({"statusBusyAlways", isStatus, [] { return ccisim::Fault::statusBusy(-1, false); }});
+  Kind hang{"hang", nullptr, [] { return ccisim::Fault::hang("", "", kHangMillis, true); }};
+  hang.sampled = true;
+  k.push_back(hang);
+  Kind hangAfter{"hangAfter", nullptr,
+                 [] { return ccisim::Fault::hang("", "", kHangMillis, false); }};
+  hangAfter.sampled = true;
+  k.push_back(hangAfter);
+  Kind slow{"slow", nullptr, [] { return ccisim::Fault::slow(20); }};
+  slow.once = true;
+  k.push_back(slow);
+  for (const char* mode :
+       {"dropFinalNewline", "dropHeader", "extraPreamble", "leadingBlanks", "rightAligned",
+        "trailingBlanks", "crlf", "empty", "randomBytes", "truncate"}) {
+    const std::string m = mode;
+    k.push_back({std::string("garble:") + mode, nullptr,
+                 [m] { return ccisim::Fault::garbleOutput("", "", m); }});
+  }
+  return k;
+}
+
+// What a clean run of one operation did.
+struct Clean {
+  std::vector<ZrDeviceState> before, after;
+  std::vector<ZrDeviceObjects> objectsBefore, objectsAfter;
+  ZrArrayObjects arrayBefore, arrayAfter;
+  std::vector<ccisim::JournalEntry> commands;
+};
+
+struct Cell {
+  std::string kind;
+  ZrStressOp op = ZrStressOp::kPrepare;
+  int position = -1;  // index of the command in the clean run; -1 none
+  std::string command;
+  bool fired = true;
+  std::vector<std::string> failures;
+};
+
+std::string runPayload(ZrStressJob& job, const std::vector<ZrDeviceState>& states, ZrStressOp op) {
+  job.setStates(states);
+  const int result = job.run(op);
+  std::string text = "R " + std::to_string(result) + "\n";
+  for (const ZrDeviceState& s : job.states()) text += zrStateLine(s) + "\n";
+  return text;
+}
+
+bool readPayload(const std::string& text, int* result, std::vector<ZrDeviceState>* states) {
+  std::istringstream in(text);
+  std::string line;
+  if (!std::getline(in, line) || line.rfind("R ", 0) != 0) return false;
+  *result = std::atoi(line.c_str() + 2);
+  states->clear();
+  while (std::getline(in, line)) {
+    ZrDeviceState s;
+    if (!zrStateFromLine(line, s)) return false;
+    states->push_back(s);
+  }
+  return true;
+}
+
+void judge(Cell& cell, const Clean& clean, const ZrChildResult& child, int orphansLeft,
+           const ccisim::State& after, const ZrStressJobSpec& spec) {
+  std::vector<std::string>& f = cell.failures;
+  if (child.timedOut) f.push_back("job hung (killed after the time limit)");
+  if (child.signaled && !child.timedOut)
+    f.push_back("job crashed (signal " + std::to_string(child.signal) + ")");
+  int result = 1;
+  std::vector<ZrDeviceState> states;
+  if (!child.exited || !readPayload(child.text, &result, &states) ||
+      states.size() != clean.after.size()) {
+    if (f.empty()) f.push_back("job gave no result");
+    return;
+  }
+  // A failure of the group is recorded on the group's first device (the
+  // others keep their failure status); a device's own error carries a text.
+  const int cleanStatus = zrStressOpStatus(cell.op);
+  const size_t devices = cell.op == ZrStressOp::kRevert ? 1 : states.size();
+  for (size_t i = 0; i < devices; ++i) {
+    const ZrDeviceState& s = states[i];
+    const ZrDeviceState& c = clean.after[i];
+    const std::string dev = "device " + std::to_string(i);
+    const int ldev = spec.firstLdev + static_cast<int>(i);
+    if (s.errorCode != 0 && s.errorText.empty())
+      f.push_back(dev + ": error " + std::to_string(s.errorCode) + " without text");
+    const bool succeeded = s.errorCode == 0 && (cleanStatus < 0 || s.status == c.status);
+    if (result == 0 && !succeeded)
+      f.push_back("result 0 but " + dev + " has status " + std::to_string(s.status) + " error " +
+                  std::to_string(s.errorCode));
+    const ZrDeviceObjects o = zrDeviceObjects(after, ldev);
+    if (succeeded && !(o == clean.objectsAfter[i]))
+      f.push_back(dev + " succeeded with " + o.text() + ", a clean run leaves " +
+                  clean.objectsAfter[i].text());
+    if (!succeeded && !(o == clean.objectsBefore[i]) && !(o == clean.objectsAfter[i]))
+      f.push_back(dev + " left " + o.text() + " (before: " + clean.objectsBefore[i].text() +
+                  ", clean: " + clean.objectsAfter[i].text() + ")");
+  }
+  if (result != 0 && (states[0].errorCode == 0 || states[0].errorText.empty()))
+    f.push_back("result " + std::to_string(result) + " without an error on the first device");
+  const ZrArrayObjects a = zrArrayObjects(after);
+  auto sameArray = [](const ZrArrayObjects& x, const ZrArrayObjects& y) {
+    return x.svols == y.svols && x.groups == y.groups && x.hostGroups == y.hostGroups;
+  };
+  if (!sameArray(a, clean.arrayBefore) && !sameArray(a, clean.arrayAfter))
+    f.push_back("array holds " + a.text() + " (before: " + clean.arrayBefore.text() +
+                ", clean: " + clean.arrayAfter.text() + ")");
+  for (const std::string& idle : zrStressIdleFailures(after, states)) f.push_back(idle);
+  if (orphansLeft > 0)
+    f.push_back(std::to_string(orphansLeft) + " process(es) of the job still running");
+}
+
+// Cells of one operation, in a fixed order (every worker sees the same list).
+std::vector<Cell> cellsOf(ZrStressOp op, const Clean& clean, const std::vector<Kind>& all,
+                          bool full) {
+  std::vector<Cell> out;
+  const int n = static_cast<int>(clean.commands.size());
+  for (size_t k = 0; k < all.size(); ++k) {
+    const Kind& kind = all[k];
+    if (kind.once) {
+      if (full || op == ZrStressOp::kSnap) out.push_back({kind.name, op, -1, "", true, {}});
+      continue;
+    }
+    std::vector<int> positions;
+    for (int p = 0; p < n; ++p)
+      if (!kind.applies || kind.applies(clean.commands[static_cast<size_t>(p)]))
+        positions.push_back(p);
+    if (positions.empty()) continue;
+    std::vector<int> chosen;
+    const size_t m = positions.size();
+    if (full && !kind.sampled) {
+      chosen = positions;
+    } else if (full) {
+      chosen = {positions[0], positions[m / 2], positions[m - 1]};
+    } else if (!kind.sampled || op == ZrStressOp::kSnap) {
+      chosen = {positions[(k * 7 + static_cast<size_t>(op) * 3) % m]};
+    }
+    int last = -1;
+    for (int p : chosen) {
+      if (p == last) continue;
+      last = p;
+      out.push_back({kind.name,
+                     op,
+                     p,
+                     clean.commands[static_cast<size_t>(p)].tool + " " +
+                         clean.commands[static_cast<size_t>(p)].line(),
+                     true,
+                     {}});
+    }
+  }
+  return out;
+}
+
+// The fault of a cell, aimed at exactly its command of the clean run.
+ccisim::Fault faultOf(const Cell& cell, const Kind& kind, const Clean& clean) {
+  ccisim::Fault f = kind.make();
+  if (cell.position < 0) return f;
+  const ccisim::JournalEntry& e = clean.commands[static_cast<size_t>(cell.position)];
+  if (f.match.empty()) {
+    f.tool = e.tool;
+    f.match = isLogin(e) ? e.argv[0] : e.line();
+    if (isLogin(e) && e.argv.size() > 1) f.match += " " + e.argv[1];
+  }
+  int skip = 0;
+  for (int p = 0; p < cell.position; ++p) {
+    const ccisim::JournalEntry& o = clean.commands[static_cast<size_t>(p)];
+    const std::string line = " " + o.line() + " ";
+    if (o.tool == f.tool && line.find(" " + f.match + " ") != std::string::npos) ++skip;
+  }
+  f.skip = skip;
+  return f;
+}
+
+std::string cellLine(const Cell& c) {
+  std::string line = c.kind + "\t" + zrStressOpName(c.op) + "\t" + std::to_string(c.position) +
+                     "\t" + (c.fired ? "1" : "0") + "\t" + c.command;
+  for (const std::string& f : c.failures) line += "\t" + f;
+  return line;
+}
+
+// One worker: the whole clean life cycle, and the cells numbered w, w+W, ...
+int worker(const ZrFaultMatrixOptions& o, int w, const std::string& dir) {
+  zrBecomeSubreaper();
+  std::string error;
+  std::unique_ptr<ccisim::Fixture> sim = zrStressMakeArray(dir, 4, &error);
+  if (!sim) return 2;
+  ZRPlatformInfo settings;
+  settings.setRegString("~Tessavon", "nZRHDSCCICommandTimeoutInSec", "30");
+  ZrStressJobSpec spec;
+  spec.logFile = dir + "/logs/job.log";
+  ZrStressJob job(spec);
+  if (!job.open(&error)) return 2;
+  std::ofstream cells(dir + "/cells.txt");
+  const std::vector<Kind> all = kinds();
+  std::vector<ZrDeviceState> states = job.states();
+  const std::string before = dir + ".before", afterCopy = dir + ".after";
+  int index = 0;
+  for (ZrStressOp op : zrStressOps()) {
+    Clean clean;
+    clean.before = states;
+    const ccisim::State s0 = zrStressLoad(dir);
+    for (int i = 0; i < spec.count; ++i)
+      clean.objectsBefore.push_back(zrDeviceObjects(s0, spec.firstLdev + i));
+    clean.arrayBefore = zrArrayObjects(s0);
+    zrStressSaveDir(dir, before);
+    const size_t journalBefore = sim->journal().size();
+    ZrChildResult c = zrRunChild([&] { return runPayload(job, states, op); }, kCellTimeoutMs);
+    int result = 1;
+    if (!c.exited || !readPayload(c.text, &result, &clean.after) || result != 0) {
+      cells << "clean\t" << zrStressOpName(op) << "\t-1\t1\t-\tclean run failed: result " << result
+            << "\n";
+      return 1;
+    }
+    const std::vector<ccisim::JournalEntry> j = sim->journal();
+    clean.commands.assign(j.begin() + static_cast<long>(journalBefore), j.end());
+    const ccisim::State s1 = zrStressLoad(dir);
+    for (int i = 0; i < spec.count; ++i)
+      clean.objectsAfter.push_back(zrDeviceObjects(s1, spec.firstLdev + i));
+    clean.arrayAfter = zrArrayObjects(s1);
+    zrStressSaveDir(dir, afterCopy);
+    cells << "commands\t" << zrStressOpName(op) << "\t" << clean.commands.size() << "\n";
+
+    for (Cell& cell : cellsOf(op, clean, all, o.full)) {
+      if (index++ % o.workers != w) continue;
+      const Kind* kind = nullptr;
+      for (const Kind& k : all) kind = k.name == cell.kind ? &k : kind;
+      zrStressRestoreDir(before, dir);
+      sim->clearJournal();
+      const int id = sim->addFault(faultOf(cell, *kind, clean));
+      ZrChildResult r = zrRunChild([&] { return runPayload(job, states, op); }, kCellTimeoutMs);
+      int left = 0;
+      zrReapOrphans(2000, &left);
+      const ccisim::State after = zrStressLoad(dir);
+      // A fault on no command in particular (slow) acts on every command.
+      for (const ccisim::Fault& f : after.faults)
+        if (f.id == id && cell.position >= 0) cell.fired = f.fired > 0;
+      if (cell.fired) judge(cell, clean, r, left, after, spec);
+      cells << cellLine(cell) << "\n";
+      cells.flush();
+    }
+    zrStressRestoreDir(afterCopy, dir);
+    states = clean.after;
+  }
+  return 0;
+}
+
+struct Tally {
+  int held = 0, failed = 0, unfired = 0, known = 0;
+};
+
+// Open findings, one a line: "<fault kind>\t<operation>\t<start of the
+// command line>"; a failed cell that matches one is reported as known.
+std::vector<std::vector<std::string>> readKnown(const std::string& path) {
+  std::vector<std::vector<std::string>> out;
+  std::ifstream in(path);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.empty() || line[0] == '#') continue;
+    std::vector<std::string> f;
+    std::istringstream fields(line);
+    std::string x;
+    while (std::getline(fields, x, '\t')) f.push_back(x);
+    if (f.size() == 3) out.push_back(f);
+  }
+  return out;
+}
+
+}  // namespace
+
+int zrRunFaultMatrix(const ZrFaultMatrixOptions& o, std::ostream& out) {
+  std::vector<pid_t> pids;
+  for (int w = 0; w < o.workers; ++w) {
+    const std::string dir = o.dir + "/w" + std::to_string(w);
+    const pid_t pid = ::fork();
+    if (pid == 0) ::_exit(worker(o, w, dir));
+    pids.push_back(pid);
+  }
+  bool setupFailed = false;
+  for (pid_t pid : pids) {
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    setupFailed = setupFailed || !WIFEXITED(status) || WEXITSTATUS(status) != 0;
+  }
+  std::map<std::string, std::map<std::string, Tally>> table;  // kind -> op -> tally
+  std::map<std::string, std::string> commandCounts;
+  std::vector<std::string> failedCells, knownCells, kindOrder;
+  const std::vector<std::vector<std::string>> known = readKnown(o.known);
+  for (const Kind& k : kinds()) kindOrder.push_back(k.name);
+  for (int w = 0; w < o.workers; ++w) {
+    std::ifstream in(o.dir + "/w" + std::to_string(w) + "/cells.txt");
+    std::string line;
+    while (std::getline(in, line)) {
+      std::vector<std::string> f;
+      std::istringstream fields(line);
+      std::string x;
+      while (std::getline(fields, x, '\t')) f.push_back(x);
+      if (f.size() < 3) continue;
+      if (f[0] == "commands") {
+        commandCounts[f[1]] = f[2];
+        continue;
+      }
+      if (f.size() < 5) continue;
+      Tally& t = table[f[0]][f[1]];
+      if (f[3] == "0") {
+        ++t.unfired;
+      } else if (f.size() > 5) {
+        bool isKnown = false;
+        for (const std::vector<std::string>& k : known)
+          isKnown = isKnown || (k[0] == f[0] && k[1] == f[1] && f[4].rfind(k[2], 0) == 0);
+        std::string why;
+        for (size_t i = 5; i < f.size(); ++i) why += (i > 5 ? "; " : "") + f[i];
+        const std::string cell = f[0] + " at " + f[1] + " #" + f[2] + " (" + f[4] + "): " + why;
+        if (isKnown) {
+          ++t.known;
+          knownCells.push_back(cell);
+        } else {
+          ++t.failed;
+          failedCells.push_back(cell);
+        }
+      } else {
+        ++t.held;
+      }
+    }
+  }
+  std::ostringstream md;
+  md << "| fault |";
+  for (ZrStressOp op : zrStressOps()) md << " " << zrStressOpName(op) << " |";
+  md << "\n|---|";
+  for (size_t i = 0; i < zrStressOps().size(); ++i) md << "---|";
+  md << "\n";
+  int cells = 0, failed = 0, knownCount = 0;
+  for (const std::string& k : kindOrder) {
+    md << "| " << k << " |";
+    for (ZrStressOp op : zrStressOps()) {
+      const Tally& t = table[k][zrStressOpName(op)];
+      const int all = t.held + t.failed + t.known;
+      cells += all;
+      failed += t.failed;
+      knownCount += t.known;
+      if (all == 0)
+        md << " - |";
+      else if (t.failed + t.known == 0)
+        md << " held " << t.held << " |";
+      else
+        md << " FAILED " << t.failed + t.known << "/" << all << " |";
+    }
+    md << "\n";
+  }
+  md << "\ncommands per operation (clean run):";
+  for (ZrStressOp op : zrStressOps())
+    md << " " << zrStressOpName(op) << " " << commandCounts[zrStressOpName(op)];
+  md << "\ncells: " << cells << ", failed: " << failed + knownCount << " (" << knownCount
+     << " of them known open findings)\n";
+  for (const std::string& c : failedCells) md << "- " << c << "\n";
+  for (const std::string& c : knownCells) md << "- known: " << c << "\n";
+  out << md.str();
+  if (!o.report.empty()) std::ofstream(o.report) << md.str();
+  if (setupFailed) {
+    out << "a worker could not run its clean life cycle\n";
+    return failed > 0 ? failed : -1;
+  }
+  return failed;
+}

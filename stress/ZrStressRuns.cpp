@@ -1,0 +1,401 @@
+#include "stress/ZrStressRuns.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <random>
+#include <sstream>
+
+#include "host/ZRPlatformInfo.h"
+#include "stress/ZrLockTimer.h"
+#include "stress/ZrStressRig.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr int kJobTimeoutMs = 600000;
+
+double secondsSince(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+std::string fixed(double v, int digits = 2) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.*f", digits, v);
+  return buf;
+}
+
+std::string statesText(const std::vector<ZrDeviceState>& states) {
+  std::string text;
+  for (const ZrDeviceState& s : states) text += zrStateLine(s) + "\n";
+  return text;
+}
+
+// "R <result> [<word>]" then one device state per line.
+bool readStates(const std::string& text, int* result, std::string* word,
+                std::vector<ZrDeviceState>* states) {
+  std::istringstream in(text);
+  std::string line;
+  if (!std::getline(in, line) || line.rfind("R ", 0) != 0) return false;
+  std::istringstream head(line.substr(2));
+  head >> *result;
+  if (word != nullptr) head >> *word;
+  states->clear();
+  while (std::getline(in, line)) {
+    ZrDeviceState s;
+    if (!zrStateFromLine(line, s)) return false;
+    states->push_back(s);
+  }
+  return true;
+}
+
+void finish(const std::string& report, const std::string& text, std::ostream& out) {
+  out << text;
+  if (!report.empty()) std::ofstream(report, std::ios::app) << text;
+}
+
+struct CrashTally {
+  int kills = 0, midway = 0, nextOk = 0;
+  int leftPairs = 0, leftSvols = 0, leftPaths = 0;     // after the kill, beyond the state before
+  int adminPairs = 0, adminSvols = 0, adminPaths = 0;  // still there after the next job
+  int orphans = 0;                                     // tools running when the job died
+  int refused = 0;  // next revert refused the pair still restoring
+};
+
+}  // namespace
+
+int zrRunCrashes(const std::string& dir, int kills, unsigned seed, const std::string& report,
+                 std::ostream& out) {
+  zrBecomeSubreaper();
+  std::string error;
+  const std::string arrayDir = dir + "/array";
+  std::unique_ptr<ccisim::Fixture> sim = zrStressMakeArray(arrayDir, 4, &error);
+  if (!sim) {
+    out << error << "\n";
+    return -1;
+  }
+  ZRPlatformInfo().setRegString("~Tessavon", "nZRHDSCCICommandTimeoutInSec", "30");
+  ZrStressJobSpec spec;
+  spec.logFile = arrayDir + "/logs/job.log";
+  ZrStressJob job(spec);
+  if (!job.open(&error)) {
+    out << error << "\n";
+    return -1;
+  }
+  const ZrArrayObjects baseline = zrArrayObjects(zrStressLoad(arrayDir));
+  // The clean life cycle: the state before each operation and its time.
+  std::vector<std::vector<ZrDeviceState>> statesBefore;
+  std::vector<double> seconds;
+  std::vector<ZrDeviceState> states = job.states();
+  for (ZrStressOp op : zrStressOps()) {
+    statesBefore.push_back(states);
+    zrStressSaveDir(arrayDir, dir + "/before_" + zrStressOpName(op));
+    ZrChildResult r = zrRunChild(
+        [&] {
+          job.setStates(states);
+          const int result = job.run(op);
+          return "R " + std::to_string(result) + "\n" + statesText(job.states());
+        },
+        kJobTimeoutMs);
+    int result = 1;
+    if (!r.exited || !readStates(r.text, &result, nullptr, &states) || result != 0) {
+      out << "clean " << zrStressOpName(op) << " failed\n";
+      return -1;
+    }
+    seconds.push_back(r.seconds);
+  }
+  std::mt19937 random(seed);
+  std::map<std::string, CrashTally> tally;
+  std::vector<std::string> failures;
+  const size_t n = zrStressOps().size();
+  for (int k = 0; k < kills; ++k) {
+    const ZrStressOp op = zrStressOps()[static_cast<size_t>(k) % n];
+    const size_t o = static_cast<size_t>(op);
+    const std::string name = zrStressOpName(op);
+    CrashTally& t = tally[name];
+    ++t.kills;
+    zrStressRestoreDir(dir + "/before_" + name, arrayDir);
+    const ccisim::State s0 = zrStressLoad(arrayDir);
+    const ZrArrayObjects before = zrArrayObjects(s0);
+    std::uniform_int_distribution<int> at(0, static_cast<int>(seconds[o] * 1000));
+    const int killAt = at(random);
+    ZrChildResult r = zrRunChild(
+        [&] {
+          job.setStates(statesBefore[o]);
+          job.run(op);
+          return std::string();
+        },
+        kJobTimeoutMs, killAt);
+    const std::string where = name + " killed at " + std::to_string(killAt) + " ms";
+    if (r.signaled) ++t.midway;
+    int left = 0;
+    t.orphans += zrReapOrphans(5000, &left);
+    if (left > 0) failures.push_back(where + ": " + std::to_string(left) + " process(es) alive");
+    const ccisim::State s1 = zrStressLoad(arrayDir);
+    // The dead job holds nothing: no named lock, no live holder.
+    for (const std::string& f : zrStressIdleFailures(s1, {})) {
+      if (f.find("named lock") != std::string::npos || f.find("holder") != std::string::npos)
+        failures.push_back(where + ": " + f);
+    }
+    const ZrArrayObjects a1 = zrArrayObjects(s1);
+    t.leftPairs += std::max(0, a1.pairs - before.pairs);
+    t.leftSvols += std::max(0, a1.svols - before.svols);
+    t.leftPaths += std::max(0, a1.lunPaths - before.lunPaths);
+    // The next job: the killed operation again from the host's record of
+    // the devices, then the rest of the life cycle.
+    ZrChildResult next = zrRunChild(
+        [&] {
+          job.setStates(statesBefore[o]);
+          std::string failed = "-";
+          // A revert refuses a pair that is still restoring (RCPY): the
+          // job goes on with the rest of its life cycle, which ends the pair.
+          const bool refused = op == ZrStressOp::kRevert && job.run(op) != 0;
+          const ZrStressOp from = op == ZrStressOp::kRevert ? ZrStressOp::kReconcile : op;
+          const int result = job.runFrom(from, &failed);
+          return "R " + std::to_string(result) + " " + failed + " " + (refused ? "1" : "0") + "\n" +
+                 statesText(job.states());
+        },
+        kJobTimeoutMs);
+    zrReapOrphans(2000, &left);
+    int result = 1;
+    std::string failed;
+    std::vector<ZrDeviceState> nextStates;
+    if (next.exited && readStates(next.text, &result, &failed, &nextStates) && result == 0) {
+      ++t.nextOk;
+      t.refused += next.text.compare(0, next.text.find('\n'), "R 0 - 1") == 0 ? 1 : 0;
+    } else {
+      failures.push_back(where + ": the next job failed at " + failed + " (result " +
+                         std::to_string(result) + ")");
+    }
+    const ccisim::State s2 = zrStressLoad(arrayDir);
+    for (const std::string& f : zrStressIdleFailures(s2, nextStates))
+      failures.push_back(where + ", after the next job: " + f);
+    const ZrArrayObjects a2 = zrArrayObjects(s2);
+    t.adminPairs += std::max(0, a2.pairs - baseline.pairs);
+    t.adminSvols += std::max(0, a2.svols - baseline.svols);
+    t.adminPaths += std::max(0, a2.lunPaths - baseline.lunPaths);
+    if (a2.pairs != baseline.pairs || a2.svols != baseline.svols ||
+        a2.lunPaths != baseline.lunPaths)
+      out << where << ": after the next job the array holds " << a2.text() << " (baseline "
+          << baseline.text() << ")\n";
+  }
+  std::ostringstream md;
+  md << "| operation | kills | killed mid-way | next job ok | tools running at the kill | left: "
+        "pairs / S-VOLs / LU paths | left after the next job (administrator) | next revert "
+        "refused |\n"
+        "|---|---|---|---|---|---|---|---|\n";
+  for (ZrStressOp op : zrStressOps()) {
+    const CrashTally& t = tally[zrStressOpName(op)];
+    md << "| " << zrStressOpName(op) << " | " << t.kills << " | " << t.midway << " | " << t.nextOk
+       << " | " << t.orphans << " | " << t.leftPairs << " / " << t.leftSvols << " / " << t.leftPaths
+       << " | " << t.adminPairs << " / " << t.adminSvols << " / " << t.adminPaths << " | "
+       << t.refused << " |\n";
+  }
+  md << "kills: " << kills << " (seed " << seed << "), failures: " << failures.size() << "\n";
+  for (const std::string& f : failures) md << "- " << f << "\n";
+  finish(report, md.str(), out);
+  return static_cast<int>(failures.size());
+}
+
+int zrRunLoad(const std::string& dir, int procs, int cycles, const std::string& report,
+              std::ostream& out) {
+  std::string error;
+  std::unique_ptr<ccisim::Fixture> sim = zrStressMakeArray(dir, procs * 4, &error);
+  if (!sim) {
+    out << error << "\n";
+    return -1;
+  }
+  const ZrArrayObjects baseline = zrArrayObjects(zrStressLoad(dir));
+  const auto start = Clock::now();
+  std::vector<pid_t> pids;
+  for (int p = 0; p < procs; ++p) {
+    const pid_t pid = ::fork();
+    if (pid != 0) {
+      pids.push_back(pid);
+      continue;
+    }
+    ZrStressJobSpec spec;
+    spec.firstLdev = kZrStressFirstLdev + 4 * p;
+    spec.subclient = 7 + p;
+    spec.logFile = dir + "/logs/job" + std::to_string(p) + ".log";
+    ZrStressJob job(spec);
+    std::ofstream res(dir + "/load" + std::to_string(p) + ".txt");
+    if (!job.open(&error)) {
+      res << "open failed: " << error << "\n";
+      ::_exit(1);
+    }
+    const std::vector<ZrDeviceState> fresh = job.states();
+    zrLockTimerReset();
+    int failed = 0;
+    for (int c = 0; c < cycles; ++c) {
+      job.setStates(fresh);
+      std::string op;
+      if (job.runFrom(ZrStressOp::kPrepare, &op) != 0) {
+        ++failed;
+        res << "cycle " << c << " failed at " << op << "\n";
+      }
+    }
+    const ZrLockTotals t = zrLockTimerTotals();
+    res << "failures " << failed << "\nlocked " << t.heldSeconds << "\nacquisitions "
+        << t.acquisitions << "\nactive " << (zrLockTimerActive() ? 1 : 0) << "\n";
+    for (const auto& kv : t.byName) res << "name " << kv.first << " " << kv.second << "\n";
+    res.close();
+    ::_exit(0);
+  }
+  int failures = 0;
+  for (pid_t pid : pids) {
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) ++failures;
+  }
+  const double wall = secondsSince(start);
+  double locked = 0;
+  long acquisitions = 0;
+  bool active = true;
+  std::map<std::string, double> byName;
+  std::vector<std::string> notes;
+  for (int p = 0; p < procs; ++p) {
+    std::ifstream in(dir + "/load" + std::to_string(p) + ".txt");
+    std::string word;
+    while (in >> word) {
+      if (word == "failures") {
+        int f = 0;
+        in >> f;
+        failures += f;
+      } else if (word == "locked") {
+        double s = 0;
+        in >> s;
+        locked += s;
+      } else if (word == "acquisitions") {
+        long a = 0;
+        in >> a;
+        acquisitions += a;
+      } else if (word == "active") {
+        int a = 0;
+        in >> a;
+        active = active && a != 0;
+      } else if (word == "name") {
+        std::string name;
+        double s = 0;
+        in >> name >> s;
+        // Names of one job's own group differ per job: summed by kind.
+        byName[name.rfind("QB_", 0) == 0 ? "QB_<snapshot group>" : name] += s;
+      } else {
+        std::string rest;
+        std::getline(in, rest);
+        notes.push_back(word + rest);
+      }
+    }
+  }
+  sim.reset();
+  const ccisim::State end = zrStressLoad(dir);
+  const ZrArrayObjects a = zrArrayObjects(end);
+  std::vector<std::string> leaks = zrStressIdleFailures(end, {});
+  if (a.pairs != 0 || a.svols != 0 || a.groups != 0 || a.lunPaths != baseline.lunPaths)
+    leaks.push_back("array holds " + a.text() + " (baseline " + baseline.text() + ")");
+  const double ratio = locked > 0 ? wall / locked : 0;
+  std::ostringstream md;
+  md << "load: " << procs << " processes x " << cycles << " life cycles (4 devices each), "
+     << procs * cycles << " cycles\n"
+     << "failures: " << failures << ", leaks: " << leaks.size() << "\n"
+     << "wall time: " << fixed(wall)
+     << " s; time inside machine-wide locks (summed): " << fixed(locked) << " s in " << acquisitions
+     << " acquisitions; wall / lock-bound minimum: " << fixed(ratio) << "x (goal <= 1.50x)\n";
+  for (const auto& kv : byName) md << "  lock " << kv.first << ": " << fixed(kv.second) << " s\n";
+  for (const std::string& n : notes) md << "- " << n << "\n";
+  for (const std::string& l : leaks) md << "- leak: " << l << "\n";
+  if (!active) md << "- the lock timer did not see the plug-in's locks\n";
+  finish(report, md.str(), out);
+  return failures + static_cast<int>(leaks.size()) + (active ? 0 : 1) + (ratio > 1.5 ? 1 : 0);
+}
+
+int zrRunGrowth(const std::string& dir, const std::vector<int>& sizes, const std::string& report,
+                std::ostream& out) {
+  zrBecomeSubreaper();
+  // size -> op -> commands per device; size -> wall time of the cycle
+  std::map<int, std::map<std::string, double>> perDevice;
+  std::map<int, double> wall;
+  int failures = 0;
+  for (int n : sizes) {
+    const std::string d = dir + "/n" + std::to_string(n);
+    ZrChildResult r = zrRunChild(
+        [&] {
+          std::string error;
+          std::unique_ptr<ccisim::Fixture> sim = zrStressMakeArray(d, n, &error);
+          if (!sim) return "E " + error;
+          ZrStressJobSpec spec;
+          spec.count = n;
+          spec.logFile = d + "/logs/job.log";
+          ZrStressJob job(spec);
+          if (!job.open(&error)) return "E " + error;
+          std::string text;
+          const auto start = Clock::now();
+          for (ZrStressOp op : zrStressOps()) {
+            const size_t before = sim->journal().size();
+            const int result = job.run(op);
+            const size_t commands = sim->journal().size() - before;
+            text += zrStressOpName(op) + " " + std::to_string(result) + " " +
+                    std::to_string(commands) + "\n";
+          }
+          return text + "wall " + fixed(secondsSince(start), 3) + "\n";
+        },
+        kJobTimeoutMs * 6);
+    int left = 0;
+    zrReapOrphans(2000, &left);
+    std::istringstream in(r.text);
+    std::string op;
+    while (in >> op) {
+      if (op == "wall") {
+        in >> wall[n];
+        continue;
+      }
+      if (op == "E") {
+        std::getline(in, op);
+        out << "size " << n << ": " << op << "\n";
+        ++failures;
+        break;
+      }
+      int result = 1;
+      double commands = 0;
+      in >> result >> commands;
+      if (result != 0) {
+        out << "size " << n << ": " << op << " failed (result " << result << ")\n";
+        ++failures;
+      }
+      perDevice[n][op] = commands / (op == zrStressOpName(ZrStressOp::kRevert) ? 1 : n);
+    }
+    if (!r.exited) ++failures;
+  }
+  std::ostringstream md;
+  md << "| operation |";
+  for (int n : sizes) md << " " << n << " device(s) |";
+  md << "\n|---|";
+  for (size_t i = 0; i < sizes.size(); ++i) md << "---|";
+  md << "\n";
+  for (ZrStressOp op : zrStressOps()) {
+    md << "| " << zrStressOpName(op) << " (commands per device) |";
+    for (int n : sizes) md << " " << fixed(perDevice[n][zrStressOpName(op)]) << " |";
+    md << "\n";
+  }
+  md << "| life cycle wall time (s) |";
+  for (int n : sizes) md << " " << fixed(wall[n]) << " |";
+  md << "\n";
+  if (sizes.size() >= 2) {
+    const int big = sizes.back(), mid = sizes[sizes.size() - 2];
+    for (ZrStressOp op : zrStressOps()) {
+      const std::string name = zrStressOpName(op);
+      const double a = perDevice[big][name], b = perDevice[mid][name];
+      if (a > 1.1 * b) {
+        md << "- " << name << ": " << fixed(a) << " commands per device at " << big << " > 1.1 x "
+           << fixed(b) << " at " << mid << "\n";
+        ++failures;
+      }
+    }
+  }
+  finish(report, md.str(), out);
+  return failures;
+}
