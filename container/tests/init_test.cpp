@@ -2,6 +2,7 @@
 // failure of init with its code and text, the operation-type switches, and
 // the host-buffer and stored-value rules.
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -222,6 +223,23 @@ TEST_F(ContainerInit, ANewlyChosenHorcmInstanceIsWrittenBack) {
   EXPECT_EQ("3531", b.metadata(HDS_METADATA_HORCM_INSTANCE));
   EXPECT_EQ(1, a.callCount("setMetadataByType"));
   EXPECT_EQ(0, b.callCount("setMetadataByType"));
+}
+
+// A host object that throws when its stored HORCM instance is read.
+class ThrowingInstanceRead : public FakeSnapInfo {
+ public:
+  int getMetadata(int id, char* buffer, short* length) override {
+    if (id == HDS_METADATA_HORCM_INSTANCE) throw std::runtime_error("host object fault");
+    return FakeSnapInfo::getMetadata(id, buffer, length);
+  }
+};
+
+TEST_F(ContainerInit, AHostFaultAfterTheLoginStillLogsOut) {
+  addSource(256);
+  addSource(257, std::make_unique<ThrowingInstanceRead>());
+  EXPECT_THROW(make(OPERATION_TYPE_PREPARE), std::runtime_error);
+  EXPECT_EQ(1u, raidcomCount("-login"));
+  EXPECT_EQ(1u, raidcomCount("-logout"));
 }
 
 TEST_F(ContainerInit, OperationTypeSwitches) {

@@ -41,8 +41,8 @@ HDSContainerTestBed::HDSContainerTestBed() : m_scopedTree(&tree), m_scopedClock(
 
 HDSContainerTestBed::~HDSContainerTestBed() = default;
 
-FakeSnapInfo& HDSContainerTestBed::addDevice() {
-  devices.push_back(std::make_unique<FakeSnapInfo>());
+FakeSnapInfo& HDSContainerTestBed::addDevice(std::unique_ptr<FakeSnapInfo> device) {
+  devices.push_back(device ? std::move(device) : std::make_unique<FakeSnapInfo>());
   FakeSnapInfo& d = *devices.back();
   const std::string n = std::to_string(devices.size());
   d.setArrayDetailsText(details());
@@ -56,11 +56,11 @@ FakeSnapInfo& HDSContainerTestBed::addDevice() {
   return d;
 }
 
-FakeSnapInfo& HDSContainerTestBed::addSource(int ldev) {
+FakeSnapInfo& HDSContainerTestBed::addSource(int ldev, std::unique_ptr<FakeSnapInfo> device) {
   bool known = false;
   fx.update([&](ccisim::State& s) { known = s.array(kSerial)->ldev(ldev).defined; });
   if (!known) fx.addSourceLdev(kSerial, ldev, 2097152, 0);
-  FakeSnapInfo& d = addDevice();
+  FakeSnapInfo& d = addDevice(std::move(device));
   d.setMetadataText(HDS_METADATA_UNIQUE,
                     std::string("1S:") + kSerial + "**3L:" + std::to_string(ldev) + "**5M:M8S**");
   if (!m_instance.empty()) d.setMetadataText(HDS_METADATA_HORCM_INSTANCE, m_instance);

@@ -50,12 +50,13 @@ class HDSContainerTestBed : public ::testing::Test {
   // on store it as their metadata 75, as prepared devices do.
   std::string startInstance();
 
-  // A device of the batch: array details, snap configuration (pool, CCI
-  // directory), subclient id and snap name "snap<n>" set; no metadata.
-  FakeSnapInfo& addDevice();
+  // A device of the batch (device, when given, else a new FakeSnapInfo):
+  // array details, snap configuration (pool, CCI directory), subclient id
+  // and snap name "snap<n>" set; no metadata.
+  FakeSnapInfo& addDevice(std::unique_ptr<FakeSnapInfo> device = nullptr);
   // A device whose unique metadata names source LDEV ldev of the array
   // (defined on the simulator with 2097152 blocks when not yet there).
-  FakeSnapInfo& addSource(int ldev);
+  FakeSnapInfo& addSource(int ldev, std::unique_ptr<FakeSnapInfo> device = nullptr);
   // Sources 256 and 257, presented to the client through CL1-A-1, with a
   // job that creates its S-VOLs and maps them to CL1-A-1 (client and mount
   // host are the same, snap action flags 0).
