@@ -120,21 +120,18 @@ TEST_F(ContainerInit, RecordsAndOptionsFromTheDevices) {
   EXPECT_EQ(73, engine);
 }
 
-TEST_F(ContainerInit, ReconcileNeverAsksForTheSubclient) {
+TEST_F(ContainerInit, TypesThatReadLess) {
+  // Reconcile never asks for the subclient, nor names a missing group.
   addSource(256);
-  auto c = make(OPERATION_TYPE_RECONCILE);
-  ASSERT_TRUE(c->IsInitialized()) << error(*c).second;
+  auto reconcile = make(OPERATION_TYPE_RECONCILE);
+  ASSERT_TRUE(reconcile->IsInitialized()) << error(*reconcile).second;
   EXPECT_EQ(0, devices[0]->callCount("getValueInt"));
-  EXPECT_EQ("", Peer::options(*c).snapshotGroup);
-}
-
-TEST_F(ContainerInit, PrepareRemoteGoesOnWithoutArrayProperties) {
+  EXPECT_EQ("", Peer::options(*reconcile).snapshotGroup);
+  reconcile.reset();
   // No Thin Image pool configured: the properties read fails after the
-  // credentials were read.
-  addSource(256).setSnapConfigText("SMCONFIG_NAME_TI_POOL_NAME_FOR_SVOLS", "");
-  auto refused = make(OPERATION_TYPE_PREPARE);
-  EXPECT_EQ(1, error(*refused).first);
-  refused.reset();
+  // credentials were read; the remote prepare goes on without it.
+  devices[0]->setSnapConfigText("SMCONFIG_NAME_TI_POOL_NAME_FOR_SVOLS", "");
+  EXPECT_EQ(1, error(*make(OPERATION_TYPE_PREPARE)).first);
   auto c = make(OPERATION_TYPE_PREPARE_REMOTE);
   EXPECT_TRUE(c->IsInitialized()) << error(*c).second;
 }

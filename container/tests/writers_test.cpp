@@ -264,28 +264,24 @@ TEST_F(ContainerWriters, MapRecordsRoundTrip) {
   ZRHDSSnapInfo& s = first(*c);
   s.snapOriginalName = "old name";
   s.snapLdevId = "300";
-  s.snapVirLdevId = "";
   s.snapOriginalState = ZR_HDS_SNAP_ORIGINAL_STATE_NEW;
+  const std::string record = "16ON:old name**22LI:300**24VI:**23OS:NEWDEV**";
   for (int id : {HDS_METADATA_SNAP_MAP_FIRST, HDS_METADATA_SNAP_MAP}) {
     ASSERT_TRUE(Peer::writeMapRecord(*c, s, id, true, "CL1-A-1,CL2-B-3"));
-    EXPECT_EQ("16ON:old name**22LI:300**24VI:**23OS:NEWDEV**17HG:CL1-A-1,CL2-B-3**",
-              devices[0]->metadata(id));
+    EXPECT_EQ(record + "17HG:CL1-A-1,CL2-B-3**", devices[0]->metadata(id));
     ZRHDSMetadataInfo md;
     md.initialize();
     ASSERT_EQ(1, ZRHDSCLIUtils::getInfoFromHostGroupMetadata(devices[0].get(), id, md));
-    EXPECT_EQ("old name", md.snapOriginalName);
-    EXPECT_EQ("300", md.snapLdevId);
-    EXPECT_EQ("NEWDEV", md.snapOriginalState);
-    EXPECT_EQ("CL1-A-1,CL2-B-3", md.mappedHostGroups);
+    EXPECT_EQ("old name|300|NEWDEV|CL1-A-1,CL2-B-3", md.snapOriginalName + "|" + md.snapLdevId +
+                                                         "|" + md.snapOriginalState + "|" +
+                                                         md.mappedHostGroups);
   }
   ASSERT_TRUE(Peer::writeMapRecord(*c, s, HDS_METADATA_SNAP_MAP, false, ""));
-  EXPECT_EQ("16ON:old name**22LI:300**24VI:**23OS:NEWDEV**",
-            devices[0]->metadata(HDS_METADATA_SNAP_MAP));
+  EXPECT_EQ(record, devices[0]->metadata(HDS_METADATA_SNAP_MAP));
   // A label that would run into the separator is never stored.
   s.snapOriginalName = "lab**22LI:1";
   EXPECT_FALSE(Peer::writeMapRecord(*c, s, HDS_METADATA_SNAP_MAP, true, "CL1-A-1"));
-  EXPECT_EQ("16ON:old name**22LI:300**24VI:**23OS:NEWDEV**",
-            devices[0]->metadata(HDS_METADATA_SNAP_MAP));
+  EXPECT_EQ(record, devices[0]->metadata(HDS_METADATA_SNAP_MAP));
 }
 
 }  // namespace
