@@ -16,11 +16,6 @@ namespace {
 class Workers : public HDSContainerTestBed {
  protected:
   SnapGroup group() { return batch(); }
-  std::vector<int> statuses() {
-    std::vector<int> out;
-    for (auto& d : devices) out.push_back(d->getStatus());
-    return out;
-  }
 };
 
 using Worker = std::function<int(SnapGroup&, ZRSO::ZROSUtil*)>;
@@ -278,11 +273,6 @@ class MapEntries : public MapWorkers {
   void SetUp() override {
     MapWorkers::SetUp();
     os.setHbaList({kLocalWwn}, {0});
-  }
-  std::vector<ZRSO::SnapInfo*> list;
-  ZRSO::SnapInfo** snaps() {
-    list = batch();
-    return list.data();
   }
 };
 

@@ -96,6 +96,17 @@ std::vector<ZRSO::SnapInfo*> HDSContainerTestBed::batch() {
   return list;
 }
 
+ZRSO::SnapInfo** HDSContainerTestBed::snaps() {
+  m_array = batch();
+  return m_array.data();
+}
+
+std::vector<int> HDSContainerTestBed::statuses() const {
+  std::vector<int> out;
+  for (const auto& d : devices) out.push_back(d->getStatus());
+  return out;
+}
+
 std::unique_ptr<ZRHDSInfoContainer> HDSContainerTestBed::make(OperationType type) {
   return make(type, batch());
 }

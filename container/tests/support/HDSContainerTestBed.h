@@ -64,6 +64,11 @@ class HDSContainerTestBed : public ::testing::Test {
   // Prepare (with its metadata) and create over the batch.
   void prepareAndCreate();
   std::vector<ZRSO::SnapInfo*> batch();
+  // The batch as the host's device array (valid until the next call) and
+  // its count; the devices' statuses in batch order.
+  ZRSO::SnapInfo** snaps();
+  short count() const { return static_cast<short>(devices.size()); }
+  std::vector<int> statuses() const;
   std::unique_ptr<ZRHDSInfoContainer> make(OperationType type);
   std::unique_ptr<ZRHDSInfoContainer> make(OperationType type,
                                            std::vector<ZRSO::SnapInfo*> devices);
@@ -86,6 +91,7 @@ class HDSContainerTestBed : public ::testing::Test {
   ZrScopedDeviceTree m_scopedTree;
   ZrScopedClock m_scopedClock;
   std::string m_instance;
+  std::vector<ZRSO::SnapInfo*> m_array;
 };
 
 #endif  // ZR_CONTAINER_TESTS_SUPPORT_HDSCONTAINERTESTBED_H
