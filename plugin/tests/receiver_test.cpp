@@ -121,6 +121,12 @@ TEST_F(Receiver, MapRequestWithRejectedInitiatorListsAnswersFailure) {
       EXPECT_TRUE(noWorkerRan());
       EXPECT_TRUE(env.at(0).logged("Refused the initiator lists of the remote request."));
     }
+    // Without any list the worker runs (and here fails at its container).
+    carry(2, id, "{\"controlHostId\": 3}");
+    EXPECT_EQ(0, run());
+    EXPECT_EQ(1, answerOf(env.at(2).metadata(60)));
+    EXPECT_EQ(std::string(id) == "5" ? 62009 : 62010, env.at(1).errorCode());
+    env.at(1).setErrorPair(0, "");
   }
 }
 
