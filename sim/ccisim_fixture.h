@@ -58,8 +58,10 @@ constexpr int kExitHorcmStart = 2;       // horcmstart.sh: bad instance file
 int maxLdevForModel(const std::string& modelCode);
 
 // Virtual LDEV id markers of Ldev::vid.
-constexpr int kVidImplicit = -1;  // virtual id = own id (printed only inside a VSM)
-constexpr int kVidNone = 65534;   // no virtual id (after unmap resource)
+// Never given one: outside a virtual storage machine the own id (not
+// printed), inside one none (printed as 65534).
+constexpr int kVidImplicit = -1;
+constexpr int kVidNone = 65534;  // no virtual id (after unmap resource)
 
 // Causes of an array refusal (exit 221, [EX_CMDRJE]): each prints its own
 // SSB pair and CAUSE text. kOther takes the text the command gives.

@@ -21,10 +21,14 @@ class ZrBoundSnapInfo : public FakeSnapInfo {
       : m_arrays(arrays) {}
   int setArrayInformation(const char* serial, const char* secondSerial, int flag) override {
     const int rc = FakeSnapInfo::setArrayInformation(serial, secondSerial, flag);
-    auto it = m_arrays.find(serial != nullptr ? serial : "");
+    const std::string first = serial != nullptr ? serial : "";
+    const std::string second = secondSerial != nullptr ? secondSerial : "";
+    auto it = m_arrays.find(first + "/" + second);
+    if (it == m_arrays.end()) it = m_arrays.find(first);
     if (rc != 0 || it == m_arrays.end()) return rc;
     setArrayDetailsText(it->second.details);
     if (it->second.controlHostId >= 0) setControlHostId(it->second.controlHostId);
+    for (const auto& kv : it->second.configTexts) setSnapConfigText(kv.first, kv.second);
     return rc;
   }
 
@@ -79,9 +83,20 @@ void ZrHostDevice::setState(const ZrDeviceState& s) {
 
 // ---- JSON ----
 
+const zrjson::Value* zrJsonMember(const zrjson::Object& o, const std::string& key) {
+  for (const auto& kv : o.kv_map())
+    if (kv.first == key) return zrJsonPtr(kv.second);
+  return nullptr;
+}
+
+bool zrJsonFilled(const zrjson::Object& o, const std::string& key) {
+  const zrjson::Value* v = zrJsonMember(o, key);
+  return v != nullptr && (v->is<zrjson::Array>() || v->is<zrjson::Object>()) && !v->empty();
+}
+
 std::vector<const zrjson::Value*> zrJsonElements(const zrjson::Array& a) {
   std::vector<const zrjson::Value*> out;
-  for (const zrjson::Value& v : a.values()) out.push_back(&v);
+  for (const auto& v : a.values()) out.push_back(zrJsonPtr(v));
   return out;
 }
 
@@ -101,7 +116,7 @@ zrjson::Value zrJsonTextArray(const std::vector<std::string>& items) {
 
 std::string zrJsonText(const zrjson::Object& o, const std::string& key, const std::string& def) {
   if (!o.has<zrjson::String>(key)) return def;
-  const zrjson::Value* v = &o.kv_map().at(key);
+  const zrjson::Value* v = zrJsonMember(o, key);
   return v->empty() ? std::string() : v->get<zrjson::String>();
 }
 
@@ -117,7 +132,7 @@ bool zrJsonBool(const zrjson::Object& o, const std::string& key, bool def) {
 
 std::vector<const zrjson::Object*> zrJsonObjects(const zrjson::Object& o, const std::string& key) {
   std::vector<const zrjson::Object*> out;
-  if (!o.has<zrjson::Array>(key) || o.kv_map().at(key).empty()) return out;
+  if (!o.has<zrjson::Array>(key) || !zrJsonFilled(o, key)) return out;
   for (const zrjson::Value* v : zrJsonElements(o.get<zrjson::Array>(key))) {
     if (v->is<zrjson::Object>() && !v->empty()) out.push_back(&v->get<zrjson::Object>());
   }
@@ -126,7 +141,7 @@ std::vector<const zrjson::Object*> zrJsonObjects(const zrjson::Object& o, const 
 
 std::vector<std::string> zrJsonTexts(const zrjson::Object& o, const std::string& key) {
   std::vector<std::string> out;
-  if (!o.has<zrjson::Array>(key) || o.kv_map().at(key).empty()) return out;
+  if (!o.has<zrjson::Array>(key) || !zrJsonFilled(o, key)) return out;
   for (const zrjson::Value* v : zrJsonElements(o.get<zrjson::Array>(key))) {
     if (v->is<zrjson::String>()) out.push_back(v->empty() ? "" : v->get<zrjson::String>());
   }
@@ -136,8 +151,9 @@ std::vector<std::string> zrJsonTexts(const zrjson::Object& o, const std::string&
 std::vector<std::pair<std::string, const zrjson::Value*>> zrJsonMembers(const zrjson::Object& o,
                                                                         const std::string& key) {
   std::vector<std::pair<std::string, const zrjson::Value*>> out;
-  if (!o.has<zrjson::Object>(key) || o.kv_map().at(key).empty()) return out;
-  for (const auto& kv : o.get<zrjson::Object>(key).kv_map()) out.emplace_back(kv.first, &kv.second);
+  if (!o.has<zrjson::Object>(key) || !zrJsonFilled(o, key)) return out;
+  for (const auto& kv : o.get<zrjson::Object>(key).kv_map())
+    out.emplace_back(kv.first, zrJsonPtr(kv.second));
   return out;
 }
 
@@ -161,6 +177,9 @@ zrjson::Object zrSpecToJson(const ZrDeviceSpec& spec) {
     zrjson::Object b;
     b.import("details", zrjson::Value(kv.second.details));
     b.import("controlHostId", zrJsonNumber(kv.second.controlHostId));
+    zrjson::Object config;
+    for (const auto& c : kv.second.configTexts) config.import(c.first, zrjson::Value(c.second));
+    b.import("config", zrjson::Value(config));
     arrays.import(kv.first, zrjson::Value(b));
   }
   o.import("arrays", zrjson::Value(arrays));
@@ -191,6 +210,10 @@ ZrDeviceSpec zrSpecFromJson(const zrjson::Object& o) {
     const zrjson::Object& b = kv.second->get<zrjson::Object>();
     s.arrays[kv.first].details = zrJsonText(b, "details");
     s.arrays[kv.first].controlHostId = static_cast<int>(zrJsonInt(b, "controlHostId", -1));
+    for (const auto& c : zrJsonMembers(b, "config"))
+      if (c.second->is<zrjson::String>())
+        s.arrays[kv.first].configTexts[c.first] =
+            c.second->empty() ? "" : c.second->get<zrjson::String>();
   }
   for (const auto& kv : zrJsonMembers(o, "configInts")) {
     if (kv.second->is<zrjson::Number>())

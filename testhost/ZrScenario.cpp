@@ -1,6 +1,7 @@
 #include "testhost/ZrScenario.h"
 
 #include <cmath>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -85,6 +86,11 @@ bool readExpectation(const zrjson::Object& e, ZrExpectation& x, std::string* err
       if (scalarText(*k, key)) x.metadataKeys[std::atoi(kv.first.c_str())].push_back(key);
     }
   }
+  if (e.has<zrjson::Array>("metadataEmpty") && zrJsonFilled(e, "metadataEmpty")) {
+    for (const zrjson::Value* v : zrJsonElements(e.get<zrjson::Array>("metadataEmpty")))
+      if (v->is<zrjson::Number>())
+        x.metadataEmpty.push_back(static_cast<int>(v->get<zrjson::Number>()));
+  }
   x.snapshotPairs = static_cast<int>(zrJsonInt(e, "snapshotPairs", -1));
   x.pairState = zrJsonText(e, "pairState");
   x.svols = static_cast<int>(zrJsonInt(e, "svols", -1));
@@ -141,6 +147,7 @@ bool readArray(const zrjson::Object& a, ZrArraySpec& x, std::string* error) {
     ldev.poolId = std::to_string(zrJsonInt(*l, "pool", 0));
     ldev.label = zrJsonText(*l, "label");
     ldev.rsgid = static_cast<int>(zrJsonInt(*l, "resourceGroup", 0));
+    ldev.vid = static_cast<int>(zrJsonInt(*l, "virtualId", ccisim::kVidImplicit));
     x.ldevs.push_back(ldev);
   }
   for (const zrjson::Object* p : zrJsonObjects(a, "ports")) {
@@ -153,11 +160,11 @@ bool readArray(const zrjson::Object& a, ZrArraySpec& x, std::string* error) {
       hg.gid = static_cast<int>(zrJsonInt(*g, "gid"));
       hg.name = zrJsonText(*g, "name", port.name + "-G" + std::to_string(hg.gid));
       hg.wwns = zrJsonTexts(*g, "wwns");
-      if (g->has<zrjson::Array>("luns") && !g->kv_map().at("luns").empty()) {
+      if (g->has<zrjson::Array>("luns") && zrJsonFilled(*g, "luns")) {
         for (const zrjson::Value* lun : zrJsonElements(g->get<zrjson::Array>("luns"))) {
           if (!lun->is<zrjson::Array>() || lun->empty() || lun->get<zrjson::Array>().size() != 2 ||
-              !lun->get<zrjson::Array>().values()[0].is<zrjson::Number>() ||
-              !lun->get<zrjson::Array>().values()[1].is<zrjson::Number>()) {
+              !zrJsonElements(lun->get<zrjson::Array>())[0]->is<zrjson::Number>() ||
+              !zrJsonElements(lun->get<zrjson::Array>())[1]->is<zrjson::Number>()) {
             *error = "host group " + hg.name + ": each LUN is [lun, ldev]";
             return false;
           }
@@ -171,7 +178,12 @@ bool readArray(const zrjson::Object& a, ZrArraySpec& x, std::string* error) {
     x.ports.push_back(port);
   }
   for (const zrjson::Object* g : zrJsonObjects(a, "resourceGroups")) {
-    x.resourceGroups.emplace_back(zrJsonText(*g, "name"), static_cast<int>(zrJsonInt(*g, "id")));
+    ZrArraySpec::ResourceGroup rg;
+    rg.name = zrJsonText(*g, "name");
+    rg.id = static_cast<int>(zrJsonInt(*g, "id"));
+    rg.vSerial = zrJsonText(*g, "vSerial");
+    rg.vModel = zrJsonText(*g, "vModel");
+    x.resourceGroups.push_back(rg);
   }
   for (const zrjson::Object* r : zrJsonObjects(a, "remotePairs")) {
     ccisim::RemotePair p;
@@ -193,6 +205,10 @@ bool readArray(const zrjson::Object& a, ZrArraySpec& x, std::string* error) {
     g.ctg = static_cast<int>(zrJsonInt(*c, "ctg", 0));
     g.commitAfterWaits = static_cast<int>(zrJsonInt(*c, "commitAfterWaits", 0));
     g.alwaysTimeout = zrJsonBool(*c, "alwaysTimeout");
+    // Q-markers as the tools print them, in hexadecimal.
+    const std::string issued = zrJsonText(*c, "qIssued"), committed = zrJsonText(*c, "qCommitted");
+    if (!issued.empty()) g.qIssued = std::strtoull(issued.c_str(), nullptr, 16);
+    if (!committed.empty()) g.qCommitted = std::strtoull(committed.c_str(), nullptr, 16);
     x.copyGroups.push_back(g);
   }
   if (a.has<zrjson::Object>("commandDevice")) {
@@ -211,10 +227,12 @@ bool readStep(const zrjson::Object& s, size_t count, const std::string& serial, 
     *error = "step \"" + x.title + "\": \"call\" names no zrso_ export";
     return false;
   }
-  if (s.has<zrjson::Array>("devices") && !s.kv_map().at("devices").empty()) {
+  if (s.has<zrjson::Array>("devices") && zrJsonFilled(s, "devices")) {
     for (const zrjson::Value* v : zrJsonElements(s.get<zrjson::Array>("devices"))) {
       const long long i = v->is<zrjson::Number>() ? std::llround(v->get<zrjson::Number>()) : -1;
-      if (i < 0 || static_cast<size_t>(i) >= count) {
+      // Devices the host clones during the run (GAD) follow the
+      // scenario's own, so only the runner can tell an index beyond them.
+      if (i < 0) {
         *error = "step \"" + x.title + "\": device index out of range";
         return false;
       }
@@ -231,9 +249,17 @@ bool readStep(const zrjson::Object& s, size_t count, const std::string& serial, 
       *error = "step \"" + x.title + "\": copyMetadata names a device out of range";
       return false;
     }
-    if (c->has<zrjson::Array>("ids") && !c->kv_map().at("ids").empty()) {
+    if (c->has<zrjson::Array>("ids") && zrJsonFilled(*c, "ids")) {
       for (const zrjson::Value* v : zrJsonElements(c->get<zrjson::Array>("ids")))
         if (v->is<zrjson::Number>()) copy.ids.push_back(static_cast<int>(v->get<zrjson::Number>()));
+    }
+    if (c->has<zrjson::Array>("as") && zrJsonFilled(*c, "as")) {
+      for (const zrjson::Value* v : zrJsonElements(c->get<zrjson::Array>("as")))
+        if (v->is<zrjson::Number>()) copy.as.push_back(static_cast<int>(v->get<zrjson::Number>()));
+      if (copy.as.size() != copy.ids.size()) {
+        *error = "step \"" + x.title + "\": copyMetadata \"as\" must name one id per \"ids\"";
+        return false;
+      }
     }
     x.metadataCopies.push_back(copy);
   }
@@ -301,9 +327,10 @@ bool zrParseScenario(const std::string& text, ZrScenario& out, std::string* erro
   }
   if (o.has<zrjson::Object>("settings")) {
     for (const auto& section : o.get<zrjson::Object>("settings").kv_map()) {
-      if (!section.second.is<zrjson::Object>() || section.second.empty()) continue;
-      for (const auto& kv : section.second.get<zrjson::Object>().kv_map()) {
-        if (!scalarText(kv.second, s.settings[section.first][kv.first])) {
+      const zrjson::Value* values = zrJsonPtr(section.second);
+      if (!values->is<zrjson::Object>() || values->empty()) continue;
+      for (const auto& kv : values->get<zrjson::Object>().kv_map()) {
+        if (!scalarText(*zrJsonPtr(kv.second), s.settings[section.first][kv.first])) {
           *e = "setting " + kv.first + " is not a text or number";
           return false;
         }

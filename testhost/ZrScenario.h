@@ -13,11 +13,13 @@
 //     "ports": [{"name": "CL1-A", "wwn": "50060e8007dd3300", "type": "FIBRE",
 //       "hostGroups": [{"gid": 1, "name": "mahost01_hg",
 //                       "wwns": ["210000e08b0256f8"], "luns": [[0, 256]]}]}],
-//     "resourceGroups": [{"name": "rg1", "id": 1}],
+//     "resourceGroups": [{"name": "vsm1", "id": 1, "vSerial": "412345", "vModel": "M8S"}],
+//       (an LDEV joins one with "resourceGroup": 1 and "virtualId": 256)
 //     "remotePairs": [{"ldev": 256, "mu": 0, "role": "P-VOL", "status": "PAIR",
 //                      "fence": "ASYNC", "rcuSerial": "412399", "partner": "768"}],
 //     "copyGroups": [{"name": "CG1", "ldevGroup": "CG1_DG", "mu": "h1", "jid": "3",
-//                     "commitAfterWaits": 0}],
+//                     "commitAfterWaits": 0, "qIssued": "01003408ee",
+//                     "qCommitted": "01003408ee"}],
 //     "commandDevice": {"path": "/dev/sdc", "ldev": 2047} }],
 //   "user": "cciuser", "password": "secret",
 //   "host": {"name": "mahost01", "initiators": ["210000e08b0256f8"], "hostNumber": 31},
@@ -29,7 +31,7 @@
 //                "controlHostId": 1, "config": {...}}],
 //   "steps": [{"title": "prepare", "call": "zrso_prepareDevices",
 //              "devices": [0, 1],  (default: every device)
-//              "copyMetadata": [{"from": 0, "to": 2, "ids": [6, 71]}],
+//              "copyMetadata": [{"from": 0, "to": 2, "ids": [6, 71], "as": [82, 71]}],
 //              "arrayChanges": [{"kind": "removePair", "ldev": 256},
 //                               {"kind": "setPairState", "ldev": 257, "state": "PSUE"}],
 //              "faults": [{"kind": "fail", "tool": "raidcom", "match": "add snapshot",
@@ -69,7 +71,13 @@ struct ZrArraySpec {
   std::vector<ccisim::Pool> pools;
   std::vector<ccisim::Ldev> ldevs;
   std::vector<ZrPortSpec> ports;
-  std::vector<std::pair<std::string, int>> resourceGroups;
+  struct ResourceGroup {
+    std::string name;
+    int id = 0;
+    std::string vSerial;  // a virtual storage machine's serial ("" none)
+    std::string vModel;
+  };
+  std::vector<ResourceGroup> resourceGroups;
   std::vector<ccisim::RemotePair> remotePairs;  // TrueCopy, UR and GAD pairs
   std::vector<ccisim::CopyGroup> copyGroups;
   std::string commandDevicePath;  // "" none
@@ -102,6 +110,7 @@ struct ZrExpectation {
   int svols = -1;                                        // LDEVs labelled "QB_SVOL_..."
   int lunPaths = -1;                                     // LU paths on every array together
   int hostDevices = -1;                                  // OS devices the host sees
+  std::vector<int> metadataEmpty;                        // ids empty on every device of the call
   int remoteRequests = -1;                               // requests the step ran on remote agents
 };
 
@@ -117,10 +126,13 @@ struct ZrArrayChange {
 
 // The host copying stored metadata from one device object to another before
 // a step, as it does for the objects of a replica (ids empty: every id).
+// Entry ids[i] is stored under as[i] when "as" is given (a primary's device
+// record 6 becomes the replica's partner record 82), else under its own id.
 struct ZrMetadataCopy {
   int from = 0;
   int to = 0;
   std::vector<int> ids;
+  std::vector<int> as;
 };
 
 struct ZrScenarioStep {

@@ -40,7 +40,8 @@ void buildArray(ccisim::Fixture& f, const ZrArraySpec& a, const std::string& use
                 const std::string& password) {
   f.addArray(a.serial, a.model, a.micro);
   f.addUser(user, password);
-  for (const auto& rg : a.resourceGroups) f.addResourceGroup(a.serial, rg.first, rg.second);
+  for (const auto& rg : a.resourceGroups)
+    f.addResourceGroup(a.serial, rg.name, rg.id, rg.vSerial, rg.vModel);
   for (const ccisim::Pool& p : a.pools) f.addPool(a.serial, p);
   for (const ccisim::Ldev& l : a.ldevs) f.addLdev(a.serial, l);
   for (const ZrPortSpec& p : a.ports) {
@@ -147,10 +148,20 @@ bool ZrScenarioRunner::setUp(std::string* error) {
     spec.configInts = m_scenario.jobInts;
     for (const auto& kv : d.configTexts) spec.configTexts[kv.first] = kv.second;
     for (const auto& kv : d.configInts) spec.configInts[kv.first] = kv.second;
+    // The host's database: a record per array, and one per virtual storage
+    // machine (its virtual serial, on the physical array that holds it).
     for (const ZrArraySpec& a : m_scenario.arrays) {
-      spec.arrays[a.serial].details =
-          zrArrayDetailsText(a.serial, m_scenario.user, m_scenario.password);
-      spec.arrays[a.serial].controlHostId = a.controlHostId;
+      ZrArrayBinding& b = spec.arrays[a.serial];
+      b.details = zrArrayDetailsText(a.serial, m_scenario.user, m_scenario.password);
+      b.controlHostId = a.controlHostId;
+      b.configTexts[SMCONFIG_NAME_HDS_PHYSICAL_ARRAY_SERIAL_ID] = "";
+      for (const auto& rg : a.resourceGroups) {
+        if (rg.vSerial.empty() || rg.vSerial == a.serial) continue;
+        ZrArrayBinding& v = spec.arrays[rg.vSerial + "/" + a.serial];
+        v.details = zrArrayDetailsText(rg.vSerial, m_scenario.user, m_scenario.password);
+        v.controlHostId = a.controlHostId;
+        v.configTexts[SMCONFIG_NAME_HDS_PHYSICAL_ARRAY_SERIAL_ID] = a.serial;
+      }
     }
     spec.values[ZRSO::GET_VALUE_SUBCLINET_ID] = m_scenario.subclientId;
     spec.values[ZRSO::GET_SNAP_ACTION_FLAGS] = 0;
@@ -212,6 +223,19 @@ void ZrScenarioRunner::runStep(size_t index, ZrRunOutcome& outcome) {
   std::vector<int> devices = step.devices;
   if (devices.empty())
     for (size_t i = 0; i < m_host->deviceCount(); ++i) devices.push_back(static_cast<int>(i));
+  for (int i : devices) {
+    if (static_cast<size_t>(i) < m_host->deviceCount()) continue;
+    o.ran = true;
+    o.failures.push_back("device " + std::to_string(i) + " does not exist: the host has " +
+                         std::to_string(m_host->deviceCount()));
+  }
+  if (!o.failures.empty()) {
+    m_out << "\n[" << index + 1 << "/" << m_scenario.steps.size() << "] " << step.title
+          << ": NOT RUN\n";
+    for (const std::string& f : o.failures) m_out << "      - " << f << "\n";
+    outcome.steps.push_back(o);
+    return;
+  }
   m_out << "\n[" << index + 1 << "/" << m_scenario.steps.size() << "] " << step.title << ": "
         << step.call << " on " << devices.size() << " device(s) ..." << std::endl;
 
@@ -233,10 +257,16 @@ void ZrScenarioRunner::runStep(size_t index, ZrRunOutcome& outcome) {
     ZrDeviceState from = m_host->device(static_cast<size_t>(c.from)).state();
     ZrHostDevice& to = m_host->device(static_cast<size_t>(c.to));
     ZrDeviceState target = to.state();
-    for (const auto& kv : from.metadata) {
-      bool wanted = c.ids.empty();
-      for (int id : c.ids) wanted = wanted || id == kv.first;
-      if (wanted) target.metadata[kv.first] = kv.second;
+    if (c.ids.empty()) {
+      for (const auto& kv : from.metadata) target.metadata[kv.first] = kv.second;
+    }
+    for (size_t k = 0; k < c.ids.size(); ++k) {
+      auto it = from.metadata.find(c.ids[k]);
+      const int id = k < c.as.size() ? c.as[k] : c.ids[k];
+      if (it != from.metadata.end())
+        target.metadata[id] = it->second;
+      else
+        target.metadata.erase(id);
     }
     to.setState(target);
     m_out << "      the host copies metadata of "
@@ -251,6 +281,7 @@ void ZrScenarioRunner::runStep(size_t index, ZrRunOutcome& outcome) {
     statesBefore.push_back(m_host->device(i).state());
   const int remoteBefore = m_host->remoteRequests();
   const size_t commandsBefore = ccisim::readJournal(m_sim->journalPath()).size();
+  const size_t devicesBefore = m_host->deviceCount();
   bool found = false;
   const auto start = std::chrono::steady_clock::now();
   o.result = step.call.empty() ? 0 : m_host->call(step.call, devices, &found);
@@ -262,7 +293,13 @@ void ZrScenarioRunner::runStep(size_t index, ZrRunOutcome& outcome) {
     outcome.steps.push_back(o);
     return;
   }
-  report(devices, statesBefore, before, after);
+  // Devices the host made during the call (GAD clones) are reported too.
+  std::vector<int> reported = devices;
+  for (size_t i = devicesBefore; i < m_host->deviceCount(); ++i) {
+    reported.push_back(static_cast<int>(i));
+    statesBefore.push_back(ZrDeviceState());
+  }
+  report(reported, statesBefore, before, after);
   m_out << "      CCI commands run: "
         << ccisim::readJournal(m_sim->journalPath()).size() - commandsBefore;
   if (m_host->remoteRequests() != remoteBefore)

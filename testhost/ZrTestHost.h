@@ -13,6 +13,10 @@
 // devices' resulting states (status, error, metadata, the response in
 // metadata 60) are brought back onto this host's objects.
 //
+// GAD backups: the plug-in asks the host to clone the device set
+// (cloneSnaps); the clones join this host's devices after the originals,
+// named after them with "_secondary".
+//
 // Thread-safety: one thread at a time.
 #include <map>
 #include <memory>
@@ -67,7 +71,8 @@ class ZrTestHost {
   ZrHostDevice& device(size_t i) { return *m_devices.at(i); }
 
   // Calls the export named op with the devices of indices in that order,
-  // each with its error cleared first.
+  // each with its error cleared first. "zrso_isSupported" probes the source
+  // path of each device instead: 0 when every one is supported, else 1.
   // *found is false (and the result 1) when the plug-in lacks the export.
   int call(const std::string& op, const std::vector<int>& indices, bool* found);
 
@@ -83,6 +88,10 @@ class ZrTestHost {
 
  private:
   bool runRemote(const std::string& mediaAgentName);
+  // cloneSnaps: one new device object per device, with its job settings and
+  // its state, for the other side of a GAD pair; owned by this host.
+  int cloneDevices(const std::vector<ZRSO::SnapInfo*>& snaps, std::vector<ZRSO::SnapInfo*>* clones);
+  int probeDevices(const std::vector<int>& indices, bool* found);
   void flushLogs();
 
   ZrTestHostConfig m_config;

@@ -97,8 +97,6 @@ TEST(ScenarioReaderTest, RefusesBrokenScenariosWithAReason) {
       {scenarioText("[]", "[]"), "no \"devices\""},
       {scenarioText(R"([{"name": "x"}])", "[]"), "device x without \"ldev\""},
       {scenarioText(kTwoDevices, R"([{"call": "prepare"}])"), "names no zrso_ export"},
-      {scenarioText(kTwoDevices, R"([{"call": "zrso_snapDevices", "devices": [2]}])"),
-       "out of range"},
       {scenarioText(kTwoDevices, R"([{"call": "zrso_snapDevices", "devices": ["0"]}])"),
        "out of range"},
       {scenarioText(kTwoDevices,
@@ -178,10 +176,11 @@ TEST_F(ScenarioRunTest, MetExpectationsPass) {
 
 TEST_F(ScenarioRunTest, UnmetExpectationFailsWithEachReason) {
   const ZrRunOutcome o = run(scenarioText(kTwoDevices, R"([{"call": "zrso_prepareDevices",
-                        "expect": {"result": 0, "status": 1, "snapshotPairs": 1}}])"));
+                        "expect": {"result": 0, "status": 1, "snapshotPairs": 1,
+                                   "metadataEmpty": [6]}}])"));
   EXPECT_FALSE(o.passed());
   ASSERT_EQ(1u, o.steps.size());
-  EXPECT_EQ((std::vector<std::string>{"result 2, expected 0",
+  EXPECT_EQ((std::vector<std::string>{"result 2, expected 0", "a: metadata 6 is not empty",
                                       "b: status 0 (unknown), expected 1 (prepared)",
                                       "snapshot pairs: 0, expected 1"}),
             o.steps[0].failures);
@@ -200,6 +199,16 @@ TEST_F(ScenarioRunTest, MissingExportIsNeverASuccess) {
   EXPECT_NE(std::string::npos,
             o.verdict().find("INCOMPLETE - 0 of 1 steps met their expectations; not available in "
                              "this plug-in: delete"));
+}
+
+TEST_F(ScenarioRunTest, ADeviceThatDoesNotExistFailsTheStepWithoutACall) {
+  const ZrRunOutcome o = run(scenarioText(
+      kTwoDevices, R"([{"title": "snap", "call": "zrso_snapDevices", "devices": [0, 5]}])"));
+  EXPECT_FALSE(o.passed());
+  ASSERT_EQ(1u, o.steps.size());
+  EXPECT_EQ((std::vector<std::string>{"device 5 does not exist: the host has 2"}),
+            o.steps[0].failures);
+  EXPECT_NE(std::string::npos, out.str().find("[1/1] snap: NOT RUN"));
 }
 
 TEST_F(ScenarioRunTest, RefusesToWipeADirectoryItDidNotMake) {
