@@ -258,7 +258,9 @@ bool ZRHDSCommandHandler::findSvolsForSource() {
       if (taken.count(c.ldevId) || c.resourceGroupId != groupId) continue;
       if ((c.volAttr & kVolAttrVvol) == 0 || (c.volAttr & mask) != 0) continue;
       if (c.capacityBlocks != snap.capacity) continue;
-      if (!cus.empty() && !inCuSet(c.ldevId, cus)) continue;
+      // A range that names no CU (a reversed one) selects nothing: it
+      // never lifts the restriction the option asks for.
+      if (!m_pSnapOptions->cuRange.empty() && !inCuSet(c.ldevId, cus)) continue;
       found = &c;
       break;
     }
