@@ -84,23 +84,9 @@ ZrSimOSUtil::ZrSimOSUtil(const std::string& statePath, const std::vector<std::st
 ZrSimOSUtil::~ZrSimOSUtil() = default;
 
 bool ZrSimOSUtil::loadState(const std::string& path, ccisim::State& out, std::string* error) {
-  // The simulator replaces its state file by renaming a complete new one
-  // over it, so a plain read always sees one whole state.
-  std::ifstream in(path);
-  if (!in) {
-    if (error != nullptr) *error = "cannot read " + path;
-    return false;
-  }
-  std::stringstream text;
-  text << in.rdbuf();
-  std::string why;
-  ccisim::State s;
-  if (!ccisim::parseState(text.str(), s, &why)) {
-    if (error != nullptr) *error = path + ": " + why;
-    return false;
-  }
-  out = s;
-  return true;
+  // One read transaction of the simulator's state database: always one
+  // whole state.
+  return ccisim::readState(path, out, error);
 }
 
 std::string ZrSimOSUtil::devicePath(const ccisim::State& s, const std::string& serial, int ldev) {
