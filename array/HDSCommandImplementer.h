@@ -37,11 +37,12 @@ enum HDSResourceType {
   HDS_RESOURCE_PORT = 3           // a port, or a host group on a port
 };
 
-// Generic failure code of an array command, and the login failure code.
+// Earlier names of the error codes of records/HDSConstants.h, kept for
+// callers written against them; new code uses the ZR_HDS_ERR_ names.
 enum {
-  ZRHDS_ERR_COMMAND_FAILED = 62601,
-  ZRHDS_ERR_LOGIN_FAILED = 62602,
-  ZRHDS_ERR_HORCM_START_FAILED = 62600
+  ZRHDS_ERR_COMMAND_FAILED = ZR_HDS_ERR_ARRAY_COMMAND,
+  ZRHDS_ERR_LOGIN_FAILED = ZR_HDS_ERR_LOGIN,
+  ZRHDS_ERR_HORCM_START_FAILED = ZR_HDS_ERR_HORCM_START
 };
 
 class ZRHDSCommandImplementer {
@@ -222,6 +223,11 @@ class ZRHDSCommandImplementer {
   // does nothing when it is null. level 0 detail, 1 progress, 2 error.
   void logMessage(int level, const char* function, const char* format, ...)
       __attribute__((format(printf, 4, 5)));
+  // The one way this layer reports a failure it found itself: logs the
+  // formatted line at level 2 under function, sets (code, text) and returns
+  // 1, so a caller writes `return failLogged(...)`.
+  int failLogged(int code, const std::string& text, const char* function, const char* format, ...)
+      __attribute__((format(printf, 5, 6)));
 
   int m_nOperationType;
   ZRHDSSnapOptions& m_oSnapOptions;

@@ -2,6 +2,8 @@
 
 #include "array/HDSTextColumns.h"
 
+#include <vector>
+
 namespace hdsparse {
 
 size_t parseLunList(std::string_view output, std::vector<HDSLunInfo>& luns) {
@@ -22,9 +24,25 @@ size_t parseLunList(std::string_view output, std::vector<HDSLunInfo>& luns) {
   return luns.size() - before;
 }
 
+size_t hostGroupColumnsBeforeSerial(std::string_view output) {
+  const std::string_view header = hdscols::firstLine(output);
+  const size_t name = hdscols::columnIndex(header, "GROUP_NAME");
+  const size_t serial = hdscols::columnIndex(header, "Serial#");
+  if (name == std::string_view::npos || serial == std::string_view::npos || serial <= name)
+    return 0;
+  return serial - name - 1;
+}
+
+bool isIscsiHostGroupListing(std::string_view output) {
+  return hdscols::columnIndex(hdscols::firstLine(output), "IQN") != std::string_view::npos;
+}
+
 size_t parseHostGroupList(std::string_view output, const std::string& serial,
                           std::vector<HDSHostGroupInfo>& groups) {
   const size_t before = groups.size();
+  // Columns between the name and the serial (IQN, AMD and D on an iSCSI
+  // port): they end the name before the serial column does.
+  const size_t between = hostGroupColumnsBeforeSerial(output);
   HDSHostGroupInfo group;
   hdscols::forEachDataLine(output, [&](std::string_view line) {
     // The serial is searched for on the line without its trailing blanks
@@ -40,19 +58,19 @@ size_t parseHostGroupList(std::string_view output, const std::string& serial,
       const size_t nameBegin = f[2].begin;
       size_t nameEnd = std::string_view::npos;  // one past the name's last character
       if (!serial.empty()) {
-        // Walk the whole columns after column 3; the first one equal
-        // to the serial is the serial column.
-        size_t pos = nameBegin + f[2].text.size();
-        size_t lastEnd = pos;
+        // Ends of the whole columns from column 3 on; the first one after
+        // column 3 equal to the serial is the serial column.
+        std::vector<size_t> ends{nameBegin + f[2].text.size()};
+        size_t pos = ends.back();
         while (pos < trimmed.size()) {
           while (pos < trimmed.size() && hdscols::isBlank(trimmed[pos])) ++pos;
           size_t end = pos;
           while (end < trimmed.size() && !hdscols::isBlank(trimmed[end])) ++end;
           if (end > pos && trimmed.substr(pos, end - pos) == serial) {
-            nameEnd = lastEnd;
+            if (ends.size() > between) nameEnd = ends[ends.size() - 1 - between];
             break;
           }
-          lastEnd = end;
+          ends.push_back(end);
           pos = end;
         }
       }

@@ -10,6 +10,27 @@ namespace hdsparse {
 
 namespace {
 
+// Cuts "<marker>:<value>" off the end of text (the marker and everything
+// after it) and puts value, up to a later marker, in out; text keeps what
+// stood before the marker. Nothing happens without the marker.
+void cutMarked(std::string& text, const char* marker, std::string& out) {
+  const size_t at = text.find(marker);
+  if (at == std::string::npos) return;
+  size_t from = at + std::strlen(marker);
+  if (from < text.size() && text[from] == ':') ++from;
+  std::string rest = from < text.size() ? text.substr(from) : std::string();
+  // A later marker (VIR_LDEV after PHY_LDEV, or the other way round) stays
+  // in text for its own cut.
+  size_t next = std::string::npos;
+  for (const char* other : {"VIR_LDEV", "PHY_LDEV"}) {
+    size_t p = rest.find(other);
+    if (p != std::string::npos && p < next) next = p;
+  }
+  out = rest.substr(0, next);
+  std::string tail = next == std::string::npos ? std::string() : rest.substr(next);
+  text = text.substr(0, at) + tail;
+}
+
 // White space as isspace() sees it in the "C" locale, without its cost.
 inline bool isSpace(char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
@@ -206,6 +227,7 @@ size_t parseGetLdevOutput(std::string_view output, std::vector<HDSLdevInfo>& lde
       record.init();
       inBlock = true;
       compactInto(record.serial, rawValue);
+      cutMarked(record.serial, "PHY_Serial#", record.physicalSerial);
       continue;
     }
     if (!inBlock) continue;  // a line before the first "Serial#" line
@@ -218,15 +240,11 @@ size_t parseGetLdevOutput(std::string_view output, std::vector<HDSLdevInfo>& lde
     compactInto(value, rawValue);
     switch (which) {
       case LdevKey::kLdev: {
-        const size_t vir = value.find("VIR_LDEV");
-        if (vir == std::string::npos) {
-          record.ldevId = value;
-        } else {
-          // "VIR_LDEV" and its colon are 9 characters.
-          const size_t from = vir + 9;
-          record.virtualLdevId = from < value.size() ? value.substr(from) : std::string();
-          record.ldevId.assign(value, 0, vir);
-        }
+        // "<id>", "<id>VIR_LDEV:<v>" or "<id>PHY_LDEV:<p>" once the blanks
+        // are gone; each marker's value runs to the next marker.
+        cutMarked(value, "PHY_LDEV", record.physicalLdevId);
+        cutMarked(value, "VIR_LDEV", record.virtualLdevId);
+        record.ldevId = value;
         break;
       }
       case LdevKey::kVolType:

@@ -84,10 +84,14 @@ bool parseQMarkerNowait(std::string_view output, std::string& qmarker) {
   return found;
 }
 
-bool parseQMarkerCurrent(std::string_view output, std::string& qmarker) {
+bool parsePairSyncWaitStatus(std::string_view output, std::string& status) {
   bool found = false;
   hdscols::forEachDataLine(output, [&](std::string_view line) {
-    if (thirdColumn(line, qmarker)) found = true;
+    std::string_view column;
+    if (hdscols::takenColumn(hdscols::trimLeft(line), 4, column)) {
+      status.assign(column);
+      found = true;
+    }
   });
   return found;
 }
@@ -112,13 +116,6 @@ bool parseQMarkerValue(std::string_view text, uint64_t& value) {
   }
   value = v;
   return true;
-}
-
-bool isQMarkerCommitted(std::string_view given, std::string_view current) {
-  uint64_t g = 0;
-  uint64_t c = 0;
-  if (!parseQMarkerValue(given, g) || !parseQMarkerValue(current, c)) return false;
-  return g <= c;
 }
 
 }  // namespace hdsparse

@@ -41,21 +41,16 @@ size_t parseCopyGroupList(std::string_view output, const std::string& filter,
 // then untouched).
 bool parseQMarkerNowait(std::string_view output, std::string& qmarker);
 
-// The array's current Q-marker in the answer of "pairsyncwait -q" that timed
-// out: the third column counted from the first character of each data line
-// (a line that begins with a blank has an empty first column), taken when a
-// blank or tab follows it; the last line that yields one wins. False when
-// none does (qmarker untouched).
-bool parseQMarkerCurrent(std::string_view output, std::string& qmarker);
+// The Status column (fourth, leading blanks and tabs skipped) of the last
+// data row of "pairsyncwait" (UnitID CTGID Q-Marker Status Q-Num ...),
+// taken when a blank or tab follows it. False when no row yields one
+// (status untouched).
+bool parsePairSyncWaitStatus(std::string_view output, std::string& status);
 
 // A Q-marker is a non-empty text of hexadecimal digits whose value fits in
 // 64 bits (leading zeros do not count). False for anything else (a sign,
 // "0x", blanks, an empty text, an overflow); value is then untouched.
 bool parseQMarkerValue(std::string_view text, uint64_t& value);
-
-// True only when both texts are Q-markers and given <= current as numbers:
-// the array has committed everything up to and including the given marker.
-bool isQMarkerCommitted(std::string_view given, std::string_view current);
 
 }  // namespace hdsparse
 

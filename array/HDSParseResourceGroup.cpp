@@ -47,10 +47,26 @@ class RightCursor {
 
 }  // namespace
 
+size_t resourceGroupHeaderAt(std::string_view output) {
+  size_t pos = 0;
+  while (pos < output.size()) {
+    size_t nl = output.find('\n', pos);
+    if (nl == std::string_view::npos) nl = output.size();
+    if (hdscols::lineStartsWithColumns(output.substr(pos, nl - pos), {"RS_GROUP", "RGID"}))
+      return pos;
+    pos = nl + 1;
+  }
+  return std::string_view::npos;
+}
+
 size_t parseResourceGroupList(std::string_view output,
                               std::map<std::string, ResourceGroupInfo>& groups) {
   size_t rows = 0;
-  hdscols::forEachDataLine(output, [&](std::string_view line) {
+  // Whatever a tool printed before the header (a prompt, a warning) is no
+  // group, and neither is the header itself.
+  const size_t header = resourceGroupHeaderAt(output);
+  if (header == std::string_view::npos) return 0;
+  hdscols::forEachDataLine(output.substr(header), [&](std::string_view line) {
     RightCursor cursor(hdscols::trimRight(line));
     ResourceGroupInfo info;
     std::string_view serial, host, owner, status, id;

@@ -12,7 +12,13 @@
 
 namespace hdsparse {
 
-// Adds one map entry per data line (the first line is the header), keyed by
+// Offset of the header line ("RS_GROUP RGID ...") in output, which lines
+// printed before it (a credential prompt, a warning) may precede; npos when
+// there is none.
+size_t resourceGroupHeaderAt(std::string_view output);
+
+// Adds one map entry per data line after the header line (lines before it
+// are ignored; no header, no rows), keyed by
 // the group name; a later line with the same name replaces an earlier one.
 // A row is cut from its right end, because the name on its left may hold
 // blanks: serial (the last column, cut to 6 characters when longer), then

@@ -21,7 +21,9 @@ void assignOrNone(std::string& field, std::string_view text) {
 
 size_t parseSnapshotList(std::string_view output, std::vector<HDSSnapshotGroupInfo>& rows) {
   size_t appended = 0;
-  hdscols::forEachDataLine(output, [&](std::string_view line) {
+  hdscols::forEachDataLine(output, [&](std::string_view raw) {
+    // Rows may be printed right-aligned: they are read from their first word.
+    const std::string_view line = hdscols::trimLeft(raw);
     hdscols::Field f[11];
     const size_t n = hdscols::splitLeft(line, f, 11);
     HDSSnapshotGroupInfo row;

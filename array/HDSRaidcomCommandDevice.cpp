@@ -23,7 +23,7 @@ bool ZRHDSRaidcomImplementer::isCommandDeviceOfArray(const std::string& path) {
   if (!HDSShell::isPlain(path)) return false;
   ZRHDSSCSIInquiryData data;
   if (ZRHDSCLIUtils::HDSSCSIInquiryPageSTD(path, data) == 0) return false;
-  return data.isHitachi && data.product == "OPEN-V-CM" &&
+  return data.isHitachi && data.product == ZR_HDS_COMMAND_DEVICE_PRODUCT &&
          data.arraySerial == m_oSnapOptions.baseSerialNum;
 }
 
@@ -143,9 +143,7 @@ int ZRHDSRaidcomImplementer::CheckIfCommandDeviceExist() {
         "]. Please ensure that the Hitachi CCI is installed on the host. Please check the log "
         "folder under CCI installation directory to get more details relating to the command "
         "failure.";
-    logMessage(2, kCFn, "%s", text.c_str());
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, text);
-    return 1;
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, text, kCFn, "%s", text.c_str());
   }
   const std::string& serial = m_oSnapOptions.baseSerialNum;
   size_t at = serial.empty() ? std::string::npos : output.find(serial);
@@ -157,9 +155,8 @@ int ZRHDSRaidcomImplementer::CheckIfCommandDeviceExist() {
         "providing snap configuration [Remote Snap MA (CCI engines)] in Array Management at "
         "array level or client level. Please refer to Merrowind documentation on Hitachi "
         "storage array for more details.";
-    logMessage(2, kCFn, "%s. Output [%s].", text.c_str(), output.c_str());
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, text);
-    return 1;
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, text, kCFn, "%s. Output [%s].", text.c_str(),
+                      output.c_str());
   }
   size_t start = output.find("\\\\", at);
   if (start != std::string::npos) {

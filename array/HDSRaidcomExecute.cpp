@@ -2,11 +2,14 @@
 // (one place: executeCommand and executeCommandMain), the command-status
 // check of the serialised commands, script files and output file names.
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -18,6 +21,7 @@
 #include "array/HDSFileWrite.h"
 #include "array/HDSRaidcomImplementer.h"
 #include "array/HDSShellQuote.h"
+#include "array/HDSTextColumns.h"
 #include "host/EvDebug.h"
 #include "host/ZRSOSnapInfo.h"
 #include "host/ZrClock.h"
@@ -26,18 +30,18 @@
 
 namespace {
 
-constexpr int kExitLoginExpired = 202;
-constexpr int kExitStatusTimeout = 233;
-// Pause between two command-status queries that timed out on the array.
-constexpr int64_t kStatusRetryPauseMillis = 1000;
+constexpr int kExitLoginExpired = ZR_HDS_EXIT_LOGIN_EXPIRED;
+constexpr int kExitStatusTimeout = ZR_HDS_EXIT_STATUS_TIMEOUT;
+// "get command_status" exits 1 when the listed status counts errors.
+constexpr int kExitStatusHasErrors = 1;
 // Attempts to create a script file (each with a fresh name) and the pause
 // between them.
 constexpr int kScriptOpenAttempts = 5;
 constexpr int64_t kScriptOpenPauseMillis = 2000;
 
-const char* const kSyncLock = "ZR_HDS_SYNC_COMMANDS";
-const char* const kOutputFileLock = "ZR_HDS_OUTPUTFILE_LOCK";
-const char* const kInputFileLock = "ZR_HDS_INPUTFILE_LOCK";
+const char* const kSyncLock = ZR_HDS_LOCK_SYNC_COMMANDS;
+const char* const kOutputFileLock = ZR_HDS_LOCK_OUTPUTFILE;
+const char* const kInputFileLock = ZR_HDS_LOCK_INPUTFILE;
 
 // The two name counters, each guarded by its own process mutex (the named
 // lock orders processes; the pid in the name keeps them apart anyway).
@@ -81,10 +85,14 @@ const char* unusableCommonValue(const ZRHDSSnapOptions& o, std::string& value) {
 }
 
 // What the tool printed for a login line, fit for a log: the array user name
-// and password are masked wherever the tool echoed them.
+// and password are masked wherever the tool (or the shell) echoed them, as
+// given or in the quoted form they had on the command line; longer forms
+// first, so that no part of one is left behind.
 std::string withoutCredentials(std::string text, const ZRHDSSnapOptions& o) {
-  std::string secrets[2] = {o.password, o.userName};
-  if (secrets[0].size() < secrets[1].size()) std::swap(secrets[0], secrets[1]);
+  std::vector<std::string> secrets = {o.password, HDSShell::quote(o.password), o.userName,
+                                      HDSShell::quote(o.userName)};
+  std::sort(secrets.begin(), secrets.end(),
+            [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
   for (const std::string& secret : secrets) {
     if (secret.empty()) continue;
     for (size_t p = text.find(secret); p != std::string::npos; p = text.find(secret, p + 4)) {
@@ -125,9 +133,7 @@ int ZRHDSRaidcomImplementer::refuseInvalidInput(const char* function, const char
     if (u < 0x20 || u == 0x7f) c = '?';
   }
   std::string text = std::string("Invalid input: ") + what + "-[" + shown + "] is not valid.";
-  logMessage(2, function, "%s", text.c_str());
-  setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, text);
-  return 1;
+  return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, text, function, "%s", text.c_str());
 }
 
 int ZRHDSRaidcomImplementer::refuseUnusableCommonOptions(const char* function) {
@@ -136,6 +142,14 @@ int ZRHDSRaidcomImplementer::refuseUnusableCommonOptions(const char* function) {
     return refuseInvalidInput(function, what, unusable);
   }
   return 0;
+}
+
+int ZRHDSRaidcomImplementer::checkListing(const char* function, const std::string& output,
+                                          std::initializer_list<std::string_view> header,
+                                          const std::string& failureText) {
+  if (hdscols::isListingOf(output, header)) return 0;
+  return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, failureText, function,
+                    "The answer is not the listing asked for. Output-[%s]", output.c_str());
 }
 
 bool ZRHDSRaidcomImplementer::checkInstance(const char* function) {
@@ -165,18 +179,17 @@ int ZRHDSRaidcomImplementer::executeCommand(const std::string& command,
   std::string logged = credentialLine ? withoutCredentials(output, m_oSnapOptions) : output;
   if (rc == -1) {
     if (credentialLine) error = withoutCredentials(error, m_oSnapOptions);
-    logMessage(2, kFn, "Failed to execute the command-[%s]. Error-[%s]. Output-[%s]", shown.c_str(),
-               error.c_str(), logged.c_str());
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED,
-                       "Failed to execute command '" + shown + "' Error-[" + error + "].");
-    return 1;
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND,
+                      "Failed to execute command '" + shown + "' Error-[" + error + "].", kFn,
+                      "Failed to execute the command-[%s]. Error-[%s]. Output-[%s]", shown.c_str(),
+                      error.c_str(), logged.c_str());
   }
   if (exitCode == 0) return 0;
   // Any other status fails, a negative one (no regular exit) included.
   int level = (exitCode == 1 || exitCode == 227) ? 0 : 2;
   logMessage(level, kFn, "Command-[%s] returned exitcode-[%d]. Output-[%s]", shown.c_str(),
              exitCode, logged.c_str());
-  setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Command '" + shown + "' returned exit code-[" +
+  setErrorCodeString(ZR_HDS_ERR_ARRAY_COMMAND, "Command '" + shown + "' returned exit code-[" +
                                                    std::to_string(exitCode) + "].");
   return 1;
 }
@@ -185,22 +198,21 @@ int ZRHDSRaidcomImplementer::executeCommandMain(const std::string& command,
                                                 const std::string& arguments, std::string& output,
                                                 int& exitCode, bool sync) {
   static const char* const kFn = "ZRHDSRaidcomImplementer::executeCommandMain";
+  m_bStatusReportedError = false;
   std::unique_ptr<ZRHDSLock> syncLock;
   if (sync) {
     if (m_pSnapInfo == nullptr) {
-      setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Failed to execute the raidcom command");
+      setErrorCodeString(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to execute the raidcom command");
       return 1;
     }
     syncLock.reset(new ZRHDSLock(*m_pSnapInfo, kSyncLock, 0));
     if (!syncLock->isLocked()) {
-      logMessage(2, kFn, "Unable to acquire lock during command execution.");
-      setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Failed to execute the raidcom command");
-      return 1;
+      return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to execute the raidcom command", kFn,
+                        "Unable to acquire lock during command execution.");
     }
     if (resetCommandStatus() != 0) {
-      logMessage(2, kFn, "Failed to reset command status for command-[%s]", command.c_str());
-      setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Failed to reset command status");
-      return 1;
+      return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to reset command status", kFn,
+                        "Failed to reset command status for command-[%s]", command.c_str());
     }
   }
 
@@ -234,15 +246,14 @@ int ZRHDSRaidcomImplementer::executeCommandMain(const std::string& command,
     bool hasError = false;
     std::string statusText;
     if (getCommandStatus(hasError, statusText) != 0) {
-      logMessage(2, kFn, "Failed to get command status for command-[%s]", command.c_str());
-      setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Failed to get command status");
-      return 1;
+      return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to get command status", kFn,
+                        "Failed to get command status for command-[%s]", command.c_str());
     }
     if (hasError) {
-      logMessage(2, kFn, "Get command status for command-[%s] returned error-[%s]", command.c_str(),
-                 statusText.c_str());
-      setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Command status has error.");
-      return 1;
+      m_bStatusReportedError = true;
+      return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Command status has error.", kFn,
+                        "Get command status for command-[%s] returned error-[%s]", command.c_str(),
+                        statusText.c_str());
     }
   }
   return 0;
@@ -254,9 +265,8 @@ int ZRHDSRaidcomImplementer::resetCommandStatus() {
   int exitCode = 0;
   if (executeCommandMain("raidcom  reset command_status ", getCommonParams(true, true), output,
                          exitCode, false) != 0) {
-    logMessage(2, kFn, "Failed to reset the command status.");
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Failed to reset the command status.");
-    return 1;
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to reset the command status.", kFn,
+                      "Failed to reset the command status.");
   }
   return 0;
 }
@@ -271,16 +281,22 @@ int ZRHDSRaidcomImplementer::getCommandStatus(bool& hasError, std::string& statu
   int tries = 0;
   while (tries < m_nRaidcomMaxRetryCount) {
     if (executeCommandMain(command, arguments, output, exitCode, false) == 0) break;
+    // The tool exits 1 when the status it lists counts errors: the row is
+    // the answer. Only an answer without a row is a failed query.
+    bool rowError = false;
+    std::string rowText, row;
+    if (exitCode == kExitStatusHasErrors &&
+        parseCommandStatus(output, rowError, rowText, row) == 0) {
+      setErrorCodeString(0, "");
+      break;
+    }
     if (exitCode != kExitStatusTimeout) {
-      logMessage(2, kFn, "Failed to get command status.");
-      setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Failed to get command status.");
-      return 1;
+      return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to get command status.", kFn,
+                        "Failed to get command status.");
     }
     logMessage(2, kFn, "Failed to get command status. Command Timeout. Retry Count-[%d]", tries);
+    // The tool has already waited on the array: ask again at once.
     ++tries;
-    // The array is still busy: give it a moment instead of asking again at
-    // once.
-    if (tries < m_nRaidcomMaxRetryCount) ZrClock::get().sleepMillis(kStatusRetryPauseMillis);
   }
   if (tries >= m_nRaidcomMaxRetryCount) {
     logMessage(2, kFn, "Failed to get command status after [%d] retries.", tries);
@@ -387,39 +403,44 @@ int ZRHDSRaidcomImplementer::executeScriptFile(const std::string& script, std::s
     lastErr = errno;
   }
   if (fd < 0) {
-    logMessage(2, kFn, "Failed to open the ScriptFile-[%s]. Error-[%s]", name.c_str(),
-               errnoText(lastErr).c_str());
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Failed to open the ScriptFile-[" + name + "]");
-    return 1;
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to open the ScriptFile-[" + name + "]", kFn,
+                      "Failed to open the ScriptFile-[%s]. Error-[%s]", name.c_str(),
+                      errnoText(lastErr).c_str());
   }
   // The mode asked for at creation may have been narrowed by the umask.
   (void)::fchmod(fd, 0700);
   std::string why;
   if (!HDSFile::writeAndClose(fd, body, why)) {
-    logMessage(2, kFn, "Failed to write to the ScriptFile-[%s]. Error-[%s]", name.c_str(),
-               why.c_str());
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED,
-                       "Failed to write to the ScriptFile-[" + name + "]");
-    return 1;
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to write to the ScriptFile-[" + name + "]",
+                      kFn, "Failed to write to the ScriptFile-[%s]. Error-[%s]", name.c_str(),
+                      why.c_str());
   }
 
   std::string error;
   int rc = m_pRunner->run(m_pSnapInfo, "/bin/sh " + HDSShell::quote(name), output, exitCode, error,
                           m_nCCICommandTimeout);
+  if (rc != -1 && exitCode == kExitLoginExpired) {
+    // The array ended the login: log in once more and run the script once
+    // more. There is never a second re-login.
+    logMessage(1, kFn, "Script-[%s] found the login ended; logging in again.", name.c_str());
+    if (login(true) != 0) return 1;
+    output.clear();
+    error.clear();
+    rc = m_pRunner->run(m_pSnapInfo, "/bin/sh " + HDSShell::quote(name), output, exitCode, error,
+                        m_nCCICommandTimeout);
+  }
   if (rc == -1) {
-    logMessage(2, kFn, "Failed to execute Script-[%s]. Error-[%s]. Output-[%s].", name.c_str(),
-               error.c_str(), output.c_str());
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Failed to execute Script-[" + name +
-                                                     "] with CCI commands. Error-[" + error + "]");
-    return 1;
+    return failLogged(
+        ZR_HDS_ERR_ARRAY_COMMAND,
+        "Failed to execute Script-[" + name + "] with CCI commands. Error-[" + error + "]", kFn,
+        "Failed to execute Script-[%s]. Error-[%s]. Output-[%s].", name.c_str(), error.c_str(),
+        output.c_str());
   }
   if (exitCode != 0) {
-    logMessage(2, kFn, "Script-[%s] returned exitcode-[%d]. Output-[%s]", name.c_str(), exitCode,
-               output.c_str());
-    setErrorCodeString(
-        ZRHDS_ERR_COMMAND_FAILED,
-        "Command in the Script-[" + name + "] failed to execute. Output-[" + output + "]");
-    return 1;
+    return failLogged(
+        ZR_HDS_ERR_ARRAY_COMMAND,
+        "Command in the Script-[" + name + "] failed to execute. Output-[" + output + "]", kFn,
+        "Script-[%s] returned exitcode-[%d]. Output-[%s]", name.c_str(), exitCode, output.c_str());
   }
   // The tools write their marks on standard error, which the runner appends
   // to the output only after a failing status: search both streams.
@@ -432,10 +453,9 @@ int ZRHDSRaidcomImplementer::executeScriptFile(const std::string& script, std::s
   if (p == std::string::npos) p = both.find("raidcom: [EX_");
   if (p != std::string::npos) {
     std::string text = both.substr(p);
-    logMessage(2, kFn, "Script-[%s] output has Error-[%s]", name.c_str(), text.c_str());
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED,
-                       "Script-[" + name + "] output has Error-[" + text + "]");
-    return 1;
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND,
+                      "Script-[" + name + "] output has Error-[" + text + "]", kFn,
+                      "Script-[%s] output has Error-[%s]", name.c_str(), text.c_str());
   }
 
   if (!m_bKeepCmdOutput) {
@@ -453,6 +473,34 @@ int ZRHDSRaidcomImplementer::executeScriptFile(const std::string& script, std::s
 
 namespace {
 
+// Eight random letters and digits from the kernel's generator: a name that
+// nobody can plant a link or file at ahead of time.
+std::string unpredictableToken() {
+  static const char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  unsigned char bytes[8] = {0};
+  size_t got = 0;
+  while (got < sizeof(bytes)) {
+    ssize_t n = ::getrandom(bytes + got, sizeof(bytes) - got, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += static_cast<size_t>(n);
+  }
+  if (got < sizeof(bytes)) {
+    // No kernel generator: fall back to the clock's nanoseconds and the
+    // address space layout, still not guessable from outside in advance.
+    uint64_t v =
+        static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+        reinterpret_cast<uintptr_t>(&got);
+    for (unsigned char& b : bytes) {
+      b = static_cast<unsigned char>(v);
+      v = v * 6364136223846793005ULL + 1442695040888963407ULL;
+    }
+  }
+  std::string token;
+  for (unsigned char b : bytes) token += kAlphabet[b % (sizeof(kAlphabet) - 1)];
+  return token;
+}
+
 std::string makeFileName(NameCounter& counter, const std::string& dir, const char* suffix) {
   int64_t now = ZrClock::get().nowSeconds();
   int idx;
@@ -468,9 +516,9 @@ std::string makeFileName(NameCounter& counter, const std::string& dir, const cha
   }
   long pid = EvDebug::getProcessId();
   int tid = static_cast<int>(::syscall(SYS_gettid));
-  char tail[128];
-  snprintf(tail, sizeof(tail), "/%ld_%d_%lld_%d_%s", pid, tid, static_cast<long long>(now), idx,
-           suffix);
+  char tail[160];
+  snprintf(tail, sizeof(tail), "/%ld_%d_%lld_%d_%s_%s", pid, tid, static_cast<long long>(now), idx,
+           unpredictableToken().c_str(), suffix);
   return dir + tail;
 }
 

@@ -16,6 +16,7 @@
 #include "array/HDSShellQuote.h"
 #include "host/ZRSOSnapInfo.h"
 #include "host/ZrPaths.h"
+#include "host/ZrSafeFile.h"
 
 namespace {
 
@@ -28,39 +29,11 @@ const char kOwnFirstLine[] =
     "#HORCM file create by Orrelan Quorbinflex. Do not alter the file content or delete the "
     "file.";
 
-// Reads a regular file without following a link; false with why on error.
+// Reads a regular file without following a link and without blocking on a
+// FIFO; false with why on error.
 bool readWholeFile(const std::string& path, std::string& text, std::string& why) {
   text.clear();
-  int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) {
-    why = strerror(errno);
-    return false;
-  }
-  struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    why = "not a regular file";
-    ::close(fd);
-    return false;
-  }
-  char buf[8192];
-  for (;;) {
-    ssize_t n = ::read(fd, buf, sizeof(buf));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      why = strerror(errno);
-      ::close(fd);
-      return false;
-    }
-    if (n == 0) break;
-    text.append(buf, static_cast<size_t>(n));
-    if (text.size() > kMaxHorcmFileSize) {
-      why = "file too large";
-      ::close(fd);
-      return false;
-    }
-  }
-  ::close(fd);
-  return true;
+  return ZrSafeFile::readRegular(path, &text, kMaxHorcmFileSize, &why);
 }
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
@@ -132,12 +105,38 @@ int ZRHDSRaidcomImplementer::readRaidcomHorcmFiles(int instance, std::set<std::s
   if (!readWholeFile(path, text, why)) {
     std::string msg = "Failed to read HORCM file-[" + path + "]. Error-[" + why + "]";
     if (msg.size() > 2047) msg.resize(2047);
-    logMessage(2, kFn, "%s", msg.c_str());
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, msg);
-    return 1;
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, msg, kFn, "%s", msg.c_str());
   }
   scanHorcmSerials(text, serials);
   return 0;
+}
+
+bool ZRHDSRaidcomImplementer::isTrustedHorcmFile(const std::string& path, std::string& text,
+                                                 std::string& why) {
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0) {
+    why = strerror(errno);
+    return false;
+  }
+  // A link, FIFO or device, a file of another user, or one that others may
+  // change is never used, rewritten or started.
+  if (!S_ISREG(st.st_mode)) {
+    why = "not a regular file";
+    return false;
+  }
+  if (st.st_uid != ::geteuid() || (st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    why = "owned by another user or writable by others";
+    return false;
+  }
+  return readWholeFile(path, text, why);
+}
+
+bool ZRHDSRaidcomImplementer::instanceFileNamesArray(int instance, const std::string& serial) {
+  std::string text, why;
+  if (!isTrustedHorcmFile(horcmFilePath(instance), text, why)) return false;
+  std::set<std::string> serials;
+  scanHorcmSerials(text, serials);
+  return serials.count(serial) > 0;
 }
 
 int ZRHDSRaidcomImplementer::createRaidcomHorcmFiles(const std::string& serial,
@@ -145,8 +144,13 @@ int ZRHDSRaidcomImplementer::createRaidcomHorcmFiles(const std::string& serial,
   static const char* const kFn = "ZRHDSRaidcomImplementer::createRaidcomHorcmFiles";
   if (!HDSShell::isDecimal(serial)) return refuseInvalidInput(kFn, "Serial Number", serial);
 
+  // Every number is looked at for a file naming the array before a free
+  // number is taken, so an array never gets a second file and daemon when
+  // the numbers have gaps.
   int chosen = 0;
+  int firstFree = 0;
   bool write = false;
+  std::string chosenText;
   for (int n = kFirstInstance; n >= kLastInstance; --n) {
     std::string path = horcmFilePath(n);
     struct stat st;
@@ -154,30 +158,31 @@ int ZRHDSRaidcomImplementer::createRaidcomHorcmFiles(const std::string& serial,
       if (errno != ENOENT) {
         logMessage(2, kFn, "Unable to check the HORCM file-[%s]. Error-[%s]", path.c_str(),
                    strerror(errno));
-        continue;
+      } else if (firstFree == 0) {
+        firstFree = n;
       }
-      logMessage(0, kFn, "HORCM instance-[%d] is available for use.", n);
-      chosen = n;
-      write = true;
-      break;
+      continue;
     }
-    if (!S_ISREG(st.st_mode)) continue;  // a link or anything odd is not ours to use
     std::string text, why;
-    if (!readWholeFile(path, text, why)) {
-      std::string msg = "Failed to read HORCM file-[" + path + "]. Error-[" + why + "]";
-      logMessage(2, kFn, "Unable to read the HORCM file [%s]", path.c_str());
-      setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, msg);
-      return 1;
+    if (!isTrustedHorcmFile(path, text, why)) {
+      // Not fatal for every job: this number is simply not usable.
+      logMessage(2, kFn, "Unable to read the HORCM file [%s]. Error-[%s]. Skipping it.",
+                 path.c_str(), why.c_str());
+      continue;
     }
     std::set<std::string> serials;
     scanHorcmSerials(text, serials);
     if (serials.count(serial) == 0) continue;
     chosen = n;
-    if (forceRecreate && isOwnHorcmFile(text)) {
+    chosenText.swap(text);
+    break;
+  }
+  if (chosen != 0) {
+    const std::string path = horcmFilePath(chosen);
+    if (forceRecreate && isOwnHorcmFile(chosenText)) {
       if (!removeFileRetrying(path)) {
-        logMessage(2, kFn, "Unable to delete HORCM file-[%s]", path.c_str());
-        setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Unable to delete HORCM file " + path);
-        return 1;
+        return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Unable to delete HORCM file " + path, kFn,
+                          "Unable to delete HORCM file-[%s]", path.c_str());
       }
       write = true;
     } else if (forceRecreate) {
@@ -186,12 +191,13 @@ int ZRHDSRaidcomImplementer::createRaidcomHorcmFiles(const std::string& serial,
                  "unchanged.",
                  path.c_str());
     }
-    break;
-  }
-  if (chosen == 0) {
-    logMessage(2, kFn, "Couldn't find a free HORCM instance to use.");
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Failed to find a HORCM instance to use");
-    return 1;
+  } else if (firstFree != 0) {
+    logMessage(0, kFn, "HORCM instance-[%d] is available for use.", firstFree);
+    chosen = firstFree;
+    write = true;
+  } else {
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to find a HORCM instance to use", kFn,
+                      "Couldn't find a free HORCM instance to use.");
   }
   m_oSnapOptions.horcmInst = std::to_string(chosen);
   if (!write) return 0;
@@ -199,22 +205,23 @@ int ZRHDSRaidcomImplementer::createRaidcomHorcmFiles(const std::string& serial,
   std::string path = horcmFilePath(chosen);
   std::string host = getLocalHostName();
   if (host.empty() || !HDSShell::isPlain(host)) {
-    logMessage(2, kFn, "The local host name-[%s] cannot be written into the HORCM file-[%s].",
-               host.c_str(), path.c_str());
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED,
-                       "Local host name is not known. Unable to write HORCM file " + path);
-    return 1;
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND,
+                      "Local host name is not known. Unable to write HORCM file " + path, kFn,
+                      "The local host name-[%s] cannot be written into the HORCM file-[%s].",
+                      host.c_str(), path.c_str());
   }
   for (const std::string& dev : m_vCommandDevices) {
     if (!HDSShell::isPlain(dev)) {
       return refuseInvalidInput(kFn, "command device", dev);
     }
   }
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+  // Created afresh: a file that appeared meanwhile (a link, a FIFO) is
+  // never written through.
+  int fd =
+      ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
   if (fd < 0) {
-    logMessage(2, kFn, "Unable to open HORCM file-[%s]. Error-[%s]", path.c_str(), strerror(errno));
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Unable to opern HORCM file " + path);
-    return 1;
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Unable to opern HORCM file " + path, kFn,
+                      "Unable to open HORCM file-[%s]. Error-[%s]", path.c_str(), strerror(errno));
   }
   (void)::fchmod(fd, 0644);  // the umask may have narrowed it; HORCM runs as another user
   std::string why;
@@ -223,7 +230,7 @@ int ZRHDSRaidcomImplementer::createRaidcomHorcmFiles(const std::string& serial,
                why.c_str());
     // A half-written file must not be taken for a valid instance later.
     ::unlink(path.c_str());
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Unable to write HORCM file " + path);
+    setErrorCodeString(ZR_HDS_ERR_ARRAY_COMMAND, "Unable to write HORCM file " + path);
     return 1;
   }
   return 0;
@@ -233,9 +240,8 @@ int ZRHDSRaidcomImplementer::horcmStart(const char* instance) {
   static const char* const kFn = "ZRHDSRaidcomImplementer::horcmStart";
   std::string inst = instance != nullptr ? instance : m_oSnapOptions.horcmInst;
   if (inst.empty()) {
-    logMessage(2, kFn, "HORCM instance is not passed.");
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "HORCM instance is not passed.");
-    return 1;
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "HORCM instance is not passed.", kFn,
+                      "HORCM instance is not passed.");
   }
   if (!HDSShell::isDecimal(inst)) return refuseInvalidInput(kFn, "HORCM instance", inst);
   std::string output;
@@ -247,16 +253,14 @@ int ZRHDSRaidcomImplementer::horcmStart(const char* instance) {
       return 0;
     }
     saveFileAsLog(ZrPaths::horcmEtcDir() + "horcm" + inst + ".conf");
-    logMessage(2, kFn, "Failed to start HORCM instance-[%s]", inst.c_str());
-    setErrorCodeString(ZRHDS_ERR_HORCM_START_FAILED, "Failed to start HORCM instance " + inst);
-    return 1;
+    return failLogged(ZR_HDS_ERR_HORCM_START, "Failed to start HORCM instance " + inst, kFn,
+                      "Failed to start HORCM instance-[%s]", inst.c_str());
   }
   if (output.find("successfully") == std::string::npos) {
     saveFileAsLog(ZrPaths::horcmEtcDir() + "horcm" + inst + ".conf");
-    logMessage(2, kFn, "Failed to start HORCM instance-[%s], Output-[%s]", inst.c_str(),
-               output.c_str());
-    setErrorCodeString(ZRHDS_ERR_HORCM_START_FAILED, "Failed to start HORCM instance " + inst);
-    return 1;
+    return failLogged(ZR_HDS_ERR_HORCM_START, "Failed to start HORCM instance " + inst, kFn,
+                      "Failed to start HORCM instance-[%s], Output-[%s]", inst.c_str(),
+                      output.c_str());
   }
   logMessage(1, kFn, "Successfully started HORCM instance-[%s].", inst.c_str());
   return 0;
@@ -266,10 +270,8 @@ int ZRHDSRaidcomImplementer::horcmShutdown(const char* instance) {
   static const char* const kFn = "ZRHDSRaidcomImplementer::horcmShutdown";
   std::string inst = instance != nullptr ? instance : m_oSnapOptions.horcmInst;
   if (inst.empty()) {
-    logMessage(2, kFn, "HORCM instance is not passed.");
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED,
-                       "HORCM instance is not passed to shutdown process.");
-    return 1;
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "HORCM instance is not passed to shutdown process.",
+                      kFn, "HORCM instance is not passed.");
   }
   int n = 0;
   if (!parseOwnInstance(inst, n)) return refuseInvalidInput(kFn, "HORCM instance", inst);
@@ -277,7 +279,7 @@ int ZRHDSRaidcomImplementer::horcmShutdown(const char* instance) {
   if (!readWholeFile(horcmFilePath(n), text, why) || !isOwnHorcmFile(text)) {
     logMessage(1, kFn, "HORCM instance-[%s] was not set up by us; it is left running.",
                inst.c_str());
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED,
+    setErrorCodeString(ZR_HDS_ERR_ARRAY_COMMAND,
                        "HORCM instance " + inst + " was not set up by this plug-in.");
     return 1;
   }
@@ -325,22 +327,19 @@ int ZRHDSRaidcomImplementer::saveFileAsLog(const std::string& path) {
   if (path.empty()) return 0;
   std::string text, why;
   if (!readWholeFile(path, text, why)) {
-    logMessage(2, kFn, "Failed to read file-[%s]. Error-[%s]", path.c_str(), why.c_str());
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Failed to read the file " + path);
-    return 1;
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to read the file " + path, kFn,
+                      "Failed to read file-[%s]. Error-[%s]", path.c_str(), why.c_str());
   }
   if (text.empty()) return 0;
   std::string name = formatOutputFileName();
   int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) {
-    logMessage(2, kFn, "Failed to create file-[%s]. Error-[%s]", name.c_str(), strerror(errno));
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Failed to create the file " + name);
-    return 1;
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to create the file " + name, kFn,
+                      "Failed to create file-[%s]. Error-[%s]", name.c_str(), strerror(errno));
   }
   if (!HDSFile::writeAndClose(fd, text, why)) {
-    logMessage(2, kFn, "Failed to write to file-[%s]. Error-[%s]", name.c_str(), why.c_str());
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Failed to write to the file " + name);
-    return 1;
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to write to the file " + name, kFn,
+                      "Failed to write to file-[%s]. Error-[%s]", name.c_str(), why.c_str());
   }
   logMessage(1, kFn, "Saved file-[%s] as [%s]", path.c_str(), name.c_str());
   return 0;

@@ -21,7 +21,7 @@ const char kLastSnapshotPath[] = "It is the last path of Snapshot";
 
 // Exit code of raidcom for an object the array does not have (here: the LU
 // path is already gone).
-constexpr int kExitNoSuchObject = 205;
+constexpr int kExitNoSuchObject = ZR_HDS_EXIT_NO_SUCH_OBJECT;
 
 // Failure codes of unmapLdevFromHostGroup that the handler tells apart.
 constexpr int kErrLunBusy = 2;
@@ -56,10 +56,14 @@ int ZRHDSRaidcomImplementer::getLunsForHostGroup(const std::string& port,
   std::string output;
   int exitCode = 0;
   if (executeCommandMain(command, arguments, output, exitCode, false) != 0) {
-    logMessage(2, kFn, "Failed to get LUNs on the port-[%s], HostGroup-[%s]", port.c_str(),
-               hostGroup.c_str());
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Failed to get LUNs on the port-[" + port +
-                                                     "], HostGroup-[" + hostGroup + "]");
+    return failLogged(
+        ZR_HDS_ERR_ARRAY_COMMAND,
+        "Failed to get LUNs on the port-[" + port + "], HostGroup-[" + hostGroup + "]", kFn,
+        "Failed to get LUNs on the port-[%s], HostGroup-[%s]", port.c_str(), hostGroup.c_str());
+  }
+  if (checkListing(
+          kFn, output, {"PORT", "GID", "HMD", "LUN"},
+          "Failed to get LUNs on the port-[" + port + "], HostGroup-[" + hostGroup + "]") != 0) {
     return 1;
   }
   hdsparse::parseLunList(output, luns);
@@ -92,12 +96,11 @@ int ZRHDSRaidcomImplementer::mapLdevToHostGroup(const std::string& ldev, const s
                port.c_str(), hostGroup.c_str());
     return 0;
   }
-  logMessage(2, kFn, "Failed to map LDEV-[%s] to the HostGroup-[%s-%s]", ldev.c_str(), port.c_str(),
-             hostGroup.c_str());
-  setErrorCodeString(
-      ZRHDS_ERR_COMMAND_FAILED,
-      "Failed to map LDEV-[" + ldev + "] to the HostGroup-[" + port + "-" + hostGroup + "]");
-  return 1;
+  return failLogged(
+      ZR_HDS_ERR_ARRAY_COMMAND,
+      "Failed to map LDEV-[" + ldev + "] to the HostGroup-[" + port + "-" + hostGroup + "]", kFn,
+      "Failed to map LDEV-[%s] to the HostGroup-[%s-%s]", ldev.c_str(), port.c_str(),
+      hostGroup.c_str());
 }
 
 // Creates host group `name` on port and, unless the job works in
@@ -116,21 +119,18 @@ int ZRHDSRaidcomImplementer::createHostGroup(const std::string& port, const std:
   std::string output;
   int exitCode = 0;
   if (executeCommandMain(command, arguments, output, exitCode, false) != 0) {
-    logMessage(2, kFn, "Failed to create HostGroup-[%s] for port-[%s].", name.c_str(),
-               port.c_str());
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, failure);
-    return 1;
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, failure, kFn,
+                      "Failed to create HostGroup-[%s] for port-[%s].", name.c_str(), port.c_str());
   }
 
-  if (m_oSnapOptions.resourceGroup != "meta_resource") {
+  if (m_oSnapOptions.resourceGroup != ZR_HDS_META_RESOURCE) {
     if (addToResourceGroup(port + " " + name, HDS_RESOURCE_PORT) != 0) {
       // Undo by name: the number form would address another host group when
       // the name happens to be a single digit.
       runDeleteHostGroup(port, name, false);
-      logMessage(2, kFn, "Failed to move HostGroup-[%s-%s] to ResourceGroup-[%s]", port.c_str(),
-                 name.c_str(), m_oSnapOptions.resourceGroup.c_str());
-      setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, failure);
-      return 1;
+      return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, failure, kFn,
+                        "Failed to move HostGroup-[%s-%s] to ResourceGroup-[%s]", port.c_str(),
+                        name.c_str(), m_oSnapOptions.resourceGroup.c_str());
     }
   }
   logMessage(1, kFn, "Successfully created HostGroup-[%s] on port-[%s]", name.c_str(),
@@ -159,11 +159,9 @@ int ZRHDSRaidcomImplementer::runDeleteHostGroup(const std::string& port,
   std::string output;
   int exitCode = 0;
   if (executeCommandMain(command, arguments, output, exitCode, false) != 0) {
-    logMessage(2, kFn, "Failed to delete HostGroup-[%s] for port-[%s].", hostGroup.c_str(),
-               port.c_str());
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED,
-                       "Failed to delete HostGroup-[" + port + "-" + hostGroup + "]");
-    return 1;
+    return failLogged(
+        ZR_HDS_ERR_ARRAY_COMMAND, "Failed to delete HostGroup-[" + port + "-" + hostGroup + "]",
+        kFn, "Failed to delete HostGroup-[%s] for port-[%s].", hostGroup.c_str(), port.c_str());
   }
   logMessage(1, kFn, "Successfully deleted HostGroup-[%s] on port-[%s]", hostGroup.c_str(),
              port.c_str());
@@ -199,7 +197,7 @@ int ZRHDSRaidcomImplementer::unmapLdevFromHostGroup(const std::string& ldev,
     return 0;
   }
 
-  int code = ZRHDS_ERR_COMMAND_FAILED;
+  int code = ZR_HDS_ERR_ARRAY_COMMAND;
   if (output.find(kLuBusy) != std::string::npos) {
     code = kErrLunBusy;
     logMessage(2, kFn, "Failed to unmap LDEV-[%s] from HostGroup-[%s-%s] as LUN IS BUSY.",

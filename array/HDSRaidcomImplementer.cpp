@@ -81,11 +81,9 @@ void ZRHDSCommandImplementer::setLocalHostNameForTesting(const std::string& name
   m_sLocalHostName = name;
 }
 
-void ZRHDSCommandImplementer::logMessage(int level, const char* function, const char* format, ...) {
-  ZRSO::SnapInfo* log = m_pSnapInfo;
-  if (log == nullptr) return;
-  va_list ap;
-  va_start(ap, format);
+namespace {
+
+std::string formatted(const char* format, va_list ap) {
   va_list copy;
   va_copy(copy, ap);
   int n = vsnprintf(nullptr, 0, format, copy);
@@ -96,8 +94,32 @@ void ZRHDSCommandImplementer::logMessage(int level, const char* function, const 
     vsnprintf(&text[0], text.size(), format, ap);
     text.resize(static_cast<size_t>(n));
   }
+  return text;
+}
+
+}  // namespace
+
+void ZRHDSCommandImplementer::logMessage(int level, const char* function, const char* format, ...) {
+  ZRSO::SnapInfo* log = m_pSnapInfo;
+  if (log == nullptr) return;
+  va_list ap;
+  va_start(ap, format);
+  std::string text = formatted(format, ap);
   va_end(ap);
   log->log(level, function, "%s", text.c_str());
+}
+
+int ZRHDSCommandImplementer::failLogged(int code, const std::string& text, const char* function,
+                                        const char* format, ...) {
+  if (ZRSO::SnapInfo* log = m_pSnapInfo) {
+    va_list ap;
+    va_start(ap, format);
+    std::string line = formatted(format, ap);
+    va_end(ap);
+    log->log(2, function, "%s", line.c_str());
+  }
+  setErrorCodeString(code, text);
+  return 1;
 }
 
 void ZRHDSCommandImplementer::init() {
@@ -121,7 +143,7 @@ void ZRHDSCommandImplementer::init() {
     snprintf(text, sizeof(text), "Failed to get the client name-[%s] from the Varnholm.",
              client.c_str());
     logMessage(2, kFn, "%s", text);
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, text);
+    setErrorCodeString(ZR_HDS_ERR_ARRAY_COMMAND, text);
     return;
   }
   m_sLocalHostName = name;

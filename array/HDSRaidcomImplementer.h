@@ -26,9 +26,11 @@
 #define ZR_ARRAY_HDSRAIDCOMIMPLEMENTER_H
 
 #include <cstdint>
+#include <initializer_list>
 #include <map>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "array/HDSCommandImplementer.h"
@@ -173,6 +175,18 @@ class ZRHDSRaidcomImplementer : public ZRHDSCommandImplementer {
   static void scanHorcmSerials(const std::string& text, std::set<std::string>& serials);
   // Parses a decimal instance text in 3501..3532; false otherwise.
   static bool parseOwnInstance(const std::string& text, int& instance);
+  // True when path is a regular file of our own user that nobody else may
+  // change, read into text (at most 1 MiB); why says why not.
+  static bool isTrustedHorcmFile(const std::string& path, std::string& text, std::string& why);
+  // True when instance's file is trusted and names serial.
+  static bool instanceFileNamesArray(int instance, const std::string& serial);
+  // Under "RAIDCOM_LOGIN_LOCK" (the caller holds it): makes the options'
+  // instance usable for the array, choosing (and writing) one again when
+  // the stored one has no trusted file naming the array, then starts it.
+  // Without command devices to write a file from, the stored instance is
+  // kept as it is and started only when startWhenUnrepairable. 0 ok, 1
+  // failure with the pair set.
+  int prepareInstanceLocked(bool forceRecreate, bool startWhenUnrepairable);
   // Unlinks path, retrying once after chmod 0666; true when gone.
   static bool removeFileRetrying(const std::string& path);
 
@@ -208,6 +222,11 @@ class ZRHDSRaidcomImplementer : public ZRHDSCommandImplementer {
   // is allowed) or the CCI directory holds a control character; 0 otherwise.
   // executeCommand and executeScriptFile check this before running anything.
   int refuseUnusableCommonOptions(const char* function);
+  // The listing check of every parsed answer: 0 when output is blank or
+  // begins with the command's header (its leading column names), else
+  // (62601, failureText) with the answer logged, 1.
+  int checkListing(const char* function, const std::string& output,
+                   std::initializer_list<std::string_view> header, const std::string& failureText);
   // The job's HORCM instance when it is decimal digits; else refuses.
   bool checkInstance(const char* function);
 
@@ -229,6 +248,11 @@ class ZRHDSRaidcomImplementer : public ZRHDSCommandImplementer {
   int m_nCCICommandTimeout;     // seconds
   int m_nRaidcomMaxRetryCount;  // repeats of the command-status query
   int m_nRaidcomTimeoutInSecs;  // -time of the resource lock
+  // Set by a sync executeCommandMain whose command status listed an error
+  // (the array refused the command: its outcome is known).
+  bool m_bStatusReportedError = false;
+  // Ports whose host-group listing showed them as iSCSI ports.
+  std::set<std::string> m_oIscsiPorts;
   std::string m_sTempDir;
   std::vector<std::string> m_vCommandDevices;
   ZRHDSCommandRunner* m_pRunner;  // not owned

@@ -19,7 +19,7 @@ namespace {
 const char* const kSection = "~Tessavon";
 // initialize logs under its bare name.
 const char* const kFn = "initialize";
-constexpr int kMetadataHorcmInstance = 75;
+constexpr int kMetadataHorcmInstance = HDS_METADATA_HORCM_INSTANCE;
 
 // Bounds of the command settings: a CCI command may run for at most a day;
 // the command-status query is asked at least once and at most 1000 times;
@@ -98,7 +98,7 @@ int ZRHDSRaidcomImplementer::initialize() {
         "] in array management either at array level or at client level. Please refer to "
         "Merrowind documentation on Hitachi storage array for more details.";
     logMessage(2, kFn, "%s", text.c_str());
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, text);
+    setErrorCodeString(ZR_HDS_ERR_ARRAY_COMMAND, text);
     return 0;
   }
   logMessage(0, kFn, "Running the CCI commands from [%s]", o.horcmInstPath.c_str());
@@ -126,7 +126,7 @@ int ZRHDSRaidcomImplementer::initialize() {
   const char* temp = ZRPI_Base::getWrenlyTempDirectory();
   if (temp == nullptr) {
     logMessage(2, kFn, "Failed to get the Wrenly Temp directory.");
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Failed to get the Wrenly Temp directory.");
+    setErrorCodeString(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to get the Wrenly Temp directory.");
     return 0;
   }
   m_sTempDir = temp;
@@ -168,24 +168,21 @@ int ZRHDSRaidcomImplementer::initialize() {
     // already runs is success, so a count left behind by a crashed holder
     // never leaves later jobs without a running instance.
     if (m_pSnapInfo == nullptr) {
-      setErrorCodeString(ZRHDS_ERR_LOGIN_FAILED, "Failed to acquire the login lock.");
+      setErrorCodeString(ZR_HDS_ERR_LOGIN, "Failed to acquire the login lock.");
       return 0;
     }
     ZRHDSLock lock(*m_pSnapInfo, ZR_HDS_LOCK_RAIDCOM_LOGIN, 0);
     if (!lock.isLocked()) {
       logMessage(2, kFn, "Failed to acquire the login lock.");
-      setErrorCodeString(ZRHDS_ERR_LOGIN_FAILED, "Failed to acquire the login lock.");
+      setErrorCodeString(ZR_HDS_ERR_LOGIN, "Failed to acquire the login lock.");
       return 0;
     }
     int count = 0;
     if (liveLoginHolders(count) != 0) {
-      setErrorCodeString(ZRHDS_ERR_LOGIN_FAILED, "Failed to get login count.");
+      setErrorCodeString(ZR_HDS_ERR_LOGIN, "Failed to get login count.");
       return 0;
     }
-    if (o.horcmInst.empty()) {
-      if (createRaidcomHorcmFiles(o.baseSerialNum, count <= 0) != 0) return 0;
-    }
-    if (horcmStart(nullptr) != 0) return 0;
+    if (prepareInstanceLocked(count <= 0, true) != 0) return 0;
     lock.unlock();
 
     // 14-15. The array's microcode.
@@ -205,7 +202,7 @@ int ZRHDSRaidcomImplementer::initialize() {
       std::string text = "Array version-[" + micro +
                          "] is not supported. Please install version 80-02-23 or higher.";
       logMessage(2, kFn, "%s", text.c_str());
-      setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, text);
+      setErrorCodeString(ZR_HDS_ERR_ARRAY_COMMAND, text);
       return 0;
     }
   }
@@ -215,13 +212,46 @@ int ZRHDSRaidcomImplementer::initialize() {
   return 1;
 }
 
+int ZRHDSRaidcomImplementer::prepareInstanceLocked(bool forceRecreate, bool startWhenUnrepairable) {
+  static const char* const kPFn = "ZRHDSRaidcomImplementer::prepareInstanceLocked";
+  ZRHDSSnapOptions& o = m_oSnapOptions;
+  if (!o.horcmInst.empty()) {
+    int stored = 0;
+    const bool ours = parseOwnInstance(o.horcmInst, stored);
+    if (ours && instanceFileNamesArray(stored, o.baseSerialNum)) return horcmStart(nullptr);
+    if (!ours && HDSShell::isDecimal(o.horcmInst) && o.horcmInst.size() < 6 &&
+        instanceFileNamesArray(std::stoi(o.horcmInst), o.baseSerialNum)) {
+      return horcmStart(nullptr);  // an instance the administrator set up
+    }
+    if (m_vCommandDevices.empty()) {
+      // No command device known (a create job, or a host told to go on
+      // without one): nothing to write a file from. Go on as the stored
+      // instance says; its start or the login tells whether it works.
+      logMessage(1, kPFn,
+                 "HORCM instance-[%s] has no usable file naming the array-[%s], and no command "
+                 "device is known to write one.",
+                 o.horcmInst.c_str(), o.baseSerialNum.c_str());
+      return startWhenUnrepairable ? horcmStart(nullptr) : 0;
+    }
+    // Removed or replaced meanwhile (another job's last logout, an
+    // administrator): choose again, and the caller stores the new number.
+    const std::string old = o.horcmInst;
+    o.horcmInst.clear();
+    if (createRaidcomHorcmFiles(o.baseSerialNum, forceRecreate) != 0) return 1;
+    logMessage(1, kPFn,
+               "HORCM instance-[%s] has no usable file naming the array-[%s]; using instance-[%s].",
+               old.c_str(), o.baseSerialNum.c_str(), o.horcmInst.c_str());
+    return horcmStart(nullptr);
+  }
+  if (createRaidcomHorcmFiles(o.baseSerialNum, forceRecreate) != 0) return 1;
+  return horcmStart(nullptr);
+}
+
 int ZRHDSRaidcomImplementer::validateInputParams() {
   static const char* const kVFn = "ZRHDSRaidcomImplementer::validateInputParams";
   ZRHDSSnapOptions& o = m_oSnapOptions;
   auto fail = [&](int code, const std::string& text) {
-    logMessage(2, kVFn, "%s", text.c_str());
-    setErrorCodeString(code, text);
-    return 1;
+    return failLogged(code, text, kVFn, "%s", text.c_str());
   };
   if (o.baseSerialNum.empty()) {
     return fail(2, "Serial Number is not passed to Raidcom Implementer.");
@@ -237,12 +267,12 @@ int ZRHDSRaidcomImplementer::validateInputParams() {
   }
   formatCommandDeviceName();
   if (o.userName.empty() || o.password.empty()) {
-    return fail(ZRHDS_ERR_LOGIN_FAILED, "Username or Password is not set.");
+    return fail(ZR_HDS_ERR_LOGIN, "Username or Password is not set.");
   }
   std::string version = getCCIVersion();
   int minor = getCCIMinorVersion();
   if (minor <= 28) {
-    return fail(ZRHDS_ERR_COMMAND_FAILED,
+    return fail(ZR_HDS_ERR_ARRAY_COMMAND,
                 "CCI version-[" + version +
                     "] is not supported. Please install version 01-29-03/05 or higher.");
   }
@@ -252,12 +282,12 @@ int ZRHDSRaidcomImplementer::validateInputParams() {
                  "Backup jobs for the devices provisioned from VSM requires CCI version "
                  "01-32-03/01 (or higher).");
     }
-    return fail(ZRHDS_ERR_COMMAND_FAILED,
+    return fail(ZR_HDS_ERR_ARRAY_COMMAND,
                 "CCI version-[" + version +
                     "] is not supported. Please install version 01-33-xx/xx or higher.");
   }
   if (o.resourceGroup.empty()) {
-    o.resourceGroup = "meta_resource";
+    o.resourceGroup = ZR_HDS_META_RESOURCE;
     logMessage(0, kVFn, "Using default Resource Group-[%s]", o.resourceGroup.c_str());
   }
   return 0;

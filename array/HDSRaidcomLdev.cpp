@@ -13,7 +13,7 @@ namespace {
 
 const char kGetLdev[] = "raidcom  get ldev ";
 // Exit code of an LDEV listing that matched nothing.
-constexpr int kExitNoDevice = 246;
+constexpr int kExitNoDevice = ZR_HDS_EXIT_NO_DEVICE;
 constexpr int kCciMinorWithModelCode = 31;
 
 // Reads "<hex>-<hex>" strictly (both parts non-empty hexadecimal, no sign or
@@ -67,7 +67,7 @@ int ZRHDSRaidcomImplementer::getLdevInfo(std::vector<HDSLdevInfo>& ldevs) {
     if (executeCommandMain(kGetLdev, " -ldev_id " + entry.ldevId + getCommonParams(true, true),
                            output, exitCode, false) != 0) {
       logMessage(2, kFn, "Failed to query info for LDEV-[%s]", entry.ldevId.c_str());
-      setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Failed to query LDEV info.");
+      setErrorCodeString(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to query LDEV info.");
       continue;
     }
     std::vector<HDSLdevInfo> parsed;
@@ -75,10 +75,14 @@ int ZRHDSRaidcomImplementer::getLdevInfo(std::vector<HDSLdevInfo>& ldevs) {
     // An output without any LDEV block counts as not read.
     const HDSLdevInfo empty;
     const HDSLdevInfo& got = parsed.empty() ? empty : parsed.front();
-    if (got.ldevId != entry.ldevId || got.serial != entry.serial) {
+    // The command names the physical LDEV and array; the global-
+    // virtualisation form shows those as PHY_LDEV and PHY_Serial#.
+    const std::string& gotLdev = got.physicalLdevId.empty() ? got.ldevId : got.physicalLdevId;
+    const std::string& gotSerial = got.physicalSerial.empty() ? got.serial : got.physicalSerial;
+    if (gotLdev != entry.ldevId || gotSerial != entry.serial) {
       logMessage(2, kFn, "Failed to query info for LDEV-[%s]. Got LDEV-[%s:%s]",
                  entry.ldevId.c_str(), got.ldevId.c_str(), got.serial.c_str());
-      setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Failed to query LDEV info.");
+      setErrorCodeString(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to query LDEV info.");
       continue;
     }
     entry = std::move(parsed.front());
@@ -87,7 +91,7 @@ int ZRHDSRaidcomImplementer::getLdevInfo(std::vector<HDSLdevInfo>& ldevs) {
   logMessage(0, kFn, "Successfully queried [%d/%d] LDEV information.", read,
              static_cast<int>(ldevs.size()));
   if (read == 0) {
-    if (ldevs.empty()) setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Failed to query LDEV info.");
+    if (ldevs.empty()) setErrorCodeString(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to query LDEV info.");
     return 1;
   }
   return read == static_cast<int>(ldevs.size()) ? 0 : 2;
@@ -169,9 +173,8 @@ int ZRHDSRaidcomImplementer::getLdevList(std::vector<HDSLdevInfo>& ldevs,
     setErrorCodeString(0, "");
     return 0;
   }
-  logMessage(2, kFn, "Failed to get the LDEV list from the array.");
-  setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Failed to get the LDEV list form the array.");
-  return 1;
+  return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to get the LDEV list form the array.", kFn,
+                    "Failed to get the LDEV list from the array.");
 }
 
 int ZRHDSRaidcomImplementer::getMaxLdevNumber(int& maxLdev) {
@@ -187,12 +190,10 @@ int ZRHDSRaidcomImplementer::getMaxLdevNumber(int& maxLdev) {
     const std::string code = meta == groups.end() ? std::string() : meta->second.lockOwner;
     const HDSArrayTypes* row = findHDSArrayType(code);
     if (row == nullptr) {
-      logMessage(2, kFn, "Max LDEV number is not specified in the local table for Array Code-[%s].",
-                 code.c_str());
-      setErrorCodeString(
-          ZRHDS_ERR_COMMAND_FAILED,
-          "Max LDEV number is not specified in the local table for Array Code-[" + code + "].");
-      return 1;
+      return failLogged(
+          ZR_HDS_ERR_ARRAY_COMMAND,
+          "Max LDEV number is not specified in the local table for Array Code-[" + code + "].", kFn,
+          "Max LDEV number is not specified in the local table for Array Code-[%s].", code.c_str());
     }
     if (row->maxLdevNumber != 0) candidate = row->maxLdevNumber;
   }

@@ -13,7 +13,8 @@
 //    killed job never keeps the login, the instance and its file for good.
 //    The settings key "sZRHDSRaidcomLockCount_<serial>" mirrors the number
 //    of live holders.
-// The user name and password are never logged or put into an error text.
+// The password is never logged or put into an error text; the user name
+// appears only in the two failure logs that name the login.
 #include <atomic>
 
 #include "array/HDSRaidcomImplementer.h"
@@ -26,7 +27,7 @@
 namespace {
 
 const char* const kSection = "~Tessavon";
-constexpr int kExitLoginExpired = 202;
+constexpr int kExitLoginExpired = ZR_HDS_EXIT_LOGIN_EXPIRED;
 
 // True exactly while this process runs the CCI login command.
 std::atomic<bool> g_bLoginInProcess{false};
@@ -82,14 +83,13 @@ int ZRHDSRaidcomImplementer::login(bool force) {
   static const char* const kFn = "ZRHDSRaidcomImplementer::login";
   const std::string failText = "Failed to login into array.";
   if (m_pSnapInfo == nullptr) {
-    setErrorCodeString(ZRHDS_ERR_LOGIN_FAILED, failText);
+    setErrorCodeString(ZR_HDS_ERR_LOGIN, failText);
     return 1;
   }
   ZRHDSLock lock(*m_pSnapInfo, ZR_HDS_LOCK_RAIDCOM_LOGIN, 0);
   if (!lock.isLocked()) {
-    logMessage(2, kFn, "Failed to get mutex. Unable to acquire login lock.");
-    setErrorCodeString(ZRHDS_ERR_LOGIN_FAILED, failText);
-    return 1;
+    return failLogged(ZR_HDS_ERR_LOGIN, failText, kFn,
+                      "Failed to get mutex. Unable to acquire login lock.");
   }
 
   const std::string key = loginCountKey();
@@ -104,21 +104,26 @@ int ZRHDSRaidcomImplementer::login(bool force) {
   } else {
     int stored = 0;
     if (settings.getRegInt(kSection, key.c_str(), &stored) == 0) {
-      logMessage(2, kFn, "Failed to get login count.");
-      setErrorCodeString(ZRHDS_ERR_LOGIN_FAILED, failText);
-      return 1;
+      return failLogged(ZR_HDS_ERR_LOGIN, failText, kFn, "Failed to get login count.");
     }
     if (stored < 0) logMessage(2, kFn, "Login count-[%d] is -ve. Something went wrong.", stored);
     int live = 0;
     if (holders.add(ZRHDSHolderCount::kScopeByName, &live) != 0) {
-      logMessage(2, kFn, "Failed to set login count. [%s]", holders.lastError().c_str());
-      setErrorCodeString(ZRHDS_ERR_LOGIN_FAILED, failText);
-      return 1;
+      return failLogged(ZR_HDS_ERR_LOGIN, failText, kFn, "Failed to set login count. [%s]",
+                        holders.lastError().c_str());
     }
     counted = true;
     if (live >= 2) {
       logMessage(1, kFn, "Already logged in. Count-[%d]", live - 1);
       return 0;
+    }
+    // The first live holder: another process's last logout may have shut
+    // the instance down and removed its file since this job initialised.
+    if (prepareInstanceLocked(false, false) != 0) {
+      int left = 0, widest = 0;
+      holders.remove(&left, &widest);
+      return failLogged(ZR_HDS_ERR_LOGIN, failText, kFn,
+                        "Failed to prepare the HORCM instance for the login.");
     }
   }
 
@@ -152,8 +157,8 @@ int ZRHDSRaidcomImplementer::login(bool force) {
   }
   g_bLoginInProcess = false;
   if (result != 0) {
-    logMessage(2, kFn, "Failed to login into the array-[%s]", o.baseSerialNum.c_str());
-    setErrorCodeString(ZRHDS_ERR_LOGIN_FAILED, failText);
+    logMessage(2, kFn, "Failed to login using username-[%s]", o.userName.c_str());
+    setErrorCodeString(ZR_HDS_ERR_LOGIN, failText);
     giveBack();
     return 1;
   }
@@ -165,30 +170,26 @@ int ZRHDSRaidcomImplementer::logout() {
   static const char* const kFn = "ZRHDSRaidcomImplementer::logout";
   const std::string failText = "Failed to logout from the array.";
   if (m_pSnapInfo == nullptr) {
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Failed to acquire lock during logout.");
+    setErrorCodeString(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to acquire lock during logout.");
     return 1;
   }
   ZRHDSLock lock(*m_pSnapInfo, ZR_HDS_LOCK_RAIDCOM_LOGIN, 0);
   if (!lock.isLocked()) {
-    logMessage(2, kFn, "Failed to logout, Unable to acquire login lock.");
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Failed to acquire lock during logout.");
-    return 1;
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to acquire lock during logout.", kFn,
+                      "Failed to logout, Unable to acquire login lock.");
   }
 
   const std::string key = loginCountKey();
   ZRPlatformInfo settings;
   int stored = 0;
   if (settings.getRegInt(kSection, key.c_str(), &stored) == 0) {
-    logMessage(2, kFn, "Failed to get login count.");
-    setErrorCodeString(ZRHDS_ERR_LOGIN_FAILED, failText);
-    return 1;
+    return failLogged(ZR_HDS_ERR_LOGIN, failText, kFn, "Failed to get login count.");
   }
   ZRHDSHolderCount holders = loginHolders(m_oSnapOptions.baseSerialNum);
   int left = 0, widest = 0;
   if (holders.remove(&left, &widest) != 0) {
-    logMessage(2, kFn, "Failed to set login count. [%s]", holders.lastError().c_str());
-    setErrorCodeString(ZRHDS_ERR_LOGIN_FAILED, failText);
-    return 1;
+    return failLogged(ZR_HDS_ERR_LOGIN, failText, kFn, "Failed to set login count. [%s]",
+                      holders.lastError().c_str());
   }
   if (widest == 0) logMessage(2, kFn, "Login count is -ve [%d]. Something is wrong.", 0);
   if (left >= 1) {
@@ -204,8 +205,8 @@ int ZRHDSRaidcomImplementer::logout() {
   if (executeCommand("raidcom ", " -logout " + getCommonParams(true, false), output, exitCode) !=
       0) {
     if (exitCode != kExitLoginExpired) {
-      logMessage(2, kFn, "Failed to logout from the array-[%s]",
-                 m_oSnapOptions.baseSerialNum.c_str());
+      logMessage(2, kFn, "Failed to logout from the array-[%s], logged in with username-[%s]",
+                 m_oSnapOptions.baseSerialNum.c_str(), m_oSnapOptions.userName.c_str());
       return 1;
     }
     logMessage(1, kFn, "The login to the array-[%s] had already ended.",

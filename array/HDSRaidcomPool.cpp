@@ -17,10 +17,10 @@ int ZRHDSRaidcomImplementer::getPoolList(std::vector<HDSPoolInfo>& pools) {
   std::string output;
   int exitCode = 0;
   if (executeCommandMain(command, arguments, output, exitCode, false) != 0) {
-    logMessage(2, kFn, "Failed to get Pool list");
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Failed to get Pool list");
-    return 1;
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to get Pool list", kFn,
+                      "Failed to get Pool list");
   }
+  if (checkListing(kFn, output, {"PID"}, "Failed to get Pool list") != 0) return 1;
   hdsparse::parsePoolList(output, pools);
   return 0;
 }

@@ -34,8 +34,11 @@ int ZRHDSRaidcomImplementer::getPortList(std::vector<HDSPortInfo>& ports) {
   std::string output;
   int exitCode = 0;
   if (executeCommandMain(command, getCommonParams(true, true), output, exitCode, false) != 0) {
-    logMessage(2, kFn, "Failed to get the port list on the array.");
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Failed to get the port list on the array.");
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to get the port list on the array.", kFn,
+                      "Failed to get the port list on the array.");
+  }
+  if (checkListing(kFn, output, {"PORT", "TYPE"}, "Failed to get the port list on the array.") !=
+      0) {
     return 1;
   }
   hdsparse::parsePortListing(output, ports);
@@ -55,9 +58,12 @@ int ZRHDSRaidcomImplementer::getPortLoginWWNList(const std::string& port, HDSPor
   std::string output;
   int exitCode = 0;
   if (executeCommandMain(command, arguments, output, exitCode, false) != 0) {
-    logMessage(2, kFn, "Failed to get the HostGroup list for the port-[%s].", port.c_str());
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED,
-                       "Failed to get the HostGroup list for the port-[" + port + "]");
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND,
+                      "Failed to get the HostGroup list for the port-[" + port + "]", kFn,
+                      "Failed to get the HostGroup list for the port-[%s].", port.c_str());
+  }
+  if (checkListing(kFn, output, {"PORT", "LOGIN_WWN"},
+                   "Failed to get the HostGroup list for the port-[" + port + "]") != 0) {
     return 1;
   }
   hdsparse::parsePortLoginList(output, info);
@@ -106,18 +112,23 @@ int ZRHDSRaidcomImplementer::getPortHostGroupList(const std::string& port,
   std::string output;
   int exitCode = 0;
   if (executeCommandMain(command, arguments, output, exitCode, false) != 0) {
-    logMessage(2, kFn, "Failed to get the HostGroup list for port-[%s]", port.c_str());
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED,
-                       "Failed to get the HostGroup list for port-[" + port + "]");
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND,
+                      "Failed to get the HostGroup list for port-[" + port + "]", kFn,
+                      "Failed to get the HostGroup list for port-[%s]", port.c_str());
+  }
+  if (checkListing(kFn, output, {"PORT", "GID", "GROUP_NAME"},
+                   "Failed to get the HostGroup list for port-[" + port + "]") != 0) {
     return 1;
   }
+  if (hdsparse::isIscsiHostGroupListing(output)) m_oIscsiPorts.insert(port);
   info.hostGroups.clear();
   hdsparse::parseHostGroupList(output, m_oSnapOptions.baseSerialNum, info.hostGroups);
   logMessage(1, kFn, "The Port-[%s] has [%d] HostGroups.", port.c_str(),
              static_cast<int>(info.hostGroups.size()));
 
-  const std::string preSnapName = m_oSnapOptions.isVSM ? "QB_PSHG_" + m_oSnapOptions.arrayId
-                                                       : std::string("QB_PRE_SNAP_HOST_GROUP");
+  const std::string preSnapName =
+      m_oSnapOptions.isVSM ? ZR_HDS_PRE_SNAP_HOST_GROUP_VSM_PREFIX + m_oSnapOptions.arrayId
+                           : std::string(ZR_HDS_PRE_SNAP_HOST_GROUP);
   if (hostGroupName == preSnapName || !collectWwns) return 0;
 
   for (size_t i = 0; i < info.hostGroups.size(); ++i) {
@@ -147,16 +158,36 @@ int ZRHDSRaidcomImplementer::getHostGroupInfo(const std::string& port,
     return refuseInvalidInput(kFn, "HostGroup", hostGroupNumber);
   }
 
-  const std::string command = std::string("raidcom ") + " get hba_wwn ";
-  const std::string arguments =
-      " -port " + HDSShell::quote(port) + "-" + hostGroupNumber + getCommonParams(true, true);
+  // The initiators of an iSCSI host group are listed by "get hba_iscsi";
+  // "get hba_wwn" refuses such a port. A port not seen in a host-group
+  // listing yet is asked as Fibre Channel first.
+  const std::string target = " -port " + HDSShell::quote(port) + "-" + hostGroupNumber;
+  const std::string failure =
+      "Failed to get host group info for [" + port + "-" + hostGroupNumber + "]";
+  bool iscsi = m_oIscsiPorts.count(port) > 0;
   std::string output;
   int exitCode = 0;
-  if (executeCommandMain(command, arguments, output, exitCode, false) != 0) {
-    logMessage(2, kFn, "Failed to get host group info for [%s-%s]", port.c_str(),
-               hostGroupNumber.c_str());
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED,
-                       "Failed to get host group info for [" + port + "-" + hostGroupNumber + "]");
+  int rc = executeCommandMain(iscsi ? "raidcom  get hba_iscsi " : "raidcom  get hba_wwn ",
+                              target + getCommonParams(true, true), output, exitCode, false);
+  if (rc != 0 && !iscsi && exitCode > 0) {
+    std::string retryOutput;
+    int retryExit = 0;
+    if (executeCommandMain("raidcom  get hba_iscsi ", target + getCommonParams(true, true),
+                           retryOutput, retryExit, false) == 0) {
+      iscsi = true;
+      m_oIscsiPorts.insert(port);
+      output.swap(retryOutput);
+      setErrorCodeString(0, "");
+      rc = 0;
+    }
+  }
+  if (rc != 0) {
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, failure, kFn,
+                      "Failed to get host group info for [%s-%s]", port.c_str(),
+                      hostGroupNumber.c_str());
+  }
+  if (checkListing(kFn, output, {"PORT", "GID", "GROUP_NAME", iscsi ? "IQN" : "HWWN"}, failure) !=
+      0) {
     return 1;
   }
   info.wwns.clear();
@@ -174,9 +205,8 @@ int ZRHDSRaidcomImplementer::getHostGroupInfo(const std::string& port,
 int ZRHDSRaidcomImplementer::getHostGroupOfCommandDevice(std::string& hostGroup) {
   static const char kFn[] = "getHostGroupOfCommandDevice";
   if (m_vCommandDevices.empty() || !isUsableName(m_vCommandDevices.front())) {
-    logMessage(2, kFn, "No command device found for the host.");
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "No command device found for the host.");
-    return 1;
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "No command device found for the host.", kFn,
+                      "No command device found for the host.");
   }
   const std::string command = "raidscan ";
   const std::string arguments =
@@ -184,10 +214,10 @@ int ZRHDSRaidcomImplementer::getHostGroupOfCommandDevice(std::string& hostGroup)
   std::string output;
   int exitCode = 0;
   if (executeCommandMain(command, arguments, output, exitCode, false) != 0) {
-    logMessage(2, kFn, "Failed to get HostGroup info for command device using raidscan command.");
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED,
-                       "Failed to get HostGroup info for command device using raidscan command.");
-    return 1;
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND,
+                      "Failed to get HostGroup info for command device using raidscan command.",
+                      kFn,
+                      "Failed to get HostGroup info for command device using raidscan command.");
   }
   hdsparse::parseCommandDeviceHostGroup(output, hostGroup);
   logMessage(1, kFn, "Found HostGroup-[%s] from the command device.", hostGroup.c_str());

@@ -70,9 +70,7 @@ int ZRHDSRaidcomImplementer::getCCIVersionInstalled(std::string& version) {
     const std::string text =
         "Failed to get version of CCI command installed. Please check output of 'raidqry -h' "
         "command. Output doesn't contain 'Ver&Rev' string.";
-    logMessage(2, kFn, "%s", text.c_str());
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, text);
-    return 1;
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, text, kFn, "%s", text.c_str());
   }
   std::string found = p + 9 <= output.size() ? output.substr(p + 9, 11) : std::string();
   // Every reader takes the minor version from fixed positions: only a text
@@ -81,9 +79,8 @@ int ZRHDSRaidcomImplementer::getCCIVersionInstalled(std::string& version) {
     const std::string text =
         "Failed to get version of CCI command installed. Please check output of 'raidqry -h' "
         "command. The version after 'Ver&Rev' is not of the form NN-NN-NN/NN.";
-    logMessage(2, kFn, "%s Found-[%s]", text.c_str(), found.c_str());
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, text);
-    return 1;
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, text, kFn, "%s Found-[%s]", text.c_str(),
+                      found.c_str());
   }
   {
     // Two threads may both have missed the cache; both read the same tools.
@@ -132,16 +129,13 @@ int ZRHDSRaidcomImplementer::getCCIRaidqryInfo(HDSRaidqryInfo& info) {
   int exitCode = 0;
   if (executeCommandMain("raidqry ", " -l " + getCommonParams(true, true), output, exitCode,
                          false) != 0) {
-    logMessage(2, kFn, "%s", text.c_str());
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, text);
-    return 1;
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, text, kFn, "%s", text.c_str());
   }
   if (!parseRaidqryOutput(output, info)) {
     // Without a data row there is neither a host name nor a microcode
     // version to check.
-    logMessage(2, kFn, "%s. No data row in the output-[%s]", text.c_str(), output.c_str());
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, text);
-    return 1;
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, text, kFn, "%s. No data row in the output-[%s]",
+                      text.c_str(), output.c_str());
   }
   return 0;
 }

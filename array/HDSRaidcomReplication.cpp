@@ -17,6 +17,10 @@ constexpr int kPairScanMirrorUnits = 3;
 // time-out, so the tool answers before the runner gives up on it (a wait cut
 // off by the runner reads as a failed check instead of "not committed").
 constexpr int kQMarkerWaitMarginSecs = 5;
+// pairsyncwait -t counts 100 ms units; exit 1 is its TIMEOUT (not yet
+// committed), 2 BROKEN and 3 CHANGED.
+constexpr int kPairSyncWaitUnitsPerSecond = 10;
+constexpr int kPairSyncWaitTimeout = 1;
 
 // A name that goes into a command line as one word: not empty and on one line.
 bool isUsableName(const std::string& value) {
@@ -43,15 +47,17 @@ int ZRHDSRaidcomImplementer::getRemotePairInfoForHostGroup(const std::string& ho
     std::string output;
     int exitCode = 0;
     if (executeCommandMain(command, arguments, output, exitCode, false) != 0) {
-      logMessage(2, kFn,
-                 "Failed to get pair info for HostGroup-[%s], MU-[%d] using raidscan command",
-                 hostGroup.c_str(), mu);
-      setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED,
-                         "Failed to  get pair info for HostGroup-" + hostGroup);
-      return 1;
+      return failLogged(
+          ZR_HDS_ERR_ARRAY_COMMAND, "Failed to  get pair info for HostGroup-" + hostGroup, kFn,
+          "Failed to get pair info for HostGroup-[%s], MU-[%d] using raidscan command",
+          hostGroup.c_str(), mu);
     }
     const bool gadJob =
         m_pSnapInfo != nullptr && m_pSnapInfo->getReplicationType() == ZRSO::REPLICATION_TYPE_GAD;
+    if (checkListing(kFn, output, {"Port#"},
+                     "Failed to  get pair info for HostGroup-" + hostGroup) != 0) {
+      return 1;
+    }
     const size_t kept = hdsparse::parseRemotePairList(output, mu, gadJob, pairs);
     logMessage(1, kFn, "Found [%d] pairs for HostGroup-[%s] on MU-[%d]", static_cast<int>(kept),
                hostGroup.c_str(), mu);
@@ -69,10 +75,11 @@ int ZRHDSRaidcomImplementer::getCopyGroup(std::vector<HDSCopyGroup>& groups,
   std::string output;
   int exitCode = 0;
   if (executeCommandMain(command, arguments, output, exitCode, false) != 0) {
-    logMessage(2, kFn, "Failed to get the Copy Group list.");
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Failed to get the Copy Group list.");
-    return 1;
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to get the Copy Group list.", kFn,
+                      "Failed to get the Copy Group list.");
   }
+  if (checkListing(kFn, output, {"COPY_GROUP"}, "Failed to get the Copy Group list.") != 0)
+    return 1;
   hdsparse::parseCopyGroupList(output, copyGroupName, groups);
   logMessage(0, kFn, "Found [%d] CopyGroups post filtering.", static_cast<int>(groups.size()));
   return 0;
@@ -94,37 +101,37 @@ int ZRHDSRaidcomImplementer::getQMarkerForCopyGroup(const std::string& copyGroup
   std::string output;
   int exitCode = 0;
   if (executeCommandMain(command, arguments, output, exitCode, false) != 0) {
-    logMessage(2, kFn, "Failed to find QMarker for the CopyGroup-[%s]", copyGroup.c_str());
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, failure);
-    return 1;
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, failure, kFn,
+                      "Failed to find QMarker for the CopyGroup-[%s]", copyGroup.c_str());
   }
   logMessage(0, kFn, "OUTPUT - [%s]", output.c_str());
 
+  if (checkListing(kFn, output, {"UnitID"}, failure) != 0) return 1;
   std::string found;
   if (!hdsparse::parseQMarkerNowait(output, found)) {
-    logMessage(2, kFn, "No Q-Marker in the answer for the CopyGroup-[%s]", copyGroup.c_str());
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, failure);
-    return 1;
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, failure, kFn,
+                      "No Q-Marker in the answer for the CopyGroup-[%s]", copyGroup.c_str());
   }
   uint64_t value = 0;
   if (!hdsparse::parseQMarkerValue(found, value)) {
-    logMessage(2, kFn, "Q-Marker-[%s] of the CopyGroup-[%s] is not a hexadecimal text",
-               found.c_str(), copyGroup.c_str());
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, failure);
-    return 1;
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, failure, kFn,
+                      "Q-Marker-[%s] of the CopyGroup-[%s] is not a hexadecimal text",
+                      found.c_str(), copyGroup.c_str());
   }
   qmarker = found;
   logMessage(1, kFn, "CopyGroup-[%s], Q-Marker-[%s]", copyGroup.c_str(), qmarker.c_str());
   return 0;
 }
 
-// Waits with "pairsyncwait -q" until the copy group has committed qmarker on
-// the remote side, at most `seconds` (cut to stay below the CCI command
-// time-out). Result 0 when the check ran: committed on exit 0, or on exit 1
-// when the array's current Q-marker is not below qmarker; otherwise 62601
-// "Q-Marker not committed." with result 0. A qmarker that is not hexadecimal
-// text can never be committed and is not sent. Result 1 with 62601
-// "Failed to check Q-Marker-[<q>] commit." for any other failed run.
+// Waits with "pairsyncwait -m <marker>" until the copy group has committed
+// qmarker on the remote side, at most `seconds` (cut to stay below the CCI
+// command time-out; the tool counts -t in 100 ms units). The exit code
+// tells the outcome: 0 (DONE) committed; 1 (TIMEOUT) not committed, 62601
+// "Q-Marker not committed." with result 0 (the row then shows the marker
+// waited for, not the array's, so it is never compared). A qmarker that is
+// not hexadecimal text can never be committed and is not sent. Result 1
+// with 62601 "Failed to check Q-Marker-[<q>] commit." for BROKEN (2),
+// CHANGED (3) and every other failed run.
 int ZRHDSRaidcomImplementer::pairSyncWait(const std::string& copyGroup, const std::string& qmarker,
                                           const int& seconds, bool& committed) {
   static const char kFn[] = "ZRHDSRaidcomImplementer::pairSyncWait";
@@ -136,7 +143,7 @@ int ZRHDSRaidcomImplementer::pairSyncWait(const std::string& copyGroup, const st
   if (!hdsparse::parseQMarkerValue(qmarker, given)) {
     logMessage(2, kFn, "Q-Marker-[%s] is not a hexadecimal text; it cannot be committed.",
                qmarker.c_str());
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Q-Marker not committed.");
+    setErrorCodeString(ZR_HDS_ERR_ARRAY_COMMAND, "Q-Marker not committed.");
     return 0;
   }
 
@@ -150,34 +157,28 @@ int ZRHDSRaidcomImplementer::pairSyncWait(const std::string& copyGroup, const st
   }
 
   const std::string command = "pairsyncwait ";
-  const std::string arguments = " -g " + HDSShell::quote(copyGroup) + " -q " + qmarker + " -t " +
-                                std::to_string(wait) + getCommonParams(false, false);
+  const std::string arguments = " -g " + HDSShell::quote(copyGroup) + " -m " + qmarker + " -t " +
+                                std::to_string(wait * kPairSyncWaitUnitsPerSecond) +
+                                getCommonParams(false, false);
   std::string output;
   int exitCode = 0;
   const int rc = executeCommandMain(command, arguments, output, exitCode, false);
-  if (rc != 0 && exitCode != 1) {
-    logMessage(2, kFn, "Failed to check Q-Marker-[%s] commit.", qmarker.c_str());
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED,
-                       "Failed to check Q-Marker-[" + qmarker + "] commit.");
-    return 1;
+  std::string status;
+  hdsparse::parsePairSyncWaitStatus(output, status);
+  if (rc != 0 && exitCode != kPairSyncWaitTimeout) {
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND,
+                      "Failed to check Q-Marker-[" + qmarker + "] commit.", kFn,
+                      "Failed to check Q-Marker-[%s] commit. Exit code-[%d], Status-[%s]",
+                      qmarker.c_str(), exitCode, status.c_str());
   }
-
-  if (exitCode == 0) {
-    committed = true;
-  } else {
-    std::string current;
-    if (hdsparse::parseQMarkerCurrent(output, current)) {
-      logMessage(0, kFn, "Primary Snap Q-Marker-[%s] : Current Q-Marker-[%s]", qmarker.c_str(),
-                 current.c_str());
-      committed = hdsparse::isQMarkerCommitted(qmarker, current);
-    }
-  }
+  committed = rc == 0;
+  logMessage(0, kFn, "Q-Marker-[%s] wait ended with Status-[%s]", qmarker.c_str(), status.c_str());
 
   if (committed) {
     logMessage(1, kFn, "CopyGroup-[%s], Q-Marker-[%s] committed.", copyGroup.c_str(),
                qmarker.c_str());
   } else {
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Q-Marker not committed.");
+    setErrorCodeString(ZR_HDS_ERR_ARRAY_COMMAND, "Q-Marker not committed.");
   }
   return 0;
 }

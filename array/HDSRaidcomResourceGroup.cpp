@@ -5,6 +5,7 @@
 #include <string>
 
 #include "array/HDSParseResourceGroup.h"
+#include "array/HDSTextColumns.h"
 #include "array/HDSRaidcomImplementer.h"
 #include "array/HDSShellQuote.h"
 
@@ -24,18 +25,20 @@ int ZRHDSRaidcomImplementer::getResourceGroupInfo(std::map<std::string, Resource
   if (keyOption) {
     if (getCCIMinorVersion() <= kCciMinorWithKeyOption) {
       const std::string version = getCCIVersion();
-      logMessage(2, kFn, "The '-key opt' is not supported with CCI version-[%s]", version.c_str());
-      setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, failure);
-      return 1;
+      return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, failure, kFn,
+                        "The '-key opt' is not supported with CCI version-[%s]", version.c_str());
     }
     command += " -key opt ";
   }
   std::string output;
   int exitCode = 0;
   if (executeCommandMain(command, getCommonParams(true, true), output, exitCode, false) != 0) {
-    logMessage(2, kFn, "Failed to get resource group list");
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, failure);
-    return 1;
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, failure, kFn, "Failed to get resource group list");
+  }
+  if (!hdscols::isBlankText(output) &&
+      hdsparse::resourceGroupHeaderAt(output) == std::string_view::npos) {
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, failure, kFn,
+                      "The answer is not the listing asked for. Output-[%s]", output.c_str());
   }
   hdsparse::parseResourceGroupList(output, groups);
   return 0;
@@ -65,10 +68,9 @@ int ZRHDSRaidcomImplementer::getResourceGroupFromLdev() {
     }
   }
   if (match == groups.end()) {
-    logMessage(2, kFn, "Unable to find resource group corresponding to source LDEV RGID-[%s]",
-               std::to_string(ldev[0].resourceGroupId).c_str());
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, notFound);
-    return 1;
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, notFound, kFn,
+                      "Unable to find resource group corresponding to source LDEV RGID-[%s]",
+                      std::to_string(ldev[0].resourceGroupId).c_str());
   }
   const ResourceGroupInfo& group = match->second;
   // With the key option lockStatus holds the group's virtual serial.
@@ -76,13 +78,12 @@ int ZRHDSRaidcomImplementer::getResourceGroupFromLdev() {
     logMessage(2, kFn,
                "The Physical Array details got from Page E2 is inconsistent with the Resource "
                "Group Information.");
-    logMessage(2, kFn,
-               "DEBUG_INFO - RGInfo VSMSerial [%s] RGInfo ArraySerial [%s] SCSIInq VSMSerial [%s]  "
-               "SCSIInq ArraySerial [%s]",
-               group.lockStatus.c_str(), group.serial.c_str(), snap.vsmSerialNo.c_str(),
-               snap.baseSerialNo.c_str());
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, notFound);
-    return 1;
+    return failLogged(
+        ZR_HDS_ERR_ARRAY_COMMAND, notFound, kFn,
+        "DEBUG_INFO - RGInfo VSMSerial [%s] RGInfo ArraySerial [%s] SCSIInq VSMSerial [%s]  "
+        "SCSIInq ArraySerial [%s]",
+        group.lockStatus.c_str(), group.serial.c_str(), snap.vsmSerialNo.c_str(),
+        snap.baseSerialNo.c_str());
   }
   m_oSnapOptions.resourceGroup = match->first;
   return 0;
@@ -108,10 +109,9 @@ int ZRHDSRaidcomImplementer::lockUnlockResourceGroup(std::string groupName, bool
   int exitCode = 0;
   if (executeCommandMain(std::string("raidcom ") + verb + " resource ", args, output, exitCode,
                          false) != 0) {
-    logMessage(2, kFn, "Failed to [%s] the resource group-[%s]", verb, groupName.c_str());
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED,
-                       std::string("Failed to ") + verb + "Resource Group-" + groupName);
-    return 1;
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND,
+                      std::string("Failed to ") + verb + "Resource Group-" + groupName, kFn,
+                      "Failed to [%s] the resource group-[%s]", verb, groupName.c_str());
   }
   logMessage(1, kFn,
              unlock ? "Released lock on the resource group-[%s]"
@@ -199,9 +199,8 @@ int ZRHDSRaidcomImplementer::runResourceCommand(const char* function, const char
   int exitCode = 0;
   if (executeCommandMain(command, arguments + getCommonParams(true, true), output, exitCode,
                          false) != 0) {
-    logMessage(2, function, failureFormat, resource.c_str(), group.c_str());
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, failureText);
-    return 1;
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, failureText, function, failureFormat,
+                      resource.c_str(), group.c_str());
   }
   logMessage(1, function, successFormat, resource.c_str(), group.c_str());
   return 0;

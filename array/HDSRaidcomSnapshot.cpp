@@ -4,6 +4,7 @@
 #include <string>
 
 #include "array/HDSParseSnapshot.h"
+#include "array/HDSTextColumns.h"
 #include "array/HDSRaidcomImplementer.h"
 #include "array/HDSShellQuote.h"
 
@@ -35,9 +36,20 @@ int ZRHDSRaidcomImplementer::getSnapshotGroupList(std::vector<HDSSnapshotGroupIn
   std::string output;
   int exitCode = 0;
   if (executeCommandMain("raidcom  get snapshot ", args, output, exitCode, false) != 0) {
-    logMessage(2, kFn, "Failed to get snapshot group list.");
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Failed to get the snapshot group list");
-    return 1;
+    // A group (or pair) that is not there, also one that vanished since the
+    // last listing: nothing to list.
+    if (exitCode == ZR_HDS_EXIT_NO_SUCH_OBJECT &&
+        output.find("No such Object") != std::string::npos) {
+      logMessage(1, kFn, "No snapshot found for [%s].", key.c_str());
+      setErrorCodeString(0, "");
+      return 0;
+    }
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to get the snapshot group list", kFn,
+                      "Failed to get snapshot group list.");
+  }
+  if (!hdscols::isListingOf(output, {"SnapShot_name"})) {
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to get the snapshot group list", kFn,
+                      "Unexpected snapshot group listing-[%s]", output.c_str());
   }
   hdsparse::parseSnapshotList(output, list);
   return 0;
@@ -65,10 +77,9 @@ int ZRHDSRaidcomImplementer::addToSnapshotGroup() {
     std::string output;
     int exitCode = 0;
     if (executeCommandMain("raidcom  add snapshot ", args, output, exitCode, true) != 0) {
-      logMessage(2, kFn, "Failed to add targteless snap of LDEV-[%s] in snapshotgroup-[%s]",
-                 snap.baseDevNo.c_str(), group.c_str());
-      setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Failed to create targetless snaps.");
-      return 1;
+      return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to create targetless snaps.", kFn,
+                        "Failed to add targteless snap of LDEV-[%s] in snapshotgroup-[%s]",
+                        snap.baseDevNo.c_str(), group.c_str());
     }
   }
   logMessage(1, kFn, "Successfully added [%d] targetless snaps to snapshotgroup-[%s]",
@@ -86,9 +97,8 @@ int ZRHDSRaidcomImplementer::modifySnapshot(const std::map<std::string, std::str
   // Nothing to act on (no selector key, or the chosen one without a value):
   // the command would name no pair.
   auto notGiven = [&]() {
-    logMessage(2, kFn, "Invalid inputs: None of SnapshotGroup name, LDEV Id or MU# is given.");
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Failed to execute 'modify snashot' command");
-    return 1;
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to execute 'modify snashot' command", kFn,
+                      "Invalid inputs: None of SnapshotGroup name, LDEV Id or MU# is given.");
   };
   std::string selector;
   std::string description;
@@ -120,10 +130,9 @@ int ZRHDSRaidcomImplementer::modifySnapshot(const std::map<std::string, std::str
   std::string output;
   int exitCode = 0;
   if (executeCommandMain("raidcom  modify snapshot ", args, output, exitCode, false) != 0) {
-    logMessage(2, kFn, "Failed to perform [%s]", operation.c_str());
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED,
-                       "Failed to " + operation + " snapshot on " + description);
-    return 1;
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND,
+                      "Failed to " + operation + " snapshot on " + description, kFn,
+                      "Failed to perform [%s]", operation.c_str());
   }
   logMessage(1, kFn, "Successfully performed [%s] on %s", operation.c_str(), description.c_str());
   return 0;
@@ -138,11 +147,10 @@ int ZRHDSRaidcomImplementer::deleteSnapshot(const std::string& ldev, const std::
   if (executeCommandMain("raidcom  delete snapshot ",
                          " -ldev_id " + ldev + " -mirror_id " + mu + getCommonParams(true, true),
                          output, exitCode, false) != 0) {
-    logMessage(2, kFn, "Failed to delete targetless snap, LDEV-[%s], MU-[%s]", ldev.c_str(),
-               mu.c_str());
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED,
-                       "Failed to delete targetless snap, LDEV-[" + ldev + "], MU-[" + mu + "]");
-    return 1;
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND,
+                      "Failed to delete targetless snap, LDEV-[" + ldev + "], MU-[" + mu + "]", kFn,
+                      "Failed to delete targetless snap, LDEV-[%s], MU-[%s]", ldev.c_str(),
+                      mu.c_str());
   }
   logMessage(1, kFn, "Successfully deleted Targetless Snapshot, LDEV-[%s], MU-[%s]", ldev.c_str(),
              mu.c_str());
@@ -161,11 +169,11 @@ int ZRHDSRaidcomImplementer::mapSnapshot(const std::string& pvol, const std::str
           "raidcom  map snapshot ",
           " -ldev_id " + pvol + " " + target + " -mirror_id " + mu + getCommonParams(true, true),
           output, exitCode, false) != 0) {
-    logMessage(2, kFn, "Failed to map target LDEV-[%s] to Snap-[%s-MU%s].", target.c_str(),
-               pvol.c_str(), mu.c_str());
-    setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Failed to map target LDEV-[" + target +
-                                                     "] to Snap-[" + pvol + "-MU" + mu + "].");
-    return 1;
+    return failLogged(
+        ZR_HDS_ERR_ARRAY_COMMAND,
+        "Failed to map target LDEV-[" + target + "] to Snap-[" + pvol + "-MU" + mu + "].", kFn,
+        "Failed to map target LDEV-[%s] to Snap-[%s-MU%s].", target.c_str(), pvol.c_str(),
+        mu.c_str());
   }
   logMessage(1, kFn, "Successfully associated target LDEV-[%s] to Snap[%s-MU%s]", target.c_str(),
              pvol.c_str(), mu.c_str());
@@ -181,12 +189,10 @@ int ZRHDSRaidcomImplementer::unmapSnapshot(const std::string& pvol, const std::s
   if (executeCommandMain("raidcom  unmap snapshot ",
                          " -ldev_id " + pvol + " -mirror_id " + mu + getCommonParams(true, true),
                          output, exitCode, false) != 0) {
-    logMessage(2, kFn, "Failed to unmap target LDEV associated with Snap-[%s-MU%s].", pvol.c_str(),
-               mu.c_str());
-    setErrorCodeString(
-        ZRHDS_ERR_COMMAND_FAILED,
-        "Failed to unmap target LDEV associated with Snap-[" + pvol + "-MU" + mu + "].");
-    return 1;
+    return failLogged(
+        ZR_HDS_ERR_ARRAY_COMMAND,
+        "Failed to unmap target LDEV associated with Snap-[" + pvol + "-MU" + mu + "].", kFn,
+        "Failed to unmap target LDEV associated with Snap-[%s-MU%s].", pvol.c_str(), mu.c_str());
   }
   logMessage(1, kFn, "Successfully disassociated target LDEV from Snap[%s-MU%s]", pvol.c_str(),
              mu.c_str());

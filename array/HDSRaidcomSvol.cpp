@@ -89,12 +89,14 @@ int ZRHDSRaidcomImplementer::createSvols() {
     int exitCode = kNotRun;
     if (executeCommandMain(kAddLdev, args, output, exitCode, true) != 0) {
       logMessage(2, kFn, "Failed to Create LDEV-[%s]", snap.snapLdevId.c_str());
-      setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Failed to Create LDEV-" + snap.snapLdevId);
-      // The tool refused the add, or it never ran: nothing was made, and the
-      // id may be someone else's LDEV. When the outcome is unknown, the
-      // LDEV is left out of the undo only when the array shows that it is
-      // not the one just asked for.
-      const bool refused = exitCode == kNotRun || exitCode > 0;
+      setErrorCodeString(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to Create LDEV-" + snap.snapLdevId);
+      // The tool or the array refused the add (its exit code, or the
+      // command status counting an error such as "already defined"), or it
+      // never ran: nothing was made, and the id may be someone else's LDEV.
+      // Only when the outcome is unknown (time-out, failed status query) is
+      // the LDEV undone, and then only unless the array shows that it is not
+      // the one just asked for.
+      const bool refused = exitCode == kNotRun || exitCode > 0 || m_bStatusReportedError;
       if (refused) {
         undo.resize(undoMark);
       } else {
@@ -212,9 +214,8 @@ int ZRHDSRaidcomImplementer::deleteSvols(const std::string& ldevId) {
     logMessage(1, kFn, "LDEV-[%s] is already deleted.", ldevId.c_str());
     return 0;
   }
-  logMessage(2, kFn, "Failed to delete LDEV-[%s]", ldevId.c_str());
-  setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Failed to delete LDEV-[" + ldevId + "]");
-  return 1;
+  return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to delete LDEV-[" + ldevId + "]", kFn,
+                    "Failed to delete LDEV-[%s]", ldevId.c_str());
 }
 
 int ZRHDSRaidcomImplementer::modifySvolLabel(const std::vector<ZRHDSSnapInfo>& snaps, bool revert) {
@@ -252,7 +253,6 @@ int ZRHDSRaidcomImplementer::modifySvolLabel(const std::vector<ZRHDSSnapInfo>& s
   std::string undoOutput;
   int undoExit = 0;
   executeScriptFile(revert ? labelScript : formerScript, undoOutput, undoExit);
-  logMessage(2, kFn, "Failed to modify the S-VOL labels.");
-  setErrorCodeString(ZRHDS_ERR_COMMAND_FAILED, "Failed to modify the S-VOL labels.");
-  return 1;
+  return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to modify the S-VOL labels.", kFn,
+                    "Failed to modify the S-VOL labels.");
 }

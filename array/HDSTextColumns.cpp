@@ -45,6 +45,45 @@ bool takenColumn(std::string_view line, size_t n, std::string_view& out) {
   }
 }
 
+bool isBlankText(std::string_view output) {
+  for (char c : output)
+    if (!isBlank(c) && c != '\n' && c != '\r') return false;
+  return true;
+}
+
+std::string_view firstLine(std::string_view output) {
+  std::string_view line = output.substr(0, output.find('\n'));
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  return line;
+}
+
+size_t columnIndex(std::string_view line, std::string_view name) {
+  size_t index = 0;
+  size_t pos = 0;
+  for (;;) {
+    while (pos < line.size() && (isBlank(line[pos]) || line[pos] == '\r')) ++pos;
+    if (pos == line.size()) return std::string_view::npos;
+    size_t end = pos;
+    while (end < line.size() && !isBlank(line[end]) && line[end] != '\r') ++end;
+    if (line.substr(pos, end - pos) == name) return index;
+    ++index;
+    pos = end;
+  }
+}
+
+bool lineStartsWithColumns(std::string_view line, std::initializer_list<std::string_view> names) {
+  size_t expected = 0;
+  for (std::string_view name : names) {
+    if (columnIndex(line, name) != expected) return false;
+    ++expected;
+  }
+  return expected > 0;
+}
+
+bool isListingOf(std::string_view output, std::initializer_list<std::string_view> names) {
+  return isBlankText(output) || lineStartsWithColumns(firstLine(output), names);
+}
+
 std::string_view trimLeft(std::string_view line) {
   size_t i = 0;
   while (i < line.size() && isBlank(line[i])) ++i;

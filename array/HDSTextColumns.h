@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -19,18 +20,18 @@ inline bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
 // Calls fn(line) for every data line of a listing: the output is cut at each
 // "\n", the first line (the header) is skipped, and text after the last "\n"
-// is not a line (a row cut short by a dying tool is never half read).
-// Leniencies, both for hostile text only: a "\r" right before the "\n" is
-// not part of the line (CRLF output), and a line holding nothing but blanks
-// and tabs is not a row.
+// is the last row (the tools may end their output without one). Leniencies,
+// both for hostile text only: a "\r" right before the "\n" is not part of
+// the line (CRLF output), and a line holding nothing but blanks and tabs is
+// not a row.
 template <class Fn>
 void forEachDataLine(std::string_view output, Fn&& fn) {
   size_t pos = output.find('\n');
   if (pos == std::string_view::npos) return;  // no complete header line
   ++pos;
   while (pos < output.size()) {
-    const size_t nl = output.find('\n', pos);
-    if (nl == std::string_view::npos) return;
+    size_t nl = output.find('\n', pos);
+    if (nl == std::string_view::npos) nl = output.size();
     std::string_view line = output.substr(pos, nl - pos);
     pos = nl + 1;
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
@@ -40,6 +41,27 @@ void forEachDataLine(std::string_view output, Fn&& fn) {
     fn(line);
   }
 }
+
+// True when output holds nothing but blanks, tabs and line ends: an answer
+// without any listing (not even a header).
+bool isBlankText(std::string_view output);
+
+// The first line of output without a trailing "\r" (all of it when there is
+// no "\n").
+std::string_view firstLine(std::string_view output);
+
+// True when line, leading blanks skipped, begins with the given column names
+// in this order, each a whole column.
+bool lineStartsWithColumns(std::string_view line, std::initializer_list<std::string_view> names);
+
+// The listing check of the CCI answers: true when output is blank (nothing
+// listed) or its first line is the command's header, beginning with names.
+// A non-empty answer under another first line is not the listing asked for.
+bool isListingOf(std::string_view output, std::initializer_list<std::string_view> names);
+
+// 0-based index of the whole column name in line (columns cut at runs of
+// blanks and tabs, leading ones skipped); npos when absent.
+size_t columnIndex(std::string_view line, std::string_view name);
 
 // One column of a row read from the left.
 struct Field {

@@ -92,28 +92,43 @@ class ZRHDSInfoContainer {
   // The per-device records, in device order.
   const std::vector<ZRHDSSnapInfo>& getSnapInfoList() const { return m_oSnapInfoList; }
 
-  // ---- snapshot operations ----
+  // ---- snapshot operations (each 1 ok, 0 failed with the error pair) ----
+  // Checks sources and pool, then adds the targetless snapshot pairs under
+  // the array lock; a failed creation removes exactly the pairs this call
+  // added (unless nZRHDSDoNotCleanUpOnPrePareFailure is 0 or less).
   int Prepare();
+  // Stores the snapshot data of every snapshot group the records name, then
+  // the Q-marker record of a Universal Replicator source (type 8 only).
   int Create();
   int Revert();
+  // Status 24 on the devices whose snapshot the array no longer confirms.
   int Reconcile();
   int WaitForQmarkerCommit();
 
-  // ---- target operations ----
+  // ---- target operations; snap map record 65 under types 15 and 17, else 68 ----
+  // Chooses or creates the S-VOLs and associates them with the snapshots.
   int Assign();
+  // Maps the S-VOLs through host groups; each device records its former host
+  // groups together with the new ones, which must fit before anything maps.
   int Map(const std::vector<std::string>& initiators);
   // Appends {snap name, "22LI", "24VI"} per record, in record order. 1.
   int getMappedSnapDiscoveryInfo(std::vector<ZRHDSMapDiscoveryInfo>& out);
+  // Removes the recorded host-group mappings; status 14.
   int Unmap();
+  // Dissociates and frees the S-VOLs the preceding Unmap read; status 14.
   int Unassign();
+  // Unmaps what either map record holds, then deletes the pairs; status 20
+  // only once a device's pair is gone, 21 until then.
   int Delete();
 
-  // ---- metadata writers ----
-  int savePrepareMetadata();
-  int saveGADPairInfo();
-  int saveQMarker();
-  int saveRemoteMetadata();
-  int saveRemoteVirtualCheckMetadata();
+  // ---- metadata writers: 1 when every device was written, else 0 with
+  // 62008 (62005 for a refused array binding); a text that cannot be
+  // stored whole is never written ----
+  int savePrepareMetadata();             // 6 and 75
+  int saveGADPairInfo();                 // 6
+  int saveQMarker();                     // 90
+  int saveRemoteMetadata();              // 6, the partner's view
+  int saveRemoteVirtualCheckMetadata();  // 6
 
   // ---- replication, GAD and virtual-array operations ----
   int getGADPairInfo();

@@ -39,6 +39,43 @@ void adoptStoredOrigin(ZRHDSSnapInfo& snap, const ZRHDSMetadataInfo& md) {
   }
 }
 
+// Takes the target of snap from its stored snap map records ids (those read
+// are added to read) and returns the host groups to unmap it from. The
+// record of the target the array associates (known at delete) wins, else
+// one recorded with host groups; only host groups recorded for that target
+// (or for none) count.
+std::vector<std::string> adoptStoredMapping(ZRHDSSnapInfo& snap, const std::vector<int>& ids,
+                                            std::vector<int>& read) {
+  std::vector<ZRHDSMetadataInfo> records;
+  for (int id : ids) {
+    ZRHDSMetadataInfo md;
+    if (!readMapRecord(snap, id, md)) continue;
+    read.push_back(id);
+    records.push_back(md);
+  }
+  auto rank = [&](const ZRHDSMetadataInfo& md) {
+    return (md.snapLdevId == snap.snapLdevId ? 2 : 0) + (storedHostGroups(md).empty() ? 0 : 1);
+  };
+  const ZRHDSMetadataInfo* target = nullptr;
+  for (const ZRHDSMetadataInfo& md : records) {
+    if (!md.snapLdevId.empty() && (target == nullptr || rank(md) > rank(*target))) target = &md;
+  }
+  if (target != nullptr) {
+    snap.snapOriginalName = target->snapOriginalName;
+    snap.snapLdevId = target->snapLdevId;
+    snap.snapVirLdevId = target->snapVirLdevId;
+    snap.snapOriginalState = target->snapOriginalState;
+  }
+  std::vector<std::string> hostGroups;
+  for (const ZRHDSMetadataInfo& md : records) {
+    if (target != nullptr && !md.snapLdevId.empty() && md.snapLdevId != target->snapLdevId) {
+      continue;
+    }
+    zrhds_container::uniteHostGroups(hostGroups, storedHostGroups(md));
+  }
+  return hostGroups;
+}
+
 }  // namespace
 
 int ZRHDSInfoContainer::Assign() {
@@ -209,21 +246,7 @@ int ZRHDSInfoContainer::unmapRecords(const std::vector<int>& ids) {
   size_t nothingToUnmap = 0;
   for (size_t i = 0; i < m_oSnapInfoList.size(); ++i) {
     ZRHDSSnapInfo& snap = m_oSnapInfoList[i];
-    std::vector<std::string> hostGroups;
-    bool targetTaken = false;
-    for (int id : ids) {
-      ZRHDSMetadataInfo md;
-      if (!readMapRecord(snap, id, md)) continue;
-      stored[i].push_back(id);
-      if (!targetTaken && !md.snapLdevId.empty()) {
-        snap.snapOriginalName = md.snapOriginalName;
-        snap.snapLdevId = md.snapLdevId;
-        snap.snapVirLdevId = md.snapVirLdevId;
-        snap.snapOriginalState = md.snapOriginalState;
-        targetTaken = true;
-      }
-      zrhds_container::uniteHostGroups(hostGroups, storedHostGroups(md));
-    }
+    const std::vector<std::string> hostGroups = adoptStoredMapping(snap, ids, stored[i]);
     if (hostGroups.empty()) {
       snap.snapInfo->log(2, kFn, "No HostGroup set for the snap. Nothing to unmap..");
       snap.snapInfo->setStatus(ZRSO::SNAP_STATUS_UNMAPPED);

@@ -195,6 +195,9 @@ class ZRHDSCommandHandler {
   // left) and sets the flag; on failure releases a lock taken just now
   // (lockedNow) and sets error 7.
   bool addResourceLockHolder(int scope, bool lockedNow);
+  // A holder by name that now needs all groups: locks them and records
+  // this handler's entry with the wider scope. REQUIRES: the mutex held.
+  bool widenOwnResourceLock();
 
   // ---- Discovery (HDSCommandHandlerDiscovery.cpp) -------------------------
   // Pair rows of each host group read in one call, by "port-GID".

@@ -35,7 +35,8 @@ std::string holderName(const std::string& serial) {
 
 bool ZRHDSCommandHandler::lockResource(bool allGroups) {
   static const char* const kFn = "lockResource";
-  if (m_bIsResourceLocked) return true;
+  // Held already, at least as wide as asked: nothing is counted.
+  if (m_bIsResourceLocked && (!allGroups || m_bResourceLockAllGroups)) return true;
   if (m_pLogger == nullptr || !m_pImplementer) return fail(kErrorLockMutex, kMutexFailure);
   ZRHDSLock mutex(*m_pLogger, ZR_HDS_LOCK_RESOURCE_GROUP, 0);
   if (!mutex.isLocked()) {
@@ -45,6 +46,7 @@ bool ZRHDSCommandHandler::lockResource(bool allGroups) {
   const std::string group = ZR_HDS_META_RESOURCE;
   const int scope = scopeOf(allGroups);
   ZRHDSHolderCount& holders = resourceLockHolders();
+  if (m_bIsResourceLocked) return widenOwnResourceLock();
 
   // Shares the lock of the live holders (widening it first when they hold
   // less than this job needs); nothing is asked of the array otherwise.
@@ -153,6 +155,24 @@ ZRHDSHolderCount& ZRHDSCommandHandler::resourceLockHolders() {
     m_pResourceLockHolders.reset(new ZRHDSHolderCount(holderName(m_pSnapOptions->baseSerialNum)));
   }
   return *m_pResourceLockHolders;
+}
+
+bool ZRHDSCommandHandler::widenOwnResourceLock() {
+  static const char* const kFn = "lockResource";
+  if (m_pImplementer->lockUnlockResourceGroup(ZR_HDS_META_RESOURCE, false, true) != 0) {
+    logMessage(2, kFn, "Failed to lock the resource-[%s]", ZR_HDS_META_RESOURCE);
+    return copyImplementerError();
+  }
+  // This handler's entry is replaced by one of the wider scope.
+  int liveAfter = 0;
+  int widestBefore = 0;
+  if (resourceLockHolders().remove(&liveAfter, &widestBefore) != 0) {
+    logMessage(2, kFn, "Failed to remove the holder of the resource lock: %s",
+               resourceLockHolders().lastError().c_str());
+    return fail(kErrorLockMutex, kMutexFailure);
+  }
+  m_bIsResourceLocked = false;
+  return addResourceLockHolder(kScopeAllGroups, false);
 }
 
 bool ZRHDSCommandHandler::addResourceLockHolder(int scope, bool lockedNow) {

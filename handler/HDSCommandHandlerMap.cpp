@@ -192,14 +192,18 @@ bool ZRHDSCommandHandler::findHostGroupToMap(std::vector<std::string>& hostGroup
       if (decided) return true;
     }
   }
-  for (std::string& text : hostGroups) {
+  // Two texts naming one host group (by name and by number) give it once.
+  std::vector<std::string> resolved;
+  for (const std::string& text : hostGroups) {
     std::string port;
     std::string hostGroup;
     splitHostGroupText(text, port, hostGroup);
     if (!findHostGroup(port, hostGroup)) return false;
-    text = port + "-" + hostGroup;
-    logMessage(1, kFn, "Going to map S-VOLs to HostGroup-[%s]", text.c_str());
+    const std::string gidText = port + "-" + hostGroup;
+    logMessage(1, kFn, "Going to map S-VOLs to HostGroup-[%s]", gidText.c_str());
+    if (!contains(resolved, gidText)) resolved.push_back(gidText);
   }
+  hostGroups = resolved;
   return true;
 }
 

@@ -9,51 +9,77 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <cstdio>
+#include <memory>
+#include <random>
+#include <mutex>
+#include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
-#include "host/CNqFile.h"
+#include "host/ZrClock.h"
 #include "host/ZrPaths.h"
+#include "host/ZrSafeFile.h"
 
 namespace {
 
-// The store in file order: sections, each with its keys in order.
-struct Store {
-  std::vector<std::pair<std::string, std::vector<std::pair<std::string, std::string>>>> sections;
+// The writers' lock is tried like a named lock: attempts of 5 s each, 50 by
+// default, polling on the replaceable clock.
+constexpr int kWriterLockAttempts = 50;
+constexpr int64_t kWriterLockAttemptMillis = 5000;
+// A store is a few KiB; anything far larger is not ours to parse.
+constexpr size_t kMaxStoreBytes = 64u << 20;
 
-  std::vector<std::pair<std::string, std::string>>* find(const std::string& section) {
-    for (auto& s : sections)
-      if (s.first == section) return &s.second;
-    return nullptr;
+// The store in file order: sections, each with its keys in order, plus
+// indexes so that parsing and lookups stay linear in the store's size.
+struct Section {
+  std::string name;
+  std::vector<std::pair<std::string, std::string>> keys;
+  std::unordered_map<std::string, size_t> index;
+};
+
+struct Store {
+  std::vector<Section> sections;
+  std::unordered_map<std::string, size_t> index;
+
+  Section* find(const std::string& section) {
+    auto it = index.find(section);
+    return it == index.end() ? nullptr : &sections[it->second];
   }
-  const std::string* get(const std::string& section, const std::string& key) {
-    auto* keys = find(section);
-    if (keys == nullptr) return nullptr;
-    for (auto& kv : *keys)
-      if (kv.first == key) return &kv.second;
-    return nullptr;
+  Section& add(const std::string& section) {
+    auto it = index.find(section);
+    if (it != index.end()) return sections[it->second];
+    index.emplace(section, sections.size());
+    sections.emplace_back();
+    sections.back().name = section;
+    return sections.back();
+  }
+  const std::string* get(const std::string& section, const std::string& key) const {
+    auto s = index.find(section);
+    if (s == index.end()) return nullptr;
+    const Section& sec = sections[s->second];
+    auto k = sec.index.find(key);
+    return k == sec.index.end() ? nullptr : &sec.keys[k->second].second;
   }
   void set(const std::string& section, const std::string& key, const std::string& value) {
-    auto* keys = find(section);
-    if (keys == nullptr) {
-      sections.emplace_back(section, std::vector<std::pair<std::string, std::string>>());
-      keys = &sections.back().second;
+    Section& sec = add(section);
+    auto k = sec.index.find(key);
+    if (k != sec.index.end()) {
+      sec.keys[k->second].second = value;
+      return;
     }
-    for (auto& kv : *keys)
-      if (kv.first == key) {
-        kv.second = value;
-        return;
-      }
-    keys->emplace_back(key, value);
+    sec.index.emplace(key, sec.keys.size());
+    sec.keys.emplace_back(key, value);
   }
   void erase(const std::string& section, const std::string& key) {
-    auto* keys = find(section);
-    if (keys == nullptr) return;
-    for (auto it = keys->begin(); it != keys->end(); ++it)
-      if (it->first == key) {
-        keys->erase(it);
-        return;
-      }
+    Section* sec = find(section);
+    if (sec == nullptr) return;
+    auto k = sec->index.find(key);
+    if (k == sec->index.end()) return;
+    sec->keys.erase(sec->keys.begin() + static_cast<long>(k->second));
+    sec->index.clear();
+    for (size_t i = 0; i < sec->keys.size(); ++i) sec->index.emplace(sec->keys[i].first, i);
   }
 };
 
@@ -87,58 +113,163 @@ std::string unescape(const std::string& v) {
   return out;
 }
 
-Store parse(const std::string& text) {
+// onlySection/onlyKey (both or neither): keep that one entry and skip every
+// other line without copying it (a reader of one key in a store that no
+// writer made, which is not cached).
+Store parse(const std::string& text, const std::string* onlySection = nullptr,
+            const std::string* onlyKey = nullptr) {
   Store store;
   std::string section;
   bool inSection = false;
+  std::string_view all(text);
   size_t pos = 0;
-  while (pos < text.size()) {
-    size_t nl = text.find('\n', pos);
-    std::string line = text.substr(pos, nl == std::string::npos ? std::string::npos : nl - pos);
-    pos = nl == std::string::npos ? text.size() : nl + 1;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+  while (pos < all.size()) {
+    size_t nl = all.find('\n', pos);
+    if (nl == std::string_view::npos) nl = all.size();
+    std::string_view line = all.substr(pos, nl - pos);
+    pos = nl + 1;
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     if (line.empty() || line[0] == '#' || line[0] == ';') continue;
     if (line[0] == '[' && line.back() == ']') {
-      section = line.substr(1, line.size() - 2);
-      inSection = true;
-      if (store.find(section) == nullptr)
-        store.sections.emplace_back(section, std::vector<std::pair<std::string, std::string>>());
+      const std::string_view name = line.substr(1, line.size() - 2);
+      inSection = onlySection == nullptr || name == *onlySection;
+      if (inSection) {
+        section.assign(name);
+        store.add(section);
+      }
+      continue;
+    }
+    if (onlyKey != nullptr && (line.size() <= onlyKey->size() || line[onlyKey->size()] != '=' ||
+                               line.compare(0, onlyKey->size(), *onlyKey) != 0)) {
       continue;
     }
     size_t eq = line.find('=');
-    if (!inSection || eq == std::string::npos || eq == 0) continue;  // stray line: ignored
-    store.set(section, line.substr(0, eq), unescape(line.substr(eq + 1)));
+    if (!inSection || eq == std::string_view::npos || eq == 0) continue;  // stray line
+    std::string_view value = line.substr(eq + 1);
+    store.set(section, std::string(line.substr(0, eq)),
+              value.find('\\') == std::string_view::npos ? std::string(value)
+                                                         : unescape(std::string(value)));
   }
   return store;
 }
 
+// Every store a writer makes begins with this marker and a random number,
+// new for every write: with the file's identity it tells a reader that the
+// store it parsed last is still the one on disk (inode numbers are reused).
+const char kGenerationMark[] = "#generation ";
+
+std::string newGeneration() {
+  static std::mutex mu;
+  static std::mt19937_64 gen(std::random_device{}());
+  std::lock_guard<std::mutex> g(mu);
+  char text[40];
+  std::snprintf(text, sizeof(text), "%s%016llx\n", kGenerationMark,
+                static_cast<unsigned long long>(gen()));
+  return text;
+}
+
 std::string render(const Store& store) {
-  std::string out;
-  for (const auto& s : store.sections) {
-    if (s.second.empty()) continue;
-    out += "[" + s.first + "]\n";
-    for (const auto& kv : s.second) out += kv.first + "=" + escape(kv.second) + "\n";
+  std::string out = newGeneration();
+  for (const Section& s : store.sections) {
+    if (s.keys.empty()) continue;
+    out += "[" + s.name + "]\n";
+    for (const auto& kv : s.keys) out += kv.first + "=" + escape(kv.second) + "\n";
     out += "\n";
   }
   return out;
 }
 
+// The last store read in this process and the identity of the file it came
+// from: a store replaced by a writer is a new file (rename), so an unchanged
+// identity means unchanged content.
+struct StoreCache {
+  std::mutex mu;
+  bool valid = false;
+  std::string path;
+  dev_t dev = 0;
+  ino_t ino = 0;
+  off_t size = 0;
+  struct timespec mtime = {0, 0};
+  std::string generation;
+  std::shared_ptr<const Store> store;
+};
+StoreCache& storeCache() {
+  static StoreCache c;
+  return c;
+}
+
 // The store as the file holds it; a missing file is an empty store. *readable
-// (when given) is false when the file exists but could not be read.
-Store readStore(bool* readable = nullptr) {
+// (when given) is false when the file exists but could not be read, or is
+// not a regular file (a symbolic link at the store's path is refused, never
+// followed).
+std::shared_ptr<const Store> readStore(bool* readable = nullptr, bool useCache = true,
+                                       const std::string* onlySection = nullptr,
+                                       const std::string* onlyKey = nullptr) {
   if (readable != nullptr) *readable = true;
-  char* buffer = nullptr;
-  size_t length = 0;
-  std::string path = ZrPaths::settingsFile();
-  CNqError e = CNqFile::ReadWholeFile(path.c_str(), &buffer, &length);
-  if (e.IsError()) {
-    const FXErrorPrivate* detail = e.GetDetail();
-    if (readable != nullptr && (detail == nullptr || detail->sysError != ENOENT)) *readable = false;
-    return Store();
+  const std::string path = ZrPaths::settingsFile();
+  std::string why;
+  int fd = ZrSafeFile::openRegular(path, O_RDONLY, 0, &why);
+  if (fd < 0) {
+    if (readable != nullptr && errno != ENOENT) *readable = false;
+    return std::make_shared<const Store>();
   }
-  std::string text(buffer, length);
-  delete[] buffer;
-  return parse(text);
+  struct stat st;
+  if (::fstat(fd, &st) != 0) {
+    ::close(fd);
+    if (readable != nullptr) *readable = false;
+    return std::make_shared<const Store>();
+  }
+  StoreCache& cache = storeCache();
+  char head[40] = {0};
+  ssize_t headLength = ::pread(fd, head, sizeof(head) - 1, 0);
+  std::string generation;
+  if (headLength > 0 && std::strncmp(head, kGenerationMark, sizeof(kGenerationMark) - 1) == 0) {
+    generation.assign(head, static_cast<size_t>(headLength));
+    generation = generation.substr(0, generation.find('\n'));
+  }
+  if (useCache && !generation.empty()) {
+    std::lock_guard<std::mutex> g(cache.mu);
+    if (cache.valid && cache.path == path && cache.dev == st.st_dev && cache.ino == st.st_ino &&
+        cache.size == st.st_size && cache.mtime.tv_sec == st.st_mtim.tv_sec &&
+        cache.mtime.tv_nsec == st.st_mtim.tv_nsec && cache.generation == generation) {
+      ::close(fd);
+      return cache.store;
+    }
+  }
+  std::string text;
+  bool ok = static_cast<unsigned long long>(st.st_size) <= kMaxStoreBytes;
+  if (ok) {
+    text.reserve(static_cast<size_t>(st.st_size));
+    char buf[65536];
+    for (;;) {
+      ssize_t n = ::read(fd, buf, sizeof(buf));
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 || text.size() + static_cast<size_t>(n > 0 ? n : 0) > kMaxStoreBytes) ok = false;
+      if (n <= 0 || !ok) break;
+      text.append(buf, static_cast<size_t>(n));
+    }
+  }
+  ::close(fd);
+  if (!ok) {
+    if (readable != nullptr) *readable = false;
+    return std::make_shared<const Store>();
+  }
+  if (generation.empty() && onlyKey != nullptr) {
+    // Not a writer's store (edited by hand): never cached, so read only
+    // what was asked for.
+    return std::make_shared<const Store>(parse(text, onlySection, onlyKey));
+  }
+  auto store = std::make_shared<const Store>(parse(text));
+  std::lock_guard<std::mutex> g(cache.mu);
+  cache.valid = true;
+  cache.path = path;
+  cache.dev = st.st_dev;
+  cache.ino = st.st_ino;
+  cache.size = st.st_size;
+  cache.mtime = st.st_mtim;
+  cache.generation = generation;
+  cache.store = store;
+  return store;
 }
 
 bool validName(const char* s) {
@@ -148,9 +279,19 @@ bool validName(const char* s) {
   return true;
 }
 
-void makeDirs(const std::string& dir) {
-  for (size_t p = 1; p <= dir.size(); ++p) {
-    if (p == dir.size() || dir[p] == '/') ::mkdir(dir.substr(0, p).c_str(), 0755);
+// Takes the writers' lock on fd within the attempts; false when another
+// writer kept it the whole time (a stopped writer never blocks for good).
+bool lockWriters(int fd) {
+  ZrClock& clock = ZrClock::get();
+  const int64_t deadline = clock.monotonicMillis() + kWriterLockAttempts * kWriterLockAttemptMillis;
+  int64_t step = 1;
+  for (;;) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+    if (errno != EWOULDBLOCK && errno != EINTR) return false;
+    const int64_t left = deadline - clock.monotonicMillis();
+    if (left <= 0) return false;
+    clock.sleepMillis(step < left ? step : left);
+    if (step < 50) step *= 2;
   }
 }
 
@@ -161,44 +302,26 @@ int updateStore(Change change) {
   const std::string path = ZrPaths::settingsFile();
   size_t slash = path.rfind('/');
   const std::string dir = slash == std::string::npos ? std::string(".") : path.substr(0, slash);
-  makeDirs(dir);
+  ZrSafeFile::makeDirectories(dir, 0755);
   const std::string lockPath = path + ".lock";
-  int lockFd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  std::string why;
+  int lockFd = ZrSafeFile::openRegular(lockPath, O_RDWR | O_CREAT, 0600, &why);
   if (lockFd < 0) return 1;
-  while (::flock(lockFd, LOCK_EX) != 0) {
-    if (errno != EINTR) {
-      ::close(lockFd);
-      return 1;
-    }
+  if (!lockWriters(lockFd)) {
+    ::close(lockFd);
+    return 1;
   }
+  // Only the lock holder writes temporaries: any left are a dead writer's.
+  ZrSafeFile::removeStaleTemporaries(path);
   bool readable = true;
-  Store store = readStore(&readable);
+  std::shared_ptr<const Store> current = readStore(&readable, false);
   // A store that exists but cannot be read is never replaced: rewriting it
   // from an empty store would drop every other key.
   int rc = 1;
-  std::string tmpl = path + ".tmp.XXXXXX";
-  std::vector<char> tmpName(tmpl.begin(), tmpl.end());
-  tmpName.push_back('\0');
-  int fd = readable ? ::mkostemp(tmpName.data(), O_CLOEXEC) : -1;
-  if (fd >= 0) {
+  if (readable) {
+    Store store = *current;
     change(store);
-    const std::string text = render(store);
-    bool ok = true;
-    size_t done = 0;
-    while (ok && done < text.size()) {
-      ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0)
-        ok = false;
-      else
-        done += static_cast<size_t>(n);
-    }
-    ok = ok && ::fchmod(fd, 0644) == 0 && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    if (ok && ::rename(tmpName.data(), path.c_str()) == 0)
-      rc = 0;
-    else
-      ::unlink(tmpName.data());
+    if (ZrSafeFile::replaceAtomically(path, render(store), 0644, &why)) rc = 0;
   }
   ::flock(lockFd, LOCK_UN);
   ::close(lockFd);
@@ -209,8 +332,9 @@ int updateStore(Change change) {
 
 int ZRPlatformInfo::getRegInt(const char* section, const char* key, int* value) {
   if (section == nullptr || key == nullptr) return 0;
-  Store store = readStore();
-  const std::string* v = store.get(section, key);
+  const std::string s(section), k(key);
+  std::shared_ptr<const Store> store = readStore(nullptr, true, &s, &k);
+  const std::string* v = store->get(section, key);
   if (v == nullptr || v->empty()) return 0;
   errno = 0;
   char* end = nullptr;
@@ -222,8 +346,9 @@ int ZRPlatformInfo::getRegInt(const char* section, const char* key, int* value) 
 
 int ZRPlatformInfo::getNumber(const char* section, const char* key, unsigned long* value) {
   if (section == nullptr || key == nullptr) return 0;
-  Store store = readStore();
-  const std::string* v = store.get(section, key);
+  const std::string s(section), k(key);
+  std::shared_ptr<const Store> store = readStore(nullptr, true, &s, &k);
+  const std::string* v = store->get(section, key);
   if (v == nullptr || v->empty() || (*v)[0] == '-') return 0;
   errno = 0;
   char* end = nullptr;
@@ -235,8 +360,9 @@ int ZRPlatformInfo::getNumber(const char* section, const char* key, unsigned lon
 
 int ZRPlatformInfo::getString(const char* section, const char* key, std::string* value) {
   if (section == nullptr || key == nullptr) return 0;
-  Store store = readStore();
-  const std::string* v = store.get(section, key);
+  const std::string s(section), k(key);
+  std::shared_ptr<const Store> store = readStore(nullptr, true, &s, &k);
+  const std::string* v = store->get(section, key);
   if (v == nullptr) return 0;
   if (value != nullptr) *value = *v;
   return 1;

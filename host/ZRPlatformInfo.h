@@ -1,11 +1,17 @@
 #pragma once
 // The host's settings store: one text file (ZrPaths::settingsFile()) shared
 // by all processes, with sections such as "~Tessavon" and "Tessavon". Every
-// call reads the file afresh; every write takes an exclusive flock on a
-// companion lock file, rewrites the whole store into a temporary file and
-// renames it over the original, so a reader never sees a half-written store.
-// Getters write their out-argument only when the key exists. Section and key
-// names are case-sensitive.
+// call checks the file afresh (a store parsed earlier is reused only while
+// the same file with the same write generation is there); every write takes
+// an exclusive flock on a companion lock file (given up after 50 attempts
+// of 5 s, so a stopped writer never blocks the others for good), removes
+// temporaries left by writers that died, rewrites the whole store into a
+// new temporary file and renames it over the original, so a reader never
+// sees a half-written store. The store and its lock are opened without
+// following links and without blocking: a symbolic link, FIFO or other
+// non-regular file at the store's path is refused (getters find nothing,
+// writers fail). Getters write their out-argument only when the key exists.
+// Section and key names are case-sensitive.
 //
 // Thread-safety: objects share nothing; any number may be used at once.
 #include <string>

@@ -50,8 +50,23 @@ struct Access {
     v.m_pObject = o;
   }
 
-  static Array::Values& values(Array& a) { return a.m_oValues; }
-  static Object::Map& members(Object& o) { return o.m_oMap; }
+  // REQUIRES: v was reset(). Makes v a number whose node list lends.
+  static void setLentNumber(Value& v, ValueList& list, Number n) {
+    v.release();
+    v.m_pNumber = list.lendNumber();
+    *v.m_pNumber = n;
+    v.m_bLentNumber = true;
+    v.m_nType = Value::NumberType;
+  }
+
+  static ValueList& values(Array& a) { return a.m_oValues; }
+  static Value& emplaceBack(ValueList& list) { return list.emplaceBack(); }
+  static void popBack(ValueList& list) { list.popBack(); }
+  static MemberList& members(Object& o) { return o.m_oMap; }
+  static void appendMember(MemberList& list, std::string&& key, Value&& value) {
+    list.append(std::move(key), std::move(value));
+  }
+  static void normalize(MemberList& list) { list.normalize(); }
 };
 
 // Appends the JSON escaping of text (no quotes).

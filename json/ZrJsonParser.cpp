@@ -146,6 +146,8 @@ const long double kPow10[kExactPowers] = {1e0L,  1e1L,  1e2L,  1e3L,  1e4L,  1e5
                                           1e14L, 1e15L, 1e16L, 1e17L, 1e18L, 1e19L, 1e20L,
                                           1e21L, 1e22L, 1e23L, 1e24L, 1e25L, 1e26L, 1e27L};
 constexpr bool kFastNumbers = std::numeric_limits<long double>::digits >= 64;
+// Elements of an array that give each number a node of its own.
+constexpr std::size_t kOwnNumberNodes = 8;
 // Significant digits that a 64-bit integer always holds.
 constexpr int kFastDigits = 18;
 
@@ -234,10 +236,24 @@ class Reader {
     return true;
   }
 
+  // match() of a one-character literal, the common case: the same result
+  // without the bookkeeping of a partial match.
+  bool match(char literal) {
+    for (;;) {
+      m_rIn.skipSpace();
+      int c = m_rIn.peek();
+      if (c == static_cast<unsigned char>(literal)) {
+        m_rIn.advance();
+        return true;
+      }
+      if (c == kEnd || !parseComment()) return false;
+    }
+  }
+
   // A quoted string; its bytes are appended to value.
   bool parseString(std::string& value) {
     char quote;
-    if (match("\"")) {
+    if (match('"')) {
       quote = '"';
     } else if (m_rIn.peek() == '\'') {
       // Leniency: single-quoted strings.
@@ -432,7 +448,8 @@ class Reader {
 
   // Tried in this order: string, number, boolean, null, array, object. The
   // value's tag changes only on success.
-  bool parseValue(Value& value) {
+  // A number is given its node by lender when there is one.
+  bool parseValue(Value& value, ValueList* lender = nullptr) {
     value.reset();
     m_rIn.skipSpace();
     const int first = m_rIn.peek();
@@ -451,7 +468,7 @@ class Reader {
     switch (m_rIn.peek()) {
       case '[': {
         std::unique_ptr<Array> a(new Array);
-        if (parseArray(*a)) {
+        if (parseEmptyArray(*a)) {
           detail::Access::adoptArray(value, a.release());
           return true;
         }
@@ -477,7 +494,11 @@ class Reader {
       default: {
         Number n;
         if (!parseNumber(n)) return false;
-        detail::Access::setNumber(value, n);
+        if (lender != nullptr) {
+          detail::Access::setLentNumber(value, *lender, n);
+        } else {
+          detail::Access::setNumber(value, n);
+        }
         return true;
       }
     }
@@ -485,30 +506,39 @@ class Reader {
 
   bool parseObjectValue(Value& value) {
     std::unique_ptr<Object> o(new Object);
-    if (!parseObject(*o)) return false;
+    if (!parseEmptyObject(*o)) return false;
     detail::Access::adoptObject(value, o.release());
     return true;
   }
 
   bool parseArray(Array& array) {
     array.reset();
-    if (!match("[")) return false;
+    return parseEmptyArray(array);
+  }
+
+  bool parseObject(Object& object) {
+    object.reset();
+    return parseEmptyObject(object);
+  }
+
+ private:
+  // REQUIRES: the container holds nothing (a fresh one needs no reset).
+  bool parseEmptyArray(Array& array) {
+    if (!match('[')) return false;
     if (!enter()) return false;
     bool ok = arrayBody(array);
     --m_nDepth;
     return ok;
   }
 
-  bool parseObject(Object& object) {
-    object.reset();
-    if (!match("{")) return false;
+  bool parseEmptyObject(Object& object) {
+    if (!match('{')) return false;
     if (!enter()) return false;
     bool ok = objectBody(object);
     --m_nDepth;
     return ok;
   }
 
- private:
   bool enter() {
     if (m_bTooDeep || m_nDepth >= kMaxNestingDepth) {
       m_bTooDeep = true;
@@ -520,25 +550,35 @@ class Reader {
 
   // After the '['. Each element is read in place at the end of the list.
   bool arrayBody(Array& array) {
-    if (match("]")) return true;
-    Array::Values& values = detail::Access::values(array);
+    if (match(']')) return true;
+    ValueList& values = detail::Access::values(array);
     do {
-      values.emplace_back();
+      Value& element = detail::Access::emplaceBack(values);
+      // The numbers of a long list share the list's nodes; a short one
+      // gives each its own, which costs less for a handful.
+      ValueList* lender = values.size() > kOwnNumberNodes ? &values : nullptr;
       // Leniency: an element that cannot be read ends the list; a missing
       // last element (a trailing comma) still closes with ']'.
-      if (!parseValue(values.back())) {
-        values.pop_back();
+      if (!parseValue(element, lender)) {
+        detail::Access::popBack(values);
         break;
       }
-    } while (match(","));
+    } while (match(','));
     if (m_bTooDeep) return false;
-    return match("]");
+    return match(']');
   }
 
-  // After the '{'.
+  // After the '{'. Members are appended as they come and put in key order
+  // once the object ends, however it ends.
   bool objectBody(Object& object) {
-    if (match("}")) return true;
-    Object::Map& members = detail::Access::members(object);
+    if (match('}')) return true;
+    MemberList& members = detail::Access::members(object);
+    bool ok = objectMembers(members);
+    detail::Access::normalize(members);
+    return ok;
+  }
+
+  bool objectMembers(MemberList& members) {
     do {
       std::string key;
       if (!parseString(key)) {
@@ -546,30 +586,16 @@ class Reader {
         if (m_rIn.peek() == '}') break;
         return false;  // keys must be quoted
       }
-      if (!match(":")) return false;
+      if (!match(':')) return false;
       Value value;
       // Leniency: a member whose value cannot be read is dropped and ends the
       // list; nothing but whitespace before '}' still closes the object.
       if (!parseValue(value)) break;
-      store(members, std::move(key), std::move(value));
-    } while (match(","));
+      // A key given twice takes the later value.
+      detail::Access::appendMember(members, std::move(key), std::move(value));
+    } while (match(','));
     if (m_bTooDeep) return false;
-    return match("}");
-  }
-
-  // A key given twice takes the later value.
-  static void store(Object::Map& members, std::string&& key, Value&& value) {
-    // Members usually arrive in key order (the writer sorts them).
-    if (members.empty() || members.rbegin()->first < key) {
-      members.emplace_hint(members.end(), std::move(key), std::move(value));
-      return;
-    }
-    Object::Map::iterator it = members.lower_bound(key);
-    if (it != members.end() && it->first == key) {
-      it->second = std::move(value);
-    } else {
-      members.emplace_hint(it, std::move(key), std::move(value));
-    }
+    return match('}');
   }
 
   Cursor& m_rIn;
@@ -629,7 +655,7 @@ bool Array::parse(std::istream& input, Array& array) {
 bool Array::parse(const std::string& text) {
   Array fresh;
   bool ok = onText(text, [&](Reader<TextCursor>& r) { return r.parseArray(fresh); });
-  m_oValues.swap(fresh.m_oValues);
+  m_oValues.takeOver(fresh.m_oValues);
   return ok;
 }
 

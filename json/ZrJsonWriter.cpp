@@ -57,7 +57,7 @@ void appendItem(std::string& out, unsigned int depth, const std::string* name, c
 
 void appendArrayBody(std::string& out, std::size_t start, unsigned int depth, const Array& a) {
   out += "[\n";
-  for (const Value& element : a.values()) appendItem(out, depth + 1, nullptr, element);
+  for (const Value* element : a.values()) appendItem(out, depth + 1, nullptr, *element);
   removeLastComma(out, start);
   appendTabs(out, depth);
   out += "],\n";
@@ -65,7 +65,7 @@ void appendArrayBody(std::string& out, std::size_t start, unsigned int depth, co
 
 void appendObjectBody(std::string& out, std::size_t start, unsigned int depth, const Object& o) {
   out += "{\n";
-  for (const auto& member : o.kv_map()) appendItem(out, depth + 1, &member.first, member.second);
+  for (const auto& member : o.kv_map()) appendItem(out, depth + 1, &member.first, *member.second);
   removeLastComma(out, start);
   appendTabs(out, depth);
   out += "},\n";
@@ -253,10 +253,10 @@ std::ostream& operator<<(std::ostream& os, const Value& value) {
 std::ostream& operator<<(std::ostream& os, const Array& array) {
   os << '[';
   bool first = true;
-  for (const Value& v : array.values()) {
+  for (const Value* v : array.values()) {
     if (!first) os << ", ";
     first = false;
-    os << v;
+    os << *v;
   }
   os << ']';
   return os;
@@ -269,7 +269,7 @@ std::ostream& operator<<(std::ostream& os, const Object& object) {
     if (!first) os << ", ";
     first = false;
     streamString(os, member.first);
-    os << ": " << member.second;
+    os << ": " << *member.second;
   }
   os << '}';
   return os;

@@ -201,17 +201,17 @@ void appendItem(std::string& out, unsigned int format, unsigned int depth, const
 void appendObjectMembers(std::string& out, unsigned int format, unsigned int depth,
                          const Object& o) {
   for (const auto& member : o.kv_map())
-    appendItem(out, format, depth + 1, member.first, member.second, "");
+    appendItem(out, format, depth + 1, member.first, *member.second, "");
 }
 
 // Each element in its own element named after the key (unescaped), followed
 // by an empty line.
 void appendArrayElements(std::string& out, unsigned int format, unsigned int depth,
                          const std::string& name, const Array& a) {
-  for (const Value& element : a.values()) {
+  for (const Value* element : a.values()) {
     out.append(depth, '\t');
     out += "<" + name + ">\n";
-    appendItem(out, format, depth + 1, std::string(), element, "");
+    appendItem(out, format, depth + 1, std::string(), *element, "");
     out += '\n';
     out.append(depth, '\t');
     out += "</" + name + ">\n";

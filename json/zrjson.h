@@ -41,9 +41,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <iosfwd>
-#include <map>
+#include <iterator>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace zrjson {
@@ -100,7 +101,7 @@ class Value {
     InvalidType = 6
   };
 
-  Value() : m_nType(InvalidType), m_pPayload(nullptr) {}
+  Value() : m_nType(InvalidType), m_bLentNumber(false), m_pPayload(nullptr) {}
   Value(const Number& n) : Value() { import(n); }
   Value(const String& s) : Value() { import(s); }
   // A string literal is a string (not the boolean its pointer converts to).
@@ -118,8 +119,10 @@ class Value {
     return *this;
   }
   // Takes the other's content over; the other is left invalid.
-  Value(Value&& other) noexcept : m_nType(other.m_nType), m_pPayload(other.m_pPayload) {
+  Value(Value&& other) noexcept
+      : m_nType(other.m_nType), m_bLentNumber(other.m_bLentNumber), m_pPayload(other.m_pPayload) {
     other.m_nType = InvalidType;
+    other.m_bLentNumber = false;
     other.m_pPayload = nullptr;
   }
   Value& operator=(Value&& other) noexcept;
@@ -185,18 +188,24 @@ class Value {
   void destroyContainer();
   // Destroys any payload, a number's included; the tag stays.
   void release();
-  // REQUIRES: no payload other than a number's. The number slot of this
-  // value, allocated when it has none.
+  // The node a number of this value goes to: its own (or lent) one when it
+  // is a number already, else a new one, any other payload destroyed.
   Number& numberSlot();
 
-  // Sixteen bytes, so that arrays and objects hold their values in place:
-  // m_pPayload is null for null and invalid values and holds nothing but the
-  // boolean for a boolean (the destructor tests it before anything else).
-  // a boolean lives in the value itself, every other payload (the number
+  // Sixteen bytes, so that arrays and objects hold their values in place.
+  // A boolean lives in the value itself; every other payload (the number
   // too, whose long double would double the size of every value) in a node
   // of its own. A number value always has its node; a hollow string, array
-  // or object has none.
+  // or object has none. m_pPayload is null for null and invalid values and
+  // holds nothing but the boolean for a boolean (the destructor tests it
+  // before anything else).
+  //
+  // A number element of a long array has its node lent by the array's
+  // ValueList (m_bLentNumber), which frees all such nodes at once. Elements
+  // never leave their list (every way out copies), so a lent node never
+  // outlives its list.
   int32_t m_nType;
+  bool m_bLentNumber;
   union {
     Boolean m_bBoolean;
     Number* m_pNumber;
@@ -207,15 +216,90 @@ class Value {
   };
 };
 
+// The elements of an array, held in place in insertion order: a read-only
+// sequence (size, index, range-for) to its users. Beyond its first few
+// elements it also lends its number elements their nodes, from blocks that
+// it frees with its elements, so that a long list of numbers costs no
+// allocation per number.
+class ValueList {
+ public:
+  ValueList() {}
+  ValueList(const ValueList&) = delete;
+  ValueList& operator=(const ValueList&) = delete;
+  ~ValueList();
+
+  // Iteration and indexing give a pointer to each element, as a list of
+  // pointers would; the elements themselves stay in the list.
+  class const_iterator {
+   public:
+    typedef std::forward_iterator_tag iterator_category;
+    typedef const Value* value_type;
+    typedef std::ptrdiff_t difference_type;
+    typedef const Value* const* pointer;
+    typedef const Value* reference;
+    explicit const_iterator(const Value* p) : m_p(p) {}
+    const Value* operator*() const { return m_p; }
+    const_iterator& operator++() {
+      ++m_p;
+      return *this;
+    }
+    bool operator==(const const_iterator& other) const { return m_p == other.m_p; }
+    bool operator!=(const const_iterator& other) const { return m_p != other.m_p; }
+
+   private:
+    const Value* m_p;
+  };
+
+  std::size_t size() const { return m_nSize; }
+  bool empty() const { return m_nSize == 0; }
+  // REQUIRES: i < size().
+  const Value* operator[](std::size_t i) const { return data() + i; }
+  const_iterator begin() const { return const_iterator(data()); }
+  const_iterator end() const { return const_iterator(data() + m_nSize); }
+
+ private:
+  friend class Array;
+  friend struct detail::Access;
+  struct NumberBlock;
+
+  // The elements: in place in the list while it holds at most one (no
+  // allocation for the many short arrays of nested text), else on the heap.
+  const Value* data() const { return m_pData != nullptr ? m_pData : &m_oFirst; }
+  Value* data() { return m_pData != nullptr ? m_pData : &m_oFirst; }
+  std::size_t capacity() const { return m_pData != nullptr ? m_nCapacity : 1; }
+  Value& operator[](std::size_t i) { return data()[i]; }
+  void reserve(std::size_t n);
+  // A new invalid element at the end.
+  Value& emplaceBack();
+  void pushBack(Value&& value) { emplaceBack() = std::move(value); }
+  void popBack();
+  // Destroys every element and every lent node; the capacity stays.
+  void clear();
+  // Destroys this list's content and takes the other's; the other is left
+  // empty.
+  void takeOver(ValueList& other);
+  // A node for a number element of this list.
+  Number* lendNumber();
+
+  Value* m_pData = nullptr;  // null: the element storage is m_oFirst
+  uint32_t m_nSize = 0;
+  uint32_t m_nCapacity = 0;  // of m_pData
+  NumberBlock* m_pNumbers = nullptr;
+  // Alive only while it is the one element (constructed and destroyed
+  // explicitly, like the heap elements).
+  union {
+    Value m_oFirst;
+  };
+};
+
 class Array {
  public:
-  // The elements, held in place, in insertion order.
-  typedef std::vector<Value> Values;
+  typedef ValueList Values;
 
   Array() {}
   Array(const Array& other) { import(other); }
   Array(const Value& value) { import(value); }  // one element
-  ~Array() { reset(); }
+  ~Array() {}                                   // the list destroys every element
 
   std::size_t size() const { return m_oValues.size(); }
   bool empty() const { return m_oValues.empty(); }
@@ -267,15 +351,89 @@ class Array {
   Values m_oValues;
 };
 
+// The members of an object, each key once, in byte-wise key order: a
+// read-only sorted sequence of (key, value) pairs to its users, with map-like
+// lookup. Held in one array, values in place, so that the many small
+// objects of nested text cost one allocation each.
+class MemberList {
+ public:
+  typedef std::pair<std::string, Value> Member;
+  // What iteration and find() give, as a map of pointers would: the key and
+  // a pointer to the value, which stays in the list.
+  struct Entry {
+    const std::string& first;
+    const Value* second;
+  };
+  class const_iterator {
+   public:
+    typedef std::forward_iterator_tag iterator_category;
+    typedef Entry value_type;
+    typedef std::ptrdiff_t difference_type;
+    typedef const Entry* pointer;
+    typedef Entry reference;
+    // Holds the entry that operator-> points at.
+    struct Arrow {
+      Entry entry;
+      const Entry* operator->() const { return &entry; }
+    };
+    explicit const_iterator(const Member* p) : m_p(p) {}
+    Entry operator*() const { return Entry{m_p->first, &m_p->second}; }
+    Arrow operator->() const { return Arrow{**this}; }
+    const_iterator& operator++() {
+      ++m_p;
+      return *this;
+    }
+    bool operator==(const const_iterator& other) const { return m_p == other.m_p; }
+    bool operator!=(const const_iterator& other) const { return m_p != other.m_p; }
+
+   private:
+    const Member* m_p;
+  };
+
+  std::size_t size() const { return m_oMembers.size(); }
+  bool empty() const { return m_oMembers.empty(); }
+  const_iterator begin() const { return const_iterator(m_oMembers.data()); }
+  const_iterator end() const { return const_iterator(m_oMembers.data() + m_oMembers.size()); }
+  // The member of that key, or end().
+  const_iterator find(const std::string& key) const {
+    const Member* m = findMember(key);
+    return m != nullptr ? const_iterator(m) : end();
+  }
+  std::size_t count(const std::string& key) const { return findMember(key) != nullptr ? 1 : 0; }
+  // REQUIRES: count(key) (asserted). The value of that key.
+  const Value* at(const std::string& key) const;
+
+ private:
+  friend class Object;
+  friend struct detail::Access;
+
+  // The member of that key, or null.
+  const Member* findMember(const std::string& key) const;
+  Member* findMember(const std::string& key) {
+    return const_cast<Member*>(static_cast<const MemberList*>(this)->findMember(key));
+  }
+  // Stores value under key, replacing an earlier value of that key.
+  void assign(const std::string& key, Value&& value);
+  // Appends without ordering (the parser's way); normalize() restores the
+  // order afterwards, the last of equal keys winning.
+  void append(std::string&& key, Value&& value) {
+    m_oMembers.emplace_back(std::move(key), std::move(value));
+  }
+  void normalize();
+  void clear() { m_oMembers.clear(); }
+  void swap(MemberList& other) { m_oMembers.swap(other.m_oMembers); }
+
+  std::vector<Member> m_oMembers;
+};
+
 class Object {
  public:
-  // The members, values held in place, in byte-wise key order.
-  typedef std::map<std::string, Value> Map;
+  typedef MemberList Map;
 
   Object() {}
   Object(const Object& other) { import(other); }
   Object(const std::string& key, const Value& value) { import(key, value); }
-  ~Object() { reset(); }
+  ~Object() {}  // the list destroys every member
 
   std::size_t size() const { return m_oMap.size(); }
   bool empty() const { return m_oMap.empty(); }
@@ -497,34 +655,34 @@ T& Array::get(unsigned int i) {
 template <typename T>
 const T& Array::get(unsigned int i) const {
   ZRJSON_ASSERT("i < size()", i < size());
-  return m_oValues[i].get<T>();
+  return m_oValues[i]->get<T>();
 }
 template <typename T>
 const T* Array::getIf(std::size_t i) const {
-  return i < m_oValues.size() ? m_oValues[i].getIf<T>() : nullptr;
+  return i < m_oValues.size() ? m_oValues[i]->getIf<T>() : nullptr;
 }
 
 template <typename T>
 bool Object::has(const std::string& key) const {
-  Map::const_iterator it = m_oMap.find(key);
-  return it != m_oMap.end() && it->second.is<T>();
+  const MemberList::Member* m = m_oMap.findMember(key);
+  return m != nullptr && m->second.is<T>();
 }
 template <typename T>
 T& Object::get(const std::string& key) {
-  Map::iterator it = m_oMap.find(key);
-  ZRJSON_ASSERT("has<T>(key)", it != m_oMap.end() && it->second.is<T>());
-  return it->second.get<T>();
+  MemberList::Member* m = m_oMap.findMember(key);
+  ZRJSON_ASSERT("has<T>(key)", m != nullptr && m->second.is<T>());
+  return m->second.get<T>();
 }
 template <typename T>
 const T& Object::get(const std::string& key) const {
-  Map::const_iterator it = m_oMap.find(key);
-  ZRJSON_ASSERT("has<T>(key)", it != m_oMap.end() && it->second.is<T>());
-  return it->second.get<T>();
+  const MemberList::Member* m = m_oMap.findMember(key);
+  ZRJSON_ASSERT("has<T>(key)", m != nullptr && m->second.is<T>());
+  return m->second.get<T>();
 }
 template <typename T>
 const T* Object::getIf(const std::string& key) const {
-  Map::const_iterator it = m_oMap.find(key);
-  return it == m_oMap.end() ? nullptr : it->second.getIf<T>();
+  const MemberList::Member* m = m_oMap.findMember(key);
+  return m == nullptr ? nullptr : m->second.getIf<T>();
 }
 
 }  // namespace zrjson

@@ -23,6 +23,8 @@ void HDSLdevInfo::init() {
   serial.clear();
   ldevId.clear();
   virtualLdevId.clear();
+  physicalSerial.clear();
+  physicalLdevId.clear();
   volType.clear();
   ports.clear();
   poolId.clear();

@@ -31,9 +31,13 @@ struct HDSLunInfo {
 // One LDEV of the key-and-value LDEV listing; a "Serial#" line starts a new
 // record. As input to a query, only serial and ldevId are given.
 struct HDSLdevInfo {
-  std::string serial;             // "Serial#"
-  std::string ldevId;             // "LDEV", up to "VIR_LDEV"
-  std::string virtualLdevId;      // after "VIR_LDEV:"; empty when none
+  std::string serial;         // "Serial#", up to "PHY_Serial#"
+  std::string ldevId;         // "LDEV", up to "VIR_LDEV" or "PHY_LDEV"
+  std::string virtualLdevId;  // after "VIR_LDEV:"; empty when none
+  // The global-virtualisation form prints the physical values beside the
+  // virtual ones: after "PHY_Serial#:" and "PHY_LDEV:"; empty otherwise.
+  std::string physicalSerial;
+  std::string physicalLdevId;
   std::string volType;            // "VOL_TYPE" ("NOTDEFINED" for a free id)
   uint64_t capacityBlocks;        // "VOL_Capacity(BLK)"
   int32_t numPorts;               // "NUM_PORT"

@@ -133,4 +133,14 @@ constexpr int ZR_HDS_ERR_HORCM_START = 62600;
 constexpr int ZR_HDS_ERR_ARRAY_COMMAND = 62601;  // generic array-command failure
 constexpr int ZR_HDS_ERR_LOGIN = 62602;
 
+// ---------------------------------------------------------------------------
+// Exit codes of the CCI tools that carry a meaning for the plug-in
+// ---------------------------------------------------------------------------
+
+constexpr int ZR_HDS_EXIT_LOGIN_EXPIRED = 202;   // the array ended the login
+constexpr int ZR_HDS_EXIT_NO_SUCH_OBJECT = 205;  // [EX_ENOOBJ] No such Object in the RAID
+constexpr int ZR_HDS_EXIT_REJECTED = 221;        // [EX_CMDRJE] refused by the array (SSB)
+constexpr int ZR_HDS_EXIT_STATUS_TIMEOUT = 233;  // the command-status query timed out
+constexpr int ZR_HDS_EXIT_NO_DEVICE = 246;       // the LDEV number is beyond the array
+
 #endif  // ZR_RECORDS_HDSCONSTANTS_H

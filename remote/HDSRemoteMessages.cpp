@@ -50,14 +50,12 @@ bool readObject(const std::string& text, zrjson::Object& object) {
 // key is absent; false when it is present as anything but an array of
 // strings.
 bool readStringList(const zrjson::Object& object, const char* key, std::vector<std::string>& out) {
-  const zrjson::Object::Map& members = object.kv_map();
-  zrjson::Object::Map::const_iterator it = members.find(key);
-  if (it == members.end()) return true;
-  const zrjson::Array* list = it->second.getIf<zrjson::Array>();
+  if (object.kv_map().count(key) == 0) return true;
+  const zrjson::Array* list = object.getIf<zrjson::Array>(key);
   if (list == nullptr) return false;
   out.reserve(list->size());
-  for (const zrjson::Value& element : list->values()) {
-    const zrjson::String* s = element.getIf<zrjson::String>();
+  for (const zrjson::Value* element : list->values()) {
+    const zrjson::String* s = element->getIf<zrjson::String>();
     if (s == nullptr) return false;
     out.push_back(*s);
   }
@@ -186,7 +184,7 @@ int getMapUnmapDetailsFromJSONResp(ZRSO::SnapInfo* /*device*/, const std::string
   if (list == nullptr) return HDS_REMOTE_RESULT_FAILURE;
   std::vector<ZRHDSMapDiscoveryInfo> entries(list->size());
   for (std::size_t i = 0; i < entries.size(); ++i) {
-    if (!readMapSnapInfo(list->values()[i], entries[i])) return HDS_REMOTE_RESULT_FAILURE;
+    if (!readMapSnapInfo(*list->values()[i], entries[i])) return HDS_REMOTE_RESULT_FAILURE;
   }
   params.mapDiscoveryInfo.insert(params.mapDiscoveryInfo.end(),
                                  std::make_move_iterator(entries.begin()),

@@ -1,6 +1,7 @@
 // Test fixture: builds and reads a state file in its own directory.
 #include "sim/ccisim_fixture.h"
 #include "sim/ccisim_internal.h"
+#include "sim/ccisim_query.h"
 #include "sim/ccisim_store.h"
 
 #include <cerrno>
@@ -113,7 +114,7 @@ void Fixture::exportEnv() const { ::setenv("CCISIM_STATE", statePath().c_str(), 
 State Fixture::load() const {
   State s;
   std::string why;
-  if (!readState(statePath(), s, &why)) die(why);
+  if (!loadState(statePath(), s, &why)) die(why);
   return s;
 }
 

@@ -381,11 +381,6 @@ struct State {
 };
 std::string statusKey(const std::string& user, const std::string& serial);
 
-// Reads the whole state of the database at statePath without changing it
-// (for readers that are not tests of the simulator, such as a test host);
-// false with a reason when there is none.
-bool readState(const std::string& statePath, State& out, std::string* error);
-
 // Text form of the state: one record per line, "<kind> key=value ...", values
 // percent-encoded (the records of the database, ccisim_records.cpp).
 std::string serializeState(const State& s);

@@ -473,20 +473,6 @@ std::string JournalEntry::line() const {
   return s;
 }
 
-bool readState(const std::string& statePath, State& out, std::string* error) {
-  std::string why;
-  std::unique_ptr<Store> store = Store::open(statePath, false, why);
-  State s;
-  bool ok = store && store->begin(false, why) && store->load(s, true, why);
-  if (store) store->rollback();
-  if (!ok) {
-    if (error) *error = why;
-    return false;
-  }
-  out = s;
-  return true;
-}
-
 std::vector<JournalEntry> readJournal(const std::string& statePath) {
   std::string why;
   std::unique_ptr<Store> store = Store::open(statePath, false, why);

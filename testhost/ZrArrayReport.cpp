@@ -114,6 +114,25 @@ void diffPaths(const std::string& serial, const ccisim::Array* a, const ccisim::
   }
 }
 
+void diffHostGroups(const std::string& serial, const ccisim::Array* a, const ccisim::Array* b,
+                    std::vector<std::string>& out) {
+  auto groups = [](const ccisim::Array* x) {
+    std::map<std::string, std::string> g;
+    if (x != nullptr)
+      for (const auto& p : x->ports)
+        for (const auto& h : p.second.hostGroups)
+          g[p.first + "-" + std::to_string(h.first)] = h.second.name;
+    return g;
+  };
+  const std::map<std::string, std::string> before = groups(a), after = groups(b);
+  for (const auto& kv : after)
+    if (before.count(kv.first) == 0)
+      out.push_back(serial + ": host group " + kv.first + " (" + kv.second + ") created");
+  for (const auto& kv : before)
+    if (after.count(kv.first) == 0)
+      out.push_back(serial + ": host group " + kv.first + " (" + kv.second + ") deleted");
+}
+
 void diffLocks(const std::string& serial, const ccisim::Array* a, const ccisim::Array* b,
                std::vector<std::string>& out) {
   if (b == nullptr) return;
@@ -157,6 +176,7 @@ std::vector<std::string> zrArrayChanges(const ccisim::State& before, const ccisi
     const ccisim::Array* b = after.array(serial);
     diffPairs(serial, a, b, out);
     diffLdevs(serial, a, b, out);
+    diffHostGroups(serial, a, b, out);
     diffPaths(serial, a, b, out);
     diffLocks(serial, a, b, out);
   }

@@ -10,7 +10,36 @@ std::string zrArrayDetailsText(const std::string& serial, const std::string& use
          ",engineId:" + std::to_string(engineId) + "}";
 }
 
-ZrHostDevice::ZrHostDevice(const ZrDeviceSpec& spec) : m_spec(spec), m_object(new FakeSnapInfo()) {
+namespace {
+
+// The in-memory device object, which a binding to an array of the host's
+// database also gives that array's details and control host, as the host
+// does.
+class ZrBoundSnapInfo : public FakeSnapInfo {
+ public:
+  explicit ZrBoundSnapInfo(const std::map<std::string, ZrArrayBinding>& arrays)
+      : m_arrays(arrays) {}
+  int setArrayInformation(const char* serial, const char* secondSerial, int flag) override {
+    const int rc = FakeSnapInfo::setArrayInformation(serial, secondSerial, flag);
+    const std::string first = serial != nullptr ? serial : "";
+    const std::string second = secondSerial != nullptr ? secondSerial : "";
+    auto it = m_arrays.find(first + "/" + second);
+    if (it == m_arrays.end()) it = m_arrays.find(first);
+    if (rc != 0 || it == m_arrays.end()) return rc;
+    setArrayDetailsText(it->second.details);
+    if (it->second.controlHostId >= 0) setControlHostId(it->second.controlHostId);
+    for (const auto& kv : it->second.configTexts) setSnapConfigText(kv.first, kv.second);
+    return rc;
+  }
+
+ private:
+  std::map<std::string, ZrArrayBinding> m_arrays;
+};
+
+}  // namespace
+
+ZrHostDevice::ZrHostDevice(const ZrDeviceSpec& spec)
+    : m_spec(spec), m_object(new ZrBoundSnapInfo(spec.arrays)) {
   FakeSnapInfo& o = *m_object;
   o.setSnapName(spec.name);
   o.setSourceDevicePathText(spec.sourcePath);
@@ -54,6 +83,23 @@ void ZrHostDevice::setState(const ZrDeviceState& s) {
 
 // ---- JSON ----
 
+const zrjson::Value* zrJsonMember(const zrjson::Object& o, const std::string& key) {
+  for (const auto& kv : o.kv_map())
+    if (kv.first == key) return zrJsonPtr(kv.second);
+  return nullptr;
+}
+
+bool zrJsonFilled(const zrjson::Object& o, const std::string& key) {
+  const zrjson::Value* v = zrJsonMember(o, key);
+  return v != nullptr && (v->is<zrjson::Array>() || v->is<zrjson::Object>()) && !v->empty();
+}
+
+std::vector<const zrjson::Value*> zrJsonElements(const zrjson::Array& a) {
+  std::vector<const zrjson::Value*> out;
+  for (const auto& v : a.values()) out.push_back(zrJsonPtr(v));
+  return out;
+}
+
 zrjson::Value zrJsonNumber(long long n) { return zrjson::Value(static_cast<zrjson::Number>(n)); }
 
 zrjson::Value zrJsonBoolean(bool b) {
@@ -70,7 +116,7 @@ zrjson::Value zrJsonTextArray(const std::vector<std::string>& items) {
 
 std::string zrJsonText(const zrjson::Object& o, const std::string& key, const std::string& def) {
   if (!o.has<zrjson::String>(key)) return def;
-  const zrjson::Value* v = o.kv_map().at(key);
+  const zrjson::Value* v = zrJsonMember(o, key);
   return v->empty() ? std::string() : v->get<zrjson::String>();
 }
 
@@ -86,8 +132,8 @@ bool zrJsonBool(const zrjson::Object& o, const std::string& key, bool def) {
 
 std::vector<const zrjson::Object*> zrJsonObjects(const zrjson::Object& o, const std::string& key) {
   std::vector<const zrjson::Object*> out;
-  if (!o.has<zrjson::Array>(key) || o.kv_map().at(key)->empty()) return out;
-  for (const zrjson::Value* v : o.get<zrjson::Array>(key).values()) {
+  if (!o.has<zrjson::Array>(key) || !zrJsonFilled(o, key)) return out;
+  for (const zrjson::Value* v : zrJsonElements(o.get<zrjson::Array>(key))) {
     if (v->is<zrjson::Object>() && !v->empty()) out.push_back(&v->get<zrjson::Object>());
   }
   return out;
@@ -95,8 +141,8 @@ std::vector<const zrjson::Object*> zrJsonObjects(const zrjson::Object& o, const 
 
 std::vector<std::string> zrJsonTexts(const zrjson::Object& o, const std::string& key) {
   std::vector<std::string> out;
-  if (!o.has<zrjson::Array>(key) || o.kv_map().at(key)->empty()) return out;
-  for (const zrjson::Value* v : o.get<zrjson::Array>(key).values()) {
+  if (!o.has<zrjson::Array>(key) || !zrJsonFilled(o, key)) return out;
+  for (const zrjson::Value* v : zrJsonElements(o.get<zrjson::Array>(key))) {
     if (v->is<zrjson::String>()) out.push_back(v->empty() ? "" : v->get<zrjson::String>());
   }
   return out;
@@ -105,8 +151,9 @@ std::vector<std::string> zrJsonTexts(const zrjson::Object& o, const std::string&
 std::vector<std::pair<std::string, const zrjson::Value*>> zrJsonMembers(const zrjson::Object& o,
                                                                         const std::string& key) {
   std::vector<std::pair<std::string, const zrjson::Value*>> out;
-  if (!o.has<zrjson::Object>(key) || o.kv_map().at(key)->empty()) return out;
-  for (const auto& kv : o.get<zrjson::Object>(key).kv_map()) out.emplace_back(kv.first, kv.second);
+  if (!o.has<zrjson::Object>(key) || !zrJsonFilled(o, key)) return out;
+  for (const auto& kv : o.get<zrjson::Object>(key).kv_map())
+    out.emplace_back(kv.first, zrJsonPtr(kv.second));
   return out;
 }
 
@@ -125,6 +172,17 @@ zrjson::Object zrSpecToJson(const ZrDeviceSpec& spec) {
   for (const auto& kv : spec.configInts) ints.import(kv.first, zrJsonNumber(kv.second));
   for (const auto& kv : spec.values)
     values.import(std::to_string(kv.first), zrJsonNumber(kv.second));
+  zrjson::Object arrays;
+  for (const auto& kv : spec.arrays) {
+    zrjson::Object b;
+    b.import("details", zrjson::Value(kv.second.details));
+    b.import("controlHostId", zrJsonNumber(kv.second.controlHostId));
+    zrjson::Object config;
+    for (const auto& c : kv.second.configTexts) config.import(c.first, zrjson::Value(c.second));
+    b.import("config", zrjson::Value(config));
+    arrays.import(kv.first, zrjson::Value(b));
+  }
+  o.import("arrays", zrjson::Value(arrays));
   o.import("config", zrjson::Value(texts));
   o.import("configInts", zrjson::Value(ints));
   o.import("values", zrjson::Value(values));
@@ -146,6 +204,16 @@ ZrDeviceSpec zrSpecFromJson(const zrjson::Object& o) {
       s.configTexts[kv.first] = kv.second->get<zrjson::String>();
     else if (kv.second->is<zrjson::Number>())
       s.configInts[kv.first] = static_cast<int>(std::llround(kv.second->get<zrjson::Number>()));
+  }
+  for (const auto& kv : zrJsonMembers(o, "arrays")) {
+    if (!kv.second->is<zrjson::Object>() || kv.second->empty()) continue;
+    const zrjson::Object& b = kv.second->get<zrjson::Object>();
+    s.arrays[kv.first].details = zrJsonText(b, "details");
+    s.arrays[kv.first].controlHostId = static_cast<int>(zrJsonInt(b, "controlHostId", -1));
+    for (const auto& c : zrJsonMembers(b, "config"))
+      if (c.second->is<zrjson::String>())
+        s.arrays[kv.first].configTexts[c.first] =
+            c.second->empty() ? "" : c.second->get<zrjson::String>();
   }
   for (const auto& kv : zrJsonMembers(o, "configInts")) {
     if (kv.second->is<zrjson::Number>())

@@ -13,6 +13,15 @@
 #include "host/testing/FakeSnapInfo.h"
 #include "json/zrjson.h"
 
+// What the host's database holds for one array: the array-details text a
+// device bound to it hands out, and the control host that serves it (-1:
+// binding leaves the device's control host alone).
+struct ZrArrayBinding {
+  std::string details;
+  int controlHostId = -1;
+  std::map<std::string, std::string> configTexts;  // job settings the record sets
+};
+
 struct ZrDeviceSpec {
   std::string name;          // the snap's name
   std::string sourcePath;    // OS path of the source device
@@ -25,6 +34,10 @@ struct ZrDeviceSpec {
   std::map<std::string, std::string> configTexts;  // job settings by name
   std::map<std::string, int> configInts;
   std::map<int, int> values;  // getValueInt ids
+  // The arrays a device can be bound to (setArrayInformation), by serial,
+  // or by "<serial>/<second serial>" for a virtual storage machine (its
+  // virtual serial and the physical array's).
+  std::map<std::string, ZrArrayBinding> arrays;
 };
 
 struct ZrDeviceState {
@@ -54,7 +67,7 @@ class ZrHostDevice {
 
  private:
   ZrDeviceSpec m_spec;
-  std::unique_ptr<FakeSnapInfo> m_object;
+  std::unique_ptr<FakeSnapInfo> m_object;  // a ZrBoundSnapInfo
 };
 
 // The highest metadata id the host keeps.
@@ -78,6 +91,16 @@ std::vector<std::string> zrJsonTexts(const zrjson::Object& o, const std::string&
 // Members of an object member, each (key, value), in key order.
 std::vector<std::pair<std::string, const zrjson::Value*>> zrJsonMembers(const zrjson::Object& o,
                                                                         const std::string& key);
+// A value as a pointer, whether the library's containers hand out values or
+// pointers to them.
+inline const zrjson::Value* zrJsonPtr(const zrjson::Value* v) { return v; }
+inline const zrjson::Value* zrJsonPtr(const zrjson::Value& v) { return &v; }
+// The member of key, or null.
+const zrjson::Value* zrJsonMember(const zrjson::Object& o, const std::string& key);
+// True when key holds a container (array or object) with content.
+bool zrJsonFilled(const zrjson::Object& o, const std::string& key);
+// The elements of an array, in order.
+std::vector<const zrjson::Value*> zrJsonElements(const zrjson::Array& a);
 zrjson::Value zrJsonNumber(long long n);
 zrjson::Value zrJsonBoolean(bool b);
 zrjson::Value zrJsonTextArray(const std::vector<std::string>& items);

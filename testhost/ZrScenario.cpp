@@ -1,6 +1,7 @@
 #include "testhost/ZrScenario.h"
 
 #include <cmath>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -80,16 +81,22 @@ bool readExpectation(const zrjson::Object& e, ZrExpectation& x, std::string* err
   if (!byIndex(e, "errorText", x.errorTexts, error)) return false;
   for (const auto& kv : zrJsonMembers(e, "metadataKeys")) {
     if (!kv.second->is<zrjson::Array>() || kv.second->empty()) continue;
-    for (const zrjson::Value* k : kv.second->get<zrjson::Array>().values()) {
+    for (const zrjson::Value* k : zrJsonElements(kv.second->get<zrjson::Array>())) {
       std::string key;
       if (scalarText(*k, key)) x.metadataKeys[std::atoi(kv.first.c_str())].push_back(key);
     }
+  }
+  if (e.has<zrjson::Array>("metadataEmpty") && zrJsonFilled(e, "metadataEmpty")) {
+    for (const zrjson::Value* v : zrJsonElements(e.get<zrjson::Array>("metadataEmpty")))
+      if (v->is<zrjson::Number>())
+        x.metadataEmpty.push_back(static_cast<int>(v->get<zrjson::Number>()));
   }
   x.snapshotPairs = static_cast<int>(zrJsonInt(e, "snapshotPairs", -1));
   x.pairState = zrJsonText(e, "pairState");
   x.svols = static_cast<int>(zrJsonInt(e, "svols", -1));
   x.lunPaths = static_cast<int>(zrJsonInt(e, "lunPaths", -1));
   x.hostDevices = static_cast<int>(zrJsonInt(e, "hostDevices", -1));
+  x.remoteRequests = static_cast<int>(zrJsonInt(e, "remoteRequests", -1));
   return true;
 }
 
@@ -119,6 +126,7 @@ bool readArray(const zrjson::Object& a, ZrArraySpec& x, std::string* error) {
     return false;
   }
   x.model = zrJsonText(a, "model", x.model);
+  x.controlHostId = static_cast<int>(zrJsonInt(a, "controlHostId", -1));
   x.micro = zrJsonText(a, "micro", x.micro);
   for (const zrjson::Object* p : zrJsonObjects(a, "pools")) {
     ccisim::Pool pool;
@@ -134,10 +142,12 @@ bool readArray(const zrjson::Object& a, ZrArraySpec& x, std::string* error) {
     ldev.id = static_cast<int>(zrJsonInt(*l, "id"));
     ldev.defined = true;
     ldev.capacity = static_cast<uint64_t>(zrJsonInt(*l, "blocks", 2097152));
-    ldev.attrs = {"CVS", "HDP"};
+    ldev.attrs = zrJsonTexts(*l, "attrs");
+    if (ldev.attrs.empty()) ldev.attrs = {"CVS", "HDP"};
     ldev.poolId = std::to_string(zrJsonInt(*l, "pool", 0));
     ldev.label = zrJsonText(*l, "label");
     ldev.rsgid = static_cast<int>(zrJsonInt(*l, "resourceGroup", 0));
+    ldev.vid = static_cast<int>(zrJsonInt(*l, "virtualId", ccisim::kVidImplicit));
     x.ldevs.push_back(ldev);
   }
   for (const zrjson::Object* p : zrJsonObjects(a, "ports")) {
@@ -150,11 +160,11 @@ bool readArray(const zrjson::Object& a, ZrArraySpec& x, std::string* error) {
       hg.gid = static_cast<int>(zrJsonInt(*g, "gid"));
       hg.name = zrJsonText(*g, "name", port.name + "-G" + std::to_string(hg.gid));
       hg.wwns = zrJsonTexts(*g, "wwns");
-      if (g->has<zrjson::Array>("luns") && !g->kv_map().at("luns")->empty()) {
-        for (const zrjson::Value* lun : g->get<zrjson::Array>("luns").values()) {
+      if (g->has<zrjson::Array>("luns") && zrJsonFilled(*g, "luns")) {
+        for (const zrjson::Value* lun : zrJsonElements(g->get<zrjson::Array>("luns"))) {
           if (!lun->is<zrjson::Array>() || lun->empty() || lun->get<zrjson::Array>().size() != 2 ||
-              !lun->get<zrjson::Array>().values()[0]->is<zrjson::Number>() ||
-              !lun->get<zrjson::Array>().values()[1]->is<zrjson::Number>()) {
+              !zrJsonElements(lun->get<zrjson::Array>())[0]->is<zrjson::Number>() ||
+              !zrJsonElements(lun->get<zrjson::Array>())[1]->is<zrjson::Number>()) {
             *error = "host group " + hg.name + ": each LUN is [lun, ldev]";
             return false;
           }
@@ -168,7 +178,38 @@ bool readArray(const zrjson::Object& a, ZrArraySpec& x, std::string* error) {
     x.ports.push_back(port);
   }
   for (const zrjson::Object* g : zrJsonObjects(a, "resourceGroups")) {
-    x.resourceGroups.emplace_back(zrJsonText(*g, "name"), static_cast<int>(zrJsonInt(*g, "id")));
+    ZrArraySpec::ResourceGroup rg;
+    rg.name = zrJsonText(*g, "name");
+    rg.id = static_cast<int>(zrJsonInt(*g, "id"));
+    rg.vSerial = zrJsonText(*g, "vSerial");
+    rg.vModel = zrJsonText(*g, "vModel");
+    x.resourceGroups.push_back(rg);
+  }
+  for (const zrjson::Object* r : zrJsonObjects(a, "remotePairs")) {
+    ccisim::RemotePair p;
+    p.ldev = static_cast<int>(zrJsonInt(*r, "ldev"));
+    p.mu = static_cast<int>(zrJsonInt(*r, "mu", 0));
+    p.role = zrJsonText(*r, "role", p.role);
+    p.status = zrJsonText(*r, "status", p.status);
+    p.fence = zrJsonText(*r, "fence", p.fence);
+    p.rcuSerial = zrJsonText(*r, "rcuSerial", "----");
+    p.partner = zrJsonText(*r, "partner");
+    x.remotePairs.push_back(p);
+  }
+  for (const zrjson::Object* c : zrJsonObjects(a, "copyGroups")) {
+    ccisim::CopyGroup g;
+    g.name = zrJsonText(*c, "name");
+    g.ldevGroup = zrJsonText(*c, "ldevGroup", g.name + "_DG");
+    g.mu = zrJsonText(*c, "mu", g.mu);
+    g.jid = zrJsonText(*c, "jid", g.jid);
+    g.ctg = static_cast<int>(zrJsonInt(*c, "ctg", 0));
+    g.commitAfterWaits = static_cast<int>(zrJsonInt(*c, "commitAfterWaits", 0));
+    g.alwaysTimeout = zrJsonBool(*c, "alwaysTimeout");
+    // Q-markers as the tools print them, in hexadecimal.
+    const std::string issued = zrJsonText(*c, "qIssued"), committed = zrJsonText(*c, "qCommitted");
+    if (!issued.empty()) g.qIssued = std::strtoull(issued.c_str(), nullptr, 16);
+    if (!committed.empty()) g.qCommitted = std::strtoull(committed.c_str(), nullptr, 16);
+    x.copyGroups.push_back(g);
   }
   if (a.has<zrjson::Object>("commandDevice")) {
     const zrjson::Object& c = a.get<zrjson::Object>("commandDevice");
@@ -178,17 +219,20 @@ bool readArray(const zrjson::Object& a, ZrArraySpec& x, std::string* error) {
   return true;
 }
 
-bool readStep(const zrjson::Object& s, size_t count, ZrScenarioStep& x, std::string* error) {
+bool readStep(const zrjson::Object& s, size_t count, const std::string& serial, ZrScenarioStep& x,
+              std::string* error) {
   x.call = zrJsonText(s, "call");
   x.title = zrJsonText(s, "title", x.call);
   if (!x.call.empty() && x.call.compare(0, sizeof(kPrefix) - 1, kPrefix) != 0) {
     *error = "step \"" + x.title + "\": \"call\" names no zrso_ export";
     return false;
   }
-  if (s.has<zrjson::Array>("devices") && !s.kv_map().at("devices")->empty()) {
-    for (const zrjson::Value* v : s.get<zrjson::Array>("devices").values()) {
+  if (s.has<zrjson::Array>("devices") && zrJsonFilled(s, "devices")) {
+    for (const zrjson::Value* v : zrJsonElements(s.get<zrjson::Array>("devices"))) {
       const long long i = v->is<zrjson::Number>() ? std::llround(v->get<zrjson::Number>()) : -1;
-      if (i < 0 || static_cast<size_t>(i) >= count) {
+      // Devices the host clones during the run (GAD) follow the
+      // scenario's own, so only the runner can tell an index beyond them.
+      if (i < 0) {
         *error = "step \"" + x.title + "\": device index out of range";
         return false;
       }
@@ -196,6 +240,44 @@ bool readStep(const zrjson::Object& s, size_t count, ZrScenarioStep& x, std::str
     }
   }
   for (const zrjson::Object* f : zrJsonObjects(s, "faults")) x.faults.push_back(readFault(*f));
+  for (const zrjson::Object* c : zrJsonObjects(s, "copyMetadata")) {
+    ZrMetadataCopy copy;
+    copy.from = static_cast<int>(zrJsonInt(*c, "from", -1));
+    copy.to = static_cast<int>(zrJsonInt(*c, "to", -1));
+    if (copy.from < 0 || copy.to < 0 || static_cast<size_t>(copy.from) >= count ||
+        static_cast<size_t>(copy.to) >= count) {
+      *error = "step \"" + x.title + "\": copyMetadata names a device out of range";
+      return false;
+    }
+    if (c->has<zrjson::Array>("ids") && zrJsonFilled(*c, "ids")) {
+      for (const zrjson::Value* v : zrJsonElements(c->get<zrjson::Array>("ids")))
+        if (v->is<zrjson::Number>()) copy.ids.push_back(static_cast<int>(v->get<zrjson::Number>()));
+    }
+    if (c->has<zrjson::Array>("as") && zrJsonFilled(*c, "as")) {
+      for (const zrjson::Value* v : zrJsonElements(c->get<zrjson::Array>("as")))
+        if (v->is<zrjson::Number>()) copy.as.push_back(static_cast<int>(v->get<zrjson::Number>()));
+      if (copy.as.size() != copy.ids.size()) {
+        *error = "step \"" + x.title + "\": copyMetadata \"as\" must name one id per \"ids\"";
+        return false;
+      }
+    }
+    x.metadataCopies.push_back(copy);
+  }
+  for (const zrjson::Object* c : zrJsonObjects(s, "arrayChanges")) {
+    ZrArrayChange change;
+    change.kind = zrJsonText(*c, "kind");
+    change.serial = zrJsonText(*c, "serial", serial);
+    change.ldev = static_cast<int>(zrJsonInt(*c, "ldev", -1));
+    change.state = zrJsonText(*c, "state");
+    if ((change.kind != "removePair" && change.kind != "setPairState") || change.ldev < 0 ||
+        (change.kind == "setPairState" && change.state.empty())) {
+      *error = "step \"" + x.title +
+               "\": an array change needs a known \"kind\", \"ldev\" and, "
+               "to set a pair state, \"state\"";
+      return false;
+    }
+    x.arrayChanges.push_back(change);
+  }
   x.clearFaults = zrJsonBool(s, "clearFaults");
   if (s.has<zrjson::Object>("expect") &&
       !readExpectation(s.get<zrjson::Object>("expect"), x.expect, error)) {
@@ -227,6 +309,7 @@ bool zrParseScenario(const std::string& text, ZrScenario& out, std::string* erro
     *e = "no \"arrays\"";
     return false;
   }
+  s.clockScale = static_cast<int>(zrJsonInt(o, "clockScale", s.clockScale));
   s.user = zrJsonText(o, "user", s.user);
   s.password = zrJsonText(o, "password", s.password);
   if (o.has<zrjson::Object>("host")) {
@@ -244,9 +327,10 @@ bool zrParseScenario(const std::string& text, ZrScenario& out, std::string* erro
   }
   if (o.has<zrjson::Object>("settings")) {
     for (const auto& section : o.get<zrjson::Object>("settings").kv_map()) {
-      if (!section.second->is<zrjson::Object>() || section.second->empty()) continue;
-      for (const auto& kv : section.second->get<zrjson::Object>().kv_map()) {
-        if (!scalarText(*kv.second, s.settings[section.first][kv.first])) {
+      const zrjson::Value* values = zrJsonPtr(section.second);
+      if (!values->is<zrjson::Object>() || values->empty()) continue;
+      for (const auto& kv : values->get<zrjson::Object>().kv_map()) {
+        if (!scalarText(*zrJsonPtr(kv.second), s.settings[section.first][kv.first])) {
           *e = "setting " + kv.first + " is not a text or number";
           return false;
         }
@@ -257,6 +341,8 @@ bool zrParseScenario(const std::string& text, ZrScenario& out, std::string* erro
     const zrjson::Object& j = o.get<zrjson::Object>("job");
     readConfig(j, s.jobTexts, s.jobInts);
     s.subclientId = static_cast<int>(zrJsonInt(j, "subclient", s.subclientId));
+    s.clientId = static_cast<int>(zrJsonInt(j, "client", s.clientId));
+    s.mountHostId = static_cast<int>(zrJsonInt(j, "mountHost", s.mountHostId));
   }
   for (const zrjson::Object* d : zrJsonObjects(o, "devices")) {
     ZrScenarioDevice dev;
@@ -267,7 +353,11 @@ bool zrParseScenario(const std::string& text, ZrScenario& out, std::string* erro
       *e = "device " + dev.name + " without \"ldev\"";
       return false;
     }
-    dev.controlHostId = static_cast<int>(zrJsonInt(*d, "controlHostId", 1));
+    int arrayHost = -1;
+    for (const ZrArraySpec& a : s.arrays)
+      if (a.serial == dev.serial) arrayHost = a.controlHostId;
+    dev.controlHostId =
+        static_cast<int>(zrJsonInt(*d, "controlHostId", arrayHost >= 0 ? arrayHost : 1));
     dev.replicationType = static_cast<int>(zrJsonInt(*d, "replicationType", 0));
     dev.replicationEnabled = zrJsonBool(*d, "replicationEnabled");
     dev.postSnapEnabled = zrJsonBool(*d, "postSnapEnabled");
@@ -280,7 +370,7 @@ bool zrParseScenario(const std::string& text, ZrScenario& out, std::string* erro
   }
   for (const zrjson::Object* st : zrJsonObjects(o, "steps")) {
     ZrScenarioStep step;
-    if (!readStep(*st, s.devices.size(), step, e)) return false;
+    if (!readStep(*st, s.devices.size(), s.arrays.front().serial, step, e)) return false;
     s.steps.push_back(step);
   }
   if (o.has<zrjson::Object>("final") &&

@@ -1,4 +1,5 @@
 // Expectations of a scenario step, status names and the run's verdict.
+#include <algorithm>
 #include <cstdio>
 #include <sstream>
 
@@ -64,13 +65,26 @@ std::vector<std::string> zrCheckExpectation(const ZrExpectation& e, int result, 
   std::vector<std::string> out;
   if (e.hasResult && result >= 0 && result != e.result)
     out.push_back("result " + std::to_string(result) + ", expected " + std::to_string(e.result));
-  for (size_t k = 0; k < devices.size(); ++k) {
-    const int i = devices[k];
+  // The call's devices, then every other device that a per-device entry
+  // names (an error may land on a device outside the call).
+  std::vector<int> checked = devices;
+  auto add = [&](int i) {
+    if (i >= 0 && static_cast<size_t>(i) < host.deviceCount() &&
+        std::find(checked.begin(), checked.end(), i) == checked.end())
+      checked.push_back(i);
+  };
+  for (const auto& kv : e.statuses) add(kv.first);
+  for (const auto& kv : e.errorCodes) add(kv.first);
+  for (const auto& kv : e.errorTexts) add(kv.first);
+  for (const auto& kv : e.metadataKeys) add(kv.first);
+  for (size_t k = 0; k < checked.size(); ++k) {
+    const int i = checked[k];
+    const bool inCall = k < devices.size();
     ZrHostDevice& d = host.device(static_cast<size_t>(i));
     const ZrDeviceState s = d.state();
     const std::string who = d.spec().name;
     auto want = e.statuses.find(i);
-    const int wanted = want != e.statuses.end() ? want->second : e.status;
+    const int wanted = want != e.statuses.end() ? want->second : (inCall ? e.status : -1);
     if (wanted >= 0 && s.status != wanted)
       out.push_back(who + ": status " + statusText(s.status) + ", expected " + statusText(wanted));
     auto code = e.errorCodes.find(i);
@@ -80,6 +94,11 @@ std::vector<std::string> zrCheckExpectation(const ZrExpectation& e, int result, 
     auto text = e.errorTexts.find(i);
     if (text != e.errorTexts.end() && s.errorText.find(text->second) == std::string::npos)
       out.push_back(who + ": error text \"" + s.errorText + "\" lacks \"" + text->second + "\"");
+    for (int id : inCall ? e.metadataEmpty : std::vector<int>()) {
+      auto md = s.metadata.find(id);
+      if (md != s.metadata.end() && !md->second.empty())
+        out.push_back(who + ": metadata " + std::to_string(id) + " is not empty");
+    }
     auto keys = e.metadataKeys.find(i);
     if (keys != e.metadataKeys.end()) {
       auto md = s.metadata.find(6);

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "testhost/ZrCompressedClock.h"
 #include "testhost/ZrScenario.h"
 
 struct ZrRunOptions {
@@ -27,6 +28,9 @@ struct ZrRunOptions {
   std::string ccisim;      // the simulator binary; "" for the build's
   std::string program;     // the test host program for remote requests; "" for the build's
   bool verbose = false;    // also print every metadata entry in full
+  // Waits of a second or more pass this many times faster (1: real time);
+  // 0 takes the scenario's "clockScale" (default 100).
+  int clockScale = 0;
 };
 
 // Outcome of one step.
@@ -35,6 +39,7 @@ struct ZrStepOutcome {
   bool ran = false;  // false: the plug-in lacks the export
   bool passed = false;
   int result = 0;
+  double seconds = 0;  // the call's own time
   std::vector<std::string> failures;
 };
 
@@ -58,7 +63,9 @@ class ZrScenarioRunner {
  private:
   bool setUp(std::string* error);
   void runStep(size_t index, ZrRunOutcome& outcome);
-  void report(const ZrScenarioStep& step, const std::vector<int>& devices,
+  // Each device's status and error, the metadata the step stored, and
+  // what changed on the arrays.
+  void report(const std::vector<int>& devices, const std::vector<ZrDeviceState>& statesBefore,
               const ccisim::State& before, const ccisim::State& after);
 
   ZrScenario m_scenario;
@@ -67,6 +74,7 @@ class ZrScenarioRunner {
   std::string m_statePath;
   std::unique_ptr<ccisim::Fixture> m_sim;  // the arrays' state; faults go through it
   std::unique_ptr<ZrTestHost> m_host;
+  std::unique_ptr<ZrCompressedClock> m_clock;
 };
 
 // The readable name of a device status ("prepared", "create pending", ...).

@@ -1,12 +1,12 @@
 #include "testhost/ZrSimOSUtil.h"
 
+#include "sim/ccisim_query.h"
+
 #include <errno.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 
 namespace {
 
@@ -84,9 +84,7 @@ ZrSimOSUtil::ZrSimOSUtil(const std::string& statePath, const std::vector<std::st
 ZrSimOSUtil::~ZrSimOSUtil() = default;
 
 bool ZrSimOSUtil::loadState(const std::string& path, ccisim::State& out, std::string* error) {
-  // One read transaction of the simulator's state database: always one
-  // whole state.
-  return ccisim::readState(path, out, error);
+  return ccisim::loadState(path, out, error);
 }
 
 std::string ZrSimOSUtil::devicePath(const ccisim::State& s, const std::string& serial, int ldev) {

@@ -11,6 +11,8 @@
 #include <sstream>
 
 #include "host/ZrPaths.h"
+#include "host/testing/ZrFakeClock.h"
+#include "testhost/ZrCompressedClock.h"
 
 extern char** environ;
 
@@ -73,6 +75,10 @@ ZrTestHost::ZrTestHost(const ZrTestHostConfig& config)
   if (m_config.logFile.empty()) m_config.logFile = ZrPaths::logDir() + "/zrtesthost.log";
   m_util->setHostNumber(config.hostNumber);
   m_util->setRemoteHandler([this](const std::string& name) { return runRemote(name); });
+  m_util->setCloneHandler(
+      [this](const std::vector<ZRSO::SnapInfo*>& snaps, std::vector<ZRSO::SnapInfo*>* clones) {
+        return cloneDevices(snaps, clones);
+      });
   m_previousTree = ZrDeviceTree::setProvider(m_util.get());
 }
 
@@ -92,17 +98,62 @@ int ZrTestHost::addDevice(const ZrDeviceSpec& spec) {
 }
 
 int ZrTestHost::call(const std::string& op, const std::vector<int>& indices, bool* found) {
+  if (op == "zrso_isSupported") return probeDevices(indices, found);
   ZrsoDeviceOp fn = m_plugin.deviceOp(op);
   if (found != nullptr) *found = fn != nullptr;
   if (fn == nullptr) return 1;
   std::vector<ZRSO::SnapInfo*> array;
-  for (int i : indices) array.push_back(device(static_cast<size_t>(i)).snapInfo());
+  for (int i : indices) {
+    // Each call starts without an error: the host reads it back after
+    // the call, and the plug-in records a code only on a device without one.
+    device(static_cast<size_t>(i)).object().setErrorPair(0, "");
+    array.push_back(device(static_cast<size_t>(i)).snapInfo());
+  }
   m_call = indices;
   const int rc =
       fn(array.empty() ? nullptr : array.data(), static_cast<short>(array.size()), m_util.get());
   m_call.clear();
   flushLogs();
   return rc;
+}
+
+int ZrTestHost::cloneDevices(const std::vector<ZRSO::SnapInfo*>& snaps,
+                             std::vector<ZRSO::SnapInfo*>* clones) {
+  if (clones == nullptr) return 0;
+  std::vector<size_t> originals;
+  for (ZRSO::SnapInfo* snap : snaps) {
+    size_t found = m_devices.size();
+    for (size_t i = 0; i < m_devices.size(); ++i)
+      if (m_devices[i]->snapInfo() == snap) found = i;
+    if (found == m_devices.size()) return 0;  // not one of this host's objects
+    originals.push_back(found);
+  }
+  clones->clear();
+  for (size_t i : originals) {
+    ZrDeviceSpec spec = m_devices[i]->spec();
+    spec.name += "_secondary";
+    // A clone carries what its original stored, and starts unprepared.
+    ZrDeviceState state = m_devices[i]->state();
+    state.status = 0;
+    state.errorCode = 0;
+    state.errorText.clear();
+    const int k = addDevice(spec);
+    device(static_cast<size_t>(k)).setState(state);
+    clones->push_back(device(static_cast<size_t>(k)).snapInfo());
+  }
+  return 1;
+}
+
+int ZrTestHost::probeDevices(const std::vector<int>& indices, bool* found) {
+  ZrsoIsSupportedFn probe = m_plugin.isSupported();
+  if (found != nullptr) *found = probe != nullptr;
+  if (probe == nullptr) return 1;
+  int result = 0;
+  for (int i : indices) {
+    const std::string path = device(static_cast<size_t>(i)).spec().sourcePath;
+    if (probe(path.c_str(), 0, nullptr, nullptr, 0) != 0) result = 1;
+  }
+  return result;
 }
 
 void ZrTestHost::flushLogs() {
@@ -136,6 +187,7 @@ bool ZrTestHost::runRemote(const std::string& mediaAgentName) {
   x.import("iscsi", zrJsonBoolean(m_config.iscsi));
   x.import("hostNumber", zrJsonNumber(agent->hostNumber));
   x.import("logFile", zrjson::Value(m_config.logFile));
+  x.import("clockScale", zrJsonNumber(m_config.clockScale));
   zrjson::Array devices;
   for (int i : m_call) {
     ZrHostDevice& d = device(static_cast<size_t>(i));
@@ -178,6 +230,9 @@ int ZrTestHost::serveRemote(const std::string& exchangePath) {
   config.iscsi = zrJsonBool(x, "iscsi");
   config.hostNumber = static_cast<long>(zrJsonInt(x, "hostNumber", 0x2F));
   config.logFile = zrJsonText(x, "logFile");
+  config.clockScale = static_cast<int>(zrJsonInt(x, "clockScale", 1));
+  ZrCompressedClock clock(config.clockScale);
+  ZrScopedClock installed(&clock);
   ZrTestHost host(config);
   std::string error;
   if (!host.open(&error)) return 3;

@@ -13,6 +13,10 @@
 // devices' resulting states (status, error, metadata, the response in
 // metadata 60) are brought back onto this host's objects.
 //
+// GAD backups: the plug-in asks the host to clone the device set
+// (cloneSnaps); the clones join this host's devices after the originals,
+// named after them with "_secondary".
+//
 // Thread-safety: one thread at a time.
 #include <map>
 #include <memory>
@@ -41,6 +45,9 @@ struct ZrTestHostConfig {
   // The test host program that serves remote requests; default: the
   // build's zrtesthost.
   std::string remoteProgram;
+  // Waits of a second or more pass this many times faster in the child
+  // hosts of remote requests (1: real time), as in this host.
+  int clockScale = 1;
   // Where the device log lines go; "" for ZrPaths::logDir()/zrtesthost.log.
   std::string logFile;
 };
@@ -63,9 +70,14 @@ class ZrTestHost {
   size_t deviceCount() const { return m_devices.size(); }
   ZrHostDevice& device(size_t i) { return *m_devices.at(i); }
 
-  // Calls the export named op with the devices of indices in that order.
+  // Calls the export named op with the devices of indices in that order,
+  // each with its error cleared first. "zrso_isSupported" probes the source
+  // path of each device instead: 0 when every one is supported, else 1.
   // *found is false (and the result 1) when the plug-in lacks the export.
   int call(const std::string& op, const std::vector<int>& indices, bool* found);
+
+  // Remote requests run so far (each one child host).
+  int remoteRequests() const { return m_exchanges; }
 
   // Child side of a remote request: runs the exchange file's request and
   // writes the outcome into it. Returns the process exit code.
@@ -76,6 +88,10 @@ class ZrTestHost {
 
  private:
   bool runRemote(const std::string& mediaAgentName);
+  // cloneSnaps: one new device object per device, with its job settings and
+  // its state, for the other side of a GAD pair; owned by this host.
+  int cloneDevices(const std::vector<ZRSO::SnapInfo*>& snaps, std::vector<ZRSO::SnapInfo*>* clones);
+  int probeDevices(const std::vector<int>& indices, bool* found);
   void flushLogs();
 
   ZrTestHostConfig m_config;

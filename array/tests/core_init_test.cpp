@@ -137,15 +137,47 @@ TEST_F(CoreInit, StartRunsWhateverTheCountAndAlreadyRunningIsFine) {
   EXPECT_EQ(1u, runner.linesWith("horcmstart.sh 3532").size());
 }
 
-TEST_F(CoreInit, StoredInstanceSkipsTheFileButIsStarted) {
-  raidqryAnswers("80-06-70/00");
-  device.setMetadataText(75, "3520");
-  runner.on("horcmstart.sh 3520", R::ok("HORCM inst 3520 starts successfully.\n"));
-  ASSERT_TRUE(construct()) << error().second;
-  EXPECT_EQ("3520", options.horcmInst);
-  EXPECT_EQ("", zrReadFile(etcDir() + "horcm3532.conf"));
-  EXPECT_EQ(1u, runner.linesWith(cciDir + "horcmstart.sh 3520").size());
-  EXPECT_EQ(1u, runner.linesWith("-IM3520 -s 412345").size());
+// A stored instance is used only while its file is ours to trust and names
+// the array; otherwise the instance is chosen again and the new number is
+// what the options (and so the stored metadata) carry.
+TEST_F(CoreInit, StoredInstanceIsCheckedUnderTheLoginLock) {
+  struct Row {
+    const char* what;
+    const char* file3520;  // content of horcm3520.conf; nullptr: none
+    mode_t mode;
+    const char* expected;
+  };
+  const std::string ours = Peer::horcmFileContent(*impl, 3520);
+  std::string other = ours;
+  other.replace(other.find("412345"), 6, "499999");
+  const Row rows[] = {
+      {"file names the array", ours.c_str(), 0644, "3520"},
+      {"file missing", nullptr, 0644, "3532"},
+      {"file names another array", other.c_str(), 0644, "3532"},
+      {"file writable by others", ours.c_str(), 0666, "3532"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    ::unlink((etcDir() + "horcm3520.conf").c_str());
+    ::unlink((etcDir() + "horcm3532.conf").c_str());
+    if (r.file3520 != nullptr) {
+      ASSERT_TRUE(zrWriteFile(etcDir() + "horcm3520.conf", r.file3520));
+      ASSERT_EQ(0, ::chmod((etcDir() + "horcm3520.conf").c_str(), r.mode));
+    }
+    runner.clear();
+    raidqryAnswers("80-06-70/00");
+    device.setMetadataText(75, "3520");
+    options.horcmInst.clear();
+    ASSERT_TRUE(construct()) << error().second;
+    EXPECT_EQ(r.expected, options.horcmInst);
+    const bool moved = std::string(r.expected) != "3520";
+    EXPECT_EQ(moved, !zrReadFile(etcDir() + "horcm3532.conf").empty());
+    EXPECT_EQ(1u, runner.linesWith(cciDir + "horcmstart.sh " + r.expected).size());
+    EXPECT_EQ(1u, runner.linesWith(std::string("-IM") + r.expected + " -s 412345").size());
+    if (r.file3520 != nullptr) {
+      EXPECT_EQ(r.file3520, zrReadFile(etcDir() + "horcm3520.conf"));
+    }
+  }
 }
 
 TEST_F(CoreInit, StoredInstanceThatIsNotANumberIsRefused) {
@@ -339,7 +371,11 @@ TEST_F(CoreInit, NoCommandDevice) {
   EXPECT_EQ(std::make_pair(3, std::string("Command device list is not available.")), error());
   raidqryAnswers("80-06-70/00");
   options.horcmInst = "3532";
+  // Without command devices a missing file cannot be written: the stored
+  // instance is started as it is.
   EXPECT_TRUE(construct()) << error().second;
+  EXPECT_EQ("3532", options.horcmInst);
+  EXPECT_EQ(1u, runner.linesWith("horcmstart.sh 3532").size());
 }
 
 TEST_F(CoreInit, CreateJobSkipsInstanceWork) {

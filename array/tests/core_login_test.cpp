@@ -23,12 +23,19 @@ class CoreLogin : public HDSArrayTestBase {
     makeImpl();
     runner.on("-login", R::ok());
     runner.on("-logout", R::ok());
+    runner.on("horcmstart.sh", R::ok("HORCM inst 3532 starts successfully.\n"));
+    ASSERT_TRUE(zrWriteFile(etcDir() + "horcm3532.conf", Peer::horcmFileContent(*impl, 3532)));
   }
-  // Credentials never reach a log line or an error text.
+  // The password never reaches a log line or an error text; the user name
+  // only the login's own failure lines.
   void expectNoCredentials() {
     std::string logs = allLogs();
     EXPECT_EQ(std::string::npos, logs.find(options.password)) << logs;
-    EXPECT_EQ(std::string::npos, logs.find(options.userName)) << logs;
+    for (const std::string& t : device.logTexts(-1)) {
+      if (t.find("using username-[") != std::string::npos) continue;
+      if (t.find("logged in with username-[") != std::string::npos) continue;
+      EXPECT_EQ(std::string::npos, t.find(options.userName)) << t;
+    }
     EXPECT_EQ(std::string::npos, error().second.find(options.password));
     EXPECT_EQ(std::string::npos, error().second.find(options.userName));
   }
@@ -38,11 +45,13 @@ TEST_F(CoreLogin, FirstHolderLogsInFurtherHoldersOnlyCount) {
   setSetting(loginKey(), 0);
   ASSERT_EQ(0, impl->login(false));
   EXPECT_EQ(1, setting(loginKey()));
-  EXPECT_EQ(std::vector<std::string>{"/cci/raidcom  -login  ArrUser77 Pw-9f3Kq -IM3532"},
+  // The first holder makes sure the instance runs before it logs in.
+  EXPECT_EQ((std::vector<std::string>{"/cci/horcmstart.sh 3532",
+                                      "/cci/raidcom  -login  ArrUser77 Pw-9f3Kq -IM3532"}),
             runner.lines());
   ASSERT_EQ(0, impl->login(false));
   EXPECT_EQ(2, setting(loginKey()));
-  EXPECT_EQ(1u, runner.lines().size());
+  EXPECT_EQ(2u, runner.lines().size());
   EXPECT_TRUE(device.logged("Already logged in. Count-[1]"));
   expectNoCredentials();
 }
@@ -78,6 +87,7 @@ TEST_F(CoreLogin, ForcedLoginRunsLoginAndKeepsOtherHoldersCount) {
 TEST_F(CoreLogin, RefusedLoginGivesItsCountBack) {
   runner = HDSRecordingRunner();
   runner.on("-login", R::exit(1, "", "raidcom: [EX_ENAUTH] Authentication failed for Pw-9f3Kq"));
+  runner.on("horcmstart.sh", R::ok("HORCM inst 3532 starts successfully.\n"));
   setSetting(loginKey(), 0);
   EXPECT_EQ(1, impl->login(false));
   EXPECT_EQ(std::make_pair(62602, std::string("Failed to login into array.")), error());
@@ -87,7 +97,8 @@ TEST_F(CoreLogin, RefusedLoginGivesItsCountBack) {
   EXPECT_EQ(1, impl->login(true));
   EXPECT_EQ(3, setting(loginKey()));
   std::string logs = allLogs();
-  EXPECT_EQ(std::string::npos, logs.find("ArrUser77"));
+  EXPECT_TRUE(device.logged("Failed to login using username-[ArrUser77]"));
+  expectNoCredentials();
   // The runner's text is the tool's; the printed command line stops at login.
   EXPECT_NE(std::string::npos, logs.find("raidcom  -login "));
   EXPECT_EQ(std::string::npos, logs.find("-login  A"));
@@ -104,6 +115,7 @@ TEST_F(CoreLogin, CredentialsEchoedByTheToolAreMaskedInLogsAndErrors) {
     SCOPED_TRACE(reply.exitCode);
     runner = HDSRecordingRunner();
     runner.on("-login", reply);
+    runner.on("horcmstart.sh", R::ok("HORCM inst 3532 starts successfully.\n"));
     device.clearLogs();
     setSetting(loginKey(), 0);
     EXPECT_EQ(1, impl->login(false));
@@ -120,12 +132,27 @@ TEST_F(CoreLogin, CredentialsEchoedByTheToolAreMaskedInLogsAndErrors) {
   EXPECT_TRUE(device.logged("owner ArrUser77"));
 }
 
+// The shell may echo the password in the quoted form it had on the line.
+TEST_F(CoreLogin, ShellQuotedPasswordIsMaskedToo) {
+  options.password = "p w'd$1";
+  const std::string quoted = "'p w'\\''d$1'";
+  runner = HDSRecordingRunner();
+  runner.on("horcmstart.sh", R::ok("HORCM inst 3532 starts successfully.\n"));
+  runner.on("-login", R::exit(2, "", "sh: 1: unexpected word near " + quoted + " -IM3532\n"));
+  setSetting(loginKey(), 0);
+  EXPECT_EQ(1, impl->login(false));
+  const std::string logs = allLogs();
+  EXPECT_EQ(std::string::npos, logs.find("w'")) << logs;
+  EXPECT_EQ(std::string::npos, logs.find("d$1")) << logs;
+  EXPECT_TRUE(device.logged("unexpected word near **** -IM3532")) << logs;
+}
+
 TEST_F(CoreLogin, EmptyCredentialsNeverRunTheLogin) {
   options.password.clear();
   setSetting(loginKey(), 0);
   EXPECT_EQ(1, impl->login(false));
   EXPECT_EQ(0, setting(loginKey()));
-  EXPECT_TRUE(runner.lines().empty());
+  EXPECT_TRUE(runner.linesWith("-login").empty());
 }
 
 TEST_F(CoreLogin, HostilePasswordIsOneQuotedWord) {
@@ -135,8 +162,35 @@ TEST_F(CoreLogin, HostilePasswordIsOneQuotedWord) {
   ASSERT_EQ(0, impl->login(false));
   EXPECT_EQ(std::vector<std::string>{"/cci/raidcom  -login  \"cci user\" "
                                      "'p a$s'\\''w\"d;touch /tmp/zr_marker' -IM3532"},
-            runner.lines());
+            runner.linesWith("-login"));
   EXPECT_EQ(std::string::npos, allLogs().find("zr_marker"));
+}
+
+// Another process's last logout may remove the instance file and stop the
+// instance between this job's initialisation and its login: the first live
+// holder writes the file again and starts the instance before the CCI login.
+TEST_F(CoreLogin, FirstHolderRepairsARemovedInstanceFile) {
+  setSetting(loginKey(), 0);
+  ASSERT_EQ(0, ::unlink((etcDir() + "horcm3532.conf").c_str()));
+  // No command device known: nothing to write the file from, so the login
+  // goes on as the stored instance says.
+  ASSERT_EQ(0, impl->login(false));
+  EXPECT_EQ(std::vector<std::string>{"/cci/raidcom  -login  ArrUser77 Pw-9f3Kq -IM3532"},
+            runner.lines());
+  ASSERT_EQ(0, impl->logout());
+
+  Peer::commandDevices(*impl) = {"/dev/sdc"};
+  runner.clear();
+  ASSERT_EQ(0, impl->login(false)) << error().second;
+  EXPECT_EQ("3532", options.horcmInst);
+  EXPECT_NE(std::string::npos, zrReadFile(etcDir() + "horcm3532.conf").find("/dev/sdc"));
+  EXPECT_EQ((std::vector<std::string>{"/cci/horcmstart.sh 3532",
+                                      "/cci/raidcom  -login  ArrUser77 Pw-9f3Kq -IM3532"}),
+            runner.lines());
+  // A second holder neither checks nor starts anything.
+  runner.clear();
+  ASSERT_EQ(0, impl->login(false));
+  EXPECT_TRUE(runner.lines().empty());
 }
 
 TEST_F(CoreLogin, LogoutCountWalk) {

@@ -62,7 +62,9 @@ TEST(LunParser, HostileText) {
   } cases[] = {
       {"empty", "", {}},
       {"header only", hdr, {}},
-      {"no final newline", hdr + "CL1-A 1 LINUX 0 1 4096 - 412345 -", {}},
+      {"no final newline",
+       hdr + "CL1-A 1 LINUX 0 1 4096 - 412345 -",
+       {{"CL1-A", "1", "LINUX", "0", "4096"}}},
       {"CRLF",
        hdr + "CL1-A 1 LINUX 0 1 4096 - 412345 -\r\n",
        {{"CL1-A", "1", "LINUX", "0", "4096"}}},
@@ -161,9 +163,9 @@ TEST(HostGroupParser, HostileText) {
   std::vector<HDSHostGroupInfo> groups;
   EXPECT_EQ(parseHostGroupList("", "412345", groups), 0u);
   EXPECT_EQ(parseHostGroupList(hdr, "412345", groups), 0u);
-  EXPECT_EQ(parseHostGroupList(hdr + "CL1-A 0 hg 412345 LINUX -", "412345", groups), 0u);
+  EXPECT_EQ(parseHostGroupList(hdr + "CL1-A 0 hg 412345 LINUX -", "412345", groups), 1u);
   EXPECT_EQ(parseHostGroupList(hdr + "CL1-A 0 hg 412345 LINUX -\r\n", "412345", groups), 1u);
-  expectGroups(groups, {{"0", "hg"}}, "CRLF");
+  expectGroups(groups, {{"0", "hg"}, {"0", "hg"}}, "no final newline, CRLF");
 }
 
 TEST(HostGroupParser, HugeListing) {
@@ -203,7 +205,7 @@ TEST(HostGroupWwnParser, HostileText) {
   } cases[] = {
       {"empty", "", "P", "G", "N", {}},
       {"header only", hdr, "P", "G", "N", {}},
-      {"no final newline", hdr + "CL1-A 1 hg 2100 412345 -", "P", "G", "N", {}},
+      {"no final newline", hdr + "CL1-A 1 hg 2100 412345 -", "CL1-A", "1", "hg", {"2100"}},
       {"trailing blank no longer shifts the columns",
        hdr + "CL1-A 1 hg 2100 412345 - \n",
        "CL1-A",

@@ -76,7 +76,9 @@ TEST(PortParser, HostileText) {
   } cases[] = {
       {"empty", "", {}},
       {"header only", hdr, {}},
-      {"no final newline", hdr + "CL1-A FIBRE TAR AUT EF N FCAL N 0 412345 5006 -", {}},
+      {"no final newline",
+       hdr + "CL1-A FIBRE TAR AUT EF N FCAL N 0 412345 5006 -",
+       {{"CL1-A", "FIBRE", "412345", "5006"}}},
       {"CRLF",
        hdr + "CL1-A FIBRE TAR AUT EF N FCAL N 0 412345 5006 -\r\n",
        {{"CL1-A", "FIBRE", "412345", "5006"}}},
@@ -139,7 +141,7 @@ TEST(PortLoginParser, HostileText) {
   } cases[] = {
       {"empty", "", "P", "S", {}},
       {"header only", hdr, "P", "S", {}},
-      {"no final newline", hdr + "CL1-A 2100 412345 -", "P", "S", {}},
+      {"no final newline", hdr + "CL1-A 2100 412345 -", "CL1-A", "412345", {"2100"}},
       {"CRLF", hdr + "CL1-A 2100 412345 -\r\n", "CL1-A", "412345", {"2100"}},
       {"serial needs a fourth column", hdr + "CL1-A 2100 412345\n", "CL1-A", "S", {"2100"}},
       {"port only", hdr + "CL1-A\n", "P", "S", {}},
@@ -172,7 +174,7 @@ TEST(CommandDeviceScanParser, FirstDataLineOnly) {
        true, "CL1-A-0"},
       {"empty", "", false, "caller"},
       {"header only", hdr, false, "caller"},
-      {"no final newline", hdr + "CL1-A-0 ef 0", false, "caller"},
+      {"no final newline", hdr + "CL1-A-0 ef 0", true, "CL1-A-0"},
       {"CRLF", hdr + "CL1-A-0 ef 0\r\n", true, "CL1-A-0"},
       {"leading blank gives an empty column, never an empty result",
        hdr + " CL1-A-0 ef\nCL2-B-0 e8\n", false, "caller"},

@@ -88,9 +88,9 @@ TEST(ResourceGroupParser, HostileText) {
   } cases[] = {
       {"empty", "", {}},
       {"header only", hdr, {}},
-      {"no final newline drops the cut row",
-       hdr + "meta_resource 0 Unlocked - - 412345\nx 1 Unlocked - - 412345",
-       {meta}},
+      {"no final newline: the last row is read",
+       hdr + "x 1 Unlocked - - 412345\nmeta_resource 0 Unlocked - - 412345",
+       {meta, {"x", 1, "Unlocked", "-", "-", "412345"}}},
       {"CRLF", hdr + "meta_resource 0 Unlocked - - 412345\r\n", {meta}},
       {"trailing blanks and tabs", hdr + "meta_resource 0 Unlocked - - 412345 \t \n", {meta}},
       {"leading blanks", hdr + "   meta_resource 0 Unlocked - - 412345\n", {meta}},

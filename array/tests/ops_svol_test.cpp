@@ -21,6 +21,8 @@ using R = HDSRecordingRunner;
 const char kStatusError[] =
     "HANDLE  SSB1  SSB2  ERR_CNT  Serial#  Description\n"
     "00c3    2e31  9100  1        412345   [EX_CMDRJE] The requested LDEV is already defined\n";
+// Marks a case whose status query fails without any row.
+const char kNoStatus[] = "";
 
 ZRHDSSnapInfo snap(const char* target, uint64_t capacity, int blade = 0, const char* vir = "") {
   ZRHDSSnapInfo s;
@@ -157,6 +159,20 @@ TEST(CreateSvols, AddThatNeverRanIsNotUndone) {
   EXPECT_EQ(bed.errorText(), "Failed to Create LDEV-100");
 }
 
+// A status row counting an error (for example "already defined") is the
+// array's refusal: nothing was made, so nothing is probed or undone.
+TEST(CreateSvols, StatusErrorIsARefusalAndNothingIsUndone) {
+  Bed bed;
+  bed.snaps = {snap("100", 64)};
+  bed.recorder.on(" reset command_status ", R::ok());
+  bed.recorder.on(" get command_status ", R::exit(1, kStatusError));
+  bed.recorder.on(" add ldev ", R::ok());
+  EXPECT_EQ(bed.recording().createSvols(), 1);
+  EXPECT_TRUE(bed.recorder.scripts().empty());
+  EXPECT_TRUE(bed.recorder.linesWith(" get ldev ").empty());
+  EXPECT_EQ(bed.errorText(), "Failed to Create LDEV-100");
+}
+
 // The add ran (exit 0, or it timed out) but its outcome is not known: the
 // LDEV is undone when the array shows the LDEV just asked for.
 TEST(CreateSvols, UnknownOutcomeIsUndoneWhenTheArrayShowsOurLdev) {
@@ -170,15 +186,15 @@ TEST(CreateSvols, UnknownOutcomeIsUndoneWhenTheArrayShowsOurLdev) {
     R::Reply probe;
     bool undone;
   } cases[] = {
-      {"status check reports an error", R::ok(), kStatusError, R::ok(ours), true},
+      {"status query fails", R::ok(), kNoStatus, R::ok(ours), true},
       {"time-out", R::timeout(), Bed::kStatusOk, R::ok(ours), true},
-      {"probe fails: cannot tell", R::ok(), kStatusError, R::exit(1), true},
-      {"array shows the id undefined", R::ok(), kStatusError,
+      {"probe fails: cannot tell", R::ok(), kNoStatus, R::exit(1), true},
+      {"array shows the id undefined", R::ok(), kNoStatus,
        R::ok("Serial# : 412345\nLDEV : 100\nVOL_TYPE : NOT DEFINED\n"), false},
-      {"someone else's LDEV (other capacity)", R::ok(), kStatusError,
+      {"someone else's LDEV (other capacity)", R::ok(), kNoStatus,
        R::ok("Serial# : 412345\nLDEV : 100\nVOL_TYPE : OPEN-V-CVS\nVOL_Capacity(BLK) : 65\n"),
        false},
-      {"someone else's LDEV (labelled)", R::ok(), kStatusError,
+      {"someone else's LDEV (labelled)", R::ok(), kNoStatus,
        R::ok("Serial# : 412345\nLDEV : 100\nVOL_TYPE : OPEN-V-CVS\nVOL_Capacity(BLK) : 64\n"
              "LDEV_NAMING : prod\n"),
        false},
@@ -188,7 +204,9 @@ TEST(CreateSvols, UnknownOutcomeIsUndoneWhenTheArrayShowsOurLdev) {
     Bed bed;
     bed.snaps = {snap("100", 64)};
     bed.recorder.on(" reset command_status ", R::ok());
-    bed.recorder.on(" get command_status ", R::ok(c.status));
+    bed.recorder.on(" get command_status ", c.status == kNoStatus
+                                                ? R::exit(5, "", "raidcom: [EX_CMDIOE]")
+                                                : R::ok(c.status));
     bed.recorder.on(" add ldev ", c.add);
     bed.recorder.on(" get ldev ", c.probe);
     bed.recorder.on("/bin/sh ", R::exit(1, "", "raidcom: [EX_CMDRJE] not installed"));
@@ -587,16 +605,14 @@ TEST(SvolSimulator, SecondAddFailsAndTheFirstIsUndone) {
   EXPECT_TRUE(sim.journal("raidcom", "delete ldev -ldev_id 601").empty());
 }
 
-TEST(SvolSimulator, StatusErrorAfterAnAddThatTookEffectIsUndone) {
+TEST(SvolSimulator, FailedStatusQueryAfterAnAddThatTookEffectIsUndone) {
   Bed bed;
   ccisim::Fixture sim;
   ZRHDSRaidcomImplementer& impl = bed.simulator(sim);
   bed.options.isHTI = true;
   bed.snaps = {snap("700", 64)};
-  // The add itself succeeds, then the status query reports an error.
-  ccisim::Fault f = ccisim::Fault::fail("raidcom", "get command_status", 0, "");
-  f.out =
-      "HANDLE SSB1 SSB2 ERR_CNT Serial# Description\n00c3 2e31 9100 1 412345 [EX_CMDRJE] failed\n";
+  // The add itself succeeds, then the status query fails without a row.
+  ccisim::Fault f = ccisim::Fault::fail("raidcom", "get command_status", 5, "");
   f.skip = 0;
   sim.addFault(f);
   EXPECT_EQ(impl.createSvols(), 1);

@@ -12,20 +12,7 @@ namespace {
 
 class ContainerCycle : public HDSContainerTestBed {
  protected:
-  void SetUp() override {
-    // The sources are presented to the client through CL1-A-1.
-    for (int ldev : {256, 257}) {
-      fx.addSourceLdev(kSerial, ldev, 2097152, 0);
-      fx.addLun(kSerial, "CL1-A", 1, ldev - 256, ldev);
-      FakeSnapInfo& d = addSource(ldev);
-      d.setSnapConfigIntValue("SMCONFIG_NAME_CREATE_VVOLS_FOR_HTI", 1);
-      d.setSnapConfigText("SMCONFIG_NAME_HOST_GROUP_FOR_SVOLS", "CL1-A-1");
-      d.setValueIntFor(ZRSO::GET_VALUE_SOURCE_CLIENT_ID, 5);
-      d.setValueIntFor(ZRSO::GET_VALUE_PROXY_CLIENT_ID, 0);
-      d.setValueIntFor(ZRSO::GET_VALUE_MOUNT_HOST_ID, 5);
-      d.setValueIntFor(ZRSO::GET_SNAP_ACTION_FLAGS, 0);
-    }
-  }
+  void SetUp() override { addMappableSources(); }
   const ccisim::Array& array() {
     m_state = fx.load();
     return *m_state.array(kSerial);

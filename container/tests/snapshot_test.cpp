@@ -98,6 +98,14 @@ TEST_F(ContainerSnapshots, CreateSplitsEveryGroupItsRecordsName) {
   EXPECT_EQ(1u, raidcomCount("modify snapshot -snapshotgroup QB_12_5_A -snapshot_data create"));
   EXPECT_EQ(1u, raidcomCount("modify snapshot -snapshotgroup QB_12_5_B -snapshot_data create"));
   EXPECT_EQ("QB_12_5_A", Peer::options(*c).snapshotGroup);
+
+  // A group that cannot be split fails the create: none of it is created.
+  fx.addFault(ccisim::Fault::fail("raidcom", "-snapshotgroup QB_12_5_B", 221, "refused", -1));
+  auto f = make(OPERATION_TYPE_CREATE);
+  EXPECT_EQ(0, f->Create());
+  EXPECT_EQ(std::make_pair(
+                60001, std::string("Failed to create targetless snaps on SnapshotGroup-QB_12_5_B")),
+            error(*f));
 }
 
 TEST_F(ContainerSnapshots, CreateWithoutAGroupSendsNothing) {

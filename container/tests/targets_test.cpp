@@ -14,25 +14,7 @@ class ContainerTargets : public HDSContainerTestBed {
  protected:
   void SetUp() override {
     fx.addHostGroup(kSerial, "CL1-A", 2, "esx01");
-    for (int ldev : {256, 257}) {
-      fx.addSourceLdev(kSerial, ldev, 2097152, 0);
-      fx.addLun(kSerial, "CL1-A", 1, ldev - 256, ldev);
-      FakeSnapInfo& d = addSource(ldev);
-      d.setSnapConfigIntValue("SMCONFIG_NAME_CREATE_VVOLS_FOR_HTI", 1);
-      d.setSnapConfigText("SMCONFIG_NAME_HOST_GROUP_FOR_SVOLS", "CL1-A-1");
-      d.setValueIntFor(ZRSO::GET_VALUE_SOURCE_CLIENT_ID, 5);
-      d.setValueIntFor(ZRSO::GET_VALUE_PROXY_CLIENT_ID, 0);
-      d.setValueIntFor(ZRSO::GET_VALUE_MOUNT_HOST_ID, 5);
-      d.setValueIntFor(ZRSO::GET_SNAP_ACTION_FLAGS, 0);
-    }
-  }
-  void prepareAndCreate() {
-    auto p = make(OPERATION_TYPE_PREPARE);
-    ASSERT_EQ(1, p->Prepare()) << error(*p).second;
-    ASSERT_EQ(1, p->savePrepareMetadata());
-    p.reset();
-    auto c = make(OPERATION_TYPE_CREATE);
-    ASSERT_EQ(1, c->Create()) << error(*c).second;
+    addMappableSources();
   }
   // LDEVs presented through host group gid of CL1-A.
   std::vector<int> presented(int gid) {
@@ -125,6 +107,32 @@ TEST_F(ContainerTargets, MapUnitesHostGroupsPerDevice) {
   EXPECT_TRUE(holds(presented(1), t1));
 }
 
+TEST_F(ContainerTargets, ConfiguredHostGroupsServeOnlyTheClientItself) {
+  prepareAndCreate();
+  // Where the configured host groups are dropped, the machine setting names
+  // the host group to map to.
+  setStringSetting("sZRHDSHostGroupToMapSvols_412345", "CL1-A-2");
+  struct Row {
+    int source, proxy, mountHost;
+    const char* hostGroups;
+  };
+  const Row rows[] = {
+      {5, 0, 5, "CL1-A-1"}, {5, 0, 6, "CL1-A-2"}, {5, 7, 7, "CL1-A-1"}, {5, 7, 5, "CL1-A-2"}};
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.hostGroups);
+    for (auto& d : devices) {
+      d->setValueIntFor(ZRSO::GET_VALUE_SOURCE_CLIENT_ID, r.source);
+      d->setValueIntFor(ZRSO::GET_VALUE_PROXY_CLIENT_ID, r.proxy);
+      d->setValueIntFor(ZRSO::GET_VALUE_MOUNT_HOST_ID, r.mountHost);
+      d->clearMetadataText(HDS_METADATA_SNAP_MAP_FIRST);
+    }
+    auto c = make(OPERATION_TYPE_MAP);
+    ASSERT_EQ(1, c->Assign()) << error(*c).second;
+    ASSERT_EQ(1, c->Map({})) << error(*c).second;
+    EXPECT_NE(std::string::npos, map(0).find(std::string("17HG:") + r.hostGroups + "**")) << map(0);
+  }
+}
+
 TEST_F(ContainerTargets, MapRefusals) {
   prepareAndCreate();
   auto c = make(OPERATION_TYPE_MAP);
@@ -208,6 +216,23 @@ TEST_F(ContainerTargets, DeleteUnmapsBothMapRecords) {
     EXPECT_NE(std::string::npos, map(i).find("17HG:N/A**"));
     EXPECT_NE(std::string::npos, map(i, HDS_METADATA_SNAP_MAP).find("17HG:N/A**"));
   }
+}
+
+TEST_F(ContainerTargets, DeleteIgnoresAStaleRecordOfAnotherTarget) {
+  prepareAndCreate();
+  std::string t0;
+  {
+    auto c = make(OPERATION_TYPE_MAP);
+    ASSERT_EQ(1, c->Assign());
+    ASSERT_EQ(1, c->Map({}));
+    t0 = c->getSnapInfoList()[0].snapLdevId;
+  }
+  devices[0]->setMetadataText(HDS_METADATA_SNAP_MAP,
+                              "16ON:**22LI:900**24VI:**23OS:**17HG:CL1-A-2**");
+  auto c = make(OPERATION_TYPE_DELETE);
+  ASSERT_EQ(1, c->Delete()) << error(*c).second;
+  EXPECT_FALSE(holds(presented(1), t0));
+  EXPECT_EQ(0u, raidcomCount("-ldev_id 900"));
 }
 
 TEST_F(ContainerTargets, DeleteReportsDeletedOnlyOnceThePairIsGone) {

@@ -46,112 +46,104 @@ class ContainerWriters : public HDSContainerTestBed {
   }
 };
 
+// Every entry of text is what the unique-metadata reader gives for its key.
+void expectReadBack(FakeSnapInfo& device, const std::string& text) {
+  ZRHDSMetadataInfo md;
+  md.initialize();
+  ASSERT_EQ(1, ZRHDSCLIUtils::getInfoFromUniqueMetadata(&device, md, false));
+  const std::pair<const char*, const std::string*> fields[] = {
+      {"1S", &md.baseSerialNo},     {"2VS", &md.vsmSerialNo},    {"3L", &md.baseDevNo},
+      {"4VL", &md.vsmDevNo},        {"5M", &md.modelNo},         {"6RS", &md.rcuBaseSerialNo},
+      {"7RVS", &md.rcuVsmSerialNo}, {"8RL", &md.rcuBaseDevNo},   {"9RVL", &md.rcuVsmDevNo},
+      {"10SG", &md.snapshotGroup},  {"11C", &md.capacity},       {"12P", &md.preSnapPort},
+      {"13SM", &md.snapMu},         {"14GS", &md.activeGadSide}, {"15RM", &md.replicationMu}};
+  size_t entries = 0;
+  for (size_t at = 0; at < text.size(); ++entries) {
+    const size_t colon = text.find(':', at), end = text.find("**", at);
+    const std::string key = text.substr(at, colon - at);
+    for (const auto& f : fields) {
+      if (key == f.first) {
+        EXPECT_EQ(text.substr(colon + 1, end - colon - 1), *f.second) << key;
+      }
+    }
+    at = end + 2;
+  }
+  EXPECT_GE(entries, 5u);
+}
+
+enum Writer { kPrepare, kGad, kRemote, kVirtual };
+
+// One record and what a writer makes of it. The partner, when named, is
+// LDEV 70 of array 412999; the VSM identity is LDEV 10 of 500001.
 struct Golden {
-  const char* name;
-  std::function<void(ContainerWriters&, ZRHDSInfoContainer&)> arrange;
-  std::function<int(ZRHDSInfoContainer&)> write;
+  Writer writer;
+  bool vsm;
+  bool partner;
+  const char* partnerVsmSerial;
+  const char* partnerVsmLdev;
+  int gadSide;
+  uint64_t capacity;
+  int replicationMu;
   const char* text;  // metadata 6 of the first device
-  bool partnerView;  // base and partner swapped
 };
 
-int prepareWriter(ZRHDSInfoContainer& c) { return c.savePrepareMetadata(); }
-int gadWriter(ZRHDSInfoContainer& c) { return c.saveGADPairInfo(); }
-int remoteWriter(ZRHDSInfoContainer& c) { return c.saveRemoteMetadata(); }
-int virtualWriter(ZRHDSInfoContainer& c) { return c.saveRemoteVirtualCheckMetadata(); }
-void nothing(ContainerWriters&, ZRHDSInfoContainer&) {}
+int write(ZRHDSInfoContainer& c, Writer w) {
+  switch (w) {
+    case kPrepare:
+      return c.savePrepareMetadata();
+    case kGad:
+      return c.saveGADPairInfo();
+    case kRemote:
+      return c.saveRemoteMetadata();
+    case kVirtual:
+      return c.saveRemoteVirtualCheckMetadata();
+  }
+  return 0;
+}
 
 TEST_F(ContainerWriters, GoldenBytesOfEachConditionalKey) {
-  using W = ContainerWriters;
+  const char* prep = "1S:412345**3L:256**5M:M8S**13SM:3**";
   const Golden rows[] = {
-      {"prepare, plain", nothing, prepareWriter,
-       "1S:412345**3L:256**5M:M8S**13SM:3**6RS:**8RL:**10SG:QB_12_5_1F_A**11C:2097152**"
-       "12P:CL1-A**",
-       false},
-      {"prepare, VSM", [](W& t, ZRHDSInfoContainer& c) { t.setVsm(c); }, prepareWriter,
-       "1S:412345**3L:256**5M:M8S**13SM:3**6RS:**8RL:**10SG:QB_12_5_1F_A**11C:2097152**"
-       "12P:CL1-A**2VS:500001**4VL:10**",
-       false},
-      {"prepare, partner in a VSM",
-       [](W& t, ZRHDSInfoContainer& c) { t.setPartner(t.first(c), "500002", "71"); }, prepareWriter,
-       "1S:412345**3L:256**5M:M8S**13SM:3**6RS:412999**8RL:70**10SG:QB_12_5_1F_A**"
-       "11C:2097152**12P:CL1-A**7RVS:500002**9RVL:71**",
-       false},
-      {"prepare, partner's virtual serial is its own",
-       [](W& t, ZRHDSInfoContainer& c) { t.setPartner(t.first(c), "412999", "70"); }, prepareWriter,
-       "1S:412345**3L:256**5M:M8S**13SM:3**6RS:412999**8RL:70**10SG:QB_12_5_1F_A**"
-       "11C:2097152**12P:CL1-A**",
-       false},
-      {"prepare, capacity 0", [](W& t, ZRHDSInfoContainer& c) { t.first(c).capacity = 0; },
-       prepareWriter,
-       "1S:412345**3L:256**5M:M8S**13SM:3**6RS:**8RL:**10SG:QB_12_5_1F_A**11C:0**"
-       "12P:CL1-A**",
-       false},
-      {"GAD, partner LDEV's virtual id alone",
-       [](W& t, ZRHDSInfoContainer& c) { t.setPartner(t.first(c), "", "71"); }, gadWriter,
-       "1S:412345**3L:256**5M:M8S**6RS:412999**8RL:70**9RVL:71**", false},
-      {"GAD, S-VOL side active, VSM",
-       [](W& t, ZRHDSInfoContainer& c) {
-         t.setVsm(c);
-         t.setPartner(t.first(c), "500001", "");
-         t.first(c).gadSide = 2;
-       },
-       gadWriter,
-       "1S:412345**3L:256**5M:M8S**6RS:412999**8RL:70**7RVS:500001**2VS:500001**4VL:10**"
-       "14GS:2**",
-       false},
-      {"GAD, side 0", [](W& t, ZRHDSInfoContainer& c) { t.first(c).gadSide = 0; }, gadWriter,
-       "1S:412345**3L:256**5M:M8S**6RS:**8RL:**", false},
-      {"remote, partner view, no MU",
-       [](W& t, ZRHDSInfoContainer& c) { t.setPartner(t.first(c), "", ""); }, remoteWriter,
-       "1S:412999**3L:70**5M:M8S**6RS:412345**8RL:256**15RM:-1**", true},
-      {"remote, VSM",
-       [](W& t, ZRHDSInfoContainer& c) {
-         t.setVsm(c);
-         t.setPartner(t.first(c), "", "");
-         t.first(c).replicationMu = 1;
-       },
-       remoteWriter,
-       "1S:412999**3L:70**5M:M8S**6RS:412345**8RL:256**15RM:1**7RVS:500001**9RVL:10**", true},
-      {"virtual check, not a VSM",
-       [](W& t, ZRHDSInfoContainer& c) {
-         t.setPartner(t.first(c), "", "");
-         t.first(c).replicationMu = 0;
-       },
-       virtualWriter, "1S:412345**3L:256**5M:M8S**6RS:412999**8RL:70**15RM:0**", false},
-      {"virtual check, both sides virtual",
-       [](W& t, ZRHDSInfoContainer& c) {
-         t.setVsm(c);
-         t.setPartner(t.first(c), "500002", "71");
-       },
-       virtualWriter,
+      {kPrepare, false, false, "", "", 0, 2097152, -1,
+       "6RS:**8RL:**10SG:QB_12_5_1F_A**11C:2097152**12P:CL1-A**"},
+      {kPrepare, true, false, "", "", 0, 2097152, -1,
+       "6RS:**8RL:**10SG:QB_12_5_1F_A**11C:2097152**12P:CL1-A**2VS:500001**4VL:10**"},
+      {kPrepare, false, true, "500002", "71", 0, 2097152, -1,
+       "6RS:412999**8RL:70**10SG:QB_12_5_1F_A**11C:2097152**12P:CL1-A**7RVS:500002**9RVL:71**"},
+      // The partner's virtual serial is its own: no virtual identity.
+      {kPrepare, false, true, "412999", "70", 0, 2097152, -1,
+       "6RS:412999**8RL:70**10SG:QB_12_5_1F_A**11C:2097152**12P:CL1-A**"},
+      {kPrepare, false, false, "", "", 0, 0, -1,
+       "6RS:**8RL:**10SG:QB_12_5_1F_A**11C:0**12P:CL1-A**"},
+      {kGad, false, true, "", "71", 0, 0, -1,
+       "1S:412345**3L:256**5M:M8S**6RS:412999**8RL:70**9RVL:71**"},
+      {kGad, true, true, "500001", "", 2, 0, -1,
+       "1S:412345**3L:256**5M:M8S**6RS:412999**8RL:70**7RVS:500001**2VS:500001**4VL:10**14GS:2**"},
+      {kGad, false, false, "", "", 0, 0, -1, "1S:412345**3L:256**5M:M8S**6RS:**8RL:**"},
+      {kRemote, false, true, "", "", 0, 0, -1,
+       "1S:412999**3L:70**5M:M8S**6RS:412345**8RL:256**15RM:-1**"},
+      {kRemote, true, true, "", "", 0, 0, 1,
+       "1S:412999**3L:70**5M:M8S**6RS:412345**8RL:256**15RM:1**7RVS:500001**9RVL:10**"},
+      {kVirtual, false, true, "", "", 0, 0, 0,
+       "1S:412345**3L:256**5M:M8S**6RS:412999**8RL:70**15RM:0**"},
+      {kVirtual, true, true, "500002", "71", 0, 0, -1,
        "1S:412345**3L:256**5M:M8S**6RS:412999**8RL:70**15RM:-1**2VS:500001**4VL:10**"
-       "7RVS:500002**9RVL:71**",
-       false},
+       "7RVS:500002**9RVL:71**"},
   };
   for (const Golden& r : rows) {
-    SCOPED_TRACE(r.name);
+    const std::string text = (r.writer == kPrepare ? std::string(prep) : "") + r.text;
+    SCOPED_TRACE(text);
     devices.clear();
     auto c = prepared();
-    r.arrange(*this, *c);
-    ASSERT_EQ(1, r.write(*c)) << error(*c).second;
-    EXPECT_EQ(r.text, devices[0]->metadata(HDS_METADATA_UNIQUE));
-
-    // The readers give back what was written.
-    ZRHDSMetadataInfo md;
-    md.initialize();
-    ASSERT_EQ(1, ZRHDSCLIUtils::getInfoFromUniqueMetadata(devices[0].get(), md, false));
-    std::string again;
-    const ZRHDSSnapInfo& s = first(*c);
-    if (r.partnerView) {
-      EXPECT_EQ(s.rcuBaseSerialNo, md.baseSerialNo);
-      EXPECT_EQ(s.baseDevNo, md.rcuBaseDevNo);
-      EXPECT_EQ(std::to_string(s.replicationMu), md.replicationMu);
-    } else {
-      EXPECT_EQ(s.baseSerialNo, md.baseSerialNo);
-      EXPECT_EQ(s.baseDevNo, md.baseDevNo);
-      EXPECT_EQ(s.rcuBaseDevNo, md.rcuBaseDevNo);
-    }
-    EXPECT_EQ("M8S", md.modelNo);
+    ZRHDSSnapInfo& s = first(*c);
+    if (r.vsm) setVsm(*c);
+    if (r.partner) setPartner(s, r.partnerVsmSerial, r.partnerVsmLdev);
+    s.gadSide = r.gadSide;
+    s.capacity = r.capacity;
+    s.replicationMu = r.replicationMu;
+    ASSERT_EQ(1, write(*c, r.writer)) << error(*c).second;
+    EXPECT_EQ(text, devices[0]->metadata(HDS_METADATA_UNIQUE));
+    expectReadBack(*devices[0], text);
   }
 }
 
@@ -235,6 +227,7 @@ TEST_F(ContainerWriters, RemoteWritersBindTheDeviceFirst) {
   EXPECT_EQ(0, devices[1]->callCount("setMetadata"));
   EXPECT_TRUE(devices[1]->logged("Unable to get the array info from the DB."));
 
+  c.reset();  // before the devices it borrows
   devices.clear();
   auto v = prepared();
   setVsm(*v);
@@ -244,18 +237,6 @@ TEST_F(ContainerWriters, RemoteWritersBindTheDeviceFirst) {
   EXPECT_EQ("500001", calls[0].serial);
   EXPECT_EQ("412345", calls[0].secondSerial);
   EXPECT_EQ("412345", devices[1]->arrayInformationCalls().at(0).serial);
-}
-
-TEST_F(ContainerWriters, RemoteDiscoverySetsTheSnapFlags) {
-  startInstance();
-  FakeSnapInfo& d = addSource(256);
-  d.setMetadataText(HDS_METADATA_UNIQUE_OTHER, d.metadata(HDS_METADATA_UNIQUE));
-  auto c = make(OPERATION_TYPE_REMOTE_REPL);
-  ASSERT_TRUE(c->IsInitialized()) << error(*c).second;
-  setPartner(first(*c), "", "");
-  ASSERT_EQ(1, c->saveRemoteMetadata());
-  EXPECT_EQ(0x8000000u | 0x2000000u, d.snapFlags());
-  EXPECT_TRUE(d.logged("Setting ASYNC and POST-SNAP flags for SnapId-[101]"));
 }
 
 TEST_F(ContainerWriters, PartnerSideRecordRoundTrip) {

@@ -5,6 +5,7 @@
 
 #include <functional>
 
+#include "handler/tests/support/HDSFakeImplementer.h"
 #include "handler/tests/support/HDSHandlerTestBed.h"
 #include "host/ZrNamedMutex.h"
 #include "host/testing/ZrFakeClock.h"
@@ -54,7 +55,8 @@ class HandlerDelete : public ::testing::Test {
   }
   std::vector<int> left() const {
     std::vector<int> out;
-    for (const auto& p : bed.sim.load().arrays.at(kSerial).pairs) out.push_back(p.pvol);
+    const ccisim::State state = bed.sim.load();
+    for (const auto& p : state.arrays.at(kSerial).pairs) out.push_back(p.pvol);
     return out;
   }
   std::pair<int, std::string> error() { return HDSHandlerTestBed::error(*h); }
@@ -184,6 +186,40 @@ TEST_F(HandlerDelete, RecordWithoutGroupUsesTheJobsGroupAndAVanishedGroupCountsA
   ASSERT_TRUE(h->deleteTargetlessSnap()) << error().second;
   EXPECT_EQ("", bed.snaps[0].snapMu);
   EXPECT_EQ(0u, bed.count("get snapshot -snapshotgroup QB_7_5_GONE"));
+}
+
+TEST_F(HandlerDelete, GroupThatVanishesAfterTheArrayListingCountsAsDeleted) {
+  bed.addSources({301}, false);
+  bed.snaps[0].snapMu = "3";
+  bed.snaps[0].snapshotGroup = kGroup;
+  HDSFakeImplementer* fake = nullptr;
+  ZRHDSCommandHandler handler(bed.params,
+                              HDSFakeImplementer::factory(
+                                  [](HDSFakeImplementer& f) {
+                                    f.onLogin = [](bool) { return 0; };
+                                    f.onLogout = [] { return 0; };
+                                    f.onResourceGroupFromLdev = [] { return 0; };
+                                    // The array listing still shows the group; by the time
+                                    // it is listed itself the array finds no such group,
+                                    // which the array layer answers as an empty listing.
+                                    f.onSnapshotList = [](std::vector<HDSSnapshotGroupInfo>& rows,
+                                                          const std::string& key, bool) {
+                                      if (key.empty()) {
+                                        HDSSnapshotGroupInfo row;
+                                        row.snapshotGroupName = kGroup;
+                                        row.ldevId = "301";
+                                        row.muNumber = "3";
+                                        row.status = "PSUS";
+                                        rows.push_back(row);
+                                      }
+                                      return 0;
+                                    };
+                                  },
+                                  &fake));
+  ASSERT_TRUE(handler.deleteTargetlessSnap());
+  EXPECT_EQ("", bed.snaps[0].snapMu);
+  EXPECT_EQ(0, fake->count("deleteSnapshot"));
+  EXPECT_EQ(2, fake->count("getSnapshotGroupList"));
 }
 
 TEST_F(HandlerDelete, FailedResyncKeepsThatPairAndFailsWithTheArrayError) {

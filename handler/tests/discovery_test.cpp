@@ -246,7 +246,7 @@ TEST_F(HandlerDiscovery, VirtualStorageMachineIsSetOnlyWhenItsResourceGroupMatch
     bool vsm;
   };
   const Case cases[] = {
-      {"no virtual id", -1, 1, true, false},
+      {"no virtual id", -1, 0, true, false},
       {"virtual id in meta_resource", 4301, 0, true, false},
       {"virtual id in a machine's group", 4301, 1, true, true},
       {"virtual id in an unknown group", 4301, 7, false, false},

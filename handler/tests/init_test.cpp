@@ -3,7 +3,9 @@
 
 #include "handler/tests/support/HDSFakeImplementer.h"
 #include "handler/tests/support/HDSHandlerTestBed.h"
+#include "array/tests/support/HDSRaidcomTestPeer.h"
 #include "host/ZRPlatformInfo.h"
+#include "host/testing/ZrFakeDeviceTree.h"
 
 namespace {
 
@@ -173,6 +175,30 @@ TEST_F(HandlerInit, AgainstTheSimulatorLogsInOnceAndOutAtTeardown) {
   EXPECT_FALSE(bed.sim.instance(3532).loggedIn);
   // The osUtil pointer variable of the caller was cleared by the teardown.
   EXPECT_EQ(nullptr, bed.osUtil);
+}
+
+TEST_F(HandlerInit, PlainConstructionRunsTheWholeCciSetUpAgainstTheSimulator) {
+  // The command device as the host's inquiry sees it.
+  bed.sim.addCommandDevice("/dev/sdc", "412345", 2047);
+  ZrFakeDeviceTree tree;
+  ZrFakeDeviceTree::Disk disk;
+  disk.standard = bed.sim.commandDeviceInquiryStandard("/dev/sdc");
+  disk.e2 = bed.sim.commandDeviceInquiryE2("/dev/sdc");
+  tree.addDisk("/dev/sdc", disk);
+  ZrScopedDeviceTree installed(&tree);
+  bed.os.setDevices({"/dev/sda", "/dev/sdc"});
+  bed.sim.setInstanceStopped(3532);
+  bed.options.horcmInst = "";
+  ZRHDSRaidcomTestPeer::setLocalHostName("");
+  bed.addSources({256});
+  {
+    ZRHDSCommandHandler h(bed.params);
+    ASSERT_TRUE(h.IsHandlerInitialized()) << HDSHandlerTestBed::error(h).second;
+    EXPECT_LE(1u, bed.count("", "horcmstart.sh"));
+    EXPECT_TRUE(bed.sim.instance(3532).running);
+    EXPECT_EQ(1u, bed.count("-login"));
+  }
+  EXPECT_EQ(1u, bed.count("-logout"));
 }
 
 TEST_F(HandlerInit, SimulatorRefusingTheLoginPassesItsCodeThrough) {

@@ -271,6 +271,19 @@ TEST_F(HandlerLock, ScopeWidensForAHolderThatNeedsAllGroups) {
   }
 }
 
+TEST_F(HandlerLock, HolderByNameThatNeedsAllGroupsWidensItsOwnLock) {
+  bed.sim.addResourceGroup(kSerial, "rg1", 1);
+  auto h = bed.handler();
+  ASSERT_TRUE(h->lockResource(false));
+  EXPECT_EQ("Unlocked", status("rg1"));
+  ASSERT_TRUE(h->lockResource(true));
+  EXPECT_EQ("Locked", status("rg1"));
+  EXPECT_EQ(2u, locks());
+  ASSERT_TRUE(h->unlockResource(false));
+  EXPECT_EQ(1u, bed.count("unlock resource -time"));
+  EXPECT_EQ("Unlocked", status("rg1"));
+}
+
 TEST_F(HandlerLock, TeardownReleasesWithTheScopeTheLockWasTakenWith) {
   bed.sim.addResourceGroup(kSerial, "rg1", 1);
   {

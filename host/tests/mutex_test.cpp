@@ -2,6 +2,7 @@
 // the test binary re-executes itself as the holder ("--zr-child hold ...").
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -189,3 +190,87 @@ int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }
+
+namespace {
+
+// Under umask 000 the lock directory is still private and lock files 0600,
+// so no other user can delete a held lock file.
+TEST(ZrNamedMutexSafety, PrivateDirectoryAndFilesWhateverTheUmask) {
+  ScopedTempDir dir;
+  dir.setEnv("ZRHOST_LOCK_DIR", dir.file("fresh/locks"));
+  mode_t old = ::umask(0);
+  ZrNamedMutex m("RAIDCOM_LOGIN_LOCK");
+  ::umask(old);
+  ASSERT_TRUE(m.isValid()) << m.lastError();
+  struct stat st;
+  ASSERT_EQ(0, ::stat(dir.file("fresh/locks").c_str(), &st));
+  EXPECT_EQ(0700u, st.st_mode & 0777);
+  ASSERT_EQ(0, ::stat(ZrNamedMutex::pathForName("RAIDCOM_LOGIN_LOCK").c_str(), &st));
+  EXPECT_EQ(0600u, st.st_mode & 0777);
+}
+
+TEST(ZrNamedMutexSafety, SharedDirectoryOrPlantedFilesAreRefused) {
+  ScopedTempDir dir;
+  const std::string locks = dir.file("locks");
+  ASSERT_EQ(0, ::chmod(locks.c_str(), 0777));
+  ZrNamedMutex shared("ZR_HDS_SYNC_COMMANDS");
+  EXPECT_FALSE(shared.isValid());
+  EXPECT_NE(std::string::npos, shared.lastError().find("writable by group or others"));
+  EXPECT_EQ(0, shared.lock(0));
+  ASSERT_EQ(0, ::chmod(locks.c_str(), 0700));
+
+  // A FIFO never hangs the opener; a link is never followed.
+  ASSERT_EQ(0, ::mkfifo(ZrNamedMutex::pathForName("A").c_str(), 0600));
+  ZrNamedMutex fifo("A");
+  EXPECT_FALSE(fifo.isValid());
+  EXPECT_NE(std::string::npos, fifo.lastError().find("not a regular file"));
+  ASSERT_TRUE(zrWriteFile(dir.file("victim"), "keep"));
+  ASSERT_EQ(0, ::symlink(dir.file("victim").c_str(), ZrNamedMutex::pathForName("B").c_str()));
+  ZrNamedMutex link("B");
+  EXPECT_FALSE(link.isValid());
+  EXPECT_EQ("keep", zrReadFile(dir.file("victim")));
+
+  // A directory of another user is refused (only root can make one here).
+  if (::geteuid() == 0) {
+    ASSERT_EQ(0, ::chown(locks.c_str(), 65534, 65534));
+    ZrNamedMutex foreign("C");
+    EXPECT_FALSE(foreign.isValid());
+    EXPECT_NE(std::string::npos, foreign.lastError().find("another user"));
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// The process keeps lock files open between uses; a file removed meanwhile
+// must not leave this process locking a file nobody else sees.
+TEST(ZrNamedMutexSafety, RemovedLockFileIsOpenedAnew) {
+  ScopedTempDir dir;
+  {
+    ZrNamedMutex first("ZR_HDS_LOCK_SVOL_SELECTION");
+    ASSERT_NE(0, first.lock(0));
+  }
+  ASSERT_EQ(0, ::unlink(ZrNamedMutex::pathForName("ZR_HDS_LOCK_SVOL_SELECTION").c_str()));
+  int ready[2];
+  ASSERT_EQ(0, ::pipe(ready));
+  pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    ZrNamedMutex other("ZR_HDS_LOCK_SVOL_SELECTION");
+    char c = other.lock(0) != 0 ? 'y' : 'n';
+    if (::write(ready[1], &c, 1) != 1) ::_exit(1);
+    ::pause();
+    ::_exit(0);
+  }
+  char c = 0;
+  ASSERT_EQ(1, ::read(ready[0], &c, 1));
+  ASSERT_EQ('y', c);
+  ZrNamedMutex again("ZR_HDS_LOCK_SVOL_SELECTION");
+  EXPECT_EQ(0, again.lock(0)) << "the other process holds the file that is there now";
+  ::kill(pid, SIGKILL);
+  ::waitpid(pid, nullptr, 0);
+  EXPECT_NE(0, again.lock(0));
+}
+
+}  // namespace

@@ -1,4 +1,6 @@
 // ZRPlatformInfo: the file-backed settings store shared by processes.
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,6 +14,7 @@
 
 #include "host/ZRPlatformInfo.h"
 #include "host/testing/ScopedTempDir.h"
+#include "host/testing/ZrFakeClock.h"
 
 namespace {
 
@@ -256,6 +259,81 @@ TEST(ZRPlatformInfo, ClientHostName) {
   EXPECT_EQ(0, s.getClientHostName(nullptr, host));
   EXPECT_NE(0, s.getClientHostName("client1", host));
   EXPECT_FALSE(host.empty());
+}
+
+}  // namespace
+
+namespace {
+
+// A writer stopped while it holds the writers' lock blocks the others only
+// for the attempts, never for good (the wait runs on the fake clock).
+TEST(ZRPlatformInfoSafety, StoppedWriterTimesOut) {
+  ScopedTempDir dir;
+  ZRPlatformInfo s;
+  ASSERT_EQ(0, s.setRegInt(kMain, "nA", 1));
+  int fd = ::open(dir.file("settings.ini.lock").c_str(), O_RDWR);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(0, ::flock(fd, LOCK_EX));
+  ZrFakeClock clock;
+  ZrScopedClock guard(&clock);
+  EXPECT_NE(0, s.setRegInt(kMain, "nA", 2));
+  EXPECT_EQ(250000, clock.monotonicMillis() - ZrFakeClock().monotonicMillis());
+  ::close(fd);
+  EXPECT_EQ(0, s.setRegInt(kMain, "nA", 3));
+  int v = 0;
+  EXPECT_NE(0, s.getRegInt(kMain, "nA", &v));
+  EXPECT_EQ(3, v);
+}
+
+TEST(ZRPlatformInfoSafety, DeadWritersTemporariesAreRemoved) {
+  ScopedTempDir dir;
+  ZRPlatformInfo s;
+  ASSERT_TRUE(zrWriteFile(dir.file("settings.ini.tmp.Ab12Cd"), "[x]\nk=half"));
+  ASSERT_EQ(0, s.setRegInt(kMain, "nA", 1));
+  struct stat st;
+  EXPECT_NE(0, ::stat(dir.file("settings.ini.tmp.Ab12Cd").c_str(), &st));
+}
+
+// A store that is a symbolic link (or a FIFO) is refused: nothing is read
+// through it, no write replaces or follows it, and no call hangs.
+TEST(ZRPlatformInfoSafety, LinkOrFifoAtTheStoreIsRefused) {
+  ScopedTempDir dir;
+  ASSERT_TRUE(zrWriteFile(dir.file("target.ini"), "[~Tessavon]\nnA=7\n"));
+  ASSERT_EQ(0, ::symlink(dir.file("target.ini").c_str(), dir.file("settings.ini").c_str()));
+  ZRPlatformInfo s;
+  int v = 0;
+  EXPECT_EQ(0, s.getRegInt(kMain, "nA", &v));
+  EXPECT_NE(0, s.setRegInt(kMain, "nA", 8));
+  EXPECT_EQ("[~Tessavon]\nnA=7\n", zrReadFile(dir.file("target.ini")));
+  struct stat st;
+  ASSERT_EQ(0, ::lstat(dir.file("settings.ini").c_str(), &st));
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+
+  ASSERT_EQ(0, ::unlink(dir.file("settings.ini").c_str()));
+  ASSERT_EQ(0, ::mkfifo(dir.file("settings.ini").c_str(), 0600));
+  EXPECT_EQ(0, s.getRegInt(kMain, "nA", &v));
+  EXPECT_NE(0, s.setRegInt(kMain, "nA", 8));
+}
+
+// A parsed store is reused only while it is the same write: a rewrite with
+// the same size, even one that reuses the inode, is read afresh.
+TEST(ZRPlatformInfoSafety, ReusedStoreIsTheSameWriteOnly) {
+  ScopedTempDir dir;
+  ZRPlatformInfo s;
+  for (int v = 10; v < 60; ++v) {
+    ASSERT_EQ(0, s.setRegInt(kMain, "nA", v));
+    int got = 0;
+    ASSERT_NE(0, s.getRegInt(kMain, "nA", &got));
+    ASSERT_EQ(v, got);
+  }
+  // A hand edit (no generation line) is always read afresh.
+  ASSERT_TRUE(zrWriteFile(dir.file("settings.ini"), "[~Tessavon]\nnA=91\n"));
+  int got = 0;
+  ASSERT_NE(0, s.getRegInt(kMain, "nA", &got));
+  EXPECT_EQ(91, got);
+  ASSERT_TRUE(zrWriteFile(dir.file("settings.ini"), "[~Tessavon]\nnA=92\n"));
+  ASSERT_NE(0, s.getRegInt(kMain, "nA", &got));
+  EXPECT_EQ(92, got);
 }
 
 }  // namespace

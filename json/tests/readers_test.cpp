@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -131,15 +132,79 @@ TEST(InPlace, NumberNodeFollowsKindChanges) {
 TEST(InPlace, ElementsSurviveGrowthAndSelfAppend) {
   Array a;
   for (int i = 0; i < 100; ++i) a << Value(Number(i));
-  a << a.values()[7];  // an element of the array itself, while it grows
-  for (int i = 0; i < 100; ++i) a.import(a.values()[i]);
+  a << *a.values()[7];  // an element of the array itself, while it grows
+  for (int i = 0; i < 100; ++i) a.import(*a.values()[i]);
   ASSERT_EQ(201u, a.size());
   EXPECT_EQ(7.0L, a.get<Number>(100));
   EXPECT_EQ(99.0L, a.get<Number>(200));
   Object o;
   o.import("k", Value(a));
-  o.import("k", o.kv_map().at("k").get<Array>().values()[3]);
+  o.import("k", *o.kv_map().at("k")->get<Array>().values()[3]);
   EXPECT_EQ(3.0L, o.get<Number>("k"));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(InPlace, MembersInKeyOrderLastDuplicateWins) {
+  struct Row {
+    const char* text;
+    bool ok;
+    const char* written;
+  };
+  const Row rows[] = {
+      {"{\"b\":1,\"a\":2,\"b\":3,\"a\":4,\"c\":5}", true, "{\"a\": 4, \"b\": 3, \"c\": 5}"},
+      {"{\"b\":1,\"a\":2,\"b\":3, bad", false, "{\"a\": 2, \"b\": 3}"},
+      {"{\"z\":1,\"y\":{\"q\":1,\"p\":2},\"x\":[]}", true,
+       "{\"x\": [], \"y\": {\"p\": 2, \"q\": 1}, \"z\": 1}"},
+      {"{\"k\":1,\"k\":2,\"k\":3}", true, "{\"k\": 3}"},
+  };
+  for (const Row& row : rows) {
+    Object o;
+    EXPECT_EQ(row.ok, o.parse(std::string(row.text))) << row.text;
+    std::ostringstream written;
+    written << o;
+    EXPECT_EQ(row.written, written.str()) << row.text;
+  }
+  Object built;
+  built.import("m", Value(Number(1)));
+  built.import("a", Value(Number(2)));
+  built.import("z", Value(Number(3)));
+  built.import("m", Value(Number(4)));
+  std::ostringstream written;
+  written << built;
+  EXPECT_EQ("{\"a\": 2, \"m\": 4, \"z\": 3}", written.str());
+  EXPECT_EQ(1u, built.kv_map().count("m"));
+  EXPECT_EQ(0u, built.kv_map().count("b"));
+  EXPECT_TRUE(built.kv_map().end() == built.kv_map().find("b"));
+}
+
+}  // namespace
+
+namespace {
+
+// Iteration hands out pointers to the values, which stay in their
+// container: what a member map and an element list of pointers would give.
+TEST(InPlace, IterationGivesPointersIntoTheContainer) {
+  Object o;
+  ASSERT_TRUE(o.parse(std::string("{\"b\": [1, \"x\"], \"a\": {}}")));
+  std::vector<std::pair<std::string, const Value*>> members;
+  for (const auto& kv : o.kv_map()) members.emplace_back(kv.first, kv.second);
+  ASSERT_EQ(2u, members.size());
+  EXPECT_EQ("a", members[0].first);
+  EXPECT_EQ(o.kv_map().at("a"), members[0].second);
+  EXPECT_TRUE(members[0].second->is<Object>());
+  auto it = o.kv_map().find("b");
+  ASSERT_TRUE(it != o.kv_map().end());
+  EXPECT_EQ("b", it->first);
+  const Array& list = it->second->get<Array>();
+  std::vector<const Value*> elements;
+  for (const Value* v : list.values()) elements.push_back(v);
+  ASSERT_EQ(2u, elements.size());
+  EXPECT_EQ(list.values()[1], elements[1]);
+  EXPECT_EQ("x", elements[1]->get<String>());
+  EXPECT_EQ(&list.get<String>(1), &elements[1]->get<String>());
 }
 
 }  // namespace

@@ -156,7 +156,7 @@ TEST(ArrayOps, AssignAndReset) {
   // Assigning one of its own elements leaves exactly that element.
   Array c;
   c << Value("keep") << Value("drop");
-  c = c.values()[0];
+  c = *c.values()[0];
   EXPECT_EQ("[\"keep\"]", compact(c));
   c = Value(Number(5));
   EXPECT_EQ("[5]", compact(c));
@@ -189,7 +189,7 @@ TEST(ObjectOps, MergeSourceWins) {
 
 TEST(ObjectOps, ReplaceMemberWithItsOwnValue) {
   Object o("a", Value(Array(Value("x"))));
-  o.import("a", o.kv_map().at("a"));
+  o.import("a", *o.kv_map().at("a"));
   EXPECT_EQ("{\"a\": [\"x\"]}", compact(o));
   o.import("b", Value(o));  // the object itself, copied first
   EXPECT_EQ("{\"a\": [\"x\"], \"b\": {\"a\": [\"x\"]}}", compact(o));
@@ -214,7 +214,7 @@ TEST(ObjectOps, ObjectOperandWithoutPendingKeyUsesEmptyKey) {
   ASSERT_TRUE(o.kv_map().count(""));
   EXPECT_EQ("{\"\": {\"inner\": 1}}", compact(o));
   o << Value("named") << Object();
-  EXPECT_EQ("{}", compact(o.kv_map().at("named")));
+  EXPECT_EQ("{}", compact(*o.kv_map().at("named")));
 }
 
 TEST(ObjectOps, HasChecksKindAndPresence) {

@@ -79,22 +79,9 @@ TEST(Unprepare, ClearsUniqueMetadataAndSetsUnpreparedWhateverTheHostAnswers) {
   EXPECT_TRUE(env.util.remoteCalls().empty());
 }
 
-// Preparation's device identification, which stops the call at the first
-// device it cannot identify.
-class PrepareIdentify : public ::testing::Test {
- protected:
-  void SetUp() override {
-    env.addDevices({1, 1, 1});
-    for (size_t i = 0; i < 3; ++i) {
-      env.at(i).setSourceDevicePathText("/dev/sd" + std::string(1, static_cast<char>('b' + i)));
-    }
-    env.tree.addLdev("/dev/sdb", zrinq::physicalLdev(412345, 100));
-  }
-  int run() { return zrso_prepareDevices(env.array(), env.count(), &env.util); }
-  plugin_test::Env env;
-};
-
-TEST_F(PrepareIdentify, SecondDeviceRefusedStopsTheCall) {
+// Preparation's device identification stops the call at the first device
+// it cannot identify.
+TEST(PrepareIdentify, SecondDeviceRefusedStopsTheCall) {
   struct Row {
     const char* name;
     std::function<void(plugin_test::Env&)> second;
@@ -157,7 +144,7 @@ TEST_F(PrepareIdentify, SecondDeviceRefusedStopsTheCall) {
   }
 }
 
-TEST_F(PrepareIdentify, UniqueMetadataOfPhysicalAndVirtualLdevs) {
+TEST(PrepareIdentify, UniqueMetadataOfPhysicalAndVirtualLdevs) {
   zrinq::LdevIdentity vsm = zrinq::physicalLdev(412345, 200);
   vsm.serial = 433333;
   vsm.ldev = 20;

@@ -53,12 +53,6 @@ TEST(Frame, GroupsInAscendingIdKeepingArrayOrder) {
   EXPECT_EQ((std::vector<ZRSO::SnapInfo*>{&env.at(1), &env.at(3)}), script.seen[0]);
   EXPECT_EQ((std::vector<ZRSO::SnapInfo*>{&env.at(2)}), script.seen[1]);
   EXPECT_EQ((std::vector<ZRSO::SnapInfo*>{&env.at(0), &env.at(4)}), script.seen[2]);
-  // Pending status 0 groups without touching the statuses.
-  SnapGroupMap again;
-  env.at(0).setStatus(9);
-  zrso_frame::groupByControlHost(env.array(), env.count(), 0, again);
-  EXPECT_EQ(9, env.at(0).getStatus());
-  EXPECT_EQ(3u, again.size());
 }
 
 TEST(Frame, LocalFailureTable) {
@@ -191,21 +185,6 @@ TEST(Frame, RemoteGroupTable) {
   }
 }
 
-TEST(Frame, SettingsStoreMediaAgentWinsOverTheJob) {
-  plugin_test::Env env;
-  env.addDevices({4});
-  env.runRemotely(0, "ma-job");
-  env.setSetting("sZRHDSRemoteSnapMAName", "ma-machine");
-  ScriptedRunner script;
-  GroupRunner runner = script.runner();
-  ScriptedRemote remote;
-  remote.install(runner, 2);
-  SnapGroup group{&env.at(0)};
-  EXPECT_EQ(zrso_frame::GroupOutcome::kDone, zrso_frame::runGroup(runner, group, 1, &env.util));
-  EXPECT_EQ((std::vector<std::string>{"ma-machine"}), remote.agents);
-  EXPECT_TRUE(script.seen.empty());
-}
-
 TEST(Frame, ExceptionBarrierRecordsTheCodeOnDevicesWithoutOne) {
   struct Row {
     const char* name;
@@ -234,16 +213,6 @@ TEST(Frame, ExceptionBarrierRecordsTheCodeOnDevicesWithoutOne) {
   EXPECT_EQ(0, env.at(0).errorCode());
   // Code 0 (no operation) and no devices: only the host log.
   EXPECT_EQ(1, zrso_frame::guarded("f", nullptr, 0, 0, []() -> int { throw 1; }));
-}
-
-TEST(Frame, RecordUnlessErrored) {
-  plugin_test::Env env;
-  env.addDevices({1, 1});
-  zrso_frame::recordUnlessErrored(&env.at(1), 62009, "first %s", &env.at(0), "fn");
-  zrso_frame::recordUnlessErrored(&env.at(1), 62010, "second", &env.at(0), "fn");
-  EXPECT_EQ(62009, env.at(1).errorCode());
-  EXPECT_EQ("first %s", env.at(1).errorText());
-  EXPECT_EQ((std::vector<std::string>{"second"}), env.at(0).logTexts(0));
 }
 
 }  // namespace

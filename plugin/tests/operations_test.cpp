@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "container/tests/support/HDSContainerTestBed.h"
-#include "host/testing/ZrFakeClock.h"
 #include "plugin/ZRSOZrHDSCLI.h"
 #include "plugin/zrso_api.h"
 
@@ -13,8 +12,6 @@ namespace {
 
 class Operations : public HDSContainerTestBed {
  protected:
-  Operations() : m_clockGuard(&clock) {}
-
   // A source device whose OS path answers the inquiry of LDEV ldev, served
   // by control host controlHost; unprepared (no metadata).
   FakeSnapInfo& addSourceDevice(int ldev, int controlHost) {
@@ -52,11 +49,6 @@ class Operations : public HDSContainerTestBed {
     }
     return out;
   }
-
-  ZrFakeClock clock;
-
- private:
-  ZrScopedClock m_clockGuard;
 };
 
 TEST_F(Operations, PrepareRunsGroupsInControlHostOrderAndFolds) {

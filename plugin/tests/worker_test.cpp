@@ -1,6 +1,7 @@
 // The operation workers against the simulated array: initialisation
 // failures, the engine check, the success statuses, the post-create gate and
 // an exception thrown inside a worker.
+#include <cstdlib>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -166,6 +167,152 @@ TEST_F(Workers, ExceptionInAWorkerSurfacesAsTheOperationsCode) {
     EXPECT_EQ(std::string(r.name) + ": Unexpected failure [host object fault]", a.errorText());
     EXPECT_EQ(62601, b.errorCode());
   }
+}
+
+}  // namespace
+
+namespace {
+
+// Map and unmap over prepared and created snapshots; initiator WWNs of this
+// host on host group 1 "client01", of the ESX host on host group 2.
+class MapWorkers : public Workers {
+ protected:
+  static constexpr const char* kLocalWwn = "21000024FF3DC7A2";
+  static constexpr const char* kEsxWwn = "21000024FF0E5B10";
+
+  void SetUp() override {
+    fx.addHostGroupWwn(kSerial, "CL1-A", 1, kLocalWwn);
+    fx.addHostGroup(kSerial, "CL1-A", 2, "esx01");
+    fx.addHostGroupWwn(kSerial, "CL1-A", 2, kEsxWwn);
+    fx.addLoginWwn(kSerial, "CL1-A", kLocalWwn);
+    fx.addLoginWwn(kSerial, "CL1-A", kEsxWwn);
+    addMappableSources();
+    // The host groups come from the initiators, not from the job.
+    for (auto& d : devices) d->setSnapConfigText("SMCONFIG_NAME_HOST_GROUP_FOR_SVOLS", "");
+    SnapGroup g = group();
+    ASSERT_EQ(0, hds_PrepareWorker(g, 2, &os, false)) << devices[0]->errorText();
+    ASSERT_EQ(0, hds_CreateWorker(g, 2, &os)) << devices[0]->errorText();
+    fx.clearJournal();
+  }
+  // The client host groups ("port-gid") that LUN paths were added to (verb
+  // "add") or deleted from ("delete"), in journal order; the pre-snap host
+  // group, which holds every allocated S-VOL, is left out.
+  std::vector<std::string> lunTargets(const std::string& verb = "add") {
+    const ccisim::State state = fx.load();
+    const ccisim::Array& a = *state.array(kSerial);
+    std::vector<std::string> out;
+    for (const auto& e : fx.journal("raidcom", verb + " lun")) {
+      for (size_t i = 0; i + 1 < e.argv.size(); ++i) {
+        if (e.argv[i] != "-port") continue;
+        const std::string& text = e.argv[i + 1];
+        const size_t dash = text.rfind('-');
+        const ccisim::HostGroup* hg =
+            a.hostGroup(text.substr(0, dash), std::atoi(text.substr(dash + 1).c_str()));
+        if (hg == nullptr || hg->name != "QB_PRE_SNAP_HOST_GROUP") out.push_back(text);
+      }
+    }
+    return out;
+  }
+  ZRMapInitiatorParams params;
+};
+
+TEST_F(MapWorkers, LocalOnlyMapsToTheLocalHostGroup) {
+  params.localInitiators = {kLocalWwn};
+  SnapGroup g = group();
+  ASSERT_EQ(0, hds_MapWorker(g, 2, &os, params)) << devices[0]->errorText();
+  EXPECT_EQ((std::vector<int>{9, 9}), statuses());
+  EXPECT_EQ((std::vector<std::string>{"CL1-A-1", "CL1-A-1"}), lunTargets());
+  ASSERT_EQ(2u, params.mapDiscoveryInfo.size());
+  EXPECT_EQ("snap1", params.mapDiscoveryInfo[0].MSName);
+  EXPECT_FALSE(params.mapDiscoveryInfo[0].MSNum.empty());
+  EXPECT_FALSE(devices[0]->logged("ESX Map - START"));
+
+  ZRMapInitiatorParams unmap;
+  unmap.localInitiators = {kLocalWwn};
+  ASSERT_EQ(0, hds_UnmapWorker(g, 2, &os, unmap)) << devices[0]->errorText();
+  EXPECT_EQ((std::vector<std::string>{"CL1-A-1", "CL1-A-1"}), lunTargets("delete"));
+  EXPECT_FALSE(devices[0]->logged("ESX Unmap - START"));
+}
+
+TEST_F(MapWorkers, LocalMapFailureWithoutEsxFails) {
+  params.localInitiators = {"21000024FFFFFFFF"};  // on no host group
+  SnapGroup g = group();
+  EXPECT_EQ(1, hds_MapWorker(g, 2, &os, params));
+  EXPECT_EQ(62009, devices[0]->errorCode());
+  EXPECT_EQ(0u, devices[0]->errorText().find("Failed to Map snapshots. Error["));
+  EXPECT_TRUE(params.mapDiscoveryInfo.empty());
+  EXPECT_NE(9, devices[0]->getStatus());
+}
+
+TEST_F(MapWorkers, EsxPassFirstThenALocalFailureIsTolerated) {
+  params.vmInitiators = {kEsxWwn};
+  params.localInitiators = {"21000024FFFFFFFF"};
+  SnapGroup g = group();
+  ASSERT_EQ(0, hds_MapWorker(g, 2, &os, params)) << devices[0]->errorText();
+  EXPECT_EQ((std::vector<int>{9, 9}), statuses());
+  EXPECT_EQ((std::vector<std::string>{"CL1-A-2", "CL1-A-2"}), lunTargets());
+  EXPECT_EQ(0, devices[0]->errorCode());
+  bool toleratedLogged = false;
+  for (const std::string& line : devices[0]->logTexts(2)) {
+    if (line.find("Failed to Map snapshots. Error[") == 0) toleratedLogged = true;
+  }
+  EXPECT_TRUE(toleratedLogged);
+  EXPECT_EQ(2u, params.mapDiscoveryInfo.size());
+  // The ESX pass keeps its record in 65, the local pass in 68.
+  EXPECT_TRUE(devices[0]->hasMetadata(65));
+
+  ZRMapInitiatorParams unmap;
+  unmap.vmInitiators = {kEsxWwn};
+  ASSERT_EQ(0, hds_UnmapWorker(g, 2, &os, unmap)) << devices[0]->errorText();
+  EXPECT_TRUE(devices[0]->logged("ESX Unmap - START >>>>>"));
+  EXPECT_TRUE(devices[0]->logged("Local Unmap - END >>>>>"));
+  EXPECT_EQ((std::vector<std::string>{"CL1-A-2", "CL1-A-2"}), lunTargets("delete"));
+}
+
+}  // namespace
+
+namespace {
+
+// The whole map and unmap entry points over the same job.
+class MapEntries : public MapWorkers {
+ protected:
+  void SetUp() override {
+    MapWorkers::SetUp();
+    os.setHbaList({kLocalWwn}, {0});
+  }
+  std::vector<ZRSO::SnapInfo*> list;
+  ZRSO::SnapInfo** snaps() {
+    list = batch();
+    return list.data();
+  }
+};
+
+TEST_F(MapEntries, MappedOnTheArrayButNoOsDeviceAppears) {
+  EXPECT_EQ(1, zrso_mapSnaps(snaps(), 2, &os));
+  EXPECT_EQ((std::vector<std::string>{"CL1-A-1", "CL1-A-1"}), lunTargets());
+  // The OS side never showed the targets.
+  EXPECT_EQ((std::vector<int>{13, 13}), statuses());
+  EXPECT_EQ(60509, devices[0]->errorCode());
+  EXPECT_TRUE(devices[0]->logged("zrso_mapSnaps: Failed to perform post-Map procedures."));
+  EXPECT_FALSE(devices[0]->logged("Completed Mapping snapshot(s)/clone(s)."));
+}
+
+TEST_F(MapEntries, UnmapGoesOnAfterAFailingLocalGroup) {
+  ZRMapInitiatorParams params;
+  params.localInitiators = {kLocalWwn};
+  SnapGroup g = group();
+  ASSERT_EQ(0, hds_MapWorker(g, 2, &os, params)) << devices[0]->errorText();
+  fx.clearJournal();
+  devices[0]->setControlHostId(1);
+  devices[1]->setControlHostId(2);
+  devices[0]->setArrayDetailsText(details("wrong"));
+  const int rescans = os.rescanCount();
+  EXPECT_EQ(2, zrso_unmapSnaps(snaps(), 2, &os));
+  EXPECT_EQ(62010, devices[0]->errorCode());
+  EXPECT_EQ((std::vector<int>{15, 14}), statuses());
+  EXPECT_EQ((std::vector<std::string>{"CL1-A-1"}), lunTargets("delete"));
+  EXPECT_GT(os.rescanCount(), rescans);  // the post-unmap step still ran
+  EXPECT_TRUE(devices[0]->logged("Completed Unmapping snapshot(s)/clone(s). Count [2]"));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "host/testing/FakeSnapInfo.h"
 #include "remote/HDSRemoteMessages.h"
 
 namespace {
@@ -31,6 +32,10 @@ TEST(RemoteGolden, BasicRequestAndResponse) {
   EXPECT_EQ(1, buildRemoteRespWithJson(nullptr, 1, none, out));
   EXPECT_EQ("{\n\t\"opResp\": 1 \n} \n", out);
   EXPECT_EQ(std::string::npos, out.find("MapSnapInfoList"));
+  FakeSnapInfo rep;
+  rep.setControlHostId(7);
+  EXPECT_EQ(1, buildRemoteReqWithJson(&rep, out));
+  EXPECT_EQ("{\n\t\"controlHostId\": 7 \n} \n", out);
   // A null sender has no control host: the request carries 0, which every
   // receiver refuses.
   EXPECT_EQ(1, buildRemoteReqWithJson(nullptr, out));
@@ -40,8 +45,10 @@ TEST(RemoteGolden, BasicRequestAndResponse) {
 TEST(RemoteGolden, MapRequestWithTwoLocalAndNoVmwareInitiators) {
   ZRMapInitiatorParams params;
   params.localInitiators = {"10000090FA123456", "iqn.1994-05.com.redhat:ma1"};
+  FakeSnapInfo rep;
+  rep.setControlHostId(3);
   std::string out;
-  EXPECT_EQ(1, buildRemoteReqWithJsonForMapUnmap(nullptr, params, out));
+  EXPECT_EQ(1, buildRemoteReqWithJsonForMapUnmap(&rep, params, out));
   EXPECT_EQ(
       "{\n"
       "\t\"HbaESX\": [\n"
@@ -50,7 +57,7 @@ TEST(RemoteGolden, MapRequestWithTwoLocalAndNoVmwareInitiators) {
       "\t\t\"10000090FA123456\",\n"
       "\t\t\"iqn.1994-05.com.redhat:ma1\" \n"
       "\t],\n"
-      "\t\"controlHostId\": 0 \n"
+      "\t\"controlHostId\": 3 \n"
       "} \n",
       out);
 }
@@ -86,13 +93,14 @@ TEST(RemoteRoundTrip, EveryMessageId) {
     std::string request;
     const bool mapForm = isMapUnmapMessageId(id);
     EXPECT_EQ(mapForm, id == MAP_SNAPS || id == UNMAP_SNAPS);
-    // The request as the receiver's parser sees it: the control-host id
-    // travels as a number; the builders take it from the sending device.
-    std::string body = mapForm
-                           ? (buildRemoteReqWithJsonForMapUnmap(nullptr, sent, request), request)
-                           : (buildRemoteReqWithJson(nullptr, request), request);
-    body.replace(body.find("\"controlHostId\": 0"), 18,
-                 "\"controlHostId\": " + std::to_string(100 + id));
+    FakeSnapInfo rep;
+    rep.setControlHostId(100 + id);
+    if (mapForm) {
+      buildRemoteReqWithJsonForMapUnmap(&rep, sent, request);
+    } else {
+      buildRemoteReqWithJson(&rep, request);
+    }
+    const std::string& body = request;
     int controlHost = 0;
     EXPECT_EQ(1, parseRemoteReqfromJson(nullptr, body, controlHost));
     EXPECT_EQ(100 + id, controlHost);

@@ -55,12 +55,14 @@ TEST(ArrayReportTest, NamesEveryKindOfChange) {
   a.ldevs[512] = sv;
   a.ldevs[256].label = "db2";
   a.ports["CL1-A"].hostGroups[1].luns[1] = 512;
+  a.ports["CL1-A"].hostGroups[3].name = "QB_PRE_SNAP_HOST_GROUP";
   a.resourceGroups["meta_resource"].lockStatus = "Locked";
   EXPECT_EQ((std::vector<std::string>{
                 "412345: snapshot group QB_7_5_1F created",
                 "412345: pair LDEV 256 MU 3 added to QB_7_5_1F (PSUS, S-VOL 512)",
                 "412345: LDEV 256 label \"db\" -> \"db2\"",
                 "412345: LDEV 512 created (2097152 blocks, pool 5, label \"QB_SVOL_db\")",
+                "412345: host group CL1-A-3 (QB_PRE_SNAP_HOST_GROUP) created",
                 "412345: LU path CL1-A-1 (hg) LUN 1 -> LDEV 512 added",
                 "412345: resource group meta_resource Unlocked -> Locked",
             }),
@@ -70,9 +72,11 @@ TEST(ArrayReportTest, NamesEveryKindOfChange) {
   later.arrays["412345"].pairs[0].svol = -1;
   later.arrays["412345"].ldevs[512].defined = false;
   later.arrays["412345"].ports["CL1-A"].hostGroups[1].luns.erase(1);
+  later.arrays["412345"].ports["CL1-A"].hostGroups.erase(3);
   EXPECT_EQ((std::vector<std::string>{
                 "412345: pair LDEV 256 MU 3 PSUS, S-VOL 512 -> PAIR",
                 "412345: LDEV 512 deleted",
+                "412345: host group CL1-A-3 (QB_PRE_SNAP_HOST_GROUP) deleted",
                 "412345: LU path CL1-A-1 (hg) LUN 1 -> LDEV 512 removed",
             }),
             zrArrayChanges(after, later));

@@ -7,23 +7,20 @@
 #include "host/ZrDeviceTree.h"
 #include "sim/ccisim_fixture.h"
 #include "testhost/ZrSimOSUtil.h"
+#include "testhost/tests/test_array.h"
 
 namespace {
 
-const char kSerial[] = "412345";
-const char kMine[] = "210000e08b0256f8";
+using zrtest::kMine;
+using zrtest::kSerial;
 const char kOther[] = "210000e08b0999aa";
 
 class SimOSUtilTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    sim.addArray(kSerial);
-    sim.addPort(kSerial, "CL1-A", "50060e8007dd3300");
-    sim.addHostGroup(kSerial, "CL1-A", 1, "mine");
-    sim.addHostGroupWwn(kSerial, "CL1-A", 1, kMine);
+    zrtest::addTestArray(sim, {256, 257, 258});
     sim.addHostGroup(kSerial, "CL1-A", 2, "other");
     sim.addHostGroupWwn(kSerial, "CL1-A", 2, kOther);
-    for (int id : {256, 257, 258}) sim.addSourceLdev(kSerial, id, 2097152, 6);
     sim.addLun(kSerial, "CL1-A", 1, 0, 256);
     sim.addLun(kSerial, "CL1-A", 2, 0, 257);
     sim.addCommandDevice("/dev/sdc", kSerial, 2047);

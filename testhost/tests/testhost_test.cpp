@@ -10,21 +10,17 @@
 #include "host/testing/ScopedTempDir.h"
 #include "sim/ccisim_fixture.h"
 #include "testhost/ZrTestHost.h"
+#include "testhost/tests/test_array.h"
 
 namespace {
 
-const char kSerial[] = "412345";
-const char kMine[] = "210000e08b0256f8";
+using zrtest::kMine;
+using zrtest::kSerial;
 
 class TestHostTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    sim.addArray(kSerial);
-    sim.addPort(kSerial, "CL1-A", "50060e8007dd3300");
-    sim.addHostGroup(kSerial, "CL1-A", 1, "mine");
-    sim.addHostGroupWwn(kSerial, "CL1-A", 1, kMine);
-    sim.addSourceLdev(kSerial, 256, 2097152, 6);
-    sim.addSourceLdev(kSerial, 300, 2097152, 6);
+    zrtest::addTestArray(sim, {256, 300});
     sim.addLun(kSerial, "CL1-A", 1, 0, 256);
     config.pluginPath = ZRTESTHOST_PROBE;
     config.statePath = sim.statePath();
@@ -153,6 +149,9 @@ TEST(DeviceStateTest, StateAndSpecSurviveTheirJsonForm) {
   s.configTexts["SMCONFIG_NAME_TI_POOL_NAME_FOR_SVOLS"] = "5";
   s.configInts["SMCONFIG_NAME_USE_CONSISTENCY_GROUP"] = 1;
   s.values[1] = 7;
+  s.arrays["412399"] = {zrArrayDetailsText("412399", "u", "p"), 2, {}};
+  s.arrays["412345/412399"] = {
+      s.arrayDetails, -1, {{"SMCONFIG_NAME_HDS_PHYSICAL_ARRAY_SERIAL_ID", "412399"}}};
   zrjson::Object o;
   ASSERT_TRUE(o.parse(zrSpecToJson(s).json()));
   const ZrDeviceSpec t = zrSpecFromJson(o);
@@ -165,6 +164,11 @@ TEST(DeviceStateTest, StateAndSpecSurviveTheirJsonForm) {
   EXPECT_EQ(s.configTexts, t.configTexts);
   EXPECT_EQ(s.configInts, t.configInts);
   EXPECT_EQ(s.values, t.values);
+  ASSERT_EQ(2u, t.arrays.size());
+  EXPECT_EQ(s.arrays["412399"].details, t.arrays.at("412399").details);
+  EXPECT_EQ(2, t.arrays.at("412399").controlHostId);
+  EXPECT_EQ(-1, t.arrays.at("412345/412399").controlHostId);
+  EXPECT_EQ(s.arrays["412345/412399"].configTexts, t.arrays.at("412345/412399").configTexts);
 
   ZrHostDevice d(s);
   ZrDeviceState st;
@@ -182,6 +186,50 @@ TEST(DeviceStateTest, StateAndSpecSurviveTheirJsonForm) {
   EXPECT_EQ(62009, back.errorCode);
   EXPECT_EQ(st.errorText, back.errorText);
   EXPECT_EQ(st.metadata, back.metadata);  // 90 was cleared by setState
+}
+
+TEST(DeviceStateTest, BindingToAnArrayGivesItsDetailsAndControlHost) {
+  ZrDeviceSpec s;
+  s.controlHostId = 1;
+  s.arrayDetails = zrArrayDetailsText("412345", "u", "p");
+  s.arrays["412399"] = {zrArrayDetailsText("412399", "u", "p"), 2, {}};
+  s.arrays["412345"] = {s.arrayDetails, -1, {{"SMCONFIG_NAME_HDS_PHYSICAL_ARRAY_SERIAL_ID", ""}}};
+  // A virtual storage machine 412345 on the physical array 412399.
+  s.arrays["412345/412399"] = {
+      s.arrayDetails, 2, {{"SMCONFIG_NAME_HDS_PHYSICAL_ARRAY_SERIAL_ID", "412399"}}};
+  ZrHostDevice d(s);
+  ZRSO::SnapInfo* o = d.snapInfo();
+  auto details = [&] {
+    char buffer[512] = {0};
+    short length = 511;
+    EXPECT_EQ(0, o->getArrayDetails(buffer, &length));
+    return std::string(buffer);
+  };
+  auto physical = [&] {
+    char buffer[64] = {0};
+    int length = 63;
+    EXPECT_EQ(0,
+              o->getSnapConfigValue("SMCONFIG_NAME_HDS_PHYSICAL_ARRAY_SERIAL_ID", buffer, &length));
+    return std::string(buffer);
+  };
+  EXPECT_EQ(0, o->setArrayInformation("412399", "412399", 1));
+  EXPECT_EQ(2, o->getControlHostId());
+  EXPECT_NE(std::string::npos, details().find("arrayId:412399"));
+  // The virtual storage machine's record: its serial and physical serial.
+  EXPECT_EQ(0, o->setArrayInformation("412345", "412399", 1));
+  EXPECT_NE(std::string::npos, details().find("arrayId:412345"));
+  EXPECT_EQ("412399", physical());
+  // The plain array's record: it keeps the device's control host.
+  EXPECT_EQ(0, o->setArrayInformation("412345", "412345", 1));
+  EXPECT_EQ(2, o->getControlHostId());
+  EXPECT_NE(std::string::npos, details().find("arrayId:412345"));
+  EXPECT_EQ("", physical());
+  // An array the host does not know changes nothing.
+  EXPECT_EQ(0, o->setArrayInformation("999999", "", 1));
+  EXPECT_NE(std::string::npos, details().find("arrayId:412345"));
+  d.object().setArrayInformationResult(1);
+  EXPECT_EQ(1, o->setArrayInformation("412399", "", 1));
+  EXPECT_NE(std::string::npos, details().find("arrayId:412345"));
 }
 
 TEST(DeviceStateTest, MalformedJsonGivesDefaultsNotAnAbort) {

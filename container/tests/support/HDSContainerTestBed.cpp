@@ -67,6 +67,29 @@ FakeSnapInfo& HDSContainerTestBed::addSource(int ldev) {
   return d;
 }
 
+void HDSContainerTestBed::addMappableSources() {
+  for (int ldev : {256, 257}) {
+    fx.addSourceLdev(kSerial, ldev, 2097152, 0);
+    fx.addLun(kSerial, "CL1-A", 1, ldev - 256, ldev);
+    FakeSnapInfo& d = addSource(ldev);
+    d.setSnapConfigIntValue("SMCONFIG_NAME_CREATE_VVOLS_FOR_HTI", 1);
+    d.setSnapConfigText("SMCONFIG_NAME_HOST_GROUP_FOR_SVOLS", "CL1-A-1");
+    d.setValueIntFor(ZRSO::GET_VALUE_SOURCE_CLIENT_ID, 5);
+    d.setValueIntFor(ZRSO::GET_VALUE_PROXY_CLIENT_ID, 0);
+    d.setValueIntFor(ZRSO::GET_VALUE_MOUNT_HOST_ID, 5);
+    d.setValueIntFor(ZRSO::GET_SNAP_ACTION_FLAGS, 0);
+  }
+}
+
+void HDSContainerTestBed::prepareAndCreate() {
+  auto p = make(OPERATION_TYPE_PREPARE);
+  ASSERT_EQ(1, p->Prepare()) << error(*p).second;
+  ASSERT_EQ(1, p->savePrepareMetadata());
+  p.reset();
+  auto c = make(OPERATION_TYPE_CREATE);
+  ASSERT_EQ(1, c->Create()) << error(*c).second;
+}
+
 std::vector<ZRSO::SnapInfo*> HDSContainerTestBed::batch() {
   std::vector<ZRSO::SnapInfo*> list;
   for (auto& d : devices) list.push_back(d.get());

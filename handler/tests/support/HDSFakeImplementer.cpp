@@ -95,73 +95,35 @@ int HDSFakeImplementer::getCopyGroup(std::vector<HDSCopyGroup>& groups,
   return enter("getCopyGroup", bool(onCopyGroup)) ? onCopyGroup(groups, copyGroupName) : 1;
 }
 
-int HDSFakeImplementer::getMaxLdevNumber(int&) { return enter("getMaxLdevNumber", false), 1; }
-int HDSFakeImplementer::getLdevList(std::vector<HDSLdevInfo>&, const std::map<int, std::string>&) {
-  return enter("getLdevList", false), 1;
-}
-int HDSFakeImplementer::createSvols() { return enter("createSvols", false), 1; }
-int HDSFakeImplementer::deleteSvols(const std::string&) { return enter("deleteSvols", false), 1; }
-int HDSFakeImplementer::unmapFromResourceGroup(const std::string&, const std::string&,
-                                               const HDSResourceType&) {
-  return enter("unmapFromResourceGroup", false), 1;
-}
-int HDSFakeImplementer::addToResourceGroup(const std::string&, const HDSResourceType&) {
-  return enter("addToResourceGroup", false), 1;
-}
-int HDSFakeImplementer::mapToResourceGroup(const std::string&, const std::string&,
-                                           const HDSResourceType&) {
-  return enter("mapToResourceGroup", false), 1;
-}
-int HDSFakeImplementer::deleteFromResourceGroup(const std::string&, const HDSResourceType&) {
-  return enter("deleteFromResourceGroup", false), 1;
-}
-int HDSFakeImplementer::mapSnapshot(const std::string&, const std::string&, const std::string&) {
-  return enter("mapSnapshot", false), 1;
-}
-int HDSFakeImplementer::unmapSnapshot(const std::string&, const std::string&) {
-  return enter("unmapSnapshot", false), 1;
-}
-int HDSFakeImplementer::modifySvolLabel(const std::vector<ZRHDSSnapInfo>&, bool) {
-  return enter("modifySvolLabel", false), 1;
-}
-int HDSFakeImplementer::getLunsForHostGroup(const std::string&, const std::string&,
-                                            std::vector<HDSLunInfo>&) {
-  return enter("getLunsForHostGroup", false), 1;
-}
-int HDSFakeImplementer::mapLdevToHostGroup(const std::string&, const std::string&,
-                                           const std::string&) {
-  return enter("mapLdevToHostGroup", false), 1;
-}
-int HDSFakeImplementer::createHostGroup(const std::string&, const std::string&) {
-  return enter("createHostGroup", false), 1;
-}
-int HDSFakeImplementer::deleteHostGroup(const std::string&, const std::string&) {
-  return enter("deleteHostGroup", false), 1;
-}
-int HDSFakeImplementer::getPortHostGroupList(const std::string&, const std::string&, HDSPortInfo&,
-                                             bool, const std::string&, const bool&) {
-  return enter("getPortHostGroupList", false), 1;
-}
-int HDSFakeImplementer::getHostGroupInfo(const std::string&, const std::string&,
-                                         HDSHostGroupInfo&) {
-  return enter("getHostGroupInfo", false), 1;
-}
-int HDSFakeImplementer::getPortList(std::vector<HDSPortInfo>&) {
-  return enter("getPortList", false), 1;
-}
-int HDSFakeImplementer::getPortLoginWWNList(const std::string&, HDSPortInfo&) {
-  return enter("getPortLoginWWNList", false), 1;
-}
-int HDSFakeImplementer::getHostGroupOfCommandDevice(std::string&) {
-  return enter("getHostGroupOfCommandDevice", false), 1;
-}
-int HDSFakeImplementer::unmapLdevFromHostGroup(const std::string&, const std::string&,
-                                               const std::string&) {
-  return enter("unmapLdevFromHostGroup", false), 1;
-}
-int HDSFakeImplementer::getQMarkerForCopyGroup(const std::string&, std::string&) {
-  return enter("getQMarkerForCopyGroup", false), 1;
-}
-int HDSFakeImplementer::pairSyncWait(const std::string&, const std::string&, const int&, bool&) {
-  return enter("pairSyncWait", false), 1;
-}
+// Operations no handler test scripts: calling one fails the test.
+#define ZR_UNSCRIPTED(name, ...) \
+  int HDSFakeImplementer::name(__VA_ARGS__) { return enter(#name, false), 1; }
+// clang-format off
+ZR_UNSCRIPTED(getMaxLdevNumber, int&)
+ZR_UNSCRIPTED(getLdevList, std::vector<HDSLdevInfo>&, const std::map<int, std::string>&)
+ZR_UNSCRIPTED(createSvols, )
+ZR_UNSCRIPTED(deleteSvols, const std::string&)
+ZR_UNSCRIPTED(unmapFromResourceGroup, const std::string&, const std::string&,
+              const HDSResourceType&)
+ZR_UNSCRIPTED(addToResourceGroup, const std::string&, const HDSResourceType&)
+ZR_UNSCRIPTED(mapToResourceGroup, const std::string&, const std::string&, const HDSResourceType&)
+ZR_UNSCRIPTED(deleteFromResourceGroup, const std::string&, const HDSResourceType&)
+ZR_UNSCRIPTED(mapSnapshot, const std::string&, const std::string&, const std::string&)
+ZR_UNSCRIPTED(unmapSnapshot, const std::string&, const std::string&)
+ZR_UNSCRIPTED(modifySvolLabel, const std::vector<ZRHDSSnapInfo>&, bool)
+ZR_UNSCRIPTED(getLunsForHostGroup, const std::string&, const std::string&,
+              std::vector<HDSLunInfo>&)
+ZR_UNSCRIPTED(mapLdevToHostGroup, const std::string&, const std::string&, const std::string&)
+ZR_UNSCRIPTED(createHostGroup, const std::string&, const std::string&)
+ZR_UNSCRIPTED(deleteHostGroup, const std::string&, const std::string&)
+ZR_UNSCRIPTED(getPortHostGroupList, const std::string&, const std::string&, HDSPortInfo&, bool,
+              const std::string&, const bool&)
+ZR_UNSCRIPTED(getHostGroupInfo, const std::string&, const std::string&, HDSHostGroupInfo&)
+ZR_UNSCRIPTED(getPortList, std::vector<HDSPortInfo>&)
+ZR_UNSCRIPTED(getPortLoginWWNList, const std::string&, HDSPortInfo&)
+ZR_UNSCRIPTED(getHostGroupOfCommandDevice, std::string&)
+ZR_UNSCRIPTED(unmapLdevFromHostGroup, const std::string&, const std::string&, const std::string&)
+ZR_UNSCRIPTED(getQMarkerForCopyGroup, const std::string&, std::string&)
+ZR_UNSCRIPTED(pairSyncWait, const std::string&, const std::string&, const int&, bool&)
+// clang-format on
+#undef ZR_UNSCRIPTED

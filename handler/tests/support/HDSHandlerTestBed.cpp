@@ -11,6 +11,10 @@ HDSHandlerTestBed::HDSHandlerTestBed() : params(osUtil, options, snaps) {
   sim.exportEnv();
   sim.addArray(kSerial);
   sim.addUser("cciuser", "secret");
+  // A prepared instance: its file names the array (the first login of a
+  // job checks that), and it is running.
+  sim.addCommandDevice("/dev/sdc", kSerial, 2047);
+  sim.writeHorcmFile(kInstance, "mahost01", kSerial, {"/dev/sdc"});
   sim.setInstanceRunning(kInstance, kSerial);
   ccisim::Pool pool;
   pool.id = kPool;

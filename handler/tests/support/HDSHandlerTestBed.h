@@ -2,7 +2,7 @@
 //
 // The bed owns a temporary host (settings, locks, temporary files), a
 // ccisim fixture with array kSerial (user cciuser/secret, HORCM instance
-// 3532 running, pool 5 "tipool"), the job's options and records (one fake
+// 3532 with its file and running, pool 5 "tipool"), the job's options and records (one fake
 // host object per record) and builds handlers whose CCI implementation runs
 // the simulator's tools through the production command runner; the
 // implementation's own initialisation (command devices, instance file) is

@@ -47,6 +47,18 @@ class Env {
   void runRemotely(size_t i, const std::string& mediaAgent) {
     devices[i].setSnapConfigText("SMCONFIG_NAME_REMOTE_SNAP_MA", mediaAgent);
   }
+  // Answers every remote request with answer, stored as the response of the
+  // device that carries the request; messageIds receives each request's id.
+  void answerRemote(const std::string& answer) {
+    util.setRemoteHandler([this, answer](const std::string&) {
+      for (FakeSnapInfo& d : devices) {
+        if (!d.hasMetadata(61)) continue;
+        messageIds.push_back(d.metadata(61));
+        d.setMetadataText(60, answer);
+      }
+      return true;
+    });
+  }
   void setSetting(const char* key, const std::string& value) {
     ZRPlatformInfo info;
     info.setRegString("~Tessavon", key, value.c_str());
@@ -57,6 +69,7 @@ class Env {
   ZrFakeClock clock;
   FakeOSUtil util;
   std::deque<FakeSnapInfo> devices;  // stable addresses
+  std::vector<std::string> messageIds;
 
  private:
   ZrScopedDeviceTree m_treeGuard;

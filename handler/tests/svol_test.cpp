@@ -1,0 +1,186 @@
+// S-VOL selection and creation against the simulator: CU ranges, free ids
+// CU by CU, virtual-id clashes on a virtual storage machine, exhaustion that
+// leaves the array unchanged, and rollbacks that delete only this call's
+// LDEVs.
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "handler/tests/support/HDSHandlerTestBed.h"
+#include "host/testing/ZrFakeClock.h"
+
+namespace {
+
+using Bed = HDSHandlerTestBed;
+constexpr uint64_t kBlocks = 4194304;  // the test bed's source capacity
+
+// Every id of CU `cu` defined except those in `free`.
+void fillCu(Bed& bed, int cu, const std::set<int>& free) {
+  bed.sim.setArray(Bed::kSerial, [&](ccisim::Array& a) {
+    for (int id = cu * 256; id < cu * 256 + 256; ++id) {
+      if (free.count(id)) continue;
+      ccisim::Ldev& l = a.ldevRef(id);
+      l.defined = true;
+      l.capacity = kBlocks;
+      l.attrs = {"CVS", "HDP"};
+    }
+  });
+}
+
+std::set<int> definedIds(Bed& bed) {
+  std::set<int> ids;
+  const ccisim::State state = bed.sim.load();
+  for (const auto& l : state.arrays.at(Bed::kSerial).ldevs) {
+    if (l.second.defined) ids.insert(l.first);
+  }
+  return ids;
+}
+
+class Svol : public ::testing::Test {
+ protected:
+  Svol() : scoped(&clock) {
+    bed.sim.addPort(Bed::kSerial, "CL1-A", "50060e8000000001");
+    bed.options.preSnapPort = "CL1-A";
+    bed.options.noVvolCreate = false;
+  }
+  void sources(const std::vector<int>& ids) {
+    bed.addSources(ids);
+    for (ZRHDSSnapInfo& s : bed.snaps) {
+      s.capacity = kBlocks;
+      s.snapMu = "3";
+      s.svolLabel = "QB_SVOL_s" + s.baseDevNo;
+    }
+  }
+  std::unique_ptr<ZRHDSCommandHandler> handler() {
+    auto h = bed.handler(15);
+    EXPECT_TRUE(h->IsHandlerInitialized()) << Bed::error(*h).second;
+    return h;
+  }
+
+  ZrFakeClock clock;
+  ZrScopedClock scoped;
+  Bed bed;
+};
+
+TEST_F(Svol, CuRangeTable) {
+  sources({16});
+  auto h = handler();
+  struct Row {
+    std::string range;
+    bool ok;
+    std::set<std::string> cus;
+  } rows[] = {
+      {"", true, {}},     {"1-3", true, {"1", "2", "3"}},
+      {"7", true, {"7"}}, {"1, 2", true, {"1", "2"}},
+      {"3-1", true, {}},  {"8", false, {}},  // the model's highest LDEV is 2047: CUs 0 to 7
+      {"0-8", false, {}}, {"1,,3", false, {"1"}},
+      {",1", false, {}},  {"zz", false, {}},
+      {"1-", false, {}},  {"1-2-3", false, {}},
+  };
+  for (const Row& row : rows) {
+    bed.options.cuRange = row.range;
+    std::set<std::string> cus;
+    int maxCU = 0;
+    EXPECT_EQ(row.ok, h->parseCURange(cus, maxCU)) << row.range;
+    EXPECT_EQ(8, maxCU);
+    if (!row.ok) {
+      std::string text = row.range + (row.range.back() == ',' ? "" : ",");
+      EXPECT_EQ(std::make_pair(
+                    11, "CU range-[" + text + "] is invalid. Maximum LDEV on the array is-[2047]."),
+                Bed::error(*h))
+          << row.range;
+    }
+    EXPECT_EQ(row.cus, cus) << row.range;
+  }
+}
+
+TEST_F(Svol, CreatesAcrossCusLabelsAndPreMaps) {
+  sources({16, 17});
+  fillCu(bed, 1, {300});
+  bed.options.cuRange = "1-2";
+  auto h = handler();
+  ASSERT_TRUE(h->allocateTargetDevices({})) << Bed::error(*h).second;
+  EXPECT_EQ("300", bed.snaps[0].snapLdevId);
+  EXPECT_EQ("512", bed.snaps[1].snapLdevId);
+  EXPECT_EQ("NEWDEV", bed.snaps[1].snapOriginalState);
+  EXPECT_NE(std::string::npos, bed.logs().find("Found only [1] S-VOLs out of [2], will try"));
+  ccisim::Array a = bed.sim.load().arrays.at(Bed::kSerial);
+  EXPECT_EQ("QB_SVOL_s16", a.ldev(300).label);
+  EXPECT_EQ(kBlocks, a.ldev(512).capacity);
+  const ccisim::HostGroup* pre = a.hostGroup("CL1-A", 1);
+  ASSERT_NE(nullptr, pre);
+  EXPECT_EQ("QB_PRE_SNAP_HOST_GROUP", pre->name);
+  EXPECT_EQ(2u, pre->luns.size());
+  // One LDEV listing per CU walked (and the probe of the highest id), none
+  // of the whole array.
+  EXPECT_EQ(2u, bed.count("-cnt 256"));
+  EXPECT_EQ(3u, bed.count("get ldev -ldev_id"));
+}
+
+TEST_F(Svol, VirtualIdClashOnAVirtualStorageMachine) {
+  sources({16});
+  fillCu(bed, 1, {300, 301});
+  bed.options.cuRange = "1";
+  auto h = handler();
+  bed.options.isVSM = true;
+  bed.options.arrayId = "500123";
+  HDSLdevInfo holder;
+  holder.ldevId = "700";
+  holder.virtualLdevId = "300";  // id 300 would get virtual id 300 too
+  holder.resourceGroupId = 0;
+  ASSERT_TRUE(h->createSvolsForSource({holder})) << Bed::error(*h).second;
+  EXPECT_EQ("301", bed.snaps[0].snapLdevId);
+}
+
+TEST_F(Svol, ExhaustionLeavesTheArrayUnchanged) {
+  sources({16, 17});
+  fillCu(bed, 1, {300});
+  bed.options.cuRange = "1";
+  auto h = handler();
+  const std::set<int> before = definedIds(bed);
+  bed.sim.clearJournal();
+  EXPECT_FALSE(h->allocateTargetDevices({}));
+  EXPECT_EQ(std::make_pair(62008, std::string("Failed to find S-VOLs for all the P-VOLs.")),
+            Bed::error(*h));
+  EXPECT_EQ(before, definedIds(bed));
+  EXPECT_EQ(0u, bed.count("add ldev") + bed.count("delete ldev"));
+  EXPECT_TRUE(bed.snaps[0].snapLdevId.empty()) << "no record names an LDEV never created";
+}
+
+// A labelling or pre-mapping failure deletes the LDEVs this call created and
+// nothing else: a target the snapshot already had stays, with its label.
+TEST_F(Svol, RollbackDeletesOnlyThisCallsLdevs) {
+  const char* failures[] = {"modify ldev", "add host_grp"};
+  for (const char* failing : failures) {
+    Bed fresh;
+    fresh.sim.addPort(Bed::kSerial, "CL1-A", "50060e8000000001");
+    fresh.options.preSnapPort = "CL1-A";
+    fresh.options.noVvolCreate = false;
+    fresh.options.cuRange = "1";
+    fresh.addSources({16, 17});
+    for (ZRHDSSnapInfo& s : fresh.snaps) {
+      s.capacity = kBlocks;
+      s.svolLabel = "QB_SVOL_s" + s.baseDevNo;
+    }
+    fresh.sim.addSourceLdev(Bed::kSerial, 400, kBlocks, 5, "admin");
+    fresh.snaps[0].snapMu =
+        std::to_string(fresh.sim.addSnapshotPair(Bed::kSerial, "QB_7", 16, 5, "PSUS", false, 400));
+    fresh.snaps[1].snapMu = std::to_string(fresh.sim.addSnapshotPair(Bed::kSerial, "QB_7", 17, 5));
+    auto h = fresh.handler(15);
+    int found = 0;
+    ASSERT_TRUE(h->checkAlreadyCreatedTargets(found));
+    ASSERT_EQ(1, found);
+    EXPECT_EQ("400", fresh.snaps[0].snapLdevId);
+    fresh.sim.addFault(ccisim::Fault::fail("raidcom", failing, 1, "refused\n", -1));
+    EXPECT_FALSE(h->allocateTargetDevices({})) << failing;
+    ccisim::Array a = fresh.sim.load().arrays.at(Bed::kSerial);
+    EXPECT_EQ(1u, fresh.count("-ldev_id 256 -capacity")) << failing;
+    EXPECT_FALSE(a.ldev(256).defined) << failing << ": created here, deleted again";
+    EXPECT_TRUE(a.ldev(400).defined) << failing;
+    EXPECT_EQ(0u, fresh.count("delete ldev -ldev_id 400")) << failing;
+  }
+}
+
+}  // namespace
