@@ -3,12 +3,54 @@
 #include "sim/ccisim_query.h"
 
 #include <errno.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <mutex>
 
 namespace {
+
+// The state as last read, kept while neither the database nor its
+// write-ahead log changed (every tool run commits, so any change shows in
+// their size or time): a device scan followed by an inquiry of each device
+// then reads the database once, not once per device.
+struct StateCache {
+  std::mutex mu;
+  std::string path;
+  std::string stamp;
+  ccisim::State state;
+};
+
+std::string fileStamp(const std::string& path) {
+  std::string stamp;
+  for (const std::string& f : {path, path + "-wal"}) {
+    struct stat st;
+    if (::stat(f.c_str(), &st) != 0) {
+      stamp += "-;";
+      continue;
+    }
+    stamp += std::to_string(st.st_size) + ":" + std::to_string(st.st_mtim.tv_sec) + "." +
+             std::to_string(st.st_mtim.tv_nsec) + ";";
+  }
+  return stamp;
+}
+
+bool loadCurrent(const std::string& path, ccisim::State& out) {
+  static StateCache* cache = new StateCache;
+  std::lock_guard<std::mutex> g(cache->mu);
+  const std::string stamp = fileStamp(path);
+  if (cache->path != path || cache->stamp != stamp) {
+    ccisim::State s;
+    if (!ccisim::loadState(path, s, nullptr)) return false;
+    cache->path = path;
+    cache->stamp = stamp;
+    cache->state = s;
+  }
+  out = cache->state;
+  return true;
+}
 
 const char kDeviceRoot[] = "/dev/zrsim/";
 
@@ -129,7 +171,7 @@ std::vector<ZrSimDevice> ZrSimOSUtil::attachedDevices(const ccisim::State& s,
 
 std::vector<ZrSimDevice> ZrSimOSUtil::visibleLocked(ccisim::State* state) {
   ccisim::State s;
-  if (!loadState(m_statePath, s, nullptr)) return {};
+  if (!loadCurrent(m_statePath, s)) return {};
   std::vector<ZrSimDevice> out;
   std::set<std::string> still;
   for (const ZrSimDevice& d : attachedDevices(s, m_initiators)) {
@@ -154,7 +196,7 @@ void ZrSimOSUtil::rescan() {
   ++m_rescans;
   m_seen.clear();
   ccisim::State s;
-  if (!loadState(m_statePath, s, nullptr)) return;
+  if (!loadCurrent(m_statePath, s)) return;
   for (const ZrSimDevice& d : attachedDevices(s, m_initiators)) m_seen.insert(d.path);
 }
 

@@ -222,8 +222,23 @@ TEST_F(ContainerWriters, RemoteWritersBindTheDeviceFirst) {
   EXPECT_EQ(4, devices[1]->replicationType());
   EXPECT_EQ(0, devices[1]->callCount("setMetadata"));
   EXPECT_TRUE(devices[1]->logged("Unable to get the array info from the DB."));
+  c.reset();
 
-  c.reset();  // before the devices it borrows
+  // A record that cannot be stored fails before the device is rebound.
+  for (bool virtualCheck : {false, true}) {
+    devices.clear();
+    auto r = prepared();
+    setPartner(Peer::snaps(*r)[1], "", "");
+    Peer::snaps(*r)[1].rcuBaseDevNo = "70**3L:1";
+    Peer::snaps(*r)[1].baseDevNo = "257**3L:1";
+    devices[1]->setReplicationType(4);
+    EXPECT_EQ(0, virtualCheck ? r->saveRemoteVirtualCheckMetadata() : r->saveRemoteMetadata());
+    EXPECT_EQ(62008, error(*r).first);
+    EXPECT_TRUE(devices[1]->arrayInformationCalls().empty());
+    EXPECT_EQ(4, devices[1]->replicationType());
+    EXPECT_EQ(0u, devices[1]->snapFlags());
+  }
+
   devices.clear();
   auto v = prepared();
   setVsm(*v);
