@@ -87,6 +87,7 @@ struct Cell {
   std::string command;
   bool fired = true;
   std::vector<std::string> failures;
+  std::string note;  // held, with this said of it
 };
 
 std::string runPayload(ZrStressJob& job, const std::vector<ZrDeviceState>& states, ZrStressOp op) {
@@ -150,15 +151,56 @@ void judge(Cell& cell, const Clean& clean, const ZrChildResult& child, int orpha
   if (result != 0 && (states[0].errorCode == 0 || states[0].errorText.empty()))
     f.push_back("result " + std::to_string(result) + " without an error on the first device");
   const ZrArrayObjects a = zrArrayObjects(after);
-  auto sameArray = [](const ZrArrayObjects& x, const ZrArrayObjects& y) {
-    return x.svols == y.svols && x.groups == y.groups && x.hostGroups == y.hostGroups;
-  };
-  if (!sameArray(a, clean.arrayBefore) && !sameArray(a, clean.arrayAfter))
+  // Each kind of object as before the operation or as a clean run leaves
+  // it (the pre-snap host group a map makes stays, as after a clean run).
+  auto either = [](int v, int before, int clean) { return v == before || v == clean; };
+  if (!either(a.svols, clean.arrayBefore.svols, clean.arrayAfter.svols) ||
+      !either(a.groups, clean.arrayBefore.groups, clean.arrayAfter.groups) ||
+      !either(a.hostGroups, clean.arrayBefore.hostGroups, clean.arrayAfter.hostGroups))
     f.push_back("array holds " + a.text() + " (before: " + clean.arrayBefore.text() +
                 ", clean: " + clean.arrayAfter.text() + ")");
   for (const std::string& idle : zrStressIdleFailures(after, states)) f.push_back(idle);
   if (orphansLeft > 0)
     f.push_back(std::to_string(orphansLeft) + " process(es) of the job still running");
+}
+
+// Failures that say an array object was left.
+bool isObjectFailure(const std::string& f) {
+  return f.find(" left ") != std::string::npos || f.rfind("array holds", 0) == 0;
+}
+
+bool leftObjects(const Cell& cell) {
+  for (const std::string& f : cell.failures)
+    if (isObjectFailure(f)) return true;
+  return false;
+}
+
+// What a failed operation left is intended when the job's deletion, which
+// ends every job, removes it: a failed map keeps the S-VOLs it made and
+// their paths until the snapshots are deleted. Runs the deletion on the
+// devices as the cell left them; the object failures give way to a note
+// when the array is then as before the life cycle (the pre-snap host group
+// stays, as after a clean life cycle).
+void deleteClears(Cell& cell, ZrStressJob& job, const ZrChildResult& r,
+                  const ZrArrayObjects& initial, const std::string& dir) {
+  int result = 1;
+  std::vector<ZrDeviceState> states;
+  if (!r.exited || !readPayload(r.text, &result, &states)) return;
+  ZrChildResult d =
+      zrRunChild([&] { return runPayload(job, states, ZrStressOp::kDelete); }, kCellTimeoutMs);
+  int left = 0;
+  zrReapOrphans(2000, &left);
+  const ZrArrayObjects a = zrArrayObjects(zrStressLoad(dir));
+  if (!d.exited || a.pairs != initial.pairs || a.svols != initial.svols ||
+      a.lunPaths != initial.lunPaths) {
+    cell.failures.push_back("the job's deletion then leaves " + a.text());
+    return;
+  }
+  std::vector<std::string> kept;
+  for (const std::string& f : cell.failures)
+    if (!isObjectFailure(f)) kept.push_back(f);
+  cell.failures.swap(kept);
+  cell.note = "left objects that the job's deletion removed";
 }
 
 // Cells of one operation, in a fixed order (every worker sees the same list).
@@ -169,7 +211,7 @@ std::vector<Cell> cellsOf(ZrStressOp op, const Clean& clean, const std::vector<K
   for (size_t k = 0; k < all.size(); ++k) {
     const Kind& kind = all[k];
     if (kind.once) {
-      if (full || op == ZrStressOp::kSnap) out.push_back({kind.name, op, -1, "", true, {}});
+      if (full || op == ZrStressOp::kSnap) out.push_back({kind.name, op, -1, "", true, {}, ""});
       continue;
     }
     std::vector<int> positions;
@@ -196,7 +238,8 @@ std::vector<Cell> cellsOf(ZrStressOp op, const Clean& clean, const std::vector<K
                      clean.commands[static_cast<size_t>(p)].tool + " " +
                          clean.commands[static_cast<size_t>(p)].line(),
                      true,
-                     {}});
+                     {},
+                     ""});
     }
   }
   return out;
@@ -224,7 +267,11 @@ ccisim::Fault faultOf(const Cell& cell, const Kind& kind, const Clean& clean) {
 
 std::string cellLine(const Cell& c) {
   std::string line = c.kind + "\t" + zrStressOpName(c.op) + "\t" + std::to_string(c.position) +
-                     "\t" + (c.fired ? "1" : "0") + "\t" + c.command;
+                     "\t" +
+                     (!c.fired         ? "0"
+                      : c.note.empty() ? "1"
+                                       : "2") +
+                     "\t" + c.command;
   for (const std::string& f : c.failures) line += "\t" + f;
   return line;
 }
@@ -244,6 +291,7 @@ int worker(const ZrFaultMatrixOptions& o, int w, const std::string& dir) {
   std::ofstream cells(dir + "/cells.txt");
   const std::vector<Kind> all = kinds();
   std::vector<ZrDeviceState> states = job.states();
+  const ZrArrayObjects initial = zrArrayObjects(zrStressLoad(dir));
   const std::string before = dir + ".before", afterCopy = dir + ".after";
   int index = 0;
   for (ZrStressOp op : zrStressOps()) {
@@ -286,6 +334,7 @@ int worker(const ZrFaultMatrixOptions& o, int w, const std::string& dir) {
       for (const ccisim::Fault& f : after.faults)
         if (f.id == id && cell.position >= 0) cell.fired = f.fired > 0;
       if (cell.fired) judge(cell, clean, r, left, after, spec);
+      if (cell.fired && leftObjects(cell)) deleteClears(cell, job, r, initial, dir);
       cells << cellLine(cell) << "\n";
       cells.flush();
     }
@@ -297,6 +346,7 @@ int worker(const ZrFaultMatrixOptions& o, int w, const std::string& dir) {
 
 struct Tally {
   int held = 0, failed = 0, unfired = 0, known = 0;
+  int cleanedByDelete = 0;  // held: what it left the job's deletion removed
 };
 
 // Open findings, one a line: "<fault kind>\t<operation>\t<start of the
@@ -370,6 +420,7 @@ int zrRunFaultMatrix(const ZrFaultMatrixOptions& o, std::ostream& out) {
         }
       } else {
         ++t.held;
+        t.cleanedByDelete += f[3] == "2" ? 1 : 0;
       }
     }
   }
@@ -390,6 +441,8 @@ int zrRunFaultMatrix(const ZrFaultMatrixOptions& o, std::ostream& out) {
       knownCount += t.known;
       if (all == 0)
         md << " - |";
+      else if (t.failed + t.known == 0 && t.cleanedByDelete > 0)
+        md << " held " << t.held << " (" << t.cleanedByDelete << "d) |";
       else if (t.failed + t.known == 0)
         md << " held " << t.held << " |";
       else
@@ -397,7 +450,8 @@ int zrRunFaultMatrix(const ZrFaultMatrixOptions& o, std::ostream& out) {
     }
     md << "\n";
   }
-  md << "\ncommands per operation (clean run):";
+  md << "\n(Nd: N of the cells left objects that the job's deletion removed)\n";
+  md << "commands per operation (clean run):";
   for (ZrStressOp op : zrStressOps())
     md << " " << zrStressOpName(op) << " " << commandCounts[zrStressOpName(op)];
   md << "\ncells: " << cells << ", failed: " << failed + knownCount << " (" << knownCount
