@@ -198,9 +198,11 @@ size_t parseGetLdevOutput(std::string_view output, std::vector<HDSLdevInfo>& lde
   };
 
   size_t pos = 0;
-  for (;;) {
-    const size_t nl = output.find('\n', pos);
-    if (nl == std::string_view::npos) break;  // text after the last "\n" is no line
+  while (pos < output.size()) {
+    // Text after the last "\n" is the last line: the tools may end their
+    // output without one.
+    size_t nl = output.find('\n', pos);
+    if (nl == std::string_view::npos) nl = output.size();
     const std::string_view line = output.substr(pos, nl - pos);
     pos = nl + 1;
 

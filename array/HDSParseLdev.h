@@ -40,7 +40,7 @@ namespace hdsparse {
 
 // Appends one HDSLdevInfo per "Serial#" block of output, in listing order.
 // Lines before the first "Serial#" line belong to no LDEV and are not read;
-// text after the last "\n" is not a line. Keys acted on (others ignored):
+// text after the last "\n" is the last line. Keys acted on (others ignored):
 // "Serial#" (with an optional "PHY_Serial#" pair on the same line), "LDEV"
 // (with optional "VIR_LDEV" and "PHY_LDEV" pairs on the same line, each
 // cut into its own field),
