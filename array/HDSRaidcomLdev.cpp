@@ -85,7 +85,19 @@ int ZRHDSRaidcomImplementer::getLdevInfo(std::vector<HDSLdevInfo>& ldevs) {
       setErrorCodeString(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to query LDEV info.");
       continue;
     }
-    entry = std::move(parsed.front());
+    // The record keeps the identity it was asked by (the physical LDEV and
+    // array). In the global-virtualisation form the printed LDEV is then
+    // the virtual id, kept where the other form's VIR_LDEV goes (which
+    // resource group 0 never prints).
+    const bool globalForm = !got.physicalLdevId.empty() || !got.physicalSerial.empty();
+    HDSLdevInfo answer = std::move(parsed.front());
+    if (globalForm && answer.virtualLdevId.empty() &&
+        (answer.ldevId != entry.ldevId || answer.resourceGroupId != 0)) {
+      answer.virtualLdevId = answer.ldevId;
+    }
+    answer.ldevId = entry.ldevId;
+    answer.serial = entry.serial;
+    entry = std::move(answer);
     ++read;
   }
   logMessage(0, kFn, "Successfully queried [%d/%d] LDEV information.", read,

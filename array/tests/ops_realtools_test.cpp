@@ -254,6 +254,32 @@ TEST_F(RealTools, GlobalVirtualisationFormKeepsPhysicalValuesApart) {
     ldevs[0].serial = kSerial;
     EXPECT_EQ(r.result, impl->getLdevInfo(ldevs)) << r.what;
   }
+
+  // A record read keeps the physical identity it was asked by; the printed
+  // LDEV of the global form is its virtual id (resource group 0 has none).
+  struct Read {
+    const char* what;
+    std::string answer;
+    std::string virtualLdev;
+  } reads[] = {
+      {"global form", gv, "577"},
+      {"global form, same number in a resource group",
+       "Serial# : 63502 PHY_Serial# : 412345\nLDEV : 600 PHY_LDEV : 600\nRSGID : 3\n", "600"},
+      {"global form, resource group 0",
+       "Serial# : 412345 PHY_Serial# : 412345\nLDEV : 600 PHY_LDEV : 600\nRSGID : 0\n", ""},
+      {"other form", "Serial# : 412345\nLDEV : 600 VIR_LDEV : 577\nRSGID : 3\n", "577"},
+  };
+  for (const Read& r : reads) {
+    runner = HDSRecordingRunner();
+    runner.on(" get ldev ", R::ok(r.answer));
+    std::vector<HDSLdevInfo> ldevs(1);
+    ldevs[0].ldevId = "600";
+    ldevs[0].serial = kSerial;
+    ASSERT_EQ(0, impl->getLdevInfo(ldevs)) << r.what;
+    EXPECT_EQ("600", ldevs[0].ldevId) << r.what;
+    EXPECT_EQ(kSerial, ldevs[0].serial) << r.what;
+    EXPECT_EQ(r.virtualLdev, ldevs[0].virtualLdevId) << r.what;
+  }
 }
 
 class RealToolsHorcm : public HDSArrayTestBase {
