@@ -189,6 +189,17 @@ size_t parseGetLdevOutput(std::string_view output, std::vector<HDSLdevInfo>& lde
   std::string value;  // reused for every line: no allocation once grown
 
   auto finishBlock = [&]() {
+    // The global-virtualisation form prints the virtual values where the
+    // other form prints the physical ones: the record holds the physical
+    // LDEV and array in both forms (commands name those), and a printed
+    // LDEV other than the physical one is its virtual id, as VIR_LDEV is.
+    if (!record.physicalLdevId.empty()) {
+      if (record.virtualLdevId.empty() && record.ldevId != record.physicalLdevId) {
+        record.virtualLdevId = record.ldevId;
+      }
+      record.ldevId = record.physicalLdevId;
+    }
+    if (!record.physicalSerial.empty()) record.serial = record.physicalSerial;
     // The array prints no VOL_ATTR line for an id that holds no LDEV, so
     // the type alone marks it undefined.
     if (record.volType == "NOTDEFINED") record.volAttr = HDS_VOL_ATTR_UNDEFINED;

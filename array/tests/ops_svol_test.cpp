@@ -671,4 +671,32 @@ TEST(SvolSimulator, VirtualStorageMachineRoundTrip) {
   EXPECT_EQ(impl.deleteSvols("801"), 0) << bed.errorText();
 }
 
+// The global-virtualisation form prints the virtual values first: the free
+// ids the S-VOL search reads are still the physical ones, each with its
+// virtual id, and the array is the physical one.
+TEST(SvolSimulator, GlobalVirtualisationListingKeepsPhysicalIds) {
+  Bed bed;
+  ccisim::Fixture sim;
+  ZRHDSRaidcomImplementer& impl = bed.simulator(sim);
+  sim.addResourceGroup(Bed::kSerial, "VSM grp", 1, "512345", "M850M3");
+  sim.setArray(Bed::kSerial, [](ccisim::Array& a) {
+    a.globalVirtualization = true;
+    a.ldevRef(801).rsgid = 1;
+    a.ldevRef(801).vid = 900;
+  });
+  std::vector<HDSLdevInfo> free;
+  ASSERT_EQ(impl.getLdevList(free, {{0x20, "3"}}), 0) << bed.errorText();
+  ASSERT_GE(free.size(), 34u);
+  EXPECT_EQ(free[32].ldevId, "800");
+  EXPECT_EQ(free[32].virtualLdevId, "");
+  EXPECT_EQ(free[33].ldevId, "801");
+  EXPECT_EQ(free[33].virtualLdevId, "900");
+  EXPECT_EQ(free[33].serial, Bed::kSerial);
+  std::vector<HDSLdevInfo> one(1);
+  one[0].ldevId = "801";
+  one[0].serial = Bed::kSerial;
+  ASSERT_EQ(impl.getLdevInfo(one), 0) << bed.errorText();
+  EXPECT_EQ(one[0].virtualLdevId, "900");
+}
+
 }  // namespace
