@@ -376,11 +376,30 @@ TEST(DeleteSvols, InMetaResourceDeletesAtOnce) {
 }
 
 TEST(DeleteSvols, AnLdevNotInstalledCountsAsDeleted) {
-  Bed bed;
-  bed.recorder.on(" delete ldev ",
-                  R::exit(221, "", "raidcom: [EX_CMDRJE] The requested LDEV is not installed."));
-  EXPECT_EQ(bed.recording().deleteSvols("4096"), 0);
-  EXPECT_TRUE(bed.log.logged("LDEV-[4096] is already deleted."));
+  const std::string rejected =
+      "raidcom: [EX_CMDRJE] An order to the control/command device was rejected\n"
+      "It was rejected due to SKEY=0x05, ASC=0x26, ASCQ=0x00, SSB=";
+  struct Row {
+    const char* what;
+    std::string stderrText;
+    int result;
+  } rows[] = {
+      {"message only", "raidcom: [EX_CMDRJE] The requested LDEV is not installed.", 0},
+      {"sense pair, other cause text",
+       rejected + "0x2E20,0x0000 on Serial#(412345).\nCAUSE : The specified LDEV is undefined.", 0},
+      {"sense pair in lower case", rejected + "0x2e20,0x0000 on Serial#(412345).\n", 0},
+      {"other pair of the same cause code",
+       rejected + "0x2E20,0x0001 on Serial#(412345).\nCAUSE : Other.", 1},
+      {"LU path defined", rejected + "0xB958,0x015A on Serial#(412345).\nCAUSE : LU path.", 1},
+      {"longer value", rejected + "0x2E20,0x00001 on Serial#(412345).\n", 1},
+      {"cut short", rejected + "0x2E20,0x00", 1},
+  };
+  for (const Row& r : rows) {
+    Bed bed;
+    bed.recorder.on(" delete ldev ", R::exit(221, "", r.stderrText));
+    EXPECT_EQ(bed.recording().deleteSvols("4096"), r.result) << r.what;
+    EXPECT_EQ(bed.log.logged("LDEV-[4096] is already deleted."), r.result == 0) << r.what;
+  }
 }
 
 TEST(DeleteSvols, OtherFailures) {
