@@ -324,8 +324,9 @@ int ZRHDSRaidcomImplementer::parseCommandStatus(const std::string& output, bool&
   hasError = false;
   size_t first = output.find('\n');
   if (first == std::string::npos) return 1;
+  // The row may end the output without its newline.
   size_t second = output.find('\n', first + 1);
-  if (second == std::string::npos) return 1;
+  if (second == std::string::npos) second = output.size();
   row = output.substr(first + 1, second - first - 1);
   if (!row.empty() && row.back() == '\r') row.pop_back();
 

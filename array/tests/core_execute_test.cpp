@@ -242,7 +242,9 @@ TEST_F(CoreExecute, CommandStatusParsing) {
       {statusOutput(" 00c3 - - 0 412345 -"), 1, false, ""},
       {statusOutput("00c3 - -"), 1, false, ""},
       {kStatusHeader, 1, false, ""},
-      {std::string(kStatusHeader) + "00c3 - - 0 412345 -", 1, false, ""},
+      // The row is read without its final newline.
+      {std::string(kStatusHeader) + "00c3 - - 0 412345 -", 0, false, ""},
+      {std::string(kStatusHeader) + "00c3 2E31 9B01 1 412345 Pool full", 0, true, "Pool full"},
       {"", 1, false, ""},
   };
   for (const Row& r : rows) {
