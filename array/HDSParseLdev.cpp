@@ -189,6 +189,17 @@ size_t parseGetLdevOutput(std::string_view output, std::vector<HDSLdevInfo>& lde
   std::string value;  // reused for every line: no allocation once grown
 
   auto finishBlock = [&]() {
+    // The global-virtualisation form prints the virtual values where the
+    // other form prints the physical ones: the record holds the physical
+    // LDEV and array in both forms (commands name those), and a printed
+    // LDEV other than the physical one is its virtual id, as VIR_LDEV is.
+    if (!record.physicalLdevId.empty()) {
+      if (record.virtualLdevId.empty() && record.ldevId != record.physicalLdevId) {
+        record.virtualLdevId = record.ldevId;
+      }
+      record.ldevId = record.physicalLdevId;
+    }
+    if (!record.physicalSerial.empty()) record.serial = record.physicalSerial;
     // The array prints no VOL_ATTR line for an id that holds no LDEV, so
     // the type alone marks it undefined.
     if (record.volType == "NOTDEFINED") record.volAttr = HDS_VOL_ATTR_UNDEFINED;
@@ -198,9 +209,11 @@ size_t parseGetLdevOutput(std::string_view output, std::vector<HDSLdevInfo>& lde
   };
 
   size_t pos = 0;
-  for (;;) {
-    const size_t nl = output.find('\n', pos);
-    if (nl == std::string_view::npos) break;  // text after the last "\n" is no line
+  while (pos < output.size()) {
+    // Text after the last "\n" is the last line: the tools may end their
+    // output without one.
+    size_t nl = output.find('\n', pos);
+    if (nl == std::string_view::npos) nl = output.size();
     const std::string_view line = output.substr(pos, nl - pos);
     pos = nl + 1;
 

@@ -40,10 +40,12 @@ namespace hdsparse {
 
 // Appends one HDSLdevInfo per "Serial#" block of output, in listing order.
 // Lines before the first "Serial#" line belong to no LDEV and are not read;
-// text after the last "\n" is not a line. Keys acted on (others ignored):
+// text after the last "\n" is the last line. Keys acted on (others ignored):
 // "Serial#" (with an optional "PHY_Serial#" pair on the same line), "LDEV"
 // (with optional "VIR_LDEV" and "PHY_LDEV" pairs on the same line, each
-// cut into its own field),
+// cut into its own field; in the global-virtualisation form serial and
+// ldevId take the physical values and a printed LDEV that differs from the
+// physical one becomes virtualLdevId),
 // "VOL_TYPE", "VOL_Capacity(BLK)", "PORTs", "B_POOLID", "VOL_ATTR",
 // "LDEV_NAMING", "RSGID", "NUM_PORT", "MP#". A block whose VOL_TYPE reads
 // "NOTDEFINED" gets volAttr HDS_VOL_ATTR_UNDEFINED whether or not it has a

@@ -2,12 +2,14 @@
 // (one place: executeCommand and executeCommandMain), the command-status
 // check of the serialised commands, script files and output file names.
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -322,8 +324,9 @@ int ZRHDSRaidcomImplementer::parseCommandStatus(const std::string& output, bool&
   hasError = false;
   size_t first = output.find('\n');
   if (first == std::string::npos) return 1;
+  // The row may end the output without its newline.
   size_t second = output.find('\n', first + 1);
-  if (second == std::string::npos) return 1;
+  if (second == std::string::npos) second = output.size();
   row = output.substr(first + 1, second - first - 1);
   if (!row.empty() && row.back() == '\r') row.pop_back();
 
@@ -471,6 +474,34 @@ int ZRHDSRaidcomImplementer::executeScriptFile(const std::string& script, std::s
 
 namespace {
 
+// Eight random letters and digits from the kernel's generator: a name that
+// nobody can plant a link or file at ahead of time.
+std::string unpredictableToken() {
+  static const char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  unsigned char bytes[8] = {0};
+  size_t got = 0;
+  while (got < sizeof(bytes)) {
+    ssize_t n = ::getrandom(bytes + got, sizeof(bytes) - got, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += static_cast<size_t>(n);
+  }
+  if (got < sizeof(bytes)) {
+    // No kernel generator: fall back to the clock's nanoseconds and the
+    // address space layout, still not guessable from outside in advance.
+    uint64_t v =
+        static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+        reinterpret_cast<uintptr_t>(&got);
+    for (unsigned char& b : bytes) {
+      b = static_cast<unsigned char>(v);
+      v = v * 6364136223846793005ULL + 1442695040888963407ULL;
+    }
+  }
+  std::string token;
+  for (unsigned char b : bytes) token += kAlphabet[b % (sizeof(kAlphabet) - 1)];
+  return token;
+}
+
 std::string makeFileName(NameCounter& counter, const std::string& dir, const char* suffix) {
   int64_t now = ZrClock::get().nowSeconds();
   int idx;
@@ -486,9 +517,9 @@ std::string makeFileName(NameCounter& counter, const std::string& dir, const cha
   }
   long pid = EvDebug::getProcessId();
   int tid = static_cast<int>(::syscall(SYS_gettid));
-  char tail[128];
-  snprintf(tail, sizeof(tail), "/%ld_%d_%lld_%d_%s", pid, tid, static_cast<long long>(now), idx,
-           suffix);
+  char tail[160];
+  snprintf(tail, sizeof(tail), "/%ld_%d_%lld_%d_%s_%s", pid, tid, static_cast<long long>(now), idx,
+           unpredictableToken().c_str(), suffix);
   return dir + tail;
 }
 

@@ -12,12 +12,19 @@
 #include "array/HDSParseHostGroup.h"
 #include "array/HDSRaidcomImplementer.h"
 #include "array/HDSShellQuote.h"
+#include "array/HDSTextColumns.h"
 
 namespace {
 
 const char kLuPathExists[] = "An LU path has already defined in the relevant LDEV";
 const char kLuBusy[] = "LU is executing host I/O";
 const char kLastSnapshotPath[] = "It is the last path of Snapshot";
+// The sense pairs of the same refusals (SSB=0xB958,0x....): the array's
+// own names of the causes, whatever text the tool prints beside them.
+const char kSsbLuPath[] = "B958";
+const char kSsbPathExists[] = "015A";
+const char kSsbLuBusy[] = "0233";
+const char kSsbLastSnapshotPath[] = "020A";
 
 // Exit code of raidcom for an object the array does not have (here: the LU
 // path is already gone).
@@ -91,7 +98,8 @@ int ZRHDSRaidcomImplementer::mapLdevToHostGroup(const std::string& ldev, const s
                port.c_str(), hostGroup.c_str());
     return 0;
   }
-  if (output.find(kLuPathExists) != std::string::npos) {
+  if (hdscols::hasSsbPair(output, kSsbLuPath, kSsbPathExists) ||
+      output.find(kLuPathExists) != std::string::npos) {
     logMessage(2, kFn, "The LDEV-[%s] is already mapped to the Host-Group-[%s-%s]", ldev.c_str(),
                port.c_str(), hostGroup.c_str());
     return 0;
@@ -198,11 +206,13 @@ int ZRHDSRaidcomImplementer::unmapLdevFromHostGroup(const std::string& ldev,
   }
 
   int code = ZR_HDS_ERR_ARRAY_COMMAND;
-  if (output.find(kLuBusy) != std::string::npos) {
+  if (hdscols::hasSsbPair(output, kSsbLuPath, kSsbLuBusy) ||
+      output.find(kLuBusy) != std::string::npos) {
     code = kErrLunBusy;
     logMessage(2, kFn, "Failed to unmap LDEV-[%s] from HostGroup-[%s-%s] as LUN IS BUSY.",
                ldev.c_str(), port.c_str(), hostGroup.c_str());
-  } else if (output.find(kLastSnapshotPath) != std::string::npos) {
+  } else if (hdscols::hasSsbPair(output, kSsbLuPath, kSsbLastSnapshotPath) ||
+             output.find(kLastSnapshotPath) != std::string::npos) {
     code = kErrLastPath;
     logMessage(2, kFn, "Failed to unmap LDEV-[%s] from HostGroup-[%s-%s] as IT IS THE LAST PATH.",
                ldev.c_str(), port.c_str(), hostGroup.c_str());

@@ -1,6 +1,7 @@
 // Initialisation of the CCI implementer: command devices, CCI installation
 // and version, command settings, the job's inputs, the HORCM instance file
 // and start, and the array's microcode version.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -223,10 +224,20 @@ int ZRHDSRaidcomImplementer::prepareInstanceLocked(bool forceRecreate, bool star
         instanceFileNamesArray(std::stoi(o.horcmInst), o.baseSerialNum)) {
       return horcmStart(nullptr);  // an instance the administrator set up
     }
+    struct stat st;
+    const std::string path = horcmFilePath(std::atoi(o.horcmInst.c_str()));
+    if (m_vCommandDevices.empty() && ::lstat(path.c_str(), &st) == 0) {
+      // There, but not a file we may trust (another user's, writable by
+      // others, a link or FIFO) or not naming the array: never started.
+      return failLogged(ZR_HDS_ERR_ARRAY_COMMAND,
+                        "HORCM file " + path + " is not usable for the array.", kPFn,
+                        "HORCM file-[%s] is not a trusted file naming the array-[%s].",
+                        path.c_str(), o.baseSerialNum.c_str());
+    }
     if (m_vCommandDevices.empty()) {
-      // No command device known (a create job, or a host told to go on
-      // without one): nothing to write a file from. Go on as the stored
-      // instance says; its start or the login tells whether it works.
+      // No file and no command device known (a create job, or a host told
+      // to go on without one): nothing to write a file from. Go on as the
+      // stored instance says; its start or the login tells whether it works.
       logMessage(1, kPFn,
                  "HORCM instance-[%s] has no usable file naming the array-[%s], and no command "
                  "device is known to write one.",

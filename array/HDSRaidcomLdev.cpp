@@ -75,11 +75,9 @@ int ZRHDSRaidcomImplementer::getLdevInfo(std::vector<HDSLdevInfo>& ldevs) {
     // An output without any LDEV block counts as not read.
     const HDSLdevInfo empty;
     const HDSLdevInfo& got = parsed.empty() ? empty : parsed.front();
-    // The command names the physical LDEV and array; the global-
-    // virtualisation form shows those as PHY_LDEV and PHY_Serial#.
-    const std::string& gotLdev = got.physicalLdevId.empty() ? got.ldevId : got.physicalLdevId;
-    const std::string& gotSerial = got.physicalSerial.empty() ? got.serial : got.physicalSerial;
-    if (gotLdev != entry.ldevId || gotSerial != entry.serial) {
+    // The command names the physical LDEV and array, which the parser puts
+    // in ldevId and serial in both forms of the listing.
+    if (got.ldevId != entry.ldevId || got.serial != entry.serial) {
       logMessage(2, kFn, "Failed to query info for LDEV-[%s]. Got LDEV-[%s:%s]",
                  entry.ldevId.c_str(), got.ldevId.c_str(), got.serial.c_str());
       setErrorCodeString(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to query LDEV info.");

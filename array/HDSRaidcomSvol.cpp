@@ -7,6 +7,7 @@
 #include "array/HDSParseLdev.h"
 #include "array/HDSRaidcomImplementer.h"
 #include "array/HDSShellQuote.h"
+#include "array/HDSTextColumns.h"
 
 namespace {
 
@@ -15,6 +16,9 @@ const char kDeleteLdev[] = "raidcom  delete ldev ";
 // The undo script's line for one LDEV (after the CCI directory).
 const char kUndoDeleteLdev[] = "raidcom  delete ldev -ldev_id ";
 const char kDontUseMpBladeKey[] = "nZRHDSDontUseMPBladeId";
+// Sense pair of the array's refusal "LDEV not installed".
+const char kSsbNotInstalled1[] = "2E20";
+const char kSsbNotInstalled2[] = "0000";
 // Virtual ids above this one are reserved values (no virtual id in use).
 constexpr long kMaxUsableVirtualLdev = 65533;
 // exitCode of an add that never reached the tool (lock or status reset
@@ -210,7 +214,10 @@ int ZRHDSRaidcomImplementer::deleteSvols(const std::string& ldevId) {
     logMessage(1, kFn, "Successfully deleted the LDEV-[%s]", ldevId.c_str());
     return 0;
   }
-  if (output.find("LDEV is not installed") != std::string::npos) {
+  // The array's refusal names the cause by its sense pair; the text is
+  // kept for tools that print only the message.
+  if (hdscols::hasSsbPair(output, kSsbNotInstalled1, kSsbNotInstalled2) ||
+      output.find("LDEV is not installed") != std::string::npos) {
     logMessage(1, kFn, "LDEV-[%s] is already deleted.", ldevId.c_str());
     return 0;
   }

@@ -129,4 +129,42 @@ bool isDecimalDigits(std::string_view text) {
   return true;
 }
 
+namespace {
+
+bool sameHex(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// The four characters at pos after a "0x" or "0X", when there are.
+bool hexAt(std::string_view text, size_t pos, std::string_view& out) {
+  if (pos + 6 > text.size() || text[pos] != '0' || (text[pos + 1] != 'x' && text[pos + 1] != 'X'))
+    return false;
+  out = text.substr(pos + 2, 4);
+  return true;
+}
+
+}  // namespace
+
+bool hasSsbPair(std::string_view text, std::string_view first, std::string_view second) {
+  static constexpr std::string_view kMark = "SSB=";
+  for (size_t p = text.find(kMark); p != std::string_view::npos; p = text.find(kMark, p + 1)) {
+    const size_t a = p + kMark.size();
+    std::string_view one, two;
+    if (!hexAt(text, a, one) || a + 6 >= text.size() || text[a + 6] != ',') continue;
+    if (!hexAt(text, a + 7, two)) continue;
+    // A longer value is another pair.
+    const size_t end = a + 13;
+    if (end < text.size() && std::isxdigit(static_cast<unsigned char>(text[end]))) continue;
+    if (sameHex(one, first) && sameHex(two, second)) return true;
+  }
+  return false;
+}
+
 }  // namespace hdscols

@@ -98,6 +98,11 @@ void appendWithoutSpace(std::string& out, std::string_view text);
 // True when text is not empty and holds decimal digits only.
 bool isDecimalDigits(std::string_view text);
 
+// True when a refusal of the array in text ("... SSB=0x2E20,0x0000 on
+// Serial#(...)") carries the sense pair first,second: four hexadecimal
+// digits each, compared without regard to case.
+bool hasSsbPair(std::string_view text, std::string_view first, std::string_view second);
+
 }  // namespace hdscols
 
 #endif  // ZR_ARRAY_HDSTEXTCOLUMNS_H

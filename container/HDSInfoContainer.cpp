@@ -68,8 +68,7 @@ ZRHDSInfoContainer::ZRHDSInfoContainer(std::vector<ZRSO::SnapInfo*>& devices, ZR
 
 ZRHDSInfoContainer::~ZRHDSInfoContainer() {
   m_bInitialized = false;
-  delete m_pCommandHandler;
-  m_pCommandHandler = nullptr;
+  m_pCommandHandler.reset();
   m_pLogger = nullptr;
   m_pOSUtil = nullptr;
 }
@@ -192,7 +191,7 @@ int ZRHDSInfoContainer::createHandler() {
   ZRHDSCommandHandlerInputParams params(m_pOSUtil, m_oSnapOptions, m_oSnapInfoList);
   params.implementerType = m_nImplementerType;
   params.operationType = m_eOperationType;
-  m_pCommandHandler = new ZRHDSCommandHandler(params);
+  m_pCommandHandler = std::make_unique<ZRHDSCommandHandler>(params);
   if (!m_pCommandHandler->IsHandlerInitialized()) {
     m_pCommandHandler->getErrorCodeString(m_nErrorCode, m_sErrorString);
     if (m_nErrorCode == 0) setErrorCodeString(4, "Failed to Initialize the Command Handler.");

@@ -20,6 +20,7 @@
 //
 // Thread-safety: none; one container belongs to one worker on the host's
 // calling thread.
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -183,7 +184,9 @@ class ZRHDSInfoContainer {
   OperationType m_eOperationType;
   ZRHDSSnapOptions m_oSnapOptions;
   std::vector<ZRHDSSnapInfo> m_oSnapInfoList;
-  ZRHDSCommandHandler* m_pCommandHandler;
+  // Owned from its creation on, so that a failure that unwinds the
+  // construction still logs the handler out.
+  std::unique_ptr<ZRHDSCommandHandler> m_pCommandHandler;
   ZRSO::SnapInfo* m_pLogger;
   ZRSO::ZROSUtil* m_pOSUtil;
 };

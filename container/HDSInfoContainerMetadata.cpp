@@ -156,6 +156,8 @@ bool ZRHDSInfoContainer::bindArrayInformation(ZRSO::SnapInfo* device, const std:
 
 int ZRHDSInfoContainer::saveRemoteMetadata() {
   static const char kFn[] = "ZRHDSInfoContainer::saveRemoteMetadata";
+  static const char kGenerated[] =
+      "Generated metadata-[%s] after discovering replication information for the source device";
   for (const ZRHDSSnapInfo& snap : m_oSnapInfoList) {
     ZRSO::SnapInfo* device = snap.snapInfo;
     // The device as the partner array sees it: base and partner swapped.
@@ -166,6 +168,11 @@ int ZRHDSInfoContainer::saveRemoteMetadata() {
     if (m_oSnapOptions.isVSM) {
       md.add("7RVS", snap.vsmSerialNo);
       md.add("9RVL", snap.vsmDevNo);
+    }
+    // A record that cannot be stored fails before the device is rebound.
+    if (!md.ok()) {
+      writeUniqueMetadata(device, md, kFn, kGenerated);  // logs and refuses it
+      return 0;
     }
     if (!bindArrayInformation(device, snap.rcuBaseSerialNo, snap.rcuBaseSerialNo, kFn)) return 0;
     // The discovery's kind 1 is the host's Universal Replicator (2) and
@@ -178,32 +185,30 @@ int ZRHDSInfoContainer::saveRemoteMetadata() {
       device->setSnapFlag(zrhds_container::kSnapFlagAsync);
       device->setSnapFlag(zrhds_container::kSnapFlagPostSnap);
     }
-    if (!writeUniqueMetadata(device, md, kFn,
-                             "Generated metadata-[%s] after discovering replication information "
-                             "for the source device")) {
-      return 0;
-    }
+    if (!writeUniqueMetadata(device, md, kFn, kGenerated)) return 0;
   }
   return 1;
 }
 
 int ZRHDSInfoContainer::saveRemoteVirtualCheckMetadata() {
   static const char kFn[] = "ZRHDSInfoContainer::saveRemoteVirtualCheckMetadata";
+  static const char kGenerated[] =
+      "Generated metadata-[%s] after verifying the VSM settings of replication secondary array.";
   for (const ZRHDSSnapInfo& snap : m_oSnapInfoList) {
     ZRSO::SnapInfo* device = snap.snapInfo;
-    const std::string& bind = snap.vsmSerialNo.empty() ? snap.baseSerialNo : snap.vsmSerialNo;
-    if (!bindArrayInformation(device, bind, snap.baseSerialNo, kFn)) return 0;
     MetadataText md(kMaxRecordText);
     addIdentities(md, snap.baseSerialNo, snap.baseDevNo, m_oSnapOptions.modelNo,
                   snap.rcuBaseSerialNo, snap.rcuBaseDevNo);
     md.add("15RM", snap.replicationMu);
     addVirtualIdentity(md, m_oSnapOptions, snap);
     addPartnerVirtualIdentity(md, snap);
-    if (!writeUniqueMetadata(device, md, kFn,
-                             "Generated metadata-[%s] after verifying the VSM settings of "
-                             "replication secondary array.")) {
+    if (!md.ok()) {
+      writeUniqueMetadata(device, md, kFn, kGenerated);  // logs and refuses it
       return 0;
     }
+    const std::string& bind = snap.vsmSerialNo.empty() ? snap.baseSerialNo : snap.vsmSerialNo;
+    if (!bindArrayInformation(device, bind, snap.baseSerialNo, kFn)) return 0;
+    if (!writeUniqueMetadata(device, md, kFn, kGenerated)) return 0;
   }
   return 1;
 }

@@ -9,6 +9,8 @@
 
 namespace {
 
+using zrhds_handler::upper;
+
 using namespace zrhds_handler;
 
 // Pool usage (percent) from which a pool is refused.
@@ -21,11 +23,6 @@ constexpr int kErrorPool = 6;
 bool isPoolId(const std::string& text) {
   return !text.empty() && text.size() < kPoolIdMaxLength &&
          std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c); });
-}
-
-std::string upper(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return text;
 }
 
 // Decimal value of an all-digit id text; -1 when it is not one.

@@ -13,6 +13,8 @@
 
 namespace {
 
+using zrhds_handler::upper;
+
 using namespace zrhds_handler;
 
 constexpr int kErrorLdevInfo = 4;
@@ -27,11 +29,6 @@ constexpr int kReplicationSynchronous = 2;
 constexpr int kReplicationAsynchronous = 1;
 constexpr int kGadSidePvol = 1;
 constexpr int kGadSideSvol = 2;
-
-std::string upper(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return text;
-}
 
 // Only an "ASYNC" fence makes an asynchronous pair; "DATA", "STATUS" and
 // "NEVER" are the fences of synchronous ones.

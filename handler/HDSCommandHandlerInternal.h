@@ -2,6 +2,7 @@
 #ifndef ZR_HANDLER_HDSCOMMANDHANDLERINTERNAL_H
 #define ZR_HANDLER_HDSCOMMANDHANDLERINTERNAL_H
 
+#include <cctype>
 #include <string>
 
 #include "records/HDSRecords.h"
@@ -10,6 +11,12 @@ namespace zrhds_handler {
 
 // Section of the plug-in's settings.
 constexpr const char kSettingsSection[] = "~Tessavon";
+
+// The text upper-cased (names and WWNs are compared so).
+inline std::string upper(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return text;
+}
 
 // Key of a snapshot pair within one group: LDEV "-" MU (for example 256-3).
 inline std::string pairKey(const std::string& ldev, const std::string& mu) {

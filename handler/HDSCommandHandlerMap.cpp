@@ -21,15 +21,11 @@ namespace {
 
 using zrhds_handler::preSnapHostGroupName;
 using zrhds_handler::splitHostGroupText;
+using zrhds_handler::upper;
 
 constexpr size_t kMaxLunsPerHostGroup = 2048;
 constexpr int kMapUnmapWaitDefaultSecs = 180;
 constexpr int kRetryPauseMillis = 20000;
-
-std::string upperCase(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return text;
-}
 
 // An FC WWN loses its colons; an iSCSI name ("iqn." or "eui.") keeps them.
 // Both are compared upper-cased.
@@ -39,7 +35,7 @@ std::string normaliseInitiator(std::string initiator) {
   for (const char* mark : kIscsiMarks) iscsi = iscsi || initiator.find(mark) != std::string::npos;
   if (!iscsi)
     initiator.erase(std::remove(initiator.begin(), initiator.end(), ':'), initiator.end());
-  return upperCase(initiator);
+  return upper(initiator);
 }
 
 bool contains(const std::vector<std::string>& list, const std::string& item) {
@@ -56,9 +52,9 @@ bool ZRHDSCommandHandler::findHostGroup(const std::string& port, std::string& ho
   if (m_pImplementer->getPortHostGroupList(port, request, info, false, "", vsm) != 0) {
     return copyImplementerError();
   }
-  const std::string wanted = upperCase(request);
+  const std::string wanted = upper(request);
   for (const HDSHostGroupInfo& group : info.hostGroups) {
-    if (upperCase(group.hostGroupName) == wanted || group.hostGroupId == request) {
+    if (upper(group.hostGroupName) == wanted || group.hostGroupId == request) {
       logMessage(1, kFn, "Found HostGroup-[%s] in port-[%s]", group.hostGroupName.c_str(),
                  port.c_str());
       hostGroup = group.hostGroupId;
@@ -247,7 +243,7 @@ bool ZRHDSCommandHandler::hostGroupsOfInitiators(std::vector<std::string>& hostG
     if (m_pImplementer->getPortLoginWWNList(port.port, work) != 0) return copyImplementerError();
     const std::vector<std::string> logins = work.loginWwns;
     for (const std::string& login : logins) {
-      const std::string loggedIn = upperCase(login);
+      const std::string loggedIn = upper(login);
       for (const std::string& initiator : m_pSnapOptions->initiators) {
         const std::string wanted = normaliseInitiator(initiator);
         if (wanted != loggedIn) continue;
@@ -259,7 +255,7 @@ bool ZRHDSCommandHandler::hostGroupsOfInitiators(std::vector<std::string>& hostG
         bool held = false;
         for (const HDSHostGroupInfo& group : work.hostGroups) {
           for (const std::string& wwn : group.wwns) {
-            if (upperCase(wwn) != wanted) continue;
+            if (upper(wwn) != wanted) continue;
             held = true;
             logMessage(1, kFn, "Found WWN-[%s] in the HostGroup-[%s]", initiator.c_str(),
                        group.hostGroupName.c_str());

@@ -21,7 +21,6 @@ using zrhds_handler::queryOneLdev;
 constexpr int kLdevsPerCu = 256;
 constexpr int kVolAttrVvol = 0x40;
 // VOL_TYPE of an id that holds no LDEV, blanks removed.
-constexpr const char kVolTypeNotDefined[] = "NOTDEFINED";
 // Virtual LDEV ids above this one are markers, not ids: the array gives a
 // new LDEV its own id as virtual id then.
 constexpr int kHighestVirtualLdevId = 65533;
@@ -259,7 +258,9 @@ bool ZRHDSCommandHandler::findSvolsForSource() {
       if (taken.count(c.ldevId) || c.resourceGroupId != groupId) continue;
       if ((c.volAttr & kVolAttrVvol) == 0 || (c.volAttr & mask) != 0) continue;
       if (c.capacityBlocks != snap.capacity) continue;
-      if (!cus.empty() && !inCuSet(c.ldevId, cus)) continue;
+      // A range that names no CU (a reversed one) selects nothing: it
+      // never lifts the restriction the option asks for.
+      if (!m_pSnapOptions->cuRange.empty() && !inCuSet(c.ldevId, cus)) continue;
       found = &c;
       break;
     }
@@ -328,7 +329,7 @@ bool ZRHDSCommandHandler::createSvolsForSource(const std::vector<HDSLdevInfo>& f
       }
       const HDSLdevInfo* free = nullptr;
       for (const HDSLdevInfo& id : ids) {
-        if (taken.count(id.ldevId) || id.volType != kVolTypeNotDefined) continue;
+        if (taken.count(id.ldevId) || id.volType != zrhds_handler::kVolTypeUndefined) continue;
         if (id.resourceGroupId != groupId && id.resourceGroupId != 0) continue;
         if (m_pSnapOptions->isVSM && clashes(id)) continue;
         free = &id;

@@ -22,7 +22,6 @@ using zrhds_handler::splitHostGroupText;
 constexpr int kStatusUnmapped = 14;
 constexpr int kStatusDeleted = 20;
 constexpr int kMapUnmapWaitDefaultSecs = 180;
-constexpr const char kVolTypeNotDefined[] = "NOTDEFINED";
 constexpr const char kBlankLabel[] = "BLANK";
 
 }  // namespace
@@ -45,7 +44,7 @@ bool ZRHDSCommandHandler::checkTargetVolumeStatusForUnmap(int& count) {
                  snap.baseDevNo.c_str(), snap.snapMu.c_str());
       return copyImplementerError();
     }
-    if (target.volType == kVolTypeNotDefined) {
+    if (target.volType == zrhds_handler::kVolTypeUndefined) {
       logMessage(1, kFn,
                  "Target LDEV-[%s] no longer exists on the array. Will mark it as unmapped..",
                  snap.snapLdevId.c_str());

@@ -13,6 +13,7 @@
 #include <memory>
 #include <random>
 #include <mutex>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -112,25 +113,42 @@ std::string unescape(const std::string& v) {
   return out;
 }
 
-Store parse(const std::string& text) {
+// onlySection/onlyKey (both or neither): keep that one entry and skip every
+// other line without copying it (a reader of one key in a store that no
+// writer made, which is not cached).
+Store parse(const std::string& text, const std::string* onlySection = nullptr,
+            const std::string* onlyKey = nullptr) {
   Store store;
-  Section* current = nullptr;
+  std::string section;
+  bool inSection = false;
+  std::string_view all(text);
   size_t pos = 0;
-  while (pos < text.size()) {
-    size_t nl = text.find('\n', pos);
-    std::string line = text.substr(pos, nl == std::string::npos ? std::string::npos : nl - pos);
-    pos = nl == std::string::npos ? text.size() : nl + 1;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+  while (pos < all.size()) {
+    size_t nl = all.find('\n', pos);
+    if (nl == std::string_view::npos) nl = all.size();
+    std::string_view line = all.substr(pos, nl - pos);
+    pos = nl + 1;
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     if (line.empty() || line[0] == '#' || line[0] == ';') continue;
     if (line[0] == '[' && line.back() == ']') {
-      current = &store.add(line.substr(1, line.size() - 2));
+      const std::string_view name = line.substr(1, line.size() - 2);
+      inSection = onlySection == nullptr || name == *onlySection;
+      if (inSection) {
+        section.assign(name);
+        store.add(section);
+      }
+      continue;
+    }
+    if (onlyKey != nullptr && (line.size() <= onlyKey->size() || line[onlyKey->size()] != '=' ||
+                               line.compare(0, onlyKey->size(), *onlyKey) != 0)) {
       continue;
     }
     size_t eq = line.find('=');
-    if (current == nullptr || eq == std::string::npos || eq == 0) continue;  // stray line
-    const std::string name = current->name;
-    store.set(name, line.substr(0, eq), unescape(line.substr(eq + 1)));
-    current = store.find(name);  // set may have grown the section vector
+    if (!inSection || eq == std::string_view::npos || eq == 0) continue;  // stray line
+    std::string_view value = line.substr(eq + 1);
+    store.set(section, std::string(line.substr(0, eq)),
+              value.find('\\') == std::string_view::npos ? std::string(value)
+                                                         : unescape(std::string(value)));
   }
   return store;
 }
@@ -184,7 +202,9 @@ StoreCache& storeCache() {
 // (when given) is false when the file exists but could not be read, or is
 // not a regular file (a symbolic link at the store's path is refused, never
 // followed).
-std::shared_ptr<const Store> readStore(bool* readable = nullptr, bool useCache = true) {
+std::shared_ptr<const Store> readStore(bool* readable = nullptr, bool useCache = true,
+                                       const std::string* onlySection = nullptr,
+                                       const std::string* onlyKey = nullptr) {
   if (readable != nullptr) *readable = true;
   const std::string path = ZrPaths::settingsFile();
   std::string why;
@@ -233,6 +253,11 @@ std::shared_ptr<const Store> readStore(bool* readable = nullptr, bool useCache =
   if (!ok) {
     if (readable != nullptr) *readable = false;
     return std::make_shared<const Store>();
+  }
+  if (generation.empty() && onlyKey != nullptr) {
+    // Not a writer's store (edited by hand): never cached, so read only
+    // what was asked for.
+    return std::make_shared<const Store>(parse(text, onlySection, onlyKey));
   }
   auto store = std::make_shared<const Store>(parse(text));
   std::lock_guard<std::mutex> g(cache.mu);
@@ -307,7 +332,8 @@ int updateStore(Change change) {
 
 int ZRPlatformInfo::getRegInt(const char* section, const char* key, int* value) {
   if (section == nullptr || key == nullptr) return 0;
-  std::shared_ptr<const Store> store = readStore();
+  const std::string s(section), k(key);
+  std::shared_ptr<const Store> store = readStore(nullptr, true, &s, &k);
   const std::string* v = store->get(section, key);
   if (v == nullptr || v->empty()) return 0;
   errno = 0;
@@ -320,7 +346,8 @@ int ZRPlatformInfo::getRegInt(const char* section, const char* key, int* value) 
 
 int ZRPlatformInfo::getNumber(const char* section, const char* key, unsigned long* value) {
   if (section == nullptr || key == nullptr) return 0;
-  std::shared_ptr<const Store> store = readStore();
+  const std::string s(section), k(key);
+  std::shared_ptr<const Store> store = readStore(nullptr, true, &s, &k);
   const std::string* v = store->get(section, key);
   if (v == nullptr || v->empty() || (*v)[0] == '-') return 0;
   errno = 0;
@@ -333,7 +360,8 @@ int ZRPlatformInfo::getNumber(const char* section, const char* key, unsigned lon
 
 int ZRPlatformInfo::getString(const char* section, const char* key, std::string* value) {
   if (section == nullptr || key == nullptr) return 0;
-  std::shared_ptr<const Store> store = readStore();
+  const std::string s(section), k(key);
+  std::shared_ptr<const Store> store = readStore(nullptr, true, &s, &k);
   const std::string* v = store->get(section, key);
   if (v == nullptr) return 0;
   if (value != nullptr) *value = *v;

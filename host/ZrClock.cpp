@@ -20,6 +20,7 @@ class RealClock : public ZrClock {
   void sleepMillis(int64_t ms) override {
     if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
   }
+  bool isRealTime() const override { return true; }
 };
 
 RealClock& realClock() {

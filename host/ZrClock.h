@@ -18,4 +18,7 @@ class ZrClock {
   virtual void sleepMillis(int64_t ms) = 0;
   // The clock in force: the real clock unless a test installed another.
   static ZrClock& get();
+  // True for the real clock only: waits may then block in the kernel with
+  // real time-outs instead of sleeping on this clock.
+  virtual bool isRealTime() const { return false; }
 };

@@ -6,6 +6,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <unordered_map>
 
 #include "host/CNqError.h"
 #include "host/ZrClock.h"
@@ -13,6 +19,9 @@
 #include "host/ZrSafeFile.h"
 
 namespace {
+
+// The longest pause between two tries of a held lock.
+constexpr int64_t kMaxPollStepMillis = 4;
 
 // The lock directory must be ours alone: a directory (not a link) owned by
 // this process's user that nobody else may write, or another user could
@@ -40,43 +49,233 @@ std::string ZrNamedMutex::pathForName(const std::string& name) {
   return ZrPaths::lockDir() + "/zrmutex_" + ZrPaths::safeFileName(name) + ".lock";
 }
 
+namespace {
+
+// One open lock file per name and process, kept open between uses so that
+// taking a free lock costs a status check and an flock, not a path lookup.
+// Objects of the same name in this process exclude each other through the
+// held flag (they share the file description, which flock alone would not
+// keep apart). A forked child drops what it inherited: those descriptions
+// are its parent's.
+struct LockFile {
+  int fd = -1;
+  bool held = false;
+  bool waiting = false;  // a waiter thread blocks in flock on fd
+};
+
+struct LockFiles {
+  std::mutex mu;
+  pid_t pid = 0;
+  std::string checkedDir;  // the lock directory last found private
+  std::unordered_map<std::string, LockFile> files;
+};
+
+LockFiles& lockFiles() {
+  static LockFiles* files = new LockFiles;  // lives to the end, for any late user
+  return *files;
+}
+
+// Beyond this many cached files, a file is closed when it is released.
+constexpr size_t kMaxCachedLockFiles = 32;
+
+// Under files.mu: the entry of path with an open, still linked file; ""
+// or why not.
+std::string openLockFile(LockFiles& files, const std::string& path, LockFile*& entry) {
+  const pid_t self = ::getpid();
+  if (files.pid != self) {
+    for (auto& f : files.files)
+      if (f.second.fd >= 0) ::close(f.second.fd);
+    files.files.clear();
+    files.checkedDir.clear();
+    files.pid = self;
+  }
+  entry = &files.files[path];
+  if (entry->fd >= 0) {
+    struct stat st;
+    // A lock file removed meanwhile no longer excludes anyone: open anew.
+    if (::fstat(entry->fd, &st) == 0 && st.st_nlink > 0) return "";
+    if (entry->held || entry->waiting) return "";  // kept until released or given up
+    ::close(entry->fd);
+    entry->fd = -1;
+  }
+  const std::string dir = ZrPaths::lockDir();
+  if (files.checkedDir != dir) {
+    std::string why = checkLockDir(dir);
+    if (!why.empty()) return why;
+    files.checkedDir = dir;
+  }
+  std::string why;
+  // A regular file of 0600, never a link or FIFO planted at the path.
+  entry->fd = ZrSafeFile::openRegularNonblocking(path, O_RDWR | O_CREAT, 0600, &why);
+  if (entry->fd < 0) {
+    // The directory may have changed since it was found private.
+    files.checkedDir.clear();
+    std::string dirWhy = checkLockDir(dir);
+    return dirWhy.empty() ? why : dirWhy;
+  }
+  return "";
+}
+
+}  // namespace
+
+// A thread that blocks in the kernel's flock for one object, so that waiters
+// are woken in the kernel's order instead of polling (a poller that sleeps
+// loses every turn to a process that takes the lock again at once). It
+// lives across the object's attempts; abandoned, it gives up the lock as
+// soon as it gets it.
+struct ZrNamedMutex::Waiter {
+  std::mutex mu;
+  std::condition_variable cv;
+  bool done = false;
+  bool acquired = false;
+  bool abandoned = false;
+};
+
+namespace {
+
+void waitInKernel(std::shared_ptr<ZrNamedMutex::Waiter> w, int fd, std::string path) {
+  int rc;
+  do {
+    rc = ::flock(fd, LOCK_EX);
+  } while (rc != 0 && errno == EINTR);
+  LockFiles& files = lockFiles();
+  std::lock_guard<std::mutex> g(files.mu);
+  std::lock_guard<std::mutex> wg(w->mu);
+  auto it = files.files.find(path);
+  const bool ours = it != files.files.end() && it->second.fd == fd && files.pid == ::getpid();
+  if (ours) it->second.waiting = false;
+  if (rc == 0 && ours && !w->abandoned) {
+    it->second.held = true;
+    w->acquired = true;
+  } else if (rc == 0) {
+    ::flock(fd, LOCK_UN);
+  }
+  w->done = true;
+  w->cv.notify_all();
+}
+
+}  // namespace
+
+bool ZrNamedMutex::waitBlocking(int64_t millis) {
+  if (!m_waiter) {
+    LockFiles& files = lockFiles();
+    std::lock_guard<std::mutex> g(files.mu);
+    auto it = files.pid == ::getpid() ? files.files.find(m_path) : files.files.end();
+    // Another object of this process holds or waits for the same file: its
+    // description is shared, so only polling keeps the two apart.
+    if (it == files.files.end() || it->second.fd < 0 || it->second.held || it->second.waiting) {
+      return false;
+    }
+    it->second.waiting = true;
+    m_waiter = std::make_shared<Waiter>();
+    try {
+      std::thread(waitInKernel, m_waiter, it->second.fd, m_path).detach();
+    } catch (...) {
+      it->second.waiting = false;
+      m_waiter.reset();
+      return false;
+    }
+  }
+  std::unique_lock<std::mutex> wl(m_waiter->mu);
+  m_waiter->cv.wait_for(wl, std::chrono::milliseconds(millis), [&] { return m_waiter->done; });
+  if (!m_waiter->done) return false;
+  const bool acquired = m_waiter->acquired;
+  wl.unlock();
+  m_waiter.reset();
+  return acquired;
+}
+
+void ZrNamedMutex::abandonWaiter() {
+  if (!m_waiter) return;
+  std::lock_guard<std::mutex> wl(m_waiter->mu);
+  m_waiter->abandoned = true;
+  m_waiter.reset();
+}
+
 ZrNamedMutex::ZrNamedMutex(const char* name) : m_name(name != nullptr ? name : "") {
   if (m_name.empty()) {
     m_error = "empty mutex name";
     return;
   }
-  m_error = checkLockDir(ZrPaths::lockDir());
-  if (!m_error.empty()) return;
-  // A regular file of 0600, never a link or FIFO planted at the path.
-  m_fd = ZrSafeFile::openRegular(pathForName(m_name), O_RDWR | O_CREAT, 0600, &m_error);
+  m_path = pathForName(m_name);
+  LockFiles& files = lockFiles();
+  std::lock_guard<std::mutex> g(files.mu);
+  LockFile* entry = nullptr;
+  m_error = openLockFile(files, m_path, entry);
+  m_fd = m_error.empty() ? entry->fd : -1;
 }
 
 ZrNamedMutex::~ZrNamedMutex() {
   unlock();
-  if (m_fd >= 0) ::close(m_fd);
+  abandonWaiter();
+}
+
+bool ZrNamedMutex::tryLock() {
+  LockFiles& files = lockFiles();
+  std::lock_guard<std::mutex> g(files.mu);
+  LockFile* entry = nullptr;
+  // The file was checked when this object was made; only a retry (or a
+  // forked child) looks again.
+  auto it = files.pid == ::getpid() ? files.files.find(m_path) : files.files.end();
+  if (it != files.files.end() && it->second.fd >= 0 && !m_retried) {
+    entry = &it->second;
+  } else if (!openLockFile(files, m_path, entry).empty()) {
+    return false;
+  }
+  m_retried = true;
+  if (entry->held) return false;
+  if (::flock(entry->fd, LOCK_EX | LOCK_NB) != 0) return false;
+  entry->held = true;
+  m_fd = entry->fd;
+  return true;
 }
 
 int ZrNamedMutex::lock(unsigned long milliseconds) {
   if (m_fd < 0) return 0;
   if (m_held) return 1;
   ZrClock& clock = ZrClock::get();
+  if (clock.isRealTime() && !m_waiter && tryLock()) {
+    m_held = true;
+    m_retried = false;
+    return 1;
+  }
+  if (clock.isRealTime() && milliseconds > 0) {
+    if (waitBlocking(static_cast<int64_t>(milliseconds))) {
+      m_held = true;
+      m_retried = false;
+      return 1;
+    }
+    if (m_waiter) return 0;  // still queued in the kernel: the next attempt waits on
+    // No kernel wait possible (shared within this process): poll below.
+  }
   const int64_t deadline = clock.monotonicMillis() + static_cast<int64_t>(milliseconds);
   int64_t step = 1;
   for (;;) {
-    if (::flock(m_fd, LOCK_EX | LOCK_NB) == 0) {
+    if (tryLock()) {
       m_held = true;
+      m_retried = false;
       return 1;
     }
-    if (errno != EWOULDBLOCK && errno != EINTR) return 0;
     int64_t left = deadline - clock.monotonicMillis();
     if (left <= 0) return 0;
     clock.sleepMillis(step < left ? step : left);
-    if (step < 50) step *= 2;
+    // Short steps: a waiter that sleeps long loses every turn to one that
+    // takes the lock again at once.
+    if (step < kMaxPollStepMillis) step *= 2;
   }
 }
 
 void ZrNamedMutex::unlock() {
   if (!m_held) return;
-  ::flock(m_fd, LOCK_UN);
+  LockFiles& files = lockFiles();
+  std::lock_guard<std::mutex> g(files.mu);
   m_held = false;
+  auto it = files.files.find(m_path);
+  if (it == files.files.end() || files.pid != ::getpid()) return;
+  ::flock(it->second.fd, LOCK_UN);
+  it->second.held = false;
+  if (files.files.size() > kMaxCachedLockFiles) {
+    ::close(it->second.fd);
+    files.files.erase(it);
+  }
 }

@@ -1,10 +1,13 @@
 #pragma once
 // The host's machine-wide named mutex: an exclusive flock on one file per
-// name in ZrPaths::lockDir(). Each object opens its own file description, so
-// two objects of the same name exclude each other whether they live in one
-// thread, two threads or two processes. The lock goes away with the holder:
-// closing the descriptor (unlock, destruction, or process death) releases it.
-// The descriptor is close-on-exec, so child processes never hold it.
+// name in ZrPaths::lockDir(). The process keeps each lock file open between
+// uses (a free lock then costs one status check and one flock); objects of
+// the same name exclude each other whether they live in one thread, two
+// threads or two processes. The lock goes away with the holder: unlock,
+// destruction, or process death (its descriptors close) releases it. The
+// descriptors are close-on-exec, so child processes never hold them, and a
+// forked child opens its own. A lock file removed while cached is opened
+// anew.
 //
 // The lock directory is private: created 0700 when missing, and refused
 // (every lock then fails) when it is not a directory of this process's user
@@ -13,6 +16,8 @@
 // refused.
 //
 // Thread-safety: one object is used by one thread at a time.
+#include <cstdint>
+#include <memory>
 #include <string>
 
 class ZrNamedMutex {
@@ -31,17 +36,32 @@ class ZrNamedMutex {
   // The lock file path of a name (names are made safe as file names).
   static std::string pathForName(const std::string& name);
 
-  // Nonzero when acquired within milliseconds (0 means one try). Polls via
-  // ZrClock, so a fake clock makes a long wait instant. Already held by this
-  // object: nonzero at once.
+  // Nonzero when acquired within milliseconds (0 means one try). With the
+  // real clock the wait blocks in the kernel (a thread of the object waits
+  // in flock, kept across calls, so waiters get their turns in the kernel's
+  // order); with another clock (tests) it polls via ZrClock, so a fake clock
+  // makes a long wait instant. Already held by this object: nonzero at once.
   int lock(unsigned long milliseconds);
   // Releases the lock when held; harmless otherwise.
   void unlock();
   bool isHeld() const { return m_held; }
 
+  // State shared with the thread of a kernel wait (defined in the .cpp).
+  struct Waiter;
+
  private:
+  // One non-blocking try under the process's lock-file table.
+  bool tryLock();
+  // Real clock only: waits up to millis for a kernel-blocked flock (started
+  // on first use, kept across calls); false when it did not get the lock.
+  bool waitBlocking(int64_t millis);
+  void abandonWaiter();
+  std::shared_ptr<Waiter> m_waiter;
+
   std::string m_name;
+  std::string m_path;
   std::string m_error;
-  int m_fd = -1;
+  bool m_retried = false;  // a failed try: check the file again on the next
+  int m_fd = -1;           // the process's descriptor of the lock file (not owned); -1 invalid
   bool m_held = false;
 };

@@ -4,18 +4,33 @@
 // streams while it waits and enforces the time-out, GetIO hands the streams
 // out.
 //
-// Child discipline: the child runs in its own process group, reads standard
-// input from /dev/null, and inherits no descriptor other than 0, 1 and 2. On
-// time-out the whole group gets SIGTERM, then SIGKILL after a short grace,
-// and the child is reaped, so nothing a command started outlives it. A child
-// ended by a signal is reported as a failure.
+// Child discipline: the runner's direct child is a small supervisor in a
+// session and process group of its own (no controlling terminal: a tool
+// that prompts fails at once). It starts the command, which dies with the
+// supervisor (parent-death signal), reaps it and reports its exit status
+// through a pipe, so exit codes stay right when the host ignores SIGCHLD
+// or reaps children itself. When the runner's process dies while the
+// command runs, the supervisor sees its pipe from the runner end and kills
+// the whole group at once: no tool of a dead job goes on running. The
+// command reads standard input from /dev/null and inherits no descriptor
+// other than 0, 1 and 2. On time-out, or when the captured output passes
+// the limit, the whole group gets SIGTERM, then SIGKILL after a short
+// grace. A command ended by a signal is reported as a failure. A command
+// that ends normally leaves alone what it started in the background (a
+// daemon it launched).
 //
-// The runner installs no signal handlers and polls against the real
-// monotonic clock (it waits for real processes). Not thread-safe per object;
-// separate objects may run in parallel on separate threads.
+// The runner installs no signal handlers and blocks in poll on the streams
+// and the supervisor's report against the real monotonic clock (it waits
+// for real processes). Not thread-safe per object; separate objects may run
+// in parallel on separate threads.
 #include <sys/types.h>
 
+#include <cstddef>
 #include <string>
+
+#include "host/ZrCapture.h"
+
+struct ZrChildSetup;
 
 class ZrProcess {
  public:
@@ -32,9 +47,21 @@ class ZrProcess {
   // parent's own stream.
   void SetSilence(bool silence) { m_silence = silence; }
   void GetIO(std::string* out, std::string* err) const {
-    if (out != nullptr) *out = m_out;
-    if (err != nullptr) *err = m_err;
+    if (out != nullptr) *out = m_out.text();
+    if (err != nullptr) *err = m_err.text();
   }
+  // As GetIO, but hands the collected texts over without a copy (the
+  // object's own copies are left empty).
+  void TakeIO(std::string* out, std::string* err) {
+    if (out != nullptr) *out = m_out.take();
+    if (err != nullptr) *err = m_err.take();
+    m_out.clear();
+    m_err.clear();
+  }
+  // Caps the captured output (both streams together) at bytes; 0 means no
+  // cap. Past it the command's group is stopped and the wait fails with
+  // "output limit exceeded: ...".
+  void SetOutputLimit(size_t bytes) { m_limit = bytes; }
 
   // argv[0] is the program path (not searched in PATH), argv ends with null.
   // The vector is only read before this returns. false with *error set when
@@ -44,8 +71,9 @@ class ZrProcess {
   // true: the child exited and *exitCode holds its status.
   // false: *error is exactly "timedout" when the time-out passed (the group
   // has been killed and reaped); "terminated by signal N" when a signal ended
-  // the child (*exitCode is then 128 + N); another text when the end could
-  // not be observed.
+  // the child (*exitCode is then 128 + N); "output limit exceeded: ..." when
+  // the output passed the limit; another text when the end could not be
+  // observed.
   bool WaitForProcessToEnd(int* exitCode, std::string* error, int timeoutSeconds);
   // The same with a time-out in milliseconds.
   bool WaitForProcessToEndMillis(int* exitCode, std::string* error, long timeoutMillis);
@@ -59,18 +87,35 @@ class ZrProcess {
 
  private:
   void killGroupAndReap();
+  void reapSupervisor();
+  bool startDirect(const struct ZrChildSetup& setup, int outPipe[2], int errPipe[2], int& devNull,
+                   std::string* error);
+  bool reapDirect(bool block);
   void closePipes();
-  // Reads what the pipes offer within waitMillis; true when data or an end
-  // of stream arrived.
+  // Reads what the pipes offer within waitMillis (-1: until something
+  // comes); true when data, a status or an end of stream arrived.
   bool pumpOnce(int waitMillis);
+  bool readStatus();
   void drainAfterExit();
 
   bool m_silence = false;
   bool m_trapOut = false;
   bool m_trapErr = false;
-  std::string m_out;
-  std::string m_err;
-  pid_t m_pid = -1;
+  ZrCapture m_out;
+  ZrCapture m_err;
+  size_t m_limit = 0;
+  bool m_overflow = false;
+  bool m_ended = false;           // the supervisor reported the command's end
+  bool m_supervisorGone = false;  // its status pipe ended without a report
+  int m_waitStatus = 0;
+  pid_t m_pid = -1;  // the supervisor, leader of the command's group
   int m_outFd = -1;
   int m_errFd = -1;
+  int m_statusFd = -1;  // supervisor -> runner: started, exec failure, exit status
+  int m_lifeFd = -1;    // held open for the supervisor; its end means we died
+  // Direct path (the host leaves SIGCHLD alone): the command is our child,
+  // watched by the process's group watcher, and its end wakes the wait
+  // through a pidfd.
+  bool m_direct = false;
+  int m_pidFd = -1;
 };

@@ -32,7 +32,7 @@ bool writeAll(int fd, const std::string& text) {
 
 }  // namespace
 
-int openRegular(const std::string& path, int flags, mode_t mode, std::string* error) {
+int openRegularNonblocking(const std::string& path, int flags, mode_t mode, std::string* error) {
   int fd = ::open(path.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, mode);
   if (fd < 0) {
     int err = errno;
@@ -47,6 +47,12 @@ int openRegular(const std::string& path, int flags, mode_t mode, std::string* er
     errno = EINVAL;
     return -1;
   }
+  return fd;
+}
+
+int openRegular(const std::string& path, int flags, mode_t mode, std::string* error) {
+  int fd = openRegularNonblocking(path, flags, mode, error);
+  if (fd < 0) return -1;
   int fl = ::fcntl(fd, F_GETFL);
   if (fl >= 0) ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
   return fd;

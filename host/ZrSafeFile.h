@@ -18,6 +18,9 @@ namespace ZrSafeFile {
 // descriptor returned. -1 with *error set (and errno kept) on failure;
 // *error names the path. A refused non-regular file sets errno to EINVAL.
 int openRegular(const std::string& path, int flags, mode_t mode, std::string* error);
+// As openRegular, but the descriptor keeps O_NONBLOCK (enough for flock and
+// saves a system call on hot paths such as the named locks).
+int openRegularNonblocking(const std::string& path, int flags, mode_t mode, std::string* error);
 
 // Reads the whole regular file into *content, at most maxBytes (0: no
 // limit); a larger file is refused. false with *error on failure; *missing

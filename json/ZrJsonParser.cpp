@@ -236,10 +236,24 @@ class Reader {
     return true;
   }
 
+  // match() of a one-character literal, the common case: the same result
+  // without the bookkeeping of a partial match.
+  bool match(char literal) {
+    for (;;) {
+      m_rIn.skipSpace();
+      int c = m_rIn.peek();
+      if (c == static_cast<unsigned char>(literal)) {
+        m_rIn.advance();
+        return true;
+      }
+      if (c == kEnd || !parseComment()) return false;
+    }
+  }
+
   // A quoted string; its bytes are appended to value.
   bool parseString(std::string& value) {
     char quote;
-    if (match("\"")) {
+    if (match('"')) {
       quote = '"';
     } else if (m_rIn.peek() == '\'') {
       // Leniency: single-quoted strings.
@@ -454,7 +468,7 @@ class Reader {
     switch (m_rIn.peek()) {
       case '[': {
         std::unique_ptr<Array> a(new Array);
-        if (parseArray(*a)) {
+        if (parseEmptyArray(*a)) {
           detail::Access::adoptArray(value, a.release());
           return true;
         }
@@ -492,30 +506,39 @@ class Reader {
 
   bool parseObjectValue(Value& value) {
     std::unique_ptr<Object> o(new Object);
-    if (!parseObject(*o)) return false;
+    if (!parseEmptyObject(*o)) return false;
     detail::Access::adoptObject(value, o.release());
     return true;
   }
 
   bool parseArray(Array& array) {
     array.reset();
-    if (!match("[")) return false;
+    return parseEmptyArray(array);
+  }
+
+  bool parseObject(Object& object) {
+    object.reset();
+    return parseEmptyObject(object);
+  }
+
+ private:
+  // REQUIRES: the container holds nothing (a fresh one needs no reset).
+  bool parseEmptyArray(Array& array) {
+    if (!match('[')) return false;
     if (!enter()) return false;
     bool ok = arrayBody(array);
     --m_nDepth;
     return ok;
   }
 
-  bool parseObject(Object& object) {
-    object.reset();
-    if (!match("{")) return false;
+  bool parseEmptyObject(Object& object) {
+    if (!match('{')) return false;
     if (!enter()) return false;
     bool ok = objectBody(object);
     --m_nDepth;
     return ok;
   }
 
- private:
   bool enter() {
     if (m_bTooDeep || m_nDepth >= kMaxNestingDepth) {
       m_bTooDeep = true;
@@ -527,7 +550,7 @@ class Reader {
 
   // After the '['. Each element is read in place at the end of the list.
   bool arrayBody(Array& array) {
-    if (match("]")) return true;
+    if (match(']')) return true;
     ValueList& values = detail::Access::values(array);
     do {
       Value& element = detail::Access::emplaceBack(values);
@@ -540,15 +563,15 @@ class Reader {
         detail::Access::popBack(values);
         break;
       }
-    } while (match(","));
+    } while (match(','));
     if (m_bTooDeep) return false;
-    return match("]");
+    return match(']');
   }
 
   // After the '{'. Members are appended as they come and put in key order
   // once the object ends, however it ends.
   bool objectBody(Object& object) {
-    if (match("}")) return true;
+    if (match('}')) return true;
     MemberList& members = detail::Access::members(object);
     bool ok = objectMembers(members);
     detail::Access::normalize(members);
@@ -563,16 +586,16 @@ class Reader {
         if (m_rIn.peek() == '}') break;
         return false;  // keys must be quoted
       }
-      if (!match(":")) return false;
+      if (!match(':')) return false;
       Value value;
       // Leniency: a member whose value cannot be read is dropped and ends the
       // list; nothing but whitespace before '}' still closes the object.
       if (!parseValue(value)) break;
       // A key given twice takes the later value.
       detail::Access::appendMember(members, std::move(key), std::move(value));
-    } while (match(","));
+    } while (match(','));
     if (m_bTooDeep) return false;
-    return match("}");
+    return match('}');
   }
 
   Cursor& m_rIn;

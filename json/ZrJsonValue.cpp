@@ -170,8 +170,7 @@ struct ValueList::NumberBlock {
   Number* slots() { return reinterpret_cast<Number*>(this + 1); }
 };
 
-static_assert(sizeof(Value) == 16 && alignof(Value) <= 8,
-              "a list holds its first element in sixteen bytes of its own");
+static_assert(sizeof(Value) == 16, "values are sixteen bytes");
 
 namespace {
 constexpr uint32_t kFirstNumberBlock = 8;

@@ -183,23 +183,22 @@ class Value {
 
  private:
   friend struct detail::Access;
-  friend class ValueList;
 
   // REQUIRES: a string, array or object with its payload. Destroys it.
   void destroyContainer();
   // Destroys any payload, a number's included; the tag stays.
   void release();
-  // REQUIRES: no payload other than a number's. The number slot of this
-  // value, allocated when it has none.
+  // The node a number of this value goes to: its own (or lent) one when it
+  // is a number already, else a new one, any other payload destroyed.
   Number& numberSlot();
 
-  // Sixteen bytes, so that arrays and objects hold their values in place:
-  // m_pPayload is null for null and invalid values and holds nothing but the
-  // boolean for a boolean (the destructor tests it before anything else).
-  // a boolean lives in the value itself, every other payload (the number
+  // Sixteen bytes, so that arrays and objects hold their values in place.
+  // A boolean lives in the value itself; every other payload (the number
   // too, whose long double would double the size of every value) in a node
   // of its own. A number value always has its node; a hollow string, array
-  // or object has none.
+  // or object has none. m_pPayload is null for null and invalid values and
+  // holds nothing but the boolean for a boolean (the destructor tests it
+  // before anything else).
   //
   // A number element of a long array has its node lent by the array's
   // ValueList (m_bLentNumber), which frees all such nodes at once. Elements
@@ -224,7 +223,7 @@ class Value {
 // allocation per number.
 class ValueList {
  public:
-  ValueList() = default;
+  ValueList() {}
   ValueList(const ValueList&) = delete;
   ValueList& operator=(const ValueList&) = delete;
   ~ValueList();
@@ -265,10 +264,8 @@ class ValueList {
 
   // The elements: in place in the list while it holds at most one (no
   // allocation for the many short arrays of nested text), else on the heap.
-  const Value* data() const {
-    return m_pData != nullptr ? m_pData : reinterpret_cast<const Value*>(m_aFirst);
-  }
-  Value* data() { return m_pData != nullptr ? m_pData : reinterpret_cast<Value*>(m_aFirst); }
+  const Value* data() const { return m_pData != nullptr ? m_pData : &m_oFirst; }
+  Value* data() { return m_pData != nullptr ? m_pData : &m_oFirst; }
   std::size_t capacity() const { return m_pData != nullptr ? m_nCapacity : 1; }
   Value& operator[](std::size_t i) { return data()[i]; }
   void reserve(std::size_t n);
@@ -284,11 +281,15 @@ class ValueList {
   // A node for a number element of this list.
   Number* lendNumber();
 
-  Value* m_pData = nullptr;  // null: the element storage is m_aFirst
+  Value* m_pData = nullptr;  // null: the element storage is m_oFirst
   uint32_t m_nSize = 0;
   uint32_t m_nCapacity = 0;  // of m_pData
   NumberBlock* m_pNumbers = nullptr;
-  alignas(8) unsigned char m_aFirst[16];
+  // Alive only while it is the one element (constructed and destroyed
+  // explicitly, like the heap elements).
+  union {
+    Value m_oFirst;
+  };
 };
 
 class Array {
@@ -298,7 +299,7 @@ class Array {
   Array() {}
   Array(const Array& other) { import(other); }
   Array(const Value& value) { import(value); }  // one element
-  ~Array() { reset(); }
+  ~Array() {}                                   // the list destroys every element
 
   std::size_t size() const { return m_oValues.size(); }
   bool empty() const { return m_oValues.empty(); }
@@ -432,7 +433,7 @@ class Object {
   Object() {}
   Object(const Object& other) { import(other); }
   Object(const std::string& key, const Value& value) { import(key, value); }
-  ~Object() { reset(); }
+  ~Object() {}  // the list destroys every member
 
   std::size_t size() const { return m_oMap.size(); }
   bool empty() const { return m_oMap.empty(); }

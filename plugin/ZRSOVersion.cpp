@@ -96,6 +96,8 @@ Discovery discoverDevice(ZRSO::SnapInfo* first, ZRSO::SnapInfo* device, const In
   const std::string& ldev = virtualMachine ? info.snapVirLdevId : info.snapLdevId;
   for (const auto& entry : cache) {
     const ZRHDSSCSIInquiryData& record = entry.second;
+    // A snap without a recorded target (or array) names no device.
+    if (serial.empty() || ldev.empty()) break;
     if (!record.isHitachi || record.arraySerial != serial || record.devNo != ldev) continue;
     first->log(1, fn, "-->>-->>-->>-->> Found device-[%d], LDEV-[%s]", found + 1,
                record.devNo.c_str());

@@ -31,9 +31,13 @@ struct HDSLunInfo {
 // One LDEV of the key-and-value LDEV listing; a "Serial#" line starts a new
 // record. As input to a query, only serial and ldevId are given.
 struct HDSLdevInfo {
-  std::string serial;         // "Serial#", up to "PHY_Serial#"
-  std::string ldevId;         // "LDEV", up to "VIR_LDEV" or "PHY_LDEV"
-  std::string virtualLdevId;  // after "VIR_LDEV:"; empty when none
+  // Physical array and LDEV: "Serial#" and "LDEV" (up to "VIR_LDEV"), or
+  // in the global-virtualisation form "PHY_Serial#" and "PHY_LDEV".
+  std::string serial;
+  std::string ldevId;
+  // After "VIR_LDEV:", or the global form's "LDEV" when it differs from
+  // "PHY_LDEV"; empty when none.
+  std::string virtualLdevId;
   // The global-virtualisation form prints the physical values beside the
   // virtual ones: after "PHY_Serial#:" and "PHY_LDEV:"; empty otherwise.
   std::string physicalSerial;

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <map>
@@ -85,6 +86,20 @@ void cmdDeleteLun(Ctx& c) {
            "LU path of LDEV " + std::to_string(id) + " on " + port + "-" + std::to_string(g->gid));
 }
 
+// The target name the array gives a new host group on an iSCSI port, as
+// "iqn.1994-04.jp.co.hitachi:rsd.h8m.t.12345.4e001" for CL4-E-1.
+std::string targetIqn(const std::string& serial, const std::string& port, int gid) {
+  std::string code;
+  size_t dash = port.find('-');
+  if (dash != std::string::npos && dash > 0 && dash + 1 < port.size()) {
+    code += port[dash - 1];
+    code += static_cast<char>(std::tolower(static_cast<unsigned char>(port[dash + 1])));
+  }
+  char id[8];
+  std::snprintf(id, sizeof id, "%03x", gid & 0xfff);
+  return "iqn.1994-04.jp.co.hitachi:rsd.h8m.t." + serial + "." + code + id;
+}
+
 void cmdAddHostGroup(Ctx& c) {
   Opts o;
   if (!parseOpts(c, 2, {{"-port", 1, 1, false}, {"-host_grp_name", 1, 1, false}}, o)) return;
@@ -123,6 +138,7 @@ void cmdAddHostGroup(Ctx& c) {
   g.gid = gid;
   g.name = name;
   g.rsgid = p.rsgid;
+  if (p.type == "ISCSI") g.iqn = targetIqn(c.a->serial, port, gid);
   p.hostGroups[gid] = g;
 }
 

@@ -208,8 +208,7 @@ bool ldevArg(Ctx& c, const std::string& opt, const std::string& v, int& id) {
 
 bool inRange(Ctx& c, int id) {
   if (id < 0 || id > c.a->maxLdev) {
-    error(c, kExitGeneric, "EX_ENLDEV",
-          "No such LDEV (" + std::to_string(id) + " is out of range)");
+    error(c, kExitNoLdev, "EX_ENLDEV", "No such LDEV");
     return false;
   }
   return true;

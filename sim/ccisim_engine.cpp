@@ -1,18 +1,20 @@
-// The engine: one invocation of a tool against the state file.
+// The engine: one invocation of a tool against the state database.
 //
 // Order of work (each invocation):
-//   1. lock "<state>.lock" (flock), load the state;
-//   2. hang-before faults: journal a marker, save, unlock, sleep, lock and
+//   1. open the database, begin a write transaction (other runs wait),
+//      load the small records (LDEVs are read as the command names them);
+//   2. hang-before faults: journal a marker, save, commit, sleep, begin and
 //      load again (a time-out that kills the tool meanwhile leaves the array
 //      untouched);
-//   3. tick += 1; match the other faults;
+//   3. tick = the next journal row; match the other faults;
 //   4. parse argv (syntax errors: 252/253/254), check the context every real
 //      array checks (instance running 251, serial 1, login 202, foreign
-//      resource lock 227), check the command's preconditions, apply the
+//      resource lock 221), check the command's preconditions, apply the
 //      effect, render the output;
 //   5. fault rewrites (fail, garble), error stream switch;
-//   6. journal the invocation, save, unlock; a hang-after fault's sleep is
-//      left to the caller (main sleeps before printing).
+//   6. save the records that changed, journal the invocation, commit; a
+//      hang-after fault's sleep is left to the caller (main sleeps before
+//      printing).
 // Messages are printed the way the real tools print them:
 // "<tool>: [EX_<NAME>] <text>", array refusals with SSB and CAUSE lines.
 #include "sim/ccisim_engine.h"

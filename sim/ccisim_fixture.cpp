@@ -1,6 +1,7 @@
 // Test fixture: builds and reads a state file in its own directory.
 #include "sim/ccisim_fixture.h"
 #include "sim/ccisim_internal.h"
+#include "sim/ccisim_query.h"
 #include "sim/ccisim_store.h"
 
 #include <cerrno>
@@ -111,11 +112,9 @@ std::string Fixture::etcDir() const { return load().etcDir; }
 void Fixture::exportEnv() const { ::setenv("CCISIM_STATE", statePath().c_str(), 1); }
 
 State Fixture::load() const {
-  std::unique_ptr<Store> store = openStore(statePath(), false);
   State s;
   std::string why;
-  if (!store->begin(false, why) || !store->load(s, true, why)) die(why);
-  store->rollback();
+  if (!loadState(statePath(), s, &why)) die(why);
   return s;
 }
 

@@ -43,7 +43,7 @@ constexpr int kExitAuth = 202;           // [EX_ENAUTH] no valid login
 constexpr int kExitNoObject = 205;       // [EX_ENOOBJ] no such object
 constexpr int kExitRejected = 221;       // [EX_CMDRJE] refused by the array
 constexpr int kExitBadStatus = 222;      // [EX_INVSTP] invalid pair status, [EX_INVVOL] volume
-constexpr int kExitLocked = 227;         // not used by the array: a lock refusal is 221
+constexpr int kExitNoLdev = 227;         // [EX_ENLDEV] LDEV id out of the array's range
 constexpr int kExitStatusTimeout = 233;  // [EX_EWSTOT] command status not ready
 constexpr int kExitNoGroup = 239;        // [EX_ENOGRP] pairsyncwait: no such group
 constexpr int kExitNoDevice = 246;       // [EX_ENODEV] listing matched nothing
@@ -58,8 +58,10 @@ constexpr int kExitHorcmStart = 2;       // horcmstart.sh: bad instance file
 int maxLdevForModel(const std::string& modelCode);
 
 // Virtual LDEV id markers of Ldev::vid.
-constexpr int kVidImplicit = -1;  // virtual id = own id (printed only inside a VSM)
-constexpr int kVidNone = 65534;   // no virtual id (after unmap resource)
+// Never given one: outside a virtual storage machine the own id (not
+// printed), inside one none (printed as 65534).
+constexpr int kVidImplicit = -1;
+constexpr int kVidNone = 65534;  // no virtual id (after unmap resource)
 
 // Causes of an array refusal (exit 221, [EX_CMDRJE]): each prints its own
 // SSB pair and CAUSE text. kOther takes the text the command gives.

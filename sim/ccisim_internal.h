@@ -57,7 +57,6 @@ int kindRank(const std::string& kind);
 bool readFile(const std::string& path, std::string& out);
 // Writes a sibling temporary file and renames it over path.
 bool writeFileAtomic(const std::string& path, const std::string& text);
-bool appendFile(const std::string& path, const std::string& text);
 
 // A text table: columns padded to the widest cell plus two blanks, the last
 // column unpadded, so no line ends in blanks. rightAlign marks columns printed

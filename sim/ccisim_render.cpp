@@ -69,9 +69,10 @@ std::string ssidOf(int ldev) {
 std::string ldevHead(const Array& a, const Ldev& l) {
   const ResourceGroup* g = l.rsgid == 0 ? nullptr : a.groupById(l.rsgid);
   bool vsm = g && !g->vSerial.empty() && g->vSerial != a.serial;
-  int vid = l.vid == kVidImplicit ? l.id : l.vid;
+  // Inside a machine an LDEV never given a virtual id has none (65534).
+  int vid = l.vid == kVidImplicit ? (vsm ? kVidNone : l.id) : l.vid;
   if (a.globalVirtualization) {
-    bool virt = vsm && l.vid != kVidNone;
+    bool virt = vsm && vid != kVidNone;
     return "Serial# : " + (vsm ? g->vSerial : a.serial) + " PHY_Serial#  : " + a.serial +
            "\nLDEV : " + std::to_string(virt ? vid : l.id) + " PHY_LDEV : " + std::to_string(l.id) +
            "\n";
@@ -344,7 +345,7 @@ std::string renderGetPort(const Array& a) {
   std::vector<std::vector<std::string>> rows;
   for (const auto& p : a.ports)
     rows.push_back({p.first, p.second.type, "TAR", "AUT", "EF", "N", "FCAL", "N", "0", a.serial,
-                    p.second.wwn, "-"});
+                    p.second.wwn.empty() ? "-" : p.second.wwn, "-"});
   return formatTable({"PORT", "TYPE", "ATTR", "SPD", "LPID", "FAB", "CONN", "SSW", "SL", "Serial#",
                       "WWN", "PHY_PORT"},
                      rows);

@@ -1,23 +1,9 @@
-// State model, its text form, the journal, and file helpers.
+// State model, record text encoding, refusal texts, faults and file helpers.
 //
-// State file format (simulator's choice, kept readable for `ccisim show` and
-// for a person with a text editor): one record per line,
-//   <kind> key=value key=value ...
-// values percent-encoded (blank, tab, line ends, '%', '=', ',' as %XX), lists
-// as "<count>:" followed by the items joined by ','. Lines starting with '#'
-// and empty lines are ignored. Kinds, in the order they are written:
-//   sim        simulator-wide settings and counters
-//   user       name, password
-//   cmddev     path -> serial, ldev
-//   instance   HORCM instance: running, attached array, login, command status
-//   array      serial, model code, max LDEV, microcode, pair timing
-//   ldev pool pair port hostgroup lun rg copygroup rpair   (each names its array)
-//   fault      one injected fault with its counters
-// Records of an array follow its "array" line. Unknown keys are ignored, a
-// missing key takes the default of the model.
-//
-// Journal format: one "call" record per invocation (tick, tool, argv list,
-// instance, serial, exit code, hang marker, stdout, stderr).
+// Record text (the rows of the state database and `ccisim dump`): one record
+// per line, "<kind> key=value key=value ...", values percent-encoded (blank,
+// tab, line ends, '%', '=', ',' as %XX), lists as "<count>:" followed by the
+// items joined by ','. The kinds are listed in ccisim_records.cpp.
 #include "sim/ccisim_fixture.h"
 #include "sim/ccisim_internal.h"
 #include "sim/ccisim_store.h"
@@ -192,13 +178,6 @@ bool writeFileAtomic(const std::string& path, const std::string& text) {
     return false;
   }
   return true;
-}
-
-bool appendFile(const std::string& path, const std::string& text) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
-  bool ok = writeAll(fd, text);
-  return (::close(fd) == 0) && ok;
 }
 
 std::string formatTable(const std::vector<std::string>& header,

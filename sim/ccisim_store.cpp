@@ -43,6 +43,7 @@ bool run(sqlite3_stmt* st) {
 }
 
 constexpr int kWholeArray = 1 << 30;
+constexpr int kWalPagesKept = 24;
 
 bool sameLdev(const Ldev& a, const Ldev& b) {
   return a.id == b.id && a.defined == b.defined && a.volType == b.volType &&
@@ -89,6 +90,13 @@ std::unique_ptr<Store> Store::open(const std::string& path, bool create, std::st
   int persist = 1;
   sqlite3_file_control(db, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
   sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+  sqlite3_wal_hook(
+      db,
+      [](void* self, sqlite3*, const char*, int pages) {
+        static_cast<Store*>(self)->walPages_ = pages;
+        return SQLITE_OK;
+      },
+      s.get());
   // WAL: readers never wait for the writer. synchronous OFF: no sync at
   // all; a killed tool still leaves a consistent database (the WAL is atomic
   // per transaction), only a crash of the host could lose the last runs.
@@ -128,9 +136,9 @@ bool Store::commit(std::string& why) {
   if (!exec("COMMIT", why)) return false;
   // The next run opens the database anew and reads the whole WAL back (the
   // record of what was copied back lives in shared memory that goes with
-  // the last connection): empty it now, while it holds a few pages.
+  // the last connection): empty it once it holds more than a few pages.
   std::string ignored;
-  if (writing_) exec("PRAGMA wal_checkpoint(TRUNCATE)", ignored);
+  if (writing_ && walPages_ > kWalPagesKept) exec("PRAGMA wal_checkpoint(TRUNCATE)", ignored);
   return true;
 }
 void Store::rollback() {

@@ -69,6 +69,7 @@ class Store : public LdevSource {
   using Key = std::pair<std::string, std::string>;  // (kind, key)
   sqlite3* db_;
   bool writing_ = false;
+  int walPages_ = 0;  // pages in the WAL after the last commit
   std::map<const char*, sqlite3_stmt*> stmts_;
   std::map<Key, std::pair<int, std::string>> small_;  // -> (ord, text) as loaded
   // Every LDEV read, as read; `stored` false: no row (an undefined default).

@@ -83,9 +83,20 @@ void ZrHostDevice::setState(const ZrDeviceState& s) {
 
 // ---- JSON ----
 
+const zrjson::Value* zrJsonMember(const zrjson::Object& o, const std::string& key) {
+  for (const auto& kv : o.kv_map())
+    if (kv.first == key) return zrJsonPtr(kv.second);
+  return nullptr;
+}
+
+bool zrJsonFilled(const zrjson::Object& o, const std::string& key) {
+  const zrjson::Value* v = zrJsonMember(o, key);
+  return v != nullptr && (v->is<zrjson::Array>() || v->is<zrjson::Object>()) && !v->empty();
+}
+
 std::vector<const zrjson::Value*> zrJsonElements(const zrjson::Array& a) {
   std::vector<const zrjson::Value*> out;
-  for (const zrjson::Value* v : a.values()) out.push_back(v);
+  for (const auto& v : a.values()) out.push_back(zrJsonPtr(v));
   return out;
 }
 
@@ -105,7 +116,7 @@ zrjson::Value zrJsonTextArray(const std::vector<std::string>& items) {
 
 std::string zrJsonText(const zrjson::Object& o, const std::string& key, const std::string& def) {
   if (!o.has<zrjson::String>(key)) return def;
-  const zrjson::Value* v = o.kv_map().at(key);
+  const zrjson::Value* v = zrJsonMember(o, key);
   return v->empty() ? std::string() : v->get<zrjson::String>();
 }
 
@@ -121,7 +132,7 @@ bool zrJsonBool(const zrjson::Object& o, const std::string& key, bool def) {
 
 std::vector<const zrjson::Object*> zrJsonObjects(const zrjson::Object& o, const std::string& key) {
   std::vector<const zrjson::Object*> out;
-  if (!o.has<zrjson::Array>(key) || o.kv_map().at(key)->empty()) return out;
+  if (!o.has<zrjson::Array>(key) || !zrJsonFilled(o, key)) return out;
   for (const zrjson::Value* v : zrJsonElements(o.get<zrjson::Array>(key))) {
     if (v->is<zrjson::Object>() && !v->empty()) out.push_back(&v->get<zrjson::Object>());
   }
@@ -130,7 +141,7 @@ std::vector<const zrjson::Object*> zrJsonObjects(const zrjson::Object& o, const 
 
 std::vector<std::string> zrJsonTexts(const zrjson::Object& o, const std::string& key) {
   std::vector<std::string> out;
-  if (!o.has<zrjson::Array>(key) || o.kv_map().at(key)->empty()) return out;
+  if (!o.has<zrjson::Array>(key) || !zrJsonFilled(o, key)) return out;
   for (const zrjson::Value* v : zrJsonElements(o.get<zrjson::Array>(key))) {
     if (v->is<zrjson::String>()) out.push_back(v->empty() ? "" : v->get<zrjson::String>());
   }
@@ -140,8 +151,9 @@ std::vector<std::string> zrJsonTexts(const zrjson::Object& o, const std::string&
 std::vector<std::pair<std::string, const zrjson::Value*>> zrJsonMembers(const zrjson::Object& o,
                                                                         const std::string& key) {
   std::vector<std::pair<std::string, const zrjson::Value*>> out;
-  if (!o.has<zrjson::Object>(key) || o.kv_map().at(key)->empty()) return out;
-  for (const auto& kv : o.get<zrjson::Object>(key).kv_map()) out.emplace_back(kv.first, kv.second);
+  if (!o.has<zrjson::Object>(key) || !zrJsonFilled(o, key)) return out;
+  for (const auto& kv : o.get<zrjson::Object>(key).kv_map())
+    out.emplace_back(kv.first, zrJsonPtr(kv.second));
   return out;
 }
 

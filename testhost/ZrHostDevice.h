@@ -91,6 +91,14 @@ std::vector<std::string> zrJsonTexts(const zrjson::Object& o, const std::string&
 // Members of an object member, each (key, value), in key order.
 std::vector<std::pair<std::string, const zrjson::Value*>> zrJsonMembers(const zrjson::Object& o,
                                                                         const std::string& key);
+// A value as a pointer, whether the library's containers hand out values or
+// pointers to them.
+inline const zrjson::Value* zrJsonPtr(const zrjson::Value* v) { return v; }
+inline const zrjson::Value* zrJsonPtr(const zrjson::Value& v) { return &v; }
+// The member of key, or null.
+const zrjson::Value* zrJsonMember(const zrjson::Object& o, const std::string& key);
+// True when key holds a container (array or object) with content.
+bool zrJsonFilled(const zrjson::Object& o, const std::string& key);
 // The elements of an array, in order.
 std::vector<const zrjson::Value*> zrJsonElements(const zrjson::Array& a);
 zrjson::Value zrJsonNumber(long long n);

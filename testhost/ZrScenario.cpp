@@ -86,7 +86,7 @@ bool readExpectation(const zrjson::Object& e, ZrExpectation& x, std::string* err
       if (scalarText(*k, key)) x.metadataKeys[std::atoi(kv.first.c_str())].push_back(key);
     }
   }
-  if (e.has<zrjson::Array>("metadataEmpty") && !e.kv_map().at("metadataEmpty")->empty()) {
+  if (e.has<zrjson::Array>("metadataEmpty") && zrJsonFilled(e, "metadataEmpty")) {
     for (const zrjson::Value* v : zrJsonElements(e.get<zrjson::Array>("metadataEmpty")))
       if (v->is<zrjson::Number>())
         x.metadataEmpty.push_back(static_cast<int>(v->get<zrjson::Number>()));
@@ -160,11 +160,11 @@ bool readArray(const zrjson::Object& a, ZrArraySpec& x, std::string* error) {
       hg.gid = static_cast<int>(zrJsonInt(*g, "gid"));
       hg.name = zrJsonText(*g, "name", port.name + "-G" + std::to_string(hg.gid));
       hg.wwns = zrJsonTexts(*g, "wwns");
-      if (g->has<zrjson::Array>("luns") && !g->kv_map().at("luns")->empty()) {
+      if (g->has<zrjson::Array>("luns") && zrJsonFilled(*g, "luns")) {
         for (const zrjson::Value* lun : zrJsonElements(g->get<zrjson::Array>("luns"))) {
           if (!lun->is<zrjson::Array>() || lun->empty() || lun->get<zrjson::Array>().size() != 2 ||
-              !lun->get<zrjson::Array>().values()[0]->is<zrjson::Number>() ||
-              !lun->get<zrjson::Array>().values()[1]->is<zrjson::Number>()) {
+              !zrJsonElements(lun->get<zrjson::Array>())[0]->is<zrjson::Number>() ||
+              !zrJsonElements(lun->get<zrjson::Array>())[1]->is<zrjson::Number>()) {
             *error = "host group " + hg.name + ": each LUN is [lun, ldev]";
             return false;
           }
@@ -227,7 +227,7 @@ bool readStep(const zrjson::Object& s, size_t count, const std::string& serial, 
     *error = "step \"" + x.title + "\": \"call\" names no zrso_ export";
     return false;
   }
-  if (s.has<zrjson::Array>("devices") && !s.kv_map().at("devices")->empty()) {
+  if (s.has<zrjson::Array>("devices") && zrJsonFilled(s, "devices")) {
     for (const zrjson::Value* v : zrJsonElements(s.get<zrjson::Array>("devices"))) {
       const long long i = v->is<zrjson::Number>() ? std::llround(v->get<zrjson::Number>()) : -1;
       // Devices the host clones during the run (GAD) follow the
@@ -249,11 +249,11 @@ bool readStep(const zrjson::Object& s, size_t count, const std::string& serial, 
       *error = "step \"" + x.title + "\": copyMetadata names a device out of range";
       return false;
     }
-    if (c->has<zrjson::Array>("ids") && !c->kv_map().at("ids")->empty()) {
+    if (c->has<zrjson::Array>("ids") && zrJsonFilled(*c, "ids")) {
       for (const zrjson::Value* v : zrJsonElements(c->get<zrjson::Array>("ids")))
         if (v->is<zrjson::Number>()) copy.ids.push_back(static_cast<int>(v->get<zrjson::Number>()));
     }
-    if (c->has<zrjson::Array>("as") && !c->kv_map().at("as")->empty()) {
+    if (c->has<zrjson::Array>("as") && zrJsonFilled(*c, "as")) {
       for (const zrjson::Value* v : zrJsonElements(c->get<zrjson::Array>("as")))
         if (v->is<zrjson::Number>()) copy.as.push_back(static_cast<int>(v->get<zrjson::Number>()));
       if (copy.as.size() != copy.ids.size()) {
@@ -327,9 +327,10 @@ bool zrParseScenario(const std::string& text, ZrScenario& out, std::string* erro
   }
   if (o.has<zrjson::Object>("settings")) {
     for (const auto& section : o.get<zrjson::Object>("settings").kv_map()) {
-      if (!section.second->is<zrjson::Object>() || section.second->empty()) continue;
-      for (const auto& kv : section.second->get<zrjson::Object>().kv_map()) {
-        if (!scalarText(*kv.second, s.settings[section.first][kv.first])) {
+      const zrjson::Value* values = zrJsonPtr(section.second);
+      if (!values->is<zrjson::Object>() || values->empty()) continue;
+      for (const auto& kv : values->get<zrjson::Object>().kv_map()) {
+        if (!scalarText(*zrJsonPtr(kv.second), s.settings[section.first][kv.first])) {
           *e = "setting " + kv.first + " is not a text or number";
           return false;
         }

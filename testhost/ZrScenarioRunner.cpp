@@ -216,29 +216,9 @@ ZrRunOutcome ZrScenarioRunner::run() {
   return outcome;
 }
 
-void ZrScenarioRunner::runStep(size_t index, ZrRunOutcome& outcome) {
-  const ZrScenarioStep& step = m_scenario.steps[index];
-  ZrStepOutcome o;
-  o.title = step.title;
-  std::vector<int> devices = step.devices;
-  if (devices.empty())
-    for (size_t i = 0; i < m_host->deviceCount(); ++i) devices.push_back(static_cast<int>(i));
-  for (int i : devices) {
-    if (static_cast<size_t>(i) < m_host->deviceCount()) continue;
-    o.ran = true;
-    o.failures.push_back("device " + std::to_string(i) + " does not exist: the host has " +
-                         std::to_string(m_host->deviceCount()));
-  }
-  if (!o.failures.empty()) {
-    m_out << "\n[" << index + 1 << "/" << m_scenario.steps.size() << "] " << step.title
-          << ": NOT RUN\n";
-    for (const std::string& f : o.failures) m_out << "      - " << f << "\n";
-    outcome.steps.push_back(o);
-    return;
-  }
-  m_out << "\n[" << index + 1 << "/" << m_scenario.steps.size() << "] " << step.title << ": "
-        << step.call << " on " << devices.size() << " device(s) ..." << std::endl;
-
+// What the host and the array do before the call: changes behind the
+// plug-in's back, metadata the host copies between its objects, faults.
+void ZrScenarioRunner::applyActions(const ZrScenarioStep& step) {
   for (const ZrArrayChange& c : step.arrayChanges) {
     m_sim->update([&](ccisim::State& s) {
       ccisim::Array* a = s.array(c.serial);
@@ -275,6 +255,32 @@ void ZrScenarioRunner::runStep(size_t index, ZrRunOutcome& outcome) {
   }
   if (step.clearFaults) m_sim->clearFaults();
   for (const ccisim::Fault& f : step.faults) m_sim->addFault(f);
+}
+
+void ZrScenarioRunner::runStep(size_t index, ZrRunOutcome& outcome) {
+  const ZrScenarioStep& step = m_scenario.steps[index];
+  ZrStepOutcome o;
+  o.title = step.title;
+  std::vector<int> devices = step.devices;
+  if (devices.empty())
+    for (size_t i = 0; i < m_host->deviceCount(); ++i) devices.push_back(static_cast<int>(i));
+  for (int i : devices) {
+    if (static_cast<size_t>(i) < m_host->deviceCount()) continue;
+    o.ran = true;
+    o.failures.push_back("device " + std::to_string(i) + " does not exist: the host has " +
+                         std::to_string(m_host->deviceCount()));
+  }
+  if (!o.failures.empty()) {
+    m_out << "\n[" << index + 1 << "/" << m_scenario.steps.size() << "] " << step.title
+          << ": NOT RUN\n";
+    for (const std::string& f : o.failures) m_out << "      - " << f << "\n";
+    outcome.steps.push_back(o);
+    return;
+  }
+  m_out << "\n[" << index + 1 << "/" << m_scenario.steps.size() << "] " << step.title << ": "
+        << step.call << " on " << devices.size() << " device(s) ..." << std::endl;
+
+  applyActions(step);
   const ccisim::State before = loadOrEmpty(m_statePath);
   std::vector<ZrDeviceState> statesBefore;
   for (size_t i = 0; i < m_host->deviceCount(); ++i)

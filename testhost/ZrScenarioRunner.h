@@ -63,6 +63,7 @@ class ZrScenarioRunner {
  private:
   bool setUp(std::string* error);
   void runStep(size_t index, ZrRunOutcome& outcome);
+  void applyActions(const ZrScenarioStep& step);
   // Each device's status and error, the metadata the step stored, and
   // what changed on the arrays.
   void report(const std::vector<int>& devices, const std::vector<ZrDeviceState>& statesBefore,

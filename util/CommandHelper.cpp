@@ -11,6 +11,11 @@
 
 namespace {
 
+// The cap on what one command may print (both streams together), from the
+// setting nZRHDSMaxCommandOutputInMB; values outside 1..16384 fall back.
+constexpr int kDefaultOutputLimitMB = 256;
+constexpr int kMaxOutputLimitMB = 16384;
+
 const char kRunFn[] = "CommandHelper::RunCommandWithTimeout";
 const char kRunPlainFn[] = "CommandHelper::RunCommand";
 const char kLoginWord[] = "login";
@@ -44,6 +49,8 @@ int CommandHelper::RunCommandWithTimeout(const std::string& command, std::string
   ZrProcess process;
   process.TrapIO(true, true);
   process.SetSilence(true);
+  const size_t limit = outputLimitBytes();
+  process.SetOutputLimit(limit);
 
   // The argument vector is built in full before the runner forks.
   std::vector<std::vector<char>> texts;
@@ -79,6 +86,13 @@ int CommandHelper::RunCommandWithTimeout(const std::string& command, std::string
       error = "Command " + printable + " timedout.";
       return -1;
     }
+    if (runnerError.compare(0, 21, "output limit exceeded") == 0) {
+      m_device.log(2, kRunFn, "Command [%s] was stopped: %s", printable.c_str(),
+                   runnerError.c_str());
+      error = "Command " + printable + " was stopped: its output passed the limit of " +
+              std::to_string(limit) + " bytes (setting nZRHDSMaxCommandOutputInMB).";
+      return -1;
+    }
     m_device.log(2, kRunFn, "Failed to get status of Command [%s]", printable.c_str());
     // A child ended by a signal is a failure; say which signal.
     if (!runnerError.empty())
@@ -87,11 +101,22 @@ int CommandHelper::RunCommandWithTimeout(const std::string& command, std::string
     return -1;
   }
 
-  process.GetIO(&output, &error);
+  // Handed over, not copied: the output of a command may be large.
+  process.TakeIO(&output, &error);
   m_device.log(0, kRunFn, "Command [%s] succeeded with exitCode [%d]", printable.c_str(), exitCode);
   // Parsers of failure output look at both streams.
   if (exitCode != 0) output += error;
   return 0;
+}
+
+size_t CommandHelper::outputLimitBytes() {
+  int megabytes = kDefaultOutputLimitMB;
+  ZRPlatformInfo settings;
+  if (settings.getRegInt("~Tessavon", "nZRHDSMaxCommandOutputInMB", &megabytes) == 0 ||
+      megabytes <= 0 || megabytes > kMaxOutputLimitMB) {
+    megabytes = kDefaultOutputLimitMB;
+  }
+  return static_cast<size_t>(megabytes) << 20;
 }
 
 int CommandHelper::RunCommandWithFileOutput(const std::string& command, std::string& output,

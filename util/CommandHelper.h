@@ -22,8 +22,11 @@ class CommandHelper {
   //    output is its standard output (followed by its standard error when
   //    exitCode is not 0) and error its standard error.
   // -1: it could not be started, timed out (error "Command <printable>
-  //    timedout."; the whole process group has been killed), was ended by a
-  //    signal, or its end could not be observed; output is left as passed.
+  //    timedout."; the whole process group has been killed), printed more
+  //    than the output cap (setting nZRHDSMaxCommandOutputInMB, section
+  //    "~Tessavon", 256 by default; the group is stopped and error says so),
+  //    was ended by a signal, or its end could not be observed; output is
+  //    left as passed.
   int RunCommandWithTimeout(const std::string& command, std::string& output, int& exitCode,
                             std::string& error, int timeout);
   // As RunCommandWithTimeout; outputFile is not used.
@@ -50,6 +53,9 @@ class CommandHelper {
   int getEnv(const std::string& name, std::string& value);
   int setEnv(const std::string& name, const std::string& value);
   void stringToWchar(const std::string& text);
+
+  // The output cap in bytes, from the setting (read on every call).
+  static size_t outputLimitBytes();
 
  private:
   ZRSO::SnapInfo& m_device;

@@ -38,16 +38,7 @@ bool ZRHDSLock::lock(const std::string& name, int attempts) {
     if (name == m_sName) return true;
     unlock();
   }
-  int limit = ZR_HDS_MAX_LOCK_RETRY_COUNT;
-  int configured = 0;
-  ZRPlatformInfo settings;
-  // Only a positive setting replaces the default: zero or a negative value
-  // would otherwise mean "never try".
-  if (settings.getRegInt("Tessavon", "nZRHDSSnapLockRetryCount", &configured) && configured > 0)
-    limit = configured;
-  if (attempts > 0) limit = attempts;
   const bool verbose = commandLoggingOn();
-
   delete m_pMutex;  // left by an earlier failed attempt
   m_pMutex = new ZrNamedMutex(name.c_str());
   if (!m_pMutex->isValid()) {
@@ -56,13 +47,25 @@ bool ZRHDSLock::lock(const std::string& name, int attempts) {
     m_pMutex = nullptr;
     return false;
   }
+  auto acquired = [&]() {
+    if (verbose) m_device.log(0, kLockFn, "Acquired mutex [%s].", name.c_str());
+    m_sName = name;
+    m_bLocked = true;
+    return true;
+  };
+  // A free lock is taken at once, without reading the settings.
+  if (m_pMutex->lock(0) != 0) return acquired();
+
+  int limit = ZR_HDS_MAX_LOCK_RETRY_COUNT;
+  int configured = 0;
+  ZRPlatformInfo settings;
+  // Only a positive setting replaces the default: zero or a negative value
+  // would otherwise mean "never try".
+  if (settings.getRegInt("Tessavon", "nZRHDSSnapLockRetryCount", &configured) && configured > 0)
+    limit = configured;
+  if (attempts > 0) limit = attempts;
   for (int attempt = 1; attempt <= limit; ++attempt) {
-    if (m_pMutex->lock(kAttemptMillis) != 0) {
-      if (verbose) m_device.log(0, kLockFn, "Acquired mutex [%s].", name.c_str());
-      m_sName = name;
-      m_bLocked = true;
-      return true;
-    }
+    if (m_pMutex->lock(kAttemptMillis) != 0) return acquired();
     if (verbose)
       m_device.log(0, kLockFn, "Mutex [%s] could not be acquired, shall retry after [%d] seconds.",
                    name.c_str(), ZR_HDS_DEFAULT_LOCK_TIME_OUT);

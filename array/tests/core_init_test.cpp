@@ -376,6 +376,14 @@ TEST_F(CoreInit, NoCommandDevice) {
   EXPECT_TRUE(construct()) << error().second;
   EXPECT_EQ("3532", options.horcmInst);
   EXPECT_EQ(1u, runner.linesWith("horcmstart.sh 3532").size());
+  // A file there that others may change is never started.
+  ASSERT_TRUE(zrWriteFile(etcDir() + "horcm3532.conf", Peer::horcmFileContent(*impl, 3532)));
+  ASSERT_EQ(0, ::chmod((etcDir() + "horcm3532.conf").c_str(), 0666));
+  runner.clear();
+  options.horcmInst = "3532";
+  EXPECT_FALSE(construct());
+  EXPECT_EQ(62601, error().first);
+  EXPECT_TRUE(runner.linesWith("horcmstart.sh").empty());
 }
 
 TEST_F(CoreInit, CreateJobSkipsInstanceWork) {

@@ -356,6 +356,16 @@ TEST_F(HostGroupOps, MapLdev) {
   EXPECT_EQ(bed.errorCode(), 62601);
   EXPECT_NE(bed.errorText().find("returned exit code-[221]"), std::string::npos);
   EXPECT_TRUE(bed.log.logged("The LDEV-[4096] is already mapped to the Host-Group-[CL1-A-5]"));
+  // The same refusal known by its sense pair only.
+  bed.recorder = HDSRecordingRunner();
+  bed.log.clearLogs();
+  bed.recorder.on(" add lun ", HDSRecordingRunner::exit(
+                                   221, "",
+                                   "raidcom: [EX_CMDRJE] An order to the control/command device "
+                                   "was rejected\nIt was rejected due to SKEY=0x05, ASC=0x26, "
+                                   "ASCQ=0x00, SSB=0xB958,0x015A on Serial#(412345).\n"));
+  EXPECT_EQ(bed.recording().mapLdevToHostGroup("4096", "CL1-A", "5"), 0);
+  EXPECT_TRUE(bed.log.logged("The LDEV-[4096] is already mapped to the Host-Group-[CL1-A-5]"));
 
   bed.recorder = HDSRecordingRunner();
   bed.recorder.on(" add lun ", HDSRecordingRunner::exit(221, "", "raidcom: [EX_CMDRJE] full\n"));
@@ -475,6 +485,11 @@ TEST_F(HostGroupOps, DeleteAddressesOneDigitByNumberOnly) {
 }
 
 TEST_F(HostGroupOps, UnmapLdevExitCodesAndTexts) {
+  auto rejected = [](const std::string& pair) {
+    return "raidcom: [EX_CMDRJE] An order to the control/command device was rejected\nIt was "
+           "rejected due to SKEY=0x05, ASC=0x26, ASCQ=0x00, SSB=" +
+           pair + " on Serial#(412345).\nCAUSE : Refused.\n";
+  };
   const std::string busy = "raidcom: [EX_CMDRJE] LU is executing host I/O\n";
   const std::string last = "raidcom: [EX_CMDRJE] It is the last path of Snapshot\n";
   struct Case {
@@ -493,6 +508,12 @@ TEST_F(HostGroupOps, UnmapLdevExitCodesAndTexts) {
       {"last path", HDSRecordingRunner::exit(221, "", last), 1, 3,
        "Failed to unmap LDEV-[4096] from HostGroup-[CL1-A-5] as IT IS THE LAST PATH."},
       {"both: busy wins", HDSRecordingRunner::exit(221, last, busy), 1, 2, "as LUN IS BUSY."},
+      {"busy by its sense pair", HDSRecordingRunner::exit(221, "", rejected("0xB958,0x0233")), 1, 2,
+       "as LUN IS BUSY."},
+      {"last path by its sense pair", HDSRecordingRunner::exit(221, "", rejected("0xb958,0x020a")),
+       1, 3, "as IT IS THE LAST PATH."},
+      {"another pair", HDSRecordingRunner::exit(221, "", rejected("0xB958,0x0234")), 1, 62601,
+       "Failed to unmap LDEV-[4096] from HostGroup-[CL1-A-5]."},
       {"other", HDSRecordingRunner::exit(221, "", "raidcom: [EX_CMDRJE] no\n"), 1, 62601,
        "Failed to unmap LDEV-[4096] from HostGroup-[CL1-A-5]."},
       {"time-out", HDSRecordingRunner::timeout(), 1, 62601,

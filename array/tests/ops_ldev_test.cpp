@@ -286,8 +286,11 @@ TEST(LdevParser, HostileText) {
        "raidcom: starting\nLDEV : 9\nSerial# : 1\nLDEV : 10\n",
        {"10"}},
       {"no Serial# at all", "LDEV : 9\nVOL_TYPE : OPEN-V\n", {}},
-      {"no final newline loses the unterminated line", "Serial# : 1\nLDEV : 10", {""}},
-      {"a block cut after its Serial# line", "Serial# : 1\nLDEV : 10\nSerial# : 1", {"10"}},
+      {"no final newline: the last line is read", "Serial# : 1\nLDEV : 10", {"10"}},
+      {"a block cut after its Serial# line", "Serial# : 1\nLDEV : 10\nSerial# : 1\n", {"10", ""}},
+      {"last line without newline holds the label",
+       "Serial# : 1\nLDEV : 10\nLDEV_NAMING : snapA",
+       {"10"}},
       {"CRLF", "Serial# : 1\r\nLDEV : 10\r\nSerial# : 1\r\nLDEV : 11\r\n", {"10", "11"}},
       {"leading and trailing blanks", "   Serial# : 1  \n\tLDEV : 10 \t\n", {"10"}},
       {"blank lines between blocks",
@@ -310,6 +313,10 @@ TEST(LdevParser, HostileText) {
   ASSERT_EQ(l.size(), 1u);
   EXPECT_EQ(l[0].label, "a:bc");
   EXPECT_EQ(l[0].serial, "1");
+  // The last line is read without its newline: here the label.
+  l = parse("Serial# : 1\nLDEV : 10\nLDEV_NAMING : snapA");
+  ASSERT_EQ(l.size(), 1u);
+  EXPECT_EQ(l[0].label, "snapA");
 }
 
 // ---- parser: the simulator's output -------------------------------------------

@@ -223,11 +223,13 @@ TEST_F(RealTools, GlobalVirtualisationFormKeepsPhysicalValuesApart) {
       "VOL_Capacity(BLK) : 2097152\n";
   std::vector<HDSLdevInfo> parsed;
   ASSERT_EQ(1u, hdsparse::parseGetLdevOutput(gv, parsed, ""));
-  EXPECT_EQ("63502", parsed[0].serial);
+  // The record holds the physical identity; the printed LDEV is the
+  // virtual id.
+  EXPECT_EQ("412345", parsed[0].serial);
   EXPECT_EQ("412345", parsed[0].physicalSerial);
-  EXPECT_EQ("577", parsed[0].ldevId);
+  EXPECT_EQ("600", parsed[0].ldevId);
   EXPECT_EQ("600", parsed[0].physicalLdevId);
-  EXPECT_EQ("", parsed[0].virtualLdevId);
+  EXPECT_EQ("577", parsed[0].virtualLdevId);
   parsed.clear();
   ASSERT_EQ(1u, hdsparse::parseGetLdevOutput("Serial# : 412345\nLDEV : 600 VIR_LDEV : 577\n",
                                              parsed, ""));
@@ -253,6 +255,32 @@ TEST_F(RealTools, GlobalVirtualisationFormKeepsPhysicalValuesApart) {
     ldevs[0].ldevId = "600";
     ldevs[0].serial = kSerial;
     EXPECT_EQ(r.result, impl->getLdevInfo(ldevs)) << r.what;
+  }
+
+  // A record read keeps the physical identity it was asked by; the printed
+  // LDEV of the global form is its virtual id when it differs.
+  struct Read {
+    const char* what;
+    std::string answer;
+    std::string virtualLdev;
+  } reads[] = {
+      {"global form", gv, "577"},
+      {"global form without a virtual id",
+       "Serial# : 63502 PHY_Serial# : 412345\nLDEV : 600 PHY_LDEV : 600\nRSGID : 3\n", ""},
+      {"global form, resource group 0",
+       "Serial# : 412345 PHY_Serial# : 412345\nLDEV : 600 PHY_LDEV : 600\nRSGID : 0\n", ""},
+      {"other form", "Serial# : 412345\nLDEV : 600 VIR_LDEV : 577\nRSGID : 3\n", "577"},
+  };
+  for (const Read& r : reads) {
+    runner = HDSRecordingRunner();
+    runner.on(" get ldev ", R::ok(r.answer));
+    std::vector<HDSLdevInfo> ldevs(1);
+    ldevs[0].ldevId = "600";
+    ldevs[0].serial = kSerial;
+    ASSERT_EQ(0, impl->getLdevInfo(ldevs)) << r.what;
+    EXPECT_EQ("600", ldevs[0].ldevId) << r.what;
+    EXPECT_EQ(kSerial, ldevs[0].serial) << r.what;
+    EXPECT_EQ(r.virtualLdev, ldevs[0].virtualLdevId) << r.what;
   }
 }
 

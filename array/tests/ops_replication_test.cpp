@@ -600,8 +600,8 @@ TEST(ReplicationSimulator, PairsCopyGroupsAndQMarkers) {
   EXPECT_EQ(impl.getQMarkerForCopyGroup("CG_NONE", q), 1);
 }
 
-// Enabled once the simulator answers pairsyncwait -m/-t as the tool does.
-TEST(ReplicationSimulator, DISABLED_PairSyncWaitAgainstTheTool) {
+// pairsyncwait -m with -t in 100 ms units against the simulator's tool.
+TEST(ReplicationSimulator, PairSyncWaitAgainstTheTool) {
   HDSDiscoveryTestBed bed;
   ccisim::Fixture sim;
   ZRHDSRaidcomImplementer& impl = bed.simulator(sim);

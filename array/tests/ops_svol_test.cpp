@@ -376,11 +376,30 @@ TEST(DeleteSvols, InMetaResourceDeletesAtOnce) {
 }
 
 TEST(DeleteSvols, AnLdevNotInstalledCountsAsDeleted) {
-  Bed bed;
-  bed.recorder.on(" delete ldev ",
-                  R::exit(221, "", "raidcom: [EX_CMDRJE] The requested LDEV is not installed."));
-  EXPECT_EQ(bed.recording().deleteSvols("4096"), 0);
-  EXPECT_TRUE(bed.log.logged("LDEV-[4096] is already deleted."));
+  const std::string rejected =
+      "raidcom: [EX_CMDRJE] An order to the control/command device was rejected\n"
+      "It was rejected due to SKEY=0x05, ASC=0x26, ASCQ=0x00, SSB=";
+  struct Row {
+    const char* what;
+    std::string stderrText;
+    int result;
+  } rows[] = {
+      {"message only", "raidcom: [EX_CMDRJE] The requested LDEV is not installed.", 0},
+      {"sense pair, other cause text",
+       rejected + "0x2E20,0x0000 on Serial#(412345).\nCAUSE : The specified LDEV is undefined.", 0},
+      {"sense pair in lower case", rejected + "0x2e20,0x0000 on Serial#(412345).\n", 0},
+      {"other pair of the same cause code",
+       rejected + "0x2E20,0x0001 on Serial#(412345).\nCAUSE : Other.", 1},
+      {"LU path defined", rejected + "0xB958,0x015A on Serial#(412345).\nCAUSE : LU path.", 1},
+      {"longer value", rejected + "0x2E20,0x00001 on Serial#(412345).\n", 1},
+      {"cut short", rejected + "0x2E20,0x00", 1},
+  };
+  for (const Row& r : rows) {
+    Bed bed;
+    bed.recorder.on(" delete ldev ", R::exit(221, "", r.stderrText));
+    EXPECT_EQ(bed.recording().deleteSvols("4096"), r.result) << r.what;
+    EXPECT_EQ(bed.log.logged("LDEV-[4096] is already deleted."), r.result == 0) << r.what;
+  }
 }
 
 TEST(DeleteSvols, OtherFailures) {
@@ -669,6 +688,34 @@ TEST(SvolSimulator, VirtualStorageMachineRoundTrip) {
   EXPECT_EQ(a.ldev(801).rsgid, 0);
   // Deleting again finds the id undefined and counts it as deleted.
   EXPECT_EQ(impl.deleteSvols("801"), 0) << bed.errorText();
+}
+
+// The global-virtualisation form prints the virtual values first: the free
+// ids the S-VOL search reads are still the physical ones, each with its
+// virtual id, and the array is the physical one.
+TEST(SvolSimulator, GlobalVirtualisationListingKeepsPhysicalIds) {
+  Bed bed;
+  ccisim::Fixture sim;
+  ZRHDSRaidcomImplementer& impl = bed.simulator(sim);
+  sim.addResourceGroup(Bed::kSerial, "VSM grp", 1, "512345", "M850M3");
+  sim.setArray(Bed::kSerial, [](ccisim::Array& a) {
+    a.globalVirtualization = true;
+    a.ldevRef(801).rsgid = 1;
+    a.ldevRef(801).vid = 900;
+  });
+  std::vector<HDSLdevInfo> free;
+  ASSERT_EQ(impl.getLdevList(free, {{0x20, "3"}}), 0) << bed.errorText();
+  ASSERT_GE(free.size(), 34u);
+  EXPECT_EQ(free[32].ldevId, "800");
+  EXPECT_EQ(free[32].virtualLdevId, "");
+  EXPECT_EQ(free[33].ldevId, "801");
+  EXPECT_EQ(free[33].virtualLdevId, "900");
+  EXPECT_EQ(free[33].serial, Bed::kSerial);
+  std::vector<HDSLdevInfo> one(1);
+  one[0].ldevId = "801";
+  one[0].serial = Bed::kSerial;
+  ASSERT_EQ(impl.getLdevInfo(one), 0) << bed.errorText();
+  EXPECT_EQ(one[0].virtualLdevId, "900");
 }
 
 }  // namespace

@@ -36,29 +36,20 @@ struct Fallback {
 };
 
 TEST_F(ContainerFallback, CodesOfTheContainer) {
+  // The snapshot listing fails without a code of the array layer.
+  const auto failListing = [](HDSFakeImplementer& f) {
+    f.onSnapshotList = [](std::vector<HDSSnapshotGroupInfo>&, const std::string&, bool) {
+      return 1;
+    };
+  };
   const Fallback rows[] = {
-      {"reconcile listing", OPERATION_TYPE_RECONCILE,
-       [](HDSFakeImplementer& f) {
-         f.onSnapshotList = [](std::vector<HDSSnapshotGroupInfo>&, const std::string&, bool) {
-           return 1;
-         };
-       },
+      {"reconcile listing", OPERATION_TYPE_RECONCILE, failListing,
        [](ZRHDSInfoContainer& c) { return c.Reconcile(); }, 9,
        "Failed reconcile Snap device information."},
-      {"revert listing", OPERATION_TYPE_REVERT,
-       [](HDSFakeImplementer& f) {
-         f.onSnapshotList = [](std::vector<HDSSnapshotGroupInfo>&, const std::string&, bool) {
-           return 1;
-         };
-       },
+      {"revert listing", OPERATION_TYPE_REVERT, failListing,
        [](ZRHDSInfoContainer& c) { return c.Revert(); }, 60005,
        "Failed Revert from Targetless Snapshot."},
-      {"delete check", OPERATION_TYPE_DELETE,
-       [](HDSFakeImplementer& f) {
-         f.onSnapshotList = [](std::vector<HDSSnapshotGroupInfo>&, const std::string&, bool) {
-           return 1;
-         };
-       },
+      {"delete check", OPERATION_TYPE_DELETE, failListing,
        [](ZRHDSInfoContainer& c) { return c.Delete(); }, 12,
        "Failed to check if the targetless snaps are already mapped to LDEV or not."},
       {"copy groups", OPERATION_TYPE_REMOTE_REPL,

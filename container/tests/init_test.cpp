@@ -2,6 +2,7 @@
 // failure of init with its code and text, the operation-type switches, and
 // the host-buffer and stored-value rules.
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -119,21 +120,18 @@ TEST_F(ContainerInit, RecordsAndOptionsFromTheDevices) {
   EXPECT_EQ(73, engine);
 }
 
-TEST_F(ContainerInit, ReconcileNeverAsksForTheSubclient) {
+TEST_F(ContainerInit, TypesThatReadLess) {
+  // Reconcile never asks for the subclient, nor names a missing group.
   addSource(256);
-  auto c = make(OPERATION_TYPE_RECONCILE);
-  ASSERT_TRUE(c->IsInitialized()) << error(*c).second;
+  auto reconcile = make(OPERATION_TYPE_RECONCILE);
+  ASSERT_TRUE(reconcile->IsInitialized()) << error(*reconcile).second;
   EXPECT_EQ(0, devices[0]->callCount("getValueInt"));
-  EXPECT_EQ("", Peer::options(*c).snapshotGroup);
-}
-
-TEST_F(ContainerInit, PrepareRemoteGoesOnWithoutArrayProperties) {
+  EXPECT_EQ("", Peer::options(*reconcile).snapshotGroup);
+  reconcile.reset();
   // No Thin Image pool configured: the properties read fails after the
-  // credentials were read.
-  addSource(256).setSnapConfigText("SMCONFIG_NAME_TI_POOL_NAME_FOR_SVOLS", "");
-  auto refused = make(OPERATION_TYPE_PREPARE);
-  EXPECT_EQ(1, error(*refused).first);
-  refused.reset();
+  // credentials were read; the remote prepare goes on without it.
+  devices[0]->setSnapConfigText("SMCONFIG_NAME_TI_POOL_NAME_FOR_SVOLS", "");
+  EXPECT_EQ(1, error(*make(OPERATION_TYPE_PREPARE)).first);
   auto c = make(OPERATION_TYPE_PREPARE_REMOTE);
   EXPECT_TRUE(c->IsInitialized()) << error(*c).second;
 }
@@ -222,6 +220,23 @@ TEST_F(ContainerInit, ANewlyChosenHorcmInstanceIsWrittenBack) {
   EXPECT_EQ("3531", b.metadata(HDS_METADATA_HORCM_INSTANCE));
   EXPECT_EQ(1, a.callCount("setMetadataByType"));
   EXPECT_EQ(0, b.callCount("setMetadataByType"));
+}
+
+// A host object that throws when its stored HORCM instance is read.
+class ThrowingInstanceRead : public FakeSnapInfo {
+ public:
+  int getMetadata(int id, char* buffer, short* length) override {
+    if (id == HDS_METADATA_HORCM_INSTANCE) throw std::runtime_error("host object fault");
+    return FakeSnapInfo::getMetadata(id, buffer, length);
+  }
+};
+
+TEST_F(ContainerInit, AHostFaultAfterTheLoginStillLogsOut) {
+  addSource(256);
+  addSource(257, std::make_unique<ThrowingInstanceRead>());
+  EXPECT_THROW(make(OPERATION_TYPE_PREPARE), std::runtime_error);
+  EXPECT_EQ(1u, raidcomCount("-login"));
+  EXPECT_EQ(1u, raidcomCount("-logout"));
 }
 
 TEST_F(ContainerInit, OperationTypeSwitches) {

@@ -23,40 +23,33 @@ class ContainerSnapshots : public HDSContainerTestBed {
   }
 };
 
-TEST_F(ContainerSnapshots, FailedPrepareNeverDeletesAnOlderSnapshot) {
-  // An older snapshot of 256 in a group the job may reuse; the stored
-  // record still names its MU.
-  fx.addSourceLdev(kSerial, 256, 2097152, 0);
-  const int oldMu = fx.addSnapshotPair(kSerial, "QB_12_5_OLD", 256, kPool, "PSUS");
-  FakeSnapInfo& d = addSource(256);
-  d.setMetadataText(HDS_METADATA_UNIQUE,
-                    "1S:412345**3L:256**5M:M8S**13SM:" + std::to_string(oldMu) + "**");
-  fx.addFault(ccisim::Fault::fail("raidcom", "add snapshot -ldev_id 256", 221, "refused"));
-  auto c = make(OPERATION_TYPE_PREPARE);
-  ASSERT_TRUE(c->IsInitialized()) << error(*c).second;
-  EXPECT_EQ(0, c->Prepare());
-  EXPECT_EQ(62601, error(*c).first);
-  std::vector<ccisim::SnapPair> left = pairs();
-  ASSERT_EQ(1u, left.size());
-  EXPECT_EQ(oldMu, left[0].mu);
-  EXPECT_EQ(0u, raidcomCount("delete snapshot"));
-}
-
 TEST_F(ContainerSnapshots, FailedPrepareRemovesExactlyWhatItAdded) {
-  fx.addSourceLdev(kSerial, 256, 2097152, 0);
-  const int oldMu = fx.addSnapshotPair(kSerial, "QB_12_5_OLD", 256, kPool, "PSUS");
-  addSource(256);
-  addSource(257);
-  fx.addFault(ccisim::Fault::fail("raidcom", "add snapshot -ldev_id 257", 221, "refused"));
-  auto c = make(OPERATION_TYPE_PREPARE);
-  ASSERT_TRUE(c->IsInitialized()) << error(*c).second;
-  EXPECT_EQ(0, c->Prepare());
-  std::vector<ccisim::SnapPair> left = pairs();
-  ASSERT_EQ(1u, left.size());
-  EXPECT_EQ(256, left[0].pvol);
-  EXPECT_EQ(oldMu, left[0].mu);
-  // The lock was given back once.
-  EXPECT_EQ(1u, raidcomCount("unlock resource"));
+  // An older snapshot of 256, in a group the job may reuse, that the stored
+  // record still names. Refused at 256, nothing was added; refused at 257,
+  // 256's new pair was.
+  const std::pair<int, size_t> rows[] = {{256, 0}, {257, 1}};  // refused LDEV, deletes
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.first);
+    devices.clear();
+    fx.setArray(kSerial, [](ccisim::Array& a) { a.pairs.clear(); });
+    fx.clearJournal();
+    fx.addSourceLdev(kSerial, 256, 2097152, 0);
+    const int oldMu = fx.addSnapshotPair(kSerial, "QB_12_5_OLD", 256, kPool, "PSUS");
+    addSource(256).setMetadataText(
+        HDS_METADATA_UNIQUE, "1S:412345**3L:256**5M:M8S**13SM:" + std::to_string(oldMu) + "**");
+    addSource(257);
+    fx.addFault(ccisim::Fault::fail("raidcom", "add snapshot -ldev_id " + std::to_string(r.first),
+                                    221, "refused"));
+    auto c = make(OPERATION_TYPE_PREPARE);
+    ASSERT_TRUE(c->IsInitialized()) << error(*c).second;
+    EXPECT_EQ(0, c->Prepare());
+    EXPECT_EQ(62601, error(*c).first);
+    std::vector<ccisim::SnapPair> left = pairs();
+    ASSERT_EQ(1u, left.size());
+    EXPECT_EQ(oldMu, left[0].mu);
+    EXPECT_EQ(r.second, raidcomCount("delete snapshot"));
+    EXPECT_EQ(1u, raidcomCount("unlock resource"));
+  }
 }
 
 TEST_F(ContainerSnapshots, CleanUpSettingAndLockFailure) {
@@ -110,23 +103,19 @@ TEST_F(ContainerSnapshots, CreateSplitsEveryGroupItsRecordsName) {
 
 TEST_F(ContainerSnapshots, CreateWithoutAGroupSendsNothing) {
   startInstance();
-  // The first record has none (the job's default name would stand in).
-  addSource(256);
-  snapped(257, "QB_12_5_B", 3);
-  {
+  // The first record without a group (the job's default name would stand
+  // in), or a later one.
+  for (bool firstHasNone : {true, false}) {
+    devices.clear();
+    if (firstHasNone) addSource(256);
+    snapped(257, "QB_12_5_B", 3);
+    if (!firstHasNone) addSource(256);
     auto c = make(OPERATION_TYPE_CREATE);
     ASSERT_TRUE(c->IsInitialized()) << error(*c).second;
     EXPECT_EQ(0, c->Create());
     EXPECT_EQ(std::make_pair(60001, std::string("SnapshotGroup information not available.")),
               error(*c));
   }
-  // A later record without one.
-  devices.clear();
-  snapped(257, "QB_12_5_B", 3);
-  addSource(256);
-  auto c = make(OPERATION_TYPE_CREATE);
-  EXPECT_EQ(0, c->Create());
-  EXPECT_EQ(60001, error(*c).first);
   EXPECT_EQ(0u, raidcomCount("modify snapshot"));
 }
 

@@ -31,6 +31,16 @@ class ContainerTargets : public HDSContainerTestBed {
   std::string map(size_t i, int id = HDS_METADATA_SNAP_MAP_FIRST) {
     return devices[i]->metadata(id);
   }
+  // Prepared, created, assigned and mapped to CL1-A-1; the targets.
+  std::vector<std::string> mapped() {
+    prepareAndCreate();
+    auto c = make(OPERATION_TYPE_MAP);
+    EXPECT_EQ(1, c->Assign()) << error(*c).second;
+    EXPECT_EQ(1, c->Map({})) << error(*c).second;
+    std::vector<std::string> targets;
+    for (const ZRHDSSnapInfo& s : c->getSnapInfoList()) targets.push_back(s.snapLdevId);
+    return targets;
+  }
 };
 
 TEST_F(ContainerTargets, PartialAssignKeepsTheRecordOfAnAssociatedTarget) {
@@ -74,12 +84,7 @@ TEST_F(ContainerTargets, PartialAssignKeepsTheRecordOfAnAssociatedTarget) {
 }
 
 TEST_F(ContainerTargets, AssignWithEveryTargetFoundKeepsTheHostGroups) {
-  prepareAndCreate();
-  {
-    auto c = make(OPERATION_TYPE_MAP);
-    ASSERT_EQ(1, c->Assign());
-    ASSERT_EQ(1, c->Map({}));
-  }
+  mapped();
   const std::string before = map(1);
   fx.clearJournal();
   auto c = make(OPERATION_TYPE_MAP);
@@ -143,12 +148,7 @@ TEST_F(ContainerTargets, MapRefusals) {
   // The stored record just fits (4090 of 4095 characters); with
   // ",CL1-A-1" it would not.
   const std::string head = "16ON:**22LI:" + t1 + "**24VI:**23OS:NEWDEV**17HG:";
-  std::string many;
-  for (int i = 0; head.size() + many.size() + 2 < 4070; ++i) {
-    many += (i ? "," : "") + std::string("CL7-C-") + std::to_string(i);
-  }
-  many += ",CL7-D-" + std::string(4090 - head.size() - many.size() - 2 - 7, 'x');
-  ASSERT_EQ(4090u, head.size() + many.size() + 2);
+  const std::string many = "CL7-C-1,CL7-D-" + std::string(4090 - head.size() - 2 - 14, 'x');
   devices[1]->setMetadataText(HDS_METADATA_SNAP_MAP_FIRST, head + many + "**");
   const std::string stored0 = map(0);
   fx.clearJournal();
@@ -219,14 +219,7 @@ TEST_F(ContainerTargets, DeleteUnmapsBothMapRecords) {
 }
 
 TEST_F(ContainerTargets, DeleteIgnoresAStaleRecordOfAnotherTarget) {
-  prepareAndCreate();
-  std::string t0;
-  {
-    auto c = make(OPERATION_TYPE_MAP);
-    ASSERT_EQ(1, c->Assign());
-    ASSERT_EQ(1, c->Map({}));
-    t0 = c->getSnapInfoList()[0].snapLdevId;
-  }
+  const std::string t0 = mapped().at(0);
   devices[0]->setMetadataText(HDS_METADATA_SNAP_MAP,
                               "16ON:**22LI:900**24VI:**23OS:**17HG:CL1-A-2**");
   auto c = make(OPERATION_TYPE_DELETE);
@@ -236,12 +229,7 @@ TEST_F(ContainerTargets, DeleteIgnoresAStaleRecordOfAnotherTarget) {
 }
 
 TEST_F(ContainerTargets, DeleteReportsDeletedOnlyOnceThePairIsGone) {
-  prepareAndCreate();
-  {
-    auto c = make(OPERATION_TYPE_MAP);
-    ASSERT_EQ(1, c->Assign());
-    ASSERT_EQ(1, c->Map({}));
-  }
+  mapped();
   {
     // 257 is unmapped and unassigned again; 256 stays presented.
     auto c = make(OPERATION_TYPE_UNMAP, {devices[1].get()});
@@ -257,12 +245,7 @@ TEST_F(ContainerTargets, DeleteReportsDeletedOnlyOnceThePairIsGone) {
 }
 
 TEST_F(ContainerTargets, DeleteWhoseUnmapFailsLeavesEveryDevicePending) {
-  prepareAndCreate();
-  {
-    auto m = make(OPERATION_TYPE_MAP);
-    ASSERT_EQ(1, m->Assign()) << error(*m).second;
-    ASSERT_EQ(1, m->Map({})) << error(*m).second;
-  }
+  mapped();
   fx.addFault(ccisim::Fault::fail("raidcom", "delete lun", 221, "refused", -1));
   setSetting("nZRHDSMapmapUnmapWaitTimeInSecs", 0);
   for (auto& d : devices) d->setStatus(ZRSO::SNAP_STATUS_DELETE_PENDING);

@@ -143,20 +143,16 @@ TEST_F(ContainerWriters, GoldenBytesOfEachConditionalKey) {
     s.replicationMu = r.replicationMu;
     ASSERT_EQ(1, write(*c, r.writer)) << error(*c).second;
     EXPECT_EQ(text, devices[0]->metadata(HDS_METADATA_UNIQUE));
+    EXPECT_TRUE(devices[0]->logged("Generated metadata-[" + text + "]"));
     expectReadBack(*devices[0], text);
+    // Every device is written; prepare also stores the instance in use.
+    EXPECT_NE(std::string::npos, devices[1]->metadata(HDS_METADATA_UNIQUE).find("L:257**"));
+    if (r.writer == kPrepare) {
+      for (auto& d : devices) {
+        EXPECT_EQ(Peer::options(*c).horcmInst, d->metadata(HDS_METADATA_HORCM_INSTANCE));
+      }
+    }
   }
-}
-
-TEST_F(ContainerWriters, PrepareStoresTheInstanceAndEveryDevice) {
-  auto c = prepared();
-  ASSERT_EQ(1, c->savePrepareMetadata());
-  const std::string instance = Peer::options(*c).horcmInst;
-  ASSERT_FALSE(instance.empty());
-  for (auto& d : devices) EXPECT_EQ(instance, d->metadata(HDS_METADATA_HORCM_INSTANCE));
-  EXPECT_EQ(
-      "1S:412345**3L:257**5M:M8S**13SM:4**6RS:**8RL:**10SG:QB_12_5_1F_A**11C:2097152**12P:CL1-A**",
-      devices[1]->metadata(HDS_METADATA_UNIQUE));
-  EXPECT_TRUE(devices[1]->logged("Generated metadata-[1S:412345**3L:257**"));
 }
 
 struct WriteFailure {
@@ -226,8 +222,23 @@ TEST_F(ContainerWriters, RemoteWritersBindTheDeviceFirst) {
   EXPECT_EQ(4, devices[1]->replicationType());
   EXPECT_EQ(0, devices[1]->callCount("setMetadata"));
   EXPECT_TRUE(devices[1]->logged("Unable to get the array info from the DB."));
+  c.reset();
 
-  c.reset();  // before the devices it borrows
+  // A record that cannot be stored fails before the device is rebound.
+  for (bool virtualCheck : {false, true}) {
+    devices.clear();
+    auto r = prepared();
+    setPartner(Peer::snaps(*r)[1], "", "");
+    Peer::snaps(*r)[1].rcuBaseDevNo = "70**3L:1";
+    Peer::snaps(*r)[1].baseDevNo = "257**3L:1";
+    devices[1]->setReplicationType(4);
+    EXPECT_EQ(0, virtualCheck ? r->saveRemoteVirtualCheckMetadata() : r->saveRemoteMetadata());
+    EXPECT_EQ(62008, error(*r).first);
+    EXPECT_TRUE(devices[1]->arrayInformationCalls().empty());
+    EXPECT_EQ(4, devices[1]->replicationType());
+    EXPECT_EQ(0u, devices[1]->snapFlags());
+  }
+
   devices.clear();
   auto v = prepared();
   setVsm(*v);
@@ -268,28 +279,24 @@ TEST_F(ContainerWriters, MapRecordsRoundTrip) {
   ZRHDSSnapInfo& s = first(*c);
   s.snapOriginalName = "old name";
   s.snapLdevId = "300";
-  s.snapVirLdevId = "";
   s.snapOriginalState = ZR_HDS_SNAP_ORIGINAL_STATE_NEW;
+  const std::string record = "16ON:old name**22LI:300**24VI:**23OS:NEWDEV**";
   for (int id : {HDS_METADATA_SNAP_MAP_FIRST, HDS_METADATA_SNAP_MAP}) {
     ASSERT_TRUE(Peer::writeMapRecord(*c, s, id, true, "CL1-A-1,CL2-B-3"));
-    EXPECT_EQ("16ON:old name**22LI:300**24VI:**23OS:NEWDEV**17HG:CL1-A-1,CL2-B-3**",
-              devices[0]->metadata(id));
+    EXPECT_EQ(record + "17HG:CL1-A-1,CL2-B-3**", devices[0]->metadata(id));
     ZRHDSMetadataInfo md;
     md.initialize();
     ASSERT_EQ(1, ZRHDSCLIUtils::getInfoFromHostGroupMetadata(devices[0].get(), id, md));
-    EXPECT_EQ("old name", md.snapOriginalName);
-    EXPECT_EQ("300", md.snapLdevId);
-    EXPECT_EQ("NEWDEV", md.snapOriginalState);
-    EXPECT_EQ("CL1-A-1,CL2-B-3", md.mappedHostGroups);
+    EXPECT_EQ("old name|300|NEWDEV|CL1-A-1,CL2-B-3", md.snapOriginalName + "|" + md.snapLdevId +
+                                                         "|" + md.snapOriginalState + "|" +
+                                                         md.mappedHostGroups);
   }
   ASSERT_TRUE(Peer::writeMapRecord(*c, s, HDS_METADATA_SNAP_MAP, false, ""));
-  EXPECT_EQ("16ON:old name**22LI:300**24VI:**23OS:NEWDEV**",
-            devices[0]->metadata(HDS_METADATA_SNAP_MAP));
+  EXPECT_EQ(record, devices[0]->metadata(HDS_METADATA_SNAP_MAP));
   // A label that would run into the separator is never stored.
   s.snapOriginalName = "lab**22LI:1";
   EXPECT_FALSE(Peer::writeMapRecord(*c, s, HDS_METADATA_SNAP_MAP, true, "CL1-A-1"));
-  EXPECT_EQ("16ON:old name**22LI:300**24VI:**23OS:NEWDEV**",
-            devices[0]->metadata(HDS_METADATA_SNAP_MAP));
+  EXPECT_EQ(record, devices[0]->metadata(HDS_METADATA_SNAP_MAP));
 }
 
 }  // namespace

@@ -12,15 +12,14 @@
 namespace {
 
 using Bed = HDSHandlerTestBed;
+using hdstarget::addJob;
 using hdstarget::ldev;
-
-void jobWithTargets(Bed& bed, int count) { hdstarget::addJob(bed, count); }
 
 TEST(Assoc, AFailedAssociationUndoesTheEarlierOnes) {
   ZrFakeClock clock;
   ZrScopedClock scoped(&clock);
   Bed bed;
-  jobWithTargets(bed, 3);
+  addJob(bed, 3);
   auto h = bed.handler(15);
   bed.sim.addFault(ccisim::Fault::fail("raidcom", "map snapshot -ldev_id 18 602",
                                        ccisim::kExitRejected, "refused\n"));
@@ -59,7 +58,7 @@ TEST(Assoc, ReleaseTable) {
     ZrFakeClock clock;
     ZrScopedClock scoped(&clock);
     Bed bed;
-    jobWithTargets(bed, 1);
+    addJob(bed, 1);
     for (int gid : row.groups) bed.sim.addLun(Bed::kSerial, "CL1-A", gid, 0, 600);
     auto h = bed.handler(17);
     bed.sim.clearJournal();
@@ -86,7 +85,7 @@ TEST(Assoc, OnlyTheJobsOwnSvolsAreDeleted) {
   ZrFakeClock clock;
   ZrScopedClock scoped(&clock);
   Bed bed;
-  jobWithTargets(bed, 3);
+  addJob(bed, 3);
   bed.snaps[1].snapOriginalState = "OLDDEV";
   bed.snaps[2].snapOriginalState = "";  // found associated: maybe an administrator's
   auto h = bed.handler(17);
@@ -100,10 +99,6 @@ TEST(Assoc, OnlyTheJobsOwnSvolsAreDeleted) {
   EXPECT_EQ(10000, clock.totalSleptMillis()) << "one pause per deletion on a VSM";
 }
 
-}  // namespace
-
-namespace {
-
 // Releasing S-VOLs costs the same few commands per S-VOL; the host groups of
 // a port are listed once, not per S-VOL.
 TEST(Assoc, ReleaseCommandsGrowLinearlyInTheSnaps) {
@@ -112,7 +107,7 @@ TEST(Assoc, ReleaseCommandsGrowLinearlyInTheSnaps) {
     ZrFakeClock clock;
     ZrScopedClock scoped(&clock);
     Bed bed;
-    jobWithTargets(bed, count);
+    addJob(bed, count);
     for (int i = 0; i < count; ++i) {
       bed.sim.addLun(Bed::kSerial, "CL1-A", hdstarget::kPreSnapGid, i, 600 + i);
     }

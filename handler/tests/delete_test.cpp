@@ -91,28 +91,32 @@ TEST_F(HandlerDelete, MixedGroupIsClearedWithTheLockGivenBackThenDeleted) {
             bed.logs().find("Pair-[303->], PairMU#-[3] in Status-[PSUE]. Snapshot Data will not"));
 }
 
-TEST_F(HandlerDelete, WaitOfZeroPollsOnceAndDeletesPairsStillCopying) {
+// Pairs still copying when the wait ends are deleted all the same; the
+// wait polls while at most its time has passed (default 300 s: at 0, 30,
+// ..., 300 s).
+TEST_F(HandlerDelete, WaitEndsAfterItsTimeAndDeletesPairsStillCopying) {
+  struct Row {
+    int waitSecs;  // -1: the default
+    int polls;
+    int firstLdev;
+  } rows[] = {{-1, 11, 301}, {0, 1, 311}};
   ccisim::PairTiming t;
   t.resyncPolls = -1;  // never done
   bed.sim.setPairTiming(kSerial, t);
-  bed.setSetting("nZRHDSDeleteWaitTimeInSecs", 0);
-  start({{301, "PSUS"}, {302, "PSUS"}});
-  ASSERT_TRUE(h->deleteTargetlessSnap()) << error().second;
-  EXPECT_EQ(1, clock.polls);
-  EXPECT_TRUE(left().empty());
-  EXPECT_NE(std::string::npos,
-            bed.logs().find("Some pairs are in COPY state after waiting for [0]s."));
-}
-
-TEST_F(HandlerDelete, DefaultWaitEndsAfterItsTimeWithoutFailing) {
-  ccisim::PairTiming t;
-  t.resyncPolls = -1;
-  bed.sim.setPairTiming(kSerial, t);
-  start({{301, "PSUS"}});
-  ASSERT_TRUE(h->deleteTargetlessSnap()) << error().second;
-  // Polled while at most 300 s have passed: at 0, 30, ..., 300 s.
-  EXPECT_EQ(11, clock.polls);
-  EXPECT_TRUE(left().empty());
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.waitSecs);
+    if (row.waitSecs >= 0) bed.setSetting("nZRHDSDeleteWaitTimeInSecs", row.waitSecs);
+    clock.polls = 0;
+    mus.clear();
+    bed.snaps.clear();
+    start({{row.firstLdev, "PSUS"}, {row.firstLdev + 1, "PSUS"}});
+    ASSERT_TRUE(h->deleteTargetlessSnap()) << error().second;
+    EXPECT_EQ(row.polls, clock.polls);
+    EXPECT_TRUE(left().empty());
+    EXPECT_NE(std::string::npos,
+              bed.logs().find("Some pairs are in COPY state after waiting for [" +
+                              std::to_string(row.waitSecs < 0 ? 300 : row.waitSecs) + "]s."));
+  }
 }
 
 TEST_F(HandlerDelete, RequestedPairInRestoreRefusesBeforeAnythingIsSent) {

@@ -179,37 +179,38 @@ TEST_F(HandlerLock, LockOfTheSameUserAndHostIsTakenOver) {
   EXPECT_EQ("Unlocked", status());
 }
 
-TEST_F(HandlerLock, ForeignLockIsPolledWithTheMutexFreeDuringPausesThenRefused) {
-  MutexProbeClock clock;
-  ZrScopedClock installed(&clock);
+// A foreign lock is polled with the machine-wide mutex free during every
+// pause: refused when it outlasts the polls, taken once it is released.
+TEST_F(HandlerLock, ForeignLockIsPolledWithTheMutexFreeDuringPauses) {
+  struct Row {
+    int heldForPolls;  // -1: never released
+    bool taken;
+    int pauses;
+  } rows[] = {{-1, false, 3}, {2, true, 2}};
   bed.setSetting("nZRHDSSnapArrayLockRetryCount", 3);
-  bed.sim.setForeignLock(kSerial, kMeta, "other", "host9");
-  auto h = bed.handler();
-  bed.sim.clearJournal();
-  EXPECT_FALSE(h->lockResource(false));
-  EXPECT_EQ(62601, HDSHandlerTestBed::error(*h).first);
-  EXPECT_EQ(
-      "Failed to lock Resource Group-meta_resource with Status-Locked, User-other, Host-host9",
-      HDSHandlerTestBed::error(*h).second);
-  EXPECT_EQ(3u, bed.count("get resource"));
-  EXPECT_EQ(0u, locks());
-  EXPECT_EQ(3, clock.pauses);
-  EXPECT_EQ(3, clock.freeDuringPause);
-  EXPECT_FALSE(locked(*h));
-  h.reset();
-  EXPECT_EQ(0u, unlocks());  // a handler that never held does not unlock
-}
-
-TEST_F(HandlerLock, ForeignLockReleasedWhilePollingIsThenTaken) {
-  MutexProbeClock clock;
-  ZrScopedClock installed(&clock);
-  bed.setSetting("nZRHDSSnapArrayLockRetryCount", 3);
-  bed.sim.setForeignLock(kSerial, kMeta, "other", "host9", 2);
-  auto h = bed.handler();
-  ASSERT_TRUE(h->lockResource(false)) << HDSHandlerTestBed::error(*h).second;
-  EXPECT_EQ(1u, locks());
-  EXPECT_EQ(2, clock.pauses);
-  EXPECT_EQ("cciuser", meta().lockOwner);
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.heldForPolls);
+    MutexProbeClock clock;
+    ZrScopedClock installed(&clock);
+    bed.sim.setForeignLock(kSerial, kMeta, "other", "host9", row.heldForPolls);
+    auto h = bed.handler();
+    bed.sim.clearJournal();
+    EXPECT_EQ(row.taken, h->lockResource(false));
+    EXPECT_EQ(row.taken, locked(*h));
+    EXPECT_EQ(row.pauses, clock.pauses);
+    EXPECT_EQ(row.pauses, clock.freeDuringPause);
+    EXPECT_EQ(row.taken ? 1u : 0u, locks());
+    if (row.taken) {
+      EXPECT_EQ("cciuser", meta().lockOwner);
+      continue;
+    }
+    EXPECT_EQ(std::make_pair(62601, std::string("Failed to lock Resource Group-meta_resource with "
+                                                "Status-Locked, User-other, Host-host9")),
+              HDSHandlerTestBed::error(*h));
+    EXPECT_EQ(3u, bed.count("get resource"));
+    h.reset();
+    EXPECT_EQ(0u, unlocks());  // a handler that never held does not unlock
+  }
 }
 
 TEST_F(HandlerLock, NoPollAttemptFailsAsAGroupWithoutStatus) {

@@ -1,6 +1,6 @@
-// Host-group choice and LUN mapping: FC initiators on the simulator (one and
-// several ports, from the settings, through the command device), iSCSI
-// names through a scripted implementer, the LUN limit, and map retries on
+// Host-group choice and LUN mapping on the simulator: FC initiators (one and
+// several ports, from the settings, through the command device), an iSCSI
+// name on an iSCSI port, the LUN limit, and map retries on
 // the fake clock with the array's lock state checked afterwards.
 #include <gtest/gtest.h>
 
@@ -10,7 +10,6 @@
 #include "array/HDSRaidcomImplementer.h"
 #include "array/tests/support/HDSRaidcomTestPeer.h"
 #include "handler/tests/HDSTargetJob.h"
-#include "handler/tests/support/HDSFakeImplementer.h"
 #include "host/testing/ZrFakeClock.h"
 
 namespace {
@@ -98,57 +97,27 @@ TEST_F(Map, HostGroupsFromTheSettingsAndTheCommandDevice) {
   EXPECT_EQ(62601, Bed::error(viaCommandDevice).first);
 }
 
-// iSCSI host groups: the array layer lists them, the handler only compares
-// names, so a scripted implementer serves the listings.
-class IscsiPorts : public HDSFakeImplementer {
- public:
-  using HDSFakeImplementer::HDSFakeImplementer;
-  int getPortList(std::vector<HDSPortInfo>& ports) override {
-    for (const char* name : {"CL1-A", "CL3-A"}) {
-      HDSPortInfo p;
-      p.port = name;
-      ports.push_back(p);
-    }
-    return 0;
-  }
-  int getPortLoginWWNList(const std::string& port, HDSPortInfo& info) override {
-    info.port = port;
-    info.loginWwns = {port == "CL3-A" ? "iqn.1994-05.com.redhat:client1" : "50060e8099999999"};
-    return 0;
-  }
-  int getPortHostGroupList(const std::string& port, const std::string&, HDSPortInfo& info,
-                           bool collectWwns, const std::string& wwn, const bool&) override {
-    listedFor.push_back(port + " " + wwn);
-    HDSHostGroupInfo g;
-    g.port = port;
-    g.hostGroupName = "iscsi-client";
-    g.hostGroupId = "5";
-    if (collectWwns) g.wwns = {"iqn.1994-05.com.redhat:client1"};
-    info.hostGroups = {g};
-    return 0;
-  }
-  std::vector<std::string> listedFor;
-};
-
-TEST(MapIscsi, AnIscsiNameKeepsItsColons) {
-  Bed bed;
-  bed.addSources({16}, false);
-  bed.options.initiators = {"iqn.1994-05.com.redhat:client1"};
-  IscsiPorts* fake = nullptr;
-  ZRHDSCommandHandler h(bed.params,
-                        [&](ZRSO::SnapInfo*& logger, ZRHDSCommandHandlerInputParams& p) {
-                          std::unique_ptr<IscsiPorts> f(new IscsiPorts(logger, p));
-                          f->onLogin = [](bool) { return 0; };
-                          f->onLogout = [] { return 0; };
-                          f->onResourceGroupFromLdev = [] { return 0; };
-                          fake = f.get();
-                          return std::unique_ptr<ZRHDSCommandImplementer>(std::move(f));
-                        });
-  ASSERT_TRUE(h.IsHandlerInitialized()) << Bed::error(h).second;
+// An iSCSI name keeps its colons; the port's host groups are listed and
+// their initiators read with "get hba_iscsi", never "get hba_wwn".
+TEST_F(Map, HostGroupChoiceForAnIscsiInitiator) {
+  const char kIqn[] = "iqn.1994-05.com.redhat:client1";
+  bed.sim.addPort(Bed::kSerial, "CL3-A", "50060e8000000003", "ISCSI");
+  bed.sim.addHostGroup(Bed::kSerial, "CL3-A", 4, "other");
+  bed.sim.addHostGroup(Bed::kSerial, "CL3-A", 5, "iscsi-client");
+  bed.sim.addLoginWwn(Bed::kSerial, "CL3-A", kIqn);
+  bed.sim.addHostGroupWwn(Bed::kSerial, "CL3-A", 4, "iqn.1994-05.com.redhat:other");
+  bed.sim.addHostGroupWwn(Bed::kSerial, "CL3-A", 5, kIqn);
+  bed.options.initiators = {"IQN.1994-05.com.redhat:client1"};
+  auto h = handler();
+  bed.sim.clearJournal();
   Texts chosen;
-  ASSERT_TRUE(h.findHostGroupToMap(chosen)) << Bed::error(h).second;
+  ASSERT_TRUE(h->findHostGroupToMap(chosen)) << Bed::error(*h).second;
   EXPECT_EQ(Texts{"CL3-A-5"}, chosen);
-  EXPECT_EQ(std::vector<std::string>{"CL3-A IQN.1994-05.COM.REDHAT:CLIENT1"}, fake->listedFor);
+  EXPECT_EQ(2u, bed.count("get hba_iscsi"));
+  EXPECT_EQ(0u, bed.count("get hba_wwn"));
+  ASSERT_TRUE(h->mapReplication(chosen)) << Bed::error(*h).second;
+  const ccisim::State s = bed.sim.load();
+  EXPECT_EQ(2u, s.arrays.at(Bed::kSerial).hostGroup("CL3-A", 5)->luns.size());
 }
 
 TEST_F(Map, LunLimitCountsOnlyTheSnapsStillToMap) {

@@ -96,6 +96,53 @@ TEST_F(Svol, CuRangeTable) {
   }
 }
 
+// Use-existing mode: V-VOLs named by the label, of the source's capacity,
+// each given once, within the CU range; a range that names no CU (a
+// reversed one) selects nothing rather than lifting the restriction.
+TEST_F(Svol, ExistingVvolsAreChosenWithinTheCuRange) {
+  struct Row {
+    const char* range;
+    std::vector<std::string> chosen;  // empty: refused with 62008
+  } rows[] = {{"", {"300", "600"}}, {"2", {"600", "603"}}, {"3-1", {}}, {"1", {}}};
+  sources({16, 17});
+  bed.options.noVvolCreate = true;
+  bed.options.label = "QB_TGT";
+  auto vvol = [&](int id, uint64_t blocks, const char* label) {
+    ccisim::Ldev l;
+    l.id = id;
+    l.capacity = blocks;
+    l.attrs = {"CVS", "VVOL"};
+    l.label = label;
+    bed.sim.addLdev(Bed::kSerial, l);
+  };
+  vvol(300, kBlocks, "QB_TGT");
+  vvol(600, kBlocks, "QB_TGT");
+  vvol(601, kBlocks / 2, "QB_TGT");
+  vvol(602, kBlocks, "other");
+  vvol(603, kBlocks, "QB_TGT");
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.range);
+    bed.options.cuRange = row.range;
+    for (ZRHDSSnapInfo& s : bed.snaps) s.snapLdevId.clear();
+    auto h = handler();
+    bed.sim.clearJournal();
+    const bool ok = h->allocateTargetDevices({});
+    EXPECT_EQ(!row.chosen.empty(), ok) << Bed::error(*h).second;
+    EXPECT_EQ(0u, bed.count("add ldev"));
+    if (!ok) {
+      EXPECT_EQ(62008, Bed::error(*h).first);
+      continue;
+    }
+    std::vector<std::string> chosen;
+    for (const ZRHDSSnapInfo& s : bed.snaps) {
+      chosen.push_back(s.snapLdevId);
+      EXPECT_EQ("OLDDEV", s.snapOriginalState);
+    }
+    EXPECT_EQ(row.chosen, chosen);
+    ASSERT_TRUE(h->freeSvolsForSource()) << Bed::error(*h).second;
+  }
+}
+
 TEST_F(Svol, CreatesAcrossCusLabelsAndPreMaps) {
   sources({16, 17});
   fillCu(bed, 1, {300});

@@ -2,6 +2,7 @@
 // the test binary re-executes itself as the holder ("--zr-child hold ...").
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -236,6 +237,40 @@ TEST(ZrNamedMutexSafety, SharedDirectoryOrPlantedFilesAreRefused) {
     EXPECT_FALSE(foreign.isValid());
     EXPECT_NE(std::string::npos, foreign.lastError().find("another user"));
   }
+}
+
+}  // namespace
+
+namespace {
+
+// The process keeps lock files open between uses; a file removed meanwhile
+// must not leave this process locking a file nobody else sees.
+TEST(ZrNamedMutexSafety, RemovedLockFileIsOpenedAnew) {
+  ScopedTempDir dir;
+  {
+    ZrNamedMutex first("ZR_HDS_LOCK_SVOL_SELECTION");
+    ASSERT_NE(0, first.lock(0));
+  }
+  ASSERT_EQ(0, ::unlink(ZrNamedMutex::pathForName("ZR_HDS_LOCK_SVOL_SELECTION").c_str()));
+  int ready[2];
+  ASSERT_EQ(0, ::pipe(ready));
+  pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    ZrNamedMutex other("ZR_HDS_LOCK_SVOL_SELECTION");
+    char c = other.lock(0) != 0 ? 'y' : 'n';
+    if (::write(ready[1], &c, 1) != 1) ::_exit(1);
+    ::pause();
+    ::_exit(0);
+  }
+  char c = 0;
+  ASSERT_EQ(1, ::read(ready[0], &c, 1));
+  ASSERT_EQ('y', c);
+  ZrNamedMutex again("ZR_HDS_LOCK_SVOL_SELECTION");
+  EXPECT_EQ(0, again.lock(0)) << "the other process holds the file that is there now";
+  ::kill(pid, SIGKILL);
+  ::waitpid(pid, nullptr, 0);
+  EXPECT_NE(0, again.lock(0));
 }
 
 }  // namespace

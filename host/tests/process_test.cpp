@@ -3,8 +3,10 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -293,6 +295,105 @@ TEST(ZrProcess, UntrappedSilentStreamsAreDiscarded) {
   p.GetIO(&out, &err);
   EXPECT_EQ("", out);
   EXPECT_EQ("", err);
+}
+
+// ---- A dead job leaves nothing running; exit codes whatever the host does
+
+// Runs the job in a forked process that starts "sh -c 'sleep 30 & sleep 30'"
+// (a command with a background child), reports the pids of both sleeps and
+// is then killed with SIGKILL mid-command. Within a second nothing of the
+// command is left.
+TEST(ZrProcessCrash, KilledJobLeavesNoToolRunning) {
+  ScopedTempDir dir;
+  const std::string pids = dir.file("pids");
+  pid_t job = ::fork();
+  ASSERT_GE(job, 0);
+  if (job == 0) {
+    std::string sh = "/bin/sh", c = "-c",
+                cmd = "sleep 30 & echo $! > '" + pids + ".tmp'; echo $$ >> '" + pids +
+                      ".tmp'; mv '" + pids + ".tmp' '" + pids + "'; wait";
+    char* argv[] = {&sh[0], &c[0], &cmd[0], nullptr};
+    ZrProcess p;
+    p.TrapIO(true, true);
+    std::string error;
+    if (!p.StartProcess(argv, &error, 0)) ::_exit(2);
+    int code = 0;
+    p.WaitForProcessToEnd(&code, &error, 60);
+    ::_exit(3);
+  }
+  long background = -1, shell = -1;
+  for (int i = 0; i < 500 && background < 0; ++i) {
+    std::string text = zrReadFile(pids);
+    if (!text.empty()) std::sscanf(text.c_str(), "%ld %ld", &background, &shell);
+    if (background < 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_GT(background, 0);
+  ASSERT_GT(shell, 0);
+  ASSERT_TRUE(zrProcessAlive(background));
+  ::kill(job, SIGKILL);
+  int status = 0;
+  ASSERT_EQ(job, ::waitpid(job, &status, 0));
+  const auto t0 = std::chrono::steady_clock::now();
+  EXPECT_TRUE(zrWaitDead(shell));
+  EXPECT_TRUE(zrWaitDead(background));
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(1));
+}
+
+void reapEverything(int) {
+  int saved = errno;
+  while (::waitpid(-1, nullptr, WNOHANG) > 0) {
+  }
+  errno = saved;
+}
+
+// Exit codes stay right when the host ignores SIGCHLD (children are reaped
+// by the kernel) or reaps every child itself from a handler.
+TEST(ZrProcessCrash, ExitCodesWhenTheHostIgnoresOrReapsChildren) {
+  struct sigaction saved;
+  ::sigaction(SIGCHLD, nullptr, &saved);
+  for (int mode = 0; mode < 2; ++mode) {
+    SCOPED_TRACE(mode == 0 ? "SIGCHLD ignored" : "host reaps children");
+    struct sigaction sa;
+    std::memset(&sa, 0, sizeof(sa));
+    sa.sa_handler = mode == 0 ? SIG_IGN : reapEverything;
+    sa.sa_flags = SA_RESTART;
+    ::sigaction(SIGCHLD, &sa, nullptr);
+    for (int code : {0, 3, 202}) {
+      Result r = runShell("printf A; exit " + std::to_string(code), 10000);
+      ASSERT_TRUE(r.started) << r.error;
+      EXPECT_TRUE(r.ended) << r.error;
+      EXPECT_EQ(code, r.exitCode);
+      EXPECT_EQ("A", r.out);
+    }
+  }
+  ::sigaction(SIGCHLD, &saved, nullptr);
+}
+
+// The command has a session of its own: no controlling terminal to prompt on.
+TEST(ZrProcessCrash, CommandRunsInASessionOfItsOwn) {
+  Result r = runShell("cut -d' ' -f6 /proc/self/stat", 10000);
+  ASSERT_TRUE(r.ended) << r.error;
+  EXPECT_NE(std::to_string(::getsid(0)) + "\n", r.out);
+  EXPECT_NE("", r.out);
+}
+
+// A tool that prints without end is stopped at the cap; memory stays bounded.
+TEST(ZrProcessCrash, OutputPastTheLimitStopsTheCommand) {
+  std::string sh = "/bin/sh", c = "-c", cmd = "yes 0123456789abcdef";
+  char* argv[] = {&sh[0], &c[0], &cmd[0], nullptr};
+  ZrProcess p;
+  p.TrapIO(true, true);
+  p.SetOutputLimit(4 << 20);
+  std::string error;
+  ASSERT_TRUE(p.StartProcess(argv, &error, 0)) << error;
+  int code = 0;
+  const auto t0 = std::chrono::steady_clock::now();
+  EXPECT_FALSE(p.WaitForProcessToEndMillis(&code, &error, 20000));
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(5));
+  EXPECT_EQ(0u, error.find("output limit exceeded")) << error;
+  std::string out, err;
+  p.TakeIO(&out, &err);
+  EXPECT_LE(out.size(), (4u << 20) + (1u << 20));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The exported entry points on paths that stay on the host side: argument
 // checks, unpreparation, device identification at preparation, the delete
 // screen, the map and unmap preparation step and the post-create gate.
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -71,11 +72,10 @@ TEST(Unprepare, ClearsUniqueMetadataAndSetsUnpreparedWhateverTheHostAnswers) {
   EXPECT_TRUE(env.at(1).hasMetadata(68));  // only the unique record is cleared
   // What stays on the array is said in the log.
   EXPECT_TRUE(env.at(0).logged("Forgetting snapshot group-[QB_7_0_1F], MU-[3] of LDEV-[100]"));
-  int forgetLines = 0;
-  for (const std::string& line : env.at(0).logTexts(1)) {
-    if (line.find("Forgetting") != std::string::npos) ++forgetLines;
-  }
-  EXPECT_EQ(1, forgetLines);
+  const std::vector<std::string> lines = env.at(0).logTexts(1);
+  EXPECT_EQ(1, std::count_if(lines.begin(), lines.end(), [](const std::string& l) {
+              return l.find("Forgetting") != std::string::npos;
+            }));
   EXPECT_TRUE(env.util.remoteCalls().empty());
 }
 

@@ -25,19 +25,52 @@ SnapGroupMap groupsOf(plugin_test::Env& env) {
   return groups;
 }
 
-TEST(SegregateGAD, MixedBatchKeepsItsGroupsAndStoresNothing) {
-  plugin_test::Env env;
-  env.addDevices({1, 2});
-  env.at(0).setReplicationType(4);  // GAD first, the second is not
-  env.at(1).setReplicationType(1);
-  for (FakeSnapInfo& d : env.devices) d.setMetadataText(6, "1S:412345**3L:10**14GS:2**");
-  allRemote(env);
-  env.answerRemote(kAnswerOk);
-  SnapGroupMap groups = groupsOf(env);
-  EXPECT_EQ(0, hds_SegregateGADCoordinator(env.array(), env.count(), &env.util, groups));
-  EXPECT_EQ((std::vector<std::string>{"0", "0"}), env.messageIds);  // one per group
-  EXPECT_EQ(groupsOf(env), groups);
-  EXPECT_EQ("1S:412345**3L:10**14GS:2**", env.at(0).metadata(6));
+TEST(SegregateGAD, Table) {
+  const char* const kUnique = "1S:412345**3L:10**8RL:20**14GS:2**";
+  struct Row {
+    const char* name;
+    std::vector<int> ids;
+    std::vector<int> types;
+    const char* answer;
+    bool pairSetting;
+    int result;
+    size_t requests;  // remote groups asked, one message (id 0) each
+    int code;
+    const char* text;
+  } rows[] = {
+      // A GAD first device and a second that is not: nothing stored.
+      {"mixed batch", {1, 2}, {4, 1}, kAnswerOk, true, 0, 2, 0, ""},
+      {"remote group answers 1", {1, 2}, {4, 4}, "{\"opResp\": 1}", true, 1, 1, 0, ""},
+      {"pair information not stored",
+       {1, 2},
+       {4, 4},
+       kAnswerOk,
+       false,
+       1,
+       2,
+       62008,
+       "Error while storing the GAD pair information. Error[62008:Failed to get the GAD pair "
+       "information for the source devices.]"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    plugin_test::Env env;
+    env.addDevices(r.ids);
+    if (r.pairSetting) env.setSetting("sZRHDSArrayGadPairedWith_412345", "499999");
+    for (size_t i = 0; i < env.devices.size(); ++i) {
+      env.at(i).setReplicationType(r.types[i]);
+      env.at(i).setMetadataText(6, kUnique);
+    }
+    allRemote(env);
+    env.answerRemote(r.answer);
+    SnapGroupMap groups = groupsOf(env);
+    EXPECT_EQ(r.result, hds_SegregateGADCoordinator(env.array(), env.count(), &env.util, groups));
+    EXPECT_EQ(std::vector<std::string>(r.requests, "0"), env.messageIds);
+    EXPECT_EQ(r.code, env.at(0).errorCode());
+    EXPECT_EQ(r.text, env.at(0).errorText());
+    EXPECT_EQ(groupsOf(env), groups);
+    EXPECT_EQ(kUnique, env.at(1).metadata(6));
+  }
 }
 
 TEST(SegregateGAD, AllGadDevicesAreRegroupedAfterThePairInformation) {
@@ -52,45 +85,8 @@ TEST(SegregateGAD, AllGadDevicesAreRegroupedAfterThePairInformation) {
   env.answerRemote(kAnswerOk);
   SnapGroupMap groups = groupsOf(env);
   EXPECT_EQ(0, hds_SegregateGADCoordinator(env.array(), env.count(), &env.util, groups));
-  ASSERT_EQ(2u, groups.size());
-  EXPECT_EQ((SnapGroup{&env.at(0)}), groups[1]);
-  EXPECT_EQ((SnapGroup{&env.at(1)}), groups[9]);
+  EXPECT_EQ((SnapGroupMap{{1, {&env.at(0)}}, {9, {&env.at(1)}}}), groups);
   EXPECT_EQ(0u, env.at(1).metadata(6).find("1S:499999**3L:21**"));
-}
-
-TEST(SegregateGAD, FailuresTable) {
-  struct Row {
-    const char* name;
-    const char* answer;
-    bool pairSetting;
-    int code;
-    const char* text;
-  } rows[] = {
-      {"remote group answers 1", "{\"opResp\": 1}", true, 0, ""},
-      {"pair information not stored", kAnswerOk, false, 62008,
-       "Error while storing the GAD pair information. Error[62008:Failed to get the GAD pair "
-       "information for the source devices.]"},
-  };
-  for (const Row& r : rows) {
-    SCOPED_TRACE(r.name);
-    plugin_test::Env env;
-    env.addDevices({1, 2});
-    if (r.pairSetting) env.setSetting("sZRHDSArrayGadPairedWith_412345", "499999");
-    for (FakeSnapInfo& d : env.devices) {
-      d.setReplicationType(4);
-      d.setMetadataText(6, "1S:412345**3L:10**8RL:20**14GS:2**");
-    }
-    allRemote(env);
-    env.answerRemote(r.answer);
-    SnapGroupMap groups = groupsOf(env);
-    EXPECT_EQ(1, hds_SegregateGADCoordinator(env.array(), env.count(), &env.util, groups));
-    EXPECT_EQ(r.code, env.at(0).errorCode());
-    EXPECT_EQ(r.text, env.at(0).errorText());
-    EXPECT_EQ(groupsOf(env), groups);
-    if (r.code == 0) {
-      EXPECT_EQ(1u, env.messageIds.size());  // group 2 never asked
-    }
-  }
 }
 
 TEST(CloneGAD, NotEveryDeviceGadMeansNoClones) {

@@ -28,17 +28,6 @@ class Operations : public HDSContainerTestBed {
     tree.addDisk(path, disk);
     return d;
   }
-  std::vector<ZRSO::SnapInfo*> list;
-  ZRSO::SnapInfo** snaps() {
-    list = batch();
-    return list.data();
-  }
-  short count() const { return static_cast<short>(devices.size()); }
-  std::vector<int> statuses() {
-    std::vector<int> out;
-    for (auto& d : devices) out.push_back(d->getStatus());
-    return out;
-  }
   // The LDEVs named by "add snapshot" commands, in journal order.
   std::vector<std::string> addedLdevs() {
     std::vector<std::string> out;

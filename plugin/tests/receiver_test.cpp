@@ -61,6 +61,7 @@ TEST_F(Receiver, TheFirstDeviceCarryingAnIdIsTheMessageDevice) {
 }
 
 TEST_F(Receiver, RefusalsRunNoWorker) {
+  const char* const kUnread = "Failed to get array number from remote request message.";
   struct Row {
     const char* name;
     const char* id;
@@ -70,17 +71,12 @@ TEST_F(Receiver, RefusalsRunNoWorker) {
       {"no message device", nullptr, nullptr,
        "Failed to find the device containing remote message."},
       {"empty request", "11", "", "Failed to get Remote Message metadata."},
-      {"bad JSON", "11", "{\"controlHostId\" 3",
-       "Failed to get array number from remote request message."},
-      {"not an object", "11", "[3]", "Failed to get array number from remote request message."},
-      {"id a string", "11", "{\"controlHostId\": \"3\"}",
-       "Failed to get array number from remote request message."},
-      {"id zero", "11", "{\"controlHostId\": 0}",
-       "Failed to get array number from remote request message."},
-      {"huge id", "11", "{\"controlHostId\": 1e300}",
-       "Failed to get array number from remote request message."},
-      {"id beyond int", "11", "{\"controlHostId\": 2147483648}",
-       "Failed to get array number from remote request message."},
+      {"bad JSON", "11", "{\"controlHostId\" 3", kUnread},
+      {"not an object", "11", "[3]", kUnread},
+      {"id a string", "11", "{\"controlHostId\": \"3\"}", kUnread},
+      {"id zero", "11", "{\"controlHostId\": 0}", kUnread},
+      {"huge id", "11", "{\"controlHostId\": 1e300}", kUnread},
+      {"id beyond int", "11", "{\"controlHostId\": 2147483648}", kUnread},
       {"empty group", "11", "{\"controlHostId\": 9}",
        "No devices are present with ControlHostId-[9]"},
       {"unknown id", "13", "{\"controlHostId\": 3}",
@@ -125,6 +121,12 @@ TEST_F(Receiver, MapRequestWithRejectedInitiatorListsAnswersFailure) {
       EXPECT_TRUE(noWorkerRan());
       EXPECT_TRUE(env.at(0).logged("Refused the initiator lists of the remote request."));
     }
+    // Without any list the worker runs (and here fails at its container).
+    carry(2, id, "{\"controlHostId\": 3}");
+    EXPECT_EQ(0, run());
+    EXPECT_EQ(1, answerOf(env.at(2).metadata(60)));
+    EXPECT_EQ(std::string(id) == "5" ? 62009 : 62010, env.at(1).errorCode());
+    env.at(1).setErrorPair(0, "");
   }
 }
 

@@ -112,6 +112,17 @@ TEST_F(ProcessVPD, VirtualStorageMachineMatchesVirtualSerialAndTargetId) {
   EXPECT_EQ("$1mdPath:/dev/sdv%%", env.at(0).metadata(133));
 }
 
+TEST_F(ProcessVPD, ASnapWithoutATargetIsNeverFound) {
+  // An LU of the same array whose inquiry names no LDEV.
+  env.tree.addDisk(
+      "/dev/sdx",
+      {zrinq::standardPage("HITACHI", "OPEN-V", zrinq::rawSerial("R800", 410001), ""), {}});
+  addSnap("1S:410001**3L:100**", "16ON:**22LI:**24VI:**23OS:**17HG:N/A**");
+  offerPaths("/dev/sdx|");
+  EXPECT_EQ(1, run());
+  EXPECT_FALSE(env.at(0).hasMetadata(133));
+}
+
 TEST_F(ProcessVPD, OneOfThreeNotFound) {
   env.tree.addLdev("/dev/sdb", zrinq::physicalLdev(410001, 10));
   env.tree.addLdev("/dev/sdc", zrinq::physicalLdev(410001, 12));

@@ -16,14 +16,14 @@ namespace {
 class Workers : public HDSContainerTestBed {
  protected:
   SnapGroup group() { return batch(); }
-  std::vector<int> statuses() {
-    std::vector<int> out;
-    for (auto& d : devices) out.push_back(d->getStatus());
-    return out;
-  }
 };
 
 using Worker = std::function<int(SnapGroup&, ZRSO::ZROSUtil*)>;
+
+// A worker of the common signature, run for a group of two.
+Worker plain(int (*worker)(SnapGroup&, short, ZRSO::ZROSUtil*)) {
+  return [worker](SnapGroup& g, ZRSO::ZROSUtil* u) { return worker(g, 2, u); };
+}
 
 TEST_F(Workers, ContainerThatCannotInitialiseRecordsTheWorkersCode) {
   ZRMapInitiatorParams params;
@@ -32,28 +32,22 @@ TEST_F(Workers, ContainerThatCannotInitialiseRecordsTheWorkersCode) {
     Worker run;
     int code;
   } rows[] = {
-      {"segregate", [](SnapGroup& g, ZRSO::ZROSUtil* u) { return hds_SegregateWorker(g, 2, u); },
-       62008},
+      {"segregate", plain(hds_SegregateWorker), 62008},
       {"prepare", [](SnapGroup& g, ZRSO::ZROSUtil* u) { return hds_PrepareWorker(g, 2, u, false); },
        62008},
-      {"create", [](SnapGroup& g, ZRSO::ZROSUtil* u) { return hds_CreateWorker(g, 2, u); }, 60001},
-      {"revert", [](SnapGroup& g, ZRSO::ZROSUtil* u) { return hds_RevertWorker(g, 2, u); }, 60005},
-      {"reconcile", [](SnapGroup& g, ZRSO::ZROSUtil* u) { return hds_ReconcileWorker(g, 2, u); },
-       60298},
+      {"create", plain(hds_CreateWorker), 60001},
+      {"revert", plain(hds_RevertWorker), 60005},
+      {"reconcile", plain(hds_ReconcileWorker), 60298},
       {"map", [&params](SnapGroup& g, ZRSO::ZROSUtil* u) { return hds_MapWorker(g, 2, u, params); },
        62009},
       {"unmap",
        [&params](SnapGroup& g, ZRSO::ZROSUtil* u) { return hds_UnmapWorker(g, 2, u, params); },
        62010},
-      {"delete", [](SnapGroup& g, ZRSO::ZROSUtil* u) { return hds_DeleteWorker(g, 2, u); }, 60004},
-      {"remote replication",
-       [](SnapGroup& g, ZRSO::ZROSUtil* u) { return hds_GetRemoteReplWorker(g, 2, u); }, 62008},
-      {"prepare remote",
-       [](SnapGroup& g, ZRSO::ZROSUtil* u) { return hds_PrepareRemoteWorker(g, 2, u); }, 62008},
-      {"Q-marker commit",
-       [](SnapGroup& g, ZRSO::ZROSUtil* u) { return hds_QMarkerCommitWorker(g, 2, u); }, 62008},
-      {"post-create", [](SnapGroup& g, ZRSO::ZROSUtil* u) { return hds_PostCreateWorker(g, 2, u); },
-       62008},
+      {"delete", plain(hds_DeleteWorker), 60004},
+      {"remote replication", plain(hds_GetRemoteReplWorker), 62008},
+      {"prepare remote", plain(hds_PrepareRemoteWorker), 62008},
+      {"Q-marker commit", plain(hds_QMarkerCommitWorker), 62008},
+      {"post-create", plain(hds_PostCreateWorker), 62008},
   };
   startInstance();
   for (const Row& r : rows) {
@@ -279,11 +273,6 @@ class MapEntries : public MapWorkers {
   void SetUp() override {
     MapWorkers::SetUp();
     os.setHbaList({kLocalWwn}, {0});
-  }
-  std::vector<ZRSO::SnapInfo*> list;
-  ZRSO::SnapInfo** snaps() {
-    list = batch();
-    return list.data();
   }
 };
 

@@ -121,8 +121,8 @@ TEST_F(Commands, GetLdevListsAndFilters) {
   EXPECT_EQ(std::string::npos, range.out.find("VOL_ATTR : NOT DEFINED"));
   fx.setUndefinedVolAttr(true);
   EXPECT_NE(std::string::npos, rc("get ldev -ldev_id 2046").out.find("VOL_ATTR : NOT DEFINED\n"));
-  EXPECT_EQ(kExitGeneric, rc("get ldev -ldev_id 2048").exitCode) << "above the M8S maximum";
-  EXPECT_EQ(kExitGeneric, rc("get ldev -ldev_id 2047 -cnt 2").exitCode);
+  EXPECT_EQ(kExitNoLdev, rc("get ldev -ldev_id 2048").exitCode) << "above the M8S maximum";
+  EXPECT_EQ(kExitNoLdev, rc("get ldev -ldev_id 2047 -cnt 2").exitCode);
 
   // unmapped: defined without an LU path; nothing such -> 246.
   EXPECT_EQ(kExitNoDevice, rc("get ldev -ldev_list unmapped").exitCode);
@@ -155,7 +155,7 @@ TEST_F(Commands, AddLdevPreconditionsAndEffect) {
   ASSERT_EQ(0, rc("reset command_status").exitCode);
   EXPECT_EQ(0, rc("get command_status").exitCode);
   EXPECT_EQ(kExitInvalidArg, rc("add ldev -pool snap -ldev_id 300 -capacity 0").exitCode);
-  EXPECT_EQ(kExitGeneric, rc("add ldev -pool snap -ldev_id 2048 -capacity 10").exitCode);
+  EXPECT_EQ(kExitNoLdev, rc("add ldev -pool snap -ldev_id 2048 -capacity 10").exitCode);
   EXPECT_FALSE(ldev(300).defined);
 
   fx.setArray(kSerial, [](Array& a) {

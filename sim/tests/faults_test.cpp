@@ -216,7 +216,7 @@ TEST_F(Faults, VersionAndModelSwitches) {
   });
   EXPECT_NE(std::string::npos, tool("raidqry", "-l -IM3532").out.find(" 80-02-22/00 "));
   EXPECT_NE(std::string::npos, rc("get resource -key opt").out.find(" R800 "));
-  EXPECT_EQ(kExitGeneric, rc("get ldev -ldev_id 2047").exitCode)
+  EXPECT_EQ(kExitNoLdev, rc("get ldev -ldev_id 2047").exitCode)
       << "probe above the lowered maximum";
 }
 

@@ -183,11 +183,13 @@ TEST_F(Fidelity, MapSnapshotTakesADpVolume) {
 TEST_F(Fidelity, VirtualLdevIdsAndGlobalVirtualisation) {
   fx.addResourceGroup(kSerial, "VSM_A", 1, "512345", "M850M3");
   fx.setArray(kSerial, [](Array& a) {
-    a.ldevRef(256).rsgid = 1;  // in the machine without an explicit id
+    a.ldevRef(256).rsgid = 1;  // in the machine, never given a virtual id
     a.ldevRef(257).rsgid = 1;
     a.ldevRef(257).vid = 900;
   });
-  EXPECT_NE(std::string::npos, rc("get ldev -ldev_id 256").out.find("LDEV : 256 VIR_LDEV : 256\n"));
+  EXPECT_NE(std::string::npos,
+            rc("get ldev -ldev_id 256").out.find("LDEV : 256 VIR_LDEV : 65534\n"))
+      << "never given a virtual id: none";
   EXPECT_NE(std::string::npos, rc("get ldev -ldev_id 257").out.find("LDEV : 257 VIR_LDEV : 900\n"));
   EXPECT_NE(std::string::npos, rc("get ldev -ldev_id 258").out.find("LDEV : 258\n"))
       << "resource group 0: no virtual id";
@@ -253,6 +255,14 @@ TEST_F(Fidelity, IscsiHostGroupsAndInitiators) {
   EXPECT_EQ(kExitRejected, rc("get hba_wwn -port CL4-E-1").exitCode);
   EXPECT_EQ(kExitRejected, rc("get hba_iscsi -port CL1-A-1").exitCode);
   EXPECT_EQ(0, rc("get hba_wwn -port CL1-A-1").exitCode);
+  // A new group on the port gets the array's target name; the port has no WWN.
+  ASSERT_EQ(0, rc("add host_grp -port CL4-E -host_grp_name QB_PRE").exitCode);
+  EXPECT_EQ("iqn.1994-04.jp.co.hitachi:rsd.h8m.t.412345.4e002", array().hostGroup("CL4-E", 2)->iqn);
+  for (const std::string& line : lines(rc("get port").out)) {
+    if (line.rfind("CL4-E", 0) == 0) {
+      EXPECT_EQ(12u, split(line).size()) << line;
+    }
+  }
 }
 
 TEST_F(Fidelity, PasswordsAreKeptHashedAndMaskedInTheJournal) {

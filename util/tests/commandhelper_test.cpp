@@ -103,6 +103,23 @@ TEST(CommandHelper, TimeOutKillsGrandchildrenAndSaysTimedout) {
   EXPECT_TRUE(zrWaitDead(grandchild)) << "grandchild " << grandchild << " outlived the time-out";
 }
 
+// A tool that loops printing is stopped at the cap and fails with a clear
+// text; the cap comes from the setting, and an unusable value falls back.
+TEST(CommandHelper, OutputCapStopsALoopingTool) {
+  ScopedTempDir dir;
+  FakeSnapInfo d;
+  ZRPlatformInfo settings;
+  EXPECT_EQ(256u << 20, CommandHelper::outputLimitBytes());
+  ASSERT_EQ(0, settings.setRegInt("~Tessavon", "nZRHDSMaxCommandOutputInMB", -5));
+  EXPECT_EQ(256u << 20, CommandHelper::outputLimitBytes());
+  ASSERT_EQ(0, settings.setRegInt("~Tessavon", "nZRHDSMaxCommandOutputInMB", 2));
+  EXPECT_EQ(2u << 20, CommandHelper::outputLimitBytes());
+  RunResult r = run(d, "yes raidcom-output-line", 30);
+  EXPECT_EQ(-1, r.rc);
+  EXPECT_NE(std::string::npos, r.error.find("passed the limit of 2097152 bytes")) << r.error;
+  EXPECT_EQ("preset-output", r.output) << "output is left as passed";
+}
+
 TEST(CommandHelper, SignalDeathIsAFailure) {
   ScopedTempDir dir;
   FakeSnapInfo d;

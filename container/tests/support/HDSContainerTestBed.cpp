@@ -41,8 +41,8 @@ HDSContainerTestBed::HDSContainerTestBed() : m_scopedTree(&tree), m_scopedClock(
 
 HDSContainerTestBed::~HDSContainerTestBed() = default;
 
-FakeSnapInfo& HDSContainerTestBed::addDevice() {
-  devices.push_back(std::make_unique<FakeSnapInfo>());
+FakeSnapInfo& HDSContainerTestBed::addDevice(std::unique_ptr<FakeSnapInfo> device) {
+  devices.push_back(device ? std::move(device) : std::make_unique<FakeSnapInfo>());
   FakeSnapInfo& d = *devices.back();
   const std::string n = std::to_string(devices.size());
   d.setArrayDetailsText(details());
@@ -56,11 +56,11 @@ FakeSnapInfo& HDSContainerTestBed::addDevice() {
   return d;
 }
 
-FakeSnapInfo& HDSContainerTestBed::addSource(int ldev) {
+FakeSnapInfo& HDSContainerTestBed::addSource(int ldev, std::unique_ptr<FakeSnapInfo> device) {
   bool known = false;
   fx.update([&](ccisim::State& s) { known = s.array(kSerial)->ldev(ldev).defined; });
   if (!known) fx.addSourceLdev(kSerial, ldev, 2097152, 0);
-  FakeSnapInfo& d = addDevice();
+  FakeSnapInfo& d = addDevice(std::move(device));
   d.setMetadataText(HDS_METADATA_UNIQUE,
                     std::string("1S:") + kSerial + "**3L:" + std::to_string(ldev) + "**5M:M8S**");
   if (!m_instance.empty()) d.setMetadataText(HDS_METADATA_HORCM_INSTANCE, m_instance);
@@ -94,6 +94,17 @@ std::vector<ZRSO::SnapInfo*> HDSContainerTestBed::batch() {
   std::vector<ZRSO::SnapInfo*> list;
   for (auto& d : devices) list.push_back(d.get());
   return list;
+}
+
+ZRSO::SnapInfo** HDSContainerTestBed::snaps() {
+  m_array = batch();
+  return m_array.data();
+}
+
+std::vector<int> HDSContainerTestBed::statuses() const {
+  std::vector<int> out;
+  for (const auto& d : devices) out.push_back(d->getStatus());
+  return out;
 }
 
 std::unique_ptr<ZRHDSInfoContainer> HDSContainerTestBed::make(OperationType type) {

@@ -50,12 +50,13 @@ class HDSContainerTestBed : public ::testing::Test {
   // on store it as their metadata 75, as prepared devices do.
   std::string startInstance();
 
-  // A device of the batch: array details, snap configuration (pool, CCI
-  // directory), subclient id and snap name "snap<n>" set; no metadata.
-  FakeSnapInfo& addDevice();
+  // A device of the batch (device, when given, else a new FakeSnapInfo):
+  // array details, snap configuration (pool, CCI directory), subclient id
+  // and snap name "snap<n>" set; no metadata.
+  FakeSnapInfo& addDevice(std::unique_ptr<FakeSnapInfo> device = nullptr);
   // A device whose unique metadata names source LDEV ldev of the array
   // (defined on the simulator with 2097152 blocks when not yet there).
-  FakeSnapInfo& addSource(int ldev);
+  FakeSnapInfo& addSource(int ldev, std::unique_ptr<FakeSnapInfo> device = nullptr);
   // Sources 256 and 257, presented to the client through CL1-A-1, with a
   // job that creates its S-VOLs and maps them to CL1-A-1 (client and mount
   // host are the same, snap action flags 0).
@@ -63,6 +64,11 @@ class HDSContainerTestBed : public ::testing::Test {
   // Prepare (with its metadata) and create over the batch.
   void prepareAndCreate();
   std::vector<ZRSO::SnapInfo*> batch();
+  // The batch as the host's device array (valid until the next call) and
+  // its count; the devices' statuses in batch order.
+  ZRSO::SnapInfo** snaps();
+  short count() const { return static_cast<short>(devices.size()); }
+  std::vector<int> statuses() const;
   std::unique_ptr<ZRHDSInfoContainer> make(OperationType type);
   std::unique_ptr<ZRHDSInfoContainer> make(OperationType type,
                                            std::vector<ZRSO::SnapInfo*> devices);
@@ -85,6 +91,7 @@ class HDSContainerTestBed : public ::testing::Test {
   ZrScopedDeviceTree m_scopedTree;
   ZrScopedClock m_scopedClock;
   std::string m_instance;
+  std::vector<ZRSO::SnapInfo*> m_array;
 };
 
 #endif  // ZR_CONTAINER_TESTS_SUPPORT_HDSCONTAINERTESTBED_H
