@@ -113,7 +113,7 @@ bool readPayload(const std::string& text, int* result, std::vector<ZrDeviceState
 }
 
 void judge(Cell& cell, const Clean& clean, const ZrChildResult& child, int orphansLeft,
-           const ccisim::State& after, const ZrStressJobSpec& spec) {
+           const ccisim::State& after, const ZrStressJobSpec& plan) {
   std::vector<std::string>& f = cell.failures;
   if (child.timedOut) f.push_back("job hung (killed after the time limit)");
   if (child.signaled && !child.timedOut)
@@ -133,7 +133,7 @@ void judge(Cell& cell, const Clean& clean, const ZrChildResult& child, int orpha
     const ZrDeviceState& s = states[i];
     const ZrDeviceState& c = clean.after[i];
     const std::string dev = "device " + std::to_string(i);
-    const int ldev = spec.firstLdev + static_cast<int>(i);
+    const int ldev = plan.firstLdev + static_cast<int>(i);
     if (s.errorCode != 0 && s.errorText.empty())
       f.push_back(dev + ": error " + std::to_string(s.errorCode) + " without text");
     const bool succeeded = s.errorCode == 0 && (cleanStatus < 0 || s.status == c.status);
@@ -284,9 +284,9 @@ int worker(const ZrFaultMatrixOptions& o, int w, const std::string& dir) {
   if (!sim) return 2;
   ZRPlatformInfo settings;
   settings.setRegString("~Tessavon", "nZRHDSCCICommandTimeoutInSec", "30");
-  ZrStressJobSpec spec;
-  spec.logFile = dir + "/logs/job.log";
-  ZrStressJob job(spec);
+  ZrStressJobSpec plan;
+  plan.logFile = dir + "/logs/job.log";
+  ZrStressJob job(plan);
   if (!job.open(&error)) return 2;
   std::ofstream cells(dir + "/cells.txt");
   const std::vector<Kind> all = kinds();
@@ -298,8 +298,8 @@ int worker(const ZrFaultMatrixOptions& o, int w, const std::string& dir) {
     Clean clean;
     clean.before = states;
     const ccisim::State s0 = zrStressLoad(dir);
-    for (int i = 0; i < spec.count; ++i)
-      clean.objectsBefore.push_back(zrDeviceObjects(s0, spec.firstLdev + i));
+    for (int i = 0; i < plan.count; ++i)
+      clean.objectsBefore.push_back(zrDeviceObjects(s0, plan.firstLdev + i));
     clean.arrayBefore = zrArrayObjects(s0);
     zrStressSaveDir(dir, before);
     const size_t journalBefore = sim->journal().size();
@@ -313,8 +313,8 @@ int worker(const ZrFaultMatrixOptions& o, int w, const std::string& dir) {
     const std::vector<ccisim::JournalEntry> j = sim->journal();
     clean.commands.assign(j.begin() + static_cast<long>(journalBefore), j.end());
     const ccisim::State s1 = zrStressLoad(dir);
-    for (int i = 0; i < spec.count; ++i)
-      clean.objectsAfter.push_back(zrDeviceObjects(s1, spec.firstLdev + i));
+    for (int i = 0; i < plan.count; ++i)
+      clean.objectsAfter.push_back(zrDeviceObjects(s1, plan.firstLdev + i));
     clean.arrayAfter = zrArrayObjects(s1);
     zrStressSaveDir(dir, afterCopy);
     cells << "commands\t" << zrStressOpName(op) << "\t" << clean.commands.size() << "\n";
@@ -333,7 +333,7 @@ int worker(const ZrFaultMatrixOptions& o, int w, const std::string& dir) {
       // A fault on no command in particular (slow) acts on every command.
       for (const ccisim::Fault& f : after.faults)
         if (f.id == id && cell.position >= 0) cell.fired = f.fired > 0;
-      if (cell.fired) judge(cell, clean, r, left, after, spec);
+      if (cell.fired) judge(cell, clean, r, left, after, plan);
       if (cell.fired && leftObjects(cell)) deleteClears(cell, job, r, initial, dir);
       cells << cellLine(cell) << "\n";
       cells.flush();

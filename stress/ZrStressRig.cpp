@@ -287,7 +287,7 @@ std::vector<std::string> zrStressIdleFailures(const ccisim::State& s,
 
 // ---- jobs ----
 
-ZrStressJob::ZrStressJob(const ZrStressJobSpec& spec) : m_spec(spec) {}
+ZrStressJob::ZrStressJob(const ZrStressJobSpec& plan) : m_spec(plan) {}
 
 ZrStressJob::~ZrStressJob() {
   m_host.reset();

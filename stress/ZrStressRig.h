@@ -91,7 +91,7 @@ struct ZrStressJobSpec {
 
 class ZrStressJob {
  public:
-  explicit ZrStressJob(const ZrStressJobSpec& spec);
+  explicit ZrStressJob(const ZrStressJobSpec& plan);
   ~ZrStressJob();
   // Loads the plug-in and makes the device objects; the work directory
   // must be in use (zrStressUseDir).
@@ -103,7 +103,7 @@ class ZrStressJob {
   int runFrom(ZrStressOp from, std::string* failed);
   std::vector<ZrDeviceState> states() const;
   void setStates(const std::vector<ZrDeviceState>& states);
-  const ZrStressJobSpec& spec() const { return m_spec; }
+  const ZrStressJobSpec& plan() const { return m_spec; }
   ZrTestHost& host() { return *m_host; }
 
  private:

@@ -79,9 +79,9 @@ int zrRunCrashes(const std::string& dir, int kills, unsigned seed, const std::st
     return -1;
   }
   ZRPlatformInfo().setRegString("~Tessavon", "nZRHDSCCICommandTimeoutInSec", "30");
-  ZrStressJobSpec spec;
-  spec.logFile = arrayDir + "/logs/job.log";
-  ZrStressJob job(spec);
+  ZrStressJobSpec plan;
+  plan.logFile = arrayDir + "/logs/job.log";
+  ZrStressJob job(plan);
   if (!job.open(&error)) {
     out << error << "\n";
     return -1;
@@ -218,11 +218,11 @@ int zrRunLoad(const std::string& dir, int procs, int cycles, const std::string& 
       pids.push_back(pid);
       continue;
     }
-    ZrStressJobSpec spec;
-    spec.firstLdev = kZrStressFirstLdev + 4 * p;
-    spec.subclient = 7 + p;
-    spec.logFile = dir + "/logs/job" + std::to_string(p) + ".log";
-    ZrStressJob job(spec);
+    ZrStressJobSpec plan;
+    plan.firstLdev = kZrStressFirstLdev + 4 * p;
+    plan.subclient = 7 + p;
+    plan.logFile = dir + "/logs/job" + std::to_string(p) + ".log";
+    ZrStressJob job(plan);
     std::ofstream res(dir + "/load" + std::to_string(p) + ".txt");
     if (!job.open(&error)) {
       res << "open failed: " << error << "\n";
@@ -341,10 +341,10 @@ int zrRunGrowth(const std::string& dir, const std::vector<int>& sizes, const std
           std::string error;
           std::unique_ptr<ccisim::Fixture> sim = zrStressMakeArray(d, n, &error);
           if (!sim) return "E " + error;
-          ZrStressJobSpec spec;
-          spec.count = n;
-          spec.logFile = d + "/logs/job.log";
-          ZrStressJob job(spec);
+          ZrStressJobSpec plan;
+          plan.count = n;
+          plan.logFile = d + "/logs/job.log";
+          ZrStressJob job(plan);
           if (!job.open(&error)) return "E " + error;
           std::string text;
           const auto start = Clock::now();

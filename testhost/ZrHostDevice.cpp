@@ -38,20 +38,20 @@ class ZrBoundSnapInfo : public FakeSnapInfo {
 
 }  // namespace
 
-ZrHostDevice::ZrHostDevice(const ZrDeviceSpec& spec)
-    : m_spec(spec), m_object(new ZrBoundSnapInfo(spec.arrays)) {
+ZrHostDevice::ZrHostDevice(const ZrDeviceSpec& plan)
+    : m_spec(plan), m_object(new ZrBoundSnapInfo(plan.arrays)) {
   FakeSnapInfo& o = *m_object;
-  o.setSnapName(spec.name);
-  o.setSourceDevicePathText(spec.sourcePath);
-  o.setArrayDetailsText(spec.arrayDetails);
-  o.setControlHostId(spec.controlHostId);
-  o.setSnapId(spec.snapId);
-  o.setReplicationType(spec.replicationType);
-  o.setReplicationEnabled(spec.replicationEnabled);
-  o.setPostSnapEnabled(spec.postSnapEnabled);
-  for (const auto& kv : spec.configTexts) o.setSnapConfigText(kv.first, kv.second);
-  for (const auto& kv : spec.configInts) o.setSnapConfigIntValue(kv.first, kv.second);
-  for (const auto& kv : spec.values) o.setValueIntFor(kv.first, kv.second);
+  o.setSnapName(plan.name);
+  o.setSourceDevicePathText(plan.sourcePath);
+  o.setArrayDetailsText(plan.arrayDetails);
+  o.setControlHostId(plan.controlHostId);
+  o.setSnapId(plan.snapId);
+  o.setReplicationType(plan.replicationType);
+  o.setReplicationEnabled(plan.replicationEnabled);
+  o.setPostSnapEnabled(plan.postSnapEnabled);
+  for (const auto& kv : plan.configTexts) o.setSnapConfigText(kv.first, kv.second);
+  for (const auto& kv : plan.configInts) o.setSnapConfigIntValue(kv.first, kv.second);
+  for (const auto& kv : plan.values) o.setValueIntFor(kv.first, kv.second);
 }
 
 ZrDeviceState ZrHostDevice::state() const {
@@ -157,23 +157,23 @@ std::vector<std::pair<std::string, const zrjson::Value*>> zrJsonMembers(const zr
   return out;
 }
 
-zrjson::Object zrSpecToJson(const ZrDeviceSpec& spec) {
+zrjson::Object zrSpecToJson(const ZrDeviceSpec& plan) {
   zrjson::Object o;
-  o.import("name", zrjson::Value(spec.name));
-  o.import("sourcePath", zrjson::Value(spec.sourcePath));
-  o.import("arrayDetails", zrjson::Value(spec.arrayDetails));
-  o.import("controlHostId", zrJsonNumber(spec.controlHostId));
-  o.import("snapId", zrJsonNumber(spec.snapId));
-  o.import("replicationType", zrJsonNumber(spec.replicationType));
-  o.import("replicationEnabled", zrJsonBoolean(spec.replicationEnabled));
-  o.import("postSnapEnabled", zrJsonBoolean(spec.postSnapEnabled));
+  o.import("name", zrjson::Value(plan.name));
+  o.import("sourcePath", zrjson::Value(plan.sourcePath));
+  o.import("arrayDetails", zrjson::Value(plan.arrayDetails));
+  o.import("controlHostId", zrJsonNumber(plan.controlHostId));
+  o.import("snapId", zrJsonNumber(plan.snapId));
+  o.import("replicationType", zrJsonNumber(plan.replicationType));
+  o.import("replicationEnabled", zrJsonBoolean(plan.replicationEnabled));
+  o.import("postSnapEnabled", zrJsonBoolean(plan.postSnapEnabled));
   zrjson::Object texts, ints, values;
-  for (const auto& kv : spec.configTexts) texts.import(kv.first, zrjson::Value(kv.second));
-  for (const auto& kv : spec.configInts) ints.import(kv.first, zrJsonNumber(kv.second));
-  for (const auto& kv : spec.values)
+  for (const auto& kv : plan.configTexts) texts.import(kv.first, zrjson::Value(kv.second));
+  for (const auto& kv : plan.configInts) ints.import(kv.first, zrJsonNumber(kv.second));
+  for (const auto& kv : plan.values)
     values.import(std::to_string(kv.first), zrJsonNumber(kv.second));
   zrjson::Object arrays;
-  for (const auto& kv : spec.arrays) {
+  for (const auto& kv : plan.arrays) {
     zrjson::Object b;
     b.import("details", zrjson::Value(kv.second.details));
     b.import("controlHostId", zrJsonNumber(kv.second.controlHostId));

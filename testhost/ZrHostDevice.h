@@ -55,9 +55,9 @@ std::string zrArrayDetailsText(const std::string& serial, const std::string& use
 
 class ZrHostDevice {
  public:
-  explicit ZrHostDevice(const ZrDeviceSpec& spec);
+  explicit ZrHostDevice(const ZrDeviceSpec& plan);
 
-  const ZrDeviceSpec& spec() const { return m_spec; }
+  const ZrDeviceSpec& plan() const { return m_spec; }
   FakeSnapInfo& object() { return *m_object; }
   ZRSO::SnapInfo* snapInfo() { return m_object.get(); }
 
@@ -73,7 +73,7 @@ class ZrHostDevice {
 // The highest metadata id the host keeps.
 constexpr int kZrMaxMetadataId = 255;
 
-zrjson::Object zrSpecToJson(const ZrDeviceSpec& spec);
+zrjson::Object zrSpecToJson(const ZrDeviceSpec& plan);
 ZrDeviceSpec zrSpecFromJson(const zrjson::Object& o);
 zrjson::Object zrStateToJson(const ZrDeviceState& s);
 ZrDeviceState zrStateFromJson(const zrjson::Object& o);

@@ -301,9 +301,9 @@ bool zrParseScenario(const std::string& text, ZrScenario& out, std::string* erro
   s.name = zrJsonText(o, "name", "scenario");
   s.description = zrJsonText(o, "description");
   for (const zrjson::Object* a : zrJsonObjects(o, "arrays")) {
-    ZrArraySpec spec;
-    if (!readArray(*a, spec, e)) return false;
-    s.arrays.push_back(spec);
+    ZrArraySpec plan;
+    if (!readArray(*a, plan, e)) return false;
+    s.arrays.push_back(plan);
   }
   if (s.arrays.empty()) {
     *e = "no \"arrays\"";

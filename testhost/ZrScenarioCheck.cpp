@@ -82,7 +82,7 @@ std::vector<std::string> zrCheckExpectation(const ZrExpectation& e, int result, 
     const bool inCall = k < devices.size();
     ZrHostDevice& d = host.device(static_cast<size_t>(i));
     const ZrDeviceState s = d.state();
-    const std::string who = d.spec().name;
+    const std::string who = d.plan().name;
     auto want = e.statuses.find(i);
     const int wanted = want != e.statuses.end() ? want->second : (inCall ? e.status : -1);
     if (wanted >= 0 && s.status != wanted)

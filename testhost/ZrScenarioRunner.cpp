@@ -135,42 +135,42 @@ bool ZrScenarioRunner::setUp(std::string* error) {
 
   const ccisim::State state = loadOrEmpty(m_statePath);
   for (const ZrScenarioDevice& d : m_scenario.devices) {
-    ZrDeviceSpec spec;
-    spec.name = d.name;
-    spec.sourcePath = ZrSimOSUtil::devicePath(state, d.serial, d.ldev);
-    spec.arrayDetails = zrArrayDetailsText(d.serial, m_scenario.user, m_scenario.password);
-    spec.controlHostId = d.controlHostId;
-    spec.snapId = static_cast<int>(m_host->deviceCount()) + 1;
-    spec.replicationType = d.replicationType;
-    spec.replicationEnabled = d.replicationEnabled;
-    spec.postSnapEnabled = d.postSnapEnabled;
-    spec.configTexts = m_scenario.jobTexts;
-    spec.configInts = m_scenario.jobInts;
-    for (const auto& kv : d.configTexts) spec.configTexts[kv.first] = kv.second;
-    for (const auto& kv : d.configInts) spec.configInts[kv.first] = kv.second;
+    ZrDeviceSpec plan;
+    plan.name = d.name;
+    plan.sourcePath = ZrSimOSUtil::devicePath(state, d.serial, d.ldev);
+    plan.arrayDetails = zrArrayDetailsText(d.serial, m_scenario.user, m_scenario.password);
+    plan.controlHostId = d.controlHostId;
+    plan.snapId = static_cast<int>(m_host->deviceCount()) + 1;
+    plan.replicationType = d.replicationType;
+    plan.replicationEnabled = d.replicationEnabled;
+    plan.postSnapEnabled = d.postSnapEnabled;
+    plan.configTexts = m_scenario.jobTexts;
+    plan.configInts = m_scenario.jobInts;
+    for (const auto& kv : d.configTexts) plan.configTexts[kv.first] = kv.second;
+    for (const auto& kv : d.configInts) plan.configInts[kv.first] = kv.second;
     // The host's database: a record per array, and one per virtual storage
     // machine (its virtual serial, on the physical array that holds it).
     for (const ZrArraySpec& a : m_scenario.arrays) {
-      ZrArrayBinding& b = spec.arrays[a.serial];
+      ZrArrayBinding& b = plan.arrays[a.serial];
       b.details = zrArrayDetailsText(a.serial, m_scenario.user, m_scenario.password);
       b.controlHostId = a.controlHostId;
       b.configTexts[SMCONFIG_NAME_HDS_PHYSICAL_ARRAY_SERIAL_ID] = "";
       for (const auto& rg : a.resourceGroups) {
         if (rg.vSerial.empty() || rg.vSerial == a.serial) continue;
-        ZrArrayBinding& v = spec.arrays[rg.vSerial + "/" + a.serial];
+        ZrArrayBinding& v = plan.arrays[rg.vSerial + "/" + a.serial];
         v.details = zrArrayDetailsText(rg.vSerial, m_scenario.user, m_scenario.password);
         v.controlHostId = a.controlHostId;
         v.configTexts[SMCONFIG_NAME_HDS_PHYSICAL_ARRAY_SERIAL_ID] = a.serial;
       }
     }
-    spec.values[ZRSO::GET_VALUE_SUBCLINET_ID] = m_scenario.subclientId;
-    spec.values[ZRSO::GET_SNAP_ACTION_FLAGS] = 0;
+    plan.values[ZRSO::GET_VALUE_SUBCLINET_ID] = m_scenario.subclientId;
+    plan.values[ZRSO::GET_SNAP_ACTION_FLAGS] = 0;
     // The job's client mounts its own snapshots (no proxy).
-    spec.values[ZRSO::GET_VALUE_SOURCE_CLIENT_ID] = m_scenario.clientId;
-    spec.values[ZRSO::GET_VALUE_PROXY_CLIENT_ID] = 0;
-    spec.values[ZRSO::GET_VALUE_MOUNT_HOST_ID] = m_scenario.mountHostId;
-    spec.values[ZRSO::GET_VALUE_VOL_HOLACRE_ID] = 1;
-    m_host->addDevice(spec);
+    plan.values[ZRSO::GET_VALUE_SOURCE_CLIENT_ID] = m_scenario.clientId;
+    plan.values[ZRSO::GET_VALUE_PROXY_CLIENT_ID] = 0;
+    plan.values[ZRSO::GET_VALUE_MOUNT_HOST_ID] = m_scenario.mountHostId;
+    plan.values[ZRSO::GET_VALUE_VOL_HOLACRE_ID] = 1;
+    m_host->addDevice(plan);
   }
   return true;
 }
@@ -250,7 +250,7 @@ void ZrScenarioRunner::applyActions(const ZrScenarioStep& step) {
     }
     to.setState(target);
     m_out << "      the host copies metadata of "
-          << m_host->device(static_cast<size_t>(c.from)).spec().name << " to " << to.spec().name
+          << m_host->device(static_cast<size_t>(c.from)).plan().name << " to " << to.plan().name
           << "\n";
   }
   if (step.clearFaults) m_sim->clearFaults();
@@ -334,7 +334,7 @@ void ZrScenarioRunner::report(const std::vector<int>& devices,
     ZrHostDevice& d = m_host->device(static_cast<size_t>(i));
     const ZrDeviceState s = d.state();
     const ZrDeviceState& was = statesBefore.at(static_cast<size_t>(i));
-    m_out << "      " << d.spec().name << "  status " << s.status << " " << zrStatusName(s.status);
+    m_out << "      " << d.plan().name << "  status " << s.status << " " << zrStatusName(s.status);
     if (s.errorCode != 0) m_out << "  error " << s.errorCode << ": " << s.errorText;
     m_out << "\n";
     // Only what the step stored: the rest is as the previous report showed.

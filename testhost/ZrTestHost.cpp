@@ -92,8 +92,8 @@ std::string ZrTestHost::defaultProgram() {
 
 bool ZrTestHost::open(std::string* error) { return m_plugin.open(m_config.pluginPath, error); }
 
-int ZrTestHost::addDevice(const ZrDeviceSpec& spec) {
-  m_devices.emplace_back(new ZrHostDevice(spec));
+int ZrTestHost::addDevice(const ZrDeviceSpec& plan) {
+  m_devices.emplace_back(new ZrHostDevice(plan));
   return static_cast<int>(m_devices.size()) - 1;
 }
 
@@ -130,14 +130,14 @@ int ZrTestHost::cloneDevices(const std::vector<ZRSO::SnapInfo*>& snaps,
   }
   clones->clear();
   for (size_t i : originals) {
-    ZrDeviceSpec spec = m_devices[i]->spec();
-    spec.name += "_secondary";
+    ZrDeviceSpec plan = m_devices[i]->plan();
+    plan.name += "_secondary";
     // A clone carries what its original stored, and starts unprepared.
     ZrDeviceState state = m_devices[i]->state();
     state.status = 0;
     state.errorCode = 0;
     state.errorText.clear();
-    const int k = addDevice(spec);
+    const int k = addDevice(plan);
     device(static_cast<size_t>(k)).setState(state);
     clones->push_back(device(static_cast<size_t>(k)).snapInfo());
   }
@@ -150,7 +150,7 @@ int ZrTestHost::probeDevices(const std::vector<int>& indices, bool* found) {
   if (probe == nullptr) return 1;
   int result = 0;
   for (int i : indices) {
-    const std::string path = device(static_cast<size_t>(i)).spec().sourcePath;
+    const std::string path = device(static_cast<size_t>(i)).plan().sourcePath;
     if (probe(path.c_str(), 0, nullptr, nullptr, 0) != 0) result = 1;
   }
   return result;
@@ -164,7 +164,7 @@ void ZrTestHost::flushLogs() {
   std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", std::gmtime(&now));
   for (auto& d : m_devices) {
     for (const FakeSnapInfo::LogLine& l : d->object().logs()) {
-      out << stamp << " " << ::getpid() << " [" << m_config.hostName << "] " << d->spec().name
+      out << stamp << " " << ::getpid() << " [" << m_config.hostName << "] " << d->plan().name
           << " L" << l.level << " " << l.function << ": " << l.text << "\n";
     }
     d->object().clearLogs();
@@ -191,10 +191,10 @@ bool ZrTestHost::runRemote(const std::string& mediaAgentName) {
   zrjson::Array devices;
   for (int i : m_call) {
     ZrHostDevice& d = device(static_cast<size_t>(i));
-    ZrDeviceSpec spec = d.spec();
-    spec.configTexts.erase(kRemoteSnapMA);  // there the group runs locally
+    ZrDeviceSpec plan = d.plan();
+    plan.configTexts.erase(kRemoteSnapMA);  // there the group runs locally
     zrjson::Object entry;
-    entry.import("spec", zrjson::Value(zrSpecToJson(spec)));
+    entry.import("plan", zrjson::Value(zrSpecToJson(plan)));
     entry.import("state", zrjson::Value(zrStateToJson(d.state())));
     devices << zrjson::Value(entry);
   }
@@ -238,10 +238,10 @@ int ZrTestHost::serveRemote(const std::string& exchangePath) {
   if (!host.open(&error)) return 3;
   std::vector<int> all;
   for (const zrjson::Object* entry : zrJsonObjects(x, "devices")) {
-    zrjson::Object spec, state;
-    if (entry->has<zrjson::Object>("spec")) spec = entry->get<zrjson::Object>("spec");
+    zrjson::Object plan, state;
+    if (entry->has<zrjson::Object>("plan")) plan = entry->get<zrjson::Object>("plan");
     if (entry->has<zrjson::Object>("state")) state = entry->get<zrjson::Object>("state");
-    const int i = host.addDevice(zrSpecFromJson(spec));
+    const int i = host.addDevice(zrSpecFromJson(plan));
     host.device(static_cast<size_t>(i)).setState(zrStateFromJson(state));
     all.push_back(i);
   }

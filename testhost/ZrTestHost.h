@@ -66,7 +66,7 @@ class ZrTestHost {
   const ZrTestHostConfig& config() const { return m_config; }
 
   // Adds a device of the job; returns its index.
-  int addDevice(const ZrDeviceSpec& spec);
+  int addDevice(const ZrDeviceSpec& plan);
   size_t deviceCount() const { return m_devices.size(); }
   ZrHostDevice& device(size_t i) { return *m_devices.at(i); }
 

@@ -29,7 +29,7 @@ class TestHostTest : public ::testing::Test {
     config.remoteAgents.push_back({"ma2", {kMine}, 0x2F});
     ::setenv("ZRHOST_TEMP_DIR", tmp.path().c_str(), 1);
   }
-  ZrDeviceSpec spec(const std::string& name, const std::string& path) {
+  ZrDeviceSpec plan(const std::string& name, const std::string& path) {
     ZrDeviceSpec s;
     s.name = name;
     s.sourcePath = path;
@@ -61,7 +61,7 @@ TEST_F(TestHostTest, LoadsByNameAndReportsMissingExports) {
   bool deleteMissing = false;
   for (const std::string& m : host.plugin().missing()) deleteMissing |= m == "zrso_deleteSnaps";
   EXPECT_TRUE(deleteMissing);
-  host.addDevice(spec("a", "/dev/zrsim/412345/256"));
+  host.addDevice(plan("a", "/dev/zrsim/412345/256"));
   bool found = true;
   EXPECT_EQ(1, host.call("zrso_deleteSnaps", {0}, &found));
   EXPECT_FALSE(found);
@@ -78,8 +78,8 @@ TEST_F(TestHostTest, LoadsByNameAndReportsMissingExports) {
 TEST_F(TestHostTest, PluginInquiresSourcesThroughTheSimulatorAndLogsGoToTheHostLog) {
   ZrTestHost host(config);
   ASSERT_TRUE(host.open(nullptr));
-  host.addDevice(spec("seen", "/dev/zrsim/412345/256"));
-  host.addDevice(spec("unmapped", "/dev/zrsim/412345/300"));
+  host.addDevice(plan("seen", "/dev/zrsim/412345/256"));
+  host.addDevice(plan("unmapped", "/dev/zrsim/412345/300"));
   bool found = false;
   EXPECT_EQ(2, host.call("zrso_prepareDevices", {0, 1}, &found));
   EXPECT_TRUE(found);
@@ -94,7 +94,7 @@ TEST_F(TestHostTest, PluginInquiresSourcesThroughTheSimulatorAndLogsGoToTheHostL
 TEST_F(TestHostTest, MapSeesTheNewLunAfterItsRescan) {
   ZrTestHost host(config);
   ASSERT_TRUE(host.open(nullptr));
-  host.addDevice(spec("a", "/dev/zrsim/412345/256"));
+  host.addDevice(plan("a", "/dev/zrsim/412345/256"));
   sim.addLun(kSerial, "CL1-A", 1, 1, 300);
   EXPECT_EQ(1u, host.util().visibleDevices().size());
   EXPECT_EQ(0, host.call("zrso_mapSnaps", {0}, nullptr));
@@ -104,10 +104,10 @@ TEST_F(TestHostTest, MapSeesTheNewLunAfterItsRescan) {
 TEST_F(TestHostTest, RemoteRequestRunsInAChildHostAndItsResultComesBack) {
   ZrTestHost host(config);
   ASSERT_TRUE(host.open(nullptr));
-  ZrDeviceSpec s = spec("a", "/dev/zrsim/412345/256");
+  ZrDeviceSpec s = plan("a", "/dev/zrsim/412345/256");
   s.configTexts["SMCONFIG_NAME_REMOTE_SNAP_MA"] = "ma2";
   host.addDevice(s);
-  host.addDevice(spec("b", "/dev/zrsim/412345/256"));
+  host.addDevice(plan("b", "/dev/zrsim/412345/256"));
   EXPECT_EQ(0, host.call("zrso_snapDevices", {0, 1}, nullptr));
   // The child set status 5 on its own objects; the host brought it back.
   EXPECT_EQ(5, host.device(0).state().status);
@@ -129,7 +129,7 @@ TEST_F(TestHostTest, UnknownAgentOrFailingChildFailsTheRemoteCall) {
   ASSERT_TRUE(host.open(nullptr));
   for (const char* agent : {"nobody", "broken"}) {
     SCOPED_TRACE(agent);
-    ZrDeviceSpec s = spec(agent, "/dev/zrsim/412345/256");
+    ZrDeviceSpec s = plan(agent, "/dev/zrsim/412345/256");
     s.configTexts["SMCONFIG_NAME_REMOTE_SNAP_MA"] = agent;
     const int i = host.addDevice(s);
     EXPECT_EQ(1, host.call("zrso_snapDevices", {i}, nullptr));
