@@ -106,7 +106,9 @@ class ZRHDSCommandImplementer {
   virtual int lockUnlockResourceGroup(std::string groupName, bool unlock, bool noName) = 0;
   // Appends the snapshot pairs of the snapshot group key (byLdev false), of
   // the LDEV key, or of the whole array (byLdev true, key empty). An empty
-  // listing is success. 62601 "Failed to get the snapshot group list".
+  // listing is success; a group the array does not hold ("No such Object")
+  // lists nothing. A group listing without a row, or a row cut short, is
+  // not the array's answer. 62601 "Failed to get the snapshot group list".
   virtual int getSnapshotGroupList(std::vector<HDSSnapshotGroupInfo>& list, const std::string& key,
                                    const bool& byLdev) = 0;
   // Adds each job source as a targetless snapshot pair of the job's pool and

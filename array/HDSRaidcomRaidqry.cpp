@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "array/HDSRaidcomImplementer.h"
+#include "array/HDSTextColumns.h"
 #include "host/ZRSOSnapInfo.h"
 
 namespace {
@@ -94,6 +95,11 @@ int ZRHDSRaidcomImplementer::getCCIVersionInstalled(std::string& version) {
 
 bool ZRHDSRaidcomImplementer::parseRaidqryOutput(const std::string& output, HDSRaidqryInfo& info) {
   info.init();
+  // The first row counts only under raidqry's own header: a line put in
+  // front of it would otherwise be read as this host's row.
+  if (!hdscols::lineStartsWithColumns(hdscols::firstLine(output), {"No", "Group", "Hostname"})) {
+    return false;
+  }
   size_t first = output.find('\n');
   if (first == std::string::npos) return false;
   size_t second = output.find('\n', first + 1);

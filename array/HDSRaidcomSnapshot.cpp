@@ -12,6 +12,11 @@ namespace {
 
 bool isNameValue(const std::string& value) { return !value.empty() && HDSShell::isLineSafe(value); }
 
+// The array carries out the commands that change snapshot pairs after the
+// tool has returned: a failure then shows only in the command status. Each
+// runs serialised, with the status reset before and read after.
+constexpr bool kWithStatusCheck = true;
+
 }  // namespace
 
 int ZRHDSRaidcomImplementer::getSnapshotGroupList(std::vector<HDSSnapshotGroupInfo>& list,
@@ -51,7 +56,19 @@ int ZRHDSRaidcomImplementer::getSnapshotGroupList(std::vector<HDSSnapshotGroupIn
     return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to get the snapshot group list", kFn,
                       "Unexpected snapshot group listing-[%s]", output.c_str());
   }
-  hdsparse::parseSnapshotList(output, list);
+  std::vector<HDSSnapshotGroupInfo> rows;
+  hdsparse::parseSnapshotList(output, rows);
+  // The array keeps a snapshot group only while it holds pairs and answers
+  // for one it does not know with "No such Object": a group listing without
+  // a row is not the array's answer. Every row carries all eleven columns;
+  // one that ends early (its MODE not followed by a column) was cut off.
+  bool complete = byLdev || !rows.empty();
+  for (const HDSSnapshotGroupInfo& row : rows) complete = complete && !row.mode.empty();
+  if (!complete) {
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to get the snapshot group list", kFn,
+                      "Incomplete snapshot group listing-[%s]", output.c_str());
+  }
+  list.insert(list.end(), rows.begin(), rows.end());
   return 0;
 }
 
@@ -76,7 +93,7 @@ int ZRHDSRaidcomImplementer::addToSnapshotGroup() {
     args += getCommonParams(true, true);
     std::string output;
     int exitCode = 0;
-    if (executeCommandMain("raidcom  add snapshot ", args, output, exitCode, true) != 0) {
+    if (executeCommandMain("raidcom  add snapshot ", args, output, exitCode, kWithStatusCheck) != 0) {
       return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to create targetless snaps.", kFn,
                         "Failed to add targteless snap of LDEV-[%s] in snapshotgroup-[%s]",
                         snap.baseDevNo.c_str(), group.c_str());
@@ -129,7 +146,7 @@ int ZRHDSRaidcomImplementer::modifySnapshot(const std::map<std::string, std::str
              description.c_str());
   std::string output;
   int exitCode = 0;
-  if (executeCommandMain("raidcom  modify snapshot ", args, output, exitCode, false) != 0) {
+  if (executeCommandMain("raidcom  modify snapshot ", args, output, exitCode, kWithStatusCheck) != 0) {
     return failLogged(ZR_HDS_ERR_ARRAY_COMMAND,
                       "Failed to " + operation + " snapshot on " + description, kFn,
                       "Failed to perform [%s]", operation.c_str());
@@ -146,7 +163,7 @@ int ZRHDSRaidcomImplementer::deleteSnapshot(const std::string& ldev, const std::
   int exitCode = 0;
   if (executeCommandMain("raidcom  delete snapshot ",
                          " -ldev_id " + ldev + " -mirror_id " + mu + getCommonParams(true, true),
-                         output, exitCode, false) != 0) {
+                         output, exitCode, kWithStatusCheck) != 0) {
     return failLogged(ZR_HDS_ERR_ARRAY_COMMAND,
                       "Failed to delete targetless snap, LDEV-[" + ldev + "], MU-[" + mu + "]", kFn,
                       "Failed to delete targetless snap, LDEV-[%s], MU-[%s]", ldev.c_str(),
@@ -168,7 +185,7 @@ int ZRHDSRaidcomImplementer::mapSnapshot(const std::string& pvol, const std::str
   if (executeCommandMain(
           "raidcom  map snapshot ",
           " -ldev_id " + pvol + " " + target + " -mirror_id " + mu + getCommonParams(true, true),
-          output, exitCode, false) != 0) {
+          output, exitCode, kWithStatusCheck) != 0) {
     return failLogged(
         ZR_HDS_ERR_ARRAY_COMMAND,
         "Failed to map target LDEV-[" + target + "] to Snap-[" + pvol + "-MU" + mu + "].", kFn,
@@ -188,7 +205,7 @@ int ZRHDSRaidcomImplementer::unmapSnapshot(const std::string& pvol, const std::s
   int exitCode = 0;
   if (executeCommandMain("raidcom  unmap snapshot ",
                          " -ldev_id " + pvol + " -mirror_id " + mu + getCommonParams(true, true),
-                         output, exitCode, false) != 0) {
+                         output, exitCode, kWithStatusCheck) != 0) {
     return failLogged(
         ZR_HDS_ERR_ARRAY_COMMAND,
         "Failed to unmap target LDEV associated with Snap-[" + pvol + "-MU" + mu + "].", kFn,

@@ -13,6 +13,9 @@ namespace {
 
 const char kAddLdev[] = "raidcom  add ldev ";
 const char kDeleteLdev[] = "raidcom  delete ldev ";
+// Adding and deleting an LDEV complete on the array after the tool has
+// returned: each runs with the command-status check.
+constexpr bool kWithStatusCheck = true;
 // The undo script's line for one LDEV (after the CCI directory).
 const char kUndoDeleteLdev[] = "raidcom  delete ldev -ldev_id ";
 const char kDontUseMpBladeKey[] = "nZRHDSDontUseMPBladeId";
@@ -91,7 +94,7 @@ int ZRHDSRaidcomImplementer::createSvols() {
 
     std::string output;
     int exitCode = kNotRun;
-    if (executeCommandMain(kAddLdev, args, output, exitCode, true) != 0) {
+    if (executeCommandMain(kAddLdev, args, output, exitCode, kWithStatusCheck) != 0) {
       logMessage(2, kFn, "Failed to Create LDEV-[%s]", snap.snapLdevId.c_str());
       setErrorCodeString(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to Create LDEV-" + snap.snapLdevId);
       // The tool or the array refused the add (its exit code, or the
@@ -210,7 +213,7 @@ int ZRHDSRaidcomImplementer::deleteSvols(const std::string& ldevId) {
   std::string output;
   int exitCode = 0;
   if (executeCommandMain(kDeleteLdev, " -ldev_id " + ldevId + getCommonParams(true, true), output,
-                         exitCode, false) == 0) {
+                         exitCode, kWithStatusCheck) == 0) {
     logMessage(1, kFn, "Successfully deleted the LDEV-[%s]", ldevId.c_str());
     return 0;
   }

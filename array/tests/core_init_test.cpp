@@ -508,8 +508,11 @@ TEST(CoreRaidqry, RowParsing) {
   EXPECT_EQ("---", part.column2);
   EXPECT_EQ("", part.hostName);
 
-  for (const std::string& bad : {std::string(""), header, header + "   \n",
-                                 header + " 1 --- mahost01 x y z 80-06-70/00 5"}) {
+  // Only a row under raidqry's header is this host's row.
+  for (const std::string& bad :
+       {std::string(""), header, header + "   \n", header + " 1 --- mahost01 x y z 80-06-70/00 5",
+        "raidqry: [EX_xxx] note\n" + header + " 1 --- mahost01 0 0 0 80-06-70/00 5\n",
+        std::string(" 1 --- mahost01 0 0 0 80-06-70/00 5\n 2 --- other 0 0 0 80-06-70/00 5\n")}) {
     HDSRaidqryInfo none;
     EXPECT_FALSE(ZRHDSRaidcomTestPeer::parseRaidqry(bad, none)) << bad;
   }

@@ -62,6 +62,40 @@ TEST_F(RealTools, VanishedSnapshotGroupIsAnEmptyListingInBothModes) {
   EXPECT_EQ("256", list[0].ldevId);
 }
 
+// The array holds a snapshot group only while it has pairs and answers
+// "No such Object" for any other: a group listing without a row, and a row
+// cut short (no column after MODE), are not its answer. An LDEV or the whole
+// array may list nothing.
+TEST_F(RealTools, GroupListingNeedsWholeRows) {
+  const std::string row = "QB_1_0  P-VOL  PSUS  412345  256  3  -  5  100  ----  6B19CA6A\n";
+  struct Case {
+    std::string output;
+    bool byLdev;
+    int result;
+  } cases[] = {
+      {"", false, 1},
+      {kSnapHeader, false, 1},
+      {std::string(kSnapHeader) + row + "QB_1_0  P-VOL  PSUS  412345  257  3  -  5", false, 1},
+      {std::string(kSnapHeader) + row + "QB_1_0  P-VOL  PSUS  412345  257  3  -  5  100  ----",
+       true, 1},
+      {std::string(kSnapHeader) + row, false, 0},
+      {"", true, 0},
+      {kSnapHeader, true, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.output);
+    runner = HDSRecordingRunner();
+    runner.on(" get snapshot ", R::ok(c.output));
+    impl->setErrorCodeString(0, "");
+    std::vector<HDSSnapshotGroupInfo> list;
+    EXPECT_EQ(c.result, impl->getSnapshotGroupList(list, c.byLdev ? "256" : "QB_1_0", c.byLdev));
+    EXPECT_EQ(c.result == 0 ? 0 : 62601, error().first);
+    if (c.result != 0) {
+      EXPECT_TRUE(list.empty()) << "nothing appended from a refused answer";
+    }
+  }
+}
+
 // Every listing that is read refuses an answer under another header with
 // its own failure text; a blank answer is an empty listing.
 TEST_F(RealTools, ForeignHeaderFailsEveryListing) {
@@ -84,7 +118,7 @@ TEST_F(RealTools, ForeignHeaderFailsEveryListing) {
   std::string q;
   const Row rows[] = {
       {"pools", " get pool ", [&] { return impl->getPoolList(pools); }, "Failed to get Pool list"},
-      {"snapshots", " get snapshot ", [&] { return impl->getSnapshotGroupList(snaps, "G", false); },
+      {"snapshots", " get snapshot ", [&] { return impl->getSnapshotGroupList(snaps, "256", true); },
        "Failed to get the snapshot group list"},
       {"copy groups", " get copy_grp ", [&] { return impl->getCopyGroup(groups, ""); },
        "Failed to get the Copy Group list."},

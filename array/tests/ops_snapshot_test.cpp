@@ -3,6 +3,7 @@
 // a recording runner; and a whole pair life cycle against the simulator.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -17,6 +18,15 @@ namespace {
 
 using Bed = HDSDiscoveryTestBed;
 using R = HDSRecordingRunner;
+
+std::vector<std::string> withStatusCheck(const std::string& line) {
+  return Bed::withStatusCheck(line);
+}
+
+const char kStatusError[] =
+    "HANDLE  SSB1  SSB2  ERR_CNT  Serial#  Description\n"
+    "00c3    b955  4c0a  1        412345   [EX_CMDRJE] An order to the control/command device was "
+    "rejected\n";
 
 const char kListing[] =
     "SnapShot_name        P/S    STAT  Serial#  LDEV#  MU#  P-LDEV#  PID  %    MODE  SPLT-TIME\n"
@@ -195,7 +205,7 @@ TEST(GetSnapshotGroupList, EmptyOutputAndFailures) {
   Bed bed;
   bed.recorder.on(" get snapshot ", R::ok(""), 1);
   std::vector<HDSSnapshotGroupInfo> rows;
-  EXPECT_EQ(bed.recording().getSnapshotGroupList(rows, "G", false), 0);
+  EXPECT_EQ(bed.recording().getSnapshotGroupList(rows, "256", true), 0);
   EXPECT_TRUE(rows.empty());
   for (const R::Reply& r : {R::exit(205, "", "raidcom: [EX_ENOOBJ]"), R::timeout()}) {
     bed.recorder = HDSRecordingRunner();
@@ -311,16 +321,17 @@ TEST(ModifySnapshot, SelectorsInOrder) {
   };
   for (const Case& c : cases) {
     Bed bed;
+    bed.answerStatus();
     bed.recorder.on(" modify snapshot ", R::ok());
     EXPECT_EQ(bed.recording().modifySnapshot(c.keys, c.op), 0);
-    EXPECT_EQ(bed.recorder.lines(),
-              (std::vector<std::string>{Bed::raidcom("modify snapshot   " + c.args)}));
+    EXPECT_EQ(bed.recorder.lines(), withStatusCheck("modify snapshot   " + c.args));
     EXPECT_TRUE(bed.log.logged(std::string("Going to perform [") + c.op + "] snapshot on " +
                                c.description));
     EXPECT_TRUE(
         bed.log.logged(std::string("Successfully performed [") + c.op + "] on " + c.description));
 
     Bed failing;
+    failing.answerStatus();
     failing.recorder.on(" modify snapshot ", R::exit(222));
     EXPECT_EQ(failing.recording().modifySnapshot(c.keys, c.op), 1);
     EXPECT_EQ(failing.errorCode(), 62601);
@@ -370,32 +381,41 @@ TEST(ModifySnapshot, InvalidInputsRunNothing) {
 }
 
 TEST(PairCommands, DeleteMapUnmapLinesAndTexts) {
-  {
+  struct Case {
+    const char* command;
+    std::function<int(ZRHDSRaidcomImplementer&)> run;
+    std::string line;
+    const char* logged;
+  } cases[] = {
+      {" delete snapshot ", [](ZRHDSRaidcomImplementer& i) { return i.deleteSnapshot("256", "3"); },
+       "delete snapshot   -ldev_id 256 -mirror_id 3",
+       "Successfully deleted Targetless Snapshot, LDEV-[256], MU-[3]"},
+      {" map snapshot ",
+       [](ZRHDSRaidcomImplementer& i) { return i.mapSnapshot("256", "4096", "3"); },
+       "map snapshot   -ldev_id 256 4096 -mirror_id 3",
+       "Successfully associated target LDEV-[4096] to Snap[256-MU3]"},
+      {" unmap snapshot ", [](ZRHDSRaidcomImplementer& i) { return i.unmapSnapshot("256", "3"); },
+       "unmap snapshot   -ldev_id 256 -mirror_id 3",
+       "Successfully disassociated target LDEV from Snap[256-MU3]"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
     Bed bed;
-    bed.recorder.on(" delete snapshot ", R::ok());
-    EXPECT_EQ(bed.recording().deleteSnapshot("256", "3"), 0);
-    EXPECT_EQ(
-        bed.recorder.lines(),
-        (std::vector<std::string>{Bed::raidcom("delete snapshot   -ldev_id 256 -mirror_id 3")}));
-    EXPECT_TRUE(bed.log.logged("Successfully deleted Targetless Snapshot, LDEV-[256], MU-[3]"));
-  }
-  {
-    Bed bed;
-    bed.recorder.on(" map snapshot ", R::ok());
-    EXPECT_EQ(bed.recording().mapSnapshot("256", "4096", "3"), 0);
-    EXPECT_EQ(
-        bed.recorder.lines(),
-        (std::vector<std::string>{Bed::raidcom("map snapshot   -ldev_id 256 4096 -mirror_id 3")}));
-    EXPECT_TRUE(bed.log.logged("Successfully associated target LDEV-[4096] to Snap[256-MU3]"));
-  }
-  {
-    Bed bed;
-    bed.recorder.on(" unmap snapshot ", R::ok());
-    EXPECT_EQ(bed.recording().unmapSnapshot("256", "3"), 0);
-    EXPECT_EQ(
-        bed.recorder.lines(),
-        (std::vector<std::string>{Bed::raidcom("unmap snapshot   -ldev_id 256 -mirror_id 3")}));
-    EXPECT_TRUE(bed.log.logged("Successfully disassociated target LDEV from Snap[256-MU3]"));
+    bed.answerStatus();
+    bed.recorder.on(c.command, R::ok());
+    EXPECT_EQ(c.run(bed.recording()), 0);
+    EXPECT_EQ(bed.recorder.lines(), withStatusCheck(c.line));
+    EXPECT_TRUE(bed.log.logged(c.logged));
+
+    // The array carries these out after the tool returned: an error in the
+    // command status is the command's failure.
+    Bed refused;
+    refused.recorder.on(" reset command_status ", R::ok());
+    refused.recorder.on(" get command_status ", R::exit(1, kStatusError));
+    refused.recorder.on(c.command, R::ok());
+    EXPECT_EQ(c.run(refused.recording()), 1);
+    EXPECT_EQ(refused.errorCode(), 62601);
+    EXPECT_FALSE(refused.log.logged(c.logged));
   }
   Bed bed;
   bed.recorder.on(" snapshot ", R::exit(205));
@@ -483,7 +503,10 @@ TEST(SnapshotSimulator, PairLifeCycle) {
   EXPECT_EQ(impl.deleteSnapshot("256", "3"), 1) << "gone already";
 
   EXPECT_EQ(sim.journal("raidcom", "add snapshot").size(), 2u);
-  EXPECT_EQ(sim.journal("raidcom", "reset command_status").size(), 2u);
+  // Every command that changes a pair runs with the status check; the
+  // refused second delete ends before its status is read.
+  EXPECT_EQ(sim.journal("raidcom", "reset command_status").size(), 8u);
+  EXPECT_EQ(sim.journal("raidcom", "get command_status").size(), 7u);
 }
 
 TEST(SnapshotSimulator, AnUnknownGroupListsNothing) {

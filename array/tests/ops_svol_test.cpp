@@ -367,12 +367,21 @@ TEST(CreateSvols, RefusesInvalidInputBeforeMakingAnything) {
 
 TEST(DeleteSvols, InMetaResourceDeletesAtOnce) {
   Bed bed;
+  bed.answerStatus();
   bed.recorder.on(" delete ldev ", R::ok());
   EXPECT_EQ(bed.recording().deleteSvols("4096"), 0);
-  EXPECT_EQ(bed.recorder.lines(),
-            (std::vector<std::string>{Bed::raidcom("delete ldev   -ldev_id 4096")}));
+  EXPECT_EQ(bed.recorder.lines(), Bed::withStatusCheck("delete ldev   -ldev_id 4096"));
   EXPECT_TRUE(bed.log.logged("Going to delete the S-VOL-[4096]"));
   EXPECT_TRUE(bed.log.logged("Successfully deleted the LDEV-[4096]"));
+
+  // The array deletes the LDEV after the tool returned: an error in the
+  // command status is a failed deletion.
+  Bed refused;
+  refused.recorder.on(" reset command_status ", R::ok());
+  refused.recorder.on(" get command_status ", R::exit(1, kStatusError));
+  refused.recorder.on(" delete ldev ", R::ok());
+  EXPECT_EQ(refused.recording().deleteSvols("4096"), 1);
+  EXPECT_EQ(refused.errorText(), "Failed to delete LDEV-[4096]");
 }
 
 TEST(DeleteSvols, AnLdevNotInstalledCountsAsDeleted) {
@@ -396,6 +405,7 @@ TEST(DeleteSvols, AnLdevNotInstalledCountsAsDeleted) {
   };
   for (const Row& r : rows) {
     Bed bed;
+    bed.answerStatus();
     bed.recorder.on(" delete ldev ", R::exit(221, "", r.stderrText));
     EXPECT_EQ(bed.recording().deleteSvols("4096"), r.result) << r.what;
     EXPECT_EQ(bed.log.logged("LDEV-[4096] is already deleted."), r.result == 0) << r.what;
@@ -445,11 +455,19 @@ TEST(DeleteSvols, OutOfTheJobsGroupFirst) {
     bed.recorder.on(" get ldev ", R::ok(c.listing));
     bed.recorder.on(" resource ", R::ok());
     bed.recorder.on(" delete ldev ", R::ok());
+    bed.answerStatus();
     EXPECT_EQ(bed.recording().deleteSvols("4096"), 0) << bed.errorText();
     std::vector<std::string> want{Bed::raidcom("get ldev   -ldev_id 4096")};
-    for (const std::string& l : c.lines) want.push_back(Bed::raidcom(l));
+    for (const std::string& l : c.lines) {
+      if (l.rfind("delete ldev", 0) == 0) {
+        for (const std::string& checked : Bed::withStatusCheck(l)) want.push_back(checked);
+      } else {
+        want.push_back(Bed::raidcom(l));
+      }
+    }
     EXPECT_EQ(bed.recorder.lines(), want);
     for (const std::string& l : bed.recorder.lines()) {
+      if (l.find("command_status") != std::string::npos) continue;  // takes no option
       EXPECT_EQ(l.find("  -IM"), std::string::npos) << "an option without a value: " << l;
     }
   }

@@ -63,6 +63,11 @@ class HDSDiscoveryTestBed {
     recorder.on(" reset command_status ", HDSRecordingRunner::ok());
     recorder.on(" get command_status ", HDSRecordingRunner::ok(kStatusOk));
   }
+  // The lines of one command run with the command-status check.
+  static std::vector<std::string> withStatusCheck(const std::string& verbAndArgs) {
+    return {raidcom("reset command_status  "), raidcom(verbAndArgs),
+            raidcom("get command_status  ")};
+  }
 
   ScopedTempDir tmp;
   FakeSnapInfo log;
