@@ -170,6 +170,9 @@ class ZRHDSInfoContainer {
   // The unmap over the snap map records ids (their host groups united per
   // device); every record read is rewritten with "N/A" on success.
   int unmapRecords(const std::vector<int>& ids);
+  // Releases the targets that stored snap map records still name before the
+  // snapshots are deleted; false with the error pair set.
+  bool releaseLeftTargets();
   void unlockIgnoringFailure(bool allGroups, const char* function);
   int readRecords(std::vector<ZRSO::SnapInfo*>& devices);
   int createHandler();

@@ -76,6 +76,46 @@ std::vector<std::string> adoptStoredMapping(ZRHDSSnapInfo& snap, const std::vect
   return hostGroups;
 }
 
+// Takes the target that snap's stored snap map records ids name (the one the
+// array associates wins) with its former label and origin, and returns the
+// host groups recorded for it; naming receives the ids whose record names a
+// target. Without such a record the target fields are emptied and named is
+// false.
+std::vector<std::string> adoptStoredTarget(ZRHDSSnapInfo& snap, const std::vector<int>& ids,
+                                           std::vector<int>& naming, bool& named) {
+  std::vector<ZRHDSMetadataInfo> records;
+  records.reserve(ids.size());
+  for (int id : ids) {
+    ZRHDSMetadataInfo md;
+    if (!readMapRecord(snap, id, md) || md.snapLdevId.empty()) continue;
+    naming.push_back(id);
+    records.push_back(md);
+  }
+  const ZRHDSMetadataInfo* chosen = nullptr;
+  for (const ZRHDSMetadataInfo& md : records) {
+    if (chosen == nullptr || md.snapLdevId == snap.snapLdevId) chosen = &md;
+  }
+  named = chosen != nullptr;
+  std::vector<std::string> hostGroups;
+  if (!named) {
+    snap.snapLdevId.clear();
+    snap.snapVirLdevId.clear();
+    snap.snapOriginalName.clear();
+    snap.snapOriginalState.clear();
+    return hostGroups;
+  }
+  snap.snapLdevId = chosen->snapLdevId;
+  snap.snapVirLdevId = chosen->snapVirLdevId;
+  snap.snapOriginalName = chosen->snapOriginalName;
+  snap.snapOriginalState = chosen->snapOriginalState;
+  for (const ZRHDSMetadataInfo& md : records) {
+    if (md.snapLdevId == chosen->snapLdevId) {
+      zrhds_container::uniteHostGroups(hostGroups, storedHostGroups(md));
+    }
+  }
+  return hostGroups;
+}
+
 }  // namespace
 
 int ZRHDSInfoContainer::Assign() {
@@ -379,6 +419,13 @@ int ZRHDSInfoContainer::Delete() {
                                                      : ZRSO::SNAP_STATUS_DELETE_PENDING);
     }
   }
+  if (!releaseLeftTargets()) {
+    ZRHDS_CONTAINER_LOG(2, "Delete", "Unable to release the target volumes of the snaps.");
+    for (ZRHDSSnapInfo& snap : m_oSnapInfoList) {
+      snap.snapInfo->setStatus(ZRSO::SNAP_STATUS_DELETE_PENDING);
+    }
+    return 0;
+  }
   if (!m_pCommandHandler->deleteTargetlessSnap()) {
     takeHandlerError(16, "Failed to delete the targetless snaps.");
     ZRHDS_CONTAINER_LOG(2, "Delete", "Failed to delete the targetless snaps.");
@@ -390,4 +437,85 @@ int ZRHDSInfoContainer::Delete() {
     }
   }
   return 1;
+}
+
+// Targets that the job still holds when its snapshots are deleted (a map or
+// unmap that stopped part way, a job killed between them, or a host that
+// deletes without unmapping) are released as an unmap and unassign release
+// them: taken out of the host groups recorded for them, dissociated, taken
+// out of the pre-snap host group, given their former names back and deleted
+// when the job created them. Only a target that a stored snap map record
+// names and that still carries the job's label is touched; the statuses are
+// left as the deletion set them.
+bool ZRHDSInfoContainer::releaseLeftTargets() {
+  static const char kFn[] = "ZRHDSInfoContainer::Delete";
+  const std::vector<int> ids = {HDS_METADATA_SNAP_MAP_FIRST, HDS_METADATA_SNAP_MAP};
+  std::vector<std::vector<int>> naming(m_oSnapInfoList.size());
+  std::vector<int> statuses(m_oSnapInfoList.size());
+  std::map<int, std::string> hostGroupsBySnapId;
+  bool any = false;
+  for (size_t i = 0; i < m_oSnapInfoList.size(); ++i) {
+    ZRHDSSnapInfo& snap = m_oSnapInfoList[i];
+    statuses[i] = snap.snapInfo->getStatus();
+    bool named = false;
+    hostGroupsBySnapId[snap.snapInfo->getSnapId()] = ZRHDSCLIUtils::convertHostGroupVectorToString(
+        adoptStoredTarget(snap, ids, naming[i], named));
+    any = any || named;
+  }
+  if (!any) return true;
+
+  auto restoreStatuses = [&]() {
+    for (size_t i = 0; i < m_oSnapInfoList.size(); ++i) {
+      m_oSnapInfoList[i].snapInfo->setStatus(statuses[i]);
+    }
+  };
+  int count = 0;
+  if (!m_pCommandHandler->checkTargetVolumeStatusForUnmap(count)) {
+    restoreStatuses();
+    takeHandlerError(12,
+                     "Failed to check if the targetless snaps are already mapped to LDEV or not.");
+    return false;
+  }
+  // The check marks unmapped (14) what is not the job's to act on; the
+  // others are unmapped from their recorded host groups first.
+  for (ZRHDSSnapInfo& snap : m_oSnapInfoList) {
+    if (snap.snapInfo->getStatus() == ZRSO::SNAP_STATUS_UNMAPPED) {
+      snap.snapLdevId.clear();
+    } else {
+      snap.snapInfo->setStatus(ZRSO::SNAP_STATUS_UNMAP_PENDING);
+    }
+  }
+  bool ok = true;
+  if (count > 0) {
+    ZRHDS_CONTAINER_LOG(1, "Delete", "Releasing [%d] target LDEVs that the snaps still hold.",
+                        count);
+    if (!m_pCommandHandler->lockResource(true)) {
+      restoreStatuses();
+      takeHandlerError(8, "Failed to lock the resource group.");
+      return false;
+    }
+    if (!m_pCommandHandler->unmapReplication(hostGroupsBySnapId)) {
+      takeHandlerError();
+      ok = false;
+    } else if (!m_pCommandHandler->unmapLdevsFromTargetlessSnaps()) {
+      takeHandlerError(15, "Failed to dissociate target LDEVs to the snaps.");
+      ok = false;
+    } else if (!m_pCommandHandler->deallocateTargetDevices()) {
+      takeHandlerError(10, "Failed to deallocate target LDEVs for the snaps.");
+      ok = false;
+    }
+    unlockIgnoringFailure(true, kFn);
+  }
+  restoreStatuses();
+  if (!ok) return false;
+  ZRHDSSnapInfo emptied;
+  for (size_t i = 0; i < m_oSnapInfoList.size(); ++i) {
+    emptied.snapInfo = m_oSnapInfoList[i].snapInfo;
+    for (int id : naming[i]) {
+      if (!writeMapRecord(emptied, id, true, kNoHostGroups, nullptr)) {
+        emptied.snapInfo->log(2, kFn, "Failed to set Unmapped HostGroup metadata.");
+      }
+    }
+  }
+  return true;
 }

@@ -10,6 +10,7 @@
 #include "handler/HDSCommandHandlerInternal.h"
 #include "host/NqSleep.h"
 #include "host/ZRPlatformInfo.h"
+#include "host/ZRSOSnapInfo.h"
 #include "host/ZrClock.h"
 #include "util/ZRHDSLock.h"
 
@@ -57,11 +58,18 @@ bool ZRHDSCommandHandler::deleteTargetlessSnap() {
   std::set<std::string> groupsOnArray;
   for (const HDSSnapshotGroupInfo& row : all) groupsOnArray.insert(row.snapshotGroupName);
 
+  // A group is listed when the array listing shows it, and also when one of
+  // its records names a pair not yet known to be gone: a listing of the
+  // whole array that lost rows never makes a pair count as deleted.
   std::map<std::string, std::vector<std::string>> requests;
+  std::set<std::string> groupsToList = groupsOnArray;
   for (const ZRHDSSnapInfo& snap : *m_pSnaps) {
     const std::string& group =
         snap.snapshotGroup.empty() ? m_pSnapOptions->snapshotGroup : snap.snapshotGroup;
     requests[group].push_back(pairKey(snap.baseDevNo, snap.snapMu));
+    const bool knownGone =
+        snap.snapInfo != nullptr && snap.snapInfo->getStatus() == ZRSO::SNAP_STATUS_DELETED;
+    if (!snap.snapMu.empty() && !knownGone) groupsToList.insert(group);
   }
 
   bool result = true;
@@ -76,7 +84,7 @@ bool ZRHDSCommandHandler::deleteTargetlessSnap() {
       return fail(kErrorGroupLock, "Unable to acquire lock on SnapshotGroup-" + group);
     }
     std::vector<HDSSnapshotGroupInfo> rows;
-    if (groupsOnArray.count(group) != 0 &&
+    if (groupsToList.count(group) != 0 &&
         m_pImplementer->getSnapshotGroupList(rows, group, false) != 0) {
       return copyImplementerError();
     }

@@ -1,7 +1,7 @@
 // Target operations on the simulator: a partial assign over an S-VOL that
 // was already associated, the host-group union of map and its limits, the
-// unmap of both map records at delete, and the statuses of a delete that
-// cannot finish.
+// unmap of both map records at delete, the release of targets a map or
+// unmap left at delete, and the statuses of a delete that cannot finish.
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -255,6 +255,88 @@ TEST_F(ContainerTargets, DeleteWhoseUnmapFailsLeavesEveryDevicePending) {
   EXPECT_EQ(2u, fx.load().array(kSerial)->pairs.size());
   EXPECT_EQ(0u, raidcomCount("delete snapshot"));
   EXPECT_TRUE(devices[0]->logged("Unable to Unmap target volumes from the snaps."));
+}
+
+// A delete that meets targets the job still holds (the host deletes without
+// unmapping, or a map or unmap stopped part way) releases them as an
+// unassign would: LDEVs the job created are deleted, an administrator's
+// LDEV gets its name back, and an LDEV that another job relabelled is left
+// alone. The stored records are emptied.
+enum class LeftBy { kMap, kUnmapHostGroups, kLostAssociation, kAdministrator, kOtherJob };
+
+class ContainerRelease : public ContainerTargets, public ::testing::WithParamInterface<LeftBy> {};
+
+TEST_P(ContainerRelease, DeleteReleasesTheTargetsTheJobStillHolds) {
+  const std::vector<std::string> targets = mapped();
+  bool deleted = true;
+  std::string label;
+  switch (GetParam()) {
+    case LeftBy::kMap:
+      break;
+    case LeftBy::kUnmapHostGroups: {
+      auto u = make(OPERATION_TYPE_UNMAP);
+      ASSERT_EQ(1, u->Unmap()) << error(*u).second;
+      break;
+    }
+    case LeftBy::kLostAssociation:
+      fx.setArray(kSerial, [](ccisim::Array& a) {
+        for (ccisim::SnapPair& p : a.pairs) p.svol = -1;
+      });
+      break;
+    case LeftBy::kAdministrator: {
+      std::string md = map(0);
+      md.replace(md.find("23OS:NEWDEV"), 11, "23OS:OLDDEV");
+      md.replace(md.find("16ON:"), 5, "16ON:admin_vol");
+      devices[0]->setMetadataText(HDS_METADATA_SNAP_MAP_FIRST, md);
+      deleted = false;
+      label = "admin_vol";
+      break;
+    }
+    case LeftBy::kOtherJob:
+      fx.setArray(kSerial, [&](ccisim::Array& a) {
+        a.ldevRef(std::stoi(targets[0])).label = "QB_SVOL_other";
+      });
+      deleted = false;
+      label = "QB_SVOL_other";
+      break;
+  }
+  for (auto& d : devices) d->setStatus(ZRSO::SNAP_STATUS_DELETE_PENDING);
+  auto d = make(OPERATION_TYPE_DELETE);
+  ASSERT_EQ(1, d->Delete()) << error(*d).second;
+  const ccisim::State state = fx.load();
+  const ccisim::Array& a = *state.array(kSerial);
+  EXPECT_TRUE(a.pairs.empty());
+  const ccisim::Ldev first = a.ldev(std::stoi(targets[0]));
+  EXPECT_EQ(!deleted, first.defined);
+  if (!deleted) EXPECT_EQ(label, first.label);
+  if (GetParam() != LeftBy::kOtherJob) EXPECT_FALSE(holds(presented(1), targets[0]));
+  EXPECT_FALSE(a.ldev(std::stoi(targets[1])).defined) << "the second target is the job's";
+  for (size_t i = 0; i < 2; ++i) {
+    EXPECT_EQ(ZRSO::SNAP_STATUS_DELETED, devices[i]->getStatus());
+    EXPECT_EQ(std::string::npos, map(i).find("22LI:" + targets[i])) << "record emptied";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(LeftTargets, ContainerRelease,
+                         ::testing::Values(LeftBy::kMap, LeftBy::kUnmapHostGroups,
+                                           LeftBy::kLostAssociation, LeftBy::kAdministrator,
+                                           LeftBy::kOtherJob));
+
+// A target that cannot be released (presented through a host group the
+// records do not name) stops the delete before any snapshot is deleted.
+TEST_F(ContainerTargets, DeleteWhoseReleaseFailsKeepsTheSnapshots) {
+  const std::vector<std::string> targets = mapped();
+  fx.setArray(kSerial, [&](ccisim::Array& a) {
+    a.ports.at("CL1-A").hostGroups.at(2).luns[7] = std::stoi(targets[0]);
+  });
+  for (auto& d : devices) d->setStatus(ZRSO::SNAP_STATUS_DELETE_PENDING);
+  auto d = make(OPERATION_TYPE_DELETE);
+  EXPECT_EQ(0, d->Delete());
+  EXPECT_EQ(10, error(*d).first);
+  EXPECT_EQ(2u, fx.load().array(kSerial)->pairs.size());
+  EXPECT_EQ(0u, raidcomCount("delete snapshot"));
+  for (auto& dev : devices) EXPECT_EQ(ZRSO::SNAP_STATUS_DELETE_PENDING, dev->getStatus());
+  EXPECT_TRUE(devices[0]->logged("Unable to release the target volumes of the snaps."));
 }
 
 }  // namespace

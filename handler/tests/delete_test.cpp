@@ -184,12 +184,30 @@ TEST_F(HandlerDelete, RecordWithoutGroupUsesTheJobsGroupAndAVanishedGroupCountsA
   ASSERT_TRUE(h->deleteTargetlessSnap()) << error().second;
   EXPECT_TRUE(left().empty());
 
+  // The array listing lacks the group, but the record names a pair: the
+  // group itself is asked, and its "No such Object" counts as deleted.
   bed.snaps[0].snapMu = "3";
   bed.snaps[0].snapshotGroup = "QB_7_5_GONE";
   bed.sim.clearJournal();
   ASSERT_TRUE(h->deleteTargetlessSnap()) << error().second;
   EXPECT_EQ("", bed.snaps[0].snapMu);
+  EXPECT_EQ(1u, bed.count("get snapshot -snapshotgroup QB_7_5_GONE"));
+  // A record already known to be deleted needs no question.
+  bed.snaps[0].snapMu = "3";
+  bed.device(0).setStatus(20);
+  bed.sim.clearJournal();
+  ASSERT_TRUE(h->deleteTargetlessSnap()) << error().second;
   EXPECT_EQ(0u, bed.count("get snapshot -snapshotgroup QB_7_5_GONE"));
+}
+
+// An array listing that comes back empty (output lost) never makes the
+// job's pairs count as deleted: their group is listed and they are deleted.
+TEST_F(HandlerDelete, EmptyArrayListingStillDeletesTheGroupsPairs) {
+  start({{301, "PSUE"}, {302, "PSUE"}});
+  bed.sim.addFault(ccisim::Fault::garbleOutput("raidcom", "get snapshot", "empty"));
+  ASSERT_TRUE(h->deleteTargetlessSnap()) << error().second;
+  EXPECT_TRUE(left().empty());
+  EXPECT_EQ(2u, bed.count("delete snapshot"));
 }
 
 TEST_F(HandlerDelete, GroupThatVanishesAfterTheArrayListingCountsAsDeleted) {
@@ -295,8 +313,9 @@ TEST_F(HandlerDelete, CommandsGrowLinearlyWithTheRecords) {
     totals.push_back(local.sim.journal().size());
     EXPECT_EQ(2u, local.count("get snapshot"));  // the array and the group, once each
   }
-  EXPECT_EQ(1u, totals[1] - totals[0]);
-  EXPECT_EQ(2u, totals[2] - totals[1]);
+  // Each pair's deletion runs with the status reset and check around it.
+  EXPECT_EQ(3u, totals[1] - totals[0]);
+  EXPECT_EQ(6u, totals[2] - totals[1]);
 }
 
 }  // namespace
