@@ -3,7 +3,7 @@
 # make test       build everything and run every test (the stress runs: make stress-short)
 # make test-asan  the same under AddressSanitizer + UndefinedBehaviorSanitizer
 # make fuzz-smoke build the libFuzzer targets with clang and run each briefly
-# make fuzz       run each fuzz target for FUZZ_SECONDS (default 600)
+# make fuzz       run every fuzz target for FUZZ_SECONDS (default 600), all at once
 # make bench      build and run the benchmarks
 # make stress     the full reliability and scale runs (fault matrix, 200 kills,
 #                 8 x 50 life cycles, growth to 256 devices); figures in build/stress-report/
@@ -12,6 +12,7 @@
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 600
 SMOKE_SECONDS ?= 20
+STRESS_WORKERS ?= 6
 PACKAGES = cmake g++ make libboost-dev libgtest-dev libgmock-dev libbenchmark-dev clang nlohmann-json3-dev libsqlite3-dev
 
 .PHONY: deps demo test test-asan fuzz-smoke fuzz bench stress stress-short package clean
@@ -75,7 +76,7 @@ stress: deps
 	cmake --build build -j $(JOBS) --target zrstress
 	@mkdir -p $(STRESS_REPORT)
 	@rc=0; \
-	build/stress/zrstress faults --full --workers 3 --known stress/known_faults.txt \
+	build/stress/zrstress faults --full --workers $(STRESS_WORKERS) \
 	  --report $(STRESS_REPORT)/faults.md --work build/stress-work/faults || rc=1; \
 	build/stress/zrstress crashes --kills 200 --seed 1 --report $(STRESS_REPORT)/crashes.md \
 	  --work build/stress-work/crashes || rc=1; \

@@ -196,6 +196,7 @@ Fired matchFaults(State& s, const std::string& tool, const std::vector<std::stri
     if (f.kind == "hang" && f.hangBefore) continue;
     if (f.kind == "expireLogin" && isLoginLine(tool, args)) continue;
     if (!faultMatches(f, tool, args)) continue;
+    if (f.kind == "statusError" && !isAsynchronous(tool, args)) continue;
     if (firedKinds.count(f.kind)) {
       ++f.seen;
       continue;
@@ -265,6 +266,18 @@ Outcome runOnState(State& s, const std::string& tool, const std::vector<std::str
 }
 
 }  // namespace
+
+bool isAsynchronous(const std::string& tool, const std::vector<std::string>& argv) {
+  if (tool != "raidcom" || argv.size() < 2) return false;
+  const std::string& verb = argv[0];
+  const std::string& object = argv[1];
+  if (object == "ldev") return verb == "add" || verb == "delete";
+  if (object == "snapshot") {
+    return verb == "add" || verb == "delete" || verb == "modify" || verb == "map" ||
+           verb == "unmap";
+  }
+  return false;
+}
 
 // ---------------------------------------------------------------------------
 Outcome invoke(const std::string& statePath, const std::string& tool,

@@ -301,6 +301,9 @@ struct CommandStatus {
 //                 the command gets 202 through the ordinary login check.
 //   "statusError" the command exits 0 without effect and the command status
 //                 of the login user records `errCnt` errors with `description`.
+//                 Only commands the array carries out after the tool returned
+//                 (isAsynchronous) fail this way; others report by exit code,
+//                 so the fault passes them by.
 //   "hang"        sleep hangMillis, before the effect (hangBefore: a time-out
 //                 kills it before anything changed) or after it; the state
 //                 lock is released while sleeping.
@@ -310,6 +313,12 @@ struct CommandStatus {
 //                 randomBytes, truncate (cut in the middle of the last line).
 // Faults are counted in the state file, so they act across processes. At
 // most one fault of each kind fires per invocation (the first that fires).
+
+// True for the commands that the array accepts and carries out after the
+// tool has returned, whose failures show only in "get command_status":
+// raidcom add ldev, delete ldev, add snapshot, delete snapshot, modify
+// snapshot, map snapshot and unmap snapshot (argv after the tool name).
+bool isAsynchronous(const std::string& tool, const std::vector<std::string>& argv);
 struct Fault {
   int id = 0;
   std::string kind;

@@ -207,8 +207,8 @@ void zrStressRestoreDir(const std::string& copy, const std::string& dir) {
 }
 
 std::string ZrDeviceObjects::text() const {
-  return std::to_string(pairs) + " pair(s), " + std::to_string(svols) + " S-VOL(s), " +
-         std::to_string(lunPaths) + " LU path(s)";
+  return std::to_string(pairs) + " pair(s)" + (states.empty() ? "" : " " + states) + ", " +
+         std::to_string(svols) + " S-VOL(s), " + std::to_string(lunPaths) + " LU path(s)";
 }
 
 std::string ZrArrayObjects::text() const {
@@ -230,6 +230,7 @@ ZrDeviceObjects zrDeviceObjects(const ccisim::State& s, int sourceLdev) {
   for (const ccisim::SnapPair& p : a->pairs) {
     if (p.pvol != sourceLdev) continue;
     ++o.pairs;
+    o.states += (o.states.empty() ? "" : ",") + p.state;
     if (p.svol < 0 || !a->ldev(p.svol).defined) continue;
     ++o.svols;
     for (const auto& port : a->ports)

@@ -55,8 +55,9 @@ struct ZrDeviceObjects {
   int pairs = 0;     // snapshot pairs of the source
   int svols = 0;     // S-VOLs associated with those pairs that are defined
   int lunPaths = 0;  // LU paths of those S-VOLs
+  std::string states;  // the pairs' states in creation order, joined by ","
   bool operator==(const ZrDeviceObjects& o) const {
-    return pairs == o.pairs && svols == o.svols && lunPaths == o.lunPaths;
+    return pairs == o.pairs && svols == o.svols && lunPaths == o.lunPaths && states == o.states;
   }
   std::string text() const;
 };

@@ -105,6 +105,37 @@ TEST_F(Faults, StatusErrorAfterExitZero) {
   EXPECT_EQ(1u, array().pairs.size());
 }
 
+// Only what the array carries out after the tool returned can fail in the
+// command status; a command that answers for itself (a label, a lock, a
+// listing) passes such a fault by and takes effect.
+TEST_F(Faults, StatusErrorOnlyForAsynchronousCommands) {
+  struct Case {
+    std::string line;
+    bool asynchronous;
+  } cases[] = {
+      {"add ldev -ldev_id 600 -capacity 64 -pool snap", true},
+      {"delete snapshot -ldev_id 256 -mirror_id 3", true},
+      {"map snapshot -ldev_id 256 600 -mirror_id 3", true},
+      {"modify ldev -ldev_id 257 -ldev_name QB_S", false},
+      {"lock resource -time 30", false},
+      {"get snapshot", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    std::vector<std::string> argv = split(c.line);
+    EXPECT_EQ(c.asynchronous, isAsynchronous("raidcom", argv));
+    EXPECT_FALSE(isAsynchronous("raidscan", argv));
+  }
+  fx.addFault(Fault::statusError("", 1, "[EX_CMDRJE] injected"));
+  rc("reset command_status");
+  EXPECT_EQ(0, rc("modify ldev -ldev_id 257 -ldev_name QB_S").exitCode);
+  EXPECT_EQ("QB_S", ldev(257).label) << "a label answers for itself";
+  EXPECT_EQ("0", split(lines(rc("get command_status").out)[1])[3]);
+  EXPECT_EQ(0, rc("add snapshot -ldev_id 256 -pool 5 -snapshotgroup G").exitCode);
+  EXPECT_TRUE(array().pairs.empty()) << "the fault was kept for the asynchronous command";
+  EXPECT_EQ("1", split(lines(rc("get command_status").out)[1])[3]);
+}
+
 TEST_F(Faults, HangAfterTheEffectIsReportedToTheCaller) {
   fx.addFault(Fault::hang("raidcom", "modify ldev", 45000, false));
   Outcome o = rc("modify ldev -ldev_id 257 -ldev_name QB_H");
