@@ -98,8 +98,7 @@ int ZRHDSRaidcomImplementer::mapLdevToHostGroup(const std::string& ldev, const s
                port.c_str(), hostGroup.c_str());
     return 0;
   }
-  if (hdscols::hasSsbPair(output, kSsbLuPath, kSsbPathExists) ||
-      output.find(kLuPathExists) != std::string::npos) {
+  if (hdscols::namesRefusal(output, kSsbLuPath, kSsbPathExists, kLuPathExists)) {
     logMessage(2, kFn, "The LDEV-[%s] is already mapped to the Host-Group-[%s-%s]", ldev.c_str(),
                port.c_str(), hostGroup.c_str());
     return 0;
@@ -206,13 +205,11 @@ int ZRHDSRaidcomImplementer::unmapLdevFromHostGroup(const std::string& ldev,
   }
 
   int code = ZR_HDS_ERR_ARRAY_COMMAND;
-  if (hdscols::hasSsbPair(output, kSsbLuPath, kSsbLuBusy) ||
-      output.find(kLuBusy) != std::string::npos) {
+  if (hdscols::namesRefusal(output, kSsbLuPath, kSsbLuBusy, kLuBusy)) {
     code = kErrLunBusy;
     logMessage(2, kFn, "Failed to unmap LDEV-[%s] from HostGroup-[%s-%s] as LUN IS BUSY.",
                ldev.c_str(), port.c_str(), hostGroup.c_str());
-  } else if (hdscols::hasSsbPair(output, kSsbLuPath, kSsbLastSnapshotPath) ||
-             output.find(kLastSnapshotPath) != std::string::npos) {
+  } else if (hdscols::namesRefusal(output, kSsbLuPath, kSsbLastSnapshotPath, kLastSnapshotPath)) {
     code = kErrLastPath;
     logMessage(2, kFn, "Failed to unmap LDEV-[%s] from HostGroup-[%s-%s] as IT IS THE LAST PATH.",
                ldev.c_str(), port.c_str(), hostGroup.c_str());

@@ -219,8 +219,8 @@ int ZRHDSRaidcomImplementer::deleteSvols(const std::string& ldevId) {
   }
   // The array's refusal names the cause by its sense pair; the text is
   // kept for tools that print only the message.
-  if (hdscols::hasSsbPair(output, kSsbNotInstalled1, kSsbNotInstalled2) ||
-      output.find("LDEV is not installed") != std::string::npos) {
+  if (hdscols::namesRefusal(output, kSsbNotInstalled1, kSsbNotInstalled2,
+                            "LDEV is not installed")) {
     logMessage(1, kFn, "LDEV-[%s] is already deleted.", ldevId.c_str());
     return 0;
   }

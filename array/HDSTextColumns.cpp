@@ -167,4 +167,9 @@ bool hasSsbPair(std::string_view text, std::string_view first, std::string_view 
   return false;
 }
 
+bool namesRefusal(std::string_view text, std::string_view first, std::string_view second,
+                  std::string_view message) {
+  return hasSsbPair(text, first, second) || text.find(message) != std::string_view::npos;
+}
+
 }  // namespace hdscols

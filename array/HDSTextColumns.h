@@ -103,6 +103,11 @@ bool isDecimalDigits(std::string_view text);
 // digits each, compared without regard to case.
 bool hasSsbPair(std::string_view text, std::string_view first, std::string_view second);
 
+// True when text holds the array's refusal by its sense pair first,second,
+// or its message (for tools that print only the message).
+bool namesRefusal(std::string_view text, std::string_view first, std::string_view second,
+                  std::string_view message);
+
 }  // namespace hdscols
 
 #endif  // ZR_ARRAY_HDSTEXTCOLUMNS_H

@@ -20,6 +20,7 @@
 //
 // Thread-safety: none; one container belongs to one worker on the host's
 // calling thread.
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -173,6 +174,14 @@ class ZRHDSInfoContainer {
   // Releases the targets that stored snap map records still name before the
   // snapshots are deleted; false with the error pair set.
   bool releaseLeftTargets();
+  // Under the array lock for all groups: unmaps each target from the host
+  // groups of hostGroupsBySnapId (when given), dissociates the targets in
+  // use and releases them; false with the error pair set (8, 15, 10 or the
+  // handler's).
+  bool releaseTargets(const std::map<int, std::string>* hostGroupsBySnapId, const char* function);
+  // Writes the emptied snap map record id ("N/A" host groups) to device;
+  // a failure is only logged.
+  void writeEmptiedMapRecord(ZRSO::SnapInfo* device, int id, const char* function);
   void unlockIgnoringFailure(bool allGroups, const char* function);
   int readRecords(std::vector<ZRSO::SnapInfo*>& devices);
   int createHandler();

@@ -43,9 +43,10 @@ void adoptStoredOrigin(ZRHDSSnapInfo& snap, const ZRHDSMetadataInfo& md) {
 // are added to read) and returns the host groups to unmap it from. The
 // record of the target the array associates (known at delete) wins, else
 // one recorded with host groups; only host groups recorded for that target
-// (or for none) count.
+// (or for none) count. adopted, when given, tells whether a record named a
+// target.
 std::vector<std::string> adoptStoredMapping(ZRHDSSnapInfo& snap, const std::vector<int>& ids,
-                                            std::vector<int>& read) {
+                                            std::vector<int>& read, bool* adopted = nullptr) {
   std::vector<ZRHDSMetadataInfo> records;
   for (int id : ids) {
     ZRHDSMetadataInfo md;
@@ -60,6 +61,7 @@ std::vector<std::string> adoptStoredMapping(ZRHDSSnapInfo& snap, const std::vect
   for (const ZRHDSMetadataInfo& md : records) {
     if (!md.snapLdevId.empty() && (target == nullptr || rank(md) > rank(*target))) target = &md;
   }
+  if (adopted != nullptr) *adopted = target != nullptr;
   if (target != nullptr) {
     snap.snapOriginalName = target->snapOriginalName;
     snap.snapLdevId = target->snapLdevId;
@@ -72,46 +74,6 @@ std::vector<std::string> adoptStoredMapping(ZRHDSSnapInfo& snap, const std::vect
       continue;
     }
     zrhds_container::uniteHostGroups(hostGroups, storedHostGroups(md));
-  }
-  return hostGroups;
-}
-
-// Takes the target that snap's stored snap map records ids name (the one the
-// array associates wins) with its former label and origin, and returns the
-// host groups recorded for it; naming receives the ids whose record names a
-// target. Without such a record the target fields are emptied and named is
-// false.
-std::vector<std::string> adoptStoredTarget(ZRHDSSnapInfo& snap, const std::vector<int>& ids,
-                                           std::vector<int>& naming, bool& named) {
-  std::vector<ZRHDSMetadataInfo> records;
-  records.reserve(ids.size());
-  for (int id : ids) {
-    ZRHDSMetadataInfo md;
-    if (!readMapRecord(snap, id, md) || md.snapLdevId.empty()) continue;
-    naming.push_back(id);
-    records.push_back(md);
-  }
-  const ZRHDSMetadataInfo* chosen = nullptr;
-  for (const ZRHDSMetadataInfo& md : records) {
-    if (chosen == nullptr || md.snapLdevId == snap.snapLdevId) chosen = &md;
-  }
-  named = chosen != nullptr;
-  std::vector<std::string> hostGroups;
-  if (!named) {
-    snap.snapLdevId.clear();
-    snap.snapVirLdevId.clear();
-    snap.snapOriginalName.clear();
-    snap.snapOriginalState.clear();
-    return hostGroups;
-  }
-  snap.snapLdevId = chosen->snapLdevId;
-  snap.snapVirLdevId = chosen->snapVirLdevId;
-  snap.snapOriginalName = chosen->snapOriginalName;
-  snap.snapOriginalState = chosen->snapOriginalState;
-  for (const ZRHDSMetadataInfo& md : records) {
-    if (md.snapLdevId == chosen->snapLdevId) {
-      zrhds_container::uniteHostGroups(hostGroups, storedHostGroups(md));
-    }
   }
   return hostGroups;
 }
@@ -360,31 +322,44 @@ int ZRHDSInfoContainer::Unassign() {
   }
   if (count == 0) {
     ZRHDS_CONTAINER_LOG(1, "Unassign", "There are no target LDEVs to unassign.");
-  } else {
-    if (!m_pCommandHandler->lockResource(true)) {
-      takeHandlerError(8, "Failed to lock the resource group.");
-      return 0;
-    }
-    bool ok = m_pCommandHandler->unmapLdevsFromTargetlessSnaps();
-    if (!ok) {
-      takeHandlerError(15, "Failed to dissociate target LDEVs to the snaps.");
-    } else if (!m_pCommandHandler->deallocateTargetDevices()) {
-      takeHandlerError(10, "Failed to deallocate target LDEVs for the snaps.");
-      ok = false;
-    }
-    unlockIgnoringFailure(true, kFn);
-    if (!ok) return 0;
+  } else if (!releaseTargets(nullptr, kFn)) {
+    return 0;
   }
-
-  ZRHDSSnapInfo emptied;
   for (ZRHDSSnapInfo& snap : m_oSnapInfoList) {
-    emptied.snapInfo = snap.snapInfo;
-    if (!writeMapRecord(emptied, id, true, kNoHostGroups, nullptr)) {
-      snap.snapInfo->log(2, kFn, "Failed to set Unmapped HostGroup metadata.");
-    }
+    writeEmptiedMapRecord(snap.snapInfo, id, kFn);
     snap.snapInfo->setStatus(ZRSO::SNAP_STATUS_UNMAPPED);
   }
   return 1;
+}
+
+bool ZRHDSInfoContainer::releaseTargets(const std::map<int, std::string>* hostGroupsBySnapId,
+                                        const char* function) {
+  if (!m_pCommandHandler->lockResource(true)) {
+    takeHandlerError(8, "Failed to lock the resource group.");
+    return false;
+  }
+  bool ok = true;
+  if (hostGroupsBySnapId != nullptr && !m_pCommandHandler->unmapReplication(*hostGroupsBySnapId)) {
+    takeHandlerError();
+    ok = false;
+  } else if (!m_pCommandHandler->unmapLdevsFromTargetlessSnaps()) {
+    takeHandlerError(15, "Failed to dissociate target LDEVs to the snaps.");
+    ok = false;
+  } else if (!m_pCommandHandler->deallocateTargetDevices()) {
+    takeHandlerError(10, "Failed to deallocate target LDEVs for the snaps.");
+    ok = false;
+  }
+  unlockIgnoringFailure(true, function);
+  return ok;
+}
+
+void ZRHDSInfoContainer::writeEmptiedMapRecord(ZRSO::SnapInfo* device, int id,
+                                               const char* function) {
+  ZRHDSSnapInfo emptied;
+  emptied.snapInfo = device;
+  if (!writeMapRecord(emptied, id, true, kNoHostGroups, nullptr)) {
+    device->log(2, function, "Failed to set Unmapped HostGroup metadata.");
+  }
 }
 
 int ZRHDSInfoContainer::Delete() {
@@ -450,7 +425,7 @@ int ZRHDSInfoContainer::Delete() {
 bool ZRHDSInfoContainer::releaseLeftTargets() {
   static const char kFn[] = "ZRHDSInfoContainer::Delete";
   const std::vector<int> ids = {HDS_METADATA_SNAP_MAP_FIRST, HDS_METADATA_SNAP_MAP};
-  std::vector<std::vector<int>> naming(m_oSnapInfoList.size());
+  std::vector<std::vector<int>> read(m_oSnapInfoList.size());
   std::vector<int> statuses(m_oSnapInfoList.size());
   std::map<int, std::string> hostGroupsBySnapId;
   bool any = false;
@@ -459,63 +434,40 @@ bool ZRHDSInfoContainer::releaseLeftTargets() {
     statuses[i] = snap.snapInfo->getStatus();
     bool named = false;
     hostGroupsBySnapId[snap.snapInfo->getSnapId()] = ZRHDSCLIUtils::convertHostGroupVectorToString(
-        adoptStoredTarget(snap, ids, naming[i], named));
+        adoptStoredMapping(snap, ids, read[i], &named));
+    // A target only the array shows (no record of ours) is never touched.
+    if (!named) snap.snapLdevId.clear();
     any = any || named;
   }
   if (!any) return true;
 
-  auto restoreStatuses = [&]() {
-    for (size_t i = 0; i < m_oSnapInfoList.size(); ++i) {
-      m_oSnapInfoList[i].snapInfo->setStatus(statuses[i]);
-    }
-  };
-  int count = 0;
-  if (!m_pCommandHandler->checkTargetVolumeStatusForUnmap(count)) {
-    restoreStatuses();
-    takeHandlerError(12,
-                     "Failed to check if the targetless snaps are already mapped to LDEV or not.");
-    return false;
-  }
   // The check marks unmapped (14) what is not the job's to act on; the
   // others are unmapped from their recorded host groups first.
-  for (ZRHDSSnapInfo& snap : m_oSnapInfoList) {
-    if (snap.snapInfo->getStatus() == ZRSO::SNAP_STATUS_UNMAPPED) {
-      snap.snapLdevId.clear();
-    } else {
-      snap.snapInfo->setStatus(ZRSO::SNAP_STATUS_UNMAP_PENDING);
-    }
-  }
-  bool ok = true;
-  if (count > 0) {
-    ZRHDS_CONTAINER_LOG(1, "Delete", "Releasing [%d] target LDEVs that the snaps still hold.",
-                        count);
-    if (!m_pCommandHandler->lockResource(true)) {
-      restoreStatuses();
-      takeHandlerError(8, "Failed to lock the resource group.");
-      return false;
-    }
-    if (!m_pCommandHandler->unmapReplication(hostGroupsBySnapId)) {
-      takeHandlerError();
-      ok = false;
-    } else if (!m_pCommandHandler->unmapLdevsFromTargetlessSnaps()) {
-      takeHandlerError(15, "Failed to dissociate target LDEVs to the snaps.");
-      ok = false;
-    } else if (!m_pCommandHandler->deallocateTargetDevices()) {
-      takeHandlerError(10, "Failed to deallocate target LDEVs for the snaps.");
-      ok = false;
-    }
-    unlockIgnoringFailure(true, kFn);
-  }
-  restoreStatuses();
-  if (!ok) return false;
-  ZRHDSSnapInfo emptied;
-  for (size_t i = 0; i < m_oSnapInfoList.size(); ++i) {
-    emptied.snapInfo = m_oSnapInfoList[i].snapInfo;
-    for (int id : naming[i]) {
-      if (!writeMapRecord(emptied, id, true, kNoHostGroups, nullptr)) {
-        emptied.snapInfo->log(2, kFn, "Failed to set Unmapped HostGroup metadata.");
+  int count = 0;
+  bool ok = m_pCommandHandler->checkTargetVolumeStatusForUnmap(count);
+  if (!ok) {
+    takeHandlerError(12,
+                     "Failed to check if the targetless snaps are already mapped to LDEV or not.");
+  } else {
+    for (ZRHDSSnapInfo& snap : m_oSnapInfoList) {
+      if (snap.snapInfo->getStatus() == ZRSO::SNAP_STATUS_UNMAPPED) {
+        snap.snapLdevId.clear();
+      } else {
+        snap.snapInfo->setStatus(ZRSO::SNAP_STATUS_UNMAP_PENDING);
       }
     }
+    if (count > 0) {
+      ZRHDS_CONTAINER_LOG(1, "Delete", "Releasing [%d] target LDEVs that the snaps still hold.",
+                          count);
+      ok = releaseTargets(&hostGroupsBySnapId, kFn);
+    }
+  }
+  for (size_t i = 0; i < m_oSnapInfoList.size(); ++i) {
+    m_oSnapInfoList[i].snapInfo->setStatus(statuses[i]);
+  }
+  if (!ok) return false;
+  for (size_t i = 0; i < m_oSnapInfoList.size(); ++i) {
+    for (int id : read[i]) writeEmptiedMapRecord(m_oSnapInfoList[i].snapInfo, id, kFn);
   }
   return true;
 }

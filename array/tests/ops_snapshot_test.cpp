@@ -23,11 +23,6 @@ std::vector<std::string> withStatusCheck(const std::string& line) {
   return Bed::withStatusCheck(line);
 }
 
-const char kStatusError[] =
-    "HANDLE  SSB1  SSB2  ERR_CNT  Serial#  Description\n"
-    "00c3    b955  4c0a  1        412345   [EX_CMDRJE] An order to the control/command device was "
-    "rejected\n";
-
 const char kListing[] =
     "SnapShot_name        P/S    STAT  Serial#  LDEV#  MU#  P-LDEV#  PID  %    MODE  SPLT-TIME\n"
     "QB_12_5_1F_6571A2C0  P-VOL  PSUS  412345   256    3    4096     5    100  G---  1702103232\n"
@@ -410,8 +405,7 @@ TEST(PairCommands, DeleteMapUnmapLinesAndTexts) {
     // The array carries these out after the tool returned: an error in the
     // command status is the command's failure.
     Bed refused;
-    refused.recorder.on(" reset command_status ", R::ok());
-    refused.recorder.on(" get command_status ", R::exit(1, kStatusError));
+    refused.answerStatusError();
     refused.recorder.on(c.command, R::ok());
     EXPECT_EQ(c.run(refused.recording()), 1);
     EXPECT_EQ(refused.errorCode(), 62601);

@@ -18,9 +18,6 @@ namespace {
 using Bed = HDSDiscoveryTestBed;
 using R = HDSRecordingRunner;
 
-const char kStatusError[] =
-    "HANDLE  SSB1  SSB2  ERR_CNT  Serial#  Description\n"
-    "00c3    2e31  9100  1        412345   [EX_CMDRJE] The requested LDEV is already defined\n";
 // Marks a case whose status query fails without any row.
 const char kNoStatus[] = "";
 
@@ -164,8 +161,7 @@ TEST(CreateSvols, AddThatNeverRanIsNotUndone) {
 TEST(CreateSvols, StatusErrorIsARefusalAndNothingIsUndone) {
   Bed bed;
   bed.snaps = {snap("100", 64)};
-  bed.recorder.on(" reset command_status ", R::ok());
-  bed.recorder.on(" get command_status ", R::exit(1, kStatusError));
+  bed.answerStatusError();
   bed.recorder.on(" add ldev ", R::ok());
   EXPECT_EQ(bed.recording().createSvols(), 1);
   EXPECT_TRUE(bed.recorder.scripts().empty());
@@ -377,8 +373,7 @@ TEST(DeleteSvols, InMetaResourceDeletesAtOnce) {
   // The array deletes the LDEV after the tool returned: an error in the
   // command status is a failed deletion.
   Bed refused;
-  refused.recorder.on(" reset command_status ", R::ok());
-  refused.recorder.on(" get command_status ", R::exit(1, kStatusError));
+  refused.answerStatusError();
   refused.recorder.on(" delete ldev ", R::ok());
   EXPECT_EQ(refused.recording().deleteSvols("4096"), 1);
   EXPECT_EQ(refused.errorText(), "Failed to delete LDEV-[4096]");

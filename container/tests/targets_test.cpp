@@ -308,8 +308,12 @@ TEST_P(ContainerRelease, DeleteReleasesTheTargetsTheJobStillHolds) {
   EXPECT_TRUE(a.pairs.empty());
   const ccisim::Ldev first = a.ldev(std::stoi(targets[0]));
   EXPECT_EQ(!deleted, first.defined);
-  if (!deleted) EXPECT_EQ(label, first.label);
-  if (GetParam() != LeftBy::kOtherJob) EXPECT_FALSE(holds(presented(1), targets[0]));
+  if (!deleted) {
+    EXPECT_EQ(label, first.label);
+  }
+  if (GetParam() != LeftBy::kOtherJob) {
+    EXPECT_FALSE(holds(presented(1), targets[0]));
+  }
   EXPECT_FALSE(a.ldev(std::stoi(targets[1])).defined) << "the second target is the job's";
   for (size_t i = 0; i < 2; ++i) {
     EXPECT_EQ(ZRSO::SNAP_STATUS_DELETED, devices[i]->getStatus());

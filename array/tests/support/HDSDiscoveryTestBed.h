@@ -63,6 +63,17 @@ class HDSDiscoveryTestBed {
     recorder.on(" reset command_status ", HDSRecordingRunner::ok());
     recorder.on(" get command_status ", HDSRecordingRunner::ok(kStatusOk));
   }
+  // A status row that counts one error (the array refused the command it
+  // carried out after the tool returned).
+  static constexpr const char* kStatusError =
+      "HANDLE  SSB1  SSB2  ERR_CNT  Serial#  Description\n"
+      "00c3    2e31  9100  1        412345   [EX_CMDRJE] The requested LDEV is already defined\n";
+  // Answers the status reset with success and the status check with
+  // kStatusError (exit 1, as the tool does when errors are counted).
+  void answerStatusError() {
+    recorder.on(" reset command_status ", HDSRecordingRunner::ok());
+    recorder.on(" get command_status ", HDSRecordingRunner::exit(1, kStatusError));
+  }
   // The lines of one command run with the command-status check.
   static std::vector<std::string> withStatusCheck(const std::string& verbAndArgs) {
     return {raidcom("reset command_status  "), raidcom(verbAndArgs),
