@@ -273,6 +273,9 @@ class ZRHDSRaidcomImplementer : public ZRHDSCommandImplementer {
   // false only when the array shows that ldevId is not the LDEV just asked
   // for (undefined, another capacity, or a label); true when it cannot tell.
   bool isOwnNewLdev(const std::string& ldevId, uint64_t capacity);
+  // Gives a just created S-VOL the snap's label ("BLANK" for an empty one);
+  // 0 ok, 1 with 62601 "Failed to label LDEV-<id>".
+  int labelNewSvol(const ZRHDSSnapInfo& snap);
   // ---- HDSRaidcomResourceGroup.cpp ----
   // The kind option of add/delete resource (" -ldev_id <L>",
   // " -device_grp_name <G>", " -port <P> [<host group>]"); refuses (1)

@@ -47,6 +47,8 @@ int ZRHDSInfoContainer::Prepare() {
       ZRHDS_CONTAINER_LOG(1, "Prepare",
                           "The registry key to disable cleanup, in case of Prepare failures, is "
                           "set.");
+      // The pairs stay for inspection, so no later job removes them.
+      m_pCommandHandler->forgetIntents();
     }
   }
   unlockIgnoringFailure(false, "ZRHDSInfoContainer::Prepare");

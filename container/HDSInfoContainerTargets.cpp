@@ -113,6 +113,7 @@ int ZRHDSInfoContainer::Assign() {
       }
       snap.snapInfo->log(1, kFn, "Generated Map LDEV metadata-[%s] for device-[%s]", text.c_str(),
                          snap.svolLabel.c_str());
+      m_pCommandHandler->intentStored(i);
     }
     return 1;
   }
@@ -143,6 +144,7 @@ int ZRHDSInfoContainer::Assign() {
     }
     snap.snapInfo->log(1, kFn, "Generated Map LDEV metadata-[%s] for device-[%s]", text.c_str(),
                        snap.svolLabel.c_str());
+    m_pCommandHandler->intentStored(i);
   }
   if (ok && !m_pCommandHandler->mapLdevsToTargetlessSnaps()) {
     takeHandlerError(13, "Failed to associate target LDEVs to the snaps.");

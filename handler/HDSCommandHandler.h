@@ -35,6 +35,7 @@
 #include "array/HDSCommandImplementer.h"
 #include "records/HDSRecords.h"
 #include "util/ZRHDSHolderCount.h"
+#include "util/ZRHDSIntentRecord.h"
 
 namespace ZRSO {
 class SnapInfo;
@@ -166,6 +167,18 @@ class ZRHDSCommandHandler {
                                 const std::string& ldev);
   bool getHostGroupsToUnmapForMNM(std::map<int, std::string>& hostGroupsBySnapId);
 
+  // ---- Records of what the job creates (HDSCommandHandlerIntent.cpp) -----
+  // Before the first pair of a snapshot group and before the S-VOLs are
+  // created, the job records them durably (ZRHDSIntentRecord); when the job
+  // ends, what the devices' stored metadata names or what is gone from the
+  // array again is dropped from the records, the rest stays for the next job.
+  // The stored metadata of record index `record` now names what the job
+  // made for that device (its snapshot group, or its S-VOL).
+  void intentStored(size_t record);
+  // Drops the job's records and leaves the array alone: what the job made
+  // stays by the operator's choice (a failed prepare's pairs kept).
+  void forgetIntents();
+
  private:
   // Shared by the constructors: copies params, clears flags and error.
   void bind(ZRHDSCommandHandlerInputParams& params);
@@ -225,6 +238,51 @@ class ZRHDSCommandHandler {
   // when the deletion of group may go on; false with error 9 otherwise.
   bool deleteOverrideAllows(const HDSSnapshotGroupInfo& row, const std::string& group);
 
+  // ---- Intent records (HDSCommandHandlerIntent.cpp) -----------------------
+  // One record of this job; owners[k] is the record index (device) of entry
+  // k, settled[k] whether it is stored in metadata or gone from the array.
+  struct OpenIntent {
+    ZRHDSIntentRecord record;
+    std::vector<size_t> owners;
+    std::vector<bool> settled;
+  };
+  // Records the group the options name before pairs are added to it
+  // (existingKeys: the pairs a reused group holds already). false with
+  // error 62008 when the record cannot be written: nothing is added then.
+  bool openGroupIntent(bool reused, const std::set<std::string>& existingKeys);
+  // A reused group: the MUs the array gave the job's pairs go into its
+  // record, so the recovery can tell them from the group's other pairs.
+  void noteGroupMus();
+  // Records the S-VOLs chosen for creation; false with error 62009 when the
+  // record cannot be written: nothing is created then.
+  bool openSvolIntent();
+  // At the end of the job: each record loses the entries that are stored or
+  // gone (one listing or LDEV query per record whose entries are not all
+  // stored), and is removed once it has none left.
+  void settleIntents();
+  bool settleGroupEntries(OpenIntent& open);
+  bool settleSvolEntries(OpenIntent& open);
+  // Every LDEV id a record of this array names (live jobs' and dead ones'):
+  // the S-VOL choice passes them over.
+  std::set<std::string> idsOfIntents();
+
+  // ---- Recovery of dead jobs' records (HDSCommandHandlerRecovery.cpp) ------
+  // After the login: the records of this array whose job has ended are
+  // taken under the locks a live job would take (each tried once), and what
+  // they name is removed when it is provably that job's; the rest is logged
+  // for an administrator and its record kept. Never fails the job and
+  // leaves the error pair as it was.
+  void recoverDeadJobs();
+  void recoverGroupRecord(ZRHDSIntentRecord& record);
+  void recoverSvolRecords(std::vector<ZRHDSIntentRecord>& records);
+  void recoverSvolRecord(ZRHDSIntentRecord& record, const std::set<std::string>& known);
+  bool removeDeadJobSvol(const ZRHDSIntentEntry& entry, const HDSLdevInfo& ldev);
+  // Writes what is left of a dead job's record (removed when nothing is).
+  void keepRemainingEntries(ZRHDSIntentRecord& record, const std::vector<bool>& settled,
+                            const char* method);
+  // " -IM<instance> -s <serial>": the options of an administrator's command.
+  std::string adminCommandOptions() const;
+
   // ---- Members (declaration order of the handler object) -----------------
   bool m_bIsResourceLocked;
   bool m_bIsInitialized;
@@ -246,6 +304,12 @@ class ZRHDSCommandHandler {
   // CCI implementation.
   std::unique_ptr<ZRHDSCommandImplementer> m_pGivenImplementer;
   ZRHDSImplementerFactory m_fImplementerFactory;
+  // The records of what this job creates, and where they are kept.
+  ZRHDSIntentStore m_oIntentStore;
+  std::vector<OpenIntent> m_vIntents;
+  // S-VOLs that the array layer labelled as it created them (this
+  // allocation): the labelling step passes them over.
+  std::set<std::string> m_oLabelledAtCreation;
 
   // ---- Helpers of the revert, S-VOL and LUN-path operations --------------
   // One group of revertUsingTargetLessSnaps: checks, restores, wait, splits.

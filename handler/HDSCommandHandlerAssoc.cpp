@@ -74,9 +74,16 @@ bool ZRHDSCommandHandler::markSvolsUsedForSource() {
   const bool cascaded = m_pSnapOptions->cascadedClone;
 
   if (!cascaded || !allCascade) {
+    // S-VOLs created by this allocation got their labels as they were made.
+    std::vector<ZRHDSSnapInfo> unlabelled;
+    for (const ZRHDSSnapInfo& snap : *m_pSnaps) {
+      if (m_oLabelledAtCreation.count(snap.snapLdevId) == 0) unlabelled.push_back(snap);
+    }
     logMessage(1, kFn, "Going to label [%d] S-VOLs to be used by the job.",
-               static_cast<int>(m_pSnaps->size()));
-    if (m_pImplementer->modifySvolLabel(*m_pSnaps, false) != 0) return copyImplementerError();
+               static_cast<int>(unlabelled.size()));
+    if (!unlabelled.empty() && m_pImplementer->modifySvolLabel(unlabelled, false) != 0) {
+      return copyImplementerError();
+    }
     for (const ZRHDSSnapInfo& snap : *m_pSnaps) {
       logMessage(1, kFn, "S-VOL-[%s:%s] was labelled as [%s]", snap.snapLdevId.c_str(),
                  snap.snapOriginalName.c_str(), snap.svolLabel.c_str());

@@ -126,6 +126,8 @@ bool ZRHDSCommandHandler::createTargetlessSnap() {
     logMessage(1, kFn, "New SnapshotGroup-[%s] will be created.", name.c_str());
   }
 
+  // The pairs are on record before the first of them is added.
+  if (!openGroupIntent(groupLock != nullptr, existingKeys)) return false;
   if (m_pImplementer->addToSnapshotGroup() != 0) {
     copyImplementerError();
     int code = 0;
@@ -133,10 +135,12 @@ bool ZRHDSCommandHandler::createTargetlessSnap() {
     getErrorCodeString(code, text);
     // The pairs added before the failure are recorded, so that the clean-up
     // removes exactly them; the add's error stands.
-    recordNewPairs(existingKeys);
+    if (recordNewPairs(existingKeys)) noteGroupMus();
     return fail(code, text);
   }
-  if (!recordNewPairs(existingKeys)) {
+  const bool recorded = recordNewPairs(existingKeys);
+  if (recorded) noteGroupMus();
+  if (!recorded) {
     logMessage(2, kFn, "Unable to get SnapshotGroup-[%s] info after adding new snaps.",
                options.snapshotGroup.c_str());
     return false;

@@ -179,6 +179,7 @@ bool ZRHDSCommandHandler::allocateTargetDevices(const std::vector<HDSLdevInfo>& 
                ZR_HDS_LOCK_SVOL_SELECTION, create ? "Create" : "Select");
     return fail(10, "Unable to acquire lock on S-VOLs.");
   }
+  m_oLabelledAtCreation.clear();
   std::vector<size_t> chosen;
   for (size_t i = 0; i < m_pSnaps->size(); ++i) {
     if (!(*m_pSnaps)[i].snapMapped) chosen.push_back(i);
@@ -311,7 +312,8 @@ bool ZRHDSCommandHandler::createSvolsForSource(const std::vector<HDSLdevInfo>& f
 
   std::vector<ZRHDSSnapInfo>& snaps = *m_pSnaps;
   const std::vector<SvolChoice> saved = saveChoices(snaps);
-  std::set<std::string> taken;
+  // An id that a record names stays free until that record is settled.
+  std::set<std::string> taken = idsOfIntents();
   size_t found = 0;
   size_t next = 0;
   for (int cu = 0; cu < maxCU && found < snaps.size(); ++cu) {
@@ -355,9 +357,18 @@ bool ZRHDSCommandHandler::createSvolsForSource(const std::vector<HDSLdevInfo>& f
     restoreChoices(saved, snaps);
     return fail(ZR_HDS_ERR_PREPARE, "Failed to find S-VOLs for all the P-VOLs.");
   }
+  // The S-VOLs are on record before the first of them is created; the
+  // array layer labels each as it creates it.
+  if (!openSvolIntent()) {
+    restoreChoices(saved, snaps);
+    return false;
+  }
   if (m_pImplementer->createSvols() != 0) {
     restoreChoices(saved, snaps);
     return copyImplementerError();
+  }
+  for (const ZRHDSSnapInfo& snap : snaps) {
+    if (!snap.snapMapped) m_oLabelledAtCreation.insert(snap.snapLdevId);
   }
   return true;
 }

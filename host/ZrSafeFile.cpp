@@ -101,8 +101,31 @@ bool readRegular(const std::string& path, std::string* content, size_t maxBytes,
   return true;
 }
 
-bool replaceAtomically(const std::string& path, const std::string& content, mode_t mode,
-                       std::string* error) {
+namespace {
+
+std::string directoryOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Flushes the directory entries of path's directory.
+bool syncDirectoryOf(const std::string& path, std::string* error) {
+  const std::string dir = directoryOf(path);
+  int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) {
+    setError(error, errno, "open " + dir);
+    return false;
+  }
+  const bool ok = ::fsync(fd) == 0;
+  const int err = errno;
+  ::close(fd);
+  if (!ok) setError(error, err, "flush " + dir);
+  return ok;
+}
+
+bool replaceFile(const std::string& path, const std::string& content, mode_t mode, bool durable,
+                 std::string* error) {
   std::string tmpl = path + ".tmp.XXXXXX";
   std::vector<char> name(tmpl.begin(), tmpl.end());
   name.push_back('\0');
@@ -111,14 +134,53 @@ bool replaceAtomically(const std::string& path, const std::string& content, mode
     setError(error, errno, "create " + tmpl);
     return false;
   }
-  bool ok = writeAll(fd, content) && ::fchmod(fd, mode) == 0;
+  bool ok = writeAll(fd, content) && ::fchmod(fd, mode) == 0 && (!durable || ::fsync(fd) == 0);
   int err = errno;
   ok = (::close(fd) == 0) && ok;
-  if (ok && ::rename(name.data(), path.c_str()) == 0) return true;
+  if (ok && ::rename(name.data(), path.c_str()) == 0) {
+    return !durable || syncDirectoryOf(path, error);
+  }
   err = errno != 0 ? errno : err;
   setError(error, err, "replace " + path);
   ::unlink(name.data());
   return false;
+}
+
+}  // namespace
+
+bool replaceAtomically(const std::string& path, const std::string& content, mode_t mode,
+                       std::string* error) {
+  return replaceFile(path, content, mode, false, error);
+}
+
+bool replaceDurably(const std::string& path, const std::string& content, mode_t mode,
+                    std::string* error) {
+  return replaceFile(path, content, mode, true, error);
+}
+
+bool removeDurably(const std::string& path, std::string* error) {
+  if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+    setError(error, errno, "remove " + path);
+    return false;
+  }
+  return syncDirectoryOf(path, error);
+}
+
+std::string privateDirectoryProblem(const std::string& dir, const std::string& what) {
+  struct stat st;
+  if (::lstat(dir.c_str(), &st) != 0) {
+    if (errno != ENOENT) return CNqError::FromErrno(errno, "stat " + dir).AsString();
+    makeDirectories(dir, 0700);
+    if (::lstat(dir.c_str(), &st) != 0) {
+      return CNqError::FromErrno(errno, "mkdir " + dir).AsString();
+    }
+  }
+  if (!S_ISDIR(st.st_mode)) return what + " " + dir + " is not a directory";
+  if (st.st_uid != ::geteuid()) return what + " " + dir + " is owned by another user";
+  if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    return what + " " + dir + " is writable by group or others";
+  }
+  return "";
 }
 
 void removeStaleTemporaries(const std::string& path) {

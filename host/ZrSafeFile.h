@@ -35,6 +35,23 @@ bool readRegular(const std::string& path, std::string* content, size_t maxBytes,
 bool replaceAtomically(const std::string& path, const std::string& content, mode_t mode,
                        std::string* error);
 
+// As replaceAtomically, and durable once it returns: the content is flushed
+// before the rename and the directory after it, so that a crash of the
+// machine leaves the old file or the new one, never an empty one or none.
+bool replaceDurably(const std::string& path, const std::string& content, mode_t mode,
+                    std::string* error);
+
+// Removes the file at path (a missing one counts as removed) and flushes its
+// directory, so that the removal outlives a crash of the machine. false with
+// *error on failure.
+bool removeDurably(const std::string& path, std::string* error);
+
+// A directory that only this process's user may change: created 0700 (its
+// missing parents 0755) when missing. "" when dir is a directory, not a
+// link, owned by the effective user and writable by neither group nor
+// others; else why not, naming it as what (for example "intent directory").
+std::string privateDirectoryProblem(const std::string& dir, const std::string& what);
+
 // Removes every temporary file of replaceAtomically left beside path by a
 // writer that died before its rename. Only safe while the caller holds the
 // writers' lock of path.

@@ -38,7 +38,7 @@ constexpr int kCommandDeviceLdev = 2047;
 const char* const kToolNames[] = {"raidcom",      "raidqry",       "raidscan",
                                   "pairsyncwait", "horcmstart.sh", "horcmshutdown.sh"};
 // The parts of a work directory that a job changes.
-const char* const kSavedParts[] = {"cci/state", "etc", "locks", "tmp", "settings.ini"};
+const char* const kSavedParts[] = {"cci/state", "etc", "locks", "tmp", "intent", "settings.ini"};
 
 using Clock = std::chrono::steady_clock;
 
@@ -118,6 +118,7 @@ void zrStressUseDir(const std::string& dir) {
   ::setenv("ZRHOST_TEMP_DIR", (dir + "/tmp").c_str(), 1);
   ::setenv("ZRHOST_HORCM_ETC_DIR", (dir + "/etc/").c_str(), 1);
   ::setenv("ZRHOST_CCI_DIR", (dir + "/cci/bin/").c_str(), 1);
+  ::setenv("ZRHOST_INTENT_DIR", (dir + "/intent").c_str(), 1);
   ::setenv("CCISIM_STATE", zrStressStatePath(dir).c_str(), 1);
 }
 

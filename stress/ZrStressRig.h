@@ -4,7 +4,7 @@
 // job left the array and the machine as they should be.
 //
 // Work directory (as the test host's runner makes it):
-//   cci/bin/ cci/state/ etc/ locks/ logs/ tmp/ settings.ini
+//   cci/bin/ cci/state/ etc/ locks/ logs/ tmp/ intent/ settings.ini
 // The array ("412345") holds `sources` source LDEVs from 256 up, each mapped
 // to the host's host group mahost01_hg on CL1-A, a Thin Image pool (5) for
 // the pairs and S-VOLs, a DP pool (6) for the sources and a command device.

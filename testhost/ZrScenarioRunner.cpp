@@ -87,6 +87,7 @@ bool ZrScenarioRunner::setUp(std::string* error) {
   ::setenv("ZRHOST_TEMP_DIR", (dir + "/tmp").c_str(), 1);
   ::setenv("ZRHOST_HORCM_ETC_DIR", (dir + "/etc/").c_str(), 1);
   ::setenv("ZRHOST_CCI_DIR", (dir + "/cci/bin/").c_str(), 1);
+  ::setenv("ZRHOST_INTENT_DIR", (dir + "/intent").c_str(), 1);
   m_statePath = dir + "/cci/state/ccisim.state";
   ::setenv("CCISIM_STATE", m_statePath.c_str(), 1);
 

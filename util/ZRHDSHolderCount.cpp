@@ -13,6 +13,7 @@
 #include "host/ZrNamedMutex.h"
 #include "host/ZrPaths.h"
 #include "host/ZrSafeFile.h"
+#include "util/ZRHDSProcessIdentity.h"
 
 namespace {
 
@@ -22,49 +23,6 @@ const char* const kSection = "~Tessavon";
 constexpr unsigned long kListLockMillis = 30000;
 // A list is a few lines per holder; anything far larger is not ours.
 constexpr size_t kMaxListBytes = 1 << 20;
-
-std::string readSmallFile(const char* path) {
-  std::string text;
-  std::string ignored;
-  ZrSafeFile::readRegular(path, &text, 4096, &ignored);
-  return text;
-}
-
-std::string bootId() {
-  static const std::string id = [] {
-    std::string t = readSmallFile("/proc/sys/kernel/random/boot_id");
-    while (!t.empty() && (t.back() == '\n' || t.back() == ' ')) t.pop_back();
-    return t.empty() ? std::string("-") : t;
-  }();
-  return id;
-}
-
-// Start time (clock ticks since boot) of pid; 0 when the process is gone or
-// a zombie.
-uint64_t startTimeOf(long pid) {
-  std::string stat = readSmallFile(("/proc/" + std::to_string(pid) + "/stat").c_str());
-  size_t close = stat.rfind(')');
-  if (close == std::string::npos) return 0;
-  std::istringstream in(stat.substr(close + 1));
-  std::string field;
-  // Fields after the command: 3 state, ..., 22 start time.
-  if (!(in >> field) || field == "Z" || field == "X" || field == "x") return 0;
-  for (int i = 4; i <= 22; ++i) {
-    if (!(in >> field)) return 0;
-  }
-  return std::strtoull(field.c_str(), nullptr, 10);
-}
-
-uint64_t ownStartTime() {
-  static long cachedPid = 0;
-  static uint64_t cached = 0;
-  long pid = static_cast<long>(::getpid());
-  if (pid != cachedPid) {  // first call, or a forked child
-    cached = startTimeOf(pid);
-    cachedPid = pid;
-  }
-  return cached;
-}
 
 uint64_t newToken() {
   static thread_local std::mt19937_64 gen(std::random_device{}() ^
@@ -132,7 +90,7 @@ int ZRHDSHolderCount::update(Change change, int* liveAfter) {
     if (first == "boot") {
       std::string id;
       row >> id;
-      sameBoot = id == bootId();
+      sameBoot = id == ZRHDSProcessIdentity::currentBootId();
       continue;
     }
     Holder h;
@@ -141,7 +99,7 @@ int ZRHDSHolderCount::update(Change change, int* liveAfter) {
       pruned = true;
       continue;
     }
-    if (!sameBoot || startTimeOf(h.pid) != h.start || h.start == 0) {
+    if (!sameBoot || ZRHDSProcessIdentity::startTimeOf(h.pid) != h.start || h.start == 0) {
       pruned = true;
       continue;
     }
@@ -151,7 +109,7 @@ int ZRHDSHolderCount::update(Change change, int* liveAfter) {
   const size_t before = holders.size();
   if (change(holders) != 0) return 1;
   if (pruned || holders.size() != before || missing) {
-    std::string out = "boot " + bootId() + "\n";
+    std::string out = "boot " + ZRHDSProcessIdentity::currentBootId() + "\n";
     for (const Holder& h : holders) {
       out += std::to_string(h.pid) + " " + std::to_string(h.start) + " " + std::to_string(h.scope) +
              " " + std::to_string(h.token) + "\n";
@@ -180,7 +138,7 @@ int ZRHDSHolderCount::add(int scope, int* liveAfter) {
     m_sError = "invalid holder scope " + std::to_string(scope);
     return 1;
   }
-  const uint64_t start = ownStartTime();
+  const uint64_t start = ZRHDSProcessIdentity::own().startTime;
   if (start == 0) {
     m_sError = "cannot read the start time of this process";
     return 1;
