@@ -12,6 +12,7 @@
 // Anything else is left, logged (level 1) with the commands an administrator
 // would run, and its record kept. What the running job's own stored metadata
 // names is the host's: its entries are dropped and the object left alone.
+#include <algorithm>
 #include <set>
 #include <string>
 #include <vector>
@@ -37,6 +38,12 @@ constexpr short kMapRecordIds[] = {65, 68};
 // A pair that never held snapshot data: only the job that added it knows it.
 bool neverSplit(const HDSSnapshotGroupInfo& row) {
   return row.status == zrhds_handler::kPairStatePair || row.status == zrhds_handler::kPairStateCopy;
+}
+
+// A label as the LDEV listing shows it: blanks removed.
+std::string withoutBlanks(std::string label) {
+  label.erase(std::remove(label.begin(), label.end(), ' '), label.end());
+  return label;
 }
 
 }  // namespace
@@ -197,7 +204,7 @@ void ZRHDSCommandHandler::recoverSvolRecord(ZRHDSIntentRecord& record,
       settled[k] = true;  // never made, or removed again
       continue;
     }
-    if (ldev.label != e.label || ldev.capacityBlocks != e.capacity) {
+    if (ldev.label != withoutBlanks(e.label) || ldev.capacityBlocks != e.capacity) {
       logMessage(1, kFn,
                  "LDEV-[%s] (label [%s], %llu blocks) is not the S-VOL [%s] of %llu blocks that "
                  "the record [%s] names for P-VOL-[%s] MU-[%s]; it may be another's and is "
