@@ -10,7 +10,7 @@
 //   ldev pool pair port hostgroup lun rg copygroup rpair   (each names its array)
 //   fault      one injected fault with its counters
 // Unknown keys are ignored; a missing key takes the model's default.
-#include "sim/ccisim_fixture.h"
+#include "sim/ccisim_model.h"
 #include "sim/ccisim_internal.h"
 
 #include <sstream>

@@ -10,7 +10,7 @@
 //     descriptions).
 // Headers and unread columns follow the real tools where known; they are
 // this simulator's choice.
-#include "sim/ccisim_fixture.h"
+#include "sim/ccisim_render.h"
 #include "sim/ccisim_internal.h"
 
 #include <algorithm>

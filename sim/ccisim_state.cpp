@@ -4,7 +4,7 @@
 // per line, "<kind> key=value key=value ...", values percent-encoded (blank,
 // tab, line ends, '%', '=', ',' as %XX), lists as "<count>:" followed by the
 // items joined by ','. The kinds are listed in ccisim_records.cpp.
-#include "sim/ccisim_fixture.h"
+#include "sim/ccisim_model.h"
 #include "sim/ccisim_internal.h"
 #include "sim/ccisim_store.h"
 

@@ -13,7 +13,7 @@
 #ifndef CCISIM_STORE_H
 #define CCISIM_STORE_H
 
-#include "sim/ccisim_fixture.h"
+#include "sim/ccisim_model.h"
 #include "sim/ccisim_internal.h"
 
 #include <map>
