@@ -205,6 +205,9 @@ class LdevSource {
   // Every id of [first, last] not in `into` yet, stored or default.
   virtual void fetchLdevs(const std::string& serial, int first, int last,
                           std::map<int, Ldev>& into) = 0;
+  // Every stored LDEV (one that differs from an undefined default) not in
+  // `into` yet; the undefined defaults are left out.
+  virtual void fetchStoredLdevs(const std::string& serial, std::map<int, Ldev>& into) = 0;
 };
 
 struct Array {
@@ -235,6 +238,10 @@ struct Array {
   // Reads every LDEV of [first, last] (of the whole array by default) into
   // `ldevs`, so that loops over `ldevs` see them all.
   void loadLdevs(int first = 0, int last = -1) const;
+  // Reads only the LDEVs that differ from an undefined default (every
+  // defined one among them): a listing of defined LDEVs costs their number,
+  // not the model's id range.
+  void loadStoredLdevs() const;
   const ResourceGroup* groupById(int id) const;
   ResourceGroup* groupById(int id);
   SnapPair* pair(int pvol, int mu);

@@ -294,6 +294,10 @@ void Array::loadLdevs(int first, int last) const {
   if (source) source->fetchLdevs(serial, first, last < 0 ? maxLdev : last, ldevs);
 }
 
+void Array::loadStoredLdevs() const {
+  if (source) source->fetchStoredLdevs(serial, ldevs);
+}
+
 const ResourceGroup* Array::groupById(int id) const {
   for (const auto& g : resourceGroups)
     if (g.second.id == id) return &g.second;

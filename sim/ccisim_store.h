@@ -61,6 +61,7 @@ class Store : public LdevSource {
   bool fetchLdev(const std::string& serial, int id, Ldev& out) override;
   void fetchLdevs(const std::string& serial, int first, int last,
                   std::map<int, Ldev>& into) override;
+  void fetchStoredLdevs(const std::string& serial, std::map<int, Ldev>& into) override;
 
  private:
   explicit Store(sqlite3* db) : db_(db) {}
