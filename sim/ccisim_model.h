@@ -89,7 +89,13 @@ struct Pool {
   std::string status = "POLN";  // POLN normal, POLF full, POLS, POLE
   int usage = 0;                // %
   int threshold = 80;           // %
-  std::string pt = "HTI";       // pool type column (HTI Thin Image, HDP)
+  std::string pt = "TI";        // pool type column (TI Thin Image, HDP, ...)
+  // Columns of `get pool -key opt` the plug-in does not read.
+  int volumes = 1;              // Num: pool volumes
+  int firstLdev = -1;           // LDEV#: first pool volume (-1: 61440 + id)
+  std::string vcap = "-";       // VCAP(%): "-" unlimited
+  std::string type = "OPEN";    // TYPE: OPEN or M/F
+  std::string pm = "N";         // PM
 };
 
 // One Thin Image pair (a P-VOL and one MU) in a snapshot group.
@@ -151,9 +157,18 @@ struct ResourceGroup {
 
 struct CopyGroup {
   std::string name;
+  // The copy group's first device group, listed first by `get copy_grp`.
   std::string ldevGroup;
-  std::string mu = "h1";  // as printed: "h1" UR, "0" TC
+  std::string mu = "h1";  // as printed: "h1" UR, "0" TC, "-" none set
   std::string jid = "3";  // as printed: "3" or "-"
+  // Its further device groups (another P side, or the S side, whose MU is
+  // "-" where none is set), one `get copy_grp` row each after the first.
+  struct LdevGroup {
+    std::string name;
+    std::string mu = "-";
+    std::string jid = "-";
+  };
+  std::vector<LdevGroup> moreLdevGroups;
   int ctg = 0;
   uint64_t qIssued = 0x01003408eeULL;
   uint64_t qCommitted = 0x01003408eeULL;

@@ -111,6 +111,11 @@ void addArrayContents(std::vector<Record>& out, const Array& a) {
     y.add("usage", p.usage);
     y.add("threshold", p.threshold);
     y.add("pt", p.pt);
+    y.add("volumes", p.volumes);
+    y.add("firstLdev", p.firstLdev);
+    y.add("vcap", p.vcap);
+    y.add("type", p.type);
+    y.add("pm", p.pm);
     out.push_back(y);
   }
   for (const auto& p : a.pairs) {
@@ -155,6 +160,11 @@ void addArrayContents(std::vector<Record>& out, const Array& a) {
     y.add("ldevGroup", g.ldevGroup);
     y.add("mu", g.mu);
     y.add("jid", g.jid);
+    // Further device groups: "name/mu/jid" items (names hold no '/').
+    std::vector<std::string> more;
+    for (const CopyGroup::LdevGroup& d : g.moreLdevGroups)
+      more.push_back(d.name + "/" + d.mu + "/" + d.jid);
+    y.add("more", encList(more));
     y.add("ctg", g.ctg);
     y.add("qIssued", g.qIssued);
     y.add("qCommitted", g.qCommitted);
@@ -334,6 +344,11 @@ bool applyArrayRecord(State& s, const Record& r, std::string& why) {
     p.usage = num(r, "usage");
     p.threshold = num(r, "threshold", 80);
     p.pt = r.str("pt", p.pt);
+    p.volumes = num(r, "volumes", p.volumes);
+    p.firstLdev = num(r, "firstLdev", p.firstLdev);
+    p.vcap = r.str("vcap", p.vcap);
+    p.type = r.str("type", p.type);
+    p.pm = r.str("pm", p.pm);
     a->pools[p.id] = p;
   } else if (k == "pair") {
     SnapPair p;
@@ -395,6 +410,16 @@ bool applyArrayRecord(State& s, const Record& r, std::string& why) {
     g.ldevGroup = r.str("ldevGroup");
     g.mu = r.str("mu", g.mu);
     g.jid = r.str("jid", g.jid);
+    for (const std::string& item : decList(r.str("more"))) {
+      CopyGroup::LdevGroup d;
+      size_t a1 = item.find('/'), a2 = item.rfind('/');
+      d.name = item.substr(0, a1);
+      if (a1 != std::string::npos && a2 > a1) {
+        d.mu = item.substr(a1 + 1, a2 - a1 - 1);
+        d.jid = item.substr(a2 + 1);
+      }
+      g.moreLdevGroups.push_back(d);
+    }
     g.ctg = num(r, "ctg");
     g.qIssued = r.unum("qIssued");
     g.qCommitted = r.unum("qCommitted");

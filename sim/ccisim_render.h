@@ -28,21 +28,27 @@ std::string renderGetResource(const Array& a, bool keyOpt);
 // where a pair whose S-VOL it is shows as an S-VOL row (LDEV# the S-VOL,
 // P-LDEV# the P-VOL, PSUS shown as SSUS).
 std::string renderGetSnapshot(const Array& a, const std::vector<SnapPair>& rows, int svolView = -1);
-// `raidcom get pool -key opt`.
+// `raidcom get snapshot` of the whole array: one row per snapshot group, its
+// pair columns "-" (nothing at all without groups).
+std::string renderGetSnapshotGroups(const Array& a);
+// `raidcom get pool -key opt`; pool ids with three digits ("005").
 std::string renderGetPool(const Array& a);
 // `raidqry -l`: one row per array serial given; rows begin with blanks as the
 // real tool's do.
 std::string renderRaidqryList(const State& s, const std::vector<std::string>& serials,
                               const std::string& host);
-// `raidqry -h`.
-std::string renderRaidqryHelp(const std::string& cciVersion);
+// `raidqry -h`; instance: the HORCM instance the usage line names.
+std::string renderRaidqryHelp(const std::string& cciVersion, const std::string& instance = "0");
 // `raidcom get command_status`.
 std::string renderCommandStatus(const CommandStatus& st, const std::string& serial);
-// `raidscan -p <port>-<gid> -CLI -m <mu>`: one row per LUN of the group.
-std::string renderRaidscanPort(const Array& a, const std::string& port, int gid, int mu);
+// `raidscan -p <port>-<gid> -CLI -m <mu>`: header "PORT# ...", one row per
+// LUN of the group; external (-fe): E-Seq# and E-LDEV# instead of the pair's
+// P-Seq# and P-LDEV#.
+std::string renderRaidscanPort(const Array& a, const std::string& port, int gid, int mu,
+                               bool external = false);
 // `raidscan -CLI -pdg <dev>`: one row per LU path of the LDEV.
 std::string renderRaidscanPdg(const Array& a, int ldev);
-// `raidcom get copy_grp`.
+// `raidcom get copy_grp`: one row per device group of each copy group.
 std::string renderCopyGroups(const Array& a);
 // `pairsyncwait`: header and one right-aligned row (it begins with blanks);
 // status NOWAIT, DONE, TIMEOUT, BROKEN or CHANGED; withCount: the -fq

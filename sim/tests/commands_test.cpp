@@ -403,12 +403,15 @@ TEST_F(Commands, CreateResyncRestoreSplitTransitions) {
   fx.setPairTiming(kSerial, t);
   ASSERT_EQ(0, rc("modify snapshot -ldev_id 257 -mirror_id 3 -snapshot_data restore").exitCode);
   rc("get snapshot");
+  EXPECT_EQ("RCPY", array().pair(257, m1)->state)
+      << "the whole-array listing shows groups, not pairs: the pair does not advance";
+  rc("get snapshot -ldev_id 257");
   EXPECT_EQ("PSUE", array().pair(257, m1)->state);
   fx.setPairState(kSerial, 257, m1, "PSUS");
   t.restorePolls = -1;
   fx.setPairTiming(kSerial, t);
   rc("modify snapshot -ldev_id 257 -mirror_id 3 -snapshot_data restore");
-  for (int i = 0; i < 5; ++i) rc("get snapshot");
+  for (int i = 0; i < 5; ++i) rc("get snapshot -ldev_id 257");
   EXPECT_EQ("RCPY", array().pair(257, m1)->state);
   EXPECT_EQ(kExitNoObject,
             rc("modify snapshot -snapshotgroup NOPE -snapshot_data create").exitCode);

@@ -140,9 +140,9 @@ TEST(Render, TablesKeepTheirColumns) {
   std::vector<std::string> snap = lines(renderGetSnapshot(a, a.pairs));
   ASSERT_EQ(2u, snap.size());
   EXPECT_EQ((std::vector<std::string>{"QB_12_5_1F_6571A2C0", "P-VOL", "PSUS", "412345", "256", "3",
-                                      "4096", "5", "100", "----", "657408C0"}),
+                                      "4096", "5", "100", "----", "657408c0"}),
             split(snap[1]))
-      << "SPLT-TIME in hexadecimal (1702103232)";
+      << "SPLT-TIME in lower-case hexadecimal (1702103232)";
 
   // The real tool's layout: rows right-aligned, so they begin with blanks.
   EXPECT_EQ(
@@ -169,8 +169,9 @@ TEST(Render, TablesKeepTheirColumns) {
   EXPECT_EQ("412345", port[9]);
   EXPECT_EQ("50060e8007dd3300", port[10]);
   std::vector<std::string> pool = split(lines(renderGetPool(a))[1]);
-  EXPECT_EQ((std::vector<std::string>{"5", "POLN", "12", "TIPOOL01"}),
-            std::vector<std::string>(pool.begin(), pool.begin() + 4));
+  EXPECT_EQ((std::vector<std::string>{"005", "POLN", "12", "TIPOOL01"}),
+            std::vector<std::string>(pool.begin(), pool.begin() + 4))
+      << "pool ids with three digits";
   EXPECT_EQ("80", pool[7]);
   std::vector<std::string> pdg = lines(renderRaidscanPdg(a, 4096));
   ASSERT_EQ(3u, pdg.size());
