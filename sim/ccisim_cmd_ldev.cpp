@@ -70,8 +70,8 @@ void cmdGetStatus(Ctx& c) {
   Opts o;
   if (!parseOpts(c, 2, {}, o) || !requireContext(c, true)) return;
   CommandStatus st = c.s.statusOf(c.in->user, c.a->serial);
+  // The row shows the errors; the query itself succeeds (exit 0).
   c.o.out = renderCommandStatus(st, c.a->serial);
-  if (st.errCnt > 0) c.o.exitCode = kExitGeneric;
 }
 
 void cmdGetLdev(Ctx& c) {
@@ -189,10 +189,9 @@ void cmdAddLdev(Ctx& c) {
   // The array accepts the order and works on it afterwards: what goes wrong
   // then shows only in the command status.
   if (pool != "snap" && !p)
-    return recordStatusError(c, "2e11", "8003", "[EX_CMDRJE] The pool does not exist");
+    return recordStatusError(c, "2E20", "6000", "The pool ID is not installed");
   if (l.defined)
-    return recordStatusError(c, "2e31", "9100",
-                             "[EX_CMDRJE] The requested LDEV is already defined");
+    return recordStatusError(c, "2E31", "9100", "The requested LDEV is already defined");
   l.defined = true;
   l.volType = "OPEN-V-CVS";
   l.capacity = static_cast<uint64_t>(cap);

@@ -261,7 +261,7 @@ std::string renderRaidqryHelp(const std::string& cciVersion, const std::string& 
 
 std::string renderCommandStatus(const CommandStatus& in, const std::string& serial) {
   char handle[16];
-  std::snprintf(handle, sizeof handle, "%04x", in.handle & 0xffff);
+  std::snprintf(handle, sizeof handle, "%04X", in.handle & 0xffff);
   return formatTable(
       {"HANDLE", "SSB1", "SSB2", "ERR_CNT", "Serial#", "Description"},
       {{handle, in.ssb1, in.ssb2, std::to_string(in.errCnt), serial, in.description}});
@@ -350,7 +350,8 @@ std::string renderGetLun(const Array& a, const std::string& port, int gid) {
   if (g)
     for (const auto& l : g->luns)
       rows.push_back({port, std::to_string(gid), g->mode, std::to_string(l.first), "1",
-                      std::to_string(l.second), "-", a.serial, g->hmoBits});
+                      std::to_string(l.second), a.ldev(l.second).hasAttr("CMD") ? "CM" : "-",
+                      a.serial, g->hmoBits});
   return formatTable({"PORT", "GID", "HMD", "LUN", "NUM", "LDEV", "CM", "Serial#", "HMO_BITs"},
                      rows);
 }

@@ -114,7 +114,8 @@ void runPairsyncwait(Ctx& c) {
   if (g.pvolStatus != "PAIR") return error(c, kExitBadStatus, "EX_INVVOL", "Invalid volume status");
   bool count = o.has("-fq");
   if (o.has("-nowait")) {
-    c.o.out = renderPairsyncwait(g, g.qIssued, "NOWAIT", count);
+    // With -m: the marker given, as the tool prints it.
+    c.o.out = renderPairsyncwait(g, o.has("-m") ? marker : g.qIssued, "NOWAIT", count);
     ++g.qIssued;  // host writes go on
     return;
   }
