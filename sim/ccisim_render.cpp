@@ -104,13 +104,12 @@ std::string renderLdevBlock(const Array& a, const Ldev& l, bool undefinedVolAttr
   s += "CL : 0\n";
   s += kv("VOL_TYPE", l.volType);
   s += "VOL_Capacity(BLK) : " + std::to_string(l.capacity) + "\n";
-  s += "NUM_LDEV : 1\n";
-  s += "LDEVs : " + std::to_string(l.id) + "\n";
   s += "NUM_PORT : " + std::to_string(paths.size()) + "\n";
   s += kv("PORTs", ports);
   s += "F_POOLID : NONE\n";
   s += kv("VOL_ATTR", joinAttrs(l.attrs));
-  s += kv("B_POOLID", l.poolId);
+  // Only a volume of a pool names its pool, as the array prints it.
+  if (!l.poolId.empty() && l.poolId != "NONE") s += kv("B_POOLID", l.poolId);
   s += kv("LDEV_NAMING", l.label);
   s += "STS : NML\n";
   s += "OPE_TYPE : NONE\n";
@@ -182,7 +181,8 @@ std::string renderGetSnapshot(const Array& a, const std::vector<SnapPair>& rowsI
 
 std::string renderGetSnapshotGroups(const Array& a) {
   // One row per group, in the order the groups were made (that of their
-  // oldest pair); the pair columns print "-".
+  // oldest pair); the pair columns print "-" and MODE "----", also for a
+  // consistency group (the array shows "G---" only on its pairs' rows).
   std::vector<const SnapPair*> first;
   for (const SnapPair& p : a.pairs) {
     bool seen = false;
@@ -198,8 +198,7 @@ std::string renderGetSnapshotGroups(const Array& a) {
             [](const SnapPair* x, const SnapPair* y) { return x->seq < y->seq; });
   std::vector<std::vector<std::string>> rows;
   for (const SnapPair* p : first)
-    rows.push_back({p->group, "-", "-", a.serial, "-", "-", "-", "-", "-", p->ctg ? "G---" : "----",
-                    "-"});
+    rows.push_back({p->group, "-", "-", a.serial, "-", "-", "-", "-", "-", "----", "-"});
   return formatTable(kSnapshotHeader, rows);
 }
 
