@@ -22,6 +22,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "sim/ccisim_fixture.h"
@@ -92,18 +93,27 @@ std::unique_ptr<ccisim::Fixture> array(int count) {
   return fx;
 }
 
+// Each iteration: /bin/true, then raidcom with args, on the state of fx; the
+// iteration's time is the tool's. Returns the tool's total time and
+// /bin/true's.
+std::pair<double, double> rounds(benchmark::State& state, const ccisim::Fixture& fx,
+                                 const std::vector<std::string>& args) {
+  const std::string raidcom = ccisim::toolDir() + "raidcom";
+  double tool = 0, base = 0;
+  for (auto _ : state) {
+    base += timedRun("/bin/true", {}, fx.statePath());
+    double t = timedRun(raidcom, args, fx.statePath());
+    tool += t;
+    state.SetIterationTime(t);
+  }
+  return {tool, base};
+}
+
 const std::vector<std::string> kQuery = {"get", "ldev", "-ldev_id", "5", "-IM3532", "-s", kSerial};
 
 void BM_SingleLdevQuery(benchmark::State& state) {
   auto fx = array(static_cast<int>(state.range(0)));
-  const std::string raidcom = ccisim::toolDir() + "raidcom";
-  double tool = 0, base = 0;
-  for (auto _ : state) {
-    base += timedRun("/bin/true", {}, fx->statePath());
-    double t = timedRun(raidcom, kQuery, fx->statePath());
-    tool += t;
-    state.SetIterationTime(t);
-  }
+  const auto [tool, base] = rounds(state, *fx, kQuery);
   std::vector<ccisim::JournalEntry> j = fx->journal();
   state.counters["ratio"] = tool / base;
   state.counters["state_writes"] = j.empty() ? -1 : j.back().stateWrites;
@@ -155,16 +165,9 @@ void BM_LdevList(benchmark::State& state) {
   static const char* const kKinds[] = {"defined", "mapped", "unmapped"};
   const char* kind = kKinds[state.range(0)];
   auto fx = array(static_cast<int>(state.range(1)));
-  const std::string raidcom = ccisim::toolDir() + "raidcom";
   const std::vector<std::string> args = {"get",   "ldev",    "-ldev_list", kind,
                                          "-IM3532", "-s", kSerial};
-  double tool = 0, base = 0;
-  for (auto _ : state) {
-    base += timedRun("/bin/true", {}, fx->statePath());
-    double t = timedRun(raidcom, args, fx->statePath());
-    tool += t;
-    state.SetIterationTime(t);
-  }
+  const auto [tool, base] = rounds(state, *fx, args);
   std::vector<ccisim::JournalEntry> j = fx->journal();
   const ccisim::JournalEntry* e = j.empty() ? nullptr : &j.back();
   // Every listed LDEV is one block of lines beginning "Serial#".
