@@ -160,7 +160,7 @@ void addArrayContents(std::vector<Record>& out, const Array& a) {
     y.add("ldevGroup", g.ldevGroup);
     y.add("mu", g.mu);
     y.add("jid", g.jid);
-    // Further device groups: "name/mu/jid" items (names hold no '/').
+    // Further device groups: "name/mu/jid" items.
     std::vector<std::string> more;
     for (const CopyGroup::LdevGroup& d : g.moreLdevGroups)
       more.push_back(d.name + "/" + d.mu + "/" + d.jid);
@@ -412,9 +412,11 @@ bool applyArrayRecord(State& s, const Record& r, std::string& why) {
     g.jid = r.str("jid", g.jid);
     for (const std::string& item : decList(r.str("more"))) {
       CopyGroup::LdevGroup d;
-      size_t a1 = item.find('/'), a2 = item.rfind('/');
-      d.name = item.substr(0, a1);
-      if (a1 != std::string::npos && a2 > a1) {
+      // The last two '/' end the name and the MU (a name may hold '/').
+      size_t a2 = item.rfind('/');
+      size_t a1 = a2 == std::string::npos || a2 == 0 ? std::string::npos : item.rfind('/', a2 - 1);
+      d.name = a1 == std::string::npos ? item : item.substr(0, a1);
+      if (a1 != std::string::npos) {
         d.mu = item.substr(a1 + 1, a2 - a1 - 1);
         d.jid = item.substr(a2 + 1);
       }

@@ -321,6 +321,10 @@ TEST(StateText, RoundTripsHostileValues) {
   s.status("u=1", "412345").description = "[EX_CMDRJE] text, with = signs";
   s.arrays["412345"] = sampleArray();
   s.arrays["412345"].ldevs[4096].label = "lab:el with blanks";
+  CopyGroup::LdevGroup side;
+  side.name = "DG/S, side";
+  s.arrays["412345"].copyGroups["CG_UR01"].moreLdevGroups = {side, {"DG_P2", "0", "5"}};
+  s.arrays["412345"].pools[5].vcap = "- 0";
   Fault f = Fault::fail("raidcom", "add ldev", 221, "raidcom: [EX_CMDRJE] x\nCAUSE : y\n", -1);
   f.id = 7;
   s.faults.push_back(f);
@@ -332,6 +336,15 @@ TEST(StateText, RoundTripsHostileValues) {
   EXPECT_EQ("p a%ss,w\nord", back.users["u=1"]);
   EXPECT_EQ((std::vector<std::string>{"/dev/sdc", "", "a,b"}), back.instances[3532].devices);
   EXPECT_EQ("lab:el with blanks", back.array("412345")->ldev(4096).label);
+  const std::vector<CopyGroup::LdevGroup>& more =
+      back.array("412345")->copyGroups["CG_UR01"].moreLdevGroups;
+  ASSERT_EQ(2u, more.size());
+  EXPECT_EQ("DG/S, side", more[0].name);
+  EXPECT_EQ("-", more[0].mu);
+  EXPECT_EQ("DG_P2", more[1].name);
+  EXPECT_EQ("0", more[1].mu);
+  EXPECT_EQ("5", more[1].jid);
+  EXPECT_EQ("- 0", back.array("412345")->pools[5].vcap);
   EXPECT_EQ("RMI User Program", back.array("412345")->resourceGroups["VSM 1 group"].lockHost);
   EXPECT_EQ("raidcom: [EX_CMDRJE] x\nCAUSE : y\n", back.faults[0].err);
   EXPECT_FALSE(parseState("ldev serial=1 id=2\n", back, &why)) << "record of an unknown array";
