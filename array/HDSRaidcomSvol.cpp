@@ -76,7 +76,8 @@ int ZRHDSRaidcomImplementer::createSvols() {
         (!HDSShell::isDecimal(snap.snapVirLdevId) || snap.snapVirLdevId.size() > 9)) {
       return refuseInvalidInput(kFn, "Virtual LDEV", snap.snapVirLdevId);
     }
-    if (!HDSShell::isLineSafe(snap.svolLabel)) return refuseInvalidInput(kFn, "Label", snap.svolLabel);
+    if (!HDSShell::isLineSafe(snap.svolLabel))
+      return refuseInvalidInput(kFn, "Label", snap.svolLabel);
   }
 
   std::string undo;

@@ -274,6 +274,10 @@ class ZRHDSCommandHandler {
   // leaves the error pair as it was.
   void recoverDeadJobs();
   void recoverGroupRecord(ZRHDSIntentRecord& record);
+  // One P-VOL of a group record against the group's rows: true when it is
+  // settled (the host's, nothing there, or its pairs removed).
+  bool recoverGroupEntry(const ZRHDSIntentRecord& record, const ZRHDSIntentEntry& entry,
+                         const std::vector<HDSSnapshotGroupInfo>& rows);
   void recoverSvolRecords(std::vector<ZRHDSIntentRecord>& records);
   void recoverSvolRecord(ZRHDSIntentRecord& record, const std::set<std::string>& known);
   bool removeDeadJobSvol(const ZRHDSIntentEntry& entry, const HDSLdevInfo& ldev);

@@ -106,57 +106,58 @@ void ZRHDSCommandHandler::recoverGroupRecord(ZRHDSIntentRecord& record) {
                record.group.c_str(), record.path.c_str());
     return;
   }
-  const std::set<std::string> existing(record.existingKeys.begin(), record.existingKeys.end());
   std::vector<bool> settled(record.entries.size(), false);
   for (size_t k = 0; k < record.entries.size(); ++k) {
-    const ZRHDSIntentEntry& e = record.entries[k];
-    bool known = false;
-    for (const ZRHDSSnapInfo& snap : *m_pSnaps) {
-      known = known || (snap.snapshotGroup == record.group && snap.baseDevNo == e.pvol);
-    }
-    std::vector<const HDSSnapshotGroupInfo*> pairs;
-    bool provable = !known && (!record.reused || !e.mu.empty());
-    for (const HDSSnapshotGroupInfo& row : rows) {
-      if (row.ldevId != e.pvol || existing.count(pairKey(row)) != 0) continue;
-      if (!e.mu.empty() && row.muNumber != e.mu) continue;
-      pairs.push_back(&row);
-      provable = provable && neverSplit(row);
-    }
-    if (known || pairs.empty()) {
-      settled[k] = true;  // the host's, or nothing was made
-      continue;
-    }
-    if (!provable) {
-      for (const HDSSnapshotGroupInfo* row : pairs) {
-        logMessage(1, kFn,
-                   "Pair LDEV-[%s] MU-[%s] of SnapshotGroup-[%s] (status [%s]) is not proven the "
-                   "job's of record [%s] and is left. If it is, an administrator removes it: "
-                   "raidcom delete snapshot -ldev_id %s -mirror_id %s%s, then the record file.",
-                   row->ldevId.c_str(), row->muNumber.c_str(), record.group.c_str(),
-                   row->status.c_str(), record.path.c_str(), row->ldevId.c_str(),
-                   row->muNumber.c_str(), adminCommandOptions().c_str());
-      }
-      continue;
-    }
-    bool removed = true;
-    for (const HDSSnapshotGroupInfo* row : pairs) {
-      if (m_pImplementer->deleteSnapshot(row->ldevId, row->muNumber) != 0) {
-        removed = false;
-        continue;
-      }
-      logMessage(1, kFn, "Removed pair LDEV-[%s] MU-[%s] of SnapshotGroup-[%s] of a job that ended.",
-                 row->ldevId.c_str(), row->muNumber.c_str(), record.group.c_str());
-    }
-    settled[k] = removed;
+    settled[k] = recoverGroupEntry(record, record.entries[k], rows);
   }
   keepRemainingEntries(record, settled, kFn);
+}
+
+bool ZRHDSCommandHandler::recoverGroupEntry(const ZRHDSIntentRecord& record,
+                                            const ZRHDSIntentEntry& e,
+                                            const std::vector<HDSSnapshotGroupInfo>& rows) {
+  static const char kFn[] = "recoverGroupRecord";
+  bool known = false;
+  for (const ZRHDSSnapInfo& snap : *m_pSnaps) {
+    known = known || (snap.snapshotGroup == record.group && snap.baseDevNo == e.pvol);
+  }
+  const std::set<std::string> existing(record.existingKeys.begin(), record.existingKeys.end());
+  std::vector<const HDSSnapshotGroupInfo*> pairs;
+  bool provable = !known && (!record.reused || !e.mu.empty());
+  for (const HDSSnapshotGroupInfo& row : rows) {
+    if (row.ldevId != e.pvol || existing.count(pairKey(row)) != 0) continue;
+    if (!e.mu.empty() && row.muNumber != e.mu) continue;
+    pairs.push_back(&row);
+    provable = provable && neverSplit(row);
+  }
+  if (known || pairs.empty()) return true;  // the host's, or nothing was made
+  bool removed = provable;
+  for (const HDSSnapshotGroupInfo* row : pairs) {
+    if (!provable) {
+      logMessage(1, kFn,
+                 "Pair LDEV-[%s] MU-[%s] of SnapshotGroup-[%s] (status [%s]) is not proven the "
+                 "job's of record [%s] and is left. If it is, an administrator removes it: "
+                 "raidcom delete snapshot -ldev_id %s -mirror_id %s%s, then the record file.",
+                 row->ldevId.c_str(), row->muNumber.c_str(), record.group.c_str(),
+                 row->status.c_str(), record.path.c_str(), row->ldevId.c_str(),
+                 row->muNumber.c_str(), adminCommandOptions().c_str());
+    } else if (m_pImplementer->deleteSnapshot(row->ldevId, row->muNumber) != 0) {
+      removed = false;
+    } else {
+      logMessage(1, kFn,
+                 "Removed pair LDEV-[%s] MU-[%s] of SnapshotGroup-[%s] of a job that ended.",
+                 row->ldevId.c_str(), row->muNumber.c_str(), record.group.c_str());
+    }
+  }
+  return removed;
 }
 
 void ZRHDSCommandHandler::recoverSvolRecords(std::vector<ZRHDSIntentRecord>& records) {
   static const char kFn[] = "recoverSvolRecords";
   ZRHDSLock lock(*m_pLogger, ZR_HDS_LOCK_SVOL_SELECTION, kRecoveryLockAttempts);
   if (!lock.isLocked()) {
-    logMessage(1, kFn, "S-VOLs are being chosen by another job: [%d] record(s) wait for a later job.",
+    logMessage(1, kFn,
+               "S-VOLs are being chosen by another job: [%d] record(s) wait for a later job.",
                static_cast<int>(records.size()));
     return;
   }

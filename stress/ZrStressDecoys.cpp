@@ -98,7 +98,8 @@ ZrObjectSet zrObjectSet(const ccisim::State& s, const std::string& serial) {
     if (l.second.defined) o.ldevs.insert(l.first);
   for (const auto& port : a->ports)
     for (const auto& g : port.second.hostGroups)
-      for (const auto& lun : g.second.luns) o.paths.insert(std::make_tuple(port.first, g.first, lun.first));
+      for (const auto& lun : g.second.luns)
+        o.paths.insert(std::make_tuple(port.first, g.first, lun.first));
   return o;
 }
 

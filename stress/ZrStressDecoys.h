@@ -39,13 +39,13 @@ ZrObjectCounts zrObjectsAdded(const ZrObjectSet& before, const ZrObjectSet& now,
 // One decoy and how to tell it is still as planted.
 struct ZrDecoy {
   std::string what;
-  int ldev = -1;           // an LDEV decoy: its id, label and capacity
+  int ldev = -1;  // an LDEV decoy: its id, label and capacity
   std::string label;
   uint64_t capacity = 0;
-  std::string group;       // a pair decoy: group, P-VOL, MU, state, S-VOL
+  std::string group;  // a pair decoy: group, P-VOL, MU, state, S-VOL
   int pvol = -1, mu = -1, svol = -1;
   std::string state;
-  std::string port;        // an LU path decoy: port, host group, LUN -> ldev
+  std::string port;  // an LU path decoy: port, host group, LUN -> ldev
   int gid = -1, lun = -1;
 };
 

@@ -120,9 +120,8 @@ std::string crashTable(const std::map<std::string, CrashTally>& tally) {
   for (ZrStressOp op : zrStressOps()) {
     const CrashTally& t = tally.at(zrStressOpName(op));
     md << "| " << zrStressOpName(op) << " | " << t.kills << " | " << t.midway << " | " << t.nextOk
-       << " | " << t.orphans << " | " << countsText(t.left) << " | " << countsText(t.admin)
-       << " | " << t.decoys << " / " << t.touched << " | " << t.records << " | " << t.refused
-       << " |\n";
+       << " | " << t.orphans << " | " << countsText(t.left) << " | " << countsText(t.admin) << " | "
+       << t.decoys << " / " << t.touched << " | " << t.records << " | " << t.refused << " |\n";
   }
   return md.str();
 }
@@ -201,7 +200,8 @@ int zrRunCrashes(const std::string& dir, int kills, unsigned seed, const std::st
     // An operation that ended before the kill is on the host's record.
     std::vector<ZrDeviceState> startStates = statesBefore[o];
     int ended = 1;
-    const bool completed = !r.signaled && r.exited && readStates(r.text, &ended, nullptr, &startStates);
+    const bool completed =
+        !r.signaled && r.exited && readStates(r.text, &ended, nullptr, &startStates);
     if (!completed) startStates = statesBefore[o];
     t.completed += completed ? 1 : 0;
     int left = 0;
@@ -241,7 +241,8 @@ int zrRunCrashes(const std::string& dir, int kills, unsigned seed, const std::st
       ++t.touched;
       failures.push_back(where + ": decoy touched: " + d);
     }
-    const ZrObjectCounts admin = zrObjectsAdded(baseline, zrObjectSet(s2, kZrStressSerial), decoyIds);
+    const ZrObjectCounts admin =
+        zrObjectsAdded(baseline, zrObjectSet(s2, kZrStressSerial), decoyIds);
     addCounts(t.admin, admin);
     addCounts(adminTotal, admin);
     t.records += zrIntentRecordCount(intentDir);

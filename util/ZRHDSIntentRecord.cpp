@@ -22,9 +22,9 @@ const char kDirectoryWhat[] = "intent directory";
 constexpr size_t kMaxRecordBytes = 1 << 20;
 
 bool plainByte(unsigned char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-         c == '_' || c == '.' || c == ':' || c == '/' || c == '-' || c == '+' || c == ',' ||
-         c == '=' || c == '@';
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
+         c == '.' || c == ':' || c == '/' || c == '-' || c == '+' || c == ',' || c == '=' ||
+         c == '@';
 }
 
 // One field of a line: no blank, "-" for an empty text.
@@ -173,7 +173,8 @@ std::string randomToken() {
 }
 
 bool endsWith(const std::string& text, const std::string& tail) {
-  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+  return text.size() >= tail.size() &&
+         text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
 // The writer of a file name "<serial>_<pid>_<start>_<token>..." .
@@ -278,9 +279,8 @@ bool ZRHDSIntentStore::save(ZRHDSIntentRecord& record, std::string* error) {
   }
   std::string path = record.path;
   if (path.empty()) {
-    path = dir + "/" + ZrPaths::safeFileName(record.serial) + "_" +
-           std::to_string(record.job.pid) + "_" + std::to_string(record.job.startTime) + "_" +
-           randomToken() + kSuffix;
+    path = dir + "/" + ZrPaths::safeFileName(record.serial) + "_" + std::to_string(record.job.pid) +
+           "_" + std::to_string(record.job.startTime) + "_" + randomToken() + kSuffix;
   }
   if (!ZrSafeFile::replaceDurably(path, record.text(), 0600, error)) return false;
   record.path = path;

@@ -126,9 +126,10 @@ TEST(CreateSvols, PoolAndBladeOptions) {
     bed.recorder.on(" add ldev ", R::ok());
     bed.recorder.on(" modify ldev ", R::ok());
     EXPECT_EQ(bed.recording().createSvols(), 0);
-    EXPECT_EQ(withoutStatus(bed.recorder.lines()),
-              (std::vector<std::string>{Bed::raidcom(c.args),
-                                        Bed::raidcom("modify ldev   -ldev_id 10 -ldev_name BLANK")}));
+    EXPECT_EQ(
+        withoutStatus(bed.recorder.lines()),
+        (std::vector<std::string>{Bed::raidcom(c.args),
+                                  Bed::raidcom("modify ldev   -ldev_id 10 -ldev_name BLANK")}));
     EXPECT_EQ(bed.log.logged("The Registry key-[nZRHDSDontUseMPBladeId] is set. Value-[1]"),
               c.setting == 1);
   }

@@ -257,8 +257,8 @@ TEST_F(Recovery, AHeldLockLeavesTheRecordForALaterJob) {
 TEST_F(Recovery, AFailingRecoveryNeverFailsTheJob) {
   bed.sim.addSnapshotPair(kSerial, kDeadGroup, 256, 5, "PAIR");
   plant(deadGroup({"256"}));
-  bed.sim.addFault(ccisim::Fault::fail("raidcom", "delete snapshot", 1,
-                                       "raidcom: [EX_CMDRJE] refused\n", 10));
+  bed.sim.addFault(
+      ccisim::Fault::fail("raidcom", "delete snapshot", 1, "raidcom: [EX_CMDRJE] refused\n", 10));
   nextJob();  // initialized, with no error left
   EXPECT_TRUE(hasPair(kDeadGroup, 256, 3));
   EXPECT_EQ(1u, records().size());

@@ -109,7 +109,8 @@ TEST(IntentRecord, HostileAndCutTextsAreRefusedWhole) {
       {"blank inside a field", replaced("QB_SVOL_db%20data", "QB_SVOL_db data")},
       {"a control byte escaped", replaced("%20data", "%0Adata")},
       {"an escape cut short", replaced("%251", "%2")},
-      {"no entries", without(good.substr(good.find("svol "), good.find("end\n") - good.find("svol ")))},
+      {"no entries",
+       without(good.substr(good.find("svol "), good.find("end\n") - good.find("svol ")))},
       {"a group entry in an S-VOL record", replaced("svol 512 2097152 256 3", "pvol 256 3")},
       {"an S-VOL record naming a group", replaced("kind svols\n", "kind svols\ngroup G 0\n")},
       {"no job", without(good.substr(good.find("job "), good.find("kind") - good.find("job ")))},
@@ -192,7 +193,8 @@ TEST_F(IntentStore, TemporaryFilesOfDeadWritersGo) {
   std::string error;
   ASSERT_TRUE(store.save(r, &error));
   const std::string live = r.path + ".tmp.abcdef";
-  const std::string dead = dir() + "/412345_" + std::to_string(::getpid()) + "_1_f.intent.tmp.abcdef";
+  const std::string dead =
+      dir() + "/412345_" + std::to_string(::getpid()) + "_1_f.intent.tmp.abcdef";
   ASSERT_TRUE(zrWriteFile(live, "x"));
   ASSERT_TRUE(zrWriteFile(dead, "x"));
   std::vector<ZRHDSIntentRecord> out;
