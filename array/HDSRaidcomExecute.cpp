@@ -176,7 +176,11 @@ int ZRHDSRaidcomImplementer::executeCommand(const std::string& command,
 
   std::string error;
   int rc = m_pRunner->run(m_pSnapInfo, line, output, exitCode, error, m_nCCICommandTimeout);
-  std::string logged = credentialLine ? withoutCredentials(output, m_oSnapOptions) : output;
+  // Masked only where it may hold credentials: a copy of every output would
+  // double the memory of a large one, and it is logged on failures only.
+  std::string masked;
+  if (credentialLine) masked = withoutCredentials(output, m_oSnapOptions);
+  const std::string& logged = credentialLine ? masked : output;
   if (rc == -1) {
     if (credentialLine) error = withoutCredentials(error, m_oSnapOptions);
     return failLogged(ZR_HDS_ERR_ARRAY_COMMAND,
