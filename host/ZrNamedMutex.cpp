@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -44,6 +45,18 @@ std::string checkLockDir(const std::string& dir) {
 }
 
 }  // namespace
+
+namespace {
+std::atomic<ZrLockObserver*> g_observer{nullptr};
+}  // namespace
+
+ZrLockObserver::~ZrLockObserver() = default;
+
+// Declared for tests and the stress program only, in
+// host/testing/ZrLockObserverSwap.h.
+ZrLockObserver* zrLockObserverExchange(ZrLockObserver* observer) {
+  return g_observer.exchange(observer, std::memory_order_acq_rel);
+}
 
 std::string ZrNamedMutex::pathForName(const std::string& name) {
   return ZrPaths::lockDir() + "/zrmutex_" + ZrPaths::safeFileName(name) + ".lock";
@@ -234,28 +247,16 @@ int ZrNamedMutex::lock(unsigned long milliseconds) {
   if (m_fd < 0) return 0;
   if (m_held) return 1;
   ZrClock& clock = ZrClock::get();
-  if (clock.isRealTime() && !m_waiter && tryLock()) {
-    m_held = true;
-    m_retried = false;
-    return 1;
-  }
+  if (clock.isRealTime() && !m_waiter && tryLock()) return acquired();
   if (clock.isRealTime() && milliseconds > 0) {
-    if (waitBlocking(static_cast<int64_t>(milliseconds))) {
-      m_held = true;
-      m_retried = false;
-      return 1;
-    }
+    if (waitBlocking(static_cast<int64_t>(milliseconds))) return acquired();
     if (m_waiter) return 0;  // still queued in the kernel: the next attempt waits on
     // No kernel wait possible (shared within this process): poll below.
   }
   const int64_t deadline = clock.monotonicMillis() + static_cast<int64_t>(milliseconds);
   int64_t step = 1;
   for (;;) {
-    if (tryLock()) {
-      m_held = true;
-      m_retried = false;
-      return 1;
-    }
+    if (tryLock()) return acquired();
     int64_t left = deadline - clock.monotonicMillis();
     if (left <= 0) return 0;
     clock.sleepMillis(step < left ? step : left);
@@ -265,8 +266,16 @@ int ZrNamedMutex::lock(unsigned long milliseconds) {
   }
 }
 
+int ZrNamedMutex::acquired() {
+  m_held = true;
+  m_retried = false;
+  if (ZrLockObserver* o = g_observer.load(std::memory_order_acquire)) o->acquired(*this);
+  return 1;
+}
+
 void ZrNamedMutex::unlock() {
   if (!m_held) return;
+  if (ZrLockObserver* o = g_observer.load(std::memory_order_acquire)) o->released(*this);
   LockFiles& files = lockFiles();
   std::lock_guard<std::mutex> g(files.mu);
   m_held = false;

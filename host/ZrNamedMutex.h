@@ -20,6 +20,20 @@
 #include <memory>
 #include <string>
 
+class ZrNamedMutex;
+
+// Watches the named mutexes of this process: told of every acquisition
+// (after it) and every release (before it), on the thread that makes it.
+// None by default; host/testing/ZrLockObserverSwap.h installs one (the
+// stress program times the locks through it). Implementations are
+// thread-safe and must not take a named mutex themselves.
+class ZrLockObserver {
+ public:
+  virtual ~ZrLockObserver();
+  virtual void acquired(const ZrNamedMutex& mutex) = 0;
+  virtual void released(const ZrNamedMutex& mutex) = 0;
+};
+
 class ZrNamedMutex {
  public:
   // Opens (creating when needed) the lock file of name. Failure is reported
@@ -52,6 +66,8 @@ class ZrNamedMutex {
  private:
   // One non-blocking try under the process's lock-file table.
   bool tryLock();
+  // Marks the lock held and tells the observer; returns 1.
+  int acquired();
   // Real clock only: waits up to millis for a kernel-blocked flock (started
   // on first use, kept across calls); false when it did not get the lock.
   bool waitBlocking(int64_t millis);

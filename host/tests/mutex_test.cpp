@@ -9,8 +9,10 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -19,6 +21,7 @@
 #include "host/testing/ScopedTempDir.h"
 #include "host/testing/ZrChildProcess.h"
 #include "host/testing/ZrFakeClock.h"
+#include "host/testing/ZrLockObserverSwap.h"
 
 namespace {
 
@@ -48,6 +51,48 @@ bool startHolder(ZrProcess& p, const std::string& name, const std::string& marke
                  const char* how) {
   std::string error;
   return zrStartSelf(p, "hold '" + name + "' '" + marker + "' " + how, true, &error);
+}
+
+// The observer hears of every acquisition after it and of every release
+// before it, by name; a lock that was not taken, a second lock of a held
+// object and an unlock of a free one say nothing.
+class RecordingObserver : public ZrLockObserver {
+ public:
+  void acquired(const ZrNamedMutex& m) override { note("+" + m.name(), m); }
+  void released(const ZrNamedMutex& m) override { note("-" + m.name(), m); }
+  std::vector<std::string> events() {
+    std::lock_guard<std::mutex> g(m_mu);
+    return m_events;
+  }
+
+ private:
+  void note(const std::string& event, const ZrNamedMutex& m) {
+    std::lock_guard<std::mutex> g(m_mu);
+    // Told while the lock is held, on both sides.
+    m_events.push_back(event + (m.isHeld() ? "" : " (not held)"));
+  }
+  std::mutex m_mu;
+  std::vector<std::string> m_events;
+};
+
+TEST(ZrNamedMutex, ObserverHearsEveryAcquisitionAndRelease) {
+  ScopedTempDir dir;
+  RecordingObserver observer;
+  ZrScopedLockObserver installed(&observer);
+  ZrNamedMutex a("OBSERVED_A");
+  ZrNamedMutex other("OBSERVED_A");
+  ASSERT_NE(0, a.lock(0));
+  EXPECT_NE(0, a.lock(0));      // already held: no second event
+  EXPECT_EQ(0, other.lock(0));  // not taken: nothing
+  {
+    ZrNamedMutex b("OBSERVED_B");
+    ASSERT_NE(0, b.lock(100));
+  }  // released by its destructor
+  a.unlock();
+  a.unlock();  // free: nothing
+  const std::vector<std::string> expected = {"+OBSERVED_A", "+OBSERVED_B", "-OBSERVED_B",
+                                             "-OBSERVED_A"};
+  EXPECT_EQ(expected, observer.events());
 }
 
 TEST(ZrNamedMutex, TwoObjectsInOneThreadExcludeEachOther) {
