@@ -20,6 +20,7 @@
 
 #include "array/HDSFileWrite.h"
 #include "array/HDSRaidcomImplementer.h"
+#include "array/HDSScriptFiles.h"
 #include "array/HDSShellQuote.h"
 #include "array/HDSTextColumns.h"
 #include "host/EvDebug.h"
@@ -391,6 +392,8 @@ int ZRHDSRaidcomImplementer::executeScriptFile(const std::string& script, std::s
   // Script lines carry the common options as executeCommand's lines do.
   if (refuseUnusableCommonOptions(kFn) != 0) return 1;
 
+  // What a job that died while its script ran left behind goes first.
+  HDSScriptFiles::removeOrphans(m_sTempDir);
   // Created exclusively and privately: never through an existing file or
   // link, and nobody else may change it between writing and running.
   std::string name;
@@ -403,7 +406,8 @@ int ZRHDSRaidcomImplementer::executeScriptFile(const std::string& script, std::s
       ZrClock::get().sleepMillis(kScriptOpenPauseMillis);
     }
     name = formatInputFileName();
-    fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0700);
+    fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                HDSScriptFiles::kInFlightMode);
     if (fd >= 0) break;
     lastErr = errno;
   }
@@ -413,7 +417,9 @@ int ZRHDSRaidcomImplementer::executeScriptFile(const std::string& script, std::s
                       errnoText(lastErr).c_str());
   }
   // The mode asked for at creation may have been narrowed by the umask.
-  (void)::fchmod(fd, 0700);
+  (void)::fchmod(fd, HDSScriptFiles::kInFlightMode);
+  // Kept (for inspection) on every path that does not remove it below.
+  HDSScriptFiles::InFlight inFlight(name);
   std::string why;
   if (!HDSFile::writeAndClose(fd, body, why)) {
     return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to write to the ScriptFile-[" + name + "]",
@@ -464,6 +470,7 @@ int ZRHDSRaidcomImplementer::executeScriptFile(const std::string& script, std::s
   }
 
   if (!m_bKeepCmdOutput) {
+    inFlight.done();
     if (::unlink(name.c_str()) != 0 && errno != ENOENT) {
       if (::chmod(name.c_str(), 0666) != 0) {
         logMessage(2, kFn, "Failed to change the permission of ScriptFile-[%s] to delete.",
