@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -99,6 +100,15 @@ void defaultAllSignals() {
   std::memset(&dfl, 0, sizeof(dfl));
   dfl.sa_handler = SIG_DFL;
   for (int s = 1; s < NSIG; ++s) ::sigaction(s, &dfl, nullptr);  // invalid numbers just fail
+}
+
+void leaveTerminal() {
+  ::setpgid(0, 0);
+  int tty = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (tty >= 0) {
+    ::ioctl(tty, TIOCNOTTY);
+    ::close(tty);
+  }
 }
 
 void execCommand(const ZrChildSetup& c) {

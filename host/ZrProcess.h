@@ -4,8 +4,9 @@
 // streams while it waits and enforces the time-out, GetIO hands the streams
 // out.
 //
-// Child discipline: the command runs in a session and process group of its
-// own (no controlling terminal: a tool that prompts fails at once), reads
+// Child discipline: the command runs in a process group of its own without
+// a controlling terminal (a tool that prompts fails at once), in the job's
+// session (scheduled with the job, not in a group of its own), reads
 // standard input from /dev/null, inherits no descriptor other than 0, 1 and
 // 2, and starts with default signal dispositions and an empty mask. Its
 // root (the command itself, or the supervisor below) is a child subreaper,

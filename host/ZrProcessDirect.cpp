@@ -23,7 +23,7 @@ namespace {
 // after vfork returns.
 [[noreturn]] void runDirect(const ZrChildSetup& c, volatile int* childErrno, pid_t parent,
                             std::atomic<int32_t>* slot) {
-  ::setsid();
+  zrproc::leaveTerminal();
   zrproc::publishWatchSlot(slot, ::getpid());
   // Stopped, not killed, when the runner's thread dies: the stopped command
   // stays to adopt what its tree leaves, and the watcher ends all of it. A

@@ -65,6 +65,11 @@ void defaultSignalsForExec();
 // Every disposition to its default and the empty mask (the supervisor and
 // the watcher, which run our code rather than exec).
 void defaultAllSignals();
+// A process group of its own and no controlling terminal, in the runner's
+// session: a tool that prompts fails at once, keyboard and hang-up signals
+// of the terminal do not reach it, and it is scheduled with the job (a new
+// session would also open a scheduling group of its own for every command).
+void leaveTerminal();
 // Standard streams, no other descriptor, then the exec; returns only when
 // the exec failed (errno set).
 void execCommand(const ZrChildSetup& c);
@@ -90,7 +95,7 @@ void unmapTreeScratch(TreeScratch* s);
 int signalDescendants(TreeScratch* s, pid_t root, pid_t group, bool outsideGroupOnly, int sig);
 // Ends root's whole tree at once: root is stopped (so that it stays to
 // adopt what its tree leaves), every descendant is killed, then the group
-// and root itself. A root whose /proc entry is not the leader of a session
+// and root itself. A root whose /proc entry does not lead a process group
 // of its own is left alone (its pid was reused).
 void killTree(TreeScratch* s, pid_t root);
 

@@ -468,12 +468,15 @@ TEST(ZrProcessCrash, ExitCodesWhenTheHostIgnoresOrReapsChildren) {
   ::sigaction(SIGCHLD, &saved, nullptr);
 }
 
-// The command has a session of its own: no controlling terminal to prompt on.
-TEST(ZrProcessCrash, CommandRunsInASessionOfItsOwn) {
-  Result r = runShell("cut -d' ' -f6 /proc/self/stat", 10000);
+// The command has a process group of its own and no controlling terminal
+// to prompt on (stat fields 5 and 7: group and terminal).
+TEST(ZrProcessCrash, CommandHasAGroupOfItsOwnAndNoTerminal) {
+  Result r = runShell("cut -d' ' -f5,7 /proc/self/stat", 10000);
   ASSERT_TRUE(r.ended) << r.error;
-  EXPECT_NE(std::to_string(::getsid(0)) + "\n", r.out);
-  EXPECT_NE("", r.out);
+  long group = -1, tty = -1;
+  ASSERT_EQ(2, std::sscanf(r.out.c_str(), "%ld %ld", &group, &tty)) << r.out;
+  EXPECT_NE(static_cast<long>(::getpgrp()), group);
+  EXPECT_EQ(0, tty);
 }
 
 // A tool that prints without end is stopped at the cap; memory stays bounded.
