@@ -28,6 +28,16 @@ namespace {
 // hold <name> <marker> <how>: takes the mutex, creates marker, then either
 // sleeps until killed ("sleep") or exits without unlocking ("exit").
 int childMain(int argc, char** argv) {
+  if (argc >= 5 && std::strcmp(argv[2], "queue") == 0) {
+    // queue <name> <marker>: says it is about to wait, waits for the lock,
+    // says it got it, holds it a moment.
+    ZrNamedMutex m(argv[3]);
+    zrWriteFile(std::string(argv[4]) + ".waiting", "waiting");
+    if (m.lock(20000) == 0) return 2;
+    zrWriteFile(argv[4], "got");
+    ::usleep(200000);
+    return 0;
+  }
   if (argc < 6 || std::strcmp(argv[2], "hold") != 0) return 99;
   ZrNamedMutex m(argv[3]);
   if (m.lock(10000) == 0) return 2;
@@ -93,6 +103,29 @@ TEST(ZrNamedMutex, ObserverHearsEveryAcquisitionAndRelease) {
   const std::vector<std::string> expected = {"+OBSERVED_A", "+OBSERVED_B", "-OBSERVED_B",
                                              "-OBSERVED_A"};
   EXPECT_EQ(expected, observer.events());
+}
+
+// A process that releases the lock and asks for it again at once waits
+// behind the process already queued for it: not even a single try gets it
+// first.
+TEST(ZrNamedMutex, ReleaserDoesNotOvertakeAQueuedWaiter) {
+  ScopedTempDir dir;
+  const std::string marker = dir.file("waiter");
+  ZrNamedMutex mine("QUEUED_LOCK");
+  ASSERT_NE(0, mine.lock(0));
+  ZrProcess waiter;
+  std::string error;
+  ASSERT_TRUE(zrStartSelf(waiter, "queue QUEUED_LOCK '" + marker + "'", true, &error)) << error;
+  ASSERT_TRUE(waitForFile(marker + ".waiting"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // it waits in the queue
+  mine.unlock();
+  EXPECT_EQ(0, mine.lock(0)) << "the releaser took the lock before the queued waiter";
+  ASSERT_NE(0, mine.lock(20000));
+  EXPECT_EQ("got", zrReadFile(marker));
+  mine.unlock();
+  int code = -1;
+  ASSERT_TRUE(waiter.WaitForProcessToEnd(&code, &error, 30)) << error;
+  EXPECT_EQ(0, code);
 }
 
 TEST(ZrNamedMutex, TwoObjectsInOneThreadExcludeEachOther) {
