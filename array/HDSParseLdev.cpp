@@ -139,6 +139,20 @@ inline void compactInto(std::string& out, std::string_view text) {
 
 }  // namespace
 
+bool holdsLdevBlock(std::string_view output) {
+  size_t pos = 0;
+  while (pos < output.size()) {
+    size_t nl = output.find('\n', pos);
+    if (nl == std::string_view::npos) nl = output.size();
+    const std::string_view line = output.substr(pos, nl - pos);
+    pos = nl + 1;
+    std::string key;
+    compactInto(key, line.substr(0, line.find(':')));
+    if (line.find(':') != std::string_view::npos && key == "Serial#") return true;
+  }
+  return false;
+}
+
 int parsePortList(std::string_view line, std::vector<HDSLunInfo>& luns) {
   if (line.size() < 9) return 0;
   luns.clear();

@@ -56,6 +56,11 @@ namespace hdsparse {
 size_t parseGetLdevOutput(std::string_view output, std::vector<HDSLdevInfo>& ldevs,
                           std::string_view labelFilter);
 
+// True when output holds a "Serial#" line, the first line of an LDEV block:
+// an answer without one (an abbreviated sample, another command's answer)
+// lists no LDEV at all.
+bool holdsLdevBlock(std::string_view output);
+
 // Parses a whole "PORTs" line as printed ("PORTs : <path> : <path> ...",
 // each path "<port>-<GID> <LUN> <host-group name>") into luns (cleared
 // first): port, hostGroupId (split at the path token's last "-") and lun;

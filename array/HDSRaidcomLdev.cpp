@@ -163,6 +163,10 @@ int ZRHDSRaidcomImplementer::getLdevList(std::vector<HDSLdevInfo>& ldevs,
   int exitCode = 0;
   if (executeCommandMain(kGetLdev, options + getCommonParams(true, true), output, exitCode,
                          false) == 0) {
+    if (!hdsparse::holdsLdevBlock(output) && !hdscols::isBlankText(output)) {
+      return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to get the LDEV list form the array.",
+                        kFn, "%s Output-[%s]", hdscols::kNotTheListing, output.c_str());
+    }
     parseGetLdevOutput(output, ldevs, filter);
     return 0;
   }
