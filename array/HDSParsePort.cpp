@@ -31,19 +31,17 @@ hdscols::ListingRead parsePortListing(std::string_view output, std::vector<HDSPo
 
 hdscols::ListingRead parsePortLoginList(std::string_view output, HDSPortInfo& port) {
   if (hdscols::isBlankText(output)) return {};
-  enum { kPort, kWwn, kCount };
+  enum { kPort, kWwn, kSerial, kCount };
   size_t col[kCount];
-  const std::string_view header = hdscols::firstLine(output);
-  if (!hdscols::findColumns(header, {"PORT", "LOGIN_WWN"}, col))
+  if (!hdscols::findColumns(hdscols::firstLine(output), {"PORT", "LOGIN_WWN", "Serial#"}, col))
     return hdscols::refused(hdscols::kNotTheListing);
-  const size_t serialCol = hdscols::columnIndex(header, "Serial#");
   HDSPortInfo filled = port;
   std::vector<std::string> fresh;
   hdscols::ListingRead read = hdscols::readRows(output, [&](const hdscols::Row& row) {
     if (!row.takesAll(col)) return false;
     filled.port.assign(row.text(col[kPort]));
     fresh.emplace_back(row.text(col[kWwn]));
-    if (row.taken(serialCol)) filled.serial.assign(row.text(serialCol));
+    filled.serial.assign(row.text(col[kSerial]));
     return true;
   });
   if (!read.ok()) return read;

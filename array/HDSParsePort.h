@@ -23,10 +23,10 @@ namespace hdsparse {
 hdscols::ListingRead parsePortListing(std::string_view output, std::vector<HDSPortInfo>& ports);
 
 // Fills port from the login listing of one port: per data line PORT to
-// port.port and LOGIN_WWN appended to port.loginWwns (not cleared here), and
-// Serial# to port.serial when the row has it before a further column.
-// Refused (nothing changed): a header without PORT or LOGIN_WWN, or a row
-// without both. rows counts the WWNs appended.
+// port.port, LOGIN_WWN appended to port.loginWwns (not cleared here) and
+// Serial# to port.serial. Refused (nothing changed): a header without one of
+// them, or a row in which one is missing or ends the line (the nickname
+// column follows the serial). rows counts the WWNs appended.
 hdscols::ListingRead parsePortLoginList(std::string_view output, HDSPortInfo& port);
 
 // The PORT# column of the first data line of the command device's scan,

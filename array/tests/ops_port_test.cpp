@@ -144,7 +144,7 @@ TEST(PortLoginParser, HostileText) {
       {"header only", hdr, "P", "S", {}},
       {"no final newline", hdr + "CL1-A 2100 412345 -", "CL1-A", "412345", {"2100"}},
       {"CRLF", hdr + "CL1-A 2100 412345 -\r\n", "CL1-A", "412345", {"2100"}},
-      {"serial needs a fourth column", hdr + "CL1-A 2100 412345\n", "CL1-A", "S", {"2100"}},
+      {"a row ending with the serial is cut short", hdr + "CL1-A 2100 412345\n", "P", "S", {}},
       {"port only", hdr + "CL1-A\n", "P", "S", {}},
       {"a cut row refuses the listing", hdr + "CL1-A 2100 412345 -\nCL1-A 2101", "P", "S", {}},
       {"leading blanks read as a left-aligned row", hdr + " CL1-A 2100 412345 -\n", "CL1-A",
