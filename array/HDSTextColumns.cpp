@@ -24,27 +24,6 @@ size_t splitLeft(std::string_view line, Field* fields, size_t max) {
   return count;
 }
 
-bool takenColumn(std::string_view line, size_t n, std::string_view& out) {
-  if (n == 0) return false;
-  size_t col = 0;
-  size_t pos = 0;
-  for (;;) {
-    size_t end = pos;
-    while (end < line.size() && !isBlank(line[end])) ++end;
-    ++col;
-    const bool followed = end < line.size();
-    if (col == n) {
-      if (!followed) return false;
-      out = line.substr(pos, end - pos);
-      return true;
-    }
-    if (!followed) return false;
-    pos = end;
-    while (pos < line.size() && isBlank(line[pos])) ++pos;
-    if (pos == line.size()) return false;
-  }
-}
-
 bool isBlankText(std::string_view output) {
   for (char c : output)
     if (!isBlank(c) && c != '\n' && c != '\r') return false;
@@ -137,15 +116,6 @@ bool lineStartsWithColumns(std::string_view line, std::initializer_list<std::str
     ++expected;
   }
   return expected > 0;
-}
-
-bool isListingOf(std::string_view output, std::initializer_list<std::string_view> names) {
-  if (isBlankText(output)) return true;
-  const std::string_view header = firstLine(output);
-  for (std::string_view name : names) {
-    if (columnIndex(header, name) == std::string_view::npos) return false;
-  }
-  return names.size() > 0;
 }
 
 std::string_view trimLeft(std::string_view line) {

@@ -2,9 +2,14 @@
 // pairs, copy groups, Q-markers, LU paths, host groups, ports).
 //
 // The listings are plain text: one header line, then one row per line, the
-// columns separated by runs of blanks and tabs. Every function here is pure
-// and works on views into the caller's output; nothing is copied per line,
-// so a parser stays linear in the size of the output.
+// columns separated by runs of blanks and tabs. Readers find the columns they
+// take by the header's words (letter case not compared; columns they do not
+// take may stand anywhere), read each row from its first word (an indented
+// or right-aligned row reads as a left-aligned one), and refuse an answer
+// whose header lacks a column they take or one of whose rows lacks it (cut
+// short). Every function here is pure and works on views into the caller's
+// output; nothing is copied per line, so a parser stays linear in the size
+// of the output.
 #ifndef ZR_ARRAY_HDSTEXTCOLUMNS_H
 #define ZR_ARRAY_HDSTEXTCOLUMNS_H
 
@@ -66,12 +71,6 @@ bool sameWord(std::string_view a, std::string_view b);
 // True when line, leading blanks skipped, begins with the given column names
 // in this order, each a whole column (letter case not compared).
 bool lineStartsWithColumns(std::string_view line, std::initializer_list<std::string_view> names);
-
-// The listing check of the CCI answers: true when output is blank (nothing
-// listed) or its first line is a header holding every one of names as a
-// whole column, in any order and letter case, among columns not asked for.
-// A non-empty answer under another first line is not the listing asked for.
-bool isListingOf(std::string_view output, std::initializer_list<std::string_view> names);
 
 // 0-based index of the first whole column of line equal to name (columns cut
 // at runs of blanks and tabs, leading ones skipped; letter case not
@@ -174,9 +173,6 @@ ListingRead appendRead(ListingRead read, std::vector<T>& fresh, std::vector<T>& 
 // "taken" under the listings' rule that a column is read only when a blank
 // or tab follows it; the last column of a line never is.
 size_t splitLeft(std::string_view line, Field* fields, size_t max);
-
-// The column `n` (1-based) of line when it is taken under the rule above.
-bool takenColumn(std::string_view line, size_t n, std::string_view& out);
 
 // line without leading blanks and tabs.
 std::string_view trimLeft(std::string_view line);
