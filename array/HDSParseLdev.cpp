@@ -139,20 +139,6 @@ inline void compactInto(std::string& out, std::string_view text) {
 
 }  // namespace
 
-bool holdsLdevBlock(std::string_view output) {
-  size_t pos = 0;
-  while (pos < output.size()) {
-    size_t nl = output.find('\n', pos);
-    if (nl == std::string_view::npos) nl = output.size();
-    const std::string_view line = output.substr(pos, nl - pos);
-    pos = nl + 1;
-    std::string key;
-    compactInto(key, line.substr(0, line.find(':')));
-    if (line.find(':') != std::string_view::npos && key == "Serial#") return true;
-  }
-  return false;
-}
-
 int parsePortList(std::string_view line, std::vector<HDSLunInfo>& luns) {
   if (line.size() < 9) return 0;
   luns.clear();
@@ -193,7 +179,8 @@ int volumeAttributeMap(std::string_view value) {
 }
 
 size_t parseGetLdevOutput(std::string_view output, std::vector<HDSLdevInfo>& ldevs,
-                          std::string_view labelFilter) {
+                          std::string_view labelFilter, size_t* blocks) {
+  size_t read = 0;
   std::string filter;
   compactInto(filter, labelFilter);
 
@@ -214,6 +201,7 @@ size_t parseGetLdevOutput(std::string_view output, std::vector<HDSLdevInfo>& lde
       record.ldevId = record.physicalLdevId;
     }
     if (!record.physicalSerial.empty()) record.serial = record.physicalSerial;
+    ++read;
     // The array prints no VOL_ATTR line for an id that holds no LDEV, so
     // the type alone marks it undefined.
     if (record.volType == "NOTDEFINED") record.volAttr = HDS_VOL_ATTR_UNDEFINED;
@@ -303,6 +291,7 @@ size_t parseGetLdevOutput(std::string_view output, std::vector<HDSLdevInfo>& lde
     }
   }
   if (inBlock) finishBlock();
+  if (blocks != nullptr) *blocks = read;
   return appended;
 }
 
