@@ -201,6 +201,11 @@ void CommandForms::driveEverything() {
   runner.on(" add ldev ", R::exit(1, "", "raidcom: [EX_CMDRJE]"), 1);
   i.createSvols();  // fails: its undo script runs
   i.modifySvolLabel(snaps, false);
+  // Without the MP blade option (a setting) and without a pool.
+  setSetting("nZRHDSDontUseMPBladeId", 1);
+  options.pool.clear();
+  i.createSvols();
+  options.pool = "5";
   i.createHostGroup("CL1-A", "QB_PRE_SNAP_HOST_GROUP");
   HDSPortInfo own;
   i.getPortHostGroupList("CL1-A", "", own, false, "", true);
@@ -289,6 +294,7 @@ const std::map<std::string, std::string>& formTable() {
       {"raidcom -login", "horcm_and_login/3"},
       {"raidcom -logout", "horcm_and_login/3"},
       {"raidcom add host_grp -host_grp_name -port", "raidcom_change_outputs/2"},
+      {"raidcom add ldev -capacity -ldev_id", ""},
       {"raidcom add ldev -capacity -ldev_id -mp_blade_id -pool", ""},
       {"raidcom add lun -ldev_id -port", "raidcom_change_outputs/1"},
       {"raidcom add resource -device_grp_name -resource_name", ""},
