@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "array/HDSFileWrite.h"
+#include "array/HDSParseStatus.h"
 #include "array/HDSRaidcomImplementer.h"
 #include "array/HDSScriptFiles.h"
 #include "array/HDSShellQuote.h"
@@ -59,8 +60,6 @@ NameCounter& inputCounter() {
   static NameCounter c;
   return c;
 }
-
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
 std::string errnoText(int err) { return std::string(strerror(err)); }
 
@@ -146,11 +145,11 @@ int ZRHDSRaidcomImplementer::refuseUnusableCommonOptions(const char* function) {
 }
 
 int ZRHDSRaidcomImplementer::checkListing(const char* function, const std::string& output,
-                                          std::initializer_list<std::string_view> header,
+                                          const hdscols::ListingRead& read,
                                           const std::string& failureText) {
-  if (hdscols::isListingOf(output, header)) return 0;
-  return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, failureText, function,
-                    "The answer is not the listing asked for. Output-[%s]", output.c_str());
+  if (read.ok()) return 0;
+  return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, failureText, function, "%s Output-[%s]",
+                    read.refusal, output.c_str());
 }
 
 bool ZRHDSRaidcomImplementer::checkInstance(const char* function) {
@@ -326,37 +325,7 @@ int ZRHDSRaidcomImplementer::getCommandStatus(bool& hasError, std::string& statu
 
 int ZRHDSRaidcomImplementer::parseCommandStatus(const std::string& output, bool& hasError,
                                                 std::string& statusText, std::string& row) {
-  hasError = false;
-  size_t first = output.find('\n');
-  if (first == std::string::npos) return 1;
-  // The row may end the output without its newline.
-  size_t second = output.find('\n', first + 1);
-  if (second == std::string::npos) second = output.size();
-  row = output.substr(first + 1, second - first - 1);
-  if (!row.empty() && row.back() == '\r') row.pop_back();
-
-  // Columns: HANDLE SSB1 SSB2 ERR_CNT Serial# Description. The first token
-  // begins at the first character of the row.
-  std::vector<std::pair<size_t, size_t>> tokens;  // (start, length)
-  size_t i = 0;
-  while (tokens.size() < 6) {
-    size_t start = i;
-    while (i < row.size() && !isBlank(row[i])) ++i;
-    tokens.emplace_back(start, i - start);
-    if (i >= row.size()) break;
-    while (i < row.size() && isBlank(row[i])) ++i;
-    if (i >= row.size()) break;
-  }
-  if (tokens.size() < 4) return 1;
-  std::string count = row.substr(tokens[3].first, tokens[3].second);
-  // ERR_CNT must be a decimal number: anything else is unreadable, never
-  // "no error".
-  if (!HDSShell::isDecimal(count)) return 1;
-  bool zero = count.find_first_not_of('0') == std::string::npos;
-  if (zero) return 0;
-  hasError = true;
-  statusText = tokens.size() >= 6 ? row.substr(tokens[5].first) : std::string();
-  return 0;
+  return hdsparse::parseCommandStatusRow(output, hasError, statusText, row) ? 0 : 1;
 }
 
 int ZRHDSRaidcomImplementer::executeScriptFile(const std::string& script, std::string& output,
