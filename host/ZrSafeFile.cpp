@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <vector>
@@ -101,31 +102,9 @@ bool readRegular(const std::string& path, std::string* content, size_t maxBytes,
   return true;
 }
 
-namespace {
-
-std::string directoryOf(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-// Flushes the directory entries of path's directory.
-bool syncDirectoryOf(const std::string& path, std::string* error) {
-  const std::string dir = directoryOf(path);
-  int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) {
-    setError(error, errno, "open " + dir);
-    return false;
-  }
-  const bool ok = ::fsync(fd) == 0;
-  const int err = errno;
-  ::close(fd);
-  if (!ok) setError(error, err, "flush " + dir);
-  return ok;
-}
-
-bool replaceFile(const std::string& path, const std::string& content, mode_t mode, bool durable,
-                 std::string* error) {
+bool replaceAtomically(const std::string& path, const std::string& content, mode_t mode,
+                       std::string* error, Durability durability) {
+  const bool durable = durability == Durability::kDurable;
   std::string tmpl = path + ".tmp.XXXXXX";
   std::vector<char> name(tmpl.begin(), tmpl.end());
   name.push_back('\0');
@@ -134,11 +113,26 @@ bool replaceFile(const std::string& path, const std::string& content, mode_t mod
     setError(error, errno, "create " + tmpl);
     return false;
   }
-  bool ok = writeAll(fd, content) && ::fchmod(fd, mode) == 0 && (!durable || ::fsync(fd) == 0);
+  // Flushed before the rename: a crash after it must never find the name
+  // pointing at a file whose content was not yet written.
+  errno = 0;
+  bool ok = writeAll(fd, content) && ::fchmod(fd, mode) == 0 &&
+            (!durable || ZrFileSync::get().sync(fd) == 0);
   int err = errno;
   ok = (::close(fd) == 0) && ok;
   if (ok && ::rename(name.data(), path.c_str()) == 0) {
-    return !durable || syncDirectoryOf(path, error);
+    if (!durable) return true;
+    // The rename lives in the directory: flushed after it.
+    const size_t slash = path.rfind('/');
+    const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0 && ZrFileSync::get().sync(dirFd) == 0) {
+      ::close(dirFd);
+      return true;
+    }
+    setError(error, errno, "flush directory " + dir + " after replacing " + path);
+    if (dirFd >= 0) ::close(dirFd);
+    return false;
   }
   err = errno != 0 ? errno : err;
   setError(error, err, "replace " + path);
@@ -146,24 +140,23 @@ bool replaceFile(const std::string& path, const std::string& content, mode_t mod
   return false;
 }
 
-}  // namespace
-
-bool replaceAtomically(const std::string& path, const std::string& content, mode_t mode,
-                       std::string* error) {
-  return replaceFile(path, content, mode, false, error);
-}
-
-bool replaceDurably(const std::string& path, const std::string& content, mode_t mode,
-                    std::string* error) {
-  return replaceFile(path, content, mode, true, error);
-}
-
 bool removeDurably(const std::string& path, std::string* error) {
   if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
     setError(error, errno, "remove " + path);
     return false;
   }
-  return syncDirectoryOf(path, error);
+  // The removal lives in the directory: flushed after it.
+  const size_t slash = path.rfind('/');
+  const std::string dir =
+      slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dirFd >= 0 && ZrFileSync::get().sync(dirFd) == 0) {
+    ::close(dirFd);
+    return true;
+  }
+  setError(error, errno, "flush directory " + dir + " after removing " + path);
+  if (dirFd >= 0) ::close(dirFd);
+  return false;
 }
 
 std::string privateDirectoryProblem(const std::string& dir, const std::string& what) {
@@ -210,3 +203,33 @@ bool makeDirectories(const std::string& dir, mode_t mode) {
 }
 
 }  // namespace ZrSafeFile
+
+namespace {
+
+class RealFileSync : public ZrFileSync {
+ public:
+  int sync(int fd) override {
+    int rc;
+    do {
+      rc = ::fsync(fd);
+    } while (rc != 0 && errno == EINTR);
+    return rc;
+  }
+};
+
+std::atomic<ZrFileSync*> g_installedSync{nullptr};
+
+}  // namespace
+
+ZrFileSync::~ZrFileSync() = default;
+
+ZrFileSync& ZrFileSync::get() {
+  static RealFileSync real;
+  ZrFileSync* s = g_installedSync.load(std::memory_order_acquire);
+  return s != nullptr ? *s : real;
+}
+
+// Declared for tests only, in host/testing/ZrFileSyncRecorder.h.
+ZrFileSync* zrFileSyncExchange(ZrFileSync* sync) {
+  return g_installedSync.exchange(sync, std::memory_order_acq_rel);
+}

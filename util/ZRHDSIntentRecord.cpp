@@ -282,7 +282,10 @@ bool ZRHDSIntentStore::save(ZRHDSIntentRecord& record, std::string* error) {
     path = dir + "/" + ZrPaths::safeFileName(record.serial) + "_" + std::to_string(record.job.pid) +
            "_" + std::to_string(record.job.startTime) + "_" + randomToken() + kSuffix;
   }
-  if (!ZrSafeFile::replaceDurably(path, record.text(), 0600, error)) return false;
+  if (!ZrSafeFile::replaceAtomically(path, record.text(), 0600, error,
+                                     ZrSafeFile::Durability::kDurable)) {
+    return false;
+  }
   record.path = path;
   return true;
 }
