@@ -161,7 +161,8 @@ TEST_F(ContainerSnapshots, QMarkerWait) {
   FakeSnapInfo& d = addSource(256);
   d.setSnapConfigText("SMCONFIG_NAME_HDS_REMOTE_REPL_COPY_GROUP", "CG1");
   d.setMetadataText(HDS_METADATA_UNIQUE_OTHER, d.metadata(HDS_METADATA_UNIQUE));
-  d.setMetadataText(HDS_METADATA_REPLICATION, "18MC:412345**19MP:256**20QM:**21MH:" + instance);
+  d.setMetadataText(HDS_METADATA_REPLICATION,
+                    "18MC:412345**19MP:256**20QM:**21MH:" + instance + "**");
   {
     auto c = make(OPERATION_TYPE_QMARKER_COMMIT);
     ASSERT_TRUE(c->IsInitialized()) << error(*c).second;

@@ -241,7 +241,8 @@ TEST_F(HandlerDelete, GroupThatVanishesAfterTheArrayListingCountsAsDeleted) {
   ASSERT_TRUE(handler.deleteTargetlessSnap());
   EXPECT_EQ("", bed.snaps[0].snapMu);
   EXPECT_EQ(0, fake->count("deleteSnapshot"));
-  EXPECT_EQ(2, fake->count("getSnapshotGroupList"));
+  // The whole array, the group, then the P-VOL: the pair is proved gone.
+  EXPECT_EQ(3, fake->count("getSnapshotGroupList"));
 }
 
 TEST_F(HandlerDelete, FailedResyncKeepsThatPairAndFailsWithTheArrayError) {
