@@ -312,8 +312,13 @@ bool ZRHDSCommandHandler::deleteSnapshotData(std::vector<HDSSnapshotGroupInfo>& 
   }
   ZrClock& clock = ZrClock::get();
   const int64_t start = clock.nowSeconds();
+  bool cleared = false;
   while (clock.nowSeconds() - start <= waitSeconds) {
-    NQSLEEP(kClearPollMillis);
+    // No pause outlasts the wait it serves.
+    const int64_t left = waitSeconds - (clock.nowSeconds() - start);
+    if (left > 0) {
+      NQSLEEP(std::min<unsigned long>(kClearPollMillis, static_cast<unsigned long>(left) * 1000ul));
+    }
     rows.clear();
     if (m_pImplementer->getSnapshotGroupList(rows, group, false) != 0) {
       return copyImplementerError();
@@ -346,11 +351,13 @@ bool ZRHDSCommandHandler::deleteSnapshotData(std::vector<HDSSnapshotGroupInfo>& 
                other);
     if (done >= static_cast<int>(keysToClear.size())) {
       logMessage(1, kFn, "All pairs are in PAIR state. Will proceed with the Snapshot deletion.");
+      cleared = true;
       break;
     }
     logMessage(1, kFn, "[%d] pairs are in COPY state. Will recheck the status after 30s.", copying);
+    if (left <= 0) break;  // the last look came at the end of the wait
   }
-  if (clock.nowSeconds() - start > waitSeconds) {
+  if (!cleared) {
     logMessage(1, kFn, "Some pairs are in COPY state after waiting for [%d]s.", waitSeconds);
   }
   if (!groupLock.lock(group, 0)) {

@@ -98,6 +98,13 @@ std::string getSnapArrayId(ZRSO::SnapInfo* device);
 // (callers empty it first; empty means "run here"). Always 1.
 int getRemoteMAName(ZRSO::SnapInfo* device, std::string& name);
 
+// The documented maximum of a wait setting (seconds, or retries for the
+// retry counts); -1 for a key that is no wait setting.
+int waitSettingMaximum(const char* key);
+// value, or the maximum of key when value is above it. Every reader of a
+// wait setting passes the value read through it.
+int boundedSetting(const char* key, int value);
+
 // ---- Stored metadata readers ----------------------------------------------
 // Entries are "key:value**"; a key is matched only where an entry begins, so
 // a value that holds another key's text (a label "x23OS:y") is never read as

@@ -92,14 +92,14 @@ TEST_F(HandlerDelete, MixedGroupIsClearedWithTheLockGivenBackThenDeleted) {
 }
 
 // Pairs still copying when the wait ends are deleted all the same; the
-// wait polls while at most its time has passed (default 300 s: at 0, 30,
-// ..., 300 s).
+// wait looks while at most its time has passed (default 300 s: after
+// pauses to 30, ..., 300 s) and no pause runs past its end.
 TEST_F(HandlerDelete, WaitEndsAfterItsTimeAndDeletesPairsStillCopying) {
   struct Row {
     int waitSecs;  // -1: the default
     int polls;
     int firstLdev;
-  } rows[] = {{-1, 11, 301}, {0, 1, 311}};
+  } rows[] = {{-1, 10, 301}, {0, 0, 311}};
   ccisim::PairTiming t;
   t.resyncPolls = -1;  // never done
   bed.sim.setPairTiming(kSerial, t);
