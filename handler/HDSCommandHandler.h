@@ -176,6 +176,12 @@ class ZRHDSCommandHandler {
   // "is ...". Queries only. false with the implementation's error when a
   // query fails.
   bool proveStoredTargets(const std::vector<bool>& fromRecord, std::vector<std::string>& refusals);
+  // (HDSCommandHandlerTrust.cpp) Lists the pairs of each record's P-VOL: a
+  // pair of its MU in another group than its stored one, or (pairMustExist)
+  // no pair of its MU at all, fails with ZR_HDS_ERR_STORED_RECORD and a text
+  // naming the pair and the group, also recorded on that device. Queries
+  // only; false with the implementation's error when a listing fails.
+  bool proveStoredPairs(bool pairMustExist);
 
  private:
   // Shared by the constructors: copies params, clears flags and error.
@@ -262,6 +268,9 @@ class ZRHDSCommandHandler {
   // ZR_HDS_ERR_STORED_RECORD and a text naming the pair and the stored
   // group, and the result is false with that pair.
   bool proveDeletedPairs(std::set<std::string>& deleted);
+
+  // Logs text, records it on snap's device and fails with it.
+  bool refuseStoredPair(const ZRHDSSnapInfo& snap, const std::string& text);
 
   // ---- Members (declaration order of the handler object) -----------------
   bool m_bIsResourceLocked;

@@ -62,6 +62,10 @@ struct DeletePlan {
   std::vector<HDSSnapshotGroupInfo> keptBySetting;  // ... kept by nZRHDSDoNotDeleteSnapShotData
 };
 
+// Why row (a listing by P-VOL) shows that the pair of snap's record
+// belongs to another group than the record names; "" when it does not.
+std::string storedPairRefusal(const ZRHDSSnapInfo& snap, const HDSSnapshotGroupInfo& row);
+
 // The plan for rows (the group's listing) and the requested pair keys;
 // keepData: no snapshot data is cleared. Pure.
 DeletePlan planGroupDeletion(const std::vector<HDSSnapshotGroupInfo>& rows,

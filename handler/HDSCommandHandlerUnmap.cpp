@@ -172,15 +172,8 @@ bool ZRHDSCommandHandler::checkTargetVolumeStatusForDelete(int& snaps, int& targ
       if (!row.isPvol || row.muNumber != snap.snapMu) continue;
       // The pair of (P-VOL, MU) is this device's only in its stored group:
       // another group's pair is another job's, and nothing of it is touched.
-      if (!snap.snapshotGroup.empty() && row.snapshotGroupName != snap.snapshotGroup) {
-        const std::string text = "The snapshot pair " + snap.baseDevNo + "/MU " + snap.snapMu +
-                                 " is in SnapshotGroup-" + row.snapshotGroupName +
-                                 ", not in the stored group (key 10SG) " + snap.snapshotGroup +
-                                 ".";
-        logMessage(2, kFn, "%s", text.c_str());
-        SetError(snap.snapInfo, ZR_HDS_ERR_STORED_RECORD, text.c_str());
-        return fail(ZR_HDS_ERR_STORED_RECORD, text);
-      }
+      const std::string refusal = zrhds_handler::storedPairRefusal(snap, row);
+      if (!refusal.empty()) return refuseStoredPair(snap, refusal);
       ++snaps;
       found = true;
       if (row.partnerLdevId.empty()) {

@@ -193,6 +193,42 @@ TEST_F(ContainerTrust, DeleteThatCannotProveThePairGoneSaysWhy) {
   EXPECT_EQ(1, paths(700));
 }
 
+// Found by the tampered-record matrix: with "3L" naming another job's
+// source, assign took that job's associated S-VOL for the device's and
+// relabelled it; with "10SG" naming another job's group, create stored that
+// group's snapshot data. A pair is the device's only in its stored group.
+TEST_F(ContainerTrust, AnotherJobsPairOrGroupIsNeverTakenForTheDevices) {
+  prepareAndCreate();
+  const std::string good = devices[1]->metadata(HDS_METADATA_UNIQUE);
+  struct Row {
+    OperationType type;
+    std::string text;
+  };
+  const std::vector<Row> rows = {
+      {OPERATION_TYPE_MAP, withValue(good, "3L", "300")},
+      {OPERATION_TYPE_CREATE, withValue(good, "10SG", "QB_99_5_1F_AAAA")},
+      {OPERATION_TYPE_REVERT, withValue(good, "10SG", "QB_99_5_1F_AAAA")},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.type);
+    devices[1]->setMetadataText(HDS_METADATA_UNIQUE, r.text);
+    devices[1]->setError(0, "");
+    fx.clearJournal();
+    auto c = make(r.type);
+    ASSERT_TRUE(c->IsInitialized()) << error(*c).second;
+    const int done = r.type == OPERATION_TYPE_MAP      ? c->Assign()
+                     : r.type == OPERATION_TYPE_CREATE ? c->Create()
+                                                       : c->Revert();
+    EXPECT_EQ(0, done);
+    EXPECT_EQ(0u, changingCommands());
+    EXPECT_EQ(ZR_HDS_ERR_STORED_RECORD, devices[1]->errorCode());
+    EXPECT_NE(std::string::npos, devices[1]->errorText().find("QB_99_5_1F_AAAA"))
+        << devices[1]->errorText();
+  }
+  EXPECT_EQ("QB_SVOL_otherjob", label(700));
+  EXPECT_EQ("PSUS", fx.load().array(kSerial)->pair(300, 3)->state);
+}
+
 // "1S" naming another array: revert restored on the bound array and
 // reported 22; every operation compares it with the bound array.
 TEST_F(ContainerTrust, EveryOperationRefusesARecordOfAnotherArray) {
