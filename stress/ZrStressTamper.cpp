@@ -242,6 +242,15 @@ std::string strayCommand(const std::vector<ccisim::JournalEntry>& journal, const
       if (l.second.rfind(kJobLabelPrefix, 0) == 0) svols.insert(l.first);
   for (const auto& l : after.ldevs)
     if (before.ldevs.count(l.first) == 0) svols.insert(l.first);  // made by the operation
+  // ... or made and deleted again by it (the undo of a failed step).
+  for (const ccisim::JournalEntry& e : journal) {
+    if (e.tool != "raidcom" || e.exitCode != 0 || e.argv.size() < 4 || e.argv[0] != "add" ||
+        e.argv[1] != "ldev")
+      continue;
+    for (size_t i = 2; i + 1 < e.argv.size(); ++i)
+      if (e.argv[i] == "-ldev_id" && before.ldevs.count(std::atoi(e.argv[i + 1].c_str())) == 0)
+        svols.insert(std::atoi(e.argv[i + 1].c_str()));
+  }
   for (const ccisim::JournalEntry& e : journal) {
     if (!isChanging(e)) continue;
     const bool snapshot = e.argv[1] == "snapshot";
@@ -331,6 +340,7 @@ void judgeDevices(Cell& cell, int result, const std::vector<ZrDeviceState>& stat
 // states and work directory before each operation.
 struct Lifecycle {
   std::vector<std::vector<ZrDeviceState>> before;  // by operation
+  std::vector<std::vector<ZrDeviceObjects>> cleanAfter;  // by operation, by device
   std::vector<ZrDeviceState> afterMap;
   std::set<std::string> otherGroups;
   Context context;
@@ -452,6 +462,19 @@ void runCell(Cell& cell, ZrStressJob& job, const Lifecycle& life, const std::str
   const std::string stray = strayCommand(sim.journal(), w0, w1, life.otherGroups);
   if (!stray.empty()) f.push_back("sent " + stray);
   judgeDevices(cell, result, after);
+  // A device that reports the operation's success reached it: its pairs,
+  // S-VOLs and LU paths are as a clean run leaves them (delete reported 20
+  // while the pair stayed).
+  const int success = zrStressOpStatus(cell.op);
+  const size_t count = cell.op == ZrStressOp::kRevert ? 1 : after.size();
+  for (size_t i = 0; success >= 0 && i < count; ++i) {
+    if (after[i].status != success || after[i].errorCode != 0) continue;
+    const ZrDeviceObjects o = zrDeviceObjects(s1, kZrStressFirstLdev + static_cast<int>(i));
+    const ZrDeviceObjects& clean = life.cleanAfter[static_cast<size_t>(cell.op)][i];
+    if (!(o == clean))
+      f.push_back("device " + std::to_string(i) + " reports " + std::to_string(success) +
+                  " with " + o.text() + "; a clean run leaves " + clean.text());
+  }
   for (const std::string& idle : zrStressIdleFailures(s1, after)) f.push_back(idle);
   if (left > 0) f.push_back(std::to_string(left) + " process(es) of the job still running");
 }
@@ -488,6 +511,11 @@ int worker(const ZrTamperMatrixOptions& o, int w, const std::string& dir) {
     }
     states = next;
     if (op == ZrStressOp::kMap) life.afterMap = states;
+    const ccisim::State s = zrStressLoad(dir);
+    std::vector<ZrDeviceObjects> objects;
+    for (int i = 0; i < plan.count; ++i)
+      objects.push_back(zrDeviceObjects(s, kZrStressFirstLdev + i));
+    life.cleanAfter.push_back(objects);
   }
   int index = 0;
   int mine = 0;

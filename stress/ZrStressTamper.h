@@ -12,8 +12,10 @@
 // that is not provably the job's (the simulator's journal: a snapshot
 // command names one of the job's sources, any other one of the job's
 // S-VOLs or an LDEV the operation created); nothing of the other job (its
-// pairs, S-VOLs, labels, LU paths) and nothing of the sources changed; and
-// a device that did not reach the operation's success status has an error
+// pairs, S-VOLs, labels, LU paths) and nothing of the sources changed; a
+// device that reports the operation's success status holds the pairs,
+// S-VOLs and LU paths a clean run leaves; and a device that did not reach
+// the operation's success status has an error
 // code and text (the tampered device its own, the others on the group's
 // first device, where the host reads a group's failure).
 #include <ostream>
