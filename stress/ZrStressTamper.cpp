@@ -286,28 +286,6 @@ struct Cell {
   bool refused = false;  // the tampered device carries an error of its own
 };
 
-std::string runPayload(ZrStressJob& job, const std::vector<ZrDeviceState>& states, ZrStressOp op) {
-  job.setStates(states);
-  const int result = job.run(op);
-  std::string text = "R " + std::to_string(result) + "\n";
-  for (const ZrDeviceState& s : job.states()) text += zrStateLine(s) + "\n";
-  return text;
-}
-
-bool readPayload(const std::string& text, int* result, std::vector<ZrDeviceState>* states) {
-  std::istringstream in(text);
-  std::string line;
-  if (!std::getline(in, line) || line.rfind("R ", 0) != 0) return false;
-  *result = std::atoi(line.c_str() + 2);
-  states->clear();
-  while (std::getline(in, line)) {
-    ZrDeviceState s;
-    if (!zrStateFromLine(line, s)) return false;
-    states->push_back(s);
-  }
-  return true;
-}
-
 int tamperedDevice(ZrStressOp op) { return op == ZrStressOp::kRevert ? 0 : kTampered; }
 
 // The device statuses: every device short of the operation's success has
@@ -437,7 +415,7 @@ void runCell(Cell& cell, ZrStressJob& job, const Lifecycle& life, const std::str
       tampered(record, cell.field, cell.hostile, cell.value, &current);
   const World w0 = worldOf(zrStressLoad(dir));
   sim.clearJournal();
-  ZrChildResult r = zrRunChild([&] { return runPayload(job, states, cell.op); }, kCellTimeoutMs);
+  ZrChildResult r = zrRunChild([&] { return zrRunOpPayload(job, states, cell.op); }, kCellTimeoutMs);
   int left = 0;
   zrReapOrphans(2000, &left);
   const ccisim::State s1 = zrStressLoad(dir);
@@ -447,7 +425,7 @@ void runCell(Cell& cell, ZrStressJob& job, const Lifecycle& life, const std::str
   if (r.signaled && !r.timedOut) f.push_back("job crashed (signal " + std::to_string(r.signal) + ")");
   int result = 1;
   std::vector<ZrDeviceState> after;
-  if (!r.exited || !readPayload(r.text, &result, &after) || after.size() != states.size()) {
+  if (!r.exited || !zrReadOpPayload(r.text, &result, &after) || after.size() != states.size()) {
     if (f.empty()) f.push_back("job gave no result");
     return;
   }
@@ -502,10 +480,10 @@ int worker(const ZrTamperMatrixOptions& o, int w, const std::string& dir) {
   for (ZrStressOp op : zrStressOps()) {
     life.before.push_back(states);
     zrStressSaveDir(dir, dir + ".before." + zrStressOpName(op));
-    ZrChildResult c = zrRunChild([&] { return runPayload(job, states, op); }, kCellTimeoutMs);
+    ZrChildResult c = zrRunChild([&] { return zrRunOpPayload(job, states, op); }, kCellTimeoutMs);
     int result = 1;
     std::vector<ZrDeviceState> next;
-    if (!c.exited || !readPayload(c.text, &result, &next) || result != 0) {
+    if (!c.exited || !zrReadOpPayload(c.text, &result, &next) || result != 0) {
       cells << "setup\tclean " << zrStressOpName(op) << " failed: result " << result << "\n";
       return 1;
     }
@@ -538,19 +516,9 @@ struct Tally {
 }  // namespace
 
 int zrRunTamperMatrix(const ZrTamperMatrixOptions& o, std::ostream& out) {
-  std::vector<pid_t> pids;
-  for (int w = 0; w < o.workers; ++w) {
-    const std::string dir = o.dir + "/w" + std::to_string(w);
-    const pid_t pid = ::fork();
-    if (pid == 0) ::_exit(worker(o, w, dir));
-    pids.push_back(pid);
-  }
-  bool setupFailed = false;
-  for (pid_t pid : pids) {
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    setupFailed = setupFailed || !WIFEXITED(status) || WEXITSTATUS(status) != 0;
-  }
+  const bool setupFailed = !zrRunWorkers(o.workers, o.dir, [&o](int w, const std::string& dir) {
+    return worker(o, w, dir);
+  });
   std::map<std::string, std::map<std::string, Tally>> table;  // field -> op -> tally
   std::vector<std::string> failedCells, setupLines;
   for (int w = 0; w < o.workers; ++w) {
