@@ -139,6 +139,7 @@ int ZRHDSInfoContainer::init(std::vector<ZRSO::SnapInfo*>& devices) {
 bool ZRHDSInfoContainer::actsOnStoredPairs() const {
   switch (m_eOperationType) {
     case OPERATION_TYPE_CREATE:
+    case OPERATION_TYPE_POST_CREATE:
     case OPERATION_TYPE_REVERT:
     case OPERATION_TYPE_RECONCILE:
     case OPERATION_TYPE_MAP:
