@@ -64,7 +64,8 @@ class ContainerTrust : public HDSContainerTestBed {
   // LU paths of ldev on CL1-A-1.
   int paths(int ldev) {
     int n = 0;
-    for (const auto& lun : fx.load().array(kSerial)->hostGroup("CL1-A", 1)->luns) {
+    const ccisim::State state = fx.load();
+    for (const auto& lun : state.array(kSerial)->hostGroup("CL1-A", 1)->luns) {
       n += lun.second == ldev ? 1 : 0;
     }
     return n;
@@ -77,7 +78,10 @@ class ContainerTrust : public HDSContainerTestBed {
     const size_t from = at + key.size() + 1;
     return text.substr(from, text.find("**", from) - from);
   }
-  std::string label(int ldev) { return fx.load().array(kSerial)->ldev(ldev).label; }
+  std::string label(int ldev) {
+    const ccisim::State state = fx.load();
+    return state.array(kSerial)->ldev(ldev).label;
+  }
   void expectRefused(size_t device, const std::string& record, const std::string& value) {
     const std::string text = devices[device]->errorText();
     EXPECT_EQ(ZR_HDS_ERR_STORED_RECORD, devices[device]->errorCode()) << text;
