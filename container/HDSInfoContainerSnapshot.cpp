@@ -70,7 +70,7 @@ int ZRHDSInfoContainer::Create() {
     }
   }
   // A group is the job's only when it holds the records' pairs.
-  if (!m_pCommandHandler->proveStoredPairs(true)) {
+  if (!m_pCommandHandler->proveStoredGroups()) {
     takeHandlerError(ZR_HDS_ERR_PREPARE, "Failed Create Targetless Snapshot.");
     return 0;
   }
@@ -93,7 +93,7 @@ int ZRHDSInfoContainer::Create() {
 
 int ZRHDSInfoContainer::Revert() {
   if (!ready()) return 0;
-  if (!m_pCommandHandler->proveStoredPairs(true)) {
+  if (!m_pCommandHandler->proveStoredGroups()) {
     takeHandlerError(ZR_HDS_ERR_REVERT, "Failed Revert from Targetless Snapshot.");
     return 0;
   }

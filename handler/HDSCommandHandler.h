@@ -176,12 +176,13 @@ class ZRHDSCommandHandler {
   // "is ...". Queries only. false with the implementation's error when a
   // query fails.
   bool proveStoredTargets(const std::vector<bool>& fromRecord, std::vector<std::string>& refusals);
-  // (HDSCommandHandlerTrust.cpp) Lists the pairs of each record's P-VOL: a
-  // pair of its MU in another group than its stored one, or (pairMustExist)
-  // no pair of its MU at all, fails with ZR_HDS_ERR_STORED_RECORD and a text
-  // naming the pair and the group, also recorded on that device. Queries
-  // only; false with the implementation's error when a listing fails.
-  bool proveStoredPairs(bool pairMustExist);
+  // (HDSCommandHandlerTrust.cpp) Lists each group the records name once: a
+  // group that does not hold a record's pair (P-VOL baseDevNo, MU snapMu)
+  // is not the device's to act on, and the call fails with
+  // ZR_HDS_ERR_STORED_RECORD and a text naming the group and the pair, also
+  // recorded on that device. Queries only; false with the implementation's
+  // error when a listing fails.
+  bool proveStoredGroups();
 
  private:
   // Shared by the constructors: copies params, clears flags and error.

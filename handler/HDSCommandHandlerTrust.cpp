@@ -2,6 +2,7 @@
 // pair of (P-VOL "3L", MU "13SM") belongs to a device only in the group its
 // record names ("10SG"). Another group's pair of the same P-VOL and MU is
 // another job's, and nothing of it, nor of its group, is acted on.
+#include <map>
 #include <string>
 #include <vector>
 
@@ -24,27 +25,30 @@ std::string storedPairRefusal(const ZRHDSSnapInfo& snap, const HDSSnapshotGroupI
 }  // namespace zrhds_handler
 
 bool ZRHDSCommandHandler::refuseStoredPair(const ZRHDSSnapInfo& snap, const std::string& text) {
-  logMessage(2, "proveStoredPairs", "%s", text.c_str());
+  logMessage(2, "refuseStoredPair", "%s", text.c_str());
   SetError(snap.snapInfo, ZR_HDS_ERR_STORED_RECORD, text.c_str());
   return fail(ZR_HDS_ERR_STORED_RECORD, text);
 }
 
-bool ZRHDSCommandHandler::proveStoredPairs(bool pairMustExist) {
+bool ZRHDSCommandHandler::proveStoredGroups() {
+  std::map<std::string, std::vector<const ZRHDSSnapInfo*>> byGroup;
   for (const ZRHDSSnapInfo& snap : *m_pSnaps) {
-    if (snap.baseDevNo.empty() || snap.snapMu.empty()) continue;
+    if (!snap.snapshotGroup.empty()) byGroup[snap.snapshotGroup].push_back(&snap);
+  }
+  for (const auto& group : byGroup) {
     std::vector<HDSSnapshotGroupInfo> rows;
-    if (m_pImplementer->getSnapshotGroupList(rows, snap.baseDevNo, true) != 0) {
+    if (m_pImplementer->getSnapshotGroupList(rows, group.first, false) != 0) {
       return copyImplementerError();
     }
-    bool listed = false;
-    for (const HDSSnapshotGroupInfo& row : rows) {
-      const std::string refusal = zrhds_handler::storedPairRefusal(snap, row);
-      if (!refusal.empty()) return refuseStoredPair(snap, refusal);
-      listed = listed || (row.isPvol && row.muNumber == snap.snapMu);
-    }
-    if (pairMustExist && !listed) {
-      return refuseStoredPair(snap, "The snapshot pair " + snap.baseDevNo + "/MU " + snap.snapMu +
-                                        " that the stored metadata names is not on the array.");
+    for (const ZRHDSSnapInfo* snap : group.second) {
+      bool held = false;
+      for (const HDSSnapshotGroupInfo& row : rows) {
+        held = held || (row.ldevId == snap->baseDevNo && row.muNumber == snap->snapMu);
+      }
+      if (held) continue;
+      return refuseStoredPair(*snap, "The stored group (key 10SG) " + group.first +
+                                         " does not hold the snapshot pair " + snap->baseDevNo +
+                                         "/MU " + snap->snapMu + ".");
     }
   }
   return true;

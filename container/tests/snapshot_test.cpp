@@ -93,7 +93,8 @@ TEST_F(ContainerSnapshots, CreateSplitsEveryGroupItsRecordsName) {
   EXPECT_EQ("QB_12_5_A", Peer::options(*c).snapshotGroup);
 
   // A group that cannot be split fails the create: none of it is created.
-  fx.addFault(ccisim::Fault::fail("raidcom", "-snapshotgroup QB_12_5_B", 221, "refused", -1));
+  fx.addFault(
+      ccisim::Fault::fail("raidcom", "modify snapshot -snapshotgroup QB_12_5_B", 221, "refused", -1));
   auto f = make(OPERATION_TYPE_CREATE);
   EXPECT_EQ(0, f->Create());
   EXPECT_EQ(std::make_pair(
