@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "handler/HDSCommandHandlerInternal.h"
+#include "util/HDSCLIUtils.h"
 #include "host/ZRPlatformInfo.h"
 #include "host/ZRSOSnapInfo.h"
 
@@ -119,5 +120,5 @@ int ZRHDSCommandHandler::readSetting(const char* key, int preset) {
   ZRPlatformInfo settings;
   int value = preset;
   settings.getRegInt(zrhds_handler::kSettingsSection, key, &value);
-  return value;
+  return ZRHDSCLIUtils::boundedSetting(key, value);
 }

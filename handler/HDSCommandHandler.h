@@ -43,6 +43,9 @@ class ZROSUtil;
 }  // namespace ZRSO
 
 class ZRHDSLock;
+namespace zrhds_handler {
+struct DeletePlan;
+}  // namespace zrhds_handler
 
 // Builds the command implementation of a handler. logger is the handler's
 // own logger member: the implementation keeps a reference to it (and writes
@@ -166,6 +169,21 @@ class ZRHDSCommandHandler {
   bool unmapDeviceFromHostGroup(const std::string& port, const std::string& hostGroup,
                                 const std::string& ldev);
   bool getHostGroupsToUnmapForMNM(std::map<int, std::string>& hostGroupsBySnapId);
+  // Proves, for each record i with fromRecord[i] (its snapLdevId taken from
+  // a stored record), that the LDEV is the S-VOL of the record's pair (P-VOL
+  // baseDevNo, MU snapMu on the bound array) or carries the record's S-VOL
+  // label, and is no source. refusals[i]: "" when proved, or when the LDEV
+  // is no longer defined (nothing of it can change); else why not, as
+  // "is ...". Queries only. false with the implementation's error when a
+  // query fails.
+  bool proveStoredTargets(const std::vector<bool>& fromRecord, std::vector<std::string>& refusals);
+  // (HDSCommandHandlerTrust.cpp) Lists each group the records name once: a
+  // group that does not hold a record's pair (P-VOL baseDevNo, MU snapMu)
+  // is not the device's to act on, and the call fails with
+  // ZR_HDS_ERR_STORED_RECORD and a text naming the group and the pair, also
+  // recorded on that device. Queries only; false with the implementation's
+  // error when a listing fails.
+  bool proveStoredGroups();
 
   // ---- Records of what the job creates (HDSCommandHandlerIntent.cpp) -----
   // Before the first pair of a snapshot group and before the S-VOLs are
@@ -237,6 +255,36 @@ class ZRHDSCommandHandler {
   // The group-delete override check of an unrequested pair in "PAIR": true
   // when the deletion of group may go on; false with error 9 otherwise.
   bool deleteOverrideAllows(const HDSSnapshotGroupInfo& row, const std::string& group);
+  // The pair keys to delete by group, and the groups to list (those the
+  // whole-array listing shows, and those of pairs not known to be gone).
+  bool collectDeleteRequests(std::map<std::string, std::vector<std::string>>& requests,
+                             std::set<std::string>& groupsToList);
+  // The stored group of snap, else the options' group.
+  const std::string& groupOf(const ZRHDSSnapInfo& snap) const;
+  // The device already reports its pair deleted (20).
+  static bool knownGone(const ZRHDSSnapInfo& snap);
+  // Under the group's lock: plans and carries out the deletion of keys in
+  // group (listed when listGroup); keys deleted are added to deleted, and
+  // result is cleared when a pair stays after a failed resync or deletion.
+  // false when the group cannot be locked, listed or deleted at all.
+  bool deleteGroupPairs(const std::string& group, const std::vector<std::string>& keys,
+                        bool listGroup, std::set<std::string>& deleted, bool& result);
+  // The override check of every unrequested pair in PAIR, then the refusal
+  // of a requested pair being restored; false with the error pair set.
+  bool refuseUnsafeGroupDeletion(const zrhds_handler::DeletePlan& plan, const std::string& group);
+  void logKeptData(const zrhds_handler::DeletePlan& plan, int keepData);
+  // Deletes each listed pair still requested; see deleteGroupPairs.
+  void deleteListedPairs(const std::vector<HDSSnapshotGroupInfo>& rows,
+                         std::vector<std::string>& requested, std::set<std::string>& deleted,
+                         bool& result);
+  // Each record's pair not deleted by this call is looked for by its P-VOL:
+  // absent, it joins deleted; listed (in whatever group), the device gets
+  // ZR_HDS_ERR_STORED_RECORD and a text naming the pair and the stored
+  // group, and the result is false with that pair.
+  bool proveDeletedPairs(std::set<std::string>& deleted);
+
+  // Logs text, records it on snap's device and fails with it.
+  bool refuseStoredPair(const ZRHDSSnapInfo& snap, const std::string& text);
 
   // ---- Intent records (HDSCommandHandlerIntent.cpp) -----------------------
   // One record of this job; owners[k] is the record index (device) of entry

@@ -149,8 +149,9 @@ bool ZRHDSCommandHandler::releaseSvols(const std::vector<size_t>& records) {
     if (queryOneLdev(*m_pImplementer, snap.baseSerialNo, snap.snapLdevId, ldev) != 0) {
       return copyImplementerError();
     }
-    // An S-VOL the job made is deleted next and keeps the job's label until
-    // then: a job killed in between leaves one the next job still knows.
+    // A label is put back only on an LDEV that stays: one the job created
+    // keeps the job's label until its deletion, so that an S-VOL whose
+    // deletion fails is still found as the job's.
     if (snap.snapOriginalState != ZR_HDS_SNAP_ORIGINAL_STATE_NEW) relabel.push_back(snap);
     if (ldev.ports.empty()) {
       logMessage(2, kFn, "The LDEV is not mapped to any HostGroups.");

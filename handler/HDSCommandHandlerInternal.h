@@ -45,6 +45,34 @@ constexpr const char kPairStateRcpy[] = "RCPY";
 
 }  // namespace zrhds_handler
 
+// ---- Deletion plan (HDSCommandHandlerDelete.cpp) ------------------------
+#include <set>
+#include <vector>
+
+namespace zrhds_handler {
+
+// What the deletion of one group's requested pairs does, decided from the
+// group's listing alone.
+struct DeletePlan {
+  std::vector<HDSSnapshotGroupInfo> unrequestedInPair;  // need the group-delete override
+  HDSSnapshotGroupInfo restoring;  // a requested pair in RCPY (ldevId "" none): refused
+  std::set<std::string> listed;    // requested pairs the listing shows
+  std::set<std::string> toClear;   // requested pairs whose snapshot data is cleared first
+  std::vector<HDSSnapshotGroupInfo> keptData;  // requested pairs whose state keeps their data
+  std::vector<HDSSnapshotGroupInfo> keptBySetting;  // ... kept by nZRHDSDoNotDeleteSnapShotData
+};
+
+// Why row (a listing by P-VOL) shows that the pair of snap's record
+// belongs to another group than the record names; "" when it does not.
+std::string storedPairRefusal(const ZRHDSSnapInfo& snap, const HDSSnapshotGroupInfo& row);
+
+// The plan for rows (the group's listing) and the requested pair keys;
+// keepData: no snapshot data is cleared. Pure.
+DeletePlan planGroupDeletion(const std::vector<HDSSnapshotGroupInfo>& rows,
+                             const std::vector<std::string>& requested, bool keepData);
+
+}  // namespace zrhds_handler
+
 // ---- Shared by the S-VOL, host-group and LUN-path operations ------------
 #include <vector>
 

@@ -126,7 +126,10 @@ bool ZRHDSCommandHandler::checkAlreadyCreatedTargets(int& count) {
       return copyImplementerError();
     }
     for (const HDSSnapshotGroupInfo& row : rows) {
-      // Only the source's own P-VOL rows name its snapshots' targets.
+      // Only the source's own P-VOL rows name its snapshots' targets, and
+      // only in the group its record names.
+      const std::string refusal = zrhds_handler::storedPairRefusal(snap, row);
+      if (!refusal.empty()) return refuseStoredPair(snap, refusal);
       if (!row.isPvol || row.muNumber != snap.snapMu || row.partnerLdevId.empty()) continue;
       HDSLdevInfo target;
       if (queryOneLdev(*m_pImplementer, row.serial, row.partnerLdevId, target) != 0) {

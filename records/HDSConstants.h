@@ -132,6 +132,9 @@ constexpr int ZR_HDS_ERR_UNSUPPORTED_DEVICE = 62504;
 constexpr int ZR_HDS_ERR_HORCM_START = 62600;
 constexpr int ZR_HDS_ERR_ARRAY_COMMAND = 62601;  // generic array-command failure
 constexpr int ZR_HDS_ERR_LOGIN = 62602;
+// A stored record cannot be read whole, holds a value of the wrong shape, or
+// names an array object that is not provably the job's.
+constexpr int ZR_HDS_ERR_STORED_RECORD = 62014;
 
 // ---------------------------------------------------------------------------
 // Exit codes of the CCI tools that carry a meaning for the plug-in

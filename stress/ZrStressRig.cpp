@@ -389,7 +389,47 @@ bool zrStateFromLine(const std::string& line, ZrDeviceState& out) {
   return true;
 }
 
+std::string zrRunOpPayload(ZrStressJob& job, const std::vector<ZrDeviceState>& states,
+                           ZrStressOp op) {
+  job.setStates(states);
+  const int result = job.run(op);
+  std::string text = "R " + std::to_string(result) + "\n";
+  for (const ZrDeviceState& s : job.states()) text += zrStateLine(s) + "\n";
+  return text;
+}
+
+bool zrReadOpPayload(const std::string& text, int* result, std::vector<ZrDeviceState>* states) {
+  std::istringstream in(text);
+  std::string line;
+  if (!std::getline(in, line) || line.rfind("R ", 0) != 0) return false;
+  *result = std::atoi(line.c_str() + 2);
+  states->clear();
+  while (std::getline(in, line)) {
+    ZrDeviceState s;
+    if (!zrStateFromLine(line, s)) return false;
+    states->push_back(s);
+  }
+  return true;
+}
+
 // ---- child processes ----
+
+bool zrRunWorkers(int workers, const std::string& dir,
+                  const std::function<int(int w, const std::string& workerDir)>& worker) {
+  std::vector<pid_t> pids;
+  for (int w = 0; w < workers; ++w) {
+    const pid_t pid = ::fork();
+    if (pid == 0) ::_exit(worker(w, dir + "/w" + std::to_string(w)));
+    pids.push_back(pid);
+  }
+  bool ok = true;
+  for (pid_t pid : pids) {
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ok = ok && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  }
+  return ok;
+}
 
 ZrChildResult zrRunChild(const std::function<std::string()>& body, int timeoutMs, int killAfterMs) {
   ZrChildResult r;

@@ -119,6 +119,18 @@ class ZrStressJob {
 std::string zrStateLine(const ZrDeviceState& s);
 bool zrStateFromLine(const std::string& line, ZrDeviceState& out);
 
+// One operation of job on devices in states, as the text a child job hands
+// back ("R <result>" and a state line per device), and that text read back
+// (false when it is not one).
+std::string zrRunOpPayload(ZrStressJob& job, const std::vector<ZrDeviceState>& states,
+                           ZrStressOp op);
+bool zrReadOpPayload(const std::string& text, int* result, std::vector<ZrDeviceState>* states);
+
+// Runs worker(w, dir + "/w<w>") for w in [0, workers) in as many forked
+// processes side by side and waits for them; true when every one exited 0.
+bool zrRunWorkers(int workers, const std::string& dir,
+                  const std::function<int(int w, const std::string& workerDir)>& worker);
+
 // A child process: runs body (which returns the text to hand back) and
 // exits. The result of waiting for it.
 struct ZrChildResult {

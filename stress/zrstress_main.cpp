@@ -4,6 +4,7 @@
 //   zrstress crashes [--kills N] [--seed S] --work DIR
 //   zrstress load    [--procs N] [--cycles N] --work DIR
 //   zrstress growth  [--sizes 1,16,256] --work DIR
+//   zrstress tamper  [--full] [--workers N] [--report FILE] --work DIR
 // Each exits 0 only when every check held and the run met its goal.
 #include <cstdlib>
 #include <filesystem>
@@ -13,6 +14,7 @@
 
 #include "stress/ZrStressFaults.h"
 #include "stress/ZrStressRuns.h"
+#include "stress/ZrStressTamper.h"
 
 namespace {
 
@@ -21,7 +23,8 @@ int usage() {
                "--work DIR\n"
                "       zrstress crashes [--kills N] [--seed S] [--report FILE] --work DIR\n"
                "       zrstress load [--procs N] [--cycles N] [--report FILE] --work DIR\n"
-               "       zrstress growth [--sizes 1,16,256] [--report FILE] --work DIR\n";
+               "       zrstress growth [--sizes 1,16,256] [--report FILE] --work DIR\n"
+               "       zrstress tamper [--full] [--workers N] [--report FILE] --work DIR\n";
   return 2;
 }
 
@@ -92,6 +95,13 @@ int main(int argc, char** argv) {
     failed = zrRunCrashes(work, kills, seed, report, std::cout);
   } else if (what == "load") {
     failed = zrRunLoad(work, procs, cycles, report, std::cout);
+  } else if (what == "tamper") {
+    ZrTamperMatrixOptions o;
+    o.dir = work;
+    o.full = full;
+    o.workers = workers;
+    o.report = report;
+    failed = zrRunTamperMatrix(o, std::cout);
   } else if (what == "growth") {
     failed = zrRunGrowth(work, sizes, report, std::cout);
   } else {

@@ -79,12 +79,6 @@ TEST_F(Receiver, RefusalsRunNoWorker) {
       {"id beyond int", "11", "{\"controlHostId\": 2147483648}", kUnread},
       {"empty group", "11", "{\"controlHostId\": 9}",
        "No devices are present with ControlHostId-[9]"},
-      {"unknown id", "13", "{\"controlHostId\": 3}",
-       "Incorrect Remote Operation Request-[13][UNKNOWN]"},
-      {"negative id", "-1", "{\"controlHostId\": 3}",
-       "Incorrect Remote Operation Request-[-1][UNKNOWN]"},
-      {"id not a number", "x1", "{\"controlHostId\": 3}",
-       "Incorrect Remote Operation Request-[-1][UNKNOWN]"},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
@@ -103,6 +97,23 @@ TEST_F(Receiver, RefusalsRunNoWorker) {
     if (r.request != nullptr) {
       EXPECT_EQ(r.request, local.at(2).metadata(60));
     }
+  }
+}
+
+// Metadata 61 names an operation only as the whole text of one or two
+// digits: anything else runs no worker and is answered with failure.
+TEST_F(Receiver, MessageIdsNamingNoOperationAreAnsweredWithFailure) {
+  for (const char* id : {"1234", "0012", "00013", "100", "13", "-1", "x1", "1 ", "012"}) {
+    SCOPED_TRACE(id);
+    plugin_test::Env local;
+    local.addDevices({4, 3, 3});
+    for (FakeSnapInfo& d : local.devices) d.setStatus(6);
+    local.at(2).setMetadataText(61, id);
+    local.at(2).setMetadataText(60, "{\"controlHostId\": 3}");
+    EXPECT_EQ(1, zrso_execSnapEngineOp(local.array(), local.count(), &local.util));
+    EXPECT_EQ((std::vector<int>{6, 6, 6}), local.statuses());
+    EXPECT_EQ((std::vector<int>{0, 0, 0}), local.errorCodes());
+    EXPECT_EQ(1, answerOf(local.at(2).metadata(60)));
   }
 }
 
