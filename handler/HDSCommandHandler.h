@@ -43,6 +43,10 @@ class ZROSUtil;
 
 class ZRHDSLock;
 
+namespace zrhds_handler {
+enum class LockStep : int;  // HDSCommandHandlerInternal.h
+}  // namespace zrhds_handler
+
 // Builds the command implementation of a handler. logger is the handler's
 // own logger member: the implementation keeps a reference to it (and writes
 // null into it when destroyed). Returns null when it cannot build one.
@@ -198,6 +202,21 @@ class ZRHDSCommandHandler {
   // A holder by name that now needs all groups: locks them and records
   // this handler's entry with the wider scope. REQUIRES: the mutex held.
   bool widenOwnResourceLock();
+  // Logs and sets error 7 for the mutex not obtained; false.
+  bool failResourceMutex(const char* method);
+  // Steps of lockResource, each REQUIRES the mutex held. shared: this
+  // handler now shares the lock of live holders (nothing more to do).
+  bool shareWithLiveHolders(int scope, bool& shared);
+  bool pollResourceLock(ZRHDSLock& mutex, int scope, const std::string& cciHost,
+                        zrhds_handler::LockStep& step, ResourceGroupInfo& last, bool& shared);
+  bool takeResourceLock(zrhds_handler::LockStep step, const ResourceGroupInfo& last,
+                        bool allGroups);
+  // Steps of unlockResource, each REQUIRES the mutex held.
+  bool releaseArrayLock(bool anyHolderWide);
+  bool leaveResourceLock();
+  // Teardown after every release failed: gives this handler's holding up
+  // (the array's lock stays for the next job to take over).
+  void dropResourceLockHolding();
 
   // ---- Discovery (HDSCommandHandlerDiscovery.cpp) -------------------------
   // Pair rows of each host group read in one call, by "port-GID".
