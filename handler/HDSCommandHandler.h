@@ -182,8 +182,8 @@ class ZRHDSCommandHandler {
   // Copies the implementation's error pair into the handler's; false (so
   // a failing path can `return copyImplementerError();`).
   bool copyImplementerError();
-  // Copies the implementation's pair; when the copied code is 0, sets
-  // (code, text) instead. false.
+  // Copies the implementation's pair as it is (an empty text included);
+  // only when the copied code is 0 sets (code, text) instead. false.
   bool copyImplementerErrorOr(int code, const std::string& text);
   // Sets (code, text) and returns false.
   bool fail(int code, const std::string& text);
