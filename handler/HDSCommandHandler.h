@@ -187,6 +187,18 @@ class ZRHDSCommandHandler {
   bool copyImplementerErrorOr(int code, const std::string& text);
   // Sets (code, text) and returns false.
   bool fail(int code, const std::string& text);
+  // The error pair before a step that may fail and then recover; a step that
+  // got past its own failures puts it back, so a later failure without a
+  // code of its own never shows a recovered one.
+  struct SavedError {
+    int32_t code;
+    std::string text;
+  };
+  SavedError saveError() const { return {m_nErrorCode, m_sErrorString}; }
+  void restoreError(const SavedError& saved) {
+    m_nErrorCode = saved.code;
+    m_sErrorString = saved.text;
+  }
   // The setting of section "~Tessavon", or preset when it is missing.
   static int readSetting(const char* key, int preset);
 
@@ -280,6 +292,9 @@ class ZRHDSCommandHandler {
   // gives them their former labels; refuses before any change when one is
   // presented to another host group.
   bool releaseSvols(const std::vector<size_t>& records);
+  // Refuses the release of an S-VOL presented through paths (error 62010
+  // naming the S-VOL and its host group); false.
+  bool refusePresentedSvol(const std::string& svol, const std::vector<HDSLunInfo>& paths);
   // Deletes the listed records' target LDEVs (with the pause after each
   // deletion on a virtual storage machine).
   bool deleteSvolsOfRecords(const std::vector<size_t>& records);
@@ -293,6 +308,13 @@ class ZRHDSCommandHandler {
   // and takes it again with the scope it was held with. false: it could not
   // be taken again (lockResource's error pair).
   bool pauseResourceLock(const char* method, const char* unlockFailure);
+  // One LU path added (map) or removed (unmap) with the retry rules of each;
+  // false with the last attempt's error. The map's window began at start
+  // and is shared by the snaps of one call.
+  bool mapWithRetry(const std::string& ldev, const std::string& port,
+                    const std::string& hostGroup, int64_t start, int window);
+  bool unmapWithRetry(const std::string& ldev, const std::string& port,
+                      const std::string& hostGroup, int window);
 };
 
 #endif  // ZR_HANDLER_HDSCOMMANDHANDLER_H
