@@ -338,7 +338,7 @@ TEST_F(ContainerTargets, DeleteWhoseReleaseFailsKeepsTheSnapshots) {
   EXPECT_EQ(0, d->Delete());
   // The refusal's own code and reason, not the container's fallback.
   EXPECT_EQ(62010, error(*d).first);
-  EXPECT_NE(std::string::npos, error(*d).second.find("not the PreSnap HostGroup"))
+  EXPECT_NE(std::string::npos, error(*d).second.find("PreSnap HostGroup. It is not freed."))
       << error(*d).second;
   EXPECT_EQ(2u, fx.load().array(kSerial)->pairs.size());
   EXPECT_EQ(0u, raidcomCount("delete snapshot"));
