@@ -250,6 +250,25 @@ class ZRHDSCommandHandler {
   // and group). false with the implementation's error when the listing
   // fails.
   bool recordNewPairs(const std::set<std::string>& existingKeys);
+  // Steps of createTargetlessSnap. chooseSnapshotGroup sets the options'
+  // group (reused or new), leaves it locked in groupLock and, for a reused
+  // group, its pairs' keys in existingKeys.
+  bool chooseSnapshotGroup(const std::string& prefix, std::unique_ptr<ZRHDSLock>& groupLock,
+                           std::set<std::string>& existingKeys);
+  // prefix + host number and current time ("%X_%X").
+  std::string newGroupName(const std::string& prefix);
+  // Takes the named lock of group into lock; false with error 8.
+  bool lockGroupName(const std::string& group, std::unique_ptr<ZRHDSLock>& lock);
+  bool reuseGroupOf(const std::vector<HDSSnapshotGroupInfo>& all, const std::string& prefix,
+                    const std::string& heldName, std::unique_ptr<ZRHDSLock>& nameLock,
+                    std::unique_ptr<ZRHDSLock>& groupLock, std::set<std::string>& existingKeys,
+                    bool& reused);
+  bool groupTakesTheJob(const std::string& group, const std::vector<HDSSnapshotGroupInfo>& rows);
+  bool claimNewGroup(const std::string& name, const std::vector<HDSSnapshotGroupInfo>* known,
+                     std::unique_ptr<ZRHDSLock>& nameLock, std::unique_ptr<ZRHDSLock>& groupLock);
+  // Adds the job's pairs to the options' group and records what was added
+  // (also after an add that failed part way, for the clean-up).
+  bool addAndRecordPairs(const std::set<std::string>& existingKeys);
 
   // ---- Deletion (HDSCommandHandlerDelete.cpp) ----------------------------
   // The group-delete override check of an unrequested pair in "PAIR": true
