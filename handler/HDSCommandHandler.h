@@ -206,6 +206,9 @@ class ZRHDSCommandHandler {
   // The machine-wide holders of the array's lock; this handler's own entry
   // is the one its object added.
   ZRHDSHolderCount& resourceLockHolders();
+  // The live holders and their widest scope; false with error 7 (logged
+  // under method) when the list cannot be read.
+  bool liveResourceLockHolders(const char* method, int& count, int& widest);
   // Records this handler as a holder of scope (the scope the array's lock
   // has now, so the widest scope taken stays recorded while any holder is
   // left) and sets the flag; on failure releases a lock taken just now

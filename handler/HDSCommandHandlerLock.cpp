@@ -122,14 +122,9 @@ bool ZRHDSCommandHandler::failResourceMutex(const char* method) {
 bool ZRHDSCommandHandler::shareWithLiveHolders(int scope, bool& shared) {
   static const char* const kFn = "lockResource";
   shared = false;
-  ZRHDSHolderCount& holders = resourceLockHolders();
   int count = 0;
   int widest = 0;
-  if (holders.live(&count, &widest) != 0) {
-    logMessage(2, kFn, "Failed to read the holders of the resource lock: %s",
-               holders.lastError().c_str());
-    return fail(kErrorLockMutex, kMutexFailure);
-  }
+  if (!liveResourceLockHolders(kFn, count, widest)) return false;
   if (count < 1) return true;
   if (scope > widest &&
       m_pImplementer->lockUnlockResourceGroup(ZR_HDS_META_RESOURCE, false, true) != 0) {
@@ -220,6 +215,14 @@ bool ZRHDSCommandHandler::takeResourceLock(LockStep step, const ResourceGroupInf
                                             ", Host-" + last.lockHost);
 }
 
+bool ZRHDSCommandHandler::liveResourceLockHolders(const char* method, int& count, int& widest) {
+  ZRHDSHolderCount& holders = resourceLockHolders();
+  if (holders.live(&count, &widest) == 0) return true;
+  logMessage(2, method, "Failed to read the holders of the resource lock: %s",
+             holders.lastError().c_str());
+  return fail(kErrorLockMutex, kMutexFailure);
+}
+
 ZRHDSHolderCount& ZRHDSCommandHandler::resourceLockHolders() {
   if (!m_pResourceLockHolders) {
     m_pResourceLockHolders.reset(new ZRHDSHolderCount(holderName(m_pSnapOptions->baseSerialNum)));
@@ -272,14 +275,9 @@ bool ZRHDSCommandHandler::unlockResource(bool allGroups) {
   ZRHDSLock mutex(*m_pLogger, ZR_HDS_LOCK_RESOURCE_GROUP, 0);
   if (!mutex.isLocked()) return failResourceMutex(kFn);
 
-  ZRHDSHolderCount& holders = resourceLockHolders();
   int count = 0;
   int widest = 0;
-  if (holders.live(&count, &widest) != 0) {
-    logMessage(2, kFn, "Failed to read the holders of the resource lock: %s",
-               holders.lastError().c_str());
-    return fail(kErrorLockMutex, kMutexFailure);
-  }
+  if (!liveResourceLockHolders(kFn, count, widest)) return false;
   if (count >= 2) {
     // The array stays locked for the other holders.
     logMessage(1, kFn, "Array resource lock count-[%d]", count);
