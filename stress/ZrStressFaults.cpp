@@ -434,6 +434,8 @@ int worker(const ZrFaultMatrixOptions& o, int w, const std::string& dir) {
     cells << "commands\t" << zrStressOpName(op) << "\t" << clean.commands.size() << "\n";
 
     for (Cell& cell : cellsOf(op, clean, all, o.full)) {
+      if (!o.kinds.empty() && ("," + o.kinds + ",").find("," + cell.kind + ",") == std::string::npos)
+        continue;
       if (index++ % o.workers != w) continue;
       const Kind* kind = nullptr;
       for (const Kind& k : all) kind = k.name == cell.kind ? &k : kind;

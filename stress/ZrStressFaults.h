@@ -29,6 +29,7 @@ struct ZrFaultMatrixOptions {
   bool full = false;   // every position; false: one position per kind and operation
   int workers = 3;     // processes running cells side by side
   std::string report;  // "" none: the table and every failed cell in Markdown
+  std::string kinds;   // "" all; else the kinds to run, joined by ","
 };
 
 // Prints the table to out; returns the number of failed cells (-1 when the
