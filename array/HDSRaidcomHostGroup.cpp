@@ -68,13 +68,9 @@ int ZRHDSRaidcomImplementer::getLunsForHostGroup(const std::string& port,
         "Failed to get LUNs on the port-[" + port + "], HostGroup-[" + hostGroup + "]", kFn,
         "Failed to get LUNs on the port-[%s], HostGroup-[%s]", port.c_str(), hostGroup.c_str());
   }
-  if (checkListing(
-          kFn, output, {"PORT", "GID", "HMD", "LUN"},
-          "Failed to get LUNs on the port-[" + port + "], HostGroup-[" + hostGroup + "]") != 0) {
-    return 1;
-  }
-  hdsparse::parseLunList(output, luns);
-  return 0;
+  return checkListing(
+      kFn, output, hdsparse::parseLunList(output, luns),
+      "Failed to get LUNs on the port-[" + port + "], HostGroup-[" + hostGroup + "]");
 }
 
 // Adds an LU path of the LDEV to host group number hostGroup on port; a path

@@ -26,7 +26,6 @@
 #define ZR_ARRAY_HDSRAIDCOMIMPLEMENTER_H
 
 #include <cstdint>
-#include <initializer_list>
 #include <map>
 #include <memory>
 #include <set>
@@ -36,6 +35,7 @@
 
 #include "array/HDSCommandImplementer.h"
 #include "array/HDSCommandRunner.h"
+#include "array/HDSTextColumns.h"
 
 class ZRHDSHolderCount;
 
@@ -225,11 +225,11 @@ class ZRHDSRaidcomImplementer : public ZRHDSCommandImplementer {
   // is allowed) or the CCI directory holds a control character; 0 otherwise.
   // executeCommand and executeScriptFile check this before running anything.
   int refuseUnusableCommonOptions(const char* function);
-  // The listing check of every parsed answer: 0 when output is blank or
-  // begins with the command's header (its leading column names), else
-  // (62601, failureText) with the answer logged, 1.
+  // The listing check of every parsed answer: 0 when the reader accepted
+  // output (see HDSTextColumns.h), else (62601, failureText) with the
+  // refusal and the answer logged, 1.
   int checkListing(const char* function, const std::string& output,
-                   std::initializer_list<std::string_view> header, const std::string& failureText);
+                   const hdscols::ListingRead& read, const std::string& failureText);
   // The job's HORCM instance when it is decimal digits; else refuses.
   bool checkInstance(const char* function);
 

@@ -35,13 +35,7 @@ int ZRHDSRaidcomImplementer::getResourceGroupInfo(std::map<std::string, Resource
   if (executeCommandMain(command, getCommonParams(true, true), output, exitCode, false) != 0) {
     return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, failure, kFn, "Failed to get resource group list");
   }
-  if (!hdscols::isBlankText(output) &&
-      hdsparse::resourceGroupHeaderAt(output) == std::string_view::npos) {
-    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, failure, kFn,
-                      "The answer is not the listing asked for. Output-[%s]", output.c_str());
-  }
-  hdsparse::parseResourceGroupList(output, groups);
-  return 0;
+  return checkListing(kFn, output, hdsparse::parseResourceGroupList(output, groups), failure);
 }
 
 int ZRHDSRaidcomImplementer::getResourceGroupFromLdev() {

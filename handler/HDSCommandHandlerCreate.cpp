@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "array/HDSParsePool.h"
 #include "handler/HDSCommandHandler.h"
 #include "handler/HDSCommandHandlerInternal.h"
 #include "host/NqSleep.h"
@@ -36,7 +37,7 @@ enum class Refusal { kNone, kConsistencyGroup, kOtherPool, kNotSplit };
 
 Refusal refusalOf(const HDSSnapshotGroupInfo& row, const std::string& pool) {
   if (row.mode.find('G') != std::string::npos) return Refusal::kConsistencyGroup;
-  if (row.poolId != pool) return Refusal::kOtherPool;
+  if (!hdsparse::samePoolId(row.poolId, pool)) return Refusal::kOtherPool;
   if (row.status != kPairStatePsus) return Refusal::kNotSplit;
   return Refusal::kNone;
 }
