@@ -31,8 +31,8 @@ const char kSsbLastSnapshotPath[] = "020A";
 constexpr int kExitNoSuchObject = ZR_HDS_EXIT_NO_SUCH_OBJECT;
 
 // Failure codes of unmapLdevFromHostGroup that the handler tells apart.
-constexpr int kErrLunBusy = 2;
-constexpr int kErrLastPath = 3;
+constexpr int kErrLunBusy = ZR_HDS_ERR_LUN_BUSY;
+constexpr int kErrLastPath = ZR_HDS_ERR_LAST_SNAPSHOT_PATH;
 
 bool isUsableName(const std::string& value) {
   return !value.empty() && HDSShell::isLineSafe(value);

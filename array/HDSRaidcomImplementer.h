@@ -27,6 +27,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <string_view>
@@ -35,6 +36,8 @@
 #include "array/HDSCommandImplementer.h"
 #include "array/HDSCommandRunner.h"
 #include "array/HDSTextColumns.h"
+
+class ZRHDSHolderCount;
 
 class ZRHDSRaidcomImplementer : public ZRHDSCommandImplementer {
  public:
@@ -242,6 +245,10 @@ class ZRHDSRaidcomImplementer : public ZRHDSCommandImplementer {
   std::string loginCountKey() const;
   // Live holders of the array's CCI login (dead ones pruned); 0 ok, 1 failure.
   int liveLoginHolders(int& count);
+  // This object's holdings of the array's CCI login: login adds to it,
+  // logout removes from it, and what is left (a logout that failed before
+  // it counted down) is removed with the object.
+  ZRHDSHolderCount& loginHolding();
 
   // ---- Members -----------------------------------------------------------
   bool m_bKeepCmdOutput;
@@ -256,6 +263,7 @@ class ZRHDSRaidcomImplementer : public ZRHDSCommandImplementer {
   std::string m_sTempDir;
   std::vector<std::string> m_vCommandDevices;
   ZRHDSCommandRunner* m_pRunner;  // not owned
+  std::unique_ptr<ZRHDSHolderCount> m_pLoginHolding;  // see loginHolding()
 
   static std::string m_sCCIVersion;  // guarded; use getCCIVersion()
   static void storeCCIVersion(const std::string& version);

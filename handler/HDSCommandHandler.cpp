@@ -100,13 +100,9 @@ bool ZRHDSCommandHandler::copyImplementerErrorOr(int code, const std::string& te
   int copied = 0;
   std::string copiedText;
   if (m_pImplementer) m_pImplementer->getErrorCodeString(copied, copiedText);
-  if (copied == 0) {
-    m_nErrorCode = code;
-    m_sErrorString = text;
-  } else {
-    m_nErrorCode = copied;
-    m_sErrorString = copiedText.empty() ? text : copiedText;
-  }
+  // A code of the implementation travels with its own text, empty or not.
+  m_nErrorCode = copied == 0 ? code : copied;
+  m_sErrorString = copied == 0 ? text : copiedText;
   return false;
 }
 

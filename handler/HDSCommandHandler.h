@@ -47,6 +47,10 @@ namespace zrhds_handler {
 struct DeletePlan;
 }  // namespace zrhds_handler
 
+namespace zrhds_handler {
+enum class LockStep : int;  // HDSCommandHandlerInternal.h
+}  // namespace zrhds_handler
+
 // Builds the command implementation of a handler. logger is the handler's
 // own logger member: the implementation keeps a reference to it (and writes
 // null into it when destroyed). Returns null when it cannot build one.
@@ -209,11 +213,23 @@ class ZRHDSCommandHandler {
   // Copies the implementation's error pair into the handler's; false (so
   // a failing path can `return copyImplementerError();`).
   bool copyImplementerError();
-  // Copies the implementation's pair; when the copied code is 0, sets
-  // (code, text) instead. false.
+  // Copies the implementation's pair as it is (an empty text included);
+  // only when the copied code is 0 sets (code, text) instead. false.
   bool copyImplementerErrorOr(int code, const std::string& text);
   // Sets (code, text) and returns false.
   bool fail(int code, const std::string& text);
+  // The error pair before a step that may fail and then recover; a step that
+  // got past its own failures puts it back, so a later failure without a
+  // code of its own never shows a recovered one.
+  struct SavedError {
+    int32_t code;
+    std::string text;
+  };
+  SavedError saveError() const { return {m_nErrorCode, m_sErrorString}; }
+  void restoreError(const SavedError& saved) {
+    m_nErrorCode = saved.code;
+    m_sErrorString = saved.text;
+  }
   // The setting of section "~Tessavon", or preset when it is missing.
   static int readSetting(const char* key, int preset);
 
@@ -221,6 +237,9 @@ class ZRHDSCommandHandler {
   // The machine-wide holders of the array's lock; this handler's own entry
   // is the one its object added.
   ZRHDSHolderCount& resourceLockHolders();
+  // The live holders and their widest scope; false with error 7 (logged
+  // under method) when the list cannot be read.
+  bool liveResourceLockHolders(const char* method, int& count, int& widest);
   // Records this handler as a holder of scope (the scope the array's lock
   // has now, so the widest scope taken stays recorded while any holder is
   // left) and sets the flag; on failure releases a lock taken just now
@@ -229,6 +248,21 @@ class ZRHDSCommandHandler {
   // A holder by name that now needs all groups: locks them and records
   // this handler's entry with the wider scope. REQUIRES: the mutex held.
   bool widenOwnResourceLock();
+  // Logs and sets error 7 for the mutex not obtained; false.
+  bool failResourceMutex(const char* method);
+  // Steps of lockResource, each REQUIRES the mutex held. shared: this
+  // handler now shares the lock of live holders (nothing more to do).
+  bool shareWithLiveHolders(int scope, bool& shared);
+  bool pollResourceLock(ZRHDSLock& mutex, int scope, const std::string& cciHost,
+                        zrhds_handler::LockStep& step, ResourceGroupInfo& last, bool& shared);
+  bool takeResourceLock(zrhds_handler::LockStep step, const ResourceGroupInfo& last,
+                        bool allGroups);
+  // Steps of unlockResource, each REQUIRES the mutex held.
+  bool releaseArrayLock(bool anyHolderWide);
+  bool leaveResourceLock();
+  // Teardown after every release failed: gives this handler's holding up
+  // (the array's lock stays for the next job to take over).
+  void dropResourceLockHolding();
 
   // ---- Discovery (HDSCommandHandlerDiscovery.cpp) -------------------------
   // Pair rows of each host group read in one call, by "port-GID".
@@ -250,6 +284,25 @@ class ZRHDSCommandHandler {
   // and group). false with the implementation's error when the listing
   // fails.
   bool recordNewPairs(const std::set<std::string>& existingKeys);
+  // Steps of createTargetlessSnap. chooseSnapshotGroup sets the options'
+  // group (reused or new), leaves it locked in groupLock and, for a reused
+  // group, its pairs' keys in existingKeys.
+  bool chooseSnapshotGroup(const std::string& prefix, std::unique_ptr<ZRHDSLock>& groupLock,
+                           std::set<std::string>& existingKeys);
+  // prefix + host number and current time ("%X_%X").
+  std::string newGroupName(const std::string& prefix);
+  // Takes the named lock of group into lock; false with error 8.
+  bool lockGroupName(const std::string& group, std::unique_ptr<ZRHDSLock>& lock);
+  bool reuseGroupOf(const std::vector<HDSSnapshotGroupInfo>& all, const std::string& prefix,
+                    const std::string& heldName, std::unique_ptr<ZRHDSLock>& nameLock,
+                    std::unique_ptr<ZRHDSLock>& groupLock, std::set<std::string>& existingKeys,
+                    bool& reused);
+  bool groupTakesTheJob(const std::string& group, const std::vector<HDSSnapshotGroupInfo>& rows);
+  bool claimNewGroup(const std::string& name, const std::vector<HDSSnapshotGroupInfo>* known,
+                     std::unique_ptr<ZRHDSLock>& nameLock, std::unique_ptr<ZRHDSLock>& groupLock);
+  // Adds the job's pairs to the options' group and records what was added
+  // (also after an add that failed part way, for the clean-up).
+  bool addAndRecordPairs(const std::set<std::string>& existingKeys);
 
   // ---- Deletion (HDSCommandHandlerDelete.cpp) ----------------------------
   // The group-delete override check of an unrequested pair in "PAIR": true
@@ -377,6 +430,9 @@ class ZRHDSCommandHandler {
   // gives them their former labels; refuses before any change when one is
   // presented to another host group.
   bool releaseSvols(const std::vector<size_t>& records);
+  // Refuses the release of an S-VOL presented through paths (error 62010
+  // naming the S-VOL and its host group); false.
+  bool refusePresentedSvol(const std::string& svol, const std::vector<HDSLunInfo>& paths);
   // Deletes the listed records' target LDEVs (with the pause after each
   // deletion on a virtual storage machine).
   bool deleteSvolsOfRecords(const std::vector<size_t>& records);
@@ -390,6 +446,13 @@ class ZRHDSCommandHandler {
   // and takes it again with the scope it was held with. false: it could not
   // be taken again (lockResource's error pair).
   bool pauseResourceLock(const char* method, const char* unlockFailure);
+  // One LU path added (map) or removed (unmap) with the retry rules of each;
+  // false with the last attempt's error. The map's window began at start
+  // and is shared by the snaps of one call.
+  bool mapWithRetry(const std::string& ldev, const std::string& port,
+                    const std::string& hostGroup, int64_t start, int window);
+  bool unmapWithRetry(const std::string& ldev, const std::string& port,
+                      const std::string& hostGroup, int window);
 };
 
 #endif  // ZR_HANDLER_HDSCOMMANDHANDLER_H

@@ -164,12 +164,7 @@ bool ZRHDSCommandHandler::releaseSvols(const std::vector<size_t>& records) {
     if (ldev.ports.size() > 1 || gid.empty() || gid != ldev.ports[0].hostGroupId) {
       logMessage(2, kFn, "The LDEV is mapped to [%d] HostGroups. Not going to free it.",
                  static_cast<int>(ldev.ports.size()));
-      if (ldev.ports.size() == 1) {
-        logMessage(2, kFn, "S-VOL-[%s] is mapped to HostGroup-[%s-%s], not the PreSnap HostGroup.",
-                   snap.snapLdevId.c_str(), ldev.ports[0].port.c_str(),
-                   ldev.ports[0].hostGroupId.c_str());
-      }
-      return false;
+      return refusePresentedSvol(snap.snapLdevId, ldev.ports);
     }
     unmaps.emplace_back(ldev.ports[0].port, gid, snap.snapLdevId);
   }
@@ -192,6 +187,23 @@ bool ZRHDSCommandHandler::releaseSvols(const std::vector<size_t>& records) {
   }
   logMessage(1, kFn, "Successfully re-labelled [%d] S-VOLs.", count);
   return true;
+}
+
+// The refusal carries its own reason: an error pair left by an earlier step
+// (an unmap that a retry got past) says nothing of this one.
+bool ZRHDSCommandHandler::refusePresentedSvol(const std::string& svol,
+                                              const std::vector<HDSLunInfo>& paths) {
+  static const char kFn[] = "freeSvolsForSource";
+  if (paths.size() == 1) {
+    const std::string path = paths[0].port + "-" + paths[0].hostGroupId;
+    logMessage(2, kFn, "S-VOL-[%s] is mapped to HostGroup-[%s], not the PreSnap HostGroup.",
+               svol.c_str(), path.c_str());
+    return fail(ZR_HDS_ERR_UNMAP, "S-VOL-[" + svol + "] is mapped to HostGroup-[" + path +
+                                      "], not the PreSnap HostGroup. It is not freed.");
+  }
+  return fail(ZR_HDS_ERR_UNMAP, "S-VOL-[" + svol + "] is mapped to [" +
+                                    std::to_string(paths.size()) +
+                                    "] HostGroups, not only the PreSnap HostGroup. It is not freed.");
 }
 
 // Only S-VOLs that the job created are deleted: one chosen among existing

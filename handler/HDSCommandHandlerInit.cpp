@@ -118,7 +118,8 @@ bool ZRHDSCommandHandler::init(ZRHDSCommandHandlerInputParams& params) {
 ZRHDSCommandHandler::~ZRHDSCommandHandler() {
   static const char* const kFn = "~ZRHDSCommandHandler";
   settleIntents();
-  if (m_bIsResourceLocked) unlockResource(m_bResourceLockAllGroups);
+  // Whatever the array answered, this handler's holding ends with it.
+  if (m_bIsResourceLocked && !unlockResource(m_bResourceLockAllGroups)) dropResourceLockHolding();
   if (m_bIsLoggedIn && m_pImplementer && m_pImplementer->logout() != 0) {
     logMessage(2, kFn, "Failed to logout using the username-[%s] during de-init.",
                m_pSnapOptions->userName.c_str());

@@ -247,30 +247,51 @@ bool ZRHDSCommandHandler::unmapDeviceFromHostGroup(const std::string& port,
                hostGroup.c_str());
     return true;
   }
+  if (window <= 0) {
+    // An empty window: no attempt, but the failure still says what failed.
+    logMessage(2, kFn, "Failed to unmap S-VOL-[%s] from the HostGroup-[%s-%s]. Retry Timedout-[%d]",
+               ldev.c_str(), port.c_str(), hostGroup.c_str(), 1);
+    return fail(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to unmap LDEV-[" + ldev +
+                                              "] from the HostGroup[" + port + "-" + hostGroup +
+                                              "]");
+  }
+  return unmapWithRetry(ldev, port, hostGroup, window);
+}
+
+// Only a busy LU (host I/O) passes with time: every other refusal, the last
+// path of a snapshot S-VOL included, fails at once. A failure that the retry
+// got past leaves the error pair as it was before: it is not this step's.
+bool ZRHDSCommandHandler::unmapWithRetry(const std::string& ldev, const std::string& port,
+                                         const std::string& hostGroup, int window) {
+  static const char kFn[] = "unmapDeviceFromHostGroup";
+  const SavedError before = saveError();
   ZrClock& clock = ZrClock::get();
   const int64_t start = clock.nowSeconds();
-  bool attempted = false;
-  while (clock.nowSeconds() - start < window) {
-    attempted = true;
+  do {
     if (m_pImplementer->unmapLdevFromHostGroup(ldev, port, hostGroup) == 0) {
+      restoreError(before);
       logMessage(1, kFn, "Successfully unmapped S-VOL-[%s] from HostGroup-[%s-%s]", ldev.c_str(),
                  port.c_str(), hostGroup.c_str());
       return true;
     }
     copyImplementerError();
+    if (m_nErrorCode != ZR_HDS_ERR_LUN_BUSY) {
+      logMessage(2, kFn,
+                 "Failed to unmap S-VOL-[%s] from the HostGroup-[%s-%s]. Error-[%d] does not pass "
+                 "with time; not retried.",
+                 ldev.c_str(), port.c_str(), hostGroup.c_str(), m_nErrorCode);
+      return false;
+    }
     logMessage(2, kFn, "Will try Unmap after 20s..");
     if (!pauseResourceLock(kFn,
                            "Failed to unlock the resource group. Ignoring the failure and "
                            "continuing with unmap.")) {
       return false;
     }
-  }
+  } while (clock.nowSeconds() - start < window);
   logMessage(2, kFn, "Failed to unmap S-VOL-[%s] from the HostGroup-[%s-%s]. Retry Timedout-[%d]",
              ldev.c_str(), port.c_str(), hostGroup.c_str(), 1);
-  if (attempted) return false;
-  // An empty window: no attempt, but the failure still says what failed.
-  return fail(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to unmap LDEV-[" + ldev + "] from the HostGroup[" +
-                                            port + "-" + hostGroup + "]");
+  return false;
 }
 
 // Snaps already unmapped or without a target are not searched for. One LU

@@ -116,6 +116,11 @@ constexpr int HDS_METADATA_MOUNT_PATH = 133;        // rediscovered device path
 // Error codes reported to the host
 // ---------------------------------------------------------------------------
 
+// Refusals of an LU path deletion that the array layer tells apart and the
+// handler's unmap retry reads.
+constexpr int ZR_HDS_ERR_LUN_BUSY = 2;            // LU executing host I/O: passes, retried
+constexpr int ZR_HDS_ERR_LAST_SNAPSHOT_PATH = 3;  // last path of a snapshot S-VOL: never passes
+
 constexpr int ZR_HDS_ERR_CREATE = 60001;
 constexpr int ZR_HDS_ERR_DELETE = 60004;
 constexpr int ZR_HDS_ERR_REVERT = 60005;

@@ -308,20 +308,34 @@ bool ZrStressJob::open(std::string* error) {
   config.logFile = m_spec.logFile;
   m_host.reset(new ZrTestHost(config));
   if (!m_host->open(error)) return false;
+  addDevices(m_spec);
+  return true;
+}
+
+int ZrStressJob::addJob(const ZrStressJobSpec& plan) {
+  addDevices(plan);
+  return static_cast<int>(m_jobs.size()) - 1;
+}
+
+void ZrStressJob::addDevices(const ZrStressJobSpec& plan) {
+  Devices job;
+  job.first = m_host->deviceCount();
+  job.count = plan.count;
+  m_jobs.push_back(job);
   ccisim::State state;
-  ZrSimOSUtil::loadState(config.statePath, state, nullptr);
-  for (int i = 0; i < m_spec.count; ++i) {
+  ZrSimOSUtil::loadState(m_host->config().statePath, state, nullptr);
+  for (int i = 0; i < plan.count; ++i) {
     ZrDeviceSpec d;
-    d.name = "dev" + std::to_string(m_spec.firstLdev + i);
-    d.sourcePath = ZrSimOSUtil::devicePath(state, kZrStressSerial, m_spec.firstLdev + i);
+    d.name = "dev" + std::to_string(plan.firstLdev + i);
+    d.sourcePath = ZrSimOSUtil::devicePath(state, kZrStressSerial, plan.firstLdev + i);
     d.arrayDetails = zrArrayDetailsText(kZrStressSerial, kUser, kPassword);
-    d.snapId = i + 1;
+    d.snapId = static_cast<int>(job.first) + i + 1;
     d.configTexts["SMCONFIG_NAME_TI_POOL_NAME_FOR_SVOLS"] = "5";
     d.configTexts["SMCONFIG_NAME_CU_RANGE_FOR_SVOLS"] = "2-3";
     d.configInts["SMCONFIG_NAME_CREATE_VVOLS_FOR_HTI"] = 1;
     d.configInts["SMCONFIG_NAME_HDS_DISABLE_GAD_OPERATION"] = 1;
     d.arrays[kZrStressSerial].details = d.arrayDetails;
-    d.values[ZRSO::GET_VALUE_SUBCLINET_ID] = m_spec.subclient;
+    d.values[ZRSO::GET_VALUE_SUBCLINET_ID] = plan.subclient;
     d.values[ZRSO::GET_SNAP_ACTION_FLAGS] = 0;
     d.values[ZRSO::GET_VALUE_SOURCE_CLIENT_ID] = 101;
     d.values[ZRSO::GET_VALUE_PROXY_CLIENT_ID] = 0;
@@ -329,13 +343,13 @@ bool ZrStressJob::open(std::string* error) {
     d.values[ZRSO::GET_VALUE_VOL_HOLACRE_ID] = 1;
     m_host->addDevice(d);
   }
-  return true;
 }
 
-int ZrStressJob::run(ZrStressOp op) {
+int ZrStressJob::run(ZrStressOp op, int job) {
+  const Devices& j = m_jobs.at(static_cast<size_t>(job));
   std::vector<int> devices;
-  const int count = op == ZrStressOp::kRevert ? 1 : m_spec.count;
-  for (int i = 0; i < count; ++i) devices.push_back(i);
+  const int count = op == ZrStressOp::kRevert ? 1 : j.count;
+  for (int i = 0; i < count; ++i) devices.push_back(static_cast<int>(j.first) + i);
   bool found = false;
   const int result = m_host->call(zrStressOpExport(op), devices, &found);
   return found ? result : 1;
@@ -353,15 +367,17 @@ int ZrStressJob::runFrom(ZrStressOp from, std::string* failed) {
   return 0;
 }
 
-std::vector<ZrDeviceState> ZrStressJob::states() const {
+std::vector<ZrDeviceState> ZrStressJob::states(int job) const {
+  const Devices& j = m_jobs.at(static_cast<size_t>(job));
   std::vector<ZrDeviceState> out;
-  for (size_t i = 0; i < m_host->deviceCount(); ++i) out.push_back(m_host->device(i).state());
+  for (int i = 0; i < j.count; ++i) out.push_back(m_host->device(j.first + i).state());
   return out;
 }
 
-void ZrStressJob::setStates(const std::vector<ZrDeviceState>& states) {
-  for (size_t i = 0; i < states.size() && i < m_host->deviceCount(); ++i)
-    m_host->device(i).setState(states[i]);
+void ZrStressJob::setStates(const std::vector<ZrDeviceState>& states, int job) {
+  const Devices& j = m_jobs.at(static_cast<size_t>(job));
+  for (size_t i = 0; i < states.size() && i < static_cast<size_t>(j.count); ++i)
+    m_host->device(j.first + i).setState(states[i]);
 }
 
 // ---- device states as text ----

@@ -90,6 +90,9 @@ struct ZrStressJobSpec {
   std::string logFile;  // "" the host's default
 };
 
+// Job 0 is the plan's; addJob adds further jobs of the same host process
+// (one test host: the plug-in, OS utility and clock are shared), each on
+// its own sources and subclient.
 class ZrStressJob {
  public:
   explicit ZrStressJob(const ZrStressJobSpec& plan);
@@ -97,18 +100,29 @@ class ZrStressJob {
   // Loads the plug-in and makes the device objects; the work directory
   // must be in use (zrStressUseDir).
   bool open(std::string* error);
-  // Runs one operation on every device (revert: on the first only).
-  int run(ZrStressOp op);
+  // After open: the devices of another job of this host process (its
+  // firstLdev, count and subclient; the clock and log file stay this
+  // job's). Returns its number.
+  int addJob(const ZrStressJobSpec& plan);
+  // Runs one operation on every device of a job (revert: on the first only).
+  int run(ZrStressOp op, int job = 0);
   // Runs the operations from `from` to the end of the life cycle, stopping
   // at the first that fails; the failing operation's name in *failed.
   int runFrom(ZrStressOp from, std::string* failed);
-  std::vector<ZrDeviceState> states() const;
-  void setStates(const std::vector<ZrDeviceState>& states);
+  std::vector<ZrDeviceState> states(int job = 0) const;
+  void setStates(const std::vector<ZrDeviceState>& states, int job = 0);
   const ZrStressJobSpec& plan() const { return m_spec; }
   ZrTestHost& host() { return *m_host; }
 
  private:
+  struct Devices {
+    size_t first = 0;  // index of the job's first device in the host
+    int count = 0;
+  };
+  void addDevices(const ZrStressJobSpec& plan);
+
   ZrStressJobSpec m_spec;
+  std::vector<Devices> m_jobs;
   std::unique_ptr<ZrCompressedClock> m_clock;
   std::unique_ptr<ZrScopedClock> m_scoped;
   std::unique_ptr<ZrTestHost> m_host;

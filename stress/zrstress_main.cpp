@@ -1,6 +1,6 @@
 // zrstress: reliability and scale runs of the loaded plug-in against the
 // simulator.
-//   zrstress faults  [--full] [--workers N] [--report FILE] --work DIR
+//   zrstress faults  [--full] [--workers N] [--kinds K,K] [--report FILE] --work DIR
 //   zrstress crashes [--kills N] [--seed S] --work DIR
 //   zrstress load    [--procs N] [--cycles N] --work DIR
 //   zrstress growth  [--sizes 1,16,256] --work DIR
@@ -19,7 +19,7 @@
 namespace {
 
 int usage() {
-  std::cerr << "usage: zrstress faults [--full] [--workers N] [--report FILE] "
+  std::cerr << "usage: zrstress faults [--full] [--workers N] [--kinds K,K] [--report FILE] "
                "--work DIR\n"
                "       zrstress crashes [--kills N] [--seed S] [--report FILE] --work DIR\n"
                "       zrstress load [--procs N] [--cycles N] [--report FILE] --work DIR\n"
@@ -47,7 +47,7 @@ std::vector<int> numbers(const std::string& text) {
 int main(int argc, char** argv) {
   if (argc < 2) return usage();
   const std::string what = argv[1];
-  std::string work, report;
+  std::string work, report, kinds;
   bool full = false;
   int workers = 3, kills = 6, procs = 8, cycles = 50;
   unsigned seed = 1;
@@ -59,6 +59,8 @@ int main(int argc, char** argv) {
       full = true;
     } else if (a == "--work" && hasValue) {
       work = argv[++i];
+    } else if (a == "--kinds" && hasValue) {
+      kinds = argv[++i];
     } else if (a == "--report" && hasValue) {
       report = argv[++i];
     } else if (a == "--workers" && hasValue) {
@@ -90,6 +92,7 @@ int main(int argc, char** argv) {
     o.full = full;
     o.workers = workers;
     o.report = report;
+    o.kinds = kinds;
     failed = zrRunFaultMatrix(o, std::cout);
   } else if (what == "crashes") {
     failed = zrRunCrashes(work, kills, seed, report, std::cout);

@@ -50,6 +50,10 @@ using Holders = std::vector<ZRHDSHolderCount::Holder>;
 ZRHDSHolderCount::ZRHDSHolderCount(const std::string& name, const std::string& mirrorKey)
     : m_sName(name), m_sMirrorKey(mirrorKey) {}
 
+ZRHDSHolderCount::~ZRHDSHolderCount() {
+  if (!m_vTokens.empty()) dropOwn(nullptr);
+}
+
 std::string ZRHDSHolderCount::listPath(const std::string& name) {
   return ZrPaths::lockDir() + "/zrholders_" + ZrPaths::safeFileName(name) + ".list";
 }
@@ -155,36 +159,73 @@ int ZRHDSHolderCount::add(int scope, int* liveAfter) {
         return 0;
       },
       liveAfter);
-  if (rc == 0) m_nToken = token;
+  if (rc == 0) m_vTokens.push_back(token);
   return rc;
 }
 
 int ZRHDSHolderCount::remove(int* liveAfter, int* widestScopeBefore) {
   const long pid = static_cast<long>(::getpid());
   int widest = 0;
+  uint64_t removed = 0;
   int rc = update(
       [&](Holders& holders) {
-        int pick = -1;
+        int own = -1;     // the latest entry of this object
+        int narrow = -1;  // the process's narrowest entry
+        size_t ownRank = 0;
         for (size_t i = 0; i < holders.size(); ++i) {
           const Holder& h = holders[i];
           if (h.scope > widest) widest = h.scope;
           if (h.pid != pid) continue;
-          if (m_nToken != 0 && h.token == m_nToken) {
-            pick = static_cast<int>(i);
-          } else if (pick < 0 ||
-                     (holders[pick].token != m_nToken && h.scope <= holders[pick].scope)) {
-            pick = static_cast<int>(i);
+          for (size_t t = 0; t < m_vTokens.size(); ++t) {
+            if (m_vTokens[t] == h.token && (own < 0 || t >= ownRank)) {
+              own = static_cast<int>(i);
+              ownRank = t;
+            }
+          }
+          if (narrow < 0 || h.scope <= holders[static_cast<size_t>(narrow)].scope) {
+            narrow = static_cast<int>(i);
           }
         }
-        if (pick >= 0) holders.erase(holders.begin() + pick);
+        const int pick = own >= 0 ? own : narrow;
+        if (pick >= 0) {
+          removed = holders[static_cast<size_t>(pick)].token;
+          holders.erase(holders.begin() + pick);
+        }
         return 0;
       },
       liveAfter);
   if (rc == 0) {
-    m_nToken = 0;
+    forgetToken(removed);
     if (widestScopeBefore != nullptr) *widestScopeBefore = widest;
   }
   return rc;
+}
+
+int ZRHDSHolderCount::dropOwn(int* liveAfter) {
+  const long pid = static_cast<long>(::getpid());
+  int rc = update(
+      [&](Holders& holders) {
+        Holders kept;
+        for (const Holder& h : holders) {
+          bool own = false;
+          for (uint64_t t : m_vTokens) own = own || (h.pid == pid && h.token == t);
+          if (!own) kept.push_back(h);
+        }
+        holders.swap(kept);
+        return 0;
+      },
+      liveAfter);
+  if (rc == 0) m_vTokens.clear();
+  return rc;
+}
+
+void ZRHDSHolderCount::forgetToken(uint64_t token) {
+  for (size_t t = 0; t < m_vTokens.size(); ++t) {
+    if (m_vTokens[t] == token) {
+      m_vTokens.erase(m_vTokens.begin() + static_cast<long>(t));
+      return;
+    }
+  }
 }
 
 int ZRHDSHolderCount::live(int* count, int* widestScope) {
