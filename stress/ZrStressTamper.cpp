@@ -327,11 +327,11 @@ struct Lifecycle {
 bool otherJob(const std::string& dir, Lifecycle& life) {
   ZrChildResult r = zrRunChild(
       [&] {
-        ZrStressJobSpec spec;
-        spec.firstLdev = kOtherFirstLdev;
-        spec.subclient = 8;
-        spec.logFile = dir + "/logs/other.log";
-        ZrStressJob other(spec);
+        ZrStressJobSpec plan;
+        plan.firstLdev = kOtherFirstLdev;
+        plan.subclient = 8;
+        plan.logFile = dir + "/logs/other.log";
+        ZrStressJob other(plan);
         std::string error;
         if (!other.open(&error)) return std::string("open");
         for (ZrStressOp op : {ZrStressOp::kPrepare, ZrStressOp::kSnap, ZrStressOp::kMap})
