@@ -111,14 +111,20 @@ void leaveTerminal() {
   }
 }
 
-void execCommand(const ZrChildSetup& c) {
+bool takeStandardStreams(const ZrChildSetup& c) {
   if (::dup2(c.devNull, 0) < 0 || (c.outFd >= 0 && ::dup2(c.outFd, 1) < 0) ||
       (c.errFd >= 0 && ::dup2(c.errFd, 2) < 0)) {
-    return;
+    return false;
   }
   closeAllBut(nullptr, 0, c.maxFd);
-  ::execv(c.argv[0], c.argv);
+  return true;
 }
+
+void execCommand(const ZrChildSetup& c) {
+  if (takeStandardStreams(c)) ::execv(c.argv[0], c.argv);
+}
+
+void (*g_directChildBeforeExec)() = nullptr;
 
 }  // namespace zrproc
 

@@ -23,6 +23,13 @@ namespace {
 // after vfork returns.
 [[noreturn]] void runDirect(const ZrChildSetup& c, volatile int* childErrno, pid_t parent,
                             std::atomic<int32_t>* slot) {
+  // First of all the runner's descriptors go, its end of the watcher's
+  // socket among them: a child stopped before its exec (below) must not
+  // keep the watcher from seeing the runner's process end.
+  if (!zrproc::takeStandardStreams(c)) {
+    *childErrno = errno != 0 ? errno : EBADF;
+    ::_exit(127);
+  }
   zrproc::leaveTerminal();
   zrproc::publishWatchSlot(slot, ::getpid());
   // Stopped, not killed, when the runner's thread dies: the stopped command
@@ -31,8 +38,9 @@ namespace {
   ::prctl(PR_SET_PDEATHSIG, slot != nullptr ? SIGSTOP : SIGKILL);
   if (::getppid() != parent) ::_exit(127);  // the runner is already gone
   ::prctl(PR_SET_CHILD_SUBREAPER, 1);
+  if (zrproc::g_directChildBeforeExec != nullptr) zrproc::g_directChildBeforeExec();
   zrproc::defaultSignalsForExec();
-  zrproc::execCommand(c);
+  ::execv(c.argv[0], c.argv);
   *childErrno = errno != 0 ? errno : ECHILD;
   ::_exit(127);
 }

@@ -70,9 +70,15 @@ void defaultAllSignals();
 // of the terminal do not reach it, and it is scheduled with the job (a new
 // session would also open a scheduling group of its own for every command).
 void leaveTerminal();
-// Standard streams, no other descriptor, then the exec; returns only when
-// the exec failed (errno set).
+// Standard streams and no other descriptor; false (errno set) when they
+// could not be set up.
+bool takeStandardStreams(const ZrChildSetup& c);
+// takeStandardStreams, then the exec; returns only when either failed
+// (errno set).
 void execCommand(const ZrChildSetup& c);
+// Tests only: run by a direct command's child just before its exec (while
+// it shares the runner's memory: system calls only). Null otherwise.
+extern void (*g_directChildBeforeExec)();
 
 // ---- The command's whole tree (ZrProcessTree.cpp) ----
 //

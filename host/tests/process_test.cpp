@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include "host/ZrProcess.h"
+#include "host/ZrProcessInternal.h"
 #include "host/testing/ScopedTempDir.h"
 #include "host/testing/ZrChildProcess.h"
 
@@ -378,6 +379,54 @@ struct TreeCase {
   void (*sigchld)(int);  // SIG_DFL: the direct path; SIG_IGN: the supervised one
 };
 const TreeCase kTreeCases[] = {{"direct", SIG_DFL}, {"supervised", SIG_IGN}};
+
+// The children of pid that are in a session they do not lead (from /proc).
+std::vector<long> childrenOutsideTheirSession(long pid) {
+  std::vector<long> out;
+  std::string list = zrReadFile("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) +
+                                "/children");
+  for (const char* p = list.c_str(); *p != '\0';) {
+    char* end = nullptr;
+    const long child = std::strtol(p, &end, 10);
+    if (end == p) break;
+    p = end;
+    if (sessionOf(child) != child) out.push_back(child);
+  }
+  return out;
+}
+
+// Holds a command's child before its exec until its parent-death signal
+// stops it (system calls only: it shares the job's memory).
+void waitBeforeExec() {
+  const struct timespec tick = {0, 10 * 1000 * 1000};
+  for (;;) ::nanosleep(&tick, nullptr);
+}
+
+// A direct command's child that the job's death stops before its exec
+// holds none of the job's descriptors: the watcher sees the job go and
+// ends it. (A child that kept the job's end of the watcher's socket would
+// stay stopped, and the watcher waiting, for ever.)
+TEST(ZrProcessCrash, ChildStoppedBeforeItsExecEndsWithTheJob) {
+  pid_t job = ::fork();
+  ASSERT_GE(job, 0);
+  if (job == 0) {
+    setSigchld(SIG_DFL);  // the direct path
+    zrproc::g_directChildBeforeExec = waitBeforeExec;
+    runJob("sleep 30");
+  }
+  // The command's child, not the watcher (which leads a session of its
+  // own once it has started).
+  std::vector<long> held;
+  for (int i = 0; i < 500 && held.size() != 1; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    held = childrenOutsideTheirSession(job);
+  }
+  ::kill(job, SIGKILL);
+  ASSERT_EQ(job, ::waitpid(job, nullptr, 0));
+  ASSERT_EQ(1u, held.size());
+  EXPECT_TRUE(zrWaitDead(held[0])) << "process " << held[0] << " stayed after the job";
+  if (zrProcessAlive(held[0])) ::kill(static_cast<pid_t>(held[0]), SIGKILL);
+}
 
 // At the time-out the process that left the command's session is killed
 // with the command, on both paths.
