@@ -162,6 +162,10 @@ void awaitRelease(ZrLockQueue* q, uint32_t seen, int64_t waitMillis) {
 
 void released(ZrLockQueue* q) {
   q->shared->generation.fetch_add(1, std::memory_order_seq_cst);
+  // A plain read first (the usual case: no head asleep). A head that marks
+  // itself waiting after this read saw 0 then finds the count moved and
+  // does not sleep (both orders are total: seq_cst).
+  if (q->shared->waiting.load(std::memory_order_seq_cst) == 0) return;
   if (q->shared->waiting.exchange(0, std::memory_order_seq_cst) != 0)
     futex(&q->shared->generation, FUTEX_WAKE, INT_MAX, nullptr);
 }

@@ -1,13 +1,15 @@
 #pragma once
 // The host's machine-wide named mutex: an exclusive flock on one file per
-// name in ZrPaths::lockDir(). The process keeps each lock file open between
-// uses (a free lock then costs one status check and one flock); objects of
-// the same name exclude each other whether they live in one thread, two
-// threads or two processes. The lock goes away with the holder: unlock,
-// destruction, or process death (its descriptors close) releases it. The
-// descriptors are close-on-exec, so child processes never hold them, and a
-// forked child opens its own. A lock file removed while cached is opened
-// anew.
+// name in ZrPaths::lockDir(). The process keeps each lock file open and its
+// queue mapped between uses, found by name without building its path (a free
+// lock then costs the flock pair and one status check of the open file);
+// objects of the same name exclude each other whether they live in one
+// thread, two threads or two processes. The lock goes away with the holder:
+// unlock, destruction, or process death (its descriptors close) releases it.
+// The descriptors are close-on-exec, so child processes never hold them, and
+// a forked child opens its own: what its parent held it neither holds nor
+// releases. A lock file found removed or replaced once its flock is taken is
+// let go and the file now at the path is locked instead.
 //
 // The lock directory is private: created 0700 when missing, and refused
 // (every lock then fails) when it is not a directory of this process's user
@@ -43,10 +45,10 @@ class ZrNamedMutex {
   ZrNamedMutex(const ZrNamedMutex&) = delete;
   ZrNamedMutex& operator=(const ZrNamedMutex&) = delete;
 
-  bool isValid() const { return m_fd >= 0; }
+  bool isValid() const { return m_valid; }
   // Why the lock file could not be opened ("" when valid).
   const std::string& lastError() const { return m_error; }
-  const std::string& name() const { return m_name; }
+  const std::string& name() const;
   // The lock file path of a name (names are made safe as file names).
   static std::string pathForName(const std::string& name);
 
@@ -59,23 +61,24 @@ class ZrNamedMutex {
   int lock(unsigned long milliseconds);
   // Releases the lock when held; harmless otherwise.
   void unlock();
-  bool isHeld() const { return m_held; }
+  // Held by this object in this process (a forked child holds nothing).
+  bool isHeld() const;
+
+  struct Entry;  // the process's open lock file of a name
 
  private:
   // One non-blocking try under the process's lock-file table.
   bool tryLock();
   // Marks the lock held and tells the observer; returns 1.
   int acquired();
-  // Releases when held; destroying, also gives back the queue's count.
+  // Releases when held; destroying, also gives back the entry.
   void release(bool destroying);
   // 1 acquired, 0 not within millis, -1 the queue could not be entered.
   int lockQueued(ZrLockQueue* q, int64_t millis);
 
-  std::string m_name;
-  std::string m_path;
+  Entry* m_entry = nullptr;  // counted in the entry while this object lives; null for no name
   std::string m_error;
-  bool m_retried = false;  // a failed try: check the file again on the next
-  int m_fd = -1;           // the process's descriptor of the lock file (not owned); -1 invalid
+  bool m_valid = false;
   bool m_held = false;
-  ZrLockQueue* m_queue = nullptr;  // the name's queue (counted in its entry), null when none
+  unsigned m_forks = 0;  // the process's fork count when the lock was taken
 };

@@ -22,7 +22,11 @@ std::string withSlash(std::string dir) {
 namespace ZrPaths {
 
 std::string settingsFile() { return fromEnv("ZRHOST_SETTINGS_FILE", "/etc/zrhost/settings.ini"); }
-std::string lockDir() { return fromEnv("ZRHOST_LOCK_DIR", "/var/lock/zrhost"); }
+std::string lockDir() { return std::string(lockDirView()); }
+std::string_view lockDirView() {
+  const char* v = std::getenv("ZRHOST_LOCK_DIR");
+  return v != nullptr && v[0] != '\0' ? v : "/var/lock/zrhost";
+}
 std::string logDir() { return fromEnv("ZRHOST_LOG_DIR", "/var/log/zrhost"); }
 std::string tempDir() { return fromEnv("ZRHOST_TEMP_DIR", "/tmp"); }
 std::string horcmEtcDir() { return withSlash(fromEnv("ZRHOST_HORCM_ETC_DIR", "/etc/")); }

@@ -4,12 +4,15 @@
 // points the whole host into its own temporary directory by setting them
 // before the first use. The variables are read afresh on every call.
 #include <string>
+#include <string_view>
 
 namespace ZrPaths {
 // ZRHOST_SETTINGS_FILE, default /etc/zrhost/settings.ini
 std::string settingsFile();
 // ZRHOST_LOCK_DIR, default /var/lock/zrhost
 std::string lockDir();
+// lockDir() without making a string (valid until the environment changes).
+std::string_view lockDirView();
 // ZRHOST_LOG_DIR, default /var/log/zrhost
 std::string logDir();
 // ZRHOST_TEMP_DIR, default /tmp; what ZRPI_Base::getWrenlyTempDirectory returns

@@ -3,7 +3,6 @@
 #include "util/HDSCLIUtils.h"
 
 #include "host/ZRPlatformInfo.h"
-#include "host/ZrNamedMutex.h"
 
 namespace {
 const char kLockFn[] = "ZRHDSLock::lock";
@@ -12,10 +11,10 @@ const unsigned long kAttemptMillis = ZR_HDS_DEFAULT_LOCK_TIME_OUT * 1000UL;
 }  // namespace
 
 ZRHDSLock::ZRHDSLock(ZRSO::SnapInfo& device)
-    : m_device(device), m_pMutex(nullptr), m_bLocked(false) {}
+    : m_device(device), m_bLocked(false) {}
 
 ZRHDSLock::ZRHDSLock(ZRSO::SnapInfo& device, const std::string& name, int attempts)
-    : m_device(device), m_pMutex(nullptr), m_bLocked(false) {
+    : m_device(device), m_bLocked(false) {
   lock(name, attempts);
 }
 
@@ -26,7 +25,6 @@ void ZRHDSLock::init() {
   // held, until the process ends.
   unlock();
   m_bLocked = false;
-  m_pMutex = nullptr;
 }
 
 bool ZRHDSLock::commandLoggingOn() {
@@ -37,26 +35,25 @@ bool ZRHDSLock::commandLoggingOn() {
 
 bool ZRHDSLock::lock(const std::string& name, int attempts) {
   if (m_bLocked) {
-    if (name == m_sName) return true;
+    if (name == m_mutex->name()) return true;
     unlock();
   }
   const bool verbose = commandLoggingOn();
-  delete m_pMutex;  // left by an earlier failed attempt
-  m_pMutex = new ZrNamedMutex(name.c_str());
-  if (!m_pMutex->isValid()) {
+  m_bVerbose = verbose;
+  m_mutex.reset();  // left by an earlier failed attempt
+  ZrNamedMutex& mutex = m_mutex.emplace(name.c_str());
+  if (!mutex.isValid()) {
     m_device.log(2, kLockFn, "Failed to create mutex [%s].", name.c_str());
-    delete m_pMutex;
-    m_pMutex = nullptr;
+    m_mutex.reset();
     return false;
   }
   auto acquired = [&]() {
     if (verbose) m_device.log(0, kLockFn, "Acquired mutex [%s].", name.c_str());
-    m_sName = name;
     m_bLocked = true;
     return true;
   };
   // A free lock is taken at once, without reading the settings.
-  if (m_pMutex->lock(0) != 0) return acquired();
+  if (mutex.lock(0) != 0) return acquired();
 
   int limit = ZR_HDS_MAX_LOCK_RETRY_COUNT;
   int configured = 0;
@@ -67,7 +64,7 @@ bool ZRHDSLock::lock(const std::string& name, int attempts) {
     limit = ZRHDSCLIUtils::boundedSetting("nZRHDSSnapLockRetryCount", configured);
   if (attempts > 0) limit = attempts;
   for (int attempt = 1; attempt <= limit; ++attempt) {
-    if (m_pMutex->lock(kAttemptMillis) != 0) return acquired();
+    if (mutex.lock(kAttemptMillis) != 0) return acquired();
     if (verbose)
       m_device.log(0, kLockFn, "Mutex [%s] could not be acquired, shall retry after [%d] seconds.",
                    name.c_str(), ZR_HDS_DEFAULT_LOCK_TIME_OUT);
@@ -78,14 +75,12 @@ bool ZRHDSLock::lock(const std::string& name, int attempts) {
 }
 
 void ZRHDSLock::unlock() {
-  if (m_pMutex != nullptr) {
+  if (m_mutex) {
     if (m_bLocked) {
-      const bool verbose = commandLoggingOn();
-      m_pMutex->unlock();
-      if (verbose) m_device.log(0, kUnlockFn, "Released mutex [%s].", m_sName.c_str());
+      m_mutex->unlock();
+      if (m_bVerbose) m_device.log(0, kUnlockFn, "Released mutex [%s].", m_mutex->name().c_str());
     }
-    delete m_pMutex;
-    m_pMutex = nullptr;
+    m_mutex.reset();
   }
   m_bLocked = false;
 }

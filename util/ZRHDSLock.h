@@ -7,15 +7,16 @@
 // Attempts: ZR_HDS_MAX_LOCK_RETRY_COUNT, replaced by a positive setting
 // nZRHDSSnapLockRetryCount (section "Tessavon"), replaced in turn by a
 // positive attempts argument. Progress lines are logged only when the job's
-// snap setting SMCONFIG_NAME_ENABLE_COMMAND_LOGGING is on; a final failure
+// snap setting SMCONFIG_NAME_ENABLE_COMMAND_LOGGING is on (read once per
+// lock call: the release is logged as the acquisition was); a final failure
 // is always logged (level 2).
+#include <optional>
 #include <string>
 
 #include "host/CNqError.h"
+#include "host/ZrNamedMutex.h"
 #include "host/ZRSOSnapInfo.h"
 #include "records/HDSConstants.h"  // ZR_HDS_MAX_LOCK_RETRY_COUNT, ZR_HDS_DEFAULT_LOCK_TIME_OUT
-
-class ZrNamedMutex;
 
 class ZRHDSLock {
  public:
@@ -41,8 +42,9 @@ class ZRHDSLock {
   bool commandLoggingOn();
 
   ZRSO::SnapInfo& m_device;
-  ZrNamedMutex* m_pMutex;
+  // Made in place for each name (no allocation; the name is the mutex's).
+  std::optional<ZrNamedMutex> m_mutex;
   CError m_oError;
   bool m_bLocked;
-  std::string m_sName;
+  bool m_bVerbose = false;  // command logging, as read by the last lock call
 };
