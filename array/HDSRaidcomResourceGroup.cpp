@@ -29,6 +29,11 @@ int ZRHDSRaidcomImplementer::getResourceGroupInfo(std::map<std::string, Resource
                         "The '-key opt' is not supported with CCI version-[%s]", version.c_str());
     }
     command += " -key opt ";
+    // Virtual serials and models stay as they are for the length of a job.
+    if (m_bKeyedGroupsKnown) {
+      groups = m_oKeyedGroups;
+      return 0;
+    }
   }
   std::string output;
   int exitCode = 0;
@@ -41,6 +46,10 @@ int ZRHDSRaidcomImplementer::getResourceGroupInfo(std::map<std::string, Resource
                       "The answer is not the listing asked for. Output-[%s]", output.c_str());
   }
   hdsparse::parseResourceGroupList(output, groups);
+  if (keyOption) {
+    m_oKeyedGroups = groups;
+    m_bKeyedGroupsKnown = true;
+  }
   return 0;
 }
 
@@ -93,6 +102,8 @@ int ZRHDSRaidcomImplementer::lockUnlockResourceGroup(std::string groupName, bool
                                                      bool noName) {
   static const char* const kFn = "ZRHDSRaidcomImplementer::lockUnlockResourceGroup";
   const char* verb = unlock ? "unlock" : "lock";
+  // Whoever held the lock meanwhile may have changed LU paths.
+  forgetLuns("");
   std::string args;
   if (!noName) {
     if (groupName.empty() || !HDSShell::isLineSafe(groupName)) {
