@@ -54,7 +54,7 @@ int ZRHDSRaidcomImplementer::getRemotePairInfoForHostGroup(const std::string& ho
     }
     const bool gadJob =
         m_pSnapInfo != nullptr && m_pSnapInfo->getReplicationType() == ZRSO::REPLICATION_TYPE_GAD;
-    if (checkListing(kFn, output, {"Port#"},
+    if (checkListing(kFn, output, {"PORT#"},
                      "Failed to  get pair info for HostGroup-" + hostGroup) != 0) {
       return 1;
     }

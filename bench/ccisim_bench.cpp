@@ -7,6 +7,10 @@
 //   state_writes   state records the query wrote (goal: 0, a read writes none)
 //   kept_bytes     output bytes the journal keeps of a full listing (goal: a
 //                  few KiB) beside out_bytes, the listing's size
+//   rows, ms_per_1000_rows
+//                  of the listings of defined, mapped and unmapped LDEVs: a
+//                  listing costs its rows, not the model's 65,280 ids (goal:
+//                  at 10 LDEVs a ratio near the single-LDEV query's)
 #include <benchmark/benchmark.h>
 
 #include <fcntl.h>
@@ -18,6 +22,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "sim/ccisim_fixture.h"
@@ -79,23 +84,36 @@ std::unique_ptr<ccisim::Fixture> array(int count) {
     }
   });
   fx->addCommandDevice("/dev/sdc", kSerial, 65279);
+  // The first four LDEVs are mapped, so every listing kind has rows.
+  fx->addPort(kSerial, "CL1-A", "50060e8007dd3300");
+  fx->addHostGroup(kSerial, "CL1-A", 1, "hg01");
+  for (int id = 0; id < 4 && id < count; ++id) fx->addLun(kSerial, "CL1-A", 1, id, id);
   fx->setInstanceRunning(3532, kSerial);
   fx->setLoggedIn(3532, "cciuser");
   return fx;
+}
+
+// Each iteration: /bin/true, then raidcom with args, on the state of fx; the
+// iteration's time is the tool's. Returns the tool's total time and
+// /bin/true's.
+std::pair<double, double> rounds(benchmark::State& state, const ccisim::Fixture& fx,
+                                 const std::vector<std::string>& args) {
+  const std::string raidcom = ccisim::toolDir() + "raidcom";
+  double tool = 0, base = 0;
+  for (auto _ : state) {
+    base += timedRun("/bin/true", {}, fx.statePath());
+    double t = timedRun(raidcom, args, fx.statePath());
+    tool += t;
+    state.SetIterationTime(t);
+  }
+  return {tool, base};
 }
 
 const std::vector<std::string> kQuery = {"get", "ldev", "-ldev_id", "5", "-IM3532", "-s", kSerial};
 
 void BM_SingleLdevQuery(benchmark::State& state) {
   auto fx = array(static_cast<int>(state.range(0)));
-  const std::string raidcom = ccisim::toolDir() + "raidcom";
-  double tool = 0, base = 0;
-  for (auto _ : state) {
-    base += timedRun("/bin/true", {}, fx->statePath());
-    double t = timedRun(raidcom, kQuery, fx->statePath());
-    tool += t;
-    state.SetIterationTime(t);
-  }
+  const auto [tool, base] = rounds(state, *fx, kQuery);
   std::vector<ccisim::JournalEntry> j = fx->journal();
   state.counters["ratio"] = tool / base;
   state.counters["state_writes"] = j.empty() ? -1 : j.back().stateWrites;
@@ -140,6 +158,47 @@ void BM_FullListing(benchmark::State& state) {
   state.counters["state_writes"] = j.empty() ? -1 : j.back().stateWrites;
 }
 BENCHMARK(BM_FullListing)->UseManualTime()->Iterations(5);
+
+// `get ldev -ldev_list <kind>`: kind 0 defined, 1 mapped, 2 unmapped; on an
+// R9 array of range(1) defined LDEVs.
+void BM_LdevList(benchmark::State& state) {
+  static const char* const kKinds[] = {"defined", "mapped", "unmapped"};
+  const char* kind = kKinds[state.range(0)];
+  auto fx = array(static_cast<int>(state.range(1)));
+  const std::vector<std::string> args = {"get",   "ldev",    "-ldev_list", kind,
+                                         "-IM3532", "-s", kSerial};
+  const auto [tool, base] = rounds(state, *fx, args);
+  std::vector<ccisim::JournalEntry> j = fx->journal();
+  const ccisim::JournalEntry* e = j.empty() ? nullptr : &j.back();
+  // Every listed LDEV is one block of lines beginning "Serial#".
+  double rows = -1;
+  if (e != nullptr && e->exitCode == 0) {
+    rows = 0;
+    ccisim::Outcome o = fx->run("raidcom", args);
+    for (size_t pos = 0; (pos = o.out.find("Serial#", pos)) != std::string::npos; ++pos) ++rows;
+  }
+  state.SetLabel(kind);
+  state.counters["ratio"] = tool / base;
+  state.counters["rows"] = rows;
+  state.counters["ms_per_1000_rows"] =
+      rows > 0 ? tool / static_cast<double>(state.iterations()) * 1e6 / rows : -1;
+  state.counters["state_writes"] = e == nullptr ? -1 : e->stateWrites;
+  state.counters["exit"] = e == nullptr ? -1 : e->exitCode;
+}
+BENCHMARK(BM_LdevList)
+    ->Args({0, 10})
+    ->Args({1, 10})
+    ->Args({2, 10})
+    ->ArgNames({"kind", "ldevs"})
+    ->UseManualTime()
+    ->Iterations(100);
+BENCHMARK(BM_LdevList)
+    ->Args({0, 65280})
+    ->Args({1, 65280})
+    ->Args({2, 65280})
+    ->ArgNames({"kind", "ldevs"})
+    ->UseManualTime()
+    ->Iterations(5);
 
 }  // namespace
 

@@ -143,7 +143,12 @@ bool ZRHDSCommandHandler::getReplPairInfoForDevices() {
     logMessage(2, kFn, "Replication CopyGroup-[%s] doesn't exist.", name.c_str());
     return fail(kErrorNoCopyGroup, "Replication CopyGroup-[" + name + "] doesn't exist.");
   }
-  const HDSCopyGroup& copyGroup = copyGroups.front();
+  // A copy group lists one row per device group; only a side created with
+  // a mirror unit shows one (the other prints MU "-"): take the first row
+  // that names an MU, else the first row.
+  const auto withMu = std::find_if(copyGroups.begin(), copyGroups.end(),
+                                   [](const HDSCopyGroup& g) { return g.muNumber >= 0; });
+  const HDSCopyGroup& copyGroup = withMu != copyGroups.end() ? *withMu : copyGroups.front();
   logMessage(1, kFn,
              "Replication CopyGroup-[%s], DeviceGroup-[%s], MirrorUnit-[%d], JournalId-[%d]",
              copyGroup.copyGroupName.c_str(), copyGroup.ldevGroupName.c_str(), copyGroup.muNumber,

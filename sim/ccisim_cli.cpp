@@ -1,6 +1,6 @@
 // `ccisim` started under its own name: create and read a state file by hand
 // (used by the demo), and run a tool without the symlinks.
-#include "sim/ccisim_fixture.h"
+#include "sim/ccisim_model.h"
 #include "sim/ccisim_internal.h"
 #include "sim/ccisim_store.h"
 

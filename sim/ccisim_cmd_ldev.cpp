@@ -70,8 +70,8 @@ void cmdGetStatus(Ctx& c) {
   Opts o;
   if (!parseOpts(c, 2, {}, o) || !requireContext(c, true)) return;
   CommandStatus st = c.s.statusOf(c.in->user, c.a->serial);
+  // The row shows the errors; the query itself succeeds (exit 0).
   c.o.out = renderCommandStatus(st, c.a->serial);
-  if (st.errCnt > 0) c.o.exitCode = kExitGeneric;
 }
 
 void cmdGetLdev(Ctx& c) {
@@ -119,21 +119,28 @@ void cmdGetLdev(Ctx& c) {
   if (!requireContext(c, true)) return;
   std::vector<int> ids;
   if (o.has("-ldev_list")) {
-    c.a->loadLdevs();
     std::set<int> mapped;
     for (int l : pathLdevs(*c.a)) mapped.insert(l);
     if (kind == "undefined") {
+      // Every undefined id is a row: the listing reads the whole range.
+      c.a->loadLdevs();
       for (int id = 0; id <= c.a->maxLdev; ++id) {
         Ldev l = c.a->ldev(id);
         if (!l.defined && (!filter || rsg.count(l.rsgid))) ids.push_back(id);
       }
+    } else if (kind == "mapped") {
+      // The LDEVs behind LU paths, read by id.
+      for (int id : mapped) {
+        Ldev l = c.a->ldev(id);
+        if (l.defined && (!filter || rsg.count(l.rsgid))) ids.push_back(id);
+      }
     } else if (kind != "quorum") {
+      // Defined LDEVs are stored ones: read those, not the id range.
+      c.a->loadStoredLdevs();
       for (const auto& lp : c.a->ldevs) {
         const Ldev& l = lp.second;
         if (!l.defined || (filter && !rsg.count(l.rsgid))) continue;
-        bool m = mapped.count(l.id) != 0;
-        if (kind == "defined" || (kind == "mapped" && m) || (kind == "unmapped" && !m))
-          ids.push_back(l.id);
+        if (kind == "defined" || mapped.count(l.id) == 0) ids.push_back(l.id);
       }
     }
     if (ids.empty()) {
@@ -182,10 +189,9 @@ void cmdAddLdev(Ctx& c) {
   // The array accepts the order and works on it afterwards: what goes wrong
   // then shows only in the command status.
   if (pool != "snap" && !p)
-    return recordStatusError(c, "2e11", "8003", "[EX_CMDRJE] The pool does not exist");
+    return recordStatusError(c, "2E20", "6000", "The pool ID is not installed");
   if (l.defined)
-    return recordStatusError(c, "2e31", "9100",
-                             "[EX_CMDRJE] The requested LDEV is already defined");
+    return recordStatusError(c, "2E31", "9100", "The requested LDEV is already defined");
   l.defined = true;
   l.volType = "OPEN-V-CVS";
   l.capacity = static_cast<uint64_t>(cap);
@@ -341,7 +347,7 @@ void cmdMapUnmapResource(Ctx& c, bool unmap) {
   if (isVsmGroup(*c.a, g)) {
     if (v > 65533)
       return refuse(c, "The virtual LDEV ID is out of range of the virtual storage machine.");
-    c.a->loadLdevs();
+    c.a->loadStoredLdevs();
     for (const auto& lp : c.a->ldevs)
       if (lp.first != id && lp.second.rsgid == l.rsgid && lp.second.vid == v)
         return refuse(c, "The virtual LDEV ID is already used in the virtual storage machine.");

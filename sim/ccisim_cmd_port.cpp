@@ -24,6 +24,15 @@ void cmdGetLun(Ctx& c) {
   c.o.out = renderGetLun(*c.a, port, g->gid);
 }
 
+namespace {
+// "<n>(0x<hex>)": how the tool names an id it chose.
+std::string chosenId(int id) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%d(0x%x)", id, id);
+  return buf;
+}
+}  // namespace
+
 void cmdAddLun(Ctx& c) {
   Opts o;
   if (!parseOpts(c, 2,
@@ -52,6 +61,8 @@ void cmdAddLun(Ctx& c) {
   } else {
     lun = 0;
     while (g->luns.count(lun)) ++lun;
+    // The tool names the LUN it chose, on standard output.
+    c.o.out = "raidcom: LUN " + chosenId(lun) + " will be used for adding.\n";
   }
   g->luns[lun] = id;
 }
@@ -133,6 +144,7 @@ void cmdAddHostGroup(Ctx& c) {
     gid = 1;
     while (p.hostGroups.count(gid)) ++gid;
     if (gid > 254) return refuse(c, "The number of host groups on the port exceeds the maximum.");
+    c.o.out = "raidcom: Host group ID " + chosenId(gid) + " will be used for adding.\n";
   }
   HostGroup g;
   g.gid = gid;

@@ -48,6 +48,11 @@ void cmdGetSnapshot(Ctx& c) {
   int id = -1;
   if (o.has("-ldev_id") && !ldevArg(c, "-ldev_id", o.one("-ldev_id"), id)) return;
   if (!requireContext(c, true)) return;
+  // The whole array: one row per group, no pair shown (so none advances).
+  if (!o.has("-snapshotgroup") && !o.has("-ldev_id")) {
+    c.o.out = renderGetSnapshotGroups(*c.a);
+    return;
+  }
   std::vector<SnapPair> rows;
   std::vector<SnapPair*> sel;
   for (auto& p : c.a->pairs) {

@@ -4,7 +4,7 @@
 #ifndef CCISIM_ENGINE_H
 #define CCISIM_ENGINE_H
 
-#include "sim/ccisim_fixture.h"
+#include "sim/ccisim_render.h"
 #include "sim/ccisim_internal.h"
 
 #include <map>

@@ -1,6 +1,6 @@
 // ccisim: answers as the CCI tool it is started as (see ccisim_fixture.h);
 // started as "ccisim" it is the command-line front end (init, show, ...).
-#include "sim/ccisim_fixture.h"
+#include "sim/ccisim_model.h"
 #include "sim/ccisim_internal.h"
 
 #include <chrono>

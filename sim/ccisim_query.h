@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "sim/ccisim_fixture.h"
+#include "sim/ccisim_model.h"
 
 namespace ccisim {
 

@@ -10,7 +10,7 @@
 //   ldev pool pair port hostgroup lun rg copygroup rpair   (each names its array)
 //   fault      one injected fault with its counters
 // Unknown keys are ignored; a missing key takes the model's default.
-#include "sim/ccisim_fixture.h"
+#include "sim/ccisim_model.h"
 #include "sim/ccisim_internal.h"
 
 #include <sstream>
@@ -111,6 +111,11 @@ void addArrayContents(std::vector<Record>& out, const Array& a) {
     y.add("usage", p.usage);
     y.add("threshold", p.threshold);
     y.add("pt", p.pt);
+    y.add("volumes", p.volumes);
+    y.add("firstLdev", p.firstLdev);
+    y.add("vcap", p.vcap);
+    y.add("type", p.type);
+    y.add("pm", p.pm);
     out.push_back(y);
   }
   for (const auto& p : a.pairs) {
@@ -155,6 +160,11 @@ void addArrayContents(std::vector<Record>& out, const Array& a) {
     y.add("ldevGroup", g.ldevGroup);
     y.add("mu", g.mu);
     y.add("jid", g.jid);
+    // Further device groups: "name/mu/jid" items.
+    std::vector<std::string> more;
+    for (const CopyGroup::LdevGroup& d : g.moreLdevGroups)
+      more.push_back(d.name + "/" + d.mu + "/" + d.jid);
+    y.add("more", encList(more));
     y.add("ctg", g.ctg);
     y.add("qIssued", g.qIssued);
     y.add("qCommitted", g.qCommitted);
@@ -334,6 +344,11 @@ bool applyArrayRecord(State& s, const Record& r, std::string& why) {
     p.usage = num(r, "usage");
     p.threshold = num(r, "threshold", 80);
     p.pt = r.str("pt", p.pt);
+    p.volumes = num(r, "volumes", p.volumes);
+    p.firstLdev = num(r, "firstLdev", p.firstLdev);
+    p.vcap = r.str("vcap", p.vcap);
+    p.type = r.str("type", p.type);
+    p.pm = r.str("pm", p.pm);
     a->pools[p.id] = p;
   } else if (k == "pair") {
     SnapPair p;
@@ -395,6 +410,18 @@ bool applyArrayRecord(State& s, const Record& r, std::string& why) {
     g.ldevGroup = r.str("ldevGroup");
     g.mu = r.str("mu", g.mu);
     g.jid = r.str("jid", g.jid);
+    for (const std::string& item : decList(r.str("more"))) {
+      CopyGroup::LdevGroup d;
+      // The last two '/' end the name and the MU (a name may hold '/').
+      size_t a2 = item.rfind('/');
+      size_t a1 = a2 == std::string::npos || a2 == 0 ? std::string::npos : item.rfind('/', a2 - 1);
+      d.name = a1 == std::string::npos ? item : item.substr(0, a1);
+      if (a1 != std::string::npos) {
+        d.mu = item.substr(a1 + 1, a2 - a1 - 1);
+        d.jid = item.substr(a2 + 1);
+      }
+      g.moreLdevGroups.push_back(d);
+    }
     g.ctg = num(r, "ctg");
     g.qIssued = r.unum("qIssued");
     g.qCommitted = r.unum("qCommitted");

@@ -10,7 +10,7 @@
 //     descriptions).
 // Headers and unread columns follow the real tools where known; they are
 // this simulator's choice.
-#include "sim/ccisim_fixture.h"
+#include "sim/ccisim_render.h"
 #include "sim/ccisim_internal.h"
 
 #include <algorithm>
@@ -104,13 +104,12 @@ std::string renderLdevBlock(const Array& a, const Ldev& l, bool undefinedVolAttr
   s += "CL : 0\n";
   s += kv("VOL_TYPE", l.volType);
   s += "VOL_Capacity(BLK) : " + std::to_string(l.capacity) + "\n";
-  s += "NUM_LDEV : 1\n";
-  s += "LDEVs : " + std::to_string(l.id) + "\n";
   s += "NUM_PORT : " + std::to_string(paths.size()) + "\n";
   s += kv("PORTs", ports);
   s += "F_POOLID : NONE\n";
   s += kv("VOL_ATTR", joinAttrs(l.attrs));
-  s += kv("B_POOLID", l.poolId);
+  // Only a volume of a pool names its pool, as the array prints it.
+  if (!l.poolId.empty() && l.poolId != "NONE") s += kv("B_POOLID", l.poolId);
   s += kv("LDEV_NAMING", l.label);
   s += "STS : NML\n";
   s += "OPE_TYPE : NONE\n";
@@ -152,18 +151,24 @@ std::string renderGetResource(const Array& a, bool keyOpt) {
 }
 
 // ---------------------------------------------------------------------------
+namespace {
+const std::vector<std::string> kSnapshotHeader = {"SnapShot_name", "P/S",  "STAT", "Serial#",
+                                                  "LDEV#",         "MU#",  "P-LDEV#", "PID",
+                                                  "%",             "MODE", "SPLT-TIME"};
+}
+
 std::string renderGetSnapshot(const Array& a, const std::vector<SnapPair>& rowsIn, int svolView) {
   // Nothing selected: no output at all, not even the header, as the real
   // tool answers.
   if (rowsIn.empty()) return "";
   std::vector<std::vector<std::string>> rows;
   for (const SnapPair& p : rowsIn) {
-    // SPLT-TIME: seconds since 1970 in hexadecimal, as the real tool
-    // prints it ("-" until snapshot data is stored). Not read as a value
-    // by the plug-in (column 11 is taken with atoi only).
+    // SPLT-TIME: seconds since 1970 in lower-case hexadecimal, as the real
+    // tool prints it ("-" until snapshot data is stored). Not read as a
+    // value by the plug-in (column 11 is taken with atoi only).
     char split[24] = "-";
     if (p.splitTime > 0)
-      std::snprintf(split, sizeof split, "%llX", static_cast<long long>(p.splitTime));
+      std::snprintf(split, sizeof split, "%llx", static_cast<long long>(p.splitTime));
     bool sside = svolView >= 0 && p.svol == svolView && p.pvol != svolView;
     rows.push_back(
         {p.group, sside ? "S-VOL" : "P-VOL", p.state == "PSUS" && sside ? "SSUS" : p.state,
@@ -171,18 +176,43 @@ std::string renderGetSnapshot(const Array& a, const std::vector<SnapPair>& rowsI
          sside ? std::to_string(p.pvol) : (p.svol >= 0 ? std::to_string(p.svol) : "-"),
          std::to_string(p.poolId), std::to_string(p.progress), p.ctg ? "G---" : "----", split});
   }
-  return formatTable({"SnapShot_name", "P/S", "STAT", "Serial#", "LDEV#", "MU#", "P-LDEV#", "PID",
-                      "%", "MODE", "SPLT-TIME"},
-                     rows);
+  return formatTable(kSnapshotHeader, rows);
+}
+
+std::string renderGetSnapshotGroups(const Array& a) {
+  // One row per group, in the order the groups were made (that of their
+  // oldest pair); the pair columns print "-" and MODE "----", also for a
+  // consistency group (the array shows "G---" only on its pairs' rows).
+  std::vector<const SnapPair*> first;
+  for (const SnapPair& p : a.pairs) {
+    bool seen = false;
+    for (const SnapPair*& f : first)
+      if (f->group == p.group) {
+        seen = true;
+        if (p.seq < f->seq) f = &p;
+      }
+    if (!seen) first.push_back(&p);
+  }
+  if (first.empty()) return "";
+  std::sort(first.begin(), first.end(),
+            [](const SnapPair* x, const SnapPair* y) { return x->seq < y->seq; });
+  std::vector<std::vector<std::string>> rows;
+  for (const SnapPair* p : first)
+    rows.push_back({p->group, "-", "-", a.serial, "-", "-", "-", "-", "-", "----", "-"});
+  return formatTable(kSnapshotHeader, rows);
 }
 
 std::string renderGetPool(const Array& a) {
   std::vector<std::vector<std::string>> rows;
   for (const auto& pp : a.pools) {
     const Pool& p = pp.second;
-    rows.push_back({std::to_string(p.id), p.status, std::to_string(p.usage), p.name, a.serial, "1",
-                    std::to_string(61440 + p.id), std::to_string(p.threshold), "-", "OPEN", "N",
-                    p.pt});
+    // Pool ids print with three digits ("001"), as the real tool does.
+    char pid[16];
+    std::snprintf(pid, sizeof pid, "%03d", p.id);
+    rows.push_back({pid, p.status, std::to_string(p.usage), p.name, a.serial,
+                    std::to_string(p.volumes),
+                    std::to_string(p.firstLdev >= 0 ? p.firstLdev : 61440 + p.id),
+                    std::to_string(p.threshold), p.vcap, p.type, p.pm, p.pt});
   }
   return formatTable({"PID", "POLS", "U(%)", "POOL_NAME", "Seq#", "Num", "LDEV#", "H(%)", "VCAP(%)",
                       "TYPE", "PM", "PT"},
@@ -206,35 +236,48 @@ std::string renderRaidqryList(const State& s, const std::vector<std::string>& se
       std::vector<bool>(8, true), 1);
 }
 
-std::string renderRaidqryHelp(const std::string& cciVersion) {
-  return "Model  : CCI/Linux/x64\n"
+std::string renderRaidqryHelp(const std::string& cciVersion, const std::string& instance) {
+  return "Model  : RAID-Manager/Linux/x64\n"
          "Ver&Rev: " +
          cciVersion +
          "\n"
-         "Usage  : raidqry [options] for HORC\n"
-         "  -h             Help/Usage\n"
-         "  -q             Quit(Return to main())\n"
-         "  -z             Set the interactive mode\n"
-         "  -l             Local query\n"
-         "  -r <group>     Remote query\n"
-         "  -f             Display for floatable host\n";
+         "Usage  : raidqry [options] for HORC[" +
+         instance +
+         "]\n"
+         " -h     Help/Usage\n"
+         " -I[#]  Set to HORCMINST#\n"
+         " -IH[#] or -ITC[#] Set to HORC mode [and HORCMINST#]\n"
+         " -IM[#] or -ISI[#] Set to MRCF mode [and HORCMINST#]\n"
+         " -z     Set to the interactive mode\n"
+         " -zx    Set to the interactive mode and HORCM monitoring\n"
+         " -q     Quit(Return to main())\n"
+         " -g            Specify for getting all group name on local\n"
+         " -l            Specify the local query\n"
+         " -lm           Specify the local query with full micro version\n"
+         " -r <group>    Specify the remote query\n"
+         " -f            Specify display for floatable host\n";
 }
 
 std::string renderCommandStatus(const CommandStatus& in, const std::string& serial) {
   char handle[16];
-  std::snprintf(handle, sizeof handle, "%04x", in.handle & 0xffff);
+  std::snprintf(handle, sizeof handle, "%04X", in.handle & 0xffff);
   return formatTable(
       {"HANDLE", "SSB1", "SSB2", "ERR_CNT", "Serial#", "Description"},
       {{handle, in.ssb1, in.ssb2, std::to_string(in.errCnt), serial, in.description}});
 }
 
 namespace {
-const std::vector<std::string> kScanHeader = {"Port#", "/ALPA/C", "",       "TID#", "LU#",
-                                              "Seq#",  "Num",     "LDEV#",  "P/S",  "Status",
-                                              "Fence", "P-Seq#",  "P-LDEV#"};
+// The header word "/ALPA/C" covers two data fields (ALPA and C), hence the
+// empty word after it that keeps the columns over their data.
+std::vector<std::string> scanHeader(bool external) {
+  return {"PORT#", "/ALPA/C", "",        "TID#",   "LU#",
+          "Seq#",  "Num",     "LDEV#",   "P/S",    "Status",
+          "Fence", external ? "E-Seq#" : "P-Seq#", external ? "E-LDEV#" : "P-LDEV#"};
 }
+}  // namespace
 
-std::string renderRaidscanPort(const Array& a, const std::string& port, int gid, int mu) {
+std::string renderRaidscanPort(const Array& a, const std::string& port, int gid, int mu,
+                               bool external) {
   std::vector<std::vector<std::string>> rows;
   const HostGroup* g = a.hostGroup(port, gid);
   if (g) {
@@ -246,14 +289,21 @@ std::string renderRaidscanPort(const Array& a, const std::string& port, int gid,
           port + "-" + std::to_string(gid), "ef",     "0", "0",
           std::to_string(l.first),          a.serial, "1", std::to_string(l.second)};
       if (rp) {
-        row.insert(row.end(), {rp->role, rp->status, rp->fence, rp->rcuSerial, rp->partner});
+        row.insert(row.end(), {rp->role, rp->status, rp->fence});
       } else {
-        row.insert(row.end(), {"SMPL", "-", "-", "-", "-"});
+        row.insert(row.end(), {"SMPL", "-", "-"});
       }
+      // -fe: the external volume behind the LU (none is modelled).
+      if (external)
+        row.insert(row.end(), {"-", "-"});
+      else if (rp)
+        row.insert(row.end(), {rp->rcuSerial, rp->partner});
+      else
+        row.insert(row.end(), {"-", "-"});
       rows.push_back(row);
     }
   }
-  return formatTable(kScanHeader, rows);
+  return formatTable(scanHeader(external), rows);
 }
 
 std::string renderRaidscanPdg(const Array& a, int ldev) {
@@ -261,13 +311,17 @@ std::string renderRaidscanPdg(const Array& a, int ldev) {
   for (const PathRef& p : pathsOf(a, ldev))
     rows.push_back({p.port + "-" + std::to_string(p.gid), "ef", "0", "0", std::to_string(p.lun),
                     a.serial, "1", std::to_string(ldev), "SMPL", "-", "-", "-", "-"});
-  return formatTable(kScanHeader, rows);
+  return formatTable(scanHeader(false), rows);
 }
 
 std::string renderCopyGroups(const Array& a) {
+  // One row per device group of each copy group.
   std::vector<std::vector<std::string>> rows;
-  for (const auto& g : a.copyGroups)
+  for (const auto& g : a.copyGroups) {
     rows.push_back({g.second.name, g.second.ldevGroup, g.second.mu, g.second.jid, a.serial});
+    for (const CopyGroup::LdevGroup& d : g.second.moreLdevGroups)
+      rows.push_back({g.second.name, d.name, d.mu, d.jid, a.serial});
+  }
   return formatTable({"COPY_GROUP", "LDEV_GROUP", "MU#", "JID#", "Serial#"}, rows);
 }
 
@@ -295,7 +349,8 @@ std::string renderGetLun(const Array& a, const std::string& port, int gid) {
   if (g)
     for (const auto& l : g->luns)
       rows.push_back({port, std::to_string(gid), g->mode, std::to_string(l.first), "1",
-                      std::to_string(l.second), "-", a.serial, g->hmoBits});
+                      std::to_string(l.second), a.ldev(l.second).hasAttr("CMD") ? "CM" : "-",
+                      a.serial, g->hmoBits});
   return formatTable({"PORT", "GID", "HMD", "LUN", "NUM", "LDEV", "CM", "Serial#", "HMO_BITs"},
                      rows);
 }

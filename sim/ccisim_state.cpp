@@ -4,7 +4,7 @@
 // per line, "<kind> key=value key=value ...", values percent-encoded (blank,
 // tab, line ends, '%', '=', ',' as %XX), lists as "<count>:" followed by the
 // items joined by ','. The kinds are listed in ccisim_records.cpp.
-#include "sim/ccisim_fixture.h"
+#include "sim/ccisim_model.h"
 #include "sim/ccisim_internal.h"
 #include "sim/ccisim_store.h"
 
@@ -292,6 +292,10 @@ Ldev& Array::ldevRef(int id) {
 
 void Array::loadLdevs(int first, int last) const {
   if (source) source->fetchLdevs(serial, first, last < 0 ? maxLdev : last, ldevs);
+}
+
+void Array::loadStoredLdevs() const {
+  if (source) source->fetchStoredLdevs(serial, ldevs);
 }
 
 const ResourceGroup* Array::groupById(int id) const {

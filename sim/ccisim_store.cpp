@@ -217,6 +217,10 @@ void Store::fetchLdevs(const std::string& serial, int first, int last, std::map<
     }
 }
 
+void Store::fetchStoredLdevs(const std::string& serial, std::map<int, Ldev>& into) {
+  fetchLdevs(serial, 0, kWholeArray, into);
+}
+
 int Store::save(const State& s, std::string& why) {
   int writes = 0;
   std::map<Key, std::pair<int, std::string>> now;

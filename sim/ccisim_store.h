@@ -13,7 +13,7 @@
 #ifndef CCISIM_STORE_H
 #define CCISIM_STORE_H
 
-#include "sim/ccisim_fixture.h"
+#include "sim/ccisim_model.h"
 #include "sim/ccisim_internal.h"
 
 #include <map>
@@ -61,6 +61,7 @@ class Store : public LdevSource {
   bool fetchLdev(const std::string& serial, int id, Ldev& out) override;
   void fetchLdevs(const std::string& serial, int first, int last,
                   std::map<int, Ldev>& into) override;
+  void fetchStoredLdevs(const std::string& serial, std::map<int, Ldev>& into) override;
 
  private:
   explicit Store(sqlite3* db) : db_(db) {}

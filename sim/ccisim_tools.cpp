@@ -17,10 +17,16 @@ using namespace detail;
 // ---------------------------------------------------------------------------
 // raidqry, raidscan, pairsyncwait.
 
+// The instance `raidqry -h` names: $HORCMINST, else 0.
+std::string helpInstance() {
+  const char* v = std::getenv("HORCMINST");
+  return v && isDigits(v) ? std::string(v) : std::string("0");
+}
+
 void runRaidqry(Ctx& c) {
   if (!extractCommon(c, 0)) return;
   if (c.rest.size() == 1 && c.rest[0] == "-h" && c.inst.empty() && c.serial.empty()) {
-    c.o.out = renderRaidqryHelp(c.s.cciVersion);
+    c.o.out = renderRaidqryHelp(c.s.cciVersion, helpInstance());
     return;
   }
   if (c.rest.empty() || c.rest[0] != "-l") return unknownOption(c, c.rest.empty() ? "" : c.rest[0]);
@@ -37,6 +43,7 @@ void runRaidscan(Ctx& c) {
                  {{"-p", 1, 1, false},
                   {"-CLI", 0, 0, false},
                   {"-m", 1, 1, false},
+                  {"-fe", 0, 0, false},
                   {"-pdg", 1, 1, false},
                   {"-x", 2, 2, false}},
                  o))
@@ -52,6 +59,7 @@ void runRaidscan(Ctx& c) {
   if (o.has("-p") == o.has("-pdg")) return missingArg(c, "-p or -pdg");
   if (o.has("-pdg")) {
     if (o.has("-m")) return unknownOption(c, "-m");
+    if (o.has("-fe")) return unknownOption(c, "-fe");
     if (!requireContext(c, loginNeeded(c))) return;
     const CommandDevice* d = c.s.commandDevice(o.one("-pdg"));
     if (!d || d->serial != c.a->serial) return noObject(c, "device " + o.one("-pdg"));
@@ -64,8 +72,11 @@ void runRaidscan(Ctx& c) {
   if (!requireContext(c, loginNeeded(c))) return;
   std::string port;
   HostGroup* g;
-  if (!resolveHostGroup(c, {o.one("-p")}, port, g)) return;
-  c.o.out = renderRaidscanPort(*c.a, port, g->gid, static_cast<int>(mu));
+  // Port names are taken in either letter case ("cl1-a-0").
+  std::string p = o.one("-p");
+  for (char& ch : p) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+  if (!resolveHostGroup(c, {p}, port, g)) return;
+  c.o.out = renderRaidscanPort(*c.a, port, g->gid, static_cast<int>(mu), o.has("-fe"));
 }
 
 bool parseHex(const std::string& t, uint64_t& v) {
@@ -103,7 +114,8 @@ void runPairsyncwait(Ctx& c) {
   if (g.pvolStatus != "PAIR") return error(c, kExitBadStatus, "EX_INVVOL", "Invalid volume status");
   bool count = o.has("-fq");
   if (o.has("-nowait")) {
-    c.o.out = renderPairsyncwait(g, g.qIssued, "NOWAIT", count);
+    // With -m: the marker given, as the tool prints it.
+    c.o.out = renderPairsyncwait(g, o.has("-m") ? marker : g.qIssued, "NOWAIT", count);
     ++g.qIssued;  // host writes go on
     return;
   }

@@ -161,7 +161,7 @@ TEST(PortLoginParser, HostileText) {
 
 TEST(CommandDeviceScanParser, FirstDataLineOnly) {
   const std::string hdr =
-      "Port#    /ALPA/C  TID#  LU#  Seq#    Num  LDEV#  P/S   Status  Fence  P-Seq#  P-LDEV#\n";
+      "PORT#    /ALPA/C  TID#  LU#  Seq#    Num  LDEV#  P/S   Status  Fence  P-Seq#  P-LDEV#\n";
   struct Case {
     const char* what;
     std::string text;
@@ -457,7 +457,7 @@ TEST_F(PortOps, HostGroupOfCommandDevice) {
   EXPECT_EQ(bed.errorText(), "No command device found for the host.");
   EXPECT_TRUE(bed.recorder.lines().empty());
 
-  const std::string hdr = "Port# /ALPA/C TID# LU# Seq# Num LDEV# P/S Status Fence P-Seq# P-LDEV#\n";
+  const std::string hdr = "PORT# /ALPA/C TID# LU# Seq# Num LDEV# P/S Status Fence P-Seq# P-LDEV#\n";
   bed.recorder.on("-pdg",
                   HDSRecordingRunner::ok(hdr + "CL1-A-0 ef 0 0 5 412345 1 2047 SMPL - - - -\n"
                                                "CL2-B-3 e8 0 0 5 412345 1 2047 SMPL - - - -\n"));

@@ -18,7 +18,7 @@ namespace {
 using namespace hdsparse;
 
 const char kScanHeader[] =
-    "Port#    /ALPA/C  TID#  LU#  Seq#    Num  LDEV#  P/S    Status  Fence  P-Seq#  P-LDEV#\n";
+    "PORT#    /ALPA/C  TID#  LU#  Seq#    Num  LDEV#  P/S    Status  Fence  P-Seq#  P-LDEV#\n";
 
 struct PairRow {
   const char* column6;

@@ -490,8 +490,12 @@ TEST(SnapshotSimulator, PairLifeCycle) {
   ASSERT_EQ(impl.deleteSnapshot("256", "3"), 0) << bed.errorText();
   rows.clear();
   ASSERT_EQ(impl.getSnapshotGroupList(rows, "", true), 0) << "the whole array";
+  // One row per group, its pair columns "-" as the array prints them.
   ASSERT_EQ(rows.size(), 1u);
-  EXPECT_EQ(rows[0].ldevId, "257");
+  EXPECT_EQ(rows[0].snapshotGroupName, "QB_g$1");
+  EXPECT_EQ(rows[0].ldevId, "-");
+  EXPECT_EQ(rows[0].muNumber, "");
+  EXPECT_EQ(rows[0].status, "-");
   EXPECT_EQ(impl.deleteSnapshot("256", "3"), 1) << "gone already";
 
   EXPECT_EQ(sim.journal("raidcom", "add snapshot").size(), 2u);

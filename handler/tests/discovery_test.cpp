@@ -222,6 +222,55 @@ TEST_F(HandlerDiscovery, ReplicationMirrorUnitMustHoldEverySourceInPair) {
   }
 }
 
+// The array lists a copy group once per device group, and a side made
+// without a mirror unit shows MU "-": the group's MU is the first one named.
+TEST_F(HandlerDiscovery, CopyGroupMirrorUnitIsTheFirstDeviceGroupThatNamesOne) {
+  struct Case {
+    const char* name;
+    std::string firstMu;
+    std::vector<std::pair<std::string, std::string>> more;  // device group, MU
+    bool chosen;
+    const char* refusedMu;  // the MU the refusal names
+  } cases[] = {
+      {"S side first, P side with MU 1", "-", {{"dgP", "h1"}}, true, ""},
+      {"P side first with MU 1, S side", "h1", {{"dgS", "-"}}, true, ""},
+      {"first named MU 0 wins over a later MU 1", "-", {{"dgA", "0"}, {"dgB", "h1"}}, false, "0"},
+      {"no side names an MU", "-", {{"dgS", "-"}}, false, "-1"},
+  };
+  source(301);
+  bed.addSources({301}, false);
+  h = bed.handler();
+  pair(301, 1, "PAIR");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    bed.sim.setArray(kSerial, [&](ccisim::Array& a) {
+      ccisim::CopyGroup g;
+      g.name = "cg1";
+      g.ldevGroup = "dg0";
+      g.mu = c.firstMu;
+      g.jid = "-";
+      for (const auto& m : c.more) {
+        ccisim::CopyGroup::LdevGroup d;
+        d.name = m.first;
+        d.mu = m.second;
+        g.moreLdevGroups.push_back(d);
+      }
+      a.copyGroups = {{"cg1", g}};
+    });
+    bed.options.copyGroup = "cg1";
+    bed.snaps[0].rcuBaseDevNo.clear();
+    EXPECT_EQ(c.chosen, h->getReplPairInfoForDevices());
+    if (c.chosen) {
+      EXPECT_EQ(1, bed.snaps[0].replicationMu);
+      EXPECT_EQ("1301", bed.snaps[0].rcuBaseDevNo);
+    } else {
+      EXPECT_EQ(16, error().first);
+      EXPECT_EQ(std::string("CopyGroup-[cg1] with MU-[") + c.refusedMu + "] cannot be used.",
+                error().second);
+    }
+  }
+}
+
 TEST_F(HandlerDiscovery, MissingCopyGroupAndScanFailure) {
   source(301);
   bed.addSources({301}, false);

@@ -169,6 +169,21 @@ TEST_F(Revert, ReconcileTable) {
   EXPECT_FALSE(groups["QB_gone"][std::make_pair(std::string("3"), std::string("300"))]);
   EXPECT_EQ(1u, bed.count("get snapshot -snapshotgroup QB_7"));
 
+  // The whole-array listing shows a group once, whatever its pairs: a group
+  // listing that keeps failing is tried once, and its pairs count as gone.
+  const int failing = bed.sim.addFault(ccisim::Fault::fail(
+      "raidcom", "get snapshot -snapshotgroup QB_7", ccisim::kExitRejected, "failed\n", -1));
+  bed.sim.clearJournal();
+  std::map<std::string, std::map<std::pair<std::string, std::string>, bool>> retried{
+      {"QB_7", {{key(256), true}, {key(258), true}}}};
+  EXPECT_FALSE(h->reconcileSnapDevices(retried));
+  EXPECT_EQ(1u, bed.count("get snapshot -snapshotgroup QB_7")) << "one attempt per group";
+  EXPECT_EQ(62601, Bed::error(*h).first);
+  EXPECT_FALSE(retried["QB_7"][key(256)]);
+  EXPECT_FALSE(retried["QB_7"][key(258)]);
+  EXPECT_EQ(1, bed.sim.fault(failing).fired);
+  bed.sim.clearFaults();
+
   // A failing listing of the whole array changes no flag.
   bed.sim.addFault(ccisim::Fault::fail("raidcom", "get snapshot", 1, "failed\n"));
   std::map<std::string, std::map<std::pair<std::string, std::string>, bool>> kept{

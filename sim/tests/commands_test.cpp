@@ -147,11 +147,11 @@ TEST_F(Commands, AddLdevPreconditionsAndEffect) {
   EXPECT_EQ(0, rc("add ldev -pool snap -ldev_id 256 -capacity 100").exitCode);
   EXPECT_EQ(0, rc("add ldev -pool 9 -ldev_id 300 -capacity 100").exitCode);
   Outcome st = rc("get command_status");
-  EXPECT_EQ(1, st.exitCode);
+  EXPECT_EQ(0, st.exitCode) << "the row shows the errors; the query succeeds";
   ASSERT_EQ(2u, lines(st.out).size());
   EXPECT_EQ("2", split(lines(st.out)[1])[3]);
   EXPECT_NE(std::string::npos, st.out.find("already defined"));
-  EXPECT_EQ(std::string::npos, st.out.find("pool does not exist"));
+  EXPECT_EQ(std::string::npos, st.out.find("pool ID is not installed"));
   ASSERT_EQ(0, rc("reset command_status").exitCode);
   EXPECT_EQ(0, rc("get command_status").exitCode);
   EXPECT_EQ(kExitInvalidArg, rc("add ldev -pool snap -ldev_id 300 -capacity 0").exitCode);
@@ -403,12 +403,15 @@ TEST_F(Commands, CreateResyncRestoreSplitTransitions) {
   fx.setPairTiming(kSerial, t);
   ASSERT_EQ(0, rc("modify snapshot -ldev_id 257 -mirror_id 3 -snapshot_data restore").exitCode);
   rc("get snapshot");
+  EXPECT_EQ("RCPY", array().pair(257, m1)->state)
+      << "the whole-array listing shows groups, not pairs: the pair does not advance";
+  rc("get snapshot -ldev_id 257");
   EXPECT_EQ("PSUE", array().pair(257, m1)->state);
   fx.setPairState(kSerial, 257, m1, "PSUS");
   t.restorePolls = -1;
   fx.setPairTiming(kSerial, t);
   rc("modify snapshot -ldev_id 257 -mirror_id 3 -snapshot_data restore");
-  for (int i = 0; i < 5; ++i) rc("get snapshot");
+  for (int i = 0; i < 5; ++i) rc("get snapshot -ldev_id 257");
   EXPECT_EQ("RCPY", array().pair(257, m1)->state);
   EXPECT_EQ(kExitNoObject,
             rc("modify snapshot -snapshotgroup NOPE -snapshot_data create").exitCode);

@@ -179,17 +179,17 @@ TEST_F(Faults, GarbledOutputs) {
        }},
       {"leadingBlanks",
        [&](const std::string& s) {
-         return s.rfind("   PID", 0) == 0 && s.find("\n   5 ") != std::string::npos;
+         return s.rfind("   PID", 0) == 0 && s.find("\n   005 ") != std::string::npos;
        }},
       {"rightAligned",
        [&](const std::string& s) {
-         return s.rfind("PID", 0) == 0 && s.find("\n   5 ") != std::string::npos;
+         return s.rfind("PID", 0) == 0 && s.find("\n   005 ") != std::string::npos;
        }},
       {"trailingBlanks",
-       [&](const std::string& s) { return s.find("HTI  \n") != std::string::npos; }},
+       [&](const std::string& s) { return s.find("TI  \n") != std::string::npos; }},
       {"crlf",
        [&](const std::string& s) {
-         return s.find("HTI\r\n") != std::string::npos && s.back() == '\n';
+         return s.find("TI\r\n") != std::string::npos && s.back() == '\n';
        }},
       {"empty", [&](const std::string& s) { return s.empty(); }},
       {"randomBytes",

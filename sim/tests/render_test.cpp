@@ -91,13 +91,10 @@ TEST(Render, GetLdevBlocksExactly) {
       "CL : 0\n"
       "VOL_TYPE : OPEN-V-CVS\n"
       "VOL_Capacity(BLK) : 2097152\n"
-      "NUM_LDEV : 1\n"
-      "LDEVs : 4096\n"
       "NUM_PORT : 2\n"
       "PORTs : CL1-A-1 3 QB_PRE_SNAP_HOST_GROUP : CL2-B-12 0 hg db 01\n"
       "F_POOLID : NONE\n"
       "VOL_ATTR : CVS : VVOL\n"
-      "B_POOLID : NONE\n"
       "LDEV_NAMING : QB_SVOL_db01\n"
       "STS : NML\n"
       "OPE_TYPE : NONE\n"
@@ -140,9 +137,9 @@ TEST(Render, TablesKeepTheirColumns) {
   std::vector<std::string> snap = lines(renderGetSnapshot(a, a.pairs));
   ASSERT_EQ(2u, snap.size());
   EXPECT_EQ((std::vector<std::string>{"QB_12_5_1F_6571A2C0", "P-VOL", "PSUS", "412345", "256", "3",
-                                      "4096", "5", "100", "----", "657408C0"}),
+                                      "4096", "5", "100", "----", "657408c0"}),
             split(snap[1]))
-      << "SPLT-TIME in hexadecimal (1702103232)";
+      << "SPLT-TIME in lower-case hexadecimal (1702103232)";
 
   // The real tool's layout: rows right-aligned, so they begin with blanks.
   EXPECT_EQ(
@@ -169,8 +166,9 @@ TEST(Render, TablesKeepTheirColumns) {
   EXPECT_EQ("412345", port[9]);
   EXPECT_EQ("50060e8007dd3300", port[10]);
   std::vector<std::string> pool = split(lines(renderGetPool(a))[1]);
-  EXPECT_EQ((std::vector<std::string>{"5", "POLN", "12", "TIPOOL01"}),
-            std::vector<std::string>(pool.begin(), pool.begin() + 4));
+  EXPECT_EQ((std::vector<std::string>{"005", "POLN", "12", "TIPOOL01"}),
+            std::vector<std::string>(pool.begin(), pool.begin() + 4))
+      << "pool ids with three digits";
   EXPECT_EQ("80", pool[7]);
   std::vector<std::string> pdg = lines(renderRaidscanPdg(a, 4096));
   ASSERT_EQ(3u, pdg.size());
@@ -323,6 +321,10 @@ TEST(StateText, RoundTripsHostileValues) {
   s.status("u=1", "412345").description = "[EX_CMDRJE] text, with = signs";
   s.arrays["412345"] = sampleArray();
   s.arrays["412345"].ldevs[4096].label = "lab:el with blanks";
+  CopyGroup::LdevGroup side;
+  side.name = "DG/S, side";
+  s.arrays["412345"].copyGroups["CG_UR01"].moreLdevGroups = {side, {"DG_P2", "0", "5"}};
+  s.arrays["412345"].pools[5].vcap = "- 0";
   Fault f = Fault::fail("raidcom", "add ldev", 221, "raidcom: [EX_CMDRJE] x\nCAUSE : y\n", -1);
   f.id = 7;
   s.faults.push_back(f);
@@ -334,6 +336,15 @@ TEST(StateText, RoundTripsHostileValues) {
   EXPECT_EQ("p a%ss,w\nord", back.users["u=1"]);
   EXPECT_EQ((std::vector<std::string>{"/dev/sdc", "", "a,b"}), back.instances[3532].devices);
   EXPECT_EQ("lab:el with blanks", back.array("412345")->ldev(4096).label);
+  const std::vector<CopyGroup::LdevGroup>& more =
+      back.array("412345")->copyGroups["CG_UR01"].moreLdevGroups;
+  ASSERT_EQ(2u, more.size());
+  EXPECT_EQ("DG/S, side", more[0].name);
+  EXPECT_EQ("-", more[0].mu);
+  EXPECT_EQ("DG_P2", more[1].name);
+  EXPECT_EQ("0", more[1].mu);
+  EXPECT_EQ("5", more[1].jid);
+  EXPECT_EQ("- 0", back.array("412345")->pools[5].vcap);
   EXPECT_EQ("RMI User Program", back.array("412345")->resourceGroups["VSM 1 group"].lockHost);
   EXPECT_EQ("raidcom: [EX_CMDRJE] x\nCAUSE : y\n", back.faults[0].err);
   EXPECT_FALSE(parseState("ldev serial=1 id=2\n", back, &why)) << "record of an unknown array";
