@@ -14,6 +14,7 @@
 #include "sim/ccisim_internal.h"
 
 #include <sstream>
+#include <utility>
 
 namespace ccisim {
 namespace detail {
@@ -36,7 +37,7 @@ void addInstance(std::vector<Record>& out, const Instance& i) {
   x.add("user", i.user);
   x.add("loggedIn", i.loggedIn);
   x.add("ttl", i.loginTtl);
-  out.push_back(x);
+  out.push_back(std::move(x));
 }
 
 void addArrayRecord(std::vector<Record>& out, const Array& a) {
@@ -52,10 +53,10 @@ void addArrayRecord(std::vector<Record>& out, const Array& a) {
   x.add("restorePolls", a.timing.restorePolls);
   x.add("restorePsue", a.timing.restoreEndsPsue);
   x.add("gv", a.globalVirtualization);
-  out.push_back(x);
+  out.push_back(std::move(x));
 }
 
-void addPorts(std::vector<Record>& out, const Array& a) {
+void addPorts(std::vector<Record>& out, const Array& a, const RecordFilter* skip) {
   for (const auto& pp : a.ports) {
     const Port& p = pp.second;
     Record y = rec("port");
@@ -65,7 +66,7 @@ void addPorts(std::vector<Record>& out, const Array& a) {
     y.add("wwn", p.wwn);
     y.add("logins", encList(p.loginWwns));
     y.add("rsgid", p.rsgid);
-    out.push_back(y);
+    out.push_back(std::move(y));
     for (const auto& gp : p.hostGroups) {
       const HostGroup& g = gp.second;
       Record z = rec("hostgroup");
@@ -84,7 +85,8 @@ void addPorts(std::vector<Record>& out, const Array& a) {
       }
       z.add("wwns", encList(w));
       z.add("nicks", encList(n));
-      out.push_back(z);
+      out.push_back(std::move(z));
+      if (skip && skip->lunsOf.count(lunCollection(a.serial, p.name, g.gid))) continue;
       for (const auto& lu : g.luns) {
         Record q = rec("lun");
         q.add("serial", a.serial);
@@ -94,13 +96,13 @@ void addPorts(std::vector<Record>& out, const Array& a) {
         q.add("ldev", lu.second);
         auto io = g.hostIo.find(lu.second);
         if (io != g.hostIo.end()) q.add("hostio", io->second);
-        out.push_back(q);
+        out.push_back(std::move(q));
       }
     }
   }
 }
 
-void addArrayContents(std::vector<Record>& out, const Array& a) {
+void addArrayContents(std::vector<Record>& out, const Array& a, const RecordFilter* skip) {
   for (const auto& pp : a.pools) {
     const Pool& p = pp.second;
     Record y = rec("pool");
@@ -116,9 +118,11 @@ void addArrayContents(std::vector<Record>& out, const Array& a) {
     y.add("vcap", p.vcap);
     y.add("type", p.type);
     y.add("pm", p.pm);
-    out.push_back(y);
+    out.push_back(std::move(y));
   }
+  const bool pairs = !(skip && skip->pairsOf.count(a.serial));
   for (const auto& p : a.pairs) {
+    if (!pairs) break;
     Record y = rec("pair");
     y.add("serial", a.serial);
     y.add("group", p.group);
@@ -133,9 +137,9 @@ void addArrayContents(std::vector<Record>& out, const Array& a) {
     y.add("pendTo", p.pendingTo);
     y.add("pendLeft", p.pendingLeft);
     y.add("seq", p.seq);
-    out.push_back(y);
+    out.push_back(std::move(y));
   }
-  addPorts(out, a);
+  addPorts(out, a, skip);
   for (const auto& gp : a.resourceGroups) {
     const ResourceGroup& g = gp.second;
     Record y = rec("rg");
@@ -150,7 +154,7 @@ void addArrayContents(std::vector<Record>& out, const Array& a) {
     y.add("host", g.lockHost);
     y.add("release", g.releaseAfterPolls);
     y.add("releaseAt", static_cast<long long>(g.releaseAtMs));
-    out.push_back(y);
+    out.push_back(std::move(y));
   }
   for (const auto& cp : a.copyGroups) {
     const CopyGroup& g = cp.second;
@@ -175,7 +179,7 @@ void addArrayContents(std::vector<Record>& out, const Array& a) {
     y.add("alwaysTimeout", g.alwaysTimeout);
     y.add("pvolStatus", g.pvolStatus);
     y.add("waitOutcome", g.waitOutcome);
-    out.push_back(y);
+    out.push_back(std::move(y));
   }
   for (const auto& p : a.remotePairs) {
     Record y = rec("rpair");
@@ -187,7 +191,7 @@ void addArrayContents(std::vector<Record>& out, const Array& a) {
     y.add("fence", p.fence);
     y.add("rcu", p.rcuSerial);
     y.add("partner", p.partner);
-    out.push_back(y);
+    out.push_back(std::move(y));
   }
 }
 
@@ -210,7 +214,7 @@ void addFault(std::vector<Record>& out, const Fault& f) {
   y.add("hangMs", f.hangMillis);
   y.add("before", f.hangBefore);
   y.add("garble", f.garble);
-  out.push_back(y);
+  out.push_back(std::move(y));
 }
 
 int num(const Record& r, const char* k, long long def = 0) {
@@ -250,7 +254,15 @@ Ldev ldevFromRecord(const Record& r) {
   return l;
 }
 
+std::string lunCollection(const std::string& serial, const std::string& port, int gid) {
+  return serial + "/" + port + "/" + std::to_string(gid);
+}
+
 std::vector<Record> stateRecords(const State& s, bool withLdevs) {
+  return stateRecords(s, withLdevs, nullptr);
+}
+
+std::vector<Record> stateRecords(const State& s, bool withLdevs, const RecordFilter* skip) {
   std::vector<Record> out;
   Record r = rec("sim");
   r.add("clockMs", static_cast<long long>(s.clockMs));
@@ -263,19 +275,19 @@ std::vector<Record> stateRecords(const State& s, bool withLdevs) {
   r.add("undefinedVolAttr", s.undefinedVolAttr);
   r.add("nextFaultId", s.nextFaultId);
   r.add("nextSeq", s.nextSeq);
-  out.push_back(r);
+  out.push_back(std::move(r));
   for (const auto& u : s.users) {
     Record x = rec("user");
     x.add("name", u.first);
     x.add("hash", u.second);
-    out.push_back(x);
+    out.push_back(std::move(x));
   }
   for (const auto& c : s.commandDevices) {
     Record x = rec("cmddev");
     x.add("path", c.path);
     x.add("serial", c.serial);
     x.add("ldev", c.ldev);
-    out.push_back(x);
+    out.push_back(std::move(x));
   }
   for (const auto& p : s.instances) addInstance(out, p.second);
   for (const auto& p : s.statuses) {
@@ -287,13 +299,13 @@ std::vector<Record> stateRecords(const State& s, bool withLdevs) {
     x.add("ssb2", st.ssb2);
     x.add("desc", st.description);
     x.add("handle", st.handle);
-    out.push_back(x);
+    out.push_back(std::move(x));
   }
   for (const auto& ap : s.arrays) {
     addArrayRecord(out, ap.second);
     if (withLdevs)
       for (const auto& lp : ap.second.ldevs) out.push_back(ldevRecord(ap.first, lp.second));
-    addArrayContents(out, ap.second);
+    addArrayContents(out, ap.second, skip);
   }
   for (const auto& f : s.faults) addFault(out, f);
   return out;

@@ -5,6 +5,9 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <unordered_map>
+
 namespace ccisim {
 namespace detail {
 
@@ -44,6 +47,34 @@ bool run(sqlite3_stmt* st) {
 
 constexpr int kWholeArray = 1 << 30;
 constexpr int kWalPagesKept = 24;
+
+// Every field of a pair; a field added to SnapPair must be compared here,
+// or a save that changes only that field would not store it.
+bool samePair(const SnapPair& a, const SnapPair& b) {
+  return a.group == b.group && a.ctg == b.ctg && a.pvol == b.pvol && a.mu == b.mu &&
+         a.poolId == b.poolId && a.state == b.state && a.svol == b.svol &&
+         a.splitTime == b.splitTime && a.progress == b.progress && a.pendingTo == b.pendingTo &&
+         a.pendingLeft == b.pendingLeft && a.seq == b.seq;
+}
+static_assert(sizeof(SnapPair) == 3 * sizeof(std::string) + 56,
+              "a SnapPair field was added or removed: compare it in samePair");
+
+bool samePairs(const std::vector<SnapPair>& a, const std::vector<SnapPair>& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (!samePair(a[i], b[i])) return false;
+  return true;
+}
+
+// The collection a loaded record belongs to: the serial of a pair record
+// ("<serial>/<pvol>/<mu>"), the host group of a LUN record
+// ("<serial>/<port>/<gid>/<lun>"); empty for the other kinds.
+std::string collectionOf(const std::string& kind, const std::string& key) {
+  if (kind == "pair") return key.substr(0, key.find('/'));
+  if (kind != "lun") return "";
+  const size_t last = key.rfind('/');
+  return last == std::string::npos ? std::string() : key.substr(0, last);
+}
 
 bool sameLdev(const Ldev& a, const Ldev& b) {
   return a.id == b.id && a.defined == b.defined && a.volType == b.volType &&
@@ -150,21 +181,31 @@ bool Store::load(State& s, bool allLdevs, std::string& why) {
   s = State();
   small_.clear();
   read_.clear();
-  sqlite3_stmt* st = prepare("SELECT kind, key, ord, rec FROM obj ORDER BY rank, ord");
+  // Read in the table's own order and sorted here into load order (kind
+  // rank, then ord): cheaper than following the order index row by row.
+  sqlite3_stmt* st = prepare("SELECT kind, key, rank, ord, rec FROM obj");
   if (!st) return (why = sqlite3_errmsg(db_)), false;
+  std::vector<Small> rows;
+  std::vector<std::pair<std::pair<int, int>, size_t>> order;  // (rank, ord) -> row
   int rc;
   while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
-    std::string line = text(st, 3);
-    Record r;
-    if (!parseRecord(line, r) || !applyRecord(s, r, why)) {
-      if (why.empty()) why = "unreadable record " + line;
-      sqlite3_reset(st);
-      return false;
-    }
-    small_[{text(st, 0), text(st, 1)}] = {sqlite3_column_int(st, 2), line};
+    order.push_back({{sqlite3_column_int(st, 2), sqlite3_column_int(st, 3)}, rows.size()});
+    rows.push_back({text(st, 0), text(st, 1), sqlite3_column_int(st, 3), text(st, 4)});
   }
   sqlite3_reset(st);
   if (rc != SQLITE_DONE) return (why = sqlite3_errmsg(db_)), false;
+  std::stable_sort(order.begin(), order.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  small_.reserve(rows.size());
+  Record r;
+  for (const auto& o : order) {
+    Small& row = rows[o.second];
+    if (!parseRecord(row.text, r) || !applyRecord(s, r, why)) {
+      if (why.empty()) why = "unreadable record " + row.text;
+      return false;
+    }
+    small_.push_back(std::move(row));
+  }
   for (auto& ap : s.arrays) {
     ap.second.source = this;
     if (allLdevs) {
@@ -173,7 +214,20 @@ bool Store::load(State& s, bool allLdevs, std::string& why) {
     }
   }
   s.tick = nextTick() - 1;
+  rememberCollections(s);
   return true;
+}
+
+void Store::rememberCollections(const State& s) {
+  pairsAsStored_.clear();
+  lunsAsStored_.clear();
+  for (const auto& ap : s.arrays) {
+    pairsAsStored_[ap.first] = ap.second.pairs;
+    for (const auto& pp : ap.second.ports)
+      for (const auto& gp : pp.second.hostGroups)
+        lunsAsStored_[lunCollection(ap.first, pp.first, gp.first)] = {gp.second.luns,
+                                                                      gp.second.hostIo};
+  }
 }
 
 bool Store::fetchLdev(const std::string& serial, int id, Ldev& out) {
@@ -223,32 +277,76 @@ void Store::fetchStoredLdevs(const std::string& serial, std::map<int, Ldev>& int
 
 int Store::save(const State& s, std::string& why) {
   int writes = 0;
-  std::map<Key, std::pair<int, std::string>> now;
-  int ord = 0;
-  for (const Record& r : stateRecords(s, false))
-    now[{r.kind, recordKey(r)}] = {ord++, formatRecord(r)};
+  // The pairs and LUNs that stayed as stored are not formatted again: their
+  // rows stay. The other records are compared with their stored text.
+  RecordFilter unchanged;
+  for (const auto& ap : s.arrays) {
+    auto stored = pairsAsStored_.find(ap.first);
+    if (stored != pairsAsStored_.end() && samePairs(stored->second, ap.second.pairs))
+      unchanged.pairsOf.insert(ap.first);
+    for (const auto& pp : ap.second.ports)
+      for (const auto& gp : pp.second.hostGroups) {
+        const std::string c = lunCollection(ap.first, pp.first, gp.first);
+        auto luns = lunsAsStored_.find(c);
+        if (luns != lunsAsStored_.end() && luns->second.luns == gp.second.luns &&
+            luns->second.hostIo == gp.second.hostIo)
+          unchanged.lunsOf.insert(c);
+      }
+  }
+  auto kept = [&](const Small& e) {
+    const std::string c = collectionOf(e.kind, e.key);
+    return !c.empty() &&
+           (e.kind == "pair" ? unchanged.pairsOf.count(c) : unchanged.lunsOf.count(c)) != 0;
+  };
+  std::unordered_map<std::string, size_t> storedAt;  // kind + '\n' + key -> index
+  int nextOrd = 0;
+  for (size_t j = 0; j < small_.size(); ++j) {
+    nextOrd = std::max(nextOrd, small_[j].ord + 1);
+    if (!kept(small_[j])) storedAt[small_[j].kind + '\n' + small_[j].key] = j;
+  }
   sqlite3_stmt* put =
       prepare("INSERT OR REPLACE INTO obj(kind, key, rank, ord, rec) VALUES(?1, ?2, ?3, ?4, ?5)");
   sqlite3_stmt* del = prepare("DELETE FROM obj WHERE kind = ?1 AND key = ?2");
-  for (const auto& n : now) {
-    auto old = small_.find(n.first);
-    if (old != small_.end() && old->second.second == n.second.second) continue;
-    bindText(put, 1, n.first.first);
-    bindText(put, 2, n.first.second);
-    sqlite3_bind_int(put, 3, kindRank(n.first.first));
-    sqlite3_bind_int(put, 4, n.second.first);
-    bindText(put, 5, n.second.second);
+  std::vector<bool> stays(small_.size(), false);
+  std::vector<Small> added;
+  for (const Record& r : stateRecords(s, false, &unchanged)) {
+    Small n{r.kind, recordKey(r), 0, formatRecord(r)};
+    auto at = storedAt.find(n.kind + '\n' + n.key);
+    if (at != storedAt.end()) {
+      Small& old = small_[at->second];
+      stays[at->second] = true;
+      if (old.text == n.text) continue;
+      // A changed record keeps its place in the load order.
+      n.ord = old.ord;
+      old.text = n.text;
+    } else {
+      // A new one comes after everything stored.
+      n.ord = nextOrd++;
+    }
+    bindText(put, 1, n.kind);
+    bindText(put, 2, n.key);
+    sqlite3_bind_int(put, 3, kindRank(n.kind));
+    sqlite3_bind_int(put, 4, n.ord);
+    bindText(put, 5, n.text);
     if (!run(put)) return (why = sqlite3_errmsg(db_)), -1;
     ++writes;
+    if (at == storedAt.end()) added.push_back(std::move(n));
   }
-  for (const auto& o : small_) {
-    if (now.count(o.first)) continue;
-    bindText(del, 1, o.first.first);
-    bindText(del, 2, o.first.second);
+  std::vector<Small> left;
+  left.reserve(small_.size() + added.size());
+  for (size_t j = 0; j < small_.size(); ++j) {
+    if (stays[j] || kept(small_[j])) {
+      left.push_back(std::move(small_[j]));
+      continue;
+    }
+    bindText(del, 1, small_[j].kind);
+    bindText(del, 2, small_[j].key);
     if (!run(del)) return (why = sqlite3_errmsg(db_)), -1;
     ++writes;
   }
-  small_ = now;
+  for (Small& n : added) left.push_back(std::move(n));
+  small_ = std::move(left);
+  rememberCollections(s);
   sqlite3_stmt* putL = prepare(
       "INSERT OR REPLACE INTO ldev(serial, id, defined, rsgid, rec) VALUES(?1,?2,?3,?4,?5)");
   sqlite3_stmt* delL = prepare("DELETE FROM ldev WHERE serial = ?1 AND id = ?2");
@@ -293,6 +391,9 @@ bool Store::replace(const State& s, std::string& why) {
   if (!exec("DELETE FROM obj; DELETE FROM ldev;", why)) return false;
   small_.clear();
   read_.clear();
+  // Nothing is stored now: every collection is written.
+  pairsAsStored_.clear();
+  lunsAsStored_.clear();
   return save(s, why) >= 0;
 }
 

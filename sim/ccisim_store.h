@@ -67,12 +67,28 @@ class Store : public LdevSource {
   explicit Store(sqlite3* db) : db_(db) {}
   bool exec(const char* sql, std::string& why);
   sqlite3_stmt* prepare(const char* sql);
-  using Key = std::pair<std::string, std::string>;  // (kind, key)
   sqlite3* db_;
   bool writing_ = false;
   int walPages_ = 0;  // pages in the WAL after the last commit
   std::map<const char*, sqlite3_stmt*> stmts_;
-  std::map<Key, std::pair<int, std::string>> small_;  // -> (ord, text) as loaded
+  // The small records as loaded (or last saved), in load order.
+  struct Small {
+    std::string kind;
+    std::string key;
+    int ord;
+    std::string text;
+  };
+  std::vector<Small> small_;
+  // The collections that hold most records, as loaded (or last saved): a
+  // save formats them only when they changed, so that its cost follows
+  // what a command changed, not the size of the array.
+  std::map<std::string, std::vector<SnapPair>> pairsAsStored_;  // by serial
+  struct Luns {
+    std::map<int, int> luns;
+    std::map<int, int> hostIo;
+  };
+  std::map<std::string, Luns> lunsAsStored_;  // by lunCollection
+  void rememberCollections(const State& s);
   // Every LDEV read, as read; `stored` false: no row (an undefined default).
   struct Read {
     bool stored;
