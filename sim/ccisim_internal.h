@@ -10,8 +10,12 @@
 #include <utility>
 #include <vector>
 
+#include "sim/ccisim_model.h"
+
 namespace ccisim {
 struct Array;
+struct HostGroup;
+struct SnapPair;
 struct Ldev;
 struct State;
 
@@ -61,6 +65,21 @@ std::vector<Record> stateRecords(const State& s, bool withLdevs, const RecordFil
 // The identity of one host group's LUN records: "<serial>/<port>/<gid>", the
 // start of each of their keys.
 std::string lunCollection(const std::string& serial, const std::string& port, int gid);
+
+// The state database keeps the two collections that grow with the array's
+// use in rows of their own (ccisim_store.h): an array's pairs, by ranges of
+// P-VOLs, one line per pair with its place among the array's pairs and the
+// values of its record in their order; and a host group's LU paths,
+// "<lun>:<ldev>" (":<host I/O refusals>" where set) separated by blanks.
+// They hold exactly what the pair and LUN records hold.
+struct OrderedPair {
+  SnapPair pair;
+  long long order = 0;  // the pairs of an array load in ascending order
+};
+std::string encodePairs(const std::vector<std::pair<const SnapPair*, long long>>& pairs);
+bool decodePairs(const std::string& text, std::vector<OrderedPair>& out);
+std::string encodeLuns(const HostGroup& g);
+bool decodeLuns(const std::string& text, HostGroup& g);
 Record ldevRecord(const std::string& serial, const Ldev& l);
 Ldev ldevFromRecord(const Record& r);
 // Adds one record to a state (its array's record first); false with a reason.

@@ -13,7 +13,10 @@
 #include "sim/ccisim_model.h"
 #include "sim/ccisim_internal.h"
 
+#include <charconv>
+#include <cstring>
 #include <sstream>
+#include <string_view>
 #include <utility>
 
 namespace ccisim {
@@ -252,6 +255,133 @@ Ldev ldevFromRecord(const Record& r) {
   l.vid = num(r, "vid", kVidImplicit);
   l.mpBlade = num(r, "mp");
   return l;
+}
+
+namespace {
+
+// A text value of a collection row: never an empty word.
+void putText(std::string& out, const std::string& v) {
+  out += '=';
+  out += enc(v);
+}
+
+}  // namespace
+
+std::string encodePairs(const std::vector<std::pair<const SnapPair*, long long>>& pairs) {
+  std::string out;
+  out.reserve(pairs.size() * 80);
+  for (const auto& o : pairs) {
+    const SnapPair& p = *o.first;
+    out += std::to_string(o.second);
+    out += ' ';
+    putText(out, p.group);
+    out += ' ';
+    out += p.ctg ? '1' : '0';
+    for (long long v : {static_cast<long long>(p.pvol), static_cast<long long>(p.mu),
+                        static_cast<long long>(p.poolId)}) {
+      out += ' ';
+      out += std::to_string(v);
+    }
+    out += ' ';
+    putText(out, p.state);
+    for (long long v : {static_cast<long long>(p.svol), static_cast<long long>(p.splitTime),
+                        static_cast<long long>(p.progress)}) {
+      out += ' ';
+      out += std::to_string(v);
+    }
+    out += ' ';
+    putText(out, p.pendingTo);
+    out += ' ';
+    out += std::to_string(p.pendingLeft);
+    out += ' ';
+    out += std::to_string(p.seq);
+    out += '\n';
+  }
+  return out;
+}
+
+bool decodePairs(const std::string& text, std::vector<OrderedPair>& out) {
+  // Words of one line at a time, read in place.
+  const char* p = text.data();
+  const char* const stop = p + text.size();
+  auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
+  while (p < stop) {
+    const char* eol = static_cast<const char*>(std::memchr(p, '\n', stop - p));
+    if (eol == nullptr) eol = stop;
+    std::string_view w[13];
+    size_t n = 0;
+    for (const char* q = p; q < eol;) {
+      while (q < eol && blank(*q)) ++q;
+      const char* b = q;
+      while (q < eol && !blank(*q)) ++q;
+      if (q == b) continue;
+      if (n == 13) return false;
+      w[n++] = std::string_view(b, static_cast<size_t>(q - b));
+    }
+    p = eol + 1;
+    if (n == 0) continue;
+    if (n != 13) return false;
+    auto text = [](std::string_view v, std::string& into) {
+      if (v.empty() || v[0] != '=') return false;
+      into = dec(std::string(v.substr(1)));
+      return true;
+    };
+    // The rows hold the numbers this encoder wrote: plain decimal.
+    auto number = [](std::string_view v) {
+      long long x = 0;
+      std::from_chars(v.data(), v.data() + v.size(), x);
+      return x;
+    };
+    OrderedPair o;
+    SnapPair& pr = o.pair;
+    o.order = number(w[0]);
+    if (!text(w[1], pr.group) || !text(w[6], pr.state) || !text(w[10], pr.pendingTo)) return false;
+    pr.ctg = w[2] == "1";
+    pr.pvol = static_cast<int>(number(w[3]));
+    pr.mu = static_cast<int>(number(w[4]));
+    pr.poolId = static_cast<int>(number(w[5]));
+    pr.svol = static_cast<int>(number(w[7]));
+    pr.splitTime = number(w[8]);
+    pr.progress = static_cast<int>(number(w[9]));
+    pr.pendingLeft = static_cast<int>(number(w[11]));
+    std::from_chars(w[12].data(), w[12].data() + w[12].size(), pr.seq);
+    out.push_back(std::move(o));
+  }
+  return true;
+}
+
+std::string encodeLuns(const HostGroup& g) {
+  std::string out;
+  out.reserve(g.luns.size() * 12);
+  for (const auto& lu : g.luns) {
+    if (!out.empty()) out += ' ';
+    out += std::to_string(lu.first);
+    out += ':';
+    out += std::to_string(lu.second);
+    // As a LUN record: the host I/O count of the path's LDEV.
+    const auto io = g.hostIo.find(lu.second);
+    if (io != g.hostIo.end()) {
+      out += ':';
+      out += std::to_string(io->second);
+    }
+  }
+  return out;
+}
+
+bool decodeLuns(const std::string& text, HostGroup& g) {
+  for (const std::string& w : words(text)) {
+    const size_t a = w.find(':');
+    if (a == std::string::npos) return false;
+    const size_t b = w.find(':', a + 1);
+    const int lun = static_cast<int>(std::strtoll(w.substr(0, a).c_str(), nullptr, 10));
+    const int ldev = static_cast<int>(
+        std::strtoll(w.substr(a + 1, b == std::string::npos ? std::string::npos : b - a - 1).c_str(),
+                     nullptr, 10));
+    g.luns[lun] = ldev;
+    if (b != std::string::npos)
+      g.hostIo[ldev] = static_cast<int>(std::strtoll(w.substr(b + 1).c_str(), nullptr, 10));
+  }
+  return true;
 }
 
 std::string lunCollection(const std::string& serial, const std::string& port, int gid) {

@@ -13,7 +13,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <sstream>
 #include <unistd.h>
 
 namespace ccisim {
@@ -232,10 +231,18 @@ bool isDigits(const std::string& s) {
 }
 
 std::vector<std::string> words(const std::string& line) {
+  // White space as a stream reads it.
+  auto space = [](char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+  };
   std::vector<std::string> w;
-  std::istringstream in(line);
-  std::string t;
-  while (in >> t) w.push_back(t);
+  size_t i = 0;
+  while (i < line.size()) {
+    while (i < line.size() && space(line[i])) ++i;
+    const size_t b = i;
+    while (i < line.size() && !space(line[i])) ++i;
+    if (i > b) w.emplace_back(line, b, i - b);
+  }
   return w;
 }
 

@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <functional>
 #include <unordered_map>
 
 namespace ccisim {
@@ -48,32 +50,25 @@ bool run(sqlite3_stmt* st) {
 constexpr int kWholeArray = 1 << 30;
 constexpr int kWalPagesKept = 24;
 
-// Every field of a pair; a field added to SnapPair must be compared here,
-// or a save that changes only that field would not store it.
-bool samePair(const SnapPair& a, const SnapPair& b) {
-  return a.group == b.group && a.ctg == b.ctg && a.pvol == b.pvol && a.mu == b.mu &&
-         a.poolId == b.poolId && a.state == b.state && a.svol == b.svol &&
-         a.splitTime == b.splitTime && a.progress == b.progress && a.pendingTo == b.pendingTo &&
-         a.pendingLeft == b.pendingLeft && a.seq == b.seq;
-}
-static_assert(sizeof(SnapPair) == 3 * sizeof(std::string) + 56,
-              "a SnapPair field was added or removed: compare it in samePair");
 
-bool samePairs(const std::vector<SnapPair>& a, const std::vector<SnapPair>& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (!samePair(a[i], b[i])) return false;
-  return true;
-}
+// The rows of the collections: an array's pairs (key: serial), a host
+// group's LU paths (key: lunCollection). They load where the pair and LUN
+// records would.
+const char kPairsKind[] = "pairs";
 
-// The collection a loaded record belongs to: the serial of a pair record
-// ("<serial>/<pvol>/<mu>"), the host group of a LUN record
-// ("<serial>/<port>/<gid>/<lun>"); empty for the other kinds.
-std::string collectionOf(const std::string& kind, const std::string& key) {
-  if (kind == "pair") return key.substr(0, key.find('/'));
-  if (kind != "lun") return "";
-  const size_t last = key.rfind('/');
-  return last == std::string::npos ? std::string() : key.substr(0, last);
+// The identity of a pair within its array: P-VOL and MU.
+uint64_t pairId(const SnapPair& p) {
+  return (static_cast<uint64_t>(static_cast<uint32_t>(p.pvol)) << 32) | static_cast<uint32_t>(p.mu);
+}
+// An array's pairs are kept by ranges of this many P-VOL ids, one row each,
+// so that a change to one pair writes its range only.
+constexpr int kPvolsPerPairRow = 64;
+const char kLunsKind[] = "luns";
+
+int rankOf(const std::string& kind) {
+  if (kind == kPairsKind) return kindRank("pair");
+  if (kind == kLunsKind) return kindRank("lun");
+  return kindRank(kind);
 }
 
 bool sameLdev(const Ldev& a, const Ldev& b) {
@@ -181,6 +176,8 @@ bool Store::load(State& s, bool allLdevs, std::string& why) {
   s = State();
   small_.clear();
   read_.clear();
+  pendingPairs_.clear();
+  pairOrder_.clear();
   // Read in the table's own order and sorted here into load order (kind
   // rank, then ord): cheaper than following the order index row by row.
   sqlite3_stmt* st = prepare("SELECT kind, key, rank, ord, rec FROM obj");
@@ -200,7 +197,7 @@ bool Store::load(State& s, bool allLdevs, std::string& why) {
   Record r;
   for (const auto& o : order) {
     Small& row = rows[o.second];
-    if (!parseRecord(row.text, r) || !applyRecord(s, r, why)) {
+    if (!applyRow(s, row, r, why)) {
       if (why.empty()) why = "unreadable record " + row.text;
       return false;
     }
@@ -213,21 +210,73 @@ bool Store::load(State& s, bool allLdevs, std::string& why) {
       ap.second.source = nullptr;
     }
   }
+  for (auto& pending : pendingPairs_) {
+    std::vector<OrderedPair>& pairs = pending.second;
+    auto before = [](const OrderedPair& x, const OrderedPair& y) { return x.order < y.order; };
+    if (!std::is_sorted(pairs.begin(), pairs.end(), before))
+      std::stable_sort(pairs.begin(), pairs.end(), before);
+    Array* a = s.array(pending.first);
+    std::unordered_map<uint64_t, long long>& order = pairOrder_[pending.first];
+    a->pairs.reserve(a->pairs.size() + pairs.size());
+    for (OrderedPair& o : pairs) {
+      order[pairId(o.pair)] = o.order;
+      a->pairs.push_back(std::move(o.pair));
+    }
+  }
+  pendingPairs_.clear();
   s.tick = nextTick() - 1;
-  rememberCollections(s);
   return true;
 }
 
-void Store::rememberCollections(const State& s) {
-  pairsAsStored_.clear();
-  lunsAsStored_.clear();
-  for (const auto& ap : s.arrays) {
-    pairsAsStored_[ap.first] = ap.second.pairs;
-    for (const auto& pp : ap.second.ports)
-      for (const auto& gp : pp.second.hostGroups)
-        lunsAsStored_[lunCollection(ap.first, pp.first, gp.first)] = {gp.second.luns,
-                                                                      gp.second.hostIo};
+bool Store::applyRow(State& s, const Small& row, Record& scratch, std::string& why) {
+  if (row.kind == kPairsKind) {
+    // "<serial>/<range>": the pairs take their places once every row is in.
+    const std::string serial = row.key.substr(0, row.key.find('/'));
+    if (!s.array(serial)) return (why = "pairs of an unknown array"), false;
+    return decodePairs(row.text, pendingPairs_[serial]);
   }
+  if (row.kind == kLunsKind) {
+    // "<serial>/<port>/<gid>"; a port name holds no '/'.
+    const size_t first = row.key.find('/');
+    const size_t last = row.key.rfind('/');
+    Array* a = first == std::string::npos ? nullptr : s.array(row.key.substr(0, first));
+    HostGroup* g = a == nullptr || last == first
+                       ? nullptr
+                       : a->hostGroup(row.key.substr(first + 1, last - first - 1),
+                                      std::atoi(row.key.c_str() + last + 1));
+    if (!g) return (why = "LU paths of an unknown host group"), false;
+    return decodeLuns(row.text, *g);
+  }
+  return parseRecord(row.text, scratch) && applyRecord(s, scratch, why);
+}
+
+void Store::savePairRows(const std::string& serial, const std::vector<SnapPair>& pairs,
+                         std::vector<Small>& rows) {
+  std::unordered_map<uint64_t, long long>& order = pairOrder_[serial];
+  // Each pair keeps its place number; a new one comes after all. Should
+  // the pairs no longer stand in the order of their numbers, all are
+  // numbered again (and so written again).
+  long long next = 0;
+  for (const auto& o : order) next = std::max(next, o.second + 1);
+  std::vector<long long> places(pairs.size());
+  bool ascending = true;
+  for (size_t i = 0; i < pairs.size(); ++i) {
+    const auto it = order.find(pairId(pairs[i]));
+    places[i] = it != order.end() ? it->second : next++;
+    ascending = ascending && (i == 0 || places[i - 1] < places[i]);
+  }
+  if (!ascending) {
+    for (size_t i = 0; i < places.size(); ++i) places[i] = static_cast<long long>(i);
+  }
+  std::map<int, std::vector<std::pair<const SnapPair*, long long>>> ranges;
+  order.clear();
+  for (size_t i = 0; i < pairs.size(); ++i) {
+    ranges[pairs[i].pvol / kPvolsPerPairRow].push_back({&pairs[i], places[i]});
+    order[pairId(pairs[i])] = places[i];
+  }
+  for (const auto& range : ranges)
+    rows.push_back({kPairsKind, serial + "/" + std::to_string(range.first), 0,
+                    encodePairs(range.second)});
 }
 
 bool Store::fetchLdev(const std::string& serial, int id, Ldev& out) {
@@ -277,40 +326,37 @@ void Store::fetchStoredLdevs(const std::string& serial, std::map<int, Ldev>& int
 
 int Store::save(const State& s, std::string& why) {
   int writes = 0;
-  // The pairs and LUNs that stayed as stored are not formatted again: their
-  // rows stay. The other records are compared with their stored text.
-  RecordFilter unchanged;
-  for (const auto& ap : s.arrays) {
-    auto stored = pairsAsStored_.find(ap.first);
-    if (stored != pairsAsStored_.end() && samePairs(stored->second, ap.second.pairs))
-      unchanged.pairsOf.insert(ap.first);
-    for (const auto& pp : ap.second.ports)
-      for (const auto& gp : pp.second.hostGroups) {
-        const std::string c = lunCollection(ap.first, pp.first, gp.first);
-        auto luns = lunsAsStored_.find(c);
-        if (luns != lunsAsStored_.end() && luns->second.luns == gp.second.luns &&
-            luns->second.hostIo == gp.second.hostIo)
-          unchanged.lunsOf.insert(c);
-      }
-  }
-  auto kept = [&](const Small& e) {
-    const std::string c = collectionOf(e.kind, e.key);
-    return !c.empty() &&
-           (e.kind == "pair" ? unchanged.pairsOf.count(c) : unchanged.lunsOf.count(c)) != 0;
-  };
   std::unordered_map<std::string, size_t> storedAt;  // kind + '\n' + key -> index
   int nextOrd = 0;
   for (size_t j = 0; j < small_.size(); ++j) {
     nextOrd = std::max(nextOrd, small_[j].ord + 1);
-    if (!kept(small_[j])) storedAt[small_[j].kind + '\n' + small_[j].key] = j;
+    storedAt[small_[j].kind + '\n' + small_[j].key] = j;
   }
+  std::vector<bool> stays(small_.size(), false);
+  // Pairs and LU paths go in rows of their own (left out of the per-object
+  // records); like every record, a row is written only when its text
+  // changed.
+  RecordFilter inRows;
+  std::vector<Small> now;
+  for (const auto& ap : s.arrays) {
+    const Array& a = ap.second;
+    inRows.pairsOf.insert(ap.first);
+    savePairRows(ap.first, a.pairs, now);
+    for (const auto& pp : a.ports)
+      for (const auto& gp : pp.second.hostGroups) {
+        const std::string c = lunCollection(ap.first, pp.first, gp.first);
+        inRows.lunsOf.insert(c);
+        if (!gp.second.luns.empty()) now.push_back({kLunsKind, c, 0, encodeLuns(gp.second)});
+      }
+  }
+  for (const Record& r : stateRecords(s, false, &inRows))
+    now.push_back({r.kind, recordKey(r), 0, formatRecord(r)});
+
   sqlite3_stmt* put =
       prepare("INSERT OR REPLACE INTO obj(kind, key, rank, ord, rec) VALUES(?1, ?2, ?3, ?4, ?5)");
   sqlite3_stmt* del = prepare("DELETE FROM obj WHERE kind = ?1 AND key = ?2");
-  std::vector<bool> stays(small_.size(), false);
   std::vector<Small> added;
-  for (const Record& r : stateRecords(s, false, &unchanged)) {
-    Small n{r.kind, recordKey(r), 0, formatRecord(r)};
+  for (Small& n : now) {
     auto at = storedAt.find(n.kind + '\n' + n.key);
     if (at != storedAt.end()) {
       Small& old = small_[at->second];
@@ -325,7 +371,7 @@ int Store::save(const State& s, std::string& why) {
     }
     bindText(put, 1, n.kind);
     bindText(put, 2, n.key);
-    sqlite3_bind_int(put, 3, kindRank(n.kind));
+    sqlite3_bind_int(put, 3, rankOf(n.kind));
     sqlite3_bind_int(put, 4, n.ord);
     bindText(put, 5, n.text);
     if (!run(put)) return (why = sqlite3_errmsg(db_)), -1;
@@ -335,7 +381,7 @@ int Store::save(const State& s, std::string& why) {
   std::vector<Small> left;
   left.reserve(small_.size() + added.size());
   for (size_t j = 0; j < small_.size(); ++j) {
-    if (stays[j] || kept(small_[j])) {
+    if (stays[j]) {
       left.push_back(std::move(small_[j]));
       continue;
     }
@@ -346,7 +392,6 @@ int Store::save(const State& s, std::string& why) {
   }
   for (Small& n : added) left.push_back(std::move(n));
   small_ = std::move(left);
-  rememberCollections(s);
   sqlite3_stmt* putL = prepare(
       "INSERT OR REPLACE INTO ldev(serial, id, defined, rsgid, rec) VALUES(?1,?2,?3,?4,?5)");
   sqlite3_stmt* delL = prepare("DELETE FROM ldev WHERE serial = ?1 AND id = ?2");
@@ -392,8 +437,7 @@ bool Store::replace(const State& s, std::string& why) {
   small_.clear();
   read_.clear();
   // Nothing is stored now: every collection is written.
-  pairsAsStored_.clear();
-  lunsAsStored_.clear();
+  pairOrder_.clear();
   return save(s, why) >= 0;
 }
 

@@ -330,6 +330,26 @@ TEST_F(Fidelity, WritesFollowWhatChangedNotTheSizeOfTheArray) {
     EXPECT_EQ(want.pendingLeft, got.pendingLeft) << c;
     EXPECT_EQ(want.seq, got.seq) << c;
   }
+  // The pairs keep their order through deletions, additions and a reordering.
+  auto pvols = [&] {
+    std::vector<int> out;
+    for (const SnapPair& p : fx.load().arrays.at(kSerial).pairs) out.push_back(p.pvol);
+    return out;
+  };
+  std::vector<int> want = pvols();
+  fx.setArray(kSerial, [](Array& a) {
+    a.pairs.erase(a.pairs.begin() + 3);
+    SnapPair p = a.pairs.front();
+    p.pvol = 999;
+    a.pairs.push_back(p);
+  });
+  want.erase(want.begin() + 3);
+  want.push_back(999);
+  EXPECT_EQ(want, pvols());
+  fx.setArray(kSerial, [](Array& a) { std::swap(a.pairs.front(), a.pairs.back()); });
+  std::swap(want.front(), want.back());
+  EXPECT_EQ(want, pvols());
+
   // A path's host I/O count alone is stored too.
   fx.setLunHostIo(kSerial, "CL2-B", 0, 1001, 2);
   EXPECT_EQ(2, fx.load().arrays.at(kSerial).hostGroup("CL2-B", 0)->hostIo.at(1001));
