@@ -1,118 +1,168 @@
 #include "array/HDSParseHostGroup.h"
 
-#include "array/HDSTextColumns.h"
-
 #include <vector>
 
 namespace hdsparse {
 
-size_t parseLunList(std::string_view output, std::vector<HDSLunInfo>& luns) {
-  const size_t before = luns.size();
-  HDSLunInfo lun;
-  hdscols::forEachDataLine(output, [&](std::string_view line) {
-    hdscols::Field f[6];
-    const size_t n = hdscols::splitLeft(line, f, 6);
-    auto taken = [&](size_t col) { return n >= col && f[col - 1].followed; };
-    lun.init();
-    if (taken(1)) lun.port.assign(f[0].text);
-    if (taken(2)) lun.hostGroupId.assign(f[1].text);
-    if (taken(3)) lun.hostMode.assign(f[2].text);
-    if (taken(4)) lun.lun.assign(f[3].text);
-    if (taken(6)) lun.ldevId.assign(f[5].text);
-    luns.push_back(lun);
+namespace {
+
+constexpr size_t kNone = std::string_view::npos;
+
+// True when every column index is found and they stand in this order.
+bool inOrder(std::initializer_list<size_t> columns) {
+  size_t last = 0;
+  bool first = true;
+  for (size_t c : columns) {
+    if (c == kNone || (!first && c <= last)) return false;
+    last = c;
+    first = false;
+  }
+  return true;
+}
+
+// One past the end of a host-group name whose first column ends at
+// firstEnd: the name runs over whole columns up to the column `between`
+// columns before the first later column equal to serial; npos when no later
+// column is.
+size_t hostGroupNameEnd(std::string_view line, size_t firstEnd, const std::string& serial,
+                        size_t between) {
+  if (serial.empty()) return kNone;
+  // Ends of the whole columns from the name's first one on.
+  std::vector<size_t> ends{firstEnd};
+  size_t pos = firstEnd;
+  while (pos < line.size()) {
+    while (pos < line.size() && hdscols::isBlank(line[pos])) ++pos;
+    size_t end = pos;
+    while (end < line.size() && !hdscols::isBlank(line[end])) ++end;
+    if (end > pos && line.substr(pos, end - pos) == serial) {
+      return ends.size() > between ? ends[ends.size() - 1 - between] : kNone;
+    }
+    ends.push_back(end);
+    pos = end;
+  }
+  return kNone;
+}
+
+}  // namespace
+
+hdscols::ListingRead parseLunList(std::string_view output, std::vector<HDSLunInfo>& luns) {
+  if (hdscols::isBlankText(output)) return {};
+  enum { kPort, kGid, kMode, kLun, kLdev, kCount };
+  size_t col[kCount];
+  if (!hdscols::findColumns(hdscols::firstLine(output), {"PORT", "GID", "HMD", "LUN", "LDEV"}, col))
+    return hdscols::refused(hdscols::kNotTheListing);
+  std::vector<HDSLunInfo> fresh;
+  const hdscols::ListingRead read = hdscols::readRows(output, [&](const hdscols::Row& row) {
+    if (!row.takesAll(col)) return false;
+    HDSLunInfo lun;
+    lun.port.assign(row.text(col[kPort]));
+    lun.hostGroupId.assign(row.text(col[kGid]));
+    lun.hostMode.assign(row.text(col[kMode]));
+    lun.lun.assign(row.text(col[kLun]));
+    lun.ldevId.assign(row.text(col[kLdev]));
+    fresh.push_back(std::move(lun));
+    return true;
   });
-  return luns.size() - before;
+  return hdscols::appendRead(read, fresh, luns);
 }
 
 size_t hostGroupColumnsBeforeSerial(std::string_view output) {
   const std::string_view header = hdscols::firstLine(output);
   const size_t name = hdscols::columnIndex(header, "GROUP_NAME");
   const size_t serial = hdscols::columnIndex(header, "Serial#");
-  if (name == std::string_view::npos || serial == std::string_view::npos || serial <= name)
-    return 0;
+  if (!inOrder({name, serial})) return 0;
   return serial - name - 1;
 }
 
 bool isIscsiHostGroupListing(std::string_view output) {
-  return hdscols::columnIndex(hdscols::firstLine(output), "IQN") != std::string_view::npos;
+  return hdscols::columnIndex(hdscols::firstLine(output), "IQN") != kNone;
 }
 
-size_t parseHostGroupList(std::string_view output, const std::string& serial,
-                          std::vector<HDSHostGroupInfo>& groups) {
-  const size_t before = groups.size();
+hdscols::ListingRead parseHostGroupList(std::string_view output, const std::string& serial,
+                                        std::vector<HDSHostGroupInfo>& groups) {
+  if (hdscols::isBlankText(output)) return {};
+  const std::string_view header = hdscols::firstLine(output);
+  const size_t gid = hdscols::columnIndex(header, "GID");
+  const size_t name = hdscols::columnIndex(header, "GROUP_NAME");
+  const size_t serialCol = hdscols::columnIndex(header, "Serial#");
+  if (!inOrder({gid, name, serialCol})) return hdscols::refused(hdscols::kNotTheListing);
   // Columns between the name and the serial (IQN, AMD and D on an iSCSI
   // port): they end the name before the serial column does.
-  const size_t between = hostGroupColumnsBeforeSerial(output);
-  HDSHostGroupInfo group;
-  hdscols::forEachDataLine(output, [&](std::string_view line) {
-    // The serial is searched for on the line without its trailing blanks
-    // and carriage returns; the columns read from the left keep the rule
-    // that a blank or tab after a column makes it taken, so a name that
-    // ends a line followed by a blank is still read.
-    const std::string_view trimmed = hdscols::trimRight(line);
-    group.init();
-    hdscols::Field f[3];
-    const size_t n = hdscols::splitLeft(line, f, 3);
-    if (n >= 2 && f[1].followed) group.hostGroupId.assign(f[1].text);
-    if (n >= 3) {
-      const size_t nameBegin = f[2].begin;
-      size_t nameEnd = std::string_view::npos;  // one past the name's last character
-      if (!serial.empty()) {
-        // Ends of the whole columns from column 3 on; the first one after
-        // column 3 equal to the serial is the serial column.
-        std::vector<size_t> ends{nameBegin + f[2].text.size()};
-        size_t pos = ends.back();
-        while (pos < trimmed.size()) {
-          while (pos < trimmed.size() && hdscols::isBlank(trimmed[pos])) ++pos;
-          size_t end = pos;
-          while (end < trimmed.size() && !hdscols::isBlank(trimmed[end])) ++end;
-          if (end > pos && trimmed.substr(pos, end - pos) == serial) {
-            if (ends.size() > between) nameEnd = ends[ends.size() - 1 - between];
-            break;
-          }
-          ends.push_back(end);
-          pos = end;
-        }
-      }
-      if (nameEnd != std::string_view::npos) {
-        group.hostGroupName.assign(line.substr(nameBegin, nameEnd - nameBegin));
-      } else if (f[2].followed) {
-        group.hostGroupName.assign(f[2].text);
-      }
+  const size_t between = serialCol - name - 1;
+  std::vector<HDSHostGroupInfo> fresh;
+  const hdscols::ListingRead read = hdscols::readRows(output, [&](const hdscols::Row& row) {
+    if (!row.taken(gid) || !row.taken(name) || !row.has(serialCol)) return false;
+    // The serial is searched for on the line without its trailing blanks and
+    // carriage returns, so that they never hide the serial column.
+    const std::string_view line = hdscols::trimRight(row.line());
+    const size_t nameBegin = row.begin(name);
+    HDSHostGroupInfo group;
+    group.hostGroupId.assign(row.text(gid));
+    const size_t nameEnd =
+        hostGroupNameEnd(line, nameBegin + row.text(name).size(), serial, between);
+    if (nameEnd != kNone) {
+      group.hostGroupName.assign(line.substr(nameBegin, nameEnd - nameBegin));
+    } else {
+      group.hostGroupName.assign(row.text(name));
     }
-    groups.push_back(group);
+    fresh.push_back(std::move(group));
+    return true;
   });
-  return groups.size() - before;
+  return hdscols::appendRead(read, fresh, groups);
 }
 
-void parseHostGroupWwnList(std::string_view output, HDSHostGroupInfo& group) {
-  hdscols::forEachDataLine(output, [&](std::string_view rawLine) {
-    const std::string_view line = hdscols::trimRight(rawLine);
-    hdscols::Field f[3];
-    const size_t n = hdscols::splitLeft(line, f, 3);
-    if (n >= 1 && f[0].followed) group.port.assign(f[0].text);
-    if (n >= 2 && f[1].followed) group.hostGroupId.assign(f[1].text);
-    // Columns from the right: begin offsets of the last four.
-    size_t begins[4];
-    size_t ends[4];
-    size_t found = 0;
-    size_t pos = line.size();
-    while (found < 4 && pos > 0) {
-      size_t end = pos;
-      size_t begin = end;
-      while (begin > 0 && !hdscols::isBlank(line[begin - 1])) --begin;
-      begins[found] = begin;
-      ends[found] = end;
-      ++found;
-      pos = begin;
-      while (pos > 0 && hdscols::isBlank(line[pos - 1])) --pos;
-    }
-    // PORT GID NAME... WWN SERIAL NICK: the fourth column from the end
-    // must lie at or after column 3, i.e. at least six columns.
-    if (found < 4 || n < 3 || begins[3] < f[2].begin) return;
-    group.wwns.emplace_back(line.substr(begins[2], ends[2] - begins[2]));
-    group.hostGroupName.assign(line.substr(f[2].begin, ends[3] - f[2].begin));
+namespace {
+
+// Begin and end offsets of the last n columns of line, the last one first;
+// fewer when the line has fewer.
+std::vector<std::pair<size_t, size_t>> columnsFromRight(std::string_view line, size_t n) {
+  std::vector<std::pair<size_t, size_t>> cols;
+  size_t pos = line.size();
+  while (cols.size() < n && pos > 0) {
+    size_t begin = pos;
+    while (begin > 0 && !hdscols::isBlank(line[begin - 1])) --begin;
+    cols.emplace_back(begin, pos);
+    pos = begin;
+    while (pos > 0 && hdscols::isBlank(line[pos - 1])) --pos;
+  }
+  return cols;
+}
+
+}  // namespace
+
+hdscols::ListingRead parseHostGroupWwnList(std::string_view output, HDSHostGroupInfo& group) {
+  if (hdscols::isBlankText(output)) return {};
+  const std::string_view header = hdscols::firstLine(output);
+  const size_t port = hdscols::columnIndex(header, "PORT");
+  const size_t gid = hdscols::columnIndex(header, "GID");
+  const size_t name = hdscols::columnIndex(header, "GROUP_NAME");
+  const size_t wwn = hdscols::columnIndex(header, "HWWN|IQN");
+  if (!inOrder({port, gid, name, wwn})) return hdscols::refused(hdscols::kNotTheListing);
+  const size_t total = hdscols::columnCount(header);
+  // The initiator is this many columns from the end (1: the last).
+  const size_t fromEnd = total - wwn;
+  HDSHostGroupInfo filled = group;
+  std::vector<std::string> fresh;
+  hdscols::ListingRead read = hdscols::readRows(output, [&](const hdscols::Row& full) {
+    const std::string_view line = hdscols::trimRight(full.line());
+    const hdscols::Row row(line);
+    if (row.count() < total && row.count() < hdscols::Row::kMaxColumns) return false;
+    const auto right = columnsFromRight(line, fromEnd + 1);
+    // The name's last column must lie at or after GROUP_NAME.
+    if (right.size() <= fromEnd || right[fromEnd].first < row.begin(name)) return false;
+    filled.port.assign(row.text(port));
+    filled.hostGroupId.assign(row.text(gid));
+    const auto& initiator = right[fromEnd - 1];
+    fresh.emplace_back(line.substr(initiator.first, initiator.second - initiator.first));
+    filled.hostGroupName.assign(
+        line.substr(row.begin(name), right[fromEnd].second - row.begin(name)));
+    return true;
   });
+  if (!read.ok()) return read;
+  group.port = filled.port;
+  group.hostGroupId = filled.hostGroupId;
+  group.hostGroupName = filled.hostGroupName;
+  return hdscols::appendRead(read, fresh, group.wwns);
 }
 
 }  // namespace hdsparse

@@ -179,7 +179,8 @@ int volumeAttributeMap(std::string_view value) {
 }
 
 size_t parseGetLdevOutput(std::string_view output, std::vector<HDSLdevInfo>& ldevs,
-                          std::string_view labelFilter) {
+                          std::string_view labelFilter, size_t* blocks) {
+  size_t read = 0;
   std::string filter;
   compactInto(filter, labelFilter);
 
@@ -200,6 +201,7 @@ size_t parseGetLdevOutput(std::string_view output, std::vector<HDSLdevInfo>& lde
       record.ldevId = record.physicalLdevId;
     }
     if (!record.physicalSerial.empty()) record.serial = record.physicalSerial;
+    ++read;
     // The array prints no VOL_ATTR line for an id that holds no LDEV, so
     // the type alone marks it undefined.
     if (record.volType == "NOTDEFINED") record.volAttr = HDS_VOL_ATTR_UNDEFINED;
@@ -289,6 +291,7 @@ size_t parseGetLdevOutput(std::string_view output, std::vector<HDSLdevInfo>& lde
     }
   }
   if (inBlock) finishBlock();
+  if (blocks != nullptr) *blocks = read;
   return appended;
 }
 

@@ -51,10 +51,12 @@ namespace hdsparse {
 // "NOTDEFINED" gets volAttr HDS_VOL_ATTR_UNDEFINED whether or not it has a
 // VOL_ATTR line (the array prints none for an undefined id).
 // labelFilter not empty: only blocks whose label equals labelFilter, both
-// without white space, are appended. Returns the number appended.
-// Linear in the size of output; no copy of the output is made.
+// without white space, are appended. Returns the number appended; blocks,
+// when given, is set to the number of blocks read (filtered ones included):
+// an answer without any (an abbreviated sample, another command's answer)
+// lists no LDEV at all. Linear in the size of output; no copy is made.
 size_t parseGetLdevOutput(std::string_view output, std::vector<HDSLdevInfo>& ldevs,
-                          std::string_view labelFilter);
+                          std::string_view labelFilter, size_t* blocks = nullptr);
 
 // Parses a whole "PORTs" line as printed ("PORTs : <path> : <path> ...",
 // each path "<port>-<GID> <LUN> <host-group name>") into luns (cleared

@@ -2,58 +2,75 @@
 
 #include <unordered_set>
 
-#include "array/HDSTextColumns.h"
-
 namespace hdsparse {
 
-size_t parsePortListing(std::string_view output, std::vector<HDSPortInfo>& ports) {
-  const size_t before = ports.size();
+hdscols::ListingRead parsePortListing(std::string_view output, std::vector<HDSPortInfo>& ports) {
+  if (hdscols::isBlankText(output)) return {};
+  enum { kPort, kType, kSerial, kWwn, kCount };
+  size_t col[kCount];
+  if (!hdscols::findColumns(hdscols::firstLine(output), {"PORT", "TYPE", "Serial#", "WWN"}, col))
+    return hdscols::refused(hdscols::kNotTheListing);
   // Names already present, so that a long listing is not quadratic.
   std::unordered_set<std::string> seen;
   seen.reserve(ports.size() + 16);
   for (const HDSPortInfo& p : ports) seen.insert(p.port);
-  HDSPortInfo port;
-  hdscols::forEachDataLine(output, [&](std::string_view line) {
-    hdscols::Field f[11];
-    const size_t n = hdscols::splitLeft(line, f, 11);
-    auto taken = [&](size_t col) { return n >= col && f[col - 1].followed; };
-    port.init();
-    if (taken(1)) port.port.assign(f[0].text);
-    if (taken(2)) port.type.assign(f[1].text);
-    if (taken(10)) port.serial.assign(f[9].text);
-    if (taken(11)) port.wwn.assign(f[10].text);
-    if (!seen.insert(port.port).second) return;
-    ports.push_back(port);
+  std::vector<HDSPortInfo> fresh;
+  const hdscols::ListingRead read = hdscols::readRows(output, [&](const hdscols::Row& row) {
+    if (!row.takesAll(col)) return false;
+    HDSPortInfo port;
+    port.port.assign(row.text(col[kPort]));
+    if (!seen.insert(port.port).second) return true;
+    port.type.assign(row.text(col[kType]));
+    port.serial.assign(row.text(col[kSerial]));
+    port.wwn.assign(row.text(col[kWwn]));
+    fresh.push_back(std::move(port));
+    return true;
   });
-  return ports.size() - before;
+  return hdscols::appendRead(read, fresh, ports);
 }
 
-size_t parsePortLoginList(std::string_view output, HDSPortInfo& port) {
-  const size_t before = port.loginWwns.size();
-  hdscols::forEachDataLine(output, [&](std::string_view line) {
-    hdscols::Field f[3];
-    const size_t n = hdscols::splitLeft(line, f, 3);
-    auto taken = [&](size_t col) { return n >= col && f[col - 1].followed; };
-    if (taken(1)) port.port.assign(f[0].text);
-    if (taken(2)) port.loginWwns.emplace_back(f[1].text);
-    if (taken(3)) port.serial.assign(f[2].text);
+hdscols::ListingRead parsePortLoginList(std::string_view output, HDSPortInfo& port) {
+  if (hdscols::isBlankText(output)) return {};
+  enum { kPort, kWwn, kSerial, kCount };
+  size_t col[kCount];
+  if (!hdscols::findColumns(hdscols::firstLine(output), {"PORT", "LOGIN_WWN", "Serial#"}, col))
+    return hdscols::refused(hdscols::kNotTheListing);
+  HDSPortInfo filled = port;
+  std::vector<std::string> fresh;
+  hdscols::ListingRead read = hdscols::readRows(output, [&](const hdscols::Row& row) {
+    if (!row.takesAll(col)) return false;
+    filled.port.assign(row.text(col[kPort]));
+    fresh.emplace_back(row.text(col[kWwn]));
+    filled.serial.assign(row.text(col[kSerial]));
+    return true;
   });
-  return port.loginWwns.size() - before;
+  if (!read.ok()) return read;
+  port.port = filled.port;
+  port.serial = filled.serial;
+  return hdscols::appendRead(read, fresh, port.loginWwns);
 }
 
-bool parseCommandDeviceHostGroup(std::string_view output, std::string& hostGroup) {
+hdscols::ListingRead parseCommandDeviceHostGroup(std::string_view output, std::string& hostGroup) {
+  if (hdscols::isBlankText(output)) return {};
+  const size_t col = hdscols::columnIndex(hdscols::firstLine(output), "PORT#");
+  if (col == std::string_view::npos) return hdscols::refused(hdscols::kNotTheListing);
   bool first = true;
-  bool found = false;
-  hdscols::forEachDataLine(output, [&](std::string_view line) {
-    if (!first) return;
+  std::string_view found;
+  const hdscols::ListingRead read = hdscols::readRows(output, [&](const hdscols::Row& row) {
+    if (!first) return true;
     first = false;
-    std::string_view col;
-    if (hdscols::takenColumn(line, 1, col) && !col.empty()) {
-      hostGroup.assign(col);
-      found = true;
-    }
+    found = row.text(col);
+    return row.taken(col);
   });
-  return found;
+  if (!read.ok() || first) return read;
+  // "<port>-<number>", the port itself "<cluster>-<letter>".
+  const size_t dash = found.rfind('-');
+  if (dash == std::string_view::npos || dash == 0 || found.find('-') == dash ||
+      !hdscols::isDecimalDigits(found.substr(dash + 1))) {
+    return hdscols::refused(hdscols::kNotTheListing);
+  }
+  hostGroup.assign(found);
+  return hdscols::ListingRead{1, nullptr};
 }
 
 }  // namespace hdsparse

@@ -1,6 +1,8 @@
 // Parsers of the port listings: every port of the array ("raidcom get
 // port"), the initiators logged in to one port ("raidcom get port -port P")
 // and the scan of the command device ("raidscan -CLI -pdg <device>").
+// Columns are found by the header's words (see HDSTextColumns.h); a refused
+// answer adds nothing.
 #ifndef ZR_ARRAY_HDSPARSEPORT_H
 #define ZR_ARRAY_HDSPARSEPORT_H
 
@@ -8,26 +10,32 @@
 #include <string_view>
 #include <vector>
 
+#include "array/HDSTextColumns.h"
 #include "records/HDSArrayRecords.h"
 
 namespace hdsparse {
 
-// Reads column 1 port, 2 type, 10 serial and 11 wwn of each data line (each
-// only when a blank or tab follows it) and appends the record unless ports
-// already holds an entry with the same port (entries the caller put there
-// included): the first line of a port wins. Returns the number appended.
-size_t parsePortListing(std::string_view output, std::vector<HDSPortInfo>& ports);
+// Reads the columns PORT, TYPE, Serial# and WWN of each data line and
+// appends the record unless ports already holds an entry with the same port
+// (entries the caller put there included): the first line of a port wins.
+// Refused: a header without one of those columns, or a row in which one is
+// missing or ends the line.
+hdscols::ListingRead parsePortListing(std::string_view output, std::vector<HDSPortInfo>& ports);
 
-// Fills port from the login listing of one port: per data line column 1 to
-// port.port, column 2 appended to port.loginWwns (not cleared here), column 3
-// to port.serial, each only when a blank or tab follows it; a column not
-// taken leaves its field as it was. Returns the number of WWNs appended.
-size_t parsePortLoginList(std::string_view output, HDSPortInfo& port);
+// Fills port from the login listing of one port: per data line PORT to
+// port.port, LOGIN_WWN appended to port.loginWwns (not cleared here) and
+// Serial# to port.serial. Refused (nothing changed): a header without one of
+// them, or a row in which one is missing or ends the line (the nickname
+// column follows the serial). rows counts the WWNs appended.
+hdscols::ListingRead parsePortLoginList(std::string_view output, HDSPortInfo& port);
 
-// The first column of the first data line of the command device's scan
-// ("<port>-<host group>"), taken when a blank or tab follows it and not
-// empty. False when there is none; hostGroup is then untouched.
-bool parseCommandDeviceHostGroup(std::string_view output, std::string& hostGroup);
+// The PORT# column of the first data line of the command device's scan,
+// "<port>-<host-group number>" (the port holding a "-" itself, as CL1-A),
+// into hostGroup (rows 1). A blank answer or one without a data line leaves
+// hostGroup as it was (rows 0). Refused, hostGroup untouched: a header
+// without PORT#, or a first row whose PORT# is missing or not of that form
+// (the bare-port layout of raidscan prints the port alone).
+hdscols::ListingRead parseCommandDeviceHostGroup(std::string_view output, std::string& hostGroup);
 
 }  // namespace hdsparse
 

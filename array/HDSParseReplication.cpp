@@ -1,10 +1,10 @@
 #include "array/HDSParseReplication.h"
 
-#include "array/HDSTextColumns.h"
-
 namespace hdsparse {
 
 namespace {
+
+constexpr size_t kNone = std::string_view::npos;
 
 // MU and journal columns of the copy-group listing: a number only when the
 // text begins with a decimal digit; anything else ("-", "h") leaves -1.
@@ -13,87 +13,108 @@ int32_t leadingDigitNumber(std::string_view text) {
   return hdscols::atoiView(text);
 }
 
-// The third column of a line under the left-reading rule.
-bool thirdColumn(std::string_view line, std::string& out) {
-  std::string_view col;
-  if (!hdscols::takenColumn(line, 3, col)) return false;
-  out.assign(col);
+enum PairColumn { kSeq, kLdev, kPvolSvol, kStatus, kFence, kRcuSerial, kPartner, kPairColumns };
+
+// Row positions of the pair-scan columns; false when the header lacks one.
+// In the host-group layout "/ALPA/C" heads two columns of every row (the
+// ALPA and the C value), so the columns after it stand one further right.
+bool pairColumns(std::string_view header, size_t (&col)[kPairColumns]) {
+  if (!hdscols::findColumns(header,
+                            {"Seq#", "LDEV#", "P/S", "Status", "Fence", "P-Seq#|E-Seq#",
+                             "P-LDEV#|E-LDEV#"},
+                            col)) {
+    return false;
+  }
+  const size_t alpa = hdscols::columnIndex(header, "/ALPA/C");
+  if (alpa != kNone) {
+    for (size_t& c : col)
+      if (c > alpa) ++c;
+  }
+  return true;
+}
+
+// The last row's column col (found in the header as name); false when the
+// header lacks it, a row lacks it, or there is no row.
+bool lastRowColumn(std::string_view output, std::string_view name, std::string& out) {
+  const size_t col = hdscols::columnIndex(hdscols::firstLine(output), name);
+  if (col == kNone) return false;
+  std::string_view found;
+  bool any = false;
+  const hdscols::ListingRead read = hdscols::readRows(output, [&](const hdscols::Row& row) {
+    if (!row.taken(col)) return false;
+    found = row.text(col);
+    any = true;
+    return true;
+  });
+  if (!read.ok() || !any) return false;
+  out.assign(found);
   return true;
 }
 
 }  // namespace
 
-void parsePairLine(std::string_view line, HDSPairInfo& pair) {
-  pair.init();
-  hdscols::Field f[13];
-  const size_t n = hdscols::splitLeft(line, f, 13);
-  auto taken = [&](size_t col) { return n >= col && f[col - 1].followed; };
-  if (taken(6)) pair.column6.assign(f[5].text);
-  if (taken(8)) pair.ldevId.assign(f[7].text);
-  if (taken(9)) pair.volAttr.assign(f[8].text);
-  if (taken(10)) pair.pairStatus.assign(f[9].text);
-  if (taken(11)) pair.fence.assign(f[10].text);
-  if (taken(12)) pair.rcuSerial.assign(f[11].text);
-  // Column 13 exists only when column 12 was followed by a further column.
-  if (n >= 13) hdscols::appendWithoutSpace(pair.partnerLdevId, line.substr(f[12].begin));
-}
-
-size_t parseRemotePairList(std::string_view output, int mu, bool keepSvolRows,
-                           std::vector<HDSPairInfo>& pairs) {
-  const size_t before = pairs.size();
-  HDSPairInfo pair;
-  hdscols::forEachDataLine(output, [&](std::string_view line) {
-    if (line.find("SMPL") != std::string_view::npos) return;
-    parsePairLine(line, pair);
+hdscols::ListingRead parseRemotePairList(std::string_view output, int mu, bool keepSvolRows,
+                                         std::vector<HDSPairInfo>& pairs) {
+  if (hdscols::isBlankText(output)) return {};
+  size_t col[kPairColumns];
+  if (!pairColumns(hdscols::firstLine(output), col)) {
+    return hdscols::refused(hdscols::kNotTheListing);
+  }
+  std::vector<HDSPairInfo> fresh;
+  const hdscols::ListingRead read = hdscols::readRows(output, [&](const hdscols::Row& row) {
+    if (row.line().find("SMPL") != std::string_view::npos) return true;
+    for (size_t k = 0; k < kPartner; ++k)
+      if (!row.taken(col[k])) return false;
+    if (!row.has(col[kPartner])) return false;
+    HDSPairInfo pair;
+    pair.column6.assign(row.text(col[kSeq]));
+    pair.ldevId.assign(row.text(col[kLdev]));
+    pair.volAttr.assign(row.text(col[kPvolSvol]));
+    pair.pairStatus.assign(row.text(col[kStatus]));
+    pair.fence.assign(row.text(col[kFence]));
+    pair.rcuSerial.assign(row.text(col[kRcuSerial]));
+    hdscols::appendWithoutSpace(pair.partnerLdevId, row.from(col[kPartner]));
     pair.muNumber = mu;
-    if (pair.rcuSerial == "----") return;
-    if (pair.volAttr == "S-VOL" && !keepSvolRows) return;
-    pairs.push_back(pair);
+    if (pair.rcuSerial == "----") return true;
+    if (pair.volAttr == "S-VOL" && !keepSvolRows) return true;
+    fresh.push_back(std::move(pair));
+    return true;
   });
-  return pairs.size() - before;
+  return hdscols::appendRead(read, fresh, pairs);
 }
 
-size_t parseCopyGroupList(std::string_view output, const std::string& filter,
-                          std::vector<HDSCopyGroup>& groups) {
-  const size_t before = groups.size();
-  HDSCopyGroup group;
-  hdscols::forEachDataLine(output, [&](std::string_view line) {
-    hdscols::Field f[4];
-    const size_t n = hdscols::splitLeft(line, f, 4);
-    auto taken = [&](size_t col) { return n >= col && f[col - 1].followed; };
-    group.init();
-    if (taken(1)) group.copyGroupName.assign(f[0].text);
-    if (!filter.empty() && group.copyGroupName != filter) return;
-    if (taken(2)) group.ldevGroupName.assign(f[1].text);
-    if (taken(3)) {
-      std::string_view mu = f[2].text;
-      if (mu.size() > 1 && mu[0] == 'h') mu.remove_prefix(1);
-      group.muNumber = leadingDigitNumber(mu);
-    }
-    if (taken(4)) group.journalId = leadingDigitNumber(f[3].text);
-    groups.push_back(group);
+hdscols::ListingRead parseCopyGroupList(std::string_view output, const std::string& filter,
+                                        std::vector<HDSCopyGroup>& groups) {
+  if (hdscols::isBlankText(output)) return {};
+  enum { kName, kLdevGroup, kMu, kJournal, kCount };
+  size_t col[kCount];
+  if (!hdscols::findColumns(hdscols::firstLine(output), {"COPY_GROUP", "LDEV_GROUP", "MU#", "JID#"},
+                            col)) {
+    return hdscols::refused(hdscols::kNotTheListing);
+  }
+  std::vector<HDSCopyGroup> fresh;
+  const hdscols::ListingRead read = hdscols::readRows(output, [&](const hdscols::Row& row) {
+    if (!row.takesAll(col)) return false;
+    HDSCopyGroup group;
+    group.copyGroupName.assign(row.text(col[kName]));
+    if (!filter.empty() && group.copyGroupName != filter) return true;
+    group.ldevGroupName.assign(row.text(col[kLdevGroup]));
+    std::string_view mu = row.text(col[kMu]);
+    if (mu.size() > 1 && mu[0] == 'h') mu.remove_prefix(1);
+    group.muNumber = leadingDigitNumber(mu);
+    group.journalId = leadingDigitNumber(row.text(col[kJournal]));
+    fresh.push_back(std::move(group));
+    return true;
   });
-  return groups.size() - before;
+  return hdscols::appendRead(read, fresh, groups);
 }
 
 bool parseQMarkerNowait(std::string_view output, std::string& qmarker) {
-  bool found = false;
-  hdscols::forEachDataLine(output, [&](std::string_view line) {
-    if (thirdColumn(hdscols::trimLeft(line), qmarker)) found = true;
-  });
-  return found;
+  return lastRowColumn(output, "Q-Marker", qmarker);
 }
 
 bool parsePairSyncWaitStatus(std::string_view output, std::string& status) {
-  bool found = false;
-  hdscols::forEachDataLine(output, [&](std::string_view line) {
-    std::string_view column;
-    if (hdscols::takenColumn(hdscols::trimLeft(line), 4, column)) {
-      status.assign(column);
-      found = true;
-    }
-  });
-  return found;
+  return lastRowColumn(output, "Status", status);
 }
 
 bool parseQMarkerValue(std::string_view text, uint64_t& value) {

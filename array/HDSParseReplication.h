@@ -10,41 +10,46 @@
 #include <string_view>
 #include <vector>
 
+#include "array/HDSTextColumns.h"
 #include "records/HDSArrayRecords.h"
 
 namespace hdsparse {
 
-// Fills pair (reset first) from one raidscan row: column 6 column6, 8 ldevId,
-// 9 volAttr, 10 pairStatus, 11 fence, 12 rcuSerial (each only when a blank or
-// tab follows it) and partnerLdevId = column 13 to the end of the line with
-// every white-space character removed. muNumber is left at its default.
-void parsePairLine(std::string_view line, HDSPairInfo& pair);
+// Appends the kept rows of one raidscan output read for mirror unit mu. The
+// columns are found by the header's words, in the host-group layout
+// ("PORT# /ALPA/C TID# LU# Seq# Num LDEV# P/S Status Fence P-Seq# P-LDEV#",
+// where /ALPA/C heads two columns of each row, and E-Seq# E-LDEV# may stand
+// for the last two) as in the bare-port layout ("Port# TargetID# Lun# Seq#
+// Num LDEV# P/S Status Fence P-Seq# P-LDEV#"): Seq# column6, LDEV# ldevId,
+// P/S volAttr, Status pairStatus, Fence fence, P-Seq# rcuSerial, and
+// partnerLdevId = the row from P-LDEV# to its end with every white-space
+// character removed. A line holding "SMPL" anywhere is skipped unread; a row
+// whose RCU serial is "----" is dropped; an "S-VOL" row is kept only when
+// keepSvolRows (a GAD job). Kept rows carry muNumber = mu. Refused, adding
+// nothing: a header without one of those columns (the -fw, -IM and non-CLI
+// layouts), or a row in which one is missing (or, but for P-LDEV#, ends the
+// line).
+hdscols::ListingRead parseRemotePairList(std::string_view output, int mu, bool keepSvolRows,
+                                         std::vector<HDSPairInfo>& pairs);
 
-// Appends the kept rows of one raidscan output read for mirror unit mu:
-// a line holding "SMPL" anywhere is skipped unread; a row whose RCU serial
-// is "----" is dropped; an "S-VOL" row is kept only when keepSvolRows (a GAD
-// job). Kept rows carry muNumber = mu. Returns the number appended.
-size_t parseRemotePairList(std::string_view output, int mu, bool keepSvolRows,
-                           std::vector<HDSPairInfo>& pairs);
+// Appends the rows of the copy-group listing whose COPY_GROUP equals filter
+// (every row when filter is empty): LDEV_GROUP ldevGroupName; MU# the MU (a
+// leading "h" dropped from a text longer than one character, then atoi only
+// when it begins with a digit, else -1, as for "-"); JID# the journal id
+// (atoi only when it begins with a digit, else -1). A copy group of several
+// device groups lists one row each. Refused: a header without one of those
+// columns, or a row in which one is missing or ends the line.
+hdscols::ListingRead parseCopyGroupList(std::string_view output, const std::string& filter,
+                                        std::vector<HDSCopyGroup>& groups);
 
-// Appends the rows of the copy-group listing whose column 1 equals filter
-// (every row when filter is empty): column 2 ldevGroupName; column 3 the MU
-// (a leading "h" dropped from a text longer than one character, then atoi
-// only when it begins with a digit, else -1); column 4 the journal id (atoi
-// only when it begins with a digit, else -1). Returns the number appended.
-size_t parseCopyGroupList(std::string_view output, const std::string& filter,
-                          std::vector<HDSCopyGroup>& groups);
-
-// The Q-marker of "pairsyncwait -nowait": on each data line, leading blanks
-// and tabs skipped, the third column when a blank or tab follows it; the
-// last line that yields one wins. False when no line yields one (qmarker is
-// then untouched).
+// The Q-marker of "pairsyncwait -nowait": the Q-Marker column of the data
+// rows (UnitID CTGID Q-Marker Status Q-Num ...); the last row wins. False,
+// qmarker untouched, when the header has no Q-Marker column, a row lacks it
+// (or ends with it), or there is no row.
 bool parseQMarkerNowait(std::string_view output, std::string& qmarker);
 
-// The Status column (fourth, leading blanks and tabs skipped) of the last
-// data row of "pairsyncwait" (UnitID CTGID Q-Marker Status Q-Num ...),
-// taken when a blank or tab follows it. False when no row yields one
-// (status untouched).
+// The Status column of the last data row of "pairsyncwait", under the same
+// rules as parseQMarkerNowait. False when there is none (status untouched).
 bool parsePairSyncWaitStatus(std::string_view output, std::string& status);
 
 // A Q-marker is a non-empty text of hexadecimal digits whose value fits in

@@ -1,5 +1,8 @@
 #include "array/HDSParseResourceGroup.h"
 
+#include <utility>
+#include <vector>
+
 #include "array/HDSTextColumns.h"
 
 namespace hdsparse {
@@ -47,50 +50,72 @@ class RightCursor {
 
 }  // namespace
 
+namespace {
+
+// Columns of the resource-group header: RS_GROUP RGID, three more, Serial#.
+constexpr size_t kResourceColumns = 6;
+
+bool isResourceGroupHeader(std::string_view line) {
+  return hdscols::lineStartsWithColumns(line, {"RS_GROUP", "RGID"}) &&
+         hdscols::columnCount(line) == kResourceColumns &&
+         hdscols::columnIndex(line, "Serial#") == kResourceColumns - 1;
+}
+
+// Reads one row into name and info; false when it lacks a column.
+bool readResourceRow(std::string_view line, std::string_view& name, ResourceGroupInfo& info) {
+  RightCursor cursor(hdscols::trimRight(line));
+  std::string_view serial, host, owner, status, id;
+  if (!cursor.take(serial) || !cursor.take(host)) return false;
+  info.serial.assign(serial.data(), serial.size() > 5 ? 6 : serial.size());
+  // The lock host may be one of three multi-word values; a word that does
+  // not complete one of them is the next column.
+  if (host == "Navigator" && cursor.takeIf("Storage")) {
+    info.lockHost = "Storage Navigator";
+  } else if (host == "Program" && cursor.takeIf("User")) {
+    info.lockHost = cursor.takeIf("RMI") ? "RMI User Program" : "User Program";
+  } else {
+    info.lockHost.assign(host.data(), host.size());
+  }
+  if (!cursor.take(owner) || !cursor.take(status) || !cursor.take(id)) return false;
+  info.lockOwner.assign(owner.data(), owner.size());
+  info.lockStatus.assign(status.data(), status.size());
+  info.resourceGroupId = hdscols::atoiView(id);
+  name = hdscols::trimRight(hdscols::trimLeft(cursor.left()));
+  return !name.empty();
+}
+
+}  // namespace
+
 size_t resourceGroupHeaderAt(std::string_view output) {
   size_t pos = 0;
   while (pos < output.size()) {
     size_t nl = output.find('\n', pos);
     if (nl == std::string_view::npos) nl = output.size();
-    if (hdscols::lineStartsWithColumns(output.substr(pos, nl - pos), {"RS_GROUP", "RGID"}))
-      return pos;
+    if (isResourceGroupHeader(output.substr(pos, nl - pos))) return pos;
     pos = nl + 1;
   }
   return std::string_view::npos;
 }
 
-size_t parseResourceGroupList(std::string_view output,
-                              std::map<std::string, ResourceGroupInfo>& groups) {
-  size_t rows = 0;
+hdscols::ListingRead parseResourceGroupList(std::string_view output,
+                                            std::map<std::string, ResourceGroupInfo>& groups) {
+  if (hdscols::isBlankText(output)) return {};
   // Whatever a tool printed before the header (a prompt, a warning) is no
   // group, and neither is the header itself.
   const size_t header = resourceGroupHeaderAt(output);
-  if (header == std::string_view::npos) return 0;
-  hdscols::forEachDataLine(output.substr(header), [&](std::string_view line) {
-    RightCursor cursor(hdscols::trimRight(line));
+  if (header == std::string_view::npos) return hdscols::refused(hdscols::kNotTheListing);
+  std::vector<std::pair<std::string, ResourceGroupInfo>> fresh;
+  hdscols::ListingRead read = hdscols::readRows(output.substr(header), [&](const hdscols::Row& row) {
+    std::string_view name;
     ResourceGroupInfo info;
-    std::string_view serial, host, owner, status, id;
-    if (!cursor.take(serial) || !cursor.take(host)) return;
-    info.serial.assign(serial.data(), serial.size() > 5 ? 6 : serial.size());
-    // The lock host may be one of three multi-word values; a word that
-    // does not complete one of them is the next column.
-    if (host == "Navigator" && cursor.takeIf("Storage")) {
-      info.lockHost = "Storage Navigator";
-    } else if (host == "Program" && cursor.takeIf("User")) {
-      info.lockHost = cursor.takeIf("RMI") ? "RMI User Program" : "User Program";
-    } else {
-      info.lockHost.assign(host.data(), host.size());
-    }
-    if (!cursor.take(owner) || !cursor.take(status) || !cursor.take(id)) return;
-    info.lockOwner.assign(owner.data(), owner.size());
-    info.lockStatus.assign(status.data(), status.size());
-    info.resourceGroupId = hdscols::atoiView(id);
-    const std::string_view name = hdscols::trimRight(hdscols::trimLeft(cursor.left()));
-    if (name.empty()) return;
-    groups[std::string(name)] = std::move(info);
-    ++rows;
+    if (!readResourceRow(row.line(), name, info)) return false;
+    fresh.emplace_back(std::string(name), std::move(info));
+    return true;
   });
-  return rows;
+  if (!read.ok()) return read;
+  for (auto& entry : fresh) groups[entry.first] = std::move(entry.second);
+  read.rows = fresh.size();
+  return read;
 }
 
 }  // namespace hdsparse

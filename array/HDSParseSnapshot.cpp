@@ -2,13 +2,11 @@
 
 #include <string>
 
-#include "array/HDSTextColumns.h"
-
 namespace hdsparse {
 
 namespace {
 
-// Columns 6 to 8 print "-" for "none".
+// MU#, P-LDEV# and PID print "-" for "none".
 void assignOrNone(std::string& field, std::string_view text) {
   if (text == "-") {
     field.clear();
@@ -19,32 +17,39 @@ void assignOrNone(std::string& field, std::string_view text) {
 
 }  // namespace
 
-size_t parseSnapshotList(std::string_view output, std::vector<HDSSnapshotGroupInfo>& rows) {
-  size_t appended = 0;
-  hdscols::forEachDataLine(output, [&](std::string_view raw) {
-    // Rows may be printed right-aligned: they are read from their first word.
-    const std::string_view line = hdscols::trimLeft(raw);
-    hdscols::Field f[11];
-    const size_t n = hdscols::splitLeft(line, f, 11);
+hdscols::ListingRead parseSnapshotList(std::string_view output,
+                                       std::vector<HDSSnapshotGroupInfo>& rows) {
+  if (hdscols::isBlankText(output)) return {};
+  enum { kName, kPs, kStat, kSerial, kLdev, kMu, kPartner, kPool, kPercent, kMode, kCount };
+  size_t col[kCount];
+  const std::string_view header = hdscols::firstLine(output);
+  const size_t splitTime = hdscols::columnIndex(header, "SPLT-TIME");
+  if (splitTime == std::string_view::npos ||
+      !hdscols::findColumns(header,
+                            {"SnapShot_name", "P/S", "STAT", "Serial#", "LDEV#", "MU#", "P-LDEV#",
+                             "PID", "%", "MODE"},
+                            col)) {
+    return hdscols::refused(hdscols::kNotTheListing);
+  }
+  std::vector<HDSSnapshotGroupInfo> fresh;
+  const hdscols::ListingRead read = hdscols::readRows(output, [&](const hdscols::Row& r) {
+    if (!r.takesAll(col) || !r.has(splitTime)) return false;
     HDSSnapshotGroupInfo row;
-    // Columns 1 to 10 count only when a blank or tab follows them.
-    auto taken = [&](size_t column) { return column <= n && f[column - 1].followed; };
-    if (taken(1)) row.snapshotGroupName.assign(f[0].text.data(), f[0].text.size());
-    if (taken(2)) row.isPvol = f[1].text == "P-VOL";
-    if (taken(3)) row.status.assign(f[2].text.data(), f[2].text.size());
-    if (taken(4)) row.serial.assign(f[3].text.data(), f[3].text.size());
-    if (taken(5)) row.ldevId.assign(f[4].text.data(), f[4].text.size());
-    if (taken(6)) assignOrNone(row.muNumber, f[5].text);
-    if (taken(7)) assignOrNone(row.partnerLdevId, f[6].text);
-    if (taken(8)) assignOrNone(row.poolId, f[7].text);
-    if (taken(9)) row.column9 = hdscols::atoiView(f[8].text);
-    if (taken(10)) row.mode.assign(f[9].text.data(), f[9].text.size());
-    // Column 11 runs to the end of the line.
-    if (n == 11) row.column11 = hdscols::atoiView(line.substr(f[10].begin));
-    rows.push_back(std::move(row));
-    ++appended;
+    row.snapshotGroupName.assign(r.text(col[kName]));
+    row.isPvol = r.text(col[kPs]) == "P-VOL";
+    row.status.assign(r.text(col[kStat]));
+    row.serial.assign(r.text(col[kSerial]));
+    row.ldevId.assign(r.text(col[kLdev]));
+    assignOrNone(row.muNumber, r.text(col[kMu]));
+    assignOrNone(row.partnerLdevId, r.text(col[kPartner]));
+    assignOrNone(row.poolId, r.text(col[kPool]));
+    row.column9 = hdscols::atoiView(r.text(col[kPercent]));
+    row.mode.assign(r.text(col[kMode]));
+    row.column11 = hdscols::atoiView(r.from(splitTime));
+    fresh.push_back(std::move(row));
+    return true;
   });
-  return appended;
+  return hdscols::appendRead(read, fresh, rows);
 }
 
 }  // namespace hdsparse

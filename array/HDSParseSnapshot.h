@@ -6,18 +6,22 @@
 #include <string_view>
 #include <vector>
 
+#include "array/HDSTextColumns.h"
 #include "records/HDSArrayRecords.h"
 
 namespace hdsparse {
 
-// Appends one HDSSnapshotGroupInfo per data line of the listing (the first
-// line is the header). Columns, cut at runs of blanks and tabs from the
-// line's first word (leading blanks skipped): 1 snapshotGroupName, 2 isPvol (exactly "P-VOL"), 3
-// status, 4 serial, 5 ldevId, 6 muNumber, 7 partnerLdevId, 8 poolId ("-" in 6 to 8 reads empty), 9
-// column9 (atoi), 10 mode; each of them only when a blank or tab follows it. column11 is atoi of
-// the line from column 11 to its end. A last line without its "\n" is read too. Returns the number
-// appended.
-size_t parseSnapshotList(std::string_view output, std::vector<HDSSnapshotGroupInfo>& rows);
+// Appends one HDSSnapshotGroupInfo per data line of the listing, its columns
+// found by the header's words: SnapShot_name snapshotGroupName, P/S isPvol
+// (exactly "P-VOL"), STAT status, Serial# serial, LDEV# ldevId, MU# muNumber,
+// P-LDEV# partnerLdevId, PID poolId ("-" in these three reads empty), %
+// column9 (atoi), MODE mode, and column11 = atoi of the row from SPLT-TIME to
+// its end. The whole-array listing prints one row per snapshot group with
+// "-" in the pair columns. Refused, adding nothing: a header without one of
+// those columns, or a row in which one is missing (or, but for SPLT-TIME,
+// ends the line).
+hdscols::ListingRead parseSnapshotList(std::string_view output,
+                                       std::vector<HDSSnapshotGroupInfo>& rows);
 
 }  // namespace hdsparse
 

@@ -20,7 +20,9 @@
 #include <vector>
 
 #include "array/HDSFileWrite.h"
+#include "array/HDSParseStatus.h"
 #include "array/HDSRaidcomImplementer.h"
+#include "array/HDSScriptFiles.h"
 #include "array/HDSShellQuote.h"
 #include "array/HDSTextColumns.h"
 #include "host/EvDebug.h"
@@ -59,8 +61,6 @@ NameCounter& inputCounter() {
   static NameCounter c;
   return c;
 }
-
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
 std::string errnoText(int err) { return std::string(strerror(err)); }
 
@@ -146,11 +146,11 @@ int ZRHDSRaidcomImplementer::refuseUnusableCommonOptions(const char* function) {
 }
 
 int ZRHDSRaidcomImplementer::checkListing(const char* function, const std::string& output,
-                                          std::initializer_list<std::string_view> header,
+                                          const hdscols::ListingRead& read,
                                           const std::string& failureText) {
-  if (hdscols::isListingOf(output, header)) return 0;
-  return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, failureText, function,
-                    "The answer is not the listing asked for. Output-[%s]", output.c_str());
+  if (read.ok()) return 0;
+  return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, failureText, function, "%s Output-[%s]",
+                    read.refusal, output.c_str());
 }
 
 bool ZRHDSRaidcomImplementer::checkInstance(const char* function) {
@@ -177,7 +177,11 @@ int ZRHDSRaidcomImplementer::executeCommand(const std::string& command,
 
   std::string error;
   int rc = m_pRunner->run(m_pSnapInfo, line, output, exitCode, error, m_nCCICommandTimeout);
-  std::string logged = credentialLine ? withoutCredentials(output, m_oSnapOptions) : output;
+  // Masked only where it may hold credentials: a copy of every output would
+  // double the memory of a large one, and it is logged on failures only.
+  std::string masked;
+  if (credentialLine) masked = withoutCredentials(output, m_oSnapOptions);
+  const std::string& logged = credentialLine ? masked : output;
   if (rc == -1) {
     if (credentialLine) error = withoutCredentials(error, m_oSnapOptions);
     return failLogged(ZR_HDS_ERR_ARRAY_COMMAND,
@@ -338,43 +342,7 @@ int ZRHDSRaidcomImplementer::readCommandStatus(int& errors, std::string& statusT
 int ZRHDSRaidcomImplementer::parseCommandStatus(const std::string& output, bool& hasError,
                                                 std::string& statusText, std::string& row,
                                                 int* errors) {
-  hasError = false;
-  if (errors != nullptr) *errors = 0;
-  size_t first = output.find('\n');
-  if (first == std::string::npos) return 1;
-  // The row may end the output without its newline.
-  size_t second = output.find('\n', first + 1);
-  if (second == std::string::npos) second = output.size();
-  row = output.substr(first + 1, second - first - 1);
-  if (!row.empty() && row.back() == '\r') row.pop_back();
-
-  // Columns: HANDLE SSB1 SSB2 ERR_CNT Serial# Description. The first token
-  // begins at the first character of the row.
-  std::vector<std::pair<size_t, size_t>> tokens;  // (start, length)
-  size_t i = 0;
-  while (tokens.size() < 6) {
-    size_t start = i;
-    while (i < row.size() && !isBlank(row[i])) ++i;
-    tokens.emplace_back(start, i - start);
-    if (i >= row.size()) break;
-    while (i < row.size() && isBlank(row[i])) ++i;
-    if (i >= row.size()) break;
-  }
-  if (tokens.size() < 4) return 1;
-  std::string count = row.substr(tokens[3].first, tokens[3].second);
-  // ERR_CNT must be a decimal number: anything else is unreadable, never
-  // "no error".
-  if (!HDSShell::isDecimal(count)) return 1;
-  bool zero = count.find_first_not_of('0') == std::string::npos;
-  if (zero) return 0;
-  hasError = true;
-  if (errors != nullptr) {
-    // A count too long for an int is still "errors".
-    *errors = count.size() > 9 ? 999999999 : std::atoi(count.c_str());
-    if (*errors <= 0) *errors = 1;
-  }
-  statusText = tokens.size() >= 6 ? row.substr(tokens[5].first) : std::string();
-  return 0;
+  return hdsparse::parseCommandStatusRow(output, hasError, statusText, row, errors) ? 0 : 1;
 }
 
 int ZRHDSRaidcomImplementer::executeScriptFile(const std::string& script, std::string& output,
@@ -410,6 +378,8 @@ int ZRHDSRaidcomImplementer::executeScriptFile(const std::string& script, std::s
   // Script lines carry the common options as executeCommand's lines do.
   if (refuseUnusableCommonOptions(kFn) != 0) return 1;
 
+  // What a job that died while its script ran left behind goes first.
+  HDSScriptFiles::removeOrphans(m_sTempDir);
   // Created exclusively and privately: never through an existing file or
   // link, and nobody else may change it between writing and running.
   std::string name;
@@ -422,7 +392,8 @@ int ZRHDSRaidcomImplementer::executeScriptFile(const std::string& script, std::s
       ZrClock::get().sleepMillis(kScriptOpenPauseMillis);
     }
     name = formatInputFileName();
-    fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0700);
+    fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                HDSScriptFiles::kInFlightMode);
     if (fd >= 0) break;
     lastErr = errno;
   }
@@ -432,7 +403,9 @@ int ZRHDSRaidcomImplementer::executeScriptFile(const std::string& script, std::s
                       errnoText(lastErr).c_str());
   }
   // The mode asked for at creation may have been narrowed by the umask.
-  (void)::fchmod(fd, 0700);
+  (void)::fchmod(fd, HDSScriptFiles::kInFlightMode);
+  // Kept (for inspection) on every path that does not remove it below.
+  HDSScriptFiles::InFlight inFlight(name);
   std::string why;
   if (!HDSFile::writeAndClose(fd, body, why)) {
     return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to write to the ScriptFile-[" + name + "]",
@@ -483,6 +456,7 @@ int ZRHDSRaidcomImplementer::executeScriptFile(const std::string& script, std::s
   }
 
   if (!m_bKeepCmdOutput) {
+    inFlight.done();
     if (::unlink(name.c_str()) != 0 && errno != ENOENT) {
       if (::chmod(name.c_str(), 0666) != 0) {
         logMessage(2, kFn, "Failed to change the permission of ScriptFile-[%s] to delete.",

@@ -32,8 +32,8 @@ const char kSsbLastSnapshotPath[] = "020A";
 constexpr int kExitNoSuchObject = ZR_HDS_EXIT_NO_SUCH_OBJECT;
 
 // Failure codes of unmapLdevFromHostGroup that the handler tells apart.
-constexpr int kErrLunBusy = 2;
-constexpr int kErrLastPath = 3;
+constexpr int kErrLunBusy = ZR_HDS_ERR_LUN_BUSY;
+constexpr int kErrLastPath = ZR_HDS_ERR_LAST_SNAPSHOT_PATH;
 
 bool isUsableName(const std::string& value) {
   return !value.empty() && HDSShell::isLineSafe(value);
@@ -74,15 +74,15 @@ int ZRHDSRaidcomImplementer::getLunsForHostGroup(const std::string& port,
         "Failed to get LUNs on the port-[" + port + "], HostGroup-[" + hostGroup + "]", kFn,
         "Failed to get LUNs on the port-[%s], HostGroup-[%s]", port.c_str(), hostGroup.c_str());
   }
-  if (checkListing(
-          kFn, output, {"PORT", "GID", "HMD", "LUN"},
-          "Failed to get LUNs on the port-[" + port + "], HostGroup-[" + hostGroup + "]") != 0) {
+  std::vector<HDSLunInfo> listed;
+  const hdscols::ListingRead read = hdsparse::parseLunList(output, listed);
+  luns.insert(luns.end(), listed.begin(), listed.end());
+  if (checkListing(kFn, output, read,
+                   "Failed to get LUNs on the port-[" + port + "], HostGroup-[" + hostGroup +
+                       "]") != 0) {
     return 1;
   }
-  std::vector<HDSLunInfo> listed;
-  hdsparse::parseLunList(output, listed);
   m_oLunCache[{port, hostGroup}] = listed;
-  luns.insert(luns.end(), listed.begin(), listed.end());
   return 0;
 }
 

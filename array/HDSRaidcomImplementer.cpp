@@ -11,6 +11,7 @@
 #include "host/ZRPlatformInfo.h"
 #include "host/ZRSOSnapInfo.h"
 #include "util/CommandHelper.h"
+#include "util/ZRHDSHolderCount.h"
 
 namespace {
 
@@ -173,7 +174,19 @@ ZRHDSRaidcomImplementer::ZRHDSRaidcomImplementer(ZRSO::SnapInfo*& snapInfo,
   if (runInitialize) ZRHDSRaidcomImplementer::initialize();
 }
 
-ZRHDSRaidcomImplementer::~ZRHDSRaidcomImplementer() = default;
+ZRHDSRaidcomImplementer::~ZRHDSRaidcomImplementer() {
+  // A logout that failed before it counted down leaves this object's
+  // holding; it goes with the object, whatever the array answered.
+  if (m_pLoginHolding && m_pLoginHolding->holdsOwn()) {
+    int left = 0;
+    if (m_pLoginHolding->dropOwn(&left) == 0) {
+      logMessage(2, "ZRHDSRaidcomImplementer::~ZRHDSRaidcomImplementer",
+                 "The login to the array-[%s] was not given back. This job's holding is removed; "
+                 "holders left-[%d].",
+                 m_oSnapOptions.baseSerialNum.c_str(), left);
+    }
+  }
+}
 
 // ---------------------------------------------------------------------------
 // Command runners

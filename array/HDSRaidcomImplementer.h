@@ -29,6 +29,7 @@
 #include <functional>
 #include <initializer_list>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <string_view>
@@ -37,6 +38,9 @@
 
 #include "array/HDSCommandImplementer.h"
 #include "array/HDSCommandRunner.h"
+#include "array/HDSTextColumns.h"
+
+class ZRHDSHolderCount;
 
 class ZRHDSRaidcomImplementer : public ZRHDSCommandImplementer {
  public:
@@ -252,11 +256,11 @@ class ZRHDSRaidcomImplementer : public ZRHDSCommandImplementer {
   // is allowed) or the CCI directory holds a control character; 0 otherwise.
   // executeCommand and executeScriptFile check this before running anything.
   int refuseUnusableCommonOptions(const char* function);
-  // The listing check of every parsed answer: 0 when output is blank or
-  // begins with the command's header (its leading column names), else
-  // (62601, failureText) with the answer logged, 1.
+  // The listing check of every parsed answer: 0 when the reader accepted
+  // output (see HDSTextColumns.h), else (62601, failureText) with the
+  // refusal and the answer logged, 1.
   int checkListing(const char* function, const std::string& output,
-                   std::initializer_list<std::string_view> header, const std::string& failureText);
+                   const hdscols::ListingRead& read, const std::string& failureText);
   // The job's HORCM instance when it is decimal digits; else refuses.
   bool checkInstance(const char* function);
 
@@ -335,6 +339,10 @@ class ZRHDSRaidcomImplementer : public ZRHDSCommandImplementer {
   std::string loginCountKey() const;
   // Live holders of the array's CCI login (dead ones pruned); 0 ok, 1 failure.
   int liveLoginHolders(int& count);
+  // This object's holdings of the array's CCI login: login adds to it,
+  // logout removes from it, and what is left (a logout that failed before
+  // it counted down) is removed with the object.
+  ZRHDSHolderCount& loginHolding();
 
   // ---- Members -----------------------------------------------------------
   bool m_bKeepCmdOutput;
@@ -360,6 +368,7 @@ class ZRHDSRaidcomImplementer : public ZRHDSCommandImplementer {
   std::string m_sTempDir;
   std::vector<std::string> m_vCommandDevices;
   ZRHDSCommandRunner* m_pRunner;  // not owned
+  std::unique_ptr<ZRHDSHolderCount> m_pLoginHolding;  // see loginHolding()
 
   static std::string m_sCCIVersion;  // guarded; use getCCIVersion()
   static void storeCCIVersion(const std::string& version);
@@ -378,6 +387,9 @@ class ZRHDSRaidcomImplementer : public ZRHDSCommandImplementer {
   // no effect when it shows another (undefined, another capacity, a label),
   // unknown when the read fails. The error pair is left as it was.
   AsyncEffect newLdevEffect(const std::string& ldevId, uint64_t capacity);
+  // Gives a just created S-VOL the snap's label ("BLANK" for an empty one);
+  // 0 ok, 1 with 62601 "Failed to label LDEV-<id>".
+  int labelNewSvol(const ZRHDSSnapInfo& snap);
   // Moves a new S-VOL into the job's resource group (outside
   // meta_resource), with its virtual id on a virtual storage machine.
   int arrangeInJobGroup(ZRHDSSnapInfo& snap);

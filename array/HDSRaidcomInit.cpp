@@ -13,6 +13,7 @@
 #include "host/ZRClient.h"  // ZRPI_Base
 #include "host/ZRPlatformInfo.h"
 #include "host/ZRSOSnapInfo.h"
+#include "util/HDSCLIUtils.h"
 #include "util/ZRHDSLock.h"
 
 namespace {
@@ -55,7 +56,9 @@ std::string noCommandDeviceText(const std::string& serial) {
 
 bool ZRHDSRaidcomImplementer::readSettingInt(const char* key, int& value) {
   ZRPlatformInfo settings;
-  return settings.getRegInt(kSection, key, &value) != 0;
+  const bool found = settings.getRegInt(kSection, key, &value) != 0;
+  value = ZRHDSCLIUtils::boundedSetting(key, value);
+  return found;
 }
 
 int ZRHDSRaidcomImplementer::initialize() {

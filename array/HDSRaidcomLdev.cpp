@@ -3,6 +3,7 @@
 // with the member forms of the LDEV listing parser.
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <string>
 
 #include "array/HDSParseLdev.h"
@@ -163,7 +164,18 @@ int ZRHDSRaidcomImplementer::getLdevList(std::vector<HDSLdevInfo>& ldevs,
   int exitCode = 0;
   if (executeCommandMain(kGetLdev, options + getCommonParams(true, true), output, exitCode,
                          false) == 0) {
-    parseGetLdevOutput(output, ldevs, filter);
+    std::vector<HDSLdevInfo> listed;
+    size_t blocks = 0;
+    auto label = filter.find(HDS_LDEV_FILTER_LABEL);
+    hdsparse::parseGetLdevOutput(output, listed,
+                                 label == filter.end() ? std::string_view() : label->second,
+                                 &blocks);
+    if (blocks == 0 && !hdscols::isBlankText(output)) {
+      return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to get the LDEV list form the array.",
+                        kFn, "%s Output-[%s]", hdscols::kNotTheListing, output.c_str());
+    }
+    ldevs.insert(ldevs.end(), std::make_move_iterator(listed.begin()),
+                 std::make_move_iterator(listed.end()));
     return 0;
   }
   if (exitCode == kExitNoDevice) {

@@ -10,7 +10,10 @@
 //    Exit 202 of the logout command means the array had already ended the
 //    login.
 //  - A holder whose process died no longer counts (ZRHDSHolderCount), so a
-//    killed job never keeps the login, the instance and its file for good.
+//    killed job never keeps the login, the instance and its file for good;
+//    a holding whose logout failed before it counted down goes with the
+//    implementer object (loginHolding), so a long-lived process never keeps
+//    it either.
 //    The settings key "sZRHDSRaidcomLockCount_<serial>" mirrors the number
 //    of live holders.
 // The password is never logged or put into an error text; the user name
@@ -46,6 +49,14 @@ ZRHDSHolderCount loginHolders(const std::string& serial) {
 
 std::string ZRHDSRaidcomImplementer::loginCountKey() const {
   return countKeyOf(m_oSnapOptions.baseSerialNum);
+}
+
+ZRHDSHolderCount& ZRHDSRaidcomImplementer::loginHolding() {
+  if (!m_pLoginHolding) {
+    m_pLoginHolding.reset(new ZRHDSHolderCount("RAIDCOM_LOGIN_" + m_oSnapOptions.baseSerialNum,
+                                               loginCountKey()));
+  }
+  return *m_pLoginHolding;
 }
 
 int ZRHDSRaidcomImplementer::liveLoginHolders(int& count) {
@@ -95,7 +106,7 @@ int ZRHDSRaidcomImplementer::login(bool force) {
 
   const std::string key = loginCountKey();
   ZRPlatformInfo settings;
-  ZRHDSHolderCount holders = loginHolders(m_oSnapOptions.baseSerialNum);
+  ZRHDSHolderCount& holders = loginHolding();
   bool counted = false;  // true when this call added a holder
   if (force) {
     // Same holders, new CCI login: the count is read only to be logged.
@@ -197,7 +208,7 @@ int ZRHDSRaidcomImplementer::logout() {
   if (settings.getRegInt(kSection, key.c_str(), &stored) == 0) {
     return failLogged(ZR_HDS_ERR_LOGIN, failText, kFn, "Failed to get login count.");
   }
-  ZRHDSHolderCount holders = loginHolders(m_oSnapOptions.baseSerialNum);
+  ZRHDSHolderCount& holders = loginHolding();
   int left = 0, widest = 0;
   if (holders.remove(&left, &widest) != 0) {
     return failLogged(ZR_HDS_ERR_LOGIN, failText, kFn, "Failed to set login count. [%s]",

@@ -20,7 +20,5 @@ int ZRHDSRaidcomImplementer::getPoolList(std::vector<HDSPoolInfo>& pools) {
     return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to get Pool list", kFn,
                       "Failed to get Pool list");
   }
-  if (checkListing(kFn, output, {"PID"}, "Failed to get Pool list") != 0) return 1;
-  hdsparse::parsePoolList(output, pools);
-  return 0;
+  return checkListing(kFn, output, hdsparse::parsePoolList(output, pools), "Failed to get Pool list");
 }

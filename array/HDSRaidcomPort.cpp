@@ -37,11 +37,10 @@ int ZRHDSRaidcomImplementer::getPortList(std::vector<HDSPortInfo>& ports) {
     return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to get the port list on the array.", kFn,
                       "Failed to get the port list on the array.");
   }
-  if (checkListing(kFn, output, {"PORT", "TYPE"}, "Failed to get the port list on the array.") !=
-      0) {
+  if (checkListing(kFn, output, hdsparse::parsePortListing(output, ports),
+                   "Failed to get the port list on the array.") != 0) {
     return 1;
   }
-  hdsparse::parsePortListing(output, ports);
   logMessage(1, kFn, "Found [%d] ports on the array.", static_cast<int>(ports.size()));
   return 0;
 }
@@ -62,11 +61,10 @@ int ZRHDSRaidcomImplementer::getPortLoginWWNList(const std::string& port, HDSPor
                       "Failed to get the HostGroup list for the port-[" + port + "]", kFn,
                       "Failed to get the HostGroup list for the port-[%s].", port.c_str());
   }
-  if (checkListing(kFn, output, {"PORT", "LOGIN_WWN"},
+  if (checkListing(kFn, output, hdsparse::parsePortLoginList(output, info),
                    "Failed to get the HostGroup list for the port-[" + port + "]") != 0) {
     return 1;
   }
-  hdsparse::parsePortLoginList(output, info);
   logMessage(1, kFn, "Port-[%s] has [%d] WWN.", port.c_str(),
              static_cast<int>(info.loginWwns.size()));
   return 0;
@@ -116,13 +114,14 @@ int ZRHDSRaidcomImplementer::getPortHostGroupList(const std::string& port,
                       "Failed to get the HostGroup list for port-[" + port + "]", kFn,
                       "Failed to get the HostGroup list for port-[%s]", port.c_str());
   }
-  if (checkListing(kFn, output, {"PORT", "GID", "GROUP_NAME"},
+  std::vector<HDSHostGroupInfo> listed;
+  if (checkListing(kFn, output,
+                   hdsparse::parseHostGroupList(output, m_oSnapOptions.baseSerialNum, listed),
                    "Failed to get the HostGroup list for port-[" + port + "]") != 0) {
     return 1;
   }
   if (hdsparse::isIscsiHostGroupListing(output)) m_oIscsiPorts.insert(port);
-  info.hostGroups.clear();
-  hdsparse::parseHostGroupList(output, m_oSnapOptions.baseSerialNum, info.hostGroups);
+  info.hostGroups.swap(listed);
   logMessage(1, kFn, "The Port-[%s] has [%d] HostGroups.", port.c_str(),
              static_cast<int>(info.hostGroups.size()));
 
@@ -186,12 +185,11 @@ int ZRHDSRaidcomImplementer::getHostGroupInfo(const std::string& port,
                       "Failed to get host group info for [%s-%s]", port.c_str(),
                       hostGroupNumber.c_str());
   }
-  if (checkListing(kFn, output, {"PORT", "GID", "GROUP_NAME", iscsi ? "IQN" : "HWWN"}, failure) !=
-      0) {
+  HDSHostGroupInfo read = info;
+  read.wwns.clear();
+  if (checkListing(kFn, output, hdsparse::parseHostGroupWwnList(output, read), failure) != 0)
     return 1;
-  }
-  info.wwns.clear();
-  hdsparse::parseHostGroupWwnList(output, info);
+  info = std::move(read);
   logMessage(1, kFn, "The HostGroup-[%s-%s] has [%d] WWN.", port.c_str(), hostGroupNumber.c_str(),
              static_cast<int>(info.wwns.size()));
   return 0;
@@ -219,7 +217,10 @@ int ZRHDSRaidcomImplementer::getHostGroupOfCommandDevice(std::string& hostGroup)
                       kFn,
                       "Failed to get HostGroup info for command device using raidscan command.");
   }
-  hdsparse::parseCommandDeviceHostGroup(output, hostGroup);
+  if (checkListing(kFn, output, hdsparse::parseCommandDeviceHostGroup(output, hostGroup),
+                   "Failed to get HostGroup info for command device using raidscan command.") != 0) {
+    return 1;
+  }
   logMessage(1, kFn, "Found HostGroup-[%s] from the command device.", hostGroup.c_str());
   return 0;
 }

@@ -4,7 +4,7 @@
 #include <mutex>
 
 #include "array/HDSRaidcomImplementer.h"
-#include "array/HDSTextColumns.h"
+#include "array/HDSParseStatus.h"
 #include "host/ZRSOSnapInfo.h"
 
 namespace {
@@ -14,7 +14,6 @@ std::mutex& versionMutex() {
   return m;
 }
 
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 // "NN-NN-NN/NN", such as 01-40-03/01.
@@ -94,38 +93,7 @@ int ZRHDSRaidcomImplementer::getCCIVersionInstalled(std::string& version) {
 }
 
 bool ZRHDSRaidcomImplementer::parseRaidqryOutput(const std::string& output, HDSRaidqryInfo& info) {
-  info.init();
-  // The first row counts only under raidqry's own header: a line put in
-  // front of it would otherwise be read as this host's row.
-  if (!hdscols::lineStartsWithColumns(hdscols::firstLine(output), {"No", "Group", "Hostname"})) {
-    return false;
-  }
-  size_t first = output.find('\n');
-  if (first == std::string::npos) return false;
-  size_t second = output.find('\n', first + 1);
-  if (second == std::string::npos) return false;
-  std::string row = output.substr(first + 1, second - first - 1);
-  if (!row.empty() && row.back() == '\r') row.pop_back();
-
-  std::string* fields[] = {nullptr,       &info.column2, &info.hostName,    &info.column4,
-                           &info.column5, &info.column6, &info.microVersion};
-  size_t i = 0;
-  while (i < row.size() && isBlank(row[i])) ++i;
-  if (i >= row.size()) return false;  // a blank row is no data row
-  for (int token = 0; token < 8; ++token) {
-    if (i >= row.size()) break;
-    size_t start = i;
-    if (token == 7) {
-      info.column8 = atoi(row.c_str() + start);
-      break;
-    }
-    while (i < row.size() && !isBlank(row[i])) ++i;
-    // A token counts only when a blank or tab follows it on the row.
-    if (i >= row.size()) break;
-    if (fields[token] != nullptr) *fields[token] = row.substr(start, i - start);
-    while (i < row.size() && isBlank(row[i])) ++i;
-  }
-  return true;
+  return hdsparse::parseRaidqryList(output, info);
 }
 
 int ZRHDSRaidcomImplementer::getCCIRaidqryInfo(HDSRaidqryInfo& info) {

@@ -54,13 +54,11 @@ int ZRHDSRaidcomImplementer::getRemotePairInfoForHostGroup(const std::string& ho
     }
     const bool gadJob =
         m_pSnapInfo != nullptr && m_pSnapInfo->getReplicationType() == ZRSO::REPLICATION_TYPE_GAD;
-    if (checkListing(kFn, output, {"PORT#"},
-                     "Failed to  get pair info for HostGroup-" + hostGroup) != 0) {
+    const hdscols::ListingRead read = hdsparse::parseRemotePairList(output, mu, gadJob, pairs);
+    if (checkListing(kFn, output, read, "Failed to  get pair info for HostGroup-" + hostGroup) != 0)
       return 1;
-    }
-    const size_t kept = hdsparse::parseRemotePairList(output, mu, gadJob, pairs);
-    logMessage(1, kFn, "Found [%d] pairs for HostGroup-[%s] on MU-[%d]", static_cast<int>(kept),
-               hostGroup.c_str(), mu);
+    logMessage(1, kFn, "Found [%d] pairs for HostGroup-[%s] on MU-[%d]",
+               static_cast<int>(read.rows), hostGroup.c_str(), mu);
   }
   return 0;
 }
@@ -78,9 +76,10 @@ int ZRHDSRaidcomImplementer::getCopyGroup(std::vector<HDSCopyGroup>& groups,
     return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to get the Copy Group list.", kFn,
                       "Failed to get the Copy Group list.");
   }
-  if (checkListing(kFn, output, {"COPY_GROUP"}, "Failed to get the Copy Group list.") != 0)
+  if (checkListing(kFn, output, hdsparse::parseCopyGroupList(output, copyGroupName, groups),
+                   "Failed to get the Copy Group list.") != 0) {
     return 1;
-  hdsparse::parseCopyGroupList(output, copyGroupName, groups);
+  }
   logMessage(0, kFn, "Found [%d] CopyGroups post filtering.", static_cast<int>(groups.size()));
   return 0;
 }
@@ -106,7 +105,6 @@ int ZRHDSRaidcomImplementer::getQMarkerForCopyGroup(const std::string& copyGroup
   }
   logMessage(0, kFn, "OUTPUT - [%s]", output.c_str());
 
-  if (checkListing(kFn, output, {"UnitID"}, failure) != 0) return 1;
   std::string found;
   if (!hdsparse::parseQMarkerNowait(output, found)) {
     return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, failure, kFn,

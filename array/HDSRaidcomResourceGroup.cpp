@@ -40,12 +40,9 @@ int ZRHDSRaidcomImplementer::getResourceGroupInfo(std::map<std::string, Resource
   if (executeCommandMain(command, getCommonParams(true, true), output, exitCode, false) != 0) {
     return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, failure, kFn, "Failed to get resource group list");
   }
-  if (!hdscols::isBlankText(output) &&
-      hdsparse::resourceGroupHeaderAt(output) == std::string_view::npos) {
-    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, failure, kFn,
-                      "The answer is not the listing asked for. Output-[%s]", output.c_str());
+  if (checkListing(kFn, output, hdsparse::parseResourceGroupList(output, groups), failure) != 0) {
+    return 1;
   }
-  hdsparse::parseResourceGroupList(output, groups);
   if (keyOption) {
     m_oKeyedGroups = groups;
     m_bKeyedGroupsKnown = true;

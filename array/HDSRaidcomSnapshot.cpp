@@ -4,7 +4,6 @@
 #include <string>
 
 #include "array/HDSParseSnapshot.h"
-#include "array/HDSTextColumns.h"
 #include "array/HDSRaidcomImplementer.h"
 #include "array/HDSShellQuote.h"
 
@@ -53,19 +52,15 @@ int ZRHDSRaidcomImplementer::getSnapshotGroupList(std::vector<HDSSnapshotGroupIn
     return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to get the snapshot group list", kFn,
                       "Failed to get snapshot group list.");
   }
-  if (!hdscols::isListingOf(output, {"SnapShot_name"})) {
-    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to get the snapshot group list", kFn,
-                      "Unexpected snapshot group listing-[%s]", output.c_str());
-  }
   std::vector<HDSSnapshotGroupInfo> rows;
-  hdsparse::parseSnapshotList(output, rows);
+  if (checkListing(kFn, output, hdsparse::parseSnapshotList(output, rows),
+                   "Failed to get the snapshot group list") != 0) {
+    return 1;
+  }
   // The array keeps a snapshot group only while it holds pairs and answers
   // for one it does not know with "No such Object": a group listing without
-  // a row is not the array's answer. Every row carries all eleven columns;
-  // one that ends early (its MODE not followed by a column) was cut off.
-  bool complete = byLdev || !rows.empty();
-  for (const HDSSnapshotGroupInfo& row : rows) complete = complete && !row.mode.empty();
-  if (!complete) {
+  // a row is not the array's answer.
+  if (!byLdev && rows.empty()) {
     return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to get the snapshot group list", kFn,
                       "Incomplete snapshot group listing-[%s]", output.c_str());
   }

@@ -15,6 +15,9 @@ namespace {
 
 const char kAddLdev[] = "raidcom  add ldev ";
 const char kDeleteLdev[] = "raidcom  delete ldev ";
+const char kModifyLdev[] = "raidcom  modify ldev ";
+// The name written for an empty label.
+const char kBlankLabel[] = "BLANK";
 // Adding and deleting an LDEV complete on the array after the tool has
 // returned: they run in batches with the command-status check.
 // The undo script's line for one LDEV (after the CCI directory).
@@ -80,6 +83,8 @@ int ZRHDSRaidcomImplementer::createSvols() {
         (!HDSShell::isDecimal(snap.snapVirLdevId) || snap.snapVirLdevId.size() > 9)) {
       return refuseInvalidInput(kFn, "Virtual LDEV", snap.snapVirLdevId);
     }
+    if (!HDSShell::isLineSafe(snap.svolLabel))
+      return refuseInvalidInput(kFn, "Label", snap.svolLabel);
     wanted.push_back(i);
   }
 
@@ -126,6 +131,13 @@ int ZRHDSRaidcomImplementer::createSvols() {
     }
     result = 1;
   }
+  // Labelled as soon as the batch shows them made: an LDEV without the
+  // job's label may be anyone's, so only the commands of one batch stand
+  // between an add and its label (those a killed job's record cannot prove
+  // its own).
+  for (size_t i = 0; result == 0 && i < wanted.size(); ++i) {
+    result = labelNewSvol(m_vSnaps[wanted[i]]);
+  }
   for (size_t i = 0; result == 0 && i < wanted.size(); ++i) {
     result = arrangeInJobGroup(m_vSnaps[wanted[i]]);
   }
@@ -145,6 +157,21 @@ int ZRHDSRaidcomImplementer::createSvols() {
     m_sErrorString = text;
   }
   return 1;
+}
+
+int ZRHDSRaidcomImplementer::labelNewSvol(const ZRHDSSnapInfo& snap) {
+  static const char* const kFn = "ZRHDSRaidcomImplementer::createSvols";
+  const std::string& label = snap.svolLabel.empty() ? std::string(kBlankLabel) : snap.svolLabel;
+  std::string output;
+  int exitCode = 0;
+  if (executeCommandMain(kModifyLdev,
+                         " -ldev_id " + snap.snapLdevId + " -ldev_name " + HDSShell::quote(label) +
+                             getCommonParams(true, true),
+                         output, exitCode, false) == 0) {
+    return 0;
+  }
+  return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to label LDEV-" + snap.snapLdevId, kFn,
+                    "Failed to label LDEV-[%s] as [%s]", snap.snapLdevId.c_str(), label.c_str());
 }
 
 int ZRHDSRaidcomImplementer::arrangeInJobGroup(ZRHDSSnapInfo& snap) {
@@ -319,8 +346,8 @@ int ZRHDSRaidcomImplementer::modifySvolLabel(const std::vector<ZRHDSSnapInfo>& s
       if (!HDSShell::isLineSafe(*label)) return refuseInvalidInput(kFn, "Label", *label);
     }
     auto line = [&](const std::string& label) {
-      return svolScriptLine(std::string("raidcom  modify ldev -ldev_id ") + snap.snapLdevId +
-                            " -ldev_name " + HDSShell::quote(label.empty() ? "BLANK" : label));
+      return svolScriptLine(std::string(kModifyLdev) + "-ldev_id " + snap.snapLdevId +
+                            " -ldev_name " + HDSShell::quote(label.empty() ? kBlankLabel : label));
     };
     labelScript += line(snap.svolLabel);
     formerScript += line(snap.snapOriginalName);

@@ -24,27 +24,6 @@ size_t splitLeft(std::string_view line, Field* fields, size_t max) {
   return count;
 }
 
-bool takenColumn(std::string_view line, size_t n, std::string_view& out) {
-  if (n == 0) return false;
-  size_t col = 0;
-  size_t pos = 0;
-  for (;;) {
-    size_t end = pos;
-    while (end < line.size() && !isBlank(line[end])) ++end;
-    ++col;
-    const bool followed = end < line.size();
-    if (col == n) {
-      if (!followed) return false;
-      out = line.substr(pos, end - pos);
-      return true;
-    }
-    if (!followed) return false;
-    pos = end;
-    while (pos < line.size() && isBlank(line[pos])) ++pos;
-    if (pos == line.size()) return false;
-  }
-}
-
 bool isBlankText(std::string_view output) {
   for (char c : output)
     if (!isBlank(c) && c != '\n' && c != '\r') return false;
@@ -57,7 +36,38 @@ std::string_view firstLine(std::string_view output) {
   return line;
 }
 
-size_t columnIndex(std::string_view line, std::string_view name) {
+const char kNotTheListing[] = "The answer is not the listing asked for.";
+const char kRowCutShort[] = "A row of the answer is cut short.";
+
+bool sameWord(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+namespace {
+
+// True when word equals one of the "|"-separated alternatives.
+bool isOneOf(std::string_view word, std::string_view alternatives) {
+  size_t pos = 0;
+  for (;;) {
+    const size_t bar = alternatives.find('|', pos);
+    const size_t end = bar == std::string_view::npos ? alternatives.size() : bar;
+    if (sameWord(word, alternatives.substr(pos, end - pos))) return true;
+    if (bar == std::string_view::npos) return false;
+    pos = bar + 1;
+  }
+}
+
+// Calls fn(word, index) for each whole column of line until fn returns true;
+// returns the index it stopped at, npos when it never did.
+template <class Fn>
+size_t eachColumn(std::string_view line, Fn&& fn) {
   size_t index = 0;
   size_t pos = 0;
   for (;;) {
@@ -65,10 +75,38 @@ size_t columnIndex(std::string_view line, std::string_view name) {
     if (pos == line.size()) return std::string_view::npos;
     size_t end = pos;
     while (end < line.size() && !isBlank(line[end]) && line[end] != '\r') ++end;
-    if (line.substr(pos, end - pos) == name) return index;
+    if (fn(line.substr(pos, end - pos))) return index;
     ++index;
     pos = end;
   }
+}
+
+}  // namespace
+
+size_t columnIndex(std::string_view line, std::string_view name) {
+  return eachColumn(line, [&](std::string_view word) { return isOneOf(word, name); });
+}
+
+size_t columnCount(std::string_view line) {
+  size_t count = 0;
+  eachColumn(line, [&](std::string_view) {
+    ++count;
+    return false;
+  });
+  return count;
+}
+
+bool findColumns(std::string_view header, std::initializer_list<std::string_view> names,
+                 size_t* columns) {
+  for (std::string_view name : names) {
+    *columns = columnIndex(header, name);
+    if (*columns++ == std::string_view::npos) return false;
+  }
+  return true;
+}
+
+Row::Row(std::string_view line) : m_line(trimLeft(line)) {
+  if (!m_line.empty()) m_count = splitLeft(m_line, m_fields, kMaxColumns);
 }
 
 bool lineStartsWithColumns(std::string_view line, std::initializer_list<std::string_view> names) {
@@ -78,10 +116,6 @@ bool lineStartsWithColumns(std::string_view line, std::initializer_list<std::str
     ++expected;
   }
   return expected > 0;
-}
-
-bool isListingOf(std::string_view output, std::initializer_list<std::string_view> names) {
-  return isBlankText(output) || lineStartsWithColumns(firstLine(output), names);
 }
 
 std::string_view trimLeft(std::string_view line) {
@@ -131,17 +165,6 @@ bool isDecimalDigits(std::string_view text) {
 
 namespace {
 
-bool sameHex(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
-
 // The four characters at pos after a "0x" or "0X", when there are.
 bool hexAt(std::string_view text, size_t pos, std::string_view& out) {
   if (pos + 6 > text.size() || text[pos] != '0' || (text[pos + 1] != 'x' && text[pos + 1] != 'X'))
@@ -162,7 +185,7 @@ bool hasSsbPair(std::string_view text, std::string_view first, std::string_view 
     // A longer value is another pair.
     const size_t end = a + 13;
     if (end < text.size() && std::isxdigit(static_cast<unsigned char>(text[end]))) continue;
-    if (sameHex(one, first) && sameHex(two, second)) return true;
+    if (sameWord(one, first) && sameWord(two, second)) return true;
   }
   return false;
 }

@@ -1,8 +1,10 @@
 // zrjson parse and write speed on the system's own messages, against
 // nlohmann-json as the reference.
 //
-// Corpus: the small remote-execution messages (basic and map/unmap requests
-// and responses) and one map response of about 1 MB (a long device list).
+// Corpora: the small remote-execution messages (basic and map/unmap requests
+// and responses), one map response of about 1 MB (a long device list), and a
+// decimal-heavy document of about 1 MB (arrays of measurements, nearly every
+// number with a fraction).
 // "write" is the pretty wire form (json()); the reference writes its own
 // TAB-indented form (dump(1, '\t')), which is of the same size.
 //
@@ -13,11 +15,11 @@
 #include <malloc.h>
 
 #include <cstdio>
-#include <map>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
+#include "bench/ZrBenchReport.h"
 #include "json/zrjson.h"
 
 namespace {
@@ -88,8 +90,43 @@ const Corpus& largeCorpus() {
   return corpus;
 }
 
-const Corpus& corpusFor(int which) { return which == 0 ? smallCorpus() : largeCorpus(); }
-const char* corpusName(int which) { return which == 0 ? "small" : "large"; }
+// Numbers of every size a measurement has: fractions of one to sixteen
+// digits, large and small magnitudes, a few integers among them.
+const Corpus& decimalCorpus() {
+  static const Corpus corpus = [] {
+    Corpus c;
+    Object doc;
+    Array rows;
+    unsigned long long seed = 12345;
+    auto next = [&seed] {
+      seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
+      return seed >> 11;
+    };
+    for (int i = 0; i < 4000; ++i) {
+      Array row;
+      for (int j = 0; j < 6; ++j) {
+        const double mantissa = static_cast<double>(next() % 100000000000ULL) / 1e6;
+        static const double kScale[] = {1, 1e-3, 1e3, 1e-7, 1e9, 1};
+        const double v = j == 5 ? static_cast<double>(next() % 100000) : mantissa * kScale[j];
+        row << Value(Number(v));
+      }
+      rows << Value(row);
+    }
+    doc.import("opResp", Value(Number(0)));
+    doc.import("samples", Value(rows));
+    c.texts.push_back(doc.json());
+    c.bytes = c.texts[0].size();
+    return c;
+  }();
+  return corpus;
+}
+
+const Corpus& corpusFor(int which) {
+  return which == 0 ? smallCorpus() : which == 1 ? largeCorpus() : decimalCorpus();
+}
+const char* corpusName(int which) {
+  return which == 0 ? "small" : which == 1 ? "large" : "decimal";
+}
 
 void ZrjsonParse(benchmark::State& state) {
   const Corpus& c = corpusFor(static_cast<int>(state.range(0)));
@@ -146,35 +183,12 @@ void ReferenceWrite(benchmark::State& state) {
 
 // Five repetitions each; the summary takes the median, which a busy machine
 // disturbs least.
-BENCHMARK(ZrjsonParse)->Arg(0)->Arg(1)->Repetitions(5)->ReportAggregatesOnly(true);
-BENCHMARK(ReferenceParse)->Arg(0)->Arg(1)->Repetitions(5)->ReportAggregatesOnly(true);
-BENCHMARK(ZrjsonWrite)->Arg(0)->Arg(1)->Repetitions(5)->ReportAggregatesOnly(true);
-BENCHMARK(ReferenceWrite)->Arg(0)->Arg(1)->Repetitions(5)->ReportAggregatesOnly(true);
-
-// Keeps the time per iteration of every case (the median when repeated) for
-// the summary.
-class SummaryReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs) {
-      bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
-      const std::string name = run.run_name.function_name + "/" + run.run_name.args;
-      bool single = run.run_type == Run::RT_Iteration && m_oSeconds.count(name) == 0;
-      if (median || single) {
-        m_oSeconds[name] =
-            run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
-      }
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-  double seconds(const std::string& name) const {
-    auto it = m_oSeconds.find(name);
-    return it == m_oSeconds.end() ? 0 : it->second;
-  }
-
- private:
-  std::map<std::string, double> m_oSeconds;
-};
+// Repeated in interleaved rounds (bench/ZrBenchReport.h); the summary takes
+// the median, which a busy machine disturbs least.
+BENCHMARK(ZrjsonParse)->DenseRange(0, 2);
+BENCHMARK(ReferenceParse)->DenseRange(0, 2);
+BENCHMARK(ZrjsonWrite)->DenseRange(0, 2);
+BENCHMARK(ReferenceWrite)->DenseRange(0, 2);
 
 }  // namespace
 
@@ -186,16 +200,18 @@ int main(int argc, char** argv) {
   // difference being measured.
   mallopt(M_MMAP_THRESHOLD, 64 << 20);
   mallopt(M_TRIM_THRESHOLD, 256 << 20);
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  SummaryReporter reporter;
+  std::vector<char*> args = zrbench::interleavedArgs(argc, argv, 5);
+  int n = static_cast<int>(args.size());
+  benchmark::Initialize(&n, args.data());
+  if (benchmark::ReportUnrecognizedArguments(n, args.data())) return 1;
+  zrbench::MedianReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
 
   std::printf("\nzrjson against nlohmann-json (ratio > 1: zrjson faster)\n");
   std::printf("%-6s %-6s %10s %14s %16s %8s\n", "op", "corpus", "bytes", "zrjson MB/s",
               "reference MB/s", "ratio");
   for (const char* op : {"Parse", "Write"}) {
-    for (int which = 0; which < 2; ++which) {
+    for (int which = 0; which < 3; ++which) {
       const std::string arg = "/" + std::to_string(which);
       double ours = reporter.seconds(std::string("Zrjson") + op + arg);
       double theirs = reporter.seconds(std::string("Reference") + op + arg);

@@ -5,6 +5,10 @@
 #   libexec/zrhdscli/cci/       the CCI tool names, links to bin/ccisim
 #   bin/zrtesthost              the test host
 #   share/zrhdscli/             README, scenario files
+# The package's binaries are stripped; their debug symbols go into a package
+# of their own, as Debian ships them: zrhdscli-dbgsym (a .ddeb beside the
+# .deb) with one file per binary under /usr/lib/debug/.build-id/, found by
+# gdb from the build id of the installed binary.
 include(GNUInstallDirs)
 
 set_target_properties(zrhdscli PROPERTIES INSTALL_RPATH "$ORIGIN")
@@ -40,5 +44,6 @@ set(CPACK_PACKAGING_INSTALL_PREFIX "/opt/zrhdscli")
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libsqlite3-0")
 set(CPACK_DEBIAN_PACKAGE_SECTION "admin")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_DEBUGINFO_PACKAGE ON)
 set(CPACK_OUTPUT_FILE_PREFIX "${CMAKE_BINARY_DIR}/packages")
 include(CPack)

@@ -136,6 +136,58 @@ int ZRHDSInfoContainer::init(std::vector<ZRSO::SnapInfo*>& devices) {
   return createHandler();
 }
 
+bool ZRHDSInfoContainer::actsOnStoredPairs() const {
+  switch (m_eOperationType) {
+    case OPERATION_TYPE_CREATE:
+    case OPERATION_TYPE_POST_CREATE:
+    case OPERATION_TYPE_REVERT:
+    case OPERATION_TYPE_RECONCILE:
+    case OPERATION_TYPE_MAP:
+    case OPERATION_TYPE_MAP_SECOND:
+    case OPERATION_TYPE_UNMAP:
+    case OPERATION_TYPE_UNMAP_SECOND:
+    case OPERATION_TYPE_DELETE:
+      return true;
+    default:
+      return false;
+  }
+}
+
+int ZRHDSInfoContainer::refuseRecord(ZRSO::SnapInfo* device, int id, const std::string& why) {
+  const std::string name = zrhds_container::readHostText(device, &ZRSO::SnapInfo::getSnapName);
+  const std::string text = "The stored metadata " + std::to_string(id) + " of device [" + name +
+                           "] is refused: " + why + ".";
+  device->log(2, "ZRHDSInfoContainer::init", "%s", text.c_str());
+  // The device's own error names its record; the group's first device gets
+  // the operation's error from the worker.
+  SetError(device, ZR_HDS_ERR_STORED_RECORD, text.c_str());
+  setErrorCodeString(ZR_HDS_ERR_STORED_RECORD, text);
+  return 0;
+}
+
+int ZRHDSInfoContainer::checkStoredIdentity(ZRSO::SnapInfo* device, const ZRHDSMetadataInfo& md) {
+  const int id = HDS_METADATA_UNIQUE;
+  const std::string fault = ZRHDSCLIUtils::uniqueRecordFault(md);
+  if (!fault.empty()) return refuseRecord(device, id, fault);
+  if (!actsOnStoredPairs()) return 1;
+  // The record's pair is sought on the array the device is bound to only.
+  const std::string& bound = m_oSnapOptions.baseSerialNum;
+  if (!md.baseSerialNo.empty() && md.baseSerialNo != bound) {
+    return refuseRecord(device, id,
+                        "key 1S holds [" + ZRHDSCLIUtils::quotedValue(md.baseSerialNo) +
+                            "], not the array [" + bound + "] the device is bound to");
+  }
+  for (const ZRHDSSnapInfo& other : m_oSnapInfoList) {
+    if (!md.baseDevNo.empty() && other.baseDevNo == md.baseDevNo &&
+        other.baseSerialNo == md.baseSerialNo) {
+      return refuseRecord(device, id,
+                          "key 3L holds [" + md.baseDevNo +
+                              "], the source of another device of this call");
+    }
+  }
+  return 1;
+}
+
 int ZRHDSInfoContainer::readRecords(std::vector<ZRSO::SnapInfo*>& devices) {
   const bool partnerSide = m_eOperationType == OPERATION_TYPE_REMOTE_REPL ||
                            m_eOperationType == OPERATION_TYPE_QMARKER_COMMIT;
@@ -145,14 +197,26 @@ int ZRHDSInfoContainer::readRecords(std::vector<ZRSO::SnapInfo*>& devices) {
   for (ZRSO::SnapInfo* device : devices) {
     snap.init();
     md.initialize();
+    std::string refusal;
     if (device == nullptr ||
-        ZRHDSCLIUtils::getInfoFromUniqueMetadata(device, md, partnerSide) == 0) {
+        ZRHDSCLIUtils::getInfoFromUniqueMetadata(device, md, partnerSide, &refusal) == 0) {
+      if (!refusal.empty()) return refuseRecord(device, HDS_METADATA_UNIQUE, refusal);
       setErrorCodeString(2, "Failed to get Snap Unique details from metadata.");
       return 0;
     }
+    if (checkStoredIdentity(device, md) == 0) return 0;
+    const std::string instance = storedHorcmInstance(device);
+    const std::string instanceFault = ZRHDSCLIUtils::horcmInstanceFault(instance);
+    if (!instanceFault.empty()) {
+      return refuseRecord(device, HDS_METADATA_HORCM_INSTANCE, instanceFault);
+    }
     snap.replicationType = device->getReplicationType();
     if (m_eOperationType == OPERATION_TYPE_QMARKER_COMMIT) {
-      ZRHDSCLIUtils::getInfoFromReplicationMetadata(device, md);
+      if (ZRHDSCLIUtils::getInfoFromReplicationMetadata(device, md, &refusal) == 0) {
+        return refuseRecord(device, HDS_METADATA_REPLICATION, refusal);
+      }
+      const std::string fault = ZRHDSCLIUtils::replicationRecordFault(md);
+      if (!fault.empty()) return refuseRecord(device, HDS_METADATA_REPLICATION, fault);
     }
     snap.snapInfo = device;
     snap.baseSerialNo = md.baseSerialNo;

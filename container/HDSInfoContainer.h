@@ -171,6 +171,17 @@ class ZRHDSInfoContainer {
   // The unmap over the snap map records ids (their host groups united per
   // device); every record read is rewritten with "N/A" on success.
   int unmapRecords(const std::vector<int>& ids);
+  // Adopts into each record the target its stored snap map records ids name
+  // (read[i]: the ids read; hostGroups[i]: the host groups to unmap from;
+  // named[i], when given: a record named a target), then proves each stored
+  // target to be the job's. false, with the device refused, when a record
+  // cannot be used or a target is not provably the job's; nothing is
+  // changed on the array before.
+  bool adoptStoredTargets(const std::vector<int>& ids, std::vector<std::vector<int>>& read,
+                          std::vector<std::string>& hostGroups, std::vector<bool>* named);
+  // The handler's proof for the targets taken from targetRecords (0: none
+  // taken from a record); every unproved device is refused.
+  bool proveStoredTargets(const std::vector<int>& targetRecords);
   // Releases the targets that stored snap map records still name before the
   // snapshots are deleted; false with the error pair set.
   bool releaseLeftTargets();
@@ -183,7 +194,20 @@ class ZRHDSInfoContainer {
   // a failure is only logged.
   void writeEmptiedMapRecord(ZRSO::SnapInfo* device, int id, const char* function);
   void unlockIgnoringFailure(bool allGroups, const char* function);
+  // Reads each device's records into m_oSnapInfoList; 0 with the error pair
+  // set (and the refused device's own error) when one cannot be used.
   int readRecords(std::vector<ZRSO::SnapInfo*>& devices);
+  // True for the operations that act on the pairs the records name.
+  bool actsOnStoredPairs() const;
+  // Checks the unique record of device as read (md) before it joins the
+  // records: its values' shapes and, where the operation acts on the
+  // stored pairs, its array ("1S", the bound array) and that no other
+  // device of the call names the same source. 1 ok; 0 refused.
+  int checkStoredIdentity(ZRSO::SnapInfo* device, const ZRHDSMetadataInfo& md);
+  // Refuses record id of device: logs, records ZR_HDS_ERR_STORED_RECORD and a
+  // text naming the device, the record and why on the device and as the
+  // container's pair. Always 0. The record itself is left as stored.
+  int refuseRecord(ZRSO::SnapInfo* device, int id, const std::string& why);
   int createHandler();
 
   bool m_bIsVSM;

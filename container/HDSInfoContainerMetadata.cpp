@@ -99,7 +99,8 @@ bool ZRHDSInfoContainer::writeUniqueMetadata(ZRSO::SnapInfo* device, const Metad
 int ZRHDSInfoContainer::savePrepareMetadata() {
   static const char kFn[] = "ZRHDSInfoContainer::savePrepareMetadata";
   const ZRHDSSnapOptions& o = m_oSnapOptions;
-  for (const ZRHDSSnapInfo& snap : m_oSnapInfoList) {
+  for (size_t i = 0; i < m_oSnapInfoList.size(); ++i) {
+    const ZRHDSSnapInfo& snap = m_oSnapInfoList[i];
     MetadataText md(kMaxRecordText);
     md.add("1S", snap.baseSerialNo);
     md.add("3L", snap.baseDevNo);
@@ -116,6 +117,7 @@ int ZRHDSInfoContainer::savePrepareMetadata() {
                              "Generated metadata-[%s] after preparing the source device")) {
       return 0;
     }
+    m_pCommandHandler->intentStored(i);
     // The instance that later calls of this job must use.
     if (o.horcmInst.size() > zrhds_container::kMaxHorcmInstanceText ||
         snap.snapInfo->setMetadataByType(HDS_METADATA_HORCM_INSTANCE, o.horcmInst.c_str()) != 0) {

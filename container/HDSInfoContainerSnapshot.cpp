@@ -47,6 +47,8 @@ int ZRHDSInfoContainer::Prepare() {
       ZRHDS_CONTAINER_LOG(1, "Prepare",
                           "The registry key to disable cleanup, in case of Prepare failures, is "
                           "set.");
+      // The pairs stay for inspection, so no later job removes them.
+      m_pCommandHandler->forgetIntents();
     }
   }
   unlockIgnoringFailure(false, "ZRHDSInfoContainer::Prepare");
@@ -69,6 +71,11 @@ int ZRHDSInfoContainer::Create() {
       groups.push_back(snap.snapshotGroup);
     }
   }
+  // A group is the job's only when it holds the records' pairs.
+  if (!m_pCommandHandler->proveStoredGroups()) {
+    takeHandlerError(ZR_HDS_ERR_PREPARE, "Failed Create Targetless Snapshot.");
+    return 0;
+  }
   for (const std::string& group : groups) {
     m_oSnapOptions.snapshotGroup = group;
     if (!m_pCommandHandler->splitTargetLessSnaps()) {
@@ -88,6 +95,10 @@ int ZRHDSInfoContainer::Create() {
 
 int ZRHDSInfoContainer::Revert() {
   if (!ready()) return 0;
+  if (!m_pCommandHandler->proveStoredGroups()) {
+    takeHandlerError(ZR_HDS_ERR_REVERT, "Failed Revert from Targetless Snapshot.");
+    return 0;
+  }
   std::map<std::string, std::vector<std::pair<std::string, std::string>>> groups;
   for (const ZRHDSSnapInfo& snap : m_oSnapInfoList) {
     groups[snap.snapshotGroup].emplace_back(snap.snapMu, snap.baseDevNo);

@@ -24,11 +24,20 @@ std::vector<std::string> storedHostGroups(const ZRHDSMetadataInfo& md) {
   return list;
 }
 
-// The snap map record of id stored on snap's device; false when none.
-bool readMapRecord(const ZRHDSSnapInfo& snap, int id, ZRHDSMetadataInfo& md) {
+// The snap map record of id stored on snap's device; false when none or
+// refused (then *refusal, when given, says why).
+bool readMapRecord(const ZRHDSSnapInfo& snap, int id, ZRHDSMetadataInfo& md,
+                   std::string* refusal = nullptr) {
   md.initialize();
-  return ZRHDSCLIUtils::getInfoFromHostGroupMetadata(snap.snapInfo, static_cast<short>(id), md) !=
-         0;
+  std::string why;
+  if (ZRHDSCLIUtils::getInfoFromHostGroupMetadata(snap.snapInfo, static_cast<short>(id), md,
+                                                  &why) == 0) {
+    if (refusal != nullptr) *refusal = why;
+    return false;
+  }
+  why = ZRHDSCLIUtils::mapRecordFault(md);
+  if (refusal != nullptr) *refusal = why;
+  return why.empty();
 }
 
 // The stored target of the same LDEV keeps its former label and origin.
@@ -39,43 +48,63 @@ void adoptStoredOrigin(ZRHDSSnapInfo& snap, const ZRHDSMetadataInfo& md) {
   }
 }
 
+// What the stored snap map records of one device say.
+struct StoredMapping {
+  std::vector<std::string> hostGroups;  // to unmap the target from
+  bool named = false;                   // a record named a target
+  int targetRecord = 0;                 // the record whose target was taken
+  int refusedRecord = 0;                // a record that cannot be used
+  std::string refusal;                  // why
+};
+
 // Takes the target of snap from its stored snap map records ids (those read
-// are added to read) and returns the host groups to unmap it from. The
-// record of the target the array associates (known at delete) wins, else
-// one recorded with host groups; only host groups recorded for that target
-// (or for none) count. adopted, when given, tells whether a record named a
-// target.
-std::vector<std::string> adoptStoredMapping(ZRHDSSnapInfo& snap, const std::vector<int>& ids,
-                                            std::vector<int>& read, bool* adopted = nullptr) {
-  std::vector<ZRHDSMetadataInfo> records;
+// are added to read) and the host groups to unmap it from. The record of
+// the target the array associates (known at delete) wins, else one recorded
+// with host groups; only host groups recorded for that target (or for none)
+// count. A record that is cut, malformed or holds a value of the wrong
+// shape stops the reading: nothing is adopted.
+StoredMapping adoptStoredMapping(ZRHDSSnapInfo& snap, const std::vector<int>& ids,
+                                 std::vector<int>& read) {
+  StoredMapping out;
+  std::vector<std::pair<int, ZRHDSMetadataInfo>> records;
   for (int id : ids) {
     ZRHDSMetadataInfo md;
-    if (!readMapRecord(snap, id, md)) continue;
+    std::string refusal;
+    if (!readMapRecord(snap, id, md, &refusal)) {
+      if (refusal.empty()) continue;
+      out.refusedRecord = id;
+      out.refusal = refusal;
+      return out;
+    }
     read.push_back(id);
-    records.push_back(md);
+    records.emplace_back(id, md);
   }
   auto rank = [&](const ZRHDSMetadataInfo& md) {
     return (md.snapLdevId == snap.snapLdevId ? 2 : 0) + (storedHostGroups(md).empty() ? 0 : 1);
   };
   const ZRHDSMetadataInfo* target = nullptr;
-  for (const ZRHDSMetadataInfo& md : records) {
-    if (!md.snapLdevId.empty() && (target == nullptr || rank(md) > rank(*target))) target = &md;
+  for (const auto& record : records) {
+    const ZRHDSMetadataInfo& md = record.second;
+    if (!md.snapLdevId.empty() && (target == nullptr || rank(md) > rank(*target))) {
+      target = &md;
+      out.targetRecord = record.first;
+    }
   }
-  if (adopted != nullptr) *adopted = target != nullptr;
+  out.named = target != nullptr;
   if (target != nullptr) {
     snap.snapOriginalName = target->snapOriginalName;
     snap.snapLdevId = target->snapLdevId;
     snap.snapVirLdevId = target->snapVirLdevId;
     snap.snapOriginalState = target->snapOriginalState;
   }
-  std::vector<std::string> hostGroups;
-  for (const ZRHDSMetadataInfo& md : records) {
+  for (const auto& record : records) {
+    const ZRHDSMetadataInfo& md = record.second;
     if (target != nullptr && !md.snapLdevId.empty() && md.snapLdevId != target->snapLdevId) {
       continue;
     }
-    zrhds_container::uniteHostGroups(hostGroups, storedHostGroups(md));
+    zrhds_container::uniteHostGroups(out.hostGroups, storedHostGroups(md));
   }
-  return hostGroups;
+  return out;
 }
 
 }  // namespace
@@ -96,7 +125,13 @@ int ZRHDSInfoContainer::Assign() {
   std::vector<ZRHDSMetadataInfo> stored(m_oSnapInfoList.size());
   for (size_t i = 0; i < m_oSnapInfoList.size(); ++i) {
     ZRHDSSnapInfo& snap = m_oSnapInfoList[i];
-    if (snap.snapMapped && readMapRecord(snap, id, stored[i])) adoptStoredOrigin(snap, stored[i]);
+    std::string refusal;
+    if (readMapRecord(snap, id, stored[i], &refusal)) {
+      if (snap.snapMapped) adoptStoredOrigin(snap, stored[i]);
+    } else if (!refusal.empty()) {
+      // Rewritten, it would forget a target it may name.
+      return refuseRecord(snap.snapInfo, id, refusal);
+    }
   }
 
   if (count == static_cast<int>(m_oSnapInfoList.size())) {
@@ -113,6 +148,7 @@ int ZRHDSInfoContainer::Assign() {
       }
       snap.snapInfo->log(1, kFn, "Generated Map LDEV metadata-[%s] for device-[%s]", text.c_str(),
                          snap.svolLabel.c_str());
+      m_pCommandHandler->intentStored(i);
     }
     return 1;
   }
@@ -143,6 +179,7 @@ int ZRHDSInfoContainer::Assign() {
     }
     snap.snapInfo->log(1, kFn, "Generated Map LDEV metadata-[%s] for device-[%s]", text.c_str(),
                        snap.svolLabel.c_str());
+    m_pCommandHandler->intentStored(i);
   }
   if (ok && !m_pCommandHandler->mapLdevsToTargetlessSnaps()) {
     takeHandlerError(13, "Failed to associate target LDEVs to the snaps.");
@@ -185,7 +222,10 @@ int ZRHDSInfoContainer::Map(const std::vector<std::string>& initiators) {
   for (size_t i = 0; i < m_oSnapInfoList.size(); ++i) {
     const ZRHDSSnapInfo& snap = m_oSnapInfoList[i];
     ZRHDSMetadataInfo md;
-    readMapRecord(snap, id, md);
+    std::string refusal;
+    if (!readMapRecord(snap, id, md, &refusal) && !refusal.empty()) {
+      return refuseRecord(snap.snapInfo, id, refusal);
+    }
     std::vector<std::string> united = storedHostGroups(md);
     if (!united.empty()) {
       snap.snapInfo->log(1, kFn, "Metadata indicates that the snaps were already mapped to [%s]",
@@ -241,21 +281,62 @@ int ZRHDSInfoContainer::Unmap() {
   return unmapRecords({mapRecordId(OPERATION_TYPE_UNMAP)});
 }
 
+bool ZRHDSInfoContainer::adoptStoredTargets(const std::vector<int>& ids,
+                                            std::vector<std::vector<int>>& read,
+                                            std::vector<std::string>& hostGroups,
+                                            std::vector<bool>* named) {
+  read.assign(m_oSnapInfoList.size(), {});
+  hostGroups.assign(m_oSnapInfoList.size(), "");
+  std::vector<int> targetRecords(m_oSnapInfoList.size(), 0);
+  for (size_t i = 0; i < m_oSnapInfoList.size(); ++i) {
+    ZRHDSSnapInfo& snap = m_oSnapInfoList[i];
+    const StoredMapping mapping = adoptStoredMapping(snap, ids, read[i]);
+    if (!mapping.refusal.empty()) {
+      refuseRecord(snap.snapInfo, mapping.refusedRecord, mapping.refusal);
+      return false;
+    }
+    targetRecords[i] = mapping.targetRecord;
+    hostGroups[i] = ZRHDSCLIUtils::convertHostGroupVectorToString(mapping.hostGroups);
+    if (named != nullptr) named->push_back(mapping.named);
+  }
+  return proveStoredTargets(targetRecords);
+}
+
+bool ZRHDSInfoContainer::proveStoredTargets(const std::vector<int>& targetRecords) {
+  std::vector<bool> fromRecord;
+  for (int id : targetRecords) fromRecord.push_back(id != 0);
+  std::vector<std::string> refusals;
+  if (!m_pCommandHandler->proveStoredTargets(fromRecord, refusals)) {
+    takeHandlerError(12, "Failed to check the stored targets of the snaps.");
+    return false;
+  }
+  bool proved = true;
+  for (size_t i = 0; i < m_oSnapInfoList.size() && i < refusals.size(); ++i) {
+    if (refusals[i].empty()) continue;
+    const ZRHDSSnapInfo& snap = m_oSnapInfoList[i];
+    refuseRecord(snap.snapInfo, targetRecords[i],
+                 "key 22LI holds [" + snap.snapLdevId + "], which " + refusals[i]);
+    proved = false;
+  }
+  return proved;
+}
+
 int ZRHDSInfoContainer::unmapRecords(const std::vector<int>& ids) {
   static const char kFn[] = "ZRHDSInfoContainer::Unmap";
+  std::vector<std::vector<int>> stored;
+  std::vector<std::string> hostGroups;
+  // Nothing a record names is acted on before it is proved to be the job's.
+  if (!adoptStoredTargets(ids, stored, hostGroups, nullptr)) return 0;
   std::map<int, std::string> hostGroupsBySnapId;
-  std::vector<std::vector<int>> stored(m_oSnapInfoList.size());
   size_t nothingToUnmap = 0;
   for (size_t i = 0; i < m_oSnapInfoList.size(); ++i) {
     ZRHDSSnapInfo& snap = m_oSnapInfoList[i];
-    const std::vector<std::string> hostGroups = adoptStoredMapping(snap, ids, stored[i]);
-    if (hostGroups.empty()) {
+    if (hostGroups[i].empty()) {
       snap.snapInfo->log(2, kFn, "No HostGroup set for the snap. Nothing to unmap..");
       snap.snapInfo->setStatus(ZRSO::SNAP_STATUS_UNMAPPED);
       ++nothingToUnmap;
     }
-    hostGroupsBySnapId[snap.snapInfo->getSnapId()] =
-        ZRHDSCLIUtils::convertHostGroupVectorToString(hostGroups);
+    hostGroupsBySnapId[snap.snapInfo->getSnapId()] = hostGroups[i];
   }
   if (nothingToUnmap == m_oSnapInfoList.size()) return 1;
 
@@ -425,19 +506,22 @@ int ZRHDSInfoContainer::Delete() {
 bool ZRHDSInfoContainer::releaseLeftTargets() {
   static const char kFn[] = "ZRHDSInfoContainer::Delete";
   const std::vector<int> ids = {HDS_METADATA_SNAP_MAP_FIRST, HDS_METADATA_SNAP_MAP};
-  std::vector<std::vector<int>> read(m_oSnapInfoList.size());
+  std::vector<std::vector<int>> read;
+  std::vector<std::string> hostGroups;
+  std::vector<bool> named;
   std::vector<int> statuses(m_oSnapInfoList.size());
+  for (size_t i = 0; i < m_oSnapInfoList.size(); ++i) {
+    statuses[i] = m_oSnapInfoList[i].snapInfo->getStatus();
+  }
+  if (!adoptStoredTargets(ids, read, hostGroups, &named)) return false;
   std::map<int, std::string> hostGroupsBySnapId;
   bool any = false;
   for (size_t i = 0; i < m_oSnapInfoList.size(); ++i) {
     ZRHDSSnapInfo& snap = m_oSnapInfoList[i];
-    statuses[i] = snap.snapInfo->getStatus();
-    bool named = false;
-    hostGroupsBySnapId[snap.snapInfo->getSnapId()] = ZRHDSCLIUtils::convertHostGroupVectorToString(
-        adoptStoredMapping(snap, ids, read[i], &named));
+    hostGroupsBySnapId[snap.snapInfo->getSnapId()] = hostGroups[i];
     // A target only the array shows (no record of ours) is never touched.
-    if (!named) snap.snapLdevId.clear();
-    any = any || named;
+    if (!named[i]) snap.snapLdevId.clear();
+    any = any || named[i];
   }
   if (!any) return true;
 

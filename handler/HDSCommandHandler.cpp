@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "handler/HDSCommandHandlerInternal.h"
+#include "util/HDSCLIUtils.h"
 #include "host/ZRPlatformInfo.h"
 #include "host/ZRSOSnapInfo.h"
 
@@ -99,13 +100,9 @@ bool ZRHDSCommandHandler::copyImplementerErrorOr(int code, const std::string& te
   int copied = 0;
   std::string copiedText;
   if (m_pImplementer) m_pImplementer->getErrorCodeString(copied, copiedText);
-  if (copied == 0) {
-    m_nErrorCode = code;
-    m_sErrorString = text;
-  } else {
-    m_nErrorCode = copied;
-    m_sErrorString = copiedText.empty() ? text : copiedText;
-  }
+  // A code of the implementation travels with its own text, empty or not.
+  m_nErrorCode = copied == 0 ? code : copied;
+  m_sErrorString = copied == 0 ? text : copiedText;
   return false;
 }
 
@@ -119,5 +116,5 @@ int ZRHDSCommandHandler::readSetting(const char* key, int preset) {
   ZRPlatformInfo settings;
   int value = preset;
   settings.getRegInt(zrhds_handler::kSettingsSection, key, &value);
-  return value;
+  return ZRHDSCLIUtils::boundedSetting(key, value);
 }

@@ -35,6 +35,7 @@
 #include "array/HDSCommandImplementer.h"
 #include "records/HDSRecords.h"
 #include "util/ZRHDSHolderCount.h"
+#include "util/ZRHDSIntentRecord.h"
 
 namespace ZRSO {
 class SnapInfo;
@@ -42,6 +43,13 @@ class ZROSUtil;
 }  // namespace ZRSO
 
 class ZRHDSLock;
+namespace zrhds_handler {
+struct DeletePlan;
+}  // namespace zrhds_handler
+
+namespace zrhds_handler {
+enum class LockStep : int;  // HDSCommandHandlerInternal.h
+}  // namespace zrhds_handler
 
 // Builds the command implementation of a handler. logger is the handler's
 // own logger member: the implementation keeps a reference to it (and writes
@@ -165,6 +173,33 @@ class ZRHDSCommandHandler {
   bool unmapDeviceFromHostGroup(const std::string& port, const std::string& hostGroup,
                                 const std::string& ldev);
   bool getHostGroupsToUnmapForMNM(std::map<int, std::string>& hostGroupsBySnapId);
+  // Proves, for each record i with fromRecord[i] (its snapLdevId taken from
+  // a stored record), that the LDEV is the S-VOL of the record's pair (P-VOL
+  // baseDevNo, MU snapMu on the bound array) or carries the record's S-VOL
+  // label, and is no source. refusals[i]: "" when proved, or when the LDEV
+  // is no longer defined (nothing of it can change); else why not, as
+  // "is ...". Queries only. false with the implementation's error when a
+  // query fails.
+  bool proveStoredTargets(const std::vector<bool>& fromRecord, std::vector<std::string>& refusals);
+  // (HDSCommandHandlerTrust.cpp) Lists each group the records name once: a
+  // group that does not hold a record's pair (P-VOL baseDevNo, MU snapMu)
+  // is not the device's to act on, and the call fails with
+  // ZR_HDS_ERR_STORED_RECORD and a text naming the group and the pair, also
+  // recorded on that device. Queries only; false with the implementation's
+  // error when a listing fails.
+  bool proveStoredGroups();
+
+  // ---- Records of what the job creates (HDSCommandHandlerIntent.cpp) -----
+  // Before the first pair of a snapshot group and before the S-VOLs are
+  // created, the job records them durably (ZRHDSIntentRecord); when the job
+  // ends, what the devices' stored metadata names or what is gone from the
+  // array again is dropped from the records, the rest stays for the next job.
+  // The stored metadata of record index `record` now names what the job
+  // made for that device (its snapshot group, or its S-VOL).
+  void intentStored(size_t record);
+  // Drops the job's records and leaves the array alone: what the job made
+  // stays by the operator's choice (a failed prepare's pairs kept).
+  void forgetIntents();
 
  private:
   // Shared by the constructors: copies params, clears flags and error.
@@ -178,11 +213,23 @@ class ZRHDSCommandHandler {
   // Copies the implementation's error pair into the handler's; false (so
   // a failing path can `return copyImplementerError();`).
   bool copyImplementerError();
-  // Copies the implementation's pair; when the copied code is 0, sets
-  // (code, text) instead. false.
+  // Copies the implementation's pair as it is (an empty text included);
+  // only when the copied code is 0 sets (code, text) instead. false.
   bool copyImplementerErrorOr(int code, const std::string& text);
   // Sets (code, text) and returns false.
   bool fail(int code, const std::string& text);
+  // The error pair before a step that may fail and then recover; a step that
+  // got past its own failures puts it back, so a later failure without a
+  // code of its own never shows a recovered one.
+  struct SavedError {
+    int32_t code;
+    std::string text;
+  };
+  SavedError saveError() const { return {m_nErrorCode, m_sErrorString}; }
+  void restoreError(const SavedError& saved) {
+    m_nErrorCode = saved.code;
+    m_sErrorString = saved.text;
+  }
   // The setting of section "~Tessavon", or preset when it is missing.
   static int readSetting(const char* key, int preset);
 
@@ -190,6 +237,9 @@ class ZRHDSCommandHandler {
   // The machine-wide holders of the array's lock; this handler's own entry
   // is the one its object added.
   ZRHDSHolderCount& resourceLockHolders();
+  // The live holders and their widest scope; false with error 7 (logged
+  // under method) when the list cannot be read.
+  bool liveResourceLockHolders(const char* method, int& count, int& widest);
   // Records this handler as a holder of scope (the scope the array's lock
   // has now, so the widest scope taken stays recorded while any holder is
   // left) and sets the flag; on failure releases a lock taken just now
@@ -198,6 +248,21 @@ class ZRHDSCommandHandler {
   // A holder by name that now needs all groups: locks them and records
   // this handler's entry with the wider scope. REQUIRES: the mutex held.
   bool widenOwnResourceLock();
+  // Logs and sets error 7 for the mutex not obtained; false.
+  bool failResourceMutex(const char* method);
+  // Steps of lockResource, each REQUIRES the mutex held. shared: this
+  // handler now shares the lock of live holders (nothing more to do).
+  bool shareWithLiveHolders(int scope, bool& shared);
+  bool pollResourceLock(ZRHDSLock& mutex, int scope, const std::string& cciHost,
+                        zrhds_handler::LockStep& step, ResourceGroupInfo& last, bool& shared);
+  bool takeResourceLock(zrhds_handler::LockStep step, const ResourceGroupInfo& last,
+                        bool allGroups);
+  // Steps of unlockResource, each REQUIRES the mutex held.
+  bool releaseArrayLock(bool anyHolderWide);
+  bool leaveResourceLock();
+  // Teardown after every release failed: gives this handler's holding up
+  // (the array's lock stays for the next job to take over).
+  void dropResourceLockHolding();
 
   // ---- Discovery (HDSCommandHandlerDiscovery.cpp) -------------------------
   // Pair rows of each host group read in one call, by "port-GID".
@@ -219,11 +284,109 @@ class ZRHDSCommandHandler {
   // and group). false with the implementation's error when the listing
   // fails.
   bool recordNewPairs(const std::set<std::string>& existingKeys);
+  // Steps of createTargetlessSnap. chooseSnapshotGroup sets the options'
+  // group (reused or new), leaves it locked in groupLock and, for a reused
+  // group, its pairs' keys in existingKeys.
+  bool chooseSnapshotGroup(const std::string& prefix, std::unique_ptr<ZRHDSLock>& groupLock,
+                           std::set<std::string>& existingKeys);
+  // prefix + host number and current time ("%X_%X").
+  std::string newGroupName(const std::string& prefix);
+  // Takes the named lock of group into lock; false with error 8.
+  bool lockGroupName(const std::string& group, std::unique_ptr<ZRHDSLock>& lock);
+  bool reuseGroupOf(const std::vector<HDSSnapshotGroupInfo>& all, const std::string& prefix,
+                    const std::string& heldName, std::unique_ptr<ZRHDSLock>& nameLock,
+                    std::unique_ptr<ZRHDSLock>& groupLock, std::set<std::string>& existingKeys,
+                    bool& reused);
+  bool groupTakesTheJob(const std::string& group, const std::vector<HDSSnapshotGroupInfo>& rows);
+  bool claimNewGroup(const std::string& name, const std::vector<HDSSnapshotGroupInfo>* known,
+                     std::unique_ptr<ZRHDSLock>& nameLock, std::unique_ptr<ZRHDSLock>& groupLock);
+  // Adds the job's pairs to the options' group and records what was added
+  // (also after an add that failed part way, for the clean-up).
+  bool addAndRecordPairs(const std::set<std::string>& existingKeys);
 
   // ---- Deletion (HDSCommandHandlerDelete.cpp) ----------------------------
   // The group-delete override check of an unrequested pair in "PAIR": true
   // when the deletion of group may go on; false with error 9 otherwise.
   bool deleteOverrideAllows(const HDSSnapshotGroupInfo& row, const std::string& group);
+  // The pair keys to delete by group, and the groups to list (those the
+  // whole-array listing shows, and those of pairs not known to be gone).
+  bool collectDeleteRequests(std::map<std::string, std::vector<std::string>>& requests,
+                             std::set<std::string>& groupsToList);
+  // The stored group of snap, else the options' group.
+  const std::string& groupOf(const ZRHDSSnapInfo& snap) const;
+  // The device already reports its pair deleted (20).
+  static bool knownGone(const ZRHDSSnapInfo& snap);
+  // Under the group's lock: plans and carries out the deletion of keys in
+  // group (listed when listGroup); keys deleted are added to deleted, and
+  // result is cleared when a pair stays after a failed resync or deletion.
+  // false when the group cannot be locked, listed or deleted at all.
+  bool deleteGroupPairs(const std::string& group, const std::vector<std::string>& keys,
+                        bool listGroup, std::set<std::string>& deleted, bool& result);
+  // The override check of every unrequested pair in PAIR, then the refusal
+  // of a requested pair being restored; false with the error pair set.
+  bool refuseUnsafeGroupDeletion(const zrhds_handler::DeletePlan& plan, const std::string& group);
+  void logKeptData(const zrhds_handler::DeletePlan& plan, int keepData);
+  // Deletes each listed pair still requested; see deleteGroupPairs.
+  void deleteListedPairs(const std::vector<HDSSnapshotGroupInfo>& rows,
+                         std::vector<std::string>& requested, std::set<std::string>& deleted,
+                         bool& result);
+  // Each record's pair not deleted by this call is looked for by its P-VOL:
+  // absent, it joins deleted; listed (in whatever group), the device gets
+  // ZR_HDS_ERR_STORED_RECORD and a text naming the pair and the stored
+  // group, and the result is false with that pair.
+  bool proveDeletedPairs(std::set<std::string>& deleted);
+
+  // Logs text, records it on snap's device and fails with it.
+  bool refuseStoredPair(const ZRHDSSnapInfo& snap, const std::string& text);
+
+  // ---- Intent records (HDSCommandHandlerIntent.cpp) -----------------------
+  // One record of this job; owners[k] is the record index (device) of entry
+  // k, settled[k] whether it is stored in metadata or gone from the array.
+  struct OpenIntent {
+    ZRHDSIntentRecord record;
+    std::vector<size_t> owners;
+    std::vector<bool> settled;
+  };
+  // Records the group the options name before pairs are added to it
+  // (existingKeys: the pairs a reused group holds already). false with
+  // error 62008 when the record cannot be written: nothing is added then.
+  bool openGroupIntent(bool reused, const std::set<std::string>& existingKeys);
+  // A reused group: the MUs the array gave the job's pairs go into its
+  // record, so the recovery can tell them from the group's other pairs.
+  void noteGroupMus();
+  // Records the S-VOLs chosen for creation; false with error 62009 when the
+  // record cannot be written: nothing is created then.
+  bool openSvolIntent();
+  // At the end of the job: each record loses the entries that are stored or
+  // gone (one listing or LDEV query per record whose entries are not all
+  // stored), and is removed once it has none left.
+  void settleIntents();
+  bool settleGroupEntries(OpenIntent& open);
+  bool settleSvolEntries(OpenIntent& open);
+  // Every LDEV id a record of this array names (live jobs' and dead ones'):
+  // the S-VOL choice passes them over.
+  std::set<std::string> idsOfIntents();
+
+  // ---- Recovery of dead jobs' records (HDSCommandHandlerRecovery.cpp) ------
+  // After the login: the records of this array whose job has ended are
+  // taken under the locks a live job would take (each tried once), and what
+  // they name is removed when it is provably that job's; the rest is logged
+  // for an administrator and its record kept. Never fails the job and
+  // leaves the error pair as it was.
+  void recoverDeadJobs();
+  void recoverGroupRecord(ZRHDSIntentRecord& record);
+  // One P-VOL of a group record against the group's rows: true when it is
+  // settled (the host's, nothing there, or its pairs removed).
+  bool recoverGroupEntry(const ZRHDSIntentRecord& record, const ZRHDSIntentEntry& entry,
+                         const std::vector<HDSSnapshotGroupInfo>& rows);
+  void recoverSvolRecords(std::vector<ZRHDSIntentRecord>& records);
+  void recoverSvolRecord(ZRHDSIntentRecord& record, const std::set<std::string>& known);
+  bool removeDeadJobSvol(const ZRHDSIntentEntry& entry, const HDSLdevInfo& ldev);
+  // Writes what is left of a dead job's record (removed when nothing is).
+  void keepRemainingEntries(ZRHDSIntentRecord& record, const std::vector<bool>& settled,
+                            const char* method);
+  // " -IM<instance> -s <serial>": the options of an administrator's command.
+  std::string adminCommandOptions() const;
 
   // ---- Members (declaration order of the handler object) -----------------
   bool m_bIsResourceLocked;
@@ -246,6 +409,12 @@ class ZRHDSCommandHandler {
   // CCI implementation.
   std::unique_ptr<ZRHDSCommandImplementer> m_pGivenImplementer;
   ZRHDSImplementerFactory m_fImplementerFactory;
+  // The records of what this job creates, and where they are kept.
+  ZRHDSIntentStore m_oIntentStore;
+  std::vector<OpenIntent> m_vIntents;
+  // S-VOLs that the array layer labelled as it created them (this
+  // allocation): the labelling step passes them over.
+  std::set<std::string> m_oLabelledAtCreation;
 
   // ---- Helpers of the revert, S-VOL and LUN-path operations --------------
   // One group of revertUsingTargetLessSnaps: checks, restores, wait, splits.
@@ -265,6 +434,9 @@ class ZRHDSCommandHandler {
   // gives them their former labels; refuses before any change when one is
   // presented to another host group.
   bool releaseSvols(const std::vector<size_t>& records);
+  // Refuses the release of an S-VOL presented through paths (error 62010
+  // naming the S-VOL and its host group); false.
+  bool refusePresentedSvol(const std::string& svol, const std::vector<HDSLunInfo>& paths);
   // Deletes the listed records' target LDEVs (with the pause after each
   // deletion on a virtual storage machine).
   bool deleteSvolsOfRecords(const std::vector<size_t>& records);
@@ -278,6 +450,13 @@ class ZRHDSCommandHandler {
   // and takes it again with the scope it was held with. false: it could not
   // be taken again (lockResource's error pair).
   bool pauseResourceLock(const char* method, const char* unlockFailure);
+  // One LU path added (map) or removed (unmap) with the retry rules of each;
+  // false with the last attempt's error. The map's window began at start
+  // and is shared by the snaps of one call.
+  bool mapWithRetry(const std::string& ldev, const std::string& port,
+                    const std::string& hostGroup, int64_t start, int window);
+  bool unmapWithRetry(const std::string& ldev, const std::string& port,
+                      const std::string& hostGroup, int window);
 };
 
 #endif  // ZR_HANDLER_HDSCOMMANDHANDLER_H

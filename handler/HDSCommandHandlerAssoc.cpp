@@ -79,9 +79,16 @@ bool ZRHDSCommandHandler::markSvolsUsedForSource() {
   const bool cascaded = m_pSnapOptions->cascadedClone;
 
   if (!cascaded || !allCascade) {
+    // S-VOLs created by this allocation got their labels as they were made.
+    std::vector<ZRHDSSnapInfo> unlabelled;
+    for (const ZRHDSSnapInfo& snap : *m_pSnaps) {
+      if (m_oLabelledAtCreation.count(snap.snapLdevId) == 0) unlabelled.push_back(snap);
+    }
     logMessage(1, kFn, "Going to label [%d] S-VOLs to be used by the job.",
-               static_cast<int>(m_pSnaps->size()));
-    if (m_pImplementer->modifySvolLabel(*m_pSnaps, false) != 0) return copyImplementerError();
+               static_cast<int>(unlabelled.size()));
+    if (!unlabelled.empty() && m_pImplementer->modifySvolLabel(unlabelled, false) != 0) {
+      return copyImplementerError();
+    }
     for (const ZRHDSSnapInfo& snap : *m_pSnaps) {
       logMessage(1, kFn, "S-VOL-[%s:%s] was labelled as [%s]", snap.snapLdevId.c_str(),
                  snap.snapOriginalName.c_str(), snap.svolLabel.c_str());
@@ -147,7 +154,10 @@ bool ZRHDSCommandHandler::releaseSvols(const std::vector<size_t>& records) {
     if (queryOneLdev(*m_pImplementer, snap.baseSerialNo, snap.snapLdevId, ldev) != 0) {
       return copyImplementerError();
     }
-    relabel.push_back(snap);
+    // A label is put back only on an LDEV that stays: one the job created
+    // keeps the job's label until its deletion, so that an S-VOL whose
+    // deletion fails is still found as the job's.
+    if (snap.snapOriginalState != ZR_HDS_SNAP_ORIGINAL_STATE_NEW) relabel.push_back(snap);
     if (ldev.ports.empty()) {
       logMessage(2, kFn, "The LDEV is not mapped to any HostGroups.");
       continue;
@@ -159,12 +169,7 @@ bool ZRHDSCommandHandler::releaseSvols(const std::vector<size_t>& records) {
     if (ldev.ports.size() > 1 || gid.empty() || gid != ldev.ports[0].hostGroupId) {
       logMessage(2, kFn, "The LDEV is mapped to [%d] HostGroups. Not going to free it.",
                  static_cast<int>(ldev.ports.size()));
-      if (ldev.ports.size() == 1) {
-        logMessage(2, kFn, "S-VOL-[%s] is mapped to HostGroup-[%s-%s], not the PreSnap HostGroup.",
-                   snap.snapLdevId.c_str(), ldev.ports[0].port.c_str(),
-                   ldev.ports[0].hostGroupId.c_str());
-      }
-      return false;
+      return refusePresentedSvol(snap.snapLdevId, ldev.ports);
     }
     unmaps.emplace_back(ldev.ports[0].port, gid, snap.snapLdevId);
   }
@@ -187,6 +192,23 @@ bool ZRHDSCommandHandler::releaseSvols(const std::vector<size_t>& records) {
   }
   logMessage(1, kFn, "Successfully re-labelled [%d] S-VOLs.", count);
   return true;
+}
+
+// The refusal carries its own reason: an error pair left by an earlier step
+// (an unmap that a retry got past) says nothing of this one.
+bool ZRHDSCommandHandler::refusePresentedSvol(const std::string& svol,
+                                              const std::vector<HDSLunInfo>& paths) {
+  static const char kFn[] = "freeSvolsForSource";
+  if (paths.size() == 1) {
+    const std::string path = paths[0].port + "-" + paths[0].hostGroupId;
+    logMessage(2, kFn, "S-VOL-[%s] is mapped to HostGroup-[%s], not the PreSnap HostGroup.",
+               svol.c_str(), path.c_str());
+    return fail(ZR_HDS_ERR_UNMAP, "S-VOL-[" + svol + "] is mapped to HostGroup-[" + path +
+                                      "], not the PreSnap HostGroup. It is not freed.");
+  }
+  return fail(ZR_HDS_ERR_UNMAP, "S-VOL-[" + svol + "] is mapped to [" +
+                                    std::to_string(paths.size()) +
+                                    "] HostGroups, not only the PreSnap HostGroup. It is not freed.");
 }
 
 // Only S-VOLs that the job created are deleted: one chosen among existing

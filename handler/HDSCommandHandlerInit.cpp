@@ -107,6 +107,8 @@ bool ZRHDSCommandHandler::init(ZRHDSCommandHandlerInputParams& params) {
   if (m_nOperationType != kOperationCreate && m_pImplementer->getResourceGroupFromLdev() != 0) {
     return copyImplementerErrorOr(1, "Failed to get resource group information.");
   }
+  // What jobs that ended left on this array, before this job's own work.
+  recoverDeadJobs();
   // 7.
   logMessage(1, kFn, "Command Handler is initialized successfully for local execution.");
   m_bIsInitialized = true;
@@ -115,7 +117,9 @@ bool ZRHDSCommandHandler::init(ZRHDSCommandHandlerInputParams& params) {
 
 ZRHDSCommandHandler::~ZRHDSCommandHandler() {
   static const char* const kFn = "~ZRHDSCommandHandler";
-  if (m_bIsResourceLocked) unlockResource(m_bResourceLockAllGroups);
+  settleIntents();
+  // Whatever the array answered, this handler's holding ends with it.
+  if (m_bIsResourceLocked && !unlockResource(m_bResourceLockAllGroups)) dropResourceLockHolding();
   if (m_bIsLoggedIn && m_pImplementer && m_pImplementer->logout() != 0) {
     logMessage(2, kFn, "Failed to logout using the username-[%s] during de-init.",
                m_pSnapOptions->userName.c_str());

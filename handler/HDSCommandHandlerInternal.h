@@ -3,6 +3,7 @@
 #define ZR_HANDLER_HDSCOMMANDHANDLERINTERNAL_H
 
 #include <cctype>
+#include <map>
 #include <string>
 
 #include "records/HDSRecords.h"
@@ -42,6 +43,69 @@ constexpr const char kPairStatePair[] = "PAIR";
 constexpr const char kPairStatePsus[] = "PSUS";
 constexpr const char kPairStateCopy[] = "COPY";
 constexpr const char kPairStateRcpy[] = "RCPY";
+
+// ---- Resource-group lock decisions (HDSCommandHandlerLock.cpp) ----------
+// Lock statuses of the resource-group listing.
+constexpr const char kResourceLocked[] = "Locked";
+constexpr const char kResourceUnlocked[] = "Unlocked";
+
+// What one status listing tells the lock step to do with the group.
+enum class LockStep : int {
+  kNotListed,  // the group is not in the listing: ask again
+  kTake,       // "Unlocked": lock it
+  kTakeOver,   // locked by this login on this host (left over): hold it as is
+  kWait,       // locked by another user or host: pause and ask again
+  kUnknown,    // any other status: ask again at once
+};
+// What the last holder's unlock does with the group.
+enum class UnlockStep : int {
+  kNotListed,        // refuse: no status to judge
+  kAlreadyUnlocked,  // leave without a command
+  kLocked,           // release it when this login on this host holds it
+  kUnknown,          // refuse: unknown status
+};
+
+// The group is "Locked" by user as CCI reports this host (cciHost).
+bool lockedByThisLogin(const ResourceGroupInfo& group, const std::string& user,
+                       const std::string& cciHost);
+LockStep lockStepFor(const std::map<std::string, ResourceGroupInfo>& groups,
+                     const std::string& group, const std::string& user,
+                     const std::string& cciHost);
+UnlockStep unlockStepFor(const std::map<std::string, ResourceGroupInfo>& groups,
+                         const std::string& group);
+// The release names no group (all groups of the user) when any holder took
+// all groups, or another group is locked by this login on this host.
+bool releasesAllGroups(const std::map<std::string, ResourceGroupInfo>& groups,
+                       const std::string& group, const std::string& user,
+                       const std::string& cciHost, bool anyHolderWide);
+
+}  // namespace zrhds_handler
+
+// ---- Deletion plan (HDSCommandHandlerDelete.cpp) ------------------------
+#include <set>
+#include <vector>
+
+namespace zrhds_handler {
+
+// What the deletion of one group's requested pairs does, decided from the
+// group's listing alone.
+struct DeletePlan {
+  std::vector<HDSSnapshotGroupInfo> unrequestedInPair;  // need the group-delete override
+  HDSSnapshotGroupInfo restoring;  // a requested pair in RCPY (ldevId "" none): refused
+  std::set<std::string> listed;    // requested pairs the listing shows
+  std::set<std::string> toClear;   // requested pairs whose snapshot data is cleared first
+  std::vector<HDSSnapshotGroupInfo> keptData;  // requested pairs whose state keeps their data
+  std::vector<HDSSnapshotGroupInfo> keptBySetting;  // ... kept by nZRHDSDoNotDeleteSnapShotData
+};
+
+// Why row (a listing by P-VOL) shows that the pair of snap's record
+// belongs to another group than the record names; "" when it does not.
+std::string storedPairRefusal(const ZRHDSSnapInfo& snap, const HDSSnapshotGroupInfo& row);
+
+// The plan for rows (the group's listing) and the requested pair keys;
+// keepData: no snapshot data is cleared. Pure.
+DeletePlan planGroupDeletion(const std::vector<HDSSnapshotGroupInfo>& rows,
+                             const std::vector<std::string>& requested, bool keepData);
 
 }  // namespace zrhds_handler
 

@@ -120,30 +120,41 @@ bool ZRHDSCommandHandler::mapDevicesToHostGroup(const std::string& port,
   }
 
   const int window = readSetting("nZRHDSMapmapUnmapWaitTimeInSecs", kMapUnmapWaitDefaultSecs);
-  ZrClock& clock = ZrClock::get();
-  const int64_t start = clock.nowSeconds();
+  const int64_t start = ZrClock::get().nowSeconds();
   for (const ZRHDSSnapInfo* snap : pending) {
-    const char* ldev = snap->snapLdevId.c_str();
-    while (m_pImplementer->mapLdevToHostGroup(snap->snapLdevId, port, hostGroup) != 0) {
-      // The array layer's error of the last attempt is the one reported.
-      copyImplementerError();
-      if (clock.nowSeconds() - start > window) {
-        logMessage(1, kFn,
-                   "Failed to map S-VOL-[%s] to the HostGroup-[%s-%s] after retrying for [%d] secs",
-                   ldev, port.c_str(), hostGroup.c_str(), window);
-        return false;
-      }
-      logMessage(1, kFn, "Failed to map S-VOL-[%s] to the HostGroup-[%s-%s]. Will retry in 20s..",
-                 ldev, port.c_str(), hostGroup.c_str());
-      if (!pauseResourceLock(kFn,
-                             "Ignoring the failure to unlock the resource group. Proceeding "
-                             "with the Map..")) {
-        return false;
-      }
-    }
-    logMessage(1, kFn, "S-VOL-[%s] successfully mapped to the HostGroup-[%s-%s]", ldev,
-               port.c_str(), hostGroup.c_str());
+    if (!mapWithRetry(snap->snapLdevId, port, hostGroup, start, window)) return false;
   }
+  return true;
+}
+
+// One LU path, tried again every 20 s (the lock given back meanwhile) until
+// the window that began at start has passed. A failure that the retry got
+// past leaves the error pair as it was before: it is not this step's.
+bool ZRHDSCommandHandler::mapWithRetry(const std::string& ldev, const std::string& port,
+                                       const std::string& hostGroup, int64_t start, int window) {
+  static const char kFn[] = "mapDevicesToHostGroup";
+  const SavedError before = saveError();
+  ZrClock& clock = ZrClock::get();
+  while (m_pImplementer->mapLdevToHostGroup(ldev, port, hostGroup) != 0) {
+    // The array layer's error of the last attempt is the one reported.
+    copyImplementerError();
+    if (clock.nowSeconds() - start > window) {
+      logMessage(1, kFn,
+                 "Failed to map S-VOL-[%s] to the HostGroup-[%s-%s] after retrying for [%d] secs",
+                 ldev.c_str(), port.c_str(), hostGroup.c_str(), window);
+      return false;
+    }
+    logMessage(1, kFn, "Failed to map S-VOL-[%s] to the HostGroup-[%s-%s]. Will retry in 20s..",
+               ldev.c_str(), port.c_str(), hostGroup.c_str());
+    if (!pauseResourceLock(kFn,
+                           "Ignoring the failure to unlock the resource group. Proceeding "
+                           "with the Map..")) {
+      return false;
+    }
+  }
+  restoreError(before);
+  logMessage(1, kFn, "S-VOL-[%s] successfully mapped to the HostGroup-[%s-%s]", ldev.c_str(),
+             port.c_str(), hostGroup.c_str());
   return true;
 }
 

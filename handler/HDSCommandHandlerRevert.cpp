@@ -1,6 +1,7 @@
 // Snapshot data of a whole snapshot group, the Q-marker of the job's copy
 // group, revert of sources to their snapshots, and reconcile of stored
 // snapshots with the array.
+#include <algorithm>
 #include <map>
 #include <string>
 #include <utility>
@@ -214,7 +215,10 @@ bool ZRHDSCommandHandler::waitForReverseCopy(const std::string& group, const Pai
                                          "] did not complete within the maximum wait time of [" +
                                          std::to_string(limit) + "] seconds.");
     }
-    NQSLEEP(kReverseCopyPollMillis);
+    // No pause outlasts the wait it serves.
+    const int64_t left = limit - (clock.nowSeconds() - start);
+    NQSLEEP(std::min<unsigned long>(kReverseCopyPollMillis,
+                                    static_cast<unsigned long>(left) * 1000ul));
     std::vector<HDSSnapshotGroupInfo> rows;
     if (m_pImplementer->getSnapshotGroupList(rows, group, false) != 0) {
       return copyImplementerError();

@@ -150,7 +150,10 @@ bool ZRHDSCommandHandler::checkAlreadyCreatedTargets(int& count) {
       return copyImplementerError();
     }
     for (const HDSSnapshotGroupInfo& row : rows) {
-      // Only the source's own P-VOL rows name its snapshots' targets.
+      // Only the source's own P-VOL rows name its snapshots' targets, and
+      // only in the group its record names.
+      const std::string refusal = zrhds_handler::storedPairRefusal(snap, row);
+      if (!refusal.empty()) return refuseStoredPair(snap, refusal);
       if (!row.isPvol || row.muNumber != snap.snapMu || row.partnerLdevId.empty()) continue;
       HDSLdevInfo target;
       if (queryOneLdev(*m_pImplementer, row.serial, row.partnerLdevId, target) != 0) {
@@ -203,6 +206,7 @@ bool ZRHDSCommandHandler::allocateTargetDevices(const std::vector<HDSLdevInfo>& 
                ZR_HDS_LOCK_SVOL_SELECTION, create ? "Create" : "Select");
     return fail(10, "Unable to acquire lock on S-VOLs.");
   }
+  m_oLabelledAtCreation.clear();
   std::vector<size_t> chosen;
   for (size_t i = 0; i < m_pSnaps->size(); ++i) {
     if (!(*m_pSnaps)[i].snapMapped) chosen.push_back(i);
@@ -335,7 +339,8 @@ bool ZRHDSCommandHandler::createSvolsForSource(const std::vector<HDSLdevInfo>& f
 
   std::vector<ZRHDSSnapInfo>& snaps = *m_pSnaps;
   const std::vector<SvolChoice> saved = saveChoices(snaps);
-  std::set<std::string> taken;
+  // An id that a record names stays free until that record is settled.
+  std::set<std::string> taken = idsOfIntents();
   size_t found = 0;
   size_t next = 0;
   for (int cu = 0; cu < maxCU && found < snaps.size(); ++cu) {
@@ -379,9 +384,18 @@ bool ZRHDSCommandHandler::createSvolsForSource(const std::vector<HDSLdevInfo>& f
     restoreChoices(saved, snaps);
     return fail(ZR_HDS_ERR_PREPARE, "Failed to find S-VOLs for all the P-VOLs.");
   }
+  // The S-VOLs are on record before the first of them is created; the
+  // array layer labels each as it creates it.
+  if (!openSvolIntent()) {
+    restoreChoices(saved, snaps);
+    return false;
+  }
   if (m_pImplementer->createSvols() != 0) {
     restoreChoices(saved, snaps);
     return copyImplementerError();
+  }
+  for (const ZRHDSSnapInfo& snap : snaps) {
+    if (!snap.snapMapped) m_oLabelledAtCreation.insert(snap.snapLdevId);
   }
   return true;
 }

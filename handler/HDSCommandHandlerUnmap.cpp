@@ -4,6 +4,7 @@
 // the search of the array for the host groups that present the targets.
 #include <algorithm>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -24,7 +25,74 @@ constexpr int kStatusDeleted = 20;
 constexpr int kMapUnmapWaitDefaultSecs = 180;
 constexpr const char kBlankLabel[] = "BLANK";
 
+// What the array shows of one LDEV that a stored record names as a target.
+struct StoredTargetView {
+  bool pairNamesIt = false;  // the S-VOL of the record's own pair
+  bool defined = true;
+  bool isPvol = false;  // the P-VOL of some snapshot pair
+  std::string label;
+};
+
+// Why the stored target of snap is not provably the job's; "" when it is.
+std::string storedTargetRefusal(const ZRHDSSnapInfo& snap, const StoredTargetView& view,
+                                const std::set<std::string>& sources) {
+  if (sources.count(snap.snapLdevId) != 0) return "is the source LDEV of a device of this call";
+  if (view.pairNamesIt || !view.defined) return "";
+  if (view.isPvol) return "is the source of a snapshot pair";
+  if (view.label == snap.svolLabel) return "";
+  return "is neither the S-VOL of pair " + snap.baseDevNo + "/MU " + snap.snapMu +
+         " nor labelled " + snap.svolLabel;
+}
+
+// Fills view from the array's listings (queries only); 0, or the failing
+// query's result.
+int viewStoredTarget(ZRHDSCommandImplementer& array, const ZRHDSSnapInfo& snap,
+                     StoredTargetView& view) {
+  std::vector<HDSSnapshotGroupInfo> rows;
+  if (!snap.baseDevNo.empty() && !snap.snapMu.empty()) {
+    const int listed = array.getSnapshotGroupList(rows, snap.baseDevNo, true);
+    if (listed != 0) return listed;
+    for (const HDSSnapshotGroupInfo& row : rows) {
+      view.pairNamesIt = view.pairNamesIt || (row.isPvol && row.muNumber == snap.snapMu &&
+                                              row.partnerLdevId == snap.snapLdevId);
+    }
+    if (view.pairNamesIt) return 0;
+  }
+  HDSLdevInfo target;
+  const int queried = queryOneLdev(array, snap.baseSerialNo, snap.snapLdevId, target);
+  if (queried != 0) return queried;
+  view.defined = target.volType != zrhds_handler::kVolTypeUndefined;
+  view.label = target.label;
+  if (!view.defined || view.label != snap.svolLabel) return 0;
+  rows.clear();
+  const int own = array.getSnapshotGroupList(rows, snap.snapLdevId, true);
+  for (const HDSSnapshotGroupInfo& row : rows) view.isPvol = view.isPvol || row.isPvol;
+  return own;
+}
+
 }  // namespace
+
+bool ZRHDSCommandHandler::proveStoredTargets(const std::vector<bool>& fromRecord,
+                                             std::vector<std::string>& refusals) {
+  static const char kFn[] = "proveStoredTargets";
+  refusals.assign(m_pSnaps->size(), "");
+  std::set<std::string> sources;
+  for (const ZRHDSSnapInfo& snap : *m_pSnaps) sources.insert(snap.baseDevNo);
+  for (size_t i = 0; i < m_pSnaps->size() && i < fromRecord.size(); ++i) {
+    const ZRHDSSnapInfo& snap = (*m_pSnaps)[i];
+    if (!fromRecord[i] || snap.snapLdevId.empty()) continue;
+    StoredTargetView view;
+    if (sources.count(snap.snapLdevId) == 0 && viewStoredTarget(*m_pImplementer, snap, view) != 0) {
+      return copyImplementerError();
+    }
+    refusals[i] = storedTargetRefusal(snap, view, sources);
+    if (!refusals[i].empty()) {
+      logMessage(2, kFn, "The stored target LDEV-[%s] of Source-[%s] %s. It is not touched.",
+                 snap.snapLdevId.c_str(), snap.baseDevNo.c_str(), refusals[i].c_str());
+    }
+  }
+  return true;
+}
 
 bool ZRHDSCommandHandler::checkTargetVolumeStatusForUnmap(int& count) {
   static const char kFn[] = "checkTargetVolumeStatusForUnmap";
@@ -102,6 +170,10 @@ bool ZRHDSCommandHandler::checkTargetVolumeStatusForDelete(int& snaps, int& targ
     bool found = false;
     for (const HDSSnapshotGroupInfo& row : rows) {
       if (!row.isPvol || row.muNumber != snap.snapMu) continue;
+      // The pair of (P-VOL, MU) is this device's only in its stored group:
+      // another group's pair is another job's, and nothing of it is touched.
+      const std::string refusal = zrhds_handler::storedPairRefusal(snap, row);
+      if (!refusal.empty()) return refuseStoredPair(snap, refusal);
       ++snaps;
       found = true;
       if (row.partnerLdevId.empty()) {
@@ -175,30 +247,51 @@ bool ZRHDSCommandHandler::unmapDeviceFromHostGroup(const std::string& port,
                hostGroup.c_str());
     return true;
   }
+  if (window <= 0) {
+    // An empty window: no attempt, but the failure still says what failed.
+    logMessage(2, kFn, "Failed to unmap S-VOL-[%s] from the HostGroup-[%s-%s]. Retry Timedout-[%d]",
+               ldev.c_str(), port.c_str(), hostGroup.c_str(), 1);
+    return fail(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to unmap LDEV-[" + ldev +
+                                              "] from the HostGroup[" + port + "-" + hostGroup +
+                                              "]");
+  }
+  return unmapWithRetry(ldev, port, hostGroup, window);
+}
+
+// Only a busy LU (host I/O) passes with time: every other refusal, the last
+// path of a snapshot S-VOL included, fails at once. A failure that the retry
+// got past leaves the error pair as it was before: it is not this step's.
+bool ZRHDSCommandHandler::unmapWithRetry(const std::string& ldev, const std::string& port,
+                                         const std::string& hostGroup, int window) {
+  static const char kFn[] = "unmapDeviceFromHostGroup";
+  const SavedError before = saveError();
   ZrClock& clock = ZrClock::get();
   const int64_t start = clock.nowSeconds();
-  bool attempted = false;
-  while (clock.nowSeconds() - start < window) {
-    attempted = true;
+  do {
     if (m_pImplementer->unmapLdevFromHostGroup(ldev, port, hostGroup) == 0) {
+      restoreError(before);
       logMessage(1, kFn, "Successfully unmapped S-VOL-[%s] from HostGroup-[%s-%s]", ldev.c_str(),
                  port.c_str(), hostGroup.c_str());
       return true;
     }
     copyImplementerError();
+    if (m_nErrorCode != ZR_HDS_ERR_LUN_BUSY) {
+      logMessage(2, kFn,
+                 "Failed to unmap S-VOL-[%s] from the HostGroup-[%s-%s]. Error-[%d] does not pass "
+                 "with time; not retried.",
+                 ldev.c_str(), port.c_str(), hostGroup.c_str(), m_nErrorCode);
+      return false;
+    }
     logMessage(2, kFn, "Will try Unmap after 20s..");
     if (!pauseResourceLock(kFn,
                            "Failed to unlock the resource group. Ignoring the failure and "
                            "continuing with unmap.")) {
       return false;
     }
-  }
+  } while (clock.nowSeconds() - start < window);
   logMessage(2, kFn, "Failed to unmap S-VOL-[%s] from the HostGroup-[%s-%s]. Retry Timedout-[%d]",
              ldev.c_str(), port.c_str(), hostGroup.c_str(), 1);
-  if (attempted) return false;
-  // An empty window: no attempt, but the failure still says what failed.
-  return fail(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to unmap LDEV-[" + ldev + "] from the HostGroup[" +
-                                            port + "-" + hostGroup + "]");
+  return false;
 }
 
 // Snaps already unmapped or without a target are not searched for. One LU

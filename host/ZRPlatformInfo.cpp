@@ -321,7 +321,11 @@ int updateStore(Change change) {
   if (readable) {
     Store store = *current;
     change(store);
-    if (ZrSafeFile::replaceAtomically(path, render(store), 0644, &why)) rc = 0;
+    // The store holds the login and lock counts: a crash of the machine
+    // must find the old store or the new one, never an empty file.
+    if (ZrSafeFile::replaceAtomically(path, render(store), 0644, &why,
+                                      ZrSafeFile::Durability::kDurable))
+      rc = 0;
   }
   ::flock(lockFd, LOCK_UN);
   ::close(lockFd);

@@ -1,59 +1,54 @@
 #include "host/ZrCapture.h"
 
-#include <sys/mman.h>
+#include <algorithm>
+#include <new>
+#include <stdexcept>
 
-#include <cstring>
-
-void ZrCapture::Unmap::operator()(char* p) const {
-  if (p != nullptr) ::munmap(p, kBlock);
+bool ZrCapture::makeRoom() {
+  const size_t step = std::min(std::max(m_text.size(), kFirstStep), kMaxStep);
+  const size_t want = m_used + step;
+  try {
+    if (want > m_text.capacity()) {
+      size_t capacity = std::max(want, m_text.capacity() * 2);
+      // Past the first megabyte the output is large: the whole room it may
+      // need at once, so that it is never copied again.
+      if (m_expected > 0 && want > kReserveFrom && m_expected + kMaxStep > capacity)
+        capacity = m_expected + kMaxStep;
+      try {
+        m_text.reserve(capacity);
+      } catch (const std::bad_alloc&) {
+        m_text.reserve(std::max(want, m_text.capacity() * 2));  // no such room: grow as needed
+      }
+    }
+    m_text.resize(want);
+  } catch (const std::bad_alloc&) {
+    return false;
+  } catch (const std::length_error&) {
+    return false;
+  }
+  return true;
 }
 
 char* ZrCapture::space(size_t* room) {
-  if (m_lastUsed == kBlock) {
-    void* p = ::mmap(nullptr, kBlock, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (p == MAP_FAILED) {
-      *room = 0;
-      return nullptr;
-    }
-    m_blocks.emplace_back(static_cast<char*>(p));
-    m_lastUsed = 0;
+  // Less than a small read's worth left: the next step first.
+  constexpr size_t kLeast = 256;
+  if (m_text.size() - m_used < kLeast && !makeRoom() && m_text.size() == m_used) {
+    *room = 0;
+    return nullptr;
   }
-  *room = kBlock - m_lastUsed;
-  return m_blocks.back().get() + m_lastUsed;
-}
-
-void ZrCapture::truncate(size_t n) {
-  if (n >= m_size) return;
-  const size_t keepBlocks = n == 0 ? 0 : (n - 1) / kBlock + 1;
-  m_blocks.resize(keepBlocks);
-  m_size = n;
-  m_lastUsed = keepBlocks == 0 ? kBlock : n - (keepBlocks - 1) * kBlock;
+  *room = std::min(m_text.size() - m_used, kMaxStep);
+  return &m_text[m_used];
 }
 
 void ZrCapture::clear() {
-  m_blocks.clear();
-  m_lastUsed = kBlock;
-  m_size = 0;
-}
-
-std::string ZrCapture::text() const {
-  std::string out;
-  out.reserve(m_size);
-  for (size_t i = 0; i < m_blocks.size(); ++i) {
-    const size_t n = i + 1 == m_blocks.size() ? m_lastUsed : kBlock;
-    out.append(m_blocks[i].get(), n);
-  }
-  return out;
+  std::string().swap(m_text);
+  m_used = 0;
 }
 
 std::string ZrCapture::take() {
-  std::string out;
-  out.reserve(m_size);  // pages are touched only as blocks are copied in
-  for (size_t i = 0; i < m_blocks.size(); ++i) {
-    const size_t n = i + 1 == m_blocks.size() ? m_lastUsed : kBlock;
-    out.append(m_blocks[i].get(), n);
-    m_blocks[i].reset();  // given back before the next block is copied
-  }
-  clear();
+  m_text.resize(m_used);
+  std::string out = std::move(m_text);
+  std::string().swap(m_text);
+  m_used = 0;
   return out;
 }

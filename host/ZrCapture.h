@@ -1,44 +1,46 @@
 #pragma once
-// ZrCapture: what a child prints, kept in fixed blocks while it arrives and
-// joined into one string only when handed out. The blocks are read into
-// directly (no copy through a buffer, no zero fill), and handing the text
-// over frees each block as soon as it is copied, so the peak memory of a
-// capture stays near the size of the output instead of twice it.
+// ZrCapture: what a child prints, read straight into the string that is
+// handed out at the end (no join, no copy). Room is zeroed ahead in steps of
+// at most kMaxStep, so that only what was read (and one step) is resident.
+// A capture that is told the most it may hold (the output cap) reserves that
+// much address space once it passes kReserveFrom: the text then never moves
+// while it grows, so a large output costs neither copies nor a second buffer
+// (the peak memory of a capture stays at the size of the output).
 //
 // Not thread-safe; one per stream of one child.
 #include <cstddef>
-#include <memory>
 #include <string>
-#include <vector>
 
 class ZrCapture {
  public:
-  // Room for the next read: at least one byte, at most the block's rest;
-  // null (room 0) when no memory could be had for a new block.
+  // Room for the next read: at least one byte, at most kMaxStep; null (room
+  // 0) when no memory could be had for more.
   char* space(size_t* room);
   // The last read put n bytes into the space given.
-  void commit(size_t n) {
-    m_lastUsed += n;
-    m_size += n;
-  }
-  size_t size() const { return m_size; }
+  void commit(size_t n) { m_used += n; }
+  size_t size() const { return m_used; }
   // Keeps at most n bytes (drops the rest).
-  void truncate(size_t n);
+  void truncate(size_t n) {
+    if (n < m_used) m_used = n;
+  }
+  // Drops the text and its memory; the expected maximum stays.
   void clear();
+  // The most this capture expects to hold (0: unknown, the room grows by
+  // doubling).
+  void expectAtMost(size_t bytes) { m_expected = bytes; }
   // The whole text (a copy; the capture keeps it).
-  std::string text() const;
+  std::string text() const { return m_text.substr(0, m_used); }
   // The whole text, handed over: the capture is empty afterwards.
   std::string take();
 
+  static constexpr size_t kFirstStep = 4096;
+  static constexpr size_t kMaxStep = size_t(1) << 20;
+  static constexpr size_t kReserveFrom = size_t(1) << 20;
+
  private:
-  static constexpr size_t kBlock = 4u << 20;
-  // Blocks are mapped pages of their own, so a freed block goes back to the
-  // system at once (a heap block might stay with the process).
-  struct Unmap {
-    void operator()(char* p) const;
-  };
-  using Block = std::unique_ptr<char, Unmap>;
-  std::vector<Block> m_blocks;
-  size_t m_lastUsed = kBlock;  // bytes used in the last block
-  size_t m_size = 0;
+  bool makeRoom();
+
+  std::string m_text;  // size(): bytes zeroed so far; the first m_used are the output
+  size_t m_used = 0;
+  size_t m_expected = 0;
 };

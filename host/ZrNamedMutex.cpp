@@ -5,16 +5,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <unordered_map>
 
 #include "host/CNqError.h"
 #include "host/ZrClock.h"
+#include "host/ZrLockQueue.h"
 #include "host/ZrPaths.h"
 #include "host/ZrSafeFile.h"
 
@@ -45,6 +46,18 @@ std::string checkLockDir(const std::string& dir) {
 
 }  // namespace
 
+namespace {
+std::atomic<ZrLockObserver*> g_observer{nullptr};
+}  // namespace
+
+ZrLockObserver::~ZrLockObserver() = default;
+
+// Declared for tests and the stress program only, in
+// host/testing/ZrLockObserverSwap.h.
+ZrLockObserver* zrLockObserverExchange(ZrLockObserver* observer) {
+  return g_observer.exchange(observer, std::memory_order_acq_rel);
+}
+
 std::string ZrNamedMutex::pathForName(const std::string& name) {
   return ZrPaths::lockDir() + "/zrmutex_" + ZrPaths::safeFileName(name) + ".lock";
 }
@@ -60,8 +73,17 @@ namespace {
 struct LockFile {
   int fd = -1;
   bool held = false;
-  bool waiting = false;  // a waiter thread blocks in flock on fd
+  ZrLockQueue* queue = nullptr;  // the name's queue, mapped on first use
+  bool queueTried = false;
+  int queueUsers = 0;  // lock() calls that use the queue now
 };
+
+void closeEntry(LockFile& f) {
+  if (f.fd >= 0) ::close(f.fd);
+  zrlockqueue::close(f.queue);
+  f.fd = -1;
+  f.queue = nullptr;
+}
 
 struct LockFiles {
   std::mutex mu;
@@ -83,6 +105,8 @@ constexpr size_t kMaxCachedLockFiles = 32;
 std::string openLockFile(LockFiles& files, const std::string& path, LockFile*& entry) {
   const pid_t self = ::getpid();
   if (files.pid != self) {
+    // The queues stay mapped: objects made before the fork may still use
+    // theirs (the page is the same shared file).
     for (auto& f : files.files)
       if (f.second.fd >= 0) ::close(f.second.fd);
     files.files.clear();
@@ -94,9 +118,9 @@ std::string openLockFile(LockFiles& files, const std::string& path, LockFile*& e
     struct stat st;
     // A lock file removed meanwhile no longer excludes anyone: open anew.
     if (::fstat(entry->fd, &st) == 0 && st.st_nlink > 0) return "";
-    if (entry->held || entry->waiting) return "";  // kept until released or given up
-    ::close(entry->fd);
-    entry->fd = -1;
+    if (entry->held || entry->queueUsers > 0) return "";  // kept until released or given up
+    closeEntry(*entry);
+    entry->queueTried = false;
   }
   const std::string dir = ZrPaths::lockDir();
   if (files.checkedDir != dir) {
@@ -118,80 +142,6 @@ std::string openLockFile(LockFiles& files, const std::string& path, LockFile*& e
 
 }  // namespace
 
-// A thread that blocks in the kernel's flock for one object, so that waiters
-// are woken in the kernel's order instead of polling (a poller that sleeps
-// loses every turn to a process that takes the lock again at once). It
-// lives across the object's attempts; abandoned, it gives up the lock as
-// soon as it gets it.
-struct ZrNamedMutex::Waiter {
-  std::mutex mu;
-  std::condition_variable cv;
-  bool done = false;
-  bool acquired = false;
-  bool abandoned = false;
-};
-
-namespace {
-
-void waitInKernel(std::shared_ptr<ZrNamedMutex::Waiter> w, int fd, std::string path) {
-  int rc;
-  do {
-    rc = ::flock(fd, LOCK_EX);
-  } while (rc != 0 && errno == EINTR);
-  LockFiles& files = lockFiles();
-  std::lock_guard<std::mutex> g(files.mu);
-  std::lock_guard<std::mutex> wg(w->mu);
-  auto it = files.files.find(path);
-  const bool ours = it != files.files.end() && it->second.fd == fd && files.pid == ::getpid();
-  if (ours) it->second.waiting = false;
-  if (rc == 0 && ours && !w->abandoned) {
-    it->second.held = true;
-    w->acquired = true;
-  } else if (rc == 0) {
-    ::flock(fd, LOCK_UN);
-  }
-  w->done = true;
-  w->cv.notify_all();
-}
-
-}  // namespace
-
-bool ZrNamedMutex::waitBlocking(int64_t millis) {
-  if (!m_waiter) {
-    LockFiles& files = lockFiles();
-    std::lock_guard<std::mutex> g(files.mu);
-    auto it = files.pid == ::getpid() ? files.files.find(m_path) : files.files.end();
-    // Another object of this process holds or waits for the same file: its
-    // description is shared, so only polling keeps the two apart.
-    if (it == files.files.end() || it->second.fd < 0 || it->second.held || it->second.waiting) {
-      return false;
-    }
-    it->second.waiting = true;
-    m_waiter = std::make_shared<Waiter>();
-    try {
-      std::thread(waitInKernel, m_waiter, it->second.fd, m_path).detach();
-    } catch (...) {
-      it->second.waiting = false;
-      m_waiter.reset();
-      return false;
-    }
-  }
-  std::unique_lock<std::mutex> wl(m_waiter->mu);
-  m_waiter->cv.wait_for(wl, std::chrono::milliseconds(millis), [&] { return m_waiter->done; });
-  if (!m_waiter->done) return false;
-  const bool acquired = m_waiter->acquired;
-  wl.unlock();
-  m_waiter.reset();
-  return acquired;
-}
-
-void ZrNamedMutex::abandonWaiter() {
-  if (!m_waiter) return;
-  std::lock_guard<std::mutex> wl(m_waiter->mu);
-  m_waiter->abandoned = true;
-  m_waiter.reset();
-}
-
 ZrNamedMutex::ZrNamedMutex(const char* name) : m_name(name != nullptr ? name : "") {
   if (m_name.empty()) {
     m_error = "empty mutex name";
@@ -203,12 +153,17 @@ ZrNamedMutex::ZrNamedMutex(const char* name) : m_name(name != nullptr ? name : "
   LockFile* entry = nullptr;
   m_error = openLockFile(files, m_path, entry);
   m_fd = m_error.empty() ? entry->fd : -1;
+  if (m_fd < 0) return;
+  if (entry->queue == nullptr && !entry->queueTried) {
+    entry->queueTried = true;
+    entry->queue = zrlockqueue::open(m_path);
+  }
+  // Counted while this object may queue: the entry keeps its mapping.
+  m_queue = entry->queue;
+  if (m_queue != nullptr) ++entry->queueUsers;
 }
 
-ZrNamedMutex::~ZrNamedMutex() {
-  unlock();
-  abandonWaiter();
-}
+ZrNamedMutex::~ZrNamedMutex() { release(true); }
 
 bool ZrNamedMutex::tryLock() {
   LockFiles& files = lockFiles();
@@ -230,32 +185,43 @@ bool ZrNamedMutex::tryLock() {
   return true;
 }
 
+int ZrNamedMutex::lockQueued(ZrLockQueue* q, int64_t millis) {
+  ZrClock& clock = ZrClock::get();
+  const int64_t deadline = clock.monotonicMillis() + millis;
+  // An empty queue is entered at once; otherwise the caller waits for its
+  // turn behind those already there, a process that just released included.
+  zrlockqueue::Entry entry = zrlockqueue::enter(q, -1);
+  if (entry == zrlockqueue::Entry::kTimedOut && millis > 0) entry = zrlockqueue::enter(q, millis);
+  if (entry == zrlockqueue::Entry::kBroken) return -1;
+  if (entry != zrlockqueue::Entry::kHead) return 0;
+  int result = 0;
+  for (;;) {
+    const uint32_t seen = zrlockqueue::generation(q);
+    if (tryLock()) {
+      result = acquired();
+      break;
+    }
+    const int64_t left = deadline - clock.monotonicMillis();
+    if (left <= 0) break;
+    zrlockqueue::awaitRelease(q, seen, std::min(left, zrlockqueue::kHolderDeathMillis));
+  }
+  zrlockqueue::leave(q);
+  return result;
+}
+
 int ZrNamedMutex::lock(unsigned long milliseconds) {
   if (m_fd < 0) return 0;
   if (m_held) return 1;
   ZrClock& clock = ZrClock::get();
-  if (clock.isRealTime() && !m_waiter && tryLock()) {
-    m_held = true;
-    m_retried = false;
-    return 1;
-  }
-  if (clock.isRealTime() && milliseconds > 0) {
-    if (waitBlocking(static_cast<int64_t>(milliseconds))) {
-      m_held = true;
-      m_retried = false;
-      return 1;
-    }
-    if (m_waiter) return 0;  // still queued in the kernel: the next attempt waits on
-    // No kernel wait possible (shared within this process): poll below.
+  if (clock.isRealTime() && m_queue != nullptr) {
+    const int result = lockQueued(m_queue, static_cast<int64_t>(milliseconds));
+    if (result >= 0) return result;
+    // A queue that cannot be entered only costs the order: poll below.
   }
   const int64_t deadline = clock.monotonicMillis() + static_cast<int64_t>(milliseconds);
   int64_t step = 1;
   for (;;) {
-    if (tryLock()) {
-      m_held = true;
-      m_retried = false;
-      return 1;
-    }
+    if (tryLock()) return acquired();
     int64_t left = deadline - clock.monotonicMillis();
     if (left <= 0) return 0;
     clock.sleepMillis(step < left ? step : left);
@@ -265,17 +231,38 @@ int ZrNamedMutex::lock(unsigned long milliseconds) {
   }
 }
 
-void ZrNamedMutex::unlock() {
-  if (!m_held) return;
+int ZrNamedMutex::acquired() {
+  m_held = true;
+  m_retried = false;
+  if (ZrLockObserver* o = g_observer.load(std::memory_order_acquire)) o->acquired(*this);
+  return 1;
+}
+
+void ZrNamedMutex::unlock() { release(false); }
+
+void ZrNamedMutex::release(bool destroying) {
+  const bool held = m_held;
+  if (!held && !(destroying && m_queue != nullptr)) return;
+  if (held) {
+    if (ZrLockObserver* o = g_observer.load(std::memory_order_acquire)) o->released(*this);
+  }
   LockFiles& files = lockFiles();
   std::lock_guard<std::mutex> g(files.mu);
   m_held = false;
   auto it = files.files.find(m_path);
   if (it == files.files.end() || files.pid != ::getpid()) return;
-  ::flock(it->second.fd, LOCK_UN);
-  it->second.held = false;
-  if (files.files.size() > kMaxCachedLockFiles) {
-    ::close(it->second.fd);
+  LockFile& f = it->second;
+  if (held) {
+    ::flock(f.fd, LOCK_UN);
+    f.held = false;
+    if (f.queue != nullptr) zrlockqueue::released(f.queue);
+  }
+  if (destroying && m_queue != nullptr) {
+    if (f.queue == m_queue) --f.queueUsers;
+    m_queue = nullptr;
+  }
+  if (files.files.size() > kMaxCachedLockFiles && !f.held && f.queueUsers == 0) {
+    closeEntry(f);
     files.files.erase(it);
   }
 }

@@ -17,8 +17,22 @@
 //
 // Thread-safety: one object is used by one thread at a time.
 #include <cstdint>
-#include <memory>
 #include <string>
+
+class ZrNamedMutex;
+struct ZrLockQueue;
+
+// Watches the named mutexes of this process: told of every acquisition
+// (after it) and every release (before it), on the thread that makes it.
+// None by default; host/testing/ZrLockObserverSwap.h installs one (the
+// stress program times the locks through it). Implementations are
+// thread-safe and must not take a named mutex themselves.
+class ZrLockObserver {
+ public:
+  virtual ~ZrLockObserver();
+  virtual void acquired(const ZrNamedMutex& mutex) = 0;
+  virtual void released(const ZrNamedMutex& mutex) = 0;
+};
 
 class ZrNamedMutex {
  public:
@@ -37,26 +51,25 @@ class ZrNamedMutex {
   static std::string pathForName(const std::string& name);
 
   // Nonzero when acquired within milliseconds (0 means one try). With the
-  // real clock the wait blocks in the kernel (a thread of the object waits
-  // in flock, kept across calls, so waiters get their turns in the kernel's
-  // order); with another clock (tests) it polls via ZrClock, so a fake clock
-  // makes a long wait instant. Already held by this object: nonzero at once.
+  // real clock the taker queues (host/ZrLockQueue.h): waiters get their
+  // turns in arrival order, and one that just released waits behind them;
+  // the head of the queue sleeps until a release wakes it. With another
+  // clock (tests) it polls via ZrClock, so a fake clock makes a long wait
+  // instant. Already held by this object: nonzero at once.
   int lock(unsigned long milliseconds);
   // Releases the lock when held; harmless otherwise.
   void unlock();
   bool isHeld() const { return m_held; }
 
-  // State shared with the thread of a kernel wait (defined in the .cpp).
-  struct Waiter;
-
  private:
   // One non-blocking try under the process's lock-file table.
   bool tryLock();
-  // Real clock only: waits up to millis for a kernel-blocked flock (started
-  // on first use, kept across calls); false when it did not get the lock.
-  bool waitBlocking(int64_t millis);
-  void abandonWaiter();
-  std::shared_ptr<Waiter> m_waiter;
+  // Marks the lock held and tells the observer; returns 1.
+  int acquired();
+  // Releases when held; destroying, also gives back the queue's count.
+  void release(bool destroying);
+  // 1 acquired, 0 not within millis, -1 the queue could not be entered.
+  int lockQueued(ZrLockQueue* q, int64_t millis);
 
   std::string m_name;
   std::string m_path;
@@ -64,4 +77,5 @@ class ZrNamedMutex {
   bool m_retried = false;  // a failed try: check the file again on the next
   int m_fd = -1;           // the process's descriptor of the lock file (not owned); -1 invalid
   bool m_held = false;
+  ZrLockQueue* m_queue = nullptr;  // the name's queue (counted in its entry), null when none
 };

@@ -27,6 +27,7 @@ std::string logDir() { return fromEnv("ZRHOST_LOG_DIR", "/var/log/zrhost"); }
 std::string tempDir() { return fromEnv("ZRHOST_TEMP_DIR", "/tmp"); }
 std::string horcmEtcDir() { return withSlash(fromEnv("ZRHOST_HORCM_ETC_DIR", "/etc/")); }
 std::string cciDir() { return withSlash(fromEnv("ZRHOST_CCI_DIR", "/HORCM/usr/bin/")); }
+std::string intentDir() { return fromEnv("ZRHOST_INTENT_DIR", "/var/lib/zrhost/intent"); }
 
 std::string safeFileName(const std::string& name) {
   static const char kHex[] = "0123456789ABCDEF";

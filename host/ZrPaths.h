@@ -18,6 +18,11 @@ std::string tempDir();
 std::string horcmEtcDir();
 // ZRHOST_CCI_DIR, default "/HORCM/usr/bin/"; always ends with '/'
 std::string cciDir();
+// ZRHOST_INTENT_DIR, default /var/lib/zrhost/intent: the records of array
+// objects a job is about to create. On persistent storage (not the lock
+// directory, which is often cleared at boot), so a record outlives a crash
+// of the machine as the objects on the array do.
+std::string intentDir();
 // name as one file-name component: letters, digits, '-', '_' and '.' stand
 // for themselves, every other byte becomes %XX, so distinct names never share
 // a file; very long names keep a readable head and a hash of the whole.

@@ -4,28 +4,42 @@
 // streams while it waits and enforces the time-out, GetIO hands the streams
 // out.
 //
-// Child discipline: the runner's direct child is a small supervisor in a
-// session and process group of its own (no controlling terminal: a tool
-// that prompts fails at once). It starts the command, which dies with the
-// supervisor (parent-death signal), reaps it and reports its exit status
-// through a pipe, so exit codes stay right when the host ignores SIGCHLD
-// or reaps children itself. When the runner's process dies while the
-// command runs, the supervisor sees its pipe from the runner end and kills
-// the whole group at once: no tool of a dead job goes on running. The
-// command reads standard input from /dev/null and inherits no descriptor
-// other than 0, 1 and 2. On time-out, or when the captured output passes
-// the limit, the whole group gets SIGTERM, then SIGKILL after a short
-// grace. A command ended by a signal is reported as a failure. A command
-// that ends normally leaves alone what it started in the background (a
-// daemon it launched).
+// Child discipline: the command runs in a process group of its own without
+// a controlling terminal (a tool that prompts fails at once), in the job's
+// session (scheduled with the job, not in a group of its own), reads
+// standard input from /dev/null, inherits no descriptor other than 0, 1 and
+// 2, and starts with default signal dispositions and an empty mask. Its
+// root (the command itself, or the supervisor below) is a child subreaper,
+// so that whatever its tree leaves orphaned stays below it, also a process
+// that started a session of its own.
+//
+// Two paths (host/ZrProcessInternal.h lists the files):
+//  - direct, when the host leaves SIGCHLD alone: the command is the
+//    runner's child (vfork, no copy of the address space) and registers in
+//    the process's group watcher before its exec; it stops when the
+//    runner's thread dies (parent-death signal), and the watcher then ends
+//    its whole tree.
+//  - supervised, when the host ignores or handles SIGCHLD: a small
+//    supervisor between runner and command reaps the command and reports
+//    its exit status through a pipe, so exit codes stay right whatever the
+//    host does with its children; when the runner's process dies the
+//    supervisor sees its pipe end and ends the command's whole tree.
+// On time-out, or when the captured output passes the limit, the tree's
+// processes outside the command's group are killed at once, the group gets
+// SIGTERM, then SIGKILL after a short grace, and whatever is left of the
+// tree is killed. A command ended by a signal is reported as a failure. A
+// command that ends normally leaves alone what it started in the
+// background (a daemon it launched).
 //
 // The runner installs no signal handlers and blocks in poll on the streams
-// and the supervisor's report against the real monotonic clock (it waits
-// for real processes). Not thread-safe per object; separate objects may run
-// in parallel on separate threads.
+// and the command's end against the real monotonic clock (it waits for real
+// processes). Not thread-safe per object; separate objects may run in
+// parallel on separate threads.
 #include <sys/types.h>
 
+#include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "host/ZrCapture.h"
@@ -59,9 +73,11 @@ class ZrProcess {
     m_err.clear();
   }
   // Caps the captured output (both streams together) at bytes; 0 means no
-  // cap. Past it the command's group is stopped and the wait fails with
-  // "output limit exceeded: ...".
-  void SetOutputLimit(size_t bytes) { m_limit = bytes; }
+  // cap. Past it the command's tree is stopped and the wait fails with
+  // "output limit exceeded: ...". May be set until the wait begins; the
+  // captures then keep room for the limit (address space only), so that a
+  // large output is read in place and never moved while it grows.
+  void SetOutputLimit(size_t bytes);
 
   // argv[0] is the program path (not searched in PATH), argv ends with null.
   // The vector is only read before this returns. false with *error set when
@@ -86,11 +102,24 @@ class ZrProcess {
                      bool wait);
 
  private:
-  void killGroupAndReap();
-  void reapSupervisor();
-  bool startDirect(const struct ZrChildSetup& setup, int outPipe[2], int errPipe[2], int& devNull,
-                   std::string* error);
-  bool reapDirect(bool block);
+  struct Descriptors;
+  bool startDirect(const ZrChildSetup& setup, Descriptors& fds, std::string* error);
+  bool startSupervised(const ZrChildSetup& setup, Descriptors& fds, std::string* error);
+  // Direct path: notes that the command has ended, leaving it a zombie (its
+  // pid and group id stay reserved until reap()).
+  void observeDirect();
+  // Collects the command (direct) or the supervisor; the end's status is
+  // kept in m_waitStatus.
+  void reap();
+  // Time-out, overflow and destruction: ends the command's tree as the
+  // header says, then reaps.
+  void endCommand();
+  // Direct path: signals the tree below the command (outside its group
+  // only, or all of it) while the command is held stopped.
+  void endDirectTree(bool outsideGroupOnly);
+  // Supervised path: asks the supervisor to end the tree and waits for its
+  // report, pumping the streams.
+  void endSupervised();
   void closePipes();
   // Reads what the pipes offer within waitMillis (-1: until something
   // comes); true when data, a status or an end of stream arrived.
@@ -105,17 +134,16 @@ class ZrProcess {
   ZrCapture m_err;
   size_t m_limit = 0;
   bool m_overflow = false;
-  bool m_ended = false;           // the supervisor reported the command's end
-  bool m_supervisorGone = false;  // its status pipe ended without a report
+  bool m_ended = false;           // the command has ended (reported, or seen)
+  bool m_supervisorGone = false;  // its end cannot be known: no report, reaped by others
+  bool m_reaped = false;          // m_pid collected; its ids may be reused
   int m_waitStatus = 0;
-  pid_t m_pid = -1;  // the supervisor, leader of the command's group
+  pid_t m_pid = -1;  // the command (direct) or the supervisor; leader of the command's group
   int m_outFd = -1;
   int m_errFd = -1;
   int m_statusFd = -1;  // supervisor -> runner: started, exec failure, exit status
   int m_lifeFd = -1;    // held open for the supervisor; its end means we died
-  // Direct path (the host leaves SIGCHLD alone): the command is our child,
-  // watched by the process's group watcher, and its end wakes the wait
-  // through a pidfd.
   bool m_direct = false;
-  int m_pidFd = -1;
+  int m_pidFd = -1;  // direct path: readable when the command has ended
+  std::atomic<int32_t>* m_watchSlot = nullptr;  // direct path: the command's watcher slot
 };

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <vector>
@@ -102,7 +103,8 @@ bool readRegular(const std::string& path, std::string* content, size_t maxBytes,
 }
 
 bool replaceAtomically(const std::string& path, const std::string& content, mode_t mode,
-                       std::string* error) {
+                       std::string* error, Durability durability) {
+  const bool durable = durability == Durability::kDurable;
   std::string tmpl = path + ".tmp.XXXXXX";
   std::vector<char> name(tmpl.begin(), tmpl.end());
   name.push_back('\0');
@@ -111,14 +113,67 @@ bool replaceAtomically(const std::string& path, const std::string& content, mode
     setError(error, errno, "create " + tmpl);
     return false;
   }
-  bool ok = writeAll(fd, content) && ::fchmod(fd, mode) == 0;
+  // Flushed before the rename: a crash after it must never find the name
+  // pointing at a file whose content was not yet written.
+  errno = 0;
+  bool ok = writeAll(fd, content) && ::fchmod(fd, mode) == 0 &&
+            (!durable || ZrFileSync::get().sync(fd) == 0);
   int err = errno;
   ok = (::close(fd) == 0) && ok;
-  if (ok && ::rename(name.data(), path.c_str()) == 0) return true;
+  if (ok && ::rename(name.data(), path.c_str()) == 0) {
+    if (!durable) return true;
+    // The rename lives in the directory: flushed after it.
+    const size_t slash = path.rfind('/');
+    const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0 && ZrFileSync::get().sync(dirFd) == 0) {
+      ::close(dirFd);
+      return true;
+    }
+    setError(error, errno, "flush directory " + dir + " after replacing " + path);
+    if (dirFd >= 0) ::close(dirFd);
+    return false;
+  }
   err = errno != 0 ? errno : err;
   setError(error, err, "replace " + path);
   ::unlink(name.data());
   return false;
+}
+
+bool removeDurably(const std::string& path, std::string* error) {
+  if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+    setError(error, errno, "remove " + path);
+    return false;
+  }
+  // The removal lives in the directory: flushed after it.
+  const size_t slash = path.rfind('/');
+  const std::string dir =
+      slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dirFd >= 0 && ZrFileSync::get().sync(dirFd) == 0) {
+    ::close(dirFd);
+    return true;
+  }
+  setError(error, errno, "flush directory " + dir + " after removing " + path);
+  if (dirFd >= 0) ::close(dirFd);
+  return false;
+}
+
+std::string privateDirectoryProblem(const std::string& dir, const std::string& what) {
+  struct stat st;
+  if (::lstat(dir.c_str(), &st) != 0) {
+    if (errno != ENOENT) return CNqError::FromErrno(errno, "stat " + dir).AsString();
+    makeDirectories(dir, 0700);
+    if (::lstat(dir.c_str(), &st) != 0) {
+      return CNqError::FromErrno(errno, "mkdir " + dir).AsString();
+    }
+  }
+  if (!S_ISDIR(st.st_mode)) return what + " " + dir + " is not a directory";
+  if (st.st_uid != ::geteuid()) return what + " " + dir + " is owned by another user";
+  if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    return what + " " + dir + " is writable by group or others";
+  }
+  return "";
 }
 
 void removeStaleTemporaries(const std::string& path) {
@@ -148,3 +203,33 @@ bool makeDirectories(const std::string& dir, mode_t mode) {
 }
 
 }  // namespace ZrSafeFile
+
+namespace {
+
+class RealFileSync : public ZrFileSync {
+ public:
+  int sync(int fd) override {
+    int rc;
+    do {
+      rc = ::fsync(fd);
+    } while (rc != 0 && errno == EINTR);
+    return rc;
+  }
+};
+
+std::atomic<ZrFileSync*> g_installedSync{nullptr};
+
+}  // namespace
+
+ZrFileSync::~ZrFileSync() = default;
+
+ZrFileSync& ZrFileSync::get() {
+  static RealFileSync real;
+  ZrFileSync* s = g_installedSync.load(std::memory_order_acquire);
+  return s != nullptr ? *s : real;
+}
+
+// Declared for tests only, in host/testing/ZrFileSyncRecorder.h.
+ZrFileSync* zrFileSyncExchange(ZrFileSync* sync) {
+  return g_installedSync.exchange(sync, std::memory_order_acq_rel);
+}

@@ -28,12 +28,32 @@ int openRegularNonblocking(const std::string& path, int flags, mode_t mode, std:
 bool readRegular(const std::string& path, std::string* content, size_t maxBytes, std::string* error,
                  bool* missing = nullptr);
 
+// Whether a replacement must survive a crash of the machine.
+enum class Durability {
+  kAtomicOnly,  // atomic for every reader; after a machine crash either version, or an empty file
+  kDurable,     // also flushed: the temporary before the rename, the directory after it
+};
+
 // Replaces path atomically with content: a temporary file with an
 // unpredictable name beside it (path + ".tmp.XXXXXX"), written, given mode
-// and renamed over path. A final symbolic link at path is replaced, never
-// followed. false with *error on failure (path unchanged).
+// (kDurable: flushed to the disk) and renamed over path (kDurable: then the
+// directory flushed, so that the rename itself survives). A final symbolic
+// link at path is replaced, never followed. false with *error on failure
+// (path unchanged, except when only the directory's flush failed: the new
+// content is then in place, but a crash may still lose it).
 bool replaceAtomically(const std::string& path, const std::string& content, mode_t mode,
-                       std::string* error);
+                       std::string* error, Durability durability = Durability::kAtomicOnly);
+
+// Removes the file at path (a missing one counts as removed) and flushes its
+// directory, so that the removal outlives a crash of the machine. false with
+// *error on failure.
+bool removeDurably(const std::string& path, std::string* error);
+
+// A directory that only this process's user may change: created 0700 (its
+// missing parents 0755) when missing. "" when dir is a directory, not a
+// link, owned by the effective user and writable by neither group nor
+// others; else why not, naming it as what (for example "intent directory").
+std::string privateDirectoryProblem(const std::string& dir, const std::string& what);
 
 // Removes every temporary file of replaceAtomically left beside path by a
 // writer that died before its rename. Only safe while the caller holds the
@@ -46,3 +66,15 @@ void removeStaleTemporaries(const std::string& path);
 bool makeDirectories(const std::string& dir, mode_t mode);
 
 }  // namespace ZrSafeFile
+
+// The flush of a durable replacement, one seam so that tests see what is
+// flushed and when (host/testing/ZrFileSyncRecorder.h swaps it). The default
+// is fsync(2).
+class ZrFileSync {
+ public:
+  virtual ~ZrFileSync();
+  // 0 when everything written to fd is on the disk, else -1 with errno.
+  virtual int sync(int fd) = 0;
+  // The flush in force.
+  static ZrFileSync& get();
+};

@@ -107,6 +107,7 @@ int groupRunAndFold(const Member& m, ZRSO::SnapInfo** snaps, short count, ZRSO::
 int runMember(const Member& m, ZRSO::SnapInfo** snaps, short count, ZRSO::ZROSUtil* util,
               const GroupRunner& runner) {
   if (validateInputParams(snaps, count, util) == 0) return 1;
+  if (zrso_frame::refuseRepeatedDevices(snaps, count, m.code, m.function)) return 1;
   snaps[0]->log(1, m.function, m.startLog, count);
   return groupRunAndFold(m, snaps, count, util, runner);
 }
@@ -114,6 +115,7 @@ int runMember(const Member& m, ZRSO::SnapInfo** snaps, short count, ZRSO::ZROSUt
 int postSnapDevices(ZRSO::SnapInfo** snaps, short count, ZRSO::ZROSUtil* util) {
   const Member& m = kPostCreate;
   if (validateInputParams(snaps, count, util) == 0) return 1;
+  if (zrso_frame::refuseRepeatedDevices(snaps, count, m.code, m.function)) return 1;
   snaps[0]->log(1, m.function, m.startLog, count);
   if (WaitForQMarkerCommit(snaps, count, util) != 0) return 1;
   return groupRunAndFold(m, snaps, count, util,
@@ -125,6 +127,7 @@ int postSnapDevices(ZRSO::SnapInfo** snaps, short count, ZRSO::ZROSUtil* util) {
 int deleteSnaps(const Member& m, ZRSO::SnapInfo** snaps, short count, ZRSO::ZROSUtil* util,
                 bool needSnapMu) {
   if (validateInputParams(snaps, count, util) == 0) return 1;
+  if (zrso_frame::refuseRepeatedDevices(snaps, count, m.code, m.function)) return 1;
   ZRSO::SnapInfo* first = snaps[0];
   first->log(1, m.function, m.startLog, count);
   SnapGroupMap groups;
@@ -133,10 +136,13 @@ int deleteSnaps(const Member& m, ZRSO::SnapInfo** snaps, short count, ZRSO::ZROS
     ZRHDSMetadataInfo info;
     info.initialize();
     device->setStatus(m.pendingStatus);
-    if (ZRHDSCLIUtils::getInfoFromUniqueMetadata(device, info, false) == 0) {
+    std::string refusal;
+    if (ZRHDSCLIUtils::getInfoFromUniqueMetadata(device, info, false, &refusal) == 0) {
       // The device stays pending and counts as not deleted: say why.
       zrso_frame::recordUnlessErrored(
-          device, m.code, format("%s: Failed to get snap related info from metadata.", m.function),
+          device, m.code,
+          format("%s: Failed to get snap related info from metadata. %s", m.function,
+                 refusal.c_str()),
           first, m.function);
       continue;
     }
@@ -163,6 +169,7 @@ void recordStepFailure(const Member& m, ZRSO::SnapInfo* device, ZRSO::SnapInfo* 
 int mapSnaps(ZRSO::SnapInfo** snaps, short count, ZRSO::ZROSUtil* util) {
   const Member& m = kMap;
   if (validateInputParams(snaps, count, util) == 0) return 1;
+  if (zrso_frame::refuseRepeatedDevices(snaps, count, m.code, m.function)) return 1;
   ZRSO::SnapInfo* first = snaps[0];
   first->log(1, m.function, m.startLog, count);
   SnapGroupMap groups;
@@ -190,6 +197,7 @@ int mapSnaps(ZRSO::SnapInfo** snaps, short count, ZRSO::ZROSUtil* util) {
 int unmapSnaps(ZRSO::SnapInfo** snaps, short count, ZRSO::ZROSUtil* util) {
   const Member& m = kUnmap;
   if (validateInputParams(snaps, count, util) == 0) return 1;
+  if (zrso_frame::refuseRepeatedDevices(snaps, count, m.code, m.function)) return 1;
   ZRSO::SnapInfo* first = snaps[0];
   first->log(1, m.function, m.startLog, count);
   SnapGroupMap groups;
@@ -217,6 +225,7 @@ int unmapSnaps(ZRSO::SnapInfo** snaps, short count, ZRSO::ZROSUtil* util) {
 int reconcileSnaps(ZRSO::SnapInfo** snaps, short count, ZRSO::ZROSUtil* util) {
   const Member& m = kReconcile;
   if (validateInputParams(snaps, count, util) == 0) return 1;
+  if (zrso_frame::refuseRepeatedDevices(snaps, count, m.code, m.function)) return 1;
   ZRSO::SnapInfo* first = snaps[0];
   first->log(1, m.function, m.startLog, count);
   SnapGroupMap groups;

@@ -3,6 +3,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <set>
 #include <vector>
 
 #include "host/EvDebug.h"
@@ -47,6 +48,26 @@ void recordUnlessErrored(ZRSO::SnapInfo* device, int code, const std::string& te
   } else {
     logText(logDevice, 0, function, text);
   }
+}
+
+bool refuseRepeatedDevices(ZRSO::SnapInfo** snaps, short count, int code, const char* function) {
+  std::set<ZRSO::SnapInfo*> seen;
+  bool refused = false;
+  for (short i = 0; i < count; ++i) {
+    if (seen.insert(snaps[i]).second) continue;
+    char name[kMessageSize] = {0};
+    short length = static_cast<short>(sizeof(name) - 1);
+    if (snaps[i]->getSnapName(name, &length) != 0) name[0] = '\0';
+    name[sizeof(name) - 1] = '\0';
+    const std::string text =
+        format("%s: The device object of snap [%s] is handed more than once in one call. Nothing "
+               "was done.",
+               function, name);
+    logText(snaps[i], 2, function, text);
+    SetError(snaps[i], code, text.c_str());
+    refused = true;
+  }
+  return refused;
 }
 
 void groupByControlHost(ZRSO::SnapInfo** snaps, short count, int pendingStatus,

@@ -39,6 +39,12 @@ int recordedError(ZRSO::SnapInfo* device, std::string* text = nullptr);
 void recordUnlessErrored(ZRSO::SnapInfo* device, int code, const std::string& text,
                          ZRSO::SnapInfo* logDevice, const char* function);
 
+// Refuses a call that hands one device object more than once (its work
+// would be done twice, or one record would stand for two sources): each
+// such device gets code and a text naming function and the device, before
+// anything else is done. True when the call is refused.
+bool refuseRepeatedDevices(ZRSO::SnapInfo** snaps, short count, int code, const char* function);
+
 // Appends each device, in array order, to its control host's group; sets
 // pendingStatus first unless it is 0.
 void groupByControlHost(ZRSO::SnapInfo** snaps, short count, int pendingStatus,

@@ -110,6 +110,7 @@ int localPrepare(SnapGroup& group, short count, ZRSO::ZROSUtil* util) {
 
 int prepareDevices(ZRSO::SnapInfo** snaps, short count, ZRSO::ZROSUtil* util) {
   if (validateInputParams(snaps, count, util) == 0) return 1;
+  if (zrso_frame::refuseRepeatedDevices(snaps, count, ZR_HDS_ERR_PREPARE, kPrepare)) return 1;
   ZRSO::SnapInfo* first = snaps[0];
   first->log(1, kPrepare, "Starting to Prepare [%d] Snapshot(s)/Clone(s)", count);
   SnapGroupMap groups;
@@ -135,6 +136,9 @@ int prepareDevices(ZRSO::SnapInfo** snaps, short count, ZRSO::ZROSUtil* util) {
 
 int prepareRemoteSnaps(ZRSO::SnapInfo** snaps, short count, ZRSO::ZROSUtil* util) {
   if (validateInputParams(snaps, count, util) == 0) return 1;
+  if (zrso_frame::refuseRepeatedDevices(snaps, count, ZR_HDS_ERR_PREPARE, kPrepareRemote)) {
+    return 1;
+  }
   ZRSO::SnapInfo* first = snaps[0];
   first->log(1, kPrepareRemote, "Starting to Prepare [%d] Snapshot(s)/Clone(s)", count);
   SnapGroupMap groups;

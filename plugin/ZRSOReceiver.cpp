@@ -97,6 +97,19 @@ int guardedDispatch(short id, SnapGroup& group, ZRSO::ZROSUtil* util, const std:
   return 1;
 }
 
+// A message id that names no operation: no worker runs, and the sender
+// reads the failure ("opResp" 1) in place of its request.
+int refuseMessageId(ZRSO::SnapInfo* carrier, ZRSO::SnapInfo* first) {
+  first->log(2, kFn, "Refused the remote message: its id is not one of a known operation.");
+  ZRMapInitiatorParams params;
+  std::string response;
+  ZRHDSCLIUtils::buildRemoteRespWithJson(carrier, 1, params, response);
+  if (carrier->setMetadataByType(HDS_METADATA_REMOTE_MESSAGE, response.c_str()) != 0) {
+    first->log(2, kFn, "Failed to set Remote Response metadata.");
+  }
+  return 1;
+}
+
 int execSnapEngineOp(ZRSO::SnapInfo** snaps, short count, ZRSO::ZROSUtil* util) {
   if (validateInputParams(snaps, count, util) == 0) return 1;
   ZRSO::SnapInfo* first = snaps[0];
@@ -107,6 +120,7 @@ int execSnapEngineOp(ZRSO::SnapInfo** snaps, short count, ZRSO::ZROSUtil* util) 
     return 1;
   }
   ZRSO::SnapInfo* carrier = snaps[at];
+  if (!ZRHDSCLIUtils::isRemoteMessageId(id)) return refuseMessageId(carrier, first);
   std::string request;
   if (ZRHDSCLIUtils::readRemoteMessage(carrier, request) != HDS_REMOTE_READ_OK) {
     first->log(2, kFn, "Failed to get Remote Message metadata.");

@@ -220,11 +220,17 @@ int hds_PostCreateWorker(SnapGroup& group, short, ZRSO::ZROSUtil* util) {
     first->log(1, fn, "Replication-[TRUE], HDS Replication Type [%s - %d]",
                type == ZRSO::REPLICATION_TYPE_UNIVERSAL_REPLICATOR ? "HUR" : "TRUE COPY", type);
   }
-  if (!replication || !first->isPostSnapEnabled()) {
-    // Nothing is asked of the array: the post-create step is done.
+  const bool postSnap = first->isPostSnapEnabled();
+  if (!replication || !postSnap) {
+    // Nothing is asked of the array, so nothing was taken: no device is
+    // reported created, and the group says why.
     first->log(1, fn, "Nothing to do..");
-    setStatusAll(group, ZRSO::SNAP_STATUS_CREATED);
-    return 0;
+    SetError(first, ZR_HDS_ERR_CREATE,
+             format("Post-snap step not run: replication-[%s], post-snap-[%s] for this job. No "
+                    "snapshot was taken.",
+                    replication ? "TRUE" : "FALSE", postSnap ? "TRUE" : "FALSE")
+                 .c_str());
+    return 1;
   }
   return runSingle(group, util, OPERATION_TYPE_POST_CREATE, ZR_HDS_ERR_CREATE,
                    &ZRHDSInfoContainer::Create, "Failed to Create snapshots. Error[%d:%s]",

@@ -116,6 +116,11 @@ constexpr int HDS_METADATA_MOUNT_PATH = 133;        // rediscovered device path
 // Error codes reported to the host
 // ---------------------------------------------------------------------------
 
+// Refusals of an LU path deletion that the array layer tells apart and the
+// handler's unmap retry reads.
+constexpr int ZR_HDS_ERR_LUN_BUSY = 2;            // LU executing host I/O: passes, retried
+constexpr int ZR_HDS_ERR_LAST_SNAPSHOT_PATH = 3;  // last path of a snapshot S-VOL: never passes
+
 constexpr int ZR_HDS_ERR_CREATE = 60001;
 constexpr int ZR_HDS_ERR_DELETE = 60004;
 constexpr int ZR_HDS_ERR_REVERT = 60005;
@@ -132,6 +137,9 @@ constexpr int ZR_HDS_ERR_UNSUPPORTED_DEVICE = 62504;
 constexpr int ZR_HDS_ERR_HORCM_START = 62600;
 constexpr int ZR_HDS_ERR_ARRAY_COMMAND = 62601;  // generic array-command failure
 constexpr int ZR_HDS_ERR_LOGIN = 62602;
+// A stored record cannot be read whole, holds a value of the wrong shape, or
+// names an array object that is not provably the job's.
+constexpr int ZR_HDS_ERR_STORED_RECORD = 62014;
 
 // ---------------------------------------------------------------------------
 // Exit codes of the CCI tools that carry a meaning for the plug-in

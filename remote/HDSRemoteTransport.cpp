@@ -3,9 +3,11 @@
 #include "remote/HDSRemoteTransport.h"
 
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "records/HDSConstants.h"
+#include "remote/HDSRemoteMessages.h"
 #include "util/HDSCLIUtils.h"
 
 namespace ZRHDSCLIUtils {
@@ -22,18 +24,22 @@ void exchangeFailed(ZRSO::SnapInfo* device, const char* format, int id = 0) {
   SetError(device, ZR_HDS_ERR_REMOTE_EXECUTION, text);
 }
 
-// A message id as metadata 61 holds it: a decimal number, perhaps negative.
-short parseMessageId(const char* text) {
-  const char* p = text;
-  bool negative = *p == '-';
-  if (negative) ++p;
-  if (*p == '\0') return -1;
+// Longest message id text: two decimal digits.
+constexpr size_t kMessageIdDigits = 2;
+// Bytes granted for reading metadata 61: room for more than an id, so that
+// a longer text is seen whole and refused rather than cut into an id.
+constexpr short kMessageIdGrant = 15;
+
+// A message id as metadata 61 holds it: the whole text, one or two decimal
+// digits, naming a known operation; -1 for anything else.
+short parseMessageId(const std::string& text) {
+  if (text.empty() || text.size() > kMessageIdDigits) return -1;
   int value = 0;
-  for (; *p != '\0'; ++p) {
-    if (*p < '0' || *p > '9' || value > 9999) return -1;
-    value = value * 10 + (*p - '0');
+  for (char c : text) {
+    if (c < '0' || c > '9') return -1;
+    value = value * 10 + (c - '0');
   }
-  return static_cast<short>(negative ? -value : value);
+  return isRemoteMessageId(value) ? static_cast<short>(value) : -1;
 }
 
 }  // namespace
@@ -103,10 +109,10 @@ int findRemoteMessageDevice(ZRSO::SnapInfo** devices, short count, short& id) {
   if (devices == nullptr) return -1;
   for (short i = 0; i < count; ++i) {
     if (devices[i] == nullptr) continue;
-    char text[4] = {0, 0, 0, 0};
-    short capacity = 3;
+    char text[kMessageIdGrant + 1] = {0};
+    short capacity = kMessageIdGrant;
     devices[i]->getMetadata(HDS_METADATA_REMOTE_MESSAGE_ID, text, &capacity);
-    text[3] = '\0';
+    text[kMessageIdGrant] = '\0';
     if (text[0] == '\0') continue;
     id = parseMessageId(text);
     return i;

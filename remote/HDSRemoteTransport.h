@@ -45,8 +45,10 @@ int ExecuteOnRemoteMA(ZRSO::SnapInfo* device, short count, ZRSO::ZROSUtil* util,
 int readRemoteMessage(ZRSO::SnapInfo* device, std::string& text);
 
 // Index of the first of count devices whose metadata 61 is not empty, with
-// id := its message id; -1 when none carries one. A text that is not a
-// decimal number gives id -1, which no receiver accepts.
+// id := its message id; -1 when none carries one. Only the whole text of
+// one or two decimal digits naming a known operation is an id: any other
+// text ("1234", "0012", "100", "13", "-1") gives id -1, which no receiver
+// accepts.
 int findRemoteMessageDevice(ZRSO::SnapInfo** devices, short count, short& id);
 
 }  // namespace ZRHDSCLIUtils

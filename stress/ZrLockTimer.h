@@ -1,11 +1,9 @@
 #pragma once
-// Time this process spends inside the host's machine-wide named locks.
-//
-// The stress program defines ZrNamedMutex::lock and ::unlock itself (and
-// exports them), so the loaded plug-in's calls reach these first; each
-// forwards to the host library's own function (dlsym RTLD_NEXT) and notes
-// when a lock was taken and given back. The lock-bound time is the time in
-// which at least one lock was held (nested holdings count once).
+// Time this process spends inside the host's machine-wide named locks,
+// measured through the named mutex's observer (host/ZrNamedMutex.h,
+// installed with host/testing/ZrLockObserverSwap.h): it notes when a lock is
+// taken and given back. The lock-bound time is the time in which at least
+// one lock was held (nested holdings count once).
 //
 // Thread-safety: all functions may be called from any thread.
 #include <map>
@@ -17,8 +15,8 @@ struct ZrLockTotals {
   std::map<std::string, double> byName;  // seconds each name was held
 };
 
+// Installs the timer (once) and starts the totals afresh.
 void zrLockTimerReset();
 ZrLockTotals zrLockTimerTotals();
-// True when the plug-in's lock calls reach this timer (the interposition
-// is in effect).
+// True when the plug-in's lock calls have reached this timer.
 bool zrLockTimerActive();

@@ -10,12 +10,17 @@
 
 #include "host/ZRPlatformInfo.h"
 #include "stress/ZrStressRig.h"
+#include "stress/ZrStressSameProcess.h"
 
 namespace {
 
 const char kInjected[] = "injected by the fault matrix";
 constexpr int kHangMillis = 31000;  // beyond the 30 s command time-out set below
 constexpr int kCellTimeoutMs = 600000;
+// The job of the cells and the next job of the same host process.
+constexpr int kJobDevices = 4;
+constexpr int kNextJobDevices = 1;
+constexpr int kNextJob = 1;
 
 // One kind of fault, placed on one command of the clean run.
 struct Kind {
@@ -26,6 +31,12 @@ struct Kind {
   std::function<ccisim::Fault()> make;
   bool sampled = false;  // only a few positions per operation (each costs a time-out)
   bool once = false;     // not placed on a command: one cell per operation
+  // From its position on, every later run of the command form fails (the
+  // runs of destructors and clean-up included), not only the one.
+  bool lasting = false;
+  // No fault: a second job of the process runs the operation while the
+  // first one holds the resource lock (operations with a wait under it).
+  bool interleaved = false;
 };
 
 bool isRaidcom(const ccisim::JournalEntry& e) { return e.tool == "raidcom"; }
@@ -71,6 +82,18 @@ std::vector<Kind> kinds() {
     k.push_back({std::string("garble:") + mode, nullptr,
                  [m] { return ccisim::Fault::garbleOutput("", "", m); }});
   }
+  // The same failures for good: the array keeps refusing the command.
+  for (size_t i = 0; i < 4; ++i) {
+    if (k[i].name == "expireLogin") continue;
+    Kind lasting = k[i];
+    lasting.name = "lasting:" + k[i].name;
+    lasting.lasting = true;
+    k.push_back(lasting);
+  }
+  Kind interleaved{"interleaved", nullptr, nullptr};
+  interleaved.once = true;
+  interleaved.interleaved = true;
+  k.push_back(interleaved);
   return k;
 }
 
@@ -100,18 +123,87 @@ std::string runPayload(ZrStressJob& job, const std::vector<ZrDeviceState>& state
   return text;
 }
 
-bool readPayload(const std::string& text, int* result, std::vector<ZrDeviceState>* states) {
+// What a cell's child hands back: the job's result and device states, the
+// array right after the operation (before the next job of the process ran),
+// whether the fault fired, and what the jobs after it found.
+struct Payload {
+  int result = 1;
+  std::vector<ZrDeviceState> states;
+  bool hasArray = false;
+  ZrArrayObjects array;
+  int fired = -1;  // firings of the cell's fault; -1 not reported
+  std::vector<std::string> notes;
+};
+
+std::string arrayLine(const ZrArrayObjects& a) {
+  return "A " + std::to_string(a.pairs) + " " + std::to_string(a.groups) + " " +
+         std::to_string(a.svols) + " " + std::to_string(a.lunPaths) + " " +
+         std::to_string(a.hostGroups) + "\n";
+}
+
+std::string noteLine(std::string note) {
+  for (char& c : note) c = c == '\n' || c == '\r' ? ' ' : c;
+  return "N " + note + "\n";
+}
+
+bool parsePayload(const std::string& text, Payload* p) {
   std::istringstream in(text);
   std::string line;
   if (!std::getline(in, line) || line.rfind("R ", 0) != 0) return false;
-  *result = std::atoi(line.c_str() + 2);
-  states->clear();
+  p->result = std::atoi(line.c_str() + 2);
+  p->states.clear();
   while (std::getline(in, line)) {
-    ZrDeviceState s;
-    if (!zrStateFromLine(line, s)) return false;
-    states->push_back(s);
+    if (line.rfind("A ", 0) == 0) {
+      std::istringstream a(line.substr(2));
+      p->hasArray = static_cast<bool>(a >> p->array.pairs >> p->array.groups >> p->array.svols >>
+                                      p->array.lunPaths >> p->array.hostGroups);
+    } else if (line.rfind("F ", 0) == 0) {
+      p->fired = std::atoi(line.c_str() + 2);
+    } else if (line.rfind("N ", 0) == 0) {
+      p->notes.push_back(line.substr(2));
+    } else {
+      ZrDeviceState s;
+      if (!zrStateFromLine(line, s)) return false;
+      p->states.push_back(s);
+    }
   }
   return true;
+}
+
+bool readPayload(const std::string& text, int* result, std::vector<ZrDeviceState>* states) {
+  Payload p;
+  if (!parsePayload(text, &p)) return false;
+  *result = p.result;
+  *states = p.states;
+  return true;
+}
+
+// The child of a cell: the operation (with its fault, or interleaved with a
+// second job), the array as it left it, then (nextJob), with the faults
+// cleared as a later job meets the array, the next job of the same process.
+std::string runCell(ZrStressJob& job, const std::vector<ZrDeviceState>& states, ZrStressOp op,
+                    const Kind& kind, int faultId, bool nextJob, ccisim::Fixture& sim,
+                    const std::string& dir) {
+  std::vector<std::string> notes;
+  std::string text;
+  if (kind.interleaved) {
+    int result = 1;
+    notes = zrStressInterleaved(job, kNextJob, op, states, sim, dir, &result);
+    text = "R " + std::to_string(result) + "\n";
+    for (const ZrDeviceState& s : job.states()) text += zrStateLine(s) + "\n";
+  } else {
+    text = runPayload(job, states, op);
+  }
+  const ccisim::State after = zrStressLoad(dir);
+  text += arrayLine(zrArrayObjects(after));
+  for (const ccisim::Fault& f : after.faults)
+    if (f.id == faultId) text += "F " + std::to_string(f.fired) + "\n";
+  if (!kind.interleaved) {
+    sim.clearFaults();
+    if (nextJob) notes = zrStressNextJob(job, kNextJob, op, dir);
+  }
+  for (const std::string& n : notes) text += noteLine(n);
+  return text;
 }
 
 void judge(Cell& cell, const Clean& clean, const ZrChildResult& child, int orphansLeft,
@@ -120,13 +212,13 @@ void judge(Cell& cell, const Clean& clean, const ZrChildResult& child, int orpha
   if (child.timedOut) f.push_back("job hung (killed after the time limit)");
   if (child.signaled && !child.timedOut)
     f.push_back("job crashed (signal " + std::to_string(child.signal) + ")");
-  int result = 1;
-  std::vector<ZrDeviceState> states;
-  if (!child.exited || !readPayload(child.text, &result, &states) ||
-      states.size() != clean.after.size()) {
+  Payload p;
+  if (!child.exited || !parsePayload(child.text, &p) || p.states.size() != clean.after.size()) {
     if (f.empty()) f.push_back("job gave no result");
     return;
   }
+  const int result = p.result;
+  const std::vector<ZrDeviceState>& states = p.states;
   // A failure of the group is recorded on the group's first device (the
   // others keep their failure status); a device's own error carries a text.
   const int cleanStatus = zrStressOpStatus(cell.op);
@@ -152,7 +244,9 @@ void judge(Cell& cell, const Clean& clean, const ZrChildResult& child, int orpha
   }
   if (result != 0 && (states[0].errorCode == 0 || states[0].errorText.empty()))
     f.push_back("result " + std::to_string(result) + " without an error on the first device");
-  const ZrArrayObjects a = zrArrayObjects(after);
+  // The array as the operation left it (the next job's own objects come and
+  // go after it).
+  const ZrArrayObjects a = p.hasArray ? p.array : zrArrayObjects(after);
   // Each kind of object as before the operation or as a clean run leaves
   // it (the pre-snap host group a map makes stays, as after a clean run).
   auto either = [](int v, int before, int clean) { return v == before || v == clean; };
@@ -162,6 +256,7 @@ void judge(Cell& cell, const Clean& clean, const ZrChildResult& child, int orpha
     f.push_back("array holds " + a.text() + " (before: " + clean.arrayBefore.text() +
                 ", clean: " + clean.arrayAfter.text() + ")");
   for (const std::string& idle : zrStressIdleFailures(after, states)) f.push_back(idle);
+  for (const std::string& note : p.notes) f.push_back(note);
   if (orphansLeft > 0)
     f.push_back(std::to_string(orphansLeft) + " process(es) of the job still running");
 }
@@ -215,6 +310,11 @@ std::vector<Cell> cellsOf(ZrStressOp op, const Clean& clean, const std::vector<K
   const int n = static_cast<int>(clean.commands.size());
   for (size_t k = 0; k < all.size(); ++k) {
     const Kind& kind = all[k];
+    if (kind.interleaved) {
+      // Only a prepare waits while it holds the resource lock.
+      if (op == ZrStressOp::kPrepare) out.push_back({kind.name, op, -1, "", true, {}, ""});
+      continue;
+    }
     if (kind.once) {
       if (full || op == ZrStressOp::kSnap) out.push_back({kind.name, op, -1, "", true, {}, ""});
       continue;
@@ -267,6 +367,7 @@ ccisim::Fault faultOf(const Cell& cell, const Kind& kind, const Clean& clean) {
     if (o.tool == f.tool && line.find(" " + f.match + " ") != std::string::npos) ++skip;
   }
   f.skip = skip;
+  if (kind.lasting) f.times = -1;
   return f;
 }
 
@@ -276,7 +377,7 @@ std::string cellLine(const Cell& c) {
                      (!c.fired         ? "0"
                       : c.note.empty() ? "1"
                                        : "2") +
-                     "\t" + c.command;
+                     "\t" + (c.command.empty() ? "-" : c.command);
   for (const std::string& f : c.failures) line += "\t" + f;
   return line;
 }
@@ -285,14 +386,22 @@ std::string cellLine(const Cell& c) {
 int worker(const ZrFaultMatrixOptions& o, int w, const std::string& dir) {
   zrBecomeSubreaper();
   std::string error;
-  std::unique_ptr<ccisim::Fixture> sim = zrStressMakeArray(dir, 4, &error);
+  std::unique_ptr<ccisim::Fixture> sim =
+      zrStressMakeArray(dir, kJobDevices + kNextJobDevices, &error);
   if (!sim) return 2;
   ZRPlatformInfo settings;
   settings.setRegString("~Tessavon", "nZRHDSCCICommandTimeoutInSec", "30");
   ZrStressJobSpec plan;
+  plan.count = kJobDevices;
   plan.logFile = dir + "/logs/job.log";
   ZrStressJob job(plan);
   if (!job.open(&error)) return 2;
+  // The next job of the same host process: its own sources and subclient.
+  ZrStressJobSpec next = plan;
+  next.firstLdev = plan.firstLdev + plan.count;
+  next.count = kNextJobDevices;
+  next.subclient = plan.subclient + 1;
+  if (job.addJob(next) != kNextJob) return 2;
   std::ofstream cells(dir + "/cells.txt");
   const std::vector<Kind> all = kinds();
   std::vector<ZrDeviceState> states = job.states();
@@ -325,19 +434,33 @@ int worker(const ZrFaultMatrixOptions& o, int w, const std::string& dir) {
     cells << "commands\t" << zrStressOpName(op) << "\t" << clean.commands.size() << "\n";
 
     for (Cell& cell : cellsOf(op, clean, all, o.full)) {
+      if (!o.kinds.empty() && ("," + o.kinds + ",").find("," + cell.kind + ",") == std::string::npos)
+        continue;
       if (index++ % o.workers != w) continue;
       const Kind* kind = nullptr;
       for (const Kind& k : all) kind = k.name == cell.kind ? &k : kind;
       zrStressRestoreDir(before, dir);
       sim->clearJournal();
-      const int id = sim->addFault(faultOf(cell, *kind, clean));
-      ZrChildResult r = zrRunChild([&] { return runPayload(job, states, op); }, kCellTimeoutMs);
+      const int id = kind->interleaved ? -1 : sim->addFault(faultOf(cell, *kind, clean));
+      // The full matrix runs the next job after every cell; the short one
+      // after the cells of faults that outlast their job.
+      const bool nextJob = o.full || kind->lasting;
+      ZrChildResult r = zrRunChild(
+          [&] { return runCell(job, states, op, *kind, id, nextJob, *sim, dir); },
+          kCellTimeoutMs);
       int left = 0;
       zrReapOrphans(2000, &left);
       const ccisim::State after = zrStressLoad(dir);
       // A fault on no command in particular (slow) acts on every command.
-      for (const ccisim::Fault& f : after.faults)
-        if (f.id == id && cell.position >= 0) cell.fired = f.fired > 0;
+      // The child reports the firings before it clears the faults for the
+      // next job; a child that ended early left them in the state.
+      Payload p;
+      if (cell.position >= 0 && parsePayload(r.text, &p) && p.fired >= 0) {
+        cell.fired = p.fired > 0;
+      } else if (cell.position >= 0) {
+        for (const ccisim::Fault& f : after.faults)
+          if (f.id == id) cell.fired = f.fired > 0;
+      }
       if (cell.fired) judge(cell, clean, r, left, after, plan);
       if (cell.fired && leftObjects(cell)) deleteClears(cell, job, r, initial, dir, *sim);
       cells << cellLine(cell) << "\n";

@@ -40,7 +40,7 @@ constexpr int kCommandDeviceLdev = 2047;
 const char* const kToolNames[] = {"raidcom",      "raidqry",       "raidscan",
                                   "pairsyncwait", "horcmstart.sh", "horcmshutdown.sh"};
 // The parts of a work directory that a job changes.
-const char* const kSavedParts[] = {"cci/state", "etc", "locks", "tmp", "settings.ini"};
+const char* const kSavedParts[] = {"cci/state", "etc", "locks", "tmp", "intent", "settings.ini"};
 
 using Clock = std::chrono::steady_clock;
 
@@ -120,6 +120,7 @@ void zrStressUseDir(const std::string& dir) {
   ::setenv("ZRHOST_TEMP_DIR", (dir + "/tmp").c_str(), 1);
   ::setenv("ZRHOST_HORCM_ETC_DIR", (dir + "/etc/").c_str(), 1);
   ::setenv("ZRHOST_CCI_DIR", (dir + "/cci/bin/").c_str(), 1);
+  ::setenv("ZRHOST_INTENT_DIR", (dir + "/intent").c_str(), 1);
   ::setenv("CCISIM_STATE", zrStressStatePath(dir).c_str(), 1);
 }
 
@@ -325,20 +326,34 @@ bool ZrStressJob::open(std::string* error) {
   config.logFile = m_spec.logFile;
   m_host.reset(new ZrTestHost(config));
   if (!m_host->open(error)) return false;
+  addDevices(m_spec);
+  return true;
+}
+
+int ZrStressJob::addJob(const ZrStressJobSpec& plan) {
+  addDevices(plan);
+  return static_cast<int>(m_jobs.size()) - 1;
+}
+
+void ZrStressJob::addDevices(const ZrStressJobSpec& plan) {
+  Devices job;
+  job.first = m_host->deviceCount();
+  job.count = plan.count;
+  m_jobs.push_back(job);
   ccisim::State state;
-  ZrSimOSUtil::loadState(config.statePath, state, nullptr);
-  for (int i = 0; i < m_spec.count; ++i) {
+  ZrSimOSUtil::loadState(m_host->config().statePath, state, nullptr);
+  for (int i = 0; i < plan.count; ++i) {
     ZrDeviceSpec d;
-    d.name = "dev" + std::to_string(m_spec.firstLdev + i);
-    d.sourcePath = ZrSimOSUtil::devicePath(state, kZrStressSerial, m_spec.firstLdev + i);
+    d.name = "dev" + std::to_string(plan.firstLdev + i);
+    d.sourcePath = ZrSimOSUtil::devicePath(state, kZrStressSerial, plan.firstLdev + i);
     d.arrayDetails = zrArrayDetailsText(kZrStressSerial, kUser, kPassword);
-    d.snapId = i + 1;
+    d.snapId = static_cast<int>(job.first) + i + 1;
     d.configTexts["SMCONFIG_NAME_TI_POOL_NAME_FOR_SVOLS"] = "5";
     d.configTexts["SMCONFIG_NAME_CU_RANGE_FOR_SVOLS"] = svolCuRange(m_spec.firstLdev, m_spec.count);
     d.configInts["SMCONFIG_NAME_CREATE_VVOLS_FOR_HTI"] = 1;
     d.configInts["SMCONFIG_NAME_HDS_DISABLE_GAD_OPERATION"] = 1;
     d.arrays[kZrStressSerial].details = d.arrayDetails;
-    d.values[ZRSO::GET_VALUE_SUBCLINET_ID] = m_spec.subclient;
+    d.values[ZRSO::GET_VALUE_SUBCLINET_ID] = plan.subclient;
     d.values[ZRSO::GET_SNAP_ACTION_FLAGS] = 0;
     d.values[ZRSO::GET_VALUE_SOURCE_CLIENT_ID] = 101;
     d.values[ZRSO::GET_VALUE_PROXY_CLIENT_ID] = 0;
@@ -346,13 +361,13 @@ bool ZrStressJob::open(std::string* error) {
     d.values[ZRSO::GET_VALUE_VOL_HOLACRE_ID] = 1;
     m_host->addDevice(d);
   }
-  return true;
 }
 
-int ZrStressJob::run(ZrStressOp op) {
+int ZrStressJob::run(ZrStressOp op, int job) {
+  const Devices& j = m_jobs.at(static_cast<size_t>(job));
   std::vector<int> devices;
-  const int count = op == ZrStressOp::kRevert ? 1 : m_spec.count;
-  for (int i = 0; i < count; ++i) devices.push_back(i);
+  const int count = op == ZrStressOp::kRevert ? 1 : j.count;
+  for (int i = 0; i < count; ++i) devices.push_back(static_cast<int>(j.first) + i);
   bool found = false;
   const int result = m_host->call(zrStressOpExport(op), devices, &found);
   return found ? result : 1;
@@ -370,15 +385,17 @@ int ZrStressJob::runFrom(ZrStressOp from, std::string* failed) {
   return 0;
 }
 
-std::vector<ZrDeviceState> ZrStressJob::states() const {
+std::vector<ZrDeviceState> ZrStressJob::states(int job) const {
+  const Devices& j = m_jobs.at(static_cast<size_t>(job));
   std::vector<ZrDeviceState> out;
-  for (size_t i = 0; i < m_host->deviceCount(); ++i) out.push_back(m_host->device(i).state());
+  for (int i = 0; i < j.count; ++i) out.push_back(m_host->device(j.first + i).state());
   return out;
 }
 
-void ZrStressJob::setStates(const std::vector<ZrDeviceState>& states) {
-  for (size_t i = 0; i < states.size() && i < m_host->deviceCount(); ++i)
-    m_host->device(i).setState(states[i]);
+void ZrStressJob::setStates(const std::vector<ZrDeviceState>& states, int job) {
+  const Devices& j = m_jobs.at(static_cast<size_t>(job));
+  for (size_t i = 0; i < states.size() && i < static_cast<size_t>(j.count); ++i)
+    m_host->device(j.first + i).setState(states[i]);
 }
 
 // ---- device states as text ----
@@ -406,7 +423,47 @@ bool zrStateFromLine(const std::string& line, ZrDeviceState& out) {
   return true;
 }
 
+std::string zrRunOpPayload(ZrStressJob& job, const std::vector<ZrDeviceState>& states,
+                           ZrStressOp op) {
+  job.setStates(states);
+  const int result = job.run(op);
+  std::string text = "R " + std::to_string(result) + "\n";
+  for (const ZrDeviceState& s : job.states()) text += zrStateLine(s) + "\n";
+  return text;
+}
+
+bool zrReadOpPayload(const std::string& text, int* result, std::vector<ZrDeviceState>* states) {
+  std::istringstream in(text);
+  std::string line;
+  if (!std::getline(in, line) || line.rfind("R ", 0) != 0) return false;
+  *result = std::atoi(line.c_str() + 2);
+  states->clear();
+  while (std::getline(in, line)) {
+    ZrDeviceState s;
+    if (!zrStateFromLine(line, s)) return false;
+    states->push_back(s);
+  }
+  return true;
+}
+
 // ---- child processes ----
+
+bool zrRunWorkers(int workers, const std::string& dir,
+                  const std::function<int(int w, const std::string& workerDir)>& worker) {
+  std::vector<pid_t> pids;
+  for (int w = 0; w < workers; ++w) {
+    const pid_t pid = ::fork();
+    if (pid == 0) ::_exit(worker(w, dir + "/w" + std::to_string(w)));
+    pids.push_back(pid);
+  }
+  bool ok = true;
+  for (pid_t pid : pids) {
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ok = ok && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  }
+  return ok;
+}
 
 ZrChildResult zrRunChild(const std::function<std::string()>& body, int timeoutMs, int killAfterMs) {
   ZrChildResult r;

@@ -4,7 +4,7 @@
 // job left the array and the machine as they should be.
 //
 // Work directory (as the test host's runner makes it):
-//   cci/bin/ cci/state/ etc/ locks/ logs/ tmp/ settings.ini
+//   cci/bin/ cci/state/ etc/ locks/ logs/ tmp/ intent/ settings.ini
 // The array ("412345") holds `sources` source LDEVs from 256 up, each mapped
 // to the host's host group mahost01_hg on CL1-A, a Thin Image pool (5) for
 // the pairs and S-VOLs, a DP pool (6) for the sources and a command device.
@@ -90,6 +90,9 @@ struct ZrStressJobSpec {
   std::string logFile;  // "" the host's default
 };
 
+// Job 0 is the plan's; addJob adds further jobs of the same host process
+// (one test host: the plug-in, OS utility and clock are shared), each on
+// its own sources and subclient.
 class ZrStressJob {
  public:
   explicit ZrStressJob(const ZrStressJobSpec& plan);
@@ -97,18 +100,29 @@ class ZrStressJob {
   // Loads the plug-in and makes the device objects; the work directory
   // must be in use (zrStressUseDir).
   bool open(std::string* error);
-  // Runs one operation on every device (revert: on the first only).
-  int run(ZrStressOp op);
+  // After open: the devices of another job of this host process (its
+  // firstLdev, count and subclient; the clock and log file stay this
+  // job's). Returns its number.
+  int addJob(const ZrStressJobSpec& plan);
+  // Runs one operation on every device of a job (revert: on the first only).
+  int run(ZrStressOp op, int job = 0);
   // Runs the operations from `from` to the end of the life cycle, stopping
   // at the first that fails; the failing operation's name in *failed.
   int runFrom(ZrStressOp from, std::string* failed);
-  std::vector<ZrDeviceState> states() const;
-  void setStates(const std::vector<ZrDeviceState>& states);
+  std::vector<ZrDeviceState> states(int job = 0) const;
+  void setStates(const std::vector<ZrDeviceState>& states, int job = 0);
   const ZrStressJobSpec& plan() const { return m_spec; }
   ZrTestHost& host() { return *m_host; }
 
  private:
+  struct Devices {
+    size_t first = 0;  // index of the job's first device in the host
+    int count = 0;
+  };
+  void addDevices(const ZrStressJobSpec& plan);
+
   ZrStressJobSpec m_spec;
+  std::vector<Devices> m_jobs;
   std::unique_ptr<ZrCompressedClock> m_clock;
   std::unique_ptr<ZrScopedClock> m_scoped;
   std::unique_ptr<ZrTestHost> m_host;
@@ -118,6 +132,18 @@ class ZrStressJob {
 // a child job through a pipe).
 std::string zrStateLine(const ZrDeviceState& s);
 bool zrStateFromLine(const std::string& line, ZrDeviceState& out);
+
+// One operation of job on devices in states, as the text a child job hands
+// back ("R <result>" and a state line per device), and that text read back
+// (false when it is not one).
+std::string zrRunOpPayload(ZrStressJob& job, const std::vector<ZrDeviceState>& states,
+                           ZrStressOp op);
+bool zrReadOpPayload(const std::string& text, int* result, std::vector<ZrDeviceState>* states);
+
+// Runs worker(w, dir + "/w<w>") for w in [0, workers) in as many forked
+// processes side by side and waits for them; true when every one exited 0.
+bool zrRunWorkers(int workers, const std::string& dir,
+                  const std::function<int(int w, const std::string& workerDir)>& worker);
 
 // A child process: runs body (which returns the text to hand back) and
 // exits. The result of waiting for it.

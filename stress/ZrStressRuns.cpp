@@ -8,10 +8,12 @@
 #include <fstream>
 #include <map>
 #include <random>
+#include <set>
 #include <sstream>
 
 #include "host/ZRPlatformInfo.h"
 #include "stress/ZrLockTimer.h"
+#include "stress/ZrStressDecoys.h"
 #include "stress/ZrStressRig.h"
 
 namespace {
@@ -59,12 +61,70 @@ void finish(const std::string& report, const std::string& text, std::ostream& ou
 }
 
 struct CrashTally {
-  int kills = 0, midway = 0, nextOk = 0;
-  int leftPairs = 0, leftSvols = 0, leftPaths = 0;     // after the kill, beyond the state before
-  int adminPairs = 0, adminSvols = 0, adminPaths = 0;  // still there after the next job
-  int orphans = 0;                                     // tools running when the job died
-  int refused = 0;  // next revert refused the pair still restoring
+  int kills = 0, midway = 0, completed = 0, nextOk = 0;
+  ZrObjectCounts left;   // after the kill, beyond the state before it
+  ZrObjectCounts admin;  // still there after the next job, beyond the baseline
+  int orphans = 0;       // tools running when the job died
+  int refused = 0;       // next revert refused the pair still restoring
+  int decoys = 0, touched = 0, records = 0;
 };
+
+std::string countsText(const ZrObjectCounts& c) {
+  return std::to_string(c.pairs) + " / " + std::to_string(c.ldevs) + " / " +
+         std::to_string(c.paths);
+}
+
+void addCounts(ZrObjectCounts& to, const ZrObjectCounts& c) {
+  to.pairs += c.pairs;
+  to.ldevs += c.ldevs;
+  to.paths += c.paths;
+}
+
+// The operation after op in the life cycle (op itself when it is the last).
+ZrStressOp nextOp(ZrStressOp op) {
+  const size_t i = static_cast<size_t>(op) + 1;
+  return i < zrStressOps().size() ? zrStressOps()[i] : op;
+}
+
+// Runs the next job: the killed operation again from the host's record of
+// the devices, or, when the operation completed before the kill, the rest of
+// the life cycle from the record it left. "R <result> <failed> <refused>".
+ZrChildResult runNextJob(ZrStressJob& job, ZrStressOp op, bool completed,
+                         const std::vector<ZrDeviceState>& startStates) {
+  return zrRunChild(
+      [&] {
+        job.setStates(startStates);
+        std::string failed = "-";
+        int result = 0;
+        bool refused = false;
+        if (!completed || op != zrStressOps().back()) {
+          // A revert refuses a pair that is still restoring (RCPY): the job
+          // goes on with the rest of its life cycle, which ends the pair.
+          refused = !completed && op == ZrStressOp::kRevert && job.run(op) != 0;
+          ZrStressOp from = completed ? nextOp(op) : op;
+          if (!completed && op == ZrStressOp::kRevert) from = ZrStressOp::kReconcile;
+          result = job.runFrom(from, &failed);
+        }
+        return "R " + std::to_string(result) + " " + failed + " " + (refused ? "1" : "0") + "\n" +
+               statesText(job.states());
+      },
+      kJobTimeoutMs);
+}
+
+std::string crashTable(const std::map<std::string, CrashTally>& tally) {
+  std::ostringstream md;
+  md << "| operation | kills | killed mid-way | next job ok | tools running at the kill | left: "
+        "pairs / LDEVs / LU paths | left after the next job (administrator) | decoys planted / "
+        "touched | records kept | next revert refused |\n"
+        "|---|---|---|---|---|---|---|---|---|---|\n";
+  for (ZrStressOp op : zrStressOps()) {
+    const CrashTally& t = tally.at(zrStressOpName(op));
+    md << "| " << zrStressOpName(op) << " | " << t.kills << " | " << t.midway << " | " << t.nextOk
+       << " | " << t.orphans << " | " << countsText(t.left) << " | " << countsText(t.admin) << " | "
+       << t.decoys << " / " << t.touched << " | " << t.records << " | " << t.refused << " |\n";
+  }
+  return md.str();
+}
 
 }  // namespace
 
@@ -73,6 +133,7 @@ int zrRunCrashes(const std::string& dir, int kills, unsigned seed, const std::st
   zrBecomeSubreaper();
   std::string error;
   const std::string arrayDir = dir + "/array";
+  const std::string intentDir = arrayDir + "/intent";
   std::unique_ptr<ccisim::Fixture> sim = zrStressMakeArray(arrayDir, 4, &error);
   if (!sim) {
     out << error << "\n";
@@ -81,12 +142,15 @@ int zrRunCrashes(const std::string& dir, int kills, unsigned seed, const std::st
   ZRPlatformInfo().setRegString("~Tessavon", "nZRHDSCCICommandTimeoutInSec", "30");
   ZrStressJobSpec plan;
   plan.logFile = arrayDir + "/logs/job.log";
+  // Objects of other jobs and hosts beside the job's own, from the start.
+  const std::vector<ZrDecoy> standing =
+      zrPlantStandingDecoys(*sim, kZrStressSerial, plan.firstLdev, plan.count);
   ZrStressJob job(plan);
   if (!job.open(&error)) {
     out << error << "\n";
     return -1;
   }
-  const ZrArrayObjects baseline = zrArrayObjects(zrStressLoad(arrayDir));
+  const ZrObjectSet baseline = zrObjectSet(zrStressLoad(arrayDir), kZrStressSerial);
   // The clean life cycle: the state before each operation and its time.
   std::vector<std::vector<ZrDeviceState>> statesBefore;
   std::vector<double> seconds;
@@ -110,7 +174,9 @@ int zrRunCrashes(const std::string& dir, int kills, unsigned seed, const std::st
   }
   std::mt19937 random(seed);
   std::map<std::string, CrashTally> tally;
+  for (ZrStressOp op : zrStressOps()) tally[zrStressOpName(op)];
   std::vector<std::string> failures;
+  ZrObjectCounts adminTotal;
   const size_t n = zrStressOps().size();
   for (int k = 0; k < kills; ++k) {
     const ZrStressOp op = zrStressOps()[static_cast<size_t>(k) % n];
@@ -119,19 +185,25 @@ int zrRunCrashes(const std::string& dir, int kills, unsigned seed, const std::st
     CrashTally& t = tally[name];
     ++t.kills;
     zrStressRestoreDir(dir + "/before_" + name, arrayDir);
-    const ccisim::State s0 = zrStressLoad(arrayDir);
-    const ZrArrayObjects before = zrArrayObjects(s0);
+    const ZrObjectSet before = zrObjectSet(zrStressLoad(arrayDir), kZrStressSerial);
     std::uniform_int_distribution<int> at(0, static_cast<int>(seconds[o] * 1000));
     const int killAt = at(random);
     ZrChildResult r = zrRunChild(
         [&] {
           job.setStates(statesBefore[o]);
-          job.run(op);
-          return std::string();
+          const int result = job.run(op);
+          return "R " + std::to_string(result) + "\n" + statesText(job.states());
         },
         kJobTimeoutMs, killAt);
     const std::string where = name + " killed at " + std::to_string(killAt) + " ms";
     if (r.signaled) ++t.midway;
+    // An operation that ended before the kill is on the host's record.
+    std::vector<ZrDeviceState> startStates = statesBefore[o];
+    int ended = 1;
+    const bool completed =
+        !r.signaled && r.exited && readStates(r.text, &ended, nullptr, &startStates);
+    if (!completed) startStates = statesBefore[o];
+    t.completed += completed ? 1 : 0;
     int left = 0;
     t.orphans += zrReapOrphans(5000, &left);
     if (left > 0) failures.push_back(where + ": " + std::to_string(left) + " process(es) alive");
@@ -141,25 +213,10 @@ int zrRunCrashes(const std::string& dir, int kills, unsigned seed, const std::st
       if (f.find("named lock") != std::string::npos || f.find("holder") != std::string::npos)
         failures.push_back(where + ": " + f);
     }
-    const ZrArrayObjects a1 = zrArrayObjects(s1);
-    t.leftPairs += std::max(0, a1.pairs - before.pairs);
-    t.leftSvols += std::max(0, a1.svols - before.svols);
-    t.leftPaths += std::max(0, a1.lunPaths - before.lunPaths);
-    // The next job: the killed operation again from the host's record of
-    // the devices, then the rest of the life cycle.
-    ZrChildResult next = zrRunChild(
-        [&] {
-          job.setStates(statesBefore[o]);
-          std::string failed = "-";
-          // A revert refuses a pair that is still restoring (RCPY): the
-          // job goes on with the rest of its life cycle, which ends the pair.
-          const bool refused = op == ZrStressOp::kRevert && job.run(op) != 0;
-          const ZrStressOp from = op == ZrStressOp::kRevert ? ZrStressOp::kReconcile : op;
-          const int result = job.runFrom(from, &failed);
-          return "R " + std::to_string(result) + " " + failed + " " + (refused ? "1" : "0") + "\n" +
-                 statesText(job.states());
-        },
-        kJobTimeoutMs);
+    addCounts(t.left, zrObjectsAdded(before, zrObjectSet(s1, kZrStressSerial), {}));
+    const std::vector<ZrDecoy> planted = zrPlantKillDecoys(*sim, kZrStressSerial, intentDir);
+    t.decoys += static_cast<int>(planted.size());
+    ZrChildResult next = runNextJob(job, op, completed, startStates);
     zrReapOrphans(2000, &left);
     int result = 1;
     std::string failed;
@@ -174,28 +231,33 @@ int zrRunCrashes(const std::string& dir, int kills, unsigned seed, const std::st
     const ccisim::State s2 = zrStressLoad(arrayDir);
     for (const std::string& f : zrStressIdleFailures(s2, nextStates))
       failures.push_back(where + ", after the next job: " + f);
-    const ZrArrayObjects a2 = zrArrayObjects(s2);
-    t.adminPairs += std::max(0, a2.pairs - baseline.pairs);
-    t.adminSvols += std::max(0, a2.svols - baseline.svols);
-    t.adminPaths += std::max(0, a2.lunPaths - baseline.lunPaths);
-    if (a2.pairs != baseline.pairs || a2.svols != baseline.svols ||
-        a2.lunPaths != baseline.lunPaths)
-      out << where << ": after the next job the array holds " << a2.text() << " (baseline "
-          << baseline.text() << ")\n";
+    std::vector<ZrDecoy> decoys = standing;
+    std::set<int> decoyIds;
+    for (const ZrDecoy& d : planted) {
+      decoys.push_back(d);
+      decoyIds.insert(d.ldev);
+    }
+    for (const std::string& d : zrDecoysTouched(s2, kZrStressSerial, decoys)) {
+      ++t.touched;
+      failures.push_back(where + ": decoy touched: " + d);
+    }
+    const ZrObjectCounts admin =
+        zrObjectsAdded(baseline, zrObjectSet(s2, kZrStressSerial), decoyIds);
+    addCounts(t.admin, admin);
+    addCounts(adminTotal, admin);
+    t.records += zrIntentRecordCount(intentDir);
+    if (admin.total() > 0) {
+      out << where << ": after the next job the array holds " << countsText(admin)
+          << " pairs / LDEVs / LU paths beyond the baseline\n";
+    }
   }
   std::ostringstream md;
-  md << "| operation | kills | killed mid-way | next job ok | tools running at the kill | left: "
-        "pairs / S-VOLs / LU paths | left after the next job (administrator) | next revert "
-        "refused |\n"
-        "|---|---|---|---|---|---|---|---|\n";
-  for (ZrStressOp op : zrStressOps()) {
-    const CrashTally& t = tally[zrStressOpName(op)];
-    md << "| " << zrStressOpName(op) << " | " << t.kills << " | " << t.midway << " | " << t.nextOk
-       << " | " << t.orphans << " | " << t.leftPairs << " / " << t.leftSvols << " / " << t.leftPaths
-       << " | " << t.adminPairs << " / " << t.adminSvols << " / " << t.adminPaths << " | "
-       << t.refused << " |\n";
-  }
-  md << "kills: " << kills << " (seed " << seed << "), failures: " << failures.size() << "\n";
+  md << crashTable(tally);
+  int completedKills = 0;
+  for (const auto& kv : tally) completedKills += kv.second.completed;
+  md << "kills: " << kills << " (seed " << seed << "), " << completedKills
+     << " after the operation had ended; objects needing an administrator: " << adminTotal.total()
+     << " (goal at most 2); failures: " << failures.size() << "\n";
   for (const std::string& f : failures) md << "- " << f << "\n";
   finish(report, md.str(), out);
   return static_cast<int>(failures.size());

@@ -7,10 +7,14 @@
 #include <vector>
 
 // SIGKILLs a job `kills` times at random points (seeded), spread over every
-// operation of the life cycle; after each kill: no process of the job is
-// left, no live holder or held named lock, and the next job (the killed
-// operation again, then the rest of the life cycle) succeeds. Counts what
-// each kill left on the array and what the next job removed.
+// operation of the life cycle, on an array that also holds decoys (other
+// jobs' and hosts' objects; more are planted after each kill at ids the
+// killed job had recorded but not created); after each kill: no process of
+// the job is left, no live holder or held named lock, the next job (the
+// killed operation again, or the rest of the life cycle when it had ended
+// before the kill, from the host's record of the devices) succeeds, and no
+// decoy is touched. Counts what each kill left on the array, what still
+// needs an administrator after the next job, and the intent records kept.
 int zrRunCrashes(const std::string& dir, int kills, unsigned seed, const std::string& report,
                  std::ostream& out);
 

@@ -1,9 +1,10 @@
 // zrstress: reliability and scale runs of the loaded plug-in against the
 // simulator.
-//   zrstress faults  [--full] [--workers N] [--report FILE] --work DIR
+//   zrstress faults  [--full] [--workers N] [--kinds K,K] [--report FILE] --work DIR
 //   zrstress crashes [--kills N] [--seed S] --work DIR
 //   zrstress load    [--procs N] [--cycles N] --work DIR
 //   zrstress growth  [--sizes 1,16,256] --work DIR
+//   zrstress tamper  [--full] [--workers N] [--report FILE] --work DIR
 // Each exits 0 only when every check held and the run met its goal.
 #include <cstdlib>
 #include <filesystem>
@@ -13,15 +14,17 @@
 
 #include "stress/ZrStressFaults.h"
 #include "stress/ZrStressRuns.h"
+#include "stress/ZrStressTamper.h"
 
 namespace {
 
 int usage() {
-  std::cerr << "usage: zrstress faults [--full] [--workers N] [--report FILE] "
+  std::cerr << "usage: zrstress faults [--full] [--workers N] [--kinds K,K] [--report FILE] "
                "--work DIR\n"
                "       zrstress crashes [--kills N] [--seed S] [--report FILE] --work DIR\n"
                "       zrstress load [--procs N] [--cycles N] [--report FILE] --work DIR\n"
-               "       zrstress growth [--sizes 1,16,256] [--report FILE] --work DIR\n";
+               "       zrstress growth [--sizes 1,16,256] [--report FILE] --work DIR\n"
+               "       zrstress tamper [--full] [--workers N] [--report FILE] --work DIR\n";
   return 2;
 }
 
@@ -44,7 +47,7 @@ std::vector<int> numbers(const std::string& text) {
 int main(int argc, char** argv) {
   if (argc < 2) return usage();
   const std::string what = argv[1];
-  std::string work, report;
+  std::string work, report, kinds;
   bool full = false;
   int workers = 3, kills = 6, procs = 8, cycles = 50;
   unsigned seed = 1;
@@ -56,6 +59,8 @@ int main(int argc, char** argv) {
       full = true;
     } else if (a == "--work" && hasValue) {
       work = argv[++i];
+    } else if (a == "--kinds" && hasValue) {
+      kinds = argv[++i];
     } else if (a == "--report" && hasValue) {
       report = argv[++i];
     } else if (a == "--workers" && hasValue) {
@@ -87,11 +92,19 @@ int main(int argc, char** argv) {
     o.full = full;
     o.workers = workers;
     o.report = report;
+    o.kinds = kinds;
     failed = zrRunFaultMatrix(o, std::cout);
   } else if (what == "crashes") {
     failed = zrRunCrashes(work, kills, seed, report, std::cout);
   } else if (what == "load") {
     failed = zrRunLoad(work, procs, cycles, report, std::cout);
+  } else if (what == "tamper") {
+    ZrTamperMatrixOptions o;
+    o.dir = work;
+    o.full = full;
+    o.workers = workers;
+    o.report = report;
+    failed = zrRunTamperMatrix(o, std::cout);
   } else if (what == "growth") {
     failed = zrRunGrowth(work, sizes, report, std::cout);
   } else {

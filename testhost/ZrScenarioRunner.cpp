@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "host/ZRPlatformInfo.h"
+#include "host/ZrPaths.h"
 #include "host/testing/ZrFakeClock.h"
 #include "testhost/ZrArrayReport.h"
 
@@ -87,6 +88,7 @@ bool ZrScenarioRunner::setUp(std::string* error) {
   ::setenv("ZRHOST_TEMP_DIR", (dir + "/tmp").c_str(), 1);
   ::setenv("ZRHOST_HORCM_ETC_DIR", (dir + "/etc/").c_str(), 1);
   ::setenv("ZRHOST_CCI_DIR", (dir + "/cci/bin/").c_str(), 1);
+  ::setenv("ZRHOST_INTENT_DIR", (dir + "/intent").c_str(), 1);
   m_statePath = dir + "/cci/state/ccisim.state";
   ::setenv("CCISIM_STATE", m_statePath.c_str(), 1);
 
@@ -208,6 +210,12 @@ ZrRunOutcome ZrScenarioRunner::run() {
     for (size_t i = 0; i < m_host->deviceCount(); ++i) states.push_back(m_host->device(i).state());
     for (const std::string& f : zrInvariantFailures(end, states))
       outcome.finalFailures.push_back(f);
+    // Every job of a scenario ends: what it made is on record in the
+    // devices' metadata or gone, so no intent record stays.
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(ZrPaths::intentDir(), ec)) {
+      outcome.finalFailures.push_back("intent record left: " + e.path().filename().string());
+    }
     m_out << "final checks: " << (outcome.finalFailures.empty() ? "held" : "FAILED") << "\n";
     for (const std::string& f : outcome.finalFailures) m_out << "  - " << f << "\n";
   }

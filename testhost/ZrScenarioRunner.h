@@ -14,6 +14,7 @@
 //   locks/          named lock files
 //   logs/           zrtesthost.log: every log line the plug-in wrote
 //   tmp/            the plug-in's temporary command and script files
+//   intent/         records of array objects a job is about to create
 #include <memory>
 #include <ostream>
 #include <string>

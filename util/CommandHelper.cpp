@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <new>
 #include <vector>
 
@@ -26,6 +27,55 @@ void wipe(std::vector<char>& bytes) {
   for (size_t i = 0; i < bytes.size(); ++i) p[i] = 0;
 }
 
+// True when line is one simple command whose program is named by an
+// absolute path: no list, pipe, background, redirection or grouping outside
+// quotes, and a first word that is plain text beginning with '/' (never a
+// builtin, keyword, assignment or function). Such a line may have "exec " in
+// front, so that the shell becomes the tool instead of forking it; the exit
+// code is the same.
+bool isExecutableSimpleCommand(const std::string& line) {
+  size_t i = line.find_first_not_of(" \t");
+  if (i == std::string::npos) return false;
+  bool firstWord = true;
+  std::string program;  // the first word as the shell reads it
+  char quote = 0;
+  for (; i < line.size(); ++i) {
+    char c = line[i];
+    if (quote == '\'' || quote == '"') {
+      if (c == quote) {
+        quote = 0;
+        continue;
+      }
+      if (quote == '"' && c == '\\' && i + 1 < line.size()) {
+        c = line[++i];
+      } else if (quote == '"' && firstWord && (c == '$' || c == '`')) {
+        return false;
+      }
+    } else if (c == '\'' || c == '"') {
+      quote = c;
+      continue;
+    } else if (c == '\\') {
+      if (++i >= line.size() || line[i] == '\n') return false;
+      c = line[i];
+    } else if (c == '\0' || std::strchr(";&|<>()`\n", c) != nullptr) {
+      return false;
+    } else if (c == ' ' || c == '\t') {
+      firstWord = false;
+      continue;
+    } else if (firstWord && std::strchr("$*?[~=#", c) != nullptr) {
+      return false;
+    }
+    if (firstWord) program += c;
+  }
+  return quote == 0 && !program.empty() && program[0] == '/';
+}
+
+// The shell's text of a tool's exit: a tool that the shell would have
+// forked reports a death by signal N as its exit code 128 + N.
+bool shellWouldReportAsExit(const std::string& runnerError) {
+  return runnerError.compare(0, 21, "terminated by signal ") == 0;
+}
+
 }  // namespace
 
 std::string CommandHelper::buildCommandToPrint(const std::string& command,
@@ -45,25 +95,30 @@ std::string CommandHelper::buildCommandToPrint(const std::string& command,
 
 int CommandHelper::RunCommandWithTimeout(const std::string& command, std::string& output,
                                          int& exitCode, std::string& error, int timeout) {
-  const std::string printable = buildCommandToPrint(command, "");
   ZrProcess process;
   process.TrapIO(true, true);
   process.SetSilence(true);
-  const size_t limit = outputLimitBytes();
-  process.SetOutputLimit(limit);
 
   // The argument vector is built in full before the runner forks.
+  const bool execd = isExecutableSimpleCommand(command);
   std::vector<std::vector<char>> texts;
   std::vector<char*> argv;
   try {
-    const std::string parts[3] = {"/bin/sh", "-c", command};
-    for (const std::string& part : parts)
-      texts.emplace_back(part.c_str(), part.c_str() + part.size() + 1);
+    static const char kShell[] = "/bin/sh", kDashC[] = "-c", kExec[] = "exec ";
+    texts.emplace_back(kShell, kShell + sizeof(kShell));
+    texts.emplace_back(kDashC, kDashC + sizeof(kDashC));
+    // The line goes into its own buffer only (it may carry a password).
+    texts.emplace_back();
+    std::vector<char>& line = texts.back();
+    line.reserve(sizeof(kExec) + command.size());
+    if (execd) line.insert(line.end(), kExec, kExec + sizeof(kExec) - 1);
+    line.insert(line.end(), command.begin(), command.end());
+    line.push_back('\0');
     for (std::vector<char>& t : texts) argv.push_back(t.data());
     argv.push_back(nullptr);
   } catch (const std::bad_alloc&) {
     m_device.log(2, kRunFn, "Failed to allocate memory");
-    error = "Failed to launch command" + printable;
+    error = "Failed to launch command" + buildCommandToPrint(command, "");
     return -1;
   }
 
@@ -72,6 +127,10 @@ int CommandHelper::RunCommandWithTimeout(const std::string& command, std::string
   wipe(texts[2]);  // the command line may carry a password
   texts.clear();
   argv.clear();
+  // The settings are read while the command starts, not before.
+  const std::string printable = buildCommandToPrint(command, "");
+  const size_t limit = outputLimitBytes();
+  process.SetOutputLimit(limit);
   if (!started) {
     m_device.log(2, kRunFn, "Failed to execute Command [%s]. Error [%s]", printable.c_str(),
                  runnerError.c_str());
@@ -79,7 +138,11 @@ int CommandHelper::RunCommandWithTimeout(const std::string& command, std::string
     return -1;
   }
 
-  if (!process.WaitForProcessToEnd(&exitCode, &runnerError, timeout)) {
+  bool ended = process.WaitForProcessToEnd(&exitCode, &runnerError, timeout);
+  // The shell, replaced by the tool, no longer turns its death by a signal
+  // into an exit code: the same code as before, the same result.
+  if (!ended && execd && shellWouldReportAsExit(runnerError)) ended = true;
+  if (!ended) {
     if (runnerError == "timedout") {
       m_device.log(2, kRunFn, "Command [%s] timed out. Error [%s]", printable.c_str(),
                    runnerError.c_str());

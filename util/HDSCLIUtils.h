@@ -98,21 +98,57 @@ std::string getSnapArrayId(ZRSO::SnapInfo* device);
 // (callers empty it first; empty means "run here"). Always 1.
 int getRemoteMAName(ZRSO::SnapInfo* device, std::string& name);
 
+// The documented maximum of a wait setting (seconds, or retries for the
+// retry counts); -1 for a key that is no wait setting.
+int waitSettingMaximum(const char* key);
+// value, or the maximum of key when value is above it. Every reader of a
+// wait setting passes the value read through it.
+int boundedSetting(const char* key, int value);
+
 // ---- Stored metadata readers ----------------------------------------------
 // Entries are "key:value**"; a key is matched only where an entry begins, so
 // a value that holds another key's text (a label "x23OS:y") is never read as
 // that key. Each reader fills only its own fields.
 
+// A record that the host cut at its buffer (a text as long as the buffer
+// less its terminator), one holding text that is no entry of the record (a
+// value that held the separator), a key written twice or a key of another
+// record is refused whole: nothing of it is decoded, the reader's result is
+// 0, the refusal is logged at level 2 and, when refusal is given, said there
+// ("metadata 6 holds key 3L twice").
+//
 // Metadata 6 (82 when alternate): keys "1S" to "15RM". 0 when the host
-// refuses the read; 1 otherwise, also for empty metadata.
-int getInfoFromUniqueMetadata(ZRSO::SnapInfo* device, ZRHDSMetadataInfo& info, bool alternate);
+// refuses the read or the record is refused; 1 otherwise, also for empty
+// metadata.
+int getInfoFromUniqueMetadata(ZRSO::SnapInfo* device, ZRHDSMetadataInfo& info, bool alternate,
+                              std::string* refusal = nullptr);
 // Metadata id (65 or 68): "16ON", "22LI", "17HG", "23OS", "24VI". 1 read and
-// decoded; 0 unreadable or empty.
-int getInfoFromHostGroupMetadata(ZRSO::SnapInfo* device, short id, ZRHDSMetadataInfo& info);
+// decoded; 0 unreadable, empty or refused (then *refusal is not empty).
+int getInfoFromHostGroupMetadata(ZRSO::SnapInfo* device, short id, ZRHDSMetadataInfo& info,
+                                 std::string* refusal = nullptr);
 // Metadata 71, the vendor name; "HITACHI" when none is stored. Always 1.
 int getInfoFromVendorMetadata(ZRSO::SnapInfo* device, ZRHDSMetadataInfo& info);
-// Metadata 90: "18MC", "19MP", "20QM", "21MH". Always 1.
-int getInfoFromReplicationMetadata(ZRSO::SnapInfo* device, ZRHDSMetadataInfo& info);
+// Metadata 90: "18MC", "19MP", "20QM", "21MH". 1, or 0 when the record is
+// refused.
+int getInfoFromReplicationMetadata(ZRSO::SnapInfo* device, ZRHDSMetadataInfo& info,
+                                   std::string* refusal = nullptr);
+
+// ---- Stored value checks (util/HDSCLIUtilsRecords.cpp) ---------------------
+// Each gives "" when every non-empty value of its record has the shape the
+// plug-in writes, else a text naming the first key and value that do not
+// ("key 13SM holds [x], not an MU number (0 to 1023)"). Serials are decimal
+// 1 to 999999, LDEVs decimal 0 to 65279, MUs decimal 0 to 1023, HORCM
+// instances decimal 0 to 9999, snapshot groups "QB_" and at most 32 letters,
+// digits or "_".
+std::string uniqueRecordFault(const ZRHDSMetadataInfo& md);   // 6 / 82
+std::string mapRecordFault(const ZRHDSMetadataInfo& md);      // 65 / 68
+std::string replicationRecordFault(const ZRHDSMetadataInfo& md);  // 90
+std::string horcmInstanceFault(const std::string& text);      // 75
+// True for a snapshot group name of the shape above.
+bool isSnapshotGroupName(const std::string& name);
+// value for a message: at most 64 characters (the length said when longer),
+// control characters as '?'.
+std::string quotedValue(const std::string& value);
 
 // ---- Map and unmap preparation --------------------------------------------
 

@@ -1,6 +1,7 @@
 // After the array side of a map or unmap: make the host's OS see (or drop)
 // the snaps' target LDEVs and, after a map, tell the host which OS device
 // belongs to which snap.
+#include <algorithm>
 #include <map>
 #include <set>
 #include <string>
@@ -146,7 +147,9 @@ int FinishPostMap(ZRSO::SnapInfo** snaps, short count, ZRSO::ZROSUtil* util,
   const int64_t start = clock.nowSeconds();
   int found = 0;
   while (clock.nowSeconds() - start < waitSeconds) {
-    sleepSeconds(delay);
+    // No pause outlasts the wait it serves.
+    const int64_t left = waitSeconds - (clock.nowSeconds() - start);
+    sleepSeconds(static_cast<int>(std::min<int64_t>(delay, left)));
     ZRHDS_DEVLOG(first, 1, kFn, "Going to perform System Refresh..");
     if (!refreshSystemBus(util, initiators, std::vector<std::string>(), hostId)) {
       ZRHDS_DEVLOG(first, 2, kFn, "Failed to refresh the system bus.");

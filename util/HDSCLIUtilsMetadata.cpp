@@ -1,6 +1,9 @@
 // Readers of the stored metadata texts (entries "key:value**") that the
 // host keeps on each device: unique (6 / 82), host-group (65 / 68), vendor
-// (71) and replication (90). Each reader fills only its own fields.
+// (71) and replication (90). Each reader fills only its own fields. A
+// record is input like any other: one cut at the host's buffer, holding a
+// stray or repeated entry, or a value of the wrong shape is refused whole.
+#include <set>
 #include <string>
 
 #include "json/ParseJsonString.h"
@@ -20,6 +23,58 @@ void decode(const std::string& text, ZRHDSMetadataInfo& info, const KeyField (&k
   for (const KeyField& k : keys) ::parseJsonString(text, k.key, info.*(k.field), "**");
 }
 
+const char kSeparator[] = "**";
+
+// Why a record text read through a buffer of granted bytes cannot be taken
+// whole; "" when it can. The host copies at most granted - 1 bytes and the
+// writers store shorter texts, so a text that long was cut.
+template <size_t N>
+std::string textFault(const std::string& text, size_t granted, const KeyField (&keys)[N]) {
+  if (text.size() + 1 >= granted) {
+    return "is cut at the host's buffer of " + std::to_string(granted) + " bytes";
+  }
+  std::set<std::string> seen;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    const size_t end = text.find(kSeparator, pos);
+    if (end == std::string::npos) return "ends inside an entry (cut)";
+    const std::string entry = text.substr(pos, end - pos);
+    pos = end + 2;
+    const size_t colon = entry.find(':');
+    const std::string key = entry.substr(0, colon);
+    bool known = false;
+    for (const KeyField& k : keys) known = known || key == k.key;
+    // A value holding the separator leaves the rest of it as a stray entry.
+    if (colon == std::string::npos || !known) {
+      return "holds [" + ZRHDSCLIUtils::quotedValue(entry) + "], which is no entry of this record";
+    }
+    if (!seen.insert(key).second) return "holds key " + key + " twice";
+  }
+  return "";
+}
+
+// Reads, checks and decodes record id: 1 decoded, 0 refused (why in
+// *refusal when given, and logged), -1 empty.
+template <size_t N>
+int readRecord(ZRSO::SnapInfo* device, int id, const std::string& text, size_t granted,
+               const KeyField (&keys)[N], ZRHDSMetadataInfo& info, const char* function,
+               std::string* refusal) {
+  if (text.empty()) return -1;
+  const std::string why = textFault(text, granted, keys);
+  if (!why.empty()) {
+    const std::string said = "metadata " + std::to_string(id) + " " + why;
+    ZRHDS_DEVLOG(device, 2, function, "Refusing the stored record: %s.", said.c_str());
+    if (refusal != nullptr) *refusal = said;
+    return 0;
+  }
+  decode(text, info, keys);
+  return 1;
+}
+
+// Grants of the host buffers: one byte more than the longest text written.
+constexpr size_t kRecordGrant = 4097;
+constexpr size_t kReplicationGrant = 1025;
+
 // Reads metadata id into buffer granting capacity bytes; false when the host
 // refuses.
 bool readMetadata(ZRSO::SnapInfo* device, int id, zrhds_support::HostBuffer& buffer) {
@@ -32,7 +87,8 @@ bool readMetadata(ZRSO::SnapInfo* device, int id, zrhds_support::HostBuffer& buf
 
 namespace ZRHDSCLIUtils {
 
-int getInfoFromUniqueMetadata(ZRSO::SnapInfo* device, ZRHDSMetadataInfo& info, bool alternate) {
+int getInfoFromUniqueMetadata(ZRSO::SnapInfo* device, ZRHDSMetadataInfo& info, bool alternate,
+                              std::string* refusal) {
   static const char kFn[] = "ZRHDSCLIUtils::getInfoFromUniqueMetadata";
   static const KeyField kKeys[] = {
       {"1S", &ZRHDSMetadataInfo::baseSerialNo},     {"2VS", &ZRHDSMetadataInfo::vsmSerialNo},
@@ -45,16 +101,17 @@ int getInfoFromUniqueMetadata(ZRSO::SnapInfo* device, ZRHDSMetadataInfo& info, b
       {"15RM", &ZRHDSMetadataInfo::replicationMu},
   };
   const int id = alternate ? 82 : 6;
-  zrhds_support::HostBuffer buffer(4097);
+  zrhds_support::HostBuffer buffer(kRecordGrant);
   if (!readMetadata(device, id, buffer)) {
     ZRHDS_DEVLOG(device, 2, kFn, "Failed to get metadata [%d]", id);
     return 0;
   }
-  if (buffer.empty()) {
+  const int read = readRecord(device, id, buffer.text(), kRecordGrant, kKeys, info, kFn, refusal);
+  if (read < 0) {
     device->log(2, kFn, "Empty metadata received");
     return 1;
   }
-  decode(buffer.text(), info, kKeys);
+  if (read == 0) return 0;
   device->log(0, kFn,
               "BaseSerialNo-[%s], VSMSerialNo-[%s], BaseDevNo-[%s], VSMDevNo-[%s], ModelNo-[%s], "
               "SnapMU-[%s], "
@@ -73,7 +130,8 @@ int getInfoFromUniqueMetadata(ZRSO::SnapInfo* device, ZRHDSMetadataInfo& info, b
   return 1;
 }
 
-int getInfoFromHostGroupMetadata(ZRSO::SnapInfo* device, short id, ZRHDSMetadataInfo& info) {
+int getInfoFromHostGroupMetadata(ZRSO::SnapInfo* device, short id, ZRHDSMetadataInfo& info,
+                                 std::string* refusal) {
   static const char kFn[] = "ZRHDSCLIUtils::getInfoFromHostGroupMetadata";
   static const KeyField kKeys[] = {
       {"16ON", &ZRHDSMetadataInfo::snapOriginalName},
@@ -82,17 +140,19 @@ int getInfoFromHostGroupMetadata(ZRSO::SnapInfo* device, short id, ZRHDSMetadata
       {"23OS", &ZRHDSMetadataInfo::snapOriginalState},
       {"24VI", &ZRHDSMetadataInfo::snapVirLdevId},
   };
-  // A 4097-byte buffer of which 4096 are granted to the host.
-  zrhds_support::HostBuffer buffer(4096);
+  // One byte more than the longest record written, so that a record the
+  // host cut is told from a whole one.
+  zrhds_support::HostBuffer buffer(kRecordGrant);
   if (!readMetadata(device, id, buffer)) {
     ZRHDS_DEVLOG(device, 2, kFn, "Failed to get metadata [%d]", id);
     return 0;
   }
-  if (buffer.empty()) {
+  const int read = readRecord(device, id, buffer.text(), kRecordGrant, kKeys, info, kFn, refusal);
+  if (read < 0) {
     device->log(2, kFn, "Empty metadata received");
     return 0;
   }
-  decode(buffer.text(), info, kKeys);
+  if (read == 0) return 0;
   device->log(0, kFn,
               "Snap Original Name-[%s], Snap Original State-[%s], Snap LDEV Id-[%s], Snap VIR_LDEV "
               "Id-[%s], Mapped "
@@ -114,7 +174,8 @@ int getInfoFromVendorMetadata(ZRSO::SnapInfo* device, ZRHDSMetadataInfo& info) {
   return 1;
 }
 
-int getInfoFromReplicationMetadata(ZRSO::SnapInfo* device, ZRHDSMetadataInfo& info) {
+int getInfoFromReplicationMetadata(ZRSO::SnapInfo* device, ZRHDSMetadataInfo& info,
+                                   std::string* refusal) {
   static const char kFn[] = "ZRHDSCLIUtils::getInfoFromReplicationMetadata";
   static const KeyField kKeys[] = {
       {"18MC", &ZRHDSMetadataInfo::mcuSerial},
@@ -122,12 +183,14 @@ int getInfoFromReplicationMetadata(ZRSO::SnapInfo* device, ZRHDSMetadataInfo& in
       {"20QM", &ZRHDSMetadataInfo::qMarker},
       {"21MH", &ZRHDSMetadataInfo::horcmInst},
   };
-  zrhds_support::HostBuffer buffer(1024);
+  zrhds_support::HostBuffer buffer(kReplicationGrant);
   if (!readMetadata(device, 90, buffer)) {
     ZRHDS_DEVLOG(device, 2, kFn, "Replication metadata-[%d] is empty for the source", 90);
     return 1;
   }
-  decode(buffer.text(), info, kKeys);
+  if (readRecord(device, 90, buffer.text(), kReplicationGrant, kKeys, info, kFn, refusal) == 0) {
+    return 0;
+  }
   device->log(0, kFn, "MCU Serial-[%s], P-VOL LDEV-[%s], Q-Marker-[%s], HORCMInst-[%s]",
               info.mcuSerial.c_str(), info.pvolLdev.c_str(), info.qMarker.c_str(),
               info.horcmInst.c_str());

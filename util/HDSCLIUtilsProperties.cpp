@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -269,6 +270,47 @@ int getArrayProperties(ZRSO::SnapInfo* device, ZRHDSSnapOptions& o) {
       o.cascadedClone ? 1 : 0, o.useConsistencyGrp ? 1 : 0, o.copyGroup.c_str(),
       o.isVSM ? o.baseSerialNum.c_str() : "", o.gadEnabled ? 0 : 1, o.preSnapPort.c_str());
   return 1;
+}
+
+namespace {
+
+// The longest wait, or the most retries, each wait setting may ask for: a
+// larger value is taken as this one, so that no setting stops a job for
+// good. The settings reference of the README lists the same figures.
+struct WaitBound {
+  const char* key;
+  int maximum;
+};
+constexpr WaitBound kWaitBounds[] = {
+    {"nZRHDSAfterSnapWaitTimeSeconds", 600},
+    {"nZRHDSCCICommandTimeoutInSec", 86400},
+    {"nZRHDSCLIWaitForSnapshotToBeInPairState", 600},
+    {"nZRHDSDeleteWaitTimeInSecs", 7200},
+    {"nZRHDSMapUnmapSystemBusRefreshDelayInSecs", 60},
+    {"nZRHDSMapmapUnmapWaitTimeInSecs", 3600},
+    {"nZRHDSMountWaitTimeInSecs", 3600},
+    {"nZRHDSPostDeleteWaitTimeInSecs", 60},
+    {"nZRHDSQmarkerCommitWaitTimeInSecs", 3600},
+    {"nZRHDSRaidcomTimeoutInSecs", 3600},
+    {"nZRHDSReverseCopyWaitTimeInSecs", 86400},
+    {"nZRHDSRaidcomMaxRetryCount", 1000},
+    {"nZRHDSSnapArrayLockRetryCount", 1000},
+    {"nZRHDSSnapLockRetryCount", 1000},
+};
+
+}  // namespace
+
+int waitSettingMaximum(const char* key) {
+  if (key == nullptr) return -1;
+  for (const WaitBound& b : kWaitBounds) {
+    if (std::strcmp(b.key, key) == 0) return b.maximum;
+  }
+  return -1;
+}
+
+int boundedSetting(const char* key, int value) {
+  const int maximum = waitSettingMaximum(key);
+  return maximum >= 0 && value > maximum ? maximum : value;
 }
 
 }  // namespace ZRHDSCLIUtils

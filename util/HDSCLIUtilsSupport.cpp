@@ -1,5 +1,7 @@
 #include "util/HDSCLIUtilsSupport.h"
 
+#include "util/HDSCLIUtils.h"
+
 #include <cstring>
 
 #include "host/ZRPlatformInfo.h"
@@ -50,7 +52,7 @@ int readSettingInt(const char* section, const char* key, int preset) {
   int value = preset;
   ZRPlatformInfo info;
   info.getRegInt(section, key, &value);
-  return value;
+  return ZRHDSCLIUtils::boundedSetting(key, value);
 }
 
 std::string readSettingString(const char* section, const char* key) {

@@ -13,6 +13,7 @@
 #include "host/ZrNamedMutex.h"
 #include "host/ZrPaths.h"
 #include "host/ZrSafeFile.h"
+#include "util/ZRHDSProcessIdentity.h"
 
 namespace {
 
@@ -22,49 +23,6 @@ const char* const kSection = "~Tessavon";
 constexpr unsigned long kListLockMillis = 30000;
 // A list is a few lines per holder; anything far larger is not ours.
 constexpr size_t kMaxListBytes = 1 << 20;
-
-std::string readSmallFile(const char* path) {
-  std::string text;
-  std::string ignored;
-  ZrSafeFile::readRegular(path, &text, 4096, &ignored);
-  return text;
-}
-
-std::string bootId() {
-  static const std::string id = [] {
-    std::string t = readSmallFile("/proc/sys/kernel/random/boot_id");
-    while (!t.empty() && (t.back() == '\n' || t.back() == ' ')) t.pop_back();
-    return t.empty() ? std::string("-") : t;
-  }();
-  return id;
-}
-
-// Start time (clock ticks since boot) of pid; 0 when the process is gone or
-// a zombie.
-uint64_t startTimeOf(long pid) {
-  std::string stat = readSmallFile(("/proc/" + std::to_string(pid) + "/stat").c_str());
-  size_t close = stat.rfind(')');
-  if (close == std::string::npos) return 0;
-  std::istringstream in(stat.substr(close + 1));
-  std::string field;
-  // Fields after the command: 3 state, ..., 22 start time.
-  if (!(in >> field) || field == "Z" || field == "X" || field == "x") return 0;
-  for (int i = 4; i <= 22; ++i) {
-    if (!(in >> field)) return 0;
-  }
-  return std::strtoull(field.c_str(), nullptr, 10);
-}
-
-uint64_t ownStartTime() {
-  static long cachedPid = 0;
-  static uint64_t cached = 0;
-  long pid = static_cast<long>(::getpid());
-  if (pid != cachedPid) {  // first call, or a forked child
-    cached = startTimeOf(pid);
-    cachedPid = pid;
-  }
-  return cached;
-}
 
 uint64_t newToken() {
   static thread_local std::mt19937_64 gen(std::random_device{}() ^
@@ -91,6 +49,10 @@ using Holders = std::vector<ZRHDSHolderCount::Holder>;
 
 ZRHDSHolderCount::ZRHDSHolderCount(const std::string& name, const std::string& mirrorKey)
     : m_sName(name), m_sMirrorKey(mirrorKey) {}
+
+ZRHDSHolderCount::~ZRHDSHolderCount() {
+  if (!m_vTokens.empty()) dropOwn(nullptr);
+}
 
 std::string ZRHDSHolderCount::listPath(const std::string& name) {
   return ZrPaths::lockDir() + "/zrholders_" + ZrPaths::safeFileName(name) + ".list";
@@ -132,7 +94,7 @@ int ZRHDSHolderCount::update(Change change, int* liveAfter) {
     if (first == "boot") {
       std::string id;
       row >> id;
-      sameBoot = id == bootId();
+      sameBoot = id == ZRHDSProcessIdentity::currentBootId();
       continue;
     }
     Holder h;
@@ -141,7 +103,7 @@ int ZRHDSHolderCount::update(Change change, int* liveAfter) {
       pruned = true;
       continue;
     }
-    if (!sameBoot || startTimeOf(h.pid) != h.start || h.start == 0) {
+    if (!sameBoot || ZRHDSProcessIdentity::startTimeOf(h.pid) != h.start || h.start == 0) {
       pruned = true;
       continue;
     }
@@ -151,7 +113,7 @@ int ZRHDSHolderCount::update(Change change, int* liveAfter) {
   const size_t before = holders.size();
   if (change(holders) != 0) return 1;
   if (pruned || holders.size() != before || missing) {
-    std::string out = "boot " + bootId() + "\n";
+    std::string out = "boot " + ZRHDSProcessIdentity::currentBootId() + "\n";
     for (const Holder& h : holders) {
       out += std::to_string(h.pid) + " " + std::to_string(h.start) + " " + std::to_string(h.scope) +
              " " + std::to_string(h.token) + "\n";
@@ -180,7 +142,7 @@ int ZRHDSHolderCount::add(int scope, int* liveAfter) {
     m_sError = "invalid holder scope " + std::to_string(scope);
     return 1;
   }
-  const uint64_t start = ownStartTime();
+  const uint64_t start = ZRHDSProcessIdentity::own().startTime;
   if (start == 0) {
     m_sError = "cannot read the start time of this process";
     return 1;
@@ -197,36 +159,73 @@ int ZRHDSHolderCount::add(int scope, int* liveAfter) {
         return 0;
       },
       liveAfter);
-  if (rc == 0) m_nToken = token;
+  if (rc == 0) m_vTokens.push_back(token);
   return rc;
 }
 
 int ZRHDSHolderCount::remove(int* liveAfter, int* widestScopeBefore) {
   const long pid = static_cast<long>(::getpid());
   int widest = 0;
+  uint64_t removed = 0;
   int rc = update(
       [&](Holders& holders) {
-        int pick = -1;
+        int own = -1;     // the latest entry of this object
+        int narrow = -1;  // the process's narrowest entry
+        size_t ownRank = 0;
         for (size_t i = 0; i < holders.size(); ++i) {
           const Holder& h = holders[i];
           if (h.scope > widest) widest = h.scope;
           if (h.pid != pid) continue;
-          if (m_nToken != 0 && h.token == m_nToken) {
-            pick = static_cast<int>(i);
-          } else if (pick < 0 ||
-                     (holders[pick].token != m_nToken && h.scope <= holders[pick].scope)) {
-            pick = static_cast<int>(i);
+          for (size_t t = 0; t < m_vTokens.size(); ++t) {
+            if (m_vTokens[t] == h.token && (own < 0 || t >= ownRank)) {
+              own = static_cast<int>(i);
+              ownRank = t;
+            }
+          }
+          if (narrow < 0 || h.scope <= holders[static_cast<size_t>(narrow)].scope) {
+            narrow = static_cast<int>(i);
           }
         }
-        if (pick >= 0) holders.erase(holders.begin() + pick);
+        const int pick = own >= 0 ? own : narrow;
+        if (pick >= 0) {
+          removed = holders[static_cast<size_t>(pick)].token;
+          holders.erase(holders.begin() + pick);
+        }
         return 0;
       },
       liveAfter);
   if (rc == 0) {
-    m_nToken = 0;
+    forgetToken(removed);
     if (widestScopeBefore != nullptr) *widestScopeBefore = widest;
   }
   return rc;
+}
+
+int ZRHDSHolderCount::dropOwn(int* liveAfter) {
+  const long pid = static_cast<long>(::getpid());
+  int rc = update(
+      [&](Holders& holders) {
+        Holders kept;
+        for (const Holder& h : holders) {
+          bool own = false;
+          for (uint64_t t : m_vTokens) own = own || (h.pid == pid && h.token == t);
+          if (!own) kept.push_back(h);
+        }
+        holders.swap(kept);
+        return 0;
+      },
+      liveAfter);
+  if (rc == 0) m_vTokens.clear();
+  return rc;
+}
+
+void ZRHDSHolderCount::forgetToken(uint64_t token) {
+  for (size_t t = 0; t < m_vTokens.size(); ++t) {
+    if (m_vTokens[t] == token) {
+      m_vTokens.erase(m_vTokens.begin() + static_cast<long>(t));
+      return;
+    }
+  }
 }
 
 int ZRHDSHolderCount::live(int* count, int* widestScope) {

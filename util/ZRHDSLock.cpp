@@ -1,5 +1,7 @@
 #include "util/ZRHDSLock.h"
 
+#include "util/HDSCLIUtils.h"
+
 #include "host/ZRPlatformInfo.h"
 #include "host/ZrNamedMutex.h"
 
@@ -62,7 +64,7 @@ bool ZRHDSLock::lock(const std::string& name, int attempts) {
   // Only a positive setting replaces the default: zero or a negative value
   // would otherwise mean "never try".
   if (settings.getRegInt("Tessavon", "nZRHDSSnapLockRetryCount", &configured) && configured > 0)
-    limit = configured;
+    limit = ZRHDSCLIUtils::boundedSetting("nZRHDSSnapLockRetryCount", configured);
   if (attempts > 0) limit = attempts;
   for (int attempt = 1; attempt <= limit; ++attempt) {
     if (m_pMutex->lock(kAttemptMillis) != 0) return acquired();

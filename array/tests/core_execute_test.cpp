@@ -233,13 +233,17 @@ TEST_F(CoreExecute, CommandStatusParsing) {
       {statusOutput("00c3 - - 00 412345 -"), 0, false, ""},
       {statusOutput("00c3 2E31 9B01 2 412345 Pool is full now"), 0, true, "Pool is full now"},
       {statusOutput("00c3\t-\t-\t1\t412345\tX"), 0, true, "X"},
-      {statusOutput("00c3 - - 1"), 0, true, ""},
+      // A row that ends with ERR_CNT was cut short.
+      {statusOutput("00c3 - - 1"), 1, false, ""},
       {statusOutput("00c3 - - 0 412345 -\r"), 0, false, ""},
       // ERR_CNT not decimal: unreadable, never "no error".
       {statusOutput("00c3 - - - 412345 -"), 1, false, ""},
       {statusOutput("00c3 - - x1 412345 -"), 1, false, ""},
-      // A leading blank makes the first token empty, so ERR_CNT moves.
-      {statusOutput(" 00c3 - - 0 412345 -"), 1, false, ""},
+      // Columns are found by the header's words; an indented row reads the same.
+      {statusOutput(" 00c3 - - 2 412345 Pool full"), 0, true, "Pool full"},
+      {"ERR_CNT Description HANDLE\n3 Pool full 00c3\n", 0, true, "Pool full 00c3"},
+      // Another header (the -request_id layout has no ERR_CNT).
+      {"REQID R SSB1 SSB2 Serial# ID Description\n00000001 - 2E20 6000 64034 3 x\n", 1, false, ""},
       {statusOutput("00c3 - -"), 1, false, ""},
       {kStatusHeader, 1, false, ""},
       // The row is read without its final newline.

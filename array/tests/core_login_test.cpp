@@ -279,6 +279,37 @@ TEST_F(CoreLogin, LockHeldElsewhereFailsBothWays) {
   EXPECT_EQ(0, impl->login(false));
 }
 
+// A long-lived process: a logout that fails before it counts down must not
+// keep the login held for the next jobs of the process.
+TEST_F(CoreLogin, HoldingOfAFailedLogoutGoesWithTheObject) {
+  setSetting(loginKey(), 0);
+  ASSERT_EQ(0, impl->login(false));
+  {
+    ZrFakeClock clock;
+    ZrScopedClock guard(&clock);
+    ZRPlatformInfo p;
+    ASSERT_EQ(0, p.setRegInt("Tessavon", "nZRHDSSnapLockRetryCount", 2));
+    ZrNamedMutex other("RAIDCOM_LOGIN_LOCK");
+    ASSERT_NE(0, other.lock(0));
+    EXPECT_EQ(1, impl->logout());
+    EXPECT_EQ(1, setting(loginKey()));
+  }
+  impl.reset();
+  EXPECT_EQ(0, setting(loginKey()));
+  ZRHDSHolderCount holders(holderName());
+  int live = -1, widest = -1;
+  ASSERT_EQ(0, holders.live(&live, &widest));
+  EXPECT_EQ(0, live);
+  EXPECT_TRUE(device.logged("was not given back"));
+
+  // The next job is the first holder again and logs in.
+  makeImpl();
+  runner.clear();
+  ASSERT_EQ(0, impl->login(false));
+  EXPECT_EQ(1u, runner.linesWith("-login").size());
+  EXPECT_EQ(1, setting(loginKey()));
+}
+
 class CoreLogoutHorcm : public CoreLogin {
  protected:
   void writeOwnFile() {

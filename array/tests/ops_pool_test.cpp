@@ -41,7 +41,7 @@ void expectPools(const std::vector<HDSPoolInfo>& got, const std::vector<PoolRow>
 
 TEST(PoolParser, ExactLayout) {
   std::vector<HDSPoolInfo> pools;
-  EXPECT_EQ(parsePoolList(kPoolListing, pools), 2u);
+  EXPECT_EQ(parsePoolList(kPoolListing, pools).rows, 2u);
   expectPools(pools, {{"5", "POLN", 12, "TIPOOL01", 80}, {"6", "POLF", 96, "DPPOOL02", 70}},
               "exact");
 }
@@ -73,17 +73,17 @@ TEST(PoolParser, HostileText) {
       {"tabs and runs of blanks",
        hdr + "5\tPOLN \t 12\t\tA 1 1 1 80\tx\n",
        {{"5", "POLN", 12, "A", 80}}},
-      {"leading blank gives an empty first column",
+      {"leading blanks read as a left-aligned row",
        hdr + " 5 POLN 12 A 1 1 1 80 x\n",
-       {{"", "5", 0, "12", 1}}},
-      {"line ending right after column 8 leaves the threshold 0",
-       hdr + "5 POLN 12 A 1 1 1 80\n",
-       {{"5", "POLN", 12, "A", 0}}},
+       {{"5", "POLN", 12, "A", 80}}},
+      {"a row ending right after H(%) is cut short: nothing is read",
+       hdr + "4 POLN 1 Z 1 1 1 2 x\n5 POLN 12 A 1 1 1 80\n",
+       {}},
       {"trailing blank after column 8 takes it",
        hdr + "5 POLN 12 A 1 1 1 80 \n",
        {{"5", "POLN", 12, "A", 80}}},
-      {"short line keeps defaults", hdr + "5 POLN\n", {{"5", "", 0, "", 0}}},
-      {"single column is not taken", hdr + "5\n", {{"", "", 0, "", 0}}},
+      {"short line refuses the listing", hdr + "5 POLN\n", {}},
+      {"single column refuses the listing", hdr + "5\n", {}},
       {"blank and white-space lines are no rows",
        hdr + "\n   \n\t\r\n5 POLN 1 A 1 1 1 2 x\n",
        {{"5", "POLN", 1, "A", 2}}},
@@ -113,7 +113,7 @@ TEST(PoolParser, HugeListingIsReadWhole) {
             " 412345 1 61445 " + std::to_string(i % 90) + " - OPEN N HTI\n";
   }
   std::vector<HDSPoolInfo> pools;
-  EXPECT_EQ(parsePoolList(text, pools), static_cast<size_t>(kRows));
+  EXPECT_EQ(parsePoolList(text, pools).rows, static_cast<size_t>(kRows));
   ASSERT_EQ(pools.size(), static_cast<size_t>(kRows));
   EXPECT_EQ(pools.back().poolId, std::to_string(kRows - 1));
   EXPECT_EQ(pools.back().poolName, "P" + std::to_string(kRows - 1));
@@ -169,7 +169,7 @@ TEST_F(GetPoolList, ComposesTheLineAndParses) {
 }
 
 TEST_F(GetPoolList, HeaderOnlyIsAnEmptySuccess) {
-  bed.recorder.on(" get pool ", HDSRecordingRunner::ok("PID POLS U(%) POOL_NAME\n"));
+  bed.recorder.on(" get pool ", HDSRecordingRunner::ok("PID POLS U(%) POOL_NAME Seq# H(%)\n"));
   std::vector<HDSPoolInfo> pools(2);
   EXPECT_EQ(bed.recording().getPoolList(pools), 0);
   EXPECT_TRUE(pools.empty());

@@ -45,7 +45,7 @@ const char kPortListing[] =
 
 TEST(PortParser, ExactLayout) {
   std::vector<HDSPortInfo> ports;
-  EXPECT_EQ(parsePortListing(kPortListing, ports), 2u);
+  EXPECT_EQ(parsePortListing(kPortListing, ports).rows, 2u);
   expectPorts(ports,
               {{"CL1-A", "FIBRE", "412345", "50060e8007dd3300"},
                {"CL2-B", "FIBRE", "412345", "50060e8007dd3311"}},
@@ -59,7 +59,7 @@ TEST(PortParser, FirstLineOfAPortWinsAndCallersEntriesCount) {
   std::vector<HDSPortInfo> ports(1);
   ports[0].port = "CL2-B";
   ports[0].type = "mine";
-  EXPECT_EQ(parsePortListing(text, ports), 1u);
+  EXPECT_EQ(parsePortListing(text, ports).rows, 1u);
   ASSERT_EQ(ports.size(), 2u);
   EXPECT_EQ(ports[0].type, "mine");
   EXPECT_EQ(ports[1].port, "CL1-A");
@@ -82,16 +82,17 @@ TEST(PortParser, HostileText) {
       {"CRLF",
        hdr + "CL1-A FIBRE TAR AUT EF N FCAL N 0 412345 5006 -\r\n",
        {{"CL1-A", "FIBRE", "412345", "5006"}}},
-      {"WWN needs a twelfth column",
-       hdr + "CL1-A FIBRE TAR AUT EF N FCAL N 0 412345 5006\n",
-       {{"CL1-A", "FIBRE", "412345", ""}}},
+      {"a row ending with its WWN is cut short: nothing is read",
+       hdr + "CL1-B FIBRE TAR AUT EF N FCAL N 0 412345 5007 -\n"
+             "CL1-A FIBRE TAR AUT EF N FCAL N 0 412345 5006\n",
+       {}},
       {"trailing blank after the WWN takes it",
        hdr + "CL1-A FIBRE TAR AUT EF N FCAL N 0 412345 5006 \n",
        {{"CL1-A", "FIBRE", "412345", "5006"}}},
-      {"short line", hdr + "CL1-A FIBRE\n", {{"CL1-A", "", "", ""}}},
-      {"leading blank",
-       hdr + " CL1-A FIBRE TAR AUT EF N FCAL N 0 412345 5006 -\n",
-       {{"", "CL1-A", "0", "412345"}}},
+      {"short line", hdr + "CL1-A FIBRE\n", {}},
+      {"leading blanks read as a left-aligned row",
+       hdr + "  CL1-A FIBRE TAR AUT EF N FCAL N 0 412345 5006 -\n",
+       {{"CL1-A", "FIBRE", "412345", "5006"}}},
   };
   for (const Case& c : cases) {
     std::vector<HDSPortInfo> ports;
@@ -111,7 +112,7 @@ TEST(PortParser, HugeListingStaysLinear) {
     }
   }
   std::vector<HDSPortInfo> ports;
-  EXPECT_EQ(parsePortListing(text, ports), static_cast<size_t>(kPorts));
+  EXPECT_EQ(parsePortListing(text, ports).rows, static_cast<size_t>(kPorts));
   EXPECT_EQ(ports.back().port, "CL" + std::to_string(kPorts - 1) + "-A");
   EXPECT_EQ(ports.back().wwn, "0");
 }
@@ -122,8 +123,8 @@ TEST(PortLoginParser, ExactLayoutAppendsAcrossCalls) {
       "CL1-A  210000e08b0256f8  412345   -\n"
       "CL1-A  210000e08b0256f9  412345   -\n";
   HDSPortInfo p;
-  EXPECT_EQ(parsePortLoginList(text, p), 2u);
-  EXPECT_EQ(parsePortLoginList(text, p), 2u);
+  EXPECT_EQ(parsePortLoginList(text, p).rows, 2u);
+  EXPECT_EQ(parsePortLoginList(text, p).rows, 2u);
   EXPECT_EQ(p.port, "CL1-A");
   EXPECT_EQ(p.serial, "412345");
   EXPECT_EQ(p.loginWwns, (std::vector<std::string>{"210000e08b0256f8", "210000e08b0256f9",
@@ -143,9 +144,11 @@ TEST(PortLoginParser, HostileText) {
       {"header only", hdr, "P", "S", {}},
       {"no final newline", hdr + "CL1-A 2100 412345 -", "CL1-A", "412345", {"2100"}},
       {"CRLF", hdr + "CL1-A 2100 412345 -\r\n", "CL1-A", "412345", {"2100"}},
-      {"serial needs a fourth column", hdr + "CL1-A 2100 412345\n", "CL1-A", "S", {"2100"}},
+      {"a row ending with the serial is cut short", hdr + "CL1-A 2100 412345\n", "P", "S", {}},
       {"port only", hdr + "CL1-A\n", "P", "S", {}},
-      {"leading blank", hdr + " CL1-A 2100 412345 -\n", "", "2100", {"CL1-A"}},
+      {"a cut row refuses the listing", hdr + "CL1-A 2100 412345 -\nCL1-A 2101", "P", "S", {}},
+      {"leading blanks read as a left-aligned row", hdr + " CL1-A 2100 412345 -\n", "CL1-A",
+       "412345", {"2100"}},
   };
   for (const Case& c : cases) {
     HDSPortInfo p;
@@ -176,13 +179,18 @@ TEST(CommandDeviceScanParser, FirstDataLineOnly) {
       {"header only", hdr, false, "caller"},
       {"no final newline", hdr + "CL1-A-0 ef 0", true, "CL1-A-0"},
       {"CRLF", hdr + "CL1-A-0 ef 0\r\n", true, "CL1-A-0"},
-      {"leading blank gives an empty column, never an empty result",
-       hdr + " CL1-A-0 ef\nCL2-B-0 e8\n", false, "caller"},
+      {"leading blanks read as a left-aligned row", hdr + "  CL1-A-0 ef\nCL2-B-0 e8\n", true,
+       "CL1-A-0"},
+      {"the bare-port layout prints no host group",
+       "Port# TargetID# Lun# Seq# Num LDEV# P/S Status Fence P-Seq# P-LDEV#\n"
+       "CL1-C 1 0 30053 1 274 SMPL - - - -\n",
+       false, "caller"},
+      {"another header", "PORT TYPE\nCL1-A-0 FIBRE\n", false, "caller"},
       {"single word not taken", hdr + "CL1-A-0\nCL2-B-0 e8\n", false, "caller"},
   };
   for (const Case& c : cases) {
     std::string hg = "caller";
-    EXPECT_EQ(parseCommandDeviceHostGroup(c.text, hg), c.found) << c.what;
+    EXPECT_EQ(parseCommandDeviceHostGroup(c.text, hg).rows == 1, c.found) << c.what;
     EXPECT_EQ(hg, c.want) << c.what;
   }
 }
@@ -216,7 +224,7 @@ TEST(PortParsers, SimulatorRendering) {
   g.luns = {{0, 2047}};
   a.ports["CL1-A"].hostGroups[7] = g;
   std::string hg;
-  ASSERT_TRUE(parseCommandDeviceHostGroup(ccisim::renderRaidscanPdg(a, 2047), hg));
+  ASSERT_EQ(1u, parseCommandDeviceHostGroup(ccisim::renderRaidscanPdg(a, 2047), hg).rows);
   EXPECT_EQ(hg, "CL1-A-7");
 }
 

@@ -196,7 +196,7 @@ TEST_F(RealTools, IscsiHostGroupsAreReadByTheHeaderAndListedByHbaIscsi) {
       "CL4-E  0    4E-G00       iqn.1994-04.jp.co.hitachi:rsd  NONE  S  412345   LINUX  -\n"
       "CL4-E  1    db host 01   iqn.1994-05.com.redhat:db01    CHAP  B  412345   LINUX  2\n";
   std::vector<HDSHostGroupInfo> groups;
-  ASSERT_EQ(2u, hdsparse::parseHostGroupList(iscsi, kSerial, groups));
+  ASSERT_EQ(2u, hdsparse::parseHostGroupList(iscsi, kSerial, groups).rows);
   EXPECT_EQ("4E-G00", groups[0].hostGroupName);
   EXPECT_EQ("db host 01", groups[1].hostGroupName);
   EXPECT_TRUE(hdsparse::isIscsiHostGroupListing(iscsi));
@@ -243,7 +243,7 @@ TEST_F(RealTools, ResourceGroupRowsBeforeTheHeaderAreIgnored) {
   };
   for (const Row& r : rows) {
     std::map<std::string, ResourceGroupInfo> groups;
-    EXPECT_EQ(r.groups, hdsparse::parseResourceGroupList(r.text, groups)) << r.what;
+    EXPECT_EQ(r.groups, hdsparse::parseResourceGroupList(r.text, groups).rows) << r.what;
     EXPECT_EQ(0u, groups.count("RS_GROUP")) << r.what;
     EXPECT_EQ(0u, groups.count("Password: x")) << r.what;
   }

@@ -51,7 +51,7 @@ TEST(PairScanParser, ExactLayout) {
       "CL1-A-1  ef  5    0     0    412345  1    256    P-VOL  PAIR    ASYNC  512345  768\n"
       "CL1-A-1  ef  5    0     1    412345  1    257    SMPL   -       -      -       -\n";
   std::vector<HDSPairInfo> pairs;
-  EXPECT_EQ(parseRemotePairList(text, 2, false, pairs), 1u);
+  EXPECT_EQ(parseRemotePairList(text, 2, false, pairs).rows, 1u);
   expectPairs(pairs, {{"412345", "256", "P-VOL", "PAIR", "ASYNC", "512345", "768", 2}}, "exact");
 }
 
@@ -64,13 +64,13 @@ TEST(PairScanParser, KeepRules) {
                            "CL1-A-1 ef 5 0 4 412345 1 260 P-VOL COPY NEVER 512345 7 7 2\n";
   // Not a GAD job: S-VOL rows, "----" RCUs and SMPL lines go.
   std::vector<HDSPairInfo> pairs;
-  EXPECT_EQ(parseRemotePairList(text, 0, false, pairs), 2u);
+  EXPECT_EQ(parseRemotePairList(text, 0, false, pairs).rows, 2u);
   expectPairs(pairs,
               {{"412345", "256", "P-VOL", "PAIR", "ASYNC", "512345", "768", 0},
                {"412345", "260", "P-VOL", "COPY", "NEVER", "512345", "772", 0}},
               "not GAD");
   // GAD job: the S-VOL row is kept too; appended after what was there.
-  EXPECT_EQ(parseRemotePairList(text, 1, true, pairs), 3u);
+  EXPECT_EQ(parseRemotePairList(text, 1, true, pairs).rows, 3u);
   ASSERT_EQ(pairs.size(), 5u);
   EXPECT_EQ(pairs[3].volAttr, "S-VOL");
   EXPECT_EQ(pairs[3].muNumber, 1);
@@ -98,12 +98,13 @@ TEST(PairScanParser, HostileText) {
       {"trailing blanks are not part of the partner",
        hdr + "P a 5 0 0 412345 1 256 P-VOL PAIR ASYNC 512345 768 \t \n",
        {{"412345", "256", "P-VOL", "PAIR", "ASYNC", "512345", "768", 0}}},
-      {"row ending at column 12 has no partner and no RCU",
-       hdr + "P a 5 0 0 412345 1 256 P-VOL PAIR ASYNC 512345\n",
-       {{"412345", "256", "P-VOL", "PAIR", "ASYNC", "", "", 0}}},
-      {"leading blank shifts every column right",
-       hdr + " P a 5 0 0 412345 1 256 P-VOL PAIR ASYNC 512345 768\n",
-       {{"0", "1", "256", "P-VOL", "PAIR", "ASYNC", "512345768", 0}}},
+      {"a row ending at the RCU serial is cut short: nothing is read",
+       hdr + "P a 5 0 0 412345 1 255 P-VOL PAIR ASYNC 512345 767\n"
+             "P a 5 0 0 412345 1 256 P-VOL PAIR ASYNC 512345\n",
+       {}},
+      {"leading blanks read as a left-aligned row",
+       hdr + "  P a 5 0 0 412345 1 256 P-VOL PAIR ASYNC 512345 768\n",
+       {{"412345", "256", "P-VOL", "PAIR", "ASYNC", "512345", "768", 0}}},
       {"SMPL inside any column skips the line",
        hdr + "P a 5 0 0 412345 1 256 P-VOL PAIR ASYNC 512345 SMPLX\n",
        {}},
@@ -124,7 +125,7 @@ TEST(PairScanParser, HugeScan) {
             std::to_string(i + 1) + "\n";
   }
   std::vector<HDSPairInfo> pairs;
-  EXPECT_EQ(parseRemotePairList(text, 2, false, pairs), static_cast<size_t>(kRows / 2));
+  EXPECT_EQ(parseRemotePairList(text, 2, false, pairs).rows, static_cast<size_t>(kRows / 2));
   EXPECT_EQ(pairs.back().ldevId, std::to_string(kRows - 1));
   EXPECT_EQ(pairs.back().partnerLdevId, std::to_string(kRows));
 }
@@ -153,13 +154,13 @@ const char kCopyGroups[] =
 
 TEST(CopyGroupParser, ExactLayoutAndFilter) {
   std::vector<HDSCopyGroup> groups;
-  EXPECT_EQ(parseCopyGroupList(kCopyGroups, "", groups), 2u);
+  EXPECT_EQ(parseCopyGroupList(kCopyGroups, "", groups).rows, 2u);
   expectGroups(groups, {{"CG_UR01", "DG_UR01", 1, 3}, {"CG_TC01", "DG_TC01", 0, -1}}, "all");
   groups.clear();
-  EXPECT_EQ(parseCopyGroupList(kCopyGroups, "CG_TC01", groups), 1u);
+  EXPECT_EQ(parseCopyGroupList(kCopyGroups, "CG_TC01", groups).rows, 1u);
   expectGroups(groups, {{"CG_TC01", "DG_TC01", 0, -1}}, "filtered");
   groups.clear();
-  EXPECT_EQ(parseCopyGroupList(kCopyGroups, "cg_tc01", groups), 0u) << "names compare exactly";
+  EXPECT_EQ(parseCopyGroupList(kCopyGroups, "cg_tc01", groups).rows, 0u) << "names compare exactly";
 }
 
 TEST(CopyGroupParser, MuAndJournalColumns) {
@@ -193,11 +194,15 @@ TEST(CopyGroupParser, HostileText) {
       {"header only", hdr, {}},
       {"no final newline", hdr + "CG DG h1 3 412345", {{"CG", "DG", 1, 3}}},
       {"CRLF", hdr + "CG DG h1 3 412345\r\n", {{"CG", "DG", 1, 3}}},
-      {"row ending at the journal column leaves it -1",
-       hdr + "CG DG h1 3\n",
-       {{"CG", "DG", 1, -1}}},
-      {"name only is not taken", hdr + "CG\n", {{"", "", -1, -1}}},
-      {"leading blank", hdr + " CG DG h1 3 412345\n", {{"", "CG", -1, -1}}},
+      {"a row ending at the journal column is cut short: nothing is read",
+       hdr + "CG DG h1 3 412345\nCG DG h1 3\n",
+       {}},
+      {"name only refuses the listing", hdr + "CG\n", {}},
+      {"leading blanks read as a left-aligned row", hdr + "  CG DG h1 3 412345\n",
+       {{"CG", "DG", 1, 3}}},
+      {"two device groups of one copy group, MU \"-\" on the second",
+       hdr + "CG DGP 0 - 412345\nCG DGS - - 412345\n",
+       {{"CG", "DGP", 0, -1}, {"CG", "DGS", -1, -1}}},
   };
   for (const Case& c : cases) {
     std::vector<HDSCopyGroup> groups;
@@ -229,8 +234,10 @@ TEST(QMarkerParser, PairsyncwaitRows) {
       {"CRLF", kMarker, hdr + "0 3 01003408ef NOWAIT 2\r\n", true, "01003408ef"},
       {"third column last on its line is not taken", kMarker, hdr + "0 3 01003408ef\n", false,
        "caller"},
-      {"a later short line does not erase an earlier marker", kMarker,
-       hdr + "0 3 0a NOWAIT 2\n1 3\n", true, "0a"},
+      {"a later short line is a cut row: no marker at all", kMarker,
+       hdr + "0 3 0a NOWAIT 2\n1 3\n", false, "caller"},
+      {"columns found by the header's words", kMarker,
+       "Q-MARKER UnitID CTGID Status Q-Num\n01003408ef 0 3 NOWAIT 2\n", true, "01003408ef"},
       {"right-aligned status row", kStatus,
        hdr + "     0       3     01003408ef   DONE          2\n", true, "DONE"},
       {"status row at column 0", kStatus, hdr + "0 3 01003408ef TIMEOUT 2\n", true, "TIMEOUT"},
@@ -294,8 +301,8 @@ TEST(ReplicationParsers, SimulatorRendering) {
       {259, 0, "P-VOL", "PAIR", "ASYNC", "512345", "771"},
   };
   std::vector<HDSPairInfo> pairs;
-  EXPECT_EQ(parseRemotePairList(ccisim::renderRaidscanPort(a, "CL1-A", 4, 1), 1, false, pairs), 1u);
-  EXPECT_EQ(parseRemotePairList(ccisim::renderRaidscanPort(a, "CL1-A", 4, 1), 1, true, pairs), 2u);
+  EXPECT_EQ(parseRemotePairList(ccisim::renderRaidscanPort(a, "CL1-A", 4, 1), 1, false, pairs).rows, 1u);
+  EXPECT_EQ(parseRemotePairList(ccisim::renderRaidscanPort(a, "CL1-A", 4, 1), 1, true, pairs).rows, 2u);
   expectPairs(pairs,
               {{"412345", "256", "P-VOL", "PAIR", "ASYNC", "512345", "768", 1},
                {"412345", "256", "P-VOL", "PAIR", "ASYNC", "512345", "768", 1},

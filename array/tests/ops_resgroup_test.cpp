@@ -68,7 +68,7 @@ const std::vector<Group> kPlainGroups = {
 
 TEST(ResourceGroupParser, ExactLayouts) {
   Groups g;
-  EXPECT_EQ(hdsparse::parseResourceGroupList(kPlain, g), 5u);
+  EXPECT_EQ(hdsparse::parseResourceGroupList(kPlain, g).rows, 5u);
   expectGroups(g, kPlainGroups, "plain");
   Groups k;
   hdsparse::parseResourceGroupList(kKeyOpt, k);
@@ -136,7 +136,7 @@ TEST(ResourceGroupParser, HugeListingIsReadWhole) {
                    : "  Unlocked  -  -  412345\n");
   }
   Groups g;
-  EXPECT_EQ(hdsparse::parseResourceGroupList(text, g), static_cast<size_t>(kGroups));
+  EXPECT_EQ(hdsparse::parseResourceGroupList(text, g).rows, static_cast<size_t>(kGroups));
   ASSERT_EQ(g.size(), static_cast<size_t>(kGroups));
   const ResourceGroupInfo& last = g["group number " + std::to_string(kGroups - 1)];
   EXPECT_EQ(last.resourceGroupId, kGroups - 1);

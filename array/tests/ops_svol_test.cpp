@@ -48,6 +48,14 @@ std::vector<std::string> scriptLines(const std::string& script) {
   return out;
 }
 
+std::vector<std::string> withoutLabels(const std::vector<std::string>& lines) {
+  std::vector<std::string> out;
+  for (const std::string& l : lines) {
+    if (l.find(" modify ldev ") == std::string::npos) out.push_back(l);
+  }
+  return out;
+}
+
 std::vector<std::string> withoutStatus(const std::vector<std::string>& lines) {
   std::vector<std::string> out;
   for (const std::string& l : lines) {
@@ -58,13 +66,17 @@ std::vector<std::string> withoutStatus(const std::vector<std::string>& lines) {
 
 // ---- createSvols ------------------------------------------------------------
 
-TEST(CreateSvols, AddsEachUnmappedSnapInOneBatchUnderTheStatusCheck) {
+// Each new LDEV is labelled as soon as the batch shows it made: an LDEV
+// without the job's label may be anyone's.
+TEST(CreateSvols, AddsEachUnmappedSnapInOneBatchUnderTheStatusCheckAndLabelsIt) {
   Bed bed;
   bed.options.isHTI = true;
   bed.snaps = {snap("4096", 2097152, 2), snap("4097", 1024, 0), snap("4098", 8, 1)};
+  bed.snaps[0].svolLabel = "QB_SVOL_db01";
   bed.snaps[1].snapMapped = true;
   bed.answerStatus();
   bed.recorder.on(" add ldev ", R::ok());
+  bed.recorder.on(" modify ldev ", R::ok());
   EXPECT_EQ(bed.recording().createSvols(), 0);
   EXPECT_EQ(
       bed.recorder.lines(),
@@ -73,6 +85,8 @@ TEST(CreateSvols, AddsEachUnmappedSnapInOneBatchUnderTheStatusCheck) {
           Bed::raidcom("add ldev   -pool snap -mp_blade_id 2 -ldev_id 4096 -capacity 2097152"),
           Bed::raidcom("add ldev   -pool snap -mp_blade_id 1 -ldev_id 4098 -capacity 8"),
           Bed::raidcom("get command_status  "),
+          Bed::raidcom("modify ldev   -ldev_id 4096 -ldev_name QB_SVOL_db01"),
+          Bed::raidcom("modify ldev   -ldev_id 4098 -ldev_name BLANK"),
       }));
   EXPECT_TRUE(bed.recorder.scripts().empty());
   EXPECT_EQ(bed.snaps[0].snapVirLdevId, "") << "meta_resource leaves virtual ids alone";
@@ -108,9 +122,12 @@ TEST(CreateSvols, PoolAndBladeOptions) {
     bed.snaps = {snap("10", 64, 3)};
     bed.answerStatus();
     bed.recorder.on(" add ldev ", R::ok());
+    bed.recorder.on(" modify ldev ", R::ok());
     EXPECT_EQ(bed.recording().createSvols(), 0);
-    EXPECT_EQ(withoutStatus(bed.recorder.lines()),
-              (std::vector<std::string>{Bed::raidcom(c.args)}));
+    EXPECT_EQ(
+        withoutStatus(bed.recorder.lines()),
+        (std::vector<std::string>{Bed::raidcom(c.args),
+                                  Bed::raidcom("modify ldev   -ldev_id 10 -ldev_name BLANK")}));
     EXPECT_EQ(bed.log.logged("The Registry key-[nZRHDSDontUseMPBladeId] is set. Value-[1]"),
               c.setting == 1);
   }
@@ -122,6 +139,7 @@ TEST(CreateSvols, SecondOfThreeRefusedUndoesTheFirstOnly) {
   bed.answerStatus();
   bed.recorder.on("-ldev_id 101 ", R::exit(221, "", "raidcom: [EX_CMDRJE] refused"));
   bed.recorder.on(" add ldev ", R::ok());
+  bed.recorder.on(" modify ldev ", R::ok());
   bed.recorder.on("/bin/sh ", R::ok());
   EXPECT_EQ(bed.recording().createSvols(), 1);
   ASSERT_EQ(bed.recorder.scripts().size(), 1u);
@@ -207,6 +225,7 @@ TEST(CreateSvols, UnknownOutcomeIsUndoneWhenTheArrayShowsOurLdev) {
                                                 : R::ok(c.status));
     bed.recorder.on(" add ldev ", c.add);
     bed.recorder.on(" get ldev ", c.probe);
+    bed.recorder.on(" modify ldev ", R::ok());
     bed.recorder.on("/bin/sh ", R::exit(1, "", "raidcom: [EX_CMDRJE] not installed"));
     EXPECT_EQ(bed.recording().createSvols(), c.result);
     EXPECT_EQ(bed.recorder.scripts().size(), c.undone ? 1u : 0u);
@@ -228,11 +247,12 @@ TEST(CreateSvols, MovesIntoTheJobsGroupOnAVirtualStorageMachine) {
   bed.snaps = {snap("100", 64, 0, ""), snap("101", 64, 0, "5000"), snap("102", 64, 0, "65535")};
   bed.answerStatus();
   bed.recorder.on(" add ldev ", R::ok());
+  bed.recorder.on(" modify ldev ", R::ok());
   bed.recorder.on(" resource ", R::ok());
   EXPECT_EQ(bed.recording().createSvols(), 0);
   const std::string rg = "-resource_name \"VSM 1\"";
   // The LDEVs are made first (one batch), then each moves into the group.
-  EXPECT_EQ(withoutStatus(bed.recorder.lines()),
+  EXPECT_EQ(withoutStatus(withoutLabels(bed.recorder.lines())),
             (std::vector<std::string>{
                 Bed::raidcom("add ldev   -mp_blade_id 0 -ldev_id 100 -capacity 64"),
                 Bed::raidcom("add ldev   -mp_blade_id 0 -ldev_id 101 -capacity 64"),
@@ -257,11 +277,14 @@ TEST(CreateSvols, OtherGroupWithoutVirtualMachineOnlyAddsToTheGroup) {
   bed.snaps = {snap("100", 64)};
   bed.answerStatus();
   bed.recorder.on(" add ldev ", R::ok());
+  bed.recorder.on(" modify ldev ", R::ok());
   bed.recorder.on(" add resource ", R::ok());
   EXPECT_EQ(bed.recording().createSvols(), 0);
+  // The label comes before the move: the window without it stays one command.
   EXPECT_EQ(
       withoutStatus(bed.recorder.lines()),
       (std::vector<std::string>{Bed::raidcom("add ldev   -mp_blade_id 0 -ldev_id 100 -capacity 64"),
+                                Bed::raidcom("modify ldev   -ldev_id 100 -ldev_name BLANK"),
                                 Bed::raidcom("add resource   -resource_name RG2 -ldev_id 100")}));
   EXPECT_EQ(bed.snaps[0].snapVirLdevId, "");
 }
@@ -287,6 +310,7 @@ TEST(CreateSvols, FailedResourceStepUndoesTheNewLdevToo) {
     bed.snaps = {snap("100", 64), snap("101", 64)};
     bed.answerStatus();
     bed.recorder.on(" add ldev ", R::ok());
+    bed.recorder.on(" modify ldev ", R::ok());
     bed.recorder.on(std::string(c.failing) + "  -resource_name VSM_A -ldev_id 101", R::exit(1));
     bed.recorder.on(std::string(c.failing) + "  -ldev_id 101", R::exit(1));
     bed.recorder.on(" resource ", R::ok());
@@ -299,6 +323,29 @@ TEST(CreateSvols, FailedResourceStepUndoesTheNewLdevToo) {
     EXPECT_TRUE(bed.log.logged(c.log));
     EXPECT_EQ(bed.errorText(), c.text);
   }
+}
+
+// A label the array refuses undoes the LDEVs the batch made, the unlabelled
+// ones with them; no label is tried after the refused one.
+TEST(CreateSvols, RefusedLabelUndoesTheNewLdevs) {
+  Bed bed;
+  bed.snaps = {snap("100", 64), snap("101", 64), snap("102", 64)};
+  bed.snaps[1].svolLabel = "QB_SVOL_b";
+  bed.answerStatus();
+  bed.recorder.on(" add ldev ", R::ok());
+  bed.recorder.on("-ldev_id 101 -ldev_name QB_SVOL_b", R::exit(1, "", "raidcom: [EX_CMDRJE]"));
+  bed.recorder.on(" modify ldev ", R::ok());
+  bed.recorder.on("/bin/sh ", R::ok());
+  EXPECT_EQ(bed.recording().createSvols(), 1);
+  ASSERT_EQ(bed.recorder.scripts().size(), 1u);
+  EXPECT_EQ(scriptLines(bed.recorder.scripts()[0]),
+            (std::vector<std::string>{"/cci/raidcom  delete ldev -ldev_id 100" + Bed::im(),
+                                      "/cci/raidcom  delete ldev -ldev_id 101" + Bed::im(),
+                                      "/cci/raidcom  delete ldev -ldev_id 102" + Bed::im()}));
+  EXPECT_TRUE(bed.recorder.linesWith("-ldev_id 102 -ldev_name").empty());
+  EXPECT_EQ(bed.errorCode(), 62601);
+  EXPECT_EQ(bed.errorText(), "Failed to label LDEV-101");
+  EXPECT_TRUE(bed.log.logged("Failed to label LDEV-[101] as [QB_SVOL_b]"));
 }
 
 // The undo and label scripts carry the common options without passing
@@ -345,7 +392,9 @@ TEST(CreateSvols, RefusesInvalidInputBeforeMakingAnything) {
       {"target with a shell word", snap("101;reboot", 64), ""},
       {"virtual id not a number", snap("101", 64, 0, "12x"), ""},
       {"pool on two lines", snap("101", 64), "a\nb"},
+      {"label on two lines", snap("101", 64), ""},
   };
+  cases[4].second.svolLabel = "QB_SVOL_a\nb";
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     Bed bed;

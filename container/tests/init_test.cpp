@@ -222,13 +222,19 @@ TEST_F(ContainerInit, ANewlyChosenHorcmInstanceIsWrittenBack) {
   EXPECT_EQ(0, b.callCount("setMetadataByType"));
 }
 
-// A host object that throws when its stored HORCM instance is read.
+// A host object that throws when its stored HORCM instance is read again
+// after the login (the first read is the check of the stored records).
 class ThrowingInstanceRead : public FakeSnapInfo {
  public:
   int getMetadata(int id, char* buffer, short* length) override {
-    if (id == HDS_METADATA_HORCM_INSTANCE) throw std::runtime_error("host object fault");
+    if (id == HDS_METADATA_HORCM_INSTANCE && ++m_reads > 1) {
+      throw std::runtime_error("host object fault");
+    }
     return FakeSnapInfo::getMetadata(id, buffer, length);
   }
+
+ private:
+  int m_reads = 0;
 };
 
 TEST_F(ContainerInit, AHostFaultAfterTheLoginStillLogsOut) {

@@ -93,7 +93,8 @@ TEST_F(ContainerSnapshots, CreateSplitsEveryGroupItsRecordsName) {
   EXPECT_EQ("QB_12_5_A", Peer::options(*c).snapshotGroup);
 
   // A group that cannot be split fails the create: none of it is created.
-  fx.addFault(ccisim::Fault::fail("raidcom", "-snapshotgroup QB_12_5_B", 221, "refused", -1));
+  fx.addFault(
+      ccisim::Fault::fail("raidcom", "modify snapshot -snapshotgroup QB_12_5_B", 221, "refused", -1));
   auto f = make(OPERATION_TYPE_CREATE);
   EXPECT_EQ(0, f->Create());
   EXPECT_EQ(std::make_pair(
@@ -161,7 +162,8 @@ TEST_F(ContainerSnapshots, QMarkerWait) {
   FakeSnapInfo& d = addSource(256);
   d.setSnapConfigText("SMCONFIG_NAME_HDS_REMOTE_REPL_COPY_GROUP", "CG1");
   d.setMetadataText(HDS_METADATA_UNIQUE_OTHER, d.metadata(HDS_METADATA_UNIQUE));
-  d.setMetadataText(HDS_METADATA_REPLICATION, "18MC:412345**19MP:256**20QM:**21MH:" + instance);
+  d.setMetadataText(HDS_METADATA_REPLICATION,
+                    "18MC:412345**19MP:256**20QM:**21MH:" + instance + "**");
   {
     auto c = make(OPERATION_TYPE_QMARKER_COMMIT);
     ASSERT_TRUE(c->IsInitialized()) << error(*c).second;

@@ -336,7 +336,10 @@ TEST_F(ContainerTargets, DeleteWhoseReleaseFailsKeepsTheSnapshots) {
   for (auto& d : devices) d->setStatus(ZRSO::SNAP_STATUS_DELETE_PENDING);
   auto d = make(OPERATION_TYPE_DELETE);
   EXPECT_EQ(0, d->Delete());
-  EXPECT_EQ(10, error(*d).first);
+  // The refusal's own code and reason, not the container's fallback.
+  EXPECT_EQ(62010, error(*d).first);
+  EXPECT_NE(std::string::npos, error(*d).second.find("PreSnap HostGroup. It is not freed."))
+      << error(*d).second;
   EXPECT_EQ(2u, fx.load().array(kSerial)->pairs.size());
   EXPECT_EQ(0u, raidcomCount("delete snapshot"));
   for (auto& dev : devices) EXPECT_EQ(ZRSO::SNAP_STATUS_DELETE_PENDING, dev->getStatus());

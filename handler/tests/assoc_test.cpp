@@ -147,6 +147,29 @@ TEST(Assoc, OnlyTheJobsOwnSvolsAreDeleted) {
   EXPECT_TRUE(ldev(bed, 602).defined);
   EXPECT_EQ("orig", ldev(bed, 601).label);
   EXPECT_EQ(10000, clock.totalSleptMillis()) << "one pause per deletion on a VSM";
+  // Only the S-VOLs that stay get their former labels back.
+  EXPECT_EQ(2u, bed.count("modify ldev"));
+  EXPECT_EQ(0u, bed.count("modify ldev -ldev_id 600"));
+}
+
+// An S-VOL the job made keeps the job's label until it is deleted: a job
+// that stops in between (killed, or the deletion refused) leaves one that
+// the next job still takes for the job's and releases.
+TEST(Assoc, TheJobsOwnSvolKeepsItsLabelUntilDeleted) {
+  ZrFakeClock clock;
+  ZrScopedClock scoped(&clock);
+  Bed bed;
+  addJob(bed, 1);
+  bed.sim.addLun(Bed::kSerial, "CL1-A", hdstarget::kPreSnapGid, 0, 600);
+  auto h = bed.handler(17);
+  bed.sim.addFault(ccisim::Fault::fail("raidcom", "delete ldev -ldev_id 600",
+                                       ccisim::kExitRejected, "refused\n"));
+  EXPECT_FALSE(h->deallocateTargetDevices());
+  EXPECT_TRUE(ldev(bed, 600).defined);
+  EXPECT_EQ("QB_SVOL_s16", ldev(bed, 600).label);
+  bed.sim.clearFaults();
+  ASSERT_TRUE(h->deallocateTargetDevices()) << Bed::error(*h).second;
+  EXPECT_FALSE(ldev(bed, 600).defined);
 }
 
 // Releasing S-VOLs costs the same few commands per S-VOL; the host groups of

@@ -2,6 +2,9 @@
 // named, the pairs added and recorded, the waits on the virtual clock.
 #include <gtest/gtest.h>
 
+#include <map>
+#include <set>
+
 #include "handler/tests/support/HDSFakeImplementer.h"
 #include "handler/tests/support/HDSHandlerTestBed.h"
 #include "host/testing/ZrFakeClock.h"
@@ -218,6 +221,62 @@ TEST_F(HandlerCreate, PairStateWaitAndAfterSnapSleepRunOnTheClock) {
     ASSERT_TRUE(h->createTargetlessSnap()) << error().second;
     EXPECT_EQ(c.slept, clock.totalSleptMillis() - before);
   }
+}
+
+// Two jobs of one host naming a group in the same second: the second sees
+// the first's group under the name's lock and names its own; neither job's
+// pairs join the other's group.
+TEST_F(HandlerCreate, TwoJobsInOneSecondNeverShareANewGroup) {
+  for (bool ctg : {false, true}) {
+    SCOPED_TRACE(ctg ? "consistency group" : "plain");
+    HDSHandlerTestBed local;
+    local.os.setHostNumber(0x1F);
+    local.options.useConsistencyGrp = ctg;
+    local.addSources({301, 302});
+    ASSERT_TRUE(local.handler()->createTargetlessSnap());
+    EXPECT_EQ(kNewGroup, local.options.snapshotGroup);
+    // The next job of the host, the clock still in the same second.
+    local.snaps.clear();
+    local.osUtil = &local.os;  // the first handler's teardown cleared it
+    local.addSources({303, 304});
+    local.options.snapshotGroup = "QB_7";
+    local.sim.clearJournal();
+    ASSERT_TRUE(local.handler()->createTargetlessSnap());
+    const std::string second = std::string(kNewGroup) + "_1";
+    EXPECT_EQ(second, local.options.snapshotGroup);
+    EXPECT_EQ(second, local.snaps[0].snapshotGroup);
+    std::map<std::string, std::set<int>> members;
+    const ccisim::State state = local.sim.load();
+    for (const auto& p : state.arrays.at(kSerial).pairs) members[p.group].insert(p.pvol);
+    EXPECT_EQ((std::set<int>{301, 302}), members[kNewGroup]);
+    EXPECT_EQ((std::set<int>{303, 304}), members[second]);
+  }
+}
+
+// A pair state that cannot be read fails the creation with the array's
+// error; a wait that runs out is logged as an error and the creation holds.
+TEST_F(HandlerCreate, PairStateWaitThatCannotListFailsTheCreation) {
+  start({301, 302});
+  bed.setSetting("nZRHDSCLIWaitForSnapshotToBeInPairState", 5);
+  // The second group listing is the wait's first pass.
+  ccisim::Fault f = ccisim::Fault::fail("raidcom", "get snapshot -snapshotgroup", 1, "broken\n");
+  f.skip = 1;
+  bed.sim.addFault(f);
+  EXPECT_FALSE(h->createTargetlessSnap());
+  EXPECT_EQ(std::make_pair(62601, std::string("Failed to get the snapshot group list")), error());
+  EXPECT_EQ(kNewGroup, bed.snaps[0].snapshotGroup) << "recorded for the clean-up";
+
+  ccisim::PairTiming never;
+  never.addPolls = -1;
+  bed.sim.setPairTiming(kSerial, never);
+  bed.sim.clearFaults();
+  bed.sim.setArray(kSerial, [](ccisim::Array& a) { a.pairs.clear(); });
+  bed.options.snapshotGroup = "QB_7";
+  ASSERT_TRUE(h->createTargetlessSnap()) << error().second;
+  bool logged = false;
+  for (const std::string& t : bed.device(0).logTexts(2))
+    logged = logged || t.find("reached PAIR state after [10] checks") != std::string::npos;
+  EXPECT_TRUE(logged);
 }
 
 TEST_F(HandlerCreate, CommandsGrowLinearlyWithTheRecords) {

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <set>
 
+#include "handler/HDSCommandHandlerInternal.h"
 #include "handler/tests/support/HDSFakeImplementer.h"
 #include "handler/tests/support/HDSHandlerTestBed.h"
 #include "host/ZrNamedMutex.h"
@@ -92,14 +94,14 @@ TEST_F(HandlerDelete, MixedGroupIsClearedWithTheLockGivenBackThenDeleted) {
 }
 
 // Pairs still copying when the wait ends are deleted all the same; the
-// wait polls while at most its time has passed (default 300 s: at 0, 30,
-// ..., 300 s).
+// wait looks while at most its time has passed (default 300 s: after
+// pauses to 30, ..., 300 s) and no pause runs past its end.
 TEST_F(HandlerDelete, WaitEndsAfterItsTimeAndDeletesPairsStillCopying) {
   struct Row {
     int waitSecs;  // -1: the default
     int polls;
     int firstLdev;
-  } rows[] = {{-1, 11, 301}, {0, 1, 311}};
+  } rows[] = {{-1, 10, 301}, {0, 0, 311}};
   ccisim::PairTiming t;
   t.resyncPolls = -1;  // never done
   bed.sim.setPairTiming(kSerial, t);
@@ -241,7 +243,8 @@ TEST_F(HandlerDelete, GroupThatVanishesAfterTheArrayListingCountsAsDeleted) {
   ASSERT_TRUE(handler.deleteTargetlessSnap());
   EXPECT_EQ("", bed.snaps[0].snapMu);
   EXPECT_EQ(0, fake->count("deleteSnapshot"));
-  EXPECT_EQ(2, fake->count("getSnapshotGroupList"));
+  // The whole array, the group, then the P-VOL: the pair is proved gone.
+  EXPECT_EQ(3, fake->count("getSnapshotGroupList"));
 }
 
 TEST_F(HandlerDelete, FailedResyncKeepsThatPairAndFailsWithTheArrayError) {
@@ -320,3 +323,47 @@ TEST_F(HandlerDelete, CommandsGrowLinearlyWithTheRecords) {
 }
 
 }  // namespace
+
+// The deletion plan of one group, decided from its listing alone.
+TEST(DeletePlan, RowsOfAGroupListing) {
+  auto row = [](const char* ldev, const char* mu, const char* status) {
+    HDSSnapshotGroupInfo r;
+    r.ldevId = ldev;
+    r.muNumber = mu;
+    r.status = status;
+    return r;
+  };
+  struct Case {
+    const char* name;
+    std::vector<HDSSnapshotGroupInfo> rows;
+    bool keepData;
+    std::set<std::string> listed, toClear;
+    size_t unrequestedInPair, keptData, keptBySetting;
+    const char* restoring;  // "" none
+  };
+  const std::vector<std::string> requested = {"301-3", "302-3"};
+  const std::vector<Case> cases = {
+      {"data stored: cleared first", {row("301", "3", "PSUS"), row("302", "3", "PSUS")}, false,
+       {"301-3", "302-3"}, {"301-3", "302-3"}, 0, 0, 0, ""},
+      {"setting keeps the data", {row("301", "3", "PSUS")}, true, {"301-3"}, {}, 0, 0, 1, ""},
+      {"states that keep their data", {row("301", "3", "PAIR"), row("302", "3", "PSUE")}, false,
+       {"301-3", "302-3"}, {}, 0, 2, 0, ""},
+      {"another pair in PAIR needs the override", {row("303", "3", "PAIR"), row("301", "3", "PSUS")},
+       false, {"301-3"}, {"301-3"}, 1, 0, 0, ""},
+      {"another pair stored is left alone", {row("303", "3", "PSUS")}, false, {}, {}, 0, 0, 0, ""},
+      {"a requested pair restoring is refused", {row("302", "3", "RCPY")}, false, {"302-3"},
+       {"302-3"}, 0, 0, 0, "302"},
+      {"nothing listed", {}, false, {}, {}, 0, 0, 0, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const zrhds_handler::DeletePlan plan =
+        zrhds_handler::planGroupDeletion(c.rows, requested, c.keepData);
+    EXPECT_EQ(c.listed, plan.listed);
+    EXPECT_EQ(c.toClear, plan.toClear);
+    EXPECT_EQ(c.unrequestedInPair, plan.unrequestedInPair.size());
+    EXPECT_EQ(c.keptData, plan.keptData.size());
+    EXPECT_EQ(c.keptBySetting, plan.keptBySetting.size());
+    EXPECT_EQ(std::string(c.restoring), plan.restoring.ldevId);
+  }
+}

@@ -56,6 +56,11 @@ TEST_F(HandlerInit, EachStepFailingPassesTheImplementationsErrorOrSetsItsOwn) {
          f.onLogin = [&f](bool) { return f.failWith(62602, "Failed to login into array."); };
        },
        62602, "Failed to login into array.", false},
+      // A code of the array layer travels with its own text, even an empty
+      // one: the handler's text belongs to a code of 0 only.
+      {"login, own code without text",
+       [](HDSFakeImplementer& f) { f.onLogin = [&f](bool) { return f.failWith(5, ""); }; }, 5, "",
+       false},
       {"resource group, code 0",
        [](HDSFakeImplementer& f) {
          healthy(f);

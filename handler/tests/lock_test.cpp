@@ -5,9 +5,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "handler/HDSCommandHandlerInternal.h"
 #include "handler/tests/support/HDSHandlerTestBed.h"
 #include "host/ZrNamedMutex.h"
 #include "host/testing/ZrFakeClock.h"
+#include "util/ZRHDSHolderCount.h"
 
 namespace {
 
@@ -236,6 +238,86 @@ TEST_F(HandlerLock, UnlockFailureKeepsTheShareAndPassesTheArrayError) {
   h.reset();
   EXPECT_EQ(2u, unlocks());
   EXPECT_EQ("Unlocked", status());
+}
+
+// A long-lived host process: a job whose unlock fails on every try must not
+// leave a holding that makes the next job share a lock nobody releases.
+TEST_F(HandlerLock, UnlockFailingOnEveryTryLeavesTheLockToTheNextJob) {
+  auto job1 = bed.handler();
+  ASSERT_TRUE(job1->lockResource(false));
+  bed.sim.addFault(ccisim::Fault::fail("raidcom", "unlock resource", 1, "refused", 2));
+  EXPECT_FALSE(job1->unlockResource(false));  // the container's unlock
+  job1.reset();                               // and the teardown's
+  EXPECT_EQ(2u, unlocks());
+  EXPECT_EQ("Locked", status());
+  ZRHDSHolderCount holders(std::string(ZR_HDS_LOCK_RESOURCE_GROUP) + "_" + kSerial);
+  int live = -1, widest = -1;
+  ASSERT_EQ(0, holders.live(&live, &widest));
+  EXPECT_EQ(0, live);
+
+  bed.sim.clearFaults();
+  auto job2 = bed.handler();
+  ASSERT_TRUE(job2->lockResource(false));
+  EXPECT_EQ(1u, locks());  // job 1's: the leftover is taken over
+  EXPECT_NE(std::string::npos, bed.logs().find("is already locked by User-[cciuser]"));
+  ASSERT_TRUE(job2->unlockResource(false));
+  EXPECT_EQ(3u, unlocks());
+  EXPECT_EQ("Unlocked", status());
+}
+
+// The decisions of the lock and unlock steps, from one listing each.
+TEST(ResourceLockDecisions, EachListingGivesOneStep) {
+  using zrhds_handler::LockStep;
+  using zrhds_handler::UnlockStep;
+  struct Row {
+    const char* status;  // nullptr: the group is not listed
+    const char* owner;
+    const char* host;
+    LockStep lock;
+    UnlockStep unlock;
+  } rows[] = {
+      {nullptr, "", "", LockStep::kNotListed, UnlockStep::kNotListed},
+      {"Unlocked", "-", "-", LockStep::kTake, UnlockStep::kAlreadyUnlocked},
+      {"Locked", "cciuser", "mahost01", LockStep::kTakeOver, UnlockStep::kLocked},
+      {"Locked", "cciuser", "mahost02", LockStep::kWait, UnlockStep::kLocked},
+      {"Locked", "admin", "mahost01", LockStep::kWait, UnlockStep::kLocked},
+      {"Locked", "CCIUSER", "mahost01", LockStep::kWait, UnlockStep::kLocked},
+      {"Busy", "cciuser", "mahost01", LockStep::kUnknown, UnlockStep::kUnknown},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.status == nullptr ? "not listed" : r.status);
+    std::map<std::string, ResourceGroupInfo> groups;
+    ResourceGroupInfo other;
+    other.lockStatus = "Unlocked";
+    groups["rg1"] = other;
+    if (r.status != nullptr) {
+      ResourceGroupInfo g;
+      g.lockStatus = r.status;
+      g.lockOwner = r.owner;
+      g.lockHost = r.host;
+      groups[kMeta] = g;
+    }
+    EXPECT_EQ(r.lock, zrhds_handler::lockStepFor(groups, kMeta, "cciuser", "mahost01"));
+    EXPECT_EQ(r.unlock, zrhds_handler::unlockStepFor(groups, kMeta));
+  }
+}
+
+TEST(ResourceLockDecisions, ReleaseNamesNoGroupWhenAnyGroupOfThisLoginIsLocked) {
+  std::map<std::string, ResourceGroupInfo> groups;
+  ResourceGroupInfo meta;
+  meta.lockStatus = "Locked";
+  meta.lockOwner = "cciuser";
+  meta.lockHost = "mahost01";
+  groups[kMeta] = meta;
+  ResourceGroupInfo rg1 = meta;
+  rg1.lockOwner = "admin";
+  groups["rg1"] = rg1;
+  EXPECT_FALSE(zrhds_handler::releasesAllGroups(groups, kMeta, "cciuser", "mahost01", false));
+  EXPECT_TRUE(zrhds_handler::releasesAllGroups(groups, kMeta, "cciuser", "mahost01", true));
+  groups["rg1"].lockOwner = "cciuser";
+  EXPECT_TRUE(zrhds_handler::releasesAllGroups(groups, kMeta, "cciuser", "mahost01", false));
+  groups["rg1"].lockHost = "elsewhere";
+  EXPECT_FALSE(zrhds_handler::releasesAllGroups(groups, kMeta, "cciuser", "mahost01", false));
 }
 
 TEST_F(HandlerLock, LockTakenMeanwhileByAnotherUserIsLeftAlone) {

@@ -153,6 +153,7 @@ TEST_F(Map, RetriesGiveTheLockBackWithItsScope) {
     bed.sim.clearJournal();
     const int64_t before = clock.totalSleptMillis();
     ASSERT_TRUE(h->mapDevicesToHostGroup("CL1-A", "3")) << Bed::error(*h).second;
+    EXPECT_EQ(std::make_pair(0, std::string()), Bed::error(*h)) << "no stale error of a retry";
     EXPECT_EQ(40000, clock.totalSleptMillis() - before);
     EXPECT_EQ(2u, bed.count("unlock resource"));
     EXPECT_EQ(2u, bed.count("lock resource"));

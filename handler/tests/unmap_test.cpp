@@ -79,6 +79,48 @@ TEST_F(Unmap, ALuThatStaysBusyEndsWithCodeTwo) {
   EXPECT_EQ(0u, bed.count("delete lun"));
 }
 
+// Only host I/O passes with time; the last path of a snapshot S-VOL (and
+// any other refusal) fails at once, without a pause or a re-lock.
+TEST_F(Unmap, OnlyABusyLuIsRetried) {
+  struct Row {
+    ccisim::Refusal cause;
+    int code;
+  } rows[] = {{ccisim::Refusal::kLastSnapshotPath, 3}, {ccisim::Refusal::kOther, 62601}};
+  bed.sim.addLun(Bed::kSerial, "CL1-A", kClientGid, 0, 600);
+  auto h = handler();
+  ASSERT_TRUE(h->lockResource(false));
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.code);
+    bed.sim.addFault(ccisim::Fault::refusal("raidcom", "delete lun", Bed::kSerial, r.cause, -1));
+    bed.sim.clearJournal();
+    const int64_t slept = clock.totalSleptMillis();
+    EXPECT_FALSE(h->unmapDeviceFromHostGroup("CL1-A", "3", "600"));
+    EXPECT_EQ(r.code, Bed::error(*h).first);
+    EXPECT_EQ("Failed to unmap LDEV-[600] from the HostGroup[CL1-A-3]", Bed::error(*h).second);
+    EXPECT_EQ(1u, bed.count("delete lun"));
+    EXPECT_EQ(0, clock.totalSleptMillis() - slept);
+    EXPECT_EQ(0u, bed.count("unlock resource"));
+    EXPECT_EQ("Locked", lockStatus(bed));
+    bed.sim.clearFaults();
+  }
+}
+
+// An unmap that a retry got past leaves no error behind: a later refusal
+// reports its own cause, not the busy LU of the earlier step.
+TEST_F(Unmap, RecoveredUnmapLeavesNoStaleErrorForALaterRefusal) {
+  bed.sim.addLun(Bed::kSerial, "CL1-A", kClientGid, 0, 600);
+  bed.sim.addLun(Bed::kSerial, "CL1-A", kClientGid, 1, 601);  // no record names it there
+  busy(600, 1);
+  auto h = handler();
+  ASSERT_TRUE(h->lockResource(false));
+  ASSERT_TRUE(h->unmapReplication({{100, "CL1-A-3"}, {101, ""}})) << Bed::error(*h).second;
+  EXPECT_EQ(std::make_pair(0, std::string()), Bed::error(*h));
+  EXPECT_FALSE(h->freeSvolsForSource());
+  EXPECT_EQ(std::make_pair(62010, std::string("S-VOL-[601] is mapped to HostGroup-[CL1-A-3], not "
+                                              "the PreSnap HostGroup. It is not freed.")),
+            Bed::error(*h));
+}
+
 TEST_F(Unmap, UnmapReplicationGoesOnAfterAFailingHostGroup) {
   bed.sim.addLun(Bed::kSerial, "CL1-A", kClientGid, 0, 600);
   bed.sim.addLun(Bed::kSerial, "CL1-A", kClientGid, 1, 601);

@@ -35,6 +35,7 @@ ScopedTempDir::ScopedTempDir() {
   setEnv("ZRHOST_TEMP_DIR", m_path + "/tmp");
   setEnv("ZRHOST_HORCM_ETC_DIR", m_path + "/etc/");
   setEnv("ZRHOST_CCI_DIR", m_path + "/cci/");
+  setEnv("ZRHOST_INTENT_DIR", m_path + "/intent");
 }
 
 ScopedTempDir::~ScopedTempDir() {

@@ -7,6 +7,7 @@
 //   ZRHOST_TEMP_DIR       <dir>/tmp
 //   ZRHOST_HORCM_ETC_DIR  <dir>/etc/
 //   ZRHOST_CCI_DIR        <dir>/cci/   (simulator fixtures override it)
+//   ZRHOST_INTENT_DIR     <dir>/intent (made on first use, private)
 // The subdirectories exist. The destructor restores the variables' earlier
 // values and removes the directory with everything in it.
 #include <string>

@@ -9,8 +9,10 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -19,12 +21,23 @@
 #include "host/testing/ScopedTempDir.h"
 #include "host/testing/ZrChildProcess.h"
 #include "host/testing/ZrFakeClock.h"
+#include "host/testing/ZrLockObserverSwap.h"
 
 namespace {
 
 // hold <name> <marker> <how>: takes the mutex, creates marker, then either
 // sleeps until killed ("sleep") or exits without unlocking ("exit").
 int childMain(int argc, char** argv) {
+  if (argc >= 5 && std::strcmp(argv[2], "queue") == 0) {
+    // queue <name> <marker>: says it is about to wait, waits for the lock,
+    // says it got it, holds it a moment.
+    ZrNamedMutex m(argv[3]);
+    zrWriteFile(std::string(argv[4]) + ".waiting", "waiting");
+    if (m.lock(20000) == 0) return 2;
+    zrWriteFile(argv[4], "got");
+    ::usleep(200000);
+    return 0;
+  }
   if (argc < 6 || std::strcmp(argv[2], "hold") != 0) return 99;
   ZrNamedMutex m(argv[3]);
   if (m.lock(10000) == 0) return 2;
@@ -48,6 +61,71 @@ bool startHolder(ZrProcess& p, const std::string& name, const std::string& marke
                  const char* how) {
   std::string error;
   return zrStartSelf(p, "hold '" + name + "' '" + marker + "' " + how, true, &error);
+}
+
+// The observer hears of every acquisition after it and of every release
+// before it, by name; a lock that was not taken, a second lock of a held
+// object and an unlock of a free one say nothing.
+class RecordingObserver : public ZrLockObserver {
+ public:
+  void acquired(const ZrNamedMutex& m) override { note("+" + m.name(), m); }
+  void released(const ZrNamedMutex& m) override { note("-" + m.name(), m); }
+  std::vector<std::string> events() {
+    std::lock_guard<std::mutex> g(m_mu);
+    return m_events;
+  }
+
+ private:
+  void note(const std::string& event, const ZrNamedMutex& m) {
+    std::lock_guard<std::mutex> g(m_mu);
+    // Told while the lock is held, on both sides.
+    m_events.push_back(event + (m.isHeld() ? "" : " (not held)"));
+  }
+  std::mutex m_mu;
+  std::vector<std::string> m_events;
+};
+
+TEST(ZrNamedMutex, ObserverHearsEveryAcquisitionAndRelease) {
+  ScopedTempDir dir;
+  RecordingObserver observer;
+  ZrScopedLockObserver installed(&observer);
+  ZrNamedMutex a("OBSERVED_A");
+  ZrNamedMutex other("OBSERVED_A");
+  ASSERT_NE(0, a.lock(0));
+  EXPECT_NE(0, a.lock(0));      // already held: no second event
+  EXPECT_EQ(0, other.lock(0));  // not taken: nothing
+  {
+    ZrNamedMutex b("OBSERVED_B");
+    ASSERT_NE(0, b.lock(100));
+  }  // released by its destructor
+  a.unlock();
+  a.unlock();  // free: nothing
+  const std::vector<std::string> expected = {"+OBSERVED_A", "+OBSERVED_B", "-OBSERVED_B",
+                                             "-OBSERVED_A"};
+  EXPECT_EQ(expected, observer.events());
+}
+
+// A process that releases the lock and asks for it again at once waits
+// behind the process already queued for it: not even a single try gets it
+// first.
+TEST(ZrNamedMutex, ReleaserDoesNotOvertakeAQueuedWaiter) {
+  ScopedTempDir dir;
+  const std::string marker = dir.file("waiter");
+  ZrNamedMutex mine("QUEUED_LOCK");
+  ASSERT_NE(0, mine.lock(0));
+  ZrProcess waiter;
+  std::string error;
+  ASSERT_TRUE(zrStartSelf(waiter, "queue QUEUED_LOCK '" + marker + "'", true, &error)) << error;
+  ASSERT_TRUE(waitForFile(marker + ".waiting"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // it waits in the queue
+  mine.unlock();
+  EXPECT_EQ(0, mine.lock(0)) << "the releaser took the lock before the queued waiter";
+  ASSERT_NE(0, mine.lock(20000));
+  EXPECT_EQ("got", zrReadFile(marker));
+  mine.unlock();
+  int code = -1;
+  ASSERT_TRUE(waiter.WaitForProcessToEnd(&code, &error, 30)) << error;
+  EXPECT_EQ(0, code);
 }
 
 TEST(ZrNamedMutex, TwoObjectsInOneThreadExcludeEachOther) {

@@ -297,6 +297,20 @@ TEST(ZrProcess, UntrappedSilentStreamsAreDiscarded) {
   EXPECT_EQ("", err);
 }
 
+// The job of a crash test, in a forked process: runs command and waits for
+// it (the test kills the job meanwhile).
+[[noreturn]] void runJob(const std::string& command) {
+  std::string sh = "/bin/sh", c = "-c", cmd = command;
+  char* argv[] = {&sh[0], &c[0], &cmd[0], nullptr};
+  ZrProcess p;
+  p.TrapIO(true, true);
+  std::string error;
+  if (!p.StartProcess(argv, &error, 0)) ::_exit(2);
+  int code = 0;
+  p.WaitForProcessToEnd(&code, &error, 60);
+  ::_exit(3);
+}
+
 // ---- A dead job leaves nothing running; exit codes whatever the host does
 
 // Runs the job in a forked process that starts "sh -c 'sleep 30 & sleep 30'"
@@ -309,17 +323,8 @@ TEST(ZrProcessCrash, KilledJobLeavesNoToolRunning) {
   pid_t job = ::fork();
   ASSERT_GE(job, 0);
   if (job == 0) {
-    std::string sh = "/bin/sh", c = "-c",
-                cmd = "sleep 30 & echo $! > '" + pids + ".tmp'; echo $$ >> '" + pids +
-                      ".tmp'; mv '" + pids + ".tmp' '" + pids + "'; wait";
-    char* argv[] = {&sh[0], &c[0], &cmd[0], nullptr};
-    ZrProcess p;
-    p.TrapIO(true, true);
-    std::string error;
-    if (!p.StartProcess(argv, &error, 0)) ::_exit(2);
-    int code = 0;
-    p.WaitForProcessToEnd(&code, &error, 60);
-    ::_exit(3);
+    runJob("sleep 30 & echo $! > '" + pids + ".tmp'; echo $$ >> '" + pids + ".tmp'; mv '" + pids +
+           ".tmp' '" + pids + "'; wait");
   }
   long background = -1, shell = -1;
   for (int i = 0; i < 500 && background < 0; ++i) {
@@ -337,6 +342,100 @@ TEST(ZrProcessCrash, KilledJobLeavesNoToolRunning) {
   EXPECT_TRUE(zrWaitDead(shell));
   EXPECT_TRUE(zrWaitDead(background));
   EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(1));
+}
+
+// ---- A command's whole tree ends with it ---------------------------------
+
+// The session a process leads or belongs to; -1 when it is gone.
+long sessionOf(long pid) {
+  std::string stat = zrReadFile("/proc/" + std::to_string(pid) + "/stat");
+  const size_t close = stat.rfind(')');
+  if (close == std::string::npos) return -1;
+  long ppid = 0, pgrp = 0, sid = -1;
+  char state = 0;
+  std::sscanf(stat.c_str() + close + 1, " %c %ld %ld %ld", &state, &ppid, &pgrp, &sid);
+  return sid;
+}
+
+// A command that leaves a process in a session of its own ("setsid sleep
+// &"), records its pid and waits for it.
+std::string escapingCommand(const std::string& pidFile) {
+  return "setsid sleep 30 & echo $! > '" + pidFile + ".tmp'; mv '" + pidFile + ".tmp' '" +
+         pidFile + "'; wait";
+}
+
+// Runs command in p as the runner would with SIGCHLD as given.
+void setSigchld(void (*handler)(int)) {
+  struct sigaction sa;
+  std::memset(&sa, 0, sizeof(sa));
+  sa.sa_handler = handler;
+  sa.sa_flags = SA_RESTART;
+  ::sigaction(SIGCHLD, &sa, nullptr);
+}
+
+struct TreeCase {
+  const char* name;
+  void (*sigchld)(int);  // SIG_DFL: the direct path; SIG_IGN: the supervised one
+};
+const TreeCase kTreeCases[] = {{"direct", SIG_DFL}, {"supervised", SIG_IGN}};
+
+// At the time-out the process that left the command's session is killed
+// with the command, on both paths.
+TEST(ZrProcessTree, TimeOutEndsAProcessInASessionOfItsOwn) {
+  struct sigaction saved;
+  ::sigaction(SIGCHLD, nullptr, &saved);
+  for (const TreeCase& c : kTreeCases) {
+    SCOPED_TRACE(c.name);
+    setSigchld(c.sigchld);
+    ScopedTempDir dir;
+    const std::string pidFile = dir.file("escaper.pid");
+    Result r = runShell(escapingCommand(pidFile), 1500);
+    EXPECT_FALSE(r.ended);
+    EXPECT_EQ("timedout", r.error);
+    long escaper = readPid(pidFile);
+    ASSERT_GT(escaper, 0);
+    EXPECT_TRUE(zrWaitDead(escaper)) << "process " << escaper << " outlived the time-out";
+    if (zrProcessAlive(escaper)) ::kill(static_cast<pid_t>(escaper), SIGKILL);
+  }
+  ::sigaction(SIGCHLD, &saved, nullptr);
+}
+
+// When the job dies mid-command, the process that left the command's
+// session dies too, on both paths.
+TEST(ZrProcessTree, JobDeathEndsAProcessInASessionOfItsOwn) {
+  for (const TreeCase& c : kTreeCases) {
+    SCOPED_TRACE(c.name);
+    ScopedTempDir dir;
+    const std::string pidFile = dir.file("escaper.pid");
+    pid_t job = ::fork();
+    ASSERT_GE(job, 0);
+    if (job == 0) {
+      setSigchld(c.sigchld);
+      runJob(escapingCommand(pidFile));
+    }
+    long escaper = readPid(pidFile);
+    ASSERT_GT(escaper, 0);
+    // The test means something only when the process did leave.
+    EXPECT_EQ(escaper, sessionOf(escaper));
+    ::kill(job, SIGKILL);
+    ASSERT_EQ(job, ::waitpid(job, nullptr, 0));
+    EXPECT_TRUE(zrWaitDead(escaper)) << "process " << escaper << " outlived the job";
+    if (zrProcessAlive(escaper)) ::kill(static_cast<pid_t>(escaper), SIGKILL);
+  }
+}
+
+// A command that ends normally leaves alone what it started in a session
+// of its own (a daemon it launched).
+TEST(ZrProcessTree, NormalEndLeavesADaemonInItsOwnSession) {
+  ScopedTempDir dir;
+  const std::string pidFile = dir.file("daemon.pid");
+  Result r = runShell("setsid sleep 30 > /dev/null 2>&1 & echo $! > '" + pidFile + "'", 10000);
+  ASSERT_TRUE(r.ended) << r.error;
+  EXPECT_EQ(0, r.exitCode);
+  long daemon = readPid(pidFile);
+  ASSERT_GT(daemon, 0);
+  EXPECT_TRUE(zrProcessAlive(daemon));
+  ::kill(static_cast<pid_t>(daemon), SIGKILL);
 }
 
 void reapEverything(int) {
@@ -369,12 +468,15 @@ TEST(ZrProcessCrash, ExitCodesWhenTheHostIgnoresOrReapsChildren) {
   ::sigaction(SIGCHLD, &saved, nullptr);
 }
 
-// The command has a session of its own: no controlling terminal to prompt on.
-TEST(ZrProcessCrash, CommandRunsInASessionOfItsOwn) {
-  Result r = runShell("cut -d' ' -f6 /proc/self/stat", 10000);
+// The command has a process group of its own and no controlling terminal
+// to prompt on (stat fields 5 and 7: group and terminal).
+TEST(ZrProcessCrash, CommandHasAGroupOfItsOwnAndNoTerminal) {
+  Result r = runShell("cut -d' ' -f5,7 /proc/self/stat", 10000);
   ASSERT_TRUE(r.ended) << r.error;
-  EXPECT_NE(std::to_string(::getsid(0)) + "\n", r.out);
-  EXPECT_NE("", r.out);
+  long group = -1, tty = -1;
+  ASSERT_EQ(2, std::sscanf(r.out.c_str(), "%ld %ld", &group, &tty)) << r.out;
+  EXPECT_NE(static_cast<long>(::getpgrp()), group);
+  EXPECT_EQ(0, tty);
 }
 
 // A tool that prints without end is stopped at the cap; memory stays bounded.

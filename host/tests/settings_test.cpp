@@ -1,4 +1,5 @@
 // ZRPlatformInfo: the file-backed settings store shared by processes.
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -6,6 +7,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -15,6 +17,7 @@
 #include "host/ZRPlatformInfo.h"
 #include "host/testing/ScopedTempDir.h"
 #include "host/testing/ZrFakeClock.h"
+#include "host/testing/ZrFileSyncRecorder.h"
 
 namespace {
 
@@ -334,6 +337,43 @@ TEST(ZRPlatformInfoSafety, ReusedStoreIsTheSameWriteOnly) {
   ASSERT_TRUE(zrWriteFile(dir.file("settings.ini"), "[~Tessavon]\nnA=92\n"));
   ASSERT_NE(0, s.getRegInt(kMain, "nA", &got));
   EXPECT_EQ(92, got);
+}
+
+
+// A write of the store is flushed twice: the new file before it takes the
+// store's name (the store still holds the old text then), and the directory
+// after the rename (the store holds the new text). A failed flush of the
+// file fails the write and leaves the old store, with no temporary behind.
+TEST(ZRPlatformInfoSafety, StoreIsFlushedBeforeTheRenameAndItsDirectoryAfter) {
+  ScopedTempDir dir;
+  ZRPlatformInfo s;
+  ASSERT_EQ(0, s.setRegInt(kMain, "nOld", 1));
+  char real[4096];
+  ASSERT_NE(nullptr, ::realpath(dir.path().c_str(), real));
+  const std::string store = dir.file("settings.ini");
+  const std::string before = zrReadFile(store);
+  {
+    ZrFileSyncRecorder recorder(store);
+    ZrScopedFileSync installed(&recorder);
+    ASSERT_EQ(0, s.setRegInt(kMain, "nNew", 2));
+    const std::vector<ZrFileSyncRecorder::Call> calls = recorder.calls();
+    ASSERT_EQ(2u, calls.size());
+    EXPECT_EQ(0u, calls[0].target.find(std::string(real) + "/settings.ini.tmp.")) << calls[0].target;
+    EXPECT_EQ(before, calls[0].watchedContent);
+    EXPECT_EQ(std::string(real), calls[1].target);
+    EXPECT_NE(std::string::npos, calls[1].watchedContent.find("nNew=2"));
+  }
+  const std::string written = zrReadFile(store);
+  ZrFileSyncRecorder failing(store);
+  failing.failCall(0);
+  ZrScopedFileSync installed(&failing);
+  EXPECT_NE(0, s.setRegInt(kMain, "nLost", 3));
+  EXPECT_EQ(written, zrReadFile(store));
+  DIR* d = ::opendir(dir.path().c_str());
+  ASSERT_NE(nullptr, d);
+  while (struct dirent* e = ::readdir(d))
+    EXPECT_EQ(std::string::npos, std::string(e->d_name).find(".tmp.")) << e->d_name;
+  ::closedir(d);
 }
 
 }  // namespace

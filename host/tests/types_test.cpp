@@ -162,7 +162,8 @@ TEST(CNqFile, WriteReadStatAndErrors) {
 TEST(ZrPaths, DefaultsAndOverrides) {
   ScopedTempDir dir;
   const char* vars[] = {"ZRHOST_SETTINGS_FILE", "ZRHOST_LOCK_DIR",      "ZRHOST_LOG_DIR",
-                        "ZRHOST_TEMP_DIR",      "ZRHOST_HORCM_ETC_DIR", "ZRHOST_CCI_DIR"};
+                        "ZRHOST_TEMP_DIR",      "ZRHOST_HORCM_ETC_DIR", "ZRHOST_CCI_DIR",
+                        "ZRHOST_INTENT_DIR"};
   for (const char* v : vars) dir.setEnv(v, "");
   EXPECT_EQ("/etc/zrhost/settings.ini", ZrPaths::settingsFile());
   EXPECT_EQ("/var/lock/zrhost", ZrPaths::lockDir());
@@ -170,6 +171,7 @@ TEST(ZrPaths, DefaultsAndOverrides) {
   EXPECT_EQ("/tmp", ZrPaths::tempDir());
   EXPECT_EQ("/etc/", ZrPaths::horcmEtcDir());
   EXPECT_EQ("/HORCM/usr/bin/", ZrPaths::cciDir());
+  EXPECT_EQ("/var/lib/zrhost/intent", ZrPaths::intentDir());
   dir.setEnv("ZRHOST_HORCM_ETC_DIR", "/x/etc");
   dir.setEnv("ZRHOST_CCI_DIR", "/x/bin/");
   dir.setEnv("ZRHOST_TEMP_DIR", "/x/tmp");
@@ -189,6 +191,7 @@ TEST(ScopedTempDir, PointsEveryLocationInsideAndCleansUp) {
     EXPECT_EQ(path + "/tmp", ZrPaths::tempDir());
     EXPECT_EQ(path + "/etc/", ZrPaths::horcmEtcDir());
     EXPECT_EQ(path + "/cci/", ZrPaths::cciDir());
+    EXPECT_EQ(path + "/intent", ZrPaths::intentDir());
     EXPECT_TRUE(zrWriteFile(dir.file("a"), "content"));
     EXPECT_EQ("content", zrReadFile(dir.file("a")));
   }

@@ -186,6 +186,19 @@ TEST(Numbers, GoldenTexts) {
       {2.5e-300L, "2.5e-300"},
       {4294967295.0L, "4294967295"},
       {std::numeric_limits<long double>::infinity(), "inf"},
+      // Decimals: ties to even, carries into the next power, both forms.
+      {1234567890123456.5L, "1234567890123456"},
+      {1234567890123457.5L, "1234567890123458"},
+      {9999999999999999.5L, "1e+16"},
+      {0.99999999999999995L, "1"},
+      {0.3L, "0.3"},
+      {2.675L, "2.675"},
+      {123.456L, "123.456"},
+      {-98765.4321L, "-98765.4321"},
+      {5e-5L, "5e-05"},
+      {1.7e38L, "1.7e+38"},
+      {1e-19L, "1e-19"},
+      {0.00012345678901234567L, "0.0001234567890123457"},
   };
   for (const NumberRow& row : rows) EXPECT_EQ(row.text, written(row.n)) << row.text;
 }
@@ -211,6 +224,47 @@ TEST(Numbers, SameAsPrintfWithSixteenDigits) {
     char buf[64];
     std::snprintf(buf, sizeof buf, "%.16Lg", n);
     ASSERT_EQ(std::string(buf), written(n)) << buf;
+  }
+}
+
+// Decimals as documents hold them: every magnitude from 1e-19 to 1e38,
+// values read from short decimal texts, exact halves of the last digit
+// (ties go to even) and the carries that change the exponent, all byte for
+// byte as %.16Lg writes them.
+TEST(Numbers, DecimalsOfEveryMagnitudeSameAsPrintf) {
+  auto printf16 = [](Number n) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.16Lg", n);
+    return std::string(buf);
+  };
+  const Number edges[] = {1234567890123456.5L,   1234567890123457.5L,  9999999999999999.5L,
+                          0.99999999999999995L,  0.000099999999999999995L,
+                          99999999999999995.0L,  1e-4L,                 9.9999999999999999e-5L,
+                          1e15L + 0.5L,          1e16L + 2,             0.1L,
+                          0.3L,                  2.675L,                1e-19L,
+                          1.7e38L,               123.456L,              -0.001L,
+                          -98765.4321L,          5e-5L,                 0.00012345678901234567L};
+  for (Number n : edges) EXPECT_EQ(printf16(n), written(n)) << printf16(n);
+  std::mt19937_64 rng(26);
+  std::uniform_int_distribution<int> exponent(-19, 38);
+  std::uniform_int_distribution<int> length(1, 19);
+  std::uniform_int_distribution<uint64_t> any;
+  for (int i = 0; i < 200000; ++i) {
+    Number n;
+    if (i % 2 == 0) {
+      // A decimal text of up to 19 digits, read as the parser reads it.
+      std::string text = std::to_string(any(rng) % 10000000000000000000ULL);
+      text = text.substr(0, static_cast<size_t>(length(rng)));
+      text.insert(text.size() > 1 ? 1 : 0, ".");
+      text += "e" + std::to_string(exponent(rng));
+      Value v;
+      ASSERT_TRUE(v.parse(text)) << text;
+      n = v.get<Number>();
+    } else {
+      n = static_cast<Number>(any(rng)) * std::pow(10.0L, exponent(rng) - 19);
+    }
+    if (i % 3 == 0) n = -n;
+    ASSERT_EQ(printf16(n), written(n)) << printf16(n);
   }
 }
 

@@ -57,6 +57,34 @@ TEST(ArgumentChecks, EveryEntryRefusesUnusableArgumentsWithoutTouchingAnything) 
   }
 }
 
+// One device object twice in a call (prepare {0,0,1} made a pair too many,
+// delete then left one): refused before any status, record or command.
+TEST(ArgumentChecks, EveryOperationRefusesTheSameDeviceTwiceBeforeDoingAnything) {
+  for (const NamedEntry& e : kGroupedEntries) {
+    const std::string name = e.name;
+    if (name == "zrso_unprepareDevices" || name == "zrso_execSnapEngineOp" ||
+        name == "zrso_processVPDInfo") {
+      continue;  // nothing of the array is done there
+    }
+    SCOPED_TRACE(name);
+    plugin_test::Env env;
+    env.addDevices({1, 1});
+    env.at(0).setStatus(42);
+    env.at(1).setStatus(42);
+    env.at(0).setSnapName("snap0");
+    ZRSO::SnapInfo* twice[] = {&env.at(0), &env.at(0), &env.at(1)};
+    EXPECT_EQ(1, e.fn(twice, 3, &env.util));
+    EXPECT_EQ((std::vector<int>{42, 42}), env.statuses());
+    EXPECT_NE(0, env.at(0).errorCode());
+    EXPECT_NE(std::string::npos, env.at(0).errorText().find("snap [snap0] is handed more than once"))
+        << env.at(0).errorText();
+    EXPECT_EQ(0, env.at(1).errorCode());
+    EXPECT_EQ(0, env.at(0).callCount("setMetadata"));
+    EXPECT_EQ(0, env.at(0).callCount("setMetadataByType"));
+    EXPECT_EQ(0, env.at(0).callCount("getMetadata"));
+  }
+}
+
 TEST(Unprepare, ClearsUniqueMetadataAndSetsUnpreparedWhateverTheHostAnswers) {
   plugin_test::Env env;
   env.addDevices({1, 2, 1});

@@ -19,8 +19,9 @@ int answerOf(const std::string& response) {
 
 // Devices of control hosts 3 and 4 as the host on the remote media agent
 // builds them; post-create has nothing to do for them (replication off), so
-// the post-create worker shows itself by setting status 5 without touching
-// the array.
+// the post-create worker shows itself without touching the array: it fails
+// with its reason (60001) on the first device of its group and sets no
+// status.
 class Receiver : public ::testing::Test {
  protected:
   Receiver() {
@@ -43,11 +44,12 @@ class Receiver : public ::testing::Test {
 TEST_F(Receiver, RunsTheWorkerForTheRequestedControlHostAndAnswers) {
   for (const char* id : {"10", "11"}) {
     SCOPED_TRACE(id);
-    for (FakeSnapInfo& d : env.devices) d.setStatus(6);
+    for (FakeSnapInfo& d : env.devices) d.setErrorPair(0, "");
     carry(2, id, "{\"controlHostId\": 3}");
     EXPECT_EQ(0, run());
-    EXPECT_EQ((std::vector<int>{6, 5, 5}), env.statuses());
-    EXPECT_EQ(0, answerOf(env.at(2).metadata(60)));
+    EXPECT_EQ((std::vector<int>{6, 6, 6}), env.statuses());
+    EXPECT_EQ((std::vector<int>{0, 60001, 0}), env.errorCodes());
+    EXPECT_EQ(1, answerOf(env.at(2).metadata(60)));
   }
 }
 
@@ -55,8 +57,8 @@ TEST_F(Receiver, TheFirstDeviceCarryingAnIdIsTheMessageDevice) {
   carry(1, "11", "{\"controlHostId\": 4}");
   carry(2, "11", "{\"controlHostId\": 3}");
   EXPECT_EQ(0, run());
-  EXPECT_EQ((std::vector<int>{5, 6, 6}), env.statuses());
-  EXPECT_EQ(0, answerOf(env.at(1).metadata(60)));
+  EXPECT_EQ((std::vector<int>{60001, 0, 0}), env.errorCodes());
+  EXPECT_EQ(1, answerOf(env.at(1).metadata(60)));
   EXPECT_EQ("{\"controlHostId\": 3}", env.at(2).metadata(60));
 }
 
@@ -79,12 +81,6 @@ TEST_F(Receiver, RefusalsRunNoWorker) {
       {"id beyond int", "11", "{\"controlHostId\": 2147483648}", kUnread},
       {"empty group", "11", "{\"controlHostId\": 9}",
        "No devices are present with ControlHostId-[9]"},
-      {"unknown id", "13", "{\"controlHostId\": 3}",
-       "Incorrect Remote Operation Request-[13][UNKNOWN]"},
-      {"negative id", "-1", "{\"controlHostId\": 3}",
-       "Incorrect Remote Operation Request-[-1][UNKNOWN]"},
-      {"id not a number", "x1", "{\"controlHostId\": 3}",
-       "Incorrect Remote Operation Request-[-1][UNKNOWN]"},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
@@ -103,6 +99,23 @@ TEST_F(Receiver, RefusalsRunNoWorker) {
     if (r.request != nullptr) {
       EXPECT_EQ(r.request, local.at(2).metadata(60));
     }
+  }
+}
+
+// Metadata 61 names an operation only as the whole text of one or two
+// digits: anything else runs no worker and is answered with failure.
+TEST_F(Receiver, MessageIdsNamingNoOperationAreAnsweredWithFailure) {
+  for (const char* id : {"1234", "0012", "00013", "100", "13", "-1", "x1", "1 ", "012"}) {
+    SCOPED_TRACE(id);
+    plugin_test::Env local;
+    local.addDevices({4, 3, 3});
+    for (FakeSnapInfo& d : local.devices) d.setStatus(6);
+    local.at(2).setMetadataText(61, id);
+    local.at(2).setMetadataText(60, "{\"controlHostId\": 3}");
+    EXPECT_EQ(1, zrso_execSnapEngineOp(local.array(), local.count(), &local.util));
+    EXPECT_EQ((std::vector<int>{6, 6, 6}), local.statuses());
+    EXPECT_EQ((std::vector<int>{0, 0, 0}), local.errorCodes());
+    EXPECT_EQ(1, answerOf(local.at(2).metadata(60)));
   }
 }
 
@@ -148,7 +161,7 @@ TEST_F(Receiver, ResponseThatCannotBeStoredFails) {
   carry(2, "11", "{\"controlHostId\": 3}");
   env.at(2).failOn("setMetadataByType");
   EXPECT_EQ(1, run());
-  EXPECT_EQ((std::vector<int>{6, 5, 5}), env.statuses());  // the worker did run
+  EXPECT_EQ((std::vector<int>{0, 60001, 0}), env.errorCodes());  // the worker did run
   EXPECT_TRUE(env.at(0).logged("Failed to set Remote Response metadata."));
 }
 
@@ -184,15 +197,19 @@ class SecondSide {
   plugin_test::Env& m_local;
 };
 
-TEST(RemoteExchange, StatusesComeBackFromTheSecondSide) {
+// Replication off on the second side: nothing is taken there, so nothing
+// reads created here, and the second side's device says why.
+TEST(RemoteExchange, NothingTakenOnTheSecondSideIsNoCreation) {
   plugin_test::Env local;
   local.addDevices({3, 3, 4});
   local.runRemotely(0, "ma-remote");
   SecondSide side(local, {3, 3, 4});
-  EXPECT_EQ(0, zrso_createRemoteSnaps(local.array(), local.count(), &local.util));
-  EXPECT_EQ((std::vector<int>{5, 5, 5}), local.statuses());
+  EXPECT_EQ(1, zrso_createRemoteSnaps(local.array(), local.count(), &local.util));
+  EXPECT_EQ((std::vector<int>{6, 6, 6}), local.statuses());
+  EXPECT_EQ(60001, side.remote.at(0).errorCode());
+  EXPECT_NE(std::string::npos, side.remote.at(0).errorText().find("No snapshot was taken."));
   EXPECT_EQ((std::vector<std::string>{"ma-remote"}), local.util.remoteCalls());
-  // A successful exchange leaves nothing behind on the sending device.
+  // The exchange leaves nothing behind on the sending device.
   EXPECT_FALSE(local.at(0).hasMetadata(60));
   EXPECT_FALSE(local.at(0).hasMetadata(61));
 }

@@ -97,12 +97,26 @@ TEST_F(Workers, PrepareThenCreateSetTheirStatusesOnEveryDevice) {
   EXPECT_EQ(1u, raidcomCount("-snapshot_data create"));
 }
 
-TEST_F(Workers, PostCreateWithNothingToDoIsDone) {
+// Nothing asked of the array is nothing taken: no device may read created,
+// and the group's first device says why.
+TEST_F(Workers, PostCreateWithNothingToDoFailsWithItsReason) {
   struct Row {
     bool replication;
     bool postSnap;
-  } rows[] = {{false, true}, {true, false}, {false, false}};
+    const char* text;
+  } rows[] = {
+      {false, true,
+       "Post-snap step not run: replication-[FALSE], post-snap-[TRUE] for this job. No snapshot "
+       "was taken."},
+      {true, false,
+       "Post-snap step not run: replication-[TRUE], post-snap-[FALSE] for this job. No snapshot "
+       "was taken."},
+      {false, false,
+       "Post-snap step not run: replication-[FALSE], post-snap-[FALSE] for this job. No snapshot "
+       "was taken."},
+  };
   for (const Row& r : rows) {
+    SCOPED_TRACE(r.text);
     devices.clear();
     fx.clearJournal();
     for (int ldev : {256, 257}) {
@@ -112,8 +126,11 @@ TEST_F(Workers, PostCreateWithNothingToDoIsDone) {
       d.setStatus(6);
     }
     SnapGroup g = group();
-    EXPECT_EQ(0, hds_PostCreateWorker(g, 2, &os));
-    EXPECT_EQ((std::vector<int>{5, 5}), statuses());
+    EXPECT_EQ(1, hds_PostCreateWorker(g, 2, &os));
+    EXPECT_EQ((std::vector<int>{6, 6}), statuses());
+    EXPECT_EQ(60001, devices[0]->errorCode());
+    EXPECT_EQ(r.text, devices[0]->errorText());
+    EXPECT_EQ(0, devices[1]->errorCode());
     EXPECT_TRUE(devices[0]->logged("Nothing to do.."));
     EXPECT_TRUE(fx.journal().empty());  // no container, no login
   }

@@ -152,6 +152,15 @@ TEST(RemoteTransport, MessageDeviceAndIdText) {
       {{"07"}, 0, 7},
       {{"-"}, 0, -1},
       {{"1 "}, 0, -1},
+      // Only the whole text of one or two digits naming an operation.
+      {{"1234"}, 0, -1},
+      {{"0012"}, 0, -1},
+      {{"00013"}, 0, -1},
+      {{"100"}, 0, -1},
+      {{"13"}, 0, -1},
+      {{"99"}, 0, -1},
+      {{"12"}, 0, 12},
+      {{"012"}, 0, -1},
   };
   for (const Row& row : rows) {
     std::vector<std::unique_ptr<FakeSnapInfo>> devices;

@@ -103,6 +103,70 @@ TEST(CommandHelper, TimeOutKillsGrandchildrenAndSaysTimedout) {
   EXPECT_TRUE(zrWaitDead(grandchild)) << "grandchild " << grandchild << " outlived the time-out";
 }
 
+// A line that is one simple command with an absolute program path has the
+// shell exec the tool (the tool's parent is then this process); anything
+// else runs as the shell reads it. /proc/self/stat's fourth field is the
+// parent of the tool that reads it.
+TEST(CommandHelper, OneSimpleCommandIsExecdByTheShell) {
+  ScopedTempDir dir;
+  FakeSnapInfo d;
+  const std::string stat = " -d' ' -f4 /proc/self/stat";
+  const std::string self = std::to_string(::getpid()) + "\n";
+  const struct {
+    std::string line;
+    bool execd;
+  } rows[] = {
+      {"/usr/bin/cut" + stat, true},
+      {"'/usr/bin/'cut" + stat, true},  // a quoted tool directory, as the array layer writes it
+      {"\"/usr/bin/cut\"" + stat, true},
+      {"  /usr/bin/cut" + stat + " # a comment", true},
+      {"/usr/bin/cut" + stat + "; true", false},
+      {"/usr/bin/cut" + stat + " | cat", false},
+      {"/usr/bin/cut" + stat + " 2>&1", false},
+      {"/usr/bin/cut" + stat + " &&true", false},
+      {"X=1 /usr/bin/cut" + stat, false},
+      {"cut" + stat, false},
+      {"${CUT:-/usr/bin/cut}" + stat, false},
+      {"/usr/bin/c\\ut" + stat, true},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.line);
+    RunResult r = run(d, row.line, 30);
+    ASSERT_EQ(0, r.rc) << r.error;
+    EXPECT_EQ(0, r.exitCode);
+    EXPECT_EQ(row.execd, r.output == self) << r.output;
+  }
+}
+
+// An exec'd tool keeps the exit codes the shell gave when it forked it,
+// also for a death by a signal (128 + the signal, reported as run).
+TEST(CommandHelper, ExecdToolKeepsTheShellsExitCodes) {
+  ScopedTempDir dir;
+  FakeSnapInfo d;
+  const struct {
+    std::string line;
+    int exitCode;
+  } rows[] = {
+      {"/bin/sh -c 'exit 7'", 7},
+      {"true; /bin/sh -c 'exit 7'", 7},
+      {"/bin/sh -c 'kill -9 $$'", 128 + SIGKILL},
+      {"true; /bin/sh -c 'kill -9 $$'", 128 + SIGKILL},
+      {"/bin/sh -c 'kill -15 $$'", 128 + SIGTERM},
+      {"/nonexistent/zr-no-such-tool", 127},
+      {"true; /nonexistent/zr-no-such-tool", 127},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.line);
+    RunResult r = run(d, row.line, 30);
+    EXPECT_EQ(0, r.rc) << r.error;
+    EXPECT_EQ(row.exitCode, r.exitCode);
+  }
+  // A time-out stays a time-out.
+  RunResult slow = run(d, "/bin/sleep 30", 1);
+  EXPECT_EQ(-1, slow.rc);
+  EXPECT_EQ("Command /bin/sleep 30 timedout.", slow.error);
+}
+
 // A tool that loops printing is stopped at the cap and fails with a clear
 // text; the cap comes from the setting, and an unusable value falls back.
 TEST(CommandHelper, OutputCapStopsALoopingTool) {

@@ -139,9 +139,12 @@ TEST(FinishPostMap, NeverFoundEndsWith60509AfterTheWait) {
   struct Row {
     int setting;  // -1: not set
     int passes;
+    int sleptMs;
   };
-  // Each pass: 3 s refresh delay and 10 s pause.
-  const std::vector<Row> rows = {{10, 3}, {0, 3}, {30, 3}, {40, 4}, {-1, 14}};
+  // Each pass: 3 s refresh delay and 10 s pause; the refresh delay of the
+  // pass that starts at 39 s of a 40 s wait is cut to the 1 s left.
+  const std::vector<Row> rows = {
+      {10, 3, 39000}, {0, 3, 39000}, {30, 3, 39000}, {40, 4, 50000}, {-1, 14, 182000}};
   for (const Row& r : rows) {
     SCOPED_TRACE(r.setting);
     Discovery t;
@@ -152,7 +155,7 @@ TEST(FinishPostMap, NeverFoundEndsWith60509AfterTheWait) {
     t.env.tree.addLdev("/dev/sdb", physicalLdev(412345, 300));
     EXPECT_EQ(t.map(), 0);
     EXPECT_EQ(t.util.rescanCount(), r.passes);
-    EXPECT_EQ(t.slept(), r.passes * 13000);
+    EXPECT_EQ(t.slept(), r.sleptMs);
     EXPECT_EQ(s.getStatus(), ZRSO::SNAP_STATUS_MAPPED);
     EXPECT_EQ(s2.getStatus(), ZRSO::SNAP_STATUS_MAPPED_DEVICE_NOT_FOUND);
     EXPECT_EQ(s.errorCode(), 60509);

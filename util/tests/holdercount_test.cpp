@@ -109,6 +109,57 @@ TEST_F(HolderCountTest, ObjectWithoutOwnEntryRemovesTheNarrowestOfItsProcess) {
   EXPECT_EQ(2, widest) << "the all-groups holding is the one left";
 }
 
+// A holder whose release never ran (its array unlock or logout failed)
+// must not keep the count up for the life of a long-lived process.
+TEST_F(HolderCountTest, EntriesLeaveWithTheObjectThatAddedThem) {
+  ZRHDSHolderCount other(kName, kKey);
+  int live = 0;
+  ASSERT_EQ(0, other.add(1, &live));
+  {
+    ZRHDSHolderCount job(kName, kKey);
+    ASSERT_EQ(0, job.add(2, &live));
+    ASSERT_EQ(0, job.add(1, &live));
+    EXPECT_TRUE(job.holdsOwn());
+    EXPECT_EQ(3, liveCount());
+  }
+  int widest = 0;
+  EXPECT_EQ(1, liveCount(&widest));
+  EXPECT_EQ(1, widest) << "the other object's entry stays";
+  EXPECT_EQ(1, mirror());
+
+  // dropOwn takes this object's entries only; removing one first leaves
+  // the other for dropOwn.
+  ZRHDSHolderCount job(kName, kKey);
+  ASSERT_EQ(0, job.add(2, &live));
+  ASSERT_EQ(0, job.add(1, &live));
+  ASSERT_EQ(0, job.remove(&live, &widest));
+  EXPECT_EQ(2, live);
+  EXPECT_EQ(2, liveCount(&widest));
+  EXPECT_EQ(2, widest) << "remove took the latest entry (scope 1)";
+  ASSERT_EQ(0, job.dropOwn(&live));
+  EXPECT_EQ(1, live);
+  EXPECT_FALSE(job.holdsOwn());
+  EXPECT_TRUE(other.holdsOwn());
+}
+
+TEST_F(HolderCountTest, ForkedCopyNeverDropsTheParentsEntry) {
+  int live = 0;
+  pid_t pid = -1;
+  {
+    ZRHDSHolderCount parent(kName, kKey);
+    ASSERT_EQ(0, parent.add(1, &live));
+    pid = ::fork();
+    if (pid == 0) {
+      // The child's copy of the object ends with the child's scope.
+      parent.dropOwn(nullptr);
+      ::_exit(0);
+    }
+    reap(pid);
+    EXPECT_EQ(1, liveCount());
+  }
+  EXPECT_EQ(0, liveCount());
+}
+
 TEST_F(HolderCountTest, DeadAndZombieHoldersNeverCount) {
   ZRHDSHolderCount self(kName, kKey);
   int live = 0;

@@ -200,11 +200,7 @@ TEST(MetadataReaders, KeysAreMatchedAtEntryBoundariesOnly) {
        "NEWDEV", "300"},
       {"label with key and single asterisks", "16ON:a*23OS:OLDDEV*b**23OS:NEWDEV**22LI:7**",
        "a*23OS:OLDDEV*b", "NEWDEV", "7"},
-      {"label ending in asterisk", "16ON:lab***23OS:NEWDEV**", "lab", "NEWDEV", "old"},
       {"label only holds the key", "16ON:23OS:OLDDEV**22LI:5**", "23OS:OLDDEV", "old", "5"},
-      {"key text inside a longer key", "122LI:9**22LI:8**", "old", "old", "8"},
-      {"value without closing separator", "22LI:41", "old", "old", "old"},
-      {"value ended by brace", "22LI:41}x", "old", "old", "41"},
       {"empty value", "22LI:**23OS:OLDDEV**", "old", "OLDDEV", ""},
   };
   for (const Row& r : rows) {
@@ -217,6 +213,53 @@ TEST(MetadataReaders, KeysAreMatchedAtEntryBoundariesOnly) {
     EXPECT_EQ(info.snapOriginalName, r.originalName);
     EXPECT_EQ(info.snapOriginalState, r.state);
     EXPECT_EQ(info.snapLdevId, r.ldev);
+  }
+}
+
+// Records the plug-in never writes: each is refused whole, nothing of it
+// is decoded, and the refusal names what is wrong.
+TEST(MetadataReaders, MalformedRecordsAreRefusedWhole) {
+  struct Row {
+    int id;
+    std::string text;
+    std::string why;  // a part of the refusal
+  };
+  const std::string cut6 = "1S:1**3L:256**10SG:" + std::string(5000, 'x') + "**";
+  const std::string cut65 = "22LI:1**17HG:" + std::string(5000, 'y') + "**";
+  const std::vector<Row> rows = {
+      {65, "16ON:lab***23OS:NEWDEV**", "no entry"},  // value ending in '*'
+      {65, "122LI:9**22LI:8**", "no entry"},         // a key of no record
+      {65, "22LI:41", "ends inside an entry"},       // cut without its separator
+      {65, "22LI:41}x", "ends inside an entry"},
+      {65, "22LI:600**22LI:256**", "key 22LI twice"},
+      {65, "1S:412345**22LI:600**", "no entry"},  // a key of another record
+      {65, cut65, "cut at the host's buffer"},
+      {6, "1S:412345**3L:256**13SM:3**x**", "no entry"},  // a value that held "**"
+      {6, "1S:412345**3L:256**3L:257**", "key 3L twice"},
+      {6, "1S:412345**3L:25", "ends inside an entry"},
+      {6, cut6, "cut at the host's buffer"},
+      {90, "18MC:1**20QM:" + std::string(3000, 'z') + "**", "cut at the host's buffer"},
+      {90, "18MC:1**18MC:2**", "key 18MC twice"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.text.substr(0, 60));
+    for (bool fill : {false, true}) {
+      FakeSnapInfo device;
+      device.setFillWholeBuffer(fill);
+      device.setMetadataText(r.id, r.text);
+      ZRHDSMetadataInfo info;
+      prefill(info);
+      std::string refusal;
+      const int result = r.id == 6    ? getInfoFromUniqueMetadata(&device, info, false, &refusal)
+                         : r.id == 90 ? getInfoFromReplicationMetadata(&device, info, &refusal)
+                                      : getInfoFromHostGroupMetadata(&device, 65, info, &refusal);
+      EXPECT_EQ(result, 0);
+      EXPECT_NE(refusal.find(r.why), std::string::npos) << refusal;
+      EXPECT_EQ(refusal.rfind("metadata " + std::to_string(r.id), 0), 0u) << refusal;
+      EXPECT_EQ(info.baseSerialNo, "old");
+      EXPECT_EQ(info.snapLdevId, "old");
+      EXPECT_EQ(info.mcuSerial, "old");
+    }
   }
 }
 
@@ -266,7 +309,8 @@ TEST(MetadataReaders, RecordsOf4095CharactersReadBackWhole) {
 }
 
 TEST(MetadataReaders, OverlongRecordsNeverOverrunTheBuffer) {
-  // The host fills every byte it was granted and no terminator.
+  // The host fills every byte it was granted and no terminator: the record
+  // is refused, never half-read.
   FakeSnapInfo device;
   device.setFillWholeBuffer(true);
   device.setMetadataText(6, "1S:1**10SG:" + std::string(6000, 'x') + "**");
@@ -274,15 +318,84 @@ TEST(MetadataReaders, OverlongRecordsNeverOverrunTheBuffer) {
   device.setMetadataText(90, "18MC:1**20QM:" + std::string(3000, 'z') + "**");
   ZRHDSMetadataInfo info;
   prefill(info);
-  EXPECT_EQ(getInfoFromUniqueMetadata(&device, info, false), 1);
-  EXPECT_EQ(info.baseSerialNo, "1");
-  EXPECT_EQ(info.snapshotGroup, "old");  // cut short: no closing separator
-  EXPECT_EQ(getInfoFromHostGroupMetadata(&device, 65, info), 1);
-  EXPECT_EQ(info.snapLdevId, "1");
+  EXPECT_EQ(getInfoFromUniqueMetadata(&device, info, false), 0);
+  EXPECT_EQ(info.baseSerialNo, "old");
+  EXPECT_EQ(info.snapshotGroup, "old");
+  EXPECT_EQ(getInfoFromHostGroupMetadata(&device, 65, info), 0);
+  EXPECT_EQ(info.snapLdevId, "old");
   EXPECT_EQ(info.mappedHostGroups, "old");
-  EXPECT_EQ(getInfoFromReplicationMetadata(&device, info), 1);
-  EXPECT_EQ(info.mcuSerial, "1");
+  EXPECT_EQ(getInfoFromReplicationMetadata(&device, info), 0);
+  EXPECT_EQ(info.mcuSerial, "old");
   EXPECT_EQ(info.qMarker, "old");
+}
+
+// Values of the wrong shape, one row per check; the record is otherwise
+// one the plug-in writes.
+TEST(StoredValueChecks, EveryKeyIsCheckedForItsShape) {
+  struct Row {
+    std::string ZRHDSMetadataInfo::*field;
+    std::string value;
+    const char* key;  // "" the value passes
+  };
+  const std::string longGroup = "QB_" + std::string(30, 'A');
+  const std::vector<Row> rows = {
+      {&ZRHDSMetadataInfo::baseSerialNo, "412345", ""},
+      {&ZRHDSMetadataInfo::baseSerialNo, "x", "1S"},
+      {&ZRHDSMetadataInfo::baseSerialNo, "-1", "1S"},
+      {&ZRHDSMetadataInfo::baseSerialNo, "0", "1S"},
+      {&ZRHDSMetadataInfo::baseSerialNo, "1234567", "1S"},
+      {&ZRHDSMetadataInfo::baseDevNo, "65279", ""},
+      {&ZRHDSMetadataInfo::baseDevNo, "65280", "3L"},
+      {&ZRHDSMetadataInfo::baseDevNo, "0x100", "3L"},
+      {&ZRHDSMetadataInfo::baseDevNo, "256; rm -rf /", "3L"},
+      {&ZRHDSMetadataInfo::snapMu, "1023", ""},
+      {&ZRHDSMetadataInfo::snapMu, "x", "13SM"},
+      {&ZRHDSMetadataInfo::snapMu, "-1", "13SM"},
+      {&ZRHDSMetadataInfo::snapMu, "99999", "13SM"},
+      {&ZRHDSMetadataInfo::snapshotGroup, "QB_7_5_1F_6553A2B1", ""},
+      {&ZRHDSMetadataInfo::snapshotGroup, "QB_7; rm -rf /", "10SG"},
+      {&ZRHDSMetadataInfo::snapshotGroup, std::string(5000, 'G'), "10SG"},
+      {&ZRHDSMetadataInfo::snapshotGroup, longGroup, "10SG"},
+      {&ZRHDSMetadataInfo::snapshotGroup, "other_group", "10SG"},
+      {&ZRHDSMetadataInfo::rcuBaseDevNo, "-5", "8RL"},
+      {&ZRHDSMetadataInfo::activeGadSide, "3", "14GS"},
+      {&ZRHDSMetadataInfo::capacity, "12a", "11C"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.value.substr(0, 40));
+    ZRHDSMetadataInfo md;
+    md.baseSerialNo = "412345";
+    md.baseDevNo = "256";
+    md.snapMu = "3";
+    md.*(r.field) = r.value;
+    const std::string fault = ZRHDSCLIUtils::uniqueRecordFault(md);
+    if (r.key[0] == '\0') {
+      EXPECT_EQ(fault, "");
+    } else {
+      EXPECT_EQ(fault.rfind(std::string("key ") + r.key + " holds [", 0), 0u) << fault;
+    }
+  }
+  ZRHDSMetadataInfo map;
+  map.snapLdevId = "600";
+  map.snapOriginalState = "NEWDEV";
+  EXPECT_EQ(ZRHDSCLIUtils::mapRecordFault(map), "");
+  map.snapLdevId = "abc";
+  EXPECT_NE(ZRHDSCLIUtils::mapRecordFault(map).find("key 22LI"), std::string::npos);
+  map.snapLdevId = "600";
+  map.snapOriginalState = "GONE";
+  EXPECT_NE(ZRHDSCLIUtils::mapRecordFault(map).find("key 23OS"), std::string::npos);
+  ZRHDSMetadataInfo repl;
+  repl.horcmInst = "3532";
+  repl.qMarker = "01003408ee";
+  EXPECT_EQ(ZRHDSCLIUtils::replicationRecordFault(repl), "");
+  repl.horcmInst = "3532; id";
+  EXPECT_NE(ZRHDSCLIUtils::replicationRecordFault(repl).find("key 21MH"), std::string::npos);
+  EXPECT_EQ(ZRHDSCLIUtils::horcmInstanceFault("3501"), "");
+  EXPECT_NE(ZRHDSCLIUtils::horcmInstanceFault("99999"), "");
+  // A hostile value is quoted cut and without control characters.
+  EXPECT_EQ(ZRHDSCLIUtils::quotedValue("a\nb"), "a?b");
+  EXPECT_NE(ZRHDSCLIUtils::quotedValue(std::string(5000, 'G')).find("(5000 characters)"),
+            std::string::npos);
 }
 
 TEST(MetadataReaders, ReadersCombineIntoOneRecord) {

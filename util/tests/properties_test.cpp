@@ -1,6 +1,7 @@
 // Array properties: snap configuration into ZRHDSSnapOptions, CU-range and
 // pool checks with their exact messages, VSM detection, HORCM directory
 // precedence, array-details items and the remote media agent name.
+#include <climits>
 #include <string>
 #include <vector>
 
@@ -431,3 +432,27 @@ TEST(RemoteMediaAgent, ArrayPropertiesCarryTheName) {
 }
 
 }  // namespace
+
+// A wait setting at INT_MAX stopped snap for good, and a bus refresh delay
+// of INT_MAX slept past map's own deadline: every wait setting has a
+// maximum, and only wait settings are bounded.
+TEST(WaitSettings, EveryWaitSettingHasAMaximum) {
+  for (const char* key :
+       {"nZRHDSAfterSnapWaitTimeSeconds", "nZRHDSMapUnmapSystemBusRefreshDelayInSecs",
+        "nZRHDSCCICommandTimeoutInSec", "nZRHDSCLIWaitForSnapshotToBeInPairState",
+        "nZRHDSDeleteWaitTimeInSecs", "nZRHDSMapmapUnmapWaitTimeInSecs",
+        "nZRHDSMountWaitTimeInSecs", "nZRHDSPostDeleteWaitTimeInSecs",
+        "nZRHDSQmarkerCommitWaitTimeInSecs", "nZRHDSRaidcomTimeoutInSecs",
+        "nZRHDSReverseCopyWaitTimeInSecs", "nZRHDSRaidcomMaxRetryCount",
+        "nZRHDSSnapArrayLockRetryCount", "nZRHDSSnapLockRetryCount"}) {
+    SCOPED_TRACE(key);
+    const int maximum = ZRHDSCLIUtils::waitSettingMaximum(key);
+    ASSERT_GT(maximum, 0);
+    EXPECT_EQ(maximum, ZRHDSCLIUtils::boundedSetting(key, INT_MAX));
+    EXPECT_EQ(maximum, ZRHDSCLIUtils::boundedSetting(key, maximum));
+    EXPECT_EQ(5, ZRHDSCLIUtils::boundedSetting(key, 5));
+  }
+  EXPECT_EQ(600, ZRHDSCLIUtils::boundedSetting("nZRHDSAfterSnapWaitTimeSeconds", INT_MAX));
+  EXPECT_EQ(-1, ZRHDSCLIUtils::waitSettingMaximum("nZRHDSKeepCmdOutput"));
+  EXPECT_EQ(INT_MAX, ZRHDSCLIUtils::boundedSetting("nZRHDSKeepCmdOutput", INT_MAX));
+}

@@ -64,11 +64,13 @@ class HDSArrayTestBase : public ::testing::Test {
   std::string loginKey() const { return std::string("sZRHDSRaidcomLockCount_") + kSerial; }
   // n live holders of this process (and nothing else) and the key saying n.
   void setHolders(int n) {
+    heldLogins.clear();
     ::unlink(ZRHDSHolderCount::listPath(holderName()).c_str());
     for (int i = 0; i < n; ++i) {
-      ZRHDSHolderCount h(holderName(), loginKey());
+      // An entry lasts as long as the object that added it.
+      heldLogins.emplace_back(new ZRHDSHolderCount(holderName(), loginKey()));
       int live = 0;
-      ASSERT_EQ(0, h.add(1, &live)) << h.lastError();
+      ASSERT_EQ(0, heldLogins.back()->add(1, &live)) << heldLogins.back()->lastError();
     }
     setSetting(loginKey(), n);
   }
@@ -97,6 +99,8 @@ class HDSArrayTestBase : public ::testing::Test {
   ZRHDSCommandHandlerInputParams params;
   HDSRecordingRunner runner;
   std::unique_ptr<ZRHDSRaidcomImplementer> impl;
+  // Login holders that setHolders added (an entry lasts as long as these).
+  std::vector<std::unique_ptr<ZRHDSHolderCount>> heldLogins;
 };
 
 #endif  // ZR_ARRAY_TESTS_SUPPORT_HDSARRAYTESTBASE_H

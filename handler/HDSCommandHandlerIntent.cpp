@@ -1,0 +1,223 @@
+// The job's intent records: what it is about to create on the array (the
+// pairs of a snapshot group, S-VOLs) is recorded durably before the command
+// that creates it; when the job ends, entries the devices' stored metadata
+// names, or whose objects are gone again, are dropped, and the rest stays
+// for the next job on the array, which recovers it once this process ended.
+#include <set>
+#include <string>
+#include <vector>
+
+#include "array/HDSParseLdev.h"
+#include "handler/HDSCommandHandler.h"
+#include "handler/HDSCommandHandlerInternal.h"
+
+namespace {
+
+using zrhds_handler::pairKey;
+using zrhds_handler::queryOneLdev;
+
+// The label the array layer writes for an S-VOL (an empty one as "BLANK").
+std::string labelWritten(const std::string& label) { return label.empty() ? "BLANK" : label; }
+
+ZRHDSIntentRecord newRecord(const ZRHDSSnapOptions& options, ZRHDSIntentRecord::Kind kind) {
+  ZRHDSIntentRecord r;
+  r.kind = kind;
+  r.serial = options.baseSerialNum;
+  r.resourceGroup = options.resourceGroup;
+  r.job = ZRHDSProcessIdentity::own();
+  return r;
+}
+
+}  // namespace
+
+bool ZRHDSCommandHandler::openGroupIntent(bool reused, const std::set<std::string>& existingKeys) {
+  static const char kFn[] = "openGroupIntent";
+  OpenIntent open;
+  open.record = newRecord(*m_pSnapOptions, ZRHDSIntentRecord::Kind::kGroup);
+  open.record.group = m_pSnapOptions->snapshotGroup;
+  open.record.reused = reused;
+  open.record.existingKeys.assign(existingKeys.begin(), existingKeys.end());
+  for (size_t i = 0; i < m_pSnaps->size(); ++i) {
+    ZRHDSIntentEntry e;
+    e.pvol = (*m_pSnaps)[i].baseDevNo;
+    e.device = (*m_pSnaps)[i].sourceDevice;
+    open.record.entries.push_back(e);
+    open.owners.push_back(i);
+    open.settled.push_back(false);
+  }
+  std::string error;
+  if (!m_oIntentStore.save(open.record, &error)) {
+    logMessage(2, kFn, "Failed to record SnapshotGroup-[%s] before adding pairs to it: %s",
+               open.record.group.c_str(), error.c_str());
+    return fail(ZR_HDS_ERR_PREPARE, "Failed to record the snapshot group " + open.record.group +
+                                        " before adding pairs to it.");
+  }
+  m_vIntents.push_back(open);
+  return true;
+}
+
+void ZRHDSCommandHandler::noteGroupMus() {
+  if (m_vIntents.empty() || m_vIntents.back().record.kind != ZRHDSIntentRecord::Kind::kGroup ||
+      !m_vIntents.back().record.reused) {
+    return;
+  }
+  OpenIntent& open = m_vIntents.back();
+  for (size_t k = 0; k < open.record.entries.size(); ++k) {
+    const ZRHDSSnapInfo& snap = (*m_pSnaps)[open.owners[k]];
+    if (snap.snapshotGroup == open.record.group) open.record.entries[k].mu = snap.snapMu;
+  }
+  std::string error;
+  if (!m_oIntentStore.save(open.record, &error)) {
+    logMessage(2, "noteGroupMus", "Failed to record the MUs of the new pairs in [%s]: %s",
+               open.record.path.c_str(), error.c_str());
+  }
+}
+
+bool ZRHDSCommandHandler::openSvolIntent() {
+  static const char kFn[] = "openSvolIntent";
+  OpenIntent open;
+  open.record = newRecord(*m_pSnapOptions, ZRHDSIntentRecord::Kind::kSvols);
+  for (size_t i = 0; i < m_pSnaps->size(); ++i) {
+    const ZRHDSSnapInfo& snap = (*m_pSnaps)[i];
+    if (snap.snapMapped) continue;
+    ZRHDSIntentEntry e;
+    e.ldev = snap.snapLdevId;
+    e.capacity = snap.capacity;
+    e.label = labelWritten(snap.svolLabel);
+    e.pvol = snap.baseDevNo;
+    e.mu = snap.snapMu;
+    e.device = snap.sourceDevice;
+    open.record.entries.push_back(e);
+    open.owners.push_back(i);
+    open.settled.push_back(false);
+  }
+  if (open.record.entries.empty()) return true;
+  std::string error;
+  if (!m_oIntentStore.save(open.record, &error)) {
+    logMessage(2, kFn, "Failed to record the S-VOLs before creating them: %s", error.c_str());
+    return fail(ZR_HDS_ERR_MAP, "Failed to record the S-VOLs before creating them.");
+  }
+  m_vIntents.push_back(open);
+  return true;
+}
+
+void ZRHDSCommandHandler::intentStored(size_t record) {
+  if (record >= m_pSnaps->size()) return;
+  const ZRHDSSnapInfo& snap = (*m_pSnaps)[record];
+  for (OpenIntent& open : m_vIntents) {
+    const bool group = open.record.kind == ZRHDSIntentRecord::Kind::kGroup;
+    for (size_t k = 0; k < open.record.entries.size(); ++k) {
+      const ZRHDSIntentEntry& e = open.record.entries[k];
+      if (open.owners[k] != record) continue;
+      if (group ? snap.snapshotGroup == open.record.group && snap.baseDevNo == e.pvol
+                : snap.snapLdevId == e.ldev) {
+        open.settled[k] = true;
+      }
+    }
+  }
+}
+
+void ZRHDSCommandHandler::forgetIntents() {
+  for (const OpenIntent& open : m_vIntents) {
+    std::string error;
+    if (!m_oIntentStore.remove(open.record, &error)) {
+      logMessage(2, "forgetIntents", "Failed to remove the record [%s]: %s",
+                 open.record.path.c_str(), error.c_str());
+    }
+  }
+  m_vIntents.clear();
+}
+
+bool ZRHDSCommandHandler::settleGroupEntries(OpenIntent& open) {
+  const ZRHDSIntentRecord& r = open.record;
+  std::vector<HDSSnapshotGroupInfo> rows;
+  if (!m_pImplementer || m_pImplementer->getSnapshotGroupList(rows, r.group, false) != 0) {
+    return false;
+  }
+  const std::set<std::string> existing(r.existingKeys.begin(), r.existingKeys.end());
+  for (size_t k = 0; k < r.entries.size(); ++k) {
+    const ZRHDSIntentEntry& e = r.entries[k];
+    bool there = false;
+    for (const HDSSnapshotGroupInfo& row : rows) {
+      if (row.ldevId != e.pvol || existing.count(pairKey(row)) != 0) continue;
+      there = there || e.mu.empty() || row.muNumber == e.mu;
+    }
+    if (!there) open.settled[k] = true;
+  }
+  return true;
+}
+
+bool ZRHDSCommandHandler::settleSvolEntries(OpenIntent& open) {
+  for (size_t k = 0; k < open.record.entries.size(); ++k) {
+    if (open.settled[k]) continue;
+    HDSLdevInfo ldev;
+    if (!m_pImplementer ||
+        queryOneLdev(*m_pImplementer, open.record.serial, open.record.entries[k].ldev, ldev) != 0) {
+      return false;
+    }
+    if (ldev.volAttr == HDS_VOL_ATTR_UNDEFINED) open.settled[k] = true;
+  }
+  return true;
+}
+
+void ZRHDSCommandHandler::settleIntents() {
+  static const char kFn[] = "settleIntents";
+  const int code = m_nErrorCode;
+  const std::string text = m_sErrorString;
+  for (OpenIntent& open : m_vIntents) {
+    bool allStored = true;
+    for (bool s : open.settled) allStored = allStored && s;
+    if (!allStored) {
+      // Only a step that failed leaves entries unstored: ask the array
+      // whether their objects are there.
+      if (open.record.kind == ZRHDSIntentRecord::Kind::kGroup) {
+        settleGroupEntries(open);
+      } else {
+        settleSvolEntries(open);
+      }
+    }
+    keepRemainingEntries(open.record, open.settled, kFn);
+  }
+  m_vIntents.clear();
+  m_nErrorCode = code;
+  m_sErrorString = text;
+}
+
+std::set<std::string> ZRHDSCommandHandler::idsOfIntents() {
+  std::set<std::string> ids;
+  std::vector<ZRHDSIntentRecord> records;
+  m_oIntentStore.list(m_pSnapOptions->baseSerialNum, records, nullptr, nullptr);
+  for (const OpenIntent& open : m_vIntents) records.push_back(open.record);
+  for (const ZRHDSIntentRecord& r : records) {
+    for (const ZRHDSIntentEntry& e : r.entries) {
+      if (!e.ldev.empty()) ids.insert(e.ldev);
+    }
+  }
+  return ids;
+}
+
+void ZRHDSCommandHandler::keepRemainingEntries(ZRHDSIntentRecord& record,
+                                               const std::vector<bool>& settled,
+                                               const char* method) {
+  std::vector<ZRHDSIntentEntry> left;
+  for (size_t k = 0; k < record.entries.size(); ++k) {
+    if (!settled[k]) left.push_back(record.entries[k]);
+  }
+  if (left.size() == record.entries.size()) {
+    logMessage(1, method, "The record [%s] keeps [%d] object(s) that no stored metadata names.",
+               record.path.c_str(), static_cast<int>(left.size()));
+    return;
+  }
+  std::string error;
+  bool ok = true;
+  if (left.empty()) {
+    ok = m_oIntentStore.remove(record, &error);
+  } else {
+    record.entries = left;
+    ok = m_oIntentStore.save(record, &error);
+  }
+  if (!ok) {
+    logMessage(2, method, "Failed to update the record [%s]: %s", record.path.c_str(),
+               error.c_str());
+  }
+}

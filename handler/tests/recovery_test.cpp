@@ -1,0 +1,364 @@
+// Recovery of a dead job's intent records at the next job's login, against
+// the simulator: each rule removes only what is provably the dead job's,
+// and every decoy beside it (another job's group on the same P-VOLs,
+// another host's pair, an administrator's LDEV at a recorded id, an S-VOL of
+// another job) stays; what cannot be proven is logged with the
+// administrator's commands and kept on record. Nothing to recover sends no
+// command; a failing recovery never fails the job.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "handler/tests/support/HDSHandlerTestBed.h"
+#include "host/ZrNamedMutex.h"
+#include "host/testing/ZrFakeClock.h"
+#include "util/ZRHDSIntentRecord.h"
+
+namespace {
+
+using Bed = HDSHandlerTestBed;
+const char kSerial[] = "412345";
+const char kDeadGroup[] = "QB_7_5_1F_DEAD";
+const char kOtherJobGroup[] = "QB_9_5_1F_OTHER";
+const char kOtherHostGroup[] = "QB_12_5_2A_OTHER";
+constexpr uint64_t kBlocks = 4194304;  // the test bed's source capacity
+
+class Recovery : public ::testing::Test {
+ protected:
+  Recovery() : scoped(&clock) {
+    bed.sim.addPort(kSerial, "CL1-A", "50060e8000000001");
+    bed.sim.addHostGroup(kSerial, "CL1-A", 1, "host_hg");
+    bed.sim.addHostGroup(kSerial, "CL1-A", 2, "QB_PRE_SNAP_HOST_GROUP");
+    bed.addSources({256, 257, 258});
+  }
+  // A record of a job that ended: this process's id with another start time.
+  static ZRHDSIntentRecord dead(ZRHDSIntentRecord::Kind kind) {
+    ZRHDSIntentRecord r;
+    r.kind = kind;
+    r.serial = kSerial;
+    r.resourceGroup = "meta_resource";
+    r.job = ZRHDSProcessIdentity::own();
+    r.job.startTime += 1;
+    return r;
+  }
+  static ZRHDSIntentRecord deadGroup(const std::vector<std::string>& pvols) {
+    ZRHDSIntentRecord r = dead(ZRHDSIntentRecord::Kind::kGroup);
+    r.group = kDeadGroup;
+    for (const std::string& p : pvols) {
+      ZRHDSIntentEntry e;
+      e.pvol = p;
+      r.entries.push_back(e);
+    }
+    return r;
+  }
+  static ZRHDSIntentEntry svol(const std::string& ldev, const std::string& label,
+                               uint64_t blocks = kBlocks) {
+    ZRHDSIntentEntry e;
+    e.ldev = ldev;
+    e.label = label;
+    e.capacity = blocks;
+    e.pvol = "256";
+    e.mu = "3";
+    return e;
+  }
+  std::string plant(ZRHDSIntentRecord r) {
+    std::string error;
+    EXPECT_TRUE(store.save(r, &error)) << error;
+    return r.path;
+  }
+  std::vector<ZRHDSIntentRecord> records() {
+    std::vector<ZRHDSIntentRecord> out;
+    store.list(kSerial, out, nullptr, nullptr);
+    return out;
+  }
+  void defineLdev(int id, const std::string& label, uint64_t blocks = kBlocks) {
+    ccisim::Ldev l;
+    l.id = id;
+    l.capacity = blocks;
+    l.attrs = {"CVS", "VVOL"};
+    l.label = label;
+    bed.sim.addLdev(kSerial, l);
+  }
+  ccisim::Ldev ldev(int id) const { return bed.sim.load().arrays.at(kSerial).ldev(id); }
+  bool hasPair(const std::string& group, int pvol, int mu) const {
+    const ccisim::State state = bed.sim.load();
+    for (const ccisim::SnapPair& p : state.arrays.at(kSerial).pairs) {
+      if (p.group == group && p.pvol == pvol && p.mu == mu) return true;
+    }
+    return false;
+  }
+  // A job's login (a prepare handler) after the journal was cleared.
+  void nextJob(int operation = 1) {
+    bed.sim.clearJournal();
+    h = bed.handler(operation);
+    ASSERT_TRUE(h->IsHandlerInitialized()) << Bed::error(*h).second;
+    EXPECT_EQ(0, Bed::error(*h).first);
+  }
+
+  ZrFakeClock clock;
+  ZrScopedClock scoped;
+  Bed bed;
+  ZRHDSIntentStore store;
+  std::unique_ptr<ZRHDSCommandHandler> h;
+};
+
+TEST_F(Recovery, NothingToRecoverSendsNoCommand) {
+  nextJob();
+  const std::vector<std::string> plain = bed.lines();
+  h.reset();
+  // A live job's record, and dead ones of another array and resource group.
+  ZRHDSIntentRecord live = deadGroup({"256"});
+  live.job = ZRHDSProcessIdentity::own();
+  plant(live);
+  ZRHDSIntentRecord otherArray = deadGroup({"256"});
+  otherArray.serial = "99";
+  plant(otherArray);
+  ZRHDSIntentRecord otherGroup = deadGroup({"256"});
+  otherGroup.resourceGroup = "RG2";
+  plant(otherGroup);
+  bed.sim.addSnapshotPair(kSerial, kDeadGroup, 256, 5);
+  nextJob();
+  EXPECT_EQ(plain, bed.lines());
+  EXPECT_EQ(2u, records().size());
+  EXPECT_TRUE(hasPair(kDeadGroup, 256, 3));
+}
+
+TEST_F(Recovery, GroupRecordRemovesTheRecordedPvolsPairsOfThatGroupOnly) {
+  bed.sim.addSnapshotPair(kSerial, kOtherJobGroup, 256, 5, "PSUS");   // MU 3
+  bed.sim.addSnapshotPair(kSerial, kOtherHostGroup, 257, 5, "PAIR");  // MU 3
+  bed.sim.addSnapshotPair(kSerial, kDeadGroup, 256, 5, "PAIR");       // MU 4
+  bed.sim.addSnapshotPair(kSerial, kDeadGroup, 257, 5, "COPY");       // MU 4
+  bed.sim.addSnapshotPair(kSerial, kDeadGroup, 258, 5, "PAIR");       // not recorded
+  plant(deadGroup({"256", "257"}));
+  nextJob(13);  // any operation: a revert here
+  EXPECT_FALSE(hasPair(kDeadGroup, 256, 4));
+  EXPECT_FALSE(hasPair(kDeadGroup, 257, 4));
+  EXPECT_TRUE(hasPair(kDeadGroup, 258, 3));
+  EXPECT_TRUE(hasPair(kOtherJobGroup, 256, 3));
+  EXPECT_TRUE(hasPair(kOtherHostGroup, 257, 3));
+  EXPECT_EQ(2u, bed.count("delete snapshot"));
+  EXPECT_EQ(1u, bed.count("delete snapshot -ldev_id 256 -mirror_id 4"));
+  EXPECT_EQ(1u, bed.count("delete snapshot -ldev_id 257 -mirror_id 4"));
+  EXPECT_TRUE(records().empty());
+}
+
+TEST_F(Recovery, ASplitPairIsLeftForAnAdministrator) {
+  bed.sim.addSnapshotPair(kSerial, kDeadGroup, 256, 5, "PSUS");
+  const std::string path = plant(deadGroup({"256", "257"}));
+  nextJob();
+  EXPECT_TRUE(hasPair(kDeadGroup, 256, 3));
+  EXPECT_EQ(0u, bed.count("delete snapshot"));
+  EXPECT_NE(std::string::npos,
+            bed.logs().find("raidcom delete snapshot -ldev_id 256 -mirror_id 3 -IM3532 -s 412345"));
+  const std::vector<ZRHDSIntentRecord> left = records();
+  ASSERT_EQ(1u, left.size());
+  EXPECT_EQ(path, left[0].path);
+  ASSERT_EQ(1u, left[0].entries.size()) << "257 had no pair: nothing of it to keep";
+  EXPECT_EQ("256", left[0].entries[0].pvol);
+}
+
+TEST_F(Recovery, InAReusedGroupOnlyThePairsWithRecordedMusGo) {
+  bed.sim.addSnapshotPair(kSerial, kDeadGroup, 256, 5, "PSUS");  // MU 3, there before
+  bed.sim.addSnapshotPair(kSerial, kDeadGroup, 256, 5, "PAIR");  // MU 4, another job's
+  bed.sim.addSnapshotPair(kSerial, kDeadGroup, 256, 5, "PAIR");  // MU 5, the dead job's
+  bed.sim.addSnapshotPair(kSerial, kDeadGroup, 257, 5, "PAIR");  // MU 3, no MU on record
+  ZRHDSIntentRecord r = deadGroup({"256", "257"});
+  r.reused = true;
+  r.existingKeys = {"256-3"};
+  r.entries[0].mu = "5";
+  plant(r);
+  nextJob();
+  EXPECT_TRUE(hasPair(kDeadGroup, 256, 3));
+  EXPECT_TRUE(hasPair(kDeadGroup, 256, 4));
+  EXPECT_FALSE(hasPair(kDeadGroup, 256, 5));
+  EXPECT_TRUE(hasPair(kDeadGroup, 257, 3));
+  EXPECT_EQ(1u, bed.count("delete snapshot"));
+  const std::vector<ZRHDSIntentRecord> left = records();
+  ASSERT_EQ(1u, left.size());
+  ASSERT_EQ(1u, left[0].entries.size());
+  EXPECT_EQ("257", left[0].entries[0].pvol);
+}
+
+TEST_F(Recovery, AGroupThisJobHasOnRecordIsTheHosts) {
+  bed.sim.addSnapshotPair(kSerial, kDeadGroup, 256, 5, "PAIR");
+  plant(deadGroup({"256"}));
+  bed.snaps[0].snapshotGroup = kDeadGroup;  // metadata 6 of the running job names it
+  nextJob();
+  EXPECT_TRUE(hasPair(kDeadGroup, 256, 3));
+  EXPECT_TRUE(records().empty());
+}
+
+TEST_F(Recovery, SvolRulesAndTheirDecoys) {
+  // 600: the dead job's S-VOL, associated and presented twice.
+  defineLdev(600, "QB_SVOL_dev256");
+  bed.sim.addSnapshotPair(kSerial, kDeadGroup, 256, 5, "PSUS", false, 600);
+  bed.sim.addLun(kSerial, "CL1-A", 1, 5, 600);
+  bed.sim.addLun(kSerial, "CL1-A", 2, 0, 600);
+  defineLdev(601, "");                   // an administrator's, made after the crash
+  defineLdev(602, "QB_SVOL_otherjob");   // another job's S-VOL
+  defineLdev(603, "QB_SVOL_dev256", 8);  // the label, another capacity
+  defineLdev(605, "QB_SVOL_dev256");     // on the running job's record
+  bed.device(0).setMetadata(65, "16ON:**22LI:605**24VI:**23OS:NEWDEV**17HG:N/A**");
+  ZRHDSIntentRecord r = dead(ZRHDSIntentRecord::Kind::kSvols);
+  r.entries = {svol("600", "QB_SVOL_dev256"), svol("601", "QB_SVOL_dev256"),
+               svol("602", "QB_SVOL_dev256"), svol("603", "QB_SVOL_dev256"),
+               svol("604", "QB_SVOL_dev256"), svol("605", "QB_SVOL_dev256")};
+  plant(r);
+  nextJob();
+  EXPECT_FALSE(ldev(600).defined);
+  EXPECT_EQ(1u, bed.count("unmap snapshot -ldev_id 256 -mirror_id 3"));
+  EXPECT_EQ(2u, bed.count("delete lun"));
+  EXPECT_EQ(1u, bed.count("delete ldev"));
+  EXPECT_EQ(1u, bed.count("delete ldev -ldev_id 600"));
+  EXPECT_EQ("", ldev(601).label);
+  EXPECT_EQ("QB_SVOL_otherjob", ldev(602).label);
+  EXPECT_TRUE(ldev(603).defined);
+  EXPECT_TRUE(ldev(605).defined);
+  const std::string logs = bed.logs();
+  for (const char* admin : {"raidcom delete ldev -ldev_id 601 -IM3532 -s 412345",
+                            "raidcom delete ldev -ldev_id 602 -IM3532 -s 412345",
+                            "raidcom delete ldev -ldev_id 603 -IM3532 -s 412345"}) {
+    EXPECT_NE(std::string::npos, logs.find(admin)) << admin;
+  }
+  EXPECT_EQ(std::string::npos, logs.find("-ldev_id 605 -IM3532"));
+  const std::vector<ZRHDSIntentRecord> left = records();
+  ASSERT_EQ(1u, left.size());
+  std::vector<std::string> ids;
+  for (const ZRHDSIntentEntry& e : left[0].entries) ids.push_back(e.ldev);
+  EXPECT_EQ((std::vector<std::string>{"601", "602", "603"}), ids);
+  // The resource group was locked for the removal and given back.
+  EXPECT_EQ(1u, bed.count("lock resource"));
+  EXPECT_EQ(1u, bed.count("unlock resource"));
+}
+
+TEST_F(Recovery, AHeldLockLeavesTheRecordForALaterJob) {
+  bed.sim.addSnapshotPair(kSerial, kDeadGroup, 256, 5, "PAIR");
+  plant(deadGroup({"256"}));
+  defineLdev(600, "QB_SVOL_dev256");
+  ZRHDSIntentRecord r = dead(ZRHDSIntentRecord::Kind::kSvols);
+  r.entries = {svol("600", "QB_SVOL_dev256")};
+  plant(r);
+  {
+    ZrNamedMutex group(kDeadGroup), selection(ZR_HDS_LOCK_SVOL_SELECTION);
+    ASSERT_NE(0, group.lock(0));
+    ASSERT_NE(0, selection.lock(0));
+    nextJob();
+    EXPECT_EQ(0u, bed.count("get snapshot") + bed.count("delete"));
+    EXPECT_EQ(2u, records().size());
+    h.reset();
+  }
+  nextJob();  // the locks are free again
+  EXPECT_FALSE(hasPair(kDeadGroup, 256, 3));
+  EXPECT_FALSE(ldev(600).defined);
+  EXPECT_TRUE(records().empty());
+}
+
+TEST_F(Recovery, AFailingRecoveryNeverFailsTheJob) {
+  bed.sim.addSnapshotPair(kSerial, kDeadGroup, 256, 5, "PAIR");
+  plant(deadGroup({"256"}));
+  bed.sim.addFault(
+      ccisim::Fault::fail("raidcom", "delete snapshot", 1, "raidcom: [EX_CMDRJE] refused\n", 10));
+  nextJob();  // initialized, with no error left
+  EXPECT_TRUE(hasPair(kDeadGroup, 256, 3));
+  EXPECT_EQ(1u, records().size());
+  bed.sim.clearFaults();
+  nextJob();
+  EXPECT_FALSE(hasPair(kDeadGroup, 256, 3));
+  EXPECT_TRUE(records().empty());
+}
+
+TEST_F(Recovery, AnUnreadableRecordIsNamedAndLeft) {
+  const std::string path = store.directory() + "/412345_1_1_cut.intent";
+  ZRHDSIntentRecord r = deadGroup({"256"});
+  std::string error;
+  ASSERT_TRUE(store.save(r, &error)) << error;  // makes the private directory
+  ASSERT_TRUE(zrWriteFile(path, r.text().substr(0, 40)));
+  store.remove(r, &error);
+  nextJob();
+  EXPECT_NE(std::string::npos, bed.logs().find("An intent record cannot be read"));
+  EXPECT_EQ(0, access(path.c_str(), F_OK));
+  EXPECT_EQ(0u, bed.count("get snapshot -snapshotgroup"));
+}
+
+// ---- the job's own records ----------------------------------------------
+
+class JobIntents : public Recovery {
+ protected:
+  JobIntents() { bed.os.setHostNumber(0x1F); }
+};
+
+TEST_F(JobIntents, ThePairsAreOnRecordBeforeTheFirstAddAndWhatIsLeftStays) {
+  nextJob();
+  bed.sim.addFault(ccisim::Fault::fail("raidcom", "add snapshot -ldev_id 257", 1,
+                                       "raidcom: [EX_CMDRJE] refused\n"));
+  EXPECT_FALSE(h->createTargetlessSnap());
+  std::vector<ZRHDSIntentRecord> open = records();
+  ASSERT_EQ(1u, open.size());
+  EXPECT_EQ(bed.options.snapshotGroup, open[0].group);
+  EXPECT_EQ(3u, open[0].entries.size());
+  EXPECT_FALSE(store.isDead(open[0])) << "the running job's";
+  bed.sim.clearJournal();
+  h.reset();  // the job ends without its clean-up: 256's pair is there
+  EXPECT_EQ(1u, bed.count("get snapshot -snapshotgroup"));
+  open = records();
+  ASSERT_EQ(1u, open.size());
+  ASSERT_EQ(1u, open[0].entries.size());
+  EXPECT_EQ("256", open[0].entries[0].pvol);
+}
+
+TEST_F(JobIntents, StoredPairsLeaveNoRecordAndCostNoCommand) {
+  nextJob();
+  ASSERT_TRUE(h->createTargetlessSnap()) << Bed::error(*h).second;
+  for (size_t i = 0; i < bed.snaps.size(); ++i) h->intentStored(i);
+  bed.sim.clearJournal();
+  h.reset();
+  EXPECT_TRUE(records().empty());
+  EXPECT_EQ(0u, bed.count("get snapshot") + bed.count("get ldev"));
+}
+
+TEST_F(JobIntents, NoRecordNoPair) {
+  nextJob();
+  ASSERT_EQ(0, ::mkdir(store.directory().c_str(), 0700));
+  ASSERT_EQ(0, ::chmod(store.directory().c_str(), 0777));
+  EXPECT_FALSE(h->createTargetlessSnap());
+  EXPECT_EQ(62008, Bed::error(*h).first);
+  EXPECT_EQ(0u, bed.count("add snapshot"));
+  ::chmod(store.directory().c_str(), 0700);
+}
+
+TEST_F(JobIntents, NewSvolsAreRecordedPassOverRecordedIdsAndAreLabelledOnce) {
+  bed.options.noVvolCreate = false;
+  bed.options.preSnapPort = "CL1-A";
+  bed.options.cuRange = "2";
+  for (ZRHDSSnapInfo& s : bed.snaps) {
+    s.capacity = kBlocks;
+    s.snapMu = "3";
+    s.svolLabel = "QB_SVOL_s" + s.baseDevNo;
+  }
+  // A live job's record holds 512 (it is about to create it).
+  ZRHDSIntentRecord other = dead(ZRHDSIntentRecord::Kind::kSvols);
+  other.job = ZRHDSProcessIdentity::own();
+  other.entries = {svol("512", "QB_SVOL_x")};
+  const std::string otherPath = plant(other);
+  nextJob(15);
+  ASSERT_TRUE(h->allocateTargetDevices({})) << Bed::error(*h).second;
+  std::vector<std::string> chosen;
+  for (const ZRHDSSnapInfo& s : bed.snaps) chosen.push_back(s.snapLdevId);
+  EXPECT_EQ((std::vector<std::string>{"513", "514", "515"}), chosen);
+  EXPECT_EQ(3u, bed.count("modify ldev")) << "one label per new S-VOL";
+  std::vector<ZRHDSIntentRecord> open = records();
+  ASSERT_EQ(2u, open.size());
+  const ZRHDSIntentRecord& mine = open[0].path == otherPath ? open[1] : open[0];
+  ASSERT_EQ(3u, mine.entries.size());
+  EXPECT_EQ("513", mine.entries[0].ldev);
+  EXPECT_EQ("QB_SVOL_s256", mine.entries[0].label);
+  EXPECT_EQ(kBlocks, mine.entries[0].capacity);
+  for (size_t i = 0; i < bed.snaps.size(); ++i) h->intentStored(i);
+  h.reset();
+  open = records();
+  ASSERT_EQ(1u, open.size());
+  EXPECT_EQ(otherPath, open[0].path);
+}
+
+}  // namespace

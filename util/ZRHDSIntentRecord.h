@@ -1,0 +1,91 @@
+#pragma once
+// ZRHDSIntentRecord: what a job is about to create on an array that the host
+// does not know of yet, written and flushed before the command that creates
+// it, so that a job killed at any instruction leaves either no object or an
+// object a record names.
+//
+// Two kinds:
+//  - a snapshot group: the group name, whether the group existed before (and
+//    then the pair keys it held), and one entry per P-VOL whose pair the job
+//    adds (with the MU, once the array has given it);
+//  - S-VOLs: one entry per LDEV the job creates: its id, capacity and label,
+//    and the snapshot (P-VOL, MU) it is made for.
+// Each record names the array, the job's resource group and the job (the
+// process identity of ZRHDSProcessIdentity); each entry the host's device.
+//
+// ZRHDSIntentStore keeps one file per record in a private directory
+// (ZrPaths::intentDir(), or the directory given): written durably (content
+// and directory flushed) and removed durably. A record whose process is gone
+// is a dead job's; the next job on the array recovers what it names.
+// Record files are input: a file that does not read whole and well-formed is
+// reported as unreadable, never half used.
+//
+// Thread-safety: a store object holds no state beyond its settings; records
+// of one job are written by that job alone, records of a dead job are changed
+// only under the named locks the recovery takes.
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "util/ZRHDSProcessIdentity.h"
+
+struct ZRHDSIntentEntry {
+  std::string pvol;       // the snapshot's P-VOL (source LDEV), decimal
+  std::string mu;         // its MU; "" while the array has not given one
+  std::string ldev;       // S-VOLs: the LDEV id to create, decimal
+  uint64_t capacity = 0;  // S-VOLs: blocks
+  std::string label;      // S-VOLs: the label it gets
+  std::string device;     // the host's device it is for (for people)
+};
+
+struct ZRHDSIntentRecord {
+  enum class Kind { kGroup, kSvols };
+  Kind kind = Kind::kGroup;
+  std::string serial;         // the physical array serial
+  std::string resourceGroup;  // the job's resource group
+  ZRHDSProcessIdentity job;
+  std::string group;                      // kGroup: the snapshot group
+  bool reused = false;                    // kGroup: it existed before the job's add
+  std::vector<std::string> existingKeys;  // kGroup, reused: its pair keys then
+  std::vector<ZRHDSIntentEntry> entries;
+  std::string path;  // the record's file ("" until saved or read)
+
+  // The file form: a line per field, ending with "end".
+  std::string text() const;
+  // Reads a whole file form; false (with *why) for anything else: a missing
+  // "end", an unknown line, a number that is not decimal, a record without
+  // entries or with entries of the other kind.
+  static bool parse(const std::string& text, ZRHDSIntentRecord& out, std::string* why);
+};
+
+class ZRHDSIntentStore {
+ public:
+  // Whether the process of a record still runs.
+  using Liveness = std::function<bool(const ZRHDSProcessIdentity&)>;
+
+  // dir "": ZrPaths::intentDir() at each call. live null: the process check.
+  explicit ZRHDSIntentStore(std::string dir = "", Liveness live = nullptr);
+
+  std::string directory() const;
+  // Writes record durably: a new file (record.path is set) or, when
+  // record.path is set, that file replaced. false with *error; record.path
+  // is then unchanged.
+  bool save(ZRHDSIntentRecord& record, std::string* error);
+  // Removes record.path durably (gone already counts as removed).
+  bool remove(const ZRHDSIntentRecord& record, std::string* error);
+  // Reads record.path again into record; false when it is gone or no longer
+  // reads (*error says which; "" when gone).
+  bool reload(ZRHDSIntentRecord& record, std::string* error) const;
+  // The records of the array serial, oldest file name first. Files that do
+  // not read go to *unreadable (their paths, with why). Leftover temporary
+  // files of dead writers are removed. false with *error when the directory
+  // cannot be used (a directory that is missing holds no records).
+  bool list(const std::string& serial, std::vector<ZRHDSIntentRecord>& out,
+            std::vector<std::string>* unreadable, std::string* error) const;
+  bool isDead(const ZRHDSIntentRecord& record) const;
+
+ private:
+  std::string m_sDir;
+  Liveness m_fLive;
+};

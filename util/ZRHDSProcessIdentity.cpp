@@ -1,0 +1,62 @@
+#include "util/ZRHDSProcessIdentity.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <sstream>
+
+#include "host/ZrSafeFile.h"
+
+namespace {
+
+std::string readSmallFile(const std::string& path) {
+  std::string text;
+  std::string ignored;
+  ZrSafeFile::readRegular(path, &text, 4096, &ignored);
+  return text;
+}
+
+}  // namespace
+
+std::string ZRHDSProcessIdentity::currentBootId() {
+  static const std::string id = [] {
+    std::string t = readSmallFile("/proc/sys/kernel/random/boot_id");
+    while (!t.empty() && (t.back() == '\n' || t.back() == ' ')) t.pop_back();
+    return t.empty() ? std::string("-") : t;
+  }();
+  return id;
+}
+
+uint64_t ZRHDSProcessIdentity::startTimeOf(long pid) {
+  if (pid <= 0) return 0;
+  std::string stat = readSmallFile("/proc/" + std::to_string(pid) + "/stat");
+  size_t close = stat.rfind(')');
+  if (close == std::string::npos) return 0;
+  std::istringstream in(stat.substr(close + 1));
+  std::string field;
+  // Fields after the command: 3 state, ..., 22 start time.
+  if (!(in >> field) || field == "Z" || field == "X" || field == "x") return 0;
+  for (int i = 4; i <= 22; ++i) {
+    if (!(in >> field)) return 0;
+  }
+  return std::strtoull(field.c_str(), nullptr, 10);
+}
+
+ZRHDSProcessIdentity ZRHDSProcessIdentity::own() {
+  static long cachedPid = 0;
+  static uint64_t cached = 0;
+  const long pid = static_cast<long>(::getpid());
+  if (pid != cachedPid) {  // first call, or a forked child
+    cached = startTimeOf(pid);
+    cachedPid = pid;
+  }
+  ZRHDSProcessIdentity self;
+  self.pid = pid;
+  self.startTime = cached;
+  self.bootId = currentBootId();
+  return self;
+}
+
+bool ZRHDSProcessIdentity::isLive() const {
+  return bootId == currentBootId() && startTime != 0 && startTimeOf(pid) == startTime;
+}
