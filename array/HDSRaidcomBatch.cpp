@@ -86,7 +86,8 @@ int ZRHDSRaidcomImplementer::runAsyncChunk(const char* function,
   // those are read back in any case.
   std::vector<size_t> accepted;
   std::vector<bool> beforeLogin(commands.size(), false);
-  std::vector<size_t> unsure;  // no outcome from the runner (time-out)
+  std::vector<size_t> unsure;  // no outcome from the runner (time-out), or its after-step failed
+  std::vector<bool> afterFailed(commands.size(), false);
   for (size_t i : toSend) {
     const AsyncCommand& c = commands[i];
     std::string output;
@@ -99,6 +100,15 @@ int ZRHDSRaidcomImplementer::runAsyncChunk(const char* function,
     if (rc == 0) {
       keepCommandOutput(output);
       outcomes[i] = AsyncOutcome::kUnknown;
+      // A failed step after the command ends the batch there; whether the
+      // command itself took effect is read back (the step's error stands).
+      if (c.after && c.after() != kStepSend) {
+        afterFailed[i] = true;
+        unsure.push_back(i);
+        stepFailed = true;
+        if (stopAtFailure) break;
+        continue;
+      }
       accepted.push_back(i);
       continue;
     }
@@ -173,6 +183,13 @@ int ZRHDSRaidcomImplementer::runAsyncChunk(const char* function,
     }
   }
 
+  // A command whose after-step failed is not done: failed when the array
+  // shows it without effect, else its step failed on what it made.
+  for (size_t i = begin; i < end; ++i) {
+    if (!afterFailed[i]) continue;
+    outcomes[i] = outcomes[i] == AsyncOutcome::kNoEffect ? AsyncOutcome::kNoEffect
+                                                         : AsyncOutcome::kStepFailed;
+  }
   // Done is what the array shows: a command whose run timed out but whose
   // effect is there took effect.
   bool allDone = !stepFailed;

@@ -278,6 +278,10 @@ class ZRHDSRaidcomImplementer : public ZRHDSCommandImplementer {
     // A refusal saying the state asked for is there already (an LDEV
     // already deleted): the item is done.
     std::function<bool(int exitCode, const std::string& output)> alreadyDone;
+    // Runs right after the command was accepted (labelling a new LDEV):
+    // kStepSend goes on; anything else fails the item as kStepFailed (the
+    // step set the error pair) and, with stopAtFailure, ends the batch.
+    std::function<int()> after;
   };
   static constexpr int kStepSend = 0;
   static constexpr int kStepFailed = 1;
@@ -290,7 +294,7 @@ class ZRHDSRaidcomImplementer : public ZRHDSCommandImplementer {
     kUnproven,  // looks done, but the status counts more errors than items
                 // without effect and the object cannot be told from one
                 // made by someone else (only where reads cannot prove it)
-    kStepFailed  // its step before the command failed (the step's error)
+    kStepFailed  // its step before or after the command failed (the step's error)
   };
   enum class AsyncEffect { kTookEffect, kNoEffect, kUnknown };
   // What the array shows of command i after a batch whose status did not
@@ -383,10 +387,12 @@ class ZRHDSRaidcomImplementer : public ZRHDSCommandImplementer {
   // argument), the common options and "\n".
   std::string svolScriptLine(const std::string& command);
   // After an add whose status did not clear it: took effect when the array
-  // shows the LDEV just asked for (defined, of that capacity, unlabelled),
-  // no effect when it shows another (undefined, another capacity, a label),
-  // unknown when the read fails. The error pair is left as it was.
-  AsyncEffect newLdevEffect(const std::string& ldevId, uint64_t capacity);
+  // shows the LDEV just asked for (defined, of that capacity, unlabelled or
+  // with the label the job gave it), no effect when it shows another
+  // (undefined, another capacity, another label), unknown when the read
+  // fails. The error pair is left as it was.
+  AsyncEffect newLdevEffect(const std::string& ldevId, uint64_t capacity,
+                            const std::string& label);
   // Gives a just created S-VOL the snap's label ("BLANK" for an empty one);
   // 0 ok, 1 with 62601 "Failed to label LDEV-<id>".
   int labelNewSvol(const ZRHDSSnapInfo& snap);

@@ -43,7 +43,7 @@ std::string ZRHDSRaidcomImplementer::svolScriptLine(const std::string& command) 
 }
 
 ZRHDSRaidcomImplementer::AsyncEffect ZRHDSRaidcomImplementer::newLdevEffect(
-    const std::string& ldevId, uint64_t capacity) {
+    const std::string& ldevId, uint64_t capacity, const std::string& label) {
   const int code = m_nErrorCode;
   const std::string text = m_sErrorString;
   std::vector<HDSLdevInfo> probe(1);
@@ -54,7 +54,13 @@ ZRHDSRaidcomImplementer::AsyncEffect ZRHDSRaidcomImplementer::newLdevEffect(
   m_sErrorString = text;
   if (!read) return AsyncEffect::kUnknown;
   const HDSLdevInfo& l = probe[0];
-  return l.volAttr != HDS_VOL_ATTR_UNDEFINED && l.capacityBlocks == capacity && l.label.empty()
+  // The listing shows a label without its blanks.
+  std::string written = label.empty() ? std::string(kBlankLabel) : label;
+  written.erase(std::remove_if(written.begin(), written.end(),
+                               [](char c) { return c == ' ' || c == '\t'; }),
+                written.end());
+  const bool ours = l.label.empty() || l.label == written;
+  return l.volAttr != HDS_VOL_ATTR_UNDEFINED && l.capacityBlocks == capacity && ours
              ? AsyncEffect::kTookEffect
              : AsyncEffect::kNoEffect;
 }
@@ -99,6 +105,12 @@ int ZRHDSRaidcomImplementer::createSvols() {
     add.arguments += " -capacity " + std::to_string(snap.capacity);
     add.arguments += getCommonParams(true, true);
     add.object = "LDEV-" + snap.snapLdevId;
+    // Labelled at once: an LDEV without the job's label may be anyone's, so
+    // only the one command between the add and its label leaves an S-VOL
+    // that a killed job's record cannot prove its own. The job holds the
+    // array's resource lock, so the free id it chose cannot have become
+    // anyone else's LDEV in between.
+    add.after = [this, index]() { return labelNewSvol(m_vSnaps[index]) == 0 ? kStepSend : kStepFailed; };
     adds.push_back(add);
   }
   // An LDEV is taken for this call's only when the array shows the one
@@ -109,14 +121,16 @@ int ZRHDSRaidcomImplementer::createSvols() {
       kFn, adds, true, false,
       [&](size_t i) {
         const ZRHDSSnapInfo& snap = m_vSnaps[wanted[i]];
-        return newLdevEffect(snap.snapLdevId, snap.capacity);
+        return newLdevEffect(snap.snapLdevId, snap.capacity, snap.svolLabel);
       },
       outcomes);
 
   std::string undo;
   for (size_t i = 0; i < wanted.size(); ++i) {
     const AsyncOutcome o = outcomes[i];
-    if (o == AsyncOutcome::kDone || o == AsyncOutcome::kUnknown) {
+    // A label that failed may leave its LDEV made.
+    if (o == AsyncOutcome::kDone || o == AsyncOutcome::kUnknown ||
+        o == AsyncOutcome::kStepFailed) {
       undo += svolScriptLine(kUndoDeleteLdev + m_vSnaps[wanted[i]].snapLdevId);
     }
   }
@@ -124,19 +138,16 @@ int ZRHDSRaidcomImplementer::createSvols() {
   if (added != 0) {
     for (size_t i = 0; i < wanted.size(); ++i) {
       if (outcomes[i] == AsyncOutcome::kDone) continue;
+      if (outcomes[i] == AsyncOutcome::kStepFailed) break;  // the label's error stands
+      if (outcomes[i] == AsyncOutcome::kNotSent && i > 0 &&
+          outcomes[i - 1] == AsyncOutcome::kStepFailed)
+        break;
       const std::string& id = m_vSnaps[wanted[i]].snapLdevId;
       logMessage(2, kFn, "Failed to Create LDEV-[%s]", id.c_str());
       setErrorCodeString(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to Create LDEV-" + id);
       break;
     }
     result = 1;
-  }
-  // Labelled as soon as the batch shows them made: an LDEV without the
-  // job's label may be anyone's, so only the commands of one batch stand
-  // between an add and its label (those a killed job's record cannot prove
-  // its own).
-  for (size_t i = 0; result == 0 && i < wanted.size(); ++i) {
-    result = labelNewSvol(m_vSnaps[wanted[i]]);
   }
   for (size_t i = 0; result == 0 && i < wanted.size(); ++i) {
     result = arrangeInJobGroup(m_vSnaps[wanted[i]]);

@@ -300,6 +300,7 @@ TEST(BatchLdevs, StatusErrorUndoesExactlyTheLdevsMade) {
     bed.recorder.on(" reset command_status ", R::ok());
     bed.recorder.on(" get command_status ", R::ok(Bed::kStatusError));
     bed.recorder.on(" add ldev ", R::ok());
+    bed.recorder.on(" modify ldev ", R::ok());
     for (int i = 0; i < 3; ++i) {
       const std::string id = std::to_string(100 + i);
       bed.recorder.on(" get ldev   -ldev_id " + id,
@@ -329,6 +330,7 @@ TEST(BatchLdevs, ErrorsThatTheReadsCannotExplainUndoNothing) {
   bed.recorder.on(" reset command_status ", R::ok());
   bed.recorder.on(" get command_status ", R::ok(kStatusTwoErrors));
   bed.recorder.on(" add ldev ", R::ok());
+  bed.recorder.on(" modify ldev ", R::ok());
   bed.recorder.on(" get ldev   -ldev_id 100",
                   R::ok("Serial# : 412345\nLDEV : 100\nVOL_TYPE : NOT DEFINED\n"));
   bed.recorder.on(" get ldev   -ldev_id 101", R::ok(ldevShowing("101", 64)));

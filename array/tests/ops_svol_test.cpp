@@ -66,8 +66,9 @@ std::vector<std::string> withoutStatus(const std::vector<std::string>& lines) {
 
 // ---- createSvols ------------------------------------------------------------
 
-// Each new LDEV is labelled as soon as the batch shows it made: an LDEV
-// without the job's label may be anyone's.
+// Each new LDEV is labelled right after its add: an LDEV without the job's
+// label may be anyone's (the job holds the array's resource lock, so the
+// free id it chose is nobody else's in between).
 TEST(CreateSvols, AddsEachUnmappedSnapInOneBatchUnderTheStatusCheckAndLabelsIt) {
   Bed bed;
   bed.options.isHTI = true;
@@ -83,10 +84,10 @@ TEST(CreateSvols, AddsEachUnmappedSnapInOneBatchUnderTheStatusCheckAndLabelsIt) 
       (std::vector<std::string>{
           Bed::raidcom("reset command_status  "),
           Bed::raidcom("add ldev   -pool snap -mp_blade_id 2 -ldev_id 4096 -capacity 2097152"),
-          Bed::raidcom("add ldev   -pool snap -mp_blade_id 1 -ldev_id 4098 -capacity 8"),
-          Bed::raidcom("get command_status  "),
           Bed::raidcom("modify ldev   -ldev_id 4096 -ldev_name QB_SVOL_db01"),
+          Bed::raidcom("add ldev   -pool snap -mp_blade_id 1 -ldev_id 4098 -capacity 8"),
           Bed::raidcom("modify ldev   -ldev_id 4098 -ldev_name BLANK"),
+          Bed::raidcom("get command_status  "),
       }));
   EXPECT_TRUE(bed.recorder.scripts().empty());
   EXPECT_EQ(bed.snaps[0].snapVirLdevId, "") << "meta_resource leaves virtual ids alone";
@@ -179,10 +180,23 @@ TEST(CreateSvols, StatusErrorIsARefusalAndNothingIsUndone) {
   bed.snaps = {snap("100", 64)};
   bed.answerStatusError();
   bed.recorder.on(" add ldev ", R::ok());
+  bed.recorder.on(" modify ldev ", R::ok());
   EXPECT_EQ(bed.recording().createSvols(), 1);
   EXPECT_TRUE(bed.recorder.scripts().empty());
   EXPECT_TRUE(bed.recorder.linesWith(" get ldev ").empty());
   EXPECT_EQ(bed.errorText(), "Failed to Create LDEV-100");
+
+  // Its label refused as well (the LDEV is not there): read back, not undone.
+  Bed refused;
+  refused.snaps = {snap("100", 64)};
+  refused.answerStatusError();
+  refused.recorder.on(" add ldev ", R::ok());
+  refused.recorder.on(" modify ldev ", R::exit(221, "", "raidcom: [EX_CMDRJE] not installed"));
+  refused.recorder.on(" get ldev ",
+                      R::ok("Serial# : 412345\nLDEV : 100\nVOL_TYPE : NOT DEFINED\n"));
+  EXPECT_EQ(refused.recording().createSvols(), 1);
+  EXPECT_TRUE(refused.recorder.scripts().empty());
+  EXPECT_EQ(refused.errorText(), "Failed to Create LDEV-100");
 }
 
 // The add ran (exit 0, or it timed out) but its outcome is not known: the
@@ -325,8 +339,8 @@ TEST(CreateSvols, FailedResourceStepUndoesTheNewLdevToo) {
   }
 }
 
-// A label the array refuses undoes the LDEVs the batch made, the unlabelled
-// ones with them; no label is tried after the refused one.
+// A label the array refuses undoes the LDEVs made so far, the unlabelled one
+// with them; no add follows it.
 TEST(CreateSvols, RefusedLabelUndoesTheNewLdevs) {
   Bed bed;
   bed.snaps = {snap("100", 64), snap("101", 64), snap("102", 64)};
@@ -340,9 +354,8 @@ TEST(CreateSvols, RefusedLabelUndoesTheNewLdevs) {
   ASSERT_EQ(bed.recorder.scripts().size(), 1u);
   EXPECT_EQ(scriptLines(bed.recorder.scripts()[0]),
             (std::vector<std::string>{"/cci/raidcom  delete ldev -ldev_id 100" + Bed::im(),
-                                      "/cci/raidcom  delete ldev -ldev_id 101" + Bed::im(),
-                                      "/cci/raidcom  delete ldev -ldev_id 102" + Bed::im()}));
-  EXPECT_TRUE(bed.recorder.linesWith("-ldev_id 102 -ldev_name").empty());
+                                      "/cci/raidcom  delete ldev -ldev_id 101" + Bed::im()}));
+  EXPECT_TRUE(bed.recorder.linesWith("-ldev_id 102").empty());
   EXPECT_EQ(bed.errorCode(), 62601);
   EXPECT_EQ(bed.errorText(), "Failed to label LDEV-101");
   EXPECT_TRUE(bed.log.logged("Failed to label LDEV-[101] as [QB_SVOL_b]"));
