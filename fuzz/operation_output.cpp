@@ -9,7 +9,9 @@
 // its output; every other command answers as recorded. Beyond "no crash, no
 // hang, no sanitizer report": a step whose query output (get ldev, get
 // snapshot, get pool) was replaced by text that lacks the recorded layout's
-// first word must not report success.
+// first word must not report success. The one query of the unlock step is
+// the settling of the job's intent records, which never fails the unlock:
+// there a foreign answer must keep the record instead.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -24,6 +26,7 @@
 #include "handler/HDSCommandHandler.h"
 #include "handler/tests/support/HDSHandlerTestBed.h"
 #include "host/testing/ZrFakeClock.h"
+#include "util/ZRHDSIntentRecord.h"
 
 namespace {
 
@@ -72,6 +75,7 @@ class ReplayRunner : public ZRHDSCommandRunner {
 
 // The job's steps; each returns the handler's verdict.
 const int kSteps = 7;
+const int kUnlockStep = 6;
 bool runStep(ZRHDSCommandHandler& h, int step) {
   std::vector<HDSLdevInfo> ldevs;
   switch (step) {
@@ -195,6 +199,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool blank = firstWord(r.fuzzOutput).empty();
   const bool foreign = r.fuzzExit == 0 && isDataQuery(line) && !word.empty() &&
                        r.fuzzOutput.find(word) == std::string::npos && !(blank && mayBeEmpty);
-  if (foreign && verdicts[static_cast<size_t>(original.step)]) __builtin_trap();
+  // The job's records left behind; each run starts without any.
+  ZRHDSIntentStore store;
+  std::vector<ZRHDSIntentRecord> kept;
+  store.list(HDSHandlerTestBed::kSerial, kept, nullptr, nullptr);
+  for (const ZRHDSIntentRecord& k : kept) store.remove(k, nullptr);
+  if (!foreign) return 0;
+  if (original.step == kUnlockStep) {
+    if (kept.empty()) __builtin_trap();
+  } else if (verdicts[static_cast<size_t>(original.step)]) {
+    __builtin_trap();
+  }
   return 0;
 }
