@@ -333,7 +333,8 @@ TEST_F(Fidelity, WritesFollowWhatChangedNotTheSizeOfTheArray) {
   // The pairs keep their order through deletions, additions and a reordering.
   auto pvols = [&] {
     std::vector<int> out;
-    for (const SnapPair& p : fx.load().arrays.at(kSerial).pairs) out.push_back(p.pvol);
+    const State state = fx.load();
+    for (const SnapPair& p : state.arrays.at(kSerial).pairs) out.push_back(p.pvol);
     return out;
   };
   std::vector<int> want = pvols();
