@@ -357,10 +357,15 @@ class ZRHDSCommandHandler {
   // Records the S-VOLs chosen for creation; false with error 62009 when the
   // record cannot be written: nothing is created then.
   bool openSvolIntent();
-  // At the end of the job: each record loses the entries that are stored or
-  // gone (one listing or LDEV query per record whose entries are not all
-  // stored), and is removed once it has none left.
+  // At the end of the job, while still logged in: the entries that are not
+  // stored are asked of the array (one listing or LDEV query per record),
+  // and those whose objects are gone count as settled.
   void settleIntents();
+  // The job's last step: each record loses its settled entries and is
+  // removed once it has none left. It runs after the logout, so that the
+  // records outlive every command of the job: a job killed before its call
+  // returns to the host leaves the records of what it made.
+  void closeIntents();
   bool settleGroupEntries(OpenIntent& open);
   bool settleSvolEntries(OpenIntent& open);
   // Every LDEV id a record of this array names (live jobs' and dead ones'):

@@ -124,6 +124,7 @@ ZRHDSCommandHandler::~ZRHDSCommandHandler() {
     logMessage(2, kFn, "Failed to logout using the username-[%s] during de-init.",
                m_pSnapOptions->userName.c_str());
   }
+  closeIntents();
   // Its destructor writes null into m_pLogger and the caller's OS utility.
   m_pImplementer.reset();
   m_pGivenImplementer.reset();

@@ -161,26 +161,27 @@ bool ZRHDSCommandHandler::settleSvolEntries(OpenIntent& open) {
 }
 
 void ZRHDSCommandHandler::settleIntents() {
-  static const char kFn[] = "settleIntents";
   const int code = m_nErrorCode;
   const std::string text = m_sErrorString;
   for (OpenIntent& open : m_vIntents) {
     bool allStored = true;
     for (bool s : open.settled) allStored = allStored && s;
-    if (!allStored) {
-      // Only a step that failed leaves entries unstored: ask the array
-      // whether their objects are there.
-      if (open.record.kind == ZRHDSIntentRecord::Kind::kGroup) {
-        settleGroupEntries(open);
-      } else {
-        settleSvolEntries(open);
-      }
+    if (allStored) continue;
+    // Only a step that failed leaves entries unstored: ask the array
+    // whether their objects are there.
+    if (open.record.kind == ZRHDSIntentRecord::Kind::kGroup) {
+      settleGroupEntries(open);
+    } else {
+      settleSvolEntries(open);
     }
-    keepRemainingEntries(open.record, open.settled, kFn);
   }
-  m_vIntents.clear();
   m_nErrorCode = code;
   m_sErrorString = text;
+}
+
+void ZRHDSCommandHandler::closeIntents() {
+  for (OpenIntent& open : m_vIntents) keepRemainingEntries(open.record, open.settled, "settleIntents");
+  m_vIntents.clear();
 }
 
 std::set<std::string> ZRHDSCommandHandler::idsOfIntents() {

@@ -497,40 +497,28 @@ int zrRunFaultMatrix(const ZrFaultMatrixOptions& o, std::ostream& out) {
   std::map<std::string, std::string> commandCounts;
   std::vector<std::string> failedCells, kindOrder;
   for (const Kind& k : kinds()) kindOrder.push_back(k.name);
-  for (int w = 0; w < o.workers; ++w) {
-    std::ifstream in(o.dir + "/w" + std::to_string(w) + "/cells.txt");
-    std::string line;
-    while (std::getline(in, line)) {
-      std::vector<std::string> f;
-      std::istringstream fields(line);
-      std::string x;
-      while (std::getline(fields, x, '\t')) f.push_back(x);
-      if (f.size() < 3) continue;
-      if (f[0] == "commands") {
-        commandCounts[f[1]] = f[2];
-        continue;
-      }
-      if (f.size() < 5) continue;
-      Tally& t = table[f[0]][f[1]];
-      if (f[3] == "0") {
-        ++t.unfired;
-      } else if (f.size() > 5) {
-        std::string why;
-        for (size_t i = 5; i < f.size(); ++i) why += (i > 5 ? "; " : "") + f[i];
-        ++t.failed;
-        failedCells.push_back(f[0] + " at " + f[1] + " #" + f[2] + " (" + f[4] + "): " + why);
-      } else {
-        ++t.held;
-        t.cleanedByDelete += f[3] == "2" ? 1 : 0;
-      }
+  for (const std::vector<std::string>& f : zrReadWorkerRows(o.workers, o.dir, "cells.txt")) {
+    if (f.size() < 3) continue;
+    if (f[0] == "commands") {
+      commandCounts[f[1]] = f[2];
+      continue;
+    }
+    if (f.size() < 5) continue;
+    Tally& t = table[f[0]][f[1]];
+    if (f[3] == "0") {
+      ++t.unfired;
+    } else if (f.size() > 5) {
+      std::string why;
+      for (size_t i = 5; i < f.size(); ++i) why += (i > 5 ? "; " : "") + f[i];
+      ++t.failed;
+      failedCells.push_back(f[0] + " at " + f[1] + " #" + f[2] + " (" + f[4] + "): " + why);
+    } else {
+      ++t.held;
+      t.cleanedByDelete += f[3] == "2" ? 1 : 0;
     }
   }
   std::ostringstream md;
-  md << "| fault |";
-  for (ZrStressOp op : zrStressOps()) md << " " << zrStressOpName(op) << " |";
-  md << "\n|---|";
-  for (size_t i = 0; i < zrStressOps().size(); ++i) md << "---|";
-  md << "\n";
+  md << zrOpTableHead("fault");
   int cells = 0, failed = 0;
   for (const std::string& k : kindOrder) {
     md << "| " << k << " |";

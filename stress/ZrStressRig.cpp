@@ -465,6 +465,31 @@ bool zrRunWorkers(int workers, const std::string& dir,
   return ok;
 }
 
+std::vector<std::vector<std::string>> zrReadWorkerRows(int workers, const std::string& dir,
+                                                        const std::string& file) {
+  std::vector<std::vector<std::string>> rows;
+  for (int w = 0; w < workers; ++w) {
+    std::ifstream in(dir + "/w" + std::to_string(w) + "/" + file);
+    std::string line;
+    while (std::getline(in, line)) {
+      std::vector<std::string> f;
+      std::istringstream fields(line);
+      std::string x;
+      while (std::getline(fields, x, '\t')) f.push_back(x);
+      rows.push_back(std::move(f));
+    }
+  }
+  return rows;
+}
+
+std::string zrOpTableHead(const std::string& first) {
+  std::string head = "| " + first + " |";
+  for (ZrStressOp op : zrStressOps()) head += " " + zrStressOpName(op) + " |";
+  head += "\n|---|";
+  for (size_t i = 0; i < zrStressOps().size(); ++i) head += "---|";
+  return head + "\n";
+}
+
 ZrChildResult zrRunChild(const std::function<std::string()>& body, int timeoutMs, int killAfterMs) {
   ZrChildResult r;
   int fds[2];

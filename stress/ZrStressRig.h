@@ -144,6 +144,13 @@ bool zrReadOpPayload(const std::string& text, int* result, std::vector<ZrDeviceS
 // processes side by side and waits for them; true when every one exited 0.
 bool zrRunWorkers(int workers, const std::string& dir,
                   const std::function<int(int w, const std::string& workerDir)>& worker);
+// The lines each worker of zrRunWorkers wrote to <dir>/w<w>/<file>, in
+// worker order, each split at its tabs.
+std::vector<std::vector<std::string>> zrReadWorkerRows(int workers, const std::string& dir,
+                                                        const std::string& file);
+// The head of a results table: "| <first> | prepare | snap | ... |" and its
+// rule line.
+std::string zrOpTableHead(const std::string& first);
 
 // A child process: runs body (which returns the text to hand back) and
 // exits. The result of waiting for it.

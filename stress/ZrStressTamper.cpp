@@ -521,37 +521,27 @@ int zrRunTamperMatrix(const ZrTamperMatrixOptions& o, std::ostream& out) {
   });
   std::map<std::string, std::map<std::string, Tally>> table;  // field -> op -> tally
   std::vector<std::string> failedCells, setupLines;
-  for (int w = 0; w < o.workers; ++w) {
-    std::ifstream in(o.dir + "/w" + std::to_string(w) + "/cells.txt");
-    std::string line;
-    while (std::getline(in, line)) {
-      std::vector<std::string> f;
-      std::istringstream fields(line);
-      std::string x;
-      while (std::getline(fields, x, '\t')) f.push_back(x);
-      if (!f.empty() && f[0] == "setup") {
-        setupLines.push_back(line);
-        continue;
-      }
-      if (f.size() < 4) continue;
-      Tally& t = table[f[0]][f[2]];
-      if (f.size() > 4) {
-        std::string why;
-        for (size_t i = 4; i < f.size(); ++i) why += (i > 4 ? "; " : "") + f[i];
-        ++t.failed;
-        failedCells.push_back(f[0] + " " + f[1] + " at " + f[2] + ": " + why);
-      } else {
-        ++t.held;
-      }
-      t.refused += f[3] == "r" ? 1 : 0;
+  for (const std::vector<std::string>& f : zrReadWorkerRows(o.workers, o.dir, "cells.txt")) {
+    if (!f.empty() && f[0] == "setup") {
+      std::string line;
+      for (size_t i = 0; i < f.size(); ++i) line += (i > 0 ? "\t" : "") + f[i];
+      setupLines.push_back(line);
+      continue;
     }
+    if (f.size() < 4) continue;
+    Tally& t = table[f[0]][f[2]];
+    if (f.size() > 4) {
+      std::string why;
+      for (size_t i = 4; i < f.size(); ++i) why += (i > 4 ? "; " : "") + f[i];
+      ++t.failed;
+      failedCells.push_back(f[0] + " " + f[1] + " at " + f[2] + ": " + why);
+    } else {
+      ++t.held;
+    }
+    t.refused += f[3] == "r" ? 1 : 0;
   }
   std::ostringstream md;
-  md << "| field |";
-  for (ZrStressOp op : zrStressOps()) md << " " << zrStressOpName(op) << " |";
-  md << "\n|---|";
-  for (size_t i = 0; i < zrStressOps().size(); ++i) md << "---|";
-  md << "\n";
+  md << zrOpTableHead("field");
   int cells = 0, failed = 0, refused = 0;
   for (const Field& fld : fields()) {
     md << "| " << fld.name() << " |";

@@ -10,6 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "array/HDSCommandRunner.h"
+#include "array/HDSRaidcomImplementer.h"
+#include "array/tests/support/HDSRaidcomTestPeer.h"
 #include "handler/tests/support/HDSHandlerTestBed.h"
 #include "host/ZrNamedMutex.h"
 #include "host/testing/ZrFakeClock.h"
@@ -315,6 +318,45 @@ TEST_F(JobIntents, StoredPairsLeaveNoRecordAndCostNoCommand) {
   h.reset();
   EXPECT_TRUE(records().empty());
   EXPECT_EQ(0u, bed.count("get snapshot") + bed.count("get ldev"));
+}
+
+// Counts the job's records on file when the job's logout is sent.
+class RecordsAtLogout : public ZRHDSCommandRunner {
+ public:
+  explicit RecordsAtLogout(const ZRHDSIntentStore& s) : store(s) {}
+  int run(ZRSO::SnapInfo* log, const std::string& line, std::string& output, int& exitCode,
+          std::string& error, int timeoutSecs) override {
+    if (line.find(" -logout") != std::string::npos) {
+      std::vector<ZRHDSIntentRecord> open;
+      store.list(kSerial, open, nullptr, nullptr);
+      atLogout = static_cast<int>(open.size());
+    }
+    return ZRHDSCommandHelperRunner::instance().run(log, line, output, exitCode, error,
+                                                    timeoutSecs);
+  }
+  const ZRHDSIntentStore& store;
+  int atLogout = -1;
+};
+
+TEST_F(JobIntents, StoredRecordsOutliveTheJobsLastCommand) {
+  // The host keeps what a call stored only once the call returns: a job
+  // killed during its logout must still leave the record of its pairs.
+  RecordsAtLogout runner(store);
+  const std::string tempDir = bed.tmp.path() + "/tmp";
+  h.reset(new ZRHDSCommandHandler(
+      bed.params, [&](ZRSO::SnapInfo*& logger, ZRHDSCommandHandlerInputParams& p) {
+        std::unique_ptr<ZRHDSRaidcomImplementer> impl(
+            new ZRHDSRaidcomImplementer(logger, p, runner, false));
+        ZRHDSRaidcomTestPeer::setReady(*impl, tempDir);
+        ZRHDSRaidcomTestPeer::setCommandTimeout(*impl, 30);
+        return std::unique_ptr<ZRHDSCommandImplementer>(std::move(impl));
+      }));
+  ASSERT_TRUE(h->IsHandlerInitialized()) << Bed::error(*h).second;
+  ASSERT_TRUE(h->createTargetlessSnap()) << Bed::error(*h).second;
+  for (size_t i = 0; i < bed.snaps.size(); ++i) h->intentStored(i);
+  h.reset();
+  EXPECT_EQ(1, runner.atLogout);
+  EXPECT_TRUE(records().empty()) << "dropped once the job has ended";
 }
 
 TEST_F(JobIntents, NoRecordNoPair) {
