@@ -6,7 +6,7 @@
 # make fuzz       run every fuzz target for FUZZ_SECONDS (default 600), all at once
 # make bench      build and run the benchmarks
 # make stress     the full reliability and scale runs (fault matrix, 200 kills,
-#                 8 x 50 life cycles, growth to 256 devices, the tampered-record
+#                 8 x 50 life cycles, growth to 512 devices, the tampered-record
 #                 matrix); figures in build/stress-report/
 # make stress-short  the short forms (CTest label stress), as CI runs them
 # make package    build the Debian package (build/packages/)
@@ -83,7 +83,7 @@ stress: deps
 	  --work build/stress-work/crashes || rc=1; \
 	build/stress/zrstress load --procs 8 --cycles 50 --report $(STRESS_REPORT)/load.md \
 	  --work build/stress-work/load || rc=1; \
-	build/stress/zrstress growth --sizes 1,16,256 --report $(STRESS_REPORT)/growth.md \
+	build/stress/zrstress growth --sizes 1,16,256,512 --report $(STRESS_REPORT)/growth.md \
 	  --work build/stress-work/growth || rc=1; \
 	build/stress/zrstress tamper --full --workers $(STRESS_WORKERS) \
 	  --report $(STRESS_REPORT)/tamper.md --work build/stress-work/tamper || rc=1; \

@@ -37,6 +37,14 @@ enum HDSResourceType {
   HDS_RESOURCE_PORT = 3           // a port, or a host group on a port
 };
 
+// One snapshot pair (its P-VOL LDEV and MU) and, for an association, the
+// target LDEV: an item of the batch operations.
+struct HDSSnapshotPairRef {
+  std::string pvol;
+  std::string mu;
+  std::string target;
+};
+
 // Earlier names of the error codes of records/HDSConstants.h, kept for
 // callers written against them; new code uses the ZR_HDS_ERR_ names.
 enum {
@@ -112,8 +120,10 @@ class ZRHDSCommandImplementer {
   virtual int getSnapshotGroupList(std::vector<HDSSnapshotGroupInfo>& list, const std::string& key,
                                    const bool& byLdev) = 0;
   // Adds each job source as a targetless snapshot pair of the job's pool and
-  // snapshot group, serialised with the command-status check; stops at the
-  // first failure. 62601 "Failed to create targetless snaps.".
+  // snapshot group, in batches under the command-status check (as the batch
+  // operations below); no add is sent after a failed one (the rest of the
+  // failing batch was sent already). 62601 "Failed to create targetless
+  // snaps.".
   virtual int addToSnapshotGroup() = 0;
   // Runs a snapshot-data operation ("create", "resync", "restore", "split")
   // on the target chosen by the keys S_LDEV_NUM, SNAP_GRP or MU_NUM with
@@ -132,9 +142,10 @@ class ZRHDSCommandImplementer {
   // "Failed to get the LDEV list form the array." on failure.
   virtual int getLdevList(std::vector<HDSLdevInfo>& ldevs,
                           const std::map<int, std::string>& filter) = 0;
-  // Creates the job's target LDEVs (serialised, with undo of this call's
-  // LDEVs on failure) and arranges them in the job's resource group. 62601
-  // "Failed to Create LDEV-<id>" or the resource-group step's text.
+  // Creates the job's target LDEVs (in batches under the command-status
+  // check, with undo of this call's LDEVs on failure) and then arranges them
+  // in the job's resource group. 62601 "Failed to Create LDEV-<id>" or the
+  // resource-group step's text.
   virtual int createSvols() = 0;
   // Deletes a target LDEV (first out of the job's resource group); an LDEV
   // the array no longer has counts as deleted. 62601
@@ -162,6 +173,33 @@ class ZRHDSCommandImplementer {
   // Ends the association of the target with the snapshot (pvol, mu). 62601
   // "Failed to unmap target LDEV associated with Snap-[..-MU..].".
   virtual int unmapSnapshot(const std::string& pvol, const std::string& mu) = 0;
+
+  // ---- Batches of the commands the array carries out after the tool returned
+  // Each runs its items' commands in batches (at most 64 commands each): one
+  // command-status reset, the commands, one status read, with the machine's
+  // serialisation of such commands held for the batch. done (resized to the
+  // items) tells which items took effect: every command of a batch whose
+  // status counts no error; otherwise what the array's state, read back,
+  // shows. An item whose outcome cannot be told is not done. 0 when every
+  // item took effect; else 1 with the error pair of the first item that did
+  // not (its text as the single-item operation's).
+  // map and unmap stop at the first failure: no later item is sent (those of
+  // the failing batch already sent run their course and are read back).
+  virtual int mapSnapshotBatch(const std::vector<HDSSnapshotPairRef>& pairs,
+                               std::vector<bool>& done) = 0;
+  virtual int unmapSnapshotBatch(const std::vector<HDSSnapshotPairRef>& pairs,
+                                 std::vector<bool>& done) = 0;
+  // Every item is sent, whatever became of the others; a pair the array no
+  // longer has counts as deleted (delete) or as cleared (resync).
+  virtual int deleteSnapshotBatch(const std::vector<HDSSnapshotPairRef>& pairs,
+                                  std::vector<bool>& done) = 0;
+  virtual int resyncSnapshotBatch(const std::vector<HDSSnapshotPairRef>& pairs,
+                                  std::vector<bool>& done) = 0;
+  // Deletes target LDEVs as deleteSvols does each, pausing pauseSeconds after
+  // each deletion (each then a batch of its own); stops at the first failure.
+  virtual int deleteSvolBatch(const std::vector<std::string>& ldevs, int pauseSeconds,
+                              std::vector<bool>& done) = 0;
+
   // Sets (revert false) or restores (revert true) the labels of the snaps'
   // target LDEVs by a script; on failure the other script runs. 62601
   // "Failed to modify the S-VOL labels.".

@@ -1,5 +1,8 @@
 #include "array/HDSParseStatus.h"
 
+#include <cstdlib>
+#include <limits>
+
 #include "array/HDSTextColumns.h"
 
 namespace hdsparse {
@@ -23,8 +26,9 @@ bool firstRow(std::string_view output, std::string_view& row, bool terminated) {
 }  // namespace
 
 bool parseCommandStatusRow(std::string_view output, bool& hasError, std::string& description,
-                           std::string& row) {
+                           std::string& row, int* errors) {
   hasError = false;
+  if (errors != nullptr) *errors = 0;
   enum { kCount, kDescription, kColumns };
   size_t col[kColumns];
   std::string_view line;
@@ -38,6 +42,10 @@ bool parseCommandStatusRow(std::string_view output, bool& hasError, std::string&
   if (!r.taken(col[kCount]) || !hdscols::isDecimalDigits(count)) return false;
   if (count.find_first_not_of('0') == std::string_view::npos) return true;
   hasError = true;
+  if (errors != nullptr) {
+    const std::string digits(count);
+    *errors = digits.size() > 9 ? std::numeric_limits<int>::max() : std::atoi(digits.c_str());
+  }
   description.assign(r.from(col[kDescription]));
   return true;
 }

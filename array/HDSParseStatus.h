@@ -18,9 +18,10 @@ namespace hdsparse {
 // the row from its Description column to its end. False, hasError false:
 // a header without ERR_CNT or Description (the -request_id layout has
 // none), no data row, or an ERR_CNT that is missing, ends the row or is not
-// decimal digits (never read as "no error").
+// decimal digits (never read as "no error"). errors, when given, receives
+// ERR_CNT (0 for none; a count too large for an int reads as the largest).
 bool parseCommandStatusRow(std::string_view output, bool& hasError, std::string& description,
-                           std::string& row);
+                           std::string& row, int* errors = nullptr);
 
 // Fills info (reset first) from the first data row of "raidqry -l" ("No
 // Group Hostname HORCM_ver Uid Serial# Micro_ver Cache(MB)"): Group column2,

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -198,11 +199,42 @@ int ZRHDSRaidcomImplementer::executeCommand(const std::string& command,
   return 1;
 }
 
+int ZRHDSRaidcomImplementer::executeWithRelogin(const std::string& command,
+                                                const std::string& arguments, std::string& output,
+                                                int& exitCode, bool* relogged) {
+  if (executeCommand(command, arguments, output, exitCode) == 0) return 0;
+  if (exitCode != kExitLoginExpired) return 1;
+  // The array ended the login: log in once more and run once more. There
+  // is never a second re-login.
+  if (relogged != nullptr) *relogged = true;
+  if (login(true) != 0) return 1;
+  return executeCommand(command, arguments, output, exitCode);
+}
+
+void ZRHDSRaidcomImplementer::keepCommandOutput(const std::string& output) {
+  static const char* const kFn = "ZRHDSRaidcomImplementer::executeCommandMain";
+  if (!m_bKeepCmdOutput || output.empty()) return;
+  // A copy for diagnosis only: failing to keep it does not undo or fail a
+  // command that succeeded on the array.
+  std::string name = formatOutputFileName();
+  int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    logMessage(2, kFn, "Failed to open output file-[%s]. Error-[%s]", name.c_str(),
+               errnoText(errno).c_str());
+    return;
+  }
+  std::string why;
+  if (!HDSFile::writeAll(fd, output, why)) {
+    logMessage(2, kFn, "Failed to write into output file-[%s]. Error-[%s]", name.c_str(),
+               why.c_str());
+  }
+  ::close(fd);
+}
+
 int ZRHDSRaidcomImplementer::executeCommandMain(const std::string& command,
                                                 const std::string& arguments, std::string& output,
                                                 int& exitCode, bool sync) {
   static const char* const kFn = "ZRHDSRaidcomImplementer::executeCommandMain";
-  m_bStatusReportedError = false;
   std::unique_ptr<ZRHDSLock> syncLock;
   if (sync) {
     if (m_pSnapInfo == nullptr) {
@@ -220,31 +252,8 @@ int ZRHDSRaidcomImplementer::executeCommandMain(const std::string& command,
     }
   }
 
-  if (executeCommand(command, arguments, output, exitCode) != 0) {
-    if (exitCode != kExitLoginExpired) return 1;
-    // The array ended the login: log in once more and run once more. There
-    // is never a second re-login.
-    if (login(true) != 0) return 1;
-    if (executeCommand(command, arguments, output, exitCode) != 0) return 1;
-  }
-
-  if (m_bKeepCmdOutput && !output.empty()) {
-    // A copy for diagnosis only: failing to keep it does not undo or fail a
-    // command that succeeded on the array.
-    std::string name = formatOutputFileName();
-    int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) {
-      logMessage(2, kFn, "Failed to open output file-[%s]. Error-[%s]", name.c_str(),
-                 errnoText(errno).c_str());
-    } else {
-      std::string why;
-      if (!HDSFile::writeAll(fd, output, why)) {
-        logMessage(2, kFn, "Failed to write into output file-[%s]. Error-[%s]", name.c_str(),
-                   why.c_str());
-      }
-      ::close(fd);
-    }
-  }
+  if (executeWithRelogin(command, arguments, output, exitCode, nullptr) != 0) return 1;
+  keepCommandOutput(output);
 
   if (sync) {
     bool hasError = false;
@@ -254,7 +263,6 @@ int ZRHDSRaidcomImplementer::executeCommandMain(const std::string& command,
                         "Failed to get command status for command-[%s]", command.c_str());
     }
     if (hasError) {
-      m_bStatusReportedError = true;
       return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Command status has error.", kFn,
                         "Get command status for command-[%s] returned error-[%s]", command.c_str(),
                         statusText.c_str());
@@ -276,8 +284,15 @@ int ZRHDSRaidcomImplementer::resetCommandStatus() {
 }
 
 int ZRHDSRaidcomImplementer::getCommandStatus(bool& hasError, std::string& statusText) {
+  int errors = 0;
+  const int rc = readCommandStatus(errors, statusText);
+  hasError = errors != 0;
+  return rc;
+}
+
+int ZRHDSRaidcomImplementer::readCommandStatus(int& errors, std::string& statusText) {
   static const char* const kFn = "ZRHDSRaidcomImplementer::getCommandStatus";
-  hasError = false;
+  errors = 0;
   const std::string command = "raidcom  get command_status ";
   const std::string arguments = getCommonParams(true, true);
   std::string output;
@@ -304,19 +319,20 @@ int ZRHDSRaidcomImplementer::getCommandStatus(bool& hasError, std::string& statu
   }
   if (tries >= m_nRaidcomMaxRetryCount) {
     logMessage(2, kFn, "Failed to get command status after [%d] retries.", tries);
-    hasError = true;
+    errors = -1;
     statusText = "Command Timeout.";
   }
 
   std::string row;
   bool rowHasError = false;
   std::string rowText;
-  if (parseCommandStatus(output, rowHasError, rowText, row) != 0) {
+  int rowErrors = 0;
+  if (parseCommandStatus(output, rowHasError, rowText, row, &rowErrors) != 0) {
     logMessage(2, kFn, "Unreadable command status output-[%s]", output.c_str());
     return 1;
   }
   if (rowHasError) {
-    hasError = true;
+    errors = rowErrors;
     statusText = rowText;
     logMessage(2, kFn, "Command Status-[%s]", row.c_str());
   }
@@ -324,8 +340,9 @@ int ZRHDSRaidcomImplementer::getCommandStatus(bool& hasError, std::string& statu
 }
 
 int ZRHDSRaidcomImplementer::parseCommandStatus(const std::string& output, bool& hasError,
-                                                std::string& statusText, std::string& row) {
-  return hdsparse::parseCommandStatusRow(output, hasError, statusText, row) ? 0 : 1;
+                                                std::string& statusText, std::string& row,
+                                                int* errors) {
+  return hdsparse::parseCommandStatusRow(output, hasError, statusText, row, errors) ? 0 : 1;
 }
 
 int ZRHDSRaidcomImplementer::executeScriptFile(const std::string& script, std::string& output,

@@ -6,6 +6,7 @@
 // shell when they hold anything outside the plain set; LDEV ids and host-group
 // numbers must be decimal digits, and an empty port, host group or LDEV id is
 // refused before anything runs, so no malformed line ever reaches the array.
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -55,6 +56,11 @@ int ZRHDSRaidcomImplementer::getLunsForHostGroup(const std::string& port,
   static const char kFn[] = "ZRHDSRaidcomImplementer::getLunsForHostGroup";
   if (!isUsableName(port)) return refuseInvalidInput(kFn, "Port", port);
   if (!isUsableName(hostGroup)) return refuseInvalidInput(kFn, "HostGroup", hostGroup);
+  const auto known = m_oLunCache.find({port, hostGroup});
+  if (known != m_oLunCache.end()) {
+    luns.insert(luns.end(), known->second.begin(), known->second.end());
+    return 0;
+  }
 
   const std::string command = std::string("raidcom ") + " get lun ";
   const std::string arguments = " -port " + HDSShell::quote(port) +
@@ -68,9 +74,22 @@ int ZRHDSRaidcomImplementer::getLunsForHostGroup(const std::string& port,
         "Failed to get LUNs on the port-[" + port + "], HostGroup-[" + hostGroup + "]", kFn,
         "Failed to get LUNs on the port-[%s], HostGroup-[%s]", port.c_str(), hostGroup.c_str());
   }
-  return checkListing(
-      kFn, output, hdsparse::parseLunList(output, luns),
-      "Failed to get LUNs on the port-[" + port + "], HostGroup-[" + hostGroup + "]");
+  std::vector<HDSLunInfo> listed;
+  const hdscols::ListingRead read = hdsparse::parseLunList(output, listed);
+  luns.insert(luns.end(), listed.begin(), listed.end());
+  if (checkListing(kFn, output, read,
+                   "Failed to get LUNs on the port-[" + port + "], HostGroup-[" + hostGroup +
+                       "]") != 0) {
+    return 1;
+  }
+  m_oLunCache[{port, hostGroup}] = listed;
+  return 0;
+}
+
+void ZRHDSRaidcomImplementer::forgetLuns(const std::string& port) {
+  for (auto it = m_oLunCache.begin(); it != m_oLunCache.end();) {
+    it = port.empty() || it->first.first == port ? m_oLunCache.erase(it) : std::next(it);
+  }
 }
 
 // Adds an LU path of the LDEV to host group number hostGroup on port; a path
@@ -84,6 +103,7 @@ int ZRHDSRaidcomImplementer::mapLdevToHostGroup(const std::string& ldev, const s
   if (!isUsableName(port)) return refuseInvalidInput(kFn, "Port", port);
   if (!HDSShell::isDecimal(hostGroup)) return refuseInvalidInput(kFn, "HostGroup", hostGroup);
 
+  forgetLuns(port);
   const std::string command = std::string("raidcom ") + " add lun ";
   const std::string arguments = " -port " + HDSShell::quote(port) + "-" + hostGroup + " -ldev_id " +
                                 ldev + getCommonParams(true, true);
@@ -116,6 +136,7 @@ int ZRHDSRaidcomImplementer::createHostGroup(const std::string& port, const std:
   if (!isUsableName(name)) return refuseInvalidInput(kFn, "HostGroup", name);
 
   const std::string failure = "Failed to create HostGroup-[" + port + "-" + name + "]";
+  forgetLuns(port);
   const std::string command = std::string("raidcom ") + " add host_grp ";
   const std::string arguments = " -port " + HDSShell::quote(port) + " -host_grp_name " +
                                 HDSShell::quote(name) + getCommonParams(true, true);
@@ -156,6 +177,7 @@ int ZRHDSRaidcomImplementer::runDeleteHostGroup(const std::string& port,
   if (!isUsableName(port)) return refuseInvalidInput(kFn, "Port", port);
   if (!isUsableName(hostGroup)) return refuseInvalidInput(kFn, "HostGroup", hostGroup);
 
+  forgetLuns(port);
   const std::string command = std::string("raidcom ") + " delete host_grp ";
   const std::string arguments = " -port " + HDSShell::quote(port) +
                                 hostGroupJoint(hostGroup, byNumber) + getCommonParams(true, true);
@@ -187,18 +209,35 @@ int ZRHDSRaidcomImplementer::unmapLdevFromHostGroup(const std::string& ldev,
   const std::string command = std::string("raidcom ") + " delete lun ";
   const std::string arguments = " -port " + HDSShell::quote(port) + "-" + hostGroup + " -ldev_id " +
                                 ldev + getCommonParams(true, true);
+  // The host group's remembered paths lose this LDEV's once it is gone;
+  // those of the port under other names are dropped.
+  auto gone = [&]() {
+    const auto known = m_oLunCache.find({port, hostGroup});
+    std::vector<HDSLunInfo> left;
+    if (known != m_oLunCache.end()) {
+      for (const HDSLunInfo& lun : known->second) {
+        if (lun.ldevId != ldev) left.push_back(lun);
+      }
+    }
+    const bool wasKnown = known != m_oLunCache.end();
+    forgetLuns(port);
+    if (wasKnown) m_oLunCache[{port, hostGroup}] = left;
+  };
   std::string output;
   int exitCode = 0;
   if (executeCommandMain(command, arguments, output, exitCode, false) == 0) {
     logMessage(0, kFn, "Successfully unmapped LDEV-[%s] from the HostGroup-[%s-%s]", ldev.c_str(),
                port.c_str(), hostGroup.c_str());
+    gone();
     return 0;
   }
   if (exitCode == kExitNoSuchObject) {
     logMessage(2, kFn, "LDEV-[%s] is already unmapped from HostGroup-[%s-%s]", ldev.c_str(),
                port.c_str(), hostGroup.c_str());
+    gone();
     return 0;
   }
+  forgetLuns(port);
 
   int code = ZR_HDS_ERR_ARRAY_COMMAND;
   if (hdscols::namesRefusal(output, kSsbLuPath, kSsbLuBusy, kLuBusy)) {

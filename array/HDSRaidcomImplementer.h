@@ -26,11 +26,14 @@
 #define ZR_ARRAY_HDSRAIDCOMIMPLEMENTER_H
 
 #include <cstdint>
+#include <functional>
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <set>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "array/HDSCommandImplementer.h"
@@ -92,6 +95,18 @@ class ZRHDSRaidcomImplementer : public ZRHDSCommandImplementer {
   int mapSnapshot(const std::string& pvol, const std::string& target,
                   const std::string& mu) override;
   int unmapSnapshot(const std::string& pvol, const std::string& mu) override;
+
+  // Batches (HDSRaidcomBatch.cpp).
+  int mapSnapshotBatch(const std::vector<HDSSnapshotPairRef>& pairs,
+                       std::vector<bool>& done) override;
+  int unmapSnapshotBatch(const std::vector<HDSSnapshotPairRef>& pairs,
+                         std::vector<bool>& done) override;
+  int deleteSnapshotBatch(const std::vector<HDSSnapshotPairRef>& pairs,
+                          std::vector<bool>& done) override;
+  int resyncSnapshotBatch(const std::vector<HDSSnapshotPairRef>& pairs,
+                          std::vector<bool>& done) override;
+  int deleteSvolBatch(const std::vector<std::string>& ldevs, int pauseSeconds,
+                      std::vector<bool>& done) override;
 
   // Pools (HDSRaidcomPool.cpp).
   int getPoolList(std::vector<HDSPoolInfo>& pools) override;
@@ -190,6 +205,13 @@ class ZRHDSRaidcomImplementer : public ZRHDSCommandImplementer {
   // kept as it is and started only when startWhenUnrepairable. 0 ok, 1
   // failure with the pair set.
   int prepareInstanceLocked(bool forceRecreate, bool startWhenUnrepairable);
+  // True when this job's initialisation started the instance and nothing
+  // can have shut it down since: no last logout shuts instances down (the
+  // setting nZRHDSForceRemoveHorcmFile is off) and its file still names the
+  // array. The first login then needs no second start.
+  bool instanceStillStarted();
+  // Set once initialize has made the instance usable and started it.
+  bool m_bInstanceStarted = false;
   // Unlinks path, retrying once after chmod 0666; true when gone.
   static bool removeFileRetrying(const std::string& path);
 
@@ -204,12 +226,21 @@ class ZRHDSRaidcomImplementer : public ZRHDSCommandImplementer {
   // "ZR_HDS_SYNC_COMMANDS".
   int executeCommandMain(const std::string& command, const std::string& arguments,
                          std::string& output, int& exitCode, bool sync);
+  // executeCommand, and after exit 202 the forced login and one more run
+  // (relogged, when given, tells that the login was renewed).
+  int executeWithRelogin(const std::string& command, const std::string& arguments,
+                         std::string& output, int& exitCode, bool* relogged);
+  // Keeps a copy of a successful command's output when so configured.
+  void keepCommandOutput(const std::string& output);
   int resetCommandStatus();
   int getCommandStatus(bool& hasError, std::string& statusText);
+  // getCommandStatus with the error count: errors is the row's ERR_CNT, or
+  // -1 when the query kept timing out and the row counts none.
+  int readCommandStatus(int& errors, std::string& statusText);
   // Parses the command-status listing; 1 when there is no status row or
-  // ERR_CNT is not a decimal number.
+  // ERR_CNT is not a decimal number. errors, when given, receives ERR_CNT.
   static int parseCommandStatus(const std::string& output, bool& hasError, std::string& statusText,
-                                std::string& row);
+                                std::string& row, int* errors = nullptr);
   // Writes script (one command line per line) to a new private file and runs
   // it with /bin/sh; a failing line fails the script.
   int executeScriptFile(const std::string& script, std::string& output, int& exitCode);
@@ -233,6 +264,73 @@ class ZRHDSRaidcomImplementer : public ZRHDSCommandImplementer {
   // The job's HORCM instance when it is decimal digits; else refuses.
   bool checkInstance(const char* function);
 
+  // ---- Batches of asynchronous commands (HDSRaidcomBatch.cpp) ----------
+  // One command of a batch.
+  struct AsyncCommand {
+    std::string command;    // command part ("raidcom  map snapshot ")
+    std::string arguments;  // with the common options
+    std::string object;     // what it acts on, for the log
+    // Runs before the batch's status reset (moving an LDEV out of the
+    // job's resource group): kStepSend sends the command, kStepDone counts
+    // the item done without it, kStepFailed fails it (the step set the
+    // error pair) and, with stopAtFailure, ends the batch there.
+    std::function<int()> before;
+    // A refusal saying the state asked for is there already (an LDEV
+    // already deleted): the item is done.
+    std::function<bool(int exitCode, const std::string& output)> alreadyDone;
+    // Runs right after the command was accepted (labelling a new LDEV):
+    // kStepSend goes on; anything else fails the item as kStepFailed (the
+    // step set the error pair) and, with stopAtFailure, ends the batch.
+    std::function<int()> after;
+  };
+  static constexpr int kStepSend = 0;
+  static constexpr int kStepFailed = 1;
+  static constexpr int kStepDone = 2;
+  enum class AsyncOutcome {
+    kNotSent,   // never sent (an earlier failure ended the run)
+    kDone,      // took effect
+    kNoEffect,  // refused, or the array shows it had no effect
+    kUnknown,   // sent, but its effect could not be read back
+    kUnproven,  // looks done, but the status counts more errors than items
+                // without effect and the object cannot be told from one
+                // made by someone else (only where reads cannot prove it)
+    kStepFailed  // its step before or after the command failed (the step's error)
+  };
+  enum class AsyncEffect { kTookEffect, kNoEffect, kUnknown };
+  // What the array shows of command i after a batch whose status did not
+  // clear it.
+  using AsyncReadBack = std::function<AsyncEffect(size_t)>;
+  // Runs commands in batches of at most ZR_HDS_ASYNC_BATCH_LIMIT; outcomes
+  // per command. stopAtFailure: no command after a failed one is sent (a
+  // status failure ends the run after its batch). readsProve: a read-back
+  // that shows the effect proves it was this command's. 0 when every
+  // command took effect, else 1 (error pair of the last failure).
+  int runAsyncBatch(const char* function, const std::vector<AsyncCommand>& commands,
+                    bool stopAtFailure, bool readsProve, const AsyncReadBack& readBack,
+                    std::vector<AsyncOutcome>& outcomes);
+  int runAsyncChunk(const char* function, const std::vector<AsyncCommand>& commands, size_t begin,
+                    size_t end, bool stopAtFailure, bool readsProve, const AsyncReadBack& readBack,
+                    std::vector<AsyncOutcome>& outcomes);
+  // What one kind of snapshot-pair batch does with a pair: its arguments
+  // before the common options, its effect as the P-VOL's row of the pair
+  // shows it (null: the pair is not listed), and the report of its outcome
+  // (first: the first pair that did not take effect, which sets the error
+  // pair).
+  struct PairBatchKind {
+    bool needsTarget = false;
+    std::function<std::string(const HDSSnapshotPairRef&)> compose;
+    std::function<AsyncEffect(const HDSSnapshotGroupInfo*, const HDSSnapshotPairRef&)> effect;
+    std::function<void(const HDSSnapshotPairRef&, bool done, bool first)> report;
+  };
+  // The snapshot-pair batches: one command per pair, read back from the
+  // pair rows of each P-VOL (listed once).
+  int runPairBatch(const char* function, const char* command,
+                   const std::vector<HDSSnapshotPairRef>& pairs, bool stopAtFailure,
+                   const PairBatchKind& kind, std::vector<bool>& done);
+  // Before the deletion of a target LDEV in a job resource group other than
+  // meta_resource: moves it out (kStepDone when it is gone already).
+  int releaseFromJobGroup(const std::string& ldevId);
+
   // ---- CCI version (HDSRaidcomRaidqry.cpp) -----------------------------
   int getCCIVersionInstalled(std::string& version);
   // Parses the first data row of "raidqry -l" into info; false without one.
@@ -255,11 +353,22 @@ class ZRHDSRaidcomImplementer : public ZRHDSCommandImplementer {
   int m_nCCICommandTimeout;     // seconds
   int m_nRaidcomMaxRetryCount;  // repeats of the command-status query
   int m_nRaidcomTimeoutInSecs;  // -time of the resource lock
-  // Set by a sync executeCommandMain whose command status listed an error
-  // (the array refused the command: its outcome is known).
-  bool m_bStatusReportedError = false;
   // Ports whose host-group listing showed them as iSCSI ports.
   std::set<std::string> m_oIscsiPorts;
+  // Answers that do not change while a job runs, asked once per job: the
+  // raidqry host row, and the resource groups with the key option (virtual
+  // serial and model; their lock status is always asked afresh).
+  bool m_bRaidqryKnown = false;
+  HDSRaidqryInfo m_oRaidqry;
+  bool m_bKeyedGroupsKnown = false;
+  std::map<std::string, ResourceGroupInfo> m_oKeyedGroups;
+  // LU paths of each host group as last listed, by (port, host group as
+  // given). This job's own path deletions are applied to them; any other
+  // change on a port drops that port's entries, and a change of the array's
+  // resource lock (others may have changed paths meanwhile) drops them all.
+  std::map<std::pair<std::string, std::string>, std::vector<HDSLunInfo>> m_oLunCache;
+  // Drops the remembered LU paths of port (all ports when empty).
+  void forgetLuns(const std::string& port);
   std::string m_sTempDir;
   std::vector<std::string> m_vCommandDevices;
   ZRHDSCommandRunner* m_pRunner;  // not owned
@@ -277,13 +386,19 @@ class ZRHDSRaidcomImplementer : public ZRHDSCommandImplementer {
   // One script line: the CCI directory, command (ending in its last
   // argument), the common options and "\n".
   std::string svolScriptLine(const std::string& command);
-  // After an add whose outcome is unknown (status check failed, time-out):
-  // false only when the array shows that ldevId is not the LDEV just asked
-  // for (undefined, another capacity, or a label); true when it cannot tell.
-  bool isOwnNewLdev(const std::string& ldevId, uint64_t capacity);
+  // After an add whose status did not clear it: took effect when the array
+  // shows the LDEV just asked for (defined, of that capacity, unlabelled or
+  // with the label the job gave it), no effect when it shows another
+  // (undefined, another capacity, another label), unknown when the read
+  // fails. The error pair is left as it was.
+  AsyncEffect newLdevEffect(const std::string& ldevId, uint64_t capacity,
+                            const std::string& label);
   // Gives a just created S-VOL the snap's label ("BLANK" for an empty one);
   // 0 ok, 1 with 62601 "Failed to label LDEV-<id>".
   int labelNewSvol(const ZRHDSSnapInfo& snap);
+  // Moves a new S-VOL into the job's resource group (outside
+  // meta_resource), with its virtual id on a virtual storage machine.
+  int arrangeInJobGroup(ZRHDSSnapInfo& snap);
   // ---- HDSRaidcomResourceGroup.cpp ----
   // The kind option of add/delete resource (" -ldev_id <L>",
   // " -device_grp_name <G>", " -port <P> [<host group>]"); refuses (1)

@@ -187,6 +187,7 @@ int ZRHDSRaidcomImplementer::initialize() {
       return 0;
     }
     if (prepareInstanceLocked(count <= 0, true) != 0) return 0;
+    m_bInstanceStarted = true;
     lock.unlock();
 
     // 14-15. The array's microcode.

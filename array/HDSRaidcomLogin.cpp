@@ -31,6 +31,7 @@ namespace {
 
 const char* const kSection = "~Tessavon";
 constexpr int kExitLoginExpired = ZR_HDS_EXIT_LOGIN_EXPIRED;
+const char* const kForceRemoveKey = "nZRHDSForceRemoveHorcmFile";
 
 // True exactly while this process runs the CCI login command.
 std::atomic<bool> g_bLoginInProcess{false};
@@ -130,7 +131,7 @@ int ZRHDSRaidcomImplementer::login(bool force) {
     }
     // The first live holder: another process's last logout may have shut
     // the instance down and removed its file since this job initialised.
-    if (prepareInstanceLocked(false, false) != 0) {
+    if (!instanceStillStarted() && prepareInstanceLocked(false, false) != 0) {
       int left = 0, widest = 0;
       holders.remove(&left, &widest);
       return failLogged(ZR_HDS_ERR_LOGIN, failText, kFn,
@@ -175,6 +176,17 @@ int ZRHDSRaidcomImplementer::login(bool force) {
   }
   logMessage(1, kFn, "Successfully logged into the array-[%s]", o.baseSerialNum.c_str());
   return 0;
+}
+
+bool ZRHDSRaidcomImplementer::instanceStillStarted() {
+  if (!m_bInstanceStarted) return false;
+  // Only a last logout with this setting shuts an instance down.
+  int force = 0;
+  readSettingInt(kForceRemoveKey, force);
+  if (force > 0) return false;
+  const std::string& inst = m_oSnapOptions.horcmInst;
+  return HDSShell::isDecimal(inst) && inst.size() < 6 &&
+         instanceFileNamesArray(std::stoi(inst), m_oSnapOptions.baseSerialNum);
 }
 
 int ZRHDSRaidcomImplementer::logout() {
@@ -229,7 +241,7 @@ int ZRHDSRaidcomImplementer::logout() {
 
   if (!isPrepareType(m_nOperationType)) {
     int force = 0;
-    settings.getRegInt(kSection, "nZRHDSForceRemoveHorcmFile", &force);
+    settings.getRegInt(kSection, kForceRemoveKey, &force);
     if (force > 0) {
       horcmShutdown(nullptr);
       logMessage(1, kFn, "The reg key to force remove HORCM file is set, Value-[%d]", force);

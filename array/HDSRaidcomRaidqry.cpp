@@ -99,6 +99,12 @@ bool ZRHDSRaidcomImplementer::parseRaidqryOutput(const std::string& output, HDSR
 int ZRHDSRaidcomImplementer::getCCIRaidqryInfo(HDSRaidqryInfo& info) {
   static const char* const kFn = "ZRHDSRaidcomImplementer::getCCIRaidqryInfo";
   const std::string text = "Failed to get Hostname used by the CCI";
+  // The host the CCI names and the array's microcode stay as they are for
+  // the length of a job.
+  if (m_bRaidqryKnown) {
+    info = m_oRaidqry;
+    return 0;
+  }
   std::string output;
   int exitCode = 0;
   if (executeCommandMain("raidqry ", " -l " + getCommonParams(true, true), output, exitCode,
@@ -111,5 +117,7 @@ int ZRHDSRaidcomImplementer::getCCIRaidqryInfo(HDSRaidqryInfo& info) {
     return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, text, kFn, "%s. No data row in the output-[%s]",
                       text.c_str(), output.c_str());
   }
+  m_oRaidqry = info;
+  m_bRaidqryKnown = true;
   return 0;
 }

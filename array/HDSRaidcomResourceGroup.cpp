@@ -29,13 +29,25 @@ int ZRHDSRaidcomImplementer::getResourceGroupInfo(std::map<std::string, Resource
                         "The '-key opt' is not supported with CCI version-[%s]", version.c_str());
     }
     command += " -key opt ";
+    // Virtual serials and models stay as they are for the length of a job.
+    if (m_bKeyedGroupsKnown) {
+      groups = m_oKeyedGroups;
+      return 0;
+    }
   }
   std::string output;
   int exitCode = 0;
   if (executeCommandMain(command, getCommonParams(true, true), output, exitCode, false) != 0) {
     return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, failure, kFn, "Failed to get resource group list");
   }
-  return checkListing(kFn, output, hdsparse::parseResourceGroupList(output, groups), failure);
+  if (checkListing(kFn, output, hdsparse::parseResourceGroupList(output, groups), failure) != 0) {
+    return 1;
+  }
+  if (keyOption) {
+    m_oKeyedGroups = groups;
+    m_bKeyedGroupsKnown = true;
+  }
+  return 0;
 }
 
 int ZRHDSRaidcomImplementer::getResourceGroupFromLdev() {
@@ -87,6 +99,8 @@ int ZRHDSRaidcomImplementer::lockUnlockResourceGroup(std::string groupName, bool
                                                      bool noName) {
   static const char* const kFn = "ZRHDSRaidcomImplementer::lockUnlockResourceGroup";
   const char* verb = unlock ? "unlock" : "lock";
+  // Whoever held the lock meanwhile may have changed LU paths.
+  forgetLuns("");
   std::string args;
   if (!noName) {
     if (groupName.empty() || !HDSShell::isLineSafe(groupName)) {

@@ -13,7 +13,8 @@ bool isNameValue(const std::string& value) { return !value.empty() && HDSShell::
 
 // The array carries out the commands that change snapshot pairs after the
 // tool has returned: a failure then shows only in the command status. Each
-// runs serialised, with the status reset before and read after.
+// runs serialised, with the status reset before and read after (the adds of
+// a job share one reset and read per batch).
 constexpr bool kWithStatusCheck = true;
 
 }  // namespace
@@ -81,18 +82,51 @@ int ZRHDSRaidcomImplementer::addToSnapshotGroup() {
       }
     }
   }
+  std::vector<AsyncCommand> adds;
   for (const ZRHDSSnapInfo& snap : m_vSnaps) {
-    std::string args = " -ldev_id " + snap.baseDevNo + " -pool " + HDSShell::quote(pool) +
-                       " -snapshotgroup " + HDSShell::quote(group);
-    if (m_oSnapOptions.useConsistencyGrp) args += " -snap_mode CTG ";
-    args += getCommonParams(true, true);
-    std::string output;
-    int exitCode = 0;
-    if (executeCommandMain("raidcom  add snapshot ", args, output, exitCode, kWithStatusCheck) != 0) {
+    AsyncCommand add;
+    add.command = "raidcom  add snapshot ";
+    add.arguments = " -ldev_id " + snap.baseDevNo + " -pool " + HDSShell::quote(pool) +
+                    " -snapshotgroup " + HDSShell::quote(group);
+    if (m_oSnapOptions.useConsistencyGrp) add.arguments += " -snap_mode CTG ";
+    add.arguments += getCommonParams(true, true);
+    add.object = "LDEV-" + snap.baseDevNo;
+    adds.push_back(add);
+  }
+  // Read back from the group's listing: an LDEV without a row there got no
+  // pair. One with a row may hold an older pair of a reused group, so the
+  // caller's read-back of the new pairs decides which records got one.
+  std::vector<HDSSnapshotGroupInfo> rows;
+  bool listed = false;
+  bool readable = false;
+  std::vector<AsyncOutcome> outcomes;
+  const int rc = runAsyncBatch(
+      kFn, adds, true, false,
+      [&](size_t i) {
+        if (!listed) {
+          const int code = m_nErrorCode;
+          const std::string text = m_sErrorString;
+          readable = getSnapshotGroupList(rows, group, false) == 0;
+          m_nErrorCode = code;
+          m_sErrorString = text;
+          listed = true;
+        }
+        if (!readable) return AsyncEffect::kUnknown;
+        for (const HDSSnapshotGroupInfo& row : rows) {
+          if (row.ldevId == m_vSnaps[i].baseDevNo) return AsyncEffect::kTookEffect;
+        }
+        return AsyncEffect::kNoEffect;
+      },
+      outcomes);
+  if (rc != 0) {
+    for (size_t i = 0; i < m_vSnaps.size(); ++i) {
+      if (outcomes[i] == AsyncOutcome::kDone) continue;
       return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to create targetless snaps.", kFn,
                         "Failed to add targteless snap of LDEV-[%s] in snapshotgroup-[%s]",
-                        snap.baseDevNo.c_str(), group.c_str());
+                        m_vSnaps[i].baseDevNo.c_str(), group.c_str());
     }
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to create targetless snaps.", kFn,
+                      "Failed to add targetless snaps in snapshotgroup-[%s]", group.c_str());
   }
   logMessage(1, kFn, "Successfully added [%d] targetless snaps to snapshotgroup-[%s]",
              static_cast<int>(m_vSnaps.size()), group.c_str());

@@ -1,5 +1,6 @@
 // Target LDEVs (S-VOLs): creation with an undo script, deletion out of the
 // job's resource group, and labels set and restored by script.
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <string>
@@ -8,6 +9,7 @@
 #include "array/HDSRaidcomImplementer.h"
 #include "array/HDSShellQuote.h"
 #include "array/HDSTextColumns.h"
+#include "host/ZrClock.h"
 
 namespace {
 
@@ -17,8 +19,7 @@ const char kModifyLdev[] = "raidcom  modify ldev ";
 // The name written for an empty label.
 const char kBlankLabel[] = "BLANK";
 // Adding and deleting an LDEV complete on the array after the tool has
-// returned: each runs with the command-status check.
-constexpr bool kWithStatusCheck = true;
+// returned: they run in batches with the command-status check.
 // The undo script's line for one LDEV (after the CCI directory).
 const char kUndoDeleteLdev[] = "raidcom  delete ldev -ldev_id ";
 const char kDontUseMpBladeKey[] = "nZRHDSDontUseMPBladeId";
@@ -27,9 +28,6 @@ const char kSsbNotInstalled1[] = "2E20";
 const char kSsbNotInstalled2[] = "0000";
 // Virtual ids above this one are reserved values (no virtual id in use).
 constexpr long kMaxUsableVirtualLdev = 65533;
-// exitCode of an add that never reached the tool (lock or status reset
-// failed): distinct from every exit code a process can report.
-constexpr int kNotRun = INT_MIN;
 
 // Decimal value of a virtual id text; an empty text counts as 0.
 long virtualIdValue(const std::string& text) {
@@ -44,13 +42,27 @@ std::string ZRHDSRaidcomImplementer::svolScriptLine(const std::string& command) 
          getCommonParams(true, true) + "\n";
 }
 
-bool ZRHDSRaidcomImplementer::isOwnNewLdev(const std::string& ldevId, uint64_t capacity) {
+ZRHDSRaidcomImplementer::AsyncEffect ZRHDSRaidcomImplementer::newLdevEffect(
+    const std::string& ldevId, uint64_t capacity, const std::string& label) {
+  const int code = m_nErrorCode;
+  const std::string text = m_sErrorString;
   std::vector<HDSLdevInfo> probe(1);
   probe[0].ldevId = ldevId;
   probe[0].serial = m_oSnapOptions.baseSerialNum;
-  if (getLdevInfo(probe) != 0) return true;  // cannot tell: assume it was made
+  const bool read = getLdevInfo(probe) == 0;
+  m_nErrorCode = code;
+  m_sErrorString = text;
+  if (!read) return AsyncEffect::kUnknown;
   const HDSLdevInfo& l = probe[0];
-  return l.volAttr != HDS_VOL_ATTR_UNDEFINED && l.capacityBlocks == capacity && l.label.empty();
+  // The listing shows a label without its blanks.
+  std::string written = label.empty() ? std::string(kBlankLabel) : label;
+  written.erase(std::remove_if(written.begin(), written.end(),
+                               [](char c) { return c == ' ' || c == '\t'; }),
+                written.end());
+  const bool ours = l.label.empty() || l.label == written;
+  return l.volAttr != HDS_VOL_ATTR_UNDEFINED && l.capacityBlocks == capacity && ours
+             ? AsyncEffect::kTookEffect
+             : AsyncEffect::kNoEffect;
 }
 
 int ZRHDSRaidcomImplementer::createSvols() {
@@ -61,13 +73,14 @@ int ZRHDSRaidcomImplementer::createSvols() {
                dontUseMpBlade);
   }
   const std::string pool = m_oSnapOptions.isHTI ? std::string("snap") : m_oSnapOptions.pool;
-  const bool otherGroup = m_oSnapOptions.resourceGroup != ZR_HDS_META_RESOURCE;
 
   // Every value is checked before the first LDEV is made, so bad input
   // never leaves half a job on the array.
   if (!HDSShell::isLineSafe(pool)) return refuseInvalidInput(kFn, "Pool", pool);
   if (refuseUnusableCommonOptions(kFn) != 0) return 1;
-  for (const ZRHDSSnapInfo& snap : m_vSnaps) {
+  std::vector<size_t> wanted;  // records to make an S-VOL for
+  for (size_t i = 0; i < m_vSnaps.size(); ++i) {
+    const ZRHDSSnapInfo& snap = m_vSnaps[i];
     if (snap.snapMapped) continue;
     if (!HDSShell::isDecimal(snap.snapLdevId)) {
       return refuseInvalidInput(kFn, "LDEV", snap.snapLdevId);
@@ -78,93 +91,66 @@ int ZRHDSRaidcomImplementer::createSvols() {
     }
     if (!HDSShell::isLineSafe(snap.svolLabel))
       return refuseInvalidInput(kFn, "Label", snap.svolLabel);
+    wanted.push_back(i);
   }
 
-  std::string undo;
-  int result = 0;
-  for (ZRHDSSnapInfo& snap : m_vSnaps) {
-    if (snap.snapMapped) continue;
-    std::string args;
-    if (!pool.empty()) args += " -pool " + HDSShell::quote(pool);
-    if (dontUseMpBlade <= 0) args += " -mp_blade_id " + std::to_string(snap.mpBladeId);
-    args += " -ldev_id " + snap.snapLdevId;
-    args += " -capacity " + std::to_string(snap.capacity);
-    args += getCommonParams(true, true);
-
-    // The undo line goes in before the add: an LDEV that the array made
-    // although its status check failed (or the run timed out) is removed
-    // again too.
-    const size_t undoMark = undo.size();
-    undo += svolScriptLine(kUndoDeleteLdev + snap.snapLdevId);
-
-    std::string output;
-    int exitCode = kNotRun;
-    if (executeCommandMain(kAddLdev, args, output, exitCode, kWithStatusCheck) != 0) {
-      logMessage(2, kFn, "Failed to Create LDEV-[%s]", snap.snapLdevId.c_str());
-      setErrorCodeString(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to Create LDEV-" + snap.snapLdevId);
-      // The tool or the array refused the add (its exit code, or the
-      // command status counting an error such as "already defined"), or it
-      // never ran: nothing was made, and the id may be someone else's LDEV.
-      // Only when the outcome is unknown (time-out, failed status query) is
-      // the LDEV undone, and then only unless the array shows that it is not
-      // the one just asked for.
-      const bool refused = exitCode == kNotRun || exitCode > 0 || m_bStatusReportedError;
-      if (refused) {
-        undo.resize(undoMark);
-      } else {
-        const int code = m_nErrorCode;
-        const std::string text = m_sErrorString;
-        if (!isOwnNewLdev(snap.snapLdevId, snap.capacity)) undo.resize(undoMark);
-        m_nErrorCode = code;
-        m_sErrorString = text;
-      }
-      result = 1;
-      break;
-    }
+  std::vector<AsyncCommand> adds;
+  for (size_t index : wanted) {
+    const ZRHDSSnapInfo& snap = m_vSnaps[index];
+    AsyncCommand add;
+    add.command = kAddLdev;
+    if (!pool.empty()) add.arguments += " -pool " + HDSShell::quote(pool);
+    if (dontUseMpBlade <= 0) add.arguments += " -mp_blade_id " + std::to_string(snap.mpBladeId);
+    add.arguments += " -ldev_id " + snap.snapLdevId;
+    add.arguments += " -capacity " + std::to_string(snap.capacity);
+    add.arguments += getCommonParams(true, true);
+    add.object = "LDEV-" + snap.snapLdevId;
     // Labelled at once: an LDEV without the job's label may be anyone's, so
     // only the one command between the add and its label leaves an S-VOL
-    // that a killed job's record cannot prove its own.
-    if (labelNewSvol(snap) != 0) {
-      result = 1;
-      break;
-    }
+    // that a killed job's record cannot prove its own. The job holds the
+    // array's resource lock, so the free id it chose cannot have become
+    // anyone else's LDEV in between.
+    add.after = [this, index]() { return labelNewSvol(m_vSnaps[index]) == 0 ? kStepSend : kStepFailed; };
+    adds.push_back(add);
+  }
+  // An LDEV is taken for this call's only when the array shows the one
+  // asked for (defined, of that capacity, unlabelled) and no refusal can
+  // be one of those; a read that fails counts it as made.
+  std::vector<AsyncOutcome> outcomes;
+  const int added = runAsyncBatch(
+      kFn, adds, true, false,
+      [&](size_t i) {
+        const ZRHDSSnapInfo& snap = m_vSnaps[wanted[i]];
+        return newLdevEffect(snap.snapLdevId, snap.capacity, snap.svolLabel);
+      },
+      outcomes);
 
-    if (!otherGroup) continue;
-    const std::string& group = m_oSnapOptions.resourceGroup;
-    const HDSResourceType kind = HDS_RESOURCE_LDEV;
-    if (m_oSnapOptions.isVSM && virtualIdValue(snap.snapVirLdevId) <= kMaxUsableVirtualLdev) {
-      // The new LDEV keeps the virtual id its id carried while free (the
-      // S-VOL search records it in snapVirLdevId); without one it is the
-      // LDEV's own id. That virtual id must be released before the LDEV may
-      // change group, and is given back by the map below.
-      const std::string& current =
-          snap.snapVirLdevId.empty() ? snap.snapLdevId : snap.snapVirLdevId;
-      if (unmapFromResourceGroup(snap.snapLdevId, current, kind) != 0) {
-        logMessage(2, kFn, "Failed to virtualize LDEV-[%s] in ResourceGroup-[%s]",
-                   snap.snapLdevId.c_str(), group.c_str());
-        result = 1;
-        break;
-      }
+  std::string undo;
+  for (size_t i = 0; i < wanted.size(); ++i) {
+    const AsyncOutcome o = outcomes[i];
+    // A label that failed may leave its LDEV made.
+    if (o == AsyncOutcome::kDone || o == AsyncOutcome::kUnknown ||
+        o == AsyncOutcome::kStepFailed) {
+      undo += svolScriptLine(kUndoDeleteLdev + m_vSnaps[wanted[i]].snapLdevId);
     }
-    if (addToResourceGroup(snap.snapLdevId, kind) != 0) {
-      logMessage(2, kFn, "Failed to add LDEV-[%s] to ResourceGroup-[%s]", snap.snapLdevId.c_str(),
-                 group.c_str());
-      result = 1;
+  }
+  int result = 0;
+  if (added != 0) {
+    for (size_t i = 0; i < wanted.size(); ++i) {
+      if (outcomes[i] == AsyncOutcome::kDone) continue;
+      if (outcomes[i] == AsyncOutcome::kStepFailed) break;  // the label's error stands
+      if (outcomes[i] == AsyncOutcome::kNotSent && i > 0 &&
+          outcomes[i - 1] == AsyncOutcome::kStepFailed)
+        break;
+      const std::string& id = m_vSnaps[wanted[i]].snapLdevId;
+      logMessage(2, kFn, "Failed to Create LDEV-[%s]", id.c_str());
+      setErrorCodeString(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to Create LDEV-" + id);
       break;
     }
-    if (m_oSnapOptions.isVSM) {
-      const std::string virtualId = (!snap.snapVirLdevId.empty() &&
-                                     virtualIdValue(snap.snapVirLdevId) <= kMaxUsableVirtualLdev)
-                                        ? snap.snapVirLdevId
-                                        : snap.snapLdevId;
-      if (mapToResourceGroup(snap.snapLdevId, virtualId, kind) != 0) {
-        logMessage(2, kFn, "Failed to virtualize LDEV-[%s] in ResourceGroup-[%s]",
-                   snap.snapLdevId.c_str(), group.c_str());
-        result = 1;
-        break;
-      }
-      snap.snapVirLdevId = virtualId;
-    }
+    result = 1;
+  }
+  for (size_t i = 0; result == 0 && i < wanted.size(); ++i) {
+    result = arrangeInJobGroup(m_vSnaps[wanted[i]]);
   }
   if (result == 0) return 0;
 
@@ -199,60 +185,159 @@ int ZRHDSRaidcomImplementer::labelNewSvol(const ZRHDSSnapInfo& snap) {
                     "Failed to label LDEV-[%s] as [%s]", snap.snapLdevId.c_str(), label.c_str());
 }
 
-int ZRHDSRaidcomImplementer::deleteSvols(const std::string& ldevId) {
-  static const char* const kFn = "ZRHDSRaidcomImplementer::deleteSvols";
-  if (!HDSShell::isDecimal(ldevId)) return refuseInvalidInput(kFn, "LDEV", ldevId);
+int ZRHDSRaidcomImplementer::arrangeInJobGroup(ZRHDSSnapInfo& snap) {
+  static const char* const kFn = "ZRHDSRaidcomImplementer::createSvols";
+  if (m_oSnapOptions.resourceGroup == ZR_HDS_META_RESOURCE) return 0;
   const std::string& group = m_oSnapOptions.resourceGroup;
-
-  if (group != ZR_HDS_META_RESOURCE) {
-    std::vector<HDSLdevInfo> ldev(1);
-    ldev[0].ldevId = ldevId;
-    ldev[0].serial = m_oSnapOptions.baseSerialNum;
-    if (getLdevInfo(ldev) != 0) return 1;
-    if (ldev[0].volAttr == HDS_VOL_ATTR_UNDEFINED) {
-      // Gone already (an earlier run, or someone else): nothing to move or
-      // delete, and a rollback that deletes its S-VOLs goes on.
-      logMessage(1, kFn, "LDEV-[%s] is already deleted.", ldevId.c_str());
-      return 0;
-    }
-    // A listing without VIR_LDEV means the virtual id is the LDEV's own.
-    const std::string virtualId = ldev[0].virtualLdevId.empty() ? ldevId : ldev[0].virtualLdevId;
-    if (!HDSShell::isDecimal(virtualId) || virtualId.size() > 9) {
-      return refuseInvalidInput(kFn, "Virtual LDEV", virtualId);
-    }
-    const HDSResourceType kind = HDS_RESOURCE_LDEV;
-    if (virtualIdValue(virtualId) <= kMaxUsableVirtualLdev) {
-      if (unmapFromResourceGroup(ldevId, virtualId, kind) != 0) {
-        logMessage(2, kFn, "Failed to de-virtualize LDEV-[%s] in ResourceGroup-[%s]",
-                   ldevId.c_str(), group.c_str());
-        return 1;
-      }
-    }
-    if (deleteFromResourceGroup(ldevId, kind) != 0) return 1;
-    if (mapToResourceGroup(ldevId, virtualId, kind) != 0) {
-      logMessage(2, kFn, "Failed to de-virtualize LDEV-[%s] in ResourceGroup-[%s]", ldevId.c_str(),
-                 group.c_str());
+  const HDSResourceType kind = HDS_RESOURCE_LDEV;
+  if (m_oSnapOptions.isVSM && virtualIdValue(snap.snapVirLdevId) <= kMaxUsableVirtualLdev) {
+    // The new LDEV keeps the virtual id its id carried while free (the
+    // S-VOL search records it in snapVirLdevId); without one it is the
+    // LDEV's own id. That virtual id must be released before the LDEV may
+    // change group, and is given back by the map below.
+    const std::string& current = snap.snapVirLdevId.empty() ? snap.snapLdevId : snap.snapVirLdevId;
+    if (unmapFromResourceGroup(snap.snapLdevId, current, kind) != 0) {
+      logMessage(2, kFn, "Failed to virtualize LDEV-[%s] in ResourceGroup-[%s]",
+                 snap.snapLdevId.c_str(), group.c_str());
       return 1;
     }
   }
+  if (addToResourceGroup(snap.snapLdevId, kind) != 0) {
+    logMessage(2, kFn, "Failed to add LDEV-[%s] to ResourceGroup-[%s]", snap.snapLdevId.c_str(),
+               group.c_str());
+    return 1;
+  }
+  if (m_oSnapOptions.isVSM) {
+    const std::string virtualId =
+        (!snap.snapVirLdevId.empty() && virtualIdValue(snap.snapVirLdevId) <= kMaxUsableVirtualLdev)
+            ? snap.snapVirLdevId
+            : snap.snapLdevId;
+    if (mapToResourceGroup(snap.snapLdevId, virtualId, kind) != 0) {
+      logMessage(2, kFn, "Failed to virtualize LDEV-[%s] in ResourceGroup-[%s]",
+                 snap.snapLdevId.c_str(), group.c_str());
+      return 1;
+    }
+    snap.snapVirLdevId = virtualId;
+  }
+  return 0;
+}
 
-  logMessage(1, kFn, "Going to delete the S-VOL-[%s]", ldevId.c_str());
-  std::string output;
-  int exitCode = 0;
-  if (executeCommandMain(kDeleteLdev, " -ldev_id " + ldevId + getCommonParams(true, true), output,
-                         exitCode, kWithStatusCheck) == 0) {
-    logMessage(1, kFn, "Successfully deleted the LDEV-[%s]", ldevId.c_str());
-    return 0;
-  }
-  // The array's refusal names the cause by its sense pair; the text is
-  // kept for tools that print only the message.
-  if (hdscols::namesRefusal(output, kSsbNotInstalled1, kSsbNotInstalled2,
-                            "LDEV is not installed")) {
+int ZRHDSRaidcomImplementer::releaseFromJobGroup(const std::string& ldevId) {
+  static const char* const kFn = "ZRHDSRaidcomImplementer::deleteSvols";
+  const std::string& group = m_oSnapOptions.resourceGroup;
+  if (group == ZR_HDS_META_RESOURCE) return kStepSend;
+  std::vector<HDSLdevInfo> ldev(1);
+  ldev[0].ldevId = ldevId;
+  ldev[0].serial = m_oSnapOptions.baseSerialNum;
+  if (getLdevInfo(ldev) != 0) return kStepFailed;
+  if (ldev[0].volAttr == HDS_VOL_ATTR_UNDEFINED) {
+    // Gone already (an earlier run, or someone else): nothing to move or
+    // delete, and a rollback that deletes its S-VOLs goes on.
     logMessage(1, kFn, "LDEV-[%s] is already deleted.", ldevId.c_str());
-    return 0;
+    return kStepDone;
   }
-  return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to delete LDEV-[" + ldevId + "]", kFn,
-                    "Failed to delete LDEV-[%s]", ldevId.c_str());
+  // A listing without VIR_LDEV means the virtual id is the LDEV's own.
+  const std::string virtualId = ldev[0].virtualLdevId.empty() ? ldevId : ldev[0].virtualLdevId;
+  if (!HDSShell::isDecimal(virtualId) || virtualId.size() > 9) {
+    refuseInvalidInput(kFn, "Virtual LDEV", virtualId);
+    return kStepFailed;
+  }
+  const HDSResourceType kind = HDS_RESOURCE_LDEV;
+  if (virtualIdValue(virtualId) <= kMaxUsableVirtualLdev) {
+    if (unmapFromResourceGroup(ldevId, virtualId, kind) != 0) {
+      logMessage(2, kFn, "Failed to de-virtualize LDEV-[%s] in ResourceGroup-[%s]", ldevId.c_str(),
+                 group.c_str());
+      return kStepFailed;
+    }
+  }
+  if (deleteFromResourceGroup(ldevId, kind) != 0) return kStepFailed;
+  if (mapToResourceGroup(ldevId, virtualId, kind) != 0) {
+    logMessage(2, kFn, "Failed to de-virtualize LDEV-[%s] in ResourceGroup-[%s]", ldevId.c_str(),
+               group.c_str());
+    return kStepFailed;
+  }
+  return kStepSend;
+}
+
+int ZRHDSRaidcomImplementer::deleteSvols(const std::string& ldevId) {
+  std::vector<bool> done;
+  return deleteSvolBatch({ldevId}, 0, done);
+}
+
+int ZRHDSRaidcomImplementer::deleteSvolBatch(const std::vector<std::string>& ldevs,
+                                             int pauseSeconds, std::vector<bool>& done) {
+  static const char* const kFn = "ZRHDSRaidcomImplementer::deleteSvols";
+  done.assign(ldevs.size(), false);
+  for (const std::string& id : ldevs) {
+    if (!HDSShell::isDecimal(id)) return refuseInvalidInput(kFn, "LDEV", id);
+  }
+  std::vector<AsyncCommand> deletes;
+  for (size_t i = 0; i < ldevs.size(); ++i) {
+    const std::string& id = ldevs[i];
+    AsyncCommand c;
+    c.command = kDeleteLdev;
+    c.arguments = " -ldev_id " + id + getCommonParams(true, true);
+    c.object = "LDEV-" + id;
+    c.before = [this, id]() {
+      const int step = releaseFromJobGroup(id);
+      if (step == kStepSend) logMessage(1, kFn, "Going to delete the S-VOL-[%s]", id.c_str());
+      return step;
+    };
+    // The array's refusal names the cause by its sense pair; the text is
+    // kept for tools that print only the message.
+    c.alreadyDone = [this, id](int, const std::string& output) {
+      if (!hdscols::namesRefusal(output, kSsbNotInstalled1, kSsbNotInstalled2,
+                                 "LDEV is not installed")) {
+        return false;
+      }
+      logMessage(1, kFn, "LDEV-[%s] is already deleted.", id.c_str());
+      setErrorCodeString(0, "");
+      return true;
+    };
+    deletes.push_back(c);
+  }
+  auto readBack = [&](size_t i) {
+    const int code = m_nErrorCode;
+    const std::string text = m_sErrorString;
+    std::vector<HDSLdevInfo> probe(1);
+    probe[0].ldevId = ldevs[i];
+    probe[0].serial = m_oSnapOptions.baseSerialNum;
+    const bool read = getLdevInfo(probe) == 0;
+    m_nErrorCode = code;
+    m_sErrorString = text;
+    if (!read) return AsyncEffect::kUnknown;
+    return probe[0].volAttr == HDS_VOL_ATTR_UNDEFINED ? AsyncEffect::kTookEffect
+                                                      : AsyncEffect::kNoEffect;
+  };
+  std::vector<AsyncOutcome> outcomes;
+  int rc = 0;
+  if (pauseSeconds <= 0) {
+    rc = runAsyncBatch(kFn, deletes, true, true, readBack, outcomes);
+  } else {
+    // A pause after each deletion: one deletion per batch, so that the
+    // pause never holds the serialisation of the machine's other jobs.
+    outcomes.assign(deletes.size(), AsyncOutcome::kNotSent);
+    for (size_t i = 0; i < deletes.size() && rc == 0; ++i) {
+      std::vector<AsyncOutcome> one;
+      rc = runAsyncBatch(kFn, {deletes[i]}, true, true,
+                         [&](size_t) { return readBack(i); }, one);
+      outcomes[i] = one[0];
+      if (rc == 0) ZrClock::get().sleepMillis(static_cast<int64_t>(pauseSeconds) * 1000);
+    }
+  }
+  for (size_t i = 0; i < ldevs.size(); ++i) {
+    done[i] = outcomes[i] == AsyncOutcome::kDone;
+    if (done[i]) logMessage(1, kFn, "Successfully deleted the LDEV-[%s]", ldevs[i].c_str());
+  }
+  if (rc == 0) return 0;
+  for (size_t i = 0; i < ldevs.size(); ++i) {
+    if (done[i]) continue;
+    // A failed step before the deletion keeps its own error.
+    if (outcomes[i] == AsyncOutcome::kStepFailed) return 1;
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to delete LDEV-[" + ldevs[i] + "]", kFn,
+                      "Failed to delete LDEV-[%s]", ldevs[i].c_str());
+  }
+  return 1;
 }
 
 int ZRHDSRaidcomImplementer::modifySvolLabel(const std::vector<ZRHDSSnapInfo>& snaps, bool revert) {

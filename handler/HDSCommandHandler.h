@@ -431,6 +431,10 @@ class ZRHDSCommandHandler {
   bool waitForReverseCopy(const std::string& group,
                           const std::vector<std::pair<std::string, std::string>>& pairs,
                           std::map<std::string, std::string>& lastStates, bool& timedOut);
+  // The batch of mapLdevsToTargetlessSnaps (associate) or of
+  // unmapLdevsFromTargetlessSnaps; on failure logs the first record that
+  // failed and undoes what took effect, keeping the failure's error.
+  bool changeAssociations(bool associate);
   // Takes the listed records' S-VOLs out of the pre-snap host group and
   // gives them their former labels; refuses before any change when one is
   // presented to another host group.

@@ -9,7 +9,6 @@
 
 #include "handler/HDSCommandHandler.h"
 #include "handler/HDSCommandHandlerInternal.h"
-#include "host/NqSleep.h"
 
 namespace {
 
@@ -21,48 +20,54 @@ constexpr int kPostDeleteWaitMinimumSecs = 3;
 
 }  // namespace
 
-bool ZRHDSCommandHandler::mapLdevsToTargetlessSnaps() {
-  static const char kFn[] = "mapLdevsToTargetlessSnaps";
-  std::vector<const ZRHDSSnapInfo*> associated;
-  for (const ZRHDSSnapInfo& snap : *m_pSnaps) {
-    if (snap.snapMapped) continue;
-    if (m_pImplementer->mapSnapshot(snap.baseDevNo, snap.snapLdevId, snap.snapMu) == 0) {
-      associated.push_back(&snap);
-      continue;
-    }
-    logMessage(2, kFn, "Failed to associated the target LDEV-[%s] to the snap-[%s*MU%s].",
-               snap.snapLdevId.c_str(), snap.baseDevNo.c_str(), snap.snapMu.c_str());
-    copyImplementerError();
-    for (const ZRHDSSnapInfo* done : associated) {
-      if (m_pImplementer->unmapSnapshot(done->baseDevNo, done->snapMu) != 0) {
-        logMessage(2, kFn, "Unable to disassociate LDEV from the MU-[%s]", done->snapMu.c_str());
-      }
-    }
-    return false;
-  }
-  return true;
-}
+bool ZRHDSCommandHandler::mapLdevsToTargetlessSnaps() { return changeAssociations(true); }
 
-bool ZRHDSCommandHandler::unmapLdevsFromTargetlessSnaps() {
-  static const char kFn[] = "unmapLdevsFromTargetlessSnaps";
-  std::vector<const ZRHDSSnapInfo*> dissociated;
+bool ZRHDSCommandHandler::unmapLdevsFromTargetlessSnaps() { return changeAssociations(false); }
+
+// Associating acts on the records whose target is not associated yet,
+// dissociating on those whose target is.
+bool ZRHDSCommandHandler::changeAssociations(bool associate) {
+  const char* const fn =
+      associate ? "mapLdevsToTargetlessSnaps" : "unmapLdevsFromTargetlessSnaps";
+  std::vector<const ZRHDSSnapInfo*> snaps;
+  std::vector<HDSSnapshotPairRef> pairs;
   for (const ZRHDSSnapInfo& snap : *m_pSnaps) {
-    if (!snap.snapMapped) continue;
-    if (m_pImplementer->unmapSnapshot(snap.baseDevNo, snap.snapMu) == 0) {
-      dissociated.push_back(&snap);
-      continue;
-    }
-    logMessage(2, kFn, "Failed to disassociate the target LDEV-[%s] from the snap-[%s*MU%s].",
-               snap.snapLdevId.c_str(), snap.baseDevNo.c_str(), snap.snapMu.c_str());
-    copyImplementerError();
-    for (const ZRHDSSnapInfo* done : dissociated) {
-      if (m_pImplementer->mapSnapshot(done->baseDevNo, done->snapLdevId, done->snapMu) != 0) {
-        logMessage(2, kFn, "Unable to reassociate LDEV for the MU-[%s]", done->snapMu.c_str());
-      }
-    }
-    return false;
+    if (snap.snapMapped == associate) continue;
+    snaps.push_back(&snap);
+    pairs.push_back({snap.baseDevNo, snap.snapMu, snap.snapLdevId});
   }
-  return true;
+  auto batch = [&](bool map, const std::vector<HDSSnapshotPairRef>& items,
+                   std::vector<bool>& done) {
+    return map ? m_pImplementer->mapSnapshotBatch(items, done)
+               : m_pImplementer->unmapSnapshotBatch(items, done);
+  };
+  std::vector<bool> done;
+  if (pairs.empty() || batch(associate, pairs, done) == 0) return true;
+  for (size_t i = 0; i < snaps.size(); ++i) {
+    if (done[i]) continue;
+    logMessage(2, fn,
+               associate ? "Failed to associated the target LDEV-[%s] to the snap-[%s*MU%s]."
+                         : "Failed to disassociate the target LDEV-[%s] from the snap-[%s*MU%s].",
+               snaps[i]->snapLdevId.c_str(), snaps[i]->baseDevNo.c_str(),
+               snaps[i]->snapMu.c_str());
+    break;
+  }
+  copyImplementerError();
+  // Undo every change that took effect; the failed one's error stands.
+  std::vector<HDSSnapshotPairRef> undo;
+  for (size_t i = 0; i < pairs.size(); ++i) {
+    if (done[i]) undo.push_back(pairs[i]);
+  }
+  std::vector<bool> undone;
+  if (undo.empty() || batch(!associate, undo, undone) == 0) return false;
+  for (size_t i = 0; i < undo.size(); ++i) {
+    if (undone[i]) continue;
+    logMessage(2, fn,
+               associate ? "Unable to disassociate LDEV from the MU-[%s]"
+                         : "Unable to reassociate LDEV for the MU-[%s]",
+               undo[i].mu.c_str());
+  }
+  return false;
 }
 
 bool ZRHDSCommandHandler::markSvolsUsedForSource() {
@@ -242,10 +247,14 @@ bool ZRHDSCommandHandler::deleteSvolsOfRecords(const std::vector<size_t>& record
     waitSecs = configured;
     logMessage(1, kFn, "Registry key for post delete wait time is set. Value=[%d]", configured);
   }
-  for (size_t index : records) {
-    const ZRHDSSnapInfo& snap = (*m_pSnaps)[index];
-    if (m_pImplementer->deleteSvols(snap.snapLdevId) != 0) return copyImplementerError();
-    if (m_pSnapOptions->isVSM && waiting) NQSLEEP(static_cast<unsigned long>(waitSecs) * 1000UL);
+  std::vector<std::string> ldevs;
+  for (size_t index : records) ldevs.push_back((*m_pSnaps)[index].snapLdevId);
+  // On a virtual storage machine the array needs a pause after each
+  // deletion.
+  const int pause = m_pSnapOptions->isVSM && waiting ? waitSecs : 0;
+  std::vector<bool> deleted;
+  if (!ldevs.empty() && m_pImplementer->deleteSvolBatch(ldevs, pause, deleted) != 0) {
+    return copyImplementerError();
   }
   return true;
 }

@@ -206,20 +206,30 @@ void ZRHDSCommandHandler::deleteListedPairs(const std::vector<HDSSnapshotGroupIn
                                             std::vector<std::string>& requested,
                                             std::set<std::string>& deleted, bool& result) {
   static const char* const kFn = "deleteTargetlessSnap";
+  // One batch: every requested pair is sent, whatever became of the others.
+  std::vector<const HDSSnapshotGroupInfo*> toDelete;
+  std::vector<HDSSnapshotPairRef> pairs;
   for (const HDSSnapshotGroupInfo& row : rows) {
-    const std::string key = pairKey(row);
-    if (!contains(requested, key)) continue;
-    if (m_pImplementer->deleteSnapshot(row.ldevId, row.muNumber) != 0) {
-      copyImplementerError();
-      result = false;
-      erase(requested, key);
+    if (!contains(requested, pairKey(row))) continue;
+    toDelete.push_back(&row);
+    pairs.push_back({row.ldevId, row.muNumber, ""});
+  }
+  std::vector<bool> done;
+  if (!pairs.empty() && m_pImplementer->deleteSnapshotBatch(pairs, done) != 0) {
+    copyImplementerError();
+    result = false;
+  }
+  for (size_t i = 0; i < toDelete.size(); ++i) {
+    const HDSSnapshotGroupInfo& row = *toDelete[i];
+    if (!done[i]) {
+      erase(requested, pairKey(row));
       continue;
     }
     logMessage(1, kFn,
                "Pair-[%s->%s], PairMU#-[%s] was successfully deleted from the SnapshotGroup-[%s]",
                row.ldevId.c_str(), row.partnerLdevId.c_str(), row.muNumber.c_str(),
                row.snapshotGroupName.c_str());
-    deleted.insert(key);
+    deleted.insert(pairKey(row));
   }
 }
 
@@ -296,8 +306,19 @@ bool ZRHDSCommandHandler::deleteSnapshotData(std::vector<HDSSnapshotGroupInfo>& 
     keysToClear.erase(key);
     return false;
   };
-  const std::set<std::string> first = keysToClear;
-  for (const std::string& key : first) resync(key);
+  std::vector<std::string> first(keysToClear.begin(), keysToClear.end());
+  std::vector<HDSSnapshotPairRef> pairs;
+  for (const std::string& key : first) {
+    const std::map<std::string, std::string> k = resyncKeys(key);
+    pairs.push_back({k.at("P_LDEV_NUM"), k.at("MU_NUM"), ""});
+  }
+  std::vector<bool> resynced;
+  if (m_pImplementer->resyncSnapshotBatch(pairs, resynced) != 0) copyImplementerError();
+  for (size_t i = 0; i < first.size(); ++i) {
+    if (resynced[i]) continue;
+    erase(requestedKeys, first[i]);
+    keysToClear.erase(first[i]);
+  }
   if (keysToClear.empty()) {
     logMessage(2, kFn, "Failed to delete snapshot delete for all the snaps.");
     return false;

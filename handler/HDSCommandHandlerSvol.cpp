@@ -111,6 +111,30 @@ std::string effectiveVirtualId(const HDSLdevInfo& candidate) {
 bool ZRHDSCommandHandler::checkAlreadyCreatedTargets(int& count) {
   static const char kFn[] = "checkAlreadyCreatedTargets";
   count = 0;
+  // The pairs of each snapshot group the records name, listed once. A pair
+  // is one P-VOL's MU in whatever group; one that its record's group does
+  // not list is looked for by the source LDEV, as the array lists it.
+  std::map<std::string, std::vector<HDSSnapshotGroupInfo>> groupRows;
+  auto pairRows = [&](const ZRHDSSnapInfo& snap, std::vector<HDSSnapshotGroupInfo>& rows) {
+    rows.clear();
+    if (!snap.snapshotGroup.empty() && !snap.snapMu.empty()) {
+      auto it = groupRows.find(snap.snapshotGroup);
+      if (it == groupRows.end()) {
+        std::vector<HDSSnapshotGroupInfo> listed;
+        if (m_pImplementer->getSnapshotGroupList(listed, snap.snapshotGroup, false) != 0) {
+          return false;
+        }
+        it = groupRows.emplace(snap.snapshotGroup, listed).first;
+      }
+      for (const HDSSnapshotGroupInfo& row : it->second) {
+        if (row.isPvol && row.ldevId == snap.baseDevNo && row.muNumber == snap.snapMu) {
+          rows.push_back(row);
+        }
+      }
+      if (!rows.empty()) return true;
+    }
+    return m_pImplementer->getSnapshotGroupList(rows, snap.baseDevNo, true) == 0;
+  };
   for (ZRHDSSnapInfo& snap : *m_pSnaps) {
     HDSLdevInfo source;
     if (queryOneLdev(*m_pImplementer, snap.baseSerialNo, snap.baseDevNo, source) != 0) {
@@ -120,7 +144,7 @@ bool ZRHDSCommandHandler::checkAlreadyCreatedTargets(int& count) {
     snap.mpBladeId = source.mpBladeId;
     snap.resourceGroupId = source.resourceGroupId;
     std::vector<HDSSnapshotGroupInfo> rows;
-    if (m_pImplementer->getSnapshotGroupList(rows, snap.baseDevNo, true) != 0) {
+    if (!pairRows(snap, rows)) {
       logMessage(2, kFn, "Failed to get the pair information for the Source device-[%s]",
                  snap.baseDevNo.c_str());
       return copyImplementerError();

@@ -151,4 +151,8 @@ constexpr int ZR_HDS_EXIT_REJECTED = 221;        // [EX_CMDRJE] refused by the a
 constexpr int ZR_HDS_EXIT_STATUS_TIMEOUT = 233;  // the command-status query timed out
 constexpr int ZR_HDS_EXIT_NO_DEVICE = 246;       // the LDEV number is beyond the array
 
+// Most commands the array carries out after the tool returned (add ldev, map
+// snapshot, ...) that share one command-status reset and read.
+constexpr int ZR_HDS_ASYNC_BATCH_LIMIT = 64;
+
 #endif  // ZR_RECORDS_HDSCONSTANTS_H

@@ -4,12 +4,18 @@
 #define CCISIM_INTERNAL_H
 
 #include <cstdint>
+#include <set>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
+#include "sim/ccisim_model.h"
+
 namespace ccisim {
 struct Array;
+struct HostGroup;
+struct SnapPair;
 struct Ldev;
 struct State;
 
@@ -34,11 +40,13 @@ struct Record {
   void add(const std::string& k, int v) { kv.emplace_back(k, std::to_string(v)); }
   void add(const std::string& k, bool v) { kv.emplace_back(k, v ? "1" : "0"); }
   void add(const std::string& k, uint64_t v) { kv.emplace_back(k, std::to_string(v)); }
-  bool has(const std::string& k) const;
-  std::string str(const std::string& k, const std::string& def = "") const;
-  long long num(const std::string& k, long long def = 0) const;
-  uint64_t unum(const std::string& k, uint64_t def = 0) const;
-  bool flag(const std::string& k, bool def = false) const;
+  // The value of k; null when the record has none.
+  const std::string* find(std::string_view k) const;
+  bool has(std::string_view k) const { return find(k) != nullptr; }
+  std::string str(std::string_view k, const std::string& def = "") const;
+  long long num(std::string_view k, long long def = 0) const;
+  uint64_t unum(std::string_view k, uint64_t def = 0) const;
+  bool flag(std::string_view k, bool def = false) const;
 };
 std::string formatRecord(const Record& r);
 bool parseRecord(const std::string& line, Record& r);
@@ -46,6 +54,32 @@ bool parseRecord(const std::string& line, Record& r);
 // The state as records (ccisim_records.cpp): every object one record, in
 // load order; withLdevs false leaves the LDEV records out.
 std::vector<Record> stateRecords(const State& s, bool withLdevs);
+// What a save leaves out because it did not change: the pair records of the
+// arrays in pairsOf (by serial), the LUN records of the host groups in
+// lunsOf (by lunCollection).
+struct RecordFilter {
+  std::set<std::string> pairsOf;
+  std::set<std::string> lunsOf;
+};
+std::vector<Record> stateRecords(const State& s, bool withLdevs, const RecordFilter* skip);
+// The identity of one host group's LUN records: "<serial>/<port>/<gid>", the
+// start of each of their keys.
+std::string lunCollection(const std::string& serial, const std::string& port, int gid);
+
+// The state database keeps the two collections that grow with the array's
+// use in rows of their own (ccisim_store.h): an array's pairs, by ranges of
+// P-VOLs, one line per pair with its place among the array's pairs and the
+// values of its record in their order; and a host group's LU paths,
+// "<lun>:<ldev>" (":<host I/O refusals>" where set) separated by blanks.
+// They hold exactly what the pair and LUN records hold.
+struct OrderedPair {
+  SnapPair pair;
+  long long order = 0;  // the pairs of an array load in ascending order
+};
+std::string encodePairs(const std::vector<std::pair<const SnapPair*, long long>>& pairs);
+bool decodePairs(const std::string& text, std::vector<OrderedPair>& out);
+std::string encodeLuns(const HostGroup& g);
+bool decodeLuns(const std::string& text, HostGroup& g);
 Record ldevRecord(const std::string& serial, const Ldev& l);
 Ldev ldevFromRecord(const Record& r);
 // Adds one record to a state (its array's record first); false with a reason.

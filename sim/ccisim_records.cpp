@@ -13,7 +13,11 @@
 #include "sim/ccisim_model.h"
 #include "sim/ccisim_internal.h"
 
+#include <charconv>
+#include <cstring>
 #include <sstream>
+#include <string_view>
+#include <utility>
 
 namespace ccisim {
 namespace detail {
@@ -36,7 +40,7 @@ void addInstance(std::vector<Record>& out, const Instance& i) {
   x.add("user", i.user);
   x.add("loggedIn", i.loggedIn);
   x.add("ttl", i.loginTtl);
-  out.push_back(x);
+  out.push_back(std::move(x));
 }
 
 void addArrayRecord(std::vector<Record>& out, const Array& a) {
@@ -52,10 +56,10 @@ void addArrayRecord(std::vector<Record>& out, const Array& a) {
   x.add("restorePolls", a.timing.restorePolls);
   x.add("restorePsue", a.timing.restoreEndsPsue);
   x.add("gv", a.globalVirtualization);
-  out.push_back(x);
+  out.push_back(std::move(x));
 }
 
-void addPorts(std::vector<Record>& out, const Array& a) {
+void addPorts(std::vector<Record>& out, const Array& a, const RecordFilter* skip) {
   for (const auto& pp : a.ports) {
     const Port& p = pp.second;
     Record y = rec("port");
@@ -65,7 +69,7 @@ void addPorts(std::vector<Record>& out, const Array& a) {
     y.add("wwn", p.wwn);
     y.add("logins", encList(p.loginWwns));
     y.add("rsgid", p.rsgid);
-    out.push_back(y);
+    out.push_back(std::move(y));
     for (const auto& gp : p.hostGroups) {
       const HostGroup& g = gp.second;
       Record z = rec("hostgroup");
@@ -84,7 +88,8 @@ void addPorts(std::vector<Record>& out, const Array& a) {
       }
       z.add("wwns", encList(w));
       z.add("nicks", encList(n));
-      out.push_back(z);
+      out.push_back(std::move(z));
+      if (skip && skip->lunsOf.count(lunCollection(a.serial, p.name, g.gid))) continue;
       for (const auto& lu : g.luns) {
         Record q = rec("lun");
         q.add("serial", a.serial);
@@ -94,13 +99,13 @@ void addPorts(std::vector<Record>& out, const Array& a) {
         q.add("ldev", lu.second);
         auto io = g.hostIo.find(lu.second);
         if (io != g.hostIo.end()) q.add("hostio", io->second);
-        out.push_back(q);
+        out.push_back(std::move(q));
       }
     }
   }
 }
 
-void addArrayContents(std::vector<Record>& out, const Array& a) {
+void addArrayContents(std::vector<Record>& out, const Array& a, const RecordFilter* skip) {
   for (const auto& pp : a.pools) {
     const Pool& p = pp.second;
     Record y = rec("pool");
@@ -116,9 +121,11 @@ void addArrayContents(std::vector<Record>& out, const Array& a) {
     y.add("vcap", p.vcap);
     y.add("type", p.type);
     y.add("pm", p.pm);
-    out.push_back(y);
+    out.push_back(std::move(y));
   }
+  const bool pairs = !(skip && skip->pairsOf.count(a.serial));
   for (const auto& p : a.pairs) {
+    if (!pairs) break;
     Record y = rec("pair");
     y.add("serial", a.serial);
     y.add("group", p.group);
@@ -133,9 +140,9 @@ void addArrayContents(std::vector<Record>& out, const Array& a) {
     y.add("pendTo", p.pendingTo);
     y.add("pendLeft", p.pendingLeft);
     y.add("seq", p.seq);
-    out.push_back(y);
+    out.push_back(std::move(y));
   }
-  addPorts(out, a);
+  addPorts(out, a, skip);
   for (const auto& gp : a.resourceGroups) {
     const ResourceGroup& g = gp.second;
     Record y = rec("rg");
@@ -150,7 +157,7 @@ void addArrayContents(std::vector<Record>& out, const Array& a) {
     y.add("host", g.lockHost);
     y.add("release", g.releaseAfterPolls);
     y.add("releaseAt", static_cast<long long>(g.releaseAtMs));
-    out.push_back(y);
+    out.push_back(std::move(y));
   }
   for (const auto& cp : a.copyGroups) {
     const CopyGroup& g = cp.second;
@@ -175,7 +182,7 @@ void addArrayContents(std::vector<Record>& out, const Array& a) {
     y.add("alwaysTimeout", g.alwaysTimeout);
     y.add("pvolStatus", g.pvolStatus);
     y.add("waitOutcome", g.waitOutcome);
-    out.push_back(y);
+    out.push_back(std::move(y));
   }
   for (const auto& p : a.remotePairs) {
     Record y = rec("rpair");
@@ -187,7 +194,7 @@ void addArrayContents(std::vector<Record>& out, const Array& a) {
     y.add("fence", p.fence);
     y.add("rcu", p.rcuSerial);
     y.add("partner", p.partner);
-    out.push_back(y);
+    out.push_back(std::move(y));
   }
 }
 
@@ -210,7 +217,7 @@ void addFault(std::vector<Record>& out, const Fault& f) {
   y.add("hangMs", f.hangMillis);
   y.add("before", f.hangBefore);
   y.add("garble", f.garble);
-  out.push_back(y);
+  out.push_back(std::move(y));
 }
 
 int num(const Record& r, const char* k, long long def = 0) {
@@ -250,7 +257,142 @@ Ldev ldevFromRecord(const Record& r) {
   return l;
 }
 
+namespace {
+
+// A text value of a collection row: never an empty word.
+void putText(std::string& out, const std::string& v) {
+  out += '=';
+  out += enc(v);
+}
+
+}  // namespace
+
+std::string encodePairs(const std::vector<std::pair<const SnapPair*, long long>>& pairs) {
+  std::string out;
+  out.reserve(pairs.size() * 80);
+  for (const auto& o : pairs) {
+    const SnapPair& p = *o.first;
+    out += std::to_string(o.second);
+    out += ' ';
+    putText(out, p.group);
+    out += ' ';
+    out += p.ctg ? '1' : '0';
+    for (long long v : {static_cast<long long>(p.pvol), static_cast<long long>(p.mu),
+                        static_cast<long long>(p.poolId)}) {
+      out += ' ';
+      out += std::to_string(v);
+    }
+    out += ' ';
+    putText(out, p.state);
+    for (long long v : {static_cast<long long>(p.svol), static_cast<long long>(p.splitTime),
+                        static_cast<long long>(p.progress)}) {
+      out += ' ';
+      out += std::to_string(v);
+    }
+    out += ' ';
+    putText(out, p.pendingTo);
+    out += ' ';
+    out += std::to_string(p.pendingLeft);
+    out += ' ';
+    out += std::to_string(p.seq);
+    out += '\n';
+  }
+  return out;
+}
+
+bool decodePairs(const std::string& text, std::vector<OrderedPair>& out) {
+  // Words of one line at a time, read in place.
+  const char* p = text.data();
+  const char* const stop = p + text.size();
+  auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
+  while (p < stop) {
+    const char* eol = static_cast<const char*>(std::memchr(p, '\n', stop - p));
+    if (eol == nullptr) eol = stop;
+    std::string_view w[13];
+    size_t n = 0;
+    for (const char* q = p; q < eol;) {
+      while (q < eol && blank(*q)) ++q;
+      const char* b = q;
+      while (q < eol && !blank(*q)) ++q;
+      if (q == b) continue;
+      if (n == 13) return false;
+      w[n++] = std::string_view(b, static_cast<size_t>(q - b));
+    }
+    p = eol + 1;
+    if (n == 0) continue;
+    if (n != 13) return false;
+    auto text = [](std::string_view v, std::string& into) {
+      if (v.empty() || v[0] != '=') return false;
+      into = dec(std::string(v.substr(1)));
+      return true;
+    };
+    // The rows hold the numbers this encoder wrote: plain decimal.
+    auto number = [](std::string_view v) {
+      long long x = 0;
+      std::from_chars(v.data(), v.data() + v.size(), x);
+      return x;
+    };
+    OrderedPair o;
+    SnapPair& pr = o.pair;
+    o.order = number(w[0]);
+    if (!text(w[1], pr.group) || !text(w[6], pr.state) || !text(w[10], pr.pendingTo)) return false;
+    pr.ctg = w[2] == "1";
+    pr.pvol = static_cast<int>(number(w[3]));
+    pr.mu = static_cast<int>(number(w[4]));
+    pr.poolId = static_cast<int>(number(w[5]));
+    pr.svol = static_cast<int>(number(w[7]));
+    pr.splitTime = number(w[8]);
+    pr.progress = static_cast<int>(number(w[9]));
+    pr.pendingLeft = static_cast<int>(number(w[11]));
+    std::from_chars(w[12].data(), w[12].data() + w[12].size(), pr.seq);
+    out.push_back(std::move(o));
+  }
+  return true;
+}
+
+std::string encodeLuns(const HostGroup& g) {
+  std::string out;
+  out.reserve(g.luns.size() * 12);
+  for (const auto& lu : g.luns) {
+    if (!out.empty()) out += ' ';
+    out += std::to_string(lu.first);
+    out += ':';
+    out += std::to_string(lu.second);
+    // As a LUN record: the host I/O count of the path's LDEV.
+    const auto io = g.hostIo.find(lu.second);
+    if (io != g.hostIo.end()) {
+      out += ':';
+      out += std::to_string(io->second);
+    }
+  }
+  return out;
+}
+
+bool decodeLuns(const std::string& text, HostGroup& g) {
+  for (const std::string& w : words(text)) {
+    const size_t a = w.find(':');
+    if (a == std::string::npos) return false;
+    const size_t b = w.find(':', a + 1);
+    const int lun = static_cast<int>(std::strtoll(w.substr(0, a).c_str(), nullptr, 10));
+    const int ldev = static_cast<int>(
+        std::strtoll(w.substr(a + 1, b == std::string::npos ? std::string::npos : b - a - 1).c_str(),
+                     nullptr, 10));
+    g.luns[lun] = ldev;
+    if (b != std::string::npos)
+      g.hostIo[ldev] = static_cast<int>(std::strtoll(w.substr(b + 1).c_str(), nullptr, 10));
+  }
+  return true;
+}
+
+std::string lunCollection(const std::string& serial, const std::string& port, int gid) {
+  return serial + "/" + port + "/" + std::to_string(gid);
+}
+
 std::vector<Record> stateRecords(const State& s, bool withLdevs) {
+  return stateRecords(s, withLdevs, nullptr);
+}
+
+std::vector<Record> stateRecords(const State& s, bool withLdevs, const RecordFilter* skip) {
   std::vector<Record> out;
   Record r = rec("sim");
   r.add("clockMs", static_cast<long long>(s.clockMs));
@@ -263,19 +405,19 @@ std::vector<Record> stateRecords(const State& s, bool withLdevs) {
   r.add("undefinedVolAttr", s.undefinedVolAttr);
   r.add("nextFaultId", s.nextFaultId);
   r.add("nextSeq", s.nextSeq);
-  out.push_back(r);
+  out.push_back(std::move(r));
   for (const auto& u : s.users) {
     Record x = rec("user");
     x.add("name", u.first);
     x.add("hash", u.second);
-    out.push_back(x);
+    out.push_back(std::move(x));
   }
   for (const auto& c : s.commandDevices) {
     Record x = rec("cmddev");
     x.add("path", c.path);
     x.add("serial", c.serial);
     x.add("ldev", c.ldev);
-    out.push_back(x);
+    out.push_back(std::move(x));
   }
   for (const auto& p : s.instances) addInstance(out, p.second);
   for (const auto& p : s.statuses) {
@@ -287,13 +429,13 @@ std::vector<Record> stateRecords(const State& s, bool withLdevs) {
     x.add("ssb2", st.ssb2);
     x.add("desc", st.description);
     x.add("handle", st.handle);
-    out.push_back(x);
+    out.push_back(std::move(x));
   }
   for (const auto& ap : s.arrays) {
     addArrayRecord(out, ap.second);
     if (withLdevs)
       for (const auto& lp : ap.second.ldevs) out.push_back(ldevRecord(ap.first, lp.second));
-    addArrayContents(out, ap.second);
+    addArrayContents(out, ap.second, skip);
   }
   for (const auto& f : s.faults) addFault(out, f);
   return out;

@@ -13,7 +13,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <sstream>
 #include <unistd.h>
 
 namespace ccisim {
@@ -49,6 +48,7 @@ std::string enc(const std::string& v) {
 }
 
 std::string dec(const std::string& v) {
+  if (v.find('%') == std::string::npos) return v;
   std::string r;
   r.reserve(v.size());
   for (size_t i = 0; i < v.size(); ++i) {
@@ -91,27 +91,26 @@ std::vector<std::string> decList(const std::string& v) {
   return r;
 }
 
-bool Record::has(const std::string& k) const {
+const std::string* Record::find(std::string_view k) const {
   for (const auto& p : kv)
-    if (p.first == k) return true;
-  return false;
+    if (p.first == k) return &p.second;
+  return nullptr;
 }
-std::string Record::str(const std::string& k, const std::string& def) const {
-  for (const auto& p : kv)
-    if (p.first == k) return p.second;
-  return def;
+std::string Record::str(std::string_view k, const std::string& def) const {
+  const std::string* v = find(k);
+  return v ? *v : def;
 }
-long long Record::num(const std::string& k, long long def) const {
-  if (!has(k)) return def;
-  return std::strtoll(str(k).c_str(), nullptr, 10);
+long long Record::num(std::string_view k, long long def) const {
+  const std::string* v = find(k);
+  return v ? std::strtoll(v->c_str(), nullptr, 10) : def;
 }
-uint64_t Record::unum(const std::string& k, uint64_t def) const {
-  if (!has(k)) return def;
-  return std::strtoull(str(k).c_str(), nullptr, 10);
+uint64_t Record::unum(std::string_view k, uint64_t def) const {
+  const std::string* v = find(k);
+  return v ? std::strtoull(v->c_str(), nullptr, 10) : def;
 }
-bool Record::flag(const std::string& k, bool def) const {
-  if (!has(k)) return def;
-  return str(k) == "1";
+bool Record::flag(std::string_view k, bool def) const {
+  const std::string* v = find(k);
+  return v ? *v == "1" : def;
 }
 
 std::string formatRecord(const Record& r) {
@@ -129,13 +128,27 @@ std::string formatRecord(const Record& r) {
 bool parseRecord(const std::string& line, Record& r) {
   r.kind.clear();
   r.kv.clear();
-  std::istringstream in(line);
-  std::string tok;
-  if (!(in >> r.kind)) return false;
-  while (in >> tok) {
-    size_t eq = tok.find('=');
-    if (eq == std::string::npos) return false;
-    r.kv.emplace_back(tok.substr(0, eq), dec(tok.substr(eq + 1)));
+  // Words separated by white space, as a stream reads them.
+  auto space = [](char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+  };
+  size_t i = 0;
+  const size_t n = line.size();
+  auto nextWord = [&](size_t& begin, size_t& end) {
+    while (i < n && space(line[i])) ++i;
+    begin = i;
+    while (i < n && !space(line[i])) ++i;
+    end = i;
+    return end > begin;
+  };
+  size_t b = 0, e = 0;
+  if (!nextWord(b, e)) return false;
+  r.kind.assign(line, b, e - b);
+  r.kv.reserve(16);
+  while (nextWord(b, e)) {
+    const size_t eq = line.find('=', b);
+    if (eq == std::string::npos || eq >= e) return false;
+    r.kv.emplace_back(line.substr(b, eq - b), dec(line.substr(eq + 1, e - eq - 1)));
   }
   return true;
 }
@@ -218,10 +231,18 @@ bool isDigits(const std::string& s) {
 }
 
 std::vector<std::string> words(const std::string& line) {
+  // White space as a stream reads it.
+  auto space = [](char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+  };
   std::vector<std::string> w;
-  std::istringstream in(line);
-  std::string t;
-  while (in >> t) w.push_back(t);
+  size_t i = 0;
+  while (i < line.size()) {
+    while (i < line.size() && space(line[i])) ++i;
+    const size_t b = i;
+    while (i < line.size() && !space(line[i])) ++i;
+    if (i > b) w.emplace_back(line, b, i - b);
+  }
   return w;
 }
 

@@ -5,6 +5,11 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <functional>
+#include <unordered_map>
+
 namespace ccisim {
 namespace detail {
 
@@ -44,6 +49,27 @@ bool run(sqlite3_stmt* st) {
 
 constexpr int kWholeArray = 1 << 30;
 constexpr int kWalPagesKept = 24;
+
+
+// The rows of the collections: an array's pairs (key: serial), a host
+// group's LU paths (key: lunCollection). They load where the pair and LUN
+// records would.
+const char kPairsKind[] = "pairs";
+
+// The identity of a pair within its array: P-VOL and MU.
+uint64_t pairId(const SnapPair& p) {
+  return (static_cast<uint64_t>(static_cast<uint32_t>(p.pvol)) << 32) | static_cast<uint32_t>(p.mu);
+}
+// An array's pairs are kept by ranges of this many P-VOL ids, one row each,
+// so that a change to one pair writes its range only.
+constexpr int kPvolsPerPairRow = 64;
+const char kLunsKind[] = "luns";
+
+int rankOf(const std::string& kind) {
+  if (kind == kPairsKind) return kindRank("pair");
+  if (kind == kLunsKind) return kindRank("lun");
+  return kindRank(kind);
+}
 
 bool sameLdev(const Ldev& a, const Ldev& b) {
   return a.id == b.id && a.defined == b.defined && a.volType == b.volType &&
@@ -150,21 +176,33 @@ bool Store::load(State& s, bool allLdevs, std::string& why) {
   s = State();
   small_.clear();
   read_.clear();
-  sqlite3_stmt* st = prepare("SELECT kind, key, ord, rec FROM obj ORDER BY rank, ord");
+  pendingPairs_.clear();
+  pairOrder_.clear();
+  // Read in the table's own order and sorted here into load order (kind
+  // rank, then ord): cheaper than following the order index row by row.
+  sqlite3_stmt* st = prepare("SELECT kind, key, rank, ord, rec FROM obj");
   if (!st) return (why = sqlite3_errmsg(db_)), false;
+  std::vector<Small> rows;
+  std::vector<std::pair<std::pair<int, int>, size_t>> order;  // (rank, ord) -> row
   int rc;
   while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
-    std::string line = text(st, 3);
-    Record r;
-    if (!parseRecord(line, r) || !applyRecord(s, r, why)) {
-      if (why.empty()) why = "unreadable record " + line;
-      sqlite3_reset(st);
-      return false;
-    }
-    small_[{text(st, 0), text(st, 1)}] = {sqlite3_column_int(st, 2), line};
+    order.push_back({{sqlite3_column_int(st, 2), sqlite3_column_int(st, 3)}, rows.size()});
+    rows.push_back({text(st, 0), text(st, 1), sqlite3_column_int(st, 3), text(st, 4)});
   }
   sqlite3_reset(st);
   if (rc != SQLITE_DONE) return (why = sqlite3_errmsg(db_)), false;
+  std::stable_sort(order.begin(), order.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  small_.reserve(rows.size());
+  Record r;
+  for (const auto& o : order) {
+    Small& row = rows[o.second];
+    if (!applyRow(s, row, r, why)) {
+      if (why.empty()) why = "unreadable record " + row.text;
+      return false;
+    }
+    small_.push_back(std::move(row));
+  }
   for (auto& ap : s.arrays) {
     ap.second.source = this;
     if (allLdevs) {
@@ -172,8 +210,73 @@ bool Store::load(State& s, bool allLdevs, std::string& why) {
       ap.second.source = nullptr;
     }
   }
+  for (auto& pending : pendingPairs_) {
+    std::vector<OrderedPair>& pairs = pending.second;
+    auto before = [](const OrderedPair& x, const OrderedPair& y) { return x.order < y.order; };
+    if (!std::is_sorted(pairs.begin(), pairs.end(), before))
+      std::stable_sort(pairs.begin(), pairs.end(), before);
+    Array* a = s.array(pending.first);
+    std::unordered_map<uint64_t, long long>& order = pairOrder_[pending.first];
+    a->pairs.reserve(a->pairs.size() + pairs.size());
+    for (OrderedPair& o : pairs) {
+      order[pairId(o.pair)] = o.order;
+      a->pairs.push_back(std::move(o.pair));
+    }
+  }
+  pendingPairs_.clear();
   s.tick = nextTick() - 1;
   return true;
+}
+
+bool Store::applyRow(State& s, const Small& row, Record& scratch, std::string& why) {
+  if (row.kind == kPairsKind) {
+    // "<serial>/<range>": the pairs take their places once every row is in.
+    const std::string serial = row.key.substr(0, row.key.find('/'));
+    if (!s.array(serial)) return (why = "pairs of an unknown array"), false;
+    return decodePairs(row.text, pendingPairs_[serial]);
+  }
+  if (row.kind == kLunsKind) {
+    // "<serial>/<port>/<gid>"; a port name holds no '/'.
+    const size_t first = row.key.find('/');
+    const size_t last = row.key.rfind('/');
+    Array* a = first == std::string::npos ? nullptr : s.array(row.key.substr(0, first));
+    HostGroup* g = a == nullptr || last == first
+                       ? nullptr
+                       : a->hostGroup(row.key.substr(first + 1, last - first - 1),
+                                      std::atoi(row.key.c_str() + last + 1));
+    if (!g) return (why = "LU paths of an unknown host group"), false;
+    return decodeLuns(row.text, *g);
+  }
+  return parseRecord(row.text, scratch) && applyRecord(s, scratch, why);
+}
+
+void Store::savePairRows(const std::string& serial, const std::vector<SnapPair>& pairs,
+                         std::vector<Small>& rows) {
+  std::unordered_map<uint64_t, long long>& order = pairOrder_[serial];
+  // Each pair keeps its place number; a new one comes after all. Should
+  // the pairs no longer stand in the order of their numbers, all are
+  // numbered again (and so written again).
+  long long next = 0;
+  for (const auto& o : order) next = std::max(next, o.second + 1);
+  std::vector<long long> places(pairs.size());
+  bool ascending = true;
+  for (size_t i = 0; i < pairs.size(); ++i) {
+    const auto it = order.find(pairId(pairs[i]));
+    places[i] = it != order.end() ? it->second : next++;
+    ascending = ascending && (i == 0 || places[i - 1] < places[i]);
+  }
+  if (!ascending) {
+    for (size_t i = 0; i < places.size(); ++i) places[i] = static_cast<long long>(i);
+  }
+  std::map<int, std::vector<std::pair<const SnapPair*, long long>>> ranges;
+  order.clear();
+  for (size_t i = 0; i < pairs.size(); ++i) {
+    ranges[pairs[i].pvol / kPvolsPerPairRow].push_back({&pairs[i], places[i]});
+    order[pairId(pairs[i])] = places[i];
+  }
+  for (const auto& range : ranges)
+    rows.push_back({kPairsKind, serial + "/" + std::to_string(range.first), 0,
+                    encodePairs(range.second)});
 }
 
 bool Store::fetchLdev(const std::string& serial, int id, Ldev& out) {
@@ -223,32 +326,72 @@ void Store::fetchStoredLdevs(const std::string& serial, std::map<int, Ldev>& int
 
 int Store::save(const State& s, std::string& why) {
   int writes = 0;
-  std::map<Key, std::pair<int, std::string>> now;
-  int ord = 0;
-  for (const Record& r : stateRecords(s, false))
-    now[{r.kind, recordKey(r)}] = {ord++, formatRecord(r)};
+  std::unordered_map<std::string, size_t> storedAt;  // kind + '\n' + key -> index
+  int nextOrd = 0;
+  for (size_t j = 0; j < small_.size(); ++j) {
+    nextOrd = std::max(nextOrd, small_[j].ord + 1);
+    storedAt[small_[j].kind + '\n' + small_[j].key] = j;
+  }
+  std::vector<bool> stays(small_.size(), false);
+  // Pairs and LU paths go in rows of their own (left out of the per-object
+  // records); like every record, a row is written only when its text
+  // changed.
+  RecordFilter inRows;
+  std::vector<Small> now;
+  for (const auto& ap : s.arrays) {
+    const Array& a = ap.second;
+    inRows.pairsOf.insert(ap.first);
+    savePairRows(ap.first, a.pairs, now);
+    for (const auto& pp : a.ports)
+      for (const auto& gp : pp.second.hostGroups) {
+        const std::string c = lunCollection(ap.first, pp.first, gp.first);
+        inRows.lunsOf.insert(c);
+        if (!gp.second.luns.empty()) now.push_back({kLunsKind, c, 0, encodeLuns(gp.second)});
+      }
+  }
+  for (const Record& r : stateRecords(s, false, &inRows))
+    now.push_back({r.kind, recordKey(r), 0, formatRecord(r)});
+
   sqlite3_stmt* put =
       prepare("INSERT OR REPLACE INTO obj(kind, key, rank, ord, rec) VALUES(?1, ?2, ?3, ?4, ?5)");
   sqlite3_stmt* del = prepare("DELETE FROM obj WHERE kind = ?1 AND key = ?2");
-  for (const auto& n : now) {
-    auto old = small_.find(n.first);
-    if (old != small_.end() && old->second.second == n.second.second) continue;
-    bindText(put, 1, n.first.first);
-    bindText(put, 2, n.first.second);
-    sqlite3_bind_int(put, 3, kindRank(n.first.first));
-    sqlite3_bind_int(put, 4, n.second.first);
-    bindText(put, 5, n.second.second);
+  std::vector<Small> added;
+  for (Small& n : now) {
+    auto at = storedAt.find(n.kind + '\n' + n.key);
+    if (at != storedAt.end()) {
+      Small& old = small_[at->second];
+      stays[at->second] = true;
+      if (old.text == n.text) continue;
+      // A changed record keeps its place in the load order.
+      n.ord = old.ord;
+      old.text = n.text;
+    } else {
+      // A new one comes after everything stored.
+      n.ord = nextOrd++;
+    }
+    bindText(put, 1, n.kind);
+    bindText(put, 2, n.key);
+    sqlite3_bind_int(put, 3, rankOf(n.kind));
+    sqlite3_bind_int(put, 4, n.ord);
+    bindText(put, 5, n.text);
     if (!run(put)) return (why = sqlite3_errmsg(db_)), -1;
     ++writes;
+    if (at == storedAt.end()) added.push_back(std::move(n));
   }
-  for (const auto& o : small_) {
-    if (now.count(o.first)) continue;
-    bindText(del, 1, o.first.first);
-    bindText(del, 2, o.first.second);
+  std::vector<Small> left;
+  left.reserve(small_.size() + added.size());
+  for (size_t j = 0; j < small_.size(); ++j) {
+    if (stays[j]) {
+      left.push_back(std::move(small_[j]));
+      continue;
+    }
+    bindText(del, 1, small_[j].kind);
+    bindText(del, 2, small_[j].key);
     if (!run(del)) return (why = sqlite3_errmsg(db_)), -1;
     ++writes;
   }
-  small_ = now;
+  for (Small& n : added) left.push_back(std::move(n));
+  small_ = std::move(left);
   sqlite3_stmt* putL = prepare(
       "INSERT OR REPLACE INTO ldev(serial, id, defined, rsgid, rec) VALUES(?1,?2,?3,?4,?5)");
   sqlite3_stmt* delL = prepare("DELETE FROM ldev WHERE serial = ?1 AND id = ?2");
@@ -293,6 +436,8 @@ bool Store::replace(const State& s, std::string& why) {
   if (!exec("DELETE FROM obj; DELETE FROM ldev;", why)) return false;
   small_.clear();
   read_.clear();
+  // Nothing is stored now: every collection is written.
+  pairOrder_.clear();
   return save(s, why) >= 0;
 }
 

@@ -3,7 +3,11 @@
 // journal. Only the simulator's own sources use it.
 //
 // Tables:
-//   obj(kind, key, rank, ord, rec)          every record but the LDEVs
+//   obj(kind, key, rank, ord, rec)          every record but the LDEVs; an
+//                                           array's pairs by ranges of P-VOLs
+//                                           and a host group's LU paths as a
+//                                           row each ("pairs", "luns":
+//                                           encodePairs, encodeLuns)
 //   ldev(serial, id, defined, rsgid, rec)   one row per LDEV that differs
 //                                           from an undefined default
 //   journal(tick, tool, argv, ...)          one row per invocation
@@ -16,9 +20,11 @@
 #include "sim/ccisim_model.h"
 #include "sim/ccisim_internal.h"
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -67,12 +73,27 @@ class Store : public LdevSource {
   explicit Store(sqlite3* db) : db_(db) {}
   bool exec(const char* sql, std::string& why);
   sqlite3_stmt* prepare(const char* sql);
-  using Key = std::pair<std::string, std::string>;  // (kind, key)
   sqlite3* db_;
   bool writing_ = false;
   int walPages_ = 0;  // pages in the WAL after the last commit
   std::map<const char*, sqlite3_stmt*> stmts_;
-  std::map<Key, std::pair<int, std::string>> small_;  // -> (ord, text) as loaded
+  // The small records as loaded (or last saved), in load order.
+  struct Small {
+    std::string kind;
+    std::string key;
+    int ord;
+    std::string text;
+  };
+  std::vector<Small> small_;
+  // The place numbers of each array's pairs ((P-VOL, MU) -> number), as
+  // loaded or last saved, and the pairs of the rows being loaded.
+  std::map<std::string, std::unordered_map<uint64_t, long long>> pairOrder_;
+  std::map<std::string, std::vector<OrderedPair>> pendingPairs_;
+  // Appends the pair rows of one array (by ranges of P-VOLs) to rows.
+  void savePairRows(const std::string& serial, const std::vector<SnapPair>& pairs,
+                    std::vector<Small>& rows);
+  // Adds one stored row to the state (a record, or a collection's row).
+  bool applyRow(State& s, const Small& row, Record& scratch, std::string& why);
   // Every LDEV read, as read; `stored` false: no row (an undefined default).
   struct Read {
     bool stored;

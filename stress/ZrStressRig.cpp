@@ -6,8 +6,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -296,6 +298,22 @@ ZrStressJob::~ZrStressJob() {
   m_scoped.reset();
 }
 
+namespace {
+
+// The CUs (hexadecimal) the job's S-VOLs are made in: from the first CU above
+// the sources, one more than the job needs ("2-3" for up to 256 sources from
+// LDEV 256), so that the sources never take the S-VOLs' room.
+std::string svolCuRange(int firstLdev, int count) {
+  constexpr int kLdevsPerCu = 256;
+  const int first = std::max(2, (firstLdev + count + kLdevsPerCu - 1) / kLdevsPerCu);
+  const int last = first + std::max(1, (count + kLdevsPerCu - 1) / kLdevsPerCu);
+  char text[32];
+  std::snprintf(text, sizeof(text), "%X-%X", first, last);
+  return text;
+}
+
+}  // namespace
+
 bool ZrStressJob::open(std::string* error) {
   m_clock.reset(new ZrCompressedClock(m_spec.clockScale));
   m_scoped.reset(new ZrScopedClock(m_clock.get()));
@@ -331,7 +349,7 @@ void ZrStressJob::addDevices(const ZrStressJobSpec& plan) {
     d.arrayDetails = zrArrayDetailsText(kZrStressSerial, kUser, kPassword);
     d.snapId = static_cast<int>(job.first) + i + 1;
     d.configTexts["SMCONFIG_NAME_TI_POOL_NAME_FOR_SVOLS"] = "5";
-    d.configTexts["SMCONFIG_NAME_CU_RANGE_FOR_SVOLS"] = "2-3";
+    d.configTexts["SMCONFIG_NAME_CU_RANGE_FOR_SVOLS"] = svolCuRange(m_spec.firstLdev, m_spec.count);
     d.configInts["SMCONFIG_NAME_CREATE_VVOLS_FOR_HTI"] = 1;
     d.configInts["SMCONFIG_NAME_HDS_DISABLE_GAD_OPERATION"] = 1;
     d.arrays[kZrStressSerial].details = d.arrayDetails;

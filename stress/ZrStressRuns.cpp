@@ -468,6 +468,18 @@ int zrRunGrowth(const std::string& dir, const std::vector<int>& sizes, const std
   md << "| life cycle wall time (s) |";
   for (int n : sizes) md << " " << fixed(wall[n]) << " |";
   md << "\n";
+  // How each operation's time grows from one size to the next (reported,
+  // not judged: wall times on a shared machine are no test).
+  for (size_t i = 1; i < sizes.size(); ++i) {
+    md << "- time at " << sizes[i] << " / time at " << sizes[i - 1] << ":";
+    for (ZrStressOp op : zrStressOps()) {
+      const std::string name = zrStressOpName(op);
+      const double before = opSeconds[sizes[i - 1]][name];
+      md << " " << name << " "
+         << (before > 0 ? fixed(opSeconds[sizes[i]][name] / before) + "x" : std::string("-"));
+    }
+    md << "\n";
+  }
   if (sizes.size() >= 2) {
     const int big = sizes.back(), mid = sizes[sizes.size() - 2];
     for (ZrStressOp op : zrStressOps()) {

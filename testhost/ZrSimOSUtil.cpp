@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <memory>
 #include <mutex>
 
 namespace {
@@ -15,12 +16,13 @@ namespace {
 // The state as last read, kept while neither the database nor its
 // write-ahead log changed (every tool run commits, so any change shows in
 // their size or time): a device scan followed by an inquiry of each device
-// then reads the database once, not once per device.
+// then reads the database once, not once per device. Readers share the one
+// copy.
 struct StateCache {
   std::mutex mu;
   std::string path;
   std::string stamp;
-  ccisim::State state;
+  std::shared_ptr<const ccisim::State> state;
 };
 
 std::string fileStamp(const std::string& path) {
@@ -37,19 +39,19 @@ std::string fileStamp(const std::string& path) {
   return stamp;
 }
 
-bool loadCurrent(const std::string& path, ccisim::State& out) {
+// The state now; null when it cannot be read.
+std::shared_ptr<const ccisim::State> loadCurrent(const std::string& path) {
   static StateCache* cache = new StateCache;
   std::lock_guard<std::mutex> g(cache->mu);
   const std::string stamp = fileStamp(path);
-  if (cache->path != path || cache->stamp != stamp) {
-    ccisim::State s;
-    if (!ccisim::loadState(path, s, nullptr)) return false;
+  if (!cache->state || cache->path != path || cache->stamp != stamp) {
+    std::shared_ptr<ccisim::State> s(new ccisim::State);
+    if (!ccisim::loadState(path, *s, nullptr)) return nullptr;
     cache->path = path;
     cache->stamp = stamp;
     cache->state = s;
   }
-  out = cache->state;
-  return true;
+  return cache->state;
 }
 
 const char kDeviceRoot[] = "/dev/zrsim/";
@@ -169,35 +171,53 @@ std::vector<ZrSimDevice> ZrSimOSUtil::attachedDevices(const ccisim::State& s,
   return std::vector<ZrSimDevice>(out.begin(), out.end());
 }
 
-std::vector<ZrSimDevice> ZrSimOSUtil::visibleLocked(ccisim::State* state) {
-  ccisim::State s;
-  if (!loadCurrent(m_statePath, s)) return {};
-  std::vector<ZrSimDevice> out;
+bool ZrSimOSUtil::refreshLocked() {
+  std::shared_ptr<const ccisim::State> s = loadCurrent(m_statePath);
+  if (!s) return false;
+  if (s == m_state) return true;
+  // The devices attached now follow the state; worked out once per state.
+  m_state = s;
+  m_attached = attachedDevices(*s, m_initiators);
+  m_visibleKnown = false;
+  return true;
+}
+
+const std::vector<ZrSimDevice>& ZrSimOSUtil::visibleLocked() {
+  if (!refreshLocked()) {
+    m_visible.clear();
+    m_visibleByPath.clear();
+    m_visibleKnown = false;
+    return m_visible;
+  }
+  if (m_visibleKnown) return m_visible;
+  m_visible.clear();
+  m_visibleByPath.clear();
   std::set<std::string> still;
-  for (const ZrSimDevice& d : attachedDevices(s, m_initiators)) {
+  for (const ZrSimDevice& d : m_attached) {
     if (m_seen.count(d.path) == 0) continue;
-    out.push_back(d);
+    m_visibleByPath[d.path] = m_visible.size();
+    m_visible.push_back(d);
     still.insert(d.path);
   }
   // A device whose path went away is gone for good: mapping it again
   // needs a rescan, as on a real machine.
   m_seen.swap(still);
-  if (state != nullptr) *state = s;
-  return out;
+  m_visibleKnown = true;
+  return m_visible;
 }
 
 std::vector<ZrSimDevice> ZrSimOSUtil::visibleDevices() {
   std::lock_guard<std::mutex> g(m_mu);
-  return visibleLocked(nullptr);
+  return visibleLocked();
 }
 
 void ZrSimOSUtil::rescan() {
   std::lock_guard<std::mutex> g(m_mu);
   ++m_rescans;
   m_seen.clear();
-  ccisim::State s;
-  if (!loadCurrent(m_statePath, s)) return;
-  for (const ZrSimDevice& d : attachedDevices(s, m_initiators)) m_seen.insert(d.path);
+  m_visibleKnown = false;
+  if (!refreshLocked()) return;
+  for (const ZrSimDevice& d : m_attached) m_seen.insert(d.path);
 }
 
 int ZrSimOSUtil::rescanCount() {
@@ -312,26 +332,29 @@ int ZrSimOSUtil::cloneSnaps(const std::vector<ZRSO::SnapInfo*>& snaps,
 
 bool ZrSimOSUtil::inquiry(const std::string& path, int page, std::vector<uint8_t>& reply) {
   std::lock_guard<std::mutex> g(m_mu);
-  ccisim::State s;
-  for (const ZrSimDevice& d : visibleLocked(&s)) {
-    if (d.path != path) continue;
-    const ccisim::Array* a = s.array(d.serial);
-    if (a == nullptr) return false;
-    if (page == -1) {
-      reply = ccisim::inquiryStandard(*a, d.ldev);
-      return true;
-    }
-    if (page != 0xE2) return false;
-    reply = ccisim::inquiryE2(*a, d.ldev);
+  visibleLocked();
+  const auto it = m_visibleByPath.find(path);
+  if (it == m_visibleByPath.end()) return false;
+  const ZrSimDevice& d = m_visible[it->second];
+  const ccisim::Array* a = m_state->array(d.serial);
+  if (a == nullptr) return false;
+  if (page == -1) {
+    reply = ccisim::inquiryStandard(*a, d.ldev);
     return true;
   }
-  return false;
+  if (page != 0xE2) return false;
+  reply = ccisim::inquiryE2(*a, d.ldev);
+  return true;
 }
 
 SP<ZrDevice> ZrSimOSUtil::getDevice(const char* path, CNqError* error) {
   const std::string p = path != nullptr ? path : "";
   bool visible = false;
-  for (const ZrSimDevice& d : visibleDevices()) visible = visible || d.path == p;
+  {
+    std::lock_guard<std::mutex> g(m_mu);
+    visibleLocked();
+    visible = m_visibleByPath.count(p) != 0;
+  }
   if (!visible) {
     if (error != nullptr) *error = CNqError(-ENOENT, "open [" + p + "]: No such file or directory");
     return SP<ZrDevice>();

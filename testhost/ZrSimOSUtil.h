@@ -17,6 +17,8 @@
 // Thread-safety: every member takes the object's mutex; the remote handler
 // runs without it.
 #include <functional>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
@@ -99,8 +101,11 @@ class ZrSimOSUtil : public ZRSO::ZROSUtil, public ZrDeviceProvider {
   bool inquiry(const std::string& path, int page, std::vector<uint8_t>& reply);
 
  private:
-  // Visible devices against a fresh read of the state. REQUIRES: m_mu held.
-  std::vector<ZrSimDevice> visibleLocked(ccisim::State* state);
+  // Takes the state as it is now and, when it changed, the devices
+  // attached in it. False when it cannot be read. REQUIRES: m_mu held.
+  bool refreshLocked();
+  // Visible devices against the state as it is now. REQUIRES: m_mu held.
+  const std::vector<ZrSimDevice>& visibleLocked();
   bool hbaList(char* names, short* namesLength, char* types, short* typesLength);
 
   std::mutex m_mu;
@@ -108,6 +113,13 @@ class ZrSimOSUtil : public ZRSO::ZROSUtil, public ZrDeviceProvider {
   std::vector<std::string> m_initiators;
   bool m_iscsi;
   std::set<std::string> m_seen;  // paths found by the last rescan
+  // The state last read, the devices attached in it, and the visible ones
+  // (valid while m_visibleKnown: until the state or the rescan changes).
+  std::shared_ptr<const ccisim::State> m_state;
+  std::vector<ZrSimDevice> m_attached;
+  bool m_visibleKnown = false;
+  std::vector<ZrSimDevice> m_visible;
+  std::map<std::string, size_t> m_visibleByPath;
   int m_rescans = 0;
   long m_hostNumber = 0x1F;
   std::function<bool(const std::string&)> m_remote;

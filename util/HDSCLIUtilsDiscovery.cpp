@@ -2,7 +2,10 @@
 // the snaps' target LDEVs and, after a map, tell the host which OS device
 // belongs to which snap.
 #include <algorithm>
+#include <map>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host/NqSleep.h"
@@ -82,6 +85,41 @@ TargetLookup lookUpTarget(ZRSO::SnapInfo* first, const char* function, ZRSO::Sna
   return TargetLookup::kFound;
 }
 
+// The new OS devices of one discovery pass, each inquired at most once, in
+// list order and only as far as a snap needs: a snap's target is the first
+// device of the list that shows its serial and LDEV.
+class FreshDevices {
+ public:
+  FreshDevices(ZRSO::SnapInfo* logger, const char* function, const std::vector<std::string>& names)
+      : m_logger(logger), m_function(function), m_names(names) {}
+
+  // The first device showing serial and ldev; null when none does.
+  const std::string* find(const std::string& serial, const std::string& ldev) {
+    const std::pair<std::string, std::string> key(serial, ldev);
+    auto known = m_first.find(key);
+    while (known == m_first.end() && m_next < m_names.size()) {
+      const std::string& name = m_names[m_next++];
+      ZRHDSSCSIInquiryData inquiry;
+      if (ZRHDSCLIUtils::HDSSCSIInquiryPageSTD(name, inquiry) == 0) {
+        ZRHDS_DEVLOG(m_logger, 2, m_function, "Failed to perform SCSI Inquiry on device-[%s]",
+                     name.c_str());
+        continue;
+      }
+      if (!inquiry.isHitachi) continue;
+      m_first.emplace(std::make_pair(inquiry.arraySerial, inquiry.devNo), &name);
+      known = m_first.find(key);
+    }
+    return known == m_first.end() ? nullptr : known->second;
+  }
+
+ private:
+  ZRSO::SnapInfo* m_logger;
+  const char* m_function;
+  const std::vector<std::string>& m_names;
+  size_t m_next = 0;
+  std::map<std::pair<std::string, std::string>, const std::string*> m_first;
+};
+
 }  // namespace
 
 namespace ZRHDSCLIUtils {
@@ -126,11 +164,11 @@ int FinishPostMap(ZRSO::SnapInfo** snaps, short count, ZRSO::ZROSUtil* util,
       sleepSeconds(delay == 0 ? kPassPauseSeconds : delay);
       continue;
     }
+    const std::set<std::string> before(params.deviceListBefore.begin(),
+                                       params.deviceListBefore.end());
     std::vector<std::string> fresh;
     for (const std::string& name : after) {
-      bool before = false;
-      for (const std::string& b : params.deviceListBefore) before = before || b == name;
-      if (!before) fresh.push_back(name);
+      if (before.count(name) == 0) fresh.push_back(name);
     }
     ZRHDS_DEVLOG(first, 1, kFn, "Device list after performing System Refresh..");
     for (size_t i = 0; i < fresh.size(); ++i) {
@@ -142,6 +180,7 @@ int FinishPostMap(ZRSO::SnapInfo** snaps, short count, ZRSO::ZROSUtil* util,
       fresh = after;
     }
 
+    FreshDevices devices(first, kFn, fresh);
     for (short i = 0; i < count; ++i) {
       ZRSO::SnapInfo* snap = snaps[i];
       if (snap == nullptr || snap->getStatus() == ZRSO::SNAP_STATUS_MAPPED) continue;
@@ -150,25 +189,17 @@ int FinishPostMap(ZRSO::SnapInfo** snaps, short count, ZRSO::ZROSUtil* util,
       if (lookup == TargetLookup::kNoEntry)
         snap->setStatus(ZRSO::SNAP_STATUS_MAPPED_DEVICE_NOT_FOUND);
       if (lookup != TargetLookup::kFound) continue;
-      bool matched = false;
       // An empty serial or LDEV would match any device whose field is blank.
-      for (size_t d = 0; !target.serial.empty() && !target.ldev.empty() && d < fresh.size(); ++d) {
-        ZRHDSSCSIInquiryData inquiry;
-        if (HDSSCSIInquiryPageSTD(fresh[d], inquiry) == 0) {
-          ZRHDS_DEVLOG(first, 2, kFn, "Failed to perform SCSI Inquiry on device-[%s]",
-                       fresh[d].c_str());
-          continue;
-        }
-        if (!inquiry.isHitachi || inquiry.arraySerial != target.serial ||
-            inquiry.devNo != target.ldev)
-          continue;
+      const std::string* device = target.serial.empty() || target.ldev.empty()
+                                      ? nullptr
+                                      : devices.find(target.serial, target.ldev);
+      const bool matched = device != nullptr;
+      if (matched) {
         ++found;
         snap->setStatus(ZRSO::SNAP_STATUS_MAPPED);
-        snap->setSnapDevicePath(fresh[d].c_str());
+        snap->setSnapDevicePath(device->c_str());
         ZRHDS_DEVLOG(first, 1, kFn, "Found SnapDevicePath-[%s] for the SourceDevice-[%s]",
-                     fresh[d].c_str(), target.source.c_str());
-        matched = true;
-        break;
+                     device->c_str(), target.source.c_str());
       }
       if (!matched) {
         snap->setStatus(ZRSO::SNAP_STATUS_MAPPED_DEVICE_NOT_FOUND);

@@ -9,6 +9,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <map>
+
 #include "array/HDSShellQuote.h"
 #include "array/tests/support/HDSRaidcomTestPeer.h"
 #include "host/ZRPlatformInfo.h"
@@ -156,6 +158,59 @@ TEST_F(CoreSim, WholeJobFromInstanceFileToShutdown) {
   EXPECT_FALSE(fx.instance(3532).loggedIn);
   EXPECT_EQ("", fx.readHorcmFile(3532));
   EXPECT_EQ((std::vector<std::string>{"-logout", "-IM3532"}), argvOf("raidcom", "-logout"));
+}
+
+// The initialisation starts the instance once; the first login of the
+// machine starts it again only when a last logout may have shut it down
+// since (forced removal on) or its file no longer names the array.
+TEST_F(CoreSim, OneInstanceStartPerInitialisation) {
+  struct Case {
+    const char* what;
+    int forceRemove;  // nZRHDSForceRemoveHorcmFile; -1 not set
+    bool removeFile;  // the instance file goes away before the login
+    size_t starts;
+  } cases[] = {
+      {"nothing can have stopped it", -1, false, 1},
+      {"setting 0", 0, false, 1},
+      {"a last logout may have shut it down", 1, false, 2},
+      {"its file is gone", -1, true, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fx.clearJournal();
+    setSetting(loginKey(), 0);
+    if (c.forceRemove >= 0) setSetting("nZRHDSForceRemoveHorcmFile", c.forceRemove);
+    ASSERT_TRUE(construct()) << error().second;
+    if (c.removeFile) ::unlink((fx.etcDir() + "horcm3532.conf").c_str());
+    ASSERT_EQ(0, impl->login(false)) << error().second;
+    EXPECT_EQ(c.starts, fx.journal("horcmstart.sh", "").size());
+    ASSERT_EQ(0, impl->logout()) << error().second;
+    setSetting("nZRHDSForceRemoveHorcmFile", 0);
+    options.horcmInst.clear();
+  }
+}
+
+// Answers that stay as they are for the length of a job are asked once:
+// the raidqry host row and the resource groups with the key option; the
+// groups' lock status is asked every time.
+TEST_F(CoreSim, StableAnswersAreAskedOncePerJob) {
+  ASSERT_TRUE(construct()) << error().second;
+  ASSERT_EQ(0, impl->login(false)) << error().second;
+  fx.clearJournal();
+  for (int i = 0; i < 3; ++i) {
+    HDSRaidqryInfo info;
+    ASSERT_EQ(0, impl->getCCIRaidqryInfo(info)) << error().second;
+    EXPECT_EQ("80-06-70/00", info.microVersion);
+    std::map<std::string, ResourceGroupInfo> keyed, plain;
+    ASSERT_EQ(0, impl->getResourceGroupInfo(keyed, true)) << error().second;
+    ASSERT_EQ(0, impl->getResourceGroupInfo(plain, false)) << error().second;
+    EXPECT_EQ(1u, keyed.count("meta_resource"));
+    EXPECT_EQ(1u, plain.count("meta_resource"));
+  }
+  // The initialisation asked raidqry already.
+  EXPECT_EQ(0u, fx.journal("raidqry", "-l").size());
+  EXPECT_EQ(1u, fx.journal("raidcom", "get resource -key opt").size());
+  EXPECT_EQ(4u, fx.journal("raidcom", "get resource").size()) << "3 plain, 1 keyed";
 }
 
 TEST_F(CoreSim, InstanceChooserSkipsOtherArrays) {

@@ -3,6 +3,7 @@
 // command lines, exit-code rules and runs against the simulator's tools.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -325,6 +326,58 @@ TEST_F(HostGroupOps, LunListingAddressesNumbersAndNames) {
     EXPECT_EQ(bed.recording().getLunsForHostGroup("CL1-A", c.group, luns), 0) << c.group;
     EXPECT_EQ(bed.recorder.lines(), (std::vector<std::string>{line("get lun", c.args)}));
     EXPECT_EQ(luns.size(), 2u);
+  }
+}
+
+// A host group's paths are listed once per job: this job's own path
+// deletions are applied to what was listed; an added path, another change on
+// the port, or a change of the array's resource lock has it listed again.
+TEST_F(HostGroupOps, LunListingIsAskedOnceUntilSomethingElseChanges) {
+  struct Case {
+    const char* what;
+    std::function<int(ZRHDSRaidcomImplementer&)> between;
+    size_t listings;           // get lun commands in all
+    size_t rowsAfter;          // rows of the second listing
+  } cases[] = {
+      {"nothing in between", [](ZRHDSRaidcomImplementer&) { return 0; }, 1, 2},
+      {"this job deletes a path",
+       [](ZRHDSRaidcomImplementer& i) { return i.unmapLdevFromHostGroup("4096", "CL1-A", "1"); },
+       1, 1},
+      {"a path already gone", [](ZRHDSRaidcomImplementer& i) {
+         return i.unmapLdevFromHostGroup("4097", "CL1-A", "1") == 0 ? 0 : 1;
+       }, 1, 1},
+      {"this job adds a path",
+       [](ZRHDSRaidcomImplementer& i) { return i.mapLdevToHostGroup("4098", "CL1-A", "1"); }, 2,
+       2},
+      {"a path deletion on another host group of the port",
+       [](ZRHDSRaidcomImplementer& i) { return i.unmapLdevFromHostGroup("4096", "CL1-A", "2"); },
+       2, 2},
+      {"the resource lock changes hands",
+       [](ZRHDSRaidcomImplementer& i) {
+         return i.lockUnlockResourceGroup("meta_resource", true, false);
+       },
+       2, 2},
+      {"a path deletion that fails",
+       [](ZRHDSRaidcomImplementer& i) {
+         return i.unmapLdevFromHostGroup("4099", "CL1-A", "1") == 0 ? 1 : 0;
+       },
+       2, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    bed.recorder = HDSRecordingRunner();
+    bed.recorder.on(" get lun ", HDSRecordingRunner::ok(kLunListing));
+    bed.recorder.on("-ldev_id 4097", HDSRecordingRunner::exit(205, "", "raidcom: [EX_ENOOBJ]\n"));
+    bed.recorder.on("-ldev_id 4099", HDSRecordingRunner::exit(1, "", "refused\n"));
+    bed.recorder.on(" lun ", HDSRecordingRunner::ok());
+    bed.recorder.on(" resource ", HDSRecordingRunner::ok());
+    ZRHDSRaidcomImplementer& impl = bed.recording();
+    std::vector<HDSLunInfo> first, second;
+    ASSERT_EQ(impl.getLunsForHostGroup("CL1-A", "1", first), 0);
+    ASSERT_EQ(c.between(impl), 0);
+    ASSERT_EQ(impl.getLunsForHostGroup("CL1-A", "1", second), 0);
+    EXPECT_EQ(bed.recorder.linesWith(" get lun ").size(), c.listings);
+    EXPECT_EQ(second.size(), c.rowsAfter);
   }
 }
 

@@ -66,9 +66,10 @@ std::vector<std::string> withoutStatus(const std::vector<std::string>& lines) {
 
 // ---- createSvols ------------------------------------------------------------
 
-// Each new LDEV is labelled as soon as the array has made it: an LDEV
-// without the job's label may be anyone's.
-TEST(CreateSvols, AddsEachUnmappedSnapUnderTheStatusCheckAndLabelsIt) {
+// Each new LDEV is labelled right after its add: an LDEV without the job's
+// label may be anyone's (the job holds the array's resource lock, so the
+// free id it chose is nobody else's in between).
+TEST(CreateSvols, AddsEachUnmappedSnapInOneBatchUnderTheStatusCheckAndLabelsIt) {
   Bed bed;
   bed.options.isHTI = true;
   bed.snaps = {snap("4096", 2097152, 2), snap("4097", 1024, 0), snap("4098", 8, 1)};
@@ -83,12 +84,10 @@ TEST(CreateSvols, AddsEachUnmappedSnapUnderTheStatusCheckAndLabelsIt) {
       (std::vector<std::string>{
           Bed::raidcom("reset command_status  "),
           Bed::raidcom("add ldev   -pool snap -mp_blade_id 2 -ldev_id 4096 -capacity 2097152"),
-          Bed::raidcom("get command_status  "),
           Bed::raidcom("modify ldev   -ldev_id 4096 -ldev_name QB_SVOL_db01"),
-          Bed::raidcom("reset command_status  "),
           Bed::raidcom("add ldev   -pool snap -mp_blade_id 1 -ldev_id 4098 -capacity 8"),
-          Bed::raidcom("get command_status  "),
           Bed::raidcom("modify ldev   -ldev_id 4098 -ldev_name BLANK"),
+          Bed::raidcom("get command_status  "),
       }));
   EXPECT_TRUE(bed.recorder.scripts().empty());
   EXPECT_EQ(bed.snaps[0].snapVirLdevId, "") << "meta_resource leaves virtual ids alone";
@@ -181,14 +180,28 @@ TEST(CreateSvols, StatusErrorIsARefusalAndNothingIsUndone) {
   bed.snaps = {snap("100", 64)};
   bed.answerStatusError();
   bed.recorder.on(" add ldev ", R::ok());
+  bed.recorder.on(" modify ldev ", R::ok());
   EXPECT_EQ(bed.recording().createSvols(), 1);
   EXPECT_TRUE(bed.recorder.scripts().empty());
   EXPECT_TRUE(bed.recorder.linesWith(" get ldev ").empty());
   EXPECT_EQ(bed.errorText(), "Failed to Create LDEV-100");
+
+  // Its label refused as well (the LDEV is not there): read back, not undone.
+  Bed refused;
+  refused.snaps = {snap("100", 64)};
+  refused.answerStatusError();
+  refused.recorder.on(" add ldev ", R::ok());
+  refused.recorder.on(" modify ldev ", R::exit(221, "", "raidcom: [EX_CMDRJE] not installed"));
+  refused.recorder.on(" get ldev ",
+                      R::ok("Serial# : 412345\nLDEV : 100\nVOL_TYPE : NOT DEFINED\n"));
+  EXPECT_EQ(refused.recording().createSvols(), 1);
+  EXPECT_TRUE(refused.recorder.scripts().empty());
+  EXPECT_EQ(refused.errorText(), "Failed to Create LDEV-100");
 }
 
 // The add ran (exit 0, or it timed out) but its outcome is not known: the
-// LDEV is undone when the array shows the LDEV just asked for.
+// LDEV is undone when the array shows the LDEV just asked for. A time-out
+// whose LDEV is there while the status counts no error took effect.
 TEST(CreateSvols, UnknownOutcomeIsUndoneWhenTheArrayShowsOurLdev) {
   const std::string ours =
       "Serial# : 412345\nLDEV : 100\nVOL_TYPE : OPEN-V-CVS\n"
@@ -199,9 +212,12 @@ TEST(CreateSvols, UnknownOutcomeIsUndoneWhenTheArrayShowsOurLdev) {
     const char* status;
     R::Reply probe;
     bool undone;
+    int result = 1;
   } cases[] = {
       {"status query fails", R::ok(), kNoStatus, R::ok(ours), true},
-      {"time-out", R::timeout(), Bed::kStatusOk, R::ok(ours), true},
+      {"time-out, made and no error counted", R::timeout(), Bed::kStatusOk, R::ok(ours), false,
+       0},
+      {"time-out, status unreadable", R::timeout(), kNoStatus, R::ok(ours), true},
       {"probe fails: cannot tell", R::ok(), kNoStatus, R::exit(1), true},
       {"array shows the id undefined", R::ok(), kNoStatus,
        R::ok("Serial# : 412345\nLDEV : 100\nVOL_TYPE : NOT DEFINED\n"), false},
@@ -223,13 +239,15 @@ TEST(CreateSvols, UnknownOutcomeIsUndoneWhenTheArrayShowsOurLdev) {
                                                 : R::ok(c.status));
     bed.recorder.on(" add ldev ", c.add);
     bed.recorder.on(" get ldev ", c.probe);
+    bed.recorder.on(" modify ldev ", R::ok());
     bed.recorder.on("/bin/sh ", R::exit(1, "", "raidcom: [EX_CMDRJE] not installed"));
-    EXPECT_EQ(bed.recording().createSvols(), 1);
+    EXPECT_EQ(bed.recording().createSvols(), c.result);
     EXPECT_EQ(bed.recorder.scripts().size(), c.undone ? 1u : 0u);
     if (c.undone) {
       EXPECT_EQ(scriptLines(bed.recorder.scripts()[0]),
                 (std::vector<std::string>{"/cci/raidcom  delete ldev -ldev_id 100" + Bed::im()}));
     }
+    if (c.result == 0) continue;
     // Neither the probe nor a failing undo replaces the failed step's text.
     EXPECT_EQ(bed.errorCode(), 62601);
     EXPECT_EQ(bed.errorText(), "Failed to Create LDEV-100");
@@ -247,17 +265,18 @@ TEST(CreateSvols, MovesIntoTheJobsGroupOnAVirtualStorageMachine) {
   bed.recorder.on(" resource ", R::ok());
   EXPECT_EQ(bed.recording().createSvols(), 0);
   const std::string rg = "-resource_name \"VSM 1\"";
+  // The LDEVs are made first (one batch), then each moves into the group.
   EXPECT_EQ(withoutStatus(withoutLabels(bed.recorder.lines())),
             (std::vector<std::string>{
                 Bed::raidcom("add ldev   -mp_blade_id 0 -ldev_id 100 -capacity 64"),
+                Bed::raidcom("add ldev   -mp_blade_id 0 -ldev_id 101 -capacity 64"),
+                Bed::raidcom("add ldev   -mp_blade_id 0 -ldev_id 102 -capacity 64"),
                 Bed::raidcom("unmap resource   -ldev_id 100 -virtual_ldev_id 100"),
                 Bed::raidcom("add resource   " + rg + " -ldev_id 100"),
                 Bed::raidcom("map resource   -ldev_id 100 -virtual_ldev_id 100"),
-                Bed::raidcom("add ldev   -mp_blade_id 0 -ldev_id 101 -capacity 64"),
                 Bed::raidcom("unmap resource   -ldev_id 101 -virtual_ldev_id 5000"),
                 Bed::raidcom("add resource   " + rg + " -ldev_id 101"),
                 Bed::raidcom("map resource   -ldev_id 101 -virtual_ldev_id 5000"),
-                Bed::raidcom("add ldev   -mp_blade_id 0 -ldev_id 102 -capacity 64"),
                 Bed::raidcom("add resource   " + rg + " -ldev_id 102"),
                 Bed::raidcom("map resource   -ldev_id 102 -virtual_ldev_id 102"),
             }));
@@ -321,7 +340,7 @@ TEST(CreateSvols, FailedResourceStepUndoesTheNewLdevToo) {
 }
 
 // A label the array refuses undoes the LDEVs made so far, the unlabelled one
-// with them.
+// with them; no add follows it.
 TEST(CreateSvols, RefusedLabelUndoesTheNewLdevs) {
   Bed bed;
   bed.snaps = {snap("100", 64), snap("101", 64), snap("102", 64)};

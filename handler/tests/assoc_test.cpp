@@ -41,6 +41,56 @@ TEST(Assoc, AFailedAssociationUndoesTheEarlierOnes) {
   EXPECT_EQ(2u, bed.count("unmap snapshot"));
 }
 
+// The associations run as one batch; a command-status error at any position
+// is the failure of exactly that association: the others (before and after
+// it) took effect and are undone in one dissociation batch, the failed one
+// is never dissociated, and nothing is left associated.
+TEST(Assoc, StatusErrorAtEachPositionUndoesTheOthersOnly) {
+  const int n = 3;
+  for (int k = 0; k < n; ++k) {
+    SCOPED_TRACE("error at " + std::to_string(k));
+    ZrFakeClock clock;
+    ZrScopedClock scoped(&clock);
+    Bed bed;
+    addJob(bed, n);
+    auto h = bed.handler(15);
+    const std::string pvol = std::to_string(16 + k);
+    const std::string target = std::to_string(600 + k);
+    bed.sim.addFault(
+        ccisim::Fault::statusError("map snapshot -ldev_id " + pvol + " " + target, 1, "injected"));
+    bed.sim.clearJournal();
+    EXPECT_FALSE(h->mapLdevsToTargetlessSnaps());
+    EXPECT_EQ(std::make_pair(62601, "Failed to map target LDEV-[" + target + "] to Snap-[" + pvol +
+                                        "-MU3]."),
+              Bed::error(*h));
+    EXPECT_EQ(static_cast<size_t>(n), bed.count("map snapshot"));
+    EXPECT_EQ(static_cast<size_t>(n - 1), bed.count("unmap snapshot"));
+    EXPECT_EQ(0u, bed.count("unmap snapshot -ldev_id " + pvol)) << "never associated";
+    EXPECT_EQ(2u, bed.count("reset command_status")) << "the batch and its undo";
+    const ccisim::State s = bed.sim.load();
+    for (int i = 0; i < n; ++i) EXPECT_EQ(-1, s.arrays.at(Bed::kSerial).pair(16 + i, 3)->svol);
+  }
+}
+
+// The same for the dissociation: what was dissociated is associated again.
+TEST(Assoc, DissociationStatusErrorReassociatesTheOthers) {
+  ZrFakeClock clock;
+  ZrScopedClock scoped(&clock);
+  Bed bed;
+  addJob(bed, 3);
+  auto h = bed.handler(17);
+  ASSERT_TRUE(h->mapLdevsToTargetlessSnaps()) << Bed::error(*h).second;
+  for (ZRHDSSnapInfo& snap : bed.snaps) snap.snapMapped = true;
+  bed.sim.addFault(ccisim::Fault::statusError("unmap snapshot -ldev_id 17", 1, "injected"));
+  bed.sim.clearJournal();
+  EXPECT_FALSE(h->unmapLdevsFromTargetlessSnaps());
+  EXPECT_EQ(3u, bed.count("unmap snapshot"));
+  EXPECT_EQ(2u, bed.count("map snapshot"));
+  EXPECT_EQ(0u, bed.count("map snapshot -ldev_id 17"));
+  const ccisim::State s = bed.sim.load();
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(600 + i, s.arrays.at(Bed::kSerial).pair(16 + i, 3)->svol);
+}
+
 // Release of one S-VOL by its LU paths: only a path in the pre-snap host
 // group is removed; any other path refuses the release before any change.
 TEST(Assoc, ReleaseTable) {

@@ -198,6 +198,48 @@ TEST_F(Svol, ExhaustionLeavesTheArrayUnchanged) {
 
 // A labelling or pre-mapping failure deletes the LDEVs this call created and
 // nothing else: a target the snapshot already had stays, with its label.
+// The targets already associated are read from one listing of each
+// snapshot group the records name; a record whose group does not list its
+// pair (or that names none) is looked for by its source LDEV.
+TEST_F(Svol, AssociatedTargetsComeFromOneListingPerGroup) {
+  struct Case {
+    const char* what;
+    const char* groupOfThird;  // the group the third record names
+    size_t byLdev;             // listings by LDEV
+    bool ok;                   // false: the stored group is refused
+  } cases[] = {
+      {"every record names its group", "QB_7", 0, true},
+      {"a record names no group", "", 1, true},
+      {"a record names a group that does not hold its pair", "QB_OTHER", 1, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Bed fresh;
+    fresh.addSources({16, 17, 18});
+    for (int i = 0; i < 3; ++i) {
+      fresh.sim.addSourceLdev(Bed::kSerial, 400 + i, kBlocks, 5);
+      ZRHDSSnapInfo& snap = fresh.snaps[static_cast<size_t>(i)];
+      snap.snapMu = std::to_string(
+          fresh.sim.addSnapshotPair(Bed::kSerial, "QB_7", 16 + i, 5, "PSUS", false, 400 + i));
+      snap.snapshotGroup = i == 2 ? c.groupOfThird : "QB_7";
+    }
+    fresh.sim.addSnapshotPair(Bed::kSerial, "QB_OTHER", 19, 5, "PSUS");
+    auto h = fresh.handler(15);
+    fresh.sim.clearJournal();
+    int found = 0;
+    const bool ok = h->checkAlreadyCreatedTargets(found);
+    EXPECT_EQ(1u, fresh.count("get snapshot -snapshotgroup QB_7"));
+    EXPECT_EQ(c.byLdev, fresh.count("get snapshot -ldev_id"));
+    ASSERT_EQ(c.ok, ok) << Bed::error(*h).second;
+    if (!ok) continue;
+    EXPECT_EQ(3, found);
+    for (int i = 0; i < 3; ++i) {
+      EXPECT_EQ(std::to_string(400 + i), fresh.snaps[static_cast<size_t>(i)].snapLdevId);
+      EXPECT_TRUE(fresh.snaps[static_cast<size_t>(i)].snapMapped);
+    }
+  }
+}
+
 TEST_F(Svol, RollbackDeletesOnlyThisCallsLdevs) {
   const char* failures[] = {"modify ldev", "add host_grp"};
   for (const char* failing : failures) {

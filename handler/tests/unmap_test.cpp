@@ -204,8 +204,10 @@ TEST_F(Unmap, SearchForHostGroupsToUnmap) {
   EXPECT_EQ((std::map<int, std::string>{{100, "N/A"}}), kept);
 
   // A path the walk cannot see (the host group's listing fails) is reported.
+  // (A new job: this one has the host groups' paths from its first walk.)
   bed.device(0).setStatus(15);
   bed.sim.addFault(ccisim::Fault::fail("raidcom", "get lun -port CL1-A-3", 1, "failed\n"));
+  h = handler();
   EXPECT_FALSE(h->getHostGroupsToUnmapForMNM(groups));
   EXPECT_EQ(std::make_pair(62009, std::string("Unable to search all HostGroups to Unmap for "
                                               "Snap-[600]")),

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 
 using namespace ccisim;
 using namespace ccisim_test;
@@ -280,6 +281,79 @@ TEST_F(Fidelity, PasswordsAreKeptHashedAndMaskedInTheJournal) {
   for (const JournalEntry& e : fx.journal("raidcom", "-login")) {
     EXPECT_EQ("-login cciuser **** -IM3532", e.line());
   }
+}
+
+// A run writes the records it changed, however many pairs and LU paths the
+// array holds: the unchanged ones are neither written nor lost, and a change
+// of any one field of a pair or a path is written.
+TEST_F(Fidelity, WritesFollowWhatChangedNotTheSizeOfTheArray) {
+  for (int i = 0; i < 200; ++i) {
+    fx.addSourceLdev(kSerial, 1000 + i, 2048, 5);
+    fx.addSnapshotPair(kSerial, "QB_BIG", 1000 + i, 5, "PSUS");
+    fx.addLun(kSerial, "CL2-B", 0, i, 1000 + i);
+  }
+  fx.clearJournal();
+  rc("get snapshot -snapshotgroup QB_BIG");
+  ASSERT_EQ(0, rc("add snapshot -ldev_id 256 -pool 5 -snapshotgroup QB_NEW").exitCode);
+  ASSERT_EQ(0, rc("delete lun -port CL2-B-0 -ldev_id 1100").exitCode);
+  std::vector<JournalEntry> j = fx.journal();
+  ASSERT_EQ(3u, j.size());
+  EXPECT_EQ(0, j[0].stateWrites);
+  EXPECT_EQ(2, j[1].stateWrites) << "the new pair and the creation counter";
+  EXPECT_EQ(1, j[2].stateWrites) << "the path only";
+  State s = fx.load();
+  EXPECT_EQ(201u, s.arrays.at(kSerial).pairs.size());
+  EXPECT_EQ(199u, s.arrays.at(kSerial).hostGroup("CL2-B", 0)->luns.size());
+
+  // Each field of a pair, changed alone, is stored.
+  const std::vector<std::function<void(SnapPair&)>> changes = {
+      [](SnapPair& p) { p.group = "QB_OTHER"; },  [](SnapPair& p) { p.ctg = true; },
+      [](SnapPair& p) { p.poolId = 6; },          [](SnapPair& p) { p.state = "PSUE"; },
+      [](SnapPair& p) { p.svol = 2000; },         [](SnapPair& p) { p.splitTime = 7; },
+      [](SnapPair& p) { p.progress = 42; },       [](SnapPair& p) { p.pendingTo = "PAIR"; },
+      [](SnapPair& p) { p.pendingLeft = 3; },     [](SnapPair& p) { p.seq = 99999; },
+  };
+  for (size_t c = 0; c < changes.size(); ++c) {
+    SnapPair before = fx.load().arrays.at(kSerial).pairs[5];
+    fx.setArray(kSerial, [&](Array& a) { changes[c](a.pairs[5]); });
+    SnapPair want = before;
+    changes[c](want);
+    const SnapPair got = fx.load().arrays.at(kSerial).pairs[5];
+    EXPECT_EQ(want.group, got.group) << c;
+    EXPECT_EQ(want.ctg, got.ctg) << c;
+    EXPECT_EQ(want.poolId, got.poolId) << c;
+    EXPECT_EQ(want.state, got.state) << c;
+    EXPECT_EQ(want.svol, got.svol) << c;
+    EXPECT_EQ(want.splitTime, got.splitTime) << c;
+    EXPECT_EQ(want.progress, got.progress) << c;
+    EXPECT_EQ(want.pendingTo, got.pendingTo) << c;
+    EXPECT_EQ(want.pendingLeft, got.pendingLeft) << c;
+    EXPECT_EQ(want.seq, got.seq) << c;
+  }
+  // The pairs keep their order through deletions, additions and a reordering.
+  auto pvols = [&] {
+    std::vector<int> out;
+    const State state = fx.load();
+    for (const SnapPair& p : state.arrays.at(kSerial).pairs) out.push_back(p.pvol);
+    return out;
+  };
+  std::vector<int> want = pvols();
+  fx.setArray(kSerial, [](Array& a) {
+    a.pairs.erase(a.pairs.begin() + 3);
+    SnapPair p = a.pairs.front();
+    p.pvol = 999;
+    a.pairs.push_back(p);
+  });
+  want.erase(want.begin() + 3);
+  want.push_back(999);
+  EXPECT_EQ(want, pvols());
+  fx.setArray(kSerial, [](Array& a) { std::swap(a.pairs.front(), a.pairs.back()); });
+  std::swap(want.front(), want.back());
+  EXPECT_EQ(want, pvols());
+
+  // A path's host I/O count alone is stored too.
+  fx.setLunHostIo(kSerial, "CL2-B", 0, 1001, 2);
+  EXPECT_EQ(2, fx.load().arrays.at(kSerial).hostGroup("CL2-B", 0)->hostIo.at(1001));
 }
 
 TEST_F(Fidelity, ReadsWriteNoStateAndTheJournalKeepsAFewKib) {

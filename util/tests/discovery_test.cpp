@@ -82,6 +82,41 @@ TEST(FinishPostMap, FoundInTheFirstPass) {
   EXPECT_EQ(s.errorCode(), 0);
 }
 
+// Many snaps and many new devices: each device is inquired at most once per
+// pass, and each snap takes the first device of the list that shows its
+// target (two devices showing the same LDEV: the first one listed).
+TEST(FinishPostMap, EachNewDeviceIsInquiredOncePerPass) {
+  Discovery t;
+  const int n = 8;
+  std::vector<FakeSnapInfo*> snaps;
+  Strings devices = {"/dev/sda"};
+  for (int i = 0; i < n; ++i) {
+    snaps.push_back(&t.addSnap("snap" + std::to_string(i),
+                               "1S:412345**3L:" + std::to_string(10 + i) + "**",
+                               std::to_string(300 + i)));
+  }
+  // Listed in the reverse order of the snaps, and LDEV 300 twice.
+  for (int i = n - 1; i >= 0; --i) {
+    const std::string path = "/dev/sd" + std::string(1, static_cast<char>('b' + i));
+    devices.push_back(path);
+    t.env.tree.addLdev(path, physicalLdev(412345, 300 + i));
+  }
+  devices.push_back("/dev/sdz");
+  t.env.tree.addLdev("/dev/sdz", physicalLdev(412345, 300));
+  t.util.setDevices(devices);
+  ASSERT_EQ(t.map(), 1);
+  for (int i = 0; i < n; ++i) {
+    EXPECT_EQ(snaps[static_cast<size_t>(i)]->getStatus(), ZRSO::SNAP_STATUS_MAPPED) << i;
+    EXPECT_EQ(snaps[static_cast<size_t>(i)]->snapDevicePath(),
+              "/dev/sd" + std::string(1, static_cast<char>('b' + i)))
+        << i;
+  }
+  for (size_t d = 1; d + 1 < devices.size(); ++d) {
+    EXPECT_EQ(t.env.tree.inquiries(devices[d]), 1) << devices[d];
+  }
+  EXPECT_EQ(t.env.tree.inquiries("/dev/sdz"), 0) << "every snap was found before it";
+}
+
 TEST(FinishPostMap, FoundInTheSecondPass) {
   Discovery t;
   FakeSnapInfo& s = t.addSnap("snap1", "1S:412345**3L:10**", "300");

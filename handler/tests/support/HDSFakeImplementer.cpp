@@ -95,6 +95,37 @@ int HDSFakeImplementer::getCopyGroup(std::vector<HDSCopyGroup>& groups,
   return enter("getCopyGroup", bool(onCopyGroup)) ? onCopyGroup(groups, copyGroupName) : 1;
 }
 
+int HDSFakeImplementer::eachItem(size_t count, const std::function<int(size_t)>& one,
+                                 std::vector<bool>& done) {
+  done.assign(count, false);
+  int firstCode = 0;
+  std::string firstText;
+  bool failed = false;
+  for (size_t i = 0; i < count; ++i) {
+    done[i] = one(i) == 0;
+    if (done[i] || failed) continue;
+    failed = true;
+    getErrorCodeString(firstCode, firstText);
+  }
+  if (!failed) return 0;
+  setErrorCodeString(firstCode, firstText);
+  return 1;
+}
+int HDSFakeImplementer::deleteSnapshotBatch(const std::vector<HDSSnapshotPairRef>& pairs,
+                                            std::vector<bool>& done) {
+  return eachItem(
+      pairs.size(), [&](size_t i) { return deleteSnapshot(pairs[i].pvol, pairs[i].mu); }, done);
+}
+int HDSFakeImplementer::resyncSnapshotBatch(const std::vector<HDSSnapshotPairRef>& pairs,
+                                            std::vector<bool>& done) {
+  return eachItem(
+      pairs.size(),
+      [&](size_t i) {
+        return modifySnapshot({{"P_LDEV_NUM", pairs[i].pvol}, {"MU_NUM", pairs[i].mu}}, "resync");
+      },
+      done);
+}
+
 // Operations no handler test scripts: calling one fails the test.
 #define ZR_UNSCRIPTED(name, ...) \
   int HDSFakeImplementer::name(__VA_ARGS__) { return enter(#name, false), 1; }
@@ -110,6 +141,9 @@ ZR_UNSCRIPTED(mapToResourceGroup, const std::string&, const std::string&, const 
 ZR_UNSCRIPTED(deleteFromResourceGroup, const std::string&, const HDSResourceType&)
 ZR_UNSCRIPTED(mapSnapshot, const std::string&, const std::string&, const std::string&)
 ZR_UNSCRIPTED(unmapSnapshot, const std::string&, const std::string&)
+ZR_UNSCRIPTED(mapSnapshotBatch, const std::vector<HDSSnapshotPairRef>&, std::vector<bool>&)
+ZR_UNSCRIPTED(unmapSnapshotBatch, const std::vector<HDSSnapshotPairRef>&, std::vector<bool>&)
+ZR_UNSCRIPTED(deleteSvolBatch, const std::vector<std::string>&, int, std::vector<bool>&)
 ZR_UNSCRIPTED(modifySvolLabel, const std::vector<ZRHDSSnapInfo>&, bool)
 ZR_UNSCRIPTED(getLunsForHostGroup, const std::string&, const std::string&,
               std::vector<HDSLunInfo>&)

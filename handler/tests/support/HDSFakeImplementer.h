@@ -69,6 +69,12 @@ class HDSFakeImplementer : public ZRHDSCommandImplementer {
                      const std::string& operation) override;
   int deleteSnapshot(const std::string& ldev, const std::string& mu) override;
   int getCopyGroup(std::vector<HDSCopyGroup>& groups, const std::string& copyGroupName) override;
+  // Item by item through deleteSnapshot and modifySnapshot (resync) and
+  // their hooks; the error pair is that of the first failed item.
+  int deleteSnapshotBatch(const std::vector<HDSSnapshotPairRef>& pairs,
+                          std::vector<bool>& done) override;
+  int resyncSnapshotBatch(const std::vector<HDSSnapshotPairRef>& pairs,
+                          std::vector<bool>& done) override;
 
   // Not scripted: the handler operations under test never call these.
   int getMaxLdevNumber(int& maxLdev) override;
@@ -85,6 +91,12 @@ class HDSFakeImplementer : public ZRHDSCommandImplementer {
   int mapSnapshot(const std::string& pvol, const std::string& target,
                   const std::string& mu) override;
   int unmapSnapshot(const std::string& pvol, const std::string& mu) override;
+  int mapSnapshotBatch(const std::vector<HDSSnapshotPairRef>& pairs,
+                       std::vector<bool>& done) override;
+  int unmapSnapshotBatch(const std::vector<HDSSnapshotPairRef>& pairs,
+                         std::vector<bool>& done) override;
+  int deleteSvolBatch(const std::vector<std::string>& ldevs, int pauseSeconds,
+                      std::vector<bool>& done) override;
   int modifySvolLabel(const std::vector<ZRHDSSnapInfo>& snaps, bool revert) override;
   int getLunsForHostGroup(const std::string& port, const std::string& hostGroup,
                           std::vector<HDSLunInfo>& luns) override;
@@ -109,6 +121,8 @@ class HDSFakeImplementer : public ZRHDSCommandImplementer {
  private:
   // Records the call; false (after ADD_FAILURE) when no hook is set.
   bool enter(const char* op, bool scripted);
+  // Runs one(i) for each item; done[i] when it returned 0.
+  int eachItem(size_t count, const std::function<int(size_t)>& one, std::vector<bool>& done);
 };
 
 #endif  // ZR_HANDLER_TESTS_SUPPORT_HDSFAKEIMPLEMENTER_H
