@@ -14,6 +14,7 @@
 #include "sim/ccisim_internal.h"
 
 #include <charconv>
+#include <initializer_list>
 #include <cstring>
 #include <sstream>
 #include <string_view>
@@ -267,6 +268,14 @@ void putText(std::string& out, const std::string& v) {
 
 }  // namespace
 
+// " <n>" for each number.
+void putNumbers(std::string& out, std::initializer_list<long long> numbers) {
+  for (long long v : numbers) {
+    out += ' ';
+    out += std::to_string(v);
+  }
+}
+
 std::string encodePairs(const std::vector<std::pair<const SnapPair*, long long>>& pairs) {
   std::string out;
   out.reserve(pairs.size() * 80);
@@ -277,18 +286,10 @@ std::string encodePairs(const std::vector<std::pair<const SnapPair*, long long>>
     putText(out, p.group);
     out += ' ';
     out += p.ctg ? '1' : '0';
-    for (long long v : {static_cast<long long>(p.pvol), static_cast<long long>(p.mu),
-                        static_cast<long long>(p.poolId)}) {
-      out += ' ';
-      out += std::to_string(v);
-    }
+    putNumbers(out, {p.pvol, p.mu, p.poolId});
     out += ' ';
     putText(out, p.state);
-    for (long long v : {static_cast<long long>(p.svol), static_cast<long long>(p.splitTime),
-                        static_cast<long long>(p.progress)}) {
-      out += ' ';
-      out += std::to_string(v);
-    }
+    putNumbers(out, {p.svol, p.splitTime, p.progress});
     out += ' ';
     putText(out, p.pendingTo);
     out += ' ';

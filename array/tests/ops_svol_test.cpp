@@ -48,6 +48,14 @@ std::vector<std::string> scriptLines(const std::string& script) {
   return out;
 }
 
+// The undo script's lines that delete these LDEVs, in order.
+std::vector<std::string> undoLines(const std::vector<std::string>& ids) {
+  std::vector<std::string> out;
+  for (const std::string& id : ids)
+    out.push_back("/cci/raidcom  delete ldev -ldev_id " + id + Bed::im());
+  return out;
+}
+
 std::vector<std::string> withoutLabels(const std::vector<std::string>& lines) {
   std::vector<std::string> out;
   for (const std::string& l : lines) {
@@ -145,7 +153,7 @@ TEST(CreateSvols, SecondOfThreeRefusedUndoesTheFirstOnly) {
   EXPECT_EQ(bed.recording().createSvols(), 1);
   ASSERT_EQ(bed.recorder.scripts().size(), 1u);
   EXPECT_EQ(scriptLines(bed.recorder.scripts()[0]),
-            (std::vector<std::string>{"/cci/raidcom  delete ldev -ldev_id 100" + Bed::im()}));
+            undoLines({"100"}));
   EXPECT_TRUE(bed.recorder.linesWith("-ldev_id 102").empty()) << "stops at the first failure";
   EXPECT_EQ(bed.errorCode(), 62601);
   EXPECT_EQ(bed.errorText(), "Failed to Create LDEV-101");
@@ -245,7 +253,7 @@ TEST(CreateSvols, UnknownOutcomeIsUndoneWhenTheArrayShowsOurLdev) {
     EXPECT_EQ(bed.recorder.scripts().size(), c.undone ? 1u : 0u);
     if (c.undone) {
       EXPECT_EQ(scriptLines(bed.recorder.scripts()[0]),
-                (std::vector<std::string>{"/cci/raidcom  delete ldev -ldev_id 100" + Bed::im()}));
+                undoLines({"100"}));
     }
     if (c.result == 0) continue;
     // Neither the probe nor a failing undo replaces the failed step's text.
@@ -332,8 +340,7 @@ TEST(CreateSvols, FailedResourceStepUndoesTheNewLdevToo) {
     EXPECT_EQ(bed.recording().createSvols(), 1);
     ASSERT_EQ(bed.recorder.scripts().size(), 1u);
     EXPECT_EQ(scriptLines(bed.recorder.scripts()[0]),
-              (std::vector<std::string>{"/cci/raidcom  delete ldev -ldev_id 100" + Bed::im(),
-                                        "/cci/raidcom  delete ldev -ldev_id 101" + Bed::im()}));
+              undoLines({"100", "101"}));
     EXPECT_TRUE(bed.log.logged(c.log));
     EXPECT_EQ(bed.errorText(), c.text);
   }
@@ -353,8 +360,7 @@ TEST(CreateSvols, RefusedLabelUndoesTheNewLdevs) {
   EXPECT_EQ(bed.recording().createSvols(), 1);
   ASSERT_EQ(bed.recorder.scripts().size(), 1u);
   EXPECT_EQ(scriptLines(bed.recorder.scripts()[0]),
-            (std::vector<std::string>{"/cci/raidcom  delete ldev -ldev_id 100" + Bed::im(),
-                                      "/cci/raidcom  delete ldev -ldev_id 101" + Bed::im()}));
+            undoLines({"100", "101"}));
   EXPECT_TRUE(bed.recorder.linesWith("-ldev_id 102").empty());
   EXPECT_EQ(bed.errorCode(), 62601);
   EXPECT_EQ(bed.errorText(), "Failed to label LDEV-101");
