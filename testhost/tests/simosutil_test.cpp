@@ -64,6 +64,26 @@ TEST_F(SimOSUtilTest, NewLunAppearsOnlyAfterRescanAndDeletedPathVanishesAtOnce) 
   EXPECT_EQ(3, util.rescanCount());
 }
 
+// The devices are worked out once per change of the state: an inquiry
+// between changes answers from them, and one after a change from the new
+// state (a removed path at once, an added one after the rescan).
+TEST_F(SimOSUtilTest, InquiriesFollowEveryChangeOfTheState) {
+  ZrSimOSUtil util(sim.statePath(), {kMine});
+  const std::string p256 = "/dev/zrsim/412345/256", p258 = "/dev/zrsim/412345/258";
+  std::vector<uint8_t> reply;
+  EXPECT_TRUE(util.inquiry(p256, 0xE2, reply));
+  EXPECT_TRUE(util.inquiry(p256, -1, reply));
+  EXPECT_FALSE(util.inquiry(p256, 0x83, reply));
+  EXPECT_FALSE(util.inquiry(p258, 0xE2, reply));
+  sim.update([](ccisim::State& s) { s.arrays["412345"].hostGroup("CL1-A", 1)->luns.erase(0); });
+  EXPECT_FALSE(util.inquiry(p256, 0xE2, reply)) << "a removed path is gone at once";
+  sim.addLun(kSerial, "CL1-A", 1, 1, 258);
+  EXPECT_FALSE(util.inquiry(p258, 0xE2, reply)) << "not before the rescan";
+  util.rescan();
+  EXPECT_TRUE(util.inquiry(p258, 0xE2, reply));
+  EXPECT_EQ(reply, sim.inquiryE2(kSerial, 258));
+}
+
 TEST_F(SimOSUtilTest, InquiryThroughTheDeviceTreeAnswersTheSimulatorsPages) {
   ZrSimOSUtil util(sim.statePath(), {kMine});
   ZrDeviceProvider* previous = ZrDeviceTree::setProvider(&util);
