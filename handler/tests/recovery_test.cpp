@@ -7,6 +7,8 @@
 // command; a failing recovery never fails the job.
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,6 +18,7 @@
 #include "handler/tests/support/HDSHandlerTestBed.h"
 #include "host/ZrNamedMutex.h"
 #include "host/testing/ZrFakeClock.h"
+#include "host/testing/ZrFileSyncRecorder.h"
 #include "util/ZRHDSIntentRecord.h"
 
 namespace {
@@ -28,7 +31,7 @@ const char kOtherHostGroup[] = "QB_12_5_2A_OTHER";
 constexpr uint64_t kBlocks = 4194304;  // the test bed's source capacity
 
 class Recovery : public ::testing::Test {
- protected:
+ public:  // the rows of the proof tables arrange the bed
   Recovery() : scoped(&clock) {
     bed.sim.addPort(kSerial, "CL1-A", "50060e8000000001");
     bed.sim.addHostGroup(kSerial, "CL1-A", 1, "host_hg");
@@ -63,6 +66,8 @@ class Recovery : public ::testing::Test {
     e.capacity = blocks;
     e.pvol = "256";
     e.mu = "3";
+    e.hostGroupsRecorded = true;
+    e.hostGroups = {"CL1-A-1", "CL1-A-2"};
     return e;
   }
   std::string plant(ZRHDSIntentRecord r) {
@@ -111,7 +116,7 @@ TEST_F(Recovery, NothingToRecoverSendsNoCommand) {
   const std::vector<std::string> plain = bed.lines();
   h.reset();
   // A live job's record, and dead ones of another array and resource group.
-  ZRHDSIntentRecord live = deadGroup({"256"});
+  ZRHDSIntentRecord live = Recovery::deadGroup({"256"});
   live.job = ZRHDSProcessIdentity::own();
   plant(live);
   ZRHDSIntentRecord otherArray = deadGroup({"256"});
@@ -161,14 +166,15 @@ TEST_F(Recovery, ASplitPairIsLeftForAnAdministrator) {
   EXPECT_EQ("256", left[0].entries[0].pvol);
 }
 
-TEST_F(Recovery, InAReusedGroupOnlyThePairsWithRecordedMusGo) {
+TEST_F(Recovery, InAReusedGroupOnlyTheDeadJobsNewPairsGo) {
   bed.sim.addSnapshotPair(kSerial, kDeadGroup, 256, 5, "PSUS");  // MU 3, there before
   bed.sim.addSnapshotPair(kSerial, kDeadGroup, 256, 5, "PAIR");  // MU 4, another job's
   bed.sim.addSnapshotPair(kSerial, kDeadGroup, 256, 5, "PAIR");  // MU 5, the dead job's
-  bed.sim.addSnapshotPair(kSerial, kDeadGroup, 257, 5, "PAIR");  // MU 3, no MU on record
+  bed.sim.addSnapshotPair(kSerial, kDeadGroup, 257, 5, "PSUS");  // MU 3, there before
+  bed.sim.addSnapshotPair(kSerial, kDeadGroup, 257, 5, "PAIR");  // MU 4, no MU on record
   ZRHDSIntentRecord r = deadGroup({"256", "257"});
   r.reused = true;
-  r.existingKeys = {"256-3"};
+  r.existingKeys = {"256-3", "257-3"};
   r.entries[0].mu = "5";
   plant(r);
   nextJob();
@@ -176,11 +182,9 @@ TEST_F(Recovery, InAReusedGroupOnlyThePairsWithRecordedMusGo) {
   EXPECT_TRUE(hasPair(kDeadGroup, 256, 4));
   EXPECT_FALSE(hasPair(kDeadGroup, 256, 5));
   EXPECT_TRUE(hasPair(kDeadGroup, 257, 3));
-  EXPECT_EQ(1u, bed.count("delete snapshot"));
-  const std::vector<ZRHDSIntentRecord> left = records();
-  ASSERT_EQ(1u, left.size());
-  ASSERT_EQ(1u, left[0].entries.size());
-  EXPECT_EQ("257", left[0].entries[0].pvol);
+  EXPECT_FALSE(hasPair(kDeadGroup, 257, 4));
+  EXPECT_EQ(2u, bed.count("delete snapshot"));
+  EXPECT_TRUE(records().empty());
 }
 
 TEST_F(Recovery, AGroupThisJobHasOnRecordIsTheHosts) {
@@ -249,6 +253,7 @@ TEST_F(Recovery, AHeldLockLeavesTheRecordForALaterJob) {
     nextJob();
     EXPECT_EQ(0u, bed.count("get snapshot") + bed.count("delete"));
     EXPECT_EQ(2u, records().size());
+    EXPECT_EQ(0, clock.totalSleptMillis()) << "each lock tried once, none waited for";
     h.reset();
   }
   nextJob();  // the locks are free again
@@ -282,6 +287,205 @@ TEST_F(Recovery, AnUnreadableRecordIsNamedAndLeft) {
   EXPECT_NE(std::string::npos, bed.logs().find("An intent record cannot be read"));
   EXPECT_EQ(0, access(path.c_str(), F_OK));
   EXPECT_EQ(0u, bed.count("get snapshot -snapshotgroup"));
+}
+
+// ---- the proof, row by row -------------------------------------------------
+
+// What another host, another job or the job itself left where a dead job's
+// record points: only the dead job's own object goes, and for anything else
+// not one changing command is sent.
+struct ProofRow {
+  const char* what;
+  std::function<void(Recovery&, ZRHDSIntentRecord&)> arrange;
+  bool removed;
+};
+
+class SvolProof : public Recovery, public ::testing::WithParamInterface<ProofRow> {};
+
+// The dead job's record names S-VOL 600 for 256 MU 3, to be presented in
+// host groups CL1-A-1 and CL1-A-2; rows change the array and the entry.
+TEST_P(SvolProof, OnlyTheDeadJobsSvolGoes) {
+  defineLdev(600, "QB_SVOL_dev256");
+  ZRHDSIntentRecord r = dead(ZRHDSIntentRecord::Kind::kSvols);
+  r.entries = {svol("600", "QB_SVOL_dev256")};
+  GetParam().arrange(*this, r);
+  const std::string id = r.entries[0].ldev;
+  plant(r);
+  nextJob();
+  const size_t changes = bed.count("unmap snapshot") + bed.count("delete lun") +
+                         bed.count("delete ldev") + bed.count("modify ldev");
+  if (GetParam().removed) {
+    EXPECT_FALSE(ldev(std::stoi(id)).defined) << GetParam().what;
+    EXPECT_TRUE(records().empty()) << GetParam().what;
+    return;
+  }
+  EXPECT_EQ(0u, changes) << GetParam().what;
+  EXPECT_TRUE(ldev(std::stoi(id)).defined) << GetParam().what;
+  EXPECT_NE(std::string::npos, bed.logs().find("raidcom delete ldev -ldev_id " + id + " -IM3532"))
+      << GetParam().what;
+  ASSERT_EQ(1u, records().size()) << GetParam().what;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, SvolProof,
+    ::testing::Values(
+        ProofRow{"the dead job's, associated at its MU and presented in its host groups",
+                 [](Recovery& t, ZRHDSIntentRecord&) {
+                   t.bed.sim.addSnapshotPair(kSerial, kDeadGroup, 256, 5, "PSUS", false, 600);
+                   t.bed.sim.addLun(kSerial, "CL1-A", 1, 5, 600);
+                   t.bed.sim.addLun(kSerial, "CL1-A", 2, 0, 600);
+                 },
+                 true},
+        ProofRow{"the dead job's, made and labelled only", [](Recovery&, ZRHDSIntentRecord&) {},
+                 true},
+        ProofRow{"an older record without host groups, no path",
+                 [](Recovery&, ZRHDSIntentRecord& r) {
+                   r.entries[0].hostGroupsRecorded = false;
+                   r.entries[0].hostGroups.clear();
+                 },
+                 true},
+        ProofRow{"another host's at the id, associated with the P-VOL at another MU and "
+                 "presented in the recorded host groups",
+                 [](Recovery& t, ZRHDSIntentRecord&) {
+                   t.bed.sim.addSnapshotPair(kSerial, kOtherHostGroup, 256, 5, "PSUS");  // MU 3
+                   t.bed.sim.addSnapshotPair(kSerial, kOtherHostGroup, 256, 5, "PSUS", false,
+                                             600);  // MU 4
+                   t.bed.sim.addLun(kSerial, "CL1-A", 1, 5, 600);
+                   t.bed.sim.addLun(kSerial, "CL1-A", 2, 0, 600);
+                 },
+                 false},
+        ProofRow{"another host's at the id, associated with another P-VOL",
+                 [](Recovery& t, ZRHDSIntentRecord&) {
+                   t.bed.sim.addSnapshotPair(kSerial, kOtherHostGroup, 257, 5, "PSUS", false,
+                                             600);
+                 },
+                 false},
+        ProofRow{"another host's at the id, presented in its own host group",
+                 [](Recovery& t, ZRHDSIntentRecord&) {
+                   t.bed.sim.addHostGroup(kSerial, "CL1-A", 3, "h2_hg");
+                   t.bed.sim.addLun(kSerial, "CL1-A", 3, 0, 600);
+                 },
+                 false},
+        ProofRow{"an older record without host groups, presented",
+                 [](Recovery& t, ZRHDSIntentRecord& r) {
+                   r.entries[0].hostGroupsRecorded = false;
+                   r.entries[0].hostGroups.clear();
+                   t.bed.sim.addLun(kSerial, "CL1-A", 2, 0, 600);
+                 },
+                 false},
+        ProofRow{"the job's own source with its label and capacity, presented",
+                 [](Recovery& t, ZRHDSIntentRecord& r) {
+                   r.entries[0].ldev = "256";
+                   r.entries[0].label = t.ldev(256).label;
+                   t.bed.sim.addLun(kSerial, "CL1-A", 1, 7, 256);
+                 },
+                 false},
+        ProofRow{"the P-VOL of another job's pair",
+                 [](Recovery& t, ZRHDSIntentRecord&) {
+                   t.bed.sim.addSnapshotPair(kSerial, kOtherJobGroup, 600, 5, "PSUS");
+                 },
+                 false}));
+
+class GroupProof : public Recovery, public ::testing::WithParamInterface<ProofRow> {
+ protected:
+  // A reused group: 256's pair at MU 3 was there before the dead job, which
+  // added MU 4 (PAIR).
+  void SetUp() override {
+    bed.sim.addSnapshotPair(kSerial, kDeadGroup, 256, 5, "PSUS");
+    bed.sim.addSnapshotPair(kSerial, kDeadGroup, 256, 5, "PAIR");
+  }
+};
+
+TEST_P(GroupProof, OnlyTheDeadJobsNewPairGoes) {
+  ZRHDSIntentRecord r = deadGroup({"256"});
+  r.reused = true;
+  r.existingKeys = {"256-3"};
+  GetParam().arrange(*this, r);
+  plant(r);
+  nextJob();
+  EXPECT_TRUE(hasPair(kDeadGroup, 256, 3)) << GetParam().what;
+  EXPECT_EQ(!GetParam().removed, hasPair(kDeadGroup, 256, 4)) << GetParam().what;
+  EXPECT_EQ(GetParam().removed ? 1u : 0u, bed.count("delete snapshot")) << GetParam().what;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, GroupProof,
+    ::testing::Values(
+        ProofRow{"killed before the MU read-back", [](Recovery&, ZRHDSIntentRecord&) {}, true},
+        ProofRow{"killed before the MU read-back, a live record naming the P-VOL there",
+                 [](Recovery& t, ZRHDSIntentRecord&) {
+                   ZRHDSIntentRecord live = Recovery::deadGroup({"256"});
+                   live.job = ZRHDSProcessIdentity::own();
+                   t.plant(live);
+                 },
+                 false},
+        ProofRow{"killed before the MU read-back, two new pairs of the P-VOL",
+                 [](Recovery& t, ZRHDSIntentRecord&) {
+                   t.bed.sim.addSnapshotPair(kSerial, kDeadGroup, 256, 5, "PAIR");  // MU 5
+                 },
+                 false},
+        ProofRow{"killed after the read-back, the running job naming the group at MU 3",
+                 [](Recovery& t, ZRHDSIntentRecord& r) {
+                   r.entries[0].mu = "4";
+                   t.bed.snaps[0].snapshotGroup = kDeadGroup;
+                   t.bed.snaps[0].snapMu = "3";
+                 },
+                 true},
+        ProofRow{"killed after the read-back, the running job naming that pair",
+                 [](Recovery& t, ZRHDSIntentRecord& r) {
+                   r.entries[0].mu = "4";
+                   t.bed.snaps[0].snapshotGroup = kDeadGroup;
+                   t.bed.snaps[0].snapMu = "4";
+                 },
+                 false}));
+
+// ---- what recovery costs ---------------------------------------------------
+
+TEST_F(Recovery, AnotherHostsArrayLockIsLookedAtOnceAndNeverWaitedFor) {
+  defineLdev(600, "QB_SVOL_dev256");
+  ZRHDSIntentRecord r = dead(ZRHDSIntentRecord::Kind::kSvols);
+  r.entries = {svol("600", "QB_SVOL_dev256")};
+  plant(r);
+  bed.sim.setForeignLock(kSerial, "meta_resource", "other", "otherhost");
+  nextJob();
+  EXPECT_EQ(0, clock.totalSleptMillis());
+  EXPECT_EQ(1u, bed.count("get resource"));
+  EXPECT_TRUE(ldev(600).defined);
+  EXPECT_EQ(1u, records().size());
+}
+
+TEST_F(Recovery, OneJobSpendsABoundedNumberOfCommandsAndOneListingPerRecord) {
+  nextJob();
+  const size_t plain = bed.lines().size();
+  h.reset();
+  constexpr int kEntries = 40;
+  ZRHDSIntentRecord r = dead(ZRHDSIntentRecord::Kind::kSvols);
+  for (int i = 0; i < kEntries; ++i) {
+    defineLdev(600 + i, "QB_SVOL_dev256");
+    r.entries.push_back(svol(std::to_string(600 + i), "QB_SVOL_dev256"));
+  }
+  plant(r);
+  nextJob();
+  const size_t sent = bed.lines().size() - plain;
+  EXPECT_LE(sent, 64u) << "the recovery's budget";
+  EXPECT_EQ(1u, bed.count("get ldev -ldev_id 512 -cnt 128"));
+  const size_t first = bed.count("delete ldev");
+  EXPECT_GT(first, 0u);
+  EXPECT_LT(first, static_cast<size_t>(kEntries)) << "the rest waits for later jobs";
+  for (int job = 0; job < kEntries && !records().empty(); ++job) nextJob();
+  EXPECT_TRUE(records().empty());
+  for (int i = 0; i < kEntries; ++i) EXPECT_FALSE(ldev(600 + i).defined) << 600 + i;
+}
+
+TEST_F(Recovery, TheSnapRunsNoRecovery) {
+  nextJob();  // the prepare made the login key the snap reads
+  h.reset();
+  bed.sim.addSnapshotPair(kSerial, kDeadGroup, 256, 5, "PAIR");
+  plant(deadGroup({"256"}));
+  nextJob(8);
+  EXPECT_EQ(0u, bed.count("get snapshot -snapshotgroup"));
+  EXPECT_TRUE(hasPair(kDeadGroup, 256, 3));
+  EXPECT_EQ(1u, records().size());
 }
 
 // ---- the job's own records ----------------------------------------------
@@ -358,6 +562,64 @@ TEST_F(JobIntents, StoredRecordsOutliveTheJobsLastCommand) {
   EXPECT_EQ(1, runner.atLogout);
   EXPECT_TRUE(records().empty()) << "dropped once the job has ended";
 }
+
+// The job's end with the flush failing at each of its writes (-1: none):
+// what the host stores (256's and 257's pairs) is never left in a record
+// that recovery acts on; allStored: the record is to be removed.
+struct FlushRow {
+  bool allStored;
+  int failing;
+};
+
+class JobEndFlush : public JobIntents, public ::testing::WithParamInterface<FlushRow> {};
+
+// Fails the flush of this index among those of the intent directory's
+// files (the job's end also flushes its settings).
+class IntentFlushes : public ZrFileSync {
+ public:
+  explicit IntentFlushes(int failing) : m_failing(failing) {}
+  int sync(int fd) override {
+    char target[PATH_MAX] = {0};
+    const std::string link = "/proc/self/fd/" + std::to_string(fd);
+    if (::readlink(link.c_str(), target, sizeof(target) - 1) > 0 &&
+        std::string(target).find("/intent") != std::string::npos && m_seen++ == m_failing) {
+      errno = EIO;
+      return -1;
+    }
+    return ::fsync(fd);
+  }
+  int seen() const { return m_seen; }
+
+ private:
+  int m_failing;
+  int m_seen = 0;
+};
+
+TEST_P(JobEndFlush, ARecordNeverKeepsAnEntryTheHostStores) {
+  nextJob();
+  ASSERT_TRUE(h->createTargetlessSnap()) << Bed::error(*h).second;
+  const size_t stored = GetParam().allStored ? bed.snaps.size() : 2;
+  for (size_t i = 0; i < stored; ++i) h->intentStored(i);
+  IntentFlushes flushes(GetParam().failing);
+  {
+    ZrScopedFileSync scope(&flushes);
+    h.reset();
+  }
+  std::vector<ZRHDSIntentRecord> left;
+  std::vector<std::string> aside;
+  ASSERT_TRUE(store.list(kSerial, left, nullptr, nullptr, &aside));
+  for (const ZRHDSIntentRecord& r : left) {
+    for (const ZRHDSIntentEntry& e : r.entries) EXPECT_EQ("258", e.pvol) << GetParam().failing;
+  }
+  const bool failed = GetParam().failing >= 0 && GetParam().failing < flushes.seen();
+  EXPECT_EQ(!GetParam().allStored && !failed ? 1u : 0u, left.size()) << GetParam().failing;
+  EXPECT_EQ(failed && !GetParam().allStored ? 1u : 0u, aside.size()) << GetParam().failing;
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, JobEndFlush,
+                         ::testing::Values(FlushRow{false, -1}, FlushRow{false, 0},
+                                           FlushRow{false, 1}, FlushRow{true, -1},
+                                           FlushRow{true, 0}));
 
 TEST_F(JobIntents, NoRecordNoPair) {
   nextJob();

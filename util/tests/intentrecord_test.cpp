@@ -7,9 +7,11 @@
 #include <unistd.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "host/testing/ScopedTempDir.h"
+#include "host/testing/ZrFileSyncRecorder.h"
 #include "util/ZRHDSIntentRecord.h"
 
 namespace {
@@ -47,6 +49,8 @@ ZRHDSIntentRecord svolRecord() {
   e.pvol = "256";
   e.mu = "3";
   e.device = "-";  // the empty marker as a text of its own
+  e.hostGroupsRecorded = true;
+  e.hostGroups = {"CL1-A-2", "CL2-B-14"};
   r.entries = {e};
   return r;
 }
@@ -67,6 +71,8 @@ void expectSame(const ZRHDSIntentRecord& a, const ZRHDSIntentRecord& b) {
     EXPECT_EQ(a.entries[i].capacity, b.entries[i].capacity);
     EXPECT_EQ(a.entries[i].label, b.entries[i].label);
     EXPECT_EQ(a.entries[i].device, b.entries[i].device);
+    EXPECT_EQ(a.entries[i].hostGroupsRecorded, b.entries[i].hostGroupsRecorded);
+    EXPECT_EQ(a.entries[i].hostGroups, b.entries[i].hostGroups);
   }
 }
 
@@ -78,8 +84,18 @@ TEST(IntentRecord, BothKindsReadBackExactly) {
     expectSame(r, back);
   }
   const std::string text = svolRecord().text();
-  EXPECT_NE(std::string::npos, text.find("svol 512 2097152 256 3 QB_SVOL_db%20data%251 %2D\n"));
+  EXPECT_NE(std::string::npos,
+            text.find("svol 512 2097152 256 3 QB_SVOL_db%20data%251 %2D hg:CL1-A-2,CL2-B-14\n"));
   EXPECT_EQ(text.size() - 4, text.rfind("end\n"));
+  // A record written before the host groups were kept names none.
+  ZRHDSIntentRecord older;
+  std::string why;
+  const size_t cut = text.find(" hg:");
+  ASSERT_TRUE(ZRHDSIntentRecord::parse(text.substr(0, cut) + text.substr(text.find('\n', cut)),
+                                       older, &why))
+      << why;
+  EXPECT_FALSE(older.entries[0].hostGroupsRecorded);
+  EXPECT_TRUE(older.entries[0].hostGroups.empty());
 }
 
 TEST(IntentRecord, HostileAndCutTextsAreRefusedWhole) {
@@ -195,14 +211,96 @@ TEST_F(IntentStore, TemporaryFilesOfDeadWritersGo) {
   const std::string live = r.path + ".tmp.abcdef";
   const std::string dead =
       dir() + "/412345_" + std::to_string(::getpid()) + "_1_f.intent.tmp.abcdef";
-  ASSERT_TRUE(zrWriteFile(live, "x"));
-  ASSERT_TRUE(zrWriteFile(dead, "x"));
+  // A dead job's record that this live process rewrites: its temporary
+  // file names this process, whatever the record's name says.
+  ZRHDSIntentRecord deadJobs = groupRecord();
+  deadJobs.job.startTime += 1;
+  ASSERT_TRUE(store.save(deadJobs, &error)) << error;
+  const ZRHDSProcessIdentity self = ZRHDSProcessIdentity::own();
+  const std::string tag = std::to_string(self.pid) + "_" + std::to_string(self.startTime);
+  const std::string rewriting = deadJobs.path + ".tmp." + tag + ".abcdef";
+  const std::string deadTagged = r.path + ".tmp." + std::to_string(self.pid) + "_1.abcdef";
+  for (const std::string& f : {live, dead, rewriting, deadTagged}) ASSERT_TRUE(zrWriteFile(f, "x"));
   std::vector<ZRHDSIntentRecord> out;
   ASSERT_TRUE(store.list("412345", out, nullptr, &error));
-  EXPECT_EQ(1u, out.size());
+  EXPECT_EQ(2u, out.size());
   struct stat st;
   EXPECT_EQ(0, ::stat(live.c_str(), &st)) << "its writer still runs";
+  EXPECT_EQ(0, ::stat(rewriting.c_str(), &st)) << "its writer still runs";
   EXPECT_NE(0, ::stat(dead.c_str(), &st));
+  EXPECT_NE(0, ::stat(deadTagged.c_str(), &st));
+
+  // What the store writes carries that tag.
+  ZrFileSyncRecorder flushes("");
+  {
+    ZrScopedFileSync scope(&flushes);
+    ASSERT_TRUE(store.save(deadJobs, &error)) << error;
+  }
+  ASSERT_FALSE(flushes.calls().empty());
+  EXPECT_NE(std::string::npos, flushes.calls()[0].target.find(".intent.tmp." + tag + "."))
+      << flushes.calls()[0].target;
+}
+
+TEST_F(IntentStore, ARecordThatCannotBeUpdatedIsSetAsideAndOnlyReported) {
+  ZRHDSIntentStore store(dir());
+  ZRHDSIntentRecord r = svolRecord();
+  std::string error;
+  ASSERT_TRUE(store.save(r, &error)) << error;
+  ASSERT_TRUE(store.setAside(r, &error)) << error;
+  std::vector<ZRHDSIntentRecord> out;
+  std::vector<std::string> aside;
+  ASSERT_TRUE(store.list("412345", out, nullptr, &error, &aside));
+  EXPECT_TRUE(out.empty());
+  ASSERT_EQ(1u, aside.size());
+  EXPECT_NE(std::string::npos, aside[0].find(".intent.aside"));
+  EXPECT_TRUE(store.setAside(r, &error)) << "gone already";
+}
+
+TEST_F(IntentStore, ARecordOfNoKnownProcessIsRefusedAtWrite) {
+  ZRHDSIntentStore store(dir());
+  struct Row {
+    const char* what;
+    long pid;
+    uint64_t startTime;
+  } rows[] = {{"start time 0", ZRHDSProcessIdentity::own().pid, 0}, {"no process id", 0, 7}};
+  for (const Row& row : rows) {
+    ZRHDSIntentRecord r = groupRecord();
+    r.job.pid = row.pid;
+    r.job.startTime = row.startTime;
+    std::string error;
+    EXPECT_FALSE(store.save(r, &error)) << row.what;
+    EXPECT_EQ("", r.path) << row.what;
+  }
+}
+
+TEST(ProcessIdentity, OnceForEveryThreadAndItsOwnInAForkedChild) {
+  const ZRHDSProcessIdentity self = ZRHDSProcessIdentity::own();
+  EXPECT_NE(0u, self.startTime);
+  std::vector<ZRHDSProcessIdentity> seen(8);
+  std::vector<std::thread> threads;
+  for (ZRHDSProcessIdentity& s : seen) {
+    threads.emplace_back([&s] { s = ZRHDSProcessIdentity::own(); });
+  }
+  for (std::thread& t : threads) t.join();
+  for (const ZRHDSProcessIdentity& s : seen) EXPECT_TRUE(s == self);
+
+  int pipeFds[2];
+  ASSERT_EQ(0, ::pipe(pipeFds));
+  const pid_t child = ::fork();
+  if (child == 0) {
+    const ZRHDSProcessIdentity mine = ZRHDSProcessIdentity::own();
+    const bool own = mine.pid == ::getpid() && mine.isLive() && !(mine == self);
+    const char answer = own ? 'y' : 'n';
+    ssize_t ignored = ::write(pipeFds[1], &answer, 1);
+    (void)ignored;
+    ::_exit(0);
+  }
+  char answer = 0;
+  EXPECT_EQ(1, ::read(pipeFds[0], &answer, 1));
+  ::waitpid(child, nullptr, 0);
+  ::close(pipeFds[0]);
+  ::close(pipeFds[1]);
+  EXPECT_EQ('y', answer);
 }
 
 TEST_F(IntentStore, RefusesADirectoryOthersMayWrite) {
