@@ -6,6 +6,9 @@
 // is held. The mutex is given back for each pause of the poll, so other jobs
 // of the machine are not held up while a foreign lock is waited out.
 //
+// The recovery's take (tryLockResource) looks at the array's status once
+// and never pauses: a lock held elsewhere is no lock for it.
+//
 // Each operation decides from one listing what to do (lockStepFor,
 // unlockStepFor: pure, tested in rows) and then carries that out:
 //   lock:   share the live holders' lock | poll the array's status | take,
@@ -88,7 +91,9 @@ std::string holderName(const std::string& serial) {
 
 }  // namespace
 
-bool ZRHDSCommandHandler::lockResource(bool allGroups) { return lockResourceWithin(allGroups, false); }
+bool ZRHDSCommandHandler::lockResource(bool allGroups) {
+  return lockResourceWithin(allGroups, false);
+}
 
 bool ZRHDSCommandHandler::tryLockResource(bool allGroups) {
   return lockResourceWithin(allGroups, true);

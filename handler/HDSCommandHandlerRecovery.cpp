@@ -191,8 +191,8 @@ bool ZRHDSCommandHandler::recoverGroupEntry(const ZRHDSIntentRecord& record,
                  "job's of record [%s] (%s) and is left. If it is, an administrator removes it: "
                  "raidcom delete snapshot -ldev_id %s -mirror_id %s%s, then the record file.",
                  row->ldevId.c_str(), row->muNumber.c_str(), record.group.c_str(),
-                 row->status.c_str(), record.path.c_str(), proof.why.c_str(),
-                 row->ldevId.c_str(), row->muNumber.c_str(), adminCommandOptions().c_str());
+                 row->status.c_str(), record.path.c_str(), proof.why.c_str(), row->ldevId.c_str(),
+                 row->muNumber.c_str(), adminCommandOptions().c_str());
     }
     return false;
   }
@@ -258,8 +258,8 @@ bool ZRHDSCommandHandler::listRecordedLdevs(const ZRHDSIntentRecord& record,
   return true;
 }
 
-void ZRHDSCommandHandler::recoverSvolRecord(ZRHDSIntentRecord& record,
-                                            const IntentContext& context, RecoveryBudget& budget) {
+void ZRHDSCommandHandler::recoverSvolRecord(ZRHDSIntentRecord& record, const IntentContext& context,
+                                            RecoveryBudget& budget) {
   static const char kFn[] = "recoverSvolRecord";
   std::string error;
   if (!m_oIntentStore.reload(record, &error)) return;  // another job took it meanwhile
@@ -322,12 +322,11 @@ void ZRHDSCommandHandler::logUnprovenSvol(const ZRHDSIntentRecord& record,
 
 // Dissociates the proven S-VOL from the recorded snapshot, removes its LU
 // paths (all in host groups the record names) and deletes it.
-bool ZRHDSCommandHandler::removeDeadJobSvol(const ZRHDSIntentEntry& entry,
-                                            const HDSLdevInfo& ldev, bool associated,
-                                            RecoveryBudget& budget) {
+bool ZRHDSCommandHandler::removeDeadJobSvol(const ZRHDSIntentEntry& entry, const HDSLdevInfo& ldev,
+                                            bool associated, RecoveryBudget& budget) {
   static const char kFn[] = "removeDeadJobSvol";
-  if (associated && (!budget.spend(kChangeCost) ||
-                     m_pImplementer->unmapSnapshot(entry.pvol, entry.mu) != 0)) {
+  if (associated &&
+      (!budget.spend(kChangeCost) || m_pImplementer->unmapSnapshot(entry.pvol, entry.mu) != 0)) {
     return false;
   }
   for (const HDSLunInfo& path : ldev.ports) {

@@ -38,8 +38,7 @@ bool associationOf(const HDSSnapshotGroupInfo& row, const std::string& ldev, std
 
 }  // namespace
 
-std::string groupPairKey(const std::string& group, const std::string& pvol,
-                         const std::string& mu) {
+std::string groupPairKey(const std::string& group, const std::string& pvol, const std::string& mu) {
   return group + "|" + pairKey(pvol, mu);
 }
 
@@ -52,7 +51,8 @@ SvolProof provenDeadJobs(const ZRHDSIntentEntry& entry, const HDSLdevInfo* ldev,
                          const IntentContext& context) {
   if (context.namedSvols.count(entry.ldev) != 0) return {Proof::kHosts, ""};
   if (ldev == nullptr) return notProven("the listing does not show it");
-  if (ldev->volAttr == HDS_VOL_ATTR_UNDEFINED || ldev->volType == kVolTypeUndefined) return {Proof::kNothingThere, ""};
+  if (ldev->volAttr == HDS_VOL_ATTR_UNDEFINED || ldev->volType == kVolTypeUndefined)
+    return {Proof::kNothingThere, ""};
   if (ldev->label != withoutBlanks(entry.label) || ldev->capacityBlocks != entry.capacity) {
     return notProven("it carries label [" + ldev->label + "] and " +
                      std::to_string(ldev->capacityBlocks) + " blocks");
@@ -63,7 +63,8 @@ SvolProof provenDeadJobs(const ZRHDSIntentEntry& entry, const HDSLdevInfo* ldev,
   for (const HDSLunInfo& path : ldev->ports) {
     const std::string hostGroup = path.port + "-" + path.hostGroupId;
     const std::vector<std::string>& named = entry.hostGroups;
-    if (!entry.hostGroupsRecorded || std::find(named.begin(), named.end(), hostGroup) == named.end()) {
+    if (!entry.hostGroupsRecorded ||
+        std::find(named.begin(), named.end(), hostGroup) == named.end()) {
       return notProven("it has an LU path in HostGroup-[" + hostGroup +
                        "] that the record does not name");
     }

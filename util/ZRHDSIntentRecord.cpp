@@ -357,7 +357,9 @@ bool ZRHDSIntentStore::setAside(const ZRHDSIntentRecord& record, std::string* er
       record.path.substr(0, record.path.size() - (sizeof(kSuffix) - 1)) + kAsideSuffix;
   if (::rename(record.path.c_str(), aside.c_str()) != 0) {
     if (errno == ENOENT) return true;
-    if (error != nullptr) *error = std::string("rename ") + record.path + ": " + std::strerror(errno);
+    if (error != nullptr) {
+      *error = std::string("rename ") + record.path + ": " + std::strerror(errno);
+    }
     return false;
   }
   // Recovery no longer sees it; the flush only keeps a crash of the

@@ -9,14 +9,17 @@
 //    then the pair keys it held), and one entry per P-VOL whose pair the job
 //    adds (with the MU, once the array has given it);
 //  - S-VOLs: one entry per LDEV the job creates: its id, capacity and label,
-//    and the snapshot (P-VOL, MU) it is made for.
+//    the snapshot (P-VOL, MU) it is made for and the host groups the job
+//    presents it to (written before the first path there).
 // Each record names the array, the job's resource group and the job (the
 // process identity of ZRHDSProcessIdentity); each entry the host's device.
 //
 // ZRHDSIntentStore keeps one file per record in a private directory
 // (ZrPaths::intentDir(), or the directory given): written durably (content
 // and directory flushed) and removed durably. A record whose process is gone
-// is a dead job's; the next job on the array recovers what it names.
+// is a dead job's; the next job on the array recovers what it names. A
+// record that could not be brought up to date is set aside: listed apart,
+// never recovered. Temporary files carry their writer's identity.
 // Record files are input: a file that does not read whole and well-formed is
 // reported as unreadable, never half used.
 //

@@ -7,8 +7,8 @@
 // command; a failing recovery never fails the job.
 #include <gtest/gtest.h>
 
-#include <climits>
 #include <functional>
+#include <tuple>
 #include <string>
 #include <vector>
 
@@ -291,153 +291,114 @@ TEST_F(Recovery, AnUnreadableRecordIsNamedAndLeft) {
 
 // ---- the proof, row by row -------------------------------------------------
 
-// What another host, another job or the job itself left where a dead job's
-// record points: only the dead job's own object goes, and for anything else
-// not one changing command is sent.
-struct ProofRow {
+// A dead job's record names S-VOL 600 (or the row's id) for 256 MU 3, to be
+// presented in host groups 1 and 2 of CL1-A. Each row leaves the array as
+// another host, another job or the dead job did: only the dead job's own
+// S-VOL goes, and for anything else not one changing command is sent.
+struct SvolRow {
   const char* what;
-  std::function<void(Recovery&, ZRHDSIntentRecord&)> arrange;
+  int assocPvol;           // the S-VOL is associated with this P-VOL (-1: none)
+  int extraMus;            // pairs of assocPvol made before its associated one
+  std::vector<int> paths;  // host groups of CL1-A it is presented in
+  bool olderRecord;        // written before host groups were kept
+  int id;                  // the recorded id (256: the job's own source)
+  bool pvolOfPair;         // the LDEV is another job's P-VOL
   bool removed;
 };
 
-class SvolProof : public Recovery, public ::testing::WithParamInterface<ProofRow> {};
+class SvolProof : public Recovery, public ::testing::WithParamInterface<SvolRow> {};
 
-// The dead job's record names S-VOL 600 for 256 MU 3, to be presented in
-// host groups CL1-A-1 and CL1-A-2; rows change the array and the entry.
 TEST_P(SvolProof, OnlyTheDeadJobsSvolGoes) {
-  defineLdev(600, "QB_SVOL_dev256");
+  const SvolRow& row = GetParam();
+  if (row.id != 256) defineLdev(row.id, "QB_SVOL_dev256");
+  bed.sim.addHostGroup(kSerial, "CL1-A", 3, "h2_hg");
+  for (int i = 0; i < row.extraMus; ++i) bed.sim.addSnapshotPair(kSerial, kOtherHostGroup, 256, 5);
+  if (row.assocPvol >= 0) {
+    bed.sim.addSnapshotPair(kSerial, kDeadGroup, row.assocPvol, 5, "PSUS", false, row.id);
+  }
+  if (row.pvolOfPair) bed.sim.addSnapshotPair(kSerial, kOtherJobGroup, row.id, 5, "PSUS");
+  for (size_t i = 0; i < row.paths.size(); ++i) {
+    bed.sim.addLun(kSerial, "CL1-A", row.paths[i], static_cast<int>(i) + 5, row.id);
+  }
   ZRHDSIntentRecord r = dead(ZRHDSIntentRecord::Kind::kSvols);
-  r.entries = {svol("600", "QB_SVOL_dev256")};
-  GetParam().arrange(*this, r);
-  const std::string id = r.entries[0].ldev;
+  r.entries = {svol(std::to_string(row.id), ldev(row.id).label)};
+  r.entries[0].hostGroupsRecorded = !row.olderRecord;
+  if (row.olderRecord) r.entries[0].hostGroups.clear();
   plant(r);
   nextJob();
-  const size_t changes = bed.count("unmap snapshot") + bed.count("delete lun") +
-                         bed.count("delete ldev") + bed.count("modify ldev");
-  if (GetParam().removed) {
-    EXPECT_FALSE(ldev(std::stoi(id)).defined) << GetParam().what;
-    EXPECT_TRUE(records().empty()) << GetParam().what;
-    return;
-  }
-  EXPECT_EQ(0u, changes) << GetParam().what;
-  EXPECT_TRUE(ldev(std::stoi(id)).defined) << GetParam().what;
-  EXPECT_NE(std::string::npos, bed.logs().find("raidcom delete ldev -ldev_id " + id + " -IM3532"))
-      << GetParam().what;
-  ASSERT_EQ(1u, records().size()) << GetParam().what;
+  EXPECT_EQ(!row.removed, ldev(row.id).defined) << row.what;
+  EXPECT_EQ(!row.removed, !records().empty()) << row.what;
+  if (row.removed) return;
+  EXPECT_EQ(0u, bed.count("unmap snapshot") + bed.count("delete lun") + bed.count("delete ldev") +
+                    bed.count("modify ldev"))
+      << row.what;
+  EXPECT_NE(std::string::npos,
+            bed.logs().find("raidcom delete ldev -ldev_id " + std::to_string(row.id) + " -IM3532"))
+      << row.what;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, SvolProof,
     ::testing::Values(
-        ProofRow{"the dead job's, associated at its MU and presented in its host groups",
-                 [](Recovery& t, ZRHDSIntentRecord&) {
-                   t.bed.sim.addSnapshotPair(kSerial, kDeadGroup, 256, 5, "PSUS", false, 600);
-                   t.bed.sim.addLun(kSerial, "CL1-A", 1, 5, 600);
-                   t.bed.sim.addLun(kSerial, "CL1-A", 2, 0, 600);
-                 },
-                 true},
-        ProofRow{"the dead job's, made and labelled only", [](Recovery&, ZRHDSIntentRecord&) {},
-                 true},
-        ProofRow{"an older record without host groups, no path",
-                 [](Recovery&, ZRHDSIntentRecord& r) {
-                   r.entries[0].hostGroupsRecorded = false;
-                   r.entries[0].hostGroups.clear();
-                 },
-                 true},
-        ProofRow{"another host's at the id, associated with the P-VOL at another MU and "
-                 "presented in the recorded host groups",
-                 [](Recovery& t, ZRHDSIntentRecord&) {
-                   t.bed.sim.addSnapshotPair(kSerial, kOtherHostGroup, 256, 5, "PSUS");  // MU 3
-                   t.bed.sim.addSnapshotPair(kSerial, kOtherHostGroup, 256, 5, "PSUS", false,
-                                             600);  // MU 4
-                   t.bed.sim.addLun(kSerial, "CL1-A", 1, 5, 600);
-                   t.bed.sim.addLun(kSerial, "CL1-A", 2, 0, 600);
-                 },
-                 false},
-        ProofRow{"another host's at the id, associated with another P-VOL",
-                 [](Recovery& t, ZRHDSIntentRecord&) {
-                   t.bed.sim.addSnapshotPair(kSerial, kOtherHostGroup, 257, 5, "PSUS", false,
-                                             600);
-                 },
-                 false},
-        ProofRow{"another host's at the id, presented in its own host group",
-                 [](Recovery& t, ZRHDSIntentRecord&) {
-                   t.bed.sim.addHostGroup(kSerial, "CL1-A", 3, "h2_hg");
-                   t.bed.sim.addLun(kSerial, "CL1-A", 3, 0, 600);
-                 },
-                 false},
-        ProofRow{"an older record without host groups, presented",
-                 [](Recovery& t, ZRHDSIntentRecord& r) {
-                   r.entries[0].hostGroupsRecorded = false;
-                   r.entries[0].hostGroups.clear();
-                   t.bed.sim.addLun(kSerial, "CL1-A", 2, 0, 600);
-                 },
-                 false},
-        ProofRow{"the job's own source with its label and capacity, presented",
-                 [](Recovery& t, ZRHDSIntentRecord& r) {
-                   r.entries[0].ldev = "256";
-                   r.entries[0].label = t.ldev(256).label;
-                   t.bed.sim.addLun(kSerial, "CL1-A", 1, 7, 256);
-                 },
-                 false},
-        ProofRow{"the P-VOL of another job's pair",
-                 [](Recovery& t, ZRHDSIntentRecord&) {
-                   t.bed.sim.addSnapshotPair(kSerial, kOtherJobGroup, 600, 5, "PSUS");
-                 },
-                 false}));
+        SvolRow{
+            "the dead job's, associated and presented", 256, 0, {1, 2}, false, 600, false, true},
+        SvolRow{"the dead job's, made and labelled only", -1, 0, {}, false, 600, false, true},
+        SvolRow{"an older record's, no path", -1, 0, {}, true, 600, false, true},
+        SvolRow{
+            "another host's at another MU, presented", 256, 1, {1, 2}, false, 600, false, false},
+        SvolRow{"another host's, of another P-VOL", 257, 0, {}, false, 600, false, false},
+        SvolRow{"another host's, in its own host group", -1, 0, {3}, false, 600, false, false},
+        SvolRow{"an older record's, presented", -1, 0, {2}, true, 600, false, false},
+        SvolRow{"the job's own source, presented", -1, 0, {1}, false, 256, false, false},
+        SvolRow{"another job's P-VOL", -1, 0, {}, false, 600, true, false}));
 
-class GroupProof : public Recovery, public ::testing::WithParamInterface<ProofRow> {
- protected:
-  // A reused group: 256's pair at MU 3 was there before the dead job, which
-  // added MU 4 (PAIR).
-  void SetUp() override {
-    bed.sim.addSnapshotPair(kSerial, kDeadGroup, 256, 5, "PSUS");
-    bed.sim.addSnapshotPair(kSerial, kDeadGroup, 256, 5, "PAIR");
-  }
+// A reused group: 256's pair at MU 3 was there before the dead job, which
+// added MU 4 (PAIR); the record has MU 4 or (killed before the read-back)
+// none.
+struct GroupRow {
+  const char* what;
+  const char* recordedMu;
+  const char* hostMu;  // the running job's device names the group at it ("": none)
+  bool liveRecord;     // a live job's record names 256 there without an MU
+  bool secondNewPair;  // a further PAIR pair of 256 (MU 5)
+  bool removed;
 };
 
+class GroupProof : public Recovery, public ::testing::WithParamInterface<GroupRow> {};
+
 TEST_P(GroupProof, OnlyTheDeadJobsNewPairGoes) {
+  const GroupRow& row = GetParam();
+  bed.sim.addSnapshotPair(kSerial, kDeadGroup, 256, 5, "PSUS");
+  bed.sim.addSnapshotPair(kSerial, kDeadGroup, 256, 5, "PAIR");
+  if (row.secondNewPair) bed.sim.addSnapshotPair(kSerial, kDeadGroup, 256, 5, "PAIR");
   ZRHDSIntentRecord r = deadGroup({"256"});
   r.reused = true;
   r.existingKeys = {"256-3"};
-  GetParam().arrange(*this, r);
+  r.entries[0].mu = row.recordedMu;
   plant(r);
+  if (row.liveRecord) {
+    r.job = ZRHDSProcessIdentity::own();
+    r.path.clear();
+    plant(r);
+  }
+  if (*row.hostMu != '\0') {
+    bed.snaps[0].snapshotGroup = kDeadGroup;
+    bed.snaps[0].snapMu = row.hostMu;
+  }
   nextJob();
-  EXPECT_TRUE(hasPair(kDeadGroup, 256, 3)) << GetParam().what;
-  EXPECT_EQ(!GetParam().removed, hasPair(kDeadGroup, 256, 4)) << GetParam().what;
-  EXPECT_EQ(GetParam().removed ? 1u : 0u, bed.count("delete snapshot")) << GetParam().what;
+  EXPECT_TRUE(hasPair(kDeadGroup, 256, 3)) << row.what;
+  EXPECT_EQ(!row.removed, hasPair(kDeadGroup, 256, 4)) << row.what;
+  EXPECT_EQ(row.removed ? 1u : 0u, bed.count("delete snapshot")) << row.what;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, GroupProof,
     ::testing::Values(
-        ProofRow{"killed before the MU read-back", [](Recovery&, ZRHDSIntentRecord&) {}, true},
-        ProofRow{"killed before the MU read-back, a live record naming the P-VOL there",
-                 [](Recovery& t, ZRHDSIntentRecord&) {
-                   ZRHDSIntentRecord live = Recovery::deadGroup({"256"});
-                   live.job = ZRHDSProcessIdentity::own();
-                   t.plant(live);
-                 },
-                 false},
-        ProofRow{"killed before the MU read-back, two new pairs of the P-VOL",
-                 [](Recovery& t, ZRHDSIntentRecord&) {
-                   t.bed.sim.addSnapshotPair(kSerial, kDeadGroup, 256, 5, "PAIR");  // MU 5
-                 },
-                 false},
-        ProofRow{"killed after the read-back, the running job naming the group at MU 3",
-                 [](Recovery& t, ZRHDSIntentRecord& r) {
-                   r.entries[0].mu = "4";
-                   t.bed.snaps[0].snapshotGroup = kDeadGroup;
-                   t.bed.snaps[0].snapMu = "3";
-                 },
-                 true},
-        ProofRow{"killed after the read-back, the running job naming that pair",
-                 [](Recovery& t, ZRHDSIntentRecord& r) {
-                   r.entries[0].mu = "4";
-                   t.bed.snaps[0].snapshotGroup = kDeadGroup;
-                   t.bed.snaps[0].snapMu = "4";
-                 },
-                 false}));
+        GroupRow{"killed before the MU read-back", "", "", false, false, true},
+        GroupRow{"... a live record names 256 there", "", "", true, false, false},
+        GroupRow{"... two new pairs of 256", "", "", false, true, false},
+        GroupRow{"killed after it, the job naming MU 3", "4", "3", false, false, true},
+        GroupRow{"killed after it, the job naming MU 4", "4", "4", false, false, false}));
 
 // ---- what recovery costs ---------------------------------------------------
 
@@ -565,61 +526,37 @@ TEST_F(JobIntents, StoredRecordsOutliveTheJobsLastCommand) {
 
 // The job's end with the flush failing at each of its writes (-1: none):
 // what the host stores (256's and 257's pairs) is never left in a record
-// that recovery acts on; allStored: the record is to be removed.
-struct FlushRow {
-  bool allStored;
-  int failing;
-};
-
-class JobEndFlush : public JobIntents, public ::testing::WithParamInterface<FlushRow> {};
-
-// Fails the flush of this index among those of the intent directory's
-// files (the job's end also flushes its settings).
-class IntentFlushes : public ZrFileSync {
- public:
-  explicit IntentFlushes(int failing) : m_failing(failing) {}
-  int sync(int fd) override {
-    char target[PATH_MAX] = {0};
-    const std::string link = "/proc/self/fd/" + std::to_string(fd);
-    if (::readlink(link.c_str(), target, sizeof(target) - 1) > 0 &&
-        std::string(target).find("/intent") != std::string::npos && m_seen++ == m_failing) {
-      errno = EIO;
-      return -1;
-    }
-    return ::fsync(fd);
-  }
-  int seen() const { return m_seen; }
-
- private:
-  int m_failing;
-  int m_seen = 0;
-};
+// that recovery acts on; a record that could not be updated is set aside.
+class JobEndFlush : public JobIntents,
+                    public ::testing::WithParamInterface<std::tuple<bool, int>> {};
 
 TEST_P(JobEndFlush, ARecordNeverKeepsAnEntryTheHostStores) {
+  const bool allStored = std::get<0>(GetParam());
   nextJob();
   ASSERT_TRUE(h->createTargetlessSnap()) << Bed::error(*h).second;
-  const size_t stored = GetParam().allStored ? bed.snaps.size() : 2;
-  for (size_t i = 0; i < stored; ++i) h->intentStored(i);
-  IntentFlushes flushes(GetParam().failing);
+  for (size_t i = 0; i < (allStored ? bed.snaps.size() : 2); ++i) h->intentStored(i);
+  ZrFileSyncRecorder flushes("");
+  flushes.failCall(std::get<1>(GetParam()));
   {
     ZrScopedFileSync scope(&flushes);
     h.reset();
   }
+  const std::vector<ZrFileSyncRecorder::Call> calls = flushes.calls();
+  const size_t failing = static_cast<size_t>(std::get<1>(GetParam()));
+  const bool failed =
+      failing < calls.size() && calls[failing].target.find("/intent") != std::string::npos;
   std::vector<ZRHDSIntentRecord> left;
   std::vector<std::string> aside;
   ASSERT_TRUE(store.list(kSerial, left, nullptr, nullptr, &aside));
   for (const ZRHDSIntentRecord& r : left) {
-    for (const ZRHDSIntentEntry& e : r.entries) EXPECT_EQ("258", e.pvol) << GetParam().failing;
+    for (const ZRHDSIntentEntry& e : r.entries) EXPECT_EQ("258", e.pvol) << failing;
   }
-  const bool failed = GetParam().failing >= 0 && GetParam().failing < flushes.seen();
-  EXPECT_EQ(!GetParam().allStored && !failed ? 1u : 0u, left.size()) << GetParam().failing;
-  EXPECT_EQ(failed && !GetParam().allStored ? 1u : 0u, aside.size()) << GetParam().failing;
+  EXPECT_EQ(!allStored && !failed ? 1u : 0u, left.size()) << failing;
+  EXPECT_EQ(!allStored && failed ? 1u : 0u, aside.size()) << failing;
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, JobEndFlush,
-                         ::testing::Values(FlushRow{false, -1}, FlushRow{false, 0},
-                                           FlushRow{false, 1}, FlushRow{true, -1},
-                                           FlushRow{true, 0}));
+                         ::testing::Combine(::testing::Bool(), ::testing::Range(-1, 5)));
 
 TEST_F(JobIntents, NoRecordNoPair) {
   nextJob();
