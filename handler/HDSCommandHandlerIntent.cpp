@@ -236,12 +236,11 @@ void ZRHDSCommandHandler::keepRemainingEntries(ZRHDSIntentRecord& record,
                record.path.c_str(), static_cast<int>(left.size()));
     return;
   }
+  // The record keeps all its entries until the file holds the rest.
+  ZRHDSIntentRecord rest = record;
+  rest.entries = left;
   std::string error;
-  if (left.empty() ? m_oIntentStore.remove(record, &error) : [&] {
-        ZRHDSIntentRecord rest = record;
-        rest.entries = left;
-        return m_oIntentStore.save(rest, &error);
-      }()) {
+  if (left.empty() ? m_oIntentStore.remove(record, &error) : m_oIntentStore.save(rest, &error)) {
     record.entries = left;
     return;
   }

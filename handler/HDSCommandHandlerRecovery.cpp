@@ -284,7 +284,13 @@ void ZRHDSCommandHandler::recoverSvolRecord(ZRHDSIntentRecord& record, const Int
     if (proof.verdict == Proof::kNeedsPairs) {
       const int cost = kListingCost + kChangeCost * (1 + static_cast<int>(ldev->ports.size())) +
                        kLdevDeletionCost;
-      if (budget.left < cost) continue;  // a later job
+      if (budget.left < cost) {
+        logMessage(1, kFn,
+                   "The recovery's commands are spent: LDEV-[%s] of the record [%s] "
+                   "waits for a later job.",
+                   e.ldev.c_str(), record.path.c_str());
+        continue;
+      }
       budget.spend(kListingCost);
       if (m_pImplementer->getSnapshotGroupList(pairs, e.ldev, true) != 0) {
         logMessage(1, kFn, "The pairs of LDEV-[%s] cannot be listed: the record [%s] keeps it.",
