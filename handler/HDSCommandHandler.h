@@ -49,6 +49,7 @@ struct DeletePlan;
 
 namespace zrhds_handler {
 enum class LockStep : int;  // HDSCommandHandlerInternal.h
+struct IntentContext;       // HDSIntentProof.h
 }  // namespace zrhds_handler
 
 // Builds the command implementation of a handler. logger is the handler's
@@ -253,8 +254,14 @@ class ZRHDSCommandHandler {
   // Steps of lockResource, each REQUIRES the mutex held. shared: this
   // handler now shares the lock of live holders (nothing more to do).
   bool shareWithLiveHolders(int scope, bool& shared);
-  bool pollResourceLock(ZRHDSLock& mutex, int scope, const std::string& cciHost,
+  // once: one look at the array's status and no pause (tryLockResource).
+  bool pollResourceLock(ZRHDSLock& mutex, int scope, const std::string& cciHost, bool once,
                         zrhds_handler::LockStep& step, ResourceGroupInfo& last, bool& shared);
+  bool lockResourceWithin(bool allGroups, bool once);
+  // As lockResource, but the array's lock is looked at once and never
+  // waited for: false, with the error pair untouched, when another login or
+  // host holds it (the recovery's take, which must not hold the job up).
+  bool tryLockResource(bool allGroups);
   bool takeResourceLock(zrhds_handler::LockStep step, const ResourceGroupInfo& last,
                         bool allGroups);
   // Steps of unlockResource, each REQUIRES the mutex held.
@@ -371,23 +378,49 @@ class ZRHDSCommandHandler {
   // Every LDEV id a record of this array names (live jobs' and dead ones'):
   // the S-VOL choice passes them over.
   std::set<std::string> idsOfIntents();
+  // The host groups ("<port>-<GID>") the job is about to present its new
+  // S-VOLs to go into their record first (a recovery removes paths only
+  // there). false with error 62009 when the record cannot be written:
+  // nothing is presented then.
+  bool noteSvolHostGroups(const std::vector<std::string>& hostGroups);
 
   // ---- Recovery of dead jobs' records (HDSCommandHandlerRecovery.cpp) ------
   // After the login: the records of this array whose job has ended are
-  // taken under the locks a live job would take (each tried once), and what
-  // they name is removed when it is provably that job's; the rest is logged
-  // for an administrator and its record kept. Never fails the job and
-  // leaves the error pair as it was.
+  // taken under the locks a live job would take (each tried once, none
+  // waited for), and what they name is removed when it is provably that
+  // job's (HDSIntentProof.h); the rest is logged for an administrator and
+  // its record kept. One job sends a bounded number of commands for it.
+  // Never fails the job and leaves the error pair as it was.
   void recoverDeadJobs();
-  void recoverGroupRecord(ZRHDSIntentRecord& record);
+  // The commands this job may still send for recovery.
+  struct RecoveryBudget {
+    int left;
+    // false (nothing spent) when fewer than commands are left.
+    bool spend(int commands);
+  };
+  // What the running job and the live records name, from all records.
+  zrhds_handler::IntentContext recoveryContext(const std::vector<ZRHDSIntentRecord>& records);
+  void recoverGroupRecord(ZRHDSIntentRecord& record, const zrhds_handler::IntentContext& context,
+                          RecoveryBudget& budget);
   // One P-VOL of a group record against the group's rows: true when it is
   // settled (the host's, nothing there, or its pairs removed).
   bool recoverGroupEntry(const ZRHDSIntentRecord& record, const ZRHDSIntentEntry& entry,
-                         const std::vector<HDSSnapshotGroupInfo>& rows);
-  void recoverSvolRecords(std::vector<ZRHDSIntentRecord>& records);
-  void recoverSvolRecord(ZRHDSIntentRecord& record, const std::set<std::string>& known);
-  bool removeDeadJobSvol(const ZRHDSIntentEntry& entry, const HDSLdevInfo& ldev);
-  // Writes what is left of a dead job's record (removed when nothing is).
+                         const std::vector<HDSSnapshotGroupInfo>& rows,
+                         const zrhds_handler::IntentContext& context, RecoveryBudget& budget);
+  void recoverSvolRecords(const std::vector<ZRHDSIntentRecord*>& records,
+                          zrhds_handler::IntentContext& context, RecoveryBudget& budget);
+  void recoverSvolRecord(ZRHDSIntentRecord& record, const zrhds_handler::IntentContext& context,
+                         RecoveryBudget& budget);
+  // The LDEVs at the record's ids, by id, from one listing of their span.
+  bool listRecordedLdevs(const ZRHDSIntentRecord& record, std::map<std::string, HDSLdevInfo>& out);
+  void logUnprovenSvol(const ZRHDSIntentRecord& record, const ZRHDSIntentEntry& entry,
+                       const std::string& why);
+  bool removeDeadJobSvol(const ZRHDSIntentEntry& entry, const HDSLdevInfo& ldev, bool associated,
+                         RecoveryBudget& budget);
+  // Writes what is left of a record (removed when nothing is). A record
+  // that cannot be brought up to date is set aside, and failing that
+  // removed: it may name objects the host stores now, and a recovery must
+  // never take those.
   void keepRemainingEntries(ZRHDSIntentRecord& record, const std::vector<bool>& settled,
                             const char* method);
   // " -IM<instance> -s <serial>": the options of an administrator's command.

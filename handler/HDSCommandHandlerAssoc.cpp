@@ -98,6 +98,7 @@ bool ZRHDSCommandHandler::markSvolsUsedForSource() {
   if (cascaded) return true;
   std::string hostGroup = preSnapHostGroupName(*m_pSnapOptions);
   if (!findHostGroup(m_pSnapOptions->preSnapPort, hostGroup)) return false;
+  if (!noteSvolHostGroups({m_pSnapOptions->preSnapPort + "-" + hostGroup})) return false;
   return mapDevicesToHostGroup(m_pSnapOptions->preSnapPort, hostGroup);
 }
 

@@ -107,8 +107,9 @@ bool ZRHDSCommandHandler::init(ZRHDSCommandHandlerInputParams& params) {
   if (m_nOperationType != kOperationCreate && m_pImplementer->getResourceGroupFromLdev() != 0) {
     return copyImplementerErrorOr(1, "Failed to get resource group information.");
   }
-  // What jobs that ended left on this array, before this job's own work.
-  recoverDeadJobs();
+  // What jobs that ended left on this array, before this job's own work;
+  // not in the snap, which runs while the application is held quiet.
+  if (m_nOperationType != kOperationCreate) recoverDeadJobs();
   // 7.
   logMessage(1, kFn, "Command Handler is initialized successfully for local execution.");
   m_bIsInitialized = true;

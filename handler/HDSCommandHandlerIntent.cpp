@@ -3,6 +3,9 @@
 // that creates it; when the job ends, entries the devices' stored metadata
 // names, or whose objects are gone again, are dropped, and the rest stays
 // for the next job on the array, which recovers it once this process ended.
+#include <unistd.h>
+
+#include <algorithm>
 #include <set>
 #include <string>
 #include <vector>
@@ -87,6 +90,8 @@ bool ZRHDSCommandHandler::openSvolIntent() {
     e.pvol = snap.baseDevNo;
     e.mu = snap.snapMu;
     e.device = snap.sourceDevice;
+    // Presented nowhere yet: the host groups follow before each mapping.
+    e.hostGroupsRecorded = true;
     open.record.entries.push_back(e);
     open.owners.push_back(i);
     open.settled.push_back(false);
@@ -98,6 +103,28 @@ bool ZRHDSCommandHandler::openSvolIntent() {
     return fail(ZR_HDS_ERR_MAP, "Failed to record the S-VOLs before creating them.");
   }
   m_vIntents.push_back(open);
+  return true;
+}
+
+bool ZRHDSCommandHandler::noteSvolHostGroups(const std::vector<std::string>& hostGroups) {
+  for (OpenIntent& open : m_vIntents) {
+    if (open.record.kind != ZRHDSIntentRecord::Kind::kSvols) continue;
+    bool added = false;
+    for (ZRHDSIntentEntry& e : open.record.entries) {
+      for (const std::string& g : hostGroups) {
+        if (std::find(e.hostGroups.begin(), e.hostGroups.end(), g) != e.hostGroups.end()) continue;
+        e.hostGroups.push_back(g);
+        added = true;
+      }
+    }
+    std::string error;
+    if (added && !m_oIntentStore.save(open.record, &error)) {
+      logMessage(2, "noteSvolHostGroups",
+                 "Failed to record the host groups of the S-VOLs before presenting them: %s",
+                 error.c_str());
+      return fail(ZR_HDS_ERR_MAP, "Failed to record the host groups of the S-VOLs.");
+    }
+  }
   return true;
 }
 
@@ -209,16 +236,34 @@ void ZRHDSCommandHandler::keepRemainingEntries(ZRHDSIntentRecord& record,
                record.path.c_str(), static_cast<int>(left.size()));
     return;
   }
+  // The record keeps all its entries until the file holds the rest.
+  ZRHDSIntentRecord rest = record;
+  rest.entries = left;
   std::string error;
-  bool ok = true;
-  if (left.empty()) {
-    ok = m_oIntentStore.remove(record, &error);
-  } else {
+  if (left.empty() ? m_oIntentStore.remove(record, &error) : m_oIntentStore.save(rest, &error)) {
     record.entries = left;
-    ok = m_oIntentStore.save(record, &error);
+    return;
   }
-  if (!ok) {
-    logMessage(2, method, "Failed to update the record [%s]: %s", record.path.c_str(),
-               error.c_str());
+  // The file may still name what the host stores now: out of recovery's
+  // reach it goes, set aside for an administrator, or else removed (what
+  // it still named is logged here).
+  std::string why, ignored;
+  if (m_oIntentStore.setAside(record, &why)) {
+    logMessage(2, method,
+               "Failed to update the record [%s]: %s. It is set aside for an administrator, "
+               "who checks what it names and removes it.",
+               record.path.c_str(), error.c_str());
+    return;
+  }
+  const bool removed =
+      m_oIntentStore.remove(record, &ignored) || ::access(record.path.c_str(), F_OK) != 0;
+  logMessage(2, method, "Failed to update the record [%s]: %s; it could not be set aside (%s)%s.",
+             record.path.c_str(), error.c_str(), why.c_str(),
+             removed ? " and is removed" : " nor removed");
+  for (const ZRHDSIntentEntry& e : left) {
+    logMessage(2, method, "The removed record named %s-[%s] for P-VOL-[%s] MU-[%s] of [%s].",
+               e.ldev.empty() ? "a pair in SnapshotGroup" : "S-VOL",
+               e.ldev.empty() ? record.group.c_str() : e.ldev.c_str(), e.pvol.c_str(),
+               e.mu.c_str(), e.device.c_str());
   }
 }

@@ -6,6 +6,9 @@
 // is held. The mutex is given back for each pause of the poll, so other jobs
 // of the machine are not held up while a foreign lock is waited out.
 //
+// The recovery's take (tryLockResource) looks at the array's status once
+// and never pauses: a lock held elsewhere is no lock for it.
+//
 // Each operation decides from one listing what to do (lockStepFor,
 // unlockStepFor: pure, tested in rows) and then carries that out:
 //   lock:   share the live holders' lock | poll the array's status | take,
@@ -75,6 +78,8 @@ constexpr int kScopeByName = ZRHDSHolderCount::kScopeByName;
 constexpr int kScopeAllGroups = ZRHDSHolderCount::kScopeAllGroups;
 constexpr int kErrorLockMutex = 7;
 constexpr int kDefaultStatusPolls = 50;
+// The mutex's attempts for a take that must not hold its job up.
+constexpr int kOneAttempt = 1;
 constexpr unsigned long kPollPauseMillis = ZR_HDS_DEFAULT_LOCK_TIME_OUT * 1000ul;
 const char kMutexFailure[] = "Failed to acquire resource group lock.";
 
@@ -87,11 +92,19 @@ std::string holderName(const std::string& serial) {
 }  // namespace
 
 bool ZRHDSCommandHandler::lockResource(bool allGroups) {
+  return lockResourceWithin(allGroups, false);
+}
+
+bool ZRHDSCommandHandler::tryLockResource(bool allGroups) {
+  return lockResourceWithin(allGroups, true);
+}
+
+bool ZRHDSCommandHandler::lockResourceWithin(bool allGroups, bool once) {
   static const char* const kFn = "lockResource";
   // Held already, at least as wide as asked: nothing is counted.
   if (m_bIsResourceLocked && (!allGroups || m_bResourceLockAllGroups)) return true;
   if (m_pLogger == nullptr || !m_pImplementer) return fail(kErrorLockMutex, kMutexFailure);
-  ZRHDSLock mutex(*m_pLogger, ZR_HDS_LOCK_RESOURCE_GROUP, 0);
+  ZRHDSLock mutex(*m_pLogger, ZR_HDS_LOCK_RESOURCE_GROUP, once ? kOneAttempt : 0);
   if (!mutex.isLocked()) return failResourceMutex(kFn);
   if (m_bIsResourceLocked) return widenOwnResourceLock();
 
@@ -107,8 +120,9 @@ bool ZRHDSCommandHandler::lockResource(bool allGroups) {
   }
   LockStep step = LockStep::kNotListed;
   ResourceGroupInfo last;
-  if (!pollResourceLock(mutex, scope, cciHost.hostName, step, last, shared)) return false;
+  if (!pollResourceLock(mutex, scope, cciHost.hostName, once, step, last, shared)) return false;
   if (shared) return true;
+  if (once && step != LockStep::kTake && step != LockStep::kTakeOver) return false;
   return takeResourceLock(step, last, allGroups);
 }
 
@@ -141,11 +155,11 @@ bool ZRHDSCommandHandler::shareWithLiveHolders(int scope, bool& shared) {
 // showed. shared: another job of this machine took the lock during a pause
 // and this handler shares it now.
 bool ZRHDSCommandHandler::pollResourceLock(ZRHDSLock& mutex, int scope, const std::string& cciHost,
-                                           LockStep& step, ResourceGroupInfo& last,
+                                           bool once, LockStep& step, ResourceGroupInfo& last,
                                            bool& shared) {
   static const char* const kFn = "lockResource";
   const std::string group = ZR_HDS_META_RESOURCE;
-  const int polls = readSetting("nZRHDSSnapArrayLockRetryCount", kDefaultStatusPolls);
+  const int polls = once ? 1 : readSetting("nZRHDSSnapArrayLockRetryCount", kDefaultStatusPolls);
   std::map<std::string, ResourceGroupInfo> groups;
   for (int attempt = 1; attempt <= polls; ++attempt) {
     groups.clear();
@@ -166,6 +180,7 @@ bool ZRHDSCommandHandler::pollResourceLock(ZRHDSLock& mutex, int scope, const st
       logMessage(1, kFn,
                  "Resource-[%s] is locked by User-[%s] from Host-[%s], lock retry Count-[%d].",
                  group.c_str(), last.lockOwner.c_str(), last.lockHost.c_str(), attempt);
+      if (once) return true;
       mutex.unlock();
       NQSLEEP(kPollPauseMillis);
       if (!mutex.lock(ZR_HDS_LOCK_RESOURCE_GROUP, 0)) return failResourceMutex(kFn);

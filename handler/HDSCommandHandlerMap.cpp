@@ -196,7 +196,7 @@ bool ZRHDSCommandHandler::findHostGroupToMap(std::vector<std::string>& hostGroup
     } else {
       bool decided = false;
       if (!hostGroupsOfInitiators(hostGroups, multiPort != 0, decided)) return false;
-      if (decided) return true;
+      if (decided) return noteSvolHostGroups(hostGroups);
     }
   }
   // Two texts naming one host group (by name and by number) give it once.
@@ -211,7 +211,7 @@ bool ZRHDSCommandHandler::findHostGroupToMap(std::vector<std::string>& hostGroup
     if (!contains(resolved, gidText)) resolved.push_back(gidText);
   }
   hostGroups = resolved;
-  return true;
+  return noteSvolHostGroups(hostGroups);
 }
 
 bool ZRHDSCommandHandler::hostGroupsWithoutInitiators(std::vector<std::string>& hostGroups) {

@@ -103,9 +103,9 @@ bool readRegular(const std::string& path, std::string* content, size_t maxBytes,
 }
 
 bool replaceAtomically(const std::string& path, const std::string& content, mode_t mode,
-                       std::string* error, Durability durability) {
+                       std::string* error, Durability durability, const std::string& writerTag) {
   const bool durable = durability == Durability::kDurable;
-  std::string tmpl = path + ".tmp.XXXXXX";
+  std::string tmpl = path + ".tmp." + (writerTag.empty() ? "" : writerTag + ".") + "XXXXXX";
   std::vector<char> name(tmpl.begin(), tmpl.end());
   name.push_back('\0');
   int fd = ::mkostemp(name.data(), O_CLOEXEC);
@@ -155,6 +155,17 @@ bool removeDurably(const std::string& path, std::string* error) {
     return true;
   }
   setError(error, errno, "flush directory " + dir + " after removing " + path);
+  if (dirFd >= 0) ::close(dirFd);
+  return false;
+}
+
+bool flushDirectory(const std::string& dir, std::string* error) {
+  int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dirFd >= 0 && ZrFileSync::get().sync(dirFd) == 0) {
+    ::close(dirFd);
+    return true;
+  }
+  setError(error, errno, "flush directory " + dir);
   if (dirFd >= 0) ::close(dirFd);
   return false;
 }

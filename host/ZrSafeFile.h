@@ -35,19 +35,26 @@ enum class Durability {
 };
 
 // Replaces path atomically with content: a temporary file with an
-// unpredictable name beside it (path + ".tmp.XXXXXX"), written, given mode
+// unpredictable name beside it (path + ".tmp.XXXXXX", or with a writer tag
+// path + ".tmp." + writerTag + ".XXXXXX", so that a reader can tell whose
+// it is without trusting path's own name), written, given mode
 // (kDurable: flushed to the disk) and renamed over path (kDurable: then the
 // directory flushed, so that the rename itself survives). A final symbolic
 // link at path is replaced, never followed. false with *error on failure
 // (path unchanged, except when only the directory's flush failed: the new
 // content is then in place, but a crash may still lose it).
 bool replaceAtomically(const std::string& path, const std::string& content, mode_t mode,
-                       std::string* error, Durability durability = Durability::kAtomicOnly);
+                       std::string* error, Durability durability = Durability::kAtomicOnly,
+                       const std::string& writerTag = "");
 
 // Removes the file at path (a missing one counts as removed) and flushes its
 // directory, so that the removal outlives a crash of the machine. false with
 // *error on failure.
 bool removeDurably(const std::string& path, std::string* error);
+
+// Flushes the directory dir, so that the names created, renamed or removed
+// in it survive a crash of the machine. false with *error on failure.
+bool flushDirectory(const std::string& dir, std::string* error);
 
 // A directory that only this process's user may change: created 0700 (its
 // missing parents 0755) when missing. "" when dir is a directory, not a

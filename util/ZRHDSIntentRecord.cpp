@@ -4,8 +4,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <random>
 #include <sstream>
 
@@ -17,6 +19,11 @@ namespace {
 const char kHeader[] = "zrintent 1";
 const char kSuffix[] = ".intent";
 const char kTemporaryMark[] = ".intent.tmp.";
+const char kAsideSuffix[] = ".intent.aside";
+const char kHostGroupSeparator = ',';
+// The host-group field of an S-VOL line begins so: a blank that slipped
+// into an earlier field cannot pass for it.
+const char kHostGroupMark[] = "hg:";
 const char kDirectoryWhat[] = "intent directory";
 // A record is a few lines per device; anything far larger is not ours.
 constexpr size_t kMaxRecordBytes = 1 << 20;
@@ -103,6 +110,33 @@ bool decodeAll(const std::vector<std::string>& fields, size_t first,
   return true;
 }
 
+// "hg:<port>-<GID>,..." ("hg:" for none); false for anything else.
+bool splitHostGroups(const std::string& field, std::vector<std::string>& out) {
+  out.clear();
+  const size_t mark = sizeof(kHostGroupMark) - 1;
+  if (field.compare(0, mark, kHostGroupMark) != 0) return false;
+  const std::string text = field.substr(mark);
+  if (text.empty()) return true;
+  size_t start = 0;
+  for (;;) {
+    const size_t cut = text.find(kHostGroupSeparator, start);
+    const std::string item = text.substr(start, cut == std::string::npos ? cut : cut - start);
+    if (item.empty()) return false;
+    out.push_back(item);
+    if (cut == std::string::npos) return true;
+    start = cut + 1;
+  }
+}
+
+std::string joinHostGroups(const std::vector<std::string>& groups) {
+  std::string out;
+  for (const std::string& g : groups) {
+    if (!out.empty()) out += kHostGroupSeparator;
+    out += g;
+  }
+  return kHostGroupMark + out;
+}
+
 bool readLine(const std::string& word, const std::vector<std::string>& v, ZRHDSIntentRecord& r,
               bool& kindSeen, std::string& why) {
   if (word == "array" && v.size() == 1 && isDecimal(v[0])) {
@@ -127,8 +161,8 @@ bool readLine(const std::string& word, const std::vector<std::string>& v, ZRHDSI
     e.mu = v[1];
     e.device = v[2];
     r.entries.push_back(e);
-  } else if (word == "svol" && v.size() == 6 && isDecimal(v[0]) && isDecimal(v[1]) &&
-             isDecimal(v[2]) && isOptionalDecimal(v[3])) {
+  } else if (word == "svol" && (v.size() == 6 || v.size() == 7) && isDecimal(v[0]) &&
+             isDecimal(v[1]) && isDecimal(v[2]) && isOptionalDecimal(v[3])) {
     ZRHDSIntentEntry e;
     e.ldev = v[0];
     e.capacity = std::strtoull(v[1].c_str(), nullptr, 10);
@@ -136,6 +170,11 @@ bool readLine(const std::string& word, const std::vector<std::string>& v, ZRHDSI
     e.mu = v[3];
     e.label = v[4];
     e.device = v[5];
+    e.hostGroupsRecorded = v.size() == 7;
+    if (e.hostGroupsRecorded && !splitHostGroups(v[6], e.hostGroups)) {
+      why = "unreadable host groups";
+      return false;
+    }
     r.entries.push_back(e);
   } else {
     why = "unexpected line '" + word + "'";
@@ -177,24 +216,34 @@ bool endsWith(const std::string& text, const std::string& tail) {
          text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
-// The writer of a file name "<serial>_<pid>_<start>_<token>..." .
-bool writerOf(const std::string& name, size_t prefixLength, ZRHDSProcessIdentity& writer) {
-  const std::vector<std::string> parts = [&] {
-    std::vector<std::string> p;
-    std::string rest = name.substr(prefixLength);
-    size_t start = 0;
-    for (size_t cut = rest.find('_'); cut != std::string::npos; cut = rest.find('_', start)) {
-      p.push_back(rest.substr(start, cut - start));
-      start = cut + 1;
-    }
-    p.push_back(rest.substr(start));
-    return p;
-  }();
-  if (parts.size() < 3 || !isDecimal(parts[0]) || !isDecimal(parts[1])) return false;
-  writer.pid = std::strtol(parts[0].c_str(), nullptr, 10);
-  writer.startTime = std::strtoull(parts[1].c_str(), nullptr, 10);
+// "<pid>_<start>": the writer tag of this process's temporary files.
+std::string ownWriterTag(const ZRHDSProcessIdentity& self) {
+  return std::to_string(self.pid) + "_" + std::to_string(self.startTime);
+}
+
+// "<pid>_<start>" at the start of text, ended by "_", "." or the text's end.
+bool identityAt(const std::string& text, ZRHDSProcessIdentity& writer) {
+  const size_t cut = text.find('_');
+  if (cut == std::string::npos) return false;
+  const size_t end = text.find_first_of("_.", cut + 1);
+  const std::string pid = text.substr(0, cut);
+  const std::string start =
+      text.substr(cut + 1, end == std::string::npos ? std::string::npos : end - cut - 1);
+  if (!isDecimal(pid) || !isDecimal(start)) return false;
+  writer.pid = std::strtol(pid.c_str(), nullptr, 10);
+  writer.startTime = std::strtoull(start.c_str(), nullptr, 10);
   writer.bootId = ZRHDSProcessIdentity::currentBootId();
   return true;
+}
+
+// The writer of a temporary file: the tag after the temporary mark
+// ("...intent.tmp.<pid>_<start>.XXXXXX"). A file without a tag (written
+// before temporary files named their writer) is judged by the record's
+// name "<serial>_<pid>_<start>_<token>.intent.tmp.XXXXXX".
+bool writerOf(const std::string& name, size_t prefixLength, ZRHDSProcessIdentity& writer) {
+  const std::string tail = name.substr(name.find(kTemporaryMark) + sizeof(kTemporaryMark) - 1);
+  if (tail.find('.') != std::string::npos) return identityAt(tail, writer);
+  return identityAt(name.substr(prefixLength), writer);
 }
 
 }  // namespace
@@ -216,7 +265,9 @@ std::string ZRHDSIntentRecord::text() const {
       out += "pvol " + encode(e.pvol) + " " + encode(e.mu) + " " + encode(e.device) + "\n";
     } else {
       out += "svol " + encode(e.ldev) + " " + std::to_string(e.capacity) + " " + encode(e.pvol) +
-             " " + encode(e.mu) + " " + encode(e.label) + " " + encode(e.device) + "\n";
+             " " + encode(e.mu) + " " + encode(e.label) + " " + encode(e.device);
+      if (e.hostGroupsRecorded) out += " " + encode(joinHostGroups(e.hostGroups));
+      out += "\n";
     }
   }
   return out + "end\n";
@@ -277,13 +328,18 @@ bool ZRHDSIntentStore::save(ZRHDSIntentRecord& record, std::string* error) {
     if (error != nullptr) *error = problem;
     return false;
   }
+  if (record.job.pid <= 0 || record.job.startTime == 0) {
+    if (error != nullptr) *error = "the job's process start time is not known";
+    return false;
+  }
   std::string path = record.path;
   if (path.empty()) {
     path = dir + "/" + ZrPaths::safeFileName(record.serial) + "_" + std::to_string(record.job.pid) +
            "_" + std::to_string(record.job.startTime) + "_" + randomToken() + kSuffix;
   }
   if (!ZrSafeFile::replaceAtomically(path, record.text(), 0600, error,
-                                     ZrSafeFile::Durability::kDurable)) {
+                                     ZrSafeFile::Durability::kDurable,
+                                     ownWriterTag(ZRHDSProcessIdentity::own()))) {
     return false;
   }
   record.path = path;
@@ -293,6 +349,25 @@ bool ZRHDSIntentStore::save(ZRHDSIntentRecord& record, std::string* error) {
 bool ZRHDSIntentStore::remove(const ZRHDSIntentRecord& record, std::string* error) {
   if (record.path.empty()) return true;
   return ZrSafeFile::removeDurably(record.path, error);
+}
+
+bool ZRHDSIntentStore::setAside(const ZRHDSIntentRecord& record, std::string* error) {
+  if (record.path.empty() || !endsWith(record.path, kSuffix)) return true;
+  const std::string aside =
+      record.path.substr(0, record.path.size() - (sizeof(kSuffix) - 1)) + kAsideSuffix;
+  if (::rename(record.path.c_str(), aside.c_str()) != 0) {
+    if (errno == ENOENT) return true;
+    if (error != nullptr) {
+      *error = std::string("rename ") + record.path + ": " + std::strerror(errno);
+    }
+    return false;
+  }
+  // Recovery no longer sees it; the flush only keeps a crash of the
+  // machine from bringing it back.
+  std::string ignored;
+  const size_t slash = aside.rfind('/');
+  if (slash != std::string::npos) ZrSafeFile::flushDirectory(aside.substr(0, slash), &ignored);
+  return true;
 }
 
 bool ZRHDSIntentStore::reload(ZRHDSIntentRecord& record, std::string* error) const {
@@ -314,7 +389,8 @@ bool ZRHDSIntentStore::reload(ZRHDSIntentRecord& record, std::string* error) con
 }
 
 bool ZRHDSIntentStore::list(const std::string& serial, std::vector<ZRHDSIntentRecord>& out,
-                            std::vector<std::string>* unreadable, std::string* error) const {
+                            std::vector<std::string>* unreadable, std::string* error,
+                            std::vector<std::string>* setAside) const {
   out.clear();
   const std::string dir = directory();
   DIR* d = ::opendir(dir.c_str());
@@ -342,6 +418,10 @@ bool ZRHDSIntentStore::list(const std::string& serial, std::vector<ZRHDSIntentRe
       if (writerOf(name, prefix.size(), writer) && !writer.isLive()) {
         ::unlink((dir + "/" + name).c_str());
       }
+      continue;
+    }
+    if (endsWith(name, kAsideSuffix)) {
+      if (setAside != nullptr) setAside->push_back(dir + "/" + name);
       continue;
     }
     if (!endsWith(name, kSuffix)) continue;

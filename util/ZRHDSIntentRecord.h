@@ -9,14 +9,17 @@
 //    then the pair keys it held), and one entry per P-VOL whose pair the job
 //    adds (with the MU, once the array has given it);
 //  - S-VOLs: one entry per LDEV the job creates: its id, capacity and label,
-//    and the snapshot (P-VOL, MU) it is made for.
+//    the snapshot (P-VOL, MU) it is made for and the host groups the job
+//    presents it to (written before the first path there).
 // Each record names the array, the job's resource group and the job (the
 // process identity of ZRHDSProcessIdentity); each entry the host's device.
 //
 // ZRHDSIntentStore keeps one file per record in a private directory
 // (ZrPaths::intentDir(), or the directory given): written durably (content
 // and directory flushed) and removed durably. A record whose process is gone
-// is a dead job's; the next job on the array recovers what it names.
+// is a dead job's; the next job on the array recovers what it names. A
+// record that could not be brought up to date is set aside: listed apart,
+// never recovered. Temporary files carry their writer's identity.
 // Record files are input: a file that does not read whole and well-formed is
 // reported as unreadable, never half used.
 //
@@ -37,6 +40,11 @@ struct ZRHDSIntentEntry {
   uint64_t capacity = 0;  // S-VOLs: blocks
   std::string label;      // S-VOLs: the label it gets
   std::string device;     // the host's device it is for (for people)
+  // S-VOLs: the host groups ("<port>-<GID>") the job may present it to (its
+  // pre-snap and client host groups). A record written before they were
+  // kept has none on record (hostGroupsRecorded false).
+  std::vector<std::string> hostGroups;
+  bool hostGroupsRecorded = false;
 };
 
 struct ZRHDSIntentRecord {
@@ -70,19 +78,28 @@ class ZRHDSIntentStore {
   std::string directory() const;
   // Writes record durably: a new file (record.path is set) or, when
   // record.path is set, that file replaced. false with *error; record.path
-  // is then unchanged.
+  // is then unchanged. A record whose job has no start time (or id) is
+  // refused: it would read as a dead job's at once.
   bool save(ZRHDSIntentRecord& record, std::string* error);
   // Removes record.path durably (gone already counts as removed).
   bool remove(const ZRHDSIntentRecord& record, std::string* error);
+  // A record that could not be brought up to date may name objects the
+  // host stores now: it is renamed out of the records that recovery acts on
+  // (list reports it in *setAside) until an administrator removes it. true
+  // when the record is no longer one to recover (renamed, or gone already).
+  bool setAside(const ZRHDSIntentRecord& record, std::string* error);
   // Reads record.path again into record; false when it is gone or no longer
   // reads (*error says which; "" when gone).
   bool reload(ZRHDSIntentRecord& record, std::string* error) const;
   // The records of the array serial, oldest file name first. Files that do
-  // not read go to *unreadable (their paths, with why). Leftover temporary
-  // files of dead writers are removed. false with *error when the directory
-  // cannot be used (a directory that is missing holds no records).
+  // not read go to *unreadable (their paths, with why), records set aside to
+  // *setAside (their paths). Leftover temporary files of dead writers (the
+  // writer each file name's tag names) are removed. false with *error when
+  // the directory cannot be used (a directory that is missing holds no
+  // records).
   bool list(const std::string& serial, std::vector<ZRHDSIntentRecord>& out,
-            std::vector<std::string>* unreadable, std::string* error) const;
+            std::vector<std::string>* unreadable, std::string* error,
+            std::vector<std::string>* setAside = nullptr) const;
   bool isDead(const ZRHDSIntentRecord& record) const;
 
  private:

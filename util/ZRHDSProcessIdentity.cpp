@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <sstream>
 
@@ -43,16 +44,22 @@ uint64_t ZRHDSProcessIdentity::startTimeOf(long pid) {
 }
 
 ZRHDSProcessIdentity ZRHDSProcessIdentity::own() {
-  static long cachedPid = 0;
-  static uint64_t cached = 0;
+  // The start time is read once per process: the id it belongs to is
+  // published after it, so a thread that sees its own id sees that id's
+  // start time (threads that race both write the same value), and a forked
+  // child, whose id differs, reads its own.
+  static std::atomic<uint64_t> cachedStart{0};
+  static std::atomic<long> cachedPid{0};
   const long pid = static_cast<long>(::getpid());
-  if (pid != cachedPid) {  // first call, or a forked child
-    cached = startTimeOf(pid);
-    cachedPid = pid;
-  }
   ZRHDSProcessIdentity self;
   self.pid = pid;
-  self.startTime = cached;
+  if (cachedPid.load(std::memory_order_acquire) == pid) {
+    self.startTime = cachedStart.load(std::memory_order_relaxed);
+  } else {
+    self.startTime = startTimeOf(pid);
+    cachedStart.store(self.startTime, std::memory_order_relaxed);
+    cachedPid.store(pid, std::memory_order_release);
+  }
   self.bootId = currentBootId();
   return self;
 }

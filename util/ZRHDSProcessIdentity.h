@@ -5,7 +5,8 @@
 // records (holder lists, intent records) carry it, and a record whose
 // process is gone is a dead process's.
 //
-// Thread-safety: plain values; the functions read /proc only.
+// Thread-safety: plain values; the functions read /proc only, and own()
+// reads this process's start time once, safely from any thread.
 #include <cstdint>
 #include <string>
 

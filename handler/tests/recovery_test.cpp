@@ -7,6 +7,8 @@
 // command; a failing recovery never fails the job.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <tuple>
 #include <string>
 #include <vector>
 
@@ -16,6 +18,7 @@
 #include "handler/tests/support/HDSHandlerTestBed.h"
 #include "host/ZrNamedMutex.h"
 #include "host/testing/ZrFakeClock.h"
+#include "host/testing/ZrFileSyncRecorder.h"
 #include "util/ZRHDSIntentRecord.h"
 
 namespace {
@@ -28,7 +31,7 @@ const char kOtherHostGroup[] = "QB_12_5_2A_OTHER";
 constexpr uint64_t kBlocks = 4194304;  // the test bed's source capacity
 
 class Recovery : public ::testing::Test {
- protected:
+ public:  // the rows of the proof tables arrange the bed
   Recovery() : scoped(&clock) {
     bed.sim.addPort(kSerial, "CL1-A", "50060e8000000001");
     bed.sim.addHostGroup(kSerial, "CL1-A", 1, "host_hg");
@@ -63,6 +66,8 @@ class Recovery : public ::testing::Test {
     e.capacity = blocks;
     e.pvol = "256";
     e.mu = "3";
+    e.hostGroupsRecorded = true;
+    e.hostGroups = {"CL1-A-1", "CL1-A-2"};
     return e;
   }
   std::string plant(ZRHDSIntentRecord r) {
@@ -111,7 +116,7 @@ TEST_F(Recovery, NothingToRecoverSendsNoCommand) {
   const std::vector<std::string> plain = bed.lines();
   h.reset();
   // A live job's record, and dead ones of another array and resource group.
-  ZRHDSIntentRecord live = deadGroup({"256"});
+  ZRHDSIntentRecord live = Recovery::deadGroup({"256"});
   live.job = ZRHDSProcessIdentity::own();
   plant(live);
   ZRHDSIntentRecord otherArray = deadGroup({"256"});
@@ -161,14 +166,15 @@ TEST_F(Recovery, ASplitPairIsLeftForAnAdministrator) {
   EXPECT_EQ("256", left[0].entries[0].pvol);
 }
 
-TEST_F(Recovery, InAReusedGroupOnlyThePairsWithRecordedMusGo) {
+TEST_F(Recovery, InAReusedGroupOnlyTheDeadJobsNewPairsGo) {
   bed.sim.addSnapshotPair(kSerial, kDeadGroup, 256, 5, "PSUS");  // MU 3, there before
   bed.sim.addSnapshotPair(kSerial, kDeadGroup, 256, 5, "PAIR");  // MU 4, another job's
   bed.sim.addSnapshotPair(kSerial, kDeadGroup, 256, 5, "PAIR");  // MU 5, the dead job's
-  bed.sim.addSnapshotPair(kSerial, kDeadGroup, 257, 5, "PAIR");  // MU 3, no MU on record
+  bed.sim.addSnapshotPair(kSerial, kDeadGroup, 257, 5, "PSUS");  // MU 3, there before
+  bed.sim.addSnapshotPair(kSerial, kDeadGroup, 257, 5, "PAIR");  // MU 4, no MU on record
   ZRHDSIntentRecord r = deadGroup({"256", "257"});
   r.reused = true;
-  r.existingKeys = {"256-3"};
+  r.existingKeys = {"256-3", "257-3"};
   r.entries[0].mu = "5";
   plant(r);
   nextJob();
@@ -176,11 +182,9 @@ TEST_F(Recovery, InAReusedGroupOnlyThePairsWithRecordedMusGo) {
   EXPECT_TRUE(hasPair(kDeadGroup, 256, 4));
   EXPECT_FALSE(hasPair(kDeadGroup, 256, 5));
   EXPECT_TRUE(hasPair(kDeadGroup, 257, 3));
-  EXPECT_EQ(1u, bed.count("delete snapshot"));
-  const std::vector<ZRHDSIntentRecord> left = records();
-  ASSERT_EQ(1u, left.size());
-  ASSERT_EQ(1u, left[0].entries.size());
-  EXPECT_EQ("257", left[0].entries[0].pvol);
+  EXPECT_FALSE(hasPair(kDeadGroup, 257, 4));
+  EXPECT_EQ(2u, bed.count("delete snapshot"));
+  EXPECT_TRUE(records().empty());
 }
 
 TEST_F(Recovery, AGroupThisJobHasOnRecordIsTheHosts) {
@@ -249,6 +253,7 @@ TEST_F(Recovery, AHeldLockLeavesTheRecordForALaterJob) {
     nextJob();
     EXPECT_EQ(0u, bed.count("get snapshot") + bed.count("delete"));
     EXPECT_EQ(2u, records().size());
+    EXPECT_EQ(0, clock.totalSleptMillis()) << "each lock tried once, none waited for";
     h.reset();
   }
   nextJob();  // the locks are free again
@@ -282,6 +287,166 @@ TEST_F(Recovery, AnUnreadableRecordIsNamedAndLeft) {
   EXPECT_NE(std::string::npos, bed.logs().find("An intent record cannot be read"));
   EXPECT_EQ(0, access(path.c_str(), F_OK));
   EXPECT_EQ(0u, bed.count("get snapshot -snapshotgroup"));
+}
+
+// ---- the proof, row by row -------------------------------------------------
+
+// A dead job's record names S-VOL 600 (or the row's id) for 256 MU 3, to be
+// presented in host groups 1 and 2 of CL1-A. Each row leaves the array as
+// another host, another job or the dead job did: only the dead job's own
+// S-VOL goes, and for anything else not one changing command is sent.
+struct SvolRow {
+  const char* what;
+  int assocPvol;           // the S-VOL is associated with this P-VOL (-1: none)
+  int extraMus;            // pairs of assocPvol made before its associated one
+  std::vector<int> paths;  // host groups of CL1-A it is presented in
+  bool olderRecord;        // written before host groups were kept
+  int id;                  // the recorded id (256: the job's own source)
+  bool pvolOfPair;         // the LDEV is another job's P-VOL
+  bool removed;
+};
+
+class SvolProof : public Recovery, public ::testing::WithParamInterface<SvolRow> {};
+
+TEST_P(SvolProof, OnlyTheDeadJobsSvolGoes) {
+  const SvolRow& row = GetParam();
+  if (row.id != 256) defineLdev(row.id, "QB_SVOL_dev256");
+  bed.sim.addHostGroup(kSerial, "CL1-A", 3, "h2_hg");
+  for (int i = 0; i < row.extraMus; ++i) bed.sim.addSnapshotPair(kSerial, kOtherHostGroup, 256, 5);
+  if (row.assocPvol >= 0) {
+    bed.sim.addSnapshotPair(kSerial, kDeadGroup, row.assocPvol, 5, "PSUS", false, row.id);
+  }
+  if (row.pvolOfPair) bed.sim.addSnapshotPair(kSerial, kOtherJobGroup, row.id, 5, "PSUS");
+  for (size_t i = 0; i < row.paths.size(); ++i) {
+    bed.sim.addLun(kSerial, "CL1-A", row.paths[i], static_cast<int>(i) + 5, row.id);
+  }
+  ZRHDSIntentRecord r = dead(ZRHDSIntentRecord::Kind::kSvols);
+  r.entries = {svol(std::to_string(row.id), ldev(row.id).label)};
+  r.entries[0].hostGroupsRecorded = !row.olderRecord;
+  if (row.olderRecord) r.entries[0].hostGroups.clear();
+  plant(r);
+  nextJob();
+  EXPECT_EQ(!row.removed, ldev(row.id).defined) << row.what;
+  EXPECT_EQ(!row.removed, !records().empty()) << row.what;
+  if (row.removed) return;
+  EXPECT_EQ(0u, bed.count("unmap snapshot") + bed.count("delete lun") + bed.count("delete ldev") +
+                    bed.count("modify ldev"))
+      << row.what;
+  EXPECT_NE(std::string::npos,
+            bed.logs().find("raidcom delete ldev -ldev_id " + std::to_string(row.id) + " -IM3532"))
+      << row.what;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, SvolProof,
+    ::testing::Values(
+        SvolRow{
+            "the dead job's, associated and presented", 256, 0, {1, 2}, false, 600, false, true},
+        SvolRow{"the dead job's, made and labelled only", -1, 0, {}, false, 600, false, true},
+        SvolRow{"an older record's, no path", -1, 0, {}, true, 600, false, true},
+        SvolRow{
+            "another host's at another MU, presented", 256, 1, {1, 2}, false, 600, false, false},
+        SvolRow{"another host's, of another P-VOL", 257, 0, {}, false, 600, false, false},
+        SvolRow{"another host's, in its own host group", -1, 0, {3}, false, 600, false, false},
+        SvolRow{"an older record's, presented", -1, 0, {2}, true, 600, false, false},
+        SvolRow{"the job's own source, presented", -1, 0, {1}, false, 256, false, false},
+        SvolRow{"another job's P-VOL", -1, 0, {}, false, 600, true, false}));
+
+// A reused group: 256's pair at MU 3 was there before the dead job, which
+// added MU 4 (PAIR); the record has MU 4 or (killed before the read-back)
+// none.
+struct GroupRow {
+  const char* what;
+  const char* recordedMu;
+  const char* hostMu;  // the running job's device names the group at it ("": none)
+  bool liveRecord;     // a live job's record names 256 there without an MU
+  bool secondNewPair;  // a further PAIR pair of 256 (MU 5)
+  bool removed;
+};
+
+class GroupProof : public Recovery, public ::testing::WithParamInterface<GroupRow> {};
+
+TEST_P(GroupProof, OnlyTheDeadJobsNewPairGoes) {
+  const GroupRow& row = GetParam();
+  bed.sim.addSnapshotPair(kSerial, kDeadGroup, 256, 5, "PSUS");
+  bed.sim.addSnapshotPair(kSerial, kDeadGroup, 256, 5, "PAIR");
+  if (row.secondNewPair) bed.sim.addSnapshotPair(kSerial, kDeadGroup, 256, 5, "PAIR");
+  ZRHDSIntentRecord r = deadGroup({"256"});
+  r.reused = true;
+  r.existingKeys = {"256-3"};
+  r.entries[0].mu = row.recordedMu;
+  plant(r);
+  if (row.liveRecord) {
+    r.job = ZRHDSProcessIdentity::own();
+    r.path.clear();
+    plant(r);
+  }
+  if (*row.hostMu != '\0') {
+    bed.snaps[0].snapshotGroup = kDeadGroup;
+    bed.snaps[0].snapMu = row.hostMu;
+  }
+  nextJob();
+  EXPECT_TRUE(hasPair(kDeadGroup, 256, 3)) << row.what;
+  EXPECT_EQ(!row.removed, hasPair(kDeadGroup, 256, 4)) << row.what;
+  EXPECT_EQ(row.removed ? 1u : 0u, bed.count("delete snapshot")) << row.what;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, GroupProof,
+    ::testing::Values(
+        GroupRow{"killed before the MU read-back", "", "", false, false, true},
+        GroupRow{"... a live record names 256 there", "", "", true, false, false},
+        GroupRow{"... two new pairs of 256", "", "", false, true, false},
+        GroupRow{"killed after it, the job naming MU 3", "4", "3", false, false, true},
+        GroupRow{"killed after it, the job naming MU 4", "4", "4", false, false, false}));
+
+// ---- what recovery costs ---------------------------------------------------
+
+TEST_F(Recovery, AnotherHostsArrayLockIsLookedAtOnceAndNeverWaitedFor) {
+  defineLdev(600, "QB_SVOL_dev256");
+  ZRHDSIntentRecord r = dead(ZRHDSIntentRecord::Kind::kSvols);
+  r.entries = {svol("600", "QB_SVOL_dev256")};
+  plant(r);
+  bed.sim.setForeignLock(kSerial, "meta_resource", "other", "otherhost");
+  nextJob();
+  EXPECT_EQ(0, clock.totalSleptMillis());
+  EXPECT_EQ(1u, bed.count("get resource"));
+  EXPECT_TRUE(ldev(600).defined);
+  EXPECT_EQ(1u, records().size());
+}
+
+TEST_F(Recovery, OneJobSpendsABoundedNumberOfCommandsAndOneListingPerRecord) {
+  nextJob();
+  const size_t plain = bed.lines().size();
+  h.reset();
+  constexpr int kEntries = 40;
+  ZRHDSIntentRecord r = dead(ZRHDSIntentRecord::Kind::kSvols);
+  for (int i = 0; i < kEntries; ++i) {
+    defineLdev(600 + i, "QB_SVOL_dev256");
+    r.entries.push_back(svol(std::to_string(600 + i), "QB_SVOL_dev256"));
+  }
+  plant(r);
+  nextJob();
+  const size_t sent = bed.lines().size() - plain;
+  EXPECT_LE(sent, 64u) << "the recovery's budget";
+  EXPECT_EQ(1u, bed.count("get ldev -ldev_id 512 -cnt 128"));
+  const size_t first = bed.count("delete ldev");
+  EXPECT_GT(first, 0u);
+  EXPECT_LT(first, static_cast<size_t>(kEntries)) << "the rest waits for later jobs";
+  for (int job = 0; job < kEntries && !records().empty(); ++job) nextJob();
+  EXPECT_TRUE(records().empty());
+  for (int i = 0; i < kEntries; ++i) EXPECT_FALSE(ldev(600 + i).defined) << 600 + i;
+}
+
+TEST_F(Recovery, TheSnapRunsNoRecovery) {
+  nextJob();  // the prepare made the login key the snap reads
+  h.reset();
+  bed.sim.addSnapshotPair(kSerial, kDeadGroup, 256, 5, "PAIR");
+  plant(deadGroup({"256"}));
+  nextJob(8);
+  EXPECT_EQ(0u, bed.count("get snapshot -snapshotgroup"));
+  EXPECT_TRUE(hasPair(kDeadGroup, 256, 3));
+  EXPECT_EQ(1u, records().size());
 }
 
 // ---- the job's own records ----------------------------------------------
@@ -358,6 +523,40 @@ TEST_F(JobIntents, StoredRecordsOutliveTheJobsLastCommand) {
   EXPECT_EQ(1, runner.atLogout);
   EXPECT_TRUE(records().empty()) << "dropped once the job has ended";
 }
+
+// The job's end with the flush failing at each of its writes (-1: none):
+// what the host stores (256's and 257's pairs) is never left in a record
+// that recovery acts on; a record that could not be updated is set aside.
+class JobEndFlush : public JobIntents,
+                    public ::testing::WithParamInterface<std::tuple<bool, int>> {};
+
+TEST_P(JobEndFlush, ARecordNeverKeepsAnEntryTheHostStores) {
+  const bool allStored = std::get<0>(GetParam());
+  nextJob();
+  ASSERT_TRUE(h->createTargetlessSnap()) << Bed::error(*h).second;
+  for (size_t i = 0; i < (allStored ? bed.snaps.size() : 2); ++i) h->intentStored(i);
+  ZrFileSyncRecorder flushes("");
+  flushes.failCall(std::get<1>(GetParam()));
+  {
+    ZrScopedFileSync scope(&flushes);
+    h.reset();
+  }
+  const std::vector<ZrFileSyncRecorder::Call> calls = flushes.calls();
+  const size_t failing = static_cast<size_t>(std::get<1>(GetParam()));
+  const bool failed =
+      failing < calls.size() && calls[failing].target.find("/intent") != std::string::npos;
+  std::vector<ZRHDSIntentRecord> left;
+  std::vector<std::string> aside;
+  ASSERT_TRUE(store.list(kSerial, left, nullptr, nullptr, &aside));
+  for (const ZRHDSIntentRecord& r : left) {
+    for (const ZRHDSIntentEntry& e : r.entries) EXPECT_EQ("258", e.pvol) << failing;
+  }
+  EXPECT_EQ(!allStored && !failed ? 1u : 0u, left.size()) << failing;
+  EXPECT_EQ(!allStored && failed ? 1u : 0u, aside.size()) << failing;
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, JobEndFlush,
+                         ::testing::Combine(::testing::Bool(), ::testing::Range(-1, 5)));
 
 TEST_F(JobIntents, NoRecordNoPair) {
   nextJob();

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "host/testing/ScopedTempDir.h"
+#include "host/testing/ZrFileSyncRecorder.h"
 #include "util/ZRHDSIntentRecord.h"
 
 namespace {
@@ -47,6 +48,8 @@ ZRHDSIntentRecord svolRecord() {
   e.pvol = "256";
   e.mu = "3";
   e.device = "-";  // the empty marker as a text of its own
+  e.hostGroupsRecorded = true;
+  e.hostGroups = {"CL1-A-2", "CL2-B-14"};
   r.entries = {e};
   return r;
 }
@@ -67,6 +70,8 @@ void expectSame(const ZRHDSIntentRecord& a, const ZRHDSIntentRecord& b) {
     EXPECT_EQ(a.entries[i].capacity, b.entries[i].capacity);
     EXPECT_EQ(a.entries[i].label, b.entries[i].label);
     EXPECT_EQ(a.entries[i].device, b.entries[i].device);
+    EXPECT_EQ(a.entries[i].hostGroupsRecorded, b.entries[i].hostGroupsRecorded);
+    EXPECT_EQ(a.entries[i].hostGroups, b.entries[i].hostGroups);
   }
 }
 
@@ -78,8 +83,18 @@ TEST(IntentRecord, BothKindsReadBackExactly) {
     expectSame(r, back);
   }
   const std::string text = svolRecord().text();
-  EXPECT_NE(std::string::npos, text.find("svol 512 2097152 256 3 QB_SVOL_db%20data%251 %2D\n"));
+  EXPECT_NE(std::string::npos,
+            text.find("svol 512 2097152 256 3 QB_SVOL_db%20data%251 %2D hg:CL1-A-2,CL2-B-14\n"));
   EXPECT_EQ(text.size() - 4, text.rfind("end\n"));
+  // A record written before the host groups were kept names none.
+  ZRHDSIntentRecord older;
+  std::string why;
+  const size_t cut = text.find(" hg:");
+  ASSERT_TRUE(ZRHDSIntentRecord::parse(text.substr(0, cut) + text.substr(text.find('\n', cut)),
+                                       older, &why))
+      << why;
+  EXPECT_FALSE(older.entries[0].hostGroupsRecorded);
+  EXPECT_TRUE(older.entries[0].hostGroups.empty());
 }
 
 TEST(IntentRecord, HostileAndCutTextsAreRefusedWhole) {
@@ -195,14 +210,41 @@ TEST_F(IntentStore, TemporaryFilesOfDeadWritersGo) {
   const std::string live = r.path + ".tmp.abcdef";
   const std::string dead =
       dir() + "/412345_" + std::to_string(::getpid()) + "_1_f.intent.tmp.abcdef";
-  ASSERT_TRUE(zrWriteFile(live, "x"));
-  ASSERT_TRUE(zrWriteFile(dead, "x"));
+  // A dead job's record that this process rewrites: the temporary file
+  // names its writer, whatever the record's name says.
+  ZRHDSIntentRecord deadJobs = groupRecord();
+  deadJobs.job.startTime += 1;
+  ZrFileSyncRecorder flushes("");
+  {
+    ZrScopedFileSync scope(&flushes);
+    ASSERT_TRUE(store.save(deadJobs, &error) && store.save(deadJobs, &error)) << error;
+  }
+  const ZRHDSProcessIdentity self = ZRHDSProcessIdentity::own();
+  const std::string tag = std::to_string(self.pid) + "_" + std::to_string(self.startTime);
+  EXPECT_NE(std::string::npos, flushes.calls().at(2).target.find(".intent.tmp." + tag + "."));
+  const std::string rewriting = deadJobs.path + ".tmp." + tag + ".abcdef";
+  const std::string deadTagged = r.path + ".tmp." + std::to_string(self.pid) + "_1.abcdef";
+  for (const std::string& f : {live, dead, rewriting, deadTagged}) ASSERT_TRUE(zrWriteFile(f, "x"));
   std::vector<ZRHDSIntentRecord> out;
   ASSERT_TRUE(store.list("412345", out, nullptr, &error));
-  EXPECT_EQ(1u, out.size());
+  EXPECT_EQ(2u, out.size());
   struct stat st;
   EXPECT_EQ(0, ::stat(live.c_str(), &st)) << "its writer still runs";
+  EXPECT_EQ(0, ::stat(rewriting.c_str(), &st)) << "its writer still runs";
   EXPECT_NE(0, ::stat(dead.c_str(), &st));
+  EXPECT_NE(0, ::stat(deadTagged.c_str(), &st));
+}
+
+TEST_F(IntentStore, ARecordSetAsideIsOnlyReported) {
+  ZRHDSIntentStore store(dir());
+  ZRHDSIntentRecord r = svolRecord();
+  std::string error;
+  ASSERT_TRUE(store.save(r, &error) && store.setAside(r, &error)) << error;
+  std::vector<ZRHDSIntentRecord> out;
+  std::vector<std::string> aside;
+  ASSERT_TRUE(store.list("412345", out, nullptr, &error, &aside));
+  EXPECT_TRUE(out.empty());
+  EXPECT_EQ(std::vector<std::string>{r.path + ".aside"}, aside);
 }
 
 TEST_F(IntentStore, RefusesADirectoryOthersMayWrite) {
@@ -216,6 +258,11 @@ TEST_F(IntentStore, RefusesADirectoryOthersMayWrite) {
   EXPECT_EQ("", r.path);
   std::vector<ZRHDSIntentRecord> out;
   EXPECT_FALSE(store.list("412345", out, nullptr, &error));
+  // A job of no known start time would read as dead from birth.
+  ASSERT_EQ(0, ::chmod(dir().c_str(), 0700));
+  r.job.startTime = 0;
+  EXPECT_FALSE(store.save(r, &error));
+  EXPECT_EQ("", r.path);
 
   ASSERT_TRUE(zrWriteFile(tmp.path() + "/plain", "x"));
   ZRHDSIntentStore onFile(tmp.path() + "/plain");
@@ -232,10 +279,16 @@ TEST_F(IntentStore, DeadIsAProcessThatNoLongerRuns) {
   r.job.bootId = "another boot";
   EXPECT_TRUE(store.isDead(r));
 
+  // The child has an identity of its own, alive while it runs.
+  const ZRHDSProcessIdentity parent = ZRHDSProcessIdentity::own();
   const pid_t child = ::fork();
-  if (child == 0) ::_exit(0);
+  if (child == 0)
+    ::_exit(ZRHDSProcessIdentity::own().isLive() && !(ZRHDSProcessIdentity::own() == parent) ? 0
+                                                                                             : 1);
   const uint64_t start = ZRHDSProcessIdentity::startTimeOf(child);
-  ::waitpid(child, nullptr, 0);
+  int status = -1;
+  ::waitpid(child, &status, 0);
+  EXPECT_EQ(0, status);
   r.job = ZRHDSProcessIdentity::own();
   r.job.pid = child;
   r.job.startTime = start;
