@@ -6,7 +6,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/ioctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -102,14 +101,7 @@ void defaultAllSignals() {
   for (int s = 1; s < NSIG; ++s) ::sigaction(s, &dfl, nullptr);  // invalid numbers just fail
 }
 
-void leaveTerminal() {
-  ::setpgid(0, 0);
-  int tty = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (tty >= 0) {
-    ::ioctl(tty, TIOCNOTTY);
-    ::close(tty);
-  }
-}
+void leadOwnSession() { ::setsid(); }
 
 bool takeStandardStreams(const ZrChildSetup& c) {
   if (::dup2(c.devNull, 0) < 0 || (c.outFd >= 0 && ::dup2(c.outFd, 1) < 0) ||

@@ -4,14 +4,15 @@
 // streams while it waits and enforces the time-out, GetIO hands the streams
 // out.
 //
-// Child discipline: the command runs in a process group of its own without
-// a controlling terminal (a tool that prompts fails at once), in the job's
-// session (scheduled with the job, not in a group of its own), reads
-// standard input from /dev/null, inherits no descriptor other than 0, 1 and
-// 2, and starts with default signal dispositions and an empty mask. Its
-// root (the command itself, or the supervisor below) is a child subreaper,
-// so that whatever its tree leaves orphaned stays below it, also a process
-// that started a session of its own.
+// Child discipline: the command runs in a session and process group of its
+// own without a controlling terminal (a tool that prompts fails at once,
+// and the job's end never hangs up or continues a command held stopped, as
+// it would a group left orphaned in the job's session), reads standard
+// input from /dev/null, inherits no descriptor other than 0, 1 and 2, and
+// starts with default signal dispositions and an empty mask. Its root (the
+// command itself, or the supervisor below) is a child subreaper, so that
+// whatever its tree leaves orphaned stays below it, also a process that
+// started a session of its own.
 //
 // Two paths (host/ZrProcessInternal.h lists the files):
 //  - direct, when the host leaves SIGCHLD alone: the command is the

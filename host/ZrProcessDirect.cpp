@@ -30,11 +30,12 @@ namespace {
     *childErrno = errno != 0 ? errno : EBADF;
     ::_exit(127);
   }
-  zrproc::leaveTerminal();
+  zrproc::leadOwnSession();
   zrproc::publishWatchSlot(slot, ::getpid());
   // Stopped, not killed, when the runner's thread dies: the stopped command
   // stays to adopt what its tree leaves, and the watcher ends all of it. A
   // killed one would hand its orphans to init. Without a watcher, killed.
+  // (Its session of its own keeps the job's end from continuing it.)
   ::prctl(PR_SET_PDEATHSIG, slot != nullptr ? SIGSTOP : SIGKILL);
   if (::getppid() != parent) ::_exit(127);  // the runner is already gone
   ::prctl(PR_SET_CHILD_SUBREAPER, 1);

@@ -65,11 +65,13 @@ void defaultSignalsForExec();
 // Every disposition to its default and the empty mask (the supervisor and
 // the watcher, which run our code rather than exec).
 void defaultAllSignals();
-// A process group of its own and no controlling terminal, in the runner's
-// session: a tool that prompts fails at once, keyboard and hang-up signals
-// of the terminal do not reach it, and it is scheduled with the job (a new
-// session would also open a scheduling group of its own for every command).
-void leaveTerminal();
+// A session and process group of its own, with no controlling terminal: a
+// tool that prompts fails at once, and no signal of the terminal reaches
+// it. Outside the job's session the group is never orphaned by the job's
+// end, so the kernel never hangs up and continues a stopped command when
+// the job dies (that would end the command, and hand what left its session
+// to init, before its tree is walked).
+void leadOwnSession();
 // Standard streams and no other descriptor; false (errno set) when they
 // could not be set up.
 bool takeStandardStreams(const ZrChildSetup& c);
@@ -101,8 +103,8 @@ void unmapTreeScratch(TreeScratch* s);
 int signalDescendants(TreeScratch* s, pid_t root, pid_t group, bool outsideGroupOnly, int sig);
 // Ends root's whole tree at once: root is stopped (so that it stays to
 // adopt what its tree leaves), every descendant is killed, then the group
-// and root itself. A root whose /proc entry does not lead a process group
-// of its own is left alone (its pid was reused).
+// and root itself. A root whose /proc entry does not lead a session of its
+// own is left alone (its pid was reused).
 void killTree(TreeScratch* s, pid_t root);
 
 // ---- The group watcher (ZrProcessWatcher.cpp) ----

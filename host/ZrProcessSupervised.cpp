@@ -92,13 +92,14 @@ void endTreeGracefully(pid_t self, pid_t command, int pidFd) {
   }
 }
 
-// The supervisor, the runner's direct child: a process group of its own
-// and no controlling terminal (zrproc::leaveTerminal), and a child subreaper (what the command's tree leaves orphaned stays below it).
+// The supervisor, the runner's direct child: a session and process group
+// of its own with no controlling terminal (zrproc::leadOwnSession), and a
+// child subreaper (what the command's tree leaves orphaned stays below it).
 // It starts the command, reaps it itself (so its exit status reaches the
 // runner even when the host ignores SIGCHLD or reaps children itself) and
 // reports it on the status pipe.
 [[noreturn]] void runSupervisor(const ZrChildSetup& c) {
-  zrproc::leaveTerminal();
+  zrproc::leadOwnSession();
   zrproc::defaultAllSignals();
   // The group's TERM at a time-out is for the command; the supervisor stays
   // to end the tree.

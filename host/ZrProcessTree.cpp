@@ -198,9 +198,9 @@ void killTree(TreeScratch* s, pid_t root) {
     int procFd = ::open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     const bool found = procFd >= 0 && readEntry(procFd, name, e, s->stat, sizeof(s->stat));
     if (procFd >= 0) ::close(procFd);
-    // Every command root leads a process group of its own; anything else at
-    // this pid is some other process that got the number after ours was gone.
-    if (!found || e.pgid != root || isDead(e.state)) return;
+    // Every command root leads a session of its own; anything else at this
+    // pid is some other process that got the number after ours was gone.
+    if (!found || e.sid != root || isDead(e.state)) return;
     ::kill(root, SIGSTOP);
     signalDescendants(s, root, root, false, SIGKILL);
   }

@@ -94,13 +94,45 @@ int childMain(int argc, char** argv) {
   return 99;
 }
 
-long readPid(const std::string& path) {
-  for (int i = 0; i < 200; ++i) {
-    std::string s = zrReadFile(path);
-    if (!s.empty()) return std::atol(s.c_str());
+// How long a test waits for something a child is about to do; only a
+// fault makes it wait that long.
+constexpr auto kChildDeadline = std::chrono::seconds(10);
+
+// Polls until done() holds; false when it still does not at the deadline.
+template <class Done>
+bool waitUntil(Done done) {
+  const auto end = std::chrono::steady_clock::now() + kChildDeadline;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > end) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  return -1;
+  return true;
+}
+
+// The numbers in text, separated by blanks.
+std::vector<long> numbersIn(const std::string& text) {
+  std::vector<long> out;
+  for (const char* p = text.c_str();;) {
+    char* end = nullptr;
+    const long n = std::strtol(p, &end, 10);
+    if (end == p) break;
+    out.push_back(n);
+    p = end;
+  }
+  return out;
+}
+
+// The pids a child wrote into path (in one write), once they are there;
+// empty when they never came.
+std::vector<long> readPids(const std::string& path) {
+  std::string text;
+  waitUntil([&] { return !(text = zrReadFile(path)).empty(); });
+  return numbersIn(text);
+}
+
+long readPid(const std::string& path) {
+  const std::vector<long> pids = readPids(path);
+  return pids.empty() ? -1 : pids[0];
 }
 
 struct Result {
@@ -327,12 +359,9 @@ TEST(ZrProcessCrash, KilledJobLeavesNoToolRunning) {
     runJob("sleep 30 & echo $! > '" + pids + ".tmp'; echo $$ >> '" + pids + ".tmp'; mv '" + pids +
            ".tmp' '" + pids + "'; wait");
   }
-  long background = -1, shell = -1;
-  for (int i = 0; i < 500 && background < 0; ++i) {
-    std::string text = zrReadFile(pids);
-    if (!text.empty()) std::sscanf(text.c_str(), "%ld %ld", &background, &shell);
-    if (background < 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  const std::vector<long> both = readPids(pids);
+  const long background = both.size() == 2 ? both[0] : -1;
+  const long shell = both.size() == 2 ? both[1] : -1;
   ASSERT_GT(background, 0);
   ASSERT_GT(shell, 0);
   ASSERT_TRUE(zrProcessAlive(background));
@@ -347,22 +376,36 @@ TEST(ZrProcessCrash, KilledJobLeavesNoToolRunning) {
 
 // ---- A command's whole tree ends with it ---------------------------------
 
-// The session a process leads or belongs to; -1 when it is gone.
-long sessionOf(long pid) {
-  std::string stat = zrReadFile("/proc/" + std::to_string(pid) + "/stat");
-  const size_t close = stat.rfind(')');
-  if (close == std::string::npos) return -1;
-  long ppid = 0, pgrp = 0, sid = -1;
+// State and session of a process (/proc/<pid>/stat); state 0 when gone.
+struct ProcStat {
   char state = 0;
-  std::sscanf(stat.c_str() + close + 1, " %c %ld %ld %ld", &state, &ppid, &pgrp, &sid);
-  return sid;
+  long session = -1;
+};
+
+ProcStat statOf(long pid) {
+  ProcStat s;
+  const std::string stat = zrReadFile("/proc/" + std::to_string(pid) + "/stat");
+  const size_t close = stat.rfind(')');  // the name may hold ')' itself
+  if (close != std::string::npos)
+    std::sscanf(stat.c_str() + close + 1, " %c %*d %*d %ld", &s.state, &s.session);
+  return s;
 }
 
-// A command that leaves a process in a session of its own ("setsid sleep
-// &"), records its pid and waits for it.
+bool stopped(long pid) { return statOf(pid).state == 'T'; }
+
+// The children of one thread of pid (the job's only one), from /proc.
+std::vector<long> childrenOf(long pid) {
+  return numbersIn(
+      zrReadFile("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children"));
+}
+
+// A command that leaves a process in a session of its own and waits for
+// it. The process writes its pid into pidFile once it leads its session;
+// the command writes its own pid and its parent's into pidFile.root.
 std::string escapingCommand(const std::string& pidFile) {
-  return "setsid sleep 30 & echo $! > '" + pidFile + ".tmp'; mv '" + pidFile + ".tmp' '" +
-         pidFile + "'; wait";
+  return "setsid /bin/sh -c 'echo $$ > \"$0.tmp\" && mv \"$0.tmp\" \"$0\"; exec sleep 30' '" +
+         pidFile + "' & echo $$ $PPID > '" + pidFile + ".root.tmp' && mv '" + pidFile +
+         ".root.tmp' '" + pidFile + ".root'; wait";
 }
 
 // Runs command in p as the runner would with SIGCHLD as given.
@@ -377,27 +420,84 @@ void setSigchld(void (*handler)(int)) {
 struct TreeCase {
   const char* name;
   void (*sigchld)(int);  // SIG_DFL: the direct path; SIG_IGN: the supervised one
+  bool direct;
 };
-const TreeCase kTreeCases[] = {{"direct", SIG_DFL}, {"supervised", SIG_IGN}};
+const TreeCase kTreeCases[] = {{"direct", SIG_DFL, true}, {"supervised", SIG_IGN, false}};
 
-// The children of pid that are in a session they do not lead (from /proc).
-std::vector<long> childrenOutsideTheirSession(long pid) {
-  std::vector<long> out;
-  std::string list = zrReadFile("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) +
-                                "/children");
-  for (const char* p = list.c_str(); *p != '\0';) {
-    char* end = nullptr;
-    const long child = std::strtol(p, &end, 10);
-    if (end == p) break;
-    p = end;
-    if (sessionOf(child) != child) out.push_back(child);
+// Runs check(c) for each path c in this process, SIGCHLD set as c says,
+// and puts SIGCHLD back.
+template <class Check>
+void onEachPath(Check check) {
+  struct sigaction saved;
+  ::sigaction(SIGCHLD, nullptr, &saved);
+  for (const TreeCase& c : kTreeCases) {
+    SCOPED_TRACE(c.name);
+    setSigchld(c.sigchld);
+    check(c);
   }
-  return out;
+  ::sigaction(SIGCHLD, &saved, nullptr);
 }
 
+void killIfAlive(long pid) {
+  if (pid > 0 && zrProcessAlive(pid)) ::kill(static_cast<pid_t>(pid), SIGKILL);
+}
+
+// A job (a forked process) running escapingCommand on the path of c; what
+// is left of it goes when the object does.
+struct EscapingJob {
+  EscapingJob(const TreeCase& c, const std::string& pidFile) {
+    job = ::fork();
+    if (job == 0) {
+      setSigchld(c.sigchld);
+      runJob(escapingCommand(pidFile));
+    }
+    escaper = readPid(pidFile);
+    const std::vector<long> root = readPids(pidFile + ".root");  // the command, its parent
+    if (root.size() != 2) return;
+    command = root[0];
+    // The process that ends the tree when the job dies: the job's group
+    // watcher (its other child) or the command's supervisor.
+    ender = c.direct ? -1 : root[1];
+    if (c.direct)
+      for (long child : childrenOf(job))
+        if (child != command) ender = child;
+  }
+  bool started() const { return job > 0 && escaper > 0 && command > 0 && ender > 0; }
+  // Kills the job and collects it: its end has then done everything the
+  // kernel does at a process's end.
+  bool killJob() {
+    if (job <= 0) return false;
+    ::kill(job, SIGKILL);
+    const bool reaped = ::waitpid(job, nullptr, 0) == job;
+    job = -1;
+    return reaped;
+  }
+  ~EscapingJob() {
+    killJob();
+    for (long pid : {escaper, command}) killIfAlive(pid);
+    if (ender > 0 && zrProcessAlive(ender)) ::kill(static_cast<pid_t>(ender), SIGCONT);
+  }
+  pid_t job = -1;
+  long escaper = -1;
+  long command = -1;  // the shell the runner started
+  long ender = -1;
+};
+
 // Holds a command's child before its exec until its parent-death signal
-// stops it (system calls only: it shares the job's memory).
+// stops it, having written its pid into g_heldPidFile in one write; system
+// calls only: it shares the job's memory.
+char g_heldPidFile[512];
 void waitBeforeExec() {
+  char text[16];
+  int n = 0;
+  for (long v = ::getpid(); v > 0 && n < 16; v /= 10)
+    text[15 - n++] = static_cast<char>('0' + v % 10);
+  const int fd = ::open(g_heldPidFile, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd >= 0) {
+    ssize_t ignored = ::write(fd, text + 16 - n, static_cast<size_t>(n));
+    (void)ignored;
+    ::close(fd);
+  }
   const struct timespec tick = {0, 10 * 1000 * 1000};
   for (;;) ::nanosleep(&tick, nullptr);
 }
@@ -407,6 +507,10 @@ void waitBeforeExec() {
 // ends it. (A child that kept the job's end of the watcher's socket would
 // stay stopped, and the watcher waiting, for ever.)
 TEST(ZrProcessCrash, ChildStoppedBeforeItsExecEndsWithTheJob) {
+  ScopedTempDir dir;
+  const std::string pidFile = dir.file("held.pid");
+  ASSERT_LT(pidFile.size(), sizeof(g_heldPidFile));
+  std::snprintf(g_heldPidFile, sizeof(g_heldPidFile), "%s", pidFile.c_str());
   pid_t job = ::fork();
   ASSERT_GE(job, 0);
   if (job == 0) {
@@ -414,28 +518,18 @@ TEST(ZrProcessCrash, ChildStoppedBeforeItsExecEndsWithTheJob) {
     zrproc::g_directChildBeforeExec = waitBeforeExec;
     runJob("sleep 30");
   }
-  // The command's child, not the watcher (which leads a session of its
-  // own once it has started).
-  std::vector<long> held;
-  for (int i = 0; i < 500 && held.size() != 1; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    held = childrenOutsideTheirSession(job);
-  }
+  const long held = readPid(pidFile);
   ::kill(job, SIGKILL);
   ASSERT_EQ(job, ::waitpid(job, nullptr, 0));
-  ASSERT_EQ(1u, held.size());
-  EXPECT_TRUE(zrWaitDead(held[0])) << "process " << held[0] << " stayed after the job";
-  if (zrProcessAlive(held[0])) ::kill(static_cast<pid_t>(held[0]), SIGKILL);
+  ASSERT_GT(held, 0);
+  EXPECT_TRUE(zrWaitDead(held)) << "process " << held << " stayed after the job";
+  killIfAlive(held);
 }
 
 // At the time-out the process that left the command's session is killed
 // with the command, on both paths.
 TEST(ZrProcessTree, TimeOutEndsAProcessInASessionOfItsOwn) {
-  struct sigaction saved;
-  ::sigaction(SIGCHLD, nullptr, &saved);
-  for (const TreeCase& c : kTreeCases) {
-    SCOPED_TRACE(c.name);
-    setSigchld(c.sigchld);
+  onEachPath([](const TreeCase&) {
     ScopedTempDir dir;
     const std::string pidFile = dir.file("escaper.pid");
     Result r = runShell(escapingCommand(pidFile), 1500);
@@ -444,33 +538,47 @@ TEST(ZrProcessTree, TimeOutEndsAProcessInASessionOfItsOwn) {
     long escaper = readPid(pidFile);
     ASSERT_GT(escaper, 0);
     EXPECT_TRUE(zrWaitDead(escaper)) << "process " << escaper << " outlived the time-out";
-    if (zrProcessAlive(escaper)) ::kill(static_cast<pid_t>(escaper), SIGKILL);
-  }
-  ::sigaction(SIGCHLD, &saved, nullptr);
+    killIfAlive(escaper);
+  });
 }
 
-// When the job dies mid-command, the process that left the command's
-// session dies too, on both paths.
-TEST(ZrProcessTree, JobDeathEndsAProcessInASessionOfItsOwn) {
+// Kills a job running escapingCommand, on both paths, and expects the
+// process that left the command's session to die with it. With
+// commandStopped the command is held stopped when the job dies: as the
+// runner holds it while it walks the tree at a time-out, as the watcher
+// holds it while it walks, and as it stands once its runner's thread has
+// died. The kernel's signals of the job's end must not end a stopped
+// command, or what left its session goes to init before the tree is
+// walked; the process that ends the tree (watcher or supervisor) is then
+// held until those signals have done their work, so the walk always comes
+// last.
+void expectJobDeathEndsTheEscaper(bool commandStopped) {
   for (const TreeCase& c : kTreeCases) {
     SCOPED_TRACE(c.name);
     ScopedTempDir dir;
-    const std::string pidFile = dir.file("escaper.pid");
-    pid_t job = ::fork();
-    ASSERT_GE(job, 0);
-    if (job == 0) {
-      setSigchld(c.sigchld);
-      runJob(escapingCommand(pidFile));
+    EscapingJob j(c, dir.file("escaper.pid"));
+    ASSERT_TRUE(j.started());
+    EXPECT_EQ(j.escaper, statOf(j.escaper).session);
+    const std::vector<long> held =
+        commandStopped ? std::vector<long>{j.command, j.ender} : std::vector<long>();
+    for (long pid : held) {
+      ::kill(static_cast<pid_t>(pid), SIGSTOP);
+      ASSERT_TRUE(waitUntil([&] { return stopped(pid); })) << "process " << pid;
     }
-    long escaper = readPid(pidFile);
-    ASSERT_GT(escaper, 0);
-    // The test means something only when the process did leave.
-    EXPECT_EQ(escaper, sessionOf(escaper));
-    ::kill(job, SIGKILL);
-    ASSERT_EQ(job, ::waitpid(job, nullptr, 0));
-    EXPECT_TRUE(zrWaitDead(escaper)) << "process " << escaper << " outlived the job";
-    if (zrProcessAlive(escaper)) ::kill(static_cast<pid_t>(escaper), SIGKILL);
+    ASSERT_TRUE(j.killJob());
+    // A process the job's end signalled dies; one it left alone stays
+    // stopped.
+    for (long pid : held)
+      ASSERT_TRUE(waitUntil([&] { return !zrProcessAlive(pid) || stopped(pid); }));
+    if (commandStopped) ::kill(static_cast<pid_t>(j.ender), SIGCONT);
+    EXPECT_TRUE(zrWaitDead(j.escaper)) << "process " << j.escaper << " outlived the job";
   }
+}
+
+TEST(ZrProcessTree, JobDeathEndsAProcessInASessionOfItsOwn) { expectJobDeathEndsTheEscaper(false); }
+
+TEST(ZrProcessTree, JobDeathWhileTheCommandIsStoppedEndsAProcessInASessionOfItsOwn) {
+  expectJobDeathEndsTheEscaper(true);
 }
 
 // A command that ends normally leaves alone what it started in a session
@@ -517,15 +625,22 @@ TEST(ZrProcessCrash, ExitCodesWhenTheHostIgnoresOrReapsChildren) {
   ::sigaction(SIGCHLD, &saved, nullptr);
 }
 
-// The command has a process group of its own and no controlling terminal
-// to prompt on (stat fields 5 and 7: group and terminal).
-TEST(ZrProcessCrash, CommandHasAGroupOfItsOwnAndNoTerminal) {
-  Result r = runShell("cut -d' ' -f5,7 /proc/self/stat", 10000);
-  ASSERT_TRUE(r.ended) << r.error;
-  long group = -1, tty = -1;
-  ASSERT_EQ(2, std::sscanf(r.out.c_str(), "%ld %ld", &group, &tty)) << r.out;
-  EXPECT_NE(static_cast<long>(::getpgrp()), group);
-  EXPECT_EQ(0, tty);
+// The command's root (the command itself, or its supervisor) leads a
+// process group and a session of its own, with no controlling terminal to
+// prompt on (stat fields 5 to 7: group, session, terminal), on both paths.
+TEST(ZrProcessCrash, CommandRootLeadsAGroupAndASessionOfItsOwnWithNoTerminal) {
+  onEachPath([](const TreeCase& c) {
+    Result r = runShell("echo $$ $PPID; cut -d' ' -f5-7 /proc/$$/stat", 10000);
+    ASSERT_TRUE(r.ended) << r.error;
+    long shell = -1, parent = -1, group = -1, session = -1, tty = -1;
+    ASSERT_EQ(5, std::sscanf(r.out.c_str(), "%ld %ld %ld %ld %ld", &shell, &parent, &group,
+                             &session, &tty))
+        << r.out;
+    const long root = c.direct ? shell : parent;
+    EXPECT_EQ(root, group);
+    EXPECT_EQ(root, session);
+    EXPECT_EQ(0, tty);
+  });
 }
 
 // A tool that prints without end is stopped at the cap; memory stays bounded.
