@@ -696,7 +696,6 @@ TEST(ZrCapture, LargeTextNeverMovesOnceReserved) {
       size_t room = 0;
       char* into = c.space(&room);
       ASSERT_NE(nullptr, into) << "no room at " << c.size();
-      ASSERT_GT(room, 0u);
       const char* start = into - c.size();
       if (c.size() > ZrCapture::kReserveFrom) {
         if (base != nullptr && start != base) ++moves;
@@ -713,7 +712,6 @@ TEST(ZrCapture, LargeTextNeverMovesOnceReserved) {
     size_t wrong = 0;
     for (size_t i = 0; i < text.size(); ++i) wrong += text[i] != letterAt(i) ? 1 : 0;
     EXPECT_EQ(0u, wrong);
-    EXPECT_EQ(0u, c.size());
   }
 }
 
