@@ -8,9 +8,10 @@
 //    shell becomes the tool); beside them ZrProcess with the exec'd line and
 //    CommandHelper with the line as given.
 //  - BM_Capture: 1 GiB from dd, by a bare loop that reads 1 MiB at a time
-//    from a 1 MiB pipe and appends to one std::string, by ZrProcess, by
-//    CommandHelper and by the array layer's executeCommand; "peak_x" is the
-//    peak resident memory a run added, over the output's size.
+//    from a 1 MiB pipe and appends to one std::string, by ZrProcess with an
+//    output limit (2 GiB) and without one, by CommandHelper and by the array
+//    layer's executeCommand; "peak_x" is the peak resident memory a run
+//    added, over the output's size.
 //  - BM_Uncontended: a bare flock pair on an open file beside the host's
 //    named mutex (one object kept, and one per scope) and ZRHDSLock (one per
 //    scope, as the plug-in takes its locks).
@@ -235,15 +236,16 @@ struct ArrayLayer {
   std::unique_ptr<ZRHDSRaidcomImplementer> impl;
 };
 
-// The bare loop, ZrProcess, CommandHelper and the array layer, each taking
-// 1 GiB; milliseconds (medians) and the peak memory each run added over the
-// output's size (the largest of its runs).
+// The bare loop, ZrProcess with and without an output limit, CommandHelper
+// and the array layer, each taking 1 GiB; milliseconds (medians) and the
+// peak memory each run added over the output's size (the largest of its
+// runs).
 void BM_Capture(benchmark::State& state) {
   ArrayLayer array;
   ZRPlatformInfo settings;
   settings.setRegInt("~Tessavon", "nZRHDSMaxCommandOutputInMB", 2048);
   CommandHelper helper(array.device);
-  double peak[4] = {0, 0, 0, 0};
+  double peak[5] = {0, 0, 0, 0, 0};
   auto measured = [&](int i, auto fn) {
     return [&peak, i, fn]() {
       bool ok = false;
@@ -267,15 +269,19 @@ void BM_Capture(benchmark::State& state) {
                                       size_t(2048) << 20, out);
                   }),
          measured(2,
+                  [](std::string* out) {
+                    return processRun((std::string("exec ") + kGigabyte).c_str(), 0, out);
+                  }),
+         measured(3,
                   [&](std::string* out) {
                     std::string err;
                     int code = -1;
                     return helper.RunCommandWithTimeout(kGigabyte, *out, code, err, 300) == 0;
                   }),
-         measured(3, [&](std::string* out) { return array.run(out); })},
+         measured(4, [&](std::string* out) { return array.run(out); })},
         state);
   }
-  const char* names[] = {"bare", "process", "helper", "array"};
+  const char* names[] = {"bare", "process", "process_nolimit", "helper", "array"};
   for (size_t i = 0; i < ms.size(); ++i) {
     state.counters[std::string(names[i]) + "_ms"] = ms[i] * 1e3;
     state.counters[std::string(names[i]) + "_peak_x"] = peak[i];
@@ -510,12 +516,12 @@ void printSummary(const zrbench::MedianReporter& r) {
   zrbench::printRatio("runner: CommandHelper / bare line as given", c(run, "helper_us"),
                       c(run, "bare_us"), "us", 1);
   const char* cap = "BM_Capture/5";
-  for (const char* who : {"process", "helper", "array"}) {
+  for (const char* who : {"process", "process_nolimit", "helper", "array"}) {
     const std::string what = std::string("capture 1 GiB: ") + who + " / bare (<=1.15)";
     zrbench::printRatio(what.c_str(), c(cap, (std::string(who) + "_ms").c_str()),
                         c(cap, "bare_ms"), "ms", 1);
   }
-  for (const char* who : {"bare", "process", "helper", "array"})
+  for (const char* who : {"bare", "process", "process_nolimit", "helper", "array"})
     std::printf("capture 1 GiB: %-30s peak memory %.3f x the output (array <=1.1)\n", who,
                 c(cap, (std::string(who) + "_peak_x").c_str()));
   const char* un = "BM_Uncontended/300";

@@ -73,11 +73,13 @@ class ZrProcess {
     m_out.clear();
     m_err.clear();
   }
-  // Caps the captured output (both streams together) at bytes; 0 means no
-  // cap. Past it the command's tree is stopped and the wait fails with
-  // "output limit exceeded: ...". May be set until the wait begins; the
-  // captures then keep room for the limit (address space only), so that a
-  // large output is read in place and never moved while it grows.
+  // Caps the captured output (both streams together) at bytes; 0 (the
+  // default) means no cap. Past it the command's tree is stopped and the
+  // wait fails with "output limit exceeded: ...". May be set until the wait
+  // begins. Either way a large output is read in place and never moved
+  // while it grows: past its first megabyte a capture keeps room for the
+  // limit, or without one for the memory window (ZrCapture), as address
+  // space only.
   void SetOutputLimit(size_t bytes);
 
   // argv[0] is the program path (not searched in PATH), argv ends with null.

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -17,6 +18,7 @@
 
 #include <gtest/gtest.h>
 
+#include "host/ZrCapture.h"
 #include "host/ZrProcess.h"
 #include "host/ZrProcessInternal.h"
 #include "host/testing/ScopedTempDir.h"
@@ -660,6 +662,57 @@ TEST(ZrProcessCrash, OutputPastTheLimitStopsTheCommand) {
   std::string out, err;
   p.TakeIO(&out, &err);
   EXPECT_LE(out.size(), (4u << 20) + (1u << 20));
+}
+
+// ---- The capture's room -------------------------------------------------
+
+char letterAt(size_t offset) { return static_cast<char>('a' + offset % 26); }
+
+bool strictCommitLimit() {
+  return zrReadFile("/proc/sys/vm/overcommit_memory").compare(0, 1, "2") == 0;
+}
+
+// Past its first megabyte a capture reserves the most it may hold once, and
+// the text never moves again while it grows (no copy, no second buffer):
+// with a cap, without one (the memory window stands for it), and with a cap
+// above the window. Every byte read arrives in what is handed over.
+TEST(ZrCapture, LargeTextNeverMovesOnceReserved) {
+  if (strictCommitLimit()) GTEST_SKIP() << "a strict commit limit may refuse the reservation";
+  struct Row {
+    const char* name;
+    size_t cap;
+  };
+  const Row rows[] = {{"no cap", 0},
+                      {"cap of 64 MiB", size_t(64) << 20},
+                      {"cap above the window", std::string().max_size() / 2}};
+  constexpr size_t kFill = size_t(16) << 20;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    ZrCapture c;
+    c.expectAtMost(row.cap);
+    const char* base = nullptr;
+    size_t moves = 0;
+    while (c.size() < kFill) {
+      size_t room = 0;
+      char* into = c.space(&room);
+      ASSERT_NE(nullptr, into) << "no room at " << c.size();
+      const char* start = into - c.size();
+      if (c.size() > ZrCapture::kReserveFrom) {
+        if (base != nullptr && start != base) ++moves;
+        base = start;
+      }
+      const size_t n = std::min(room, kFill - c.size());
+      for (size_t i = 0; i < n; ++i) into[i] = letterAt(c.size() + i);
+      c.commit(n);
+    }
+    ASSERT_NE(nullptr, base);
+    EXPECT_EQ(0u, moves) << "the text moved after its reservation";
+    const std::string text = c.take();
+    ASSERT_EQ(kFill, text.size());
+    size_t wrong = 0;
+    for (size_t i = 0; i < text.size(); ++i) wrong += text[i] != letterAt(i) ? 1 : 0;
+    EXPECT_EQ(0u, wrong);
+  }
 }
 
 }  // namespace
