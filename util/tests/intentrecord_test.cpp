@@ -6,7 +6,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "host/testing/ScopedTempDir.h"
@@ -267,6 +269,32 @@ TEST_F(IntentStore, RefusesADirectoryOthersMayWrite) {
   ASSERT_TRUE(zrWriteFile(tmp.path() + "/plain", "x"));
   ZRHDSIntentStore onFile(tmp.path() + "/plain");
   EXPECT_FALSE(onFile.save(r, &error));
+}
+
+TEST(ProcessIdentity, EveryThreadOfAFreshProcessGetsItsStartTime) {
+  // A forked child has nothing cached: its threads ask for the identity at
+  // once, and each must see the child's own start time, never 0.
+  const pid_t child = ::fork();
+  if (child == 0) {
+    constexpr int kThreads = 16;
+    const uint64_t expected = ZRHDSProcessIdentity::startTimeOf(::getpid());
+    std::atomic<int> ready{0}, wrong{0};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kThreads; ++i) {
+      threads.emplace_back([&] {
+        ready.fetch_add(1);
+        while (ready.load() < kThreads) {
+        }
+        const ZRHDSProcessIdentity self = ZRHDSProcessIdentity::own();
+        if (self.startTime != expected || self.startTime == 0 || self.pid != ::getpid()) ++wrong;
+      });
+    }
+    for (std::thread& t : threads) t.join();
+    ::_exit(wrong.load() == 0 && expected != 0 ? 0 : 1);
+  }
+  int status = -1;
+  ASSERT_EQ(child, ::waitpid(child, &status, 0));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 TEST_F(IntentStore, DeadIsAProcessThatNoLongerRuns) {
