@@ -305,6 +305,9 @@ class ZRHDSCommandHandler {
                     std::unique_ptr<ZRHDSLock>& groupLock, std::set<std::string>& existingKeys,
                     bool& reused);
   bool groupTakesTheJob(const std::string& group, const std::vector<HDSSnapshotGroupInfo>& rows);
+  // Under group's lock: an intent record of another job names it (it is
+  // then neither reused nor made anew).
+  bool anotherRecordNames(const std::string& group);
   bool claimNewGroup(const std::string& name, const std::vector<HDSSnapshotGroupInfo>* known,
                      std::unique_ptr<ZRHDSLock>& nameLock, std::unique_ptr<ZRHDSLock>& groupLock);
   // Adds the job's pairs to the options' group and records what was added

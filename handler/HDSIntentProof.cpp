@@ -85,10 +85,6 @@ GroupProof provenDeadJobs(const ZRHDSIntentRecord& record, const ZRHDSIntentEntr
                           const IntentContext& context) {
   GroupProof out{Proof::kNothingThere, {}, ""};
   const std::string pvolKey = groupPvolKey(record.group, entry.pvol);
-  if (context.hostWithoutMu.count(pvolKey) != 0) {
-    out.verdict = Proof::kHosts;
-    return out;
-  }
   const std::set<std::string> existing(record.existingKeys.begin(), record.existingKeys.end());
   bool named = false;
   for (const HDSSnapshotGroupInfo& row : rows) {
@@ -105,6 +101,12 @@ GroupProof provenDeadJobs(const ZRHDSIntentRecord& record, const ZRHDSIntentEntr
     return out;
   }
   out.verdict = Proof::kNotProven;
+  // A device of the running job names a pair of the P-VOL there without its
+  // MU: any of these pairs may be the one the host stores.
+  if (context.hostWithoutMu.count(pvolKey) != 0) {
+    out.why = "a device of the job names a pair of the P-VOL there without its MU";
+    return out;
+  }
   // Without its MU, an entry in a group that other jobs use is told from
   // their pairs only by the lock the recovery holds: every live job of this
   // host has its new pairs' MUs on record before it gives the lock back.

@@ -35,7 +35,7 @@ struct IntentContext {
   // the group without its MU (any such pair may be that job's).
   std::set<std::string> liveWithoutMu;
   // groupPvolKey(group, pvol): the running job names the group for the
-  // P-VOL without an MU (every pair of it there counts as the host's).
+  // P-VOL without an MU (no pair of it there is proven the dead job's).
   std::set<std::string> hostWithoutMu;
 };
 std::string groupPairKey(const std::string& group, const std::string& pvol, const std::string& mu);
