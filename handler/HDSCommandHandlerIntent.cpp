@@ -259,9 +259,12 @@ void ZRHDSCommandHandler::keepRemainingEntries(ZRHDSIntentRecord& record,
       m_oIntentStore.remove(record, &ignored) || ::access(record.path.c_str(), F_OK) != 0;
   logMessage(2, method, "Failed to update the record [%s]: %s; it could not be set aside (%s)%s.",
              record.path.c_str(), error.c_str(), why.c_str(),
-             removed ? " and is removed" : " nor removed");
+             removed ? " and is removed"
+                     : " nor removed: it still names objects the host stores, and an "
+                       "administrator removes it before the next job on the array");
   for (const ZRHDSIntentEntry& e : left) {
-    logMessage(2, method, "The removed record named %s-[%s] for P-VOL-[%s] MU-[%s] of [%s].",
+    logMessage(2, method, "The record [%s] named %s-[%s] for P-VOL-[%s] MU-[%s] of [%s].",
+               record.path.c_str(),
                e.ldev.empty() ? "a pair in SnapshotGroup" : "S-VOL",
                e.ldev.empty() ? record.group.c_str() : e.ldev.c_str(), e.pvol.c_str(),
                e.mu.c_str(), e.device.c_str());

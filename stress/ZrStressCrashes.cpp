@@ -14,7 +14,7 @@
 //    alone what the host stores.
 // The host keeps what a call stored from the moment the call returns (the
 // test host hands the devices' states back there), as the host does.
-#include <climits>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -97,7 +97,7 @@ ZrStressOp nextOp(ZrStressOp op) {
 struct Start {
   std::string saved;  // the work directory's copy
   std::vector<ZrDeviceState> states;
-  double seconds = 0;     // the clean operation's time
+  double seconds = 0;     // the clean call's time
   int intentFlushes = 0;  // its flushes in the intent directory
   ZrObjectSet baseline;   // the array without the job's life cycle
 };
@@ -131,9 +131,13 @@ class CrashRun {
   bool reusedGroupStart();
   // Runs op of job number j from states in a child, killed after killAt ms
   // (-1: not), the intent directory's flushes failing from that one on (-1:
-  // none). What the host keeps comes back as "R <result> <intent flushes>".
+  // none). What the host keeps comes back at the call's return, as
+  // "R <result> <intent flushes>/<milliseconds since the start>".
   ZrChildResult runOp(ZrStressOp op, int j, const std::vector<ZrDeviceState>& states,
                       int killAt, int failFrom);
+  // A clean run of op from s.states: the call's time and intent flushes go
+  // into s, the states it leaves into after; false when it failed.
+  bool cleanRun(ZrStressOp op, Start& s, std::vector<ZrDeviceState>& after);
   bool runOtherHost(std::vector<ZrDecoy>& decoys, ZrObjectSet& made, const std::string& where);
   void runOtherDevices(const ZrObjectSet& stored, const std::string& where);
   ZrChildResult runNextJob(ZrStressOp op, bool ended, const std::vector<ZrDeviceState>& states);
@@ -193,22 +197,38 @@ ZrChildResult CrashRun::runOp(ZrStressOp op, int j, const std::vector<ZrDeviceSt
                               int killAt, int failFrom) {
   return zrRunChild(
       [&] {
+        const auto begun = std::chrono::steady_clock::now();
         ZrFileSyncRecorder flushes("");
         if (failFrom >= 0) flushes.failFrom(failFrom, m_intentReal);
         ZrScopedFileSync installed(&flushes);
         m_job->setStates(states, j);
         m_job->setOnReturn([&](int result) {
+          const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+              std::chrono::steady_clock::now() - begun);
           int intent = 0;
           for (const ZrFileSyncRecorder::Call& c : flushes.calls()) {
             intent += c.target.rfind(m_intentReal, 0) == 0 ? 1 : 0;
           }
-          zrChildHandBack("R " + std::to_string(result) + " " + std::to_string(intent) + "\n" +
-                          zrStatesText(m_job->states(j)));
+          zrChildHandBack("R " + std::to_string(result) + " " + std::to_string(intent) + "/" +
+                          std::to_string(took.count()) + "\n" + zrStatesText(m_job->states(j)));
         });
         m_job->run(op, j);
         return std::string();
       },
       kZrStressJobTimeoutMs, killAt);
+}
+
+bool CrashRun::cleanRun(ZrStressOp op, Start& s, std::vector<ZrDeviceState>& after) {
+  const ZrChildResult r = runOp(op, 0, s.states, -1, -1);
+  int result = 1, flushes = 0, millis = 0;
+  std::string word;
+  if (!r.exited || !zrReadOpPayload(r.text, &result, &after, &word) || result != 0 ||
+      std::sscanf(word.c_str(), "%d/%d", &flushes, &millis) != 2) {
+    return false;
+  }
+  s.seconds = millis / 1000.0;
+  s.intentFlushes = flushes;
+  return true;
 }
 
 bool CrashRun::cleanLifeCycle() {
@@ -220,15 +240,10 @@ bool CrashRun::cleanLifeCycle() {
     s.states = states;
     s.baseline = baseline;
     zrStressSaveDir(m_arrayDir, s.saved);
-    const ZrChildResult r = runOp(op, 0, states, -1, -1);
-    int result = 1;
-    std::string flushes;
-    if (!r.exited || !zrReadOpPayload(r.text, &result, &states, &flushes) || result != 0) {
+    if (!cleanRun(op, s, states)) {
       m_out << "clean " << zrStressOpName(op) << " failed\n";
       return false;
     }
-    s.seconds = r.seconds;
-    s.intentFlushes = std::atoi(flushes.c_str());
     for (size_t k = 0; k < crashKinds().size(); ++k) {
       if (crashKinds()[k].op == op && crashKinds()[k].twist != Twist::kReusedGroup) m_starts[k] = s;
     }
@@ -241,7 +256,7 @@ bool CrashRun::cleanLifeCycle() {
 bool CrashRun::reusedGroupStart() {
   const Start& plain = m_starts.front();
   zrStressRestoreDir(plain.saved, m_arrayDir);
-  ZrChildResult r = zrRunChild(
+  const ZrChildResult r = zrRunChild(
       [&] {
         std::string failed = "-";
         m_job->setStates(plain.states, kEarlierBackup);
@@ -260,17 +275,12 @@ bool CrashRun::reusedGroupStart() {
   s.baseline = objects();
   zrStressSaveDir(m_arrayDir, s.saved);
   const int groups = zrArrayObjects(zrStressLoad(m_arrayDir)).groups;
-  r = runOp(ZrStressOp::kPrepare, 0, s.states, -1, -1);
-  int result = 1;
-  std::string flushes;
   std::vector<ZrDeviceState> after;
-  if (!r.exited || !zrReadOpPayload(r.text, &result, &after, &flushes) || result != 0 ||
+  if (!cleanRun(ZrStressOp::kPrepare, s, after) ||
       zrArrayObjects(zrStressLoad(m_arrayDir)).groups != groups) {
     m_out << "the clean prepare beside the earlier backup failed or made a group of its own\n";
     return false;
   }
-  s.seconds = r.seconds;
-  s.intentFlushes = std::atoi(flushes.c_str());
   for (size_t k = 0; k < crashKinds().size(); ++k) {
     if (crashKinds()[k].twist == Twist::kReusedGroup) m_starts[k] = s;
   }
