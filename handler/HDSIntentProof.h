@@ -45,6 +45,9 @@ struct SvolProof {
   Proof verdict;
   std::string why;  // kNotProven: what the array shows that the record does not
 };
+// An entry its job handed to the host as it ended (ZRHDSIntentEntry::stored)
+// is never proven: what it names, while there, is left and reported.
+//
 // An S-VOL entry against the listing's block of its id (null: not listed)
 // and the rows of "get snapshot -ldev_id <id>" (null: not read yet).
 SvolProof provenDeadJobs(const ZRHDSIntentEntry& entry, const HDSLdevInfo* ldev,

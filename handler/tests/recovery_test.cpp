@@ -272,6 +272,7 @@ struct SvolRow {
   int id;                  // the recorded id (256: the job's own source)
   bool pvolOfPair;         // the LDEV is another job's P-VOL
   bool removed;
+  bool handedOver = false;  // the dead job handed the entry to the host as it ended
 };
 
 class SvolProof : public Recovery, public ::testing::WithParamInterface<SvolRow> {};
@@ -292,6 +293,7 @@ TEST_P(SvolProof, OnlyTheDeadJobsSvolGoes) {
   r.entries = {svol(std::to_string(row.id), ldev(row.id).label)};
   r.entries[0].hostGroupsRecorded = !row.olderRecord;
   if (row.olderRecord) r.entries[0].hostGroups.clear();
+  r.entries[0].stored = row.handedOver;
   plant(r);
   nextJob();
   EXPECT_EQ(!row.removed, ldev(row.id).defined) << row.what;
@@ -318,7 +320,9 @@ INSTANTIATE_TEST_SUITE_P(
         SvolRow{"another host's, in its own host group", -1, 0, {3}, false, 600, false, false},
         SvolRow{"an older record's, presented", -1, 0, {2}, true, 600, false, false},
         SvolRow{"the job's own source, presented", -1, 0, {1}, false, 256, false, false},
-        SvolRow{"another job's P-VOL", -1, 0, {}, false, 600, true, false}));
+        SvolRow{"another job's P-VOL", -1, 0, {}, false, 600, true, false},
+        SvolRow{"the dead job's, handed to the host", 256, 0, {1, 2}, false, 600, false, false,
+                true}));
 
 // A reused group: 256's pair at MU 3 was there before the dead job, which
 // added MU 4 (PAIR); the record has MU 4 or (killed before the read-back)
@@ -336,6 +340,7 @@ struct GroupRow {
   bool liveRecord;     // a live job's record names 256 there without an MU
   bool secondNewPair;  // a further PAIR pair of 256 (MU 5)
   Outcome outcome;
+  bool handedOver = false;  // the dead job handed the entry to the host as it ended
 };
 
 class GroupProof : public Recovery, public ::testing::WithParamInterface<GroupRow> {};
@@ -349,6 +354,7 @@ TEST_P(GroupProof, OnlyTheDeadJobsNewPairGoes) {
   r.reused = true;
   r.existingKeys = {"256-3"};
   r.entries[0].mu = row.recordedMu;
+  r.entries[0].stored = row.handedOver;
   plant(r);
   if (row.liveRecord) {
     r.job = ZRHDSProcessIdentity::own();
@@ -387,7 +393,9 @@ INSTANTIATE_TEST_SUITE_P(
         GroupRow{"killed after it, the job naming MU 4", "4", "4", false, false,
                  Outcome::kHosts},
         GroupRow{"... the job naming the group, no MU", "4", "-", false, false,
-                 Outcome::kLogged}));
+                 Outcome::kLogged},
+        GroupRow{"... handed to the host as the job ended", "4", "", false, false,
+                 Outcome::kLogged, true}));
 
 // ---- what recovery costs ---------------------------------------------------
 
@@ -607,9 +615,9 @@ TEST_F(JobIntents, StoredRecordsOutliveTheJobsLastCommand) {
 
 // The job's end with the flush failing at each of its writes (-1: none), for
 // a prepare's group record and a map's S-VOL record, all or two of the three
-// devices stored: what the host stores is never left in a record that
-// recovery acts on; a record that could not be updated is set aside (or,
-// when it was being removed, is gone).
+// devices stored: what the host stores is never left unmarked in a record
+// that recovery acts on, and leaves the record only after a flush saw it
+// marked; a record that could not be updated is set aside.
 using EndRow = std::tuple<bool, bool, int>;  // S-VOLs, all stored, failing flush
 
 class JobEndFlush : public JobIntents, public ::testing::WithParamInterface<EndRow> {
@@ -633,8 +641,11 @@ TEST_P(JobEndFlush, ARecordNeverKeepsAnEntryTheHostStores) {
   const bool allStored = std::get<1>(GetParam());
   const int failing = std::get<2>(GetParam());
   ASSERT_TRUE(openRecord(svols)) << Bed::error(*h).second;
-  for (size_t i = 0; i < (allStored ? bed.snaps.size() : 2); ++i) h->intentStored(i);
-  ZrFileSyncRecorder flushes("");
+  const size_t storedCount = allStored ? bed.snaps.size() : 2;
+  for (size_t i = 0; i < storedCount; ++i) h->intentStored(i);
+  const std::vector<ZRHDSIntentRecord> open = records();
+  ASSERT_EQ(1u, open.size());
+  ZrFileSyncRecorder flushes(open[0].path);
   flushes.failCall(failing);
   {
     ZrScopedFileSync scope(&flushes);
@@ -643,6 +654,17 @@ TEST_P(JobEndFlush, ARecordNeverKeepsAnEntryTheHostStores) {
   const std::vector<ZrFileSyncRecorder::Call> calls = flushes.calls();
   if (failing < 0) {
     EXPECT_LT(calls.size(), static_cast<size_t>(kEndFlushes)) << "a write no row fails";
+    // The last flush that saw the record saw every stored entry marked.
+    std::string lastSeen;
+    for (const ZrFileSyncRecorder::Call& c : calls) {
+      if (!c.watchedContent.empty()) lastSeen = c.watchedContent;
+    }
+    size_t marked = 0;
+    for (size_t at = lastSeen.find(" *stored\n"); at != std::string::npos;
+         at = lastSeen.find(" *stored\n", at + 1)) {
+      ++marked;
+    }
+    EXPECT_EQ(storedCount, marked) << lastSeen;
   }
   const bool failed = failing >= 0 && static_cast<size_t>(failing) < calls.size() &&
                       calls[static_cast<size_t>(failing)].target.find("/intent") !=
@@ -651,10 +673,13 @@ TEST_P(JobEndFlush, ARecordNeverKeepsAnEntryTheHostStores) {
   std::vector<std::string> aside;
   ASSERT_TRUE(store.list(kSerial, left, nullptr, nullptr, &aside));
   for (const ZRHDSIntentRecord& r : left) {
-    for (const ZRHDSIntentEntry& e : r.entries) EXPECT_EQ("258", e.pvol) << failing;
+    for (const ZRHDSIntentEntry& e : r.entries) {
+      EXPECT_EQ("258", e.pvol) << failing;
+      EXPECT_FALSE(e.stored) << failing;
+    }
   }
   EXPECT_EQ(!allStored && !failed ? 1u : 0u, left.size()) << failing;
-  EXPECT_EQ(!allStored && failed ? 1u : 0u, aside.size()) << failing;
+  EXPECT_EQ(failed ? 1u : 0u, aside.size()) << failing;
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, JobEndFlush,
