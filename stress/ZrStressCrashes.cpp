@@ -1,5 +1,6 @@
 // The crash run (zrRunCrashes, ZrStressRuns.h): jobs SIGKILLed at random
-// points of each operation, and of four everyday twists of it:
+// points of each operation in turn, and of four everyday twists of the
+// prepare and the map (which take turns with the plain one):
 //  - a prepare that reuses a group: an earlier snapshot of the same
 //    subclient is kept, so the prepare adds its pairs to that group;
 //  - a map beside another host: after the kill, a second host (its own
@@ -68,6 +69,18 @@ const std::vector<CrashKind>& crashKinds() {
     return k;
   }();
   return kinds;
+}
+
+// Kill k: the operations in turn, so each has the same share of the kills;
+// an operation's kinds (plain and twisted) take its turns in turn.
+size_t kindOfKill(int k) {
+  const size_t ops = zrStressOps().size();
+  const ZrStressOp op = zrStressOps()[static_cast<size_t>(k) % ops];
+  std::vector<size_t> kinds;
+  for (size_t i = 0; i < crashKinds().size(); ++i) {
+    if (crashKinds()[i].op == op) kinds.push_back(i);
+  }
+  return kinds[(static_cast<size_t>(k) / ops) % kinds.size()];
 }
 
 std::string kindName(const CrashKind& k) {
@@ -407,7 +420,7 @@ void CrashRun::judgeNextJob(const CrashKind& kind, const Start& start, const ZrC
 }
 
 void CrashRun::kill(int k) {
-  const size_t index = static_cast<size_t>(k) % crashKinds().size();
+  const size_t index = kindOfKill(k);
   const CrashKind& kind = crashKinds()[index];
   const Start& start = m_starts[index];
   CrashTally& t = m_tally[kindName(kind)];
