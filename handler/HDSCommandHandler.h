@@ -305,6 +305,9 @@ class ZRHDSCommandHandler {
                     std::unique_ptr<ZRHDSLock>& groupLock, std::set<std::string>& existingKeys,
                     bool& reused);
   bool groupTakesTheJob(const std::string& group, const std::vector<HDSSnapshotGroupInfo>& rows);
+  // Under group's lock: an intent record of another job names it (it is
+  // then neither reused nor made anew).
+  bool anotherRecordNames(const std::string& group);
   bool claimNewGroup(const std::string& name, const std::vector<HDSSnapshotGroupInfo>* known,
                      std::unique_ptr<ZRHDSLock>& nameLock, std::unique_ptr<ZRHDSLock>& groupLock);
   // Adds the job's pairs to the options' group and records what was added
@@ -353,6 +356,7 @@ class ZRHDSCommandHandler {
     ZRHDSIntentRecord record;
     std::vector<size_t> owners;
     std::vector<bool> settled;
+    std::vector<bool> stored;  // settled as stored in metadata (not gone)
   };
   // Records the group the options name before pairs are added to it
   // (existingKeys: the pairs a reused group holds already). false with
@@ -368,10 +372,12 @@ class ZRHDSCommandHandler {
   // stored are asked of the array (one listing or LDEV query per record),
   // and those whose objects are gone count as settled.
   void settleIntents();
-  // The job's last step: each record loses its settled entries and is
-  // removed once it has none left. It runs after the logout, so that the
-  // records outlive every command of the job: a job killed before its call
-  // returns to the host leaves the records of what it made.
+  // The job's last step, after the logout: each record hands its stored
+  // entries to the host and drops its gone ones (ZRHDSIntentStore::
+  // handOver), removed once it has none left. It runs as the exported call
+  // ends (ZRHDSIntentCallScope), so that the records outlive every command,
+  // scan and wait of the call: a job killed before its call returns to the
+  // host leaves the records of what it made.
   void closeIntents();
   bool settleGroupEntries(OpenIntent& open);
   bool settleSvolEntries(OpenIntent& open);

@@ -135,6 +135,7 @@ bool ZRHDSCommandHandler::reuseGroupOf(const std::vector<HDSSnapshotGroupInfo>& 
     const bool held = nameLock && group == heldName;
     std::unique_ptr<ZRHDSLock> lock;
     if (!held && !lockGroupName(group, lock)) return false;
+    if (anotherRecordNames(group)) continue;
     std::vector<HDSSnapshotGroupInfo> rows;
     if (m_pImplementer->getSnapshotGroupList(rows, group, false) != 0) {
       logMessage(2, kFn, "Unable to get SnapshotGroup-[%s] info.", group.c_str());
@@ -149,6 +150,23 @@ bool ZRHDSCommandHandler::reuseGroupOf(const std::vector<HDSSnapshotGroupInfo>& 
     return true;
   }
   return true;
+}
+
+// Asked under the group's lock: a record of another job that names the group
+// (a dead job's that no recovery has taken yet, or a live one's) keeps this
+// job from adding pairs to it, since a recovery tells that job's new pairs
+// from the group's others only by the pairs the group held before it.
+bool ZRHDSCommandHandler::anotherRecordNames(const std::string& group) {
+  std::vector<ZRHDSIntentRecord> records;
+  m_oIntentStore.list(m_pSnapOptions->baseSerialNum, records, nullptr, nullptr);
+  for (const ZRHDSIntentRecord& r : records) {
+    if (r.kind != ZRHDSIntentRecord::Kind::kGroup || r.group != group) continue;
+    logMessage(1, "createTargetlessSnap",
+               "SnapshotGroup-[%s] is named by the record [%s] of another job. It is not used.",
+               group.c_str(), r.path.c_str());
+    return true;
+  }
+  return false;
 }
 
 // A group takes the job when it has room for every record and each of its
@@ -209,6 +227,7 @@ bool ZRHDSCommandHandler::claimNewGroup(const std::string& name,
       known = &rows;
     }
     const bool taken =
+        anotherRecordNames(candidate) ||
         std::any_of(known->begin(), known->end(), [&](const HDSSnapshotGroupInfo& row) {
           return row.snapshotGroupName == candidate;
         });

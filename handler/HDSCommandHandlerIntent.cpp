@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "array/HDSParseLdev.h"
 #include "handler/HDSCommandHandler.h"
 #include "handler/HDSCommandHandlerInternal.h"
+#include "host/ZRSOSnapInfo.h"
 
 namespace {
 
@@ -21,6 +23,59 @@ using zrhds_handler::queryOneLdev;
 
 // The label the array layer writes for an S-VOL (an empty one as "BLANK").
 std::string labelWritten(const std::string& label) { return label.empty() ? "BLANK" : label; }
+
+using Log = std::function<void(int level, const std::string& text)>;
+
+// A record that could not be brought up to date may still name what the
+// host stores now: out of recovery's reach it goes, set aside for an
+// administrator, or else removed (what it still named, left, is logged).
+void putOutOfReach(ZRHDSIntentStore& store, const ZRHDSIntentRecord& record,
+                   const std::string& error, const std::vector<ZRHDSIntentEntry>& left,
+                   const Log& log) {
+  std::string why, ignored;
+  if (store.setAside(record, &why)) {
+    log(2, "Failed to update the record [" + record.path + "]: " + error +
+               ". It is set aside for an administrator, who checks what it names and removes "
+               "it.");
+    return;
+  }
+  const bool removed = store.remove(record, &ignored) || ::access(record.path.c_str(), F_OK) != 0;
+  log(2, "Failed to update the record [" + record.path + "]: " + error +
+             "; it could not be set aside (" + why + ")" +
+             (removed ? " and is removed."
+                      : " nor removed: it still names objects the host stores, and an "
+                        "administrator removes it before the next job on the array."));
+  for (const ZRHDSIntentEntry& e : left) {
+    log(2, "The record [" + record.path + "] named " +
+               (e.ldev.empty() ? "a pair in SnapshotGroup-[" + record.group
+                               : "S-VOL-[" + e.ldev) +
+               "] for P-VOL-[" + e.pvol + "] MU-[" + e.mu + "] of [" + e.device + "].");
+  }
+}
+
+// The job's end of one record, run as the call ends: its stored entries go
+// to the host (ZRHDSIntentStore::handOver), its gone ones are dropped.
+void handOverRecord(ZRHDSIntentStore& store, ZRHDSIntentRecord& record,
+                    const std::vector<bool>& stored, const std::vector<bool>& gone,
+                    ZRSO::SnapInfo* logger) {
+  static const char kFn[] = "ZRHDSCommandHandler::closeIntents";
+  std::vector<ZRHDSIntentEntry> left;
+  for (size_t k = 0; k < record.entries.size(); ++k) {
+    if (!stored[k] && !gone[k]) left.push_back(record.entries[k]);
+  }
+  const Log log = [&](int level, const std::string& text) {
+    if (logger != nullptr) logger->log(level, kFn, "%s", text.c_str());
+  };
+  std::string error;
+  if (!store.handOver(record, stored, gone, &error)) {
+    putOutOfReach(store, record, error, left, log);
+    return;
+  }
+  if (!left.empty()) {
+    log(1, "The record [" + record.path + "] keeps [" + std::to_string(left.size()) +
+               "] object(s) that no stored metadata names.");
+  }
+}
 
 ZRHDSIntentRecord newRecord(const ZRHDSSnapOptions& options, ZRHDSIntentRecord::Kind kind) {
   ZRHDSIntentRecord r;
@@ -47,6 +102,7 @@ bool ZRHDSCommandHandler::openGroupIntent(bool reused, const std::set<std::strin
     open.record.entries.push_back(e);
     open.owners.push_back(i);
     open.settled.push_back(false);
+    open.stored.push_back(false);
   }
   std::string error;
   if (!m_oIntentStore.save(open.record, &error)) {
@@ -95,6 +151,7 @@ bool ZRHDSCommandHandler::openSvolIntent() {
     open.record.entries.push_back(e);
     open.owners.push_back(i);
     open.settled.push_back(false);
+    open.stored.push_back(false);
   }
   if (open.record.entries.empty()) return true;
   std::string error;
@@ -139,6 +196,7 @@ void ZRHDSCommandHandler::intentStored(size_t record) {
       if (group ? snap.snapshotGroup == open.record.group && snap.baseDevNo == e.pvol
                 : snap.snapLdevId == e.ldev) {
         open.settled[k] = true;
+        open.stored[k] = true;
       }
     }
   }
@@ -207,7 +265,14 @@ void ZRHDSCommandHandler::settleIntents() {
 }
 
 void ZRHDSCommandHandler::closeIntents() {
-  for (OpenIntent& open : m_vIntents) keepRemainingEntries(open.record, open.settled, "settleIntents");
+  ZRSO::SnapInfo* logger = m_pLogger;
+  for (OpenIntent& open : m_vIntents) {
+    std::vector<bool> gone(open.settled.size(), false);
+    for (size_t k = 0; k < gone.size(); ++k) gone[k] = open.settled[k] && !open.stored[k];
+    ZRHDSIntentCallScope::atCallEnd(
+        [store = m_oIntentStore, record = open.record, stored = open.stored, gone,
+         logger]() mutable { handOverRecord(store, record, stored, gone, logger); });
+  }
   m_vIntents.clear();
 }
 
@@ -244,26 +309,8 @@ void ZRHDSCommandHandler::keepRemainingEntries(ZRHDSIntentRecord& record,
     record.entries = left;
     return;
   }
-  // The file may still name what the host stores now: out of recovery's
-  // reach it goes, set aside for an administrator, or else removed (what
-  // it still named is logged here).
-  std::string why, ignored;
-  if (m_oIntentStore.setAside(record, &why)) {
-    logMessage(2, method,
-               "Failed to update the record [%s]: %s. It is set aside for an administrator, "
-               "who checks what it names and removes it.",
-               record.path.c_str(), error.c_str());
-    return;
-  }
-  const bool removed =
-      m_oIntentStore.remove(record, &ignored) || ::access(record.path.c_str(), F_OK) != 0;
-  logMessage(2, method, "Failed to update the record [%s]: %s; it could not be set aside (%s)%s.",
-             record.path.c_str(), error.c_str(), why.c_str(),
-             removed ? " and is removed" : " nor removed");
-  for (const ZRHDSIntentEntry& e : left) {
-    logMessage(2, method, "The removed record named %s-[%s] for P-VOL-[%s] MU-[%s] of [%s].",
-               e.ldev.empty() ? "a pair in SnapshotGroup" : "S-VOL",
-               e.ldev.empty() ? record.group.c_str() : e.ldev.c_str(), e.pvol.c_str(),
-               e.mu.c_str(), e.device.c_str());
-  }
+  putOutOfReach(m_oIntentStore, record, error, left,
+                [&](int level, const std::string& text) {
+                  logMessage(level, method, "%s", text.c_str());
+                });
 }

@@ -6,8 +6,9 @@
 // is held. The mutex is given back for each pause of the poll, so other jobs
 // of the machine are not held up while a foreign lock is waited out.
 //
-// The recovery's take (tryLockResource) looks at the array's status once
-// and never pauses: a lock held elsewhere is no lock for it.
+// The recovery's take (tryLockResource) tries the mutex once, looks at the
+// array's status once and never pauses: a lock held elsewhere is no lock
+// for it.
 //
 // Each operation decides from one listing what to do (lockStepFor,
 // unlockStepFor: pure, tested in rows) and then carries that out:
@@ -78,8 +79,6 @@ constexpr int kScopeByName = ZRHDSHolderCount::kScopeByName;
 constexpr int kScopeAllGroups = ZRHDSHolderCount::kScopeAllGroups;
 constexpr int kErrorLockMutex = 7;
 constexpr int kDefaultStatusPolls = 50;
-// The mutex's attempts for a take that must not hold its job up.
-constexpr int kOneAttempt = 1;
 constexpr unsigned long kPollPauseMillis = ZR_HDS_DEFAULT_LOCK_TIME_OUT * 1000ul;
 const char kMutexFailure[] = "Failed to acquire resource group lock.";
 
@@ -104,8 +103,10 @@ bool ZRHDSCommandHandler::lockResourceWithin(bool allGroups, bool once) {
   // Held already, at least as wide as asked: nothing is counted.
   if (m_bIsResourceLocked && (!allGroups || m_bResourceLockAllGroups)) return true;
   if (m_pLogger == nullptr || !m_pImplementer) return fail(kErrorLockMutex, kMutexFailure);
-  ZRHDSLock mutex(*m_pLogger, ZR_HDS_LOCK_RESOURCE_GROUP, once ? kOneAttempt : 0);
-  if (!mutex.isLocked()) return failResourceMutex(kFn);
+  ZRHDSLock mutex(*m_pLogger);
+  const bool taken = once ? mutex.tryLock(ZR_HDS_LOCK_RESOURCE_GROUP)
+                          : mutex.lock(ZR_HDS_LOCK_RESOURCE_GROUP, 0);
+  if (!taken) return failResourceMutex(kFn);
   if (m_bIsResourceLocked) return widenOwnResourceLock();
 
   const int scope = scopeOf(allGroups);

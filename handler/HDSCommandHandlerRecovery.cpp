@@ -42,14 +42,17 @@ using zrhds_handler::Proof;
 // wait for a later job. Costs below are what each step may send.
 constexpr int kRecoveryCommandBudget = 64;
 constexpr int kListingCost = 1;
-// A change and its command-status check.
-constexpr int kChangeCost = 2;
+// A change whose outcome the command status tells: the status reset, the
+// change and the status read.
+constexpr int kCheckedChangeCost = 3;
+// An LU path's deletion: its exit code tells.
+constexpr int kPathDeletionCost = 1;
 // An LDEV's deletion: its release from the job's resource group (a query
-// and three changes) and the deletion with its status check.
-constexpr int kLdevDeletionCost = 6;
+// and three changes) and the checked deletion.
+constexpr int kLdevDeletionCost = 4 + kCheckedChangeCost;
 // The array's resource lock: its status, this host's name and the lock;
-// the same again to give it back.
-constexpr int kResourceLockCost = 6;
+// its status and the unlock to give it back.
+constexpr int kResourceLockCost = 5;
 // Ids one LDEV listing may span ("-cnt" of the array).
 constexpr long kMaxListedIds = 65280;
 constexpr int kLdevsPerCu = 256;
@@ -197,7 +200,7 @@ bool ZRHDSCommandHandler::recoverGroupEntry(const ZRHDSIntentRecord& record,
     return false;
   }
   for (const HDSSnapshotGroupInfo* row : proof.pairs) {
-    if (!budget.spend(kChangeCost)) return false;
+    if (!budget.spend(kCheckedChangeCost)) return false;
     if (m_pImplementer->deleteSnapshot(row->ldevId, row->muNumber) != 0) return false;
     logMessage(1, kFn, "Removed pair LDEV-[%s] MU-[%s] of SnapshotGroup-[%s] of a job that ended.",
                row->ldevId.c_str(), row->muNumber.c_str(), record.group.c_str());
@@ -282,8 +285,8 @@ void ZRHDSCommandHandler::recoverSvolRecord(ZRHDSIntentRecord& record, const Int
     zrhds_handler::SvolProof proof = zrhds_handler::provenDeadJobs(e, ldev, nullptr, context);
     std::vector<HDSSnapshotGroupInfo> pairs;
     if (proof.verdict == Proof::kNeedsPairs) {
-      const int cost = kListingCost + kChangeCost * (1 + static_cast<int>(ldev->ports.size())) +
-                       kLdevDeletionCost;
+      const int cost = kListingCost + kCheckedChangeCost +
+                       kPathDeletionCost * static_cast<int>(ldev->ports.size()) + kLdevDeletionCost;
       if (budget.left < cost) {
         logMessage(1, kFn,
                    "The recovery's commands are spent: LDEV-[%s] of the record [%s] "
@@ -332,11 +335,11 @@ bool ZRHDSCommandHandler::removeDeadJobSvol(const ZRHDSIntentEntry& entry, const
                                             bool associated, RecoveryBudget& budget) {
   static const char kFn[] = "removeDeadJobSvol";
   if (associated &&
-      (!budget.spend(kChangeCost) || m_pImplementer->unmapSnapshot(entry.pvol, entry.mu) != 0)) {
+      (!budget.spend(kCheckedChangeCost) || m_pImplementer->unmapSnapshot(entry.pvol, entry.mu) != 0)) {
     return false;
   }
   for (const HDSLunInfo& path : ldev.ports) {
-    if (!budget.spend(kChangeCost) ||
+    if (!budget.spend(kPathDeletionCost) ||
         m_pImplementer->unmapLdevFromHostGroup(entry.ldev, path.port, path.hostGroupId) != 0) {
       return false;
     }

@@ -22,6 +22,8 @@ std::string withoutBlanks(std::string label) {
 
 SvolProof notProven(const std::string& why) { return {Proof::kNotProven, why}; }
 
+const char kHandedOver[] = "its job handed it to the host as it ended: it may be the host's";
+
 // The association one row of an S-VOL's pair listing shows; false when the
 // row shows the LDEV as a P-VOL or is no row of it at all.
 bool associationOf(const HDSSnapshotGroupInfo& row, const std::string& ldev, std::string& pvol) {
@@ -53,6 +55,7 @@ SvolProof provenDeadJobs(const ZRHDSIntentEntry& entry, const HDSLdevInfo* ldev,
   if (ldev == nullptr) return notProven("the listing does not show it");
   if (ldev->volAttr == HDS_VOL_ATTR_UNDEFINED || ldev->volType == kVolTypeUndefined)
     return {Proof::kNothingThere, ""};
+  if (entry.stored) return notProven(kHandedOver);
   if (ldev->label != withoutBlanks(entry.label) || ldev->capacityBlocks != entry.capacity) {
     return notProven("it carries label [" + ldev->label + "] and " +
                      std::to_string(ldev->capacityBlocks) + " blocks");
@@ -85,10 +88,6 @@ GroupProof provenDeadJobs(const ZRHDSIntentRecord& record, const ZRHDSIntentEntr
                           const IntentContext& context) {
   GroupProof out{Proof::kNothingThere, {}, ""};
   const std::string pvolKey = groupPvolKey(record.group, entry.pvol);
-  if (context.hostWithoutMu.count(pvolKey) != 0) {
-    out.verdict = Proof::kHosts;
-    return out;
-  }
   const std::set<std::string> existing(record.existingKeys.begin(), record.existingKeys.end());
   bool named = false;
   for (const HDSSnapshotGroupInfo& row : rows) {
@@ -105,6 +104,16 @@ GroupProof provenDeadJobs(const ZRHDSIntentRecord& record, const ZRHDSIntentEntr
     return out;
   }
   out.verdict = Proof::kNotProven;
+  if (entry.stored) {
+    out.why = kHandedOver;
+    return out;
+  }
+  // A device of the running job names a pair of the P-VOL there without its
+  // MU: any of these pairs may be the one the host stores.
+  if (context.hostWithoutMu.count(pvolKey) != 0) {
+    out.why = "a device of the job names a pair of the P-VOL there without its MU";
+    return out;
+  }
   // Without its MU, an entry in a group that other jobs use is told from
   // their pairs only by the lock the recovery holds: every live job of this
   // host has its new pairs' MUs on record before it gives the lock back.

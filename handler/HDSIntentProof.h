@@ -35,7 +35,7 @@ struct IntentContext {
   // the group without its MU (any such pair may be that job's).
   std::set<std::string> liveWithoutMu;
   // groupPvolKey(group, pvol): the running job names the group for the
-  // P-VOL without an MU (every pair of it there counts as the host's).
+  // P-VOL without an MU (no pair of it there is proven the dead job's).
   std::set<std::string> hostWithoutMu;
 };
 std::string groupPairKey(const std::string& group, const std::string& pvol, const std::string& mu);
@@ -45,6 +45,9 @@ struct SvolProof {
   Proof verdict;
   std::string why;  // kNotProven: what the array shows that the record does not
 };
+// An entry its job handed to the host as it ended (ZRHDSIntentEntry::stored)
+// is never proven: what it names, while there, is left and reported.
+//
 // An S-VOL entry against the listing's block of its id (null: not listed)
 // and the rows of "get snapshot -ldev_id <id>" (null: not read yet).
 SvolProof provenDeadJobs(const ZRHDSIntentEntry& entry, const HDSLdevInfo* ldev,

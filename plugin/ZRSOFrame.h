@@ -9,6 +9,7 @@
 #include <string>
 
 #include "plugin/ZRSOZrHDSCLI.h"
+#include "util/ZRHDSIntentRecord.h"
 
 namespace zrso_frame {
 
@@ -57,10 +58,12 @@ void onException(const char* function, ZRSO::SnapInfo** snaps, short count, int 
                  const char* what) noexcept;
 
 // The exception barrier of every exported function: body's result, or 1
-// after onException when anything is thrown.
+// after onException when anything is thrown. The call's jobs close their
+// intent records as it ends, right before it returns.
 template <class Body>
 int guarded(const char* function, ZRSO::SnapInfo** snaps, short count, int code,
             Body&& body) noexcept {
+  ZRHDSIntentCallScope records;
   try {
     return body();
   } catch (const std::exception& e) {

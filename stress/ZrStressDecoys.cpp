@@ -105,11 +105,68 @@ ZrObjectSet zrObjectSet(const ccisim::State& s, const std::string& serial) {
 
 ZrObjectCounts zrObjectsAdded(const ZrObjectSet& before, const ZrObjectSet& now,
                               const std::set<int>& ignore) {
+  const ZrObjectSet added = zrObjectsBeyond(before, now);
   ZrObjectCounts c;
-  for (const auto& p : now.pairs) c.pairs += before.pairs.count(p) == 0 ? 1 : 0;
-  for (int l : now.ldevs) c.ldevs += before.ldevs.count(l) == 0 && ignore.count(l) == 0 ? 1 : 0;
-  for (const auto& p : now.paths) c.paths += before.paths.count(p) == 0 ? 1 : 0;
+  c.pairs = static_cast<int>(added.pairs.size());
+  for (int l : added.ldevs) c.ldevs += ignore.count(l) == 0 ? 1 : 0;
+  c.paths = static_cast<int>(added.paths.size());
   return c;
+}
+
+ZrObjectSet zrObjectsJoined(const ZrObjectSet& a, const ZrObjectSet& b) {
+  ZrObjectSet o = a;
+  o.pairs.insert(b.pairs.begin(), b.pairs.end());
+  o.ldevs.insert(b.ldevs.begin(), b.ldevs.end());
+  o.paths.insert(b.paths.begin(), b.paths.end());
+  return o;
+}
+
+ZrObjectSet zrObjectsBeyond(const ZrObjectSet& before, const ZrObjectSet& now) {
+  ZrObjectSet o;
+  for (const auto& p : now.pairs) {
+    if (before.pairs.count(p) == 0) o.pairs.insert(p);
+  }
+  for (int l : now.ldevs) {
+    if (before.ldevs.count(l) == 0) o.ldevs.insert(l);
+  }
+  for (const auto& p : now.paths) {
+    if (before.paths.count(p) == 0) o.paths.insert(p);
+  }
+  return o;
+}
+
+std::vector<ZrDecoy> zrDecoysOfNewObjects(const ccisim::State& before, const ccisim::State& after,
+                                          const std::string& serial, const std::string& whose) {
+  std::vector<ZrDecoy> decoys;
+  const ccisim::Array* a = after.array(serial);
+  if (a == nullptr) return decoys;
+  const ZrObjectSet old = zrObjectSet(before, serial);
+  for (const ccisim::SnapPair& p : a->pairs) {
+    if (old.pairs.count(std::make_tuple(p.group, p.pvol, p.mu)) != 0) continue;
+    decoys.push_back(pairDecoy(whose + " pair " + std::to_string(p.pvol) + " MU " +
+                                   std::to_string(p.mu), p));
+  }
+  a->loadLdevs();
+  for (const auto& l : a->ldevs) {
+    if (!l.second.defined || old.ldevs.count(l.first) != 0) continue;
+    decoys.push_back(ldevDecoy(whose + " LDEV " + std::to_string(l.first), l.second));
+  }
+  for (const auto& port : a->ports) {
+    for (const auto& g : port.second.hostGroups) {
+      for (const auto& lun : g.second.luns) {
+        if (old.paths.count(std::make_tuple(port.first, g.first, lun.first)) != 0) continue;
+        ZrDecoy d;
+        d.what = whose + " LU path " + port.first + "-" + std::to_string(g.first) + " LUN " +
+                 std::to_string(lun.first);
+        d.port = port.first;
+        d.gid = g.first;
+        d.lun = lun.first;
+        d.ldev = lun.second;
+        decoys.push_back(d);
+      }
+    }
+  }
+  return decoys;
 }
 
 std::vector<ZrDecoy> zrPlantStandingDecoys(ccisim::Fixture& sim, const std::string& serial,
@@ -181,12 +238,27 @@ std::vector<std::string> zrDecoysTouched(const ccisim::State& s, const std::stri
   return out;
 }
 
-int zrIntentRecordCount(const std::string& intentDir) {
+namespace {
+
+int filesEndingIn(const std::string& dir, const std::string& tail) {
   int n = 0;
   std::error_code ec;
-  for (const auto& e : fs::directory_iterator(intentDir, ec)) {
+  for (const auto& e : fs::directory_iterator(dir, ec)) {
     const std::string name = e.path().filename().string();
-    n += name.size() > 7 && name.compare(name.size() - 7, 7, ".intent") == 0 ? 1 : 0;
+    n += name.size() > tail.size() &&
+                 name.compare(name.size() - tail.size(), tail.size(), tail) == 0
+             ? 1
+             : 0;
   }
   return n;
+}
+
+}  // namespace
+
+int zrIntentRecordCount(const std::string& intentDir) {
+  return filesEndingIn(intentDir, ".intent");
+}
+
+int zrIntentSetAsideCount(const std::string& intentDir) {
+  return filesEndingIn(intentDir, ".intent.aside");
 }

@@ -11,6 +11,8 @@
 // job never created:
 //  - an administrator's LDEV, unlabelled, of the recorded capacity;
 //  - an LDEV with a QB_SVOL_ label of another job, of the recorded capacity.
+// Made by another host after a kill: everything it made (its pairs, S-VOLs
+// and LU paths) is a decoy.
 //
 // Thread-safety: one thread; the fixture's state is changed under its lock.
 #include <set>
@@ -36,6 +38,10 @@ struct ZrObjectCounts {
 ZrObjectCounts zrObjectsAdded(const ZrObjectSet& before, const ZrObjectSet& now,
                               const std::set<int>& ignore);
 
+// a and b together; the objects of now that before lacks.
+ZrObjectSet zrObjectsJoined(const ZrObjectSet& a, const ZrObjectSet& b);
+ZrObjectSet zrObjectsBeyond(const ZrObjectSet& before, const ZrObjectSet& now);
+
 // One decoy and how to tell it is still as planted.
 struct ZrDecoy {
   std::string what;
@@ -58,8 +64,14 @@ std::vector<ZrDecoy> zrPlantStandingDecoys(ccisim::Fixture& sim, const std::stri
 // such id).
 std::vector<ZrDecoy> zrPlantKillDecoys(ccisim::Fixture& sim, const std::string& serial,
                                        const std::string& intentDir);
+// Every object of after that before lacks (another host's, made between
+// the two), as decoys named "<whose> <kind> <id>": pairs with their state
+// and S-VOL, LDEVs with their label and capacity, LU paths with their LDEV.
+std::vector<ZrDecoy> zrDecoysOfNewObjects(const ccisim::State& before, const ccisim::State& after,
+                                          const std::string& serial, const std::string& whose);
 // The decoys that are gone or changed.
 std::vector<std::string> zrDecoysTouched(const ccisim::State& s, const std::string& serial,
                                          const std::vector<ZrDecoy>& decoys);
-// The intent record files in intentDir.
+// The intent record files in intentDir, and those set aside there.
 int zrIntentRecordCount(const std::string& intentDir);
+int zrIntentSetAsideCount(const std::string& intentDir);

@@ -30,13 +30,13 @@ namespace {
 const char kUser[] = "cciuser";
 const char kPassword[] = "secret";
 const char kHostName[] = "mahost01";
-const char kInitiator[] = "210000e08b0256f8";
 const char kPort[] = "CL1-A";
 const char kSvolLabelPrefix[] = "QB_SVOL_";
 const char kHolderPrefix[] = "zrholders_";
 const char kHolderSuffix[] = ".list";
-constexpr int kHostNumber = 0x1F;
 constexpr int kCommandDeviceLdev = 2047;
+// The settings every job of the rig runs with (besides the defaults).
+const char kBusRefreshDelayKey[] = "nZRHDSMapUnmapSystemBusRefreshDelayInSecs";
 const char* const kToolNames[] = {"raidcom",      "raidqry",       "raidscan",
                                   "pairsyncwait", "horcmstart.sh", "horcmshutdown.sh"};
 // The parts of a work directory that a job changes.
@@ -111,6 +111,11 @@ int zrStressOpStatus(ZrStressOp op) {
   return statuses[static_cast<int>(op)];
 }
 
+void zrFinishReport(const std::string& report, const std::string& text, std::ostream& out) {
+  out << text;
+  if (!report.empty()) std::ofstream(report, std::ios::app) << text;
+}
+
 std::string zrStressStatePath(const std::string& dir) { return dir + "/cci/state/ccisim.state"; }
 
 void zrStressUseDir(const std::string& dir) {
@@ -122,6 +127,21 @@ void zrStressUseDir(const std::string& dir) {
   ::setenv("ZRHOST_CCI_DIR", (dir + "/cci/bin/").c_str(), 1);
   ::setenv("ZRHOST_INTENT_DIR", (dir + "/intent").c_str(), 1);
   ::setenv("CCISIM_STATE", zrStressStatePath(dir).c_str(), 1);
+}
+
+void zrStressUseHostDir(const std::string& dir, const std::string& hostDir) {
+  zrStressUseDir(dir);
+  std::error_code ec;
+  for (const char* sub : {"locks", "logs", "tmp", "intent"})
+    fs::create_directories(fs::path(hostDir) / sub, ec);
+  fs::permissions(fs::path(hostDir) / "locks", fs::perms::owner_all, ec);
+  fs::permissions(fs::path(hostDir) / "intent", fs::perms::owner_all, ec);
+  ::setenv("ZRHOST_SETTINGS_FILE", (hostDir + "/settings.ini").c_str(), 1);
+  ::setenv("ZRHOST_LOCK_DIR", (hostDir + "/locks").c_str(), 1);
+  ::setenv("ZRHOST_LOG_DIR", (hostDir + "/logs").c_str(), 1);
+  ::setenv("ZRHOST_TEMP_DIR", (hostDir + "/tmp").c_str(), 1);
+  ::setenv("ZRHOST_INTENT_DIR", (hostDir + "/intent").c_str(), 1);
+  ZRPlatformInfo().setRegString("~Tessavon", kBusRefreshDelayKey, "0");
 }
 
 std::unique_ptr<ccisim::Fixture> zrStressMakeArray(const std::string& dir, int sources,
@@ -164,13 +184,13 @@ std::unique_ptr<ccisim::Fixture> zrStressMakeArray(const std::string& dir, int s
     f.addPool(kZrStressSerial, dp);
     f.addPort(kZrStressSerial, kPort, "50060e8007dd3300");
     f.addHostGroup(kZrStressSerial, kPort, 0, "1A-G00");
-    f.addHostGroup(kZrStressSerial, kPort, 1, "mahost01_hg");
-    f.addHostGroupWwn(kZrStressSerial, kPort, 1, kInitiator);
-    f.addLoginWwn(kZrStressSerial, kPort, kInitiator);
+    f.addHostGroup(kZrStressSerial, kPort, kZrStressHostGroup, "mahost01_hg");
+    f.addHostGroupWwn(kZrStressSerial, kPort, kZrStressHostGroup, kZrStressInitiator);
+    f.addLoginWwn(kZrStressSerial, kPort, kZrStressInitiator);
     for (int i = 0; i < sources; ++i) {
       f.addSourceLdev(kZrStressSerial, kZrStressFirstLdev + i, 2097152, 6,
                       "src_" + std::to_string(i));
-      f.addLun(kZrStressSerial, kPort, 1, i, kZrStressFirstLdev + i);
+      f.addLun(kZrStressSerial, kPort, kZrStressHostGroup, i, kZrStressFirstLdev + i);
     }
     f.addLun(kZrStressSerial, kPort, 0, 5, kCommandDeviceLdev);
     f.addCommandDevice("/dev/sdc", kZrStressSerial, kCommandDeviceLdev);
@@ -179,7 +199,7 @@ std::unique_ptr<ccisim::Fixture> zrStressMakeArray(const std::string& dir, int s
     return nullptr;
   }
   ZRPlatformInfo settings;
-  if (settings.setRegString("~Tessavon", "nZRHDSMapUnmapSystemBusRefreshDelayInSecs", "0") != 0) {
+  if (settings.setRegString("~Tessavon", kBusRefreshDelayKey, "0") != 0) {
     *error = "cannot write the settings store";
     return nullptr;
   }
@@ -320,8 +340,8 @@ bool ZrStressJob::open(std::string* error) {
   ZrTestHostConfig config;
   config.statePath = ::getenv("CCISIM_STATE") != nullptr ? ::getenv("CCISIM_STATE") : "";
   config.hostName = kHostName;
-  config.initiators = {kInitiator};
-  config.hostNumber = kHostNumber;
+  config.initiators = {m_spec.initiator};
+  config.hostNumber = m_spec.hostNumber;
   config.clockScale = m_spec.clockScale;
   config.logFile = m_spec.logFile;
   m_host.reset(new ZrTestHost(config));
@@ -385,6 +405,10 @@ int ZrStressJob::runFrom(ZrStressOp from, std::string* failed) {
   return 0;
 }
 
+void ZrStressJob::setOnReturn(std::function<void(int)> onReturn) {
+  m_host->setOnReturn(std::move(onReturn));
+}
+
 std::vector<ZrDeviceState> ZrStressJob::states(int job) const {
   const Devices& j = m_jobs.at(static_cast<size_t>(job));
   std::vector<ZrDeviceState> out;
@@ -423,20 +447,27 @@ bool zrStateFromLine(const std::string& line, ZrDeviceState& out) {
   return true;
 }
 
+std::string zrStatesText(const std::vector<ZrDeviceState>& states) {
+  std::string text;
+  for (const ZrDeviceState& s : states) text += zrStateLine(s) + "\n";
+  return text;
+}
+
 std::string zrRunOpPayload(ZrStressJob& job, const std::vector<ZrDeviceState>& states,
                            ZrStressOp op) {
   job.setStates(states);
   const int result = job.run(op);
-  std::string text = "R " + std::to_string(result) + "\n";
-  for (const ZrDeviceState& s : job.states()) text += zrStateLine(s) + "\n";
-  return text;
+  return "R " + std::to_string(result) + "\n" + zrStatesText(job.states());
 }
 
-bool zrReadOpPayload(const std::string& text, int* result, std::vector<ZrDeviceState>* states) {
+bool zrReadOpPayload(const std::string& text, int* result, std::vector<ZrDeviceState>* states,
+                     std::string* word) {
   std::istringstream in(text);
   std::string line;
   if (!std::getline(in, line) || line.rfind("R ", 0) != 0) return false;
-  *result = std::atoi(line.c_str() + 2);
+  std::istringstream head(line.substr(2));
+  head >> *result;
+  if (word != nullptr) head >> *word;
   states->clear();
   while (std::getline(in, line)) {
     ZrDeviceState s;
@@ -490,6 +521,27 @@ std::string zrOpTableHead(const std::string& first) {
   return head + "\n";
 }
 
+namespace {
+
+// The pipe a child of zrRunChild hands its text back through (-1: none).
+int g_handBackFd = -1;
+
+void writeAll(int fd, const std::string& text) {
+  size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+}
+
+}  // namespace
+
+void zrChildHandBack(const std::string& text) {
+  if (g_handBackFd >= 0) writeAll(g_handBackFd, text);
+}
+
 ZrChildResult zrRunChild(const std::function<std::string()>& body, int timeoutMs, int killAfterMs) {
   ZrChildResult r;
   int fds[2];
@@ -503,13 +555,8 @@ ZrChildResult zrRunChild(const std::function<std::string()>& body, int timeoutMs
   }
   if (pid == 0) {
     ::close(fds[0]);
-    const std::string text = body();
-    size_t done = 0;
-    while (done < text.size()) {
-      const ssize_t n = ::write(fds[1], text.data() + done, text.size() - done);
-      if (n <= 0) break;
-      done += static_cast<size_t>(n);
-    }
+    g_handBackFd = fds[1];
+    writeAll(fds[1], body());
     ::close(fds[1]);
     ::_exit(0);
   }

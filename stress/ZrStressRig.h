@@ -16,6 +16,7 @@
 // Thread-safety: one thread; a process may fork jobs one at a time.
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,10 @@
 
 constexpr const char kZrStressSerial[] = "412345";
 constexpr int kZrStressFirstLdev = 256;
+constexpr const char kZrStressPort[] = "CL1-A";
+constexpr int kZrStressHostGroup = 1;  // the host's, holding the sources
+constexpr const char kZrStressInitiator[] = "210000e08b0256f8";
+constexpr long kZrStressHostNumber = 0x1F;
 
 // The operations of a backup job's life cycle, in order.
 enum class ZrStressOp { kPrepare, kSnap, kMap, kUnmap, kRevert, kReconcile, kDelete };
@@ -36,6 +41,12 @@ std::string zrStressOpExport(ZrStressOp op);
 // The device status each operation leaves on success.
 int zrStressOpStatus(ZrStressOp op);
 
+// The time limit of one job of a run.
+constexpr int kZrStressJobTimeoutMs = 600000;
+
+// Prints a run's text to out and appends it to the report file (when given).
+void zrFinishReport(const std::string& report, const std::string& text, std::ostream& out);
+
 // Makes the work directory afresh with the array and points this process's
 // host, plug-in and simulator locations into it. The fixture adds faults and
 // reads the journal of that state; null with *error set on failure.
@@ -43,6 +54,11 @@ std::unique_ptr<ccisim::Fixture> zrStressMakeArray(const std::string& dir, int s
                                                    std::string* error);
 // Points this process's locations into an existing work directory.
 void zrStressUseDir(const std::string& dir);
+// Another host on the same array: the host's own locations (settings, named
+// locks, logs, temporary files, intent records) go into hostDir (made when
+// missing), the array's (CCI tools, HORCM files, simulator state) stay
+// dir's. Its settings store gets the rig's bus refresh delay.
+void zrStressUseHostDir(const std::string& dir, const std::string& hostDir);
 std::string zrStressStatePath(const std::string& dir);
 
 // Copies of the parts of a work directory a job changes (state, settings,
@@ -88,6 +104,9 @@ struct ZrStressJobSpec {
   int subclient = 7;
   int clockScale = 100;
   std::string logFile;  // "" the host's default
+  // The host: its initiator (in a host group of the sources) and number.
+  std::string initiator = kZrStressInitiator;
+  long hostNumber = kZrStressHostNumber;
 };
 
 // Job 0 is the plan's; addJob adds further jobs of the same host process
@@ -109,6 +128,9 @@ class ZrStressJob {
   // Runs the operations from `from` to the end of the life cycle, stopping
   // at the first that fails; the failing operation's name in *failed.
   int runFrom(ZrStressOp from, std::string* failed);
+  // The host keeps what a call stored from the moment it returns: onReturn
+  // gets the result there (null: nothing is called).
+  void setOnReturn(std::function<void(int result)> onReturn);
   std::vector<ZrDeviceState> states(int job = 0) const;
   void setStates(const std::vector<ZrDeviceState>& states, int job = 0);
   const ZrStressJobSpec& plan() const { return m_spec; }
@@ -135,10 +157,13 @@ bool zrStateFromLine(const std::string& line, ZrDeviceState& out);
 
 // One operation of job on devices in states, as the text a child job hands
 // back ("R <result>" and a state line per device), and that text read back
-// (false when it is not one).
+// (false when it is not one; word: a word after the result, when given).
 std::string zrRunOpPayload(ZrStressJob& job, const std::vector<ZrDeviceState>& states,
                            ZrStressOp op);
-bool zrReadOpPayload(const std::string& text, int* result, std::vector<ZrDeviceState>* states);
+bool zrReadOpPayload(const std::string& text, int* result, std::vector<ZrDeviceState>* states,
+                     std::string* word = nullptr);
+// Device states as lines of zrStateLine.
+std::string zrStatesText(const std::vector<ZrDeviceState>& states);
 
 // Runs worker(w, dir + "/w<w>") for w in [0, workers) in as many forked
 // processes side by side and waits for them; true when every one exited 0.
@@ -166,6 +191,9 @@ struct ZrChildResult {
 // started (a crash at a random point); timeoutMs: the time limit.
 ZrChildResult zrRunChild(const std::function<std::string()>& body, int timeoutMs,
                          int killAfterMs = -1);
+// In the body of zrRunChild: hands text back at once, ahead of what the
+// body returns (it arrives even when the child is killed afterwards).
+void zrChildHandBack(const std::string& text);
 
 // This process adopts the orphans of its jobs (the tools a killed job
 // started), so that they can be waited for and counted.

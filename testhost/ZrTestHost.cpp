@@ -112,6 +112,7 @@ int ZrTestHost::call(const std::string& op, const std::vector<int>& indices, boo
   m_call = indices;
   const int rc =
       fn(array.empty() ? nullptr : array.data(), static_cast<short>(array.size()), m_util.get());
+  if (m_onReturn) m_onReturn(rc);
   m_call.clear();
   flushLogs();
   return rc;

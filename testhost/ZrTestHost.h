@@ -18,6 +18,7 @@
 // named after them with "_secondary".
 //
 // Thread-safety: one thread at a time.
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -75,6 +76,10 @@ class ZrTestHost {
   // path of each device instead: 0 when every one is supported, else 1.
   // *found is false (and the result 1) when the plug-in lacks the export.
   int call(const std::string& op, const std::vector<int>& indices, bool* found);
+  // Called with a device export's result the moment it returns, before this
+  // host writes the call's log lines: from then on the host keeps what the
+  // call stored (a crash rig hands the devices' states back from here).
+  void setOnReturn(std::function<void(int result)> onReturn) { m_onReturn = std::move(onReturn); }
 
   // Remote requests run so far (each one child host).
   int remoteRequests() const { return m_exchanges; }
@@ -101,4 +106,5 @@ class ZrTestHost {
   std::vector<std::unique_ptr<ZrHostDevice>> m_devices;
   std::vector<int> m_call;  // indices of the call in progress
   int m_exchanges = 0;
+  std::function<void(int)> m_onReturn;
 };

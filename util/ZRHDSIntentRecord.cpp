@@ -24,6 +24,9 @@ const char kHostGroupSeparator = ',';
 // The host-group field of an S-VOL line begins so: a blank that slipped
 // into an earlier field cannot pass for it.
 const char kHostGroupMark[] = "hg:";
+// The last field of an entry the job handed to the host as it ended ('*'
+// is no byte a field is written with, so no field reads as it).
+const char kStoredMark[] = "*stored";
 const char kDirectoryWhat[] = "intent directory";
 // A record is a few lines per device; anything far larger is not ours.
 constexpr size_t kMaxRecordBytes = 1 << 20;
@@ -262,13 +265,14 @@ std::string ZRHDSIntentRecord::text() const {
   }
   for (const ZRHDSIntentEntry& e : entries) {
     if (group) {
-      out += "pvol " + encode(e.pvol) + " " + encode(e.mu) + " " + encode(e.device) + "\n";
+      out += "pvol " + encode(e.pvol) + " " + encode(e.mu) + " " + encode(e.device);
     } else {
       out += "svol " + encode(e.ldev) + " " + std::to_string(e.capacity) + " " + encode(e.pvol) +
              " " + encode(e.mu) + " " + encode(e.label) + " " + encode(e.device);
       if (e.hostGroupsRecorded) out += " " + encode(joinHostGroups(e.hostGroups));
-      out += "\n";
     }
+    if (e.stored) out += std::string(" ") + kStoredMark;
+    out += "\n";
   }
   return out + "end\n";
 }
@@ -296,13 +300,17 @@ bool ZRHDSIntentRecord::parse(const std::string& text, ZRHDSIntentRecord& out, s
       ended = true;
       continue;
     }
-    const std::vector<std::string> fields = fieldsOf(line);
+    std::vector<std::string> fields = fieldsOf(line);
+    const bool stored = fields.size() > 1 && fields.back() == kStoredMark &&
+                        (fields[0] == "pvol" || fields[0] == "svol");
+    if (stored) fields.pop_back();
     std::vector<std::string> values;
     if (fields.empty() || !decodeAll(fields, 1, values)) {
       reason = "unreadable line";
       break;
     }
     if (!readLine(fields[0], values, r, kindSeen, reason)) break;
+    if (stored) r.entries.back().stored = true;
   }
   if (reason.empty() && (!ended || !kindSeen)) reason = "cut short";
   if (reason.empty()) wellFormed(r, reason);
@@ -312,6 +320,31 @@ bool ZRHDSIntentRecord::parse(const std::string& text, ZRHDSIntentRecord& out, s
   }
   out = r;
   return true;
+}
+
+namespace {
+
+// The work of this thread's outermost call scope (null: no call).
+thread_local std::vector<std::function<void()>>* t_callEndWork = nullptr;
+
+}  // namespace
+
+ZRHDSIntentCallScope::ZRHDSIntentCallScope() : m_bOutermost(t_callEndWork == nullptr) {
+  if (m_bOutermost) t_callEndWork = &m_work;
+}
+
+ZRHDSIntentCallScope::~ZRHDSIntentCallScope() {
+  if (!m_bOutermost) return;
+  t_callEndWork = nullptr;
+  for (std::function<void()>& work : m_work) work();
+}
+
+void ZRHDSIntentCallScope::atCallEnd(std::function<void()> work) {
+  if (t_callEndWork != nullptr) {
+    t_callEndWork->push_back(std::move(work));
+  } else {
+    work();
+  }
 }
 
 ZRHDSIntentStore::ZRHDSIntentStore(std::string dir, Liveness live)
@@ -343,6 +376,40 @@ bool ZRHDSIntentStore::save(ZRHDSIntentRecord& record, std::string* error) {
     return false;
   }
   record.path = path;
+  return true;
+}
+
+bool ZRHDSIntentStore::handOver(ZRHDSIntentRecord& record, const std::vector<bool>& stored,
+                                const std::vector<bool>& gone, std::string* error) {
+  ZRHDSIntentRecord marked = record, rest = record;
+  marked.entries.clear();
+  rest.entries.clear();
+  for (size_t k = 0; k < record.entries.size(); ++k) {
+    ZRHDSIntentEntry e = record.entries[k];
+    const bool isStored = k < stored.size() && stored[k];
+    if (!isStored && k < gone.size() && gone[k]) continue;
+    e.stored = e.stored || isStored;
+    marked.entries.push_back(e);
+    if (!e.stored) rest.entries.push_back(e);
+  }
+  if (rest.entries.size() == record.entries.size()) return true;
+  const bool anyStored = marked.entries.size() > rest.entries.size();
+  if (!anyStored) {  // only gone entries: nothing the host keeps is at stake
+    if (rest.entries.empty() ? !remove(record, error) : !save(rest, error)) return false;
+    record.entries = rest.entries;
+    return true;
+  }
+  if (!save(marked, error)) return false;
+  record.entries = marked.entries;
+  std::string ignored;
+  if (rest.entries.empty()) {
+    if (::unlink(record.path.c_str()) != 0 && errno != ENOENT) return true;  // stays marked
+  } else if (!ZrSafeFile::replaceAtomically(record.path, rest.text(), 0600, &ignored,
+                                            ZrSafeFile::Durability::kAtomicOnly,
+                                            ownWriterTag(ZRHDSProcessIdentity::own()))) {
+    return true;  // stays marked
+  }
+  record.entries = rest.entries;
   return true;
 }
 

@@ -45,6 +45,9 @@ struct ZRHDSIntentEntry {
   // kept has none on record (hostGroupsRecorded false).
   std::vector<std::string> hostGroups;
   bool hostGroupsRecorded = false;
+  // The job handed it to the host as it ended (ZRHDSIntentStore::handOver):
+  // the host may store it, so a recovery only reports it.
+  bool stored = false;
 };
 
 struct ZRHDSIntentRecord {
@@ -65,6 +68,25 @@ struct ZRHDSIntentRecord {
   // "end", an unknown line, a number that is not decimal, a record without
   // entries or with entries of the other kind.
   static bool parse(const std::string& text, ZRHDSIntentRecord& out, std::string* why);
+};
+
+// The end of one exported call on this thread: the call holds a scope, and
+// work handed to atCallEnd (a job's closing of its records) runs when the
+// scope ends, just before the call returns to the host, so that no command,
+// scan or wait of the call falls between a record's closing and the host
+// keeping what the call stored. Nested scopes leave the work to the
+// outermost; without a scope the work runs at once.
+class ZRHDSIntentCallScope {
+ public:
+  ZRHDSIntentCallScope();
+  ~ZRHDSIntentCallScope();
+  ZRHDSIntentCallScope(const ZRHDSIntentCallScope&) = delete;
+  ZRHDSIntentCallScope& operator=(const ZRHDSIntentCallScope&) = delete;
+  static void atCallEnd(std::function<void()> work);
+
+ private:
+  std::vector<std::function<void()>> m_work;
+  bool m_bOutermost;
 };
 
 class ZRHDSIntentStore {
@@ -88,6 +110,20 @@ class ZRHDSIntentStore {
   // (list reports it in *setAside) until an administrator removes it. true
   // when the record is no longer one to recover (renamed, or gone already).
   bool setAside(const ZRHDSIntentRecord& record, std::string* error);
+  // The end of a job's record: stored[k] when the host keeps entry k once
+  // the call returns, gone[k] when its object is gone from the array (both
+  // as long as the record's entries). In two steps, so that at no moment
+  // does the file lead a recovery to act on a stored entry, and the window
+  // in which a job killed before its return leaves a stored entry without
+  // a record is one unlink or rename:
+  //  1. durably, the stored entries marked (ZRHDSIntentEntry::stored) and
+  //     the gone ones dropped;
+  //  2. without a flush, the rest written (the file removed when nothing
+  //     is left): a crash of the machine that loses it brings back step 1.
+  // false with *error when step 1 could not be written: the file then still
+  // holds the stored entries, unmarked (or marked but not on the disk).
+  bool handOver(ZRHDSIntentRecord& record, const std::vector<bool>& stored,
+                const std::vector<bool>& gone, std::string* error);
   // Reads record.path again into record; false when it is gone or no longer
   // reads (*error says which; "" when gone).
   bool reload(ZRHDSIntentRecord& record, std::string* error) const;

@@ -33,7 +33,11 @@ bool ZRHDSLock::commandLoggingOn() {
   return on != 0;
 }
 
-bool ZRHDSLock::lock(const std::string& name, int attempts) {
+bool ZRHDSLock::lock(const std::string& name, int attempts) { return take(name, attempts, true); }
+
+bool ZRHDSLock::tryLock(const std::string& name) { return take(name, 0, false); }
+
+bool ZRHDSLock::take(const std::string& name, int attempts, bool wait) {
   if (m_bLocked) {
     if (name == m_mutex->name()) return true;
     unlock();
@@ -54,6 +58,10 @@ bool ZRHDSLock::lock(const std::string& name, int attempts) {
   };
   // A free lock is taken at once, without reading the settings.
   if (mutex.lock(0) != 0) return acquired();
+  if (!wait) {
+    if (verbose) m_device.log(0, kLockFn, "Mutex [%s] is held elsewhere.", name.c_str());
+    return false;
+  }
 
   int limit = ZR_HDS_MAX_LOCK_RETRY_COUNT;
   int configured = 0;

@@ -34,11 +34,15 @@ class ZRHDSLock {
   // replaced. Already holding name: true at once. Holding another name: that
   // one is released first, since an object holds one name at a time.
   bool lock(const std::string& name, int attempts);
+  // One try of name, never waited for (a take that must not hold its job
+  // up); otherwise as lock.
+  bool tryLock(const std::string& name);
   // Releases the mutex when held and frees it; harmless when not held.
   void unlock();
   bool isLocked() const { return m_bLocked; }
 
  private:
+  bool take(const std::string& name, int attempts, bool wait);
   bool commandLoggingOn();
 
   ZRSO::SnapInfo& m_device;

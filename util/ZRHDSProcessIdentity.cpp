@@ -47,7 +47,8 @@ ZRHDSProcessIdentity ZRHDSProcessIdentity::own() {
   // The start time is read once per process: the id it belongs to is
   // published after it, so a thread that sees its own id sees that id's
   // start time (threads that race both write the same value), and a forked
-  // child, whose id differs, reads its own.
+  // child, whose id differs, reads its own. A start time that could not be
+  // read (0) is not kept: the next call reads it again.
   static std::atomic<uint64_t> cachedStart{0};
   static std::atomic<long> cachedPid{0};
   const long pid = static_cast<long>(::getpid());
@@ -57,8 +58,10 @@ ZRHDSProcessIdentity ZRHDSProcessIdentity::own() {
     self.startTime = cachedStart.load(std::memory_order_relaxed);
   } else {
     self.startTime = startTimeOf(pid);
-    cachedStart.store(self.startTime, std::memory_order_relaxed);
-    cachedPid.store(pid, std::memory_order_release);
+    if (self.startTime != 0) {
+      cachedStart.store(self.startTime, std::memory_order_relaxed);
+      cachedPid.store(pid, std::memory_order_release);
+    }
   }
   self.bootId = currentBootId();
   return self;

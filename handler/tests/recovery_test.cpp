@@ -187,15 +187,6 @@ TEST_F(Recovery, InAReusedGroupOnlyTheDeadJobsNewPairsGo) {
   EXPECT_TRUE(records().empty());
 }
 
-TEST_F(Recovery, AGroupThisJobHasOnRecordIsTheHosts) {
-  bed.sim.addSnapshotPair(kSerial, kDeadGroup, 256, 5, "PAIR");
-  plant(deadGroup({"256"}));
-  bed.snaps[0].snapshotGroup = kDeadGroup;  // metadata 6 of the running job names it
-  nextJob();
-  EXPECT_TRUE(hasPair(kDeadGroup, 256, 3));
-  EXPECT_TRUE(records().empty());
-}
-
 TEST_F(Recovery, SvolRulesAndTheirDecoys) {
   // 600: the dead job's S-VOL, associated and presented twice.
   defineLdev(600, "QB_SVOL_dev256");
@@ -237,29 +228,6 @@ TEST_F(Recovery, SvolRulesAndTheirDecoys) {
   // The resource group was locked for the removal and given back.
   EXPECT_EQ(1u, bed.count("lock resource"));
   EXPECT_EQ(1u, bed.count("unlock resource"));
-}
-
-TEST_F(Recovery, AHeldLockLeavesTheRecordForALaterJob) {
-  bed.sim.addSnapshotPair(kSerial, kDeadGroup, 256, 5, "PAIR");
-  plant(deadGroup({"256"}));
-  defineLdev(600, "QB_SVOL_dev256");
-  ZRHDSIntentRecord r = dead(ZRHDSIntentRecord::Kind::kSvols);
-  r.entries = {svol("600", "QB_SVOL_dev256")};
-  plant(r);
-  {
-    ZrNamedMutex group(kDeadGroup), selection(ZR_HDS_LOCK_SVOL_SELECTION);
-    ASSERT_NE(0, group.lock(0));
-    ASSERT_NE(0, selection.lock(0));
-    nextJob();
-    EXPECT_EQ(0u, bed.count("get snapshot") + bed.count("delete"));
-    EXPECT_EQ(2u, records().size());
-    EXPECT_EQ(0, clock.totalSleptMillis()) << "each lock tried once, none waited for";
-    h.reset();
-  }
-  nextJob();  // the locks are free again
-  EXPECT_FALSE(hasPair(kDeadGroup, 256, 3));
-  EXPECT_FALSE(ldev(600).defined);
-  EXPECT_TRUE(records().empty());
 }
 
 TEST_F(Recovery, AFailingRecoveryNeverFailsTheJob) {
@@ -304,6 +272,7 @@ struct SvolRow {
   int id;                  // the recorded id (256: the job's own source)
   bool pvolOfPair;         // the LDEV is another job's P-VOL
   bool removed;
+  bool handedOver = false;  // the dead job handed the entry to the host as it ended
 };
 
 class SvolProof : public Recovery, public ::testing::WithParamInterface<SvolRow> {};
@@ -324,6 +293,7 @@ TEST_P(SvolProof, OnlyTheDeadJobsSvolGoes) {
   r.entries = {svol(std::to_string(row.id), ldev(row.id).label)};
   r.entries[0].hostGroupsRecorded = !row.olderRecord;
   if (row.olderRecord) r.entries[0].hostGroups.clear();
+  r.entries[0].stored = row.handedOver;
   plant(r);
   nextJob();
   EXPECT_EQ(!row.removed, ldev(row.id).defined) << row.what;
@@ -350,18 +320,27 @@ INSTANTIATE_TEST_SUITE_P(
         SvolRow{"another host's, in its own host group", -1, 0, {3}, false, 600, false, false},
         SvolRow{"an older record's, presented", -1, 0, {2}, true, 600, false, false},
         SvolRow{"the job's own source, presented", -1, 0, {1}, false, 256, false, false},
-        SvolRow{"another job's P-VOL", -1, 0, {}, false, 600, true, false}));
+        SvolRow{"another job's P-VOL", -1, 0, {}, false, 600, true, false},
+        SvolRow{"the dead job's, handed to the host", 256, 0, {1, 2}, false, 600, false, false,
+                true}));
 
 // A reused group: 256's pair at MU 3 was there before the dead job, which
 // added MU 4 (PAIR); the record has MU 4 or (killed before the read-back)
-// none.
+// none. What becomes of the pair and of the record's entry:
+enum class Outcome {
+  kRemoved,  // the pair deleted, the entry with it
+  kLogged,   // the pair left and logged, the entry kept
+  kHosts,    // the pair left as the host's, the entry dropped
+};
 struct GroupRow {
   const char* what;
   const char* recordedMu;
-  const char* hostMu;  // the running job's device names the group at it ("": none)
+  const char* hostMu;  // the running job's device names the group at it ("": none,
+                       // "-": without an MU)
   bool liveRecord;     // a live job's record names 256 there without an MU
   bool secondNewPair;  // a further PAIR pair of 256 (MU 5)
-  bool removed;
+  Outcome outcome;
+  bool handedOver = false;  // the dead job handed the entry to the host as it ended
 };
 
 class GroupProof : public Recovery, public ::testing::WithParamInterface<GroupRow> {};
@@ -375,6 +354,7 @@ TEST_P(GroupProof, OnlyTheDeadJobsNewPairGoes) {
   r.reused = true;
   r.existingKeys = {"256-3"};
   r.entries[0].mu = row.recordedMu;
+  r.entries[0].stored = row.handedOver;
   plant(r);
   if (row.liveRecord) {
     r.job = ZRHDSProcessIdentity::own();
@@ -383,60 +363,158 @@ TEST_P(GroupProof, OnlyTheDeadJobsNewPairGoes) {
   }
   if (*row.hostMu != '\0') {
     bed.snaps[0].snapshotGroup = kDeadGroup;
-    bed.snaps[0].snapMu = row.hostMu;
+    bed.snaps[0].snapMu = std::string(row.hostMu) == "-" ? "" : row.hostMu;
   }
   nextJob();
+  const bool removed = row.outcome == Outcome::kRemoved;
   EXPECT_TRUE(hasPair(kDeadGroup, 256, 3)) << row.what;
-  EXPECT_EQ(!row.removed, hasPair(kDeadGroup, 256, 4)) << row.what;
-  EXPECT_EQ(row.removed ? 1u : 0u, bed.count("delete snapshot")) << row.what;
+  EXPECT_EQ(!removed, hasPair(kDeadGroup, 256, 4)) << row.what;
+  EXPECT_EQ(removed ? 1u : 0u, bed.count("delete snapshot")) << row.what;
+  size_t deadEntries = 0;
+  for (const ZRHDSIntentRecord& left : records()) {
+    if (store.isDead(left)) deadEntries += left.entries.size();
+  }
+  EXPECT_EQ(row.outcome == Outcome::kLogged ? 1u : 0u, deadEntries) << row.what;
+  EXPECT_EQ(row.outcome == Outcome::kLogged,
+            bed.logs().find("raidcom delete snapshot -ldev_id 256 -mirror_id 4") !=
+                std::string::npos)
+      << row.what;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, GroupProof,
     ::testing::Values(
-        GroupRow{"killed before the MU read-back", "", "", false, false, true},
-        GroupRow{"... a live record names 256 there", "", "", true, false, false},
-        GroupRow{"... two new pairs of 256", "", "", false, true, false},
-        GroupRow{"killed after it, the job naming MU 3", "4", "3", false, false, true},
-        GroupRow{"killed after it, the job naming MU 4", "4", "4", false, false, false}));
+        GroupRow{"killed before the MU read-back", "", "", false, false, Outcome::kRemoved},
+        GroupRow{"... a live record names 256 there", "", "", true, false, Outcome::kLogged},
+        GroupRow{"... two new pairs of 256", "", "", false, true, Outcome::kLogged},
+        GroupRow{"... the job naming the group, no MU", "", "-", false, false, Outcome::kLogged},
+        GroupRow{"killed after it, the job naming MU 3", "4", "3", false, false,
+                 Outcome::kRemoved},
+        GroupRow{"killed after it, the job naming MU 4", "4", "4", false, false,
+                 Outcome::kHosts},
+        GroupRow{"... the job naming the group, no MU", "4", "-", false, false,
+                 Outcome::kLogged},
+        GroupRow{"... handed to the host as the job ended", "4", "", false, false,
+                 Outcome::kLogged, true}));
 
 // ---- what recovery costs ---------------------------------------------------
 
-TEST_F(Recovery, AnotherHostsArrayLockIsLookedAtOnceAndNeverWaitedFor) {
+// A lock held elsewhere while a dead job's group record (256's pair) and
+// S-VOL record (LDEV 600) wait: each lock is tried once and never waited
+// for, and what it guards waits for a later job, which takes it.
+struct LockRow {
+  const char* what;
+  const char* mutex;    // a named mutex held by another job of this machine
+  bool foreignArray;    // the array's resource group locked by another host
+  bool groupWaits, svolsWait;
+};
+
+class HeldLock : public Recovery, public ::testing::WithParamInterface<LockRow> {};
+
+TEST_P(HeldLock, TriedOnceAndWhatItGuardsWaits) {
+  const LockRow& row = GetParam();
+  bed.sim.addSnapshotPair(kSerial, kDeadGroup, 256, 5, "PAIR");
+  plant(deadGroup({"256"}));
   defineLdev(600, "QB_SVOL_dev256");
   ZRHDSIntentRecord r = dead(ZRHDSIntentRecord::Kind::kSvols);
   r.entries = {svol("600", "QB_SVOL_dev256")};
   plant(r);
-  bed.sim.setForeignLock(kSerial, "meta_resource", "other", "otherhost");
-  nextJob();
-  EXPECT_EQ(0, clock.totalSleptMillis());
-  EXPECT_EQ(1u, bed.count("get resource"));
-  EXPECT_TRUE(ldev(600).defined);
-  EXPECT_EQ(1u, records().size());
+  if (row.foreignArray) bed.sim.setForeignLock(kSerial, "meta_resource", "other", "otherhost");
+  {
+    ZrNamedMutex held(*row.mutex != '\0' ? row.mutex : "ZR_TEST_UNUSED");
+    ASSERT_NE(0, held.lock(0));
+    nextJob();
+    EXPECT_EQ(0, clock.totalSleptMillis()) << row.what;
+    EXPECT_EQ(row.groupWaits, hasPair(kDeadGroup, 256, 3)) << row.what;
+    EXPECT_EQ(row.svolsWait, ldev(600).defined) << row.what;
+    EXPECT_EQ((row.groupWaits ? 1u : 0u) + (row.svolsWait ? 1u : 0u), records().size())
+        << row.what;
+    if (row.svolsWait) {
+      EXPECT_EQ(row.foreignArray ? 1u : 0u, bed.count("get resource")) << "one status listing";
+      EXPECT_EQ(0u, bed.count("lock resource")) << row.what;
+    }
+    h.reset();
+  }
+  if (row.foreignArray) bed.sim.setForeignLock(kSerial, "meta_resource", "-", "-", 0, "Unlocked");
+  nextJob();  // free again
+  EXPECT_FALSE(hasPair(kDeadGroup, 256, 3)) << row.what;
+  EXPECT_FALSE(ldev(600).defined) << row.what;
+  EXPECT_TRUE(records().empty()) << row.what;
 }
 
-TEST_F(Recovery, OneJobSpendsABoundedNumberOfCommandsAndOneListingPerRecord) {
+INSTANTIATE_TEST_SUITE_P(
+    Rows, HeldLock,
+    ::testing::Values(LockRow{"the snapshot group's lock", kDeadGroup, false, true, false},
+                      LockRow{"the S-VOL selection lock", ZR_HDS_LOCK_SVOL_SELECTION, false,
+                              false, true},
+                      LockRow{"the resource-group mutex", ZR_HDS_LOCK_RESOURCE_GROUP, false,
+                              false, true},
+                      // (the array refuses the pair's deletion in a group locked by
+                      // another host)
+                      LockRow{"another host's array lock", "", true, true, true}));
+
+// One job's recovery sends at most the budget (64 commands, the array lock
+// and its release included) whatever the records hold; what is left waits
+// for the next jobs, which take it all. An S-VOL record is read with one
+// listing of its ids.
+struct BudgetRow {
+  const char* what;
+  bool svols;     // an S-VOL record (else a group record of new pairs)
+  bool presented; // S-VOLs: associated and presented in two host groups
+};
+
+class Budget : public Recovery, public ::testing::WithParamInterface<BudgetRow> {};
+
+TEST_P(Budget, OneJobSpendsABoundedNumberOfCommands) {
+  const BudgetRow& row = GetParam();
+  constexpr int kEntries = 40;
+  std::vector<int> sources;
+  for (int i = 0; i < kEntries; ++i) sources.push_back(300 + i);
+  bed.addSources(sources);
   nextJob();
   const size_t plain = bed.lines().size();
   h.reset();
-  constexpr int kEntries = 40;
-  ZRHDSIntentRecord r = dead(ZRHDSIntentRecord::Kind::kSvols);
+  ZRHDSIntentRecord r = row.svols ? dead(ZRHDSIntentRecord::Kind::kSvols) : deadGroup({});
   for (int i = 0; i < kEntries; ++i) {
-    defineLdev(600 + i, "QB_SVOL_dev256");
-    r.entries.push_back(svol(std::to_string(600 + i), "QB_SVOL_dev256"));
+    const int pvol = 300 + i;
+    if (!row.svols) {
+      bed.sim.addSnapshotPair(kSerial, kDeadGroup, pvol, 5, "PAIR");
+      r.entries.push_back(ZRHDSIntentEntry());
+      r.entries.back().pvol = std::to_string(pvol);
+      continue;
+    }
+    const int id = 600 + i;
+    defineLdev(id, "QB_SVOL_dev256");
+    r.entries.push_back(svol(std::to_string(id), "QB_SVOL_dev256"));
+    r.entries.back().pvol = std::to_string(pvol);
+    if (!row.presented) continue;
+    bed.sim.addSnapshotPair(kSerial, kDeadGroup, pvol, 5, "PSUS", false, id);
+    bed.sim.addLun(kSerial, "CL1-A", 1, 10 + i, id);
+    bed.sim.addLun(kSerial, "CL1-A", 2, 10 + i, id);
   }
   plant(r);
   nextJob();
-  const size_t sent = bed.lines().size() - plain;
-  EXPECT_LE(sent, 64u) << "the recovery's budget";
-  EXPECT_EQ(1u, bed.count("get ldev -ldev_id 512 -cnt 128"));
-  const size_t first = bed.count("delete ldev");
-  EXPECT_GT(first, 0u);
-  EXPECT_LT(first, static_cast<size_t>(kEntries)) << "the rest waits for later jobs";
+  EXPECT_LE(bed.lines().size() - plain, 64u) << row.what << ": the recovery's budget";
+  const size_t first =
+      row.svols ? bed.count("delete ldev") : bed.count("delete snapshot -ldev_id");
+  EXPECT_GT(first, 0u) << row.what;
+  EXPECT_LT(first, static_cast<size_t>(kEntries)) << row.what << ": the rest waits";
+  if (row.svols) {
+    EXPECT_EQ(1u, bed.count("get ldev -ldev_id 512 -cnt 128")) << row.what;
+  }
   for (int job = 0; job < kEntries && !records().empty(); ++job) nextJob();
-  EXPECT_TRUE(records().empty());
-  for (int i = 0; i < kEntries; ++i) EXPECT_FALSE(ldev(600 + i).defined) << 600 + i;
+  EXPECT_TRUE(records().empty()) << row.what;
+  for (int i = 0; i < kEntries; ++i) {
+    const bool there = row.svols ? ldev(600 + i).defined : hasPair(kDeadGroup, 300 + i, 3);
+    EXPECT_FALSE(there) << row.what << " " << i;
+  }
 }
+
+INSTANTIATE_TEST_SUITE_P(Rows, Budget,
+                         ::testing::Values(BudgetRow{"new pairs of a group", false, false},
+                                           BudgetRow{"S-VOLs made and labelled", true, false},
+                                           BudgetRow{"S-VOLs associated and presented twice",
+                                                     true, true}));
 
 TEST_F(Recovery, TheSnapRunsNoRecovery) {
   nextJob();  // the prepare made the login key the snap reads
@@ -454,6 +532,17 @@ TEST_F(Recovery, TheSnapRunsNoRecovery) {
 class JobIntents : public Recovery {
  protected:
   JobIntents() { bed.os.setHostNumber(0x1F); }
+  // A map that creates its S-VOLs in CU 2 for the snapshots at MU 3.
+  void creatingSvols() {
+    bed.options.noVvolCreate = false;
+    bed.options.preSnapPort = "CL1-A";
+    bed.options.cuRange = "2";
+    for (ZRHDSSnapInfo& snap : bed.snaps) {
+      snap.capacity = kBlocks;
+      snap.snapMu = "3";
+      snap.svolLabel = "QB_SVOL_s" + snap.baseDevNo;
+    }
+  }
 };
 
 TEST_F(JobIntents, ThePairsAreOnRecordBeforeTheFirstAddAndWhatIsLeftStays) {
@@ -524,39 +613,108 @@ TEST_F(JobIntents, StoredRecordsOutliveTheJobsLastCommand) {
   EXPECT_TRUE(records().empty()) << "dropped once the job has ended";
 }
 
-// The job's end with the flush failing at each of its writes (-1: none):
-// what the host stores (256's and 257's pairs) is never left in a record
-// that recovery acts on; a record that could not be updated is set aside.
-class JobEndFlush : public JobIntents,
-                    public ::testing::WithParamInterface<std::tuple<bool, int>> {};
+// The job's end with the flush failing at each of its writes (-1: none), for
+// a prepare's group record and a map's S-VOL record, all or two of the three
+// devices stored: what the host stores is never left unmarked in a record
+// that recovery acts on, and leaves the record only after a flush saw it
+// marked; a record that could not be updated is set aside.
+using EndRow = std::tuple<bool, bool, int>;  // S-VOLs, all stored, failing flush
+
+class JobEndFlush : public JobIntents, public ::testing::WithParamInterface<EndRow> {
+ protected:
+  // Runs the step that opens the record; true when it made what it records.
+  bool openRecord(bool svols) {
+    if (!svols) {
+      nextJob();
+      return h->createTargetlessSnap();
+    }
+    creatingSvols();
+    nextJob(15);
+    return h->allocateTargetDevices({});
+  }
+};
+// The flushes of a job's end stay below this: every one is some row's.
+constexpr int kEndFlushes = 5;
 
 TEST_P(JobEndFlush, ARecordNeverKeepsAnEntryTheHostStores) {
-  const bool allStored = std::get<0>(GetParam());
-  nextJob();
-  ASSERT_TRUE(h->createTargetlessSnap()) << Bed::error(*h).second;
-  for (size_t i = 0; i < (allStored ? bed.snaps.size() : 2); ++i) h->intentStored(i);
-  ZrFileSyncRecorder flushes("");
-  flushes.failCall(std::get<1>(GetParam()));
+  const bool svols = std::get<0>(GetParam());
+  const bool allStored = std::get<1>(GetParam());
+  const int failing = std::get<2>(GetParam());
+  ASSERT_TRUE(openRecord(svols)) << Bed::error(*h).second;
+  const size_t storedCount = allStored ? bed.snaps.size() : 2;
+  for (size_t i = 0; i < storedCount; ++i) h->intentStored(i);
+  const std::vector<ZRHDSIntentRecord> open = records();
+  ASSERT_EQ(1u, open.size());
+  ZrFileSyncRecorder flushes(open[0].path);
+  flushes.failCall(failing);
   {
     ZrScopedFileSync scope(&flushes);
     h.reset();
   }
   const std::vector<ZrFileSyncRecorder::Call> calls = flushes.calls();
-  const size_t failing = static_cast<size_t>(std::get<1>(GetParam()));
-  const bool failed =
-      failing < calls.size() && calls[failing].target.find("/intent") != std::string::npos;
+  if (failing < 0) {
+    EXPECT_LT(calls.size(), static_cast<size_t>(kEndFlushes)) << "a write no row fails";
+    // The last flush that saw the record saw every stored entry marked.
+    std::string lastSeen;
+    for (const ZrFileSyncRecorder::Call& c : calls) {
+      if (!c.watchedContent.empty()) lastSeen = c.watchedContent;
+    }
+    size_t marked = 0;
+    for (size_t at = lastSeen.find(" *stored\n"); at != std::string::npos;
+         at = lastSeen.find(" *stored\n", at + 1)) {
+      ++marked;
+    }
+    EXPECT_EQ(storedCount, marked) << lastSeen;
+  }
+  const bool failed = failing >= 0 && static_cast<size_t>(failing) < calls.size() &&
+                      calls[static_cast<size_t>(failing)].target.find("/intent") !=
+                          std::string::npos;
   std::vector<ZRHDSIntentRecord> left;
   std::vector<std::string> aside;
   ASSERT_TRUE(store.list(kSerial, left, nullptr, nullptr, &aside));
   for (const ZRHDSIntentRecord& r : left) {
-    for (const ZRHDSIntentEntry& e : r.entries) EXPECT_EQ("258", e.pvol) << failing;
+    for (const ZRHDSIntentEntry& e : r.entries) {
+      EXPECT_EQ("258", e.pvol) << failing;
+      EXPECT_FALSE(e.stored) << failing;
+    }
   }
   EXPECT_EQ(!allStored && !failed ? 1u : 0u, left.size()) << failing;
-  EXPECT_EQ(!allStored && failed ? 1u : 0u, aside.size()) << failing;
+  EXPECT_EQ(failed ? 1u : 0u, aside.size()) << failing;
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, JobEndFlush,
-                         ::testing::Combine(::testing::Bool(), ::testing::Range(-1, 5)));
+                         ::testing::Combine(::testing::Bool(), ::testing::Bool(),
+                                            ::testing::Range(-1, kEndFlushes)));
+
+// A group that a record of another job names (one no recovery has taken
+// yet) is neither reused nor made anew: the dead job's pairs there stay
+// told from the group's others.
+TEST_F(JobIntents, AGroupAnotherRecordNamesIsNotChosen) {
+  const std::string group = "QB_7_5_1F_AB";
+  for (bool named : {false, true}) {
+    bed.sim.addSnapshotPair(kSerial, group, 256, 5, "PSUS");
+    nextJob();
+    if (named) {  // planted after this job's recovery
+      ZRHDSIntentRecord r = deadGroup({"256"});
+      r.group = group;
+      r.reused = true;
+      r.existingKeys = {"256-3"};
+      plant(r);
+    }
+    ASSERT_TRUE(h->createTargetlessSnap()) << Bed::error(*h).second;
+    EXPECT_EQ(named, bed.options.snapshotGroup != group) << named;
+    size_t inGroup = 0;
+    const ccisim::State state = bed.sim.load();
+    for (const ccisim::SnapPair& p : state.arrays.at(kSerial).pairs) {
+      inGroup += p.group == group ? 1 : 0;
+    }
+    EXPECT_EQ(named ? 1u : 4u, inGroup) << named;
+    h.reset();
+    bed.sim.update([](ccisim::State& st) { st.arrays.at(kSerial).pairs.clear(); });
+    for (const ZRHDSIntentRecord& r : records()) store.remove(r, nullptr);
+    bed.options.snapshotGroup = "QB_7";
+  }
+}
 
 TEST_F(JobIntents, NoRecordNoPair) {
   nextJob();
@@ -569,14 +727,7 @@ TEST_F(JobIntents, NoRecordNoPair) {
 }
 
 TEST_F(JobIntents, NewSvolsAreRecordedPassOverRecordedIdsAndAreLabelledOnce) {
-  bed.options.noVvolCreate = false;
-  bed.options.preSnapPort = "CL1-A";
-  bed.options.cuRange = "2";
-  for (ZRHDSSnapInfo& s : bed.snaps) {
-    s.capacity = kBlocks;
-    s.snapMu = "3";
-    s.svolLabel = "QB_SVOL_s" + s.baseDevNo;
-  }
+  creatingSvols();
   // A live job's record holds 512 (it is about to create it).
   ZRHDSIntentRecord other = dead(ZRHDSIntentRecord::Kind::kSvols);
   other.job = ZRHDSProcessIdentity::own();

@@ -16,6 +16,12 @@ int ZrFileSyncRecorder::sync(int fd) {
   {
     std::lock_guard<std::mutex> g(m_mu);
     m_calls.push_back(call);
+    const bool under = m_failFrom >= 0 && (call.target == m_failUnder ||
+                                           call.target.rfind(m_failUnder + "/", 0) == 0);
+    if (under && m_callsUnder++ >= m_failFrom) {
+      errno = EIO;
+      return -1;
+    }
     if (static_cast<int>(m_calls.size()) - 1 == m_failCall) {
       errno = EIO;
       return -1;

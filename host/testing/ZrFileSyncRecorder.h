@@ -23,6 +23,12 @@ class ZrFileSyncRecorder : public ZrFileSync {
   explicit ZrFileSyncRecorder(std::string watched) : m_watched(std::move(watched)) {}
   // The call of this index (0 the first) fails with EIO instead.
   void failCall(int index) { m_failCall = index; }
+  // Of the calls whose target lies under dir, the one of this index and
+  // every later one fail with EIO (a disk that filled up stays full).
+  void failFrom(int index, std::string dir) {
+    m_failFrom = index;
+    m_failUnder = std::move(dir);
+  }
 
   int sync(int fd) override;
   std::vector<Call> calls() {
@@ -35,6 +41,9 @@ class ZrFileSyncRecorder : public ZrFileSync {
   std::string m_watched;
   std::vector<Call> m_calls;
   int m_failCall = -1;
+  int m_failFrom = -1;
+  std::string m_failUnder;
+  int m_callsUnder = 0;
 };
 
 class ZrScopedFileSync {

@@ -7,8 +7,11 @@
 
 #include <gtest/gtest.h>
 
+#include "host/ZrSafeFile.h"
 #include "host/testing/FakeOSUtil.h"
 #include "host/testing/FakeSnapInfo.h"
+#include "host/testing/ScopedTempDir.h"
+#include "host/testing/ZrFileSyncRecorder.h"
 
 namespace {
 
@@ -230,6 +233,26 @@ TEST(FakeSnapInfo, LocalOSUtilFromFactory) {
   ASSERT_EQ(1, d.getLocalOSUtil(&u));
   ASSERT_NE(nullptr, u);
   delete u;  // the caller destroys the handle through the host's interface
+}
+
+TEST(ZrFileSyncRecorder, FailsFromAFlushUnderADirectoryOn) {
+  ScopedTempDir dir;
+  const std::string full = dir.path() + "/full", other = dir.path() + "/other";
+  ASSERT_TRUE(ZrSafeFile::makeDirectories(full, 0700) && ZrSafeFile::makeDirectories(other, 0700));
+  char real[4096];
+  ASSERT_NE(nullptr, ::realpath(full.c_str(), real));
+  ZrFileSyncRecorder recorder("");
+  recorder.failFrom(3, real);  // the file's and the directory's flushes count
+  ZrScopedFileSync installed(&recorder);
+  std::string error;
+  const ZrSafeFile::Durability durable = ZrSafeFile::Durability::kDurable;
+  EXPECT_TRUE(ZrSafeFile::replaceAtomically(full + "/a", "1", 0600, &error, durable)) << error;
+  EXPECT_TRUE(ZrSafeFile::replaceAtomically(other + "/b", "1", 0600, &error, durable)) << error;
+  EXPECT_FALSE(ZrSafeFile::replaceAtomically(full + "/a", "2", 0600, &error, durable))
+      << "the directory's flush, the fourth under it";
+  EXPECT_FALSE(ZrSafeFile::replaceAtomically(full + "/c", "1", 0600, &error, durable));
+  EXPECT_TRUE(ZrSafeFile::replaceAtomically(other + "/b", "2", 0600, &error, durable)) << error;
+  EXPECT_EQ(9u, recorder.calls().size()) << "a failed file flush leaves no rename to flush";
 }
 
 }  // namespace

@@ -1,22 +1,48 @@
 // The exported operations end to end over test-double host devices against
 // the simulated array: preparation, create, delete, map and unmap, with
 // several control hosts.
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "container/tests/support/HDSContainerTestBed.h"
 #include "plugin/ZRSOZrHDSCLI.h"
 #include "plugin/zrso_api.h"
+#include "util/ZRHDSIntentRecord.h"
 
 namespace {
+
+// A host object that counts the intent records on file when the call logs
+// its last line (after every group's worker ended).
+class RecordCounter : public FakeSnapInfo {
+ public:
+  void log(int level, const char* function, const char* format, ...) override
+      __attribute__((format(printf, 4, 5))) {
+    char text[2048];
+    va_list ap;
+    va_start(ap, format);
+    std::vsnprintf(text, sizeof(text), format, ap);
+    va_end(ap);
+    FakeSnapInfo::log(level, function, "%s", text);
+    if (std::strstr(text, "Prepare snapshot/clone completed") == nullptr) return;
+    std::vector<ZRHDSIntentRecord> open;
+    ZRHDSIntentStore().list("412345", open, nullptr, nullptr);
+    atLastLine = static_cast<int>(open.size());
+  }
+  int atLastLine = -1;
+};
 
 class Operations : public HDSContainerTestBed {
  protected:
   // A source device whose OS path answers the inquiry of LDEV ldev, served
   // by control host controlHost; unprepared (no metadata).
-  FakeSnapInfo& addSourceDevice(int ldev, int controlHost) {
+  FakeSnapInfo& addSourceDevice(int ldev, int controlHost,
+                                std::unique_ptr<FakeSnapInfo> object = nullptr) {
     fx.addSourceLdev(kSerial, ldev, 2097152, 0);
-    FakeSnapInfo& d = addDevice();
+    FakeSnapInfo& d = addDevice(std::move(object));
     const std::string path = "/dev/src" + std::to_string(ldev);
     d.setSourceDevicePathText(path);
     d.setControlHostId(controlHost);
@@ -52,6 +78,20 @@ TEST_F(Operations, PrepareRunsGroupsInControlHostOrderAndFolds) {
   EXPECT_NE(std::string::npos, devices[0]->metadata(6).find("1S:412345**3L:300**"));
   EXPECT_EQ("HITACHI", devices[0]->metadata(71));
   EXPECT_TRUE(os.clones().empty());  // no GAD: nothing cloned
+}
+
+// The records of both groups' jobs outlive everything the call does
+// after them and are closed as it returns.
+TEST_F(Operations, TheJobsRecordsCloseAsTheCallReturns) {
+  std::unique_ptr<RecordCounter> counter(new RecordCounter);
+  RecordCounter& first = *counter;
+  addSourceDevice(300, 2, std::move(counter));
+  addSourceDevice(301, 5);
+  ASSERT_EQ(0, zrso_prepareDevices(snaps(), count(), &os)) << devices[1]->errorText();
+  EXPECT_EQ(2, first.atLastLine);
+  std::vector<ZRHDSIntentRecord> open;
+  ASSERT_TRUE(ZRHDSIntentStore().list(kSerial, open, nullptr, nullptr));
+  EXPECT_TRUE(open.empty());
 }
 
 TEST_F(Operations, SecondOfThreeControlHostsFailsOnCreate) {

@@ -91,6 +91,26 @@ TEST_F(TestHostTest, PluginInquiresSourcesThroughTheSimulatorAndLogsGoToTheHostL
   EXPECT_TRUE(host.device(0).object().logs().empty());  // moved to the log file
 }
 
+TEST_F(TestHostTest, TheReturnIsSeenWithTheCallsResultBeforeItsLogsAreWritten) {
+  ZrTestHost host(config);
+  ASSERT_TRUE(host.open(nullptr));
+  host.addDevice(plan("seen", "/dev/zrsim/412345/256"));
+  host.addDevice(plan("unmapped", "/dev/zrsim/412345/300"));
+  int seen = -1;
+  std::string logAtReturn = "none";
+  int statusAtReturn = -1;
+  host.setOnReturn([&](int result) {
+    seen = result;
+    logAtReturn = logText();
+    statusAtReturn = host.device(0).state().status;
+  });
+  EXPECT_EQ(2, host.call("zrso_prepareDevices", {0, 1}, nullptr));
+  EXPECT_EQ(2, seen);
+  EXPECT_EQ(1, statusAtReturn) << "what the call stored is there";
+  EXPECT_EQ("", logAtReturn) << "the call's log lines follow the return";
+  EXPECT_NE("", logText());
+}
+
 TEST_F(TestHostTest, MapSeesTheNewLunAfterItsRescan) {
   ZrTestHost host(config);
   ASSERT_TRUE(host.open(nullptr));

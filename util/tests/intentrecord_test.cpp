@@ -6,7 +6,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "host/testing/ScopedTempDir.h"
@@ -30,7 +32,8 @@ ZRHDSIntentRecord groupRecord() {
   a.device = "/dev/sdb";
   ZRHDSIntentEntry b;
   b.pvol = "257";
-  b.device = "";  // unknown device and MU
+  b.device = "stored";  // unknown MU; a device named as the mark reads as a device
+  b.stored = true;
   r.entries = {a, b};
   return r;
 }
@@ -72,6 +75,7 @@ void expectSame(const ZRHDSIntentRecord& a, const ZRHDSIntentRecord& b) {
     EXPECT_EQ(a.entries[i].device, b.entries[i].device);
     EXPECT_EQ(a.entries[i].hostGroupsRecorded, b.entries[i].hostGroupsRecorded);
     EXPECT_EQ(a.entries[i].hostGroups, b.entries[i].hostGroups);
+    EXPECT_EQ(a.entries[i].stored, b.entries[i].stored);
   }
 }
 
@@ -130,6 +134,8 @@ TEST(IntentRecord, HostileAndCutTextsAreRefusedWhole) {
       {"an S-VOL record naming a group", replaced("kind svols\n", "kind svols\ngroup G 0\n")},
       {"no job", without(good.substr(good.find("job "), good.find("kind") - good.find("job ")))},
       {"array not a number", replaced("array 412345", "array 4123;45")},
+      {"the stored mark on another line", replaced("kind svols", "kind svols *stored")},
+      {"the stored mark twice", replaced("CL2-B-14\n", "CL2-B-14 *stored *stored\n")},
   };
   for (const Row& r : rows) {
     ZRHDSIntentRecord out;
@@ -235,6 +241,89 @@ TEST_F(IntentStore, TemporaryFilesOfDeadWritersGo) {
   EXPECT_NE(0, ::stat(deadTagged.c_str(), &st));
 }
 
+// A job's end: which of three group entries the host stores and which are
+// gone; the stored ones are on the disk marked before they leave the file,
+// which they leave with no further flush.
+TEST_F(IntentStore, AJobsEndHandsStoredEntriesOverInTwoSteps) {
+  struct Row {
+    const char* what;
+    std::vector<bool> stored, gone;
+    const char* after;  // the P-VOLs left ("" removed)
+    size_t flushes;
+    bool markedOnDisk;  // a flush saw the stored entries marked
+  } rows[] = {
+      {"nothing settled", {false, false, false}, {false, false, false}, "256 257 258", 0, false},
+      {"one gone", {false, false, false}, {false, true, false}, "256 258", 2, false},
+      {"all gone", {false, false, false}, {true, true, true}, "", 1, false},
+      {"one stored", {true, false, false}, {false, false, false}, "257 258", 2, true},
+      {"one stored, one gone", {true, false, false}, {false, true, false}, "258", 2, true},
+      {"all stored", {true, true, true}, {false, false, false}, "", 2, true},
+  };
+  ZRHDSIntentStore store(dir());
+  for (const Row& row : rows) {
+    ZRHDSIntentRecord r = groupRecord();
+    r.entries[1].stored = false;
+    ZRHDSIntentEntry c = r.entries[0];
+    c.pvol = "258";
+    r.entries.push_back(c);
+    std::string error;
+    ASSERT_TRUE(store.save(r, &error)) << error;
+    ZrFileSyncRecorder flushes(r.path);
+    {
+      ZrScopedFileSync installed(&flushes);
+      ASSERT_TRUE(store.handOver(r, row.stored, row.gone, &error)) << row.what << error;
+    }
+    const std::vector<ZrFileSyncRecorder::Call> calls = flushes.calls();
+    EXPECT_EQ(row.flushes, calls.size()) << row.what;
+    bool marked = false;
+    for (const ZrFileSyncRecorder::Call& c : calls) {
+      marked = marked || c.watchedContent.find(" *stored\n") != std::string::npos;
+    }
+    EXPECT_EQ(row.markedOnDisk, marked) << row.what;
+    ZRHDSIntentRecord back;
+    back.path = r.path;
+    std::string left;
+    if (store.reload(back, &error)) {
+      for (const ZRHDSIntentEntry& e : back.entries) {
+        left += (left.empty() ? "" : " ") + e.pvol;
+        EXPECT_FALSE(e.stored) << row.what;
+      }
+    }
+    EXPECT_EQ(row.after, left) << row.what;
+    store.remove(r, &error);
+  }
+  // Step 1 not on the disk: false, the file as it was.
+  ZRHDSIntentRecord r = groupRecord();
+  r.entries[1].stored = false;
+  std::string error;
+  ASSERT_TRUE(store.save(r, &error)) << error;
+  const std::string before = zrReadFile(r.path);
+  ZrFileSyncRecorder failing("");
+  failing.failCall(0);
+  ZrScopedFileSync installed(&failing);
+  EXPECT_FALSE(store.handOver(r, {true, false}, {false, false}, &error));
+  EXPECT_FALSE(error.empty());
+  EXPECT_EQ(before, zrReadFile(r.path));
+}
+
+TEST(IntentCallScope, WorkRunsAsTheOutermostCallEnds) {
+  std::vector<std::string> ran;
+  ZRHDSIntentCallScope::atCallEnd([&] { ran.push_back("alone"); });
+  EXPECT_EQ(std::vector<std::string>{"alone"}, ran) << "no call: at once";
+  {
+    ZRHDSIntentCallScope call;
+    ZRHDSIntentCallScope::atCallEnd([&] { ran.push_back("first"); });
+    {
+      ZRHDSIntentCallScope inner;
+      ZRHDSIntentCallScope::atCallEnd([&] { ran.push_back("second"); });
+    }
+    EXPECT_EQ(1u, ran.size()) << "the inner scope leaves it to the call";
+  }
+  EXPECT_EQ((std::vector<std::string>{"alone", "first", "second"}), ran);
+  ZRHDSIntentCallScope::atCallEnd([&] { ran.push_back("after"); });
+  EXPECT_EQ(4u, ran.size());
+}
+
 TEST_F(IntentStore, ARecordSetAsideIsOnlyReported) {
   ZRHDSIntentStore store(dir());
   ZRHDSIntentRecord r = svolRecord();
@@ -267,6 +356,32 @@ TEST_F(IntentStore, RefusesADirectoryOthersMayWrite) {
   ASSERT_TRUE(zrWriteFile(tmp.path() + "/plain", "x"));
   ZRHDSIntentStore onFile(tmp.path() + "/plain");
   EXPECT_FALSE(onFile.save(r, &error));
+}
+
+TEST(ProcessIdentity, EveryThreadOfAFreshProcessGetsItsStartTime) {
+  // A forked child has nothing cached: its threads ask for the identity at
+  // once, and each must see the child's own start time, never 0.
+  const pid_t child = ::fork();
+  if (child == 0) {
+    constexpr int kThreads = 16;
+    const uint64_t expected = ZRHDSProcessIdentity::startTimeOf(::getpid());
+    std::atomic<int> ready{0}, wrong{0};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kThreads; ++i) {
+      threads.emplace_back([&] {
+        ready.fetch_add(1);
+        while (ready.load() < kThreads) {
+        }
+        const ZRHDSProcessIdentity self = ZRHDSProcessIdentity::own();
+        if (self.startTime != expected || self.startTime == 0 || self.pid != ::getpid()) ++wrong;
+      });
+    }
+    for (std::thread& t : threads) t.join();
+    ::_exit(wrong.load() == 0 && expected != 0 ? 0 : 1);
+  }
+  int status = -1;
+  ASSERT_EQ(child, ::waitpid(child, &status, 0));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 TEST_F(IntentStore, DeadIsAProcessThatNoLongerRuns) {

@@ -110,6 +110,21 @@ TEST_F(ZRHDSLockTest, AcquiresOnALaterAttemptWhenReleasedMeanwhile) {
   EXPECT_TRUE(m_device.logged("Acquired mutex [ZR_HDS_SYNC_COMMANDS]."));
 }
 
+TEST_F(ZRHDSLockTest, ATryIsOneTakeNeverWaitedFor) {
+  ZRPlatformInfo().setRegInt("Tessavon", "nZRHDSSnapLockRetryCount", 3);
+  for (bool heldElsewhere : {true, false}) {
+    ZrNamedMutex holder(kName);
+    if (heldElsewhere) ASSERT_NE(0, holder.lock(0));
+    m_device.clearLogs();
+    ZRHDSLock lock(m_device);
+    EXPECT_EQ(!heldElsewhere, lock.tryLock(kName));
+    EXPECT_EQ(!heldElsewhere, lock.isLocked());
+    EXPECT_EQ(0, m_clock.totalSleptMillis());
+    EXPECT_EQ(0, countLogs(m_device, kRetryLine));
+    EXPECT_EQ(heldElsewhere ? 1 : 0, countLogs(m_device, "is held elsewhere"));
+  }
+}
+
 TEST_F(ZRHDSLockTest, LoggingFollowsTheSnapSetting) {
   {
     ZRHDSLock lock(m_device, kName, 0);
