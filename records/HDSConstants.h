@@ -96,6 +96,21 @@ constexpr const char ZR_HDS_COMMAND_DEVICE_PRODUCT[] = "OPEN-V-CM";
 constexpr const char ZR_HDS_MODEL_UNKNOWN[] = "UNKNOWN";
 // Vendor id of the supported array family.
 constexpr const char ZR_HDS_VENDOR_HITACHI[] = "HITACHI";
+// The name written for an empty S-VOL label (the array takes no empty name).
+constexpr const char ZR_HDS_BLANK_LABEL[] = "BLANK";
+// States of a snapshot pair as the pair listing shows them: copying, in
+// pair (no snapshot data), split (data stored; SSUS on the S-VOL row),
+// copying back (a restore).
+constexpr const char ZR_HDS_PAIR_STATE_COPY[] = "COPY";
+constexpr const char ZR_HDS_PAIR_STATE_PAIR[] = "PAIR";
+constexpr const char ZR_HDS_PAIR_STATE_PSUS[] = "PSUS";
+constexpr const char ZR_HDS_PAIR_STATE_SSUS[] = "SSUS";
+constexpr const char ZR_HDS_PAIR_STATE_RCPY[] = "RCPY";
+// Operations of "modify snapshot -snapshot_data".
+constexpr const char ZR_HDS_SNAPSHOT_DATA_CREATE[] = "create";
+constexpr const char ZR_HDS_SNAPSHOT_DATA_SPLIT[] = "split";
+constexpr const char ZR_HDS_SNAPSHOT_DATA_RESTORE[] = "restore";
+constexpr const char ZR_HDS_SNAPSHOT_DATA_RESYNC[] = "resync";
 
 // ---------------------------------------------------------------------------
 // Stored metadata ids on ZRSO::SnapInfo

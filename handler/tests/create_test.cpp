@@ -140,6 +140,13 @@ TEST_F(HandlerCreate, GroupCapacityCountsTheJobsRecords) {
               row.muNumber = std::to_string(i);
               rows.push_back(row);
             }
+            // After the add, the group the pairs went to shows them.
+            for (size_t i = 0; !added.empty() && key == added && i < local.snaps.size(); ++i) {
+              row.snapshotGroupName = added;
+              row.ldevId = local.snaps[i].baseDevNo;
+              row.muNumber = "1001";
+              rows.push_back(row);
+            }
             return 0;
           };
           f.onAddToSnapshotGroup = [&] { return added = local.options.snapshotGroup, 0; };
