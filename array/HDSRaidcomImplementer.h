@@ -351,10 +351,12 @@ class ZRHDSRaidcomImplementer : public ZRHDSCommandImplementer {
   long m_nCommandsRun = 0;
   // The last snapshot-group listing a batch's read-back made: the next
   // listing of that group is answered with it, once, when no command ran
-  // in between (the job asks what the batch has just read).
+  // and no pause passed in between (the job asks what the batch has just
+  // read).
   struct ReadBackRows {
     std::string group;
     long commandsRun = -1;
+    int64_t readAtMillis = 0;
     std::vector<HDSSnapshotGroupInfo> rows;
   };
   ReadBackRows m_oReadBackRows;

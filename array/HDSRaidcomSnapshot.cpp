@@ -9,10 +9,14 @@
 #include "array/HDSParseSnapshot.h"
 #include "array/HDSRaidcomImplementer.h"
 #include "array/HDSShellQuote.h"
+#include "host/ZrClock.h"
 
 namespace {
 
 bool isNameValue(const std::string& value) { return !value.empty() && HDSShell::isLineSafe(value); }
+
+// A read-back is "just read" for this long (any pause of a poll is longer).
+constexpr int64_t kReadBackFreshMillis = 1000;
 
 }  // namespace
 
@@ -37,7 +41,8 @@ int ZRHDSRaidcomImplementer::getSnapshotGroupList(std::vector<HDSSnapshotGroupIn
 
   // The group a batch has just read back, asked again before any command.
   ReadBackRows& kept = m_oReadBackRows;
-  if (!byLdev && kept.group == key && kept.commandsRun == m_nCommandsRun) {
+  if (!byLdev && kept.group == key && kept.commandsRun == m_nCommandsRun &&
+      ZrClock::get().monotonicMillis() - kept.readAtMillis < kReadBackFreshMillis) {
     list.insert(list.end(), kept.rows.begin(), kept.rows.end());
     kept = ReadBackRows();
     return 0;
@@ -77,6 +82,7 @@ int ZRHDSRaidcomImplementer::readBackGroup(const std::string& group,
   if (getSnapshotGroupList(rows, group, false) != 0) return 1;
   m_oReadBackRows.group = group;
   m_oReadBackRows.commandsRun = m_nCommandsRun;
+  m_oReadBackRows.readAtMillis = ZrClock::get().monotonicMillis();
   m_oReadBackRows.rows = rows;
   return 0;
 }

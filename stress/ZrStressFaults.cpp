@@ -56,9 +56,14 @@ std::vector<Kind> kinds() {
                [] { return ccisim::Fault::expireLogin(""); }});
   // The array reports a failure in the command status only for what it
   // carries out after the tool returned.
-  k.push_back({"statusError",
-               [](const ccisim::JournalEntry& e) { return ccisim::isAsynchronous(e.tool, e.argv); },
+  auto isAsynchronous = [](const ccisim::JournalEntry& e) {
+    return ccisim::isAsynchronous(e.tool, e.argv);
+  };
+  k.push_back({"statusError", isAsynchronous,
                [] { return ccisim::Fault::statusError("", 1, kInjected); }});
+  // The same command without effect, while the status counts no error at
+  // all (another session of the array user reset it in between).
+  k.push_back({"statusReset", isAsynchronous, [] { return ccisim::Fault::statusReset(""); }});
   auto isStatus = [](const ccisim::JournalEntry& e) {
     return isRaidcom(e) && e.line().rfind("get command_status", 0) == 0;
   };
@@ -83,7 +88,8 @@ std::vector<Kind> kinds() {
                  [m] { return ccisim::Fault::garbleOutput("", "", m); }});
   }
   // The same failures for good: the array keeps refusing the command.
-  for (size_t i = 0; i < 4; ++i) {
+  constexpr size_t kLastingKinds = 5;  // fail, refusal, expireLogin (none), statusError, statusReset
+  for (size_t i = 0; i < kLastingKinds; ++i) {
     if (k[i].name == "expireLogin") continue;
     Kind lasting = k[i];
     lasting.name = "lasting:" + k[i].name;

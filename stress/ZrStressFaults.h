@@ -5,7 +5,7 @@
 //
 // Besides the faults that fire once: lasting faults (from the cell's command
 // on, every later run of that command form fails, the runs of destructors
-// and clean-up included: exit code, refusal, statusError), and an
+// and clean-up included: exit code, refusal, statusError, statusReset), and an
 // interleaved cell (a second job of the process prepares while the first
 // holds the resource lock: lock count 1 -> 2 -> 1 -> 0, one lock and one
 // unlock command). After each cell (the short form: after each lasting

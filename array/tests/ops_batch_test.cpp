@@ -364,6 +364,66 @@ TEST(Batch, AtMostSixtyFourCommandsShareOneStatusCheckAndOneListing) {
   EXPECT_FALSE(done[64]);
 }
 
+// A pair a later batch changes is judged from that batch's own listing: a
+// P-VOL with a pair in each of two batches, both batches read back.
+TEST(Batch, ALaterBatchIsNeverJudgedFromAnEarlierListing) {
+  const int n = ZR_HDS_ASYNC_BATCH_LIMIT + 1;
+  PairArray a(n);
+  const std::string secondMu = std::to_string(
+      a.sim.addSnapshotPair(Bed::kSerial, kGroup, kFirstPvol, kPool, "PSUS"));
+  a.sim.clearJournal();
+  std::vector<HDSSnapshotPairRef> pairs = a.pairs(n, false);
+  pairs.push_back({std::to_string(kFirstPvol), secondMu, "", kGroup});
+  // Without a group, each pair is read back from its P-VOL's pairs.
+  for (HDSSnapshotPairRef& p : pairs) p.group.clear();
+  a.sim.addFault(ccisim::Fault::statusError("delete snapshot -ldev_id 266", 1, "injected"));
+  a.sim.addFault(
+      ccisim::Fault::statusError("delete snapshot -ldev_id " + std::to_string(kFirstPvol + n - 1),
+                                 1, "injected"));
+  std::vector<bool> done;
+  EXPECT_EQ(a.impl->deleteSnapshotBatch(pairs, done), 1);
+  EXPECT_FALSE(done[10]);
+  EXPECT_FALSE(done[static_cast<size_t>(n - 1)]);
+  EXPECT_TRUE(done.back()) << "the second MU of P-VOL 256 is gone";
+  EXPECT_EQ(2u, a.count("get snapshot -ldev_id 256")) << "listed once per batch";
+}
+
+// A batch of one whose status never settles (the query keeps timing out):
+// the listing shows the association made, so it is done, not refused.
+TEST(Batch, AStatusThatNeverSettlesLeavesTheDecisionToTheListing) {
+  PairArray a(1);
+  a.sim.addFault(ccisim::Fault::statusBusy(-1, false));
+  std::vector<bool> done;
+  EXPECT_EQ(a.impl->mapSnapshotBatch(a.pairs(1), done), 0) << a.bed.errorText();
+  EXPECT_EQ(done, std::vector<bool>{true});
+  EXPECT_EQ(kFirstTarget, a.svolOf(0));
+}
+
+// The group a batch has just read back answers the job's next listing of
+// it, once, when no command ran and no pause passed in between.
+TEST(Batch, AGroupJustReadBackIsNotAskedAgain) {
+  ZrFakeClock clock;
+  ZrScopedClock scoped(&clock);
+  PairArray a(2);
+  std::vector<bool> done;
+  ASSERT_EQ(a.impl->mapSnapshotBatch(a.pairs(2), done), 0) << a.bed.errorText();
+  const size_t listed = a.count("get snapshot -snapshotgroup");
+  std::vector<HDSSnapshotGroupInfo> rows;
+  ASSERT_EQ(a.impl->getSnapshotGroupList(rows, kGroup, false), 0);
+  EXPECT_EQ(2u, rows.size());
+  EXPECT_EQ(std::to_string(kFirstTarget), rows[0].partnerLdevId);
+  EXPECT_EQ(listed, a.count("get snapshot -snapshotgroup")) << "answered from the read-back";
+  rows.clear();
+  ASSERT_EQ(a.impl->getSnapshotGroupList(rows, kGroup, false), 0);
+  EXPECT_EQ(listed + 1, a.count("get snapshot -snapshotgroup")) << "only once";
+
+  ASSERT_EQ(a.impl->unmapSnapshotBatch(a.pairs(2, false), done), 0) << a.bed.errorText();
+  clock.sleepMillis(10000);
+  rows.clear();
+  ASSERT_EQ(a.impl->getSnapshotGroupList(rows, kGroup, false), 0);
+  EXPECT_EQ(listed + 3, a.count("get snapshot -snapshotgroup")) << "not after a pause";
+}
+
 // Unmapping reads an association back as gone when the pair has no target
 // (or no longer exists).
 TEST(Batch, UnmapReadsTheAssociationBack) {

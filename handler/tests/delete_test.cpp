@@ -83,9 +83,10 @@ TEST_F(HandlerDelete, MixedGroupIsClearedWithTheLockGivenBackThenDeleted) {
   EXPECT_EQ(1u, bed.count("-ldev_id 302 -mirror_id 3 -snapshot_data resync"));
   EXPECT_EQ(0u, bed.count("-ldev_id 303 -mirror_id 3 -snapshot_data resync"));
   EXPECT_EQ(0u, bed.count("-ldev_id 304"));
-  // Resync takes two listings: two polls of 30 s, each without the lock.
-  EXPECT_EQ(2, clock.polls);
-  EXPECT_EQ(2, lockFree);
+  // Resync takes two listings, the batch's read-back the first: one poll
+  // of 30 s, without the lock.
+  EXPECT_EQ(1, clock.polls);
+  EXPECT_EQ(1, lockFree);
   EXPECT_EQ(3u, bed.count("delete snapshot"));
   EXPECT_EQ(std::vector<int>{304}, left());
   for (const ZRHDSSnapInfo& s : bed.snaps) EXPECT_EQ("", s.snapMu);
@@ -290,9 +291,32 @@ TEST_F(HandlerDelete, PairThatVanishesWhileWaitingCountsAsDone) {
   ASSERT_TRUE(h->deleteTargetlessSnap()) << error().second;
   EXPECT_TRUE(left().empty());
   EXPECT_EQ(0u, bed.count("delete snapshot -ldev_id 301"));
-  EXPECT_EQ(2, clock.polls);  // the wait ends when 302 is cleared
+  // The wait ends when 302 is cleared (the resync's read-back was the first
+  // of its two listings).
+  EXPECT_EQ(1, clock.polls);
   EXPECT_EQ("", bed.snaps[0].snapMu);
   EXPECT_EQ("", bed.snaps[1].snapMu);
+}
+
+// A deletion or a resynchronisation that took no effect while the command
+// status counts no error (another session reset it): the group's listing
+// shows the pair, the deletion fails and the record keeps its MU.
+TEST_F(HandlerDelete, ACommandWithoutEffectUnderACleanStatusFailsTheDeletion) {
+  for (const char* state : {"PAIR", "PSUS"}) {
+    SCOPED_TRACE(state);
+    HDSHandlerTestBed local;
+    local.sim.addSourceLdev(kSerial, 301, 2097152, 1);
+    const int mu = local.sim.addSnapshotPair(kSerial, kGroup, 301, 5, state);
+    local.addSources({301}, false);
+    local.snaps[0].snapMu = std::to_string(mu);
+    local.snaps[0].snapshotGroup = kGroup;
+    auto handler = local.handler();
+    local.sim.addFault(ccisim::Fault::statusReset(
+        std::string(state) == std::string("PAIR") ? "delete snapshot" : "modify snapshot"));
+    EXPECT_FALSE(handler->deleteTargetlessSnap());
+    EXPECT_EQ(1u, local.sim.load().arrays.at(kSerial).pairs.size());
+    EXPECT_EQ(std::to_string(mu), local.snaps[0].snapMu);
+  }
 }
 
 TEST_F(HandlerDelete, CommandsGrowLinearlyWithTheRecords) {
