@@ -771,6 +771,40 @@ TEST(SvolSimulator, AStatusQueryThatFailsIsAskedOnceMore) {
   }
 }
 
+// A login renewed during the adds, or at their status read, may have taken
+// the status of the adds sent before it along: those are neither labelled
+// nor deleted; the ones after it are proven, labelled, and undone with the
+// failed call.
+TEST(SvolSimulator, ARenewedLoginLeavesTheAddsBeforeItUnproven) {
+  struct Row {
+    const char* expiresAt;
+    std::vector<bool> left;  // 600, 601, 602 left unlabelled
+  } rows[] = {
+      {"add ldev -pool snap -mp_blade_id 0 -ldev_id 601", {true, false, false}},
+      {"get command_status", {true, true, true}},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.expiresAt);
+    Bed bed;
+    ccisim::Fixture sim;
+    ZRHDSRaidcomImplementer& impl = bed.simulator(sim);
+    sim.addUser("cciuser", "secret");
+    bed.options.userName = "cciuser";
+    bed.options.password = "secret";
+    bed.options.isHTI = true;
+    bed.snaps = {snap("600", 64), snap("601", 64), snap("602", 64)};
+    sim.addFault(ccisim::Fault::expireLogin(r.expiresAt));
+    EXPECT_EQ(impl.createSvols(), 1);
+    const ccisim::Array a = *sim.load().array(Bed::kSerial);
+    for (int i = 0; i < 3; ++i) {
+      const int id = 600 + i;
+      EXPECT_EQ(r.left[static_cast<size_t>(i)], a.ldev(id).defined) << id;
+      EXPECT_EQ("", a.ldev(id).label) << id;
+    }
+    EXPECT_TRUE(sim.journal("raidcom", "delete ldev -ldev_id 600").empty());
+  }
+}
+
 TEST(SvolSimulator, VirtualStorageMachineRoundTrip) {
   Bed bed;
   ccisim::Fixture sim;

@@ -298,27 +298,6 @@ TEST_F(HandlerDelete, PairThatVanishesWhileWaitingCountsAsDone) {
   EXPECT_EQ("", bed.snaps[1].snapMu);
 }
 
-// A deletion or a resynchronisation that took no effect while the command
-// status counts no error (another session reset it): the group's listing
-// shows the pair, the deletion fails and the record keeps its MU.
-TEST_F(HandlerDelete, ACommandWithoutEffectUnderACleanStatusFailsTheDeletion) {
-  for (const char* state : {"PAIR", "PSUS"}) {
-    SCOPED_TRACE(state);
-    HDSHandlerTestBed local;
-    local.sim.addSourceLdev(kSerial, 301, 2097152, 1);
-    const int mu = local.sim.addSnapshotPair(kSerial, kGroup, 301, 5, state);
-    local.addSources({301}, false);
-    local.snaps[0].snapMu = std::to_string(mu);
-    local.snaps[0].snapshotGroup = kGroup;
-    auto handler = local.handler();
-    local.sim.addFault(ccisim::Fault::statusReset(
-        std::string(state) == std::string("PAIR") ? "delete snapshot" : "modify snapshot"));
-    EXPECT_FALSE(handler->deleteTargetlessSnap());
-    EXPECT_EQ(1u, local.sim.load().arrays.at(kSerial).pairs.size());
-    EXPECT_EQ(std::to_string(mu), local.snaps[0].snapMu);
-  }
-}
-
 TEST_F(HandlerDelete, CommandsGrowLinearlyWithTheRecords) {
   std::vector<size_t> totals;
   for (int n : {1, 2, 4}) {

@@ -156,35 +156,6 @@ TEST_F(Revert, SplitFailureListsTheGroupAfterAPause) {
   EXPECT_EQ(1u, bed.count("get snapshot -snapshotgroup QB_7"));
 }
 
-// A snapshot-data command that took no effect while the command status
-// counts no error (another session reset it): the step reads the pairs back
-// and fails, and the pair keeps the state it had.
-TEST_F(Revert, AStepWhoseCommandTookNoEffectFailsWhateverTheStatusCounts) {
-  pairs({{256, "PAIR"}, {257, "PSUS"}, {258, "PSUS"}});
-  timing(0);
-  struct Row {
-    const char* step;
-    int ldev;
-    const char* match;
-    const char* stays;
-  } rows[] = {
-      {"snap", 256, "modify snapshot -snapshotgroup QB_7 -snapshot_data create", "PAIR"},
-      {"revert: restore", 257, "modify snapshot -ldev_id 257", "PSUS"},
-      {"revert: split", 258, "-snapshot_data split", "PAIR"},
-  };
-  for (const Row& r : rows) {
-    SCOPED_TRACE(r.step);
-    const bool snap = std::string(r.step) == "snap";
-    auto h = bed.handler(13);
-    ASSERT_TRUE(h->IsHandlerInitialized()) << Bed::error(*h).second;
-    bed.sim.addFault(ccisim::Fault::statusReset(r.match));
-    EXPECT_FALSE(snap ? h->splitTargetLessSnaps()
-                      : h->revertUsingTargetLessSnaps({{"QB_7", {key(r.ldev)}}}));
-    EXPECT_NE(0, Bed::error(*h).first);
-    EXPECT_EQ(r.stays, state(r.ldev));
-  }
-}
-
 TEST_F(Revert, ReconcileTable) {
   pairs({{256, "PSUS"}, {257, "PAIR"}, {258, "PFUS"}, {259, "PSUS"}});
   bed.sim.setArray(Bed::kSerial, [](ccisim::Array& a) {
