@@ -18,9 +18,11 @@
 // a group's failure) and no device reports success it did not reach, no
 // array object (pair and its state, S-VOL, LU path) is left that is neither
 // the state before the operation nor the state after a clean run of it,
-// unless the job's deletion then removes it, the login count is back to 0,
-// no named lock and no holder-count entry is held, no resource group is
-// locked, and no process of the job is still running.
+// unless the job's deletion then removes it (an LDEV the array could not
+// prove the job's is left unlabelled for an administrator: a kept record of
+// the job must name it, and the table counts such cells), the login count
+// is back to 0, no named lock and no holder-count entry is held, no
+// resource group is locked, and no process of the job is still running.
 #include <ostream>
 #include <string>
 
