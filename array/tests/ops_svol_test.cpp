@@ -771,6 +771,32 @@ TEST(SvolSimulator, AStatusQueryThatFailsIsAskedOnceMore) {
   }
 }
 
+// Someone made an LDEV at one of the chosen ids meanwhile: its add is
+// refused in the command status only ("already defined"). No LDEV of the
+// batch can then be told from that one: none gets the job's label, none is
+// deleted, and that LDEV stays as it was.
+TEST(SvolSimulator, AnLdevSomeoneMadeAtAChosenIdNeverGetsTheLabel) {
+  Bed bed;
+  ccisim::Fixture sim;
+  ZRHDSRaidcomImplementer& impl = bed.simulator(sim);
+  ccisim::Ldev someones;
+  someones.id = 601;
+  someones.capacity = 64;
+  someones.attrs = {"CVS", "VVOL"};
+  sim.addLdev(Bed::kSerial, someones);
+  bed.options.isHTI = true;
+  bed.snaps = {snap("600", 64), snap("601", 64), snap("602", 64)};
+  for (ZRHDSSnapInfo& s : bed.snaps) s.svolLabel = "QB_SVOL_" + s.snapLdevId;
+  EXPECT_EQ(impl.createSvols(), 1);
+  const ccisim::Array a = *sim.load().array(Bed::kSerial);
+  for (int id : {600, 601, 602}) {
+    EXPECT_TRUE(a.ldev(id).defined) << id;
+    EXPECT_EQ("", a.ldev(id).label) << id;
+  }
+  EXPECT_TRUE(sim.journal("raidcom", "modify ldev").empty());
+  EXPECT_TRUE(sim.journal("raidcom", "delete ldev").empty());
+}
+
 // A login renewed during the adds, or at their status read, may have taken
 // the status of the adds sent before it along: those are neither labelled
 // nor deleted; the ones after it are proven, labelled, and undone with the
