@@ -14,11 +14,11 @@
 
 namespace {
 
+// Adding and deleting an LDEV complete on the array after the tool has
+// returned: they run in batches, read back with a listing of their ids.
 const char kAddLdev[] = "raidcom  add ldev ";
 const char kDeleteLdev[] = "raidcom  delete ldev ";
 const char kModifyLdev[] = "raidcom  modify ldev ";
-// Adding and deleting an LDEV complete on the array after the tool has
-// returned: they run in batches with the command-status check.
 // The undo script's line for one LDEV (after the CCI directory).
 const char kUndoDeleteLdev[] = "raidcom  delete ldev -ldev_id ";
 const char kDontUseMpBladeKey[] = "nZRHDSDontUseMPBladeId";
