@@ -38,11 +38,15 @@ enum HDSResourceType {
 };
 
 // One snapshot pair (its P-VOL LDEV and MU) and, for an association, the
-// target LDEV: an item of the batch operations.
+// target LDEV: an item of the batch operations. group: the snapshot group
+// the caller listed the pair in; empty when the job's records name it (the
+// batch then looks for the pair in the group they give, and in its P-VOL's
+// listing when it is not there).
 struct HDSSnapshotPairRef {
   std::string pvol;
   std::string mu;
   std::string target;
+  std::string group = std::string();
 };
 
 // Earlier names of the error codes of records/HDSConstants.h, kept for
@@ -268,6 +272,18 @@ class ZRHDSCommandImplementer {
   // 1, so a caller writes `return failLogged(...)`.
   int failLogged(int code, const std::string& text, const char* function, const char* format, ...)
       __attribute__((format(printf, 5, 6)));
+  // The error pair before a step that may overwrite it (a read-back, an
+  // undo); the step puts it back, so the failure that is reported keeps
+  // its own text.
+  struct SavedError {
+    int code;
+    std::string text;
+  };
+  SavedError saveError() const { return {m_nErrorCode, m_sErrorString}; }
+  void restoreError(const SavedError& saved) {
+    m_nErrorCode = saved.code;
+    m_sErrorString = saved.text;
+  }
 
   int m_nOperationType;
   ZRHDSSnapOptions& m_oSnapOptions;

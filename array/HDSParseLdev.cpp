@@ -5,6 +5,7 @@
 #include <string>
 
 #include "array/HDSTextColumns.h"
+#include "records/HDSConstants.h"
 
 namespace hdsparse {
 
@@ -293,6 +294,16 @@ size_t parseGetLdevOutput(std::string_view output, std::vector<HDSLdevInfo>& lde
   if (inBlock) finishBlock();
   if (blocks != nullptr) *blocks = read;
   return appended;
+}
+
+std::string writtenLabel(const std::string& label) {
+  return label.empty() ? std::string(ZR_HDS_BLANK_LABEL) : label;
+}
+
+std::string listedLabel(const std::string& label) {
+  std::string listed;
+  compactInto(listed, writtenLabel(label));
+  return listed;
 }
 
 }  // namespace hdsparse

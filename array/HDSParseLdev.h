@@ -11,6 +11,7 @@
 #define ZR_ARRAY_HDSPARSELDEV_H
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -74,6 +75,13 @@ int parsePortList(std::string_view line, std::vector<HDSLunInfo>& luns);
 // ENCD 0x1000, SYSD 0x2000, TSE 0x4000, HDT/SMRT 0x8000, OLG 0x10000,
 // QRD 0x20000, JNL 0x40000, CLUN 0x80000, GAD/HA 0x100000).
 int volumeAttributeMap(std::string_view value);
+
+// The label the job writes as an LDEV's name: label, or ZR_HDS_BLANK_LABEL
+// for an empty one (the array takes no empty name).
+std::string writtenLabel(const std::string& label);
+// writtenLabel(label) as the listing shows it once written, that is as
+// parseGetLdevOutput reads it: without white space.
+std::string listedLabel(const std::string& label);
 
 }  // namespace hdsparse
 

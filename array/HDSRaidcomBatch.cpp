@@ -1,12 +1,13 @@
 // Batches of the commands the array carries out after the tool has returned
 // (add and delete ldev, add, delete, modify, map and unmap snapshot). Their
 // failures show only in the login's command status, which counts errors
-// but does not say whose: a batch of at most ZR_HDS_ASYNC_BATCH_LIMIT
+// but does not say whose, and which another session of the same array user
+// may reset in between: a batch of at most ZR_HDS_ASYNC_BATCH_LIMIT
 // commands shares one status reset and one status read, serialised against
-// every other such batch of the machine; when the read does not clear the
-// batch, each command's object is read back to tell which took effect.
+// every other such batch of the machine, and is then read back with
+// listings that show all its objects. What each command did is decided
+// from that (hdsbatch::decideOutcome, array/HDSAsyncOutcome.h).
 #include <algorithm>
-#include <climits>
 #include <map>
 #include <string>
 #include <vector>
@@ -17,9 +18,27 @@
 
 namespace {
 
-// exitCode of a command that never reached the tool: distinct from every
-// exit code a process can report.
-constexpr int kNotRun = INT_MIN;
+using hdsbatch::CommandFacts;
+using hdsbatch::Exit;
+using hdsbatch::StatusFacts;
+
+bool isPairRow(const HDSSnapshotGroupInfo& row, const HDSSnapshotPairRef& p) {
+  return row.isPvol && row.ldevId == p.pvol && row.muNumber == p.mu;
+}
+
+const HDSSnapshotGroupInfo* findPairRow(const std::vector<HDSSnapshotGroupInfo>& rows,
+                                        const HDSSnapshotPairRef& p) {
+  for (const HDSSnapshotGroupInfo& row : rows) {
+    if (isPairRow(row, p)) return &row;
+  }
+  return nullptr;
+}
+
+// One listing of a read-back: whether it was read, and its rows.
+struct PairListing {
+  bool read = false;
+  std::vector<HDSSnapshotGroupInfo> rows;
+};
 
 }  // namespace
 
@@ -51,169 +70,228 @@ int ZRHDSRaidcomImplementer::runAsyncChunk(const char* function,
     setErrorCodeString(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to execute the raidcom command");
     return 1;
   }
-  bool stepFailed = false;
-  // The steps before the commands run outside the status window (they
-  // report by exit code); with stopAtFailure a failing one ends the batch
-  // at its command.
-  for (size_t i = begin; i < end; ++i) {
-    if (!commands[i].before) continue;
-    const int step = commands[i].before();
-    if (step == kStepSend) continue;
-    outcomes[i] = step == kStepDone ? AsyncOutcome::kDone : AsyncOutcome::kStepFailed;
-    if (step == kStepDone) continue;
-    stepFailed = true;
-    if (stopAtFailure) end = i;
+  std::vector<CommandFacts> facts(end - begin);
+  end = runStepsBefore(commands, begin, end, stopAtFailure, facts);
+  const bool anyToSend =
+      std::any_of(facts.begin(), facts.begin() + static_cast<long>(end - begin),
+                  [](const CommandFacts& f) { return f.exit == Exit::kNotSent; });
+  if (!anyToSend) {
+    return settleAsyncChunk(function, commands, begin, facts, StatusFacts(), readsProve, outcomes);
   }
-  std::vector<size_t> toSend;
-  for (size_t i = begin; i < end; ++i) {
-    if (outcomes[i] == AsyncOutcome::kNotSent) toSend.push_back(i);
-  }
-  if (toSend.empty()) return stepFailed ? 1 : 0;
 
   ZRHDSLock lock(*m_pSnapInfo, ZR_HDS_LOCK_SYNC_COMMANDS, 0);
   if (!lock.isLocked()) {
+    settleAsyncChunk(function, commands, begin, facts, StatusFacts(), readsProve, outcomes);
     return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to execute the raidcom command", function,
                       "Unable to acquire lock during command execution.");
   }
   if (resetCommandStatus() != 0) {
+    settleAsyncChunk(function, commands, begin, facts, StatusFacts(), readsProve, outcomes);
     return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to reset command status", function,
                       "Failed to reset command status for command-[%s]",
                       commands[begin].command.c_str());
   }
-
-  // Sent with exit 0: done unless the status says otherwise. A renewed
-  // login may have taken the status of the commands before it along, so
-  // those are read back in any case.
-  std::vector<size_t> accepted;
-  std::vector<bool> beforeLogin(commands.size(), false);
-  std::vector<size_t> unsure;  // no outcome from the runner (time-out), or its after-step failed
-  std::vector<bool> afterFailed(commands.size(), false);
-  for (size_t i : toSend) {
-    const AsyncCommand& c = commands[i];
-    std::string output;
-    int exitCode = kNotRun;
-    bool relogged = false;
-    const int rc = executeWithRelogin(c.command, c.arguments, output, exitCode, &relogged);
-    if (relogged) {
-      for (size_t a : accepted) beforeLogin[a] = true;
+  std::vector<int> renewalsAfterSend(facts.size(), 0);
+  sendAsyncCommands(function, commands, begin, end, stopAtFailure, facts, renewalsAfterSend);
+  // The commands the array may have taken: only those have a status to
+  // read and an effect to read back (a refusal by exit code is its own
+  // answer).
+  std::vector<size_t> items;
+  for (size_t k = 0; k < facts.size(); ++k) {
+    if (facts[k].exit == Exit::kAccepted || facts[k].exit == Exit::kNoAnswer) {
+      items.push_back(begin + k);
     }
-    if (rc == 0) {
-      keepCommandOutput(output);
-      outcomes[i] = AsyncOutcome::kUnknown;
-      // A failed step after the command ends the batch there; whether the
-      // command itself took effect is read back (the step's error stands).
-      if (c.after && c.after() != kStepSend) {
-        afterFailed[i] = true;
-        unsure.push_back(i);
-        stepFailed = true;
-        if (stopAtFailure) break;
-        continue;
-      }
-      accepted.push_back(i);
-      continue;
-    }
-    if (c.alreadyDone && c.alreadyDone(exitCode, output)) {
-      outcomes[i] = AsyncOutcome::kDone;
-      continue;
-    }
-    logMessage(2, function, "The array refused or did not answer for [%s].", c.object.c_str());
-    outcomes[i] = exitCode > 0 ? AsyncOutcome::kNoEffect : AsyncOutcome::kUnknown;
-    if (exitCode <= 0) unsure.push_back(i);
-    if (stopAtFailure) break;
   }
+  if (items.empty()) {
+    return settleAsyncChunk(function, commands, begin, facts, StatusFacts(), readsProve, outcomes);
+  }
+  const StatusFacts status =
+      readAsyncChunkBack(function, commands, begin, items, renewalsAfterSend, readBack, facts);
+  return finishAsyncChunk(function, commands, begin, facts, status, readsProve, outcomes);
+}
 
-  const int keptCode = m_nErrorCode;
-  const std::string keptText = m_sErrorString;
-  int errors = 0;
+StatusFacts ZRHDSRaidcomImplementer::readAsyncChunkBack(const char* function,
+                                                        const std::vector<AsyncCommand>& commands,
+                                                        size_t begin,
+                                                        const std::vector<size_t>& items,
+                                                        const std::vector<int>& renewalsAfterSend,
+                                                        const AsyncReadBack& readBack,
+                                                        std::vector<CommandFacts>& facts) {
+  const SavedError sent = saveError();
   std::string statusText;
-  const bool statusRead = readCommandStatus(errors, statusText) == 0;
-  if (!statusRead) {
-    logMessage(2, function, "Failed to get command status for command-[%s]",
-               commands[begin].command.c_str());
-  } else if (errors != 0) {
-    logMessage(2, function, "Get command status for command-[%s] returned error-[%s]",
-               commands[begin].command.c_str(), statusText.c_str());
+  const StatusFacts status = readBatchStatus(function, commands[begin].command, statusText);
+  // A login renewed after a command was sent, the status read's included,
+  // may have taken that command's status along.
+  for (size_t i : items) {
+    facts[i - begin].beforeRelogin = m_nLoginRenewals > renewalsAfterSend[i - begin];
   }
-  const bool clean = statusRead && errors == 0;
+  std::vector<AsyncEffect> effects(items.size(), AsyncEffect::kUnknown);
+  readBack(items, effects);
+  restoreError(sent);
+  for (size_t k = 0; k < items.size(); ++k) facts[items[k] - begin].readBack = effects[k];
+  return status;
+}
 
-  // A batch of one command whose status counts an error: the error is its.
-  const bool alone = toSend.size() == 1 && accepted.size() == 1 && !beforeLogin[accepted[0]];
-  if (alone && statusRead && errors != 0) {
-    outcomes[accepted[0]] = AsyncOutcome::kNoEffect;
-    accepted.clear();
-  }
-  std::vector<size_t> toRead = unsure;
-  for (size_t i : accepted) {
-    if (clean && !beforeLogin[i]) {
-      outcomes[i] = AsyncOutcome::kDone;
-    } else {
-      toRead.push_back(i);
-    }
-  }
-  int withoutEffect = 0;
-  std::vector<size_t> lookDone;
-  for (size_t i : toRead) {
-    const AsyncEffect effect = readBack(i);
-    if (effect == AsyncEffect::kTookEffect) {
-      outcomes[i] = AsyncOutcome::kDone;
-      lookDone.push_back(i);
-    } else if (effect == AsyncEffect::kNoEffect) {
-      outcomes[i] = AsyncOutcome::kNoEffect;
-      logMessage(2, function, "[%s] did not take effect on the array.",
-                 commands[i].object.c_str());
-      ++withoutEffect;
-    } else {
-      outcomes[i] = AsyncOutcome::kUnknown;
-      logMessage(2, function, "Unable to tell whether [%s] took effect on the array.",
-                 commands[i].object.c_str());
-    }
-  }
-  // Where a read cannot prove whose an object is, the status must account
-  // for every error: more errors than commands without effect (or a status
-  // that kept timing out) means one of those that look done may have been
-  // refused on an object that was there already. Without a readable status
-  // they are taken as made, but not as done.
-  if (!readsProve && !statusRead) {
-    for (size_t i : lookDone) outcomes[i] = AsyncOutcome::kUnknown;
-  } else if (!readsProve && (errors < 0 || errors > withoutEffect)) {
-    for (size_t i : lookDone) {
-      outcomes[i] = AsyncOutcome::kUnproven;
-      logMessage(2, function, "[%s] cannot be told from an object made by someone else.",
-                 commands[i].object.c_str());
-    }
-  }
-
-  // A command whose after-step failed is not done: failed when the array
-  // shows it without effect, else its step failed on what it made.
-  for (size_t i = begin; i < end; ++i) {
-    if (!afterFailed[i]) continue;
-    outcomes[i] = outcomes[i] == AsyncOutcome::kNoEffect ? AsyncOutcome::kNoEffect
-                                                         : AsyncOutcome::kStepFailed;
-  }
-  // Done is what the array shows: a command whose run timed out but whose
-  // effect is there took effect.
-  bool allDone = !stepFailed;
-  for (size_t i = begin; i < end; ++i) {
-    if (outcomes[i] != AsyncOutcome::kDone) allDone = false;
-  }
-  if (allDone) {
+int ZRHDSRaidcomImplementer::finishAsyncChunk(const char* function,
+                                              const std::vector<AsyncCommand>& commands,
+                                              size_t begin, const std::vector<CommandFacts>& facts,
+                                              const StatusFacts& status, bool readsProve,
+                                              std::vector<AsyncOutcome>& outcomes) {
+  if (settleAsyncChunk(function, commands, begin, facts, status, readsProve, outcomes) == 0) {
     // A status failure that the reads cleared: every command took effect.
-    if (!clean) setErrorCodeString(0, "");
+    if (!status.clean()) setErrorCodeString(0, "");
     return 0;
   }
-  if (!statusRead) {
+  const bool exitFailed = std::any_of(facts.begin(), facts.end(), [](const CommandFacts& f) {
+    return f.exit == Exit::kRefused || f.exit == Exit::kNoAnswer;
+  });
+  if (!status.read) {
     setErrorCodeString(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to get command status");
-  } else if (errors != 0) {
+  } else if (status.errors != 0) {
     setErrorCodeString(ZR_HDS_ERR_ARRAY_COMMAND, "Command status has error.");
-  } else {
-    m_nErrorCode = keptCode;
-    m_sErrorString = keptText;
+  } else if (!exitFailed) {
+    // The status counts no error, yet the array does not show the effect
+    // (someone reset the status, or the order never reached the array).
+    setErrorCodeString(ZR_HDS_ERR_ARRAY_COMMAND, "The array does not show the command's effect.");
   }
   return 1;
 }
 
+size_t ZRHDSRaidcomImplementer::runStepsBefore(const std::vector<AsyncCommand>& commands,
+                                               size_t begin, size_t end, bool stopAtFailure,
+                                               std::vector<CommandFacts>& facts) {
+  // The steps run outside the status window (they report by exit code).
+  for (size_t i = begin; i < end; ++i) {
+    if (!commands[i].before) continue;
+    const int step = commands[i].before();
+    if (step == kStepSend) continue;
+    facts[i - begin].exit = step == kStepDone ? Exit::kSkipped : Exit::kStepRefused;
+    if (step != kStepDone && stopAtFailure) return i;
+  }
+  return end;
+}
+
+void ZRHDSRaidcomImplementer::sendAsyncCommands(const char* function,
+                                                const std::vector<AsyncCommand>& commands,
+                                                size_t begin, size_t end, bool stopAtFailure,
+                                                std::vector<CommandFacts>& facts,
+                                                std::vector<int>& renewalsAfterSend) {
+  for (size_t i = begin; i < end; ++i) {
+    CommandFacts& f = facts[i - begin];
+    if (f.exit != Exit::kNotSent) continue;
+    const AsyncCommand& c = commands[i];
+    std::string output;
+    int exitCode = 0;
+    const int rc = executeWithRelogin(c.command, c.arguments, output, exitCode);
+    renewalsAfterSend[i - begin] = m_nLoginRenewals;
+    if (rc == 0) {
+      keepCommandOutput(output);
+      f.exit = Exit::kAccepted;
+      // A failed step after the command ends the batch there; whether the
+      // command itself took effect is read back (the step's error stands).
+      if (c.after && c.after() != kStepSend) {
+        f.stepFailed = true;
+        if (stopAtFailure) return;
+      }
+      continue;
+    }
+    if (c.alreadyDone && c.alreadyDone(exitCode, output)) {
+      f.exit = Exit::kAlreadyDone;
+      continue;
+    }
+    logMessage(2, function, "The array refused or did not answer for [%s].", c.object.c_str());
+    // A run that ended without an exit of the tool (time-out) leaves the
+    // exit code at 0 or below.
+    f.exit = exitCode > 0 ? Exit::kRefused : Exit::kNoAnswer;
+    if (stopAtFailure) return;
+  }
+}
+
+StatusFacts ZRHDSRaidcomImplementer::readBatchStatus(const char* function,
+                                                     const std::string& firstCommand,
+                                                     std::string& statusText) {
+  StatusFacts status;
+  status.read = readCommandStatus(status.errors, statusText) == 0;
+  // The status stays until it is reset, and no batch of this machine resets
+  // it while this one holds the lock: a query that failed is asked once more.
+  if (!status.read) status.read = readCommandStatus(status.errors, statusText) == 0;
+  if (!status.read) {
+    logMessage(2, function, "Failed to get command status for command-[%s]", firstCommand.c_str());
+  } else if (status.errors != 0) {
+    logMessage(2, function, "Get command status for command-[%s] returned error-[%s]",
+               firstCommand.c_str(), statusText.c_str());
+  }
+  return status;
+}
+
+int ZRHDSRaidcomImplementer::settleAsyncChunk(const char* function,
+                                              const std::vector<AsyncCommand>& commands,
+                                              size_t begin, const std::vector<CommandFacts>& facts,
+                                              const StatusFacts& status, bool readsProve,
+                                              std::vector<AsyncOutcome>& outcomes) {
+  bool allDone = true;
+  for (size_t k = 0; k < facts.size(); ++k) {
+    const AsyncOutcome o = hdsbatch::decideOutcome(facts[k], status, readsProve);
+    outcomes[begin + k] = o;
+    if (o != AsyncOutcome::kDone) allDone = false;
+    const char* object = commands[begin + k].object.c_str();
+    if (o == AsyncOutcome::kNoEffect && facts[k].exit != Exit::kRefused) {
+      logMessage(2, function, "[%s] did not take effect on the array.", object);
+    } else if (o == AsyncOutcome::kUnknown) {
+      logMessage(2, function, "Unable to tell whether [%s] took effect on the array.", object);
+    } else if (o == AsyncOutcome::kUnproven) {
+      logMessage(2, function, "[%s] cannot be told from an object made by someone else.", object);
+    }
+  }
+  return allDone ? 0 : 1;
+}
+
 // ---------------------------------------------------------------------------
 // Snapshot pairs
+
+std::string ZRHDSRaidcomImplementer::groupOfPair(const HDSSnapshotPairRef& pair) const {
+  if (!pair.group.empty()) return pair.group;
+  for (const ZRHDSSnapInfo& snap : m_vSnaps) {
+    if (snap.baseDevNo != pair.pvol || snap.snapMu != pair.mu) continue;
+    return snap.snapshotGroup.empty() ? m_oSnapOptions.snapshotGroup : snap.snapshotGroup;
+  }
+  return std::string();
+}
+
+void ZRHDSRaidcomImplementer::readPairsBack(const std::vector<HDSSnapshotPairRef>& pairs,
+                                            const PairBatchKind& kind,
+                                            const std::vector<size_t>& items,
+                                            std::vector<AsyncEffect>& effects) {
+  std::map<std::string, PairListing> groups;
+  std::map<std::string, PairListing> pvols;
+  auto listed = [this](std::map<std::string, PairListing>& cache, const std::string& key,
+                       bool byLdev) -> const PairListing& {
+    auto it = cache.find(key);
+    if (it != cache.end()) return it->second;
+    PairListing& l = cache[key];
+    l.read = (byLdev ? getSnapshotGroupList(l.rows, key, true) : readBackGroup(key, l.rows)) == 0;
+    return l;
+  };
+  for (size_t k = 0; k < items.size(); ++k) {
+    const HDSSnapshotPairRef& p = pairs[items[k]];
+    const std::string group = groupOfPair(p);
+    const HDSSnapshotGroupInfo* row = nullptr;
+    bool known = false;
+    if (!group.empty()) {
+      const PairListing& l = listed(groups, group, false);
+      row = l.read ? findPairRow(l.rows, p) : nullptr;
+      // A pair is gone from the group the caller listed it in; a group
+      // that only the records give may be the wrong one.
+      known = l.read && (row != nullptr || !p.group.empty());
+    }
+    if (!known) {
+      const PairListing& l = listed(pvols, p.pvol, true);
+      row = l.read ? findPairRow(l.rows, p) : nullptr;
+      known = l.read;
+    }
+    effects[k] = known ? kind.effect(row, p) : AsyncEffect::kUnknown;
+  }
+}
 
 int ZRHDSRaidcomImplementer::runPairBatch(const char* function, const char* command,
                                           const std::vector<HDSSnapshotPairRef>& pairs,
@@ -236,30 +314,13 @@ int ZRHDSRaidcomImplementer::runPairBatch(const char* function, const char* comm
     c.object = p.pvol + "-MU" + p.mu;
     commands.push_back(c);
   }
-  // Each P-VOL's pair rows, listed once per read-back.
-  std::map<std::string, std::vector<HDSSnapshotGroupInfo>> rowsOf;
-  std::map<std::string, bool> listed;
-  auto readBack = [&](size_t i) -> AsyncEffect {
-    const HDSSnapshotPairRef& p = pairs[i];
-    auto it = listed.find(p.pvol);
-    if (it == listed.end()) {
-      const int code = m_nErrorCode;
-      const std::string text = m_sErrorString;
-      std::vector<HDSSnapshotGroupInfo> rows;
-      const bool ok = getSnapshotGroupList(rows, p.pvol, true) == 0;
-      m_nErrorCode = code;
-      m_sErrorString = text;
-      rowsOf[p.pvol] = rows;
-      it = listed.emplace(p.pvol, ok).first;
-    }
-    if (!it->second) return AsyncEffect::kUnknown;
-    for (const HDSSnapshotGroupInfo& row : rowsOf[p.pvol]) {
-      if (row.isPvol && row.ldevId == p.pvol && row.muNumber == p.mu) return kind.effect(&row, p);
-    }
-    return kind.effect(nullptr, p);
-  };
   std::vector<AsyncOutcome> outcomes;
-  const int rc = runAsyncBatch(function, commands, stopAtFailure, true, readBack, outcomes);
+  const int rc = runAsyncBatch(
+      function, commands, stopAtFailure, true,
+      [&](const std::vector<size_t>& items, std::vector<AsyncEffect>& effects) {
+        readPairsBack(pairs, kind, items, effects);
+      },
+      outcomes);
   bool first = true;
   for (size_t i = 0; i < pairs.size(); ++i) {
     done[i] = outcomes[i] == AsyncOutcome::kDone;
@@ -356,31 +417,9 @@ int ZRHDSRaidcomImplementer::resyncSnapshotBatch(const std::vector<HDSSnapshotPa
                                                  std::vector<bool>& done) {
   static const char* const kFn = "ZRHDSRaidcomImplementer::modifySnapshot";
   for (const HDSSnapshotPairRef& p : pairs) {
-    logMessage(1, kFn, "Going to perform [%s] snapshot on %s", "resync",
+    logMessage(1, kFn, "Going to perform [%s] snapshot on %s", ZR_HDS_SNAPSHOT_DATA_RESYNC,
                (" mirror_id " + p.mu).c_str());
   }
-  PairBatchKind kind;
-  kind.compose = [](const HDSSnapshotPairRef& p) {
-    return " -ldev_id " + p.pvol + " -mirror_id " + p.mu + " -snapshot_data resync";
-  };
-  // Resynchronising discards the snapshot data: the pair goes to COPY and
-  // then to PAIR. A pair that is gone has nothing left to clear.
-  kind.effect = [](const HDSSnapshotGroupInfo* row, const HDSSnapshotPairRef&) {
-    return row == nullptr || row->status == "PAIR" || row->status == "COPY"
-               ? AsyncEffect::kTookEffect
-               : AsyncEffect::kNoEffect;
-  };
-  kind.report = [this](const HDSSnapshotPairRef& p, bool done, bool first) {
-    const std::string description = " mirror_id " + p.mu;
-    if (done) {
-      logMessage(1, kFn, "Successfully performed [%s] on %s", "resync", description.c_str());
-      return;
-    }
-    logMessage(2, kFn, "Failed to perform [%s] on LDEV-[%s]%s", "resync", p.pvol.c_str(),
-               description.c_str());
-    if (first) {
-      setErrorCodeString(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to resync snapshot on " + description);
-    }
-  };
-  return runPairBatch(kFn, "raidcom  modify snapshot ", pairs, false, kind, done);
+  return runPairBatch(kFn, "raidcom  modify snapshot ", pairs, false,
+                      snapshotDataKind(kFn, ZR_HDS_SNAPSHOT_DATA_RESYNC), done);
 }

@@ -1,6 +1,7 @@
 // Command lines and their execution: common options, the exit-code policy
 // (one place: executeCommand and executeCommandMain), the command-status
-// check of the serialised commands, script files and output file names.
+// reset and read of the batches (HDSRaidcomBatch.cpp), script files and
+// output file names.
 #include <fcntl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
@@ -42,7 +43,6 @@ constexpr int kExitStatusHasErrors = 1;
 constexpr int kScriptOpenAttempts = 5;
 constexpr int64_t kScriptOpenPauseMillis = 2000;
 
-const char* const kSyncLock = ZR_HDS_LOCK_SYNC_COMMANDS;
 const char* const kOutputFileLock = ZR_HDS_LOCK_OUTPUTFILE;
 const char* const kInputFileLock = ZR_HDS_LOCK_INPUTFILE;
 
@@ -176,6 +176,7 @@ int ZRHDSRaidcomImplementer::executeCommand(const std::string& command,
   const bool credentialLine = shown.size() < line.size();
 
   std::string error;
+  ++m_nCommandsRun;
   int rc = m_pRunner->run(m_pSnapInfo, line, output, exitCode, error, m_nCCICommandTimeout);
   // Masked only where it may hold credentials: a copy of every output would
   // double the memory of a large one, and it is logged on failures only.
@@ -201,12 +202,12 @@ int ZRHDSRaidcomImplementer::executeCommand(const std::string& command,
 
 int ZRHDSRaidcomImplementer::executeWithRelogin(const std::string& command,
                                                 const std::string& arguments, std::string& output,
-                                                int& exitCode, bool* relogged) {
+                                                int& exitCode) {
   if (executeCommand(command, arguments, output, exitCode) == 0) return 0;
   if (exitCode != kExitLoginExpired) return 1;
   // The array ended the login: log in once more and run once more. There
   // is never a second re-login.
-  if (relogged != nullptr) *relogged = true;
+  ++m_nLoginRenewals;
   if (login(true) != 0) return 1;
   return executeCommand(command, arguments, output, exitCode);
 }
@@ -233,41 +234,9 @@ void ZRHDSRaidcomImplementer::keepCommandOutput(const std::string& output) {
 
 int ZRHDSRaidcomImplementer::executeCommandMain(const std::string& command,
                                                 const std::string& arguments, std::string& output,
-                                                int& exitCode, bool sync) {
-  static const char* const kFn = "ZRHDSRaidcomImplementer::executeCommandMain";
-  std::unique_ptr<ZRHDSLock> syncLock;
-  if (sync) {
-    if (m_pSnapInfo == nullptr) {
-      setErrorCodeString(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to execute the raidcom command");
-      return 1;
-    }
-    syncLock.reset(new ZRHDSLock(*m_pSnapInfo, kSyncLock, 0));
-    if (!syncLock->isLocked()) {
-      return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to execute the raidcom command", kFn,
-                        "Unable to acquire lock during command execution.");
-    }
-    if (resetCommandStatus() != 0) {
-      return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to reset command status", kFn,
-                        "Failed to reset command status for command-[%s]", command.c_str());
-    }
-  }
-
-  if (executeWithRelogin(command, arguments, output, exitCode, nullptr) != 0) return 1;
+                                                int& exitCode) {
+  if (executeWithRelogin(command, arguments, output, exitCode) != 0) return 1;
   keepCommandOutput(output);
-
-  if (sync) {
-    bool hasError = false;
-    std::string statusText;
-    if (getCommandStatus(hasError, statusText) != 0) {
-      return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to get command status", kFn,
-                        "Failed to get command status for command-[%s]", command.c_str());
-    }
-    if (hasError) {
-      return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Command status has error.", kFn,
-                        "Get command status for command-[%s] returned error-[%s]", command.c_str(),
-                        statusText.c_str());
-    }
-  }
   return 0;
 }
 
@@ -276,7 +245,7 @@ int ZRHDSRaidcomImplementer::resetCommandStatus() {
   std::string output;
   int exitCode = 0;
   if (executeCommandMain("raidcom  reset command_status ", getCommonParams(true, true), output,
-                         exitCode, false) != 0) {
+                         exitCode) != 0) {
     return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to reset the command status.", kFn,
                       "Failed to reset the command status.");
   }
@@ -299,7 +268,7 @@ int ZRHDSRaidcomImplementer::readCommandStatus(int& errors, std::string& statusT
   int exitCode = 0;
   int tries = 0;
   while (tries < m_nRaidcomMaxRetryCount) {
-    if (executeCommandMain(command, arguments, output, exitCode, false) == 0) break;
+    if (executeCommandMain(command, arguments, output, exitCode) == 0) break;
     // The tool exits 1 when the status it lists counts errors: the row is
     // the answer. Only an answer without a row is a failed query.
     bool rowError = false;
@@ -414,15 +383,18 @@ int ZRHDSRaidcomImplementer::executeScriptFile(const std::string& script, std::s
   }
 
   std::string error;
+  ++m_nCommandsRun;
   int rc = m_pRunner->run(m_pSnapInfo, "/bin/sh " + HDSShell::quote(name), output, exitCode, error,
                           m_nCCICommandTimeout);
   if (rc != -1 && exitCode == kExitLoginExpired) {
     // The array ended the login: log in once more and run the script once
     // more. There is never a second re-login.
     logMessage(1, kFn, "Script-[%s] found the login ended; logging in again.", name.c_str());
+    ++m_nLoginRenewals;
     if (login(true) != 0) return 1;
     output.clear();
     error.clear();
+    ++m_nCommandsRun;
     rc = m_pRunner->run(m_pSnapInfo, "/bin/sh " + HDSShell::quote(name), output, exitCode, error,
                         m_nCCICommandTimeout);
   }

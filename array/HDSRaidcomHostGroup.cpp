@@ -68,7 +68,7 @@ int ZRHDSRaidcomImplementer::getLunsForHostGroup(const std::string& port,
                                 getCommonParams(true, true);
   std::string output;
   int exitCode = 0;
-  if (executeCommandMain(command, arguments, output, exitCode, false) != 0) {
+  if (executeCommandMain(command, arguments, output, exitCode) != 0) {
     return failLogged(
         ZR_HDS_ERR_ARRAY_COMMAND,
         "Failed to get LUNs on the port-[" + port + "], HostGroup-[" + hostGroup + "]", kFn,
@@ -109,7 +109,7 @@ int ZRHDSRaidcomImplementer::mapLdevToHostGroup(const std::string& ldev, const s
                                 ldev + getCommonParams(true, true);
   std::string output;
   int exitCode = 0;
-  if (executeCommandMain(command, arguments, output, exitCode, false) == 0) {
+  if (executeCommandMain(command, arguments, output, exitCode) == 0) {
     logMessage(1, kFn, "Successfully mapped LDEV-[%s] to the HostGroup-[%s-%s]", ldev.c_str(),
                port.c_str(), hostGroup.c_str());
     return 0;
@@ -142,7 +142,7 @@ int ZRHDSRaidcomImplementer::createHostGroup(const std::string& port, const std:
                                 HDSShell::quote(name) + getCommonParams(true, true);
   std::string output;
   int exitCode = 0;
-  if (executeCommandMain(command, arguments, output, exitCode, false) != 0) {
+  if (executeCommandMain(command, arguments, output, exitCode) != 0) {
     return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, failure, kFn,
                       "Failed to create HostGroup-[%s] for port-[%s].", name.c_str(), port.c_str());
   }
@@ -183,7 +183,7 @@ int ZRHDSRaidcomImplementer::runDeleteHostGroup(const std::string& port,
                                 hostGroupJoint(hostGroup, byNumber) + getCommonParams(true, true);
   std::string output;
   int exitCode = 0;
-  if (executeCommandMain(command, arguments, output, exitCode, false) != 0) {
+  if (executeCommandMain(command, arguments, output, exitCode) != 0) {
     return failLogged(
         ZR_HDS_ERR_ARRAY_COMMAND, "Failed to delete HostGroup-[" + port + "-" + hostGroup + "]",
         kFn, "Failed to delete HostGroup-[%s] for port-[%s].", hostGroup.c_str(), port.c_str());
@@ -225,7 +225,7 @@ int ZRHDSRaidcomImplementer::unmapLdevFromHostGroup(const std::string& ldev,
   };
   std::string output;
   int exitCode = 0;
-  if (executeCommandMain(command, arguments, output, exitCode, false) == 0) {
+  if (executeCommandMain(command, arguments, output, exitCode) == 0) {
     logMessage(0, kFn, "Successfully unmapped LDEV-[%s] from the HostGroup-[%s-%s]", ldev.c_str(),
                port.c_str(), hostGroup.c_str());
     gone();

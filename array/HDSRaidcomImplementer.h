@@ -36,6 +36,7 @@
 #include <utility>
 #include <vector>
 
+#include "array/HDSAsyncOutcome.h"
 #include "array/HDSCommandImplementer.h"
 #include "array/HDSCommandRunner.h"
 #include "array/HDSTextColumns.h"
@@ -222,14 +223,14 @@ class ZRHDSRaidcomImplementer : public ZRHDSCommandImplementer {
   int executeCommand(const std::string& command, const std::string& arguments, std::string& output,
                      int& exitCode);
   // An array command: re-login and one re-run on exit 202, output kept when
-  // configured, and (sync) the command-status reset and check under
-  // "ZR_HDS_SYNC_COMMANDS".
+  // configured. A command the array carries out after the tool returned
+  // runs in a batch instead (runAsyncBatch): its outcome is read back.
   int executeCommandMain(const std::string& command, const std::string& arguments,
-                         std::string& output, int& exitCode, bool sync);
-  // executeCommand, and after exit 202 the forced login and one more run
-  // (relogged, when given, tells that the login was renewed).
+                         std::string& output, int& exitCode);
+  // executeCommand, and after exit 202 the forced login (counted in
+  // m_nLoginRenewals) and one more run.
   int executeWithRelogin(const std::string& command, const std::string& arguments,
-                         std::string& output, int& exitCode, bool* relogged);
+                         std::string& output, int& exitCode);
   // Keeps a copy of a successful command's output when so configured.
   void keepCommandOutput(const std::string& output);
   int resetCommandStatus();
@@ -278,39 +279,89 @@ class ZRHDSRaidcomImplementer : public ZRHDSCommandImplementer {
     // A refusal saying the state asked for is there already (an LDEV
     // already deleted): the item is done.
     std::function<bool(int exitCode, const std::string& output)> alreadyDone;
-    // Runs right after the command was accepted (labelling a new LDEV):
-    // kStepSend goes on; anything else fails the item as kStepFailed (the
-    // step set the error pair) and, with stopAtFailure, ends the batch.
+    // Runs right after the command was accepted: kStepSend goes on;
+    // anything else fails the item (the step set the error pair) and, with
+    // stopAtFailure, ends the batch.
     std::function<int()> after;
   };
   static constexpr int kStepSend = 0;
   static constexpr int kStepFailed = 1;
   static constexpr int kStepDone = 2;
-  enum class AsyncOutcome {
-    kNotSent,   // never sent (an earlier failure ended the run)
-    kDone,      // took effect
-    kNoEffect,  // refused, or the array shows it had no effect
-    kUnknown,   // sent, but its effect could not be read back
-    kUnproven,  // looks done, but the status counts more errors than items
-                // without effect and the object cannot be told from one
-                // made by someone else (only where reads cannot prove it)
-    kStepFailed  // its step before or after the command failed (the step's error)
-  };
-  enum class AsyncEffect { kTookEffect, kNoEffect, kUnknown };
-  // What the array shows of command i after a batch whose status did not
-  // clear it.
-  using AsyncReadBack = std::function<AsyncEffect(size_t)>;
-  // Runs commands in batches of at most ZR_HDS_ASYNC_BATCH_LIMIT; outcomes
-  // per command. stopAtFailure: no command after a failed one is sent (a
-  // status failure ends the run after its batch). readsProve: a read-back
-  // that shows the effect proves it was this command's. 0 when every
-  // command took effect, else 1 (error pair of the last failure).
+  using AsyncOutcome = hdsbatch::Outcome;
+  using AsyncEffect = hdsbatch::Effect;
+  // What the array shows of the batch's commands items (indices into the
+  // batch's commands): effects[k] for items[k]. Called once per batch of at
+  // most ZR_HDS_ASYNC_BATCH_LIMIT commands, after its status read, with
+  // listings that show all of them (about one command), never from an
+  // earlier batch's listing.
+  using AsyncReadBack =
+      std::function<void(const std::vector<size_t>& items, std::vector<AsyncEffect>& effects)>;
+  // Runs commands in batches of at most ZR_HDS_ASYNC_BATCH_LIMIT, each with
+  // one status reset and read and one read-back; outcomes per command
+  // (hdsbatch::decideOutcome). stopAtFailure: no command after a failed one
+  // is sent (a batch with a failure ends the run after it). readsProve: an
+  // object the read-back shows can only be the command's. 0 when every
+  // command is done, else 1 (error pair of the failure).
   int runAsyncBatch(const char* function, const std::vector<AsyncCommand>& commands,
                     bool stopAtFailure, bool readsProve, const AsyncReadBack& readBack,
                     std::vector<AsyncOutcome>& outcomes);
+  // One batch, as its steps: the steps before the commands, the lock and
+  // the status reset, the commands, the status read, the read-back, the
+  // decision of each outcome and the error pair.
   int runAsyncChunk(const char* function, const std::vector<AsyncCommand>& commands, size_t begin,
                     size_t end, bool stopAtFailure, bool readsProve, const AsyncReadBack& readBack,
                     std::vector<AsyncOutcome>& outcomes);
+  // The steps before the commands [begin, end): facts[i - begin] of the
+  // items they decide. Returns the new end (a failed step ends the batch
+  // there with stopAtFailure).
+  size_t runStepsBefore(const std::vector<AsyncCommand>& commands, size_t begin, size_t end,
+                        bool stopAtFailure, std::vector<hdsbatch::CommandFacts>& facts);
+  // Sends the commands of [begin, end) that no step decided; each one's
+  // exit and, per command, the count of renewed logins after it was sent.
+  void sendAsyncCommands(const char* function, const std::vector<AsyncCommand>& commands,
+                         size_t begin, size_t end, bool stopAtFailure,
+                         std::vector<hdsbatch::CommandFacts>& facts,
+                         std::vector<int>& renewalsAfterSend);
+  // The batch's status read (its log lines name firstCommand).
+  hdsbatch::StatusFacts readBatchStatus(const char* function, const std::string& firstCommand,
+                                        std::string& statusText);
+  // The status read and the read-back of the answered items; each one's
+  // facts get its read-back and whether a login was renewed after it was
+  // sent. The error pair is left as the commands set it.
+  hdsbatch::StatusFacts readAsyncChunkBack(const char* function,
+                                           const std::vector<AsyncCommand>& commands, size_t begin,
+                                           const std::vector<size_t>& items,
+                                           const std::vector<int>& renewalsAfterSend,
+                                           const AsyncReadBack& readBack,
+                                           std::vector<hdsbatch::CommandFacts>& facts);
+  // settleAsyncChunk, and the error pair of a batch that is not all done.
+  int finishAsyncChunk(const char* function, const std::vector<AsyncCommand>& commands,
+                       size_t begin, const std::vector<hdsbatch::CommandFacts>& facts,
+                       const hdsbatch::StatusFacts& status, bool readsProve,
+                       std::vector<AsyncOutcome>& outcomes);
+  // Sets the outcomes of [begin, end) and logs each failure; 0 all done.
+  int settleAsyncChunk(const char* function, const std::vector<AsyncCommand>& commands,
+                       size_t begin, const std::vector<hdsbatch::CommandFacts>& facts,
+                       const hdsbatch::StatusFacts& status, bool readsProve,
+                       std::vector<AsyncOutcome>& outcomes);
+  // Logins renewed by this object (a command or script that found the
+  // login ended): a batch tells the commands sent before a renewal.
+  int m_nLoginRenewals = 0;
+  // Commands and scripts this object has run.
+  long m_nCommandsRun = 0;
+  // The last snapshot-group listing a batch's read-back made: the next
+  // listing of that group is answered with it, once, when no command ran
+  // and no pause passed in between (the job asks what the batch has just
+  // read).
+  struct ReadBackRows {
+    std::string group;
+    long commandsRun = -1;
+    int64_t readAtMillis = 0;
+    std::vector<HDSSnapshotGroupInfo> rows;
+  };
+  ReadBackRows m_oReadBackRows;
+  // getSnapshotGroupList of group, kept in m_oReadBackRows; 0 ok.
+  int readBackGroup(const std::string& group, std::vector<HDSSnapshotGroupInfo>& rows);
   // What one kind of snapshot-pair batch does with a pair: its arguments
   // before the common options, its effect as the P-VOL's row of the pair
   // shows it (null: the pair is not listed), and the report of its outcome
@@ -322,11 +373,23 @@ class ZRHDSRaidcomImplementer : public ZRHDSCommandImplementer {
     std::function<AsyncEffect(const HDSSnapshotGroupInfo*, const HDSSnapshotPairRef&)> effect;
     std::function<void(const HDSSnapshotPairRef&, bool done, bool first)> report;
   };
-  // The snapshot-pair batches: one command per pair, read back from the
-  // pair rows of each P-VOL (listed once).
+  // The snapshot-pair batches: one command per pair, read back from one
+  // listing of each group the batch's pairs are in.
   int runPairBatch(const char* function, const char* command,
                    const std::vector<HDSSnapshotPairRef>& pairs, bool stopAtFailure,
                    const PairBatchKind& kind, std::vector<bool>& done);
+  // The effects of items of pairs: each pair's row in its group's listing
+  // (one listing per group); a pair its group does not show, where the
+  // group is only what the job's records give, in its P-VOL's listing.
+  void readPairsBack(const std::vector<HDSSnapshotPairRef>& pairs, const PairBatchKind& kind,
+                     const std::vector<size_t>& items, std::vector<AsyncEffect>& effects);
+  // The group the job's records give the pair (the caller's when named);
+  // empty when no record names it.
+  std::string groupOfPair(const HDSSnapshotPairRef& pair) const;
+  // Lists the LDEVs ids (decimal) with one "get ldev -ldev_id <first> -cnt
+  // <n>" per span of nearby ids into listed, by id. 0 ok; 1 failure (error
+  // pair set).
+  int listLdevIds(const std::vector<std::string>& ids, std::map<std::string, HDSLdevInfo>& listed);
   // Before the deletion of a target LDEV in a job resource group other than
   // meta_resource: moves it out (kStepDone when it is gone already).
   int releaseFromJobGroup(const std::string& ldevId);
@@ -386,16 +449,24 @@ class ZRHDSRaidcomImplementer : public ZRHDSCommandImplementer {
   // One script line: the CCI directory, command (ending in its last
   // argument), the common options and "\n".
   std::string svolScriptLine(const std::string& command);
-  // After an add whose status did not clear it: took effect when the array
-  // shows the LDEV just asked for (defined, of that capacity, unlabelled or
-  // with the label the job gave it), no effect when it shows another
-  // (undefined, another capacity, another label), unknown when the read
-  // fails. The error pair is left as it was.
-  AsyncEffect newLdevEffect(const std::string& ldevId, uint64_t capacity,
-                            const std::string& label);
+  // The effect of an add of ldevId as the listing shows it (listed: the
+  // batch's listing, by id): took effect when the id holds an LDEV of that
+  // capacity, unlabelled or with the label the job gives it (another label:
+  // someone else's); no effect when it holds none or another; unknown when
+  // the listing lacks the id.
+  static AsyncEffect newLdevEffect(const std::map<std::string, HDSLdevInfo>& listed,
+                                   const ZRHDSSnapInfo& snap);
+  // One batch of new S-VOLs, the records wanted[begin, end): added, read
+  // back, and each that the array proves the job's labelled. outcomes per
+  // record of wanted; 0 all made and labelled, 1 failure (error pair set).
+  int createSvolChunk(const std::vector<size_t>& wanted, size_t begin, size_t end,
+                      const std::string& pool, bool withBlade, std::vector<AsyncOutcome>& outcomes);
   // Gives a just created S-VOL the snap's label ("BLANK" for an empty one);
   // 0 ok, 1 with 62601 "Failed to label LDEV-<id>".
   int labelNewSvol(const ZRHDSSnapInfo& snap);
+  // Deletes what createSvols made (ids: proven the job's), keeping the
+  // error pair of the failure.
+  void undoNewSvols(const std::vector<std::string>& ids);
   // Moves a new S-VOL into the job's resource group (outside
   // meta_resource), with its virtual id on a virtual storage machine.
   int arrangeInJobGroup(ZRHDSSnapInfo& snap);
@@ -419,6 +490,19 @@ class ZRHDSRaidcomImplementer : public ZRHDSCommandImplementer {
                          const std::string& resource, const char* successFormat,
                          const char* failureFormat, const std::string& failureText);
   // ---- HDSRaidcomSnapshot.cpp ----
+  // A pair batch of one snapshot-data operation ("-snapshot_data <op>"),
+  // read back by snapshotDataEffect, reported under function.
+  PairBatchKind snapshotDataKind(const char* function, const std::string& operation);
+  // What a pair row shows of a snapshot-data operation (row null: the pair
+  // is not listed): resync leaves PAIR or COPY (or no pair), create and
+  // split leave PAIR, restore leaves PSUS/SSUS; unknown for another one.
+  static AsyncEffect snapshotDataEffect(const std::string& operation,
+                                        const HDSSnapshotGroupInfo* row);
+  // modifySnapshot on a whole snapshot group (key: its name) or on the
+  // pair whose S-VOL is the LDEV key (bySvol), read back from the listing
+  // of that key: every pair it shows must show the effect.
+  int modifySnapshotWhole(const std::string& selector, const std::string& description,
+                          const std::string& key, bool bySvol, const std::string& operation);
   // ---- HDSRaidcomPool.cpp ----
   // ---- HDSRaidcomReplication.cpp ----
   // ---- HDSRaidcomHostGroup.cpp ----

@@ -1,6 +1,7 @@
 // LDEV queries: one LDEV at a time (getLdevInfo), filtered listings
 // (getLdevList) and the highest LDEV id of the array (getMaxLdevNumber),
 // with the member forms of the LDEV listing parser.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <iterator>
@@ -13,6 +14,9 @@
 namespace {
 
 const char kGetLdev[] = "raidcom  get ldev ";
+// Ids further apart than this are listed by listings of their own, so that
+// one listing never reads long stretches of ids nobody asked for.
+constexpr long kListedIdGap = 256;
 // Exit code of an LDEV listing that matched nothing.
 constexpr int kExitNoDevice = ZR_HDS_EXIT_NO_DEVICE;
 constexpr int kCciMinorWithModelCode = 31;
@@ -66,7 +70,7 @@ int ZRHDSRaidcomImplementer::getLdevInfo(std::vector<HDSLdevInfo>& ldevs) {
     std::string output;
     int exitCode = 0;
     if (executeCommandMain(kGetLdev, " -ldev_id " + entry.ldevId + getCommonParams(true, true),
-                           output, exitCode, false) != 0) {
+                           output, exitCode) != 0) {
       logMessage(2, kFn, "Failed to query info for LDEV-[%s]", entry.ldevId.c_str());
       setErrorCodeString(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to query LDEV info.");
       continue;
@@ -162,8 +166,7 @@ int ZRHDSRaidcomImplementer::getLdevList(std::vector<HDSLdevInfo>& ldevs,
 
   std::string output;
   int exitCode = 0;
-  if (executeCommandMain(kGetLdev, options + getCommonParams(true, true), output, exitCode,
-                         false) == 0) {
+  if (executeCommandMain(kGetLdev, options + getCommonParams(true, true), output, exitCode) == 0) {
     std::vector<HDSLdevInfo> listed;
     size_t blocks = 0;
     auto label = filter.find(HDS_LDEV_FILTER_LABEL);
@@ -185,6 +188,45 @@ int ZRHDSRaidcomImplementer::getLdevList(std::vector<HDSLdevInfo>& ldevs,
   }
   return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to get the LDEV list form the array.", kFn,
                     "Failed to get the LDEV list from the array.");
+}
+
+int ZRHDSRaidcomImplementer::listLdevIds(const std::vector<std::string>& ids,
+                                         std::map<std::string, HDSLdevInfo>& listed) {
+  static const char* const kFn = "ZRHDSRaidcomImplementer::listLdevIds";
+  std::vector<long> sorted;
+  for (const std::string& id : ids) {
+    if (!HDSShell::isDecimal(id) || id.size() > 9) return refuseInvalidInput(kFn, "LDEV", id);
+    sorted.push_back(std::strtol(id.c_str(), nullptr, 10));
+  }
+  std::sort(sorted.begin(), sorted.end());
+  sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
+  for (size_t i = 0; i < sorted.size();) {
+    size_t j = i;
+    while (j + 1 < sorted.size() && sorted[j + 1] - sorted[j] <= kListedIdGap) ++j;
+    const std::string options = " -ldev_id " + std::to_string(sorted[i]) + " -cnt " +
+                                std::to_string(sorted[j] - sorted[i] + 1);
+    // (getCommonParams begins with its own blank.)
+    std::string output;
+    int exitCode = 0;
+    if (executeCommandMain(kGetLdev, options + getCommonParams(true, true), output, exitCode) !=
+        0) {
+      return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to query LDEV info.", kFn,
+                        "Failed to list LDEV-[%ld] and the [%ld] after it.", sorted[i],
+                        sorted[j] - sorted[i]);
+    }
+    std::vector<HDSLdevInfo> rows;
+    size_t blocks = 0;
+    hdsparse::parseGetLdevOutput(output, rows, std::string_view(), &blocks);
+    if (blocks == 0) {
+      return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to query LDEV info.", kFn, "%s Output-[%s]",
+                        hdscols::kNotTheListing, output.c_str());
+    }
+    for (HDSLdevInfo& row : rows) {
+      if (row.serial == m_oSnapOptions.baseSerialNum) listed[row.ldevId] = std::move(row);
+    }
+    i = j + 1;
+  }
+  return 0;
 }
 
 int ZRHDSRaidcomImplementer::getMaxLdevNumber(int& maxLdev) {
@@ -214,7 +256,7 @@ int ZRHDSRaidcomImplementer::getMaxLdevNumber(int& maxLdev) {
   int exitCode = 0;
   if (executeCommandMain(kGetLdev,
                          std::string(" -ldev_id ") + number + " " + getCommonParams(true, true),
-                         output, exitCode, false) == 0) {
+                         output, exitCode) == 0) {
     logMessage(0, kFn, "Maximum LDEV number-[%d]", candidate);
     maxLdev = candidate;
     return 0;

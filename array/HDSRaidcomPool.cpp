@@ -16,7 +16,7 @@ int ZRHDSRaidcomImplementer::getPoolList(std::vector<HDSPoolInfo>& pools) {
   const std::string arguments = std::string(" -key opt ") + getCommonParams(true, true);
   std::string output;
   int exitCode = 0;
-  if (executeCommandMain(command, arguments, output, exitCode, false) != 0) {
+  if (executeCommandMain(command, arguments, output, exitCode) != 0) {
     return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to get Pool list", kFn,
                       "Failed to get Pool list");
   }

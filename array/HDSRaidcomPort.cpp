@@ -33,7 +33,7 @@ int ZRHDSRaidcomImplementer::getPortList(std::vector<HDSPortInfo>& ports) {
   const std::string command = std::string("raidcom ") + " get port ";
   std::string output;
   int exitCode = 0;
-  if (executeCommandMain(command, getCommonParams(true, true), output, exitCode, false) != 0) {
+  if (executeCommandMain(command, getCommonParams(true, true), output, exitCode) != 0) {
     return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to get the port list on the array.", kFn,
                       "Failed to get the port list on the array.");
   }
@@ -56,7 +56,7 @@ int ZRHDSRaidcomImplementer::getPortLoginWWNList(const std::string& port, HDSPor
   const std::string arguments = " -port " + HDSShell::quote(port) + getCommonParams(true, true);
   std::string output;
   int exitCode = 0;
-  if (executeCommandMain(command, arguments, output, exitCode, false) != 0) {
+  if (executeCommandMain(command, arguments, output, exitCode) != 0) {
     return failLogged(ZR_HDS_ERR_ARRAY_COMMAND,
                       "Failed to get the HostGroup list for the port-[" + port + "]", kFn,
                       "Failed to get the HostGroup list for the port-[%s].", port.c_str());
@@ -109,7 +109,7 @@ int ZRHDSRaidcomImplementer::getPortHostGroupList(const std::string& port,
       " -port " + HDSShell::quote(port) + resourceOptions + getCommonParams(true, true);
   std::string output;
   int exitCode = 0;
-  if (executeCommandMain(command, arguments, output, exitCode, false) != 0) {
+  if (executeCommandMain(command, arguments, output, exitCode) != 0) {
     return failLogged(ZR_HDS_ERR_ARRAY_COMMAND,
                       "Failed to get the HostGroup list for port-[" + port + "]", kFn,
                       "Failed to get the HostGroup list for port-[%s]", port.c_str());
@@ -167,12 +167,12 @@ int ZRHDSRaidcomImplementer::getHostGroupInfo(const std::string& port,
   std::string output;
   int exitCode = 0;
   int rc = executeCommandMain(iscsi ? "raidcom  get hba_iscsi " : "raidcom  get hba_wwn ",
-                              target + getCommonParams(true, true), output, exitCode, false);
+                              target + getCommonParams(true, true), output, exitCode);
   if (rc != 0 && !iscsi && exitCode > 0) {
     std::string retryOutput;
     int retryExit = 0;
     if (executeCommandMain("raidcom  get hba_iscsi ", target + getCommonParams(true, true),
-                           retryOutput, retryExit, false) == 0) {
+                           retryOutput, retryExit) == 0) {
       iscsi = true;
       m_oIscsiPorts.insert(port);
       output.swap(retryOutput);
@@ -211,7 +211,7 @@ int ZRHDSRaidcomImplementer::getHostGroupOfCommandDevice(std::string& hostGroup)
       " -CLI -pdg " + HDSShell::quote(m_vCommandDevices.front()) + getCommonParams(true, true);
   std::string output;
   int exitCode = 0;
-  if (executeCommandMain(command, arguments, output, exitCode, false) != 0) {
+  if (executeCommandMain(command, arguments, output, exitCode) != 0) {
     return failLogged(ZR_HDS_ERR_ARRAY_COMMAND,
                       "Failed to get HostGroup info for command device using raidscan command.",
                       kFn,

@@ -107,8 +107,7 @@ int ZRHDSRaidcomImplementer::getCCIRaidqryInfo(HDSRaidqryInfo& info) {
   }
   std::string output;
   int exitCode = 0;
-  if (executeCommandMain("raidqry ", " -l " + getCommonParams(true, true), output, exitCode,
-                         false) != 0) {
+  if (executeCommandMain("raidqry ", " -l " + getCommonParams(true, true), output, exitCode) != 0) {
     return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, text, kFn, "%s", text.c_str());
   }
   if (!parseRaidqryOutput(output, info)) {

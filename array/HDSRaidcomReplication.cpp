@@ -46,7 +46,7 @@ int ZRHDSRaidcomImplementer::getRemotePairInfoForHostGroup(const std::string& ho
                                   std::to_string(mu) + getCommonParams(false, true);
     std::string output;
     int exitCode = 0;
-    if (executeCommandMain(command, arguments, output, exitCode, false) != 0) {
+    if (executeCommandMain(command, arguments, output, exitCode) != 0) {
       return failLogged(
           ZR_HDS_ERR_ARRAY_COMMAND, "Failed to  get pair info for HostGroup-" + hostGroup, kFn,
           "Failed to get pair info for HostGroup-[%s], MU-[%d] using raidscan command",
@@ -72,7 +72,7 @@ int ZRHDSRaidcomImplementer::getCopyGroup(std::vector<HDSCopyGroup>& groups,
   const std::string arguments = getCommonParams(true, true);
   std::string output;
   int exitCode = 0;
-  if (executeCommandMain(command, arguments, output, exitCode, false) != 0) {
+  if (executeCommandMain(command, arguments, output, exitCode) != 0) {
     return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to get the Copy Group list.", kFn,
                       "Failed to get the Copy Group list.");
   }
@@ -99,7 +99,7 @@ int ZRHDSRaidcomImplementer::getQMarkerForCopyGroup(const std::string& copyGroup
       " -g " + HDSShell::quote(copyGroup) + " -nowait -t 99999 " + getCommonParams(false, false);
   std::string output;
   int exitCode = 0;
-  if (executeCommandMain(command, arguments, output, exitCode, false) != 0) {
+  if (executeCommandMain(command, arguments, output, exitCode) != 0) {
     return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, failure, kFn,
                       "Failed to find QMarker for the CopyGroup-[%s]", copyGroup.c_str());
   }
@@ -160,7 +160,7 @@ int ZRHDSRaidcomImplementer::pairSyncWait(const std::string& copyGroup, const st
                                 getCommonParams(false, false);
   std::string output;
   int exitCode = 0;
-  const int rc = executeCommandMain(command, arguments, output, exitCode, false);
+  const int rc = executeCommandMain(command, arguments, output, exitCode);
   std::string status;
   hdsparse::parsePairSyncWaitStatus(output, status);
   if (rc != 0 && exitCode != kPairSyncWaitTimeout) {

@@ -37,7 +37,7 @@ int ZRHDSRaidcomImplementer::getResourceGroupInfo(std::map<std::string, Resource
   }
   std::string output;
   int exitCode = 0;
-  if (executeCommandMain(command, getCommonParams(true, true), output, exitCode, false) != 0) {
+  if (executeCommandMain(command, getCommonParams(true, true), output, exitCode) != 0) {
     return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, failure, kFn, "Failed to get resource group list");
   }
   if (checkListing(kFn, output, hdsparse::parseResourceGroupList(output, groups), failure) != 0) {
@@ -115,8 +115,7 @@ int ZRHDSRaidcomImplementer::lockUnlockResourceGroup(std::string groupName, bool
 
   std::string output;
   int exitCode = 0;
-  if (executeCommandMain(std::string("raidcom ") + verb + " resource ", args, output, exitCode,
-                         false) != 0) {
+  if (executeCommandMain(std::string("raidcom ") + verb + " resource ", args, output, exitCode) != 0) {
     return failLogged(ZR_HDS_ERR_ARRAY_COMMAND,
                       std::string("Failed to ") + verb + "Resource Group-" + groupName, kFn,
                       "Failed to [%s] the resource group-[%s]", verb, groupName.c_str());
@@ -205,8 +204,7 @@ int ZRHDSRaidcomImplementer::runResourceCommand(const char* function, const char
   const std::string& group = m_oSnapOptions.resourceGroup;
   std::string output;
   int exitCode = 0;
-  if (executeCommandMain(command, arguments + getCommonParams(true, true), output, exitCode,
-                         false) != 0) {
+  if (executeCommandMain(command, arguments + getCommonParams(true, true), output, exitCode) != 0) {
     return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, failureText, function, failureFormat,
                       resource.c_str(), group.c_str());
   }

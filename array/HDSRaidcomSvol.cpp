@@ -1,5 +1,6 @@
-// Target LDEVs (S-VOLs): creation with an undo script, deletion out of the
-// job's resource group, and labels set and restored by script.
+// Target LDEVs (S-VOLs): creation (labelled once the array proves each the
+// job's) with an undo script, deletion out of the job's resource group, and
+// labels set and restored by script.
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
@@ -13,13 +14,11 @@
 
 namespace {
 
+// Adding and deleting an LDEV complete on the array after the tool has
+// returned: they run in batches, read back with a listing of their ids.
 const char kAddLdev[] = "raidcom  add ldev ";
 const char kDeleteLdev[] = "raidcom  delete ldev ";
 const char kModifyLdev[] = "raidcom  modify ldev ";
-// The name written for an empty label.
-const char kBlankLabel[] = "BLANK";
-// Adding and deleting an LDEV complete on the array after the tool has
-// returned: they run in batches with the command-status check.
 // The undo script's line for one LDEV (after the CCI directory).
 const char kUndoDeleteLdev[] = "raidcom  delete ldev -ldev_id ";
 const char kDontUseMpBladeKey[] = "nZRHDSDontUseMPBladeId";
@@ -43,28 +42,23 @@ std::string ZRHDSRaidcomImplementer::svolScriptLine(const std::string& command) 
 }
 
 ZRHDSRaidcomImplementer::AsyncEffect ZRHDSRaidcomImplementer::newLdevEffect(
-    const std::string& ldevId, uint64_t capacity, const std::string& label) {
-  const int code = m_nErrorCode;
-  const std::string text = m_sErrorString;
-  std::vector<HDSLdevInfo> probe(1);
-  probe[0].ldevId = ldevId;
-  probe[0].serial = m_oSnapOptions.baseSerialNum;
-  const bool read = getLdevInfo(probe) == 0;
-  m_nErrorCode = code;
-  m_sErrorString = text;
-  if (!read) return AsyncEffect::kUnknown;
-  const HDSLdevInfo& l = probe[0];
-  // The listing shows a label without its blanks.
-  std::string written = label.empty() ? std::string(kBlankLabel) : label;
-  written.erase(std::remove_if(written.begin(), written.end(),
-                               [](char c) { return c == ' ' || c == '\t'; }),
-                written.end());
-  const bool ours = l.label.empty() || l.label == written;
-  return l.volAttr != HDS_VOL_ATTR_UNDEFINED && l.capacityBlocks == capacity && ours
+    const std::map<std::string, HDSLdevInfo>& listed, const ZRHDSSnapInfo& snap) {
+  const auto it = listed.find(snap.snapLdevId);
+  if (it == listed.end()) return AsyncEffect::kUnknown;
+  const HDSLdevInfo& l = it->second;
+  const bool ours = l.label.empty() || l.label == hdsparse::listedLabel(snap.svolLabel);
+  return l.volAttr != HDS_VOL_ATTR_UNDEFINED && l.capacityBlocks == snap.capacity && ours
              ? AsyncEffect::kTookEffect
              : AsyncEffect::kNoEffect;
 }
 
+// The label goes on an LDEV only once the array has proven it the job's:
+// an add that the status shows refused ("already defined": someone made
+// the id meanwhile) leaves someone else's LDEV there, which must never
+// carry the job's label (a recovery after a kill deletes what does). A
+// batch of adds is therefore read back first (its status and one listing
+// of its ids) and labelled after; until then its LDEVs carry no label and
+// cannot be told from anyone's.
 int ZRHDSRaidcomImplementer::createSvols() {
   static const char* const kFn = "ZRHDSRaidcomImplementer::createSvols";
   int dontUseMpBlade = 0;
@@ -94,95 +88,122 @@ int ZRHDSRaidcomImplementer::createSvols() {
     wanted.push_back(i);
   }
 
-  std::vector<AsyncCommand> adds;
-  for (size_t index : wanted) {
-    const ZRHDSSnapInfo& snap = m_vSnaps[index];
-    AsyncCommand add;
-    add.command = kAddLdev;
-    if (!pool.empty()) add.arguments += " -pool " + HDSShell::quote(pool);
-    if (dontUseMpBlade <= 0) add.arguments += " -mp_blade_id " + std::to_string(snap.mpBladeId);
-    add.arguments += " -ldev_id " + snap.snapLdevId;
-    add.arguments += " -capacity " + std::to_string(snap.capacity);
-    add.arguments += getCommonParams(true, true);
-    add.object = "LDEV-" + snap.snapLdevId;
-    // Labelled at once: an LDEV without the job's label may be anyone's, so
-    // only the one command between the add and its label leaves an S-VOL
-    // that a killed job's record cannot prove its own. The job holds the
-    // array's resource lock, so the free id it chose cannot have become
-    // anyone else's LDEV in between.
-    add.after = [this, index]() { return labelNewSvol(m_vSnaps[index]) == 0 ? kStepSend : kStepFailed; };
-    adds.push_back(add);
-  }
-  // An LDEV is taken for this call's only when the array shows the one
-  // asked for (defined, of that capacity, unlabelled) and no refusal can
-  // be one of those; a read that fails counts it as made.
-  std::vector<AsyncOutcome> outcomes;
-  const int added = runAsyncBatch(
-      kFn, adds, true, false,
-      [&](size_t i) {
-        const ZRHDSSnapInfo& snap = m_vSnaps[wanted[i]];
-        return newLdevEffect(snap.snapLdevId, snap.capacity, snap.svolLabel);
-      },
-      outcomes);
-
-  std::string undo;
-  for (size_t i = 0; i < wanted.size(); ++i) {
-    const AsyncOutcome o = outcomes[i];
-    // A label that failed may leave its LDEV made.
-    if (o == AsyncOutcome::kDone || o == AsyncOutcome::kUnknown ||
-        o == AsyncOutcome::kStepFailed) {
-      undo += svolScriptLine(kUndoDeleteLdev + m_vSnaps[wanted[i]].snapLdevId);
-    }
-  }
+  std::vector<AsyncOutcome> outcomes(wanted.size(), AsyncOutcome::kNotSent);
+  const size_t limit = static_cast<size_t>(ZR_HDS_ASYNC_BATCH_LIMIT);
   int result = 0;
-  if (added != 0) {
-    for (size_t i = 0; i < wanted.size(); ++i) {
-      if (outcomes[i] == AsyncOutcome::kDone) continue;
-      if (outcomes[i] == AsyncOutcome::kStepFailed) break;  // the label's error stands
-      if (outcomes[i] == AsyncOutcome::kNotSent && i > 0 &&
-          outcomes[i - 1] == AsyncOutcome::kStepFailed)
-        break;
-      const std::string& id = m_vSnaps[wanted[i]].snapLdevId;
-      logMessage(2, kFn, "Failed to Create LDEV-[%s]", id.c_str());
-      setErrorCodeString(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to Create LDEV-" + id);
-      break;
-    }
-    result = 1;
+  for (size_t begin = 0; result == 0 && begin < wanted.size(); begin += limit) {
+    const size_t end = std::min(wanted.size(), begin + limit);
+    result = createSvolChunk(wanted, begin, end, pool, dontUseMpBlade <= 0, outcomes);
   }
   for (size_t i = 0; result == 0 && i < wanted.size(); ++i) {
     result = arrangeInJobGroup(m_vSnaps[wanted[i]]);
   }
   if (result == 0) return 0;
 
-  // Undo what this call made; the error pair keeps the failed step's text.
-  if (!undo.empty()) {
-    const int code = m_nErrorCode;
-    const std::string text = m_sErrorString;
-    std::string output;
-    int exitCode = 0;
-    if (executeScriptFile(undo, output, exitCode) != 0) {
-      logMessage(2, kFn, "Failed to delete the LDEVs created by this job. Output-[%s]",
-                 output.c_str());
+  // Undo what this call provably made (labelled or not); an LDEV that may
+  // be someone else's stays, unlabelled, for an administrator.
+  std::vector<std::string> made;
+  for (size_t i = 0; i < wanted.size(); ++i) {
+    const std::string& id = m_vSnaps[wanted[i]].snapLdevId;
+    if (outcomes[i] == AsyncOutcome::kDone || outcomes[i] == AsyncOutcome::kUnknown) {
+      made.push_back(id);
+    } else if (outcomes[i] == AsyncOutcome::kUnproven) {
+      logMessage(1, kFn,
+                 "LDEV-[%s] may be another's (the command status cannot show that its add took "
+                 "effect) and is left unlabelled. If it is this job's, an administrator removes "
+                 "it: raidcom get ldev -ldev_id %s%s (its PORTs), raidcom delete ldev -ldev_id "
+                 "%s%s",
+                 id.c_str(), id.c_str(), getCommonParams(true, true).c_str(), id.c_str(),
+                 getCommonParams(true, true).c_str());
     }
-    m_nErrorCode = code;
-    m_sErrorString = text;
   }
+  undoNewSvols(made);
   return 1;
+}
+
+int ZRHDSRaidcomImplementer::createSvolChunk(const std::vector<size_t>& wanted, size_t begin,
+                                             size_t end, const std::string& pool, bool withBlade,
+                                             std::vector<AsyncOutcome>& outcomes) {
+  static const char* const kFn = "ZRHDSRaidcomImplementer::createSvols";
+  std::vector<AsyncCommand> adds;
+  for (size_t i = begin; i < end; ++i) {
+    const ZRHDSSnapInfo& snap = m_vSnaps[wanted[i]];
+    AsyncCommand add;
+    add.command = kAddLdev;
+    if (!pool.empty()) add.arguments += " -pool " + HDSShell::quote(pool);
+    if (withBlade) add.arguments += " -mp_blade_id " + std::to_string(snap.mpBladeId);
+    add.arguments += " -ldev_id " + snap.snapLdevId;
+    add.arguments += " -capacity " + std::to_string(snap.capacity);
+    add.arguments += getCommonParams(true, true);
+    add.object = "LDEV-" + snap.snapLdevId;
+    adds.push_back(add);
+  }
+  std::vector<AsyncOutcome> chunk;
+  const int added = runAsyncBatch(
+      kFn, adds, true, false,
+      [&](const std::vector<size_t>& items, std::vector<AsyncEffect>& effects) {
+        std::vector<std::string> ids;
+        for (size_t k : items) ids.push_back(m_vSnaps[wanted[begin + k]].snapLdevId);
+        std::map<std::string, HDSLdevInfo> listed;
+        if (listLdevIds(ids, listed) != 0) return;
+        for (size_t k = 0; k < items.size(); ++k) {
+          effects[k] = newLdevEffect(listed, m_vSnaps[wanted[begin + items[k]]]);
+        }
+      },
+      chunk);
+  std::copy(chunk.begin(), chunk.end(), outcomes.begin() + static_cast<long>(begin));
+  // The ones the array proves the job's get its label; an LDEV whose label
+  // is refused is the job's still, and is undone with the others.
+  for (size_t k = 0; k < chunk.size(); ++k) {
+    if (chunk[k] == AsyncOutcome::kDone && labelNewSvol(m_vSnaps[wanted[begin + k]]) != 0) {
+      return 1;
+    }
+  }
+  if (added == 0) return 0;
+  // The error names the add the array shows without effect, else the first
+  // that is not done.
+  size_t failed = chunk.size();
+  for (size_t k = 0; k < chunk.size(); ++k) {
+    if (chunk[k] == AsyncOutcome::kNoEffect) {
+      failed = k;
+      break;
+    }
+    if (chunk[k] != AsyncOutcome::kDone && failed == chunk.size()) failed = k;
+  }
+  if (failed == chunk.size()) return 1;
+  const std::string& id = m_vSnaps[wanted[begin + failed]].snapLdevId;
+  return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to Create LDEV-" + id, kFn,
+                    "Failed to Create LDEV-[%s]", id.c_str());
 }
 
 int ZRHDSRaidcomImplementer::labelNewSvol(const ZRHDSSnapInfo& snap) {
   static const char* const kFn = "ZRHDSRaidcomImplementer::createSvols";
-  const std::string& label = snap.svolLabel.empty() ? std::string(kBlankLabel) : snap.svolLabel;
+  const std::string label = hdsparse::writtenLabel(snap.svolLabel);
   std::string output;
   int exitCode = 0;
   if (executeCommandMain(kModifyLdev,
                          " -ldev_id " + snap.snapLdevId + " -ldev_name " + HDSShell::quote(label) +
                              getCommonParams(true, true),
-                         output, exitCode, false) == 0) {
+                         output, exitCode) == 0) {
     return 0;
   }
   return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to label LDEV-" + snap.snapLdevId, kFn,
                     "Failed to label LDEV-[%s] as [%s]", snap.snapLdevId.c_str(), label.c_str());
+}
+
+void ZRHDSRaidcomImplementer::undoNewSvols(const std::vector<std::string>& ids) {
+  static const char* const kFn = "ZRHDSRaidcomImplementer::createSvols";
+  std::string undo;
+  for (const std::string& id : ids) undo += svolScriptLine(kUndoDeleteLdev + id);
+  if (undo.empty()) return;
+  const SavedError failure = saveError();
+  std::string output;
+  int exitCode = 0;
+  if (executeScriptFile(undo, output, exitCode) != 0) {
+    logMessage(2, kFn, "Failed to delete the LDEVs created by this job. Output-[%s]",
+               output.c_str());
+  }
+  restoreError(failure);
 }
 
 int ZRHDSRaidcomImplementer::arrangeInJobGroup(ZRHDSSnapInfo& snap) {
@@ -296,18 +317,19 @@ int ZRHDSRaidcomImplementer::deleteSvolBatch(const std::vector<std::string>& lde
     };
     deletes.push_back(c);
   }
-  auto readBack = [&](size_t i) {
-    const int code = m_nErrorCode;
-    const std::string text = m_sErrorString;
-    std::vector<HDSLdevInfo> probe(1);
-    probe[0].ldevId = ldevs[i];
-    probe[0].serial = m_oSnapOptions.baseSerialNum;
-    const bool read = getLdevInfo(probe) == 0;
-    m_nErrorCode = code;
-    m_sErrorString = text;
-    if (!read) return AsyncEffect::kUnknown;
-    return probe[0].volAttr == HDS_VOL_ATTR_UNDEFINED ? AsyncEffect::kTookEffect
-                                                      : AsyncEffect::kNoEffect;
+  // Read back from one listing of the batch's ids: an id that holds no LDEV
+  // any more was deleted.
+  auto readBack = [&](const std::vector<size_t>& items, std::vector<AsyncEffect>& effects) {
+    std::vector<std::string> ids;
+    for (size_t i : items) ids.push_back(ldevs[i]);
+    std::map<std::string, HDSLdevInfo> listed;
+    if (listLdevIds(ids, listed) != 0) return;
+    for (size_t k = 0; k < items.size(); ++k) {
+      const auto it = listed.find(ldevs[items[k]]);
+      if (it == listed.end()) continue;
+      effects[k] = it->second.volAttr == HDS_VOL_ATTR_UNDEFINED ? AsyncEffect::kTookEffect
+                                                                : AsyncEffect::kNoEffect;
+    }
   };
   std::vector<AsyncOutcome> outcomes;
   int rc = 0;
@@ -319,8 +341,14 @@ int ZRHDSRaidcomImplementer::deleteSvolBatch(const std::vector<std::string>& lde
     outcomes.assign(deletes.size(), AsyncOutcome::kNotSent);
     for (size_t i = 0; i < deletes.size() && rc == 0; ++i) {
       std::vector<AsyncOutcome> one;
-      rc = runAsyncBatch(kFn, {deletes[i]}, true, true,
-                         [&](size_t) { return readBack(i); }, one);
+      rc = runAsyncBatch(
+          kFn, {deletes[i]}, true, true,
+          [&](const std::vector<size_t>&, std::vector<AsyncEffect>& effects) {
+            std::vector<AsyncEffect> mine(1, AsyncEffect::kUnknown);
+            readBack({i}, mine);
+            effects[0] = mine[0];
+          },
+          one);
       outcomes[i] = one[0];
       if (rc == 0) ZrClock::get().sleepMillis(static_cast<int64_t>(pauseSeconds) * 1000);
     }
@@ -358,7 +386,7 @@ int ZRHDSRaidcomImplementer::modifySvolLabel(const std::vector<ZRHDSSnapInfo>& s
     }
     auto line = [&](const std::string& label) {
       return svolScriptLine(std::string(kModifyLdev) + "-ldev_id " + snap.snapLdevId +
-                            " -ldev_name " + HDSShell::quote(label.empty() ? kBlankLabel : label));
+                            " -ldev_name " + HDSShell::quote(hdsparse::writtenLabel(label)));
     };
     labelScript += line(snap.svolLabel);
     formerScript += line(snap.snapOriginalName);

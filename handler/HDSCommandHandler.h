@@ -288,9 +288,10 @@ class ZRHDSCommandHandler {
   // ---- Creation (HDSCommandHandlerCreate.cpp) ----------------------------
   // Lists the options' snapshot group and gives each row whose key is not
   // in existingKeys to one record of its LDEV not given a row yet (snap MU
-  // and group). false with the implementation's error when the listing
-  // fails.
-  bool recordNewPairs(const std::set<std::string>& existingKeys);
+  // and group); the sources of the records given none go to without.
+  // false with the implementation's error when the listing fails.
+  bool recordNewPairs(const std::set<std::string>& existingKeys,
+                      std::vector<std::string>* without = nullptr);
   // Steps of createTargetlessSnap. chooseSnapshotGroup sets the options'
   // group (reused or new), leaves it locked in groupLock and, for a reused
   // group, its pairs' keys in existingKeys.

@@ -257,17 +257,29 @@ bool ZRHDSCommandHandler::addAndRecordPairs(const std::set<std::string>& existin
     restoreError(added);
     return false;
   }
-  const bool recorded = recordNewPairs(existingKeys);
+  std::vector<std::string> without;
+  const bool recorded = recordNewPairs(existingKeys, &without);
   if (recorded) noteGroupMus();
   if (!recorded) {
     logMessage(2, kFn, "Unable to get SnapshotGroup-[%s] info after adding new snaps.",
                m_pSnapOptions->snapshotGroup.c_str());
     return false;
   }
+  // The group's own listing shows no new pair of a source: the device is
+  // not prepared, whatever the add's command status said. The pairs that
+  // were made are recorded, so the caller's clean-up removes them.
+  if (!without.empty()) {
+    const std::string& group = m_pSnapOptions->snapshotGroup;
+    const std::string text = "SnapshotGroup-" + group + " shows no new snapshot pair of LDEV-" +
+                             without.front() + " after it was added.";
+    logMessage(2, kFn, "%s", text.c_str());
+    return fail(ZR_HDS_ERR_PREPARE, text);
+  }
   return true;
 }
 
-bool ZRHDSCommandHandler::recordNewPairs(const std::set<std::string>& existingKeys) {
+bool ZRHDSCommandHandler::recordNewPairs(const std::set<std::string>& existingKeys,
+                                         std::vector<std::string>* without) {
   const std::string& group = m_pSnapOptions->snapshotGroup;
   std::vector<HDSSnapshotGroupInfo> rows;
   if (m_pImplementer->getSnapshotGroupList(rows, group, false) != 0) return copyImplementerError();
@@ -282,6 +294,9 @@ bool ZRHDSCommandHandler::recordNewPairs(const std::set<std::string>& existingKe
       given[i] = true;
       break;
     }
+  }
+  for (size_t i = 0; without != nullptr && i < snaps.size(); ++i) {
+    if (!given[i]) without->push_back(snaps[i].baseDevNo);
   }
   return true;
 }

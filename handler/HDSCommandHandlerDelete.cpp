@@ -212,7 +212,7 @@ void ZRHDSCommandHandler::deleteListedPairs(const std::vector<HDSSnapshotGroupIn
   for (const HDSSnapshotGroupInfo& row : rows) {
     if (!contains(requested, pairKey(row))) continue;
     toDelete.push_back(&row);
-    pairs.push_back({row.ldevId, row.muNumber, ""});
+    pairs.push_back({row.ldevId, row.muNumber, "", row.snapshotGroupName});
   }
   std::vector<bool> done;
   if (!pairs.empty() && m_pImplementer->deleteSnapshotBatch(pairs, done) != 0) {
@@ -310,7 +310,7 @@ bool ZRHDSCommandHandler::deleteSnapshotData(std::vector<HDSSnapshotGroupInfo>& 
   std::vector<HDSSnapshotPairRef> pairs;
   for (const std::string& key : first) {
     const std::map<std::string, std::string> k = resyncKeys(key);
-    pairs.push_back({k.at("P_LDEV_NUM"), k.at("MU_NUM"), ""});
+    pairs.push_back({k.at("P_LDEV_NUM"), k.at("MU_NUM"), "", group});
   }
   std::vector<bool> resynced;
   if (m_pImplementer->resyncSnapshotBatch(pairs, resynced) != 0) copyImplementerError();

@@ -42,9 +42,8 @@ using zrhds_handler::Proof;
 // wait for a later job. Costs below are what each step may send.
 constexpr int kRecoveryCommandBudget = 64;
 constexpr int kListingCost = 1;
-// A change whose outcome the command status tells: the status reset, the
-// change and the status read.
-constexpr int kCheckedChangeCost = 3;
+// A change whose outcome only the array's command status and listings tell.
+constexpr int kCheckedChangeCost = ZR_HDS_CHECKED_COMMAND_COST;
 // An LU path's deletion: its exit code tells.
 constexpr int kPathDeletionCost = 1;
 // An LDEV's deletion: its release from the job's resource group (a query

@@ -96,6 +96,21 @@ constexpr const char ZR_HDS_COMMAND_DEVICE_PRODUCT[] = "OPEN-V-CM";
 constexpr const char ZR_HDS_MODEL_UNKNOWN[] = "UNKNOWN";
 // Vendor id of the supported array family.
 constexpr const char ZR_HDS_VENDOR_HITACHI[] = "HITACHI";
+// The name written for an empty S-VOL label (the array takes no empty name).
+constexpr const char ZR_HDS_BLANK_LABEL[] = "BLANK";
+// States of a snapshot pair as the pair listing shows them: copying, in
+// pair (no snapshot data), split (data stored; SSUS on the S-VOL row),
+// copying back (a restore).
+constexpr const char ZR_HDS_PAIR_STATE_COPY[] = "COPY";
+constexpr const char ZR_HDS_PAIR_STATE_PAIR[] = "PAIR";
+constexpr const char ZR_HDS_PAIR_STATE_PSUS[] = "PSUS";
+constexpr const char ZR_HDS_PAIR_STATE_SSUS[] = "SSUS";
+constexpr const char ZR_HDS_PAIR_STATE_RCPY[] = "RCPY";
+// Operations of "modify snapshot -snapshot_data".
+constexpr const char ZR_HDS_SNAPSHOT_DATA_CREATE[] = "create";
+constexpr const char ZR_HDS_SNAPSHOT_DATA_SPLIT[] = "split";
+constexpr const char ZR_HDS_SNAPSHOT_DATA_RESTORE[] = "restore";
+constexpr const char ZR_HDS_SNAPSHOT_DATA_RESYNC[] = "resync";
 
 // ---------------------------------------------------------------------------
 // Stored metadata ids on ZRSO::SnapInfo
@@ -154,5 +169,8 @@ constexpr int ZR_HDS_EXIT_NO_DEVICE = 246;       // the LDEV number is beyond th
 // Most commands the array carries out after the tool returned (add ldev, map
 // snapshot, ...) that share one command-status reset and read.
 constexpr int ZR_HDS_ASYNC_BATCH_LIMIT = 64;
+// Commands such a command costs when it runs alone: the status reset, the
+// command, the status read and the listing that reads its effect back.
+constexpr int ZR_HDS_CHECKED_COMMAND_COST = 4;
 
 #endif  // ZR_RECORDS_HDSCONSTANTS_H

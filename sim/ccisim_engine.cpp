@@ -184,6 +184,7 @@ JournalEntry journalEntry(const State& s, const std::string& tool,
 struct Fired {
   const Fault* fail = nullptr;
   const Fault* statusErr = nullptr;
+  const Fault* statusReset = nullptr;
   const Fault* garbler = nullptr;
   int hangAfter = 0;
   bool expire = false;
@@ -196,7 +197,8 @@ Fired matchFaults(State& s, const std::string& tool, const std::vector<std::stri
     if (f.kind == "hang" && f.hangBefore) continue;
     if (f.kind == "expireLogin" && isLoginLine(tool, args)) continue;
     if (!faultMatches(f, tool, args)) continue;
-    if (f.kind == "statusError" && !isAsynchronous(tool, args)) continue;
+    if ((f.kind == "statusError" || f.kind == "statusReset") && !isAsynchronous(tool, args))
+      continue;
     if (firedKinds.count(f.kind)) {
       ++f.seen;
       continue;
@@ -207,6 +209,8 @@ Fired matchFaults(State& s, const std::string& tool, const std::vector<std::stri
       x.fail = &f;
     else if (f.kind == "statusError")
       x.statusErr = &f;
+    else if (f.kind == "statusReset")
+      x.statusReset = &f;
     else if (f.kind == "garble")
       x.garbler = &f;
     else if (f.kind == "hang")
@@ -247,6 +251,10 @@ Outcome runOnState(State& s, const std::string& tool, const std::vector<std::str
       }
       st.errCnt += x.statusErr->errCnt;
     }
+  } else if (x.statusReset) {
+    // Nothing changes, and what the status held is gone.
+    const Instance* in = instanceOf(s, inst);
+    if (in) s.status(in->user, in->serial) = CommandStatus();
   } else {
     engine::dispatch(c);
     if (x.fail) {

@@ -310,6 +310,10 @@ struct CommandStatus {
 //                 Only commands the array carries out after the tool returned
 //                 (isAsynchronous) fail this way; others report by exit code,
 //                 so the fault passes them by.
+//   "statusReset" the command exits 0 without effect, and the command status
+//                 of the login user is reset in between (as another session
+//                 of the same array user does): it counts no error. Only the
+//                 commands that isAsynchronous names, as for statusError.
 //   "hang"        sleep hangMillis, before the effect (hangBefore: a time-out
 //                 kills it before anything changed) or after it; the state
 //                 lock is released while sleeping.
@@ -352,6 +356,7 @@ struct Fault {
                        Refusal cause, int times = 1);
   static Fault expireLogin(const std::string& match = "", int times = 1);
   static Fault statusError(const std::string& match, int errCnt, const std::string& description);
+  static Fault statusReset(const std::string& match);
   // `get command_status` exits 233 `times` times; withRow: the busy answer
   // still prints a status row (ERR_CNT 0), else it prints nothing.
   static Fault statusBusy(int times, bool withRow);

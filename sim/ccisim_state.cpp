@@ -451,6 +451,13 @@ Fault Fault::statusError(const std::string& match, int errCnt, const std::string
   f.description = description;
   return f;
 }
+Fault Fault::statusReset(const std::string& match) {
+  Fault f;
+  f.kind = "statusReset";
+  f.tool = "raidcom";
+  f.match = match;
+  return f;
+}
 Fault Fault::statusBusy(int times, bool withRow) {
   Fault f;
   f.kind = "fail";

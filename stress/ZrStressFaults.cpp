@@ -6,11 +6,13 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <set>
 #include <sstream>
 
 #include "host/ZRPlatformInfo.h"
 #include "stress/ZrStressRig.h"
 #include "stress/ZrStressSameProcess.h"
+#include "util/ZRHDSIntentRecord.h"
 
 namespace {
 
@@ -56,9 +58,14 @@ std::vector<Kind> kinds() {
                [] { return ccisim::Fault::expireLogin(""); }});
   // The array reports a failure in the command status only for what it
   // carries out after the tool returned.
-  k.push_back({"statusError",
-               [](const ccisim::JournalEntry& e) { return ccisim::isAsynchronous(e.tool, e.argv); },
+  auto isAsynchronous = [](const ccisim::JournalEntry& e) {
+    return ccisim::isAsynchronous(e.tool, e.argv);
+  };
+  k.push_back({"statusError", isAsynchronous,
                [] { return ccisim::Fault::statusError("", 1, kInjected); }});
+  // The same command without effect, while the status counts no error at
+  // all (another session of the array user reset it in between).
+  k.push_back({"statusReset", isAsynchronous, [] { return ccisim::Fault::statusReset(""); }});
   auto isStatus = [](const ccisim::JournalEntry& e) {
     return isRaidcom(e) && e.line().rfind("get command_status", 0) == 0;
   };
@@ -83,7 +90,8 @@ std::vector<Kind> kinds() {
                  [m] { return ccisim::Fault::garbleOutput("", "", m); }});
   }
   // The same failures for good: the array keeps refusing the command.
-  for (size_t i = 0; i < 4; ++i) {
+  constexpr size_t kLastingKinds = 5;  // fail, refusal, expireLogin (none), statusError, statusReset
+  for (size_t i = 0; i < kLastingKinds; ++i) {
     if (k[i].name == "expireLogin") continue;
     Kind lasting = k[i];
     lasting.name = "lasting:" + k[i].name;
@@ -113,6 +121,7 @@ struct Cell {
   bool fired = true;
   std::vector<std::string> failures;
   std::string note;  // held, with this said of it
+  int leftForAdmin = 0;  // unlabelled LDEVs a kept record names, logged for an administrator
 };
 
 std::string runPayload(ZrStressJob& job, const std::vector<ZrDeviceState>& states, ZrStressOp op) {
@@ -261,6 +270,42 @@ void judge(Cell& cell, const Clean& clean, const ZrChildResult& child, int orpha
     f.push_back(std::to_string(orphansLeft) + " process(es) of the job still running");
 }
 
+// The ids of defined LDEVs of the array.
+std::set<int> definedLdevs(const ccisim::State& s) {
+  std::set<int> ids;
+  const ccisim::Array* a = s.array(kZrStressSerial);
+  if (a == nullptr) return ids;
+  a->loadLdevs();
+  for (const auto& l : a->ldevs)
+    if (l.second.defined) ids.insert(l.first);
+  return ids;
+}
+
+// LDEVs the cell left without the job's label (the S-VOL counts see only
+// labelled ones): an LDEV the array could not prove the job's is left so,
+// for an administrator, and a kept intent record of the job must name it.
+void checkUnlabelled(Cell& cell, const std::set<int>& initial, const std::string& dir) {
+  const ccisim::State s = zrStressLoad(dir);
+  const ccisim::Array* a = s.array(kZrStressSerial);
+  if (a == nullptr) return;
+  std::vector<ZRHDSIntentRecord> records;
+  ZRHDSIntentStore(dir + "/intent").list(kZrStressSerial, records, nullptr, nullptr);
+  std::set<int> named;
+  for (const ZRHDSIntentRecord& r : records)
+    for (const ZRHDSIntentEntry& e : r.entries)
+      if (!e.ldev.empty()) named.insert(std::atoi(e.ldev.c_str()));
+  cell.leftForAdmin = 0;
+  for (int id : definedLdevs(s)) {
+    if (initial.count(id) != 0 || a->ldev(id).label.rfind("QB_SVOL_", 0) == 0) continue;
+    if (named.count(id) == 0) {
+      cell.failures.push_back("LDEV " + std::to_string(id) +
+                              " left unlabelled, named by no record of the job");
+    } else {
+      ++cell.leftForAdmin;
+    }
+  }
+}
+
 // Failures that say an array object was left.
 bool isObjectFailure(const std::string& f) {
   return f.find(" left ") != std::string::npos || f.rfind("array holds", 0) == 0;
@@ -377,7 +422,8 @@ std::string cellLine(const Cell& c) {
                      (!c.fired         ? "0"
                       : c.note.empty() ? "1"
                                        : "2") +
-                     "\t" + (c.command.empty() ? "-" : c.command);
+                     (c.leftForAdmin > 0 ? "a" + std::to_string(c.leftForAdmin) : "") + "\t" +
+                     (c.command.empty() ? "-" : c.command);
   for (const std::string& f : c.failures) line += "\t" + f;
   return line;
 }
@@ -406,6 +452,7 @@ int worker(const ZrFaultMatrixOptions& o, int w, const std::string& dir) {
   const std::vector<Kind> all = kinds();
   std::vector<ZrDeviceState> states = job.states();
   const ZrArrayObjects initial = zrArrayObjects(zrStressLoad(dir));
+  const std::set<int> initialLdevs = definedLdevs(zrStressLoad(dir));
   const std::string before = dir + ".before", afterCopy = dir + ".after";
   int index = 0;
   for (ZrStressOp op : zrStressOps()) {
@@ -463,6 +510,7 @@ int worker(const ZrFaultMatrixOptions& o, int w, const std::string& dir) {
       }
       if (cell.fired) judge(cell, clean, r, left, after, plan);
       if (cell.fired && leftObjects(cell)) deleteClears(cell, job, r, initial, dir, *sim);
+      if (cell.fired) checkUnlabelled(cell, initialLdevs, dir);
       cells << cellLine(cell) << "\n";
       cells.flush();
     }
@@ -475,6 +523,7 @@ int worker(const ZrFaultMatrixOptions& o, int w, const std::string& dir) {
 struct Tally {
   int held = 0, failed = 0, unfired = 0;
   int cleanedByDelete = 0;  // held: what it left the job's deletion removed
+  int leftForAdmin = 0;     // held, leaving unlabelled LDEVs for an administrator
 };
 
 }  // namespace
@@ -514,7 +563,8 @@ int zrRunFaultMatrix(const ZrFaultMatrixOptions& o, std::ostream& out) {
       failedCells.push_back(f[0] + " at " + f[1] + " #" + f[2] + " (" + f[4] + "): " + why);
     } else {
       ++t.held;
-      t.cleanedByDelete += f[3] == "2" ? 1 : 0;
+      t.cleanedByDelete += f[3][0] == '2' ? 1 : 0;
+      t.leftForAdmin += f[3].find('a') != std::string::npos ? 1 : 0;
     }
   }
   std::ostringstream md;
@@ -527,18 +577,22 @@ int zrRunFaultMatrix(const ZrFaultMatrixOptions& o, std::ostream& out) {
       const int all = t.held + t.failed;
       cells += all;
       failed += t.failed;
-      if (all == 0)
+      if (all == 0) {
         md << " - |";
-      else if (t.failed == 0 && t.cleanedByDelete > 0)
-        md << " held " << t.held << " (" << t.cleanedByDelete << "d) |";
-      else if (t.failed == 0)
-        md << " held " << t.held << " |";
-      else
+      } else if (t.failed == 0) {
+        md << " held " << t.held;
+        if (t.cleanedByDelete > 0) md << " (" << t.cleanedByDelete << "d)";
+        if (t.leftForAdmin > 0) md << " (" << t.leftForAdmin << "a)";
+        md << " |";
+      } else {
         md << " FAILED " << t.failed << "/" << all << " |";
+      }
     }
     md << "\n";
   }
-  md << "\n(Nd: N of the cells left objects that the job's deletion removed)\n";
+  md << "\n(Nd: N of the cells left objects that the job's deletion removed; Na: N of the cells "
+        "left LDEVs unlabelled that the array could not prove the job's, named by the job's kept "
+        "record and logged for an administrator)\n";
   md << "commands per operation (clean run):";
   for (ZrStressOp op : zrStressOps())
     md << " " << zrStressOpName(op) << " " << commandCounts[zrStressOpName(op)];

@@ -5,7 +5,7 @@
 //
 // Besides the faults that fire once: lasting faults (from the cell's command
 // on, every later run of that command form fails, the runs of destructors
-// and clean-up included: exit code, refusal, statusError), and an
+// and clean-up included: exit code, refusal, statusError, statusReset), and an
 // interleaved cell (a second job of the process prepares while the first
 // holds the resource lock: lock count 1 -> 2 -> 1 -> 0, one lock and one
 // unlock command). After each cell (the short form: after each lasting
@@ -18,9 +18,11 @@
 // a group's failure) and no device reports success it did not reach, no
 // array object (pair and its state, S-VOL, LU path) is left that is neither
 // the state before the operation nor the state after a clean run of it,
-// unless the job's deletion then removes it, the login count is back to 0,
-// no named lock and no holder-count entry is held, no resource group is
-// locked, and no process of the job is still running.
+// unless the job's deletion then removes it (an LDEV the array could not
+// prove the job's is left unlabelled for an administrator: a kept record of
+// the job must name it, and the table counts such cells), the login count
+// is back to 0, no named lock and no holder-count entry is held, no
+// resource group is locked, and no process of the job is still running.
 #include <ostream>
 #include <string>
 

@@ -50,10 +50,14 @@ TEST_F(CoreCrash, KilledJobLeavesNoToolUnderTheNextJobsLock) {
   pid_t job = ::fork();
   ASSERT_GE(job, 0);
   if (job == 0) {
-    std::string out;
-    int ec = 0;
-    Peer::executeCommandMain(*impl, "raidcom  add snapshot ", " -ldev_id 256 -IM3532 -s 412345",
-                             out, ec, true);
+    // One add in a batch: it runs under the lock, between the status
+    // reset and read.
+    ZRHDSSnapInfo source;
+    source.baseDevNo = "256";
+    snaps = {source};
+    options.snapshotGroup = "QB_7";
+    options.pool = "5";
+    impl->addToSnapshotGroup();
     ::_exit(0);
   }
   long tool = -1, background = -1;

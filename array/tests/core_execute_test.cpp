@@ -146,7 +146,7 @@ TEST_F(CoreExecute, Exit202LogsInOnceAndRunsOnceMore) {
   std::string out;
   int ec = 0;
   ASSERT_EQ(0, Peer::executeCommandMain(*impl, "raidcom  get port ",
-                                        Peer::commonParams(*impl, true, true), out, ec, false));
+                                        Peer::commonParams(*impl, true, true), out, ec));
   EXPECT_EQ("ports\n", out);
   const std::vector<std::string> expected = {
       "/cci/raidcom  get port   -IM3532 -s 412345",
@@ -165,7 +165,7 @@ TEST_F(CoreExecute, Exit202TwiceFailsWithoutSecondLogin) {
   std::string out;
   int ec = 0;
   EXPECT_EQ(1, Peer::executeCommandMain(*impl, "raidcom  get port ",
-                                        Peer::commonParams(*impl, true, true), out, ec, false));
+                                        Peer::commonParams(*impl, true, true), out, ec));
   EXPECT_EQ(202, ec);
   EXPECT_EQ(1u, runner.linesWith("-login").size());
   EXPECT_EQ(2u, runner.linesWith(" get port ").size());
@@ -181,44 +181,10 @@ TEST_F(CoreExecute, Exit202WithRefusedLoginKeepsLoginError) {
   runner.on("-login", R::exit(1, "", "raidcom: [EX_ENAUTH]"));
   std::string out;
   int ec = 0;
-  EXPECT_EQ(1, Peer::executeCommandMain(*impl, "raidcom  get port ", "", out, ec, false));
+  EXPECT_EQ(1, Peer::executeCommandMain(*impl, "raidcom  get port ", "", out, ec));
   EXPECT_EQ(std::make_pair(62602, std::string("Failed to login into array.")), error());
   EXPECT_EQ(1u, runner.linesWith(" get port ").size());
   EXPECT_EQ(1, setting(loginKey()));
-}
-
-TEST_F(CoreExecute, SyncRunResetsAndChecksStatus) {
-  runner.on("reset command_status", R::ok());
-  runner.on("get command_status", R::ok(statusOutput("00c3 - - 0 412345 -")));
-  runner.on(" add snapshot ", R::ok());
-  std::string out;
-  int ec = 0;
-  ASSERT_EQ(0, Peer::executeCommandMain(*impl, "raidcom  add snapshot ",
-                                        " -ldev_id 10" + Peer::commonParams(*impl, true, true), out,
-                                        ec, true));
-  const std::vector<std::string> expected = {
-      "/cci/raidcom  reset command_status   -IM3532 -s 412345",
-      "/cci/raidcom  add snapshot   -ldev_id 10 -IM3532 -s 412345",
-      "/cci/raidcom  get command_status   -IM3532 -s 412345",
-  };
-  EXPECT_EQ(expected, runner.lines());
-}
-
-TEST_F(CoreExecute, SyncRunFailsOnStatusErrorAndOnResetFailure) {
-  runner.on("reset command_status", R::ok());
-  runner.on("get command_status", R::ok(statusOutput("00c3 - - 2 412345 LDEV is busy now")));
-  runner.on(" add ldev ", R::ok());
-  std::string out;
-  int ec = 0;
-  EXPECT_EQ(1, Peer::executeCommandMain(*impl, "raidcom  add ldev ", "", out, ec, true));
-  EXPECT_EQ(std::make_pair(62601, std::string("Command status has error.")), error());
-  EXPECT_TRUE(device.logged("returned error-[LDEV is busy now]"));
-
-  runner = HDSRecordingRunner();
-  runner.on("reset command_status", R::exit(1));
-  EXPECT_EQ(1, Peer::executeCommandMain(*impl, "raidcom  add ldev ", "", out, ec, true));
-  EXPECT_EQ(std::make_pair(62601, std::string("Failed to reset command status")), error());
-  EXPECT_TRUE(runner.linesWith(" add ldev ").empty());
 }
 
 TEST_F(CoreExecute, CommandStatusParsing) {
@@ -309,7 +275,7 @@ TEST_F(CoreExecute, KeptOutputFileAndItsFailureIsNotACommandFailure) {
   runner.on(" get port ", R::ok("CL1-A FIBRE\n"));
   std::string out;
   int ec = 0;
-  ASSERT_EQ(0, Peer::executeCommandMain(*impl, "raidcom  get port ", "", out, ec, false));
+  ASSERT_EQ(0, Peer::executeCommandMain(*impl, "raidcom  get port ", "", out, ec));
   std::vector<std::string> files = filesIn(tempDir());
   ASSERT_EQ(1u, files.size());
   EXPECT_NE(std::string::npos, files[0].find("_resp.log"));
@@ -318,7 +284,7 @@ TEST_F(CoreExecute, KeptOutputFileAndItsFailureIsNotACommandFailure) {
   // Empty output: no file.
   runner = HDSRecordingRunner();
   runner.on(" get port ", R::ok(""));
-  ASSERT_EQ(0, Peer::executeCommandMain(*impl, "raidcom  get port ", "", out, ec, false));
+  ASSERT_EQ(0, Peer::executeCommandMain(*impl, "raidcom  get port ", "", out, ec));
   EXPECT_EQ(1u, filesIn(tempDir()).size());
 
   // The directory is gone: the command still succeeds, the failure is logged.
@@ -326,7 +292,7 @@ TEST_F(CoreExecute, KeptOutputFileAndItsFailureIsNotACommandFailure) {
   runner.on(" get port ", R::ok("x\n"));
   Peer::setTempDir(*impl, tmp.path() + "/missing");
   device.clearLogs();
-  EXPECT_EQ(0, Peer::executeCommandMain(*impl, "raidcom  get port ", "", out, ec, false));
+  EXPECT_EQ(0, Peer::executeCommandMain(*impl, "raidcom  get port ", "", out, ec));
   EXPECT_TRUE(device.logged("Failed to open output file-["));
 }
 

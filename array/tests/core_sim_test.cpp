@@ -129,19 +129,21 @@ TEST_F(CoreSim, WholeJobFromInstanceFileToShutdown) {
   EXPECT_EQ(ZRHDSCommandImplementer::getLocalHostName(), info.hostName);
   EXPECT_EQ("80-06-70/00", info.microVersion);
 
-  // A serialised command: status reset, the command, status check.
+  // A batch of one add: status reset, the add, status read, and the
+  // group's listing that shows what the add did.
   fx.clearJournal();
-  std::string out;
-  int ec = 0;
-  ASSERT_EQ(0, Peer::executeCommandMain(*impl, "raidcom  add snapshot ",
-                                        " -ldev_id 100 -pool 1 -snapshotgroup QB_7" + common(), out,
-                                        ec, true))
-      << error().second;
+  ZRHDSSnapInfo source;
+  source.baseDevNo = "100";
+  snaps = {source};
+  options.snapshotGroup = "QB_7";
+  options.pool = "1";
+  ASSERT_EQ(0, impl->addToSnapshotGroup()) << error().second;
   std::vector<ccisim::JournalEntry> j = fx.journal();
-  ASSERT_EQ(3u, j.size());
+  ASSERT_EQ(4u, j.size());
   EXPECT_EQ("reset command_status -IM3532 -s 412345", j[0].line());
   EXPECT_EQ("add snapshot -ldev_id 100 -pool 1 -snapshotgroup QB_7 -IM3532 -s 412345", j[1].line());
   EXPECT_EQ("get command_status -IM3532 -s 412345", j[2].line());
+  EXPECT_EQ("get snapshot -snapshotgroup QB_7 -IM3532 -s 412345", j[3].line());
 
   // Last logout of a mapping job with forced removal: logout, shutdown, file
   // gone.
@@ -228,7 +230,7 @@ TEST_F(CoreSim, ExpiredLoginIsRenewedOnceAndTheCommandRerun) {
   fx.addFault(ccisim::Fault::expireLogin("get port"));
   std::string out;
   int ec = 0;
-  ASSERT_EQ(0, Peer::executeCommandMain(*impl, "raidcom  get port ", common(), out, ec, false))
+  ASSERT_EQ(0, Peer::executeCommandMain(*impl, "raidcom  get port ", common(), out, ec))
       << error().second;
   std::vector<ccisim::JournalEntry> j = fx.journal();
   ASSERT_EQ(3u, j.size());
@@ -240,7 +242,7 @@ TEST_F(CoreSim, ExpiredLoginIsRenewedOnceAndTheCommandRerun) {
   // Expired for good: exactly one re-login, then the failure.
   fx.clearJournal();
   fx.addFault(ccisim::Fault::expireLogin("get port", -1));
-  EXPECT_EQ(1, Peer::executeCommandMain(*impl, "raidcom  get port ", common(), out, ec, false));
+  EXPECT_EQ(1, Peer::executeCommandMain(*impl, "raidcom  get port ", common(), out, ec));
   EXPECT_EQ(202, ec);
   EXPECT_EQ(1u, fx.journal("raidcom", "-login").size());
   EXPECT_EQ(2u, fx.journal("raidcom", "get port").size());
@@ -260,14 +262,17 @@ TEST_F(CoreSim, BusyCommandStatusIsAskedAgainAtOnce) {
   EXPECT_EQ(4u, fx.journal("raidcom", "get command_status").size());
   EXPECT_EQ(0, clock.totalSleptMillis());
 
-  // A status error recorded by the array fails the serialised command.
+  // A status error recorded by the array fails the batch: the group's
+  // listing shows no pair of the source.
   fx.addFault(ccisim::Fault::statusError("add snapshot", 1, "Pool is full"));
-  std::string out;
-  int ec = 0;
-  EXPECT_EQ(1, Peer::executeCommandMain(*impl, "raidcom  add snapshot ",
-                                        " -ldev_id 100 -pool 1 -snapshotgroup QB_7" + common(), out,
-                                        ec, true));
-  EXPECT_EQ(std::make_pair(62601, std::string("Command status has error.")), error());
+  ZRHDSSnapInfo source;
+  source.baseDevNo = "100";
+  snaps = {source};
+  options.snapshotGroup = "QB_7";
+  options.pool = "1";
+  EXPECT_EQ(1, impl->addToSnapshotGroup());
+  EXPECT_EQ(std::make_pair(62601, std::string("Failed to create targetless snaps.")), error());
+  EXPECT_TRUE(device.logged("returned error-[Pool is full]"));
 }
 
 TEST_F(CoreSim, HostilePasswordReachesTheToolIntactAndRunsNothing) {
@@ -287,7 +292,7 @@ TEST_F(CoreSim, HostilePasswordReachesTheToolIntactAndRunsNothing) {
   ASSERT_EQ(0, impl->login(false)) << error().second;
   std::string out;
   int ec = 0;
-  ASSERT_EQ(0, Peer::executeCommandMain(*impl, "raidcom  get port ", common(), out, ec, false));
+  ASSERT_EQ(0, Peer::executeCommandMain(*impl, "raidcom  get port ", common(), out, ec));
   EXPECT_TRUE(fx.instance(3532).loggedIn);
   // The login took the exact password (the wrong one was refused); the
   // simulator's journal masks it.
@@ -328,7 +333,7 @@ TEST_F(CoreSim, InjectionThroughInstanceOrLabelRunsNothing) {
   options.horcmInst = "3532;touch " + marker;
   std::string out;
   int ec = 0;
-  EXPECT_EQ(1, Peer::executeCommandMain(*impl, "raidcom  get port ", common(), out, ec, false));
+  EXPECT_EQ(1, Peer::executeCommandMain(*impl, "raidcom  get port ", common(), out, ec));
   EXPECT_TRUE(fx.journal().empty());
   EXPECT_FALSE(exists(marker));
   options.horcmInst = "3532";
@@ -403,7 +408,7 @@ TEST_F(CoreSim, HolderKilledMidJobThenInstanceRestartedNextJobSucceeds) {
   EXPECT_EQ(1, setting(loginKey()));
   std::string out;
   int ec = 0;
-  EXPECT_EQ(0, Peer::executeCommandMain(*impl, "raidcom  get port ", common(), out, ec, false))
+  EXPECT_EQ(0, Peer::executeCommandMain(*impl, "raidcom  get port ", common(), out, ec))
       << error().second;
   EXPECT_EQ(0, impl->logout());
   EXPECT_EQ(0, setting(loginKey()));

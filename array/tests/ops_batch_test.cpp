@@ -1,14 +1,16 @@
 // Batches of the commands the array carries out after the tool returned:
-// one command-status reset and read per batch of at most 64 commands, the
-// read-back that tells which objects took effect when the status does not
-// clear a batch (an error at each position, an unreadable status, a time-out,
-// a renewed login), and the stop rules, with the journal checked for the
-// commands that must not be sent.
+// the rules that decide each command's outcome (in rows), one command-status
+// reset and read and one read-back listing per batch of at most 64
+// commands, outcomes decided from what the listing shows whatever the
+// status counts (an error or a reset status at each position, an unreadable
+// status, a time-out, a renewed login), and the stop rules, with the journal
+// checked for the commands that must not be sent.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "array/HDSAsyncOutcome.h"
 #include "array/HDSRaidcomImplementer.h"
 #include "array/tests/support/HDSDiscoveryTestBed.h"
 #include "host/testing/ZrFakeClock.h"
@@ -52,7 +54,7 @@ struct PairArray {
   }
   HDSSnapshotPairRef pair(int i, bool withTarget = true) const {
     return {std::to_string(kFirstPvol + i), mus[static_cast<size_t>(i)],
-            withTarget ? std::to_string(kFirstTarget + i) : std::string()};
+            withTarget ? std::to_string(kFirstTarget + i) : std::string(), kGroup};
   }
   std::vector<HDSSnapshotPairRef> pairs(int count, bool withTarget = true) const {
     std::vector<HDSSnapshotPairRef> out;
@@ -92,9 +94,86 @@ std::string mapLine(int i, const std::string& mu) {
 
 }  // namespace
 
-// Four associations share one status reset and one status read; nothing is
-// read back when the status counts no error.
-TEST(Batch, OneResetAndOneReadForTheWholeBatch) {
+// ---- the rules, in rows -------------------------------------------------------
+
+// Each command's outcome from how its run ended, a renewed login after it,
+// its step after it, what the batch's listing shows of it and the status;
+// once where the listing proves whose the object is (a pair at its P-VOL
+// and MU, an LDEV gone) and once where it cannot (a new LDEV at an id).
+TEST(BatchOutcome, EachCommandFromItsFactsAndTheStatus) {
+  using hdsbatch::Effect;
+  using hdsbatch::Exit;
+  using O = hdsbatch::Outcome;
+  constexpr int kUnread = -2;  // the status query failed
+  struct Row {
+    const char* what;
+    Exit exit;
+    bool beforeRelogin;
+    bool stepFailed;
+    Effect readBack;
+    int errors;  // kUnread, -1 (kept timing out) or ERR_CNT
+    O proven;    // readsProve
+    O unproven;  // !readsProve
+  } rows[] = {
+      {"never sent", Exit::kNotSent, false, false, Effect::kUnknown, 0, O::kNotSent, O::kNotSent},
+      {"its step found it done", Exit::kSkipped, false, false, Effect::kUnknown, 0, O::kDone,
+       O::kDone},
+      {"its step failed", Exit::kStepRefused, false, false, Effect::kUnknown, 0, O::kStepFailed,
+       O::kStepFailed},
+      {"refused: state already there", Exit::kAlreadyDone, false, false, Effect::kUnknown, 0,
+       O::kDone, O::kDone},
+      {"refused, the state shows anyway", Exit::kRefused, false, false, Effect::kTookEffect, 0,
+       O::kNoEffect, O::kNoEffect},
+      {"clean and shown", Exit::kAccepted, false, false, Effect::kTookEffect, 0, O::kDone, O::kDone},
+      {"clean status, no effect (reset by another session)", Exit::kAccepted, false, false,
+       Effect::kNoEffect, 0, O::kNoEffect, O::kNoEffect},
+      {"clean status, listing unreadable", Exit::kAccepted, false, false, Effect::kUnknown, 0,
+       O::kUnknown, O::kUnknown},
+      {"an error, this one shown", Exit::kAccepted, false, false, Effect::kTookEffect, 1, O::kDone,
+       O::kUnproven},
+      {"an error, this one without effect", Exit::kAccepted, false, false, Effect::kNoEffect, 1,
+       O::kNoEffect, O::kNoEffect},
+      {"an error, listing unreadable", Exit::kAccepted, false, false, Effect::kUnknown, 1,
+       O::kUnknown, O::kUnproven},
+      {"status kept timing out", Exit::kAccepted, false, false, Effect::kTookEffect, -1, O::kDone,
+       O::kUnproven},
+      {"status unread", Exit::kAccepted, false, false, Effect::kTookEffect, kUnread, O::kDone,
+       O::kUnproven},
+      {"sent before a renewed login", Exit::kAccepted, true, false, Effect::kTookEffect, 0,
+       O::kDone, O::kUnproven},
+      {"timed out, shown", Exit::kNoAnswer, false, false, Effect::kTookEffect, 0, O::kDone,
+       O::kUnproven},
+      {"timed out, no effect", Exit::kNoAnswer, false, false, Effect::kNoEffect, 0, O::kNoEffect,
+       O::kNoEffect},
+      {"timed out, listing unreadable", Exit::kNoAnswer, false, false, Effect::kUnknown, 0,
+       O::kUnknown, O::kUnproven},
+      {"step after it failed", Exit::kAccepted, false, true, Effect::kTookEffect, 0,
+       O::kStepFailed, O::kStepFailed},
+      {"step after it failed, no effect", Exit::kAccepted, false, true, Effect::kNoEffect, 0,
+       O::kNoEffect, O::kNoEffect},
+      {"step after it failed, an error", Exit::kAccepted, false, true, Effect::kTookEffect, 1,
+       O::kStepFailed, O::kUnproven},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    hdsbatch::CommandFacts facts;
+    facts.exit = r.exit;
+    facts.beforeRelogin = r.beforeRelogin;
+    facts.stepFailed = r.stepFailed;
+    facts.readBack = r.readBack;
+    hdsbatch::StatusFacts status;
+    status.read = r.errors != kUnread;
+    status.errors = status.read ? r.errors : 0;
+    EXPECT_EQ(r.proven, hdsbatch::decideOutcome(facts, status, true));
+    EXPECT_EQ(r.unproven, hdsbatch::decideOutcome(facts, status, false));
+  }
+}
+
+// ---- snapshot pairs against the simulator ---------------------------------------
+
+// Four associations share one status reset, one status read and one
+// listing of their group, made after the status read.
+TEST(Batch, OneResetOneReadAndOneListingForTheWholeBatch) {
   PairArray a(4);
   std::vector<bool> done;
   ASSERT_EQ(a.impl->mapSnapshotBatch(a.pairs(4), done), 0) << a.bed.errorText();
@@ -102,34 +181,77 @@ TEST(Batch, OneResetAndOneReadForTheWholeBatch) {
   std::vector<std::string> want = {"reset command_status"};
   for (int i = 0; i < 4; ++i) want.push_back(mapLine(i, a.mus[i]));
   want.push_back("get command_status");
+  want.push_back(std::string("get snapshot -snapshotgroup ") + kGroup);
   EXPECT_EQ(a.lines(), want);
   for (int i = 0; i < 4; ++i) EXPECT_EQ(kFirstTarget + i, a.svolOf(i));
 }
 
-// A command-status error at any position: the one command that did not take
-// effect is found by reading each pair back, every other one is done, and
-// no further command is sent.
-TEST(Batch, StatusErrorAtEachPositionIsFoundByReadingBack) {
+// A command without effect at any position, whether the status counts its
+// error or another session reset the status in between (no error at all):
+// the listing shows which one, every other one is done, and nothing after
+// the batch is sent.
+TEST(Batch, ACommandWithoutEffectIsFoundByTheListingWhateverTheStatusCounts) {
   const int n = 4;
-  for (int k = 0; k < n; ++k) {
-    SCOPED_TRACE("error at position " + std::to_string(k));
-    PairArray a(n);
-    a.sim.addFault(ccisim::Fault::statusError(mapLine(k, a.mus[k]), 1, "injected"));
-    std::vector<bool> done;
-    EXPECT_EQ(a.impl->mapSnapshotBatch(a.pairs(n), done), 1);
-    for (int i = 0; i < n; ++i) {
-      EXPECT_EQ(i != k, static_cast<bool>(done[i])) << i;
-      EXPECT_EQ(i != k ? kFirstTarget + i : -1, a.svolOf(i)) << i;
+  for (bool reset : {false, true}) {
+    for (int k = 0; k < n; ++k) {
+      SCOPED_TRACE(std::string(reset ? "status reset" : "status error") + " at position " +
+                   std::to_string(k));
+      PairArray a(n);
+      a.sim.addFault(reset ? ccisim::Fault::statusReset(mapLine(k, a.mus[k]))
+                           : ccisim::Fault::statusError(mapLine(k, a.mus[k]), 1, "injected"));
+      std::vector<bool> done;
+      EXPECT_EQ(a.impl->mapSnapshotBatch(a.pairs(n), done), 1);
+      for (int i = 0; i < n; ++i) {
+        EXPECT_EQ(i != k, static_cast<bool>(done[i])) << i;
+        EXPECT_EQ(i != k ? kFirstTarget + i : -1, a.svolOf(i)) << i;
+      }
+      EXPECT_EQ(a.bed.errorCode(), 62601);
+      EXPECT_EQ(a.bed.errorText(), "Failed to map target LDEV-[" +
+                                       std::to_string(kFirstTarget + k) + "] to Snap-[" +
+                                       std::to_string(kFirstPvol + k) + "-MU" + a.mus[k] + "].");
+      EXPECT_EQ(1u, a.count("reset command_status"));
+      EXPECT_EQ(1u, a.count("get command_status"));
+      EXPECT_EQ(static_cast<size_t>(n), a.count("map snapshot"));
+      EXPECT_EQ(1u, a.count("get snapshot")) << "one listing for the batch";
+      EXPECT_EQ(0u, a.count("unmap snapshot")) << "the array layer undoes nothing";
     }
-    EXPECT_EQ(a.bed.errorCode(), 62601);
-    EXPECT_EQ(a.bed.errorText(), "Failed to map target LDEV-[" + std::to_string(kFirstTarget + k) +
-                                     "] to Snap-[" + std::to_string(kFirstPvol + k) + "-MU" +
-                                     a.mus[k] + "].");
-    EXPECT_EQ(1u, a.count("reset command_status"));
-    EXPECT_EQ(1u, a.count("get command_status"));
-    EXPECT_EQ(static_cast<size_t>(n), a.count("map snapshot"));
-    EXPECT_EQ(static_cast<size_t>(n), a.count("get snapshot -ldev_id")) << "one read-back each";
-    EXPECT_EQ(0u, a.count("unmap snapshot")) << "the array layer undoes nothing";
+  }
+}
+
+// Where the listing looks for a pair: the group the caller names, the group
+// the job's records give (and the P-VOL's pairs when that group does not
+// show it), or, without either, the P-VOL's pairs.
+TEST(Batch, EachPairIsReadBackFromItsGroupOrItsPvol) {
+  struct Row {
+    const char* what;
+    bool callerNamesGroup;
+    const char* recordedGroup;  // nullptr: no record names the pair
+    size_t groupListings;
+    size_t pvolListings;
+  } rows[] = {
+      {"the caller's group", true, nullptr, 1, 0},
+      {"the records' group", false, kGroup, 1, 0},
+      {"a record naming another group", false, "QB_7_5_1F_OTHER", 1, 2},
+      {"no group known", false, nullptr, 0, 2},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    PairArray a(2);
+    std::vector<HDSSnapshotPairRef> pairs = a.pairs(2);
+    for (size_t i = 0; i < pairs.size(); ++i) {
+      if (!r.callerNamesGroup) pairs[i].group.clear();
+      if (r.recordedGroup == nullptr) continue;
+      ZRHDSSnapInfo record;
+      record.baseDevNo = pairs[i].pvol;
+      record.snapMu = pairs[i].mu;
+      record.snapshotGroup = r.recordedGroup;
+      a.bed.snaps.push_back(record);
+    }
+    std::vector<bool> done;
+    ASSERT_EQ(a.impl->mapSnapshotBatch(pairs, done), 0) << a.bed.errorText();
+    EXPECT_EQ(done, std::vector<bool>(2, true));
+    EXPECT_EQ(r.groupListings, a.count("get snapshot -snapshotgroup"));
+    EXPECT_EQ(r.pvolListings, a.count("get snapshot -ldev_id"));
   }
 }
 
@@ -150,88 +272,89 @@ TEST(Batch, DeleteAndResyncSendEveryCommandAndReportEachOutcome) {
        "Failed to resync snapshot on  mirror_id "},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    PairArray a(n);
-    a.sim.addFault(
-        ccisim::Fault::statusError(std::string(c.verb) + " -ldev_id 257", 1, "injected"));
-    std::vector<bool> done;
-    EXPECT_EQ((a.impl->*c.run)(a.pairs(n, false), done), 1);
-    EXPECT_EQ(done, (std::vector<bool>{true, false, true}));
-    EXPECT_EQ(static_cast<size_t>(n), a.count(c.verb));
-    EXPECT_EQ(1u, a.count("reset command_status"));
-    EXPECT_EQ(0u, a.bed.errorText().find(c.text)) << a.bed.errorText();
-    EXPECT_TRUE(a.pairExists(1));
+    for (bool reset : {false, true}) {
+      SCOPED_TRACE(std::string(c.what) + (reset ? ", status reset" : ", status error"));
+      PairArray a(n);
+      const std::string match = std::string(c.verb) + " -ldev_id 257";
+      a.sim.addFault(reset ? ccisim::Fault::statusReset(match)
+                           : ccisim::Fault::statusError(match, 1, "injected"));
+      std::vector<bool> done;
+      EXPECT_EQ((a.impl->*c.run)(a.pairs(n, false), done), 1);
+      EXPECT_EQ(done, (std::vector<bool>{true, false, true}));
+      EXPECT_EQ(static_cast<size_t>(n), a.count(c.verb));
+      EXPECT_EQ(1u, a.count("reset command_status"));
+      EXPECT_EQ(1u, a.count("get snapshot -snapshotgroup"));
+      EXPECT_EQ(0u, a.bed.errorText().find(c.text)) << a.bed.errorText();
+      EXPECT_TRUE(a.pairExists(1));
+    }
   }
 }
 
 // A refusal by exit code ends the batch at once: later commands are never
-// sent; those before it are done by the status read.
+// sent; those before it are read back.
 TEST(Batch, ARefusalStopsTheBatchAtItsCommand) {
   PairArray a(4);
   a.sim.addFault(ccisim::Fault::fail("raidcom", mapLine(2, a.mus[2]), 1, "refused\n"));
   std::vector<bool> done;
   EXPECT_EQ(a.impl->mapSnapshotBatch(a.pairs(4), done), 1);
   EXPECT_EQ(done, (std::vector<bool>{true, true, false, false}));
-  std::vector<std::string> want = {"reset command_status", mapLine(0, a.mus[0]),
-                                   mapLine(1, a.mus[1]), mapLine(2, a.mus[2]),
-                                   "get command_status"};
-  EXPECT_EQ(a.lines(), want) << "no read-back: the status clears the first two";
+  std::vector<std::string> want = {"reset command_status",
+                                   mapLine(0, a.mus[0]),
+                                   mapLine(1, a.mus[1]),
+                                   mapLine(2, a.mus[2]),
+                                   "get command_status",
+                                   std::string("get snapshot -snapshotgroup ") + kGroup};
+  EXPECT_EQ(a.lines(), want);
   EXPECT_EQ(-1, a.svolOf(3));
 }
 
-// An unreadable command status: the pairs read back decide, and a batch
-// that the reads show complete succeeds.
-TEST(Batch, AnUnreadableStatusIsDecidedByReadingBack) {
-  PairArray a(3);
-  a.sim.addFault(ccisim::Fault::garbleOutput("raidcom", "get command_status", "empty"));
-  std::vector<bool> done;
-  EXPECT_EQ(a.impl->mapSnapshotBatch(a.pairs(3), done), 0) << a.bed.errorText();
-  EXPECT_EQ(done, std::vector<bool>(3, true));
-  EXPECT_EQ(3u, a.count("get snapshot -ldev_id"));
-  EXPECT_EQ(a.bed.errorCode(), 0);
-}
-
-// A login the array ended in the middle of a batch: the command runs again
-// after the login, and the commands sent before it are read back even though
-// the status counts no error (a new login may have taken their status).
-TEST(Batch, ARenewedLoginMakesTheEarlierCommandsReadBack) {
-  PairArray a(3);
-  a.sim.addUser("cciuser", "secret");
-  a.bed.options.userName = "cciuser";
-  a.bed.options.password = "secret";
-  a.sim.addFault(ccisim::Fault::expireLogin(mapLine(2, a.mus[2])));
-  std::vector<bool> done;
-  const int rc = a.impl->mapSnapshotBatch(a.pairs(3), done);
-  std::string journal;
-  for (const std::string& l : a.lines()) journal += l + "\n";
-  for (const std::string& l : a.bed.log.logTexts(-1)) journal += l + "\n";
-  ASSERT_EQ(rc, 0) << a.bed.errorText() << "\n" << journal;
-  EXPECT_EQ(done, std::vector<bool>(3, true));
-  EXPECT_EQ(2u, a.count(mapLine(2, a.mus[2])));
-  EXPECT_EQ(1u, a.count("-login"));
-  EXPECT_EQ(2u, a.count("get snapshot -ldev_id")) << "the two before the login";
-  EXPECT_EQ(1u, a.count("get snapshot -ldev_id 256"));
-  EXPECT_EQ(1u, a.count("get snapshot -ldev_id 257"));
+// An unreadable command status, or a login renewed while the status was
+// read: the listing decides, and a batch that it shows complete succeeds.
+TEST(Batch, AnUnreadableStatusOrARenewedLoginIsDecidedByTheListing) {
+  for (bool relogin : {false, true}) {
+    SCOPED_TRACE(relogin ? "login renewed at the status read" : "unreadable status");
+    PairArray a(3);
+    if (relogin) {
+      a.sim.addUser("cciuser", "secret");
+      a.bed.options.userName = "cciuser";
+      a.bed.options.password = "secret";
+      a.sim.addFault(ccisim::Fault::expireLogin("get command_status"));
+    } else {
+      a.sim.addFault(ccisim::Fault::garbleOutput("raidcom", "get command_status", "empty"));
+    }
+    std::vector<bool> done;
+    EXPECT_EQ(a.impl->mapSnapshotBatch(a.pairs(3), done), 0) << a.bed.errorText();
+    EXPECT_EQ(done, std::vector<bool>(3, true));
+    EXPECT_EQ(1u, a.count("get snapshot -snapshotgroup"));
+    EXPECT_EQ(relogin ? 1u : 0u, a.count("-login"));
+    EXPECT_EQ(a.bed.errorCode(), 0);
+  }
 }
 
 // More than 64 commands: a batch of 64, then the rest, each with its own
-// reset and read; an error in the first batch sends nothing of the second.
-TEST(Batch, AtMostSixtyFourCommandsShareOneStatusCheck) {
+// reset, read and listing, the second batch judged only from the listing
+// made after its own commands; an error in the first batch sends nothing
+// of the second.
+TEST(Batch, AtMostSixtyFourCommandsShareOneStatusCheckAndOneListing) {
   const int n = ZR_HDS_ASYNC_BATCH_LIMIT + 6;
+  const std::string listing = std::string("get snapshot -snapshotgroup ") + kGroup;
   {
     PairArray a(n);
     std::vector<bool> done;
-    ASSERT_EQ(a.impl->mapSnapshotBatch(a.pairs(n), done), 0) << a.bed.errorText();
+    ASSERT_EQ(a.impl->deleteSnapshotBatch(a.pairs(n, false), done), 0) << a.bed.errorText();
+    EXPECT_EQ(done, std::vector<bool>(static_cast<size_t>(n), true));
     const std::vector<std::string> lines = a.lines();
-    ASSERT_EQ(lines.size(), static_cast<size_t>(n + 4));
+    ASSERT_EQ(lines.size(), static_cast<size_t>(n + 6));
     EXPECT_EQ(lines[0], "reset command_status");
     EXPECT_EQ(lines[65], "get command_status");
-    EXPECT_EQ(lines[66], "reset command_status");
-    EXPECT_EQ(lines[67], mapLine(64, a.mus[64]));
-    EXPECT_EQ(lines.back(), "get command_status");
+    EXPECT_EQ(lines[66], listing);
+    EXPECT_EQ(lines[67], "reset command_status");
+    EXPECT_EQ(lines[lines.size() - 2], "get command_status");
+    EXPECT_EQ(lines.back(), listing);
+    EXPECT_FALSE(a.pairExists(n - 1));
   }
   PairArray a(n);
-  a.sim.addFault(ccisim::Fault::statusError(mapLine(10, a.mus[10]), 1, "injected"));
+  a.sim.addFault(ccisim::Fault::statusReset(mapLine(10, a.mus[10])));
   std::vector<bool> done;
   EXPECT_EQ(a.impl->mapSnapshotBatch(a.pairs(n), done), 1);
   EXPECT_EQ(64u, a.count("map snapshot")) << "the second batch is never sent";
@@ -241,6 +364,67 @@ TEST(Batch, AtMostSixtyFourCommandsShareOneStatusCheck) {
   EXPECT_FALSE(done[64]);
 }
 
+// A pair a later batch changes is judged from that batch's own listing: a
+// P-VOL with a pair in each of two batches, both batches read back.
+TEST(Batch, ALaterBatchIsNeverJudgedFromAnEarlierListing) {
+  const int n = ZR_HDS_ASYNC_BATCH_LIMIT + 1;
+  PairArray a(n);
+  const std::string secondMu = std::to_string(
+      a.sim.addSnapshotPair(Bed::kSerial, kGroup, kFirstPvol, kPool, "PSUS"));
+  a.sim.clearJournal();
+  std::vector<HDSSnapshotPairRef> pairs = a.pairs(n, false);
+  pairs.push_back({std::to_string(kFirstPvol), secondMu, "", kGroup});
+  // Without a group, each pair is read back from its P-VOL's pairs.
+  for (HDSSnapshotPairRef& p : pairs) p.group.clear();
+  a.sim.addFault(ccisim::Fault::statusError("delete snapshot -ldev_id 266", 1, "injected"));
+  a.sim.addFault(
+      ccisim::Fault::statusError("delete snapshot -ldev_id " + std::to_string(kFirstPvol + n - 1),
+                                 1, "injected"));
+  std::vector<bool> done;
+  EXPECT_EQ(a.impl->deleteSnapshotBatch(pairs, done), 1);
+  EXPECT_FALSE(done[10]);
+  EXPECT_FALSE(done[static_cast<size_t>(n - 1)]);
+  EXPECT_TRUE(done.back()) << "the second MU of P-VOL 256 is gone";
+  EXPECT_EQ(2u, a.count("get snapshot -ldev_id 256")) << "listed once per batch";
+}
+
+// A batch of one whose status never settles (the query keeps timing out,
+// its row counting no error): the listing shows the association made, so
+// it is done, not refused.
+TEST(Batch, AStatusThatNeverSettlesLeavesTheDecisionToTheListing) {
+  PairArray a(1);
+  a.sim.addFault(ccisim::Fault::statusBusy(-1, true));
+  std::vector<bool> done;
+  EXPECT_EQ(a.impl->mapSnapshotBatch(a.pairs(1), done), 0) << a.bed.errorText();
+  EXPECT_EQ(done, std::vector<bool>{true});
+  EXPECT_EQ(kFirstTarget, a.svolOf(0));
+}
+
+// The group a batch has just read back answers the job's next listing of
+// it, once, when no command ran and no pause passed in between.
+TEST(Batch, AGroupJustReadBackIsNotAskedAgain) {
+  ZrFakeClock clock;
+  ZrScopedClock scoped(&clock);
+  PairArray a(2);
+  std::vector<bool> done;
+  ASSERT_EQ(a.impl->mapSnapshotBatch(a.pairs(2), done), 0) << a.bed.errorText();
+  const size_t listed = a.count("get snapshot -snapshotgroup");
+  std::vector<HDSSnapshotGroupInfo> rows;
+  ASSERT_EQ(a.impl->getSnapshotGroupList(rows, kGroup, false), 0);
+  EXPECT_EQ(2u, rows.size());
+  EXPECT_EQ(std::to_string(kFirstTarget), rows[0].partnerLdevId);
+  EXPECT_EQ(listed, a.count("get snapshot -snapshotgroup")) << "answered from the read-back";
+  rows.clear();
+  ASSERT_EQ(a.impl->getSnapshotGroupList(rows, kGroup, false), 0);
+  EXPECT_EQ(listed + 1, a.count("get snapshot -snapshotgroup")) << "only once";
+
+  ASSERT_EQ(a.impl->unmapSnapshotBatch(a.pairs(2, false), done), 0) << a.bed.errorText();
+  clock.sleepMillis(10000);
+  rows.clear();
+  ASSERT_EQ(a.impl->getSnapshotGroupList(rows, kGroup, false), 0);
+  EXPECT_EQ(listed + 3, a.count("get snapshot -snapshotgroup")) << "not after a pause";
+}
+
 // Unmapping reads an association back as gone when the pair has no target
 // (or no longer exists).
 TEST(Batch, UnmapReadsTheAssociationBack) {
@@ -248,7 +432,7 @@ TEST(Batch, UnmapReadsTheAssociationBack) {
   std::vector<bool> done;
   ASSERT_EQ(a.impl->mapSnapshotBatch(a.pairs(3), done), 0);
   a.sim.clearJournal();
-  a.sim.addFault(ccisim::Fault::statusError("unmap snapshot -ldev_id 256", 1, "injected"));
+  a.sim.addFault(ccisim::Fault::statusReset("unmap snapshot -ldev_id 256"));
   EXPECT_EQ(a.impl->unmapSnapshotBatch(a.pairs(3, false), done), 1);
   EXPECT_EQ(done, (std::vector<bool>{false, true, true}));
   EXPECT_EQ(kFirstTarget, a.svolOf(0));
@@ -279,71 +463,61 @@ ZRHDSSnapInfo svol(const char* id, uint64_t capacity) {
   return s;
 }
 
-const char kStatusTwoErrors[] =
-    "HANDLE  SSB1  SSB2  ERR_CNT  Serial#  Description\n"
-    "00C3    2E31  9100  2        412345   [EX_CMDRJE] The requested LDEV is already defined\n";
-
 std::string ldevShowing(const char* id, uint64_t capacity) {
   return std::string("Serial# : 412345\nLDEV : ") + id + "\nVOL_TYPE : OPEN-V-CVS\n" +
          "VOL_Capacity(BLK) : " + std::to_string(capacity) + "\nLDEV_NAMING : \n";
 }
 
+// A listing of LDEVs as "get ldev -ldev_id <first> -cnt <n>" prints it:
+// undefined ids as such, the others as given.
+std::string ldevListing(const std::vector<std::string>& blocks) {
+  std::string text;
+  for (const std::string& b : blocks) text += b + "\n";
+  return text;
+}
+std::string undefinedLdev(const std::string& id) {
+  return "Serial# : 412345\nLDEV : " + id + "\nVOL_TYPE : NOT DEFINED\n";
+}
+
 }  // namespace
 
-// The status counts an error for the second of three adds: the reads show
-// the second undefined and the others made, so exactly those two are undone.
-TEST(BatchLdevs, StatusErrorUndoesExactlyTheLdevsMade) {
+// The status counts an error and the listing shows one add without effect:
+// which add the error was is not said anywhere, and an add refused because
+// someone made the id meanwhile looks exactly like one that worked. The
+// LDEVs that look made are neither labelled nor deleted: they are left for
+// an administrator, and the call fails.
+TEST(BatchLdevs, AnErrorTheStatusCannotPlaceLeavesTheLdevsThatLookMadeAlone) {
   for (int k = 0; k < 3; ++k) {
     SCOPED_TRACE(k);
     Bed bed;
     bed.snaps = {svol("100", 64), svol("101", 64), svol("102", 64)};
     bed.recorder.on(" reset command_status ", R::ok());
-    bed.recorder.on(" get command_status ", R::ok(Bed::kStatusError));
+    bed.recorder.on(" get command_status ", R::exit(1, Bed::kStatusError));
     bed.recorder.on(" add ldev ", R::ok());
-    bed.recorder.on(" modify ldev ", R::ok());
+    std::vector<std::string> blocks;
     for (int i = 0; i < 3; ++i) {
       const std::string id = std::to_string(100 + i);
-      bed.recorder.on(" get ldev   -ldev_id " + id,
-                      i == k ? R::ok("Serial# : 412345\nLDEV : " + id + "\nVOL_TYPE : NOT DEFINED\n")
-                             : R::ok(ldevShowing(id.c_str(), 64)));
+      blocks.push_back(i == k ? undefinedLdev(id) : ldevShowing(id.c_str(), 64));
     }
-    bed.recorder.on("/bin/sh ", R::ok());
+    bed.recorder.on(" get ldev   -ldev_id 100 -cnt 3 ", R::ok(ldevListing(blocks)));
     EXPECT_EQ(bed.recording().createSvols(), 1);
     EXPECT_EQ(bed.errorText(), "Failed to Create LDEV-" + std::to_string(100 + k));
     EXPECT_EQ(bed.recorder.linesWith(" add ldev ").size(), 3u);
     EXPECT_EQ(bed.recorder.linesWith(" reset command_status ").size(), 1u);
-    ASSERT_EQ(bed.recorder.scripts().size(), 1u);
-    const std::string& undo = bed.recorder.scripts()[0];
+    EXPECT_EQ(bed.recorder.linesWith(" get ldev ").size(), 1u) << "one listing for the batch";
+    EXPECT_TRUE(bed.recorder.linesWith(" modify ldev ").empty()) << "no label on what may be another's";
+    EXPECT_TRUE(bed.recorder.scripts().empty()) << "nothing deleted";
     for (int i = 0; i < 3; ++i) {
-      const bool undone = undo.find("delete ldev -ldev_id " + std::to_string(100 + i)) !=
-                          std::string::npos;
-      EXPECT_EQ(i != k, undone) << i;
+      const std::string line = "LDEV-[" + std::to_string(100 + i) + "] may be another's";
+      EXPECT_EQ(i != k, bed.log.logged(line)) << i;
     }
   }
 }
 
-// More errors counted than adds without effect: one of those that look made
-// may be an LDEV someone else made first; none of them is taken for ours.
-TEST(BatchLdevs, ErrorsThatTheReadsCannotExplainUndoNothing) {
-  Bed bed;
-  bed.snaps = {svol("100", 64), svol("101", 64), svol("102", 64)};
-  bed.recorder.on(" reset command_status ", R::ok());
-  bed.recorder.on(" get command_status ", R::ok(kStatusTwoErrors));
-  bed.recorder.on(" add ldev ", R::ok());
-  bed.recorder.on(" modify ldev ", R::ok());
-  bed.recorder.on(" get ldev   -ldev_id 100",
-                  R::ok("Serial# : 412345\nLDEV : 100\nVOL_TYPE : NOT DEFINED\n"));
-  bed.recorder.on(" get ldev   -ldev_id 101", R::ok(ldevShowing("101", 64)));
-  bed.recorder.on(" get ldev   -ldev_id 102", R::ok(ldevShowing("102", 64)));
-  EXPECT_EQ(bed.recording().createSvols(), 1);
-  EXPECT_TRUE(bed.recorder.scripts().empty());
-  EXPECT_TRUE(bed.log.logged("[LDEV-101] cannot be told from an object made by someone else."));
-  EXPECT_EQ(bed.errorText(), "Failed to Create LDEV-100");
-}
-
-// Deleting S-VOLs in one batch; with a pause after each deletion (a virtual
-// storage machine) every deletion is a batch of its own.
-TEST(BatchLdevs, DeletionsShareOneStatusCheckUnlessPaused) {
+// Deleting S-VOLs in one batch, read back with one listing; with a pause
+// after each deletion (a virtual storage machine) every deletion is a
+// batch of its own.
+TEST(BatchLdevs, DeletionsShareOneStatusCheckAndListingUnlessPaused) {
   for (int pause : {0, 3}) {
     SCOPED_TRACE(pause);
     ZrFakeClock clock;
@@ -351,28 +525,40 @@ TEST(BatchLdevs, DeletionsShareOneStatusCheckUnlessPaused) {
     Bed bed;
     bed.answerStatus();
     bed.recorder.on(" delete ldev ", R::ok());
+    bed.recorder.on(" get ldev   -ldev_id 600 -cnt 3 ",
+                    R::ok(ldevListing({undefinedLdev("600"), undefinedLdev("601"),
+                                       undefinedLdev("602")})));
+    for (const char* id : {"600", "601", "602"}) {
+      bed.recorder.on(std::string(" get ldev   -ldev_id ") + id + " -cnt 1 ",
+                      R::ok(undefinedLdev(id)));
+    }
     std::vector<bool> done;
     ASSERT_EQ(bed.recording().deleteSvolBatch({"600", "601", "602"}, pause, done), 0)
         << bed.errorText();
     EXPECT_EQ(done, std::vector<bool>(3, true));
-    EXPECT_EQ(bed.recorder.linesWith(" reset command_status ").size(), pause > 0 ? 3u : 1u);
+    const size_t batches = pause > 0 ? 3u : 1u;
+    EXPECT_EQ(bed.recorder.linesWith(" reset command_status ").size(), batches);
+    EXPECT_EQ(bed.recorder.linesWith(" get ldev ").size(), batches);
     EXPECT_EQ(bed.recorder.linesWith(" delete ldev ").size(), 3u);
     EXPECT_EQ(clock.totalSleptMillis(), 3 * pause * 1000) << "a pause after each deletion";
   }
 }
 
-// A deletion whose status counts an error is read back: an LDEV still
-// defined failed, and the batch stops there.
-TEST(BatchLdevs, DeletionStatusErrorReadsBack) {
-  Bed bed;
-  bed.recorder.on(" reset command_status ", R::ok());
-  bed.recorder.on(" get command_status ", R::ok(Bed::kStatusError));
-  bed.recorder.on(" delete ldev ", R::ok());
-  bed.recorder.on(" get ldev   -ldev_id 600", R::ok(ldevShowing("600", 64)));
-  bed.recorder.on(" get ldev   -ldev_id 601",
-                  R::ok("Serial# : 412345\nLDEV : 601\nVOL_TYPE : NOT DEFINED\n"));
-  std::vector<bool> done;
-  EXPECT_EQ(bed.recording().deleteSvolBatch({"600", "601"}, 0, done), 1);
-  EXPECT_EQ(done, (std::vector<bool>{false, true}));
-  EXPECT_EQ(bed.errorText(), "Failed to delete LDEV-[600]");
+// A deletion is decided by the listing whatever the status counts: an LDEV
+// still defined failed, and the batch stops there.
+TEST(BatchLdevs, DeletionsAreDecidedByTheListing) {
+  for (bool statusError : {true, false}) {
+    SCOPED_TRACE(statusError ? "status error" : "clean status");
+    Bed bed;
+    bed.recorder.on(" reset command_status ", R::ok());
+    bed.recorder.on(" get command_status ", statusError ? R::exit(1, Bed::kStatusError)
+                                                        : R::ok(Bed::kStatusOk));
+    bed.recorder.on(" delete ldev ", R::ok());
+    bed.recorder.on(" get ldev   -ldev_id 600 -cnt 2 ",
+                    R::ok(ldevListing({ldevShowing("600", 64), undefinedLdev("601")})));
+    std::vector<bool> done;
+    EXPECT_EQ(bed.recording().deleteSvolBatch({"600", "601"}, 0, done), 1);
+    EXPECT_EQ(done, (std::vector<bool>{false, true}));
+    EXPECT_EQ(bed.errorText(), "Failed to delete LDEV-[600]");
+  }
 }

@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,27 @@ using R = HDSRecordingRunner;
 
 std::vector<std::string> withStatusCheck(const std::string& line) {
   return Bed::withStatusCheck(line);
+}
+
+// A pair listing: one row per "<group> <P/S> <state> <ldev> <mu> <partner>".
+std::string pairListing(const std::vector<std::string>& rows) {
+  std::string text = "SnapShot_name P/S STAT Serial# LDEV# MU# P-LDEV# PID % MODE SPLT-TIME\n";
+  for (const std::string& row : rows) {
+    std::string group, ps, state, ldev, mu, partner;
+    std::istringstream in(row);
+    in >> group >> ps >> state >> ldev >> mu >> partner;
+    text += group + " " + ps + " " + state + " 412345 " + ldev + " " + mu + " " + partner +
+            " 5 100 ---- -\n";
+  }
+  return text;
+}
+
+// The lines of one command run as a batch of one: the status check, then
+// the listing that reads it back.
+std::vector<std::string> asBatch(const std::string& line, const std::string& readBack) {
+  std::vector<std::string> lines = withStatusCheck(line);
+  lines.push_back(Bed::raidcom(readBack));
+  return lines;
 }
 
 const char kListing[] =
@@ -232,6 +254,8 @@ TEST(AddToSnapshotGroup, AddsEverySourceInOneBatch) {
     bed.snaps = {source("256"), source("257")};
     bed.answerStatus();
     bed.recorder.on(" add snapshot ", R::ok());
+    bed.recorder.on(" get snapshot ", R::ok(pairListing({"QB_12 P-VOL PAIR 256 3 -",
+                                                        "QB_12 P-VOL PAIR 257 3 -"})));
     EXPECT_EQ(bed.recording().addToSnapshotGroup(), 0);
     const std::string mode = ctg ? " -snap_mode CTG " : "";
     EXPECT_EQ(bed.recorder.lines(),
@@ -242,6 +266,7 @@ TEST(AddToSnapshotGroup, AddsEverySourceInOneBatch) {
                   Bed::raidcom(
                       "add snapshot   -ldev_id 257 -pool \"TI pool\" -snapshotgroup QB_12" + mode),
                   Bed::raidcom("get command_status  "),
+                  Bed::raidcom("get snapshot   -snapshotgroup QB_12"),
               }));
     EXPECT_TRUE(bed.log.logged("Successfully added [2] targetless snaps to snapshotgroup-[QB_12]"));
   }
@@ -255,6 +280,7 @@ TEST(AddToSnapshotGroup, StopsAtTheFirstFailure) {
   bed.answerStatus();
   bed.recorder.on("-ldev_id 257 ", R::exit(221));
   bed.recorder.on(" add snapshot ", R::ok());
+  bed.recorder.on(" get snapshot ", R::ok(pairListing({"G P-VOL PAIR 256 3 -"})));
   EXPECT_EQ(bed.recording().addToSnapshotGroup(), 1);
   EXPECT_TRUE(bed.recorder.linesWith("-ldev_id 258").empty());
   EXPECT_EQ(bed.errorCode(), 62601);
@@ -284,49 +310,84 @@ TEST(AddToSnapshotGroup, EmptyJobAndInvalidInput) {
   }
 }
 
-TEST(ModifySnapshot, SelectorsInOrder) {
+// Each selector's command runs as a batch of one and is read back from the
+// listing of what it names: a clean status with a listing that does not
+// show the operation's effect (the status reset by another session) fails.
+TEST(ModifySnapshot, SelectorsInOrderEachReadBack) {
   struct Case {
     std::map<std::string, std::string> keys;
     const char* op;
     std::string args;
     const char* description;
+    std::string readBack;  // the listing command
+    std::string after;     // its answer when the operation took effect
+    std::string stays;     // its answer when it did not
   } cases[] = {
       {{{"SNAP_GRP", "QB_12"}},
        "create",
        "-snapshotgroup QB_12 -snapshot_data create",
-       " SnapshotGroup QB_12"},
+       " SnapshotGroup QB_12",
+       "get snapshot   -snapshotgroup QB_12",
+       pairListing({"QB_12 P-VOL PSUS 256 3 -", "QB_12 P-VOL PSUS 257 3 -"}),
+       pairListing({"QB_12 P-VOL PSUS 256 3 -", "QB_12 P-VOL PAIR 257 3 -"})},
       {{{"S_LDEV_NUM", "4096"}, {"SNAP_GRP", "G"}},
        "resync",
        "-ldev_id 4096 -snapshot_data resync",
-       " LDEV 4096"},
+       " LDEV 4096",
+       "get snapshot   -ldev_id 4096 ",
+       pairListing({"G S-VOL COPY 4096 3 256"}),
+       pairListing({"G S-VOL SSUS 4096 3 256"})},
       {{{"SNAP_GRP", "G"}, {"MU_NUM", "3"}, {"P_LDEV_NUM", "256"}},
        "create",
        "-snapshotgroup G -snapshot_data create",
-       " SnapshotGroup G"},
+       " SnapshotGroup G",
+       "get snapshot   -snapshotgroup G",
+       pairListing({"G P-VOL PSUS 256 3 -"}),
+       pairListing({"G P-VOL PAIR 256 3 -"})},
       {{{"MU_NUM", "3"}, {"P_LDEV_NUM", "256"}},
        "restore",
        "-ldev_id 256 -mirror_id 3 -snapshot_data restore",
-       " mirror_id 3"},
+       " mirror_id 3",
+       "get snapshot   -ldev_id 256 ",
+       pairListing({"G P-VOL RCPY 256 3 -", "G P-VOL PSUS 256 4 -"}),
+       pairListing({"G P-VOL PSUS 256 3 -"})},
+      {{{"MU_NUM", "3"}, {"P_LDEV_NUM", "256"}},
+       "split",
+       "-ldev_id 256 -mirror_id 3 -snapshot_data split",
+       " mirror_id 3",
+       "get snapshot   -ldev_id 256 ",
+       pairListing({"G P-VOL PSUS 256 3 -"}),
+       pairListing({"G P-VOL PAIR 256 3 -"})},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.args);
     Bed bed;
     bed.answerStatus();
     bed.recorder.on(" modify snapshot ", R::ok());
-    EXPECT_EQ(bed.recording().modifySnapshot(c.keys, c.op), 0);
-    EXPECT_EQ(bed.recorder.lines(), withStatusCheck("modify snapshot   " + c.args));
+    bed.recorder.on(" get snapshot ", R::ok(c.after));
+    EXPECT_EQ(bed.recording().modifySnapshot(c.keys, c.op), 0) << bed.errorText();
+    EXPECT_EQ(bed.recorder.lines(), asBatch("modify snapshot   " + c.args, c.readBack));
     EXPECT_TRUE(bed.log.logged(std::string("Going to perform [") + c.op + "] snapshot on " +
                                c.description));
     EXPECT_TRUE(
         bed.log.logged(std::string("Successfully performed [") + c.op + "] on " + c.description));
 
+    const std::string failure = std::string("Failed to ") + c.op + " snapshot on " + c.description;
     Bed failing;
     failing.answerStatus();
     failing.recorder.on(" modify snapshot ", R::exit(222));
     EXPECT_EQ(failing.recording().modifySnapshot(c.keys, c.op), 1);
     EXPECT_EQ(failing.errorCode(), 62601);
-    EXPECT_EQ(failing.errorText(),
-              std::string("Failed to ") + c.op + " snapshot on " + c.description);
-    EXPECT_TRUE(failing.log.logged(std::string("Failed to perform [") + c.op + "]"));
+    EXPECT_EQ(failing.errorText(), failure);
+    EXPECT_TRUE(failing.recorder.linesWith(" get snapshot ").empty()) << "a refusal is its answer";
+
+    Bed unchanged;
+    unchanged.answerStatus();
+    unchanged.recorder.on(" modify snapshot ", R::ok());
+    unchanged.recorder.on(" get snapshot ", R::ok(c.stays));
+    EXPECT_EQ(unchanged.recording().modifySnapshot(c.keys, c.op), 1);
+    EXPECT_EQ(unchanged.errorText(), failure);
+    EXPECT_FALSE(unchanged.log.logged("Successfully performed"));
   }
 }
 
@@ -369,43 +430,56 @@ TEST(ModifySnapshot, InvalidInputsRunNothing) {
   }
 }
 
+// Deletion, association and dissociation of one pair run as a batch of
+// one, read back from the P-VOL's pairs: an error in the command status, or
+// a clean status whose listing does not show the change, fails them.
 TEST(PairCommands, DeleteMapUnmapLinesAndTexts) {
   struct Case {
     const char* command;
     std::function<int(ZRHDSRaidcomImplementer&)> run;
     std::string line;
     const char* logged;
+    std::string after;  // the P-VOL's pairs once it took effect
+    std::string stays;  // and when it did not
   } cases[] = {
       {" delete snapshot ", [](ZRHDSRaidcomImplementer& i) { return i.deleteSnapshot("256", "3"); },
        "delete snapshot   -ldev_id 256 -mirror_id 3",
-       "Successfully deleted Targetless Snapshot, LDEV-[256], MU-[3]"},
+       "Successfully deleted Targetless Snapshot, LDEV-[256], MU-[3]",
+       pairListing({"G P-VOL PSUS 256 4 -"}), pairListing({"G P-VOL PSUS 256 3 -"})},
       {" map snapshot ",
        [](ZRHDSRaidcomImplementer& i) { return i.mapSnapshot("256", "4096", "3"); },
        "map snapshot   -ldev_id 256 4096 -mirror_id 3",
-       "Successfully associated target LDEV-[4096] to Snap[256-MU3]"},
+       "Successfully associated target LDEV-[4096] to Snap[256-MU3]",
+       pairListing({"G P-VOL PSUS 256 3 4096"}), pairListing({"G P-VOL PSUS 256 3 -"})},
       {" unmap snapshot ", [](ZRHDSRaidcomImplementer& i) { return i.unmapSnapshot("256", "3"); },
        "unmap snapshot   -ldev_id 256 -mirror_id 3",
-       "Successfully disassociated target LDEV from Snap[256-MU3]"},
+       "Successfully disassociated target LDEV from Snap[256-MU3]",
+       pairListing({"G P-VOL PSUS 256 3 -"}), pairListing({"G P-VOL PSUS 256 3 4096"})},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line);
     Bed bed;
     bed.answerStatus();
     bed.recorder.on(c.command, R::ok());
-    EXPECT_EQ(c.run(bed.recording()), 0);
-    EXPECT_EQ(bed.recorder.lines(), withStatusCheck(c.line));
+    bed.recorder.on(" get snapshot ", R::ok(c.after));
+    EXPECT_EQ(c.run(bed.recording()), 0) << bed.errorText();
+    EXPECT_EQ(bed.recorder.lines(), asBatch(c.line, "get snapshot   -ldev_id 256 "));
     EXPECT_TRUE(bed.log.logged(c.logged));
 
-    // The array carries these out after the tool returned: an error in the
-    // command status is the command's failure.
-    Bed refused;
-    refused.answerStatusError();
-    refused.recorder.on(c.command, R::ok());
-    EXPECT_EQ(c.run(refused.recording()), 1);
-    EXPECT_EQ(refused.errorCode(), 62601);
-    EXPECT_FALSE(refused.log.logged(c.logged));
+    // The array carries these out after the tool returned: what shows is
+    // the listing, whatever the status counts.
+    for (bool statusError : {true, false}) {
+      Bed refused;
+      refused.answerStatusCounting(statusError);
+      refused.recorder.on(c.command, R::ok());
+      refused.recorder.on(" get snapshot ", R::ok(c.stays));
+      EXPECT_EQ(c.run(refused.recording()), 1);
+      EXPECT_EQ(refused.errorCode(), 62601);
+      EXPECT_FALSE(refused.log.logged(c.logged));
+    }
   }
   Bed bed;
+  bed.recorder.on(" reset command_status ", R::ok());
   bed.recorder.on(" snapshot ", R::exit(205));
   ZRHDSRaidcomImplementer& impl = bed.recording();
   EXPECT_EQ(impl.deleteSnapshot("256", "3"), 1);

@@ -64,6 +64,31 @@ std::vector<std::string> withoutLabels(const std::vector<std::string>& lines) {
   return out;
 }
 
+// The listing of LDEVs that shows every snap's target made (defined, of its
+// capacity, unlabelled), as the batch's read-back lists them.
+std::string madeListing(const std::vector<ZRHDSSnapInfo>& snaps) {
+  std::string text;
+  for (const ZRHDSSnapInfo& s : snaps) {
+    text += "Serial# : 412345\nLDEV : " + s.snapLdevId + "\nVOL_TYPE : OPEN-V-CVS\n" +
+            "VOL_Capacity(BLK) : " + std::to_string(s.capacity) + "\nLDEV_NAMING : \n\n";
+  }
+  return text;
+}
+
+// Answers the batch's status and read-back: every target made.
+void answerMade(Bed& bed) {
+  bed.answerStatus();
+  bed.recorder.on(" get ldev ", R::ok(madeListing(bed.snaps)));
+}
+
+std::vector<std::string> withoutReads(const std::vector<std::string>& lines) {
+  std::vector<std::string> out;
+  for (const std::string& l : lines) {
+    if (l.find(" get ldev ") == std::string::npos) out.push_back(l);
+  }
+  return out;
+}
+
 std::vector<std::string> withoutStatus(const std::vector<std::string>& lines) {
   std::vector<std::string> out;
   for (const std::string& l : lines) {
@@ -74,16 +99,15 @@ std::vector<std::string> withoutStatus(const std::vector<std::string>& lines) {
 
 // ---- createSvols ------------------------------------------------------------
 
-// Each new LDEV is labelled right after its add: an LDEV without the job's
-// label may be anyone's (the job holds the array's resource lock, so the
-// free id it chose is nobody else's in between).
-TEST(CreateSvols, AddsEachUnmappedSnapInOneBatchUnderTheStatusCheckAndLabelsIt) {
+// The adds run as one batch; a label goes only on an LDEV that the batch's
+// status and its one listing prove the job's, after them.
+TEST(CreateSvols, AddsEachUnmappedSnapInOneBatchAndLabelsOnlyWhatTheArrayProves) {
   Bed bed;
   bed.options.isHTI = true;
   bed.snaps = {snap("4096", 2097152, 2), snap("4097", 1024, 0), snap("4098", 8, 1)};
   bed.snaps[0].svolLabel = "QB_SVOL_db01";
   bed.snaps[1].snapMapped = true;
-  bed.answerStatus();
+  answerMade(bed);
   bed.recorder.on(" add ldev ", R::ok());
   bed.recorder.on(" modify ldev ", R::ok());
   EXPECT_EQ(bed.recording().createSvols(), 0);
@@ -92,10 +116,11 @@ TEST(CreateSvols, AddsEachUnmappedSnapInOneBatchUnderTheStatusCheckAndLabelsIt) 
       (std::vector<std::string>{
           Bed::raidcom("reset command_status  "),
           Bed::raidcom("add ldev   -pool snap -mp_blade_id 2 -ldev_id 4096 -capacity 2097152"),
-          Bed::raidcom("modify ldev   -ldev_id 4096 -ldev_name QB_SVOL_db01"),
           Bed::raidcom("add ldev   -pool snap -mp_blade_id 1 -ldev_id 4098 -capacity 8"),
-          Bed::raidcom("modify ldev   -ldev_id 4098 -ldev_name BLANK"),
           Bed::raidcom("get command_status  "),
+          Bed::raidcom("get ldev   -ldev_id 4096 -cnt 3"),
+          Bed::raidcom("modify ldev   -ldev_id 4096 -ldev_name QB_SVOL_db01"),
+          Bed::raidcom("modify ldev   -ldev_id 4098 -ldev_name BLANK"),
       }));
   EXPECT_TRUE(bed.recorder.scripts().empty());
   EXPECT_EQ(bed.snaps[0].snapVirLdevId, "") << "meta_resource leaves virtual ids alone";
@@ -129,12 +154,12 @@ TEST(CreateSvols, PoolAndBladeOptions) {
     bed.options.isHTI = c.hti;
     bed.options.pool = c.pool;
     bed.snaps = {snap("10", 64, 3)};
-    bed.answerStatus();
+    answerMade(bed);
     bed.recorder.on(" add ldev ", R::ok());
     bed.recorder.on(" modify ldev ", R::ok());
     EXPECT_EQ(bed.recording().createSvols(), 0);
     EXPECT_EQ(
-        withoutStatus(bed.recorder.lines()),
+        withoutReads(withoutStatus(bed.recorder.lines())),
         (std::vector<std::string>{Bed::raidcom(c.args),
                                   Bed::raidcom("modify ldev   -ldev_id 10 -ldev_name BLANK")}));
     EXPECT_EQ(bed.log.logged("The Registry key-[nZRHDSDontUseMPBladeId] is set. Value-[1]"),
@@ -145,8 +170,9 @@ TEST(CreateSvols, PoolAndBladeOptions) {
 TEST(CreateSvols, SecondOfThreeRefusedUndoesTheFirstOnly) {
   Bed bed;
   bed.snaps = {snap("100", 64), snap("101", 64), snap("102", 64)};
-  bed.answerStatus();
-  bed.recorder.on("-ldev_id 101 ", R::exit(221, "", "raidcom: [EX_CMDRJE] refused"));
+  answerMade(bed);
+  bed.recorder.on("add ldev   -mp_blade_id 0 -ldev_id 101 ",
+                  R::exit(221, "", "raidcom: [EX_CMDRJE] refused"));
   bed.recorder.on(" add ldev ", R::ok());
   bed.recorder.on(" modify ldev ", R::ok());
   bed.recorder.on("/bin/sh ", R::ok());
@@ -181,36 +207,34 @@ TEST(CreateSvols, AddThatNeverRanIsNotUndone) {
   EXPECT_EQ(bed.errorText(), "Failed to Create LDEV-100");
 }
 
-// A status row counting an error (for example "already defined") is the
-// array's refusal: nothing was made, so nothing is probed or undone.
-TEST(CreateSvols, StatusErrorIsARefusalAndNothingIsUndone) {
-  Bed bed;
-  bed.snaps = {snap("100", 64)};
-  bed.answerStatusError();
-  bed.recorder.on(" add ldev ", R::ok());
-  bed.recorder.on(" modify ldev ", R::ok());
-  EXPECT_EQ(bed.recording().createSvols(), 1);
-  EXPECT_TRUE(bed.recorder.scripts().empty());
-  EXPECT_TRUE(bed.recorder.linesWith(" get ldev ").empty());
-  EXPECT_EQ(bed.errorText(), "Failed to Create LDEV-100");
-
-  // Its label refused as well (the LDEV is not there): read back, not undone.
-  Bed refused;
-  refused.snaps = {snap("100", 64)};
-  refused.answerStatusError();
-  refused.recorder.on(" add ldev ", R::ok());
-  refused.recorder.on(" modify ldev ", R::exit(221, "", "raidcom: [EX_CMDRJE] not installed"));
-  refused.recorder.on(" get ldev ",
-                      R::ok("Serial# : 412345\nLDEV : 100\nVOL_TYPE : NOT DEFINED\n"));
-  EXPECT_EQ(refused.recording().createSvols(), 1);
-  EXPECT_TRUE(refused.recorder.scripts().empty());
-  EXPECT_EQ(refused.errorText(), "Failed to Create LDEV-100");
+// An add the status shows refused: someone may have made that id meanwhile
+// ("already defined"), and the listing cannot tell that LDEV from the one
+// asked for. Nothing gets the job's label, and nothing that may be another's
+// is deleted; an id the listing shows empty is simply not made.
+TEST(CreateSvols, AnAddTheStatusShowsRefusedNeverGetsTheLabel) {
+  const std::string defined = madeListing({snap("100", 64)});
+  const std::string undefined = "Serial# : 412345\nLDEV : 100\nVOL_TYPE : NOT DEFINED\n";
+  for (const std::string& listing : {defined, undefined}) {
+    SCOPED_TRACE(listing == defined ? "an LDEV at the id" : "none at the id");
+    Bed bed;
+    bed.snaps = {snap("100", 64)};
+    bed.snaps[0].svolLabel = "QB_SVOL_a";
+    bed.answerStatusError();
+    bed.recorder.on(" add ldev ", R::ok());
+    bed.recorder.on(" get ldev ", R::ok(listing));
+    EXPECT_EQ(bed.recording().createSvols(), 1);
+    EXPECT_TRUE(bed.recorder.linesWith(" modify ldev ").empty());
+    EXPECT_TRUE(bed.recorder.scripts().empty());
+    EXPECT_EQ(bed.errorText(), "Failed to Create LDEV-100");
+    EXPECT_EQ(listing == defined, bed.log.logged("LDEV-[100] may be another's"));
+  }
 }
 
-// The add ran (exit 0, or it timed out) but its outcome is not known: the
-// LDEV is undone when the array shows the LDEV just asked for. A time-out
-// whose LDEV is there while the status counts no error took effect.
-TEST(CreateSvols, UnknownOutcomeIsUndoneWhenTheArrayShowsOurLdev) {
+// The add ran (exit 0, or it timed out) but the listing or the status does
+// not settle it: an LDEV is deleted again only where the status proves that
+// no add was refused (an LDEV there is then the one asked for, or none);
+// anything else at the id is left alone, unlabelled.
+TEST(CreateSvols, AnUnsettledAddIsUndoneOnlyWhenNoAddWasRefused) {
   const std::string ours =
       "Serial# : 412345\nLDEV : 100\nVOL_TYPE : OPEN-V-CVS\n"
       "VOL_Capacity(BLK) : 64\nLDEV_NAMING : \n";
@@ -220,13 +244,12 @@ TEST(CreateSvols, UnknownOutcomeIsUndoneWhenTheArrayShowsOurLdev) {
     const char* status;
     R::Reply probe;
     bool undone;
-    int result = 1;
   } cases[] = {
-      {"status query fails", R::ok(), kNoStatus, R::ok(ours), true},
-      {"time-out, made and no error counted", R::timeout(), Bed::kStatusOk, R::ok(ours), false,
-       0},
-      {"time-out, status unreadable", R::timeout(), kNoStatus, R::ok(ours), true},
-      {"probe fails: cannot tell", R::ok(), kNoStatus, R::exit(1), true},
+      {"status query fails", R::ok(), kNoStatus, R::ok(ours), false},
+      {"time-out, made and no error counted", R::timeout(), Bed::kStatusOk, R::ok(ours), false},
+      {"time-out, status unreadable", R::timeout(), kNoStatus, R::ok(ours), false},
+      {"listing fails, status unreadable", R::ok(), kNoStatus, R::exit(1), false},
+      {"listing fails, no error counted", R::ok(), Bed::kStatusOk, R::exit(1), true},
       {"array shows the id undefined", R::ok(), kNoStatus,
        R::ok("Serial# : 412345\nLDEV : 100\nVOL_TYPE : NOT DEFINED\n"), false},
       {"someone else's LDEV (other capacity)", R::ok(), kNoStatus,
@@ -247,16 +270,14 @@ TEST(CreateSvols, UnknownOutcomeIsUndoneWhenTheArrayShowsOurLdev) {
                                                 : R::ok(c.status));
     bed.recorder.on(" add ldev ", c.add);
     bed.recorder.on(" get ldev ", c.probe);
-    bed.recorder.on(" modify ldev ", R::ok());
     bed.recorder.on("/bin/sh ", R::exit(1, "", "raidcom: [EX_CMDRJE] not installed"));
-    EXPECT_EQ(bed.recording().createSvols(), c.result);
-    EXPECT_EQ(bed.recorder.scripts().size(), c.undone ? 1u : 0u);
+    EXPECT_EQ(bed.recording().createSvols(), 1);
+    EXPECT_TRUE(bed.recorder.linesWith(" modify ldev ").empty());
+    ASSERT_EQ(bed.recorder.scripts().size(), c.undone ? 1u : 0u);
     if (c.undone) {
-      EXPECT_EQ(scriptLines(bed.recorder.scripts()[0]),
-                undoLines({"100"}));
+      EXPECT_EQ(scriptLines(bed.recorder.scripts()[0]), undoLines({"100"}));
     }
-    if (c.result == 0) continue;
-    // Neither the probe nor a failing undo replaces the failed step's text.
+    // Neither the listing nor a failing undo replaces the failed step's text.
     EXPECT_EQ(bed.errorCode(), 62601);
     EXPECT_EQ(bed.errorText(), "Failed to Create LDEV-100");
   }
@@ -267,14 +288,14 @@ TEST(CreateSvols, MovesIntoTheJobsGroupOnAVirtualStorageMachine) {
   bed.options.resourceGroup = "VSM 1";
   bed.options.isVSM = true;
   bed.snaps = {snap("100", 64, 0, ""), snap("101", 64, 0, "5000"), snap("102", 64, 0, "65535")};
-  bed.answerStatus();
+  answerMade(bed);
   bed.recorder.on(" add ldev ", R::ok());
   bed.recorder.on(" modify ldev ", R::ok());
   bed.recorder.on(" resource ", R::ok());
   EXPECT_EQ(bed.recording().createSvols(), 0);
   const std::string rg = "-resource_name \"VSM 1\"";
   // The LDEVs are made first (one batch), then each moves into the group.
-  EXPECT_EQ(withoutStatus(withoutLabels(bed.recorder.lines())),
+  EXPECT_EQ(withoutReads(withoutStatus(withoutLabels(bed.recorder.lines()))),
             (std::vector<std::string>{
                 Bed::raidcom("add ldev   -mp_blade_id 0 -ldev_id 100 -capacity 64"),
                 Bed::raidcom("add ldev   -mp_blade_id 0 -ldev_id 101 -capacity 64"),
@@ -297,14 +318,14 @@ TEST(CreateSvols, OtherGroupWithoutVirtualMachineOnlyAddsToTheGroup) {
   Bed bed;
   bed.options.resourceGroup = "RG2";
   bed.snaps = {snap("100", 64)};
-  bed.answerStatus();
+  answerMade(bed);
   bed.recorder.on(" add ldev ", R::ok());
   bed.recorder.on(" modify ldev ", R::ok());
   bed.recorder.on(" add resource ", R::ok());
   EXPECT_EQ(bed.recording().createSvols(), 0);
-  // The label comes before the move: the window without it stays one command.
+  // The label comes before the move: a moved LDEV always carries it.
   EXPECT_EQ(
-      withoutStatus(bed.recorder.lines()),
+      withoutReads(withoutStatus(bed.recorder.lines())),
       (std::vector<std::string>{Bed::raidcom("add ldev   -mp_blade_id 0 -ldev_id 100 -capacity 64"),
                                 Bed::raidcom("modify ldev   -ldev_id 100 -ldev_name BLANK"),
                                 Bed::raidcom("add resource   -resource_name RG2 -ldev_id 100")}));
@@ -330,7 +351,7 @@ TEST(CreateSvols, FailedResourceStepUndoesTheNewLdevToo) {
     bed.options.resourceGroup = "VSM_A";
     bed.options.isVSM = true;
     bed.snaps = {snap("100", 64), snap("101", 64)};
-    bed.answerStatus();
+    answerMade(bed);
     bed.recorder.on(" add ldev ", R::ok());
     bed.recorder.on(" modify ldev ", R::ok());
     bed.recorder.on(std::string(c.failing) + "  -resource_name VSM_A -ldev_id 101", R::exit(1));
@@ -346,13 +367,13 @@ TEST(CreateSvols, FailedResourceStepUndoesTheNewLdevToo) {
   }
 }
 
-// A label the array refuses undoes the LDEVs made so far, the unlabelled one
-// with them; no add follows it.
+// A label the array refuses undoes the LDEVs of the batch, the proven but
+// unlabelled ones with them; no label follows it.
 TEST(CreateSvols, RefusedLabelUndoesTheNewLdevs) {
   Bed bed;
   bed.snaps = {snap("100", 64), snap("101", 64), snap("102", 64)};
   bed.snaps[1].svolLabel = "QB_SVOL_b";
-  bed.answerStatus();
+  answerMade(bed);
   bed.recorder.on(" add ldev ", R::ok());
   bed.recorder.on("-ldev_id 101 -ldev_name QB_SVOL_b", R::exit(1, "", "raidcom: [EX_CMDRJE]"));
   bed.recorder.on(" modify ldev ", R::ok());
@@ -360,8 +381,8 @@ TEST(CreateSvols, RefusedLabelUndoesTheNewLdevs) {
   EXPECT_EQ(bed.recording().createSvols(), 1);
   ASSERT_EQ(bed.recorder.scripts().size(), 1u);
   EXPECT_EQ(scriptLines(bed.recorder.scripts()[0]),
-            undoLines({"100", "101"}));
-  EXPECT_TRUE(bed.recorder.linesWith("-ldev_id 102").empty());
+            undoLines({"100", "101", "102"}));
+  EXPECT_TRUE(bed.recorder.linesWith("-ldev_id 102 -ldev_name").empty());
   EXPECT_EQ(bed.errorCode(), 62601);
   EXPECT_EQ(bed.errorText(), "Failed to label LDEV-101");
   EXPECT_TRUE(bed.log.logged("Failed to label LDEV-[101] as [QB_SVOL_b]"));
@@ -433,22 +454,32 @@ TEST(CreateSvols, RefusesInvalidInputBeforeMakingAnything) {
 
 // ---- deleteSvols -------------------------------------------------------------
 
+const char kGone4096[] = "Serial# : 412345\nLDEV : 4096\nVOL_TYPE : NOT DEFINED\n";
+const char kStays4096[] =
+    "Serial# : 412345\nLDEV : 4096\nVOL_TYPE : OPEN-V-CVS\nVOL_Capacity(BLK) : 64\n";
+
 TEST(DeleteSvols, InMetaResourceDeletesAtOnce) {
   Bed bed;
   bed.answerStatus();
   bed.recorder.on(" delete ldev ", R::ok());
+  bed.recorder.on(" get ldev   -ldev_id 4096 -cnt 1", R::ok(kGone4096));
   EXPECT_EQ(bed.recording().deleteSvols("4096"), 0);
-  EXPECT_EQ(bed.recorder.lines(), Bed::withStatusCheck("delete ldev   -ldev_id 4096"));
+  std::vector<std::string> want = Bed::withStatusCheck("delete ldev   -ldev_id 4096");
+  want.push_back(Bed::raidcom("get ldev   -ldev_id 4096 -cnt 1"));
+  EXPECT_EQ(bed.recorder.lines(), want);
   EXPECT_TRUE(bed.log.logged("Going to delete the S-VOL-[4096]"));
   EXPECT_TRUE(bed.log.logged("Successfully deleted the LDEV-[4096]"));
 
-  // The array deletes the LDEV after the tool returned: an error in the
-  // command status is a failed deletion.
-  Bed refused;
-  refused.answerStatusError();
-  refused.recorder.on(" delete ldev ", R::ok());
-  EXPECT_EQ(refused.recording().deleteSvols("4096"), 1);
-  EXPECT_EQ(refused.errorText(), "Failed to delete LDEV-[4096]");
+  // The array deletes the LDEV after the tool returned: what decides is the
+  // listing, whatever the command status counts.
+  for (bool statusError : {true, false}) {
+    Bed refused;
+    refused.answerStatusCounting(statusError);
+    refused.recorder.on(" delete ldev ", R::ok());
+    refused.recorder.on(" get ldev ", R::ok(kStays4096));
+    EXPECT_EQ(refused.recording().deleteSvols("4096"), 1);
+    EXPECT_EQ(refused.errorText(), "Failed to delete LDEV-[4096]");
+  }
 }
 
 TEST(DeleteSvols, AnLdevNotInstalledCountsAsDeleted) {
@@ -519,6 +550,7 @@ TEST(DeleteSvols, OutOfTheJobsGroupFirst) {
     SCOPED_TRACE(c.what);
     Bed bed;
     bed.options.resourceGroup = "VSM_A";
+    bed.recorder.on(" get ldev   -ldev_id 4096 -cnt 1", R::ok(kGone4096));
     bed.recorder.on(" get ldev ", R::ok(c.listing));
     bed.recorder.on(" resource ", R::ok());
     bed.recorder.on(" delete ldev ", R::ok());
@@ -528,6 +560,7 @@ TEST(DeleteSvols, OutOfTheJobsGroupFirst) {
     for (const std::string& l : c.lines) {
       if (l.rfind("delete ldev", 0) == 0) {
         for (const std::string& checked : Bed::withStatusCheck(l)) want.push_back(checked);
+        want.push_back(Bed::raidcom("get ldev   -ldev_id 4096 -cnt 1"));
       } else {
         want.push_back(Bed::raidcom(l));
       }
@@ -709,20 +742,93 @@ TEST(SvolSimulator, SecondAddFailsAndTheFirstIsUndone) {
   EXPECT_TRUE(sim.journal("raidcom", "delete ldev -ldev_id 601").empty());
 }
 
-TEST(SvolSimulator, FailedStatusQueryAfterAnAddThatTookEffectIsUndone) {
+// The add took effect, then the status query fails: asked once more, a
+// status that counts no error proves the LDEV the job's; one that never
+// answers proves nothing, and the LDEV is left unlabelled for an
+// administrator.
+TEST(SvolSimulator, AStatusQueryThatFailsIsAskedOnceMore) {
+  for (int failures : {1, -1}) {
+    SCOPED_TRACE(failures);
+    Bed bed;
+    ccisim::Fixture sim;
+    ZRHDSRaidcomImplementer& impl = bed.simulator(sim);
+    bed.options.isHTI = true;
+    bed.snaps = {snap("700", 64)};
+    bed.snaps[0].svolLabel = "QB_SVOL_a";
+    sim.addFault(ccisim::Fault::fail("raidcom", "get command_status", 5, "", failures));
+    const ccisim::Ldev made = [&] {
+      EXPECT_EQ(impl.createSvols(), failures > 0 ? 0 : 1) << bed.errorText();
+      return sim.load().array(Bed::kSerial)->ldev(700);
+    }();
+    EXPECT_TRUE(made.defined);
+    EXPECT_EQ(made.label, failures > 0 ? "QB_SVOL_a" : "");
+    EXPECT_EQ(sim.journal("raidcom", "get command_status").size(), 2u);
+    EXPECT_TRUE(sim.journal("raidcom", "delete ldev").empty());
+    if (failures < 0) {
+      EXPECT_EQ(bed.errorText(), "Failed to Create LDEV-700");
+      EXPECT_TRUE(bed.log.logged("LDEV-[700] may be another's"));
+    }
+  }
+}
+
+// Someone made an LDEV at one of the chosen ids meanwhile: its add is
+// refused in the command status only ("already defined"). No LDEV of the
+// batch can then be told from that one: none gets the job's label, none is
+// deleted, and that LDEV stays as it was.
+TEST(SvolSimulator, AnLdevSomeoneMadeAtAChosenIdNeverGetsTheLabel) {
   Bed bed;
   ccisim::Fixture sim;
   ZRHDSRaidcomImplementer& impl = bed.simulator(sim);
+  ccisim::Ldev someones;
+  someones.id = 601;
+  someones.capacity = 64;
+  someones.attrs = {"CVS", "VVOL"};
+  sim.addLdev(Bed::kSerial, someones);
   bed.options.isHTI = true;
-  bed.snaps = {snap("700", 64)};
-  // The add itself succeeds, then the status query fails without a row.
-  ccisim::Fault f = ccisim::Fault::fail("raidcom", "get command_status", 5, "");
-  f.skip = 0;
-  sim.addFault(f);
+  bed.snaps = {snap("600", 64), snap("601", 64), snap("602", 64)};
+  for (ZRHDSSnapInfo& s : bed.snaps) s.svolLabel = "QB_SVOL_" + s.snapLdevId;
   EXPECT_EQ(impl.createSvols(), 1);
-  EXPECT_EQ(bed.errorText(), "Failed to Create LDEV-700");
-  EXPECT_FALSE(sim.load().array(Bed::kSerial)->ldev(700).defined);
-  EXPECT_EQ(sim.journal("raidcom", "delete ldev -ldev_id 700").size(), 1u);
+  const ccisim::Array a = *sim.load().array(Bed::kSerial);
+  for (int id : {600, 601, 602}) {
+    EXPECT_TRUE(a.ldev(id).defined) << id;
+    EXPECT_EQ("", a.ldev(id).label) << id;
+  }
+  EXPECT_TRUE(sim.journal("raidcom", "modify ldev").empty());
+  EXPECT_TRUE(sim.journal("raidcom", "delete ldev").empty());
+}
+
+// A login renewed during the adds, or at their status read, may have taken
+// the status of the adds sent before it along: those are neither labelled
+// nor deleted; the ones after it are proven, labelled, and undone with the
+// failed call.
+TEST(SvolSimulator, ARenewedLoginLeavesTheAddsBeforeItUnproven) {
+  struct Row {
+    const char* expiresAt;
+    std::vector<bool> left;  // 600, 601, 602 left unlabelled
+  } rows[] = {
+      {"add ldev -pool snap -mp_blade_id 0 -ldev_id 601", {true, false, false}},
+      {"get command_status", {true, true, true}},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.expiresAt);
+    Bed bed;
+    ccisim::Fixture sim;
+    ZRHDSRaidcomImplementer& impl = bed.simulator(sim);
+    sim.addUser("cciuser", "secret");
+    bed.options.userName = "cciuser";
+    bed.options.password = "secret";
+    bed.options.isHTI = true;
+    bed.snaps = {snap("600", 64), snap("601", 64), snap("602", 64)};
+    sim.addFault(ccisim::Fault::expireLogin(r.expiresAt));
+    EXPECT_EQ(impl.createSvols(), 1);
+    const ccisim::Array a = *sim.load().array(Bed::kSerial);
+    for (int i = 0; i < 3; ++i) {
+      const int id = 600 + i;
+      EXPECT_EQ(r.left[static_cast<size_t>(i)], a.ldev(id).defined) << id;
+      EXPECT_EQ("", a.ldev(id).label) << id;
+    }
+    EXPECT_TRUE(sim.journal("raidcom", "delete ldev -ldev_id 600").empty());
+  }
 }
 
 TEST(SvolSimulator, VirtualStorageMachineRoundTrip) {

@@ -88,6 +88,26 @@ TEST_F(HandlerCreate, ReusedGroupGivesRecordsOnlyTheNewPairs) {
   EXPECT_NE(std::string::npos, bed.logs().find("SnapshotGroup-[" + group + "] will be used"));
 }
 
+// An add that took no effect while the command status counts no error
+// (another session reset it), in a reused group that holds an older pair of
+// the same source: the group's listing shows a row of the source, but no
+// new one. The prepare fails there, naming the source; the new pair of the
+// other source is recorded for the clean-up.
+TEST_F(HandlerCreate, ASourceWithoutItsNewPairFailsThePrepare) {
+  bed.sim.addSourceLdev(kSerial, 301, 2097152, 1);
+  const std::string group = "XQB_7_5_1F_AB";
+  bed.sim.addSnapshotPair(kSerial, group, 301, 5, "PSUS");
+  start({301, 302});
+  bed.sim.addFault(ccisim::Fault::statusReset("add snapshot -ldev_id 301"));
+  EXPECT_FALSE(h->createTargetlessSnap());
+  EXPECT_EQ(std::make_pair(62008, "SnapshotGroup-" + group +
+                                      " shows no new snapshot pair of LDEV-301 after it was added."),
+            error());
+  EXPECT_EQ("", bed.snaps[0].snapMu);
+  EXPECT_EQ("3", bed.snaps[1].snapMu) << "recorded for the clean-up";
+  EXPECT_EQ(2u, pairsOf(group).size());
+}
+
 TEST_F(HandlerCreate, UnusableGroupsArePassedOverEachExaminedOnce) {
   for (int id : {301, 302, 303, 304, 305}) bed.sim.addSourceLdev(kSerial, id, 2097152, 1);
   ccisim::Pool other;
@@ -138,6 +158,13 @@ TEST_F(HandlerCreate, GroupCapacityCountsTheJobsRecords) {
             const size_t n = key.empty() ? 1 : key == "QB_7_5_FULL" ? 1000 : 0;
             for (size_t i = 0; i < n; ++i) {
               row.muNumber = std::to_string(i);
+              rows.push_back(row);
+            }
+            // After the add, the group the pairs went to shows them.
+            for (size_t i = 0; !added.empty() && key == added && i < local.snaps.size(); ++i) {
+              row.snapshotGroupName = added;
+              row.ldevId = local.snaps[i].baseDevNo;
+              row.muNumber = "1001";
               rows.push_back(row);
             }
             return 0;

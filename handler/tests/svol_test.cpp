@@ -161,9 +161,10 @@ TEST_F(Svol, CreatesAcrossCusLabelsAndPreMaps) {
   EXPECT_EQ("QB_PRE_SNAP_HOST_GROUP", pre->name);
   EXPECT_EQ(2u, pre->luns.size());
   // One LDEV listing per CU walked (and the probe of the highest id), none
-  // of the whole array.
+  // of the whole array; the new S-VOLs are read back with one listing.
   EXPECT_EQ(2u, bed.count("-cnt 256"));
-  EXPECT_EQ(3u, bed.count("get ldev -ldev_id"));
+  EXPECT_EQ(1u, bed.count("get ldev -ldev_id 300 -cnt 213"));
+  EXPECT_EQ(4u, bed.count("get ldev -ldev_id"));
 }
 
 TEST_F(Svol, VirtualIdClashOnAVirtualStorageMachine) {

@@ -105,6 +105,25 @@ TEST_F(Faults, StatusErrorAfterExitZero) {
   EXPECT_EQ(1u, array().pairs.size());
 }
 
+// Another session of the same array user resets the status in between: the
+// command took no effect, and the status counts no error, not even the ones
+// it held before; a command that answers for itself passes the fault by.
+TEST_F(Faults, StatusResetLeavesNoErrorAndNoEffect) {
+  fx.addFault(Fault::statusError("add snapshot -ldev_id 257", 1, "[EX_CMDRJE] earlier"));
+  fx.addFault(Fault::statusReset("add snapshot -ldev_id 256"));
+  rc("reset command_status");
+  EXPECT_EQ(0, rc("add snapshot -ldev_id 257 -pool 5 -snapshotgroup G").exitCode);
+  EXPECT_EQ("1", split(lines(rc("get command_status").out)[1])[3]);
+  EXPECT_EQ(0, rc("modify ldev -ldev_id 257 -ldev_name QB_S").exitCode);
+  EXPECT_EQ(0, rc("add snapshot -ldev_id 256 -pool 5 -snapshotgroup G").exitCode);
+  EXPECT_TRUE(array().pairs.empty()) << "no effect";
+  const Outcome status = rc("get command_status");
+  EXPECT_EQ(0, status.exitCode);
+  EXPECT_EQ("0", split(lines(status.out)[1])[3]);
+  EXPECT_EQ(0, rc("add snapshot -ldev_id 256 -pool 5 -snapshotgroup G").exitCode);
+  EXPECT_EQ(1u, array().pairs.size()) << "it fired once";
+}
+
 // Only what the array carries out after the tool returned can fail in the
 // command status; a command that answers for itself (a label, a lock, a
 // listing) passes such a fault by and takes effect.

@@ -114,7 +114,9 @@ TEST_F(ZRHDSLockTest, ATryIsOneTakeNeverWaitedFor) {
   ZRPlatformInfo().setRegInt("Tessavon", "nZRHDSSnapLockRetryCount", 3);
   for (bool heldElsewhere : {true, false}) {
     ZrNamedMutex holder(kName);
-    if (heldElsewhere) ASSERT_NE(0, holder.lock(0));
+    if (heldElsewhere) {
+      ASSERT_NE(0, holder.lock(0));
+    }
     m_device.clearLogs();
     ZRHDSLock lock(m_device);
     EXPECT_EQ(!heldElsewhere, lock.tryLock(kName));

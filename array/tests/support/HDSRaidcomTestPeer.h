@@ -53,8 +53,8 @@ class ZRHDSRaidcomTestPeer {
     return i.executeCommand(c, a, out, ec);
   }
   static int executeCommandMain(Impl& i, const std::string& c, const std::string& a,
-                                std::string& out, int& ec, bool sync) {
-    return i.executeCommandMain(c, a, out, ec, sync);
+                                std::string& out, int& ec) {
+    return i.executeCommandMain(c, a, out, ec);
   }
   static int executeScriptFile(Impl& i, const std::string& s, std::string& out, int& ec) {
     return i.executeScriptFile(s, out, ec);
