@@ -19,6 +19,7 @@
 #ifndef ZR_ARRAY_HDSCOMMANDIMPLEMENTER_H
 #define ZR_ARRAY_HDSCOMMANDIMPLEMENTER_H
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -146,11 +147,26 @@ class ZRHDSCommandImplementer {
   // "Failed to get the LDEV list form the array." on failure.
   virtual int getLdevList(std::vector<HDSLdevInfo>& ldevs,
                           const std::map<int, std::string>& filter) = 0;
+  // What createSvols tells its caller of each new LDEV while it runs, so
+  // that the caller's record of the LDEVs it made follows the array:
+  // accepted(id) right after the array accepted the add of LDEV id (before
+  // the next command is sent), while the LDEV carries no label yet;
+  // settled(ids, mayBeAnothers) once accepted adds need that record no
+  // more: first (mayBeAnothers) those the batch's read-back does not prove
+  // the job's, before anything else is sent, then the rest once they carry
+  // the job's label. settled is true when the record no longer marks them;
+  // an LDEV still marked is never deleted by the call (a mark left on an id
+  // whose LDEV is gone could pass someone's later LDEV there for the job's).
+  struct NewLdevWatch {
+    std::function<void(const std::string&)> accepted;
+    std::function<bool(const std::vector<std::string>&, bool mayBeAnothers)> settled;
+  };
   // Creates the job's target LDEVs (in batches under the command-status
-  // check, with undo of this call's LDEVs on failure) and then arranges them
-  // in the job's resource group. 62601 "Failed to Create LDEV-<id>" or the
+  // check, each labelled once the array proves it the job's, with undo of
+  // this call's LDEVs on failure) and then arranges them in the job's
+  // resource group. 62601 "Failed to Create LDEV-<id>" or the
   // resource-group step's text.
-  virtual int createSvols() = 0;
+  virtual int createSvols(const NewLdevWatch& watch) = 0;
   // Deletes a target LDEV (first out of the job's resource group); an LDEV
   // the array no longer has counts as deleted. 62601
   // "Failed to delete LDEV-[<id>]" on failure.

@@ -82,7 +82,7 @@ class ZRHDSRaidcomImplementer : public ZRHDSCommandImplementer {
                   const std::map<int, std::string>& filter) override;
 
   // S-VOLs (HDSRaidcomSvol.cpp).
-  int createSvols() override;
+  int createSvols(const NewLdevWatch& watch) override;
   int deleteSvols(const std::string& ldev) override;
   int modifySvolLabel(const std::vector<ZRHDSSnapInfo>& snaps, bool revert) override;
 
@@ -459,8 +459,10 @@ class ZRHDSRaidcomImplementer : public ZRHDSCommandImplementer {
   // One batch of new S-VOLs, the records wanted[begin, end): added, read
   // back, and each that the array proves the job's labelled. outcomes per
   // record of wanted; 0 all made and labelled, 1 failure (error pair set).
+  // stillMarked: the LDEVs the watch's record still marks made.
   int createSvolChunk(const std::vector<size_t>& wanted, size_t begin, size_t end,
-                      const std::string& pool, bool withBlade, std::vector<AsyncOutcome>& outcomes);
+                      const std::string& pool, bool withBlade, const NewLdevWatch& watch,
+                      std::vector<AsyncOutcome>& outcomes, std::set<std::string>& stillMarked);
   // Gives a just created S-VOL the snap's label ("BLANK" for an empty one);
   // 0 ok, 1 with 62601 "Failed to label LDEV-<id>".
   int labelNewSvol(const ZRHDSSnapInfo& snap);

@@ -57,9 +57,11 @@ ZRHDSRaidcomImplementer::AsyncEffect ZRHDSRaidcomImplementer::newLdevEffect(
 // the id meanwhile) leaves someone else's LDEV there, which must never
 // carry the job's label (a recovery after a kill deletes what does). A
 // batch of adds is therefore read back first (its status and one listing
-// of its ids) and labelled after; until then its LDEVs carry no label and
-// cannot be told from anyone's.
-int ZRHDSRaidcomImplementer::createSvols() {
+// of its ids) and labelled after. Until then only the caller's record
+// tells the job's LDEVs from anyone's: the watch hears of each add the
+// moment the array accepted it, and of each accepted add the read-back
+// does not prove the job's.
+int ZRHDSRaidcomImplementer::createSvols(const NewLdevWatch& watch) {
   static const char* const kFn = "ZRHDSRaidcomImplementer::createSvols";
   int dontUseMpBlade = 0;
   if (readSettingInt(kDontUseMpBladeKey, dontUseMpBlade) && dontUseMpBlade > 0) {
@@ -91,9 +93,11 @@ int ZRHDSRaidcomImplementer::createSvols() {
   std::vector<AsyncOutcome> outcomes(wanted.size(), AsyncOutcome::kNotSent);
   const size_t limit = static_cast<size_t>(ZR_HDS_ASYNC_BATCH_LIMIT);
   int result = 0;
+  std::set<std::string> stillMarked;
   for (size_t begin = 0; result == 0 && begin < wanted.size(); begin += limit) {
     const size_t end = std::min(wanted.size(), begin + limit);
-    result = createSvolChunk(wanted, begin, end, pool, dontUseMpBlade <= 0, outcomes);
+    result = createSvolChunk(wanted, begin, end, pool, dontUseMpBlade <= 0, watch, outcomes,
+                             stillMarked);
   }
   for (size_t i = 0; result == 0 && i < wanted.size(); ++i) {
     result = arrangeInJobGroup(m_vSnaps[wanted[i]]);
@@ -101,11 +105,18 @@ int ZRHDSRaidcomImplementer::createSvols() {
   if (result == 0) return 0;
 
   // Undo what this call provably made (labelled or not); an LDEV that may
-  // be someone else's stays, unlabelled, for an administrator.
+  // be someone else's stays, unlabelled, for an administrator, and one the
+  // caller's record still marks made stays for a later job's recovery.
   std::vector<std::string> made;
   for (size_t i = 0; i < wanted.size(); ++i) {
     const std::string& id = m_vSnaps[wanted[i]].snapLdevId;
-    if (outcomes[i] == AsyncOutcome::kDone || outcomes[i] == AsyncOutcome::kUnknown) {
+    const bool ours = outcomes[i] == AsyncOutcome::kDone || outcomes[i] == AsyncOutcome::kUnknown;
+    if (ours && stillMarked.count(id) != 0) {
+      logMessage(1, kFn,
+                 "LDEV-[%s] is left for the recovery of a later job: the record of this job's "
+                 "new LDEVs could not be brought up to date.",
+                 id.c_str());
+    } else if (ours) {
       made.push_back(id);
     } else if (outcomes[i] == AsyncOutcome::kUnproven) {
       logMessage(1, kFn,
@@ -123,9 +134,12 @@ int ZRHDSRaidcomImplementer::createSvols() {
 
 int ZRHDSRaidcomImplementer::createSvolChunk(const std::vector<size_t>& wanted, size_t begin,
                                              size_t end, const std::string& pool, bool withBlade,
-                                             std::vector<AsyncOutcome>& outcomes) {
+                                             const NewLdevWatch& watch,
+                                             std::vector<AsyncOutcome>& outcomes,
+                                             std::set<std::string>& stillMarked) {
   static const char* const kFn = "ZRHDSRaidcomImplementer::createSvols";
   std::vector<AsyncCommand> adds;
+  std::vector<bool> acceptedAdds(end - begin, false);
   for (size_t i = begin; i < end; ++i) {
     const ZRHDSSnapInfo& snap = m_vSnaps[wanted[i]];
     AsyncCommand add;
@@ -136,6 +150,11 @@ int ZRHDSRaidcomImplementer::createSvolChunk(const std::vector<size_t>& wanted, 
     add.arguments += " -capacity " + std::to_string(snap.capacity);
     add.arguments += getCommonParams(true, true);
     add.object = "LDEV-" + snap.snapLdevId;
+    add.after = [&watch, &snap, &acceptedAdds, k = i - begin]() {
+      acceptedAdds[k] = true;
+      if (watch.accepted) watch.accepted(snap.snapLdevId);
+      return kStepSend;
+    };
     adds.push_back(add);
   }
   std::vector<AsyncOutcome> chunk;
@@ -152,13 +171,27 @@ int ZRHDSRaidcomImplementer::createSvolChunk(const std::vector<size_t>& wanted, 
       },
       chunk);
   std::copy(chunk.begin(), chunk.end(), outcomes.begin() + static_cast<long>(begin));
+  // An accepted add that the array does not prove the job's leaves the
+  // caller's record of made LDEVs before anything else is sent; the rest
+  // leave it once they carry the label (or, on a failure, before the undo
+  // deletes them again).
+  std::vector<std::string> unproven, proven;
+  for (size_t k = 0; k < chunk.size(); ++k) {
+    if (!acceptedAdds[k]) continue;
+    const bool made = chunk[k] == AsyncOutcome::kDone || chunk[k] == AsyncOutcome::kUnknown;
+    (made ? proven : unproven).push_back(m_vSnaps[wanted[begin + k]].snapLdevId);
+  }
+  if (!unproven.empty() && watch.settled) watch.settled(unproven, true);
   // The ones the array proves the job's get its label; an LDEV whose label
   // is refused is the job's still, and is undone with the others.
-  for (size_t k = 0; k < chunk.size(); ++k) {
-    if (chunk[k] == AsyncOutcome::kDone && labelNewSvol(m_vSnaps[wanted[begin + k]]) != 0) {
-      return 1;
-    }
+  int labelled = 0;
+  for (size_t k = 0; labelled == 0 && k < chunk.size(); ++k) {
+    if (chunk[k] == AsyncOutcome::kDone) labelled = labelNewSvol(m_vSnaps[wanted[begin + k]]);
   }
+  if (!proven.empty() && watch.settled && !watch.settled(proven, false)) {
+    stillMarked.insert(proven.begin(), proven.end());
+  }
+  if (labelled != 0) return 1;
   if (added == 0) return 0;
   // The error names the add the array shows without effect, else the first
   // that is not done.

@@ -390,6 +390,16 @@ class ZRHDSCommandHandler {
   // there). false with error 62009 when the record cannot be written:
   // nothing is presented then.
   bool noteSvolHostGroups(const std::vector<std::string>& hostGroups);
+  // The array accepted the add of S-VOL ldev, which carries no label yet:
+  // its record marks it made (m_oMarkedSvols).
+  void markSvolMade(const std::string& ldev);
+  // The record need not tell ldevs from someone else's LDEVs any more
+  // (labelled, or not proven the job's): their marks are taken back. true
+  // when no record in recovery's reach marks them now. mayBeAnothers: a mark
+  // that cannot be taken back puts the record out of recovery's reach;
+  // otherwise the record stays, marks and all (harmless while the labelled
+  // LDEV is there), and false says the job must not delete them.
+  bool unmarkSvols(const std::vector<std::string>& ldevs, bool mayBeAnothers);
 
   // ---- Recovery of dead jobs' records (HDSCommandHandlerRecovery.cpp) ------
   // After the login: the records of this array whose job has ended are
@@ -460,6 +470,9 @@ class ZRHDSCommandHandler {
   // S-VOLs that the array layer labelled as it created them (this
   // allocation): the labelling step passes them over.
   std::set<std::string> m_oLabelledAtCreation;
+  // S-VOLs the job's open record may mark made (a mark whose flush failed
+  // included) until unmarkSvols takes the mark back.
+  std::set<std::string> m_oMarkedSvols;
 
   // ---- Helpers of the revert, S-VOL and LUN-path operations --------------
   // One group of revertUsingTargetLessSnaps: checks, restores, wait, splits.

@@ -250,6 +250,25 @@ bool ZRHDSCommandHandler::deleteSvolsOfRecords(const std::vector<size_t>& record
   }
   std::vector<std::string> ldevs;
   for (size_t index : records) ldevs.push_back((*m_pSnaps)[index].snapLdevId);
+  // A mark of the record left on an id whose LDEV is gone could pass
+  // someone's later LDEV there for the job's: an S-VOL whose mark cannot be
+  // taken back stays, labelled, for the recovery of a later job.
+  bool left = false;
+  if (!unmarkSvols(ldevs, false)) {
+    left = true;
+    std::vector<std::string> unmarked;
+    for (const std::string& id : ldevs) {
+      if (m_oMarkedSvols.count(id) == 0) {
+        unmarked.push_back(id);
+        continue;
+      }
+      logMessage(1, kFn,
+                 "S-VOL-[%s] is left for the recovery of a later job: the record of this job's "
+                 "new S-VOLs could not be brought up to date.",
+                 id.c_str());
+    }
+    ldevs = unmarked;
+  }
   // On a virtual storage machine the array needs a pause after each
   // deletion.
   const int pause = m_pSnapOptions->isVSM && waiting ? waitSecs : 0;
@@ -257,5 +276,6 @@ bool ZRHDSCommandHandler::deleteSvolsOfRecords(const std::vector<size_t>& record
   if (!ldevs.empty() && m_pImplementer->deleteSvolBatch(ldevs, pause, deleted) != 0) {
     return copyImplementerError();
   }
-  return true;
+  return !left || fail(ZR_HDS_ERR_ARRAY_COMMAND,
+                       "Failed to update the record of the job's new S-VOLs before deleting them.");
 }

@@ -21,9 +21,6 @@ namespace {
 using zrhds_handler::pairKey;
 using zrhds_handler::queryOneLdev;
 
-// The label the array layer writes for an S-VOL (an empty one as "BLANK").
-std::string labelWritten(const std::string& label) { return label.empty() ? "BLANK" : label; }
-
 using Log = std::function<void(int level, const std::string& text)>;
 
 // A record that could not be brought up to date may still name what the
@@ -142,7 +139,7 @@ bool ZRHDSCommandHandler::openSvolIntent() {
     ZRHDSIntentEntry e;
     e.ldev = snap.snapLdevId;
     e.capacity = snap.capacity;
-    e.label = labelWritten(snap.svolLabel);
+    e.label = hdsparse::writtenLabel(snap.svolLabel);
     e.pvol = snap.baseDevNo;
     e.mu = snap.snapMu;
     e.device = snap.sourceDevice;
@@ -182,6 +179,67 @@ bool ZRHDSCommandHandler::noteSvolHostGroups(const std::vector<std::string>& hos
       return fail(ZR_HDS_ERR_MAP, "Failed to record the host groups of the S-VOLs.");
     }
   }
+  return true;
+}
+
+void ZRHDSCommandHandler::markSvolMade(const std::string& ldev) {
+  for (OpenIntent& open : m_vIntents) {
+    if (open.record.kind != ZRHDSIntentRecord::Kind::kSvols) continue;
+    for (size_t k = 0; k < open.record.entries.size(); ++k) {
+      if (open.record.entries[k].ldev != ldev) continue;
+      // A mark whose flush failed may be in the file all the same. Without
+      // it a kill before the label leaves the LDEV to an administrator.
+      m_oMarkedSvols.insert(ldev);
+      std::string error;
+      if (!m_oIntentStore.markMade(open.record, k, &error)) {
+        logMessage(2, "markSvolMade", "Failed to record that LDEV-[%s] was made: %s",
+                   ldev.c_str(), error.c_str());
+        open.record.entries[k].made = true;
+      }
+      return;
+    }
+  }
+}
+
+bool ZRHDSCommandHandler::unmarkSvols(const std::vector<std::string>& ldevs, bool mayBeAnothers) {
+  static const char kFn[] = "unmarkSvols";
+  std::set<std::string> ids;
+  for (const std::string& ldev : ldevs) {
+    if (m_oMarkedSvols.count(ldev) != 0) ids.insert(ldev);
+  }
+  if (ids.empty()) return true;
+  for (size_t r = 0; r < m_vIntents.size(); ++r) {
+    OpenIntent& open = m_vIntents[r];
+    if (open.record.kind != ZRHDSIntentRecord::Kind::kSvols) continue;
+    ZRHDSIntentRecord unmarked = open.record;
+    bool changed = false;
+    for (ZRHDSIntentEntry& e : unmarked.entries) {
+      if (ids.count(e.ldev) == 0 || !e.made) continue;
+      e.made = false;
+      changed = true;
+    }
+    if (!changed) continue;
+    std::string error;
+    if (m_oIntentStore.save(unmarked, &error)) {
+      open.record.entries = unmarked.entries;
+      continue;
+    }
+    if (!mayBeAnothers) {
+      logMessage(2, kFn, "Failed to update the record [%s]: %s", open.record.path.c_str(),
+                 error.c_str());
+      return false;
+    }
+    // A mark left on an LDEV that may be someone else's would have a
+    // recovery delete it: the record goes out of recovery's reach, and the
+    // job (which fails: its add did not work) writes it no more.
+    putOutOfReach(m_oIntentStore, open.record, error, open.record.entries,
+                  [&](int level, const std::string& text) {
+                    logMessage(level, kFn, "%s", text.c_str());
+                  });
+    m_vIntents.erase(m_vIntents.begin() + static_cast<long>(r));
+    --r;
+  }
+  for (const std::string& id : ids) m_oMarkedSvols.erase(id);
   return true;
 }
 

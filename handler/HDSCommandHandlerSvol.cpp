@@ -384,13 +384,19 @@ bool ZRHDSCommandHandler::createSvolsForSource(const std::vector<HDSLdevInfo>& f
     restoreChoices(saved, snaps);
     return fail(ZR_HDS_ERR_PREPARE, "Failed to find S-VOLs for all the P-VOLs.");
   }
-  // The S-VOLs are on record before the first of them is created; the
-  // array layer labels each as it creates it.
+  // The S-VOLs are on record before the first of them is created, and each
+  // is marked made as soon as the array accepted its add, until the array
+  // layer has labelled it (only once the array proves it the job's).
   if (!openSvolIntent()) {
     restoreChoices(saved, snaps);
     return false;
   }
-  if (m_pImplementer->createSvols() != 0) {
+  ZRHDSCommandImplementer::NewLdevWatch watch;
+  watch.accepted = [this](const std::string& ldev) { markSvolMade(ldev); };
+  watch.settled = [this](const std::vector<std::string>& ldevs, bool mayBeAnothers) {
+    return unmarkSvols(ldevs, mayBeAnothers);
+  };
+  if (m_pImplementer->createSvols(watch) != 0) {
     restoreChoices(saved, snaps);
     return copyImplementerError();
   }

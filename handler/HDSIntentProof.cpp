@@ -14,12 +14,6 @@ bool neverSplit(const HDSSnapshotGroupInfo& row) {
   return row.status == kPairStatePair || row.status == kPairStateCopy;
 }
 
-// A label as the LDEV listing shows it: blanks removed.
-std::string withoutBlanks(std::string label) {
-  label.erase(std::remove(label.begin(), label.end(), ' '), label.end());
-  return label;
-}
-
 SvolProof notProven(const std::string& why) { return {Proof::kNotProven, why}; }
 
 const char kHandedOver[] = "its job handed it to the host as it ended: it may be the host's";
@@ -56,7 +50,11 @@ SvolProof provenDeadJobs(const ZRHDSIntentEntry& entry, const HDSLdevInfo* ldev,
   if (ldev->volAttr == HDS_VOL_ATTR_UNDEFINED || ldev->volType == kVolTypeUndefined)
     return {Proof::kNothingThere, ""};
   if (entry.stored) return notProven(kHandedOver);
-  if (ldev->label != withoutBlanks(entry.label) || ldev->capacityBlocks != entry.capacity) {
+  // The job's: its label, or no label yet on an LDEV whose add the array
+  // accepted (the label follows only once the array proves it the job's).
+  const bool labelled = ldev->label == hdsparse::listedLabel(entry.label);
+  if ((!labelled && !(entry.made && ldev->label.empty())) ||
+      ldev->capacityBlocks != entry.capacity) {
     return notProven("it carries label [" + ldev->label + "] and " +
                      std::to_string(ldev->capacityBlocks) + " blocks");
   }

@@ -140,6 +140,20 @@ bool replaceAtomically(const std::string& path, const std::string& content, mode
   return false;
 }
 
+bool appendDurably(const std::string& path, const std::string& text, std::string* error) {
+  const int fd = openRegular(path, O_WRONLY | O_APPEND, 0, error);
+  if (fd < 0) return false;
+  const bool written = writeAll(fd, text);
+  const int err = errno;
+  if (written && ZrFileSync::get().sync(fd) == 0) {
+    ::close(fd);
+    return true;
+  }
+  setError(error, written ? errno : err, (written ? "flush " : "append to ") + path);
+  ::close(fd);
+  return false;
+}
+
 bool removeDurably(const std::string& path, std::string* error) {
   if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
     setError(error, errno, "remove " + path);

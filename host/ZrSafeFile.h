@@ -47,6 +47,11 @@ bool replaceAtomically(const std::string& path, const std::string& content, mode
                        std::string* error, Durability durability = Durability::kAtomicOnly,
                        const std::string& writerTag = "");
 
+// Appends text to the existing regular file at path and flushes the file,
+// so that the addition outlives a crash of the machine (a crash during the
+// write may keep a first part of it). false with *error on failure.
+bool appendDurably(const std::string& path, const std::string& text, std::string* error);
+
 // Removes the file at path (a missing one counts as removed) and flushes its
 // directory, so that the removal outlives a crash of the machine. false with
 // *error on failure.

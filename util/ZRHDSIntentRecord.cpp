@@ -27,6 +27,10 @@ const char kHostGroupMark[] = "hg:";
 // The last field of an entry the job handed to the host as it ended ('*'
 // is no byte a field is written with, so no field reads as it).
 const char kStoredMark[] = "*stored";
+// The last field of an S-VOL entry whose add the array accepted (before
+// "*stored"), and the line markMade appends after "end" for it.
+const char kMadeMark[] = "*made";
+const char kMadeLine[] = "made";
 const char kDirectoryWhat[] = "intent directory";
 // A record is a few lines per device; anything far larger is not ours.
 constexpr size_t kMaxRecordBytes = 1 << 20;
@@ -206,6 +210,20 @@ bool wellFormed(const ZRHDSIntentRecord& r, std::string& why) {
   return true;
 }
 
+// "made <LDEV>" after the end: the mark of an S-VOL entry of the record.
+bool readMadeLine(const std::vector<std::string>& fields, ZRHDSIntentRecord& r,
+                  std::string& why) {
+  if (fields.size() == 2 && fields[0] == kMadeLine) {
+    for (ZRHDSIntentEntry& e : r.entries) {
+      if (e.ldev.empty() || e.ldev != fields[1]) continue;
+      e.made = true;
+      return true;
+    }
+  }
+  why = "text after the end";
+  return false;
+}
+
 std::string randomToken() {
   static thread_local std::mt19937_64 gen(std::random_device{}() ^
                                           (static_cast<uint64_t>(::getpid()) << 32));
@@ -270,6 +288,7 @@ std::string ZRHDSIntentRecord::text() const {
       out += "svol " + encode(e.ldev) + " " + std::to_string(e.capacity) + " " + encode(e.pvol) +
              " " + encode(e.mu) + " " + encode(e.label) + " " + encode(e.device);
       if (e.hostGroupsRecorded) out += " " + encode(joinHostGroups(e.hostGroups));
+      if (e.made) out += std::string(" ") + kMadeMark;
     }
     if (e.stored) out += std::string(" ") + kStoredMark;
     out += "\n";
@@ -285,8 +304,10 @@ bool ZRHDSIntentRecord::parse(const std::string& text, ZRHDSIntentRecord& out, s
   bool header = false, kindSeen = false, ended = false;
   while (std::getline(in, line)) {
     if (ended) {
-      reason = "text after the end";
-      break;
+      // A mark cut short by a crash while it was appended was not written.
+      if (in.eof() && text.back() != '\n') break;
+      if (!readMadeLine(fieldsOf(line), r, reason)) break;
+      continue;
     }
     if (!header) {
       header = line == kHeader;
@@ -304,6 +325,8 @@ bool ZRHDSIntentRecord::parse(const std::string& text, ZRHDSIntentRecord& out, s
     const bool stored = fields.size() > 1 && fields.back() == kStoredMark &&
                         (fields[0] == "pvol" || fields[0] == "svol");
     if (stored) fields.pop_back();
+    const bool made = fields.size() > 1 && fields.back() == kMadeMark && fields[0] == "svol";
+    if (made) fields.pop_back();
     std::vector<std::string> values;
     if (fields.empty() || !decodeAll(fields, 1, values)) {
       reason = "unreadable line";
@@ -311,6 +334,7 @@ bool ZRHDSIntentRecord::parse(const std::string& text, ZRHDSIntentRecord& out, s
     }
     if (!readLine(fields[0], values, r, kindSeen, reason)) break;
     if (stored) r.entries.back().stored = true;
+    if (made) r.entries.back().made = true;
   }
   if (reason.empty() && (!ended || !kindSeen)) reason = "cut short";
   if (reason.empty()) wellFormed(r, reason);
@@ -410,6 +434,17 @@ bool ZRHDSIntentStore::handOver(ZRHDSIntentRecord& record, const std::vector<boo
     return true;  // stays marked
   }
   record.entries = rest.entries;
+  return true;
+}
+
+bool ZRHDSIntentStore::markMade(ZRHDSIntentRecord& record, size_t k, std::string* error) {
+  if (record.path.empty() || k >= record.entries.size() || record.entries[k].ldev.empty()) {
+    if (error != nullptr) *error = "no saved S-VOL entry to mark";
+    return false;
+  }
+  const std::string line = std::string(kMadeLine) + " " + record.entries[k].ldev + "\n";
+  if (!ZrSafeFile::appendDurably(record.path, line, error)) return false;
+  record.entries[k].made = true;
   return true;
 }
 

@@ -45,6 +45,13 @@ struct ZRHDSIntentEntry {
   // kept has none on record (hostGroupsRecorded false).
   std::vector<std::string> hostGroups;
   bool hostGroupsRecorded = false;
+  // S-VOLs: the array accepted the job's add of the LDEV (ZRHDSIntentStore::
+  // markMade, right after the add's tool exited 0). The label goes on only
+  // once the array has proven the LDEV the job's; until then this mark is
+  // what tells the job's new LDEV from one someone made at the id after a
+  // crash. A job whose read-back shows the add did not make the LDEV its
+  // own takes the mark back.
+  bool made = false;
   // The job handed it to the host as it ended (ZRHDSIntentStore::handOver):
   // the host may store it, so a recovery only reports it.
   bool stored = false;
@@ -66,7 +73,9 @@ struct ZRHDSIntentRecord {
   std::string text() const;
   // Reads a whole file form; false (with *why) for anything else: a missing
   // "end", an unknown line, a number that is not decimal, a record without
-  // entries or with entries of the other kind.
+  // entries or with entries of the other kind. After "end" only the marks
+  // markMade appends may follow ("made <LDEV>" of an S-VOL entry); a last
+  // one cut short by a crash (no newline) counts as not written.
   static bool parse(const std::string& text, ZRHDSIntentRecord& out, std::string* why);
 };
 
@@ -103,6 +112,10 @@ class ZRHDSIntentStore {
   // is then unchanged. A record whose job has no start time (or id) is
   // refused: it would read as a dead job's at once.
   bool save(ZRHDSIntentRecord& record, std::string* error);
+  // Marks entry k of a saved S-VOL record made, durably, by appending the
+  // mark to its file (no rewrite: one flush, whatever the record's size).
+  // false with *error; the entry then stays unmarked.
+  bool markMade(ZRHDSIntentRecord& record, size_t k, std::string* error);
   // Removes record.path durably (gone already counts as removed).
   bool remove(const ZRHDSIntentRecord& record, std::string* error);
   // A record that could not be brought up to date may name objects the

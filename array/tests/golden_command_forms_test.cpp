@@ -196,15 +196,15 @@ void CommandForms::driveEverything() {
 
   options.resourceGroup = "rg1";
   options.isVSM = true;
-  i.createSvols();
+  i.createSvols({});
   i.deleteSvols("200");
   runner.on(" add ldev ", R::exit(1, "", "raidcom: [EX_CMDRJE]"), 1);
-  i.createSvols();  // fails: its undo script runs
+  i.createSvols({});  // fails: its undo script runs
   i.modifySvolLabel(snaps, false);
   // Without the MP blade option (a setting) and without a pool.
   setSetting("nZRHDSDontUseMPBladeId", 1);
   options.pool.clear();
-  i.createSvols();
+  i.createSvols({});
   options.pool = "5";
   i.createHostGroup("CL1-A", "QB_PRE_SNAP_HOST_GROUP");
   HDSPortInfo own;

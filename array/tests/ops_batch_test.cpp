@@ -500,7 +500,7 @@ TEST(BatchLdevs, AnErrorTheStatusCannotPlaceLeavesTheLdevsThatLookMadeAlone) {
       blocks.push_back(i == k ? undefinedLdev(id) : ldevShowing(id.c_str(), 64));
     }
     bed.recorder.on(" get ldev   -ldev_id 100 -cnt 3 ", R::ok(ldevListing(blocks)));
-    EXPECT_EQ(bed.recording().createSvols(), 1);
+    EXPECT_EQ(bed.recording().createSvols({}), 1);
     EXPECT_EQ(bed.errorText(), "Failed to Create LDEV-" + std::to_string(100 + k));
     EXPECT_EQ(bed.recorder.linesWith(" add ldev ").size(), 3u);
     EXPECT_EQ(bed.recorder.linesWith(" reset command_status ").size(), 1u);

@@ -99,6 +99,30 @@ std::vector<std::string> withoutStatus(const std::vector<std::string>& lines) {
 
 // ---- createSvols ------------------------------------------------------------
 
+// What the caller's watch hears, in order ("accepted <id>", "not made
+// <id>"); with a recorder, also how many command lines had run by then.
+struct WatchLog {
+  std::vector<std::string> heard;
+  const HDSRecordingRunner* recorder = nullptr;
+  bool recordWritable = true;  // what settled answers
+  ZRHDSCommandImplementer::NewLdevWatch watch() {
+    ZRHDSCommandImplementer::NewLdevWatch w;
+    w.accepted = [this](const std::string& id) { hear("accepted " + id); };
+    w.settled = [this](const std::vector<std::string>& ids, bool mayBeAnothers) {
+      std::string text = mayBeAnothers ? "not proven" : "settled";
+      for (const std::string& id : ids) text += " " + id;
+      hear(text);
+      return recordWritable;
+    };
+    return w;
+  }
+  void hear(const std::string& what) {
+    heard.push_back(recorder == nullptr
+                        ? what
+                        : what + " after " + std::to_string(recorder->lines().size()) + " lines");
+  }
+};
+
 // The adds run as one batch; a label goes only on an LDEV that the batch's
 // status and its one listing prove the job's, after them.
 TEST(CreateSvols, AddsEachUnmappedSnapInOneBatchAndLabelsOnlyWhatTheArrayProves) {
@@ -110,7 +134,14 @@ TEST(CreateSvols, AddsEachUnmappedSnapInOneBatchAndLabelsOnlyWhatTheArrayProves)
   answerMade(bed);
   bed.recorder.on(" add ldev ", R::ok());
   bed.recorder.on(" modify ldev ", R::ok());
-  EXPECT_EQ(bed.recording().createSvols(), 0);
+  WatchLog watch;
+  watch.recorder = &bed.recorder;
+  EXPECT_EQ(bed.recording().createSvols(watch.watch()), 0);
+  // Each add is on the caller's record before the next command is sent, and
+  // leaves it once labelled.
+  EXPECT_EQ(watch.heard, (std::vector<std::string>{"accepted 4096 after 2 lines",
+                                                   "accepted 4098 after 3 lines",
+                                                   "settled 4096 4098 after 7 lines"}));
   EXPECT_EQ(
       bed.recorder.lines(),
       (std::vector<std::string>{
@@ -157,7 +188,7 @@ TEST(CreateSvols, PoolAndBladeOptions) {
     answerMade(bed);
     bed.recorder.on(" add ldev ", R::ok());
     bed.recorder.on(" modify ldev ", R::ok());
-    EXPECT_EQ(bed.recording().createSvols(), 0);
+    EXPECT_EQ(bed.recording().createSvols({}), 0);
     EXPECT_EQ(
         withoutReads(withoutStatus(bed.recorder.lines())),
         (std::vector<std::string>{Bed::raidcom(c.args),
@@ -176,7 +207,7 @@ TEST(CreateSvols, SecondOfThreeRefusedUndoesTheFirstOnly) {
   bed.recorder.on(" add ldev ", R::ok());
   bed.recorder.on(" modify ldev ", R::ok());
   bed.recorder.on("/bin/sh ", R::ok());
-  EXPECT_EQ(bed.recording().createSvols(), 1);
+  EXPECT_EQ(bed.recording().createSvols({}), 1);
   ASSERT_EQ(bed.recorder.scripts().size(), 1u);
   EXPECT_EQ(scriptLines(bed.recorder.scripts()[0]),
             undoLines({"100"}));
@@ -191,7 +222,7 @@ TEST(CreateSvols, FirstRefusedRunsNoEmptyUndoScript) {
   bed.snaps = {snap("100", 64), snap("101", 64)};
   bed.answerStatus();
   bed.recorder.on(" add ldev ", R::exit(1));
-  EXPECT_EQ(bed.recording().createSvols(), 1);
+  EXPECT_EQ(bed.recording().createSvols({}), 1);
   EXPECT_TRUE(bed.recorder.scripts().empty());
   EXPECT_TRUE(bed.recorder.linesWith("/bin/sh").empty());
   EXPECT_EQ(bed.errorText(), "Failed to Create LDEV-100");
@@ -201,7 +232,7 @@ TEST(CreateSvols, AddThatNeverRanIsNotUndone) {
   Bed bed;
   bed.snaps = {snap("100", 64)};
   bed.recorder.on(" reset command_status ", R::exit(1));
-  EXPECT_EQ(bed.recording().createSvols(), 1);
+  EXPECT_EQ(bed.recording().createSvols({}), 1);
   EXPECT_TRUE(bed.recorder.linesWith(" add ldev ").empty());
   EXPECT_TRUE(bed.recorder.scripts().empty());
   EXPECT_EQ(bed.errorText(), "Failed to Create LDEV-100");
@@ -222,7 +253,7 @@ TEST(CreateSvols, AnAddTheStatusShowsRefusedNeverGetsTheLabel) {
     bed.answerStatusError();
     bed.recorder.on(" add ldev ", R::ok());
     bed.recorder.on(" get ldev ", R::ok(listing));
-    EXPECT_EQ(bed.recording().createSvols(), 1);
+    EXPECT_EQ(bed.recording().createSvols({}), 1);
     EXPECT_TRUE(bed.recorder.linesWith(" modify ldev ").empty());
     EXPECT_TRUE(bed.recorder.scripts().empty());
     EXPECT_EQ(bed.errorText(), "Failed to Create LDEV-100");
@@ -271,8 +302,16 @@ TEST(CreateSvols, AnUnsettledAddIsUndoneOnlyWhenNoAddWasRefused) {
     bed.recorder.on(" add ldev ", c.add);
     bed.recorder.on(" get ldev ", c.probe);
     bed.recorder.on("/bin/sh ", R::exit(1, "", "raidcom: [EX_CMDRJE] not installed"));
-    EXPECT_EQ(bed.recording().createSvols(), 1);
+    WatchLog watch;
+    EXPECT_EQ(bed.recording().createSvols(watch.watch()), 1);
     EXPECT_TRUE(bed.recorder.linesWith(" modify ldev ").empty());
+    // An accepted add leaves the caller's record of made LDEVs before
+    // anything else is sent, or, where the job deletes it, before the undo.
+    std::vector<std::string> heard;
+    if (c.add.result == 0 && c.add.exitCode == 0) {
+      heard = {"accepted 100", (c.undone ? "settled 100" : "not proven 100")};
+    }
+    EXPECT_EQ(watch.heard, heard);
     ASSERT_EQ(bed.recorder.scripts().size(), c.undone ? 1u : 0u);
     if (c.undone) {
       EXPECT_EQ(scriptLines(bed.recorder.scripts()[0]), undoLines({"100"}));
@@ -292,7 +331,7 @@ TEST(CreateSvols, MovesIntoTheJobsGroupOnAVirtualStorageMachine) {
   bed.recorder.on(" add ldev ", R::ok());
   bed.recorder.on(" modify ldev ", R::ok());
   bed.recorder.on(" resource ", R::ok());
-  EXPECT_EQ(bed.recording().createSvols(), 0);
+  EXPECT_EQ(bed.recording().createSvols({}), 0);
   const std::string rg = "-resource_name \"VSM 1\"";
   // The LDEVs are made first (one batch), then each moves into the group.
   EXPECT_EQ(withoutReads(withoutStatus(withoutLabels(bed.recorder.lines()))),
@@ -322,7 +361,7 @@ TEST(CreateSvols, OtherGroupWithoutVirtualMachineOnlyAddsToTheGroup) {
   bed.recorder.on(" add ldev ", R::ok());
   bed.recorder.on(" modify ldev ", R::ok());
   bed.recorder.on(" add resource ", R::ok());
-  EXPECT_EQ(bed.recording().createSvols(), 0);
+  EXPECT_EQ(bed.recording().createSvols({}), 0);
   // The label comes before the move: a moved LDEV always carries it.
   EXPECT_EQ(
       withoutReads(withoutStatus(bed.recorder.lines())),
@@ -345,25 +384,33 @@ TEST(CreateSvols, FailedResourceStepUndoesTheNewLdevToo) {
       {" map resource ", "Failed to virtualize LDEV-[101] in ResourceGroup-[VSM_A]",
        "Failed to arrange the resource-[101] in ResourceGroup-[VSM_A]"},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.failing);
-    Bed bed;
-    bed.options.resourceGroup = "VSM_A";
-    bed.options.isVSM = true;
-    bed.snaps = {snap("100", 64), snap("101", 64)};
-    answerMade(bed);
-    bed.recorder.on(" add ldev ", R::ok());
-    bed.recorder.on(" modify ldev ", R::ok());
-    bed.recorder.on(std::string(c.failing) + "  -resource_name VSM_A -ldev_id 101", R::exit(1));
-    bed.recorder.on(std::string(c.failing) + "  -ldev_id 101", R::exit(1));
-    bed.recorder.on(" resource ", R::ok());
-    bed.recorder.on("/bin/sh ", R::ok());
-    EXPECT_EQ(bed.recording().createSvols(), 1);
-    ASSERT_EQ(bed.recorder.scripts().size(), 1u);
-    EXPECT_EQ(scriptLines(bed.recorder.scripts()[0]),
-              undoLines({"100", "101"}));
-    EXPECT_TRUE(bed.log.logged(c.log));
-    EXPECT_EQ(bed.errorText(), c.text);
+  // Where the caller's record cannot take back the marks of the labelled
+  // LDEVs, nothing is undone: a later job's recovery proves them by label.
+  for (bool recordWritable : {true, false}) {
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::string(c.failing) + (recordWritable ? "" : ", record not writable"));
+      Bed bed;
+      bed.options.resourceGroup = "VSM_A";
+      bed.options.isVSM = true;
+      bed.snaps = {snap("100", 64), snap("101", 64)};
+      answerMade(bed);
+      bed.recorder.on(" add ldev ", R::ok());
+      bed.recorder.on(" modify ldev ", R::ok());
+      bed.recorder.on(std::string(c.failing) + "  -resource_name VSM_A -ldev_id 101", R::exit(1));
+      bed.recorder.on(std::string(c.failing) + "  -ldev_id 101", R::exit(1));
+      bed.recorder.on(" resource ", R::ok());
+      bed.recorder.on("/bin/sh ", R::ok());
+      WatchLog watch;
+      watch.recordWritable = recordWritable;
+      EXPECT_EQ(bed.recording().createSvols(watch.watch()), 1);
+      ASSERT_EQ(bed.recorder.scripts().size(), recordWritable ? 1u : 0u);
+      if (recordWritable) {
+        EXPECT_EQ(scriptLines(bed.recorder.scripts()[0]), undoLines({"100", "101"}));
+      }
+      EXPECT_EQ(!recordWritable, bed.log.logged("LDEV-[100] is left for the recovery of a later job"));
+      EXPECT_TRUE(bed.log.logged(c.log));
+      EXPECT_EQ(bed.errorText(), c.text);
+    }
   }
 }
 
@@ -378,7 +425,7 @@ TEST(CreateSvols, RefusedLabelUndoesTheNewLdevs) {
   bed.recorder.on("-ldev_id 101 -ldev_name QB_SVOL_b", R::exit(1, "", "raidcom: [EX_CMDRJE]"));
   bed.recorder.on(" modify ldev ", R::ok());
   bed.recorder.on("/bin/sh ", R::ok());
-  EXPECT_EQ(bed.recording().createSvols(), 1);
+  EXPECT_EQ(bed.recording().createSvols({}), 1);
   ASSERT_EQ(bed.recorder.scripts().size(), 1u);
   EXPECT_EQ(scriptLines(bed.recorder.scripts()[0]),
             undoLines({"100", "101", "102"}));
@@ -412,7 +459,7 @@ TEST(SvolScripts, UnsafeCommonOptionsAreRefusedBeforeAnyCommand) {
     bed.snaps[0].svolLabel = "QB_SVOL_a";
     bed.recorder.fallback([](const std::string&) { return R::ok(); });
     ZRHDSRaidcomImplementer& impl = bed.recording();
-    EXPECT_EQ(impl.createSvols(), 1);
+    EXPECT_EQ(impl.createSvols({}), 1);
     EXPECT_EQ(bed.errorText(), c.text);
     EXPECT_EQ(impl.modifySvolLabel(bed.snaps, false), 1);
     EXPECT_EQ(impl.modifySvolLabel(bed.snaps, true), 1);
@@ -440,7 +487,7 @@ TEST(CreateSvols, RefusesInvalidInputBeforeMakingAnything) {
     Bed bed;
     bed.options.pool = c.pool;
     bed.snaps = {snap("100", 64), c.second};
-    EXPECT_EQ(bed.recording().createSvols(), 1);
+    EXPECT_EQ(bed.recording().createSvols({}), 1);
     EXPECT_TRUE(bed.recorder.lines().empty());
     EXPECT_EQ(bed.errorCode(), 62601);
     EXPECT_EQ(bed.errorText().rfind("Invalid input: ", 0), 0u) << bed.errorText();
@@ -448,7 +495,7 @@ TEST(CreateSvols, RefusesInvalidInputBeforeMakingAnything) {
   Bed mapped;  // an already associated snap is not looked at
   mapped.snaps = {snap("", 64)};
   mapped.snaps[0].snapMapped = true;
-  EXPECT_EQ(mapped.recording().createSvols(), 0);
+  EXPECT_EQ(mapped.recording().createSvols({}), 0);
   EXPECT_TRUE(mapped.recorder.lines().empty());
 }
 
@@ -686,7 +733,7 @@ TEST(SvolSimulator, CreateLabelAndDelete) {
   ZRHDSRaidcomImplementer& impl = bed.simulator(sim);
   bed.options.isHTI = true;
   bed.snaps = {snap("512", 2097152, 1), snap("513", 4096, 0)};
-  ASSERT_EQ(impl.createSvols(), 0) << bed.errorText();
+  ASSERT_EQ(impl.createSvols({}), 0) << bed.errorText();
   const ccisim::Array a = *sim.load().array(Bed::kSerial);
   EXPECT_TRUE(a.ldev(512).defined);
   EXPECT_EQ(a.ldev(512).capacity, 2097152u);
@@ -732,7 +779,7 @@ TEST(SvolSimulator, SecondAddFailsAndTheFirstIsUndone) {
   sim.addFault(ccisim::Fault::fail(
       "raidcom", "-ldev_id 601 -capacity", 221,
       "raidcom: [EX_CMDRJE] An order to the control/command device was rejected"));
-  EXPECT_EQ(impl.createSvols(), 1);
+  EXPECT_EQ(impl.createSvols({}), 1);
   EXPECT_EQ(bed.errorText(), "Failed to Create LDEV-601");
   const ccisim::Array a = *sim.load().array(Bed::kSerial);
   EXPECT_FALSE(a.ldev(600).defined) << "undone";
@@ -757,7 +804,7 @@ TEST(SvolSimulator, AStatusQueryThatFailsIsAskedOnceMore) {
     bed.snaps[0].svolLabel = "QB_SVOL_a";
     sim.addFault(ccisim::Fault::fail("raidcom", "get command_status", 5, "", failures));
     const ccisim::Ldev made = [&] {
-      EXPECT_EQ(impl.createSvols(), failures > 0 ? 0 : 1) << bed.errorText();
+      EXPECT_EQ(impl.createSvols({}), failures > 0 ? 0 : 1) << bed.errorText();
       return sim.load().array(Bed::kSerial)->ldev(700);
     }();
     EXPECT_TRUE(made.defined);
@@ -787,7 +834,7 @@ TEST(SvolSimulator, AnLdevSomeoneMadeAtAChosenIdNeverGetsTheLabel) {
   bed.options.isHTI = true;
   bed.snaps = {snap("600", 64), snap("601", 64), snap("602", 64)};
   for (ZRHDSSnapInfo& s : bed.snaps) s.svolLabel = "QB_SVOL_" + s.snapLdevId;
-  EXPECT_EQ(impl.createSvols(), 1);
+  EXPECT_EQ(impl.createSvols({}), 1);
   const ccisim::Array a = *sim.load().array(Bed::kSerial);
   for (int id : {600, 601, 602}) {
     EXPECT_TRUE(a.ldev(id).defined) << id;
@@ -820,7 +867,7 @@ TEST(SvolSimulator, ARenewedLoginLeavesTheAddsBeforeItUnproven) {
     bed.options.isHTI = true;
     bed.snaps = {snap("600", 64), snap("601", 64), snap("602", 64)};
     sim.addFault(ccisim::Fault::expireLogin(r.expiresAt));
-    EXPECT_EQ(impl.createSvols(), 1);
+    EXPECT_EQ(impl.createSvols({}), 1);
     const ccisim::Array a = *sim.load().array(Bed::kSerial);
     for (int i = 0; i < 3; ++i) {
       const int id = 600 + i;
@@ -857,7 +904,7 @@ TEST(SvolSimulator, VirtualStorageMachineRoundTrip) {
   EXPECT_EQ(free[33].virtualLdevId, "900");
   EXPECT_EQ(free[34].virtualLdevId, "65534");
   bed.snaps = {snap("800", 64, 0, ""), snap("801", 64, 0, "900"), snap("802", 64, 0, "65534")};
-  ASSERT_EQ(impl.createSvols(), 0) << bed.errorText();
+  ASSERT_EQ(impl.createSvols({}), 0) << bed.errorText();
   ccisim::Array a = *sim.load().array(Bed::kSerial);
   EXPECT_EQ(a.ldev(800).rsgid, 1);
   EXPECT_EQ(a.ldev(800).vid, 800);

@@ -273,13 +273,17 @@ struct SvolRow {
   bool pvolOfPair;         // the LDEV is another job's P-VOL
   bool removed;
   bool handedOver = false;  // the dead job handed the entry to the host as it ended
+  // The LDEV has no label yet; its entry is marked made (the dead job's add
+  // was accepted) or not.
+  bool unlabelled = false;
+  bool made = false;
 };
 
 class SvolProof : public Recovery, public ::testing::WithParamInterface<SvolRow> {};
 
 TEST_P(SvolProof, OnlyTheDeadJobsSvolGoes) {
   const SvolRow& row = GetParam();
-  if (row.id != 256) defineLdev(row.id, "QB_SVOL_dev256");
+  if (row.id != 256) defineLdev(row.id, row.unlabelled ? "" : "QB_SVOL_dev256");
   bed.sim.addHostGroup(kSerial, "CL1-A", 3, "h2_hg");
   for (int i = 0; i < row.extraMus; ++i) bed.sim.addSnapshotPair(kSerial, kOtherHostGroup, 256, 5);
   if (row.assocPvol >= 0) {
@@ -290,7 +294,8 @@ TEST_P(SvolProof, OnlyTheDeadJobsSvolGoes) {
     bed.sim.addLun(kSerial, "CL1-A", row.paths[i], static_cast<int>(i) + 5, row.id);
   }
   ZRHDSIntentRecord r = dead(ZRHDSIntentRecord::Kind::kSvols);
-  r.entries = {svol(std::to_string(row.id), ldev(row.id).label)};
+  r.entries = {svol(std::to_string(row.id), row.unlabelled ? "QB_SVOL_dev256" : ldev(row.id).label)};
+  r.entries[0].made = row.made;
   r.entries[0].hostGroupsRecorded = !row.olderRecord;
   if (row.olderRecord) r.entries[0].hostGroups.clear();
   r.entries[0].stored = row.handedOver;
@@ -322,7 +327,13 @@ INSTANTIATE_TEST_SUITE_P(
         SvolRow{"the job's own source, presented", -1, 0, {1}, false, 256, false, false},
         SvolRow{"another job's P-VOL", -1, 0, {}, false, 600, true, false},
         SvolRow{"the dead job's, handed to the host", 256, 0, {1, 2}, false, 600, false, false,
-                true}));
+                true},
+        SvolRow{"the dead job's, made, its label not written yet", -1, 0, {}, false, 600, false,
+                true, false, true, true},
+        SvolRow{"unlabelled, its add not known accepted (an administrator's)", -1, 0, {}, false,
+                600, false, false, false, true, false},
+        SvolRow{"unlabelled and made, yet presented where the record names nothing", -1, 0, {3},
+                false, 600, false, false, false, true, true}));
 
 // A reused group: 256's pair at MU 3 was there before the dead job, which
 // added MU 4 (PAIR); the record has MU 4 or (killed before the read-back)
@@ -686,6 +697,53 @@ INSTANTIATE_TEST_SUITE_P(Rows, JobEndFlush,
                          ::testing::Combine(::testing::Bool(), ::testing::Bool(),
                                             ::testing::Range(-1, kEndFlushes)));
 
+// The S-VOLs' creation with the flush failing at each of its writes (-1:
+// none; the record's opening, each made mark, the rewrite that takes the
+// marks back once the labels are on), the label refused for one of them or
+// not, with three S-VOLs or one: afterwards a record that recovery acts on
+// marks made only the job's LDEVs that are there (a mark whose flush failed
+// may be in the file: it is taken back like the others, and an LDEV whose
+// mark cannot be taken back is not deleted).
+using MarkRow = std::tuple<bool, bool, int>;  // a label refused, one S-VOL, failing flush
+
+class MadeMarks : public JobIntents, public ::testing::WithParamInterface<MarkRow> {};
+
+TEST_P(MadeMarks, NoMarkOutlivesTheLabelOrTheUndo) {
+  const bool labelRefused = std::get<0>(GetParam());
+  const int failing = std::get<2>(GetParam());
+  if (std::get<1>(GetParam())) bed.snaps.resize(1);
+  creatingSvols();
+  nextJob(15);
+  if (labelRefused) {
+    bed.sim.addFault(ccisim::Fault::fail("raidcom", "modify ldev -ldev_id 512", 1,
+                                         "raidcom: [EX_CMDRJE] refused\n"));
+  }
+  ZrFileSyncRecorder flushes("");
+  flushes.failCall(failing);
+  bool made = false;
+  {
+    ZrScopedFileSync scope(&flushes);
+    made = h->allocateTargetDevices({});
+  }
+  if (labelRefused || failing < 0) {
+    EXPECT_EQ(!labelRefused, made) << failing << " " << Bed::error(*h).second;
+  }
+  // A mark may stay only beside the job's LDEV itself, labelled or not yet
+  // (a mark on an id whose LDEV is gone could pass someone's later LDEV
+  // there for the job's).
+  for (const ZRHDSIntentRecord& r : records()) {
+    for (const ZRHDSIntentEntry& e : r.entries) {
+      if (!e.made) continue;
+      const ccisim::Ldev l = ldev(std::stoi(e.ldev));
+      EXPECT_TRUE(l.defined && (l.label == e.label || l.label.empty())) << failing << " " << e.ldev;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, MadeMarks,
+                         ::testing::Combine(::testing::Bool(), ::testing::Bool(),
+                                            ::testing::Range(-1, 9)));
+
 // A group that a record of another job names (one no recovery has taken
 // yet) is neither reused nor made anew: the dead job's pairs there stay
 // told from the group's others.
@@ -746,6 +804,8 @@ TEST_F(JobIntents, NewSvolsAreRecordedPassOverRecordedIdsAndAreLabelledOnce) {
   EXPECT_EQ("513", mine.entries[0].ldev);
   EXPECT_EQ("QB_SVOL_s256", mine.entries[0].label);
   EXPECT_EQ(kBlocks, mine.entries[0].capacity);
+  // Labelled, they need no mark of their adds any more.
+  for (const ZRHDSIntentEntry& e : mine.entries) EXPECT_FALSE(e.made) << e.ldev;
   for (size_t i = 0; i < bed.snaps.size(); ++i) h->intentStored(i);
   h.reset();
   open = records();

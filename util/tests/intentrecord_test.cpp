@@ -76,6 +76,7 @@ void expectSame(const ZRHDSIntentRecord& a, const ZRHDSIntentRecord& b) {
     EXPECT_EQ(a.entries[i].hostGroupsRecorded, b.entries[i].hostGroupsRecorded);
     EXPECT_EQ(a.entries[i].hostGroups, b.entries[i].hostGroups);
     EXPECT_EQ(a.entries[i].stored, b.entries[i].stored);
+    EXPECT_EQ(a.entries[i].made, b.entries[i].made);
   }
 }
 
@@ -136,6 +137,12 @@ TEST(IntentRecord, HostileAndCutTextsAreRefusedWhole) {
       {"array not a number", replaced("array 412345", "array 4123;45")},
       {"the stored mark on another line", replaced("kind svols", "kind svols *stored")},
       {"the stored mark twice", replaced("CL2-B-14\n", "CL2-B-14 *stored *stored\n")},
+      {"the made mark on a group line", replaced("kind svols", "kind svols *made")},
+      {"the made mark after the stored one", replaced("CL2-B-14\n", "CL2-B-14 *stored *made\n")},
+      {"a made line before the end", replaced("end\n", "made 512\nend\n")},
+      {"a made line of an LDEV not on record", good + "made 513\n"},
+      {"a made line of no LDEV", good + "made\n"},
+      {"a made line with more", good + "made 512 513\n"},
   };
   for (const Row& r : rows) {
     ZRHDSIntentRecord out;
@@ -145,6 +152,33 @@ TEST(IntentRecord, HostileAndCutTextsAreRefusedWhole) {
     EXPECT_FALSE(why.empty()) << r.what;
     EXPECT_EQ("untouched", out.serial) << r.what;
   }
+}
+
+// A made mark reads back from the entry's line and from the lines that
+// markMade appends after the end; one cut short by a crash was not written.
+TEST(IntentRecord, MadeMarksReadFromTheLineOrAfterTheEnd) {
+  ZRHDSIntentRecord marked = svolRecord();
+  marked.entries[0].made = true;
+  const std::string plain = svolRecord().text();
+  struct Row {
+    const char* what;
+    std::string text;
+    bool made;
+  } rows[] = {
+      {"on the entry's line", marked.text(), true},
+      {"appended", plain + "made 512\n", true},
+      {"appended twice", plain + "made 512\nmade 512\n", true},
+      {"cut short while appended", plain + "made 51", false},
+      {"whole but for its newline", plain + "made 512", false},
+      {"none", plain, false},
+  };
+  for (const Row& r : rows) {
+    ZRHDSIntentRecord back;
+    std::string why;
+    ASSERT_TRUE(ZRHDSIntentRecord::parse(r.text, back, &why)) << r.what << ": " << why;
+    EXPECT_EQ(r.made, back.entries[0].made) << r.what;
+  }
+  EXPECT_NE(std::string::npos, marked.text().find("CL2-B-14 *made\n"));
 }
 
 class IntentStore : public ::testing::Test {
@@ -239,6 +273,33 @@ TEST_F(IntentStore, TemporaryFilesOfDeadWritersGo) {
   EXPECT_EQ(0, ::stat(rewriting.c_str(), &st)) << "its writer still runs";
   EXPECT_NE(0, ::stat(dead.c_str(), &st));
   EXPECT_NE(0, ::stat(deadTagged.c_str(), &st));
+}
+
+// A made mark costs one flush of the record's own file and no rewrite; one
+// that cannot be flushed leaves the entry unmarked; a later rewrite keeps it.
+TEST_F(IntentStore, MarksAnLdevMadeWithOneFlushOfItsFile) {
+  ZRHDSIntentStore store(dir());
+  for (bool flushFails : {false, true}) {
+    ZRHDSIntentRecord r = svolRecord();
+    std::string error;
+    ASSERT_TRUE(store.save(r, &error)) << error;
+    ZrFileSyncRecorder flushes(r.path);
+    if (flushFails) flushes.failCall(0);
+    ZrScopedFileSync scoped(&flushes);
+    EXPECT_EQ(!flushFails, store.markMade(r, 0, &error)) << error;
+    EXPECT_EQ(!flushFails, r.entries[0].made);
+    ASSERT_EQ(1u, flushes.calls().size());
+    EXPECT_EQ(r.path, flushes.calls()[0].target);
+    ZRHDSIntentRecord back;
+    back.path = r.path;
+    ASSERT_TRUE(store.reload(back, &error)) << error;
+    if (flushFails) continue;  // the line may be on the disk or not
+    EXPECT_TRUE(back.entries[0].made);
+    ASSERT_TRUE(store.save(back, &error)) << error;
+    ASSERT_TRUE(store.reload(back, &error)) << error;
+    EXPECT_TRUE(back.entries[0].made) << "a rewrite keeps the mark";
+    EXPECT_FALSE(store.markMade(back, 1, &error)) << "no such entry";
+  }
 }
 
 // A job's end: which of three group entries the host stores and which are

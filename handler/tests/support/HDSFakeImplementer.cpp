@@ -132,7 +132,7 @@ int HDSFakeImplementer::resyncSnapshotBatch(const std::vector<HDSSnapshotPairRef
 // clang-format off
 ZR_UNSCRIPTED(getMaxLdevNumber, int&)
 ZR_UNSCRIPTED(getLdevList, std::vector<HDSLdevInfo>&, const std::map<int, std::string>&)
-ZR_UNSCRIPTED(createSvols, )
+ZR_UNSCRIPTED(createSvols, const NewLdevWatch&)
 ZR_UNSCRIPTED(deleteSvols, const std::string&)
 ZR_UNSCRIPTED(unmapFromResourceGroup, const std::string&, const std::string&,
               const HDSResourceType&)

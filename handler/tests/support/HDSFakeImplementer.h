@@ -80,7 +80,7 @@ class HDSFakeImplementer : public ZRHDSCommandImplementer {
   int getMaxLdevNumber(int& maxLdev) override;
   int getLdevList(std::vector<HDSLdevInfo>& ldevs,
                   const std::map<int, std::string>& filter) override;
-  int createSvols() override;
+  int createSvols(const NewLdevWatch& watch) override;
   int deleteSvols(const std::string& ldev) override;
   int unmapFromResourceGroup(const std::string& resource, const std::string& virtualResource,
                              const HDSResourceType& kind) override;
