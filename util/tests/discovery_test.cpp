@@ -196,6 +196,61 @@ TEST(FinishPostMap, FirstOfTwoMatchingDevicesIsRecorded) {
   EXPECT_EQ(t.env.tree.inquiries("/dev/sdb"), 0);
 }
 
+// A map run again after a failure: some targets were presented (and listed)
+// before the call. They are looked for among the devices listed before once
+// no new device shows them; a new device showing the LDEV still comes first.
+TEST(FinishPostMap, TargetsPresentedBeforeTheCallAreFoundInTheFirstPass) {
+  struct Row {
+    const char* name;
+    Strings before;
+    Strings after;
+    std::vector<std::pair<std::string, int>> disks;  // path, LDEV of 412345
+    Strings paths;  // found for snaps of LDEVs 300 and 301
+    std::vector<int> inquiries;  // of the devices after, in order
+  };
+  const std::vector<Row> rows = {
+      {"one new, one listed before",
+       {"/dev/sda", "/dev/sdb"},
+       {"/dev/sda", "/dev/sdb", "/dev/sdc"},
+       {{"/dev/sdb", 300}, {"/dev/sdc", 301}},
+       {"/dev/sdb", "/dev/sdc"},
+       {0, 1, 1}},  // sda has no page: its inquiry fails and is not counted
+      {"a new device of the same LDEV wins",
+       {"/dev/sdb", "/dev/sdd"},
+       {"/dev/sdb", "/dev/sdc", "/dev/sdd"},
+       {{"/dev/sdb", 300}, {"/dev/sdc", 300}, {"/dev/sdd", 301}},
+       {"/dev/sdc", "/dev/sdd"},
+       {1, 1, 1}},
+      {"both listed before, a foreign one new",
+       {"/dev/sdb", "/dev/sdc"},
+       {"/dev/sdb", "/dev/sdc", "/dev/sdx"},
+       {{"/dev/sdb", 301}, {"/dev/sdc", 300}, {"/dev/sdx", 999}},
+       {"/dev/sdc", "/dev/sdb"},
+       {1, 1, 1}},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    Discovery t;
+    t.params.deviceListBefore = r.before;
+    FakeSnapInfo& s0 = t.addSnap("snap0", "1S:412345**3L:10**", "300");
+    FakeSnapInfo& s1 = t.addSnap("snap1", "1S:412345**3L:11**", "301");
+    for (const auto& disk : r.disks) {
+      t.env.tree.addLdev(disk.first, physicalLdev(412345, disk.second));
+    }
+    t.util.setDevices(r.after);
+    ASSERT_EQ(t.map(), 1);
+    EXPECT_EQ((Strings{s0.snapDevicePath(), s1.snapDevicePath()}), r.paths);
+    EXPECT_EQ(s0.getStatus(), ZRSO::SNAP_STATUS_MAPPED);
+    EXPECT_EQ(s1.getStatus(), ZRSO::SNAP_STATUS_MAPPED);
+    EXPECT_EQ(t.util.rescanCount(), 1);
+    EXPECT_EQ(t.slept(), 3000);  // one pass: nothing waited out
+    std::vector<int> inquiries;
+    for (const std::string& path : r.after) inquiries.push_back(t.env.tree.inquiries(path));
+    EXPECT_EQ(inquiries, r.inquiries);
+    EXPECT_EQ(s0.errorCode(), 0);
+  }
+}
+
 TEST(FinishPostMap, NonHitachiAndWrongIdentitiesDoNotMatch) {
   Discovery t;
   FakeSnapInfo& s = t.addSnap("snap1", "1S:412345**3L:10**", "300");
