@@ -475,6 +475,9 @@ class ZRHDSCommandHandler {
   // Refuses the release of an S-VOL presented through paths (error 62010
   // naming the S-VOL and its host group); false.
   bool refusePresentedSvol(const std::string& svol, const std::vector<HDSLunInfo>& paths);
+  // Logs (level 1) an S-VOL kept because nothing records whether the job
+  // created it, with the commands an administrator would run to remove it.
+  void logKeptSvolOfUnknownOrigin(const ZRHDSSnapInfo& snap);
   // Deletes the listed records' target LDEVs (with the pause after each
   // deletion on a virtual storage machine).
   bool deleteSvolsOfRecords(const std::vector<size_t>& records);
