@@ -76,6 +76,7 @@ class ZRHDSRaidcomImplementer : public ZRHDSCommandImplementer {
 
   // LDEV queries (HDSRaidcomLdev.cpp).
   int getLdevInfo(std::vector<HDSLdevInfo>& ldevs) override;
+  int getLdevSpan(int first, int count, std::vector<HDSLdevInfo>& ldevs) override;
   int getMaxLdevNumber(int& maxLdev) override;
   int getLdevList(std::vector<HDSLdevInfo>& ldevs,
                   const std::map<int, std::string>& filter) override;

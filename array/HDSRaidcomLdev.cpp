@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iterator>
+#include <set>
 #include <string>
 
 #include "array/HDSParseLdev.h"
@@ -16,6 +17,8 @@ const char kGetLdev[] = "raidcom  get ldev ";
 // Exit code of an LDEV listing that matched nothing.
 constexpr int kExitNoDevice = ZR_HDS_EXIT_NO_DEVICE;
 constexpr int kCciMinorWithModelCode = 31;
+// Ids one listing may span ("-cnt" of the array).
+constexpr int kMaxListedIds = 65280;
 
 // Reads "<hex>-<hex>" strictly (both parts non-empty hexadecimal, no sign or
 // blanks); false otherwise or when a part exceeds the LDEV id space.
@@ -94,6 +97,45 @@ int ZRHDSRaidcomImplementer::getLdevInfo(std::vector<HDSLdevInfo>& ldevs) {
     return 1;
   }
   return read == static_cast<int>(ldevs.size()) ? 0 : 2;
+}
+
+int ZRHDSRaidcomImplementer::getLdevSpan(int first, int count, std::vector<HDSLdevInfo>& ldevs) {
+  static const char* const kFn = "ZRHDSRaidcomImplementer::getLdevSpan";
+  const long last = static_cast<long>(first) + count - 1;
+  if (first < 0 || count < 1 || count > kMaxListedIds || last > ZR_HDS_DEFAULT_MAX_LDEV_NUMBER) {
+    return refuseInvalidInput(kFn, "LDEV span", std::to_string(first) + "+" + std::to_string(count));
+  }
+  const std::string failure =
+      "Failed to list the LDEVs " + std::to_string(first) + " to " + std::to_string(last) + ".";
+  std::string output;
+  int exitCode = 0;
+  if (executeCommandMain(kGetLdev,
+                         " -ldev_id " + std::to_string(first) + " -cnt " + std::to_string(count) +
+                             getCommonParams(true, true),
+                         output, exitCode, false) != 0) {
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, failure, kFn, "%s Exit-[%d]", failure.c_str(),
+                      exitCode);
+  }
+  std::vector<HDSLdevInfo> listed;
+  hdsparse::parseGetLdevOutput(output, listed, std::string_view());
+  // Every block names an id of the span on the bound array, once.
+  std::set<std::string> seen;
+  for (const HDSLdevInfo& row : listed) {
+    const bool inSpan = HDSShell::isDecimal(row.ldevId) && row.ldevId.size() <= 5 &&
+                        std::stol(row.ldevId) >= first && std::stol(row.ldevId) <= last;
+    if (!inSpan || row.serial != m_oSnapOptions.baseSerialNum || !seen.insert(row.ldevId).second) {
+      return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, failure, kFn, "%s LDEV-[%s:%s] %s",
+                        failure.c_str(), row.serial.c_str(), row.ldevId.c_str(),
+                        hdscols::kNotTheListing);
+    }
+  }
+  if (listed.empty()) {
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, failure, kFn, "%s %s Output-[%s]",
+                      failure.c_str(), hdscols::kNotTheListing, output.c_str());
+  }
+  ldevs.insert(ldevs.end(), std::make_move_iterator(listed.begin()),
+               std::make_move_iterator(listed.end()));
+  return 0;
 }
 
 int ZRHDSRaidcomImplementer::getLdevList(std::vector<HDSLdevInfo>& ldevs,

@@ -13,7 +13,6 @@
 namespace {
 
 using zrhds_handler::preSnapHostGroupName;
-using zrhds_handler::queryOneLdev;
 
 constexpr const char kCascadeLabelSuffix[] = "CASCADE";
 constexpr int kPostDeleteWaitMinimumSecs = 3;
@@ -147,14 +146,16 @@ bool ZRHDSCommandHandler::releaseSvols(const std::vector<size_t>& records) {
     return true;
   };
 
+  // The S-VOLs' paths, read with one listing now, under the lock.
+  std::vector<std::string> ids;
+  for (size_t index : records) ids.push_back((*m_pSnaps)[index].snapLdevId);
+  std::map<std::string, HDSLdevInfo> listed;
+  if (!ids.empty() && !listLdevs(ids, listed)) return false;
   std::vector<std::tuple<std::string, std::string, std::string>> unmaps;  // port, GID, LDEV
   std::vector<ZRHDSSnapInfo> relabel;
   for (size_t index : records) {
     const ZRHDSSnapInfo& snap = (*m_pSnaps)[index];
-    HDSLdevInfo ldev;
-    if (queryOneLdev(*m_pImplementer, snap.baseSerialNo, snap.snapLdevId, ldev) != 0) {
-      return copyImplementerError();
-    }
+    const HDSLdevInfo& ldev = listed[snap.snapLdevId];
     // A label is put back only on an LDEV chosen among existing ones. One
     // the job created keeps the job's label until its deletion, so that an
     // S-VOL whose deletion fails is still found as the job's; one of unknown

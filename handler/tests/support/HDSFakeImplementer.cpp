@@ -131,6 +131,7 @@ int HDSFakeImplementer::resyncSnapshotBatch(const std::vector<HDSSnapshotPairRef
   int HDSFakeImplementer::name(__VA_ARGS__) { return enter(#name, false), 1; }
 // clang-format off
 ZR_UNSCRIPTED(getMaxLdevNumber, int&)
+ZR_UNSCRIPTED(getLdevSpan, int, int, std::vector<HDSLdevInfo>&)
 ZR_UNSCRIPTED(getLdevList, std::vector<HDSLdevInfo>&, const std::map<int, std::string>&)
 ZR_UNSCRIPTED(createSvols, )
 ZR_UNSCRIPTED(deleteSvols, const std::string&)

@@ -78,6 +78,7 @@ class HDSFakeImplementer : public ZRHDSCommandImplementer {
 
   // Not scripted: the handler operations under test never call these.
   int getMaxLdevNumber(int& maxLdev) override;
+  int getLdevSpan(int first, int count, std::vector<HDSLdevInfo>& ldevs) override;
   int getLdevList(std::vector<HDSLdevInfo>& ldevs,
                   const std::map<int, std::string>& filter) override;
   int createSvols() override;
