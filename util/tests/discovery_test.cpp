@@ -199,55 +199,38 @@ TEST(FinishPostMap, FirstOfTwoMatchingDevicesIsRecorded) {
 // A map run again after a failure: some targets were presented (and listed)
 // before the call. They are looked for among the devices listed before once
 // no new device shows them; a new device showing the LDEV still comes first.
+// Disks: LDEVs 300/301 on sdb, sdc, sdd (sda answers no inquiry).
 TEST(FinishPostMap, TargetsPresentedBeforeTheCallAreFoundInTheFirstPass) {
   struct Row {
-    const char* name;
-    Strings before;
-    Strings after;
-    std::vector<std::pair<std::string, int>> disks;  // path, LDEV of 412345
-    Strings paths;  // found for snaps of LDEVs 300 and 301
-    std::vector<int> inquiries;  // of the devices after, in order
+    Strings before, after;
+    std::vector<int> disks;  // LDEV on sdb, sdc, sdd
+    Strings paths;           // found for LDEVs 300 and 301
   };
   const std::vector<Row> rows = {
-      {"one new, one listed before",
-       {"/dev/sda", "/dev/sdb"},
-       {"/dev/sda", "/dev/sdb", "/dev/sdc"},
-       {{"/dev/sdb", 300}, {"/dev/sdc", 301}},
-       {"/dev/sdb", "/dev/sdc"},
-       {0, 1, 1}},  // sda has no page: its inquiry fails and is not counted
-      {"a new device of the same LDEV wins",
-       {"/dev/sdb", "/dev/sdd"},
-       {"/dev/sdb", "/dev/sdc", "/dev/sdd"},
-       {{"/dev/sdb", 300}, {"/dev/sdc", 300}, {"/dev/sdd", 301}},
-       {"/dev/sdc", "/dev/sdd"},
-       {1, 1, 1}},
-      {"both listed before, a foreign one new",
-       {"/dev/sdb", "/dev/sdc"},
-       {"/dev/sdb", "/dev/sdc", "/dev/sdx"},
-       {{"/dev/sdb", 301}, {"/dev/sdc", 300}, {"/dev/sdx", 999}},
-       {"/dev/sdc", "/dev/sdb"},
-       {1, 1, 1}},
+      {{"/dev/sda", "/dev/sdb"}, {"/dev/sda", "/dev/sdb", "/dev/sdc"}, {300, 301, 0},
+       {"/dev/sdb", "/dev/sdc"}},
+      {{"/dev/sdb", "/dev/sdd"}, {"/dev/sdb", "/dev/sdc", "/dev/sdd"}, {300, 300, 301},
+       {"/dev/sdc", "/dev/sdd"}},
+      {{"/dev/sdb", "/dev/sdc"}, {"/dev/sdb", "/dev/sdc", "/dev/sdd"}, {301, 300, 999},
+       {"/dev/sdc", "/dev/sdb"}},
   };
   for (const Row& r : rows) {
-    SCOPED_TRACE(r.name);
+    SCOPED_TRACE(r.paths[0]);
     Discovery t;
     t.params.deviceListBefore = r.before;
     FakeSnapInfo& s0 = t.addSnap("snap0", "1S:412345**3L:10**", "300");
     FakeSnapInfo& s1 = t.addSnap("snap1", "1S:412345**3L:11**", "301");
-    for (const auto& disk : r.disks) {
-      t.env.tree.addLdev(disk.first, physicalLdev(412345, disk.second));
+    for (int d = 0; d < 3; ++d) {
+      const std::string path = "/dev/sd" + std::string(1, static_cast<char>('b' + d));
+      if (r.disks[static_cast<size_t>(d)] != 0)
+        t.env.tree.addLdev(path, physicalLdev(412345, r.disks[static_cast<size_t>(d)]));
     }
     t.util.setDevices(r.after);
     ASSERT_EQ(t.map(), 1);
     EXPECT_EQ((Strings{s0.snapDevicePath(), s1.snapDevicePath()}), r.paths);
-    EXPECT_EQ(s0.getStatus(), ZRSO::SNAP_STATUS_MAPPED);
-    EXPECT_EQ(s1.getStatus(), ZRSO::SNAP_STATUS_MAPPED);
     EXPECT_EQ(t.util.rescanCount(), 1);
     EXPECT_EQ(t.slept(), 3000);  // one pass: nothing waited out
-    std::vector<int> inquiries;
-    for (const std::string& path : r.after) inquiries.push_back(t.env.tree.inquiries(path));
-    EXPECT_EQ(inquiries, r.inquiries);
-    EXPECT_EQ(s0.errorCode(), 0);
+    for (const std::string& path : r.after) EXPECT_LE(t.env.tree.inquiries(path), 1) << path;
   }
 }
 
