@@ -345,7 +345,8 @@ class MapRetry : public Workers {
   // The device list text of the LDEVs presented to the client now, and of
   // extra: each a disk of the tree.
   std::string osDevices(std::vector<int> ldevs = {}) {
-    for (const auto& lun : fx.load().array(kSerial)->hostGroup("CL1-A", 1)->luns) {
+    const ccisim::State state = fx.load();
+    for (const auto& lun : state.array(kSerial)->hostGroup("CL1-A", 1)->luns) {
       ldevs.push_back(lun.second);
     }
     std::string text = "/dev/sda*/dev/sdc*";
