@@ -142,6 +142,18 @@ class ZRHDSCommandImplementer {
   // when the probe is refused). 1 when the model is unknown or the resource
   // query fails.
   virtual int getMaxLdevNumber(int& maxLdev) = 0;
+  // Appends the array's record of every id from first to first + count - 1
+  // ("get ldev -ldev_id <first> -cnt <count>": an id that holds no LDEV is
+  // listed as NOT DEFINED), in listing order. A block of another array or
+  // outside the span, an id listed twice, or text without any block is not
+  // the array's answer. count 1 to 65280. 62601 "Failed to list the LDEVs
+  // <first> to <last>." on failure.
+  virtual int getLdevSpan(int first, int count, std::vector<HDSLdevInfo>& ldevs) = 0;
+  // The LDEVs at ids (decimal), by id, read with one getLdevSpan per run of
+  // ids less than 256 apart (ids far apart never list the ids between them).
+  // An id a listing does not show is left out of listed. 62601 on failure.
+  virtual int listLdevsAt(const std::vector<std::string>& ids,
+                          std::map<std::string, HDSLdevInfo>& listed) = 0;
   // Appends the LDEVs selected by the bit-keyed filter (kind, CU/range, pool,
   // resource group, label). Exit 246 (nothing matched) is success. 62601
   // "Failed to get the LDEV list form the array." on failure.

@@ -77,6 +77,9 @@ class ZRHDSRaidcomImplementer : public ZRHDSCommandImplementer {
 
   // LDEV queries (HDSRaidcomLdev.cpp).
   int getLdevInfo(std::vector<HDSLdevInfo>& ldevs) override;
+  int getLdevSpan(int first, int count, std::vector<HDSLdevInfo>& ldevs) override;
+  int listLdevsAt(const std::vector<std::string>& ids,
+                  std::map<std::string, HDSLdevInfo>& listed) override;
   int getMaxLdevNumber(int& maxLdev) override;
   int getLdevList(std::vector<HDSLdevInfo>& ldevs,
                   const std::map<int, std::string>& filter) override;
@@ -386,10 +389,6 @@ class ZRHDSRaidcomImplementer : public ZRHDSCommandImplementer {
   // The group the job's records give the pair (the caller's when named);
   // empty when no record names it.
   std::string groupOfPair(const HDSSnapshotPairRef& pair) const;
-  // Lists the LDEVs ids (decimal) with one "get ldev -ldev_id <first> -cnt
-  // <n>" per span of nearby ids into listed, by id. 0 ok; 1 failure (error
-  // pair set).
-  int listLdevIds(const std::vector<std::string>& ids, std::map<std::string, HDSLdevInfo>& listed);
   // Before the deletion of a target LDEV in a job resource group other than
   // meta_resource: moves it out (kStepDone when it is gone already).
   int releaseFromJobGroup(const std::string& ldevId);

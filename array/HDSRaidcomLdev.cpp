@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iterator>
+#include <set>
 #include <string>
 
 #include "array/HDSParseLdev.h"
@@ -14,12 +15,14 @@
 namespace {
 
 const char kGetLdev[] = "raidcom  get ldev ";
-// Ids further apart than this are listed by listings of their own, so that
-// one listing never reads long stretches of ids nobody asked for.
+// One listing of listLdevsAt spans fewer ids than this (a CU's worth), so
+// that scattered ids never list long stretches of ids nobody asked for.
 constexpr long kListedIdGap = 256;
 // Exit code of an LDEV listing that matched nothing.
 constexpr int kExitNoDevice = ZR_HDS_EXIT_NO_DEVICE;
 constexpr int kCciMinorWithModelCode = 31;
+// Ids one listing may span ("-cnt" of the array).
+constexpr int kMaxListedIds = 65280;
 
 // Reads "<hex>-<hex>" strictly (both parts non-empty hexadecimal, no sign or
 // blanks); false otherwise or when a part exceeds the LDEV id space.
@@ -98,6 +101,45 @@ int ZRHDSRaidcomImplementer::getLdevInfo(std::vector<HDSLdevInfo>& ldevs) {
     return 1;
   }
   return read == static_cast<int>(ldevs.size()) ? 0 : 2;
+}
+
+int ZRHDSRaidcomImplementer::getLdevSpan(int first, int count, std::vector<HDSLdevInfo>& ldevs) {
+  static const char* const kFn = "ZRHDSRaidcomImplementer::getLdevSpan";
+  const long last = static_cast<long>(first) + count - 1;
+  if (first < 0 || count < 1 || count > kMaxListedIds || last > ZR_HDS_DEFAULT_MAX_LDEV_NUMBER) {
+    return refuseInvalidInput(kFn, "LDEV span", std::to_string(first) + "+" + std::to_string(count));
+  }
+  const std::string failure =
+      "Failed to list the LDEVs " + std::to_string(first) + " to " + std::to_string(last) + ".";
+  std::string output;
+  int exitCode = 0;
+  if (executeCommandMain(kGetLdev,
+                         " -ldev_id " + std::to_string(first) + " -cnt " + std::to_string(count) +
+                             getCommonParams(true, true),
+                         output, exitCode) != 0) {
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, failure, kFn, "%s Exit-[%d]", failure.c_str(),
+                      exitCode);
+  }
+  std::vector<HDSLdevInfo> listed;
+  hdsparse::parseGetLdevOutput(output, listed, std::string_view());
+  // Every block names an id of the span on the bound array, once.
+  std::set<std::string> seen;
+  for (const HDSLdevInfo& row : listed) {
+    const bool inSpan = HDSShell::isDecimal(row.ldevId) && row.ldevId.size() <= 5 &&
+                        std::stol(row.ldevId) >= first && std::stol(row.ldevId) <= last;
+    if (!inSpan || row.serial != m_oSnapOptions.baseSerialNum || !seen.insert(row.ldevId).second) {
+      return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, failure, kFn, "%s LDEV-[%s:%s] %s",
+                        failure.c_str(), row.serial.c_str(), row.ldevId.c_str(),
+                        hdscols::kNotTheListing);
+    }
+  }
+  if (listed.empty()) {
+    return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, failure, kFn, "%s %s Output-[%s]",
+                      failure.c_str(), hdscols::kNotTheListing, output.c_str());
+  }
+  ldevs.insert(ldevs.end(), std::make_move_iterator(listed.begin()),
+               std::make_move_iterator(listed.end()));
+  return 0;
 }
 
 int ZRHDSRaidcomImplementer::getLdevList(std::vector<HDSLdevInfo>& ldevs,
@@ -190,41 +232,23 @@ int ZRHDSRaidcomImplementer::getLdevList(std::vector<HDSLdevInfo>& ldevs,
                     "Failed to get the LDEV list from the array.");
 }
 
-int ZRHDSRaidcomImplementer::listLdevIds(const std::vector<std::string>& ids,
+int ZRHDSRaidcomImplementer::listLdevsAt(const std::vector<std::string>& ids,
                                          std::map<std::string, HDSLdevInfo>& listed) {
-  static const char* const kFn = "ZRHDSRaidcomImplementer::listLdevIds";
-  std::vector<long> sorted;
+  static const char* const kFn = "ZRHDSRaidcomImplementer::listLdevsAt";
+  std::set<long> wanted;
   for (const std::string& id : ids) {
-    if (!HDSShell::isDecimal(id) || id.size() > 9) return refuseInvalidInput(kFn, "LDEV", id);
-    sorted.push_back(std::strtol(id.c_str(), nullptr, 10));
+    if (!HDSShell::isDecimal(id) || id.size() > 5) return refuseInvalidInput(kFn, "LDEV", id);
+    wanted.insert(std::strtol(id.c_str(), nullptr, 10));
   }
-  std::sort(sorted.begin(), sorted.end());
-  sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
-  for (size_t i = 0; i < sorted.size();) {
-    size_t j = i;
-    while (j + 1 < sorted.size() && sorted[j + 1] - sorted[j] <= kListedIdGap) ++j;
-    const std::string options = " -ldev_id " + std::to_string(sorted[i]) + " -cnt " +
-                                std::to_string(sorted[j] - sorted[i] + 1);
-    // (getCommonParams begins with its own blank.)
-    std::string output;
-    int exitCode = 0;
-    if (executeCommandMain(kGetLdev, options + getCommonParams(true, true), output, exitCode) !=
-        0) {
-      return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to query LDEV info.", kFn,
-                        "Failed to list LDEV-[%ld] and the [%ld] after it.", sorted[i],
-                        sorted[j] - sorted[i]);
-    }
+  for (auto next = wanted.begin(); next != wanted.end();) {
+    const long first = *next;
+    long last = first;
+    while (next != wanted.end() && *next - first < kListedIdGap) last = *next++;
     std::vector<HDSLdevInfo> rows;
-    size_t blocks = 0;
-    hdsparse::parseGetLdevOutput(output, rows, std::string_view(), &blocks);
-    if (blocks == 0) {
-      return failLogged(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to query LDEV info.", kFn, "%s Output-[%s]",
-                        hdscols::kNotTheListing, output.c_str());
+    if (getLdevSpan(static_cast<int>(first), static_cast<int>(last - first + 1), rows) != 0) {
+      return 1;
     }
-    for (HDSLdevInfo& row : rows) {
-      if (row.serial == m_oSnapOptions.baseSerialNum) listed[row.ldevId] = std::move(row);
-    }
-    i = j + 1;
+    for (HDSLdevInfo& row : rows) listed[row.ldevId] = std::move(row);
   }
   return 0;
 }

@@ -164,7 +164,7 @@ int ZRHDSRaidcomImplementer::createSvolChunk(const std::vector<size_t>& wanted, 
         std::vector<std::string> ids;
         for (size_t k : items) ids.push_back(m_vSnaps[wanted[begin + k]].snapLdevId);
         std::map<std::string, HDSLdevInfo> listed;
-        if (listLdevIds(ids, listed) != 0) return;
+        if (listLdevsAt(ids, listed) != 0) return;
         for (size_t k = 0; k < items.size(); ++k) {
           effects[k] = newLdevEffect(listed, m_vSnaps[wanted[begin + items[k]]]);
         }
@@ -356,7 +356,7 @@ int ZRHDSRaidcomImplementer::deleteSvolBatch(const std::vector<std::string>& lde
     std::vector<std::string> ids;
     for (size_t i : items) ids.push_back(ldevs[i]);
     std::map<std::string, HDSLdevInfo> listed;
-    if (listLdevIds(ids, listed) != 0) return;
+    if (listLdevsAt(ids, listed) != 0) return;
     for (size_t k = 0; k < items.size(); ++k) {
       const auto it = listed.find(ldevs[items[k]]);
       if (it == listed.end()) continue;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "host/ZRSOSnapInfo.h"
+#include "records/HDSConstants.h"
 
 // Logs through the container's logger (the first device) under
 // "ZRHDSInfoContainer::" + method; method must be a string literal.
@@ -39,7 +40,7 @@ constexpr int kErrMapMetadata = 14;
 constexpr short kEngineThinImage = 73;
 
 // "No host group recorded" in "17HG".
-constexpr const char kNoHostGroups[] = "N/A";
+constexpr const char* kNoHostGroups = ZR_HDS_NO_HOST_GROUPS;
 
 // One stored metadata text: entries of key, ":", value and "**" in the order
 // added. A value that the codec cannot give back unchanged (one holding

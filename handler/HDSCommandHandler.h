@@ -271,6 +271,22 @@ class ZRHDSCommandHandler {
   // (the array's lock stays for the next job to take over).
   void dropResourceLockHolding();
 
+  // ---- Reads by listing (HDSCommandHandlerReads.cpp) ----------------------
+  // The LDEVs at ids (decimal ids of the bound array) by id, read with one
+  // span listing per run of ids less than a CU apart: one command for the
+  // S-VOLs or sources of a job, not one per id. false with the listing's
+  // error, or 62601 "Failed to query LDEV info." when an id is none or a
+  // listing does not show it.
+  bool listLdevs(const std::vector<std::string>& ids, std::map<std::string, HDSLdevInfo>& out);
+  // Listings of snapshot groups by name, each read once per step.
+  using GroupListings = std::map<std::string, std::vector<HDSSnapshotGroupInfo>>;
+  // The rows of snap's pair (P-VOL baseDevNo, MU snapMu) from the listing of
+  // its stored group (listed through groups); when no group is stored or it
+  // lists no such row, every row of the source LDEV, in whatever group (the
+  // caller judges them). false with the listing's error.
+  bool pairRowsOf(const ZRHDSSnapInfo& snap, GroupListings& groups,
+                  std::vector<HDSSnapshotGroupInfo>& rows);
+
   // ---- Discovery (HDSCommandHandlerDiscovery.cpp) -------------------------
   // Pair rows of each host group read in one call, by "port-GID".
   using PairsByHostGroup = std::map<std::string, std::vector<HDSPairInfo>>;
@@ -495,6 +511,9 @@ class ZRHDSCommandHandler {
   // Refuses the release of an S-VOL presented through paths (error 62010
   // naming the S-VOL and its host group); false.
   bool refusePresentedSvol(const std::string& svol, const std::vector<HDSLunInfo>& paths);
+  // Logs (level 1) an S-VOL kept because nothing records whether the job
+  // created it, with the commands an administrator would run to remove it.
+  void logKeptSvolOfUnknownOrigin(const ZRHDSSnapInfo& snap);
   // Deletes the listed records' target LDEVs (with the pause after each
   // deletion on a virtual storage machine).
   bool deleteSvolsOfRecords(const std::vector<size_t>& records);

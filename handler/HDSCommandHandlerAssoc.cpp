@@ -13,7 +13,6 @@
 namespace {
 
 using zrhds_handler::preSnapHostGroupName;
-using zrhds_handler::queryOneLdev;
 
 constexpr const char kCascadeLabelSuffix[] = "CASCADE";
 constexpr int kPostDeleteWaitMinimumSecs = 3;
@@ -147,18 +146,22 @@ bool ZRHDSCommandHandler::releaseSvols(const std::vector<size_t>& records) {
     return true;
   };
 
+  // The S-VOLs' paths, read with one listing now, under the lock.
+  std::vector<std::string> ids;
+  for (size_t index : records) ids.push_back((*m_pSnaps)[index].snapLdevId);
+  std::map<std::string, HDSLdevInfo> listed;
+  if (!ids.empty() && !listLdevs(ids, listed)) return false;
   std::vector<std::tuple<std::string, std::string, std::string>> unmaps;  // port, GID, LDEV
   std::vector<ZRHDSSnapInfo> relabel;
   for (size_t index : records) {
     const ZRHDSSnapInfo& snap = (*m_pSnaps)[index];
-    HDSLdevInfo ldev;
-    if (queryOneLdev(*m_pImplementer, snap.baseSerialNo, snap.snapLdevId, ldev) != 0) {
-      return copyImplementerError();
-    }
-    // A label is put back only on an LDEV that stays: one the job created
-    // keeps the job's label until its deletion, so that an S-VOL whose
-    // deletion fails is still found as the job's.
-    if (snap.snapOriginalState != ZR_HDS_SNAP_ORIGINAL_STATE_NEW) relabel.push_back(snap);
+    const HDSLdevInfo& ldev = listed[snap.snapLdevId];
+    // A label is put back only on an LDEV chosen among existing ones. One
+    // the job created keeps the job's label until its deletion, so that an
+    // S-VOL whose deletion fails is still found as the job's; one of unknown
+    // origin (found associated, its map record refused or lost) is kept and
+    // keeps the label it has, the only trace of the job that may have made it.
+    if (snap.snapOriginalState == ZR_HDS_SNAP_ORIGINAL_STATE_OLD) relabel.push_back(snap);
     if (ldev.ports.empty()) {
       logMessage(2, kFn, "The LDEV is not mapped to any HostGroups.");
       continue;
@@ -224,12 +227,27 @@ bool ZRHDSCommandHandler::deleteSvolsForSource() {
     if (snap.snapLdevId.empty()) continue;
     if (snap.snapOriginalState == ZR_HDS_SNAP_ORIGINAL_STATE_NEW) {
       records.push_back(i);
+    } else if (snap.snapOriginalState.empty()) {
+      logKeptSvolOfUnknownOrigin(snap);
     } else {
       logMessage(1, kFn, "S-VOL-[%s] was not created by the job (origin-[%s]). Keeping it.",
                  snap.snapLdevId.c_str(), snap.snapOriginalState.c_str());
     }
   }
   return deleteSvolsOfRecords(records);
+}
+
+void ZRHDSCommandHandler::logKeptSvolOfUnknownOrigin(const ZRHDSSnapInfo& snap) {
+  const std::string options = adminCommandOptions();
+  const char* ldev = snap.snapLdevId.c_str();
+  logMessage(1, "deleteSvolsForSource",
+             "S-VOL-[%s] [%s] of P-VOL-[%s] MU-[%s] has no recorded origin (the map record that "
+             "named it was refused or lost): it is kept with its label, dissociated and out of "
+             "the PreSnap HostGroup. If the job created it, an administrator removes it: raidcom "
+             "get ldev -ldev_id %s%s (its PORTs and label), raidcom delete lun -port "
+             "<port>-<gid> -ldev_id %s%s for each path, raidcom delete ldev -ldev_id %s%s.",
+             ldev, snap.svolLabel.c_str(), snap.baseDevNo.c_str(), snap.snapMu.c_str(), ldev,
+             options.c_str(), ldev, options.c_str(), ldev, options.c_str());
 }
 
 bool ZRHDSCommandHandler::deleteSvolsOfRecords(const std::vector<size_t>& records) {

@@ -18,7 +18,6 @@
 // One job spends at most kRecoveryCommandBudget commands on it; what is left
 // waits for a later job.
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <set>
@@ -54,7 +53,6 @@ constexpr int kLdevDeletionCost = 4 + kCheckedChangeCost;
 constexpr int kResourceLockCost = 5;
 // Ids one LDEV listing may span ("-cnt" of the array).
 constexpr long kMaxListedIds = 65280;
-constexpr int kLdevsPerCu = 256;
 // The snap map records (metadata ids) that name a device's S-VOL.
 constexpr short kMapRecordIds[] = {65, 68};
 
@@ -248,14 +246,12 @@ bool ZRHDSCommandHandler::listRecordedLdevs(const ZRHDSIntentRecord& record,
     if (first < 0 || id < first) first = id;
     last = std::max(last, id);
   }
-  // The array layer lists "<CU>-<n>" as -ldev_id <CU * 256> -cnt <n - CU + 1>.
-  const long cu = first / kLdevsPerCu;
-  const long count = last - cu * kLdevsPerCu + 1;
-  if (count > kMaxListedIds) return false;
-  char range[32];
-  std::snprintf(range, sizeof(range), "%lx-%lx", cu, cu + count - 1);
+  const long count = last - first + 1;
+  if (first < 0 || count > kMaxListedIds) return false;
   std::vector<HDSLdevInfo> rows;
-  if (m_pImplementer->getLdevList(rows, {{HDS_LDEV_FILTER_RANGE, range}}) != 0) return false;
+  if (m_pImplementer->getLdevSpan(static_cast<int>(first), static_cast<int>(count), rows) != 0) {
+    return false;
+  }
   for (HDSLdevInfo& row : rows) out[row.ldevId] = row;
   return true;
 }

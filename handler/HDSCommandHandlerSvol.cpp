@@ -16,8 +16,6 @@
 
 namespace {
 
-using zrhds_handler::queryOneLdev;
-
 constexpr int kLdevsPerCu = 256;
 constexpr int kVolAttrVvol = 0x40;
 // VOL_TYPE of an id that holds no LDEV, blanks removed.
@@ -108,43 +106,29 @@ std::string effectiveVirtualId(const HDSLdevInfo& candidate) {
 
 }  // namespace
 
+// The sources are read with one listing of their span, each stored group
+// once, and the targets found associated with one listing more.
 bool ZRHDSCommandHandler::checkAlreadyCreatedTargets(int& count) {
   static const char kFn[] = "checkAlreadyCreatedTargets";
   count = 0;
-  // The pairs of each snapshot group the records name, listed once. A pair
-  // is one P-VOL's MU in whatever group; one that its record's group does
-  // not list is looked for by the source LDEV, as the array lists it.
-  std::map<std::string, std::vector<HDSSnapshotGroupInfo>> groupRows;
-  auto pairRows = [&](const ZRHDSSnapInfo& snap, std::vector<HDSSnapshotGroupInfo>& rows) {
-    rows.clear();
-    if (!snap.snapshotGroup.empty() && !snap.snapMu.empty()) {
-      auto it = groupRows.find(snap.snapshotGroup);
-      if (it == groupRows.end()) {
-        std::vector<HDSSnapshotGroupInfo> listed;
-        if (m_pImplementer->getSnapshotGroupList(listed, snap.snapshotGroup, false) != 0) {
-          return false;
-        }
-        it = groupRows.emplace(snap.snapshotGroup, listed).first;
-      }
-      for (const HDSSnapshotGroupInfo& row : it->second) {
-        if (row.isPvol && row.ldevId == snap.baseDevNo && row.muNumber == snap.snapMu) {
-          rows.push_back(row);
-        }
-      }
-      if (!rows.empty()) return true;
-    }
-    return m_pImplementer->getSnapshotGroupList(rows, snap.baseDevNo, true) == 0;
-  };
+  std::vector<std::string> sourceIds;
+  for (const ZRHDSSnapInfo& snap : *m_pSnaps) sourceIds.push_back(snap.baseDevNo);
+  std::map<std::string, HDSLdevInfo> sources;
+  if (!listLdevs(sourceIds, sources)) {
+    logMessage(2, kFn, "Failed to get the LDEV info of the [%d] Source LDEVs",
+               static_cast<int>(sourceIds.size()));
+    return false;
+  }
+  // A pair is one P-VOL's MU in whatever group; one that its record's group
+  // does not list is looked for by the source LDEV, as the array lists it.
+  GroupListings groups;
+  std::vector<ZRHDSSnapInfo*> associated;
   for (ZRHDSSnapInfo& snap : *m_pSnaps) {
-    HDSLdevInfo source;
-    if (queryOneLdev(*m_pImplementer, snap.baseSerialNo, snap.baseDevNo, source) != 0) {
-      logMessage(2, kFn, "Failed to get the LDEV info for Source-[%s]", snap.baseDevNo.c_str());
-      return copyImplementerError();
-    }
+    const HDSLdevInfo& source = sources[snap.baseDevNo];
     snap.mpBladeId = source.mpBladeId;
     snap.resourceGroupId = source.resourceGroupId;
     std::vector<HDSSnapshotGroupInfo> rows;
-    if (!pairRows(snap, rows)) {
+    if (!pairRowsOf(snap, groups, rows)) {
       logMessage(2, kFn, "Failed to get the pair information for the Source device-[%s]",
                  snap.baseDevNo.c_str());
       return copyImplementerError();
@@ -155,18 +139,22 @@ bool ZRHDSCommandHandler::checkAlreadyCreatedTargets(int& count) {
       const std::string refusal = zrhds_handler::storedPairRefusal(snap, row);
       if (!refusal.empty()) return refuseStoredPair(snap, refusal);
       if (!row.isPvol || row.muNumber != snap.snapMu || row.partnerLdevId.empty()) continue;
-      HDSLdevInfo target;
-      if (queryOneLdev(*m_pImplementer, row.serial, row.partnerLdevId, target) != 0) {
-        logMessage(2, kFn,
-                   "Failed to get the LDEV info associated with the Source-[%s], PairMU-[%s]",
-                   snap.baseDevNo.c_str(), snap.snapMu.c_str());
-        return copyImplementerError();
-      }
       snap.snapLdevId = row.partnerLdevId;
-      snap.snapVirLdevId = target.virtualLdevId;
-      snap.snapMapped = true;
-      ++count;
+      associated.push_back(&snap);
     }
+  }
+  std::vector<std::string> targetIds;
+  for (const ZRHDSSnapInfo* snap : associated) targetIds.push_back(snap->snapLdevId);
+  std::map<std::string, HDSLdevInfo> targets;
+  if (!targetIds.empty() && !listLdevs(targetIds, targets)) {
+    logMessage(2, kFn, "Failed to get the LDEV info of the [%d] target LDEVs associated with the "
+               "Snaps", static_cast<int>(targetIds.size()));
+    return false;
+  }
+  for (ZRHDSSnapInfo* snap : associated) {
+    snap->snapVirLdevId = targets[snap->snapLdevId].virtualLdevId;
+    snap->snapMapped = true;
+    ++count;
   }
   logMessage(1, kFn, "Found [%d] target LDEVs associated with the Snaps.", count);
   return true;

@@ -17,7 +17,6 @@
 namespace {
 
 using zrhds_handler::preSnapHostGroupName;
-using zrhds_handler::queryOneLdev;
 using zrhds_handler::splitHostGroupText;
 
 constexpr int kStatusUnmapped = 14;
@@ -44,46 +43,60 @@ std::string storedTargetRefusal(const ZRHDSSnapInfo& snap, const StoredTargetVie
          " nor labelled " + snap.svolLabel;
 }
 
-// Fills view from the array's listings (queries only); 0, or the failing
-// query's result.
-int viewStoredTarget(ZRHDSCommandImplementer& array, const ZRHDSSnapInfo& snap,
-                     StoredTargetView& view) {
-  std::vector<HDSSnapshotGroupInfo> rows;
-  if (!snap.baseDevNo.empty() && !snap.snapMu.empty()) {
-    const int listed = array.getSnapshotGroupList(rows, snap.baseDevNo, true);
-    if (listed != 0) return listed;
-    for (const HDSSnapshotGroupInfo& row : rows) {
-      view.pairNamesIt = view.pairNamesIt || (row.isPvol && row.muNumber == snap.snapMu &&
-                                              row.partnerLdevId == snap.snapLdevId);
+// One of rows (P-VOL rows of snap's source) associates snap's target at
+// snap's MU.
+bool pairNamesTarget(const std::vector<HDSSnapshotGroupInfo>& rows, const ZRHDSSnapInfo& snap) {
+  for (const HDSSnapshotGroupInfo& row : rows) {
+    if (row.isPvol && row.muNumber == snap.snapMu && row.partnerLdevId == snap.snapLdevId) {
+      return true;
     }
-    if (view.pairNamesIt) return 0;
   }
-  HDSLdevInfo target;
-  const int queried = queryOneLdev(array, snap.baseSerialNo, snap.snapLdevId, target);
-  if (queried != 0) return queried;
-  view.defined = target.volType != zrhds_handler::kVolTypeUndefined;
-  view.label = target.label;
-  if (!view.defined || view.label != snap.svolLabel) return 0;
-  rows.clear();
-  const int own = array.getSnapshotGroupList(rows, snap.snapLdevId, true);
-  for (const HDSSnapshotGroupInfo& row : rows) view.isPvol = view.isPvol || row.isPvol;
-  return own;
+  return false;
 }
 
 }  // namespace
 
+// Each stored group is listed once; the LDEVs that no pair names are read
+// with one listing, and only a labelled one is asked whether it is a P-VOL.
 bool ZRHDSCommandHandler::proveStoredTargets(const std::vector<bool>& fromRecord,
                                              std::vector<std::string>& refusals) {
   static const char kFn[] = "proveStoredTargets";
+  const size_t n = std::min(m_pSnaps->size(), fromRecord.size());
   refusals.assign(m_pSnaps->size(), "");
   std::set<std::string> sources;
   for (const ZRHDSSnapInfo& snap : *m_pSnaps) sources.insert(snap.baseDevNo);
-  for (size_t i = 0; i < m_pSnaps->size() && i < fromRecord.size(); ++i) {
+  std::vector<StoredTargetView> views(n);
+  std::vector<size_t> proved;  // records whose target is looked at
+  std::vector<std::string> unnamed;
+  GroupListings groups;
+  for (size_t i = 0; i < n; ++i) {
     const ZRHDSSnapInfo& snap = (*m_pSnaps)[i];
     if (!fromRecord[i] || snap.snapLdevId.empty()) continue;
-    StoredTargetView view;
-    if (sources.count(snap.snapLdevId) == 0 && viewStoredTarget(*m_pImplementer, snap, view) != 0) {
-      return copyImplementerError();
+    proved.push_back(i);
+    if (sources.count(snap.snapLdevId) != 0) continue;
+    if (!snap.baseDevNo.empty() && !snap.snapMu.empty()) {
+      std::vector<HDSSnapshotGroupInfo> rows;
+      if (!pairRowsOf(snap, groups, rows)) return copyImplementerError();
+      views[i].pairNamesIt = pairNamesTarget(rows, snap);
+    }
+    if (!views[i].pairNamesIt) unnamed.push_back(snap.snapLdevId);
+  }
+  std::map<std::string, HDSLdevInfo> ldevs;
+  if (!unnamed.empty() && !listLdevs(unnamed, ldevs)) return false;
+  for (size_t i : proved) {
+    const ZRHDSSnapInfo& snap = (*m_pSnaps)[i];
+    StoredTargetView& view = views[i];
+    const auto listed = ldevs.find(snap.snapLdevId);
+    if (!view.pairNamesIt && listed != ldevs.end()) {
+      view.defined = listed->second.volType != zrhds_handler::kVolTypeUndefined;
+      view.label = listed->second.label;
+      if (view.defined && view.label == snap.svolLabel) {
+        std::vector<HDSSnapshotGroupInfo> rows;
+        if (m_pImplementer->getSnapshotGroupList(rows, snap.snapLdevId, true) != 0) {
+          return copyImplementerError();
+        }
+        for (const HDSSnapshotGroupInfo& row : rows) view.isPvol = view.isPvol || row.isPvol;
+      }
     }
     refusals[i] = storedTargetRefusal(snap, view, sources);
     if (!refusals[i].empty()) {
@@ -94,9 +107,23 @@ bool ZRHDSCommandHandler::proveStoredTargets(const std::vector<bool>& fromRecord
   return true;
 }
 
+// The targets are read with one listing and the pairs with one listing of
+// each stored group, fresh for this step: the unmap that came before may
+// have taken a while.
 bool ZRHDSCommandHandler::checkTargetVolumeStatusForUnmap(int& count) {
   static const char kFn[] = "checkTargetVolumeStatusForUnmap";
   count = 0;
+  std::vector<std::string> ids;
+  for (const ZRHDSSnapInfo& snap : *m_pSnaps) {
+    if (!snap.snapLdevId.empty()) ids.push_back(snap.snapLdevId);
+  }
+  std::map<std::string, HDSLdevInfo> targets;
+  if (!ids.empty() && !listLdevs(ids, targets)) {
+    logMessage(2, kFn, "Failed to get the LDEV info of the [%d] target LDEVs of the Snaps",
+               static_cast<int>(ids.size()));
+    return false;
+  }
+  GroupListings groups;
   for (ZRHDSSnapInfo& snap : *m_pSnaps) {
     auto markUnmapped = [&snap]() {
       snap.snapInfo->setStatus(kStatusUnmapped);
@@ -106,12 +133,7 @@ bool ZRHDSCommandHandler::checkTargetVolumeStatusForUnmap(int& count) {
       markUnmapped();
       continue;
     }
-    HDSLdevInfo target;
-    if (queryOneLdev(*m_pImplementer, snap.baseSerialNo, snap.snapLdevId, target) != 0) {
-      logMessage(2, kFn, "Failed to get the LDEV info associated with the Source-[%s], PairMU-[%s]",
-                 snap.baseDevNo.c_str(), snap.snapMu.c_str());
-      return copyImplementerError();
-    }
+    const HDSLdevInfo& target = targets[snap.snapLdevId];
     if (target.volType == zrhds_handler::kVolTypeUndefined) {
       logMessage(1, kFn,
                  "Target LDEV-[%s] no longer exists on the array. Will mark it as unmapped..",
@@ -129,7 +151,7 @@ bool ZRHDSCommandHandler::checkTargetVolumeStatusForUnmap(int& count) {
     snap.snapVirLdevId = target.virtualLdevId;
     ++count;
     std::vector<HDSSnapshotGroupInfo> rows;
-    if (m_pImplementer->getSnapshotGroupList(rows, snap.baseDevNo, true) != 0) {
+    if (!pairRowsOf(snap, groups, rows)) {
       logMessage(2, kFn, "Failed to get the pair information for the Source device-[%s]",
                  snap.baseDevNo.c_str());
       return copyImplementerError();
@@ -183,7 +205,8 @@ bool ZRHDSCommandHandler::checkTargetVolumeStatusForDelete(int& snaps, int& targ
         continue;
       }
       HDSLdevInfo target;
-      if (queryOneLdev(*m_pImplementer, row.serial, row.partnerLdevId, target) != 0) {
+      if (zrhds_handler::queryOneLdev(*m_pImplementer, row.serial, row.partnerLdevId, target) !=
+          0) {
         logMessage(2, kFn,
                    "Failed to get the LDEV info associated with the Source-[%s], PairMU-[%s]",
                    snap.baseDevNo.c_str(), snap.snapMu.c_str());
@@ -340,11 +363,12 @@ bool ZRHDSCommandHandler::getHostGroupsToUnmapForMNM(
       }
     }
   }
+  std::vector<std::string> ids;
+  for (const ZRHDSSnapInfo* snap : active) ids.push_back(snap->snapLdevId);
+  std::map<std::string, HDSLdevInfo> targets;
+  if (!ids.empty() && !listLdevs(ids, targets)) return false;
   for (const ZRHDSSnapInfo* snap : active) {
-    HDSLdevInfo target;
-    if (queryOneLdev(*m_pImplementer, snap->baseSerialNo, snap->snapLdevId, target) != 0) {
-      return copyImplementerError();
-    }
+    const HDSLdevInfo& target = targets[snap->snapLdevId];
     std::vector<std::string>& list = found[snap];
     const int others = target.numPorts - (onPreSnap[snap] ? 1 : 0);
     if (target.numPorts > 0 && static_cast<int>(list.size()) != others) {

@@ -84,6 +84,9 @@ constexpr const char ZR_HDS_SVOL_LABEL_PREFIX[] = "QB_SVOL_";
 // virtual storage machine (followed by the machine's serial).
 constexpr const char ZR_HDS_PRE_SNAP_HOST_GROUP[] = "QB_PRE_SNAP_HOST_GROUP";
 constexpr const char ZR_HDS_PRE_SNAP_HOST_GROUP_VSM_PREFIX[] = "QB_PSHG_";
+// What the mapped host groups of a target ("17HG") hold when it is mapped
+// through none.
+constexpr const char ZR_HDS_NO_HOST_GROUPS[] = "N/A";
 // Origin of a target LDEV ("23OS"): chosen among existing LDEVs, or created
 // by the plug-in (only the latter is deleted again).
 constexpr const char ZR_HDS_SNAP_ORIGINAL_STATE_OLD[] = "OLDDEV";

@@ -70,6 +70,9 @@ struct Context {
   std::string otherGroup, otherSvol, otherMu, otherLabel;
   std::string firstSource = std::to_string(kZrStressFirstLdev);        // device 0's
   std::string ownSource = std::to_string(kZrStressFirstLdev + kTampered);  // the device's
+  // A host group of the right shape that the job never presents to: the
+  // command device's.
+  std::string otherHostGroup = "CL1-A-0";
 };
 
 bool isOneOf(const std::string& key, std::initializer_list<const char*> keys) {
@@ -103,6 +106,7 @@ bool hostileValue(const Field& f, Hostile h, const Context& c, const std::string
       else if (k == "10SG") *out = c.otherGroup;
       else if (k == "22LI") *out = c.otherSvol;
       else if (k == "16ON") *out = c.otherLabel;
+      else if (k == "17HG") *out = c.otherHostGroup;
       else if (k == "13SM" && c.otherMu != current) *out = c.otherMu;
       else return false;
       return !out->empty();

@@ -21,6 +21,7 @@ const int kDefaultMountWaitSeconds = 180;
 const int kMinMountWaitSeconds = 30;
 const int kDefaultRefreshDelaySeconds = 3;
 const int kPassPauseSeconds = 10;
+const char kPostMapFn[] = "ZRHDSCLIUtils::FinishPostMap";
 
 void sleepSeconds(int seconds) {
   if (seconds > 0)
@@ -85,12 +86,12 @@ TargetLookup lookUpTarget(ZRSO::SnapInfo* first, const char* function, ZRSO::Sna
   return TargetLookup::kFound;
 }
 
-// The new OS devices of one discovery pass, each inquired at most once, in
-// list order and only as far as a snap needs: a snap's target is the first
-// device of the list that shows its serial and LDEV.
-class FreshDevices {
+// OS devices of one discovery pass, each inquired at most once, in list
+// order and only as far as a snap needs: a snap's target is the first device
+// of the list that shows its serial and LDEV.
+class InquiredDevices {
  public:
-  FreshDevices(ZRSO::SnapInfo* logger, const char* function, const std::vector<std::string>& names)
+  InquiredDevices(ZRSO::SnapInfo* logger, const char* function, const std::vector<std::string>& names)
       : m_logger(logger), m_function(function), m_names(names) {}
 
   // The first device showing serial and ldev; null when none does.
@@ -120,13 +121,53 @@ class FreshDevices {
   std::map<std::pair<std::string, std::string>, const std::string*> m_first;
 };
 
+// One pass of the post-map discovery over the snaps not found yet: a snap's
+// target is looked for among the devices new since the call began, then
+// among those listed before it (a map run again after a failure finds the
+// snaps it presented the first time there). Sets each snap's status and
+// device path; returns how many were found in this pass.
+int matchSnaps(ZRSO::SnapInfo** snaps, short count, const ZRMapInitiatorParams& params,
+               const std::vector<std::string>& fresh, const std::vector<std::string>& earlier) {
+  const char* const kFn = kPostMapFn;
+  ZRSO::SnapInfo* first = count > 0 ? snaps[0] : nullptr;
+  InquiredDevices freshDevices(first, kFn, fresh);
+  InquiredDevices earlierDevices(first, kFn, earlier);
+  int found = 0;
+  for (short i = 0; i < count; ++i) {
+    ZRSO::SnapInfo* snap = snaps[i];
+    if (snap == nullptr || snap->getStatus() == ZRSO::SNAP_STATUS_MAPPED) continue;
+    SnapTarget target;
+    const TargetLookup lookup = lookUpTarget(first, kFn, snap, params, target);
+    if (lookup == TargetLookup::kNoEntry) snap->setStatus(ZRSO::SNAP_STATUS_MAPPED_DEVICE_NOT_FOUND);
+    if (lookup != TargetLookup::kFound) continue;
+    // An empty serial or LDEV would match any device whose field is blank.
+    const std::string* device = nullptr;
+    if (!target.serial.empty() && !target.ldev.empty()) {
+      device = freshDevices.find(target.serial, target.ldev);
+      if (device == nullptr) device = earlierDevices.find(target.serial, target.ldev);
+    }
+    if (device == nullptr) {
+      snap->setStatus(ZRSO::SNAP_STATUS_MAPPED_DEVICE_NOT_FOUND);
+      ZRHDS_DEVLOG(first, 2, kFn, "Snap device path for the source device-[%s] not found.",
+                   target.source.c_str());
+      continue;
+    }
+    ++found;
+    snap->setStatus(ZRSO::SNAP_STATUS_MAPPED);
+    snap->setSnapDevicePath(device->c_str());
+    ZRHDS_DEVLOG(first, 1, kFn, "Found SnapDevicePath-[%s] for the SourceDevice-[%s]",
+                 device->c_str(), target.source.c_str());
+  }
+  return found;
+}
+
 }  // namespace
 
 namespace ZRHDSCLIUtils {
 
 int FinishPostMap(ZRSO::SnapInfo** snaps, short count, ZRSO::ZROSUtil* util,
                   ZRMapInitiatorParams& params) {
-  static const char kFn[] = "ZRHDSCLIUtils::FinishPostMap";
+  const char* const kFn = kPostMapFn;
   if (count < 0) count = 0;
   if (snaps == nullptr) count = 0;
   ZRSO::SnapInfo* first = count > 0 ? snaps[0] : nullptr;
@@ -167,8 +208,9 @@ int FinishPostMap(ZRSO::SnapInfo** snaps, short count, ZRSO::ZROSUtil* util,
     const std::set<std::string> before(params.deviceListBefore.begin(),
                                        params.deviceListBefore.end());
     std::vector<std::string> fresh;
+    std::vector<std::string> earlier;
     for (const std::string& name : after) {
-      if (before.count(name) == 0) fresh.push_back(name);
+      (before.count(name) == 0 ? fresh : earlier).push_back(name);
     }
     ZRHDS_DEVLOG(first, 1, kFn, "Device list after performing System Refresh..");
     for (size_t i = 0; i < fresh.size(); ++i) {
@@ -177,36 +219,9 @@ int FinishPostMap(ZRSO::SnapInfo** snaps, short count, ZRSO::ZROSUtil* util,
     }
     if (fresh.empty()) {
       ZRHDS_DEVLOG(first, 1, kFn, "Device list difference is empty");
-      fresh = after;
+      fresh.swap(earlier);
     }
-
-    FreshDevices devices(first, kFn, fresh);
-    for (short i = 0; i < count; ++i) {
-      ZRSO::SnapInfo* snap = snaps[i];
-      if (snap == nullptr || snap->getStatus() == ZRSO::SNAP_STATUS_MAPPED) continue;
-      SnapTarget target;
-      const TargetLookup lookup = lookUpTarget(first, kFn, snap, params, target);
-      if (lookup == TargetLookup::kNoEntry)
-        snap->setStatus(ZRSO::SNAP_STATUS_MAPPED_DEVICE_NOT_FOUND);
-      if (lookup != TargetLookup::kFound) continue;
-      // An empty serial or LDEV would match any device whose field is blank.
-      const std::string* device = target.serial.empty() || target.ldev.empty()
-                                      ? nullptr
-                                      : devices.find(target.serial, target.ldev);
-      const bool matched = device != nullptr;
-      if (matched) {
-        ++found;
-        snap->setStatus(ZRSO::SNAP_STATUS_MAPPED);
-        snap->setSnapDevicePath(device->c_str());
-        ZRHDS_DEVLOG(first, 1, kFn, "Found SnapDevicePath-[%s] for the SourceDevice-[%s]",
-                     device->c_str(), target.source.c_str());
-      }
-      if (!matched) {
-        snap->setStatus(ZRSO::SNAP_STATUS_MAPPED_DEVICE_NOT_FOUND);
-        ZRHDS_DEVLOG(first, 2, kFn, "Snap device path for the source device-[%s] not found.",
-                     target.source.c_str());
-      }
-    }
+    found += matchSnaps(snaps, count, params, fresh, earlier);
     if (found == count) {
       ZRHDS_DEVLOG(first, 1, kFn, "Found all the Snap Devices after system bus refresh.");
       return 1;

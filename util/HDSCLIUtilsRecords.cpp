@@ -17,6 +17,8 @@ constexpr size_t kMaxGroupName = 32;
 constexpr size_t kMaxLabel = 32;
 constexpr size_t kMaxShortText = 16;
 constexpr size_t kMaxQuoted = 64;
+// Host group numbers of a port ("<port>-<GID>").
+constexpr long kMaxHostGroupId = 254;
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 bool isAlnum(char c) {
@@ -45,6 +47,30 @@ bool portChar(char c) { return isAlnum(c) || c == '-'; }
 bool groupChar(char c) { return isAlnum(c) || c == '_'; }
 bool hexChar(char c) {
   return isDigit(c) || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+}
+
+// "<port>-<GID>" as the container records a host group: a port name (as
+// "12P") and a host group number, split at the last "-".
+bool isHostGroupText(const std::string& item) {
+  const size_t dash = item.rfind('-');
+  if (dash == std::string::npos || dash == 0 || dash > kMaxShortText) return false;
+  const std::string port = item.substr(0, dash);
+  return allOf(port, portChar) && decimalIn(item.substr(dash + 1), 0, kMaxHostGroupId);
+}
+
+// A non-empty "17HG": "N/A", or host groups joined by "," (an empty value,
+// as older records hold, names none).
+bool isHostGroupList(const std::string& text) {
+  if (text == ZR_HDS_NO_HOST_GROUPS) return true;
+  size_t start = 0;
+  while (true) {
+    const size_t comma = text.find(',', start);
+    const std::string item =
+        text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+    if (!isHostGroupText(item)) return false;
+    if (comma == std::string::npos) return true;
+    start = comma + 1;
+  }
 }
 
 // Collects the first fault found in a record.
@@ -121,10 +147,11 @@ std::string mapRecordFault(const ZRHDSMetadataInfo& md) {
           md.snapVirLdevId.size() <= kMaxShortText && allOf(md.snapVirLdevId, portChar),
           "a virtual LDEV id");
   f.check("23OS", md.snapOriginalState,
-          md.snapOriginalState == "OLDDEV" || md.snapOriginalState == "NEWDEV",
+          md.snapOriginalState == ZR_HDS_SNAP_ORIGINAL_STATE_OLD ||
+              md.snapOriginalState == ZR_HDS_SNAP_ORIGINAL_STATE_NEW,
           "OLDDEV or NEWDEV");
-  f.check("17HG", md.mappedHostGroups, allOf(md.mappedHostGroups, printable),
-          "a list of host groups");
+  f.check("17HG", md.mappedHostGroups, isHostGroupList(md.mappedHostGroups),
+          "N/A or host groups (<port>-<GID>, joined by \",\")");
   return f.text();
 }
 

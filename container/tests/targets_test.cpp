@@ -148,7 +148,13 @@ TEST_F(ContainerTargets, MapRefusals) {
   // The stored record just fits (4090 of 4095 characters); with
   // ",CL1-A-1" it would not.
   const std::string head = "16ON:**22LI:" + t1 + "**24VI:**23OS:NEWDEV**17HG:";
-  const std::string many = "CL7-C-1,CL7-D-" + std::string(4090 - head.size() - 2 - 14, 'x');
+  std::string many;
+  // Distinct host groups "CL<n>-C-<GID>" of ten characters with their comma.
+  for (size_t left = 4090 - head.size() - 2, k = 0; left > 18; left -= 10, ++k) {
+    many += "CL" + std::to_string(1 + k / 155) + "-C-" + std::to_string(100 + k % 155) + ",";
+  }
+  many += std::string(4090 - head.size() - 2 - many.size() - 2, 'P') + "-1";
+  ASSERT_EQ(4090u, head.size() + many.size() + 2);
   devices[1]->setMetadataText(HDS_METADATA_SNAP_MAP_FIRST, head + many + "**");
   const std::string stored0 = map(0);
   fx.clearJournal();
@@ -163,6 +169,36 @@ TEST_F(ContainerTargets, MapRefusals) {
   EXPECT_EQ(0, c->Map({}));
   EXPECT_EQ(62009, error(*c).first);
   EXPECT_TRUE(devices[0]->logged("Unable to fetch SourceClientId. Map will fail.."));
+}
+
+// A map record lost (or refused) before a map is run again: the target the
+// array associates is taken, but its record knows no origin. The unmap keeps
+// it (it may be an administrator's) and relabelled it "BLANK", erasing the
+// only trace of the job; it now keeps its label and is logged with the
+// commands that would remove it.
+TEST_F(ContainerTargets, UnmapKeepsTheLabelOfATargetOfUnknownOrigin) {
+  const std::vector<std::string> targets = mapped();
+  const std::string label = fx.load().array(kSerial)->ldev(std::stoi(targets[0])).label;
+  ASSERT_EQ("QB_SVOL_snap1", label);
+  devices[0]->clearMetadataText(HDS_METADATA_SNAP_MAP_FIRST);
+  {
+    auto c = make(OPERATION_TYPE_MAP);
+    ASSERT_EQ(1, c->Assign()) << error(*c).second;
+    ASSERT_EQ(1, c->Map({})) << error(*c).second;
+  }
+  ASSERT_NE(std::string::npos, map(0).find("**23OS:**")) << map(0);
+  fx.clearJournal();
+  auto c = make(OPERATION_TYPE_UNMAP);
+  ASSERT_EQ(1, c->Unmap()) << error(*c).second;
+  ASSERT_EQ(1, c->Unassign()) << error(*c).second;
+  const ccisim::State state = fx.load();
+  const ccisim::Ldev kept = state.array(kSerial)->ldev(std::stoi(targets[0]));
+  EXPECT_TRUE(kept.defined);
+  EXPECT_EQ(label, kept.label);
+  EXPECT_FALSE(state.array(kSerial)->ldev(std::stoi(targets[1])).defined);
+  EXPECT_EQ(0u, raidcomCount("modify ldev"));
+  EXPECT_TRUE(devices[0]->logged("S-VOL-[" + targets[0] + "] [" + label + "] of P-VOL-[256]"));
+  EXPECT_TRUE(devices[0]->logged("raidcom delete ldev -ldev_id " + targets[0]));
 }
 
 TEST_F(ContainerTargets, UnmapWithoutHostGroupsTouchesNothing) {

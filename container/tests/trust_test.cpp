@@ -135,6 +135,43 @@ TEST_F(ContainerTrust, MapRecordCutAtTheBufferIsRefusedAndKept) {
   EXPECT_EQ(1, paths(std::stoi(svol)));
 }
 
+// "17HG" was checked only for printable characters: a hostile value reached
+// "raidcom get lun -port" and the job failed with the array's error. It is
+// refused where the record is read, before any LU path is listed.
+TEST_F(ContainerTrust, MappedHostGroupsOfAnotherShapeAreRefusedBeforeAnyListing) {
+  mapped();
+  const std::string good = devices[1]->metadata(HDS_METADATA_SNAP_MAP_FIRST);
+  const std::string svol = mapped(1, "22LI");
+  struct Row {
+    OperationType type;
+    std::string value;
+  };
+  const std::vector<Row> rows = {
+      {OPERATION_TYPE_UNMAP, "x1"},           {OPERATION_TYPE_UNMAP, "CL1-A-1;touch x"},
+      {OPERATION_TYPE_UNMAP, "-1"},           {OPERATION_TYPE_UNMAP, "CL1-A-1,CL1"},
+      {OPERATION_TYPE_MAP, "99999999"},       {OPERATION_TYPE_MAP, "CL1-A-999"},
+      {OPERATION_TYPE_DELETE, "CL1-A"},       {OPERATION_TYPE_DELETE, "$(id)-1"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.value);
+    const std::string text = withValue(good, "17HG", r.value);
+    devices[1]->setMetadataText(HDS_METADATA_SNAP_MAP_FIRST, text);
+    devices[1]->setError(0, "");
+    fx.clearJournal();
+    auto c = make(r.type);
+    ASSERT_TRUE(c->IsInitialized()) << error(*c).second;
+    const int done = r.type == OPERATION_TYPE_UNMAP ? c->Unmap()
+                     : r.type == OPERATION_TYPE_MAP ? c->Assign()
+                                                    : c->Delete();
+    EXPECT_EQ(0, done);
+    expectRefused(1, "metadata 65", "17HG holds [" + r.value + "]");
+    EXPECT_EQ(0u, raidcomCount("get lun"));
+    EXPECT_EQ(0u, changingCommands());
+    EXPECT_EQ(text, devices[1]->metadata(HDS_METADATA_SNAP_MAP_FIRST));
+  }
+  EXPECT_EQ(1, paths(std::stoi(svol)));
+}
+
 // Delete reported 20 while pair 256/MU 3 stayed, for records it could not
 // read whole or whose values it could not have written.
 TEST_F(ContainerTrust, DeleteOfAnUnreadableRecordFailsTheDeviceAndKeepsThePair) {

@@ -511,7 +511,7 @@ TEST_P(Budget, OneJobSpendsABoundedNumberOfCommands) {
   EXPECT_GT(first, 0u) << row.what;
   EXPECT_LT(first, static_cast<size_t>(kEntries)) << row.what << ": the rest waits";
   if (row.svols) {
-    EXPECT_EQ(1u, bed.count("get ldev -ldev_id 512 -cnt 128")) << row.what;
+    EXPECT_EQ(1u, bed.count("get ldev -ldev_id 600 -cnt 40")) << row.what;
   }
   for (int job = 0; job < kEntries && !records().empty(); ++job) nextJob();
   EXPECT_TRUE(records().empty()) << row.what;

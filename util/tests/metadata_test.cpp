@@ -398,6 +398,30 @@ TEST(StoredValueChecks, EveryKeyIsCheckedForItsShape) {
             std::string::npos);
 }
 
+// "17HG" holds what the container writes: host groups "<port>-<GID>" joined
+// by ",", or "N/A"; older records leave it empty.
+TEST(StoredValueChecks, MappedHostGroupsHaveTheHostGroupShape) {
+  const std::vector<std::string> good = {"", "N/A", "CL1-A-1", "CL1-A-0", "CL2-B-254",
+                                         "CL1-A-2,CL1-A-1", "CL1-AB-12,CL7-G-3,CL1-A-1"};
+  const std::vector<std::string> bad = {
+      "CL1-A-255", "CL1-A-x1", "CL1-A-", "-1", "x1", "99999999", "CL1", "CL1-A", "n/a",
+      "CL1-A-1,", ",CL1-A-1", "CL1-A-1,,CL1-A-2", "CL1-A-1 ", "CL1 A-1", "CL1-A-1;touch /tmp/x",
+      "$(id)-1", "CL1-A-1\n", "CL1-A-01234", std::string(17, 'P') + "-1",
+      "CL1-A-1" + std::string(5000, '9')};
+  for (const std::vector<std::string>* values : {&good, &bad}) {
+    for (const std::string& value : *values) {
+      SCOPED_TRACE(value.substr(0, 40));
+      ZRHDSMetadataInfo map;
+      map.snapLdevId = "600";
+      map.snapOriginalState = ZR_HDS_SNAP_ORIGINAL_STATE_NEW;
+      map.mappedHostGroups = value;
+      const std::string fault = ZRHDSCLIUtils::mapRecordFault(map);
+      EXPECT_EQ(values == &bad, fault.rfind("key 17HG holds [", 0) == 0) << fault;
+      EXPECT_EQ(values == &good, fault.empty()) << fault;
+    }
+  }
+}
+
 TEST(MetadataReaders, ReadersCombineIntoOneRecord) {
   FakeSnapInfo device;
   device.setMetadataText(6, "1S:412345**3L:45**");

@@ -67,8 +67,8 @@ FakeSnapInfo& HDSContainerTestBed::addSource(int ldev, std::unique_ptr<FakeSnapI
   return d;
 }
 
-void HDSContainerTestBed::addMappableSources() {
-  for (int ldev : {256, 257}) {
+void HDSContainerTestBed::addMappableSources(const std::vector<int>& ldevs) {
+  for (int ldev : ldevs) {
     fx.addSourceLdev(kSerial, ldev, 2097152, 0);
     fx.addLun(kSerial, "CL1-A", 1, ldev - 256, ldev);
     FakeSnapInfo& d = addSource(ldev);

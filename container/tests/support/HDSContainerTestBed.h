@@ -57,10 +57,11 @@ class HDSContainerTestBed : public ::testing::Test {
   // A device whose unique metadata names source LDEV ldev of the array
   // (defined on the simulator with 2097152 blocks when not yet there).
   FakeSnapInfo& addSource(int ldev, std::unique_ptr<FakeSnapInfo> device = nullptr);
-  // Sources 256 and 257, presented to the client through CL1-A-1, with a
-  // job that creates its S-VOLs and maps them to CL1-A-1 (client and mount
-  // host are the same, snap action flags 0).
-  void addMappableSources();
+  // Sources (256 and 257 unless named), presented to the client through
+  // CL1-A-1 (LUN = LDEV - 256), with a job that creates its S-VOLs and maps
+  // them to CL1-A-1 (client and mount host are the same, snap action flags
+  // 0).
+  void addMappableSources(const std::vector<int>& ldevs = {256, 257});
   // Prepare (with its metadata) and create over the batch.
   void prepareAndCreate();
   std::vector<ZRSO::SnapInfo*> batch();

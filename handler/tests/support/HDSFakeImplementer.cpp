@@ -131,6 +131,8 @@ int HDSFakeImplementer::resyncSnapshotBatch(const std::vector<HDSSnapshotPairRef
   int HDSFakeImplementer::name(__VA_ARGS__) { return enter(#name, false), 1; }
 // clang-format off
 ZR_UNSCRIPTED(getMaxLdevNumber, int&)
+ZR_UNSCRIPTED(getLdevSpan, int, int, std::vector<HDSLdevInfo>&)
+ZR_UNSCRIPTED(listLdevsAt, const std::vector<std::string>&, std::map<std::string, HDSLdevInfo>&)
 ZR_UNSCRIPTED(getLdevList, std::vector<HDSLdevInfo>&, const std::map<int, std::string>&)
 ZR_UNSCRIPTED(createSvols, const NewLdevWatch&)
 ZR_UNSCRIPTED(deleteSvols, const std::string&)

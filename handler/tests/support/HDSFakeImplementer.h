@@ -78,6 +78,9 @@ class HDSFakeImplementer : public ZRHDSCommandImplementer {
 
   // Not scripted: the handler operations under test never call these.
   int getMaxLdevNumber(int& maxLdev) override;
+  int getLdevSpan(int first, int count, std::vector<HDSLdevInfo>& ldevs) override;
+  int listLdevsAt(const std::vector<std::string>& ids,
+                  std::map<std::string, HDSLdevInfo>& listed) override;
   int getLdevList(std::vector<HDSLdevInfo>& ldevs,
                   const std::map<int, std::string>& filter) override;
   int createSvols(const NewLdevWatch& watch) override;
