@@ -151,7 +151,8 @@ class ZRHDSCommandImplementer {
   virtual int getLdevSpan(int first, int count, std::vector<HDSLdevInfo>& ldevs) = 0;
   // The LDEVs at ids (decimal), by id, read with one getLdevSpan per run of
   // ids less than 256 apart (ids far apart never list the ids between them).
-  // An id a listing does not show is left out of listed. 62601 on failure.
+  // An id a listing does not show, or whose listing failed, is left out of
+  // listed; 62601 when a listing failed (the others are read all the same).
   virtual int listLdevsAt(const std::vector<std::string>& ids,
                           std::map<std::string, HDSLdevInfo>& listed) = 0;
   // Appends the LDEVs selected by the bit-keyed filter (kind, CU/range, pool,

@@ -80,6 +80,8 @@ class ZRHDSRaidcomImplementer : public ZRHDSCommandImplementer {
   int getLdevSpan(int first, int count, std::vector<HDSLdevInfo>& ldevs) override;
   int listLdevsAt(const std::vector<std::string>& ids,
                   std::map<std::string, HDSLdevInfo>& listed) override;
+  // getLdevInfo of several LDEVs, by listings.
+  int getLdevInfoListed(std::vector<HDSLdevInfo>& ldevs);
   int getMaxLdevNumber(int& maxLdev) override;
   int getLdevList(std::vector<HDSLdevInfo>& ldevs,
                   const std::map<int, std::string>& filter) override;

@@ -64,6 +64,7 @@ int ZRHDSRaidcomImplementer::volumeAttributeMap(const std::string& attribute) {
 
 int ZRHDSRaidcomImplementer::getLdevInfo(std::vector<HDSLdevInfo>& ldevs) {
   static const char* const kFn = "ZRHDSRaidcomImplementer::getLdevInfo";
+  if (ldevs.size() > 1) return getLdevInfoListed(ldevs);
   int read = 0;
   for (HDSLdevInfo& entry : ldevs) {
     if (!HDSShell::isDecimal(entry.ldevId)) {
@@ -232,6 +233,39 @@ int ZRHDSRaidcomImplementer::getLdevList(std::vector<HDSLdevInfo>& ldevs,
                     "Failed to get the LDEV list from the array.");
 }
 
+// Several LDEVs are read with the listings of listLdevsAt (one per run of
+// nearby ids) instead of one query each; the outcome is as getLdevInfo's.
+int ZRHDSRaidcomImplementer::getLdevInfoListed(std::vector<HDSLdevInfo>& ldevs) {
+  static const char* const kFn = "ZRHDSRaidcomImplementer::getLdevInfo";
+  std::vector<std::string> ids;
+  for (const HDSLdevInfo& entry : ldevs) {
+    if (HDSShell::isDecimal(entry.ldevId) && entry.ldevId.size() <= 5) {
+      ids.push_back(entry.ldevId);
+    } else {
+      refuseInvalidInput(kFn, "LDEV", entry.ldevId);
+    }
+  }
+  std::map<std::string, HDSLdevInfo> listed;
+  const SavedError before = saveError();
+  if (!ids.empty()) listLdevsAt(ids, listed);  // a failed run leaves its ids out
+  int read = 0;
+  for (HDSLdevInfo& entry : ldevs) {
+    const auto it = listed.find(entry.ldevId);
+    // The listing names the physical LDEV and array in ldevId and serial.
+    if (it == listed.end() || it->second.serial != entry.serial) {
+      logMessage(2, kFn, "Failed to query info for LDEV-[%s]", entry.ldevId.c_str());
+      setErrorCodeString(ZR_HDS_ERR_ARRAY_COMMAND, "Failed to query LDEV info.");
+      continue;
+    }
+    entry = it->second;
+    ++read;
+  }
+  logMessage(0, kFn, "Successfully queried [%d/%d] LDEV information.", read,
+             static_cast<int>(ldevs.size()));
+  if (read == static_cast<int>(ldevs.size())) restoreError(before);
+  return read == 0 ? 1 : read == static_cast<int>(ldevs.size()) ? 0 : 2;
+}
+
 int ZRHDSRaidcomImplementer::listLdevsAt(const std::vector<std::string>& ids,
                                          std::map<std::string, HDSLdevInfo>& listed) {
   static const char* const kFn = "ZRHDSRaidcomImplementer::listLdevsAt";
@@ -240,17 +274,19 @@ int ZRHDSRaidcomImplementer::listLdevsAt(const std::vector<std::string>& ids,
     if (!HDSShell::isDecimal(id) || id.size() > 5) return refuseInvalidInput(kFn, "LDEV", id);
     wanted.insert(std::strtol(id.c_str(), nullptr, 10));
   }
+  int result = 0;
   for (auto next = wanted.begin(); next != wanted.end();) {
     const long first = *next;
     long last = first;
     while (next != wanted.end() && *next - first < kListedIdGap) last = *next++;
     std::vector<HDSLdevInfo> rows;
     if (getLdevSpan(static_cast<int>(first), static_cast<int>(last - first + 1), rows) != 0) {
-      return 1;
+      result = 1;  // the other runs are still read
+      continue;
     }
     for (HDSLdevInfo& row : rows) listed[row.ldevId] = std::move(row);
   }
-  return 0;
+  return result;
 }
 
 int ZRHDSRaidcomImplementer::getMaxLdevNumber(int& maxLdev) {

@@ -38,7 +38,7 @@ enum class Refusal { kNone, kConsistencyGroup, kOtherPool, kNotSplit };
 Refusal refusalOf(const HDSSnapshotGroupInfo& row, const std::string& pool) {
   if (row.mode.find('G') != std::string::npos) return Refusal::kConsistencyGroup;
   if (!hdsparse::samePoolId(row.poolId, pool)) return Refusal::kOtherPool;
-  if (row.status != kPairStatePsus) return Refusal::kNotSplit;
+  if (row.status != ZR_HDS_PAIR_STATE_PSUS) return Refusal::kNotSplit;
   return Refusal::kNone;
 }
 
@@ -327,7 +327,7 @@ bool ZRHDSCommandHandler::WaitForSnapshotsToBeInPairState() {
       logMessage(1, kFn, "SnapshotGroup-[%s], PoolId-[%s]. Pair[%s->%s], PairMU#-[%s], Status-[%s]",
                  row.snapshotGroupName.c_str(), row.poolId.c_str(), row.ldevId.c_str(),
                  row.partnerLdevId.c_str(), row.muNumber.c_str(), row.status.c_str());
-      if (row.status == kPairStatePair) ++inPair;
+      if (row.status == ZR_HDS_PAIR_STATE_PAIR) ++inPair;
     }
     if (inPair == static_cast<int>(snaps.size())) {
       logMessage(1, kFn, "All snapshot pairs [%zu] from current job are in PAIR state.",

@@ -27,7 +27,7 @@ constexpr const char kDeleteOverrideKey[] = "sZRHDSCCISnapshotGroupDeleteOverrid
 
 // States whose snapshot data is not cleared before the pair is deleted.
 bool keepsData(const std::string& status) {
-  return status == "PSUE" || status == "PFUS" || status == "PFUL" || status == kPairStatePair ||
+  return status == "PSUE" || status == "PFUS" || status == "PFUL" || status == ZR_HDS_PAIR_STATE_PAIR ||
          status == "SMPL";
 }
 
@@ -57,10 +57,10 @@ DeletePlan planGroupDeletion(const std::vector<HDSSnapshotGroupInfo>& rows,
     const std::string key = pairKey(row);
     const bool isRequested = contains(requested, key);
     if (!isRequested) {
-      if (row.status == kPairStatePair) plan.unrequestedInPair.push_back(row);
+      if (row.status == ZR_HDS_PAIR_STATE_PAIR) plan.unrequestedInPair.push_back(row);
       continue;
     }
-    if (row.status == kPairStateRcpy && plan.restoring.ldevId.empty()) plan.restoring = row;
+    if (row.status == ZR_HDS_PAIR_STATE_RCPY && plan.restoring.ldevId.empty()) plan.restoring = row;
     plan.listed.insert(key);
     if (keepsData(row.status)) {
       plan.keptData.push_back(row);
@@ -352,9 +352,9 @@ bool ZRHDSCommandHandler::deleteSnapshotData(std::vector<HDSSnapshotGroupInfo>& 
       const std::string key = pairKey(row);
       listed.insert(key);
       if (keysToClear.count(key) == 0) continue;
-      if (row.status == kPairStatePair) {
+      if (row.status == ZR_HDS_PAIR_STATE_PAIR) {
         ++done;
-      } else if (row.status == kPairStateCopy) {
+      } else if (row.status == ZR_HDS_PAIR_STATE_COPY) {
         ++copying;
       } else {
         logMessage(1, kFn, "The Pair-[%s->%s], PairMU#-[%s] is in State-[%s]. Will Resync again.",

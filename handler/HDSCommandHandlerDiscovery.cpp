@@ -110,7 +110,7 @@ bool ZRHDSCommandHandler::getGADPairInfoForDevices() {
     bool found = false;
     for (const HDSPairInfo& row : candidates) {
       logPairRow(kFn, row);
-      if (row.pairStatus != kPairStatePair) continue;
+      if (row.pairStatus != ZR_HDS_PAIR_STATE_PAIR) continue;
       logMessage(1, kFn, "Found MU#-[%d] which contains GAD pair info for the source device-[%s]",
                  row.muNumber, snap.baseDevNo.c_str());
       logMessage(1, kFn, "REPLICATION INFO : MU-[%d], RCU-[%s], Fence-[%s]", row.muNumber,
@@ -193,7 +193,7 @@ bool ZRHDSCommandHandler::getReplPairInfoForDevices() {
     for (const HDSPairInfo& row : list) {
       logPairRow(kFn, row);
       const char* refusal = nullptr;
-      if (row.pairStatus != kPairStatePair) {
+      if (row.pairStatus != ZR_HDS_PAIR_STATE_PAIR) {
         refusal = "MU-[%d] will not be used as P-VOL-[%s] is not in PAIR state.";
       } else if (row.fence != list.front().fence) {
         refusal = "MU-[%d] P-VOL-[%s] has a different SYNC type than other devices in this backup.";

@@ -38,12 +38,6 @@ constexpr int kLdevAttrRefusedSource =
 // VOL_TYPE (blanks removed) of an id that holds no LDEV.
 constexpr const char kVolTypeUndefined[] = "NOTDEFINED";
 
-// Snapshot pair states, as the listing prints them.
-constexpr const char kPairStatePair[] = "PAIR";
-constexpr const char kPairStatePsus[] = "PSUS";
-constexpr const char kPairStateCopy[] = "COPY";
-constexpr const char kPairStateRcpy[] = "RCPY";
-
 // ---- Resource-group lock decisions (HDSCommandHandlerLock.cpp) ----------
 // Lock statuses of the resource-group listing.
 constexpr const char kResourceLocked[] = "Locked";

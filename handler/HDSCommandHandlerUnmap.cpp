@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "array/HDSParseLdev.h"
 #include "handler/HDSCommandHandler.h"
 #include "handler/HDSCommandHandlerInternal.h"
 #include "host/ZRSOSnapInfo.h"
@@ -22,7 +23,6 @@ using zrhds_handler::splitHostGroupText;
 constexpr int kStatusUnmapped = 14;
 constexpr int kStatusDeleted = 20;
 constexpr int kMapUnmapWaitDefaultSecs = 180;
-constexpr const char kBlankLabel[] = "BLANK";
 
 // What the array shows of one LDEV that a stored record names as a target.
 struct StoredTargetView {
@@ -141,7 +141,8 @@ bool ZRHDSCommandHandler::checkTargetVolumeStatusForUnmap(int& count) {
       markUnmapped();
       continue;
     }
-    if (target.label != snap.svolLabel && snap.svolLabel != kBlankLabel) {
+    if (target.label != hdsparse::listedLabel(snap.svolLabel) &&
+        snap.svolLabel != ZR_HDS_BLANK_LABEL) {
       logMessage(1, kFn,
                  "Target LDEV-[%s] is probably being used by other job. Will mark it as unmapped..",
                  snap.snapLdevId.c_str());
@@ -181,10 +182,15 @@ bool ZRHDSCommandHandler::checkTargetVolumeStatusForUnmap(int& count) {
 bool ZRHDSCommandHandler::checkTargetVolumeStatusForDelete(int& snaps, int& targets) {
   static const char kFn[] = "checkTargetVolumeStatusForDelete";
   targets = 0;
+  // Each device's pair from its stored group's listing (the P-VOL's own
+  // listing where the group does not show it); the targets associated with
+  // them are then read with one listing.
+  GroupListings groups;
+  std::vector<std::pair<ZRHDSSnapInfo*, std::string>> associated;  // (device, target)
   for (ZRHDSSnapInfo& snap : *m_pSnaps) {
     if (snap.snapInfo->getStatus() == kStatusDeleted) continue;
     std::vector<HDSSnapshotGroupInfo> rows;
-    if (m_pImplementer->getSnapshotGroupList(rows, snap.baseDevNo, true) != 0) {
+    if (!pairRowsOf(snap, groups, rows)) {
       logMessage(2, kFn, "Failed to get the pair information for the Source device-[%s]",
                  snap.baseDevNo.c_str());
       return copyImplementerError();
@@ -204,18 +210,7 @@ bool ZRHDSCommandHandler::checkTargetVolumeStatusForDelete(int& snaps, int& targ
         snap.snapMapped = false;
         continue;
       }
-      HDSLdevInfo target;
-      if (zrhds_handler::queryOneLdev(*m_pImplementer, row.serial, row.partnerLdevId, target) !=
-          0) {
-        logMessage(2, kFn,
-                   "Failed to get the LDEV info associated with the Source-[%s], PairMU-[%s]",
-                   snap.baseDevNo.c_str(), snap.snapMu.c_str());
-        return copyImplementerError();
-      }
-      snap.snapLdevId = target.ldevId;
-      snap.snapVirLdevId = target.virtualLdevId;
-      snap.snapMapped = true;
-      ++targets;
+      associated.emplace_back(&snap, row.partnerLdevId);
     }
     if (!found) {
       logMessage(
@@ -225,6 +220,21 @@ bool ZRHDSCommandHandler::checkTargetVolumeStatusForDelete(int& snaps, int& targ
       snap.snapInfo->setStatus(kStatusDeleted);
       snap.snapMapped = false;
     }
+  }
+  if (associated.empty()) return true;
+  std::vector<std::string> ids;
+  for (const auto& a : associated) ids.push_back(a.second);
+  std::map<std::string, HDSLdevInfo> listed;
+  if (!listLdevs(ids, listed)) {
+    logMessage(2, kFn, "Failed to get the LDEV info of the targets associated with the snaps.");
+    return false;
+  }
+  for (const auto& a : associated) {
+    const HDSLdevInfo& target = listed.at(a.second);
+    a.first->snapLdevId = target.ldevId;
+    a.first->snapVirLdevId = target.virtualLdevId;
+    a.first->snapMapped = true;
+    ++targets;
   }
   return true;
 }

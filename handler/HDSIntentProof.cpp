@@ -11,7 +11,7 @@ namespace {
 
 // A pair that never held snapshot data: only the job that added it knows it.
 bool neverSplit(const HDSSnapshotGroupInfo& row) {
-  return row.status == kPairStatePair || row.status == kPairStateCopy;
+  return row.status == ZR_HDS_PAIR_STATE_PAIR || row.status == ZR_HDS_PAIR_STATE_COPY;
 }
 
 SvolProof notProven(const std::string& why) { return {Proof::kNotProven, why}; }

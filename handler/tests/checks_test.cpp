@@ -102,8 +102,9 @@ TEST_F(HandlerChecks, SharedSourcesGetTheCapacityAndThePreSnapPortComesFromTheFi
   EXPECT_EQ(1024u, bed.snaps[1].capacity);
   EXPECT_EQ(8192u, bed.snaps[2].capacity);
   EXPECT_EQ("CL3-B", bed.options.preSnapPort);
-  // One query per record, no listing of the array.
-  EXPECT_EQ(3u, bed.count("get ldev"));
+  // One listing of the nearby sources, not one query per record.
+  EXPECT_EQ(1u, bed.count("get ldev"));
+  EXPECT_EQ(1u, bed.count("get ldev -ldev_id 301 -cnt 2"));
 }
 
 TEST_F(HandlerChecks, LdevQueryFailurePassesTheArrayErrorOrSetsCodeFour) {

@@ -136,9 +136,12 @@ TEST_F(Unmap, UnmapReplicationGoesOnAfterAFailingHostGroup) {
 }
 
 TEST_F(Unmap, TargetChecksBeforeUnassign) {
-  // 16: associated with 600; 17: its target was relabelled by another job.
+  // 16: associated with 600, whose label has a blank (the listing shows it
+  // without); 17: its target was relabelled by another job.
+  bed.snaps[0].svolLabel = "QB_SVOL_db data";
   bed.sim.setArray(Bed::kSerial, [](ccisim::Array& a) {
     a.pair(16, 3)->svol = 600;
+    a.ldevRef(600).label = "QB_SVOL_db data";
     a.ldevRef(601).label = "someone_else";
   });
   auto h = handler();
