@@ -199,28 +199,20 @@ TEST(Batch, ACommandWithoutEffectIsFoundByTheListingWhateverTheStatusCounts) {
   }
 }
 
-// Where the listing looks for a pair: the group the caller names, the group
-// the job's records give (and the P-VOL's pairs when that group does not
-// show it), or, without either, the P-VOL's pairs.
-TEST(Batch, EachPairIsReadBackFromItsGroupOrItsPvol) {
+// A pair the caller names no group for is looked for in the group the
+// job's records give, and in its P-VOL's pairs when that group does not
+// show it (the caller's group, and no group at all: the tests above).
+TEST(Batch, APairWithoutAGroupIsReadBackFromItsRecordedGroupOrItsPvol) {
   struct Row {
-    const char* what;
-    bool callerNamesGroup;
-    const char* recordedGroup;  // nullptr: no record names the pair
+    const char* recordedGroup;
     size_t groupListings, pvolListings;
-  } rows[] = {
-      {"the caller's group", true, nullptr, 1, 0},
-      {"the records' group", false, kGroup, 1, 0},
-      {"a record naming another group", false, "QB_7_5_1F_OTHER", 1, 2},
-      {"no group known", false, nullptr, 0, 2},
-  };
+  } rows[] = {{kGroup, 1, 0}, {"QB_7_5_1F_OTHER", 1, 2}};
   for (const Row& r : rows) {
-    SCOPED_TRACE(r.what);
+    SCOPED_TRACE(r.recordedGroup);
     PairArray a(2);
     std::vector<HDSSnapshotPairRef> pairs = a.pairs(2);
     for (HDSSnapshotPairRef& p : pairs) {
-      if (!r.callerNamesGroup) p.group.clear();
-      if (r.recordedGroup == nullptr) continue;
+      p.group.clear();
       ZRHDSSnapInfo record;
       record.baseDevNo = p.pvol;
       record.snapMu = p.mu;

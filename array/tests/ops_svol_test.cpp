@@ -751,15 +751,12 @@ TEST(SvolSimulator, SecondAddFailsAndTheFirstIsUndone) {
   EXPECT_TRUE(sim.journal("raidcom", "delete ldev -ldev_id 601").empty());
 }
 
-// Adds the array cannot prove the job's: none is labelled or deleted, each
-// is logged for an administrator, and the call fails naming the first. A
-// status query that fails is asked once more (a clean answer then proves
-// the adds); one that never answers proves nothing. Someone made an LDEV at
-// a chosen id meanwhile (its add refused in the command status only:
-// "already defined"), so no LDEV of the batch can be told from that one. A
-// login renewed during the adds or at their status read may have taken the
-// status of the adds sent before it: those stay unproven, the ones after it
-// are proven, labelled, and undone with the failed call.
+// Adds the array cannot prove the job's are neither labelled nor deleted,
+// but logged for an administrator, and the call fails naming the first: a
+// status query that fails twice (once is asked again); an LDEV someone made
+// at a chosen id meanwhile (its add refused in the status only: "already
+// defined"); the adds sent before a renewed login (the ones after it are
+// proven, labelled, and undone with the failed call).
 TEST(SvolSimulator, AddsTheArrayCannotProveTheJobsAreLeftUnlabelled) {
   struct Row {
     const char* what;
