@@ -92,74 +92,55 @@ std::string mapLine(int i, const std::string& mu) {
          std::to_string(kFirstTarget + i) + " -mirror_id " + mu;
 }
 
+std::string groupListing() { return std::string("get snapshot -snapshotgroup ") + kGroup; }
+
 }  // namespace
 
 // ---- the rules, in rows -------------------------------------------------------
 
-// Each command's outcome from how its run ended, a renewed login after it,
-// its step after it, what the batch's listing shows of it and the status;
-// once where the listing proves whose the object is (a pair at its P-VOL
-// and MU, an LDEV gone) and once where it cannot (a new LDEV at an id).
+// Each command's outcome from how its run ended, a renewed login after it
+// (R), its step after it failing (S), what the batch's listing shows of it
+// and the status; once where the listing proves whose the object is (a pair
+// at its P-VOL and MU, an LDEV gone) and once where it cannot (a new LDEV).
 TEST(BatchOutcome, EachCommandFromItsFactsAndTheStatus) {
-  using hdsbatch::Effect;
-  using hdsbatch::Exit;
+  using E = hdsbatch::Effect;
+  using X = hdsbatch::Exit;
   using O = hdsbatch::Outcome;
   constexpr int kUnread = -2;  // the status query failed
   struct Row {
     const char* what;
-    Exit exit;
-    bool beforeRelogin;
-    bool stepFailed;
-    Effect readBack;
-    int errors;  // kUnread, -1 (kept timing out) or ERR_CNT
-    O proven;    // readsProve
-    O unproven;  // !readsProve
+    X exit;
+    int r, s;  // R and S as above
+    E readBack;
+    int errors;          // kUnread, -1 (kept timing out) or ERR_CNT
+    O proven, unproven;  // readsProve, !readsProve
   } rows[] = {
-      {"never sent", Exit::kNotSent, false, false, Effect::kUnknown, 0, O::kNotSent, O::kNotSent},
-      {"its step found it done", Exit::kSkipped, false, false, Effect::kUnknown, 0, O::kDone,
-       O::kDone},
-      {"its step failed", Exit::kStepRefused, false, false, Effect::kUnknown, 0, O::kStepFailed,
-       O::kStepFailed},
-      {"refused: state already there", Exit::kAlreadyDone, false, false, Effect::kUnknown, 0,
-       O::kDone, O::kDone},
-      {"refused, the state shows anyway", Exit::kRefused, false, false, Effect::kTookEffect, 0,
-       O::kNoEffect, O::kNoEffect},
-      {"clean and shown", Exit::kAccepted, false, false, Effect::kTookEffect, 0, O::kDone, O::kDone},
-      {"clean status, no effect (reset by another session)", Exit::kAccepted, false, false,
-       Effect::kNoEffect, 0, O::kNoEffect, O::kNoEffect},
-      {"clean status, listing unreadable", Exit::kAccepted, false, false, Effect::kUnknown, 0,
-       O::kUnknown, O::kUnknown},
-      {"an error, this one shown", Exit::kAccepted, false, false, Effect::kTookEffect, 1, O::kDone,
-       O::kUnproven},
-      {"an error, this one without effect", Exit::kAccepted, false, false, Effect::kNoEffect, 1,
-       O::kNoEffect, O::kNoEffect},
-      {"an error, listing unreadable", Exit::kAccepted, false, false, Effect::kUnknown, 1,
-       O::kUnknown, O::kUnproven},
-      {"status kept timing out", Exit::kAccepted, false, false, Effect::kTookEffect, -1, O::kDone,
-       O::kUnproven},
-      {"status unread", Exit::kAccepted, false, false, Effect::kTookEffect, kUnread, O::kDone,
-       O::kUnproven},
-      {"sent before a renewed login", Exit::kAccepted, true, false, Effect::kTookEffect, 0,
-       O::kDone, O::kUnproven},
-      {"timed out, shown", Exit::kNoAnswer, false, false, Effect::kTookEffect, 0, O::kDone,
-       O::kUnproven},
-      {"timed out, no effect", Exit::kNoAnswer, false, false, Effect::kNoEffect, 0, O::kNoEffect,
-       O::kNoEffect},
-      {"timed out, listing unreadable", Exit::kNoAnswer, false, false, Effect::kUnknown, 0,
-       O::kUnknown, O::kUnproven},
-      {"step after it failed", Exit::kAccepted, false, true, Effect::kTookEffect, 0,
-       O::kStepFailed, O::kStepFailed},
-      {"step after it failed, no effect", Exit::kAccepted, false, true, Effect::kNoEffect, 0,
-       O::kNoEffect, O::kNoEffect},
-      {"step after it failed, an error", Exit::kAccepted, false, true, Effect::kTookEffect, 1,
-       O::kStepFailed, O::kUnproven},
+      {"never sent", X::kNotSent, 0, 0, E::kUnknown, 0, O::kNotSent, O::kNotSent},
+      {"its step found it done", X::kSkipped, 0, 0, E::kUnknown, 0, O::kDone, O::kDone},
+      {"its step failed", X::kStepRefused, 0, 0, E::kUnknown, 0, O::kStepFailed, O::kStepFailed},
+      {"refused: state already there", X::kAlreadyDone, 0, 0, E::kUnknown, 0, O::kDone, O::kDone},
+      {"refused, state shown", X::kRefused, 0, 0, E::kTookEffect, 0, O::kNoEffect, O::kNoEffect},
+      {"clean and shown", X::kAccepted, 0, 0, E::kTookEffect, 0, O::kDone, O::kDone},
+      {"status reset, no effect", X::kAccepted, 0, 0, E::kNoEffect, 0, O::kNoEffect, O::kNoEffect},
+      {"clean, unreadable", X::kAccepted, 0, 0, E::kUnknown, 0, O::kUnknown, O::kUnknown},
+      {"an error, shown", X::kAccepted, 0, 0, E::kTookEffect, 1, O::kDone, O::kUnproven},
+      {"an error, no effect", X::kAccepted, 0, 0, E::kNoEffect, 1, O::kNoEffect, O::kNoEffect},
+      {"an error, unreadable", X::kAccepted, 0, 0, E::kUnknown, 1, O::kUnknown, O::kUnproven},
+      {"status timing out", X::kAccepted, 0, 0, E::kTookEffect, -1, O::kDone, O::kUnproven},
+      {"status unread", X::kAccepted, 0, 0, E::kTookEffect, kUnread, O::kDone, O::kUnproven},
+      {"before a renewed login", X::kAccepted, 1, 0, E::kTookEffect, 0, O::kDone, O::kUnproven},
+      {"timed out, shown", X::kNoAnswer, 0, 0, E::kTookEffect, 0, O::kDone, O::kUnproven},
+      {"timed out, unreadable", X::kNoAnswer, 0, 0, E::kUnknown, 0, O::kUnknown, O::kUnproven},
+      {"step after failed", X::kAccepted, 0, 1, E::kTookEffect, 0, O::kStepFailed, O::kStepFailed},
+      {"step after, no effect", X::kAccepted, 0, 1, E::kNoEffect, 0, O::kNoEffect, O::kNoEffect},
+      {"step after, an error", X::kAccepted, 0, 1, E::kTookEffect, 1, O::kStepFailed, O::kUnproven},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.what);
     hdsbatch::CommandFacts facts;
     facts.exit = r.exit;
-    facts.beforeRelogin = r.beforeRelogin;
-    facts.stepFailed = r.stepFailed;
+    facts.beforeRelogin = r.r != 0;
+    facts.stepFailed = r.s != 0;
     facts.readBack = r.readBack;
     hdsbatch::StatusFacts status;
     status.read = r.errors != kUnread;
@@ -181,7 +162,7 @@ TEST(Batch, OneResetOneReadAndOneListingForTheWholeBatch) {
   std::vector<std::string> want = {"reset command_status"};
   for (int i = 0; i < 4; ++i) want.push_back(mapLine(i, a.mus[i]));
   want.push_back("get command_status");
-  want.push_back(std::string("get snapshot -snapshotgroup ") + kGroup);
+  want.push_back(groupListing());
   EXPECT_EQ(a.lines(), want);
   for (int i = 0; i < 4; ++i) EXPECT_EQ(kFirstTarget + i, a.svolOf(i));
 }
@@ -192,58 +173,49 @@ TEST(Batch, OneResetOneReadAndOneListingForTheWholeBatch) {
 // the batch is sent.
 TEST(Batch, ACommandWithoutEffectIsFoundByTheListingWhateverTheStatusCounts) {
   const int n = 4;
-  for (bool reset : {false, true}) {
-    for (int k = 0; k < n; ++k) {
-      SCOPED_TRACE(std::string(reset ? "status reset" : "status error") + " at position " +
-                   std::to_string(k));
-      PairArray a(n);
-      a.sim.addFault(reset ? ccisim::Fault::statusReset(mapLine(k, a.mus[k]))
-                           : ccisim::Fault::statusError(mapLine(k, a.mus[k]), 1, "injected"));
-      std::vector<bool> done;
-      EXPECT_EQ(a.impl->mapSnapshotBatch(a.pairs(n), done), 1);
-      for (int i = 0; i < n; ++i) {
-        EXPECT_EQ(i != k, static_cast<bool>(done[i])) << i;
-        EXPECT_EQ(i != k ? kFirstTarget + i : -1, a.svolOf(i)) << i;
-      }
-      EXPECT_EQ(a.bed.errorCode(), 62601);
-      EXPECT_EQ(a.bed.errorText(), "Failed to map target LDEV-[" +
-                                       std::to_string(kFirstTarget + k) + "] to Snap-[" +
-                                       std::to_string(kFirstPvol + k) + "-MU" + a.mus[k] + "].");
-      EXPECT_EQ(1u, a.count("reset command_status"));
-      EXPECT_EQ(1u, a.count("get command_status"));
-      EXPECT_EQ(static_cast<size_t>(n), a.count("map snapshot"));
-      EXPECT_EQ(1u, a.count("get snapshot")) << "one listing for the batch";
-      EXPECT_EQ(0u, a.count("unmap snapshot")) << "the array layer undoes nothing";
+  for (int c = 0; c < 2 * n; ++c) {
+    const int k = c % n;
+    const bool reset = c >= n;
+    SCOPED_TRACE((reset ? "status reset at " : "error at ") + std::to_string(k));
+    PairArray a(n);
+    const std::string line = mapLine(k, a.mus[k]);
+    a.sim.addFault(reset ? ccisim::Fault::statusReset(line)
+                         : ccisim::Fault::statusError(line, 1, "injected"));
+    std::vector<bool> done;
+    EXPECT_EQ(a.impl->mapSnapshotBatch(a.pairs(n), done), 1);
+    for (int i = 0; i < n; ++i) {
+      EXPECT_EQ(i != k, static_cast<bool>(done[i])) << i;
+      EXPECT_EQ(i != k ? kFirstTarget + i : -1, a.svolOf(i)) << i;
     }
+    EXPECT_EQ(a.bed.errorCode(), 62601);
+    EXPECT_EQ(a.bed.errorText(), "Failed to map target LDEV-[" + std::to_string(kFirstTarget + k) +
+                                     "] to Snap-[" + std::to_string(kFirstPvol + k) + "-MU" +
+                                     a.mus[k] + "].");
+    EXPECT_EQ(1u, a.count("reset command_status"));
+    EXPECT_EQ(1u, a.count("get command_status"));
+    EXPECT_EQ(static_cast<size_t>(n), a.count("map snapshot"));
+    EXPECT_EQ(1u, a.count("get snapshot")) << "one listing for the batch";
+    EXPECT_EQ(0u, a.count("unmap snapshot")) << "the array layer undoes nothing";
   }
 }
 
-// Where the listing looks for a pair: the group the caller names, the group
-// the job's records give (and the P-VOL's pairs when that group does not
-// show it), or, without either, the P-VOL's pairs.
-TEST(Batch, EachPairIsReadBackFromItsGroupOrItsPvol) {
+// A pair the caller names no group for is looked for in the group the
+// job's records give, and in its P-VOL's pairs when that group does not
+// show it (the caller's group, and no group at all: the tests above).
+TEST(Batch, APairWithoutAGroupIsReadBackFromItsRecordedGroupOrItsPvol) {
   struct Row {
-    const char* what;
-    bool callerNamesGroup;
-    const char* recordedGroup;  // nullptr: no record names the pair
-    size_t groupListings;
-    size_t pvolListings;
-  } rows[] = {
-      {"the caller's group", true, nullptr, 1, 0},
-      {"the records' group", false, kGroup, 1, 0},
-      {"a record naming another group", false, "QB_7_5_1F_OTHER", 1, 2},
-      {"no group known", false, nullptr, 0, 2},
-  };
+    const char* recordedGroup;
+    size_t groupListings, pvolListings;
+  } rows[] = {{kGroup, 1, 0}, {"QB_7_5_1F_OTHER", 1, 2}};
   for (const Row& r : rows) {
-    SCOPED_TRACE(r.what);
+    SCOPED_TRACE(r.recordedGroup);
     PairArray a(2);
     std::vector<HDSSnapshotPairRef> pairs = a.pairs(2);
-    for (size_t i = 0; i < pairs.size(); ++i) {
-      if (!r.callerNamesGroup) pairs[i].group.clear();
-      if (r.recordedGroup == nullptr) continue;
+    for (HDSSnapshotPairRef& p : pairs) {
+      p.group.clear();
       ZRHDSSnapInfo record;
-      record.baseDevNo = pairs[i].pvol;
-      record.snapMu = pairs[i].mu;
+      record.baseDevNo = p.pvol;
+      record.snapMu = p.mu;
       record.snapshotGroup = r.recordedGroup;
       a.bed.snaps.push_back(record);
     }
@@ -271,22 +243,22 @@ TEST(Batch, DeleteAndResyncSendEveryCommandAndReportEachOutcome) {
       {"resync", "modify snapshot", &ZRHDSRaidcomImplementer::resyncSnapshotBatch,
        "Failed to resync snapshot on  mirror_id "},
   };
-  for (const Case& c : cases) {
-    for (bool reset : {false, true}) {
-      SCOPED_TRACE(std::string(c.what) + (reset ? ", status reset" : ", status error"));
-      PairArray a(n);
-      const std::string match = std::string(c.verb) + " -ldev_id 257";
-      a.sim.addFault(reset ? ccisim::Fault::statusReset(match)
-                           : ccisim::Fault::statusError(match, 1, "injected"));
-      std::vector<bool> done;
-      EXPECT_EQ((a.impl->*c.run)(a.pairs(n, false), done), 1);
-      EXPECT_EQ(done, (std::vector<bool>{true, false, true}));
-      EXPECT_EQ(static_cast<size_t>(n), a.count(c.verb));
-      EXPECT_EQ(1u, a.count("reset command_status"));
-      EXPECT_EQ(1u, a.count("get snapshot -snapshotgroup"));
-      EXPECT_EQ(0u, a.bed.errorText().find(c.text)) << a.bed.errorText();
-      EXPECT_TRUE(a.pairExists(1));
-    }
+  for (int i = 0; i < 4; ++i) {
+    const Case& c = cases[i / 2];
+    const bool reset = i % 2 != 0;
+    SCOPED_TRACE(std::string(c.what) + (reset ? ", status reset" : ", status error"));
+    PairArray a(n);
+    const std::string match = std::string(c.verb) + " -ldev_id 257";
+    a.sim.addFault(reset ? ccisim::Fault::statusReset(match)
+                         : ccisim::Fault::statusError(match, 1, "injected"));
+    std::vector<bool> done;
+    EXPECT_EQ((a.impl->*c.run)(a.pairs(n, false), done), 1);
+    EXPECT_EQ(done, (std::vector<bool>{true, false, true}));
+    EXPECT_EQ(static_cast<size_t>(n), a.count(c.verb));
+    EXPECT_EQ(1u, a.count("reset command_status"));
+    EXPECT_EQ(1u, a.count("get snapshot -snapshotgroup"));
+    EXPECT_EQ(0u, a.bed.errorText().find(c.text)) << a.bed.errorText();
+    EXPECT_TRUE(a.pairExists(1));
   }
 }
 
@@ -298,46 +270,48 @@ TEST(Batch, ARefusalStopsTheBatchAtItsCommand) {
   std::vector<bool> done;
   EXPECT_EQ(a.impl->mapSnapshotBatch(a.pairs(4), done), 1);
   EXPECT_EQ(done, (std::vector<bool>{true, true, false, false}));
-  std::vector<std::string> want = {"reset command_status",
-                                   mapLine(0, a.mus[0]),
-                                   mapLine(1, a.mus[1]),
-                                   mapLine(2, a.mus[2]),
-                                   "get command_status",
-                                   std::string("get snapshot -snapshotgroup ") + kGroup};
+  std::vector<std::string> want = {"reset command_status", mapLine(0, a.mus[0]),
+                                   mapLine(1, a.mus[1]), mapLine(2, a.mus[2]),
+                                   "get command_status", groupListing()};
   EXPECT_EQ(a.lines(), want);
   EXPECT_EQ(-1, a.svolOf(3));
 }
 
-// An unreadable command status, or a login renewed while the status was
-// read: the listing decides, and a batch that it shows complete succeeds.
-TEST(Batch, AnUnreadableStatusOrARenewedLoginIsDecidedByTheListing) {
-  for (bool relogin : {false, true}) {
-    SCOPED_TRACE(relogin ? "login renewed at the status read" : "unreadable status");
-    PairArray a(3);
-    if (relogin) {
-      a.sim.addUser("cciuser", "secret");
-      a.bed.options.userName = "cciuser";
-      a.bed.options.password = "secret";
-      a.sim.addFault(ccisim::Fault::expireLogin("get command_status"));
-    } else {
-      a.sim.addFault(ccisim::Fault::garbleOutput("raidcom", "get command_status", "empty"));
-    }
+// A status that cannot be read, never settles (its query keeps timing out,
+// its row counting no error; a batch of one) or was read under a renewed
+// login: the listing decides, and a batch that it shows complete succeeds.
+TEST(Batch, AStatusThatProvesNothingLeavesTheDecisionToTheListing) {
+  struct Row {
+    const char* what;
+    ccisim::Fault fault;
+    int pairs;
+    size_t logins;
+  } rows[] = {
+      {"unreadable", ccisim::Fault::garbleOutput("raidcom", "get command_status", "empty"), 3, 0},
+      {"never settles", ccisim::Fault::statusBusy(-1, true), 1, 0},
+      {"login renewed at the status read", ccisim::Fault::expireLogin("get command_status"), 3, 1},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    PairArray a(r.pairs);
+    a.sim.addUser("cciuser", "secret");
+    a.bed.options.userName = "cciuser";
+    a.bed.options.password = "secret";
+    a.sim.addFault(r.fault);
     std::vector<bool> done;
-    EXPECT_EQ(a.impl->mapSnapshotBatch(a.pairs(3), done), 0) << a.bed.errorText();
-    EXPECT_EQ(done, std::vector<bool>(3, true));
+    EXPECT_EQ(a.impl->mapSnapshotBatch(a.pairs(r.pairs), done), 0) << a.bed.errorText();
+    EXPECT_EQ(done, std::vector<bool>(static_cast<size_t>(r.pairs), true));
     EXPECT_EQ(1u, a.count("get snapshot -snapshotgroup"));
-    EXPECT_EQ(relogin ? 1u : 0u, a.count("-login"));
+    EXPECT_EQ(r.logins, a.count("-login"));
     EXPECT_EQ(a.bed.errorCode(), 0);
   }
 }
 
 // More than 64 commands: a batch of 64, then the rest, each with its own
-// reset, read and listing, the second batch judged only from the listing
-// made after its own commands; an error in the first batch sends nothing
-// of the second.
+// reset, read and listing; an error in the first batch sends nothing of the
+// second.
 TEST(Batch, AtMostSixtyFourCommandsShareOneStatusCheckAndOneListing) {
   const int n = ZR_HDS_ASYNC_BATCH_LIMIT + 6;
-  const std::string listing = std::string("get snapshot -snapshotgroup ") + kGroup;
   {
     PairArray a(n);
     std::vector<bool> done;
@@ -347,11 +321,10 @@ TEST(Batch, AtMostSixtyFourCommandsShareOneStatusCheckAndOneListing) {
     ASSERT_EQ(lines.size(), static_cast<size_t>(n + 6));
     EXPECT_EQ(lines[0], "reset command_status");
     EXPECT_EQ(lines[65], "get command_status");
-    EXPECT_EQ(lines[66], listing);
+    EXPECT_EQ(lines[66], groupListing());
     EXPECT_EQ(lines[67], "reset command_status");
     EXPECT_EQ(lines[lines.size() - 2], "get command_status");
-    EXPECT_EQ(lines.back(), listing);
-    EXPECT_FALSE(a.pairExists(n - 1));
+    EXPECT_EQ(lines.back(), groupListing());
   }
   PairArray a(n);
   a.sim.addFault(ccisim::Fault::statusReset(mapLine(10, a.mus[10])));
@@ -365,7 +338,8 @@ TEST(Batch, AtMostSixtyFourCommandsShareOneStatusCheckAndOneListing) {
 }
 
 // A pair a later batch changes is judged from that batch's own listing: a
-// P-VOL with a pair in each of two batches, both batches read back.
+// P-VOL with a pair in each of two batches (no group named: each pair is
+// read back from its P-VOL's pairs).
 TEST(Batch, ALaterBatchIsNeverJudgedFromAnEarlierListing) {
   const int n = ZR_HDS_ASYNC_BATCH_LIMIT + 1;
   PairArray a(n);
@@ -373,31 +347,18 @@ TEST(Batch, ALaterBatchIsNeverJudgedFromAnEarlierListing) {
       a.sim.addSnapshotPair(Bed::kSerial, kGroup, kFirstPvol, kPool, "PSUS"));
   a.sim.clearJournal();
   std::vector<HDSSnapshotPairRef> pairs = a.pairs(n, false);
-  pairs.push_back({std::to_string(kFirstPvol), secondMu, "", kGroup});
-  // Without a group, each pair is read back from its P-VOL's pairs.
+  pairs.push_back({std::to_string(kFirstPvol), secondMu, "", ""});
   for (HDSSnapshotPairRef& p : pairs) p.group.clear();
-  a.sim.addFault(ccisim::Fault::statusError("delete snapshot -ldev_id 266", 1, "injected"));
-  a.sim.addFault(
-      ccisim::Fault::statusError("delete snapshot -ldev_id " + std::to_string(kFirstPvol + n - 1),
-                                 1, "injected"));
+  for (int pvol : {266, kFirstPvol + n - 1}) {
+    const std::string match = "delete snapshot -ldev_id " + std::to_string(pvol);
+    a.sim.addFault(ccisim::Fault::statusError(match, 1, "injected"));
+  }
   std::vector<bool> done;
   EXPECT_EQ(a.impl->deleteSnapshotBatch(pairs, done), 1);
   EXPECT_FALSE(done[10]);
   EXPECT_FALSE(done[static_cast<size_t>(n - 1)]);
   EXPECT_TRUE(done.back()) << "the second MU of P-VOL 256 is gone";
   EXPECT_EQ(2u, a.count("get snapshot -ldev_id 256")) << "listed once per batch";
-}
-
-// A batch of one whose status never settles (the query keeps timing out,
-// its row counting no error): the listing shows the association made, so
-// it is done, not refused.
-TEST(Batch, AStatusThatNeverSettlesLeavesTheDecisionToTheListing) {
-  PairArray a(1);
-  a.sim.addFault(ccisim::Fault::statusBusy(-1, true));
-  std::vector<bool> done;
-  EXPECT_EQ(a.impl->mapSnapshotBatch(a.pairs(1), done), 0) << a.bed.errorText();
-  EXPECT_EQ(done, std::vector<bool>{true});
-  EXPECT_EQ(kFirstTarget, a.svolOf(0));
 }
 
 // The group a batch has just read back answers the job's next listing of
@@ -408,21 +369,20 @@ TEST(Batch, AGroupJustReadBackIsNotAskedAgain) {
   PairArray a(2);
   std::vector<bool> done;
   ASSERT_EQ(a.impl->mapSnapshotBatch(a.pairs(2), done), 0) << a.bed.errorText();
-  const size_t listed = a.count("get snapshot -snapshotgroup");
-  std::vector<HDSSnapshotGroupInfo> rows;
-  ASSERT_EQ(a.impl->getSnapshotGroupList(rows, kGroup, false), 0);
-  EXPECT_EQ(2u, rows.size());
+  auto listAgain = [&](size_t more, const char* why) {
+    const size_t before = a.count("get snapshot -snapshotgroup");
+    std::vector<HDSSnapshotGroupInfo> rows;
+    EXPECT_EQ(a.impl->getSnapshotGroupList(rows, kGroup, false), 0);
+    EXPECT_EQ(before + more, a.count("get snapshot -snapshotgroup")) << why;
+    return rows;
+  };
+  const std::vector<HDSSnapshotGroupInfo> rows = listAgain(0, "answered from the read-back");
+  ASSERT_EQ(2u, rows.size());
   EXPECT_EQ(std::to_string(kFirstTarget), rows[0].partnerLdevId);
-  EXPECT_EQ(listed, a.count("get snapshot -snapshotgroup")) << "answered from the read-back";
-  rows.clear();
-  ASSERT_EQ(a.impl->getSnapshotGroupList(rows, kGroup, false), 0);
-  EXPECT_EQ(listed + 1, a.count("get snapshot -snapshotgroup")) << "only once";
-
+  listAgain(1, "only once");
   ASSERT_EQ(a.impl->unmapSnapshotBatch(a.pairs(2, false), done), 0) << a.bed.errorText();
   clock.sleepMillis(10000);
-  rows.clear();
-  ASSERT_EQ(a.impl->getSnapshotGroupList(rows, kGroup, false), 0);
-  EXPECT_EQ(listed + 3, a.count("get snapshot -snapshotgroup")) << "not after a pause";
+  listAgain(1, "not after a pause");
 }
 
 // Unmapping reads an association back as gone when the pair has no target
@@ -468,13 +428,6 @@ std::string ldevShowing(const char* id, uint64_t capacity) {
          "VOL_Capacity(BLK) : " + std::to_string(capacity) + "\nLDEV_NAMING : \n";
 }
 
-// A listing of LDEVs as "get ldev -ldev_id <first> -cnt <n>" prints it:
-// undefined ids as such, the others as given.
-std::string ldevListing(const std::vector<std::string>& blocks) {
-  std::string text;
-  for (const std::string& b : blocks) text += b + "\n";
-  return text;
-}
 std::string undefinedLdev(const std::string& id) {
   return "Serial# : 412345\nLDEV : " + id + "\nVOL_TYPE : NOT DEFINED\n";
 }
@@ -484,28 +437,27 @@ std::string undefinedLdev(const std::string& id) {
 // The status counts an error and the listing shows one add without effect:
 // which add the error was is not said anywhere, and an add refused because
 // someone made the id meanwhile looks exactly like one that worked. The
-// LDEVs that look made are neither labelled nor deleted: they are left for
-// an administrator, and the call fails.
+// LDEVs that look made are neither labelled nor deleted but left for an
+// administrator, and the call fails.
 TEST(BatchLdevs, AnErrorTheStatusCannotPlaceLeavesTheLdevsThatLookMadeAlone) {
   for (int k = 0; k < 3; ++k) {
     SCOPED_TRACE(k);
     Bed bed;
     bed.snaps = {svol("100", 64), svol("101", 64), svol("102", 64)};
-    bed.recorder.on(" reset command_status ", R::ok());
-    bed.recorder.on(" get command_status ", R::exit(1, Bed::kStatusError));
+    bed.answerStatusError();
     bed.recorder.on(" add ldev ", R::ok());
-    std::vector<std::string> blocks;
+    std::string listing;
     for (int i = 0; i < 3; ++i) {
       const std::string id = std::to_string(100 + i);
-      blocks.push_back(i == k ? undefinedLdev(id) : ldevShowing(id.c_str(), 64));
+      listing += i == k ? undefinedLdev(id) : ldevShowing(id.c_str(), 64);
     }
-    bed.recorder.on(" get ldev   -ldev_id 100 -cnt 3 ", R::ok(ldevListing(blocks)));
+    bed.recorder.on(" get ldev   -ldev_id 100 -cnt 3 ", R::ok(listing));
     EXPECT_EQ(bed.recording().createSvols({}), 1);
     EXPECT_EQ(bed.errorText(), "Failed to Create LDEV-" + std::to_string(100 + k));
     EXPECT_EQ(bed.recorder.linesWith(" add ldev ").size(), 3u);
     EXPECT_EQ(bed.recorder.linesWith(" reset command_status ").size(), 1u);
     EXPECT_EQ(bed.recorder.linesWith(" get ldev ").size(), 1u) << "one listing for the batch";
-    EXPECT_TRUE(bed.recorder.linesWith(" modify ldev ").empty()) << "no label on what may be another's";
+    EXPECT_TRUE(bed.recorder.linesWith(" modify ldev ").empty()) << "no label";
     EXPECT_TRUE(bed.recorder.scripts().empty()) << "nothing deleted";
     for (int i = 0; i < 3; ++i) {
       const std::string line = "LDEV-[" + std::to_string(100 + i) + "] may be another's";
@@ -525,13 +477,10 @@ TEST(BatchLdevs, DeletionsShareOneStatusCheckAndListingUnlessPaused) {
     Bed bed;
     bed.answerStatus();
     bed.recorder.on(" delete ldev ", R::ok());
-    bed.recorder.on(" get ldev   -ldev_id 600 -cnt 3 ",
-                    R::ok(ldevListing({undefinedLdev("600"), undefinedLdev("601"),
-                                       undefinedLdev("602")})));
-    for (const char* id : {"600", "601", "602"}) {
-      bed.recorder.on(std::string(" get ldev   -ldev_id ") + id + " -cnt 1 ",
-                      R::ok(undefinedLdev(id)));
-    }
+    bed.recorder.on(" -cnt 3 ", R::ok(undefinedLdev("600") + undefinedLdev("601") +
+                                      undefinedLdev("602")));
+    for (const char* id : {"600", "601", "602"})
+      bed.recorder.on(std::string("-ldev_id ") + id + " -cnt 1 ", R::ok(undefinedLdev(id)));
     std::vector<bool> done;
     ASSERT_EQ(bed.recording().deleteSvolBatch({"600", "601", "602"}, pause, done), 0)
         << bed.errorText();
@@ -550,12 +499,10 @@ TEST(BatchLdevs, DeletionsAreDecidedByTheListing) {
   for (bool statusError : {true, false}) {
     SCOPED_TRACE(statusError ? "status error" : "clean status");
     Bed bed;
-    bed.recorder.on(" reset command_status ", R::ok());
-    bed.recorder.on(" get command_status ", statusError ? R::exit(1, Bed::kStatusError)
-                                                        : R::ok(Bed::kStatusOk));
+    bed.answerStatusCounting(statusError);
     bed.recorder.on(" delete ldev ", R::ok());
     bed.recorder.on(" get ldev   -ldev_id 600 -cnt 2 ",
-                    R::ok(ldevListing({ldevShowing("600", 64), undefinedLdev("601")})));
+                    R::ok(ldevShowing("600", 64) + undefinedLdev("601")));
     std::vector<bool> done;
     EXPECT_EQ(bed.recording().deleteSvolBatch({"600", "601"}, 0, done), 1);
     EXPECT_EQ(done, (std::vector<bool>{false, true}));

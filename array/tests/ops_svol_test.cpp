@@ -64,43 +64,32 @@ std::vector<std::string> withoutLabels(const std::vector<std::string>& lines) {
   return out;
 }
 
-// The listing of LDEVs that shows every snap's target made (defined, of its
-// capacity, unlabelled), as the batch's read-back lists them.
-std::string madeListing(const std::vector<ZRHDSSnapInfo>& snaps) {
-  std::string text;
-  for (const ZRHDSSnapInfo& s : snaps) {
-    text += "Serial# : 412345\nLDEV : " + s.snapLdevId + "\nVOL_TYPE : OPEN-V-CVS\n" +
-            "VOL_Capacity(BLK) : " + std::to_string(s.capacity) + "\nLDEV_NAMING : \n\n";
-  }
-  return text;
-}
-
-// Answers the batch's status and read-back: every target made.
+// Answers the batch's status and its read-back listing: every snap's target
+// made (defined, of its capacity, unlabelled).
 void answerMade(Bed& bed) {
   bed.answerStatus();
-  bed.recorder.on(" get ldev ", R::ok(madeListing(bed.snaps)));
-}
-
-std::vector<std::string> withoutReads(const std::vector<std::string>& lines) {
-  std::vector<std::string> out;
-  for (const std::string& l : lines) {
-    if (l.find(" get ldev ") == std::string::npos) out.push_back(l);
+  std::string listing;
+  for (const ZRHDSSnapInfo& s : bed.snaps) {
+    listing += "Serial# : 412345\nLDEV : " + s.snapLdevId + "\nVOL_TYPE : OPEN-V-CVS\n" +
+               "VOL_Capacity(BLK) : " + std::to_string(s.capacity) + "\nLDEV_NAMING : \n";
   }
-  return out;
+  bed.recorder.on(" get ldev ", R::ok(listing));
 }
 
+// The lines without a batch's status check and its read-back listing.
 std::vector<std::string> withoutStatus(const std::vector<std::string>& lines) {
   std::vector<std::string> out;
   for (const std::string& l : lines) {
-    if (l.find("command_status") == std::string::npos) out.push_back(l);
+    if (l.find("command_status") == std::string::npos && l.find(" get ldev ") == std::string::npos)
+      out.push_back(l);
   }
   return out;
 }
 
 // ---- createSvols ------------------------------------------------------------
 
-// What the caller's watch hears, in order ("accepted <id>", "not made
-// <id>"); with a recorder, also how many command lines had run by then.
+// What the caller's watch hears, in order ("accepted <id>", "settled <ids>",
+// "not proven <ids>"); with a recorder, also how many command lines had run.
 struct WatchLog {
   std::vector<std::string> heard;
   const HDSRecordingRunner* recorder = nullptr;
@@ -116,10 +105,9 @@ struct WatchLog {
     };
     return w;
   }
-  void hear(const std::string& what) {
-    heard.push_back(recorder == nullptr
-                        ? what
-                        : what + " after " + std::to_string(recorder->lines().size()) + " lines");
+  void hear(std::string what) {
+    if (recorder) what += " after " + std::to_string(recorder->lines().size()) + " lines";
+    heard.push_back(what);
   }
 };
 
@@ -190,7 +178,7 @@ TEST(CreateSvols, PoolAndBladeOptions) {
     bed.recorder.on(" modify ldev ", R::ok());
     EXPECT_EQ(bed.recording().createSvols({}), 0);
     EXPECT_EQ(
-        withoutReads(withoutStatus(bed.recorder.lines())),
+        withoutStatus(bed.recorder.lines()),
         (std::vector<std::string>{Bed::raidcom(c.args),
                                   Bed::raidcom("modify ldev   -ldev_id 10 -ldev_name BLANK")}));
     EXPECT_EQ(bed.log.logged("The Registry key-[nZRHDSDontUseMPBladeId] is set. Value-[1]"),
@@ -236,29 +224,6 @@ TEST(CreateSvols, AddThatNeverRanIsNotUndone) {
   EXPECT_TRUE(bed.recorder.linesWith(" add ldev ").empty());
   EXPECT_TRUE(bed.recorder.scripts().empty());
   EXPECT_EQ(bed.errorText(), "Failed to Create LDEV-100");
-}
-
-// An add the status shows refused: someone may have made that id meanwhile
-// ("already defined"), and the listing cannot tell that LDEV from the one
-// asked for. Nothing gets the job's label, and nothing that may be another's
-// is deleted; an id the listing shows empty is simply not made.
-TEST(CreateSvols, AnAddTheStatusShowsRefusedNeverGetsTheLabel) {
-  const std::string defined = madeListing({snap("100", 64)});
-  const std::string undefined = "Serial# : 412345\nLDEV : 100\nVOL_TYPE : NOT DEFINED\n";
-  for (const std::string& listing : {defined, undefined}) {
-    SCOPED_TRACE(listing == defined ? "an LDEV at the id" : "none at the id");
-    Bed bed;
-    bed.snaps = {snap("100", 64)};
-    bed.snaps[0].svolLabel = "QB_SVOL_a";
-    bed.answerStatusError();
-    bed.recorder.on(" add ldev ", R::ok());
-    bed.recorder.on(" get ldev ", R::ok(listing));
-    EXPECT_EQ(bed.recording().createSvols({}), 1);
-    EXPECT_TRUE(bed.recorder.linesWith(" modify ldev ").empty());
-    EXPECT_TRUE(bed.recorder.scripts().empty());
-    EXPECT_EQ(bed.errorText(), "Failed to Create LDEV-100");
-    EXPECT_EQ(listing == defined, bed.log.logged("LDEV-[100] may be another's"));
-  }
 }
 
 // The add ran (exit 0, or it timed out) but the listing or the status does
@@ -334,7 +299,7 @@ TEST(CreateSvols, MovesIntoTheJobsGroupOnAVirtualStorageMachine) {
   EXPECT_EQ(bed.recording().createSvols({}), 0);
   const std::string rg = "-resource_name \"VSM 1\"";
   // The LDEVs are made first (one batch), then each moves into the group.
-  EXPECT_EQ(withoutReads(withoutStatus(withoutLabels(bed.recorder.lines()))),
+  EXPECT_EQ(withoutStatus(withoutLabels(bed.recorder.lines())),
             (std::vector<std::string>{
                 Bed::raidcom("add ldev   -mp_blade_id 0 -ldev_id 100 -capacity 64"),
                 Bed::raidcom("add ldev   -mp_blade_id 0 -ldev_id 101 -capacity 64"),
@@ -364,7 +329,7 @@ TEST(CreateSvols, OtherGroupWithoutVirtualMachineOnlyAddsToTheGroup) {
   EXPECT_EQ(bed.recording().createSvols({}), 0);
   // The label comes before the move: a moved LDEV always carries it.
   EXPECT_EQ(
-      withoutReads(withoutStatus(bed.recorder.lines())),
+      withoutStatus(bed.recorder.lines()),
       (std::vector<std::string>{Bed::raidcom("add ldev   -mp_blade_id 0 -ldev_id 100 -capacity 64"),
                                 Bed::raidcom("modify ldev   -ldev_id 100 -ldev_name BLANK"),
                                 Bed::raidcom("add resource   -resource_name RG2 -ldev_id 100")}));
@@ -386,31 +351,30 @@ TEST(CreateSvols, FailedResourceStepUndoesTheNewLdevToo) {
   };
   // Where the caller's record cannot take back the marks of the labelled
   // LDEVs, nothing is undone: a later job's recovery proves them by label.
-  for (bool recordWritable : {true, false}) {
-    for (const auto& c : cases) {
-      SCOPED_TRACE(std::string(c.failing) + (recordWritable ? "" : ", record not writable"));
-      Bed bed;
-      bed.options.resourceGroup = "VSM_A";
-      bed.options.isVSM = true;
-      bed.snaps = {snap("100", 64), snap("101", 64)};
-      answerMade(bed);
-      bed.recorder.on(" add ldev ", R::ok());
-      bed.recorder.on(" modify ldev ", R::ok());
-      bed.recorder.on(std::string(c.failing) + "  -resource_name VSM_A -ldev_id 101", R::exit(1));
-      bed.recorder.on(std::string(c.failing) + "  -ldev_id 101", R::exit(1));
-      bed.recorder.on(" resource ", R::ok());
-      bed.recorder.on("/bin/sh ", R::ok());
-      WatchLog watch;
-      watch.recordWritable = recordWritable;
-      EXPECT_EQ(bed.recording().createSvols(watch.watch()), 1);
-      ASSERT_EQ(bed.recorder.scripts().size(), recordWritable ? 1u : 0u);
-      if (recordWritable) {
-        EXPECT_EQ(scriptLines(bed.recorder.scripts()[0]), undoLines({"100", "101"}));
-      }
-      EXPECT_EQ(!recordWritable, bed.log.logged("LDEV-[100] is left for the recovery of a later job"));
-      EXPECT_TRUE(bed.log.logged(c.log));
-      EXPECT_EQ(bed.errorText(), c.text);
+  for (int i = 0; i < 6; ++i) {
+    const auto& c = cases[i % 3];
+    WatchLog watch;
+    watch.recordWritable = i < 3;
+    SCOPED_TRACE(std::string(c.failing) + (watch.recordWritable ? "" : ", record not writable"));
+    Bed bed;
+    bed.options.resourceGroup = "VSM_A";
+    bed.options.isVSM = true;
+    bed.snaps = {snap("100", 64), snap("101", 64)};
+    answerMade(bed);
+    bed.recorder.on(" add ldev ", R::ok());
+    bed.recorder.on(" modify ldev ", R::ok());
+    bed.recorder.on(std::string(c.failing) + "  -resource_name VSM_A -ldev_id 101", R::exit(1));
+    bed.recorder.on(std::string(c.failing) + "  -ldev_id 101", R::exit(1));
+    bed.recorder.on(" resource ", R::ok());
+    bed.recorder.on("/bin/sh ", R::ok());
+    EXPECT_EQ(bed.recording().createSvols(watch.watch()), 1);
+    ASSERT_EQ(bed.recorder.scripts().size(), watch.recordWritable ? 1u : 0u);
+    if (watch.recordWritable) {
+      EXPECT_EQ(scriptLines(bed.recorder.scripts()[0]), undoLines({"100", "101"}));
     }
+    EXPECT_EQ(!watch.recordWritable, bed.log.logged("LDEV-[100] is left for the recovery"));
+    EXPECT_TRUE(bed.log.logged(c.log));
+    EXPECT_EQ(bed.errorText(), c.text);
   }
 }
 
@@ -517,16 +481,14 @@ TEST(DeleteSvols, InMetaResourceDeletesAtOnce) {
   EXPECT_TRUE(bed.log.logged("Going to delete the S-VOL-[4096]"));
   EXPECT_TRUE(bed.log.logged("Successfully deleted the LDEV-[4096]"));
 
-  // The array deletes the LDEV after the tool returned: what decides is the
-  // listing, whatever the command status counts.
-  for (bool statusError : {true, false}) {
-    Bed refused;
-    refused.answerStatusCounting(statusError);
-    refused.recorder.on(" delete ldev ", R::ok());
-    refused.recorder.on(" get ldev ", R::ok(kStays4096));
-    EXPECT_EQ(refused.recording().deleteSvols("4096"), 1);
-    EXPECT_EQ(refused.errorText(), "Failed to delete LDEV-[4096]");
-  }
+  // The array deletes the LDEV after the tool returned: an LDEV still
+  // listed after the command status is a failed deletion.
+  Bed refused;
+  refused.answerStatusError();
+  refused.recorder.on(" delete ldev ", R::ok());
+  refused.recorder.on(" get ldev ", R::ok(kStays4096));
+  EXPECT_EQ(refused.recording().deleteSvols("4096"), 1);
+  EXPECT_EQ(refused.errorText(), "Failed to delete LDEV-[4096]");
 }
 
 TEST(DeleteSvols, AnLdevNotInstalledCountsAsDeleted) {
@@ -789,75 +751,34 @@ TEST(SvolSimulator, SecondAddFailsAndTheFirstIsUndone) {
   EXPECT_TRUE(sim.journal("raidcom", "delete ldev -ldev_id 601").empty());
 }
 
-// The add took effect, then the status query fails: asked once more, a
-// status that counts no error proves the LDEV the job's; one that never
-// answers proves nothing, and the LDEV is left unlabelled for an
-// administrator.
-TEST(SvolSimulator, AStatusQueryThatFailsIsAskedOnceMore) {
-  for (int failures : {1, -1}) {
-    SCOPED_TRACE(failures);
-    Bed bed;
-    ccisim::Fixture sim;
-    ZRHDSRaidcomImplementer& impl = bed.simulator(sim);
-    bed.options.isHTI = true;
-    bed.snaps = {snap("700", 64)};
-    bed.snaps[0].svolLabel = "QB_SVOL_a";
-    sim.addFault(ccisim::Fault::fail("raidcom", "get command_status", 5, "", failures));
-    const ccisim::Ldev made = [&] {
-      EXPECT_EQ(impl.createSvols({}), failures > 0 ? 0 : 1) << bed.errorText();
-      return sim.load().array(Bed::kSerial)->ldev(700);
-    }();
-    EXPECT_TRUE(made.defined);
-    EXPECT_EQ(made.label, failures > 0 ? "QB_SVOL_a" : "");
-    EXPECT_EQ(sim.journal("raidcom", "get command_status").size(), 2u);
-    EXPECT_TRUE(sim.journal("raidcom", "delete ldev").empty());
-    if (failures < 0) {
-      EXPECT_EQ(bed.errorText(), "Failed to Create LDEV-700");
-      EXPECT_TRUE(bed.log.logged("LDEV-[700] may be another's"));
-    }
-  }
-}
-
-// Someone made an LDEV at one of the chosen ids meanwhile: its add is
-// refused in the command status only ("already defined"). No LDEV of the
-// batch can then be told from that one: none gets the job's label, none is
-// deleted, and that LDEV stays as it was.
-TEST(SvolSimulator, AnLdevSomeoneMadeAtAChosenIdNeverGetsTheLabel) {
-  Bed bed;
-  ccisim::Fixture sim;
-  ZRHDSRaidcomImplementer& impl = bed.simulator(sim);
-  ccisim::Ldev someones;
-  someones.id = 601;
-  someones.capacity = 64;
-  someones.attrs = {"CVS", "VVOL"};
-  sim.addLdev(Bed::kSerial, someones);
-  bed.options.isHTI = true;
-  bed.snaps = {snap("600", 64), snap("601", 64), snap("602", 64)};
-  for (ZRHDSSnapInfo& s : bed.snaps) s.svolLabel = "QB_SVOL_" + s.snapLdevId;
-  EXPECT_EQ(impl.createSvols({}), 1);
-  const ccisim::Array a = *sim.load().array(Bed::kSerial);
-  for (int id : {600, 601, 602}) {
-    EXPECT_TRUE(a.ldev(id).defined) << id;
-    EXPECT_EQ("", a.ldev(id).label) << id;
-  }
-  EXPECT_TRUE(sim.journal("raidcom", "modify ldev").empty());
-  EXPECT_TRUE(sim.journal("raidcom", "delete ldev").empty());
-}
-
-// A login renewed during the adds, or at their status read, may have taken
-// the status of the adds sent before it along: those are neither labelled
-// nor deleted; the ones after it are proven, labelled, and undone with the
-// failed call.
-TEST(SvolSimulator, ARenewedLoginLeavesTheAddsBeforeItUnproven) {
+// Adds the array cannot prove the job's are neither labelled nor deleted,
+// but logged for an administrator, and the call fails naming the first: a
+// status query that fails twice (once is asked again); an LDEV someone made
+// at a chosen id meanwhile (its add refused in the status only: "already
+// defined"); the adds sent before a renewed login (the ones after it are
+// proven, labelled, and undone with the failed call).
+TEST(SvolSimulator, AddsTheArrayCannotProveTheJobsAreLeftUnlabelled) {
   struct Row {
-    const char* expiresAt;
-    std::vector<bool> left;  // 600, 601, 602 left unlabelled
+    const char* what;
+    bool someonesAt601;
+    std::vector<ccisim::Fault> faults;
+    int result;
+    std::vector<bool> defined;  // 600, 601, 602 afterwards
+    size_t statusReads;
   } rows[] = {
-      {"add ldev -pool snap -mp_blade_id 0 -ldev_id 601", {true, false, false}},
-      {"get command_status", {true, true, true}},
+      {"status query fails once", false,
+       {ccisim::Fault::fail("raidcom", "get command_status", 5, "", 1)}, 0, {1, 1, 1}, 2},
+      {"status query never answers", false,
+       {ccisim::Fault::fail("raidcom", "get command_status", 5, "", -1)}, 1, {1, 1, 1}, 2},
+      {"someone's LDEV at 601", true, {}, 1, {1, 1, 1}, 1},
+      {"login renewed at the add of 601", false,
+       {ccisim::Fault::expireLogin("add ldev -pool snap -mp_blade_id 0 -ldev_id 601")}, 1,
+       {1, 0, 0}, 1},
+      {"login renewed at the status read", false,
+       {ccisim::Fault::expireLogin("get command_status")}, 1, {1, 1, 1}, 2},
   };
   for (const Row& r : rows) {
-    SCOPED_TRACE(r.expiresAt);
+    SCOPED_TRACE(r.what);
     Bed bed;
     ccisim::Fixture sim;
     ZRHDSRaidcomImplementer& impl = bed.simulator(sim);
@@ -865,16 +786,30 @@ TEST(SvolSimulator, ARenewedLoginLeavesTheAddsBeforeItUnproven) {
     bed.options.userName = "cciuser";
     bed.options.password = "secret";
     bed.options.isHTI = true;
-    bed.snaps = {snap("600", 64), snap("601", 64), snap("602", 64)};
-    sim.addFault(ccisim::Fault::expireLogin(r.expiresAt));
-    EXPECT_EQ(impl.createSvols({}), 1);
-    const ccisim::Array a = *sim.load().array(Bed::kSerial);
-    for (int i = 0; i < 3; ++i) {
-      const int id = 600 + i;
-      EXPECT_EQ(r.left[static_cast<size_t>(i)], a.ldev(id).defined) << id;
-      EXPECT_EQ("", a.ldev(id).label) << id;
+    if (r.someonesAt601) {
+      ccisim::Ldev someones;
+      someones.id = 601;
+      someones.capacity = 64;
+      someones.attrs = {"CVS", "VVOL"};
+      sim.addLdev(Bed::kSerial, someones);
     }
-    EXPECT_TRUE(sim.journal("raidcom", "delete ldev -ldev_id 600").empty());
+    for (const ccisim::Fault& f : r.faults) sim.addFault(f);
+    bed.snaps = {snap("600", 64), snap("601", 64), snap("602", 64)};
+    for (ZRHDSSnapInfo& s : bed.snaps) s.svolLabel = "QB_SVOL_" + s.snapLdevId;
+    EXPECT_EQ(impl.createSvols({}), r.result) << bed.errorText();
+    EXPECT_EQ(bed.errorText(), r.result == 0 ? "" : "Failed to Create LDEV-600");
+    const ccisim::Array a = *sim.load().array(Bed::kSerial);
+    size_t deleted = 0;
+    for (size_t i = 0; i < 3; ++i) {
+      const std::string id = std::to_string(600 + i);
+      const ccisim::Ldev& l = a.ldev(600 + static_cast<int>(i));
+      EXPECT_EQ(r.defined[i], l.defined) << id;
+      EXPECT_EQ(r.result == 0 ? "QB_SVOL_" + id : "", l.label) << id;
+      EXPECT_EQ(r.result != 0 && l.defined, bed.log.logged("LDEV-[" + id + "] may be another's"));
+      deleted += l.defined ? 0 : 1;
+    }
+    EXPECT_EQ(deleted, sim.journal("raidcom", "delete ldev").size());
+    EXPECT_EQ(r.statusReads, sim.journal("raidcom", "get command_status").size());
   }
 }
 

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -113,14 +114,9 @@ bool waitUntil(Done done) {
 
 // The numbers in text, separated by blanks.
 std::vector<long> numbersIn(const std::string& text) {
+  std::istringstream in(text);
   std::vector<long> out;
-  for (const char* p = text.c_str();;) {
-    char* end = nullptr;
-    const long n = std::strtol(p, &end, 10);
-    if (end == p) break;
-    out.push_back(n);
-    p = end;
-  }
+  for (long n = 0; in >> n;) out.push_back(n);
   return out;
 }
 
@@ -378,22 +374,23 @@ TEST(ZrProcessCrash, KilledJobLeavesNoToolRunning) {
 
 // ---- A command's whole tree ends with it ---------------------------------
 
-// State and session of a process (/proc/<pid>/stat); state 0 when gone.
-struct ProcStat {
+// The session a process leads or belongs to; -1 when it is gone.
+long sessionOf(long pid) {
+  std::string stat = zrReadFile("/proc/" + std::to_string(pid) + "/stat");
+  const size_t close = stat.rfind(')');
+  if (close == std::string::npos) return -1;
+  long ppid = 0, pgrp = 0, sid = -1;
   char state = 0;
-  long session = -1;
-};
-
-ProcStat statOf(long pid) {
-  ProcStat s;
-  const std::string stat = zrReadFile("/proc/" + std::to_string(pid) + "/stat");
-  const size_t close = stat.rfind(')');  // the name may hold ')' itself
-  if (close != std::string::npos)
-    std::sscanf(stat.c_str() + close + 1, " %c %*d %*d %ld", &s.state, &s.session);
-  return s;
+  std::sscanf(stat.c_str() + close + 1, " %c %ld %ld %ld", &state, &ppid, &pgrp, &sid);
+  return sid;
 }
 
-bool stopped(long pid) { return statOf(pid).state == 'T'; }
+// Whether a process is stopped (state T after its name).
+bool stopped(long pid) {
+  const std::string stat = zrReadFile("/proc/" + std::to_string(pid) + "/stat");
+  const size_t close = stat.rfind(')');
+  return close != std::string::npos && stat.compare(close, 4, ") T ") == 0;
+}
 
 // The children of one thread of pid (the job's only one), from /proc.
 std::vector<long> childrenOf(long pid) {
@@ -457,32 +454,26 @@ struct EscapingJob {
     const std::vector<long> root = readPids(pidFile + ".root");  // the command, its parent
     if (root.size() != 2) return;
     command = root[0];
-    // The process that ends the tree when the job dies: the job's group
-    // watcher (its other child) or the command's supervisor.
+    // The process that ends the tree when the job dies: the command's
+    // supervisor, or the job's group watcher (the job's other child).
     ender = c.direct ? -1 : root[1];
-    if (c.direct)
-      for (long child : childrenOf(job))
-        if (child != command) ender = child;
-  }
-  bool started() const { return job > 0 && escaper > 0 && command > 0 && ender > 0; }
-  // Kills the job and collects it: its end has then done everything the
-  // kernel does at a process's end.
-  bool killJob() {
-    if (job <= 0) return false;
-    ::kill(job, SIGKILL);
-    const bool reaped = ::waitpid(job, nullptr, 0) == job;
-    job = -1;
-    return reaped;
+    for (long child : c.direct ? childrenOf(job) : std::vector<long>())
+      if (child != command) ender = child;
   }
   ~EscapingJob() {
     killJob();
     for (long pid : {escaper, command}) killIfAlive(pid);
     if (ender > 0 && zrProcessAlive(ender)) ::kill(static_cast<pid_t>(ender), SIGCONT);
   }
+  // Kills the job and collects it, so that the kernel has done all it does
+  // at a process's end.
+  bool killJob() {
+    const bool killed = job > 0 && ::kill(job, SIGKILL) == 0 && ::waitpid(job, nullptr, 0) == job;
+    job = -1;
+    return killed;
+  }
   pid_t job = -1;
-  long escaper = -1;
-  long command = -1;  // the shell the runner started
-  long ender = -1;
+  long escaper = -1, command = -1, ender = -1;  // command: the shell the runner started
 };
 
 // Holds a command's child before its exec until its parent-death signal
@@ -546,21 +537,18 @@ TEST(ZrProcessTree, TimeOutEndsAProcessInASessionOfItsOwn) {
 
 // Kills a job running escapingCommand, on both paths, and expects the
 // process that left the command's session to die with it. With
-// commandStopped the command is held stopped when the job dies: as the
-// runner holds it while it walks the tree at a time-out, as the watcher
-// holds it while it walks, and as it stands once its runner's thread has
-// died. The kernel's signals of the job's end must not end a stopped
-// command, or what left its session goes to init before the tree is
-// walked; the process that ends the tree (watcher or supervisor) is then
-// held until those signals have done their work, so the walk always comes
-// last.
+// commandStopped the command is stopped when the job dies, as the runner
+// and the watcher hold it while they walk its tree: the kernel's signals of
+// the job's end must not end it, or what left its session goes to init
+// before the walk. The tree's ender is held until those signals are done,
+// so that the walk always comes last.
 void expectJobDeathEndsTheEscaper(bool commandStopped) {
   for (const TreeCase& c : kTreeCases) {
     SCOPED_TRACE(c.name);
     ScopedTempDir dir;
     EscapingJob j(c, dir.file("escaper.pid"));
-    ASSERT_TRUE(j.started());
-    EXPECT_EQ(j.escaper, statOf(j.escaper).session);
+    ASSERT_TRUE(j.escaper > 0 && j.command > 0 && j.ender > 0);
+    EXPECT_EQ(j.escaper, sessionOf(j.escaper));
     const std::vector<long> held =
         commandStopped ? std::vector<long>{j.command, j.ender} : std::vector<long>();
     for (long pid : held) {
@@ -568,8 +556,7 @@ void expectJobDeathEndsTheEscaper(bool commandStopped) {
       ASSERT_TRUE(waitUntil([&] { return stopped(pid); })) << "process " << pid;
     }
     ASSERT_TRUE(j.killJob());
-    // A process the job's end signalled dies; one it left alone stays
-    // stopped.
+    // What the job's end signalled dies; what it left alone stays stopped.
     for (long pid : held)
       ASSERT_TRUE(waitUntil([&] { return !zrProcessAlive(pid) || stopped(pid); }));
     if (commandStopped) ::kill(static_cast<pid_t>(j.ender), SIGCONT);
@@ -668,28 +655,20 @@ TEST(ZrProcessCrash, OutputPastTheLimitStopsTheCommand) {
 
 char letterAt(size_t offset) { return static_cast<char>('a' + offset % 26); }
 
-bool strictCommitLimit() {
-  return zrReadFile("/proc/sys/vm/overcommit_memory").compare(0, 1, "2") == 0;
-}
-
 // Past its first megabyte a capture reserves the most it may hold once, and
 // the text never moves again while it grows (no copy, no second buffer):
 // with a cap, without one (the memory window stands for it), and with a cap
 // above the window. Every byte read arrives in what is handed over.
 TEST(ZrCapture, LargeTextNeverMovesOnceReserved) {
-  if (strictCommitLimit()) GTEST_SKIP() << "a strict commit limit may refuse the reservation";
-  struct Row {
-    const char* name;
-    size_t cap;
-  };
-  const Row rows[] = {{"no cap", 0},
-                      {"cap of 64 MiB", size_t(64) << 20},
-                      {"cap above the window", std::string().max_size() / 2}};
+  if (zrReadFile("/proc/sys/vm/overcommit_memory").compare(0, 1, "2") == 0)
+    GTEST_SKIP() << "a strict commit limit may refuse the reservation";
   constexpr size_t kFill = size_t(16) << 20;
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.name);
+  std::string want(kFill, 0);
+  for (size_t i = 0; i < kFill; ++i) want[i] = letterAt(i);
+  for (size_t cap : {size_t(0), size_t(64) << 20, std::string().max_size() / 2}) {
+    SCOPED_TRACE(cap);
     ZrCapture c;
-    c.expectAtMost(row.cap);
+    c.expectAtMost(cap);
     const char* base = nullptr;
     size_t moves = 0;
     while (c.size() < kFill) {
@@ -707,11 +686,7 @@ TEST(ZrCapture, LargeTextNeverMovesOnceReserved) {
     }
     ASSERT_NE(nullptr, base);
     EXPECT_EQ(0u, moves) << "the text moved after its reservation";
-    const std::string text = c.take();
-    ASSERT_EQ(kFill, text.size());
-    size_t wrong = 0;
-    for (size_t i = 0; i < text.size(); ++i) wrong += text[i] != letterAt(i) ? 1 : 0;
-    EXPECT_EQ(0u, wrong);
+    EXPECT_TRUE(c.take() == want) << "a byte read went missing or astray";
   }
 }
 
