@@ -267,7 +267,7 @@ TEST_F(Recovery, OnlyTheDeadJobsSvolsGo) {
   enum { kOlder = 1, kPvolOfPair = 2, kHandedOver = 4, kUnlabelled = 8, kMade = 16 };
   struct Row {
     const char* what;
-    int id;                  // 256: the job's own source
+    int id;                  // 258: the job's own source
     std::vector<int> assoc;  // {P-VOL, MU} it is associated with
     std::vector<int> paths;  // the host groups of CL1-A presenting it (3: another host's)
     int flags;  // the record older than host groups, the LDEV another job's P-VOL, the entry
@@ -281,7 +281,7 @@ TEST_F(Recovery, OnlyTheDeadJobsSvolsGo) {
       {"another host's, of another P-VOL", 604, {257, 3}, {}, 0, false},
       {"another host's, in its own host group", 605, {}, {3}, 0, false},
       {"an older record's, presented", 606, {}, {2}, kOlder, false},
-      {"the job's own source, presented", 256, {}, {1}, 0, false},
+      {"the job's own source, labelled as recorded, presented", 258, {}, {1}, 0, false},
       {"another job's P-VOL", 607, {}, {}, kPvolOfPair, false},
       {"made, unlabelled, presented where the record names nothing",
        608,
@@ -295,15 +295,18 @@ TEST_F(Recovery, OnlyTheDeadJobsSvolsGo) {
   int lun = 5;
   for (const Row& row : rows) {
     const bool unlabelled = (row.flags & kUnlabelled) != 0;
-    if (row.id != 256) defineLdev(row.id, unlabelled ? "" : "QB_SVOL_dev256");
+    if (row.id == 258) {
+      bed.sim.setArray(kSerial, [](ccisim::Array& a) { a.ldevRef(258).label = "QB_SVOL_dev256"; });
+    } else {
+      defineLdev(row.id, unlabelled ? "" : "QB_SVOL_dev256");
+    }
     if (!row.assoc.empty()) {
       ASSERT_EQ(row.assoc[1], bed.sim.addSnapshotPair(kSerial, kDeadGroup, row.assoc[0], 5, "PSUS",
                                                       false, row.id));
     }
     if (row.flags & kPvolOfPair) bed.sim.addSnapshotPair(kSerial, kOtherJobGroup, row.id, 5);
     for (int gid : row.paths) bed.sim.addLun(kSerial, "CL1-A", gid, lun++, row.id);
-    r.entries.push_back(
-        svol(std::to_string(row.id), unlabelled ? "QB_SVOL_dev256" : ldev(row.id).label));
+    r.entries.push_back(svol(std::to_string(row.id), "QB_SVOL_dev256"));
     ZRHDSIntentEntry& e = r.entries.back();
     e.made = (row.flags & kMade) != 0;
     e.stored = (row.flags & kHandedOver) != 0;
