@@ -236,60 +236,56 @@ TEST_F(Unmap, AListingShortOfAnSvolFailsTheStep) {
   EXPECT_EQ(2u, luns(bed, kPreSnapGid).size());
 }
 
-// The reads of an unmap's steps, by listings whatever the number of snaps:
-// the stored-target proof lists the stored group, the check before unassign
-// the targets and the group again, the release the targets once more under
-// the lock. S-VOLs a CU apart or more are listed apart.
-TEST(UnmapReads, EachStepReadsByListingsWhateverTheNumberOfSnaps) {
-  for (const std::pair<int, int>& row : {std::make_pair(1, 0), {9, 0}, {4, 900}}) {
-    const int snaps = row.first, far = row.second;  // far: an id the last target moves to
-    SCOPED_TRACE(std::to_string(snaps) + " snaps, far target " + std::to_string(far));
-    ZrFakeClock clock;
-    ZrScopedClock scoped(&clock);
-    Bed bed;
-    hdstarget::addJob(bed, snaps);
-    ZRHDSSnapInfo& last = bed.snaps.back();
-    bed.sim.setArray(Bed::kSerial, [&](ccisim::Array& a) {
-      if (far != 0) {
-        std::swap(a.ldevRef(std::stoi(last.snapLdevId)), a.ldevRef(far));
-        a.ldevRef(far).id = far;
-        last.snapLdevId = std::to_string(far);
-      }
-      for (size_t i = 0; i < bed.snaps.size(); ++i) {
-        const int svol = std::stoi(bed.snaps[i].snapLdevId);
-        a.pair(std::stoi(bed.snaps[i].baseDevNo), std::stoi(bed.snaps[i].snapMu))->svol = svol;
-        a.hostGroup("CL1-A", kPreSnapGid)->luns[static_cast<int>(i)] = svol;
-      }
-    });
-    for (ZRHDSSnapInfo& s : bed.snaps) s.snapshotGroup = "QB_7";
-    auto h = bed.handler(17);
-    ASSERT_TRUE(h->IsHandlerInitialized()) << Bed::error(*h).second;
-    // LDEV reads, LDEV listings, pair reads, listings of the stored group.
-    auto reads = [&bed] {
-      const std::vector<size_t> n = {bed.count("get ldev"), bed.count("-cnt"),
-                                     bed.count("get snapshot"),
-                                     bed.count("get snapshot -snapshotgroup QB_7")};
-      bed.sim.clearJournal();
-      return n;
-    };
-    const size_t ldevListings = far != 0 ? 2 : 1;
-    reads();
-    std::vector<std::string> refusals;
-    ASSERT_TRUE(h->proveStoredTargets(std::vector<bool>(bed.snaps.size(), true), refusals));
-    EXPECT_EQ(std::vector<std::string>(bed.snaps.size(), ""), refusals);
-    EXPECT_EQ((std::vector<size_t>{0, 0, 1, 1}), reads());
-    int count = 0;
-    ASSERT_TRUE(h->checkTargetVolumeStatusForUnmap(count)) << Bed::error(*h).second;
-    EXPECT_EQ(snaps, count);
-    for (const ZRHDSSnapInfo& s : bed.snaps) EXPECT_TRUE(s.snapMapped) << s.baseDevNo;
-    EXPECT_EQ((std::vector<size_t>{ldevListings, ldevListings, 1, 1}), reads());
-    ASSERT_TRUE(h->lockResource(true));
-    ASSERT_TRUE(h->unmapLdevsFromTargetlessSnaps()) << Bed::error(*h).second;
-    reads();
-    ASSERT_TRUE(h->freeSvolsForSource()) << Bed::error(*h).second;
-    EXPECT_EQ(ldevListings, reads()[0]);
-    EXPECT_TRUE(luns(bed, kPreSnapGid).empty());
-  }
+// The reads of an unmap's steps are listings, one for any number of S-VOLs
+// (two here): the stored-target proof lists the stored group, the check
+// before unassign the targets and the group again, the release the targets
+// once more under the lock. S-VOLs a CU apart or more (row 900: the second
+// target's id) are listed apart.
+class UnmapReads : public Unmap, public ::testing::WithParamInterface<int> {};
+
+TEST_P(UnmapReads, EachStepReadsByListings) {
+  const int far = GetParam();
+  bed.sim.setArray(Bed::kSerial, [&](ccisim::Array& a) {
+    if (far != 0) {
+      std::swap(a.ldevRef(601), a.ldevRef(far));
+      a.ldevRef(far).id = far;
+      bed.snaps[1].snapLdevId = std::to_string(far);
+    }
+    for (int i = 0; i < 2; ++i) {
+      const ZRHDSSnapInfo& snap = bed.snaps[static_cast<size_t>(i)];
+      a.pair(16 + i, std::stoi(snap.snapMu))->svol = std::stoi(snap.snapLdevId);
+      a.hostGroup("CL1-A", kPreSnapGid)->luns[i] = std::stoi(snap.snapLdevId);
+    }
+  });
+  for (ZRHDSSnapInfo& s : bed.snaps) s.snapshotGroup = "QB_7";
+  auto h = handler();
+  // LDEV reads, LDEV listings, pair reads, listings of the stored group.
+  auto reads = [this] {
+    const std::vector<size_t> n = {bed.count("get ldev"), bed.count("-cnt"),
+                                   bed.count("get snapshot"),
+                                   bed.count("get snapshot -snapshotgroup QB_7")};
+    bed.sim.clearJournal();
+    return n;
+  };
+  const size_t ldevListings = far != 0 ? 2 : 1;
+  reads();
+  std::vector<std::string> refusals;
+  ASSERT_TRUE(h->proveStoredTargets({true, true}, refusals));
+  EXPECT_EQ((std::vector<std::string>{"", ""}), refusals);
+  EXPECT_EQ((std::vector<size_t>{0, 0, 1, 1}), reads());
+  int count = 0;
+  ASSERT_TRUE(h->checkTargetVolumeStatusForUnmap(count)) << Bed::error(*h).second;
+  EXPECT_EQ(2, count);
+  EXPECT_TRUE(bed.snaps[0].snapMapped && bed.snaps[1].snapMapped);
+  EXPECT_EQ((std::vector<size_t>{ldevListings, ldevListings, 1, 1}), reads());
+  ASSERT_TRUE(h->lockResource(true));
+  ASSERT_TRUE(h->unmapLdevsFromTargetlessSnaps()) << Bed::error(*h).second;
+  reads();
+  ASSERT_TRUE(h->freeSvolsForSource()) << Bed::error(*h).second;
+  EXPECT_EQ(ldevListings, reads()[0]);
+  EXPECT_TRUE(luns(bed, kPreSnapGid).empty());
 }
+
+INSTANTIATE_TEST_SUITE_P(Rows, UnmapReads, ::testing::Values(0, 900));
 
 }  // namespace
