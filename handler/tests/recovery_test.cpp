@@ -283,12 +283,7 @@ TEST_F(Recovery, OnlyTheDeadJobsSvolsGo) {
       {"an older record's, presented", 606, {}, {2}, kOlder, false},
       {"the job's own source, labelled as recorded, presented", 258, {}, {1}, 0, false},
       {"another job's P-VOL", 607, {}, {}, kPvolOfPair, false},
-      {"made, unlabelled, presented where the record names nothing",
-       608,
-       {},
-       {3},
-       kUnlabelled | kMade,
-       false},
+      {"made, unlabelled, in a host group not on record", 608, {}, {3}, kUnlabelled | kMade, false},
   };
   bed.sim.addHostGroup(kSerial, "CL1-A", 3, "h2_hg");
   ZRHDSIntentRecord r = dead(ZRHDSIntentRecord::Kind::kSvols);
