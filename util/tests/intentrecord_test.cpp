@@ -291,38 +291,36 @@ TEST_F(IntentStore, MarksAnLdevMadeWithOneFlushOfItsFile) {
 // which they leave with no further flush.
 TEST_F(IntentStore, AJobsEndHandsStoredEntriesOverInTwoSteps) {
   struct Row {
-    std::vector<bool> stored, gone;
-    const char* after;  // the P-VOLs left ("": removed)
+    const char* settled;  // per entry (256, 257, 258): 's' stored, 'g' gone, '-' neither
+    const char* after;    // the P-VOLs left ("": removed)
     size_t flushes;
-    bool markedOnDisk;  // a flush saw the stored entries marked
-  } rows[] = {
-      {{false, false, false}, {false, false, false}, "256 257 258", 0, false},
-      {{false, false, false}, {false, true, false}, "256 258", 2, false},
-      {{false, false, false}, {true, true, true}, "", 1, false},
-      {{true, false, false}, {false, false, false}, "257 258", 2, true},
-      {{true, false, false}, {false, true, false}, "258", 2, true},
-      {{true, true, true}, {false, false, false}, "", 2, true},
-  };
+  } rows[] = {{"---", "256 257 258", 0}, {"-g-", "256 258", 2}, {"ggg", "", 1},
+              {"s--", "257 258", 2},     {"sg-", "258", 2},     {"sss", "", 2}};
   ZRHDSIntentStore store(dir());
-  for (size_t i = 0; i < std::size(rows); ++i) {
-    SCOPED_TRACE(i);
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.settled);
     ZRHDSIntentRecord r = groupRecord();
     r.entries[1].stored = false;
     r.entries.push_back(r.entries[0]);
     r.entries[2].pvol = "258";
+    std::vector<bool> stored, gone;
+    for (const char* c = row.settled; *c != '\0'; ++c) {
+      stored.push_back(*c == 's');
+      gone.push_back(*c == 'g');
+    }
     std::string error, left;
     ASSERT_TRUE(store.save(r, &error)) << error;
     ZrFileSyncRecorder flushes(r.path);
     {
       ZrScopedFileSync installed(&flushes);
-      ASSERT_TRUE(store.handOver(r, rows[i].stored, rows[i].gone, &error)) << error;
+      ASSERT_TRUE(store.handOver(r, stored, gone, &error)) << error;
     }
-    bool marked = false;
+    bool marked = false;  // a flush saw the stored entries marked
     for (const ZrFileSyncRecorder::Call& c : flushes.calls()) {
       marked = marked || c.watchedContent.find(" *stored\n") != std::string::npos;
     }
-    EXPECT_EQ(rows[i].flushes, flushes.calls().size());
-    EXPECT_EQ(rows[i].markedOnDisk, marked);
+    EXPECT_EQ(row.flushes, flushes.calls().size());
+    EXPECT_EQ(row.settled[0] == 's', marked);
     ZRHDSIntentRecord back;
     back.path = r.path;
     store.reload(back, &error);  // no entries when the file is gone
@@ -330,7 +328,7 @@ TEST_F(IntentStore, AJobsEndHandsStoredEntriesOverInTwoSteps) {
       left += (k == 0 ? "" : " ") + back.entries[k].pvol;
       EXPECT_FALSE(back.entries[k].stored);
     }
-    EXPECT_EQ(rows[i].after, left);
+    EXPECT_EQ(row.after, left);
     store.remove(r, &error);
   }
 }
