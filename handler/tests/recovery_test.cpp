@@ -576,9 +576,7 @@ class JobEndFlush : public JobIntents,
 constexpr int kEndFlushes = 5;  // more than a job's end writes: every write is some row's
 
 TEST_P(JobEndFlush, ARecordNeverKeepsAnEntryTheHostStores) {
-  bool svols = false, allStored = false;
-  int failing = 0;
-  std::tie(svols, allStored, failing) = GetParam();
+  const auto [svols, allStored, failing] = GetParam();
   if (svols) creatingSvols();
   nextJob(svols ? 15 : 1);
   ASSERT_TRUE(svols ? h->allocateTargetDevices({}) : h->createTargetlessSnap())
@@ -623,9 +621,7 @@ class MadeMarks : public JobIntents,
                   public ::testing::WithParamInterface<std::tuple<bool, bool, int>> {};
 
 TEST_P(MadeMarks, NoMarkOutlivesTheLabelOrTheUndo) {
-  bool labelRefused = false, one = false;
-  int failing = 0;
-  std::tie(labelRefused, one, failing) = GetParam();
+  const auto [labelRefused, one, failing] = GetParam();
   if (one) bed.snaps.resize(1);
   creatingSvols();
   nextJob(15);
