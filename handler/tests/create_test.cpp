@@ -88,11 +88,9 @@ TEST_F(HandlerCreate, ReusedGroupGivesRecordsOnlyTheNewPairs) {
   EXPECT_NE(std::string::npos, bed.logs().find("SnapshotGroup-[" + group + "] will be used"));
 }
 
-// An add that took no effect while the command status counts no error
-// (another session reset it), in a reused group that holds an older pair of
-// the same source: the group's listing shows a row of the source, but no
-// new one. The prepare fails there, naming the source; the new pair of the
-// other source is recorded for the clean-up.
+// An add that took no effect under a status of no errors, in a reused group
+// holding an older pair of the source: the prepare fails naming the source,
+// and the other source's new pair is recorded for the clean-up.
 TEST_F(HandlerCreate, ASourceWithoutItsNewPairFailsThePrepare) {
   bed.sim.addSourceLdev(kSerial, 301, 2097152, 1);
   const std::string group = "XQB_7_5_1F_AB";
@@ -100,9 +98,8 @@ TEST_F(HandlerCreate, ASourceWithoutItsNewPairFailsThePrepare) {
   start({301, 302});
   bed.sim.addFault(ccisim::Fault::statusReset("add snapshot -ldev_id 301"));
   EXPECT_FALSE(h->createTargetlessSnap());
-  EXPECT_EQ(std::make_pair(62008, "SnapshotGroup-" + group +
-                                      " shows no new snapshot pair of LDEV-301 after it was added."),
-            error());
+  const std::string text = " shows no new snapshot pair of LDEV-301 after it was added.";
+  EXPECT_EQ(std::make_pair(62008, "SnapshotGroup-" + group + text), error());
   EXPECT_EQ("", bed.snaps[0].snapMu);
   EXPECT_EQ("3", bed.snaps[1].snapMu) << "recorded for the clean-up";
   EXPECT_EQ(2u, pairsOf(group).size());

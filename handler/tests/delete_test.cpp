@@ -83,8 +83,7 @@ TEST_F(HandlerDelete, MixedGroupIsClearedWithTheLockGivenBackThenDeleted) {
   EXPECT_EQ(1u, bed.count("-ldev_id 302 -mirror_id 3 -snapshot_data resync"));
   EXPECT_EQ(0u, bed.count("-ldev_id 303 -mirror_id 3 -snapshot_data resync"));
   EXPECT_EQ(0u, bed.count("-ldev_id 304"));
-  // Resync takes two listings, the batch's read-back the first: one poll
-  // of 30 s, without the lock.
+  // Resync's two listings: its read-back, then one poll of 30 s without the lock.
   EXPECT_EQ(1, clock.polls);
   EXPECT_EQ(1, lockFree);
   EXPECT_EQ(3u, bed.count("delete snapshot"));
@@ -291,9 +290,7 @@ TEST_F(HandlerDelete, PairThatVanishesWhileWaitingCountsAsDone) {
   ASSERT_TRUE(h->deleteTargetlessSnap()) << error().second;
   EXPECT_TRUE(left().empty());
   EXPECT_EQ(0u, bed.count("delete snapshot -ldev_id 301"));
-  // The wait ends when 302 is cleared (the resync's read-back was the first
-  // of its two listings).
-  EXPECT_EQ(1, clock.polls);
+  EXPECT_EQ(1, clock.polls);  // after the resync's read-back, until 302 is cleared
   EXPECT_EQ("", bed.snaps[0].snapMu);
   EXPECT_EQ("", bed.snaps[1].snapMu);
 }
@@ -317,9 +314,7 @@ TEST_F(HandlerDelete, CommandsGrowLinearlyWithTheRecords) {
     local.sim.clearJournal();
     ASSERT_TRUE(handler->deleteTargetlessSnap());
     totals.push_back(local.sim.journal().size());
-    // The array and the group, once each, and the deletions read back from
-    // one listing of the group.
-    EXPECT_EQ(3u, local.count("get snapshot"));
+    EXPECT_EQ(3u, local.count("get snapshot"));  // the array, the group, the read-back
   }
   // Each pair costs its deletion; the deletions share one status reset and
   // check.

@@ -59,9 +59,8 @@ TEST_F(Revert, RestoresEndOverSeveralPollsAndArePausedAgain) {
   EXPECT_EQ(2u, modifies("-snapshot_data split"));
   EXPECT_EQ("PSUS", state(256));
   EXPECT_EQ("PSUS", state(257));
-  // One listing for the checks, then one per poll until both left RCPY;
-  // each restore and split is read back from its P-VOL's pairs (the
-  // simulator counts those listings as polls too).
+  // One listing for the checks, one per poll until both left RCPY; each
+  // restore and split read back from its P-VOL's pairs (polls too).
   EXPECT_EQ(3u, bed.count("get snapshot -snapshotgroup QB_7"));
   EXPECT_EQ(2u, bed.count("get snapshot -ldev_id 256"));
   EXPECT_EQ(2u, bed.count("get snapshot -ldev_id 257"));

@@ -38,16 +38,6 @@ std::set<int> definedIds(Bed& bed) {
   return ids;
 }
 
-// The LDEV reads of the journal: verb and id options.
-std::vector<std::string> ldevReads(Bed& bed) {
-  std::vector<std::string> out;
-  for (const std::string& line : bed.lines()) {
-    const size_t at = line.find("get ldev ");
-    if (at != std::string::npos) out.push_back(line.substr(at, line.find(" -IM") - at));
-  }
-  return out;
-}
-
 class Svol : public ::testing::Test {
  protected:
   Svol() : scoped(&clock) {
@@ -244,8 +234,9 @@ TEST_F(Svol, AssociatedTargetsComeFromOneListingPerGroup) {
     ASSERT_EQ(c.ok, ok) << Bed::error(*h).second;
     if (!ok) continue;
     // The sources with one listing, the targets found with one more.
-    EXPECT_EQ((std::vector<std::string>{"get ldev -ldev_id 16 -cnt 3", "get ldev -ldev_id 400 -cnt 3"}),
-              ldevReads(fresh));
+    EXPECT_EQ(2u, fresh.count("get ldev"));
+    EXPECT_EQ(1u, fresh.count("get ldev -ldev_id 16 -cnt 3"));
+    EXPECT_EQ(1u, fresh.count("get ldev -ldev_id 400 -cnt 3"));
     EXPECT_EQ(3, found);
     for (int i = 0; i < 3; ++i) {
       EXPECT_EQ(std::to_string(400 + i), fresh.snaps[static_cast<size_t>(i)].snapLdevId);

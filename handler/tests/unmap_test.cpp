@@ -217,99 +217,75 @@ TEST_F(Unmap, SearchForHostGroupsToUnmap) {
             Bed::error(*h));
 }
 
-}  // namespace
-
-namespace {
-
-// The reads of one unmap, counted per step for jobs of 1 to 9 snaps: the
-// stored-target proof lists the stored group (its pairs name the targets),
-// the check before unassign lists the targets and the group again (fresh:
-// the client paths went in between), and the release lists the targets once
-// more under the lock. S-VOLs a CU apart or more are listed apart.
-TEST(UnmapReads, EachStepReadsByListingsWhateverTheNumberOfSnaps) {
-  struct Row {
-    int snaps;
-    int farTarget;  // 0, or an id the last snap's target moves to
-    size_t ldevListings;
-  };
-  for (const Row& r : std::vector<Row>{{1, 0, 1}, {4, 0, 1}, {9, 0, 1}, {4, 900, 2}}) {
-    SCOPED_TRACE(std::to_string(r.snaps) + " snaps, far target " + std::to_string(r.farTarget));
-    ZrFakeClock clock;
-    ZrScopedClock scoped(&clock);
-    Bed bed;
-    hdstarget::addJob(bed, r.snaps);
-    ZRHDSSnapInfo& last = bed.snaps.back();
-    bed.sim.setArray(Bed::kSerial, [&](ccisim::Array& a) {
-      if (r.farTarget != 0) {
-        std::swap(a.ldevRef(std::stoi(last.snapLdevId)), a.ldevRef(r.farTarget));
-        a.ldevRef(r.farTarget).id = r.farTarget;
-        last.snapLdevId = std::to_string(r.farTarget);
-      }
-      for (size_t i = 0; i < bed.snaps.size(); ++i) {
-        const int svol = std::stoi(bed.snaps[i].snapLdevId);
-        a.pair(std::stoi(bed.snaps[i].baseDevNo), std::stoi(bed.snaps[i].snapMu))->svol = svol;
-        a.hostGroup("CL1-A", kPreSnapGid)->luns[static_cast<int>(i)] = svol;
-      }
-    });
-    for (ZRHDSSnapInfo& s : bed.snaps) s.snapshotGroup = "QB_7";
-    auto h = bed.handler(17);
-    ASSERT_TRUE(h->IsHandlerInitialized()) << Bed::error(*h).second;
-
-    bed.sim.clearJournal();
-    std::vector<std::string> refusals;
-    ASSERT_TRUE(h->proveStoredTargets(std::vector<bool>(bed.snaps.size(), true), refusals));
-    EXPECT_EQ(std::vector<std::string>(bed.snaps.size(), ""), refusals);
-    EXPECT_EQ((std::vector<size_t>{0, 1, 1}), (std::vector<size_t>{bed.count("get ldev"),
-              bed.count("get snapshot"), bed.count("get snapshot -snapshotgroup QB_7")}));
-
-    bed.sim.clearJournal();
-    int count = 0;
-    ASSERT_TRUE(h->checkTargetVolumeStatusForUnmap(count)) << Bed::error(*h).second;
-    EXPECT_EQ(r.snaps, count);
-    for (const ZRHDSSnapInfo& s : bed.snaps) EXPECT_TRUE(s.snapMapped) << s.baseDevNo;
-    EXPECT_EQ((std::vector<size_t>{r.ldevListings, r.ldevListings, 1}),
-              (std::vector<size_t>{bed.count("get ldev"), bed.count("-cnt"), bed.count("get snapshot")}));
-
-    ASSERT_TRUE(h->lockResource(true));
-    ASSERT_TRUE(h->unmapLdevsFromTargetlessSnaps()) << Bed::error(*h).second;
-    bed.sim.clearJournal();
-    ASSERT_TRUE(h->freeSvolsForSource()) << Bed::error(*h).second;
-    EXPECT_EQ(r.ldevListings, bed.count("get ldev"));
-    EXPECT_TRUE(luns(bed, kPreSnapGid).empty());
-    ASSERT_TRUE(h->unlockResource(true));
-  }
-}
-
 // A listing that does not show every S-VOL asked for is no read of them: the
 // check fails with the array's code and the release changes nothing.
-TEST(UnmapReads, AListingShortOfAnSvolFailsTheStep) {
-  ccisim::Fault shortListing = ccisim::Fault::fail("raidcom", "get ldev", 0, "", -1);
-  for (const char* id : {"600", "601"}) {
-    shortListing.out += std::string("Serial# : 412345\nLDEV : ") + id +
-                        "\nVOL_TYPE : OPEN-V-CVS\nNUM_PORT : 1\nPORTs : CL1-A-1 0 pre\n\n";
-  }
-  for (const ccisim::Fault& fault :
-       {ccisim::Fault::fail("raidcom", "get ldev", 1, "raidcom: refused\n", -1),
-        ccisim::Fault::garbleOutput("raidcom", "get ldev", "empty", -1),
-        ccisim::Fault::garbleOutput("raidcom", "get ldev", "randomBytes", -1), shortListing}) {
-    SCOPED_TRACE(fault.kind + " " + fault.garble);
-    ZrFakeClock clock;
-    ZrScopedClock scoped(&clock);
-    Bed bed;
-    hdstarget::addJob(bed, 3);
-    for (int i = 0; i < 3; ++i) bed.sim.addLun(Bed::kSerial, "CL1-A", kPreSnapGid, i, 600 + i);
-    auto h = bed.handler(17);
-    ASSERT_TRUE(h->IsHandlerInitialized()) << Bed::error(*h).second;
-    bed.sim.addFault(fault);
-    int count = 0;
-    EXPECT_FALSE(h->checkTargetVolumeStatusForUnmap(count));
-    EXPECT_EQ(62601, Bed::error(*h).first);
-    bed.sim.clearJournal();
-    EXPECT_FALSE(h->freeSvolsForSource());
-    EXPECT_EQ(62601, Bed::error(*h).first);
-    EXPECT_EQ(0u, bed.count("delete lun") + bed.count("modify ldev"));
-    EXPECT_EQ(3u, luns(bed, kPreSnapGid).size());
-  }
+TEST_F(Unmap, AListingShortOfAnSvolFailsTheStep) {
+  for (int i = 0; i < 2; ++i) bed.sim.addLun(Bed::kSerial, "CL1-A", kPreSnapGid, i, 600 + i);
+  auto h = handler();
+  bed.sim.addFault(ccisim::Fault::fail("raidcom", "get ldev", 0,
+                                       "Serial# : 412345\nLDEV : 600\nVOL_TYPE : "
+                                       "OPEN-V-CVS\nNUM_PORT : 1\nPORTs : CL1-A-1 0 pre\n\n",
+                                       -1));
+  int count = 0;
+  EXPECT_FALSE(h->checkTargetVolumeStatusForUnmap(count));
+  EXPECT_EQ(62601, Bed::error(*h).first);
+  bed.sim.clearJournal();
+  EXPECT_FALSE(h->freeSvolsForSource());
+  EXPECT_EQ(62601, Bed::error(*h).first);
+  EXPECT_EQ(0u, bed.count("delete lun") + bed.count("modify ldev"));
+  EXPECT_EQ(2u, luns(bed, kPreSnapGid).size());
 }
+
+// The reads of an unmap's steps are listings, one for any number of S-VOLs
+// (two here): the stored-target proof lists the stored group, the check
+// before unassign the targets and the group again, the release the targets
+// once more under the lock. S-VOLs a CU apart or more (row 900: the second
+// target's id) are listed apart.
+class UnmapReads : public Unmap, public ::testing::WithParamInterface<int> {};
+
+TEST_P(UnmapReads, EachStepReadsByListings) {
+  const int far = GetParam();
+  bed.sim.setArray(Bed::kSerial, [&](ccisim::Array& a) {
+    if (far != 0) {
+      std::swap(a.ldevRef(601), a.ldevRef(far));
+      a.ldevRef(far).id = far;
+      bed.snaps[1].snapLdevId = std::to_string(far);
+    }
+    for (int i = 0; i < 2; ++i) {
+      const ZRHDSSnapInfo& snap = bed.snaps[static_cast<size_t>(i)];
+      a.pair(16 + i, std::stoi(snap.snapMu))->svol = std::stoi(snap.snapLdevId);
+      a.hostGroup("CL1-A", kPreSnapGid)->luns[i] = std::stoi(snap.snapLdevId);
+    }
+  });
+  for (ZRHDSSnapInfo& s : bed.snaps) s.snapshotGroup = "QB_7";
+  auto h = handler();
+  // LDEV reads, LDEV listings, pair reads, listings of the stored group.
+  auto reads = [this] {
+    const std::vector<size_t> n = {bed.count("get ldev"), bed.count("-cnt"),
+                                   bed.count("get snapshot"),
+                                   bed.count("get snapshot -snapshotgroup QB_7")};
+    bed.sim.clearJournal();
+    return n;
+  };
+  const size_t ldevListings = far != 0 ? 2 : 1;
+  reads();
+  std::vector<std::string> refusals;
+  ASSERT_TRUE(h->proveStoredTargets({true, true}, refusals));
+  EXPECT_EQ((std::vector<std::string>{"", ""}), refusals);
+  EXPECT_EQ((std::vector<size_t>{0, 0, 1, 1}), reads());
+  int count = 0;
+  ASSERT_TRUE(h->checkTargetVolumeStatusForUnmap(count)) << Bed::error(*h).second;
+  EXPECT_EQ(2, count);
+  EXPECT_TRUE(bed.snaps[0].snapMapped && bed.snaps[1].snapMapped);
+  EXPECT_EQ((std::vector<size_t>{ldevListings, ldevListings, 1, 1}), reads());
+  ASSERT_TRUE(h->lockResource(true));
+  ASSERT_TRUE(h->unmapLdevsFromTargetlessSnaps()) << Bed::error(*h).second;
+  reads();
+  ASSERT_TRUE(h->freeSvolsForSource()) << Bed::error(*h).second;
+  EXPECT_EQ(ldevListings, reads()[0]);
+  EXPECT_TRUE(luns(bed, kPreSnapGid).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, UnmapReads, ::testing::Values(0, 900));
 
 }  // namespace

@@ -199,15 +199,14 @@ TEST(FinishPostMap, FirstOfTwoMatchingDevicesIsRecorded) {
 // A map run again after a failure: some targets were presented (and listed)
 // before the call. They are looked for among the devices listed before once
 // no new device shows them; a new device showing the LDEV still comes first.
-// Disks: LDEVs 300/301 on sdb, sdc, sdd (sda answers no inquiry).
 TEST(FinishPostMap, TargetsPresentedBeforeTheCallAreFoundInTheFirstPass) {
   struct Row {
     Strings before, after;
-    std::vector<int> disks;  // LDEV on sdb, sdc, sdd
+    std::vector<int> disks;  // LDEV on the first three devices after (0: none)
     Strings paths;           // found for LDEVs 300 and 301
   };
   const std::vector<Row> rows = {
-      {{"/dev/sda", "/dev/sdb"}, {"/dev/sda", "/dev/sdb", "/dev/sdc"}, {300, 301, 0},
+      {{"/dev/sda", "/dev/sdb"}, {"/dev/sda", "/dev/sdb", "/dev/sdc"}, {0, 300, 301},
        {"/dev/sdb", "/dev/sdc"}},
       {{"/dev/sdb", "/dev/sdd"}, {"/dev/sdb", "/dev/sdc", "/dev/sdd"}, {300, 300, 301},
        {"/dev/sdc", "/dev/sdd"}},
@@ -220,10 +219,8 @@ TEST(FinishPostMap, TargetsPresentedBeforeTheCallAreFoundInTheFirstPass) {
     t.params.deviceListBefore = r.before;
     FakeSnapInfo& s0 = t.addSnap("snap0", "1S:412345**3L:10**", "300");
     FakeSnapInfo& s1 = t.addSnap("snap1", "1S:412345**3L:11**", "301");
-    for (int d = 0; d < 3; ++d) {
-      const std::string path = "/dev/sd" + std::string(1, static_cast<char>('b' + d));
-      if (r.disks[static_cast<size_t>(d)] != 0)
-        t.env.tree.addLdev(path, physicalLdev(412345, r.disks[static_cast<size_t>(d)]));
+    for (size_t d = 0; d < 3; ++d) {
+      if (r.disks[d] != 0) t.env.tree.addLdev(r.after[d], physicalLdev(412345, r.disks[d]));
     }
     t.util.setDevices(r.after);
     ASSERT_EQ(t.map(), 1);

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -91,15 +92,6 @@ TEST(IntentRecord, BothKindsReadBackExactly) {
   EXPECT_NE(std::string::npos,
             text.find("svol 512 2097152 256 3 QB_SVOL_db%20data%251 %2D hg:CL1-A-2,CL2-B-14\n"));
   EXPECT_EQ(text.size() - 4, text.rfind("end\n"));
-  // A record written before the host groups were kept names none.
-  ZRHDSIntentRecord older;
-  std::string why;
-  const size_t cut = text.find(" hg:");
-  ASSERT_TRUE(ZRHDSIntentRecord::parse(text.substr(0, cut) + text.substr(text.find('\n', cut)),
-                                       older, &why))
-      << why;
-  EXPECT_FALSE(older.entries[0].hostGroupsRecorded);
-  EXPECT_TRUE(older.entries[0].hostGroups.empty());
 }
 
 TEST(IntentRecord, HostileAndCutTextsAreRefusedWhole) {
@@ -154,31 +146,24 @@ TEST(IntentRecord, HostileAndCutTextsAreRefusedWhole) {
   }
 }
 
-// A made mark reads back from the entry's line and from the lines that
-// markMade appends after the end; one cut short by a crash was not written.
+// A made mark reads from the entry's line and from the lines markMade
+// appends after the end; one cut short by a crash was not written.
 TEST(IntentRecord, MadeMarksReadFromTheLineOrAfterTheEnd) {
   ZRHDSIntentRecord marked = svolRecord();
   marked.entries[0].made = true;
+  EXPECT_NE(std::string::npos, marked.text().find("CL2-B-14 *made\n"));
   const std::string plain = svolRecord().text();
-  struct Row {
-    const char* what;
-    std::string text;
-    bool made;
-  } rows[] = {
-      {"on the entry's line", marked.text(), true},
-      {"appended", plain + "made 512\n", true},
-      {"appended twice", plain + "made 512\nmade 512\n", true},
-      {"cut short while appended", plain + "made 51", false},
-      {"whole but for its newline", plain + "made 512", false},
-      {"none", plain, false},
-  };
-  for (const Row& r : rows) {
+  // Marked: on the entry's line, appended, appended twice. Not: cut short
+  // while appended, whole but for its newline, none.
+  const std::string texts[] = {
+      marked.text(),     plain + "made 512\n", plain + "made 512\nmade 512\n",
+      plain + "made 51", plain + "made 512",   plain};
+  for (size_t i = 0; i < std::size(texts); ++i) {
     ZRHDSIntentRecord back;
     std::string why;
-    ASSERT_TRUE(ZRHDSIntentRecord::parse(r.text, back, &why)) << r.what << ": " << why;
-    EXPECT_EQ(r.made, back.entries[0].made) << r.what;
+    ASSERT_TRUE(ZRHDSIntentRecord::parse(texts[i], back, &why)) << i << why;
+    EXPECT_EQ(i < 3, back.entries[0].made) << i;
   }
-  EXPECT_NE(std::string::npos, marked.text().find("CL2-B-14 *made\n"));
 }
 
 class IntentStore : public ::testing::Test {
@@ -250,20 +235,18 @@ TEST_F(IntentStore, TemporaryFilesOfDeadWritersGo) {
   const std::string live = r.path + ".tmp.abcdef";
   const std::string dead =
       dir() + "/412345_" + std::to_string(::getpid()) + "_1_f.intent.tmp.abcdef";
-  // A dead job's record that this process rewrites: the temporary file
-  // names its writer, whatever the record's name says.
+  // A temporary file names its writer, whatever the record's name says.
   ZRHDSIntentRecord deadJobs = groupRecord();
   deadJobs.job.startTime += 1;
   ZrFileSyncRecorder flushes("");
   {
     ZrScopedFileSync scope(&flushes);
-    ASSERT_TRUE(store.save(deadJobs, &error) && store.save(deadJobs, &error)) << error;
+    ASSERT_TRUE(store.save(deadJobs, &error)) << error;
   }
-  const ZRHDSProcessIdentity self = ZRHDSProcessIdentity::own();
-  const std::string tag = std::to_string(self.pid) + "_" + std::to_string(self.startTime);
-  EXPECT_NE(std::string::npos, flushes.calls().at(2).target.find(".intent.tmp." + tag + "."));
+  const std::string tag = std::to_string(r.job.pid) + "_" + std::to_string(r.job.startTime);
+  EXPECT_NE(std::string::npos, flushes.calls().at(0).target.find(".intent.tmp." + tag + "."));
   const std::string rewriting = deadJobs.path + ".tmp." + tag + ".abcdef";
-  const std::string deadTagged = r.path + ".tmp." + std::to_string(self.pid) + "_1.abcdef";
+  const std::string deadTagged = r.path + ".tmp." + std::to_string(r.job.pid) + "_1.abcdef";
   for (const std::string& f : {live, dead, rewriting, deadTagged}) ASSERT_TRUE(zrWriteFile(f, "x"));
   std::vector<ZRHDSIntentRecord> out;
   ASSERT_TRUE(store.list("412345", out, nullptr, &error));
@@ -279,92 +262,75 @@ TEST_F(IntentStore, TemporaryFilesOfDeadWritersGo) {
 // that cannot be flushed leaves the entry unmarked; a later rewrite keeps it.
 TEST_F(IntentStore, MarksAnLdevMadeWithOneFlushOfItsFile) {
   ZRHDSIntentStore store(dir());
-  for (bool flushFails : {false, true}) {
+  std::string error;
+  for (bool flushFails : {true, false}) {
     ZRHDSIntentRecord r = svolRecord();
-    std::string error;
     ASSERT_TRUE(store.save(r, &error)) << error;
-    ZrFileSyncRecorder flushes(r.path);
-    if (flushFails) flushes.failCall(0);
-    ZrScopedFileSync scoped(&flushes);
-    EXPECT_EQ(!flushFails, store.markMade(r, 0, &error)) << error;
-    EXPECT_EQ(!flushFails, r.entries[0].made);
-    ASSERT_EQ(1u, flushes.calls().size());
-    EXPECT_EQ(r.path, flushes.calls()[0].target);
+    {
+      ZrFileSyncRecorder flushes(r.path);
+      flushes.failCall(flushFails ? 0 : -1);
+      ZrScopedFileSync scoped(&flushes);
+      EXPECT_EQ(!flushFails, store.markMade(r, 0, &error)) << error;
+      EXPECT_EQ(!flushFails, r.entries[0].made);
+      ASSERT_EQ(1u, flushes.calls().size());
+      EXPECT_EQ(r.path, flushes.calls()[0].target);
+    }
+    // Read back (a failed mark's line may be on the disk or not), rewritten, read again.
     ZRHDSIntentRecord back;
     back.path = r.path;
-    ASSERT_TRUE(store.reload(back, &error)) << error;
-    if (flushFails) continue;  // the line may be on the disk or not
-    EXPECT_TRUE(back.entries[0].made);
-    ASSERT_TRUE(store.save(back, &error)) << error;
-    ASSERT_TRUE(store.reload(back, &error)) << error;
-    EXPECT_TRUE(back.entries[0].made) << "a rewrite keeps the mark";
+    ASSERT_TRUE(store.reload(back, &error) && store.save(back, &error) &&
+                store.reload(back, &error))
+        << error;
+    EXPECT_TRUE(flushFails || back.entries[0].made) << "a rewrite keeps the mark";
     EXPECT_FALSE(store.markMade(back, 1, &error)) << "no such entry";
   }
 }
 
 // A job's end: which of three group entries the host stores and which are
-// gone; the stored ones are on the disk marked before they leave the file,
+// gone. The stored ones are on the disk marked before they leave the file,
 // which they leave with no further flush.
 TEST_F(IntentStore, AJobsEndHandsStoredEntriesOverInTwoSteps) {
   struct Row {
-    const char* what;
-    std::vector<bool> stored, gone;
-    const char* after;  // the P-VOLs left ("" removed)
+    const char* settled;  // per entry (256, 257, 258): 's' stored, 'g' gone, '-' neither
+    const char* after;    // the P-VOLs left ("": removed)
     size_t flushes;
-    bool markedOnDisk;  // a flush saw the stored entries marked
-  } rows[] = {
-      {"nothing settled", {false, false, false}, {false, false, false}, "256 257 258", 0, false},
-      {"one gone", {false, false, false}, {false, true, false}, "256 258", 2, false},
-      {"all gone", {false, false, false}, {true, true, true}, "", 1, false},
-      {"one stored", {true, false, false}, {false, false, false}, "257 258", 2, true},
-      {"one stored, one gone", {true, false, false}, {false, true, false}, "258", 2, true},
-      {"all stored", {true, true, true}, {false, false, false}, "", 2, true},
-  };
+  } rows[] = {{"---", "256 257 258", 0}, {"-g-", "256 258", 2}, {"ggg", "", 1},
+              {"s--", "257 258", 2},     {"sg-", "258", 2},     {"sss", "", 2}};
   ZRHDSIntentStore store(dir());
   for (const Row& row : rows) {
+    SCOPED_TRACE(row.settled);
     ZRHDSIntentRecord r = groupRecord();
     r.entries[1].stored = false;
-    ZRHDSIntentEntry c = r.entries[0];
-    c.pvol = "258";
-    r.entries.push_back(c);
-    std::string error;
+    r.entries.push_back(r.entries[0]);
+    r.entries[2].pvol = "258";
+    std::vector<bool> stored, gone;
+    for (const char* c = row.settled; *c != '\0'; ++c) {
+      stored.push_back(*c == 's');
+      gone.push_back(*c == 'g');
+    }
+    std::string error, left;
     ASSERT_TRUE(store.save(r, &error)) << error;
     ZrFileSyncRecorder flushes(r.path);
     {
       ZrScopedFileSync installed(&flushes);
-      ASSERT_TRUE(store.handOver(r, row.stored, row.gone, &error)) << row.what << error;
+      ASSERT_TRUE(store.handOver(r, stored, gone, &error)) << error;
     }
-    const std::vector<ZrFileSyncRecorder::Call> calls = flushes.calls();
-    EXPECT_EQ(row.flushes, calls.size()) << row.what;
-    bool marked = false;
-    for (const ZrFileSyncRecorder::Call& c : calls) {
+    bool marked = false;  // a flush saw the stored entries marked
+    for (const ZrFileSyncRecorder::Call& c : flushes.calls()) {
       marked = marked || c.watchedContent.find(" *stored\n") != std::string::npos;
     }
-    EXPECT_EQ(row.markedOnDisk, marked) << row.what;
+    EXPECT_EQ(row.flushes, flushes.calls().size());
+    EXPECT_EQ(row.settled[0] == 's', marked);
     ZRHDSIntentRecord back;
     back.path = r.path;
-    std::string left;
-    if (store.reload(back, &error)) {
-      for (const ZRHDSIntentEntry& e : back.entries) {
-        left += (left.empty() ? "" : " ") + e.pvol;
-        EXPECT_FALSE(e.stored) << row.what;
-      }
+    store.reload(back, &error);  // no entries when the file is gone
+    for (size_t k = 0; k < back.entries.size(); ++k) {
+      left += (k == 0 ? "" : " ") + back.entries[k].pvol;
+      EXPECT_FALSE(back.entries[k].stored);
     }
-    EXPECT_EQ(row.after, left) << row.what;
+    EXPECT_EQ(row.after, left);
     store.remove(r, &error);
   }
-  // Step 1 not on the disk: false, the file as it was.
-  ZRHDSIntentRecord r = groupRecord();
-  r.entries[1].stored = false;
-  std::string error;
-  ASSERT_TRUE(store.save(r, &error)) << error;
-  const std::string before = zrReadFile(r.path);
-  ZrFileSyncRecorder failing("");
-  failing.failCall(0);
-  ZrScopedFileSync installed(&failing);
-  EXPECT_FALSE(store.handOver(r, {true, false}, {false, false}, &error));
-  EXPECT_FALSE(error.empty());
-  EXPECT_EQ(before, zrReadFile(r.path));
 }
 
 TEST(IntentCallScope, WorkRunsAsTheOutermostCallEnds) {
@@ -383,18 +349,6 @@ TEST(IntentCallScope, WorkRunsAsTheOutermostCallEnds) {
   EXPECT_EQ((std::vector<std::string>{"alone", "first", "second"}), ran);
   ZRHDSIntentCallScope::atCallEnd([&] { ran.push_back("after"); });
   EXPECT_EQ(4u, ran.size());
-}
-
-TEST_F(IntentStore, ARecordSetAsideIsOnlyReported) {
-  ZRHDSIntentStore store(dir());
-  ZRHDSIntentRecord r = svolRecord();
-  std::string error;
-  ASSERT_TRUE(store.save(r, &error) && store.setAside(r, &error)) << error;
-  std::vector<ZRHDSIntentRecord> out;
-  std::vector<std::string> aside;
-  ASSERT_TRUE(store.list("412345", out, nullptr, &error, &aside));
-  EXPECT_TRUE(out.empty());
-  EXPECT_EQ(std::vector<std::string>{r.path + ".aside"}, aside);
 }
 
 TEST_F(IntentStore, RefusesADirectoryOthersMayWrite) {
@@ -419,22 +373,20 @@ TEST_F(IntentStore, RefusesADirectoryOthersMayWrite) {
   EXPECT_FALSE(onFile.save(r, &error));
 }
 
-TEST(ProcessIdentity, EveryThreadOfAFreshProcessGetsItsStartTime) {
-  // A forked child has nothing cached: its threads ask for the identity at
-  // once, and each must see the child's own start time, never 0.
+// A forked child has nothing cached: its threads ask for the identity at
+// once, and each sees the child's own, live, never of start time 0.
+TEST(ProcessIdentity, EveryThreadOfAFreshProcessGetsItsOwnIdentity) {
   const pid_t child = ::fork();
   if (child == 0) {
-    constexpr int kThreads = 16;
     const uint64_t expected = ZRHDSProcessIdentity::startTimeOf(::getpid());
     std::atomic<int> ready{0}, wrong{0};
-    std::vector<std::thread> threads;
-    for (int i = 0; i < kThreads; ++i) {
-      threads.emplace_back([&] {
-        ready.fetch_add(1);
-        while (ready.load() < kThreads) {
+    std::vector<std::thread> threads(16);
+    for (std::thread& t : threads) {
+      t = std::thread([&] {
+        for (ready.fetch_add(1); ready.load() < 16;) {
         }
         const ZRHDSProcessIdentity self = ZRHDSProcessIdentity::own();
-        if (self.startTime != expected || self.startTime == 0 || self.pid != ::getpid()) ++wrong;
+        wrong += self.startTime != expected || self.pid != ::getpid() || !self.isLive() ? 1 : 0;
       });
     }
     for (std::thread& t : threads) t.join();
@@ -455,16 +407,10 @@ TEST_F(IntentStore, DeadIsAProcessThatNoLongerRuns) {
   r.job.bootId = "another boot";
   EXPECT_TRUE(store.isDead(r));
 
-  // The child has an identity of its own, alive while it runs.
-  const ZRHDSProcessIdentity parent = ZRHDSProcessIdentity::own();
   const pid_t child = ::fork();
-  if (child == 0)
-    ::_exit(ZRHDSProcessIdentity::own().isLive() && !(ZRHDSProcessIdentity::own() == parent) ? 0
-                                                                                             : 1);
+  if (child == 0) ::_exit(0);
   const uint64_t start = ZRHDSProcessIdentity::startTimeOf(child);
-  int status = -1;
-  ::waitpid(child, &status, 0);
-  EXPECT_EQ(0, status);
+  ::waitpid(child, nullptr, 0);
   r.job = ZRHDSProcessIdentity::own();
   r.job.pid = child;
   r.job.startTime = start;

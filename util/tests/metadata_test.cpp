@@ -408,17 +408,17 @@ TEST(StoredValueChecks, MappedHostGroupsHaveTheHostGroupShape) {
       "CL1-A-1,", ",CL1-A-1", "CL1-A-1,,CL1-A-2", "CL1-A-1 ", "CL1 A-1", "CL1-A-1;touch /tmp/x",
       "$(id)-1", "CL1-A-1\n", "CL1-A-01234", std::string(17, 'P') + "-1",
       "CL1-A-1" + std::string(5000, '9')};
-  for (const std::vector<std::string>* values : {&good, &bad}) {
-    for (const std::string& value : *values) {
-      SCOPED_TRACE(value.substr(0, 40));
-      ZRHDSMetadataInfo map;
-      map.snapLdevId = "600";
-      map.snapOriginalState = ZR_HDS_SNAP_ORIGINAL_STATE_NEW;
-      map.mappedHostGroups = value;
-      const std::string fault = ZRHDSCLIUtils::mapRecordFault(map);
-      EXPECT_EQ(values == &bad, fault.rfind("key 17HG holds [", 0) == 0) << fault;
-      EXPECT_EQ(values == &good, fault.empty()) << fault;
-    }
+  ZRHDSMetadataInfo map;
+  map.snapLdevId = "600";
+  map.snapOriginalState = ZR_HDS_SNAP_ORIGINAL_STATE_NEW;
+  for (const std::string& value : good) {
+    map.mappedHostGroups = value;
+    EXPECT_EQ("", ZRHDSCLIUtils::mapRecordFault(map)) << value;
+  }
+  for (const std::string& value : bad) {
+    map.mappedHostGroups = value;
+    EXPECT_EQ(0u, ZRHDSCLIUtils::mapRecordFault(map).rfind("key 17HG holds [", 0))
+        << value.substr(0, 40);
   }
 }
 
