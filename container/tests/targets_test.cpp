@@ -148,11 +148,9 @@ TEST_F(ContainerTargets, MapRefusals) {
   // The stored record just fits (4090 of 4095 characters); with
   // ",CL1-A-1" it would not.
   const std::string head = "16ON:**22LI:" + t1 + "**24VI:**23OS:NEWDEV**17HG:";
-  std::string many;
-  // Distinct host groups "CL<n>-C-<GID>" of ten characters with their comma.
-  for (size_t left = 4090 - head.size() - 2, k = 0; left > 18; left -= 10, ++k) {
+  std::string many;  // distinct host groups "CL<n>-C-<GID>," of ten characters, then one to fit
+  for (size_t k = 0; head.size() + 2 + many.size() + 18 < 4090; ++k)
     many += "CL" + std::to_string(1 + k / 155) + "-C-" + std::to_string(100 + k % 155) + ",";
-  }
   many += std::string(4090 - head.size() - 2 - many.size() - 2, 'P') + "-1";
   ASSERT_EQ(4090u, head.size() + many.size() + 2);
   devices[1]->setMetadataText(HDS_METADATA_SNAP_MAP_FIRST, head + many + "**");
@@ -173,13 +171,12 @@ TEST_F(ContainerTargets, MapRefusals) {
 
 // A map record lost (or refused) before a map is run again: the target the
 // array associates is taken, but its record knows no origin. The unmap keeps
-// it (it may be an administrator's) and relabelled it "BLANK", erasing the
-// only trace of the job; it now keeps its label and is logged with the
-// commands that would remove it.
+// it (it may be an administrator's) with its label, the job's only trace,
+// and logs the commands that would remove it.
 TEST_F(ContainerTargets, UnmapKeepsTheLabelOfATargetOfUnknownOrigin) {
   const std::vector<std::string> targets = mapped();
-  const std::string label = fx.load().array(kSerial)->ldev(std::stoi(targets[0])).label;
-  ASSERT_EQ("QB_SVOL_snap1", label);
+  const std::string label = "QB_SVOL_snap1";
+  ASSERT_EQ(label, fx.load().array(kSerial)->ldev(std::stoi(targets[0])).label);
   devices[0]->clearMetadataText(HDS_METADATA_SNAP_MAP_FIRST);
   {
     auto c = make(OPERATION_TYPE_MAP);
@@ -192,9 +189,8 @@ TEST_F(ContainerTargets, UnmapKeepsTheLabelOfATargetOfUnknownOrigin) {
   ASSERT_EQ(1, c->Unmap()) << error(*c).second;
   ASSERT_EQ(1, c->Unassign()) << error(*c).second;
   const ccisim::State state = fx.load();
-  const ccisim::Ldev kept = state.array(kSerial)->ldev(std::stoi(targets[0]));
-  EXPECT_TRUE(kept.defined);
-  EXPECT_EQ(label, kept.label);
+  EXPECT_TRUE(state.array(kSerial)->ldev(std::stoi(targets[0])).defined);
+  EXPECT_EQ(label, state.array(kSerial)->ldev(std::stoi(targets[0])).label);
   EXPECT_FALSE(state.array(kSerial)->ldev(std::stoi(targets[1])).defined);
   EXPECT_EQ(0u, raidcomCount("modify ldev"));
   EXPECT_TRUE(devices[0]->logged("S-VOL-[" + targets[0] + "] [" + label + "] of P-VOL-[256]"));

@@ -142,29 +142,23 @@ TEST_F(ContainerTrust, MappedHostGroupsOfAnotherShapeAreRefusedBeforeAnyListing)
   mapped();
   const std::string good = devices[1]->metadata(HDS_METADATA_SNAP_MAP_FIRST);
   const std::string svol = mapped(1, "22LI");
-  struct Row {
-    OperationType type;
-    std::string value;
-  };
-  const std::vector<Row> rows = {
-      {OPERATION_TYPE_UNMAP, "x1"},           {OPERATION_TYPE_UNMAP, "CL1-A-1;touch x"},
-      {OPERATION_TYPE_UNMAP, "-1"},           {OPERATION_TYPE_UNMAP, "CL1-A-1,CL1"},
-      {OPERATION_TYPE_MAP, "99999999"},       {OPERATION_TYPE_MAP, "CL1-A-999"},
-      {OPERATION_TYPE_DELETE, "CL1-A"},       {OPERATION_TYPE_DELETE, "$(id)-1"},
-  };
-  for (const Row& r : rows) {
-    SCOPED_TRACE(r.value);
-    const std::string text = withValue(good, "17HG", r.value);
+  const std::pair<OperationType, std::string> rows[] = {
+      {OPERATION_TYPE_UNMAP, "x1"},     {OPERATION_TYPE_UNMAP, "CL1-A-1;touch x"},
+      {OPERATION_TYPE_UNMAP, "-1"},     {OPERATION_TYPE_UNMAP, "CL1-A-1,CL1"},
+      {OPERATION_TYPE_MAP, "99999999"}, {OPERATION_TYPE_MAP, "CL1-A-999"},
+      {OPERATION_TYPE_DELETE, "CL1-A"}, {OPERATION_TYPE_DELETE, "$(id)-1"}};
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.second);
+    const std::string text = withValue(good, "17HG", r.second);
     devices[1]->setMetadataText(HDS_METADATA_SNAP_MAP_FIRST, text);
     devices[1]->setError(0, "");
     fx.clearJournal();
-    auto c = make(r.type);
+    auto c = make(r.first);
     ASSERT_TRUE(c->IsInitialized()) << error(*c).second;
-    const int done = r.type == OPERATION_TYPE_UNMAP ? c->Unmap()
-                     : r.type == OPERATION_TYPE_MAP ? c->Assign()
-                                                    : c->Delete();
-    EXPECT_EQ(0, done);
-    expectRefused(1, "metadata 65", "17HG holds [" + r.value + "]");
+    EXPECT_EQ(0, r.first == OPERATION_TYPE_UNMAP ? c->Unmap()
+                 : r.first == OPERATION_TYPE_MAP ? c->Assign()
+                                                 : c->Delete());
+    expectRefused(1, "metadata 65", "17HG holds [" + r.second + "]");
     EXPECT_EQ(0u, raidcomCount("get lun"));
     EXPECT_EQ(0u, changingCommands());
     EXPECT_EQ(text, devices[1]->metadata(HDS_METADATA_SNAP_MAP_FIRST));

@@ -1,7 +1,6 @@
 // The operation workers against the simulated array: initialisation
 // failures, the engine check, the success statuses, the post-create gate and
 // an exception thrown inside a worker.
-#include <algorithm>
 #include <cstdlib>
 #include <functional>
 #include <stdexcept>
@@ -198,12 +197,12 @@ class MapWorkers : public Workers {
     fx.addHostGroupWwn(kSerial, "CL1-A", 2, kEsxWwn);
     fx.addLoginWwn(kSerial, "CL1-A", kLocalWwn);
     fx.addLoginWwn(kSerial, "CL1-A", kEsxWwn);
-    addMappableSources();
+    addMappableSources(sources);
     // The host groups come from the initiators, not from the job.
     for (auto& d : devices) d->setSnapConfigText("SMCONFIG_NAME_HOST_GROUP_FOR_SVOLS", "");
     SnapGroup g = group();
-    ASSERT_EQ(0, hds_PrepareWorker(g, 2, &os, false)) << devices[0]->errorText();
-    ASSERT_EQ(0, hds_CreateWorker(g, 2, &os)) << devices[0]->errorText();
+    ASSERT_EQ(0, hds_PrepareWorker(g, count(), &os, false)) << devices[0]->errorText();
+    ASSERT_EQ(0, hds_CreateWorker(g, count(), &os)) << devices[0]->errorText();
     fx.clearJournal();
   }
   // The client host groups ("port-gid") that LUN paths were added to (verb
@@ -226,6 +225,7 @@ class MapWorkers : public Workers {
     return out;
   }
   ZRMapInitiatorParams params;
+  std::vector<int> sources = {256, 257};
 };
 
 TEST_F(MapWorkers, LocalOnlyMapsToTheLocalHostGroup) {
@@ -322,33 +322,18 @@ TEST_F(MapEntries, UnmapGoesOnAfterAFailingLocalGroup) {
   EXPECT_TRUE(devices[0]->logged("Completed Unmapping snapshot(s)/clone(s). Count [2]"));
 }
 
-}  // namespace
-
-namespace {
-
-// A map run again after one that failed part way. The host's OS devices are
-// the LU paths of host group CL1-A-1 ("/dev/lu<LDEV>"), each answering the
-// inquiry of its LDEV; a call lists them once before the array work and
-// once more afterwards.
-class MapRetry : public Workers {
+// A map run again after one that failed part way, over a third source. The
+// host's OS devices are the LU paths of CL1-A-1 ("/dev/lu<LDEV>"), each
+// answering its LDEV's inquiry; a call lists them before and after its work.
+class MapRetry : public MapEntries {
  protected:
-  static constexpr const char* kWwn = "21000024FF3DC7A2";
-
-  void SetUp() override {
-    fx.addHostGroupWwn(kSerial, "CL1-A", 1, kWwn);
-    fx.addLoginWwn(kSerial, "CL1-A", kWwn);
-    addMappableSources({256, 257, 258});
-    for (auto& d : devices) d->setSnapConfigText("SMCONFIG_NAME_HOST_GROUP_FOR_SVOLS", "");
-    os.setHbaList({kWwn}, {0});
-    prepareAndCreate();
-  }
+  MapRetry() { sources.push_back(258); }
   // The device list text of the LDEVs presented to the client now, and of
   // extra: each a disk of the tree.
   std::string osDevices(std::vector<int> ldevs = {}) {
     const ccisim::State state = fx.load();
-    for (const auto& lun : state.array(kSerial)->hostGroup("CL1-A", 1)->luns) {
+    for (const auto& lun : state.array(kSerial)->hostGroup("CL1-A", 1)->luns)
       ldevs.push_back(lun.second);
-    }
     std::string text = "/dev/sda*/dev/sdc*";
     for (int ldev : ldevs) {
       tree.addDisk("/dev/lu" + std::to_string(ldev),
@@ -357,21 +342,20 @@ class MapRetry : public Workers {
     }
     return text;
   }
-  // A map call of the first n devices: the host lists before, then after.
-  int mapCall(short n, const std::string& before, const std::string& after) {
-    for (int i = 0; i < 3; ++i) devices[static_cast<size_t>(i)]->setStatus(ZRSO::SNAP_STATUS_CREATED);
+  // A map call of every device: the host lists before, then after.
+  int mapCall(const std::string& before, const std::string& after) {
+    for (auto& d : devices) d->setStatus(ZRSO::SNAP_STATUS_CREATED);
     os.setDeviceListText(before);
     os.queueDeviceListText(after);
     fx.clearJournal();
-    return zrso_mapSnaps(snaps(), n, &os);
+    return zrso_mapSnaps(snaps(), count(), &os);
   }
   // The LDEV id of the last "add ldev" since the journal was cleared.
   std::string added() {
     std::string id;
-    for (const auto& e : fx.journal("raidcom", "add ldev")) {
-      const auto flag = std::find(e.argv.begin(), e.argv.end(), "-ldev_id");
-      if (flag != e.argv.end() && flag + 1 != e.argv.end()) id = *(flag + 1);
-    }
+    for (const auto& e : fx.journal("raidcom", "add ldev"))
+      for (size_t i = 1; i < e.argv.size(); ++i)
+        if (e.argv[i - 1] == "-ldev_id") id = e.argv[i];
     return id;
   }
 };
@@ -381,13 +365,12 @@ class MapRetry : public Workers {
 // d0's and d1's targets show on devices the host listed before the call and
 // are found in the first pass, without waiting out the 180 s.
 TEST_F(MapRetry, SnapsPresentedBeforeTheCallAreFoundAtOnce) {
-  ZRMapInitiatorParams params;
-  params.localInitiators = {kWwn};
+  params.localInitiators = {kLocalWwn};
   SnapGroup two = {devices[0].get(), devices[1].get()};
   ASSERT_EQ(0, hds_MapWorker(two, 2, &os, params)) << devices[0]->errorText();
   const std::string mapped = osDevices();
   fx.addFault(ccisim::Fault::fail("raidcom", "-ldev_name QB_SVOL_snap3", 1, "refused", -1));
-  ASSERT_NE(0, mapCall(3, mapped, mapped));
+  ASSERT_NE(0, mapCall(mapped, mapped));
   fx.clearFaults();
   const std::string refused = added();
   ASSERT_EQ(mapped, osDevices()) << "d0 and d1 stay presented, d2's S-VOL is gone";
@@ -395,16 +378,14 @@ TEST_F(MapRetry, SnapsPresentedBeforeTheCallAreFoundAtOnce) {
 
   const int64_t slept = clock.totalSleptMillis();
   const int rescans = os.rescanCount();
-  EXPECT_EQ(0, mapCall(3, mapped, osDevices({std::stoi(refused)}))) << devices[0]->errorText();
+  EXPECT_EQ(0, mapCall(mapped, osDevices({std::stoi(refused)}))) << devices[0]->errorText();
   ASSERT_EQ(refused, added()) << "the new S-VOL is made where the refused one was";
   EXPECT_EQ(1, os.rescanCount() - rescans) << "found in the first pass";
   EXPECT_EQ(3000, clock.totalSleptMillis() - slept) << "one refresh delay, nothing waited out";
   EXPECT_EQ((std::vector<int>{12, 12, 12}), statuses());
-  for (size_t i = 0; i < 3; ++i) {
-    const std::string target = devices[i]->metadata(HDS_METADATA_SNAP_MAP_FIRST);
-    EXPECT_NE(std::string::npos, target.find("22LI:" + devices[i]->snapDevicePath().substr(7) + "**"))
-        << target;
-  }
+  for (auto& d : devices)
+    EXPECT_NE(std::string::npos, d->metadata(HDS_METADATA_SNAP_MAP_FIRST)
+                                     .find("22LI:" + d->snapDevicePath().substr(7) + "**"));
 }
 
 }  // namespace
