@@ -692,67 +692,6 @@ TEST(SvolSimulator, CreateLabelAndDelete) {
   EXPECT_FALSE(sim.load().array(Bed::kSerial)->ldev(512).defined);
 }
 
-// A refused add undoes the adds before it. Adds the array cannot prove the
-// job's are neither labelled nor deleted but logged, and the call fails: a
-// status query failing twice (once is asked again); someone's LDEV at a
-// chosen id (its add refused in the status only); the adds sent before a
-// renewed login (the ones after it are proven, and undone).
-TEST(SvolSimulator, AddsTheArrayCannotProveTheJobsAreLeftUnlabelled) {
-  struct Row {
-    const char* what;
-    bool someonesAt601;
-    std::vector<ccisim::Fault> faults;
-    const char* failed;         // the id the error names; "" success
-    std::vector<bool> defined;  // 600, 601, 602 afterwards
-    const char* deleted;
-    size_t statusReads;
-  } rows[] = {
-      {"add of 601 refused", false,
-       {ccisim::Fault::fail("raidcom", "-ldev_id 601 -capacity", 221, "raidcom: [EX_CMDRJE]")},
-       "601", {0, 0, 0}, " 600", 1},
-      {"status query fails once", false,
-       {ccisim::Fault::fail("raidcom", "get command_status", 5, "", 1)}, "", {1, 1, 1}, "", 2},
-      {"status query never answers", false,
-       {ccisim::Fault::fail("raidcom", "get command_status", 5, "", -1)}, "600", {1, 1, 1}, "", 2},
-      {"someone's LDEV at 601", true, {}, "600", {1, 1, 1}, "", 1},
-      {"login renewed at the add of 601", false,
-       {ccisim::Fault::expireLogin("add ldev -pool snap -mp_blade_id 0 -ldev_id 601")}, "600",
-       {1, 0, 0}, " 601 602", 1},
-      {"login renewed at the status read", false,
-       {ccisim::Fault::expireLogin("get command_status")}, "600", {1, 1, 1}, "", 2},
-  };
-  for (const Row& r : rows) {
-    SCOPED_TRACE(r.what);
-    Bed bed;
-    ccisim::Fixture sim;
-    ZRHDSRaidcomImplementer& impl = bed.simulator(sim);
-    sim.addUser("cciuser", "secret");
-    bed.options.userName = "cciuser";
-    bed.options.password = "secret";
-    bed.options.isHTI = true;
-    if (r.someonesAt601) sim.addSourceLdev(Bed::kSerial, 601, 64);
-    for (const ccisim::Fault& f : r.faults) sim.addFault(f);
-    bed.snaps = {snap("600", 64), snap("601", 64), snap("602", 64)};
-    for (ZRHDSSnapInfo& s : bed.snaps) s.svolLabel = "QB_SVOL_" + s.snapLdevId;
-    const bool ok = *r.failed == '\0';
-    EXPECT_EQ(impl.createSvols({}), ok ? 0 : 1) << bed.errorText();
-    EXPECT_EQ(bed.errorText(), ok ? "" : std::string("Failed to Create LDEV-") + r.failed);
-    const ccisim::Array a = *sim.load().array(Bed::kSerial);
-    for (size_t i = 0; i < 3; ++i) {
-      const std::string id = std::to_string(600 + i);
-      const ccisim::Ldev& l = a.ldev(600 + static_cast<int>(i));
-      EXPECT_EQ(r.defined[i], l.defined) << id;
-      EXPECT_EQ(ok ? "QB_SVOL_" + id : "", l.label) << id;
-      EXPECT_EQ(!ok && l.defined, bed.log.logged("LDEV-[" + id + "] may be another's")) << id;
-    }
-    std::string deleted;
-    for (const ccisim::JournalEntry& e : sim.journal("raidcom", "delete ldev"))
-      deleted += " " + e.line().substr(e.line().find("-ldev_id ") + 9, 3);
-    EXPECT_EQ(r.deleted, deleted);
-    EXPECT_EQ(r.statusReads, sim.journal("raidcom", "get command_status").size());
-  }
-}
-
 TEST(SvolSimulator, VirtualStorageMachineRoundTrip) {
   Bed bed;
   ccisim::Fixture sim;
