@@ -1,8 +1,7 @@
 // Batches of the commands the array carries out after the tool returned:
-// the outcome rules in rows; one status reset, read and listing per batch of
-// at most 64 commands, the listing deciding whatever the status counts; and
-// the stop rules, with the journal checked for the
-// commands that must not be sent.
+// the outcome rules; one status reset, read and listing per batch of at most
+// 64 commands, the listing deciding whatever the status counts; the stop
+// rules, with the journal checked for the commands that must not be sent.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -94,8 +93,6 @@ std::string groupListing() { return std::string("get snapshot -snapshotgroup ") 
 
 }  // namespace
 
-// ---- the rules, in rows -------------------------------------------------------
-
 // Each command's outcome from its exit, a renewed login after it (r), its
 // step after it failing (s), what the listing shows and the status (kUnread,
 // -1 kept timing out, or ERR_CNT); where the listing proves whose the object
@@ -105,13 +102,8 @@ TEST(BatchOutcome, EachCommandFromItsFactsAndTheStatus) {
   using X = hdsbatch::Exit;
   using O = hdsbatch::Outcome;
   constexpr int kUnread = -2;
-  struct Row {
-    const char* what;
-    X exit;
-    bool r, s;
-    E readBack;
-    int errors;
-    O proven, unproven;
+  const struct {
+    const char* what; X exit; bool r, s; E readBack; int errors; O proven, unproven;
   } rows[] = {
       {"never sent", X::kNotSent, 0, 0, E::kUnknown, 0, O::kNotSent, O::kNotSent},
       {"its step found it done", X::kSkipped, 0, 0, E::kUnknown, 0, O::kDone, O::kDone},
@@ -133,7 +125,7 @@ TEST(BatchOutcome, EachCommandFromItsFactsAndTheStatus) {
       {"step after, no effect", X::kAccepted, 0, 1, E::kNoEffect, 0, O::kNoEffect, O::kNoEffect},
       {"step after, an error", X::kAccepted, 0, 1, E::kTookEffect, 1, O::kStepFailed, O::kUnproven},
   };
-  for (const Row& r : rows) {
+  for (const auto& r : rows) {
     SCOPED_TRACE(r.what);
     const hdsbatch::CommandFacts facts{r.exit, r.r, r.s, r.readBack};
     const hdsbatch::StatusFacts status{r.errors != kUnread, r.errors == kUnread ? 0 : r.errors};
@@ -142,10 +134,8 @@ TEST(BatchOutcome, EachCommandFromItsFactsAndTheStatus) {
   }
 }
 
-// ---- snapshot pairs against the simulator ---------------------------------------
-
 // Four associations share one status reset and read and one group listing.
-TEST(Batch, OneResetOneReadAndOneListingForTheWholeBatch) {
+TEST(Batch, OneResetAndOneReadForTheWholeBatch) {
   PairArray a(4);
   std::vector<bool> done;
   ASSERT_EQ(a.impl->mapSnapshotBatch(a.pairs(4), done), 0) << a.bed.errorText();
@@ -263,17 +253,12 @@ TEST(Batch, ARefusalStopsTheBatchAtItsCommand) {
 // A status unreadable, never settling (a batch of one) or read under a
 // renewed login: the listing decides; a batch it shows complete succeeds.
 TEST(Batch, AStatusThatProvesNothingLeavesTheDecisionToTheListing) {
-  struct Row {
-    const char* what;
-    ccisim::Fault fault;
-    int pairs;
-    size_t logins;
-  } rows[] = {
+  const struct { const char* what; ccisim::Fault fault; int pairs; size_t logins; } rows[] = {
       {"unreadable", ccisim::Fault::garbleOutput("raidcom", "get command_status", "empty"), 3, 0},
       {"never settles", ccisim::Fault::statusBusy(-1, true), 1, 0},
       {"login renewed at the status read", ccisim::Fault::expireLogin("get command_status"), 3, 1},
   };
-  for (const Row& r : rows) {
+  for (const auto& r : rows) {
     SCOPED_TRACE(r.what);
     PairArray a(r.pairs);
     a.sim.addUser("cciuser", "secret");
@@ -291,7 +276,7 @@ TEST(Batch, AStatusThatProvesNothingLeavesTheDecisionToTheListing) {
 
 // More than 64 commands: a batch of 64, then the rest, each with its own
 // reset, read and listing; a failure in the first sends nothing of the second.
-TEST(Batch, AtMostSixtyFourCommandsShareOneStatusCheckAndOneListing) {
+TEST(Batch, AtMostSixtyFourCommandsShareOneStatusCheck) {
   const int n = ZR_HDS_ASYNC_BATCH_LIMIT + 6;
   {
     PairArray a(n);
@@ -457,14 +442,11 @@ TEST(BatchLdevs, AnErrorTheStatusCannotPlaceLeavesTheLdevsThatLookMadeAlone) {
 // adds sent before a renewed login (those after it are proven, and undone).
 TEST(BatchLdevs, AddsTheArrayCannotProveTheJobsAreLeftUnlabelled) {
   using F = ccisim::Fault;
-  struct Row {
-    const char* what;
-    bool someonesAt601;
-    std::vector<F> faults;
+  const struct {
+    const char* what; bool someonesAt601; std::vector<F> faults;
     const char* failed;         // the id the error names; "" success
     std::vector<bool> defined;  // 600, 601, 602 afterwards
-    const char* deleted;
-    size_t statusReads;
+    const char* deleted; size_t statusReads;
   } rows[] = {
       {"add of 601 refused", false, {F::fail("raidcom", "-ldev_id 601 -capacity", 221, "")}, "601",
        {0, 0, 0}, " 600", 1},
@@ -479,7 +461,7 @@ TEST(BatchLdevs, AddsTheArrayCannotProveTheJobsAreLeftUnlabelled) {
       {"login renewed at the status read", false, {F::expireLogin("get command_status")}, "600",
        {1, 1, 1}, "", 2},
   };
-  for (const Row& r : rows) {
+  for (const auto& r : rows) {
     SCOPED_TRACE(r.what);
     Bed bed;
     ccisim::Fixture sim;

@@ -309,8 +309,8 @@ TEST(ModifySnapshot, SelectorsInOrderEachReadBack) {
     const char* op;
     std::string args;
     const char* description;
-    std::string readBack;                  // the listing command
-    std::vector<std::string> after, stays;  // its rows with and without the effect
+    std::string readBack;  // the listing; its rows with the effect and without
+    std::vector<std::string> after, stays;
   } cases[] = {
       {{{"SNAP_GRP", "QB_12"}},
        "create",

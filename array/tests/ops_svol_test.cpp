@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -31,12 +30,20 @@ ZRHDSSnapInfo snap(const char* target, uint64_t capacity, int blade = 0, const c
   return s;
 }
 
-// The raidcom lines of a script as it ran them (without the runner's wrapper).
+// The command lines of script files as the script ran them (the runner's
+// wrapper around each line removed).
 std::vector<std::string> scriptLines(const std::string& script) {
   std::vector<std::string> out;
-  std::istringstream in(script);
-  for (std::string l; std::getline(in, l);) {
-    if (l.find("raidcom") != std::string::npos) out.push_back(l.substr(0, l.find(" || ")));
+  size_t pos = 0;
+  while (pos < script.size()) {
+    size_t end = script.find('\n', pos);
+    if (end == std::string::npos) end = script.size();
+    std::string l = script.substr(pos, end - pos);
+    pos = end + 1;
+    if (l.find("raidcom") == std::string::npos) continue;
+    const size_t tail = l.find(" || ");
+    if (tail != std::string::npos) l.resize(tail);
+    out.push_back(l);
   }
   return out;
 }
@@ -57,8 +64,7 @@ std::vector<std::string> withoutLabels(const std::vector<std::string>& lines) {
   return out;
 }
 
-// Answers the adds, labels, status and listing: every snap's target made
-// (defined, of its capacity, unlabelled).
+// Answers every command of createSvols: each snap's target made, unlabelled.
 void answerMade(Bed& bed) {
   bed.answerStatus();
   bed.recorder.on(" add ldev ", R::ok());
@@ -71,7 +77,6 @@ void answerMade(Bed& bed) {
   bed.recorder.on(" get ldev ", R::ok(listing));
 }
 
-// The lines without a batch's status check and its read-back listing.
 std::vector<std::string> withoutStatus(const std::vector<std::string>& lines) {
   std::vector<std::string> out;
   for (const std::string& l : lines) {
@@ -292,7 +297,6 @@ TEST(CreateSvols, OtherGroupWithoutVirtualMachineOnlyAddsToTheGroup) {
   answerMade(bed);
   bed.recorder.on(" add resource ", R::ok());
   EXPECT_EQ(bed.recording().createSvols({}), 0);
-  // The label comes before the move: a moved LDEV always carries it.
   EXPECT_EQ(
       withoutStatus(bed.recorder.lines()),
       (std::vector<std::string>{Bed::raidcom("add ldev   -mp_blade_id 0 -ldev_id 100 -capacity 64"),
@@ -441,8 +445,7 @@ TEST(DeleteSvols, InMetaResourceDeletesAtOnce) {
   EXPECT_TRUE(bed.log.logged("Going to delete the S-VOL-[4096]"));
   EXPECT_TRUE(bed.log.logged("Successfully deleted the LDEV-[4096]"));
 
-  // The array deletes the LDEV after the tool returned: an LDEV still
-  // listed after the command status is a failed deletion.
+  // An LDEV still listed after the status check is a failed deletion.
   Bed refused;
   refused.answerStatusError();
   refused.recorder.on(" delete ldev ", R::ok());
