@@ -129,12 +129,10 @@ TEST_F(CoreSim, WholeJobFromInstanceFileToShutdown) {
   EXPECT_EQ(ZRHDSCommandImplementer::getLocalHostName(), info.hostName);
   EXPECT_EQ("80-06-70/00", info.microVersion);
 
-  // A batch of one add: status reset, the add, status read, and the
-  // group's listing that shows what the add did.
+  // A batch of one add: status reset, the add, status read, group listing.
   fx.clearJournal();
-  ZRHDSSnapInfo source;
-  source.baseDevNo = "100";
-  snaps = {source};
+  snaps = {ZRHDSSnapInfo()};
+  snaps[0].baseDevNo = "100";
   options.snapshotGroup = "QB_7";
   options.pool = "1";
   ASSERT_EQ(0, impl->addToSnapshotGroup()) << error().second;
@@ -262,12 +260,10 @@ TEST_F(CoreSim, BusyCommandStatusIsAskedAgainAtOnce) {
   EXPECT_EQ(4u, fx.journal("raidcom", "get command_status").size());
   EXPECT_EQ(0, clock.totalSleptMillis());
 
-  // A status error recorded by the array fails the batch: the group's
-  // listing shows no pair of the source.
+  // A status error fails the batch: the group's listing shows no new pair.
   fx.addFault(ccisim::Fault::statusError("add snapshot", 1, "Pool is full"));
-  ZRHDSSnapInfo source;
-  source.baseDevNo = "100";
-  snaps = {source};
+  snaps = {ZRHDSSnapInfo()};
+  snaps[0].baseDevNo = "100";
   options.snapshotGroup = "QB_7";
   options.pool = "1";
   EXPECT_EQ(1, impl->addToSnapshotGroup());

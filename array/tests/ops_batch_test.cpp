@@ -1,10 +1,7 @@
 // Batches of the commands the array carries out after the tool returned:
-// the rules that decide each command's outcome (in rows), one command-status
-// reset and read and one read-back listing per batch of at most 64
-// commands, outcomes decided from what the listing shows whatever the
-// status counts (an error or a reset status at each position, an unreadable
-// status, a time-out, a renewed login), and the stop rules, with the journal
-// checked for the commands that must not be sent.
+// the outcome rules; one status reset, read and listing per batch of at most
+// 64 commands, the listing deciding whatever the status counts; the stop
+// rules, with the journal checked for the commands that must not be sent.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -96,24 +93,17 @@ std::string groupListing() { return std::string("get snapshot -snapshotgroup ") 
 
 }  // namespace
 
-// ---- the rules, in rows -------------------------------------------------------
-
-// Each command's outcome from how its run ended, a renewed login after it
-// (R), its step after it failing (S), what the batch's listing shows of it
-// and the status; once where the listing proves whose the object is (a pair
-// at its P-VOL and MU, an LDEV gone) and once where it cannot (a new LDEV).
+// Each command's outcome from its exit, a renewed login after it (r), its
+// step after it failing (s), what the listing shows and the status (kUnread,
+// -1 kept timing out, or ERR_CNT); where the listing proves whose the object
+// is (a pair at its P-VOL and MU, an LDEV gone) and where not (a new LDEV).
 TEST(BatchOutcome, EachCommandFromItsFactsAndTheStatus) {
   using E = hdsbatch::Effect;
   using X = hdsbatch::Exit;
   using O = hdsbatch::Outcome;
-  constexpr int kUnread = -2;  // the status query failed
-  struct Row {
-    const char* what;
-    X exit;
-    int r, s;  // R and S as above
-    E readBack;
-    int errors;          // kUnread, -1 (kept timing out) or ERR_CNT
-    O proven, unproven;  // readsProve, !readsProve
+  constexpr int kUnread = -2;
+  const struct {
+    const char* what; X exit; bool r, s; E readBack; int errors; O proven, unproven;
   } rows[] = {
       {"never sent", X::kNotSent, 0, 0, E::kUnknown, 0, O::kNotSent, O::kNotSent},
       {"its step found it done", X::kSkipped, 0, 0, E::kUnknown, 0, O::kDone, O::kDone},
@@ -135,26 +125,17 @@ TEST(BatchOutcome, EachCommandFromItsFactsAndTheStatus) {
       {"step after, no effect", X::kAccepted, 0, 1, E::kNoEffect, 0, O::kNoEffect, O::kNoEffect},
       {"step after, an error", X::kAccepted, 0, 1, E::kTookEffect, 1, O::kStepFailed, O::kUnproven},
   };
-  for (const Row& r : rows) {
+  for (const auto& r : rows) {
     SCOPED_TRACE(r.what);
-    hdsbatch::CommandFacts facts;
-    facts.exit = r.exit;
-    facts.beforeRelogin = r.r != 0;
-    facts.stepFailed = r.s != 0;
-    facts.readBack = r.readBack;
-    hdsbatch::StatusFacts status;
-    status.read = r.errors != kUnread;
-    status.errors = status.read ? r.errors : 0;
+    const hdsbatch::CommandFacts facts{r.exit, r.r, r.s, r.readBack};
+    const hdsbatch::StatusFacts status{r.errors != kUnread, r.errors == kUnread ? 0 : r.errors};
     EXPECT_EQ(r.proven, hdsbatch::decideOutcome(facts, status, true));
     EXPECT_EQ(r.unproven, hdsbatch::decideOutcome(facts, status, false));
   }
 }
 
-// ---- snapshot pairs against the simulator ---------------------------------------
-
-// Four associations share one status reset, one status read and one
-// listing of their group, made after the status read.
-TEST(Batch, OneResetOneReadAndOneListingForTheWholeBatch) {
+// Four associations share one status reset and read and one group listing.
+TEST(Batch, OneResetAndOneReadForTheWholeBatch) {
   PairArray a(4);
   std::vector<bool> done;
   ASSERT_EQ(a.impl->mapSnapshotBatch(a.pairs(4), done), 0) << a.bed.errorText();
@@ -167,10 +148,8 @@ TEST(Batch, OneResetOneReadAndOneListingForTheWholeBatch) {
   for (int i = 0; i < 4; ++i) EXPECT_EQ(kFirstTarget + i, a.svolOf(i));
 }
 
-// A command without effect at any position, whether the status counts its
-// error or another session reset the status in between (no error at all):
-// the listing shows which one, every other one is done, and nothing after
-// the batch is sent.
+// A command without effect at any position, its error counted or the status
+// reset by another session: the listing shows which, the others are done.
 TEST(Batch, ACommandWithoutEffectIsFoundByTheListingWhateverTheStatusCounts) {
   const int n = 4;
   for (int c = 0; c < 2 * n; ++c) {
@@ -199,31 +178,25 @@ TEST(Batch, ACommandWithoutEffectIsFoundByTheListingWhateverTheStatusCounts) {
   }
 }
 
-// A pair the caller names no group for is looked for in the group the
-// job's records give, and in its P-VOL's pairs when that group does not
-// show it (the caller's group, and no group at all: the tests above).
+// A pair without a group is read back from the group the job's records give
+// it, or from its P-VOL's pairs when that group does not show it.
 TEST(Batch, APairWithoutAGroupIsReadBackFromItsRecordedGroupOrItsPvol) {
-  struct Row {
-    const char* recordedGroup;
-    size_t groupListings, pvolListings;
-  } rows[] = {{kGroup, 1, 0}, {"QB_7_5_1F_OTHER", 1, 2}};
-  for (const Row& r : rows) {
-    SCOPED_TRACE(r.recordedGroup);
+  for (const char* recorded : {kGroup, "QB_7_5_1F_OTHER"}) {
+    SCOPED_TRACE(recorded);
     PairArray a(2);
     std::vector<HDSSnapshotPairRef> pairs = a.pairs(2);
     for (HDSSnapshotPairRef& p : pairs) {
       p.group.clear();
-      ZRHDSSnapInfo record;
-      record.baseDevNo = p.pvol;
-      record.snapMu = p.mu;
-      record.snapshotGroup = r.recordedGroup;
-      a.bed.snaps.push_back(record);
+      a.bed.snaps.emplace_back();
+      a.bed.snaps.back().baseDevNo = p.pvol;
+      a.bed.snaps.back().snapMu = p.mu;
+      a.bed.snaps.back().snapshotGroup = recorded;
     }
     std::vector<bool> done;
     ASSERT_EQ(a.impl->mapSnapshotBatch(pairs, done), 0) << a.bed.errorText();
     EXPECT_EQ(done, std::vector<bool>(2, true));
-    EXPECT_EQ(r.groupListings, a.count("get snapshot -snapshotgroup"));
-    EXPECT_EQ(r.pvolListings, a.count("get snapshot -ldev_id"));
+    EXPECT_EQ(1u, a.count("get snapshot -snapshotgroup"));
+    EXPECT_EQ(recorded == kGroup ? 0u : 2u, a.count("get snapshot -ldev_id"));
   }
 }
 
@@ -277,21 +250,15 @@ TEST(Batch, ARefusalStopsTheBatchAtItsCommand) {
   EXPECT_EQ(-1, a.svolOf(3));
 }
 
-// A status that cannot be read, never settles (its query keeps timing out,
-// its row counting no error; a batch of one) or was read under a renewed
-// login: the listing decides, and a batch that it shows complete succeeds.
+// A status unreadable, never settling (a batch of one) or read under a
+// renewed login: the listing decides; a batch it shows complete succeeds.
 TEST(Batch, AStatusThatProvesNothingLeavesTheDecisionToTheListing) {
-  struct Row {
-    const char* what;
-    ccisim::Fault fault;
-    int pairs;
-    size_t logins;
-  } rows[] = {
+  const struct { const char* what; ccisim::Fault fault; int pairs; size_t logins; } rows[] = {
       {"unreadable", ccisim::Fault::garbleOutput("raidcom", "get command_status", "empty"), 3, 0},
       {"never settles", ccisim::Fault::statusBusy(-1, true), 1, 0},
       {"login renewed at the status read", ccisim::Fault::expireLogin("get command_status"), 3, 1},
   };
-  for (const Row& r : rows) {
+  for (const auto& r : rows) {
     SCOPED_TRACE(r.what);
     PairArray a(r.pairs);
     a.sim.addUser("cciuser", "secret");
@@ -308,9 +275,8 @@ TEST(Batch, AStatusThatProvesNothingLeavesTheDecisionToTheListing) {
 }
 
 // More than 64 commands: a batch of 64, then the rest, each with its own
-// reset, read and listing; an error in the first batch sends nothing of the
-// second.
-TEST(Batch, AtMostSixtyFourCommandsShareOneStatusCheckAndOneListing) {
+// reset, read and listing; a failure in the first sends nothing of the second.
+TEST(Batch, AtMostSixtyFourCommandsShareOneStatusCheck) {
   const int n = ZR_HDS_ASYNC_BATCH_LIMIT + 6;
   {
     PairArray a(n);
@@ -337,9 +303,8 @@ TEST(Batch, AtMostSixtyFourCommandsShareOneStatusCheckAndOneListing) {
   EXPECT_FALSE(done[64]);
 }
 
-// A pair a later batch changes is judged from that batch's own listing: a
-// P-VOL with a pair in each of two batches (no group named: each pair is
-// read back from its P-VOL's pairs).
+// A P-VOL with a pair in each of two batches, no group named: each batch is
+// judged from its own listing of the P-VOL's pairs.
 TEST(Batch, ALaterBatchIsNeverJudgedFromAnEarlierListing) {
   const int n = ZR_HDS_ASYNC_BATCH_LIMIT + 1;
   PairArray a(n);
@@ -361,8 +326,8 @@ TEST(Batch, ALaterBatchIsNeverJudgedFromAnEarlierListing) {
   EXPECT_EQ(2u, a.count("get snapshot -ldev_id 256")) << "listed once per batch";
 }
 
-// The group a batch has just read back answers the job's next listing of
-// it, once, when no command ran and no pause passed in between.
+// A group just read back answers the next listing of it once, unless a
+// command ran or a pause passed in between.
 TEST(Batch, AGroupJustReadBackIsNotAskedAgain) {
   ZrFakeClock clock;
   ZrScopedClock scoped(&clock);
@@ -432,13 +397,17 @@ std::string undefinedLdev(const std::string& id) {
   return "Serial# : 412345\nLDEV : " + id + "\nVOL_TYPE : NOT DEFINED\n";
 }
 
+// A block of the span listing: labelled QB_SVOL_<ldev>, 601 undefined.
+std::string spanBlock(const std::string& ldev, const std::string& serial = "412345") {
+  return "Serial#  : " + serial + "\nLDEV : " + ldev + "\nVOL_TYPE : " +
+         (ldev == "601" ? "NOT DEFINED" : "OPEN-V-CVS\nLDEV_NAMING : QB_SVOL_" + ldev) + "\n\n";
+}
+
 }  // namespace
 
-// The status counts an error and the listing shows one add without effect:
-// which add the error was is not said anywhere, and an add refused because
-// someone made the id meanwhile looks exactly like one that worked. The
-// LDEVs that look made are neither labelled nor deleted but left for an
-// administrator, and the call fails.
+// An error counted and one add shown without effect: an add refused because
+// someone made the id meanwhile looks like one that worked, so the LDEVs that
+// look made are neither labelled nor deleted but logged, and the call fails.
 TEST(BatchLdevs, AnErrorTheStatusCannotPlaceLeavesTheLdevsThatLookMadeAlone) {
   for (int k = 0; k < 3; ++k) {
     SCOPED_TRACE(k);
@@ -466,9 +435,66 @@ TEST(BatchLdevs, AnErrorTheStatusCannotPlaceLeavesTheLdevsThatLookMadeAlone) {
   }
 }
 
-// Deleting S-VOLs in one batch, read back with one listing; with a pause
-// after each deletion (a virtual storage machine) every deletion is a
-// batch of its own.
+// Against the simulator: a refused add undoes the adds before it. Adds the
+// array cannot prove the job's are neither labelled nor deleted but logged,
+// and the call fails: a status query failing twice (once is asked again);
+// someone's LDEV at a chosen id (its add refused in the status only); the
+// adds sent before a renewed login (those after it are proven, and undone).
+TEST(BatchLdevs, AddsTheArrayCannotProveTheJobsAreLeftUnlabelled) {
+  using F = ccisim::Fault;
+  const struct {
+    const char* what; bool someonesAt601; std::vector<F> faults;
+    const char* failed;         // the id the error names; "" success
+    std::vector<bool> defined;  // 600, 601, 602 afterwards
+    const char* deleted; size_t statusReads;
+  } rows[] = {
+      {"add of 601 refused", false, {F::fail("raidcom", "-ldev_id 601 -capacity", 221, "")}, "601",
+       {0, 0, 0}, " 600", 1},
+      {"status query fails once", false, {F::fail("raidcom", "get command_status", 5, "", 1)}, "",
+       {1, 1, 1}, "", 2},
+      {"status query never answers", false, {F::fail("raidcom", "get command_status", 5, "", -1)},
+       "600", {1, 1, 1}, "", 2},
+      {"someone's LDEV at 601", true, {}, "600", {1, 1, 1}, "", 1},
+      {"login renewed at the add of 601", false,
+       {F::expireLogin("add ldev -pool snap -mp_blade_id 0 -ldev_id 601")}, "600", {1, 0, 0},
+       " 601 602", 1},
+      {"login renewed at the status read", false, {F::expireLogin("get command_status")}, "600",
+       {1, 1, 1}, "", 2},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.what);
+    Bed bed;
+    ccisim::Fixture sim;
+    ZRHDSRaidcomImplementer& impl = bed.simulator(sim);
+    sim.addUser("cciuser", "secret");
+    bed.options.userName = "cciuser";
+    bed.options.password = "secret";
+    bed.options.isHTI = true;
+    if (r.someonesAt601) sim.addSourceLdev(Bed::kSerial, 601, 64);
+    for (const F& f : r.faults) sim.addFault(f);
+    bed.snaps = {svol("600", 64), svol("601", 64), svol("602", 64)};
+    for (ZRHDSSnapInfo& s : bed.snaps) s.svolLabel = "QB_SVOL_" + s.snapLdevId;
+    const bool ok = *r.failed == '\0';
+    EXPECT_EQ(impl.createSvols({}), ok ? 0 : 1) << bed.errorText();
+    EXPECT_EQ(bed.errorText(), ok ? "" : std::string("Failed to Create LDEV-") + r.failed);
+    const ccisim::Array a = *sim.load().array(Bed::kSerial);
+    for (int i = 0; i < 3; ++i) {
+      const std::string id = std::to_string(600 + i);
+      const ccisim::Ldev& l = a.ldev(600 + i);
+      EXPECT_EQ(r.defined[i], l.defined) << id;
+      EXPECT_EQ(ok ? "QB_SVOL_" + id : "", l.label) << id;
+      EXPECT_EQ(!ok && l.defined, bed.log.logged("LDEV-[" + id + "] may be another's")) << id;
+    }
+    std::string deleted;
+    for (const ccisim::JournalEntry& e : sim.journal("raidcom", "delete ldev"))
+      deleted += " " + e.line().substr(e.line().find("-ldev_id ") + 9, 3);
+    EXPECT_EQ(r.deleted, deleted);
+    EXPECT_EQ(r.statusReads, sim.journal("raidcom", "get command_status").size());
+  }
+}
+
+// Deleting S-VOLs in one batch and one listing; with a pause after each
+// deletion (a virtual storage machine) every deletion is a batch of its own.
 TEST(BatchLdevs, DeletionsShareOneStatusCheckAndListingUnlessPaused) {
   for (int pause : {0, 3}) {
     SCOPED_TRACE(pause);
@@ -499,7 +525,7 @@ TEST(BatchLdevs, DeletionsAreDecidedByTheListing) {
   for (bool statusError : {true, false}) {
     SCOPED_TRACE(statusError ? "status error" : "clean status");
     Bed bed;
-    bed.answerStatusCounting(statusError);
+    statusError ? bed.answerStatusError() : bed.answerStatus();
     bed.recorder.on(" delete ldev ", R::ok());
     bed.recorder.on(" get ldev   -ldev_id 600 -cnt 2 ",
                     R::ok(ldevShowing("600", 64) + undefinedLdev("601")));
@@ -507,5 +533,49 @@ TEST(BatchLdevs, DeletionsAreDecidedByTheListing) {
     EXPECT_EQ(bed.recording().deleteSvolBatch({"600", "601"}, 0, done), 1);
     EXPECT_EQ(done, (std::vector<bool>{false, true}));
     EXPECT_EQ(bed.errorText(), "Failed to delete LDEV-[600]");
+  }
+}
+
+// The read-back of a span of LDEV ids: one listing, every other answer a
+// failure, and spans outside the ids never asked for.
+TEST(LdevSpan, OneListingReadsEveryIdOfTheSpan) {
+  Bed bed;
+  bed.recorder.on(" get ldev ", R::ok(spanBlock("600") + spanBlock("601") + spanBlock("602")));
+  std::vector<HDSLdevInfo> out(1);
+  ASSERT_EQ(bed.recording().getLdevSpan(600, 3, out), 0) << bed.errorText();
+  EXPECT_EQ(bed.recorder.lines(),
+            std::vector<std::string>{Bed::raidcom("get ldev   -ldev_id 600 -cnt 3")});
+  ASSERT_EQ(out.size(), 4u) << "appended";
+  EXPECT_EQ(out[1].label + " " + out[2].volType + " " + out[3].label,
+            "QB_SVOL_600 NOTDEFINED QB_SVOL_602");
+}
+
+TEST(LdevSpan, AnAnswerThatIsNotTheSpansListingOrASpanOutsideTheIdsIsAFailure) {
+  const R::Reply rows[] = {
+      R::exit(1, "", "raidcom: [EX_CMDRJE]"), R::exit(246, "", "raidcom: [EX_ENODEV]"),
+      R::timeout(), R::ok(""), R::ok("raidcom: something else\n"),
+      R::ok(spanBlock("600") + spanBlock("601", "512345")),  // another array
+      R::ok(spanBlock("599")), R::ok(spanBlock("600") + spanBlock("602")),  // outside the span
+      R::ok(spanBlock("600") + spanBlock("600")), R::ok(spanBlock("6x0")), R::ok(spanBlock("")),
+  };
+  for (size_t i = 0; i < sizeof rows / sizeof rows[0]; ++i) {
+    SCOPED_TRACE(i);
+    Bed bed;
+    bed.recorder.on(" get ldev ", rows[i]);
+    std::vector<HDSLdevInfo> out;
+    EXPECT_EQ(bed.recording().getLdevSpan(600, 2, out), 1);
+    EXPECT_TRUE(out.empty());
+    EXPECT_EQ(std::to_string(bed.errorCode()) + " " + bed.errorText(),
+              "62601 Failed to list the LDEVs 600 to 601.");
+  }
+  const std::pair<int, int> spans[] = {{-1, 1}, {0, 0},     {0, -5},
+                                       {0, 65281}, {65279, 2}, {70000, 1}};
+  for (const auto& span : spans) {
+    SCOPED_TRACE(std::to_string(span.first) + "+" + std::to_string(span.second));
+    Bed bed;
+    std::vector<HDSLdevInfo> out;
+    EXPECT_EQ(bed.recording().getLdevSpan(span.first, span.second, out), 1);
+    EXPECT_TRUE(bed.recorder.lines().empty());
+    EXPECT_EQ(bed.errorText().rfind("Invalid input: LDEV span", 0), 0u) << bed.errorText();
   }
 }

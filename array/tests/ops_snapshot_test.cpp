@@ -19,10 +19,6 @@ namespace {
 using Bed = HDSDiscoveryTestBed;
 using R = HDSRecordingRunner;
 
-std::vector<std::string> withStatusCheck(const std::string& line) {
-  return Bed::withStatusCheck(line);
-}
-
 // A pair listing: one row per "<group> <P/S> <state> <ldev> <mu> <partner>".
 std::string pairListing(const std::vector<std::string>& rows) {
   std::string text = "SnapShot_name P/S STAT Serial# LDEV# MU# P-LDEV# PID % MODE SPLT-TIME\n";
@@ -33,10 +29,9 @@ std::string pairListing(const std::vector<std::string>& rows) {
   return text;
 }
 
-// The lines of one command run as a batch of one: the status check, then
-// the listing that reads it back.
+// The lines of a batch of one command: the status check, then the read-back.
 std::vector<std::string> asBatch(const std::string& line, const std::string& readBack) {
-  std::vector<std::string> lines = withStatusCheck(line);
+  std::vector<std::string> lines = Bed::withStatusCheck(line);
   lines.push_back(Bed::raidcom(readBack));
   return lines;
 }
@@ -306,56 +301,48 @@ TEST(AddToSnapshotGroup, EmptyJobAndInvalidInput) {
   }
 }
 
-// Each selector's command runs as a batch of one and is read back from the
-// listing of what it names: a clean status with a listing that does not
-// show the operation's effect (the status reset by another session) fails.
+// Each selector's command is read back from the listing of what it names: a
+// listing that does not show the effect fails it, even under a clean status.
 TEST(ModifySnapshot, SelectorsInOrderEachReadBack) {
   struct Case {
     std::map<std::string, std::string> keys;
     const char* op;
     std::string args;
     const char* description;
-    std::string readBack;  // the listing command
-    std::string after;     // its answer when the operation took effect
-    std::string stays;     // its answer when it did not
+    std::string readBack;  // the listing; its rows with the effect and without
+    std::vector<std::string> after, stays;
   } cases[] = {
       {{{"SNAP_GRP", "QB_12"}},
        "create",
        "-snapshotgroup QB_12 -snapshot_data create",
-       " SnapshotGroup QB_12",
-       "get snapshot   -snapshotgroup QB_12",
-       pairListing({"QB_12 P-VOL PSUS 256 3 -", "QB_12 P-VOL PSUS 257 3 -"}),
-       pairListing({"QB_12 P-VOL PSUS 256 3 -", "QB_12 P-VOL PAIR 257 3 -"})},
+       " SnapshotGroup QB_12", "get snapshot   -snapshotgroup QB_12",
+       {"QB_12 P-VOL PSUS 256 3 -", "QB_12 P-VOL PSUS 257 3 -"},
+       {"QB_12 P-VOL PSUS 256 3 -", "QB_12 P-VOL PAIR 257 3 -"}},
       {{{"S_LDEV_NUM", "4096"}, {"SNAP_GRP", "G"}},
        "resync",
        "-ldev_id 4096 -snapshot_data resync",
-       " LDEV 4096",
-       "get snapshot   -ldev_id 4096 ", pairListing({"G S-VOL COPY 4096 3 256"}),
-       pairListing({"G S-VOL SSUS 4096 3 256"})},
+       " LDEV 4096", "get snapshot   -ldev_id 4096 ", {"G S-VOL COPY 4096 3 256"},
+       {"G S-VOL SSUS 4096 3 256"}},
       {{{"SNAP_GRP", "G"}, {"MU_NUM", "3"}, {"P_LDEV_NUM", "256"}},
        "create",
        "-snapshotgroup G -snapshot_data create",
-       " SnapshotGroup G",
-       "get snapshot   -snapshotgroup G", pairListing({"G P-VOL PSUS 256 3 -"}),
-       pairListing({"G P-VOL PAIR 256 3 -"})},
+       " SnapshotGroup G", "get snapshot   -snapshotgroup G", {"G P-VOL PSUS 256 3 -"},
+       {"G P-VOL PAIR 256 3 -"}},
       {{{"MU_NUM", "3"}, {"P_LDEV_NUM", "256"}},
        "restore",
        "-ldev_id 256 -mirror_id 3 -snapshot_data restore",
-       " mirror_id 3",
-       "get snapshot   -ldev_id 256 ",
-       pairListing({"G P-VOL RCPY 256 3 -", "G P-VOL PSUS 256 4 -"}),
-       pairListing({"G P-VOL PSUS 256 3 -"})},
+       " mirror_id 3", "get snapshot   -ldev_id 256 ",
+       {"G P-VOL RCPY 256 3 -", "G P-VOL PSUS 256 4 -"}, {"G P-VOL PSUS 256 3 -"}},
       {{{"MU_NUM", "3"}, {"P_LDEV_NUM", "256"}}, "split",
        "-ldev_id 256 -mirror_id 3 -snapshot_data split", " mirror_id 3",
-       "get snapshot   -ldev_id 256 ", pairListing({"G P-VOL PSUS 256 3 -"}),
-       pairListing({"G P-VOL PAIR 256 3 -"})},
+       "get snapshot   -ldev_id 256 ", {"G P-VOL PSUS 256 3 -"}, {"G P-VOL PAIR 256 3 -"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args);
     Bed bed;
     bed.answerStatus();
     bed.recorder.on(" modify snapshot ", R::ok());
-    bed.recorder.on(" get snapshot ", R::ok(c.after));
+    bed.recorder.on(" get snapshot ", R::ok(pairListing(c.after)));
     EXPECT_EQ(bed.recording().modifySnapshot(c.keys, c.op), 0) << bed.errorText();
     EXPECT_EQ(bed.recorder.lines(), asBatch("modify snapshot   " + c.args, c.readBack));
     EXPECT_TRUE(bed.log.logged(std::string("Going to perform [") + c.op + "] snapshot on " +
@@ -376,7 +363,7 @@ TEST(ModifySnapshot, SelectorsInOrderEachReadBack) {
     Bed unchanged;
     unchanged.answerStatus();
     unchanged.recorder.on(" modify snapshot ", R::ok());
-    unchanged.recorder.on(" get snapshot ", R::ok(c.stays));
+    unchanged.recorder.on(" get snapshot ", R::ok(pairListing(c.stays)));
     EXPECT_EQ(unchanged.recording().modifySnapshot(c.keys, c.op), 1);
     EXPECT_EQ(unchanged.errorText(), failing.errorText());
     EXPECT_FALSE(unchanged.log.logged("Successfully performed"));
@@ -422,48 +409,44 @@ TEST(ModifySnapshot, InvalidInputsRunNothing) {
   }
 }
 
-// Deletion, association and dissociation of one pair run as a batch of
-// one, read back from the P-VOL's pairs: a listing that does not show the
-// change fails them, even under a clean status.
+// Deletion, association and dissociation are read back from the P-VOL's
+// pairs in the same way.
 TEST(PairCommands, DeleteMapUnmapLinesAndTexts) {
   struct Case {
     const char* command;
     std::function<int(ZRHDSRaidcomImplementer&)> run;
     std::string line;
     const char* logged;
-    std::string after;  // the P-VOL's pairs once it took effect
-    std::string stays;  // and when it did not
+    std::vector<std::string> after, stays;  // the P-VOL's pairs with and without the effect
   } cases[] = {
       {" delete snapshot ", [](ZRHDSRaidcomImplementer& i) { return i.deleteSnapshot("256", "3"); },
        "delete snapshot   -ldev_id 256 -mirror_id 3",
        "Successfully deleted Targetless Snapshot, LDEV-[256], MU-[3]",
-       pairListing({"G P-VOL PSUS 256 4 -"}), pairListing({"G P-VOL PSUS 256 3 -"})},
+       {"G P-VOL PSUS 256 4 -"}, {"G P-VOL PSUS 256 3 -"}},
       {" map snapshot ",
        [](ZRHDSRaidcomImplementer& i) { return i.mapSnapshot("256", "4096", "3"); },
        "map snapshot   -ldev_id 256 4096 -mirror_id 3",
        "Successfully associated target LDEV-[4096] to Snap[256-MU3]",
-       pairListing({"G P-VOL PSUS 256 3 4096"}), pairListing({"G P-VOL PSUS 256 3 -"})},
+       {"G P-VOL PSUS 256 3 4096"}, {"G P-VOL PSUS 256 3 -"}},
       {" unmap snapshot ", [](ZRHDSRaidcomImplementer& i) { return i.unmapSnapshot("256", "3"); },
        "unmap snapshot   -ldev_id 256 -mirror_id 3",
        "Successfully disassociated target LDEV from Snap[256-MU3]",
-       pairListing({"G P-VOL PSUS 256 3 -"}), pairListing({"G P-VOL PSUS 256 3 4096"})},
+       {"G P-VOL PSUS 256 3 -"}, {"G P-VOL PSUS 256 3 4096"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line);
     Bed bed;
     bed.answerStatus();
     bed.recorder.on(c.command, R::ok());
-    bed.recorder.on(" get snapshot ", R::ok(c.after));
+    bed.recorder.on(" get snapshot ", R::ok(pairListing(c.after)));
     EXPECT_EQ(c.run(bed.recording()), 0) << bed.errorText();
     EXPECT_EQ(bed.recorder.lines(), asBatch(c.line, "get snapshot   -ldev_id 256 "));
     EXPECT_TRUE(bed.log.logged(c.logged));
 
-    // The array carries these out after the tool returned: what decides is
-    // the listing, not a status that counts no error.
     Bed refused;
     refused.answerStatus();
     refused.recorder.on(c.command, R::ok());
-    refused.recorder.on(" get snapshot ", R::ok(c.stays));
+    refused.recorder.on(" get snapshot ", R::ok(pairListing(c.stays)));
     EXPECT_EQ(c.run(refused.recording()), 1);
     EXPECT_EQ(refused.errorCode(), 62601);
     EXPECT_FALSE(refused.log.logged(c.logged));

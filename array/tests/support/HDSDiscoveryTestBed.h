@@ -74,14 +74,6 @@ class HDSDiscoveryTestBed {
     recorder.on(" reset command_status ", HDSRecordingRunner::ok());
     recorder.on(" get command_status ", HDSRecordingRunner::exit(1, kStatusError));
   }
-  // answerStatusError() when withError, else answerStatus().
-  void answerStatusCounting(bool withError) {
-    if (withError) {
-      answerStatusError();
-    } else {
-      answerStatus();
-    }
-  }
   // The lines of one command run with the command-status check.
   static std::vector<std::string> withStatusCheck(const std::string& verbAndArgs) {
     return {raidcom("reset command_status  "), raidcom(verbAndArgs),
