@@ -205,22 +205,18 @@ TEST(FinishPostMap, TargetsPresentedBeforeTheCallAreFoundInTheFirstPass) {
     std::vector<int> disks;  // LDEV on the first three devices after (0: none)
     Strings paths;           // found for LDEVs 300 and 301
   };
-  const std::vector<Row> rows = {
-      {{"/dev/sda", "/dev/sdb"}, {"/dev/sda", "/dev/sdb", "/dev/sdc"}, {0, 300, 301},
-       {"/dev/sdb", "/dev/sdc"}},
-      {{"/dev/sdb", "/dev/sdd"}, {"/dev/sdb", "/dev/sdc", "/dev/sdd"}, {300, 300, 301},
-       {"/dev/sdc", "/dev/sdd"}},
-      {{"/dev/sdb", "/dev/sdc"}, {"/dev/sdb", "/dev/sdc", "/dev/sdd"}, {301, 300, 999},
-       {"/dev/sdc", "/dev/sdb"}},
-  };
+  const std::string a = "/dev/sda", b = "/dev/sdb", c = "/dev/sdc", d = "/dev/sdd";
+  const std::vector<Row> rows = {{{a, b}, {a, b, c}, {0, 300, 301}, {b, c}},
+                                 {{b, d}, {b, c, d}, {300, 300, 301}, {c, d}},
+                                 {{b, c}, {b, c, d}, {301, 300, 999}, {c, b}}};
   for (const Row& r : rows) {
     SCOPED_TRACE(r.paths[0]);
     Discovery t;
     t.params.deviceListBefore = r.before;
     FakeSnapInfo& s0 = t.addSnap("snap0", "1S:412345**3L:10**", "300");
     FakeSnapInfo& s1 = t.addSnap("snap1", "1S:412345**3L:11**", "301");
-    for (size_t d = 0; d < 3; ++d) {
-      if (r.disks[d] != 0) t.env.tree.addLdev(r.after[d], physicalLdev(412345, r.disks[d]));
+    for (size_t k = 0; k < 3; ++k) {
+      if (r.disks[k] != 0) t.env.tree.addLdev(r.after[k], physicalLdev(412345, r.disks[k]));
     }
     t.util.setDevices(r.after);
     ASSERT_EQ(t.map(), 1);
