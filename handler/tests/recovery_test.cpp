@@ -420,10 +420,9 @@ TEST_F(Recovery, WhatALockGuardsOrTheSnapWaitsForALaterJob) {
   }
 }
 
-// One job's recovery sends at most its budget (64 commands, the array lock
-// included) whatever the records hold, and lists an S-VOL record's LDEVs
-// once; the rest waits for the next jobs, which take it all. Rows: a group
-// record of new pairs, an S-VOL record of associated S-VOLs presented twice.
+// One job's recovery sends at most 64 commands (the array lock included) and
+// lists an S-VOL record's LDEVs once; later jobs take the rest. For a group
+// record of new pairs and one of S-VOLs associated and presented twice.
 TEST_F(Recovery, OneJobSpendsABoundedNumberOfCommands) {
   constexpr int kEntries = 40;
   std::vector<int> sources;
@@ -547,10 +546,9 @@ TEST_F(JobIntents, StoredRecordsOutliveTheJobsLastCommand) {
   EXPECT_TRUE(records().empty()) << "dropped once the job has ended";
 }
 
-// The job's end with the flush failing at each of its writes (-1: none), for
-// a prepare's group record and a map's S-VOL record, with all or two of the
-// three devices stored: the record left to recovery names only the unstored
-// device, and one that could not be brought up to date is set aside.
+// The job's end with the flush failing at each write (-1: none), for a group
+// and an S-VOL record, all or two of three devices stored: the record left
+// names only the unstored device; one not brought up to date is set aside.
 class JobEndFlush : public JobIntents,
                     public ::testing::WithParamInterface<std::tuple<bool, bool, int>> {};
 constexpr int kEndFlushes = 5;  // more than a job's end writes: every write is some row's
@@ -589,11 +587,9 @@ INSTANTIATE_TEST_SUITE_P(Rows, JobEndFlush,
                          ::testing::Combine(::testing::Bool(), ::testing::Bool(),
                                             ::testing::Range(-1, kEndFlushes)));
 
-// The S-VOLs' creation with the flush failing at each of its writes (-1:
-// none), the label refused for one of them or not, with three S-VOLs or
-// one: a made mark stays only beside the job's LDEV itself, labelled or not
-// yet (one on an id whose LDEV is gone could pass someone's later LDEV
-// there for the job's).
+// The S-VOLs' creation (three or one) with the flush failing at each write
+// (-1: none), a label refused or not: a made mark stays only beside the job's
+// LDEV itself, labelled or not yet, never on an id whose LDEV is gone.
 class MadeMarks : public JobIntents,
                   public ::testing::WithParamInterface<std::tuple<bool, bool, int>> {};
 
@@ -627,9 +623,8 @@ INSTANTIATE_TEST_SUITE_P(Rows, MadeMarks,
                          ::testing::Combine(::testing::Bool(), ::testing::Bool(),
                                             ::testing::Range(-1, 9)));
 
-// A group that another job's record names (one no recovery has taken yet)
-// is neither reused nor made anew: the dead job's pairs there stay told
-// from the group's others.
+// A group another job's record names is neither reused nor made anew: the
+// dead job's pairs there stay told from the group's others.
 TEST_F(JobIntents, AGroupAnotherRecordNamesIsNotChosen) {
   const std::string group = "QB_7_5_1F_AB";
   for (bool named : {false, true}) {
