@@ -289,7 +289,7 @@ TEST_F(IntentStore, AJobsEndHandsStoredEntriesOverInTwoSteps) {
   ZRHDSIntentStore store(dir());
   for (const Row& row : rows) {
     SCOPED_TRACE(row.settled);
-    ZRHDSIntentRecord r = groupRecord();
+    ZRHDSIntentRecord r = groupRecord(), back;
     r.entries[1].stored = false;
     r.entries.push_back(r.entries[0]);
     r.entries[2].pvol = "258";
@@ -310,7 +310,6 @@ TEST_F(IntentStore, AJobsEndHandsStoredEntriesOverInTwoSteps) {
       marked |= c.watchedContent.find(" *stored\n") != std::string::npos;
     EXPECT_EQ(row.flushes, flushes.calls().size());
     EXPECT_EQ(row.settled[0] == 's', marked);
-    ZRHDSIntentRecord back;
     back.path = r.path;
     store.reload(back, &error);  // no entries when the file is gone
     for (const ZRHDSIntentEntry& e : back.entries)
