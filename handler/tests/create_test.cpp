@@ -89,8 +89,7 @@ TEST_F(HandlerCreate, ReusedGroupGivesRecordsOnlyTheNewPairs) {
 }
 
 // An add that took no effect under a status of no errors, in a reused group
-// holding an older pair of the source: the prepare fails naming the source,
-// and the other source's new pair is recorded for the clean-up.
+// holding an older pair of the source.
 TEST_F(HandlerCreate, ASourceWithoutItsNewPairFailsThePrepare) {
   bed.sim.addSourceLdev(kSerial, 301, 2097152, 1);
   const std::string group = "XQB_7_5_1F_AB";

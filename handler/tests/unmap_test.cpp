@@ -222,10 +222,10 @@ TEST_F(Unmap, SearchForHostGroupsToUnmap) {
 TEST_F(Unmap, AListingShortOfAnSvolFailsTheStep) {
   for (int i = 0; i < 2; ++i) bed.sim.addLun(Bed::kSerial, "CL1-A", kPreSnapGid, i, 600 + i);
   auto h = handler();
-  bed.sim.addFault(ccisim::Fault::fail("raidcom", "get ldev", 0,
-                                       "Serial# : 412345\nLDEV : 600\nVOL_TYPE : "
-                                       "OPEN-V-CVS\nNUM_PORT : 1\nPORTs : CL1-A-1 0 pre\n\n",
-                                       -1));
+  const char* only600 =
+      "Serial# : 412345\nLDEV : 600\nVOL_TYPE : OPEN-V-CVS\nNUM_PORT : 1\nPORTs : CL1-A-1 0 "
+      "pre\n\n";
+  bed.sim.addFault(ccisim::Fault::fail("raidcom", "get ldev", 0, only600, -1));
   int count = 0;
   EXPECT_FALSE(h->checkTargetVolumeStatusForUnmap(count));
   EXPECT_EQ(62601, Bed::error(*h).first);
@@ -236,39 +236,34 @@ TEST_F(Unmap, AListingShortOfAnSvolFailsTheStep) {
   EXPECT_EQ(2u, luns(bed, kPreSnapGid).size());
 }
 
-// The reads of an unmap's steps are listings, one for any number of S-VOLs
-// (two here): the stored-target proof lists the stored group, the check
-// before unassign the targets and the group again, the release the targets
-// once more under the lock. S-VOLs a CU apart or more (row 900: the second
-// target's id) are listed apart.
+// An unmap's steps read by listings, one for any number of S-VOLs (two
+// here): the stored-target proof lists the stored group, the check before
+// unassign the targets and the group, the release the targets under the
+// lock. S-VOLs a CU apart or more (row 900: the second one's id) are listed apart.
 class UnmapReads : public Unmap, public ::testing::WithParamInterface<int> {};
 
 TEST_P(UnmapReads, EachStepReadsByListings) {
-  const int far = GetParam();
+  const int svols[] = {600, GetParam() != 0 ? GetParam() : 601};
   bed.sim.setArray(Bed::kSerial, [&](ccisim::Array& a) {
-    if (far != 0) {
-      std::swap(a.ldevRef(601), a.ldevRef(far));
-      a.ldevRef(far).id = far;
-      bed.snaps[1].snapLdevId = std::to_string(far);
-    }
+    if (svols[1] != 601) std::swap(a.ldevRef(601), a.ldevRef(svols[1]));
+    a.ldevRef(svols[1]).id = svols[1];
     for (int i = 0; i < 2; ++i) {
-      const ZRHDSSnapInfo& snap = bed.snaps[static_cast<size_t>(i)];
-      a.pair(16 + i, std::stoi(snap.snapMu))->svol = std::stoi(snap.snapLdevId);
-      a.hostGroup("CL1-A", kPreSnapGid)->luns[i] = std::stoi(snap.snapLdevId);
+      a.pair(16 + i, 3)->svol = svols[i];
+      a.hostGroup("CL1-A", kPreSnapGid)->luns[i] = svols[i];
     }
   });
+  bed.snaps[1].snapLdevId = std::to_string(svols[1]);
   for (ZRHDSSnapInfo& s : bed.snaps) s.snapshotGroup = "QB_7";
   auto h = handler();
+  bed.sim.clearJournal();
   // LDEV reads, LDEV listings, pair reads, listings of the stored group.
   auto reads = [this] {
     const std::vector<size_t> n = {bed.count("get ldev"), bed.count("-cnt"),
-                                   bed.count("get snapshot"),
-                                   bed.count("get snapshot -snapshotgroup QB_7")};
+                                   bed.count("get snapshot"), bed.count("-snapshotgroup QB_7")};
     bed.sim.clearJournal();
     return n;
   };
-  const size_t ldevListings = far != 0 ? 2 : 1;
-  reads();
+  const size_t ldevListings = svols[1] != 601 ? 2 : 1;
   std::vector<std::string> refusals;
   ASSERT_TRUE(h->proveStoredTargets({true, true}, refusals));
   EXPECT_EQ((std::vector<std::string>{"", ""}), refusals);

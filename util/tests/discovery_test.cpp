@@ -1,6 +1,7 @@
 // Post-map discovery and post-unmap rescan, driven by the fake clock: found
 // in the first pass, in a later pass, never (60509 after the wait); virtual
 // storage machine identities; the removal list keyed by serial and LDEV.
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -202,26 +203,20 @@ TEST(FinishPostMap, FirstOfTwoMatchingDevicesIsRecorded) {
 TEST(FinishPostMap, TargetsPresentedBeforeTheCallAreFoundInTheFirstPass) {
   struct Row {
     Strings before, after;
-    std::vector<int> disks;  // LDEV on the first three devices after (0: none)
-    Strings paths;           // found for LDEVs 300 and 301
+    std::map<std::string, int> disks;  // the LDEV a device shows
+    Strings paths;                     // found for LDEVs 300 and 301
   };
-  const std::vector<Row> rows = {
-      {{"/dev/sda", "/dev/sdb"}, {"/dev/sda", "/dev/sdb", "/dev/sdc"}, {0, 300, 301},
-       {"/dev/sdb", "/dev/sdc"}},
-      {{"/dev/sdb", "/dev/sdd"}, {"/dev/sdb", "/dev/sdc", "/dev/sdd"}, {300, 300, 301},
-       {"/dev/sdc", "/dev/sdd"}},
-      {{"/dev/sdb", "/dev/sdc"}, {"/dev/sdb", "/dev/sdc", "/dev/sdd"}, {301, 300, 999},
-       {"/dev/sdc", "/dev/sdb"}},
-  };
+  const std::string a = "/dev/sda", b = "/dev/sdb", c = "/dev/sdc", d = "/dev/sdd";
+  const std::vector<Row> rows = {{{a, b}, {a, b, c}, {{b, 300}, {c, 301}}, {b, c}},
+                                 {{b, d}, {b, c, d}, {{b, 300}, {c, 300}, {d, 301}}, {c, d}},
+                                 {{b, c}, {b, c, d}, {{b, 301}, {c, 300}, {d, 999}}, {c, b}}};
   for (const Row& r : rows) {
     SCOPED_TRACE(r.paths[0]);
     Discovery t;
     t.params.deviceListBefore = r.before;
     FakeSnapInfo& s0 = t.addSnap("snap0", "1S:412345**3L:10**", "300");
     FakeSnapInfo& s1 = t.addSnap("snap1", "1S:412345**3L:11**", "301");
-    for (size_t d = 0; d < 3; ++d) {
-      if (r.disks[d] != 0) t.env.tree.addLdev(r.after[d], physicalLdev(412345, r.disks[d]));
-    }
+    for (const auto& [dev, ldev] : r.disks) t.env.tree.addLdev(dev, physicalLdev(412345, ldev));
     t.util.setDevices(r.after);
     ASSERT_EQ(t.map(), 1);
     EXPECT_EQ((Strings{s0.snapDevicePath(), s1.snapDevicePath()}), r.paths);

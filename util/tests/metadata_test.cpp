@@ -411,15 +411,13 @@ TEST(StoredValueChecks, MappedHostGroupsHaveTheHostGroupShape) {
   ZRHDSMetadataInfo map;
   map.snapLdevId = "600";
   map.snapOriginalState = ZR_HDS_SNAP_ORIGINAL_STATE_NEW;
-  for (const std::string& value : good) {
+  auto fault = [&](const std::string& value) {
     map.mappedHostGroups = value;
-    EXPECT_EQ("", ZRHDSCLIUtils::mapRecordFault(map)) << value;
-  }
-  for (const std::string& value : bad) {
-    map.mappedHostGroups = value;
-    EXPECT_EQ(0u, ZRHDSCLIUtils::mapRecordFault(map).rfind("key 17HG holds [", 0))
-        << value.substr(0, 40);
-  }
+    return ZRHDSCLIUtils::mapRecordFault(map);
+  };
+  for (const std::string& v : good) EXPECT_EQ("", fault(v)) << v;
+  for (const std::string& v : bad)
+    EXPECT_EQ(0u, fault(v).rfind("key 17HG holds [", 0)) << v.substr(0, 40);
 }
 
 TEST(MetadataReaders, ReadersCombineIntoOneRecord) {
