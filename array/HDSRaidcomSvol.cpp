@@ -377,9 +377,7 @@ int ZRHDSRaidcomImplementer::deleteSvolBatch(const std::vector<std::string>& lde
       rc = runAsyncBatch(
           kFn, {deletes[i]}, true, true,
           [&](const std::vector<size_t>&, std::vector<AsyncEffect>& effects) {
-            std::vector<AsyncEffect> mine(1, AsyncEffect::kUnknown);
-            readBack({i}, mine);
-            effects[0] = mine[0];
+            readBack({i}, effects);
           },
           one);
       outcomes[i] = one[0];

@@ -273,10 +273,10 @@ class ZRHDSCommandHandler {
 
   // ---- Reads by listing (HDSCommandHandlerReads.cpp) ----------------------
   // The LDEVs at ids (decimal ids of the bound array) by id, read with one
-  // span listing per run of ids less than a CU apart: one command for the
-  // S-VOLs or sources of a job, not one per id. false with the listing's
-  // error, or 62601 "Failed to query LDEV info." when an id is none or a
-  // listing does not show it.
+  // span listing per run of ids within a CU's worth of ids: one command for
+  // the S-VOLs or sources of a job, not one per id; no ids send nothing.
+  // false with the listing's error, or 62601 "Failed to query LDEV info."
+  // when an id is none or a listing does not show it.
   bool listLdevs(const std::vector<std::string>& ids, std::map<std::string, HDSLdevInfo>& out);
   // Listings of snapshot groups by name, each read once per step.
   using GroupListings = std::map<std::string, std::vector<HDSSnapshotGroupInfo>>;

@@ -150,7 +150,7 @@ bool ZRHDSCommandHandler::releaseSvols(const std::vector<size_t>& records) {
   std::vector<std::string> ids;
   for (size_t index : records) ids.push_back((*m_pSnaps)[index].snapLdevId);
   std::map<std::string, HDSLdevInfo> listed;
-  if (!ids.empty() && !listLdevs(ids, listed)) return false;
+  if (!listLdevs(ids, listed)) return false;
   std::vector<std::tuple<std::string, std::string, std::string>> unmaps;  // port, GID, LDEV
   std::vector<ZRHDSSnapInfo> relabel;
   for (size_t index : records) {

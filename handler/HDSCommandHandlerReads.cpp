@@ -13,6 +13,7 @@
 bool ZRHDSCommandHandler::listLdevs(const std::vector<std::string>& ids,
                                     std::map<std::string, HDSLdevInfo>& out) {
   static const char kFn[] = "listLdevs";
+  if (ids.empty()) return true;
   if (m_pImplementer->listLdevsAt(ids, out) != 0) return copyImplementerError();
   for (const std::string& id : ids) {
     if (out.count(id) != 0) continue;

@@ -146,7 +146,7 @@ bool ZRHDSCommandHandler::checkAlreadyCreatedTargets(int& count) {
   std::vector<std::string> targetIds;
   for (const ZRHDSSnapInfo* snap : associated) targetIds.push_back(snap->snapLdevId);
   std::map<std::string, HDSLdevInfo> targets;
-  if (!targetIds.empty() && !listLdevs(targetIds, targets)) {
+  if (!listLdevs(targetIds, targets)) {
     logMessage(2, kFn, "Failed to get the LDEV info of the [%d] target LDEVs associated with the "
                "Snaps", static_cast<int>(targetIds.size()));
     return false;

@@ -82,7 +82,7 @@ bool ZRHDSCommandHandler::proveStoredTargets(const std::vector<bool>& fromRecord
     if (!views[i].pairNamesIt) unnamed.push_back(snap.snapLdevId);
   }
   std::map<std::string, HDSLdevInfo> ldevs;
-  if (!unnamed.empty() && !listLdevs(unnamed, ldevs)) return false;
+  if (!listLdevs(unnamed, ldevs)) return false;
   for (size_t i : proved) {
     const ZRHDSSnapInfo& snap = (*m_pSnaps)[i];
     StoredTargetView& view = views[i];
@@ -118,7 +118,7 @@ bool ZRHDSCommandHandler::checkTargetVolumeStatusForUnmap(int& count) {
     if (!snap.snapLdevId.empty()) ids.push_back(snap.snapLdevId);
   }
   std::map<std::string, HDSLdevInfo> targets;
-  if (!ids.empty() && !listLdevs(ids, targets)) {
+  if (!listLdevs(ids, targets)) {
     logMessage(2, kFn, "Failed to get the LDEV info of the [%d] target LDEVs of the Snaps",
                static_cast<int>(ids.size()));
     return false;
@@ -376,7 +376,7 @@ bool ZRHDSCommandHandler::getHostGroupsToUnmapForMNM(
   std::vector<std::string> ids;
   for (const ZRHDSSnapInfo* snap : active) ids.push_back(snap->snapLdevId);
   std::map<std::string, HDSLdevInfo> targets;
-  if (!ids.empty() && !listLdevs(ids, targets)) return false;
+  if (!listLdevs(ids, targets)) return false;
   for (const ZRHDSSnapInfo* snap : active) {
     const HDSLdevInfo& target = targets[snap->snapLdevId];
     std::vector<std::string>& list = found[snap];
